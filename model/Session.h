@@ -1,0 +1,76 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/Lane.h"
+#include "model/SessionMarker.h"
+#include "model/Track.h"
+
+namespace tessoral {
+
+// One project.
+struct Session {
+    std::vector<Track> tracks;  // all clips, in insertion (= mixing) order
+    std::vector<Lane> lanes;    // track rows, top to bottom
+    double masterDB = 0.0;
+    std::vector<SessionMarker> markers;
+    double tempo = 120.0;
+    std::int64_t beatsPerBar = 4;
+    bool autoCrossfade = true;
+
+    friend bool operator==(const Session&, const Session&) = default;
+
+    // End of the latest clip in seconds; 0 without clips.
+    double duration() const;
+    // Decoded audio of all clips and their handles.
+    std::int64_t bytes() const;
+
+    Track* track(const Uuid& id);
+    const Track* track(const Uuid& id) const;
+    std::optional<std::size_t> trackIndex(const Uuid& id) const;
+
+    // The one-clip copy used to export or preview a clip as the waveform editor plays it.
+    Session isolated(const Uuid& clipID) const;
+
+    // ---- track rows and clip placement ----
+    bool soloActive() const;
+    const Lane* lane(const Track& clip) const;
+    Lane* lane(const Uuid& laneID);
+    std::optional<std::size_t> laneIndex(const std::optional<Uuid>& laneID) const;
+    bool isAudible(const Track& clip, std::optional<bool> soloActive = std::nullopt) const;
+    // The row's clips by start time (stable).
+    std::vector<const Track*> clipsInLane(const Uuid& laneID) const;
+    // The latest-starting clip of the row that contains t, else the row's first clip.
+    const Track* clipNear(const Uuid& laneID, double t) const;
+    // The row's clip with the largest overlap with the range (the later one on a tie).
+    const Track* clipOverlapping(const Uuid& laneID, TimeRange range) const;
+    bool needsLaneNormalization() const;
+    // Gives every clip without a valid row a row of its own at the bottom.
+    void normalizeLanes();
+    // Places the clip on a new row (at the end, or at the clamped index); returns the clip's id.
+    Uuid appendOnNewLane(Track clip, std::optional<std::int64_t> index = std::nullopt);
+    std::optional<Uuid> splitClip(const Uuid& clipID, std::int64_t atFrame);
+    std::optional<Uuid> duplicateClip(const Uuid& clipID);
+    std::optional<Uuid> duplicateLane(const Uuid& laneID);
+    // Throws StudioError with the reason; changes nothing then.
+    Uuid pasteClip(AudioData audio, std::string name, std::optional<Uuid> laneID, double at);
+    bool moveLane(const Uuid& laneID, std::int64_t to);
+    Session isolatedLane(const Uuid& laneID) const;
+};
+
+// Row layout of the lanes area.
+namespace LaneLayout {
+struct Placement {
+    const Track* clip;
+    std::size_t row;
+};
+// Clips with a valid row, ordered by start (then by their order in the project).
+std::vector<Placement> placements(const Session& project);
+// A vertical drag distance as a whole number of rows (halves away from zero).
+std::int64_t laneOffset(double dy, double rowHeight);
+}  // namespace LaneLayout
+
+}  // namespace tessoral

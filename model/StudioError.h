@@ -1,0 +1,30 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace tessoral {
+
+// The one error users read: a finished, already localised message.
+class StudioError : public std::exception {
+public:
+    explicit StudioError(std::string message) : message_(std::move(message)) {}
+    const std::string& message() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+// An error of an underlying library, passed on with a localised lead-in and the library's detail.
+class PlatformError : public std::exception {
+public:
+    explicit PlatformError(std::string message) : message_(std::move(message)) {}
+    const std::string& message() const noexcept { return message_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+
+private:
+    std::string message_;
+};
+
+}  // namespace tessoral

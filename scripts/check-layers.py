@@ -1,0 +1,62 @@
+#!/usr/bin/env python3
+"""Fails when a layer includes what it must not.
+
+- No Qt header below store/ (model/, processing/, transport/).
+- No Qt Widgets header in store/.
+- A layer includes only its own headers and those of the layers above it.
+"""
+import os
+import re
+import sys
+
+LAYERS = ["model", "processing", "transport", "store", "app", "timeline", "panels"]
+# app, timeline and panels are views: they may include each other's headers.
+VIEW_LAYERS = {"app", "timeline", "panels"}
+NO_QT = {"model", "processing", "transport"}
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
+
+
+def widget_headers():
+    names = set()
+    for base in ("/usr/include/x86_64-linux-gnu/qt6/QtWidgets", "/usr/include/qt6/QtWidgets"):
+        if os.path.isdir(base):
+            names.update(n for n in os.listdir(base) if not n.endswith(".h") or n.startswith("q"))
+    return names
+
+
+def main(root):
+    widgets = widget_headers()
+    problems = []
+    for layer in LAYERS:
+        folder = os.path.join(root, layer)
+        if not os.path.isdir(folder):
+            continue
+        allowed = set(LAYERS[: LAYERS.index(layer) + 1])
+        if layer in VIEW_LAYERS:
+            allowed |= VIEW_LAYERS
+        for dirpath, _, files in os.walk(folder):
+            for name in files:
+                if not name.endswith((".h", ".hpp", ".cpp", ".cc")):
+                    continue
+                path = os.path.join(dirpath, name)
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    text = f.read()
+                for inc in INCLUDE.findall(text):
+                    rel = os.path.relpath(path, root)
+                    top = inc.split("/")[0]
+                    if layer in NO_QT and (inc.startswith("Q") or top.startswith("Qt")):
+                        problems.append(f"{rel}: Qt header <{inc}> below store/")
+                    if layer == "store" and (top == "QtWidgets" or inc in widgets):
+                        problems.append(f"{rel}: Qt Widgets header <{inc}> in store/")
+                    if top in LAYERS and top not in allowed:
+                        problems.append(f"{rel}: {layer}/ includes {inc} from a layer below it")
+    for p in problems:
+        print(p)
+    if problems:
+        return 1
+    print("layer includes: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else os.getcwd()))

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs every Debian package the build, the tests and the benchmarks need.
+# Idempotent: when all packages are present it does nothing (no apt-get at all).
+set -euo pipefail
+
+PACKAGES=(
+  # build tools
+  build-essential cmake ninja-build ccache pkg-config git python3
+  # Qt 6 (base, svg)
+  qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  # audio decoding, encoding and resampling
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev
+  # DSP
+  libfftw3-dev librubberband-dev
+  # audio devices
+  portaudio19-dev libasound2-dev libjack-jackd2-dev
+  # data formats and Unicode
+  nlohmann-json3-dev libicu-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libebur128-dev
+  ffmpeg sox xvfb xauth
+  # fonts with Cyrillic
+  fonts-dejavu-core fonts-noto-core
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup-deps: all ${#PACKAGES[@]} packages present"
+  exit 0
+fi
+
+echo "setup-deps: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
