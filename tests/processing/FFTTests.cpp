@@ -1,0 +1,200 @@
+// The real FFT's packed layout, scale and round trip, against a double-precision DFT.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <numbers>
+#include <thread>
+#include <vector>
+
+#include "processing/FFT.h"
+
+using namespace tessoral;
+
+namespace {
+
+std::vector<float> whiteNoise(std::size_t n, std::uint64_t seed) {
+    // SplitMix64, uniform in [-1, 1).
+    std::uint64_t state = seed;
+    std::vector<float> out(n);
+    for (auto& v : out) {
+        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        z ^= z >> 31;
+        v = static_cast<float>(static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0);
+    }
+    return out;
+}
+
+// The unnormalised DFT X[k] = Σ x[m]·e^(−2πikm/n) for k = 0 … n/2, in double precision.
+std::vector<std::complex<double>> naiveDFT(const std::vector<float>& x) {
+    const std::size_t n = x.size();
+    std::vector<std::complex<double>> out(n / 2 + 1);
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        std::complex<double> sum = 0.0;
+        for (std::size_t m = 0; m < n; ++m) {
+            const double angle = -2.0 * std::numbers::pi * static_cast<double>((k * m) % n) / static_cast<double>(n);
+            sum += static_cast<double>(x[m]) * std::complex<double>(std::cos(angle), std::sin(angle));
+        }
+        out[k] = sum;
+    }
+    return out;
+}
+
+double relativeError(const std::vector<float>& a, const std::vector<float>& b) {
+    double diff = 0.0, ref = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        diff += (static_cast<double>(a[i]) - b[i]) * (static_cast<double>(a[i]) - b[i]);
+        ref += static_cast<double>(b[i]) * b[i];
+    }
+    return std::sqrt(diff / ref);
+}
+
+}  // namespace
+
+TEST(FFT, SizesFollowTheLength) {
+    FFT fft(2048);
+    EXPECT_EQ(fft.n(), 2048);
+    EXPECT_EQ(fft.half(), 1024);
+    EXPECT_EQ(fft.log2n(), 11u);
+    EXPECT_THROW(FFT(1000), std::invalid_argument);
+    EXPECT_THROW(FFT(0), std::invalid_argument);
+    EXPECT_THROW(FFT(-1024), std::invalid_argument);
+}
+
+TEST(FFT, ForwardThenInverseReturnsTheInput) {
+    for (int n : {1024, 2048, 4096, 8192}) {
+        FFT fft(n);
+        const auto x = whiteNoise(static_cast<std::size_t>(n), 7 + static_cast<std::uint64_t>(n));
+        std::vector<float> re(static_cast<std::size_t>(n / 2)), im(re.size()), back(x.size());
+        fft.forward(x, re, im);
+        fft.inverse(re, im, back);
+        EXPECT_LT(relativeError(back, x), 1e-6) << "n = " << n;
+    }
+}
+
+TEST(FFT, PackedSpectrumIsTwiceTheDFT) {
+    for (int n : {1024, 4096}) {
+        FFT fft(n);
+        const int half = n / 2;
+        const auto x = whiteNoise(static_cast<std::size_t>(n), 99);
+        std::vector<float> re(static_cast<std::size_t>(half)), im(re.size());
+        fft.forward(x, re, im);
+        const auto X = naiveDFT(x);
+        // White noise of unit peak: |X| is about sqrt(n/3); allow float rounding of an n-point sum.
+        const double tolerance = 1e-5 * n;
+        EXPECT_NEAR(re[0], 2.0 * X[0].real(), tolerance);
+        EXPECT_NEAR(im[0], 2.0 * X[static_cast<std::size_t>(half)].real(), tolerance);
+        double worst = 0.0;
+        for (int k = 1; k < half; ++k) {
+            const auto expected = 2.0 * X[static_cast<std::size_t>(k)];
+            worst = std::max(worst, std::abs(std::complex<double>(re[static_cast<std::size_t>(k)],
+                                                                  im[static_cast<std::size_t>(k)]) - expected));
+        }
+        EXPECT_LT(worst, tolerance) << "n = " << n;
+
+        const auto mags = fft.magnitudes(re, im);
+        ASSERT_EQ(mags.size(), static_cast<std::size_t>(half + 1));
+        for (int k : {0, 1, 17, half - 1, half}) {
+            EXPECT_NEAR(mags[static_cast<std::size_t>(k)], 2.0 * std::abs(X[static_cast<std::size_t>(k)]), tolerance)
+                << "bin " << k;
+        }
+    }
+}
+
+TEST(FFT, ConstantSignalHasOnlyADCBin) {
+    const int n = 2048;
+    FFT fft(n);
+    const float v = 0.3f;
+    std::vector<float> x(static_cast<std::size_t>(n), v), re(n / 2), im(n / 2);
+    fft.forward(x, re, im);
+    const auto mags = fft.magnitudes(re, im);
+    EXPECT_NEAR(mags[0], 2.0 * n * v, 1e-3);
+    for (std::size_t k = 1; k < mags.size(); ++k) ASSERT_NEAR(mags[k], 0.0f, 1e-3) << "bin " << k;
+}
+
+TEST(FFT, InverseOfAPureBinIsACosine) {
+    // A unit value in bin 5 of the doubled spectrum is the cosine of amplitude 1/n.
+    const int n = 1024;
+    FFT fft(n);
+    std::vector<float> re(n / 2, 0.0f), im(n / 2, 0.0f), out(n);
+    re[5] = static_cast<float>(n);
+    fft.inverse(re, im, out);
+    for (int i = 0; i < n; ++i) {
+        ASSERT_NEAR(out[static_cast<std::size_t>(i)], std::cos(2.0 * std::numbers::pi * 5 * i / n), 1e-6);
+    }
+}
+
+TEST(FFT, WrongSizesAreRefused) {
+    FFT fft(1024);
+    std::vector<float> x(1024), re(512), im(512), shortIm(511), mags(512);
+    EXPECT_THROW(fft.forward(std::vector<float>(1023), re, im), std::invalid_argument);
+    EXPECT_THROW(fft.forward(x, re, shortIm), std::invalid_argument);
+    EXPECT_THROW(fft.inverse(re, im, std::span<float>(x.data(), 1000)), std::invalid_argument);
+    EXPECT_THROW(fft.magnitudes(re, im, mags), std::invalid_argument);
+}
+
+TEST(FFT, HannWindow) {
+    EXPECT_EQ(FFT::hann(4), (std::vector<float>{0.0f, 0.5f, 1.0f, 0.5f}));
+    EXPECT_TRUE(FFT::hann(0).empty());
+    EXPECT_TRUE(FFT::hann(-3).empty());
+    const auto w = FFT::hann(2048);
+    ASSERT_EQ(w.size(), 2048u);
+    EXPECT_EQ(w[0], 0.0f);
+    EXPECT_EQ(w[1024], 1.0f);
+    // Periodic, hence symmetric around n/2.
+    for (std::size_t i = 1; i < 1024; ++i) ASSERT_EQ(w[i], w[2048 - i]);
+}
+
+TEST(FFT, UnalignedBuffersGiveTheSameResult) {
+    const int n = 1024;
+    FFT fft(n);
+    const auto x = whiteNoise(n + 1, 5);
+    std::vector<float> aligned(x.begin(), x.begin() + n);
+    std::vector<float> re1(n / 2), im1(n / 2), re2(n / 2), im2(n / 2);
+    fft.forward(aligned, re1, im1);
+    std::vector<float> shifted(static_cast<std::size_t>(n) + 1);
+    std::copy(aligned.begin(), aligned.end(), shifted.begin() + 1);
+    fft.forward(std::span<const float>(shifted.data() + 1, n), re2, im2);
+    EXPECT_EQ(re1, re2);
+    EXPECT_EQ(im1, im2);
+
+    std::vector<float> out1(n), out2(static_cast<std::size_t>(n) + 1);
+    fft.inverse(re1, im1, out1);
+    fft.inverse(re1, im1, std::span<float>(out2.data() + 1, n));
+    EXPECT_TRUE(std::equal(out1.begin(), out1.end(), out2.begin() + 1));
+}
+
+TEST(FFT, ConcurrentTransformsMatchOneThread) {
+    // Every thread creates its own instances (planning sizes for the first time concurrently) and
+    // transforms at the same time; the results must be those of a lone thread.
+    const std::vector<int> sizes = {256, 512, 1024, 2048, 4096, 8192};
+    auto work = [&](std::uint64_t seed) {
+        std::vector<float> result;
+        for (int round = 0; round < 4; ++round) {
+            for (int n : sizes) {
+                FFT fft(n);
+                const auto x = whiteNoise(static_cast<std::size_t>(n), seed * 31 + static_cast<std::uint64_t>(n));
+                std::vector<float> re(static_cast<std::size_t>(n / 2)), im(re.size()), back(x.size());
+                fft.forward(x, re, im);
+                fft.inverse(re, im, back);
+                result.insert(result.end(), re.begin(), re.end());
+                result.insert(result.end(), im.begin(), im.end());
+                result.insert(result.end(), back.begin(), back.end());
+            }
+        }
+        return result;
+    };
+    constexpr int kThreads = 8;
+    std::vector<std::vector<float>> concurrent(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] { concurrent[static_cast<std::size_t>(t)] = work(static_cast<std::uint64_t>(t % 3)); });
+    }
+    for (auto& th : threads) th.join();
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(concurrent[static_cast<std::size_t>(t)], work(static_cast<std::uint64_t>(t % 3))) << "thread " << t;
+    }
+}
