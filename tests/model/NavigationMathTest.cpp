@@ -27,10 +27,8 @@ TEST(NavigationMath, RulerStepInSeconds) {
     // Narrower than the spacing: the minimum is the whole duration.
     EXPECT_DOUBLE_EQ(NavigationMath::rulerStep(7, 50, TimeFormat::seconds, k120, 95), 10);
     EXPECT_DOUBLE_EQ(NavigationMath::rulerStep(0.9, 1000, TimeFormat::samples, k120, 95), 0.1);
-    EXPECT_DOUBLE_EQ(stepFor(0.01, TimeFormat::clock), 0.01);
     EXPECT_DOUBLE_EQ(stepFor(0.011, TimeFormat::clock), 0.02);
     EXPECT_DOUBLE_EQ(stepFor(11, TimeFormat::clock), 15);
-    EXPECT_DOUBLE_EQ(stepFor(120, TimeFormat::clock), 120);
     EXPECT_DOUBLE_EQ(stepFor(500, TimeFormat::clock), 120);  // beyond the list
     EXPECT_DOUBLE_EQ(stepFor(kNaN, TimeFormat::clock), 120);
     EXPECT_DOUBLE_EQ(NavigationMath::rulerStep(60, 900, TimeFormat::clock, k120, 0), 0.01);  // no spacing
@@ -40,10 +38,8 @@ TEST(NavigationMath, RulerStepInSeconds) {
 TEST(NavigationMath, RulerStepInBars) {
     EXPECT_DOUBLE_EQ(stepFor(1.5, TimeFormat::bars), 2);       // one bar
     EXPECT_DOUBLE_EQ(stepFor(0.1, TimeFormat::bars), 0.125);   // a quarter beat
-    EXPECT_DOUBLE_EQ(stepFor(0.3, TimeFormat::bars), 0.5);     // one beat
     EXPECT_DOUBLE_EQ(stepFor(100, TimeFormat::bars), 128);     // 64 bars
     EXPECT_DOUBLE_EQ(stepFor(300, TimeFormat::bars), 256);     // 128 bars, the last entry
-    EXPECT_DOUBLE_EQ(stepFor(kNaN, TimeFormat::bars), 256);
     EXPECT_DOUBLE_EQ(stepFor(2.1, TimeFormat::bars, {90, 3}), 4);  // bars of 2 s
     // Tempo 0 or non-finite counts as 120 BPM; no metre below one beat a bar.
     for (double tempo : {0.0, kNaN, kInf, -kInf}) {
@@ -51,7 +47,6 @@ TEST(NavigationMath, RulerStepInBars) {
         EXPECT_DOUBLE_EQ(stepFor(300, TimeFormat::bars, {tempo, 4}), 256);
     }
     EXPECT_DOUBLE_EQ(stepFor(0.7, TimeFormat::bars, {120, 0}), 1);   // two one-beat bars
-    EXPECT_DOUBLE_EQ(stepFor(0.7, TimeFormat::bars, {120, -2}), 1);
     EXPECT_DOUBLE_EQ(stepFor(300, TimeFormat::bars, {120, 0}), 64);
 }
 
@@ -153,18 +148,10 @@ TEST(Metronome, Click) {
     }
 }
 
-TEST(NavigationRecords, ViewportAndZoomFocus) {
-    NavigationViewport viewport;
-    EXPECT_EQ(viewport.baseWidth, 900);
-    EXPECT_FALSE(viewport.pointerTime);
-    EXPECT_FALSE(viewport.pointerFraction);
-    NavigationViewport moved = viewport;
-    moved.pointerTime = 3;
-    EXPECT_NE(moved, viewport);
-
+TEST(NavigationRecords, EveryZoomFocusIsFresh) {
     const ZoomFocus a{12, 0.5};
     const ZoomFocus b{12, 0.5};
-    EXPECT_NE(a.id, b.id);  // every request is fresh
+    EXPECT_NE(a.id, b.id);
     EXPECT_FALSE(a.id.isNil());
     EXPECT_NE(a, b);
     const ZoomFocus copy = a;
