@@ -16,7 +16,6 @@ public:
     SharedArray() = default;
     SharedArray(std::vector<T> values)
         : storage_(values.empty() ? nullptr : std::make_shared<const std::vector<T>>(std::move(values))) {}
-    SharedArray(std::initializer_list<T> values) : SharedArray(std::vector<T>(values)) {}
 
     std::size_t size() const { return storage_ ? storage_->size() : 0; }
     bool empty() const { return size() == 0; }

@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""The build's own checks catch what they are meant to catch."""
+import json
+import os
+import subprocess
+import sys
+import tempfile
+
+root = sys.argv[1]
+scripts = os.path.join(root, "scripts")
+failures = []
+
+
+def run(script, tree):
+    return subprocess.run([sys.executable, os.path.join(scripts, script), tree],
+                          capture_output=True, text=True).returncode
+
+
+def write(tree, rel, text):
+    path = os.path.join(tree, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.write(text)
+
+
+def expect(name, got, want):
+    if got != want:
+        failures.append(f"{name}: exit {got}, expected {want}")
+
+
+with tempfile.TemporaryDirectory() as t:
+    write(t, "model/A.h", '#include <vector>\n#include "model/B.h"\n')
+    expect("clean tree", run("check-layers.py", t), 0)
+    write(t, "processing/C.cpp", '#include <QString>\n')
+    expect("Qt below store", run("check-layers.py", t), 1)
+with tempfile.TemporaryDirectory() as t:
+    write(t, "store/S.cpp", '#include <QtCore/QObject>\n#include <QWidget>\n')
+    expect("Widgets in store", run("check-layers.py", t), 1)
+with tempfile.TemporaryDirectory() as t:
+    write(t, "model/M.cpp", '#include "processing/FFT.h"\n')
+    expect("upward include", run("check-layers.py", t), 1)
+
+with tempfile.TemporaryDirectory() as t:
+    write(t, "model/M.cpp", 'auto a = L("Готово#ready");\nauto b = LP(n, "{0} клип|{0} клипа|{0} клипов", x);\n'
+                            'auto c = L("Файл {0}", name);\n')
+    table = {"Готово#ready": "Ready", "{0} клип|{0} клипа|{0} клипов": "{0} clip|{0} clips", "Файл {0}": "File {0}"}
+    write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
+    expect("complete table", run("check-localization.py", t), 0)
+    for key, bad in (("Файл {0}", "File"), ("Готово#ready", ""), ("Файл {0}", None)):
+        broken = dict(table)
+        if bad is None:
+            del broken[key]
+        else:
+            broken[key] = bad
+        write(t, "resources/Localization/en.json", json.dumps(broken, ensure_ascii=False))
+        expect(f"broken table {key!r}->{bad!r}", run("check-localization.py", t), 1)
+
+for f in failures:
+    print(f)
+print(f"{8 - len(failures)} passed, {len(failures)} failed")
+sys.exit(1 if failures else 0)
