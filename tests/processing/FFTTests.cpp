@@ -9,24 +9,12 @@
 #include <vector>
 
 #include "processing/FFT.h"
+#include "processing/SpectralTestSupport.h"
 
 using namespace tessoral;
+using tessoral::spectraltest::whiteNoise;
 
 namespace {
-
-std::vector<float> whiteNoise(std::size_t n, std::uint64_t seed) {
-    // SplitMix64, uniform in [-1, 1).
-    std::uint64_t state = seed;
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0);
-    }
-    return out;
-}
 
 // The unnormalised DFT X[k] = Σ x[m]·e^(−2πikm/n) for k = 0 … n/2, in double precision.
 std::vector<std::complex<double>> naiveDFT(const std::vector<float>& x) {
