@@ -1,0 +1,82 @@
+#pragma once
+
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "model/AudioData.h"
+#include "model/LoudnessTarget.h"
+
+namespace tessoral {
+
+// One loudness measurement of a stereo clip.
+struct LoudnessMeasurement {
+    // Integrated loudness (ITU-R BS.1770, gated) in LUFS; none when it cannot be measured.
+    std::optional<double> lufs;
+    // True peak (4x oversampled) in dBTP; −∞ for silence or empty audio.
+    double truePeak = -std::numeric_limits<double>::infinity();
+    // Largest absolute sample of both channels in dBFS; −∞ for silence or empty audio.
+    double samplePeak = -std::numeric_limits<double>::infinity();
+
+    LoudnessMeasurement() = default;
+    LoudnessMeasurement(std::optional<double> lufs, double truePeak, double samplePeak)
+        : lufs(lufs), truePeak(truePeak), samplePeak(samplePeak) {}
+    // Measures all three values of the audio.
+    explicit LoudnessMeasurement(const AudioData& audio);
+
+    friend bool operator==(const LoudnessMeasurement&, const LoudnessMeasurement&) = default;
+};
+
+// Loudness measurement and correction of 48 kHz stereo audio. Every function is pure and
+// reentrant.
+namespace Loudness {
+
+// −1 dBFS as a linear factor, where a sample peak is set or capped.
+inline constexpr double kMinusOneDBFS = 0.8912509381337456;
+inline constexpr float kMinusOneDBFSFloat = 0.8912509f;
+
+// Integrated loudness in LUFS (K-weighted, 400 ms blocks with 75 % overlap, absolute gate
+// −70 LUFS, relative gate −10 LU). Clips shorter than one block are measured ungated over
+// their whole length. None when empty, silent or entirely under the gates.
+std::optional<double> integrated(const AudioData& audio);
+
+// Linear true peak of one channel: the largest magnitude of the samples and of the values
+// interpolated at the quarter positions between them; 0 for an empty channel.
+float truePeakLinear(std::span<const float> samples);
+
+// Largest linear true peak of the two channels.
+float truePeakLinear(const AudioData& audio);
+
+// Largest absolute sample of both channels; 0 for empty audio.
+float samplePeakLinear(const AudioData& audio);
+
+// The linear gain that brings the integrated loudness to `targetLUFS`, lowered so that the
+// sample peak does not exceed −1 dBFS; none when the loudness cannot be measured.
+std::optional<float> normalizationGain(const AudioData& audio, double targetLUFS);
+
+// Both channels multiplied by the factor; the input itself when the factor is exactly 1.
+AudioData scaled(const AudioData& audio, float factor);
+
+// Normalisation to a target: `peak` sets the sample peak to −1 dBFS; a LUFS target sets the
+// integrated loudness (using `measuredLoudness` instead of measuring when given) and limits
+// the result to the target's true-peak ceiling when the gain would push it above.
+// Empty, silent or unmeasurable audio and `none` come back unchanged.
+AudioData normalize(const AudioData& audio, LoudnessTarget target,
+                    std::optional<double> measuredLoudness = std::nullopt);
+
+// True-peak limiting to `ceilingDBTP` (1.5 ms look-ahead, 80 ms release) with a final trim
+// that leaves 0.05 dB of margin should the limiter overshoot.
+AudioData limited(const AudioData& audio, double ceilingDBTP);
+
+// "−16.0 LUFS, −1.3 dBTP": one decimal, U+2212 minus signs, "−∞" for an absent or
+// non-finite value.
+std::string label(std::optional<double> lufs, std::optional<double> truePeak);
+
+// 20·log10 of a linear level; −∞ for 0 (and for anything not above 0).
+double decibels(double linear);
+
+}  // namespace Loudness
+
+}  // namespace tessoral
