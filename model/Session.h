@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "model/Lane.h"
@@ -10,6 +11,22 @@
 #include "model/Track.h"
 
 namespace tessoral {
+
+// Two overlapping clips on one row: the earlier one fades out while the later one fades in.
+struct Crossfade {
+    Uuid lane;
+    Uuid outgoing;
+    Uuid incoming;
+    FrameRange frames;  // timeline frames: incoming start ..< outgoing end
+    friend bool operator==(const Crossfade&, const Crossfade&) = default;
+};
+
+// Fade lengths (seconds) that automatic crossfades ask of a clip.
+struct AutomaticFade {
+    double fadeIn = 0.0;
+    double fadeOut = 0.0;
+    friend bool operator==(const AutomaticFade&, const AutomaticFade&) = default;
+};
 
 // One project.
 struct Session {
@@ -59,6 +76,10 @@ struct Session {
     Uuid pasteClip(AudioData audio, std::string name, std::optional<Uuid> laneID, double at);
     bool moveLane(const Uuid& laneID, std::int64_t to);
     Session isolatedLane(const Uuid& laneID) const;
+
+    // ---- automatic crossfades ----
+    std::vector<Crossfade> crossfades() const;
+    std::unordered_map<Uuid, AutomaticFade> automaticFades() const;
 };
 
 // Row layout of the lanes area.

@@ -14,6 +14,9 @@
 
 namespace tessoral {
 
+// The edge of a clip that a trim moves.
+enum class ClipEdge { start, end };
+
 // ONE CLIP on the timeline (not a track row: rows are Lane values).
 struct Track {
     Uuid id = Uuid::random();
@@ -73,6 +76,21 @@ struct Track {
     void setFade(std::optional<double> in, std::optional<double> out);
     // After the audio was cut to `kept` of the old `totalFrames` frames.
     void cropAutomation(FrameRange kept, std::int64_t totalFrames);
+
+    // Trimming. A delta d > 0 takes d frames away at the edge (into its handle); d < 0 brings
+    // −d frames back from the handle on that side.
+    struct TrimLimits {
+        std::int64_t lower = 0;  // −grow
+        std::int64_t upper = 0;  // shrink
+        friend bool operator==(const TrimLimits&, const TrimLimits&) = default;
+    };
+    TrimLimits trimLimits(ClipEdge edge) const;
+    // The span the clip would have after trimming by `delta` (clamped); the clip is not changed.
+    TimeRange trimmedSpan(ClipEdge edge, std::int64_t delta) const;
+    // Trims by `delta` clamped to the limits; returns the delta applied.
+    std::int64_t trim(ClipEdge edge, std::int64_t delta);
+    // Both envelopes over the whole untrimmed material (head handle + clip + tail handle).
+    HandleEnvelopes untrimmedEnvelopes() const;
 };
 
 // "%02d:%02d.%03d" of minutes, seconds and truncated milliseconds; minutes do not wrap.
