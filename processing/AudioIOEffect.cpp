@@ -1,0 +1,69 @@
+#include "processing/AudioIOEffect.h"
+
+#include <cmath>
+
+#include "model/Localization.h"
+#include "model/StudioError.h"
+#include "processing/AdaptiveDenoise.h"
+#include "processing/EQDesign.h"
+#include "processing/EffectsDSP.h"
+#include "processing/NoiseReduction.h"
+#include "processing/SpectralDynamics.h"
+
+namespace tessoral::AudioIO {
+
+namespace {
+
+AudioData deess(const AudioData& audio, const EffectParams& params) {
+    const double depth = value(EffectPreset::deesser, "depth", params);
+    const double sensitivity = value(EffectPreset::deesser, "sensitivity", params);
+    const double low = value(EffectPreset::deesser, "low", params);
+    // The default depth of 10 dB gives a floor of exactly 0.32.
+    const auto floor = static_cast<float>(depth == 10.0 ? 0.32 : std::pow(10.0, -depth / 20.0));
+    // 6.4 at 0 %, 1.6 at 50 %, 0.4 at 100 %: a higher sensitivity lowers the threshold.
+    const auto factor = static_cast<float>(1.6 * std::pow(2.0, (50.0 - sensitivity) / 25.0));
+    if (audio.empty()) return audio;
+    return AudioData(SpectralDynamics::deessChannel(audio.left.span(), factor, floor, low),
+                     SpectralDynamics::deessChannel(audio.right.span(), factor, floor, low));
+}
+
+AudioData autoDenoise(const AudioData& audio, const EffectParams& params) {
+    const double strength = value(EffectPreset::autoDenoise, "strength", params);
+    if (audio.frames() < 2048) return audio;
+    NoiseProfile profile;
+    profile.left = AdaptiveDenoise::estimateNoise(audio.left.span());
+    profile.right = AdaptiveDenoise::estimateNoise(audio.right.span());
+    return NoiseReduction::apply(profile, audio, FrameRange{0, audio.frames()}, strength / 100.0);
+}
+
+}  // namespace
+
+AudioData effect(EffectPreset preset, const AudioData& audio, const EffectParams& params) {
+    switch (preset) {
+        case EffectPreset::deesser: return deess(audio, params);
+        case EffectPreset::leveler: return EffectsDSP::leveler(audio, params);
+        case EffectPreset::chorus: return EffectsDSP::chorus(audio, params);
+        case EffectPreset::flanger: return EffectsDSP::flanger(audio, params);
+        case EffectPreset::invert: return EffectsDSP::invert(audio);
+        case EffectPreset::autoDenoise: return autoDenoise(audio, params);
+        case EffectPreset::parametricEQ:
+        case EffectPreset::graphicEQ: return EffectsDSP::biquads(audio, EQDesign::sections(preset, params));
+        case EffectPreset::voice:
+        case EffectPreset::lowCut:
+        case EffectPreset::dehum50:
+        case EffectPreset::dehum60:
+        case EffectPreset::telephone:
+        case EffectPreset::warm:
+        case EffectPreset::bright:
+        case EffectPreset::compressor:
+        case EffectPreset::limiter:
+        case EffectPreset::reverb:
+        case EffectPreset::hall:
+        case EffectPreset::cathedral:
+        case EffectPreset::echo:
+        case EffectPreset::distortion: break;
+    }
+    throw StudioError(L("Эффект «{0}» пока не поддерживается.", title(preset)));
+}
+
+}  // namespace tessoral::AudioIO
