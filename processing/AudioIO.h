@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+
+#include "model/AudioData.h"
+
+namespace tessoral::AudioIO {
+
+// Capacity of the decoder's working blocks, in frames.
+inline constexpr std::int64_t kDecodeBlock = 8192;
+// Decoding stops with an error once more than this has been produced (the clip limit plus a block).
+inline constexpr std::int64_t kDecodeAbortFrames = 23'040'000 + kDecodeBlock;
+
+// Decodes an audio file (any format FFmpeg reads) into 48 kHz stereo of 1 … 23,040,000 frames.
+// A mono file gives the same samples on both channels. Throws StudioError with a finished
+// message for files outside the limits, and PlatformError (a localised lead-in with the
+// library's detail) when the file cannot be opened or read.
+AudioData read(const std::filesystem::path& path);
+
+}  // namespace tessoral::AudioIO

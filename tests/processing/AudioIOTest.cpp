@@ -1,0 +1,337 @@
+// Decoding files written by the ffmpeg program: formats, rates, channel counts, limits, damage.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "model/AudioData.h"
+#include "model/StudioError.h"
+#include "processing/AudioIO.h"
+
+using namespace tessoral;
+namespace fs = std::filesystem;
+
+namespace {
+
+// The audio stream's stated length in its time base, as ffprobe reads it.
+std::int64_t probeDurationTs(const fs::path& file) {
+    const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=duration_ts -of csv=p=0 '" +
+                            file.string() + "'";
+    FILE* pipe = popen(cmd.c_str(), "r");
+    if (!pipe) return -1;
+    char line[64] = {};
+    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+    pclose(pipe);
+    return got ? std::strtoll(line, nullptr, 10) : -1;
+}
+
+bool haveFfmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
+
+class AudioIOTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!haveFfmpeg()) GTEST_SKIP() << "the ffmpeg program is not installed";
+        char pattern[] = "/tmp/tessoral-audioio-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        if (!dir_.empty()) fs::remove_all(dir_);
+    }
+
+    // Writes `frames` frames of 32-bit float sines (220 Hz left, 330 Hz right; amplitude 0.5)
+    // at `rate` and returns the raw file.
+    fs::path writeSines(int rate, int channels, std::int64_t frames) {
+        const fs::path raw = dir_ / ("sines-" + std::to_string(rate) + "-" + std::to_string(channels) + "-" +
+                                     std::to_string(frames) + ".f32");
+        if (fs::exists(raw)) return raw;
+        std::vector<float> data(static_cast<std::size_t>(frames * channels));
+        for (std::int64_t i = 0; i < frames; ++i) {
+            for (int c = 0; c < channels; ++c) {
+                data[static_cast<std::size_t>(i * channels + c)] = static_cast<float>(
+                    0.5 * std::sin(2.0 * std::numbers::pi * kFreq[c] * static_cast<double>(i) / rate));
+            }
+        }
+        std::ofstream(raw, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size() * 4));
+        return raw;
+    }
+
+    // Encodes raw input with the ffmpeg program; `input` describes the raw file's format.
+    fs::path encode(const fs::path& raw, const std::string& input, const std::string& codecArgs,
+                    const std::string& name) {
+        const fs::path out = dir_ / name;
+        const std::string cmd = "ffmpeg -nostdin -v error -y " + input + " -i '" + raw.string() + "' " + codecArgs +
+                                " '" + out.string() + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        return out;
+    }
+
+    fs::path sineFile(int rate, int channels, std::int64_t frames, const std::string& codecArgs,
+                      const std::string& name) {
+        const fs::path raw = writeSines(rate, channels, frames);
+        return encode(raw, "-f f32le -ar " + std::to_string(rate) + " -ac " + std::to_string(channels), codecArgs,
+                      name);
+    }
+
+    fs::path writeBytes(const std::string& name, const std::string& bytes) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return p;
+    }
+
+    static constexpr double kFreq[2] = {220.0, 330.0};
+    fs::path dir_;
+};
+
+// Amplitude and phase of a sine of `freq` Hz in frames [from, to) at 48 kHz, by projection.
+struct Tone {
+    double amplitude;
+    double phase;
+};
+Tone measure(const SharedArray<float>& x, double freq, std::int64_t from, std::int64_t to) {
+    double s = 0, c = 0;
+    for (std::int64_t i = from; i < to; ++i) {
+        const double w = 2.0 * std::numbers::pi * freq * static_cast<double>(i) / 48000.0;
+        s += x[static_cast<std::size_t>(i)] * std::sin(w);
+        c += x[static_cast<std::size_t>(i)] * std::cos(w);
+    }
+    const double n = static_cast<double>(to - from);
+    return {2.0 * std::hypot(s, c) / n, std::atan2(c, s)};
+}
+
+template <class E>
+std::string messageOf(const fs::path& p) {
+    try {
+        AudioIO::read(p);
+    } catch (const E& e) {
+        return e.message();
+    }
+    return "(no error of the expected type)";
+}
+
+const std::string kLengthMessage = "Откройте аудиофайл длительностью от одного сэмпла до 8 минут.";
+
+struct Format {
+    const char* name;
+    const char* args;
+    const char* ext;
+    double toleranceDb;  // level tolerance of the codec
+};
+
+const Format kFormats[] = {
+    {"wav", "-c:a pcm_s16le", "wav", 0.01},
+    {"aiff", "-c:a pcm_s24be", "aiff", 0.01},
+    {"flac", "-c:a flac", "flac", 0.01},
+    {"mp3", "-c:a libmp3lame -b:a 192k", "mp3", 0.3},
+    {"vorbis", "-c:a libvorbis -q:a 5", "ogg", 0.3},
+    {"aac", "-c:a aac -b:a 192k", "m4a", 0.3},
+    {"alac", "-c:a alac", "m4a", 0.01},
+};
+
+}  // namespace
+
+// Every format, rate and channel count: 48 kHz stereo of the source's length, the sines at
+// their level and in phase with the source (no priming left in, no channel swap, no −3 dB upmix).
+TEST_F(AudioIOTest, DecodesEveryFormatRateAndChannelCount) {
+    for (const Format& f : kFormats) {
+        for (const int rate : {44100, 48000, 96000}) {
+            for (const int channels : {1, 2}) {
+                // One second and a bit, so the length does not fall on a codec frame boundary.
+                const std::int64_t frames = rate + rate / 10 + 7;
+                const std::string name = std::string(f.name) + "-" + std::to_string(rate) + "-" +
+                                         std::to_string(channels) + "." + f.ext;
+                SCOPED_TRACE(name);
+                const fs::path file = sineFile(rate, channels, frames, f.args, name);
+                AudioData audio;
+                ASSERT_NO_THROW(audio = AudioIO::read(file));
+                const double expected = static_cast<double>(frames) * 48000.0 / rate;
+                if (std::string(f.name) == "aac") {
+                    // ffmpeg's AAC writer states a length a few frames off the source; the
+                    // file's own statement (read by ffprobe) is what the decoder must give.
+                    const std::int64_t stated = probeDurationTs(file);
+                    EXPECT_NEAR(static_cast<double>(stated), static_cast<double>(frames), 16.0);
+                    EXPECT_NEAR(static_cast<double>(audio.frames()), static_cast<double>(stated) * 48000.0 / rate, 1.0);
+                } else {
+                    EXPECT_NEAR(static_cast<double>(audio.frames()), expected, 1.0);
+                }
+                ASSERT_EQ(audio.left.size(), audio.right.size());
+                if (channels == 1) {
+                    EXPECT_TRUE(std::equal(audio.left.begin(), audio.left.end(), audio.right.begin()));
+                }
+                // Away from the edges (codec and filter transients).
+                const std::int64_t from = 4800, to = audio.frames() - 4800;
+                for (int c = 0; c < 2; ++c) {
+                    const SharedArray<float>& x = c == 0 ? audio.left : audio.right;
+                    const double freq = kFreq[channels == 1 ? 0 : c];
+                    const Tone t = measure(x, freq, from, to);
+                    EXPECT_NEAR(20.0 * std::log10(t.amplitude / 0.5), 0.0, f.toleranceDb) << "channel " << c;
+                    // The source's phase is 0 at frame 0: one frame of shift is 0.029 rad at 220 Hz.
+                    EXPECT_NEAR(std::remainder(t.phase, 2.0 * std::numbers::pi), 0.0, 0.02) << "channel " << c;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(AudioIOTest, LosslessAt48kIsBitExact) {
+    const std::int64_t frames = 30011;
+    const fs::path raw = writeSines(48000, 2, frames);
+    const fs::path file = encode(raw, "-f f32le -ar 48000 -ac 2", "-c:a pcm_f32le", "float.wav");
+    const AudioData audio = AudioIO::read(file);
+    ASSERT_EQ(audio.frames(), frames);
+    std::ifstream in(raw, std::ios::binary);
+    std::vector<float> source(static_cast<std::size_t>(frames * 2));
+    in.read(reinterpret_cast<char*>(source.data()), static_cast<std::streamsize>(source.size() * 4));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        ASSERT_EQ(audio.left[static_cast<std::size_t>(i)], source[static_cast<std::size_t>(2 * i)]);
+        ASSERT_EQ(audio.right[static_cast<std::size_t>(i)], source[static_cast<std::size_t>(2 * i + 1)]);
+    }
+}
+
+TEST_F(AudioIOTest, MoreThanTwoChannelsAreRefusedWithTheMessage) {
+    const std::string expected = "Поддерживаются моно и стерео. Сначала сведите многоканальный файл.";
+    const fs::path raw = writeSines(48000, 1, 4800);
+    const std::string in = "-f f32le -ar 48000 -ac 1";
+    EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-ac 4 -c:a pcm_s16le", "quad.wav")), expected);
+    EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-af 'pan=3.0|c0=c0|c1=c0|c2=c0' -c:a flac", "three.flac")), expected);
+    EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-ac 6 -c:a aac", "surround.m4a")), expected);
+}
+
+// 480 s at 44.1 kHz is the longest accepted file; a few frames more are refused before decoding.
+TEST_F(AudioIOTest, ClipLimitAtAFileOfExactly480Seconds) {
+    const std::int64_t limitFrames = 21'168'000;  // 480 s at 44.1 kHz
+    auto wav = [&](std::int64_t frames, const std::string& name) {
+        // 8-bit mono keeps the file small; ffmpeg writes the header.
+        const fs::path raw = dir_ / (name + ".u8");
+        {
+            std::vector<std::uint8_t> data(static_cast<std::size_t>(frames));
+            for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(128 + (i % 64) - 32);
+            std::ofstream(raw, std::ios::binary)
+                .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        }
+        const fs::path out = encode(raw, "-f u8 -ar 44100 -ac 1", "-c:a pcm_u8", name + ".wav");
+        fs::remove(raw);
+        return out;
+    };
+    const fs::path exact = wav(limitFrames, "exact");
+    const AudioData audio = AudioIO::read(exact);
+    EXPECT_LE(audio.frames(), 23'040'000);
+    EXPECT_GE(audio.frames(), 23'040'000 - 2);
+    EXPECT_TRUE(audio.left.sharesStorageWith(audio.right) ||
+                std::equal(audio.left.begin(), audio.left.end(), audio.right.begin()));
+    fs::remove(exact);
+
+    EXPECT_EQ(messageOf<StudioError>(wav(limitFrames + 3, "longer")), kLengthMessage);
+}
+
+// A stream that states no length (a WAV written to a pipe) is decoded and judged by what it
+// yields: up to one block over the limit is cut to the limit, more is refused.
+TEST_F(AudioIOTest, StreamWithoutStatedLengthIsJudgedWhileDecoding) {
+    auto piped = [&](double seconds, const std::string& name) {
+        const auto frames = static_cast<std::int64_t>(std::llround(seconds * 8000));
+        const fs::path raw = dir_ / (name + ".u8");
+        {
+            std::vector<std::uint8_t> data(static_cast<std::size_t>(frames), 128);
+            std::ofstream(raw, std::ios::binary)
+                .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        }
+        const fs::path out = dir_ / (name + ".wav");
+        const std::string cmd = "ffmpeg -nostdin -v error -y -f u8 -ar 8000 -ac 1 -i '" + raw.string() +
+                                "' -c:a pcm_u8 -f wav - > '" + out.string() + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        fs::remove(raw);
+        return out;
+    };
+    // 480 s + 100 frames at 8 kHz: 600 frames over at 48 kHz, within the block.
+    const AudioData cut = AudioIO::read(piped(480.0 + 100.0 / 8000, "slightly-long"));
+    EXPECT_EQ(cut.frames(), 23'040'000);
+    EXPECT_EQ(messageOf<StudioError>(piped(481.0, "too-long")), "Слишком длинный аудиофайл.");
+    // Short piped files decode normally.
+    EXPECT_EQ(AudioIO::read(piped(0.5, "short")).frames(), 24000);
+}
+
+TEST_F(AudioIOTest, EmptyAndSilentFiles) {
+    const fs::path raw = writeSines(44100, 1, 100);
+    const std::string in = "-f f32le -ar 44100 -ac 1";
+    // Zero frames, with and without a stated length.
+    EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-t 0 -c:a pcm_s16be", "zero.aiff")), kLengthMessage);
+    EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-t 0 -c:a pcm_s16le", "zero.wav")), kLengthMessage);
+    // One frame is the shortest file.
+    const fs::path one = sineFile(48000, 2, 1, "-c:a pcm_s16le", "one.wav");
+    EXPECT_EQ(AudioIO::read(one).frames(), 1);
+}
+
+// Damaged, empty and non-audio files end in an error the user can read, never in a crash.
+TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
+    auto fails = [](const fs::path& p) {
+        try {
+            AudioIO::read(p);
+        } catch (const PlatformError& e) {
+            EXPECT_FALSE(e.message().empty());
+            return true;
+        } catch (const StudioError& e) {
+            EXPECT_FALSE(e.message().empty());
+            return true;
+        }
+        return false;
+    };
+    EXPECT_TRUE(fails(writeBytes("empty.wav", "")));
+    EXPECT_TRUE(fails(writeBytes("text.mp3", "this is not audio at all\n")));
+    EXPECT_TRUE(fails(writeBytes("notes.txt", std::string(5000, 'x'))));
+    EXPECT_TRUE(fails(dir_ / "missing.flac"));
+    EXPECT_TRUE(fails(dir_));
+    std::string noise(20000, '\0');
+    std::uint32_t seed = 12345;
+    for (char& ch : noise) ch = static_cast<char>((seed = seed * 1664525u + 1013904223u) >> 24);
+    EXPECT_TRUE(fails(writeBytes("noise.m4a", noise)));
+    // A file that cannot be opened is the library's error, passed on with its detail.
+    EXPECT_NE(messageOf<PlatformError>(dir_ / "missing.flac").find(": "), std::string::npos);
+
+    // Truncated and corrupted encodings of a real file: an error or some audio, never a crash.
+    for (const char* args : {"-c:a flac", "-c:a libmp3lame", "-c:a aac", "-c:a libvorbis", "-c:a alac"}) {
+        const std::string a(args);
+        const std::string ext = a.find("aac") != std::string::npos || a.find("alac") != std::string::npos ? "m4a"
+                                : a.find("mp3") != std::string::npos                                      ? "mp3"
+                                : a.find("vorbis") != std::string::npos                                   ? "ogg"
+                                                                                                           : "flac";
+        const fs::path good = sineFile(44100, 2, 44100, a, "good-" + a.substr(5) + "." + ext);
+        std::ifstream in(good, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        for (const double keep : {0.1, 0.5, 0.9}) {
+            const fs::path cut =
+                writeBytes("cut-" + std::to_string(static_cast<int>(keep * 10)) + "." + ext,
+                           bytes.substr(0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep)));
+            try {
+                const AudioData audio = AudioIO::read(cut);
+                EXPECT_GT(audio.frames(), 0);
+                EXPECT_EQ(audio.left.size(), audio.right.size());
+            } catch (const StudioError&) {
+            } catch (const PlatformError&) {
+            }
+        }
+        std::string damaged = bytes;
+        for (std::size_t i = damaged.size() / 3; i < damaged.size(); i += 97) damaged[i] = static_cast<char>(~damaged[i]);
+        try {
+            const AudioData audio = AudioIO::read(writeBytes("damaged." + ext, damaged));
+            EXPECT_LE(audio.frames(), 23'040'000);
+        } catch (const StudioError&) {
+        } catch (const PlatformError&) {
+        }
+    }
+}
+
+// File names are paths, never protocol names.
+TEST_F(AudioIOTest, NamesWithColonsAndSpacesAreFiles) {
+    const fs::path file = sineFile(48000, 2, 4800, "-c:a pcm_s16le", "clip one.wav");
+    const fs::path odd = dir_ / "http: take 2.wav";
+    fs::copy_file(file, odd);
+    EXPECT_EQ(AudioIO::read(odd).frames(), 4800);
+}
