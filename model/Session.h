@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -76,6 +77,14 @@ struct Session {
     Uuid pasteClip(AudioData audio, std::string name, std::optional<Uuid> laneID, double at);
     bool moveLane(const Uuid& laneID, std::int64_t to);
     Session isolatedLane(const Uuid& laneID) const;
+
+    // ---- mixdown ----
+    // What a clip sounds like after its effect rack; the mixdown calls it for every audible clip
+    // that overlaps the range. Without one, clips are mixed as they are.
+    using ClipRenderer = std::function<AudioData(const Track&)>;
+    // The project, or a time range of it, mixed to one stereo signal (see Mixdown.cpp).
+    // Throws StudioError when nothing is to be mixed or the mix would exceed 8 minutes.
+    AudioData mixed(std::optional<TimeRange> range, const ClipRenderer& render = {}) const;
 
     // ---- automatic crossfades ----
     std::vector<Crossfade> crossfades() const;

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "model/Automation.h"
+#include "model/Limits.h"
+#include "model/Localization.h"
+#include "model/Session.h"
+#include "model/StudioError.h"
+#include "support/TestAudio.h"
+
+using namespace tessoral;
+
+namespace {
+
+std::string failure(const Session& s, std::optional<TimeRange> range) {
+    try {
+        s.mixed(range);
+    } catch (const StudioError& e) {
+        return e.message();
+    }
+    return "";
+}
+
+Track clipOn(Session& s, Lane& lane, double start, AudioData audio) {
+    Track t = Track::make("c", std::move(audio));
+    t.start = start;
+    t.laneID = lane.id;
+    return t;
+}
+
+// A slow reference of the whole mix rule, frame by frame in double precision.
+AudioData referenceMix(const Session& s, double start, std::int64_t frames) {
+    std::vector<float> L(frames, 0.0f), R(frames, 0.0f);
+    const bool solo = s.soloActive();
+    const auto automatic = s.automaticFades();
+    const std::int64_t rangeStart = std::llround(start * 48000);
+    for (Track clip : s.tracks) {
+        if (!s.isAudible(clip, solo)) continue;
+        if (auto it = automatic.find(clip.id); it != automatic.end()) {
+            if (clip.fadeIn < it->second.fadeIn) clip.fadeIn = it->second.fadeIn, clip.fadeInCurve = FadeCurve::logarithmic;
+            if (clip.fadeOut < it->second.fadeOut) clip.fadeOut = it->second.fadeOut, clip.fadeOutCurve = FadeCurve::logarithmic;
+        }
+        const Lane* lane = s.lane(clip);
+        const double g = std::pow(10.0, (s.masterDB + (lane ? lane->gainDB : 0) + clip.gainDB) / 20);
+        const auto [fi, fo] = clip.fadeFrames();
+        const std::int64_t n = clip.frames();
+        const std::int64_t offset = std::llround(clip.start * 48000) - rangeStart;
+        for (std::int64_t f = 0; f < n; ++f) {
+            const std::int64_t o = f + offset;
+            if (o < 0 || o >= frames) continue;
+            const double t = f / 48000.0;
+            double gain = g;
+            if (auto v = Automation::value(clip.volumeEnvelope, t)) gain *= std::pow(10.0, *v / 20);
+            if (f < fi) gain *= fadeGain(clip.fadeInCurve, double(f) / fi);
+            if (f >= n - fo) gain *= fadeGain(clip.fadeOutCurve, double(n - 1 - f) / fo);
+            const double p = clip.panEnvelope.empty() ? clip.pan : *Automation::value(clip.panEnvelope, t);
+            const double q = lane ? lane->pan : 0.0;
+            const double gl = gain * std::min(1 - p, 1.0) * std::min(1 - q, 1.0);
+            const double gr = gain * std::min(1 + p, 1.0) * std::min(1 + q, 1.0);
+            L[o] += static_cast<float>(gl * clip.audio.left[f]);
+            R[o] += static_cast<float>(gr * clip.audio.right[f]);
+        }
+    }
+    return AudioData(std::move(L), std::move(R));
+}
+
+void expectNear(const AudioData& a, const AudioData& b, double tolerance) {
+    ASSERT_EQ(a.frames(), b.frames());
+    double worst = 0;
+    for (std::int64_t i = 0; i < a.frames(); ++i) {
+        worst = std::max(worst, double(std::fabs(a.left[i] - b.left[i])));
+        worst = std::max(worst, double(std::fabs(a.right[i] - b.right[i])));
+    }
+    EXPECT_LE(worst, tolerance);
+}
+
+}  // namespace
+
+TEST(Mixdown, NothingToMix) {
+    const std::string none = L("Нет звука для воспроизведения.");
+    Session s;
+    EXPECT_EQ(failure(s, std::nullopt), none);
+    EXPECT_EQ(failure(s, TimeRange{0, 10}), none);
+    s.appendOnNewLane(test::clip("a", 48000 * 3));
+    EXPECT_EQ(failure(s, TimeRange{10, 5}), none);
+    EXPECT_EQ(failure(s, TimeRange{3, 8}), none);
+    EXPECT_EQ(failure(s, TimeRange{std::nan(""), 2}), none);
+    EXPECT_EQ(s.mixed(TimeRange{0, 600}).frames(), 144000);
+}
+
+TEST(Mixdown, LongerThanEightMinutesIsRefused) {
+    Session s;
+    Track a = test::clip("a", 10, 0.0);
+    Track b = test::clip("b", 10, 481.0);
+    s.appendOnNewLane(a);
+    s.appendOnNewLane(b);
+    EXPECT_EQ(failure(s, std::nullopt), L("Длина проекта ограничена 8 минутами."));
+    EXPECT_EQ(s.mixed(TimeRange{1, 2}).frames(), 48000);
+}
+
+TEST(Mixdown, UnityClipIsCopiedExactly) {
+    Session s;
+    const AudioData audio = test::noise(10000, 0.9f, 5);
+    s.appendOnNewLane(Track::make("a", audio));
+    EXPECT_EQ(s.mixed(std::nullopt), audio);
+    s.masterDB = -6;
+    const AudioData quieter = s.mixed(std::nullopt);
+    const float g = static_cast<float>(std::pow(10.0, -6.0 / 20));
+    EXPECT_EQ(quieter.left[123], g * audio.left[123]);
+}
+
+TEST(Mixdown, PanLawAndRowPan) {
+    Session s;
+    Track t = Track::make("a", test::constant(100, 1.0f));
+    t.pan = 1.0;
+    s.appendOnNewLane(t);
+    AudioData m = s.mixed(std::nullopt);
+    EXPECT_EQ(m.left[0], 0.0f);
+    EXPECT_EQ(m.right[0], 1.0f);
+    s.tracks[0].pan = 0.5;
+    s.lanes[0].pan = -0.5;
+    m = s.mixed(std::nullopt);
+    EXPECT_EQ(m.left[50], 0.5f);
+    EXPECT_EQ(m.right[50], 0.5f);
+    // A pan envelope replaces the clip's pan; the row pan still applies.
+    s.tracks[0].panEnvelope = {{0, 0}};
+    m = s.mixed(std::nullopt);
+    EXPECT_EQ(m.left[50], 1.0f);
+    EXPECT_EQ(m.right[50], 0.5f);
+}
+
+TEST(Mixdown, MuteSoloAndNoClipping) {
+    Session s;
+    Lane a, b;
+    a.name = "a";
+    b.name = "b";
+    s.lanes = {a, b};
+    s.tracks = {clipOn(s, s.lanes[0], 0, test::constant(100, 0.75f)), clipOn(s, s.lanes[1], 0, test::constant(100, 0.75f))};
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 1.5f);  // kept above full scale
+    s.lanes[1].solo = true;
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.75f);
+    s.tracks[1].muted = true;
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.0f);
+    Track rowless = Track::make("r", test::constant(100, 0.25f));
+    s.tracks.push_back(rowless);
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.0f);
+    s.tracks.back().solo = true;
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.25f);
+    EXPECT_EQ(s.tracks[1].muted, true);  // the project is not changed by mixing
+}
+
+TEST(Mixdown, MatchesSlowReferenceWithFadesEnvelopesAndCrossfades) {
+    Session s;
+    Lane row, other;
+    row.pan = 0.25;
+    row.gainDB = -3;
+    other.pan = -0.7;
+    s.lanes = {row, other};
+    s.masterDB = 1.5;
+    Track x = clipOn(s, s.lanes[0], 0.0, test::noise(48000 * 2, 0.5f, 1));
+    x.fadeIn = 0.3;
+    x.fadeInCurve = FadeCurve::cosine;
+    x.volumeEnvelope = {{0.1, 0}, {0.5, -12}, {0.5, -3}, {1.7, 6}};
+    Track y = clipOn(s, s.lanes[0], 1.25, test::noise(48000 * 2, 0.5f, 2));
+    y.panEnvelope = {{0, -1}, {2, 1}};
+    y.fadeOut = 3.0;  // longer than the clip: fadeFrames keeps it inside
+    Track z = clipOn(s, s.lanes[1], 0.5, test::noise(20000, 0.5f, 3));
+    z.gainDB = -20;
+    z.pan = -0.3;
+    s.tracks = {x, y, z};
+    const auto fades = s.automaticFades();
+    ASSERT_EQ(fades.at(x.id).fadeOut, 0.75);
+    expectNear(s.mixed(std::nullopt), referenceMix(s, 0, 48000 * 3 + 12000), 2e-6);
+    // A range starting inside a clip keeps the clip-relative fades and envelopes.
+    expectNear(s.mixed(TimeRange{0.2, 2.5}), referenceMix(s, 0.2, 48000 * 23 / 10), 2e-6);
+}
+
+TEST(Mixdown, RendererIsAppliedToOverlappingClipsOnly) {
+    Session s;
+    s.appendOnNewLane(test::clip("a", 48000, 0));
+    s.appendOnNewLane(test::clip("b", 48000, 5));
+    int calls = 0;
+    const AudioData m = s.mixed(TimeRange{0, 2}, [&](const Track& t) {
+        ++calls;
+        return test::constant(t.frames(), 0.5f);
+    });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(m.left[0], 0.5f);
+    EXPECT_THROW(s.mixed(std::nullopt, [](const Track&) { return AudioData(); }), StudioError);
+}
