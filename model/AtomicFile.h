@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+
+#include "model/ByteSink.h"
+
+namespace tessoral {
+
+// The one way files are written: the bytes go to a temporary file beside the target,
+// which is flushed to disk (fsync) and then renamed over the target; the folder is
+// flushed last. A reader never sees a half-written file, and on any failure the
+// temporary file is removed and the previous target stays as it was.
+namespace AtomicFile {
+
+// Streams the file: `produce` writes the whole content into the sink it is given.
+// Errors of the file system are thrown as PlatformError; an exception thrown by
+// `produce` is passed on unchanged. Either way the target is untouched.
+void write(const std::filesystem::path& target, const std::function<void(ByteSink&)>& produce);
+
+// Writes bytes that are already in memory.
+void write(const std::filesystem::path& target, std::span<const std::uint8_t> bytes);
+
+}  // namespace AtomicFile
+
+}  // namespace tessoral
