@@ -5,6 +5,7 @@
 #include <complex>
 #include <limits>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "processing/NoiseReduction.h"
@@ -120,6 +121,18 @@ TEST(NoiseReduction, LowersTheNoiseFloorAndKeepsTheTone) {
     ASSERT_GE(windows, 5);
     EXPECT_LT(std::fabs(10.0 * std::log10(toneOut / toneIn)), 1.0);
     EXPECT_GT(10.0 * std::log10(floorIn / floorOut), 10.0);
+}
+
+TEST(NoiseReduction, ConcurrentCallsMatchOneCall) {
+    const auto print = NoiseReduction::averageSpectrum(whiteNoise(8192, 51, 0.1));
+    auto x = whiteNoise(30000, 52, 0.1);
+    addSine(x, 700.0, 0.3);
+    const auto expected = NoiseReduction::process(x, print, 0.6f);
+    std::vector<std::vector<float>> results(6);
+    std::vector<std::thread> threads;
+    for (auto& r : results) threads.emplace_back([&] { r = NoiseReduction::process(x, print, 0.6f); });
+    for (auto& t : threads) t.join();
+    for (const auto& r : results) EXPECT_EQ(r, expected);
 }
 
 namespace {
