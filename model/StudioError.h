@@ -28,3 +28,13 @@ private:
 };
 
 }  // namespace tessoral
+
+namespace tessoral {
+
+// Thrown when a long operation stops because its caller asked it to.
+class CancellationError : public std::exception {
+public:
+    const char* what() const noexcept override { return "cancelled"; }
+};
+
+}  // namespace tessoral

@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "model/StudioError.h"
+#include "processing/RackRenderer.h"
+#include "support/TestAudio.h"
+
+using namespace tessoral;
+
+namespace {
+
+Track clipWith(std::int64_t frames, std::vector<EffectSlot> rack, std::uint64_t seed = 1) {
+    Track t = Track::make("c", test::noise(frames, 0.5f, seed));
+    t.rack = std::move(rack);
+    return t;
+}
+
+EffectSlot slot(EffectPreset p, double wet = 1.0, bool enabled = true) {
+    EffectSlot s(p);
+    s.wet = wet;
+    s.enabled = enabled;
+    return s;
+}
+
+}  // namespace
+
+TEST(RackRenderer, InactiveRacksReturnTheClipAudio) {
+    const auto before = RackRenderer::cacheStats();
+    Track bypassed = clipWith(1000, {slot(EffectPreset::invert)});
+    bypassed.rackBypassed = true;
+    EXPECT_TRUE(RackRenderer::render(bypassed).left.sharesStorageWith(bypassed.audio.left));
+    Track empty = clipWith(1000, {});
+    EXPECT_TRUE(RackRenderer::render(empty).left.sharesStorageWith(empty.audio.left));
+    Track idle = clipWith(1000, {slot(EffectPreset::invert, 1.0, false), slot(EffectPreset::invert, 0.0)});
+    EXPECT_TRUE(RackRenderer::render(idle).left.sharesStorageWith(idle.audio.left));
+    EXPECT_EQ(RackRenderer::cacheStats().entries, before.entries);
+}
+
+TEST(RackRenderer, WetMixesWithWhatEnteredTheSlot) {
+    const AudioData dry = test::noise(5000, 0.5f, 3);
+    const AudioData full = RackRenderer::apply({slot(EffectPreset::invert)}, dry);
+    const AudioData quarter = RackRenderer::apply({slot(EffectPreset::invert, 0.25)}, dry);
+    for (std::int64_t i = 0; i < dry.frames(); i += 97) {
+        EXPECT_EQ(full.left[i], -dry.left[i]);
+        EXPECT_FLOAT_EQ(quarter.right[i], 0.75f * dry.right[i] + 0.25f * -dry.right[i]);
+    }
+    // Two inversions in a row give the input back.
+    EXPECT_EQ(RackRenderer::apply({slot(EffectPreset::invert), slot(EffectPreset::invert)}, dry), dry);
+}
+
+TEST(RackRenderer, SecondRenderHitsTheCacheUntilTheRackChanges) {
+    Track t = clipWith(4800, {slot(EffectPreset::invert)}, 11);
+    const AudioData first = RackRenderer::render(t);
+    EXPECT_TRUE(RackRenderer::isCached(t));
+    const AudioData second = RackRenderer::render(t);
+    EXPECT_TRUE(second.left.sharesStorageWith(first.left));
+    // Editing a disabled slot keeps the key; editing an active one does not.
+    t.rack.push_back(slot(EffectPreset::chorus, 1.0, false));
+    EXPECT_TRUE(RackRenderer::isCached(t));
+    t.rack[0].wet = 0.5;
+    EXPECT_FALSE(RackRenderer::isCached(t));
+    t.rack[0].wet = 1.0;
+    t.replaceAudio(test::noise(4800, 0.5f, 12));
+    EXPECT_FALSE(RackRenderer::isCached(t));
+}
+
+TEST(RackRenderer, BudgetEvictsOldestAndHugeResultsAreNotCached) {
+    Track small = clipWith(1000, {slot(EffectPreset::invert)}, 21);
+    RackRenderer::render(small);
+    ASSERT_TRUE(RackRenderer::isCached(small));
+    // A result that alone costs the whole budget evicts everything older.
+    Track whole = clipWith(RackRenderer::kMaxCachedFrames, {slot(EffectPreset::invert)}, 22);
+    RackRenderer::render(whole);
+    EXPECT_TRUE(RackRenderer::isCached(whole));
+    EXPECT_FALSE(RackRenderer::isCached(small));
+    EXPECT_EQ(RackRenderer::cacheStats().bytes, RackRenderer::kCacheBudgetBytes);
+    Track over = clipWith(RackRenderer::kMaxCachedFrames + 1, {slot(EffectPreset::invert)}, 23);
+    EXPECT_EQ(RackRenderer::render(over).frames(), RackRenderer::kMaxCachedFrames + 1);
+    EXPECT_FALSE(RackRenderer::isCached(over));
+    EXPECT_TRUE(RackRenderer::isCached(whole));
+}
+
+TEST(RackRenderer, CancellationBeforeTheFirstActiveSlot) {
+    int asked = 0;
+    EXPECT_THROW(RackRenderer::apply({slot(EffectPreset::invert, 1.0, false), slot(EffectPreset::invert)},
+                                     test::constant(100), [&] { return ++asked > 0; }),
+                 CancellationError);
+    EXPECT_EQ(asked, 1);  // inactive slots are skipped without asking
+    int calls = 0;
+    RackRenderer::apply({slot(EffectPreset::invert), slot(EffectPreset::invert)}, test::constant(100), [&] {
+        ++calls;
+        return false;
+    });
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(RackRenderer, ConcurrentRendersAgree) {
+    const Track t = clipWith(48000, {slot(EffectPreset::invert), slot(EffectPreset::chorus, 0.5)}, 31);
+    std::vector<AudioData> results(8);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { results[i] = RackRenderer::render(t); });
+    for (auto& th : threads) th.join();
+    for (const auto& r : results) EXPECT_EQ(r, results[0]);
+}
+
+TEST(RackRenderer, MixAppliesRacks) {
+    Session s;
+    s.appendOnNewLane(clipWith(1000, {slot(EffectPreset::invert)}, 41));
+    const AudioData m = RackRenderer::mix(s, std::nullopt);
+    EXPECT_EQ(m.left[10], -s.tracks[0].audio.left[10]);
+}
