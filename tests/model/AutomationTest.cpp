@@ -116,18 +116,6 @@ TEST(AutomationFill, MatchesFrameByFrameEvaluation) {
     }
 }
 
-TEST(AutomationFill, BlocksJoinSeamlessly) {
-    test::SplitMix64 rng(7);
-    const Envelope points = randomEnvelope(rng, 40);
-    const auto total = static_cast<std::int64_t>(points.back().time * 48000.0) + 500;
-    const auto whole = fastFill(points, {0, total}, true);
-    std::vector<float> blocks(whole.size());
-    for (std::int64_t b = 0; b < total; b += 997) {
-        Automation::fill(points, {b, std::min(total, b + 997)}, true, blocks.data() + b);
-    }
-    EXPECT_EQ(blocks, whole);
-}
-
 TEST(AutomationFill, StaysInsideItsRangeOnEnvelopesTheReaderRefuses) {
     const std::vector<Envelope> broken{
         {{2.0, 0.0}, {1.0, -6.0}, {3.0, -12.0}},

@@ -28,9 +28,7 @@ TEST(TrackFadeFrames, ScaledIntoTheClip) {
     EXPECT_EQ(clipWithFades(101, 1.0, 1.0).fadeFrames(), (Track::FadeFrames{50, 50}));
     EXPECT_EQ(clipWithFades(48000, 0.25, 0.5).fadeFrames(), (Track::FadeFrames{12000, 24000}));
     EXPECT_EQ(clipWithFades(0, 1.0, 1.0).fadeFrames(), (Track::FadeFrames{0, 0}));
-}
-
-TEST(TrackFadeFrames, LengthsThatAreNoLength) {
+    // Lengths that are no length count as none.
     EXPECT_EQ(clipWithFades(48000, -1.0, kNaN).fadeFrames(), (Track::FadeFrames{0, 0}));
     EXPECT_EQ(clipWithFades(48000, kInf, -kInf).fadeFrames(), (Track::FadeFrames{0, 0}));
     // Absurd but finite lengths saturate instead of overflowing.
