@@ -1,0 +1,169 @@
+// The de-esser and graphic-equaliser presets on an 8-minute stereo clip, each beside an external
+// program doing the same kind of work on the same samples (ffmpeg's deesser filter; sox's
+// ten-band equalizer chain), and beside that program's bare copy of the raw samples so the file
+// reading and writing in the peer's time can be told apart.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "model/AudioData.h"
+#include "model/EffectParameters.h"
+#include "processing/AudioIOEffect.h"
+
+using namespace tessoral;
+
+namespace {
+
+// A voice-like tone over noise with a 6.5 kHz sibilant burst every half second.
+const AudioData& speech() {
+    static const AudioData audio = [] {
+        const auto n = static_cast<std::size_t>(bench::frames());
+        std::vector<float> l(n), r(n);
+        std::uint64_t state = 99;
+        auto uniform = [&] {
+            std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+            z ^= z >> 31;
+            return static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0;
+        };
+        for (std::size_t i = 0; i < n; ++i) {
+            const double t = static_cast<double>(i) / 48000.0;
+            double voice = 0.0;
+            for (int h = 1; h <= 5; ++h) voice += 0.1 / h * std::sin(2.0 * std::numbers::pi * 150.0 * h * t);
+            const double s = (i % 24'000) < 4'800 ? 0.2 * std::sin(2.0 * std::numbers::pi * 6500.0 * t) : 0.0;
+            l[i] = static_cast<float>(voice + s + 0.02 * uniform());
+            r[i] = static_cast<float>(0.8 * voice + s + 0.02 * uniform());
+        }
+        return AudioData(std::move(l), std::move(r));
+    }();
+    return audio;
+}
+
+const EffectParams& graphicSettings() {
+    static const EffectParams p{{"g0", 6}, {"g1", -4}, {"g2", 3}, {"g3", -2}, {"g4", 5},
+                                {"g5", -6}, {"g6", 2}, {"g7", 4}, {"g8", -3}, {"g9", 1}};
+    return p;
+}
+
+// The clip as raw interleaved 32-bit float samples in a private folder removed at exit.
+struct RawFiles {
+    std::filesystem::path dir;
+
+    RawFiles() {
+        std::string name = "tessoral-fxbench-";
+        name += std::to_string(::getpid());
+        dir = std::filesystem::temp_directory_path() / name;
+        std::filesystem::create_directories(dir);
+        const AudioData& a = speech();
+        std::ofstream out(dir / "in.raw", std::ios::binary);
+        std::vector<float> block;
+        for (std::size_t start = 0; start < a.left.size(); start += 65'536) {
+            const std::size_t count = std::min<std::size_t>(65'536, a.left.size() - start);
+            block.resize(2 * count);
+            for (std::size_t i = 0; i < count; ++i) {
+                block[2 * i] = a.left[start + i];
+                block[2 * i + 1] = a.right[start + i];
+            }
+            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 4));
+        }
+    }
+    ~RawFiles() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::string path(const char* name) const {
+        std::string quoted(1, '\'');
+        quoted += (dir / name).string();
+        quoted += '\'';
+        return quoted;
+    }
+};
+
+const RawFiles& rawFiles() {
+    static const RawFiles files;
+    return files;
+}
+
+void runPeer(benchmark::State& state, const std::string& command) {
+    const std::string quiet = command + " >/dev/null 2>&1";
+    for (auto _ : state) {
+        if (std::system(quiet.c_str()) != 0) {
+            state.SkipWithError("the peer program is not available or failed");
+            break;
+        }
+    }
+}
+
+void setRealtime(benchmark::State& state, const AudioData& audio) {
+    state.counters["x_realtime"] = benchmark::Counter(
+        static_cast<double>(audio.frames()) / 48000.0 * static_cast<double>(state.iterations()),
+        benchmark::Counter::kIsRate);
+}
+
+void DeEsserPreset8MinStereo(benchmark::State& state) {
+    const AudioData& clip = speech();
+    for (auto _ : state) {
+        AudioData out = AudioIO::effect(EffectPreset::deesser, clip, {});
+        benchmark::DoNotOptimize(out.left.data());
+    }
+    setRealtime(state, clip);
+}
+
+std::string ffmpegRaw(const std::string& filter) {
+    const RawFiles& f = rawFiles();
+    return "ffmpeg -nostdin -y -loglevel error -f f32le -ar 48000 -ac 2 -i " + f.path("in.raw") + " -af " + filter +
+           " -f f32le " + f.path("out.raw");
+}
+
+// The peer: ffmpeg's own de-esser filter over the same samples (raw in, raw out).
+void FfmpegDeesserPeer(benchmark::State& state) { runPeer(state, ffmpegRaw("deesser")); }
+void FfmpegCopyPeer(benchmark::State& state) { runPeer(state, ffmpegRaw("anull")); }
+
+void GraphicEQPreset8MinStereo(benchmark::State& state) {
+    const AudioData& clip = speech();
+    for (auto _ : state) {
+        AudioData out = AudioIO::effect(EffectPreset::graphicEQ, clip, graphicSettings());
+        benchmark::DoNotOptimize(out.left.data());
+    }
+    setRealtime(state, clip);
+}
+
+std::string soxRaw(const std::string& effects) {
+    const RawFiles& f = rawFiles();
+    return "sox -q -t f32 -r 48000 -c 2 " + f.path("in.raw") + " -t f32 " + f.path("out.raw") + effects;
+}
+
+// The peer: sox's ten peaking equalizers (biquads) at the same centres, widths and gains.
+void SoxEqualizerPeer(benchmark::State& state) {
+    std::string effects;
+    int i = 0;
+    for (const char* f : {"31.5", "63", "125", "250", "500", "1000", "2000", "4000", "8000", "16000"}) {
+        std::string key = "g";
+        key += std::to_string(i++);
+        const double gain = graphicSettings().at(key);
+        effects += std::string(" equalizer ") + f + " 1.41q " + std::to_string(static_cast<int>(gain));
+    }
+    runPeer(state, soxRaw(effects));
+}
+void SoxRawCopyPeer(benchmark::State& state) { runPeer(state, soxRaw("")); }
+
+}  // namespace
+
+BENCHMARK(DeEsserPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FfmpegDeesserPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FfmpegCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(GraphicEQPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SoxEqualizerPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(SoxRawCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
