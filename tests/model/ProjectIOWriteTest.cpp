@@ -1,0 +1,320 @@
+// The writer, read back by Python's plistlib, and the round trip through our reader.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include "BplistTestSupport.h"
+#include "model/ProjectIO.h"
+#include "support/TestAudio.h"
+
+using namespace tessoral;
+using nlohmann::json;
+
+namespace {
+
+// What plistlib sees in a project file: root keys, version, and per clip its keys, the
+// byte counts of its sample blocks and its mix fields.
+json summary(const Session& s) {
+    test::TempFolder dir;
+    const auto file = dir / "p.tessoral";
+    ProjectIO::save(s, file);
+    bool ok = false;
+    const std::string out = test::python(R"(
+import plistlib, sys, json
+d = plistlib.load(open(sys.argv[1], 'rb'))
+out = {'keys': list(d.keys()), 'version': d['version'], 'tracks': []}
+for t in d['tracks']:
+    e = {'keys': list(t.keys())}
+    for k in ('left', 'right', 'headLeft', 'headRight', 'tailLeft', 'tailRight'):
+        if k in t: e[k] = len(t[k])
+    for k in ('gainDB', 'pan', 'muted', 'solo', 'fadeIn', 'fadeOut', 'name', 'color', 'rack', 'punchTake'):
+        if k in t: e[k] = t[k] if k != 'rack' else len(t[k])
+    out['tracks'].append(e)
+if 'lanes' in d: out['lanes'] = len(d['lanes'])
+out['markers'] = len(d['markers'])
+print(json.dumps(out))
+)", {file.string()}, &ok);
+    EXPECT_TRUE(ok) << out;
+    return json::parse(out, nullptr, false);
+}
+
+// A project whose every row holds one clip of the row's name and colour.
+Session foldable(int rows) {
+    Session s;
+    for (int i = 0; i < rows; ++i) {
+        Lane row;
+        row.name = "Row " + std::to_string(i);
+        row.color = i;
+        Track clip = test::clip(row.name, 480, i * 0.5);
+        clip.color = i;
+        clip.laneID = row.id;
+        s.lanes.push_back(row);
+        s.tracks.push_back(clip);
+    }
+    return s;
+}
+
+const std::vector<std::string> kOrder = {
+    "id", "name", "left", "right", "start", "gainDB", "pan", "muted", "solo", "color", "rack", "rackBypassed",
+    "essentialSound", "fadeIn", "fadeOut", "fadeInCurve", "fadeOutCurve", "volumeEnvelope", "panEnvelope",
+    "laneID", "headLeft", "headRight", "tailLeft", "tailRight", "punchTake", "handleVolume", "handlePan"};
+
+// The clip's keys are a subsequence of the 27 keys in their order.
+bool inOrder(const json& keys) {
+    std::size_t at = 0;
+    for (const auto& k : keys) {
+        while (at < kOrder.size() && kOrder[at] != k.get<std::string>()) ++at;
+        if (at == kOrder.size()) return false;
+        ++at;
+    }
+    return true;
+}
+
+TEST(ProjectIOWrite, OneClipPerRowFoldsIntoVersion2) {
+    Session s = foldable(2);
+    s.lanes[0].gainDB = -3;
+    s.lanes[0].pan = 0.5;
+    s.lanes[0].muted = true;
+    s.lanes[1].solo = false;
+    s.tracks[1].solo = true;  // a soloed clip on a row that is not: dropped
+    s.markers.push_back(SessionMarker{Uuid::random(), "m", 1.0, std::nullopt});
+    s.tracks[0].rack.push_back(EffectSlot(EffectPreset::echo));  // no parameters: no version 3
+    s.tracks[0].punchTake = true;
+    s.autoCrossfade = false;
+    const json j = summary(s);
+    EXPECT_EQ(j["version"], 2);
+    EXPECT_EQ(j["keys"], json({"version", "sampleRate", "masterDB", "tracks", "markers", "tempo", "beatsPerBar",
+                               "autoCrossfade"}));
+    ASSERT_EQ(j["tracks"].size(), 2u);
+    const json& a = j["tracks"][0];
+    EXPECT_EQ(a["gainDB"], -3.0);
+    EXPECT_EQ(a["pan"], 0.5);
+    EXPECT_EQ(a["muted"], true);
+    EXPECT_EQ(a["solo"], false);
+    EXPECT_EQ(a["punchTake"], true);
+    EXPECT_EQ(j["tracks"][1]["solo"], false);
+    EXPECT_EQ(j["tracks"][1]["rack"], 0);
+    EXPECT_EQ(j["markers"], 1);
+    for (const auto& t : j["tracks"]) {
+        EXPECT_TRUE(inOrder(t["keys"])) << t["keys"];
+        EXPECT_EQ(std::count(t["keys"].begin(), t["keys"].end(), "laneID"), 0);
+        EXPECT_EQ(t["left"], 480 * 4);
+        EXPECT_EQ(t["right"], 480 * 4);
+    }
+    EXPECT_EQ(std::count(j["tracks"][1]["keys"].begin(), j["tracks"][1]["keys"].end(), "punchTake"), 0);
+}
+
+TEST(ProjectIOWrite, VersionThreeCases) {
+    auto version = [](Session s) { return summary(s)["version"].get<int>(); };
+    {
+        Session s = foldable(2);
+        s.tracks[1].fadeOut = 0.1;
+        EXPECT_EQ(version(s), 3);
+    }
+    {
+        Session s = foldable(2);
+        s.tempo = 100;
+        EXPECT_EQ(version(s), 3);
+    }
+    {
+        Session s = foldable(1);
+        s.beatsPerBar = 3;
+        EXPECT_EQ(version(s), 3);
+    }
+    {
+        Session s = foldable(1);
+        s.tracks[0].essentialSound = EssentialSound(SoundType::music);
+        EXPECT_EQ(version(s), 3);
+    }
+    {
+        Session s = foldable(1);
+        s.tracks[0].volumeEnvelope = {{0.0, -6.0}};
+        EXPECT_EQ(version(s), 3);
+    }
+    {
+        Session s = foldable(1);
+        EffectSlot slot(EffectPreset::echo);
+        slot.params["mix"] = 0.5;
+        s.tracks[0].rack.push_back(slot);
+        EXPECT_EQ(version(s), 3);
+    }
+    {
+        Session empty;
+        const json j = summary(empty);
+        EXPECT_EQ(j["version"], 2);
+        EXPECT_EQ(j["tracks"].size(), 0u);
+        EXPECT_EQ(j["markers"], 0);
+        empty.tempo = 90;
+        EXPECT_EQ(version(empty), 3);
+    }
+    {
+        // A pan envelope on a row with pan 0 folds and keeps the clip's own pan.
+        Session s = foldable(1);
+        s.tracks[0].panEnvelope = {{0.0, 0.3}};
+        s.tracks[0].pan = 0.3;
+        const json j = summary(s);
+        EXPECT_EQ(j["version"], 3);
+        EXPECT_EQ(j["tracks"][0]["pan"], 0.3);
+    }
+}
+
+TEST(ProjectIOWrite, ProjectsThatNeedRowsAreVersion4) {
+    auto check = [](Session s, const char* what) {
+        const json j = summary(s);
+        EXPECT_EQ(j["version"], 4) << what;
+        EXPECT_TRUE(j.contains("lanes")) << what;
+        for (const auto& t : j["tracks"])
+            EXPECT_EQ(std::count(t["keys"].begin(), t["keys"].end(), "laneID"), 1) << what;
+    };
+    {
+        Session s = foldable(2);
+        s.lanes.push_back(Lane{});
+        check(s, "row without clips");
+    }
+    {
+        Session s = foldable(2);
+        s.tracks[1].laneID = s.lanes[0].id;
+        check(s, "row with two clips");
+    }
+    {
+        Session s = foldable(1);
+        s.tracks[0].name = "Other";
+        check(s, "name differs");
+    }
+    {
+        Session s = foldable(1);
+        s.tracks[0].color = 5;
+        check(s, "colour differs");
+    }
+    {
+        Session s = foldable(1);
+        s.tracks[0].gainDB = -3;
+        check(s, "clip gain");
+    }
+    {
+        Session s = foldable(1);
+        s.tracks[0].muted = true;
+        check(s, "muted clip");
+    }
+    {
+        Session s = foldable(1);
+        s.lanes[0].pan = 0.5;
+        s.tracks[0].panEnvelope = {{0.0, 0.1}};
+        check(s, "pan envelope on a panned row");
+    }
+}
+
+TEST(ProjectIOWrite, FadeKeysAndSampleBytes) {
+    Session s = foldable(1);
+    s.tracks[0] = test::clip("Row 0", 48000);
+    s.tracks[0].laneID = s.lanes[0].id;
+    s.tracks[0].fadeIn = 0.5;
+    const json j = summary(s);
+    const json& t = j["tracks"][0];
+    EXPECT_EQ(t["left"], 192000);
+    EXPECT_EQ(t["right"], 192000);
+    EXPECT_EQ(t["fadeIn"], 0.5);
+    EXPECT_EQ(t["fadeOut"], 0.0);
+    for (const char* k : {"fadeInCurve", "fadeOutCurve"})
+        EXPECT_EQ(std::count(t["keys"].begin(), t["keys"].end(), k), 1) << k;
+}
+
+TEST(ProjectIOWrite, SavingLeavesTheSessionAsItWas) {
+    Session s;
+    s.tracks.push_back(test::clip("a", 100));
+    s.tracks[0].gainDB = -6;
+    const Session before = s;
+    test::TempFolder dir;
+    ProjectIO::save(s, dir / "p.tessoral");
+    EXPECT_EQ(s, before);
+    EXPECT_TRUE(s.lanes.empty());
+    // The clip had no row: the written file folds the row made for it.
+    const Session back = ProjectIO::load(dir / "p.tessoral");
+    ASSERT_EQ(back.lanes.size(), 1u);
+    EXPECT_EQ(back.lanes[0].gainDB, -6);
+    EXPECT_EQ(back.tracks[0].gainDB, 0);
+}
+
+// Everything that is stored comes back; drawing caches are rebuilt, revisions are new.
+TEST(ProjectIORoundTrip, Version4KeepsEveryStoredField) {
+    Session s;
+    s.masterDB = -2.5;
+    s.tempo = 133.5;
+    s.beatsPerBar = 7;
+    s.autoCrossfade = false;
+    s.markers = {{Uuid::random(), "Начало", 0.0, std::nullopt}, {Uuid::random(), "Range", 1.5, 3.25}};
+    Lane a{Uuid::random(), "Голос", 3, -4.0, -0.25, false, true};
+    Lane b{Uuid::random(), "Music", 6, 2.0, 0.75, true, false};
+    Lane empty{Uuid::random(), "Empty", 1, 0.0, 0.0, false, false};
+    s.lanes = {a, b, empty};
+    Track one = Track::make("Клип «один»", test::noise(4800, 0.5f, 7));
+    one.laneID = a.id;
+    one.start = 1.25;
+    one.gainDB = 3.5;
+    one.pan = -0.5;
+    one.color = 3;
+    EffectSlot slot(EffectPreset::parametricEQ);
+    slot.enabled = false;
+    slot.wet = 0.4;
+    slot.params = {{"gain1", -3.0}, {"freq1", 1000.0}};
+    one.rack = {slot, EffectSlot(EffectPreset::limiter)};
+    one.rackBypassed = true;
+    EssentialSound es(SoundType::dialogue);
+    es.humFrequency = 60;
+    es.reduceNoise = {true, 7.5};
+    es.slotIDs["denoise"] = slot.id;
+    one.essentialSound = es;
+    one.fadeIn = 0.02;
+    one.fadeOut = 0.03;
+    one.fadeInCurve = FadeCurve::cosine;
+    one.fadeOutCurve = FadeCurve::logarithmic;
+    one.volumeEnvelope = {{0.0, -6.0}, {0.05, 0.0}, {0.05, 3.0}};
+    one.panEnvelope = {{0.01, -1.0}};
+    one.headHandle = test::noise(960, 0.3f, 8);
+    one.tailHandle = test::noise(480, 0.3f, 9);
+    one.handleEnvelopes = HandleEnvelopes{{{0.0, -1.0}}, {{0.0, 0.5}, {0.1, -0.5}}};
+    one.punchTake = true;
+    Track two = Track::make("two", test::noise(2400, 0.9f, 10));
+    two.laneID = a.id;
+    two.start = 3.0;
+    two.muted = true;
+    two.solo = true;
+    Track three = Track::make("three", test::constant(100, -0.125f));
+    three.laneID = b.id;
+    s.tracks = {one, two, three};
+
+    test::TempFolder dir;
+    ProjectIO::save(s, dir / "p.tessoral");
+    Session back = ProjectIO::load(dir / "p.tessoral");
+    ASSERT_EQ(back.tracks.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_NE(back.tracks[i].revision, s.tracks[i].revision);
+        back.tracks[i].revision = s.tracks[i].revision;
+        EXPECT_EQ(back.tracks[i], s.tracks[i]) << i;
+    }
+    EXPECT_EQ(back, s);
+}
+
+TEST(ProjectIORoundTrip, Version2GivesOneRowPerClipBack) {
+    Session s = foldable(3);
+    s.lanes[1].gainDB = -9;
+    s.lanes[1].pan = -0.2;
+    s.lanes[2].muted = true;
+    s.lanes[2].solo = true;
+    test::TempFolder dir;
+    ProjectIO::save(s, dir / "p.tessoral");
+    const Session back = ProjectIO::load(dir / "p.tessoral");
+    ASSERT_EQ(back.lanes.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        Lane expected = s.lanes[i];
+        expected.id = back.lanes[i].id;  // rows are made anew
+        EXPECT_EQ(back.lanes[i], expected);
+        EXPECT_EQ(back.tracks[i].laneID, back.lanes[i].id);
+        EXPECT_EQ(back.tracks[i].audio, s.tracks[i].audio);
+        EXPECT_EQ(back.tracks[i].gainDB, 0);
+        EXPECT_FALSE(back.tracks[i].muted);
+        EXPECT_FALSE(back.tracks[i].solo);
+    }
+}
+
+}  // namespace
