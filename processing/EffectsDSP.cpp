@@ -11,31 +11,49 @@ namespace tessoral::EffectsDSP {
 
 namespace {
 
-// Runs one channel through the cascade. State: the two past inputs of the cascade and the two
-// past outputs of every section.
-std::vector<float> cascade(const SharedArray<float>& channel, const std::vector<Biquad>& sections) {
-    const std::size_t n = channel.size();
+// Runs both channels through the cascade, a block at a time and section by section over the
+// block in double precision, the two channels side by side (two independent recursions).
+// State per channel: the two past inputs of every section (the cascade's own two past inputs
+// first) and the two past outputs of every section.
+AudioData cascade(const AudioData& audio, const std::vector<Biquad>& sections) {
+    const std::size_t n = static_cast<std::size_t>(audio.frames());
     const std::size_t m = sections.size();
-    std::vector<float> out(n);
-    std::vector<double> state(2 * m + 2, 0.0);  // x1, x2, then y1, y2 of each section
-    const float* in = channel.data();
-    for (std::size_t i = 0; i < n; ++i) {
-        double x = in[i];
-        double* past = state.data();  // the input history of the current section
+    std::vector<float> outLeft(n), outRight(n);
+    struct History {
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+    };
+    std::vector<History> left(m), right(m);
+    constexpr std::size_t kBlock = 4096;
+    std::vector<double> bl(kBlock), br(kBlock);
+    const float* inLeft = audio.left.data();
+    const float* inRight = audio.right.data();
+    for (std::size_t start = 0; start < n; start += kBlock) {
+        const std::size_t count = std::min(kBlock, n - start);
+        for (std::size_t i = 0; i < count; ++i) {
+            bl[i] = inLeft[start + i];
+            br[i] = inRight[start + i];
+        }
         for (std::size_t k = 0; k < m; ++k) {
             const Biquad& s = sections[k];
-            double* outPast = past + 2;
-            const double y = s.b0 * x + s.b1 * past[0] + s.b2 * past[1] - s.a1 * outPast[0] - s.a2 * outPast[1];
-            past[1] = past[0];
-            past[0] = x;
-            x = y;
-            past = outPast;
+            History l = left[k], r = right[k];
+            for (std::size_t i = 0; i < count; ++i) {
+                const double xl = bl[i], xr = br[i];
+                const double yl = s.b0 * xl + s.b1 * l.x1 + s.b2 * l.x2 - s.a1 * l.y1 - s.a2 * l.y2;
+                const double yr = s.b0 * xr + s.b1 * r.x1 + s.b2 * r.x2 - s.a1 * r.y1 - s.a2 * r.y2;
+                l = {xl, l.x1, yl, l.y1};
+                r = {xr, r.x1, yr, r.y1};
+                bl[i] = yl;
+                br[i] = yr;
+            }
+            left[k] = l;
+            right[k] = r;
         }
-        past[1] = past[0];
-        past[0] = x;
-        out[i] = static_cast<float>(x);
+        for (std::size_t i = 0; i < count; ++i) {
+            outLeft[start + i] = static_cast<float>(bl[i]);
+            outRight[start + i] = static_cast<float>(br[i]);
+        }
     }
-    return out;
+    return AudioData(std::move(outLeft), std::move(outRight));
 }
 
 std::vector<float> negated(const SharedArray<float>& channel) {
@@ -94,7 +112,7 @@ AudioData modulatedDelay(const AudioData& audio, EffectPreset preset, const Effe
 
 AudioData biquads(const AudioData& audio, const std::vector<Biquad>& sections) {
     if (sections.empty() || audio.empty()) return audio;
-    return AudioData(cascade(audio.left, sections), cascade(audio.right, sections));
+    return cascade(audio, sections);
 }
 
 AudioData invert(const AudioData& audio) {
