@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <complex>
 #include <numbers>
 
@@ -126,4 +127,15 @@ TEST(AdaptiveDenoiseTest, NarrowPeakIsCutToTwiceItsLocalMedian) {
     expectSpectrum(estimate, expected);
     EXPECT_LT(estimate[200], 0.01 * avg[200]);  // the tone is cut to the noise floor
     EXPECT_GT(estimate[200], 0.0f);
+}
+
+TEST(AdaptiveDenoiseTest, BlocksWithNonFiniteSamplesAreNotListed) {
+    std::vector<double> levels;
+    auto x = leveledBlocks(10, {}, levels);
+    const auto clean = AdaptiveDenoise::estimateNoise(x);
+    // A NaN makes its block's energy NaN: it is left out like silence instead of breaking the sort.
+    std::vector<float> damaged = x;
+    damaged.insert(damaged.begin(), kBlock, 0.0f);
+    damaged[5] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ(AdaptiveDenoise::estimateNoise(damaged), clean);
 }
