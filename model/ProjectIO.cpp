@@ -579,19 +579,16 @@ Session build(const StoredSession& s, const ByteSource& source) {
     const std::int64_t beatsPerBar = s.beatsPerBar.value_or(4);
     if (!within(tempo, 20.0, 300.0) || beatsPerBar < 1 || beatsPerBar > 16) refuse(Refusal::tempo);
 
-    // Clips, in file order. Once the audio so far plus the next clip's exceeds the
-    // project budget the file is sure to be refused; later clips are then only checked,
-    // so that a file cannot make the reader hold more than the budget.
+    // Clips, in file order. When the stored blocks together exceed the project budget the
+    // file is sure to be refused (by a clip check, the row count or the budget itself), so
+    // the samples are then only checked, never held: a file cannot make the reader hold
+    // more audio than a project may have.
+    std::int64_t audioBytes = 0;
+    for (const auto& c : s.tracks) audioBytes += storedBytes(c);
+    const bool keep = audioBytes <= limits::kMaxBytes;
     Session session;
     session.tracks.reserve(s.tracks.size());
-    std::int64_t audioBytes = 0;
-    bool keep = true;
-    for (const auto& c : s.tracks) {
-        const std::int64_t bytes = storedBytes(c);
-        if (keep && audioBytes + bytes > limits::kMaxBytes) keep = false;
-        session.tracks.push_back(unpack(c, source, keep));
-        audioBytes += bytes;
-    }
+    for (const auto& c : s.tracks) session.tracks.push_back(unpack(c, source, keep));
     session.lanes = s.lanes;
     session.masterDB = s.masterDB;
     session.markers = s.markers;
