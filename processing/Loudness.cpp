@@ -1,0 +1,226 @@
+#include "processing/Loudness.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+#include "model/NumberFormat.h"
+#include "model/VectorOps.h"
+#include "processing/LoudnessKernels.h"
+#include "processing/TruePeakLimiter.h"
+
+namespace tessoral {
+
+namespace {
+
+constexpr std::size_t kHop = 4800;     // 100 ms
+constexpr std::size_t kBlock = 19200;  // 400 ms, four hops
+constexpr double kAbsoluteGate = -70.0;
+constexpr double kRelativeGate = -10.0;
+constexpr double kOffset = -0.691;
+constexpr double kEnergyFloor = 1e-12;
+// Filter states below this are flushed to zero at hop ends: a decaying recursive filter
+// would otherwise crawl through subnormal numbers (very slowly) after the signal stops.
+constexpr double kStateFloor = 1e-200;
+
+double blockLoudness(double z) { return kOffset + 10.0 * std::log10(std::max(z, kEnergyFloor)); }
+
+// Left and right side by side, so both channels' filters run in one pass.
+typedef double v2d __attribute__((vector_size(16)));
+
+struct Biquad {
+    double b0, b1, b2, a1, a2;
+};
+// ITU-R BS.1770 K-weighting at 48 kHz: the high-shelf pre-filter, then the RLB high-pass.
+constexpr Biquad kShelf{1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241,
+                        0.73248077421585};
+constexpr Biquad kHighPass{1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
+
+struct WeightedEnergy {
+    std::vector<double> hops;
+    double total = 0.0;
+};
+
+// K-weighted energy of both channels per hop, and over the whole clip (last partial hop included).
+WeightedEnergy weightedEnergy(const AudioData& audio, std::size_t hop) {
+    const std::size_t n = static_cast<std::size_t>(audio.frames());
+    WeightedEnergy out;
+    out.hops.assign(n / hop, 0.0);
+    const float* left = audio.left.data();
+    const float* right = audio.right.data();
+    // Transposed direct form II, both filters, both channels.
+    v2d s1 = {}, s2 = {}, h1 = {}, h2 = {};
+    v2d sum = {}, total = {};
+    std::size_t k = 0;
+    std::size_t i = 0;
+    while (i < n) {
+        const std::size_t end = std::min(n, i + (hop - i % hop));
+        for (; i < end; ++i) {
+            const v2d x = {static_cast<double>(left[i]), static_cast<double>(right[i])};
+            const v2d y = kShelf.b0 * x + s1;
+            s1 = kShelf.b1 * x - kShelf.a1 * y + s2;
+            s2 = kShelf.b2 * x - kShelf.a2 * y;
+            const v2d z = kHighPass.b0 * y + h1;
+            h1 = kHighPass.b1 * y - kHighPass.a1 * z + h2;
+            h2 = kHighPass.b2 * y - kHighPass.a2 * z;
+            sum += z * z;
+        }
+        if (end % hop == 0) {
+            out.hops[k++] = sum[0] + sum[1];
+            total += sum;
+            sum = v2d{};
+            for (v2d* state : {&s1, &s2, &h1, &h2})
+                for (int c = 0; c < 2; ++c)
+                    if (std::fabs((*state)[c]) < kStateFloor) (*state)[c] = 0.0;
+        }
+    }
+    total += sum;
+    out.total = total[0] + total[1];
+    return out;
+}
+
+float channelPeak(const SharedArray<float>& channel) { return vec::maxMagnitude(channel.data(), channel.size()); }
+
+}  // namespace
+
+namespace Loudness {
+
+double decibels(double linear) {
+    if (!(linear > 0.0)) return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(linear);
+}
+
+std::optional<double> integrated(const AudioData& audio) {
+    const std::int64_t frames = audio.frames();
+    if (frames <= 0) return std::nullopt;
+    const WeightedEnergy energy = weightedEnergy(audio, kHop);
+    std::optional<double> result;
+    if (static_cast<std::size_t>(frames) < kBlock) {
+        const double z = energy.total / static_cast<double>(frames);
+        if (!(z > kEnergyFloor)) return std::nullopt;
+        result = kOffset + 10.0 * std::log10(z);
+    } else {
+        const std::vector<double>& hops = energy.hops;
+        std::vector<double> kept;  // energies of the blocks above the absolute gate
+        kept.reserve(hops.size());
+        for (std::size_t i = 0; i + 3 < hops.size(); ++i) {
+            const double z = (hops[i] + hops[i + 1] + hops[i + 2] + hops[i + 3]) / static_cast<double>(kBlock);
+            if (blockLoudness(z) > kAbsoluteGate) kept.push_back(z);
+        }
+        if (kept.empty()) return std::nullopt;
+        double sum = 0.0;
+        for (double z : kept) sum += z;
+        const double threshold = blockLoudness(sum / static_cast<double>(kept.size())) + kRelativeGate;
+        double gatedSum = 0.0;
+        std::size_t gatedCount = 0;
+        for (double z : kept) {
+            if (blockLoudness(z) > threshold) {
+                gatedSum += z;
+                ++gatedCount;
+            }
+        }
+        if (gatedCount == 0) return std::nullopt;
+        result = blockLoudness(gatedSum / static_cast<double>(gatedCount));
+    }
+    // Samples that are not finite (never produced by decoding) leave nothing to measure.
+    if (!std::isfinite(*result)) return std::nullopt;
+    return result;
+}
+
+float truePeakLinear(std::span<const float> samples) {
+    if (samples.empty()) return 0.0f;
+    float peak = vec::maxMagnitude(samples.data(), samples.size());
+    loudness_kernels::BlockWalker walker(samples);
+    while (walker.next()) peak = std::max(peak, loudness_kernels::interpolatedPeak(walker.padded(), walker.length()));
+    return peak;
+}
+
+float truePeakLinear(const AudioData& audio) {
+    const float left = truePeakLinear(audio.left.span());
+    if (audio.right.sharesStorageWith(audio.left)) return left;
+    return std::max(left, truePeakLinear(audio.right.span()));
+}
+
+float samplePeakLinear(const AudioData& audio) {
+    const float left = channelPeak(audio.left);
+    if (audio.right.sharesStorageWith(audio.left)) return left;
+    return std::max(left, channelPeak(audio.right));
+}
+
+std::optional<float> normalizationGain(const AudioData& audio, double targetLUFS) {
+    const std::optional<double> loudness = integrated(audio);
+    if (!loudness) return std::nullopt;
+    const double peak = samplePeakLinear(audio);
+    double gain = std::pow(10.0, (targetLUFS - *loudness) / 20.0);
+    if (gain * peak > kMinusOneDBFS) gain = kMinusOneDBFS / peak;
+    const float result = static_cast<float>(gain);
+    // A target that is not a number gives no gain rather than a gain that wipes the audio.
+    if (!std::isfinite(result)) return std::nullopt;
+    return result;
+}
+
+AudioData scaled(const AudioData& audio, float factor) {
+    if (factor == 1.0f) return audio;
+    auto scale = [factor](const SharedArray<float>& channel) {
+        std::vector<float> out(channel.size());
+        const float* in = channel.data();
+        for (std::size_t i = 0; i < out.size(); ++i) out[i] = in[i] * factor;
+        return SharedArray<float>(std::move(out));
+    };
+    SharedArray<float> left = scale(audio.left);
+    // Mono material keeps sharing one array between its channels.
+    SharedArray<float> right = audio.right.sharesStorageWith(audio.left) ? left : scale(audio.right);
+    return AudioData(std::move(left), std::move(right));
+}
+
+AudioData normalize(const AudioData& audio, LoudnessTarget target, std::optional<double> measuredLoudness) {
+    if (audio.empty() || target == LoudnessTarget::none) return audio;
+    if (target == LoudnessTarget::peak) {
+        const float peak = samplePeakLinear(audio);
+        if (!(peak > 0.0f)) return audio;
+        return scaled(audio, kMinusOneDBFSFloat / peak);
+    }
+    const double lufs = *targetLUFS(target);
+    const double ceiling = *truePeakCeiling(target);
+    const std::optional<double> loudness = measuredLoudness ? measuredLoudness : integrated(audio);
+    // A measured value that is not a number would scale the audio to noise: leave it unchanged.
+    if (!loudness || !std::isfinite(*loudness)) return audio;
+    const double gainDB = lufs - *loudness;
+    const float factor = static_cast<float>(std::pow(10.0, gainDB / 20.0));
+    if (!std::isfinite(factor)) return audio;
+    AudioData out = scaled(audio, factor);
+    const double predicted = gainDB + decibels(truePeakLinear(audio));
+    if (predicted > ceiling) return limited(out, ceiling);
+    return out;
+}
+
+AudioData limited(const AudioData& audio, double ceilingDBTP) {
+    AudioData out = TruePeakLimiter::apply(audio, ceilingDBTP, 0.0015, 0.08);
+    const double truePeak = decibels(truePeakLinear(out));
+    if (ceilingDBTP < truePeak) out = scaled(out, static_cast<float>(std::pow(10.0, (ceilingDBTP - truePeak - 0.05) / 20.0)));
+    return out;
+}
+
+std::string label(std::optional<double> lufs, std::optional<double> truePeak) {
+    auto text = [](std::optional<double> value) -> std::string {
+        if (!value || !std::isfinite(*value)) return "−∞";
+        std::string raw = num::fixed(*value, 1);
+        std::string out;
+        for (char c : raw) {
+            if (c == '-') out += "−";
+            else out += c;
+        }
+        return out;
+    };
+    return text(lufs) + " LUFS, " + text(truePeak) + " dBTP";
+}
+
+}  // namespace Loudness
+
+LoudnessMeasurement::LoudnessMeasurement(const AudioData& audio)
+    : lufs(Loudness::integrated(audio)),
+      truePeak(Loudness::decibels(Loudness::truePeakLinear(audio))),
+      samplePeak(Loudness::decibels(Loudness::samplePeakLinear(audio))) {}
+
+}  // namespace tessoral
