@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -270,6 +271,9 @@ AudioData read(const std::filesystem::path& path) {
     rc = avcodec_parameters_to_context(decoder.get(), stream.codecpar);
     if (rc < 0) failUnsupported();
     decoder->pkt_timebase = stream.time_base;
+    // Decoders that can (FLAC, ALAC) decode frames on a few threads; the rest ignore it. A few
+    // are enough: callers may run several decodes at once.
+    decoder->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
     rc = avcodec_open2(decoder.get(), codec, nullptr);
     if (rc < 0) failOpen(rc);
     if (decoder->ch_layout.nb_channels >= 3) failMultichannel();

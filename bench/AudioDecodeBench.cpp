@@ -1,0 +1,91 @@
+// Decoding an 8-minute 44.1 kHz stereo FLAC and MP3 to 48 kHz stereo, beside the ffmpeg program
+// decoding and resampling (soxr) the same files to raw float.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "BenchSupport.h"
+#include "model/AudioData.h"
+#include "processing/AudioIO.h"
+
+using namespace tessoral;
+
+namespace {
+
+// The encoded files, made by the ffmpeg program in a private temporary folder removed at exit.
+struct DecodeFiles {
+    std::filesystem::path dir;
+    bool ready = false;
+
+    DecodeFiles() {
+        dir = std::filesystem::temp_directory_path() / ("tessoral-decode-bench-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(dir);
+        // Two tones over a little noise, so the lossless coder has real work to do.
+        const std::string seconds = bench::smoke() ? "1" : "480";
+        const std::string source = "-f lavfi -i 'aevalsrc=0.3*sin(2*PI*220*t)+0.02*(random(0)-0.5)|"
+                                   "0.3*sin(2*PI*330*t)+0.02*(random(1)-0.5):s=44100:d=" +
+                                   seconds + "'";
+        ready = run("ffmpeg -nostdin -v error -y " + source + " -c:a flac " + quoted("clip.flac")) &&
+                run("ffmpeg -nostdin -v error -y -i " + quoted("clip.flac") + " -c:a libmp3lame -b:a 192k " +
+                    quoted("clip.mp3"));
+    }
+    ~DecodeFiles() {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir, ignored);
+    }
+    std::string quoted(const std::string& name) const { return "'" + (dir / name).string() + "'"; }
+    static bool run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+};
+
+DecodeFiles& files() {
+    static DecodeFiles f;
+    return f;
+}
+
+void decode(benchmark::State& state, const char* name) {
+    DecodeFiles& f = files();
+    if (!f.ready) {
+        state.SkipWithError("the ffmpeg program is not available");
+        return;
+    }
+    std::int64_t frames = 0;
+    for (auto _ : state) {
+        AudioData audio = AudioIO::read(f.dir / name);
+        frames = audio.frames();
+        benchmark::DoNotOptimize(audio.left.data());
+    }
+    state.counters["frames"] = static_cast<double>(frames);
+}
+
+// The peer: the same decode and soxr resampling to 48 kHz float by the ffmpeg program.
+void ffmpegPeer(benchmark::State& state, const char* name) {
+    DecodeFiles& f = files();
+    if (!f.ready) {
+        state.SkipWithError("the ffmpeg program is not available");
+        return;
+    }
+    const std::string command = "ffmpeg -nostdin -v error -i " + f.quoted(name) +
+                                " -af aresample=48000:resampler=soxr -f f32le - > /dev/null";
+    for (auto _ : state) {
+        if (!DecodeFiles::run(command)) {
+            state.SkipWithError("ffmpeg failed");
+            break;
+        }
+    }
+}
+
+void DecodeFlac8Min(benchmark::State& state) { decode(state, "clip.flac"); }
+void FfmpegFlacPeer(benchmark::State& state) { ffmpegPeer(state, "clip.flac"); }
+void DecodeMp38Min(benchmark::State& state) { decode(state, "clip.mp3"); }
+void FfmpegMp3Peer(benchmark::State& state) { ffmpegPeer(state, "clip.mp3"); }
+
+}  // namespace
+
+BENCHMARK(DecodeFlac8Min)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FfmpegFlacPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DecodeMp38Min)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(FfmpegMp3Peer)->Unit(benchmark::kMillisecond)->UseRealTime();
