@@ -1,0 +1,346 @@
+#include "processing/AudioEncoder.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+}
+
+#include "model/Localization.h"
+#include "model/StudioError.h"
+#include "processing/FFmpegSupport.h"
+
+namespace tessoral {
+
+namespace {
+
+// Frames per call for encoders that take any frame count (PCM).
+constexpr int kVariableFrameSize = 4096;
+// Frames converted per step before they enter the FIFO.
+constexpr std::size_t kConvertBlock = 8192;
+// The custom I/O context's buffer.
+constexpr int kIOBuffer = 1 << 16;
+
+[[noreturn]] void failDetail(const std::string& detail) {
+    throw PlatformError(L("Не удалось записать аудиофайл: {0}", detail));
+}
+
+[[noreturn]] void failErrno(int error) { failDetail(std::error_code(error, std::system_category()).message()); }
+
+[[noreturn]] void failMemory() { throw StudioError(L("Не удалось выделить память для звука.")); }
+
+// What FFmpeg is given for each export format.
+struct Layout {
+    const char* muxer;
+    AVCodecID codec;
+    AVSampleFormat sampleFormat;
+    int rawBits;       // bits_per_raw_sample, 0 when the codec decides
+    std::int64_t bitRate;
+};
+
+Layout layoutFor(ExportFormat format) {
+    switch (format) {
+        case ExportFormat::wav24: return {"wav", AV_CODEC_ID_PCM_S24LE, AV_SAMPLE_FMT_S32, 24, 0};
+        case ExportFormat::wav16: return {"wav", AV_CODEC_ID_PCM_S16LE, AV_SAMPLE_FMT_S16, 16, 0};
+        case ExportFormat::wav32f: return {"wav", AV_CODEC_ID_PCM_F32LE, AV_SAMPLE_FMT_FLT, 0, 0};
+        case ExportFormat::aiff24: return {"aiff", AV_CODEC_ID_PCM_S24BE, AV_SAMPLE_FMT_S32, 24, 0};
+        // FLAC and ALAC take 32-bit samples with the 24 significant bits in the high part; FLAC
+        // learns the depth from bits_per_raw_sample, ALAC from the planar 32-bit format.
+        case ExportFormat::flac: return {"flac", AV_CODEC_ID_FLAC, AV_SAMPLE_FMT_S32, 24, 0};
+        case ExportFormat::alac: return {"ipod", AV_CODEC_ID_ALAC, AV_SAMPLE_FMT_S32P, 24, 0};
+        case ExportFormat::aac256: return {"ipod", AV_CODEC_ID_AAC, AV_SAMPLE_FMT_FLTP, 0, 256000};
+        case ExportFormat::aac192: return {"ipod", AV_CODEC_ID_AAC, AV_SAMPLE_FMT_FLTP, 0, 192000};
+        case ExportFormat::aac128: return {"ipod", AV_CODEC_ID_AAC, AV_SAMPLE_FMT_FLTP, 0, 128000};
+    }
+    return {"wav", AV_CODEC_ID_PCM_S24LE, AV_SAMPLE_FMT_S32, 24, 0};
+}
+
+// Rounds x·scale to the nearest integer, halves away from zero, saturated to lo…hi; NaN gives 0.
+inline std::int32_t quantise(float x, double scale, double lo, double hi) {
+    double y = static_cast<double>(x) * scale;
+    if (y != y) return 0;
+    y = y < lo ? lo : (y > hi ? hi : y);
+    auto i = static_cast<std::int32_t>(y);  // toward zero; in range after the clamp
+    const double fraction = y - i;
+    if (fraction >= 0.5) {
+        ++i;
+    } else if (fraction <= -0.5) {
+        --i;
+    }
+    return i;
+}
+
+}  // namespace
+
+struct AudioEncoder::Impl {
+    std::filesystem::path path;
+    int fd = -1;
+    bool keep = false;
+    int ioError = 0;  // errno of the first failed write or seek
+
+    Layout layout{};
+    AVFormatContext* format = nullptr;
+    AVIOContext* io = nullptr;
+    AVCodecContext* codec = nullptr;
+    AVStream* stream = nullptr;
+    AVAudioFifo* fifo = nullptr;
+    AVFrame* frame = nullptr;
+    AVPacket* packet = nullptr;
+    int frameSize = kVariableFrameSize;
+    std::int64_t pts = 0;
+    bool finished = false;
+    std::vector<std::uint8_t> converted[2];
+
+    ~Impl() {
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        if (fifo) av_audio_fifo_free(fifo);
+        avcodec_free_context(&codec);
+        if (format) {
+            format->pb = nullptr;
+            avformat_free_context(format);
+        }
+        if (io) {
+            av_freep(&io->buffer);
+            avio_context_free(&io);
+        }
+        if (fd >= 0) ::close(fd);
+        if (!keep) ::unlink(path.c_str());
+    }
+
+    static int writePacket(void* opaque, std::uint8_t* buffer, int size) {
+        auto* self = static_cast<Impl*>(opaque);
+        std::size_t left = static_cast<std::size_t>(size);
+        while (left > 0) {
+            const ssize_t n = ::write(self->fd, buffer, left);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                if (!self->ioError) self->ioError = errno;
+                return AVERROR(errno);
+            }
+            if (n == 0) {
+                if (!self->ioError) self->ioError = EIO;
+                return AVERROR(EIO);
+            }
+            buffer += n;
+            left -= static_cast<std::size_t>(n);
+        }
+        return size;
+    }
+
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
+        auto* self = static_cast<Impl*>(opaque);
+        if (whence & AVSEEK_SIZE) {
+            struct stat st {};
+            if (::fstat(self->fd, &st) != 0) return AVERROR(errno);
+            return st.st_size;
+        }
+        const off_t r = ::lseek(self->fd, static_cast<off_t>(offset), whence & ~AVSEEK_FORCE);
+        if (r < 0) {
+            if (!self->ioError) self->ioError = errno;
+            return AVERROR(errno);
+        }
+        return r;
+    }
+
+    // An FFmpeg failure; a failed write of ours explains it better than FFmpeg's own code.
+    [[noreturn]] void fail(int code) const {
+        if (ioError) failErrno(ioError);
+        if (code == AVERROR(ENOMEM)) failMemory();
+        failDetail(ffmpeg::errorText(code));
+    }
+
+    void check(int code) const {
+        if (code < 0) fail(code);
+    }
+
+    void drainPackets() {
+        for (;;) {
+            const int rc = avcodec_receive_packet(codec, packet);
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            check(rc);
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            check(av_interleaved_write_frame(format, packet));
+        }
+    }
+
+    // Encodes `frames` frames from the FIFO (a full frame, or the short last one).
+    void encodeFromFifo(int frames) {
+        check(av_frame_make_writable(frame));
+        frame->nb_samples = frames;
+        if (av_audio_fifo_read(fifo, reinterpret_cast<void**>(frame->data), frames) < frames) fail(AVERROR(EIO));
+        frame->pts = pts;
+        pts += frames;
+        check(avcodec_send_frame(codec, frame));
+        drainPackets();
+    }
+
+    // Converts one block into the codec's sample format and queues it.
+    void queue(const float* left, const float* right, std::size_t frames) {
+        const bool planar = av_sample_fmt_is_planar(layout.sampleFormat) != 0;
+        const int bytes = av_get_bytes_per_sample(layout.sampleFormat);
+        const std::size_t perChannel = frames * static_cast<std::size_t>(bytes);
+        converted[0].resize(planar ? perChannel : perChannel * 2);
+        if (planar) converted[1].resize(perChannel);
+        const float* in[2] = {left, right};
+
+        switch (layout.sampleFormat) {
+            case AV_SAMPLE_FMT_S16: {
+                auto* out = reinterpret_cast<std::int16_t*>(converted[0].data());
+                for (std::size_t i = 0; i < frames; ++i) {
+                    out[2 * i] = static_cast<std::int16_t>(quantise(left[i], 32768.0, -32768.0, 32767.0));
+                    out[2 * i + 1] = static_cast<std::int16_t>(quantise(right[i], 32768.0, -32768.0, 32767.0));
+                }
+                break;
+            }
+            case AV_SAMPLE_FMT_S32: {
+                // 24 significant bits in the high part of each 32-bit sample.
+                auto* out = reinterpret_cast<std::int32_t*>(converted[0].data());
+                for (std::size_t i = 0; i < frames; ++i) {
+                    out[2 * i] = quantise(left[i], 8388608.0, -8388608.0, 8388607.0) * 256;
+                    out[2 * i + 1] = quantise(right[i], 8388608.0, -8388608.0, 8388607.0) * 256;
+                }
+                break;
+            }
+            case AV_SAMPLE_FMT_S32P:
+                for (int c = 0; c < 2; ++c) {
+                    auto* out = reinterpret_cast<std::int32_t*>(converted[c].data());
+                    for (std::size_t i = 0; i < frames; ++i)
+                        out[i] = quantise(in[c][i], 8388608.0, -8388608.0, 8388607.0) * 256;
+                }
+                break;
+            case AV_SAMPLE_FMT_FLT: {
+                auto* out = reinterpret_cast<float*>(converted[0].data());
+                for (std::size_t i = 0; i < frames; ++i) {
+                    out[2 * i] = left[i];
+                    out[2 * i + 1] = right[i];
+                }
+                break;
+            }
+            case AV_SAMPLE_FMT_FLTP:
+                for (int c = 0; c < 2; ++c) std::memcpy(converted[c].data(), in[c], perChannel);
+                break;
+            default: fail(AVERROR(EINVAL));
+        }
+
+        void* planes[2] = {converted[0].data(), planar ? converted[1].data() : nullptr};
+        const int rc = av_audio_fifo_write(fifo, planes, static_cast<int>(frames));
+        if (rc < 0) fail(rc);
+        if (rc < static_cast<int>(frames)) failMemory();
+    }
+};
+
+AudioEncoder::AudioEncoder(const std::filesystem::path& path, ExportFormat format, int sampleRate)
+    : impl_(std::make_unique<Impl>()) {
+    ffmpeg::silenceLog();
+    Impl& s = *impl_;
+    s.layout = layoutFor(format);
+
+    // Checked before the file is made, so a refused rate leaves nothing behind.
+    if (sampleRate <= 0 || sampleRate > 768000) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
+    const AVCodec* encoder = avcodec_find_encoder(s.layout.codec);
+    const AVOutputFormat* muxer = av_guess_format(s.layout.muxer, nullptr, nullptr);
+    if (!encoder || !muxer) failDetail(ffmpeg::errorText(AVERROR_ENCODER_NOT_FOUND));
+
+    s.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (s.fd < 0) {
+        s.keep = true;  // not ours: nothing to remove
+        failErrno(errno);
+    }
+    s.path = path;
+
+    // Output through our own descriptor: the file is made exclusively and synced before use.
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kIOBuffer));
+    if (!buffer) failMemory();
+    s.io = avio_alloc_context(buffer, kIOBuffer, 1, &s, nullptr, &Impl::writePacket, &Impl::seek);
+    if (!s.io) {
+        av_free(buffer);
+        failMemory();
+    }
+
+    if (avformat_alloc_output_context2(&s.format, muxer, nullptr, nullptr) < 0 || !s.format) failMemory();
+    s.format->pb = s.io;
+    s.format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
+
+    s.codec = avcodec_alloc_context3(encoder);
+    if (!s.codec) failMemory();
+    s.codec->sample_fmt = s.layout.sampleFormat;
+    s.codec->sample_rate = sampleRate;
+    s.codec->time_base = AVRational{1, sampleRate};
+    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    s.check(av_channel_layout_copy(&s.codec->ch_layout, &stereo));
+    if (s.layout.rawBits) s.codec->bits_per_raw_sample = s.layout.rawBits;
+    if (s.layout.bitRate) s.codec->bit_rate = s.layout.bitRate;
+    s.codec->flags |= AV_CODEC_FLAG_BITEXACT;
+    if (muxer->flags & AVFMT_GLOBALHEADER) s.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    s.check(avcodec_open2(s.codec, encoder, nullptr));
+
+    s.stream = avformat_new_stream(s.format, nullptr);
+    if (!s.stream) failMemory();
+    s.stream->time_base = AVRational{1, sampleRate};
+    s.check(avcodec_parameters_from_context(s.stream->codecpar, s.codec));
+    s.check(avformat_write_header(s.format, nullptr));
+
+    const bool variable = (encoder->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) != 0;
+    s.frameSize = (!variable && s.codec->frame_size > 0) ? s.codec->frame_size : kVariableFrameSize;
+    s.fifo = av_audio_fifo_alloc(s.layout.sampleFormat, 2, s.frameSize * 2);
+    s.frame = av_frame_alloc();
+    s.packet = av_packet_alloc();
+    if (!s.fifo || !s.frame || !s.packet) failMemory();
+    s.frame->format = s.layout.sampleFormat;
+    s.frame->sample_rate = sampleRate;
+    s.frame->nb_samples = s.frameSize;
+    s.check(av_channel_layout_copy(&s.frame->ch_layout, &stereo));
+    if (av_frame_get_buffer(s.frame, 0) < 0) failMemory();
+}
+
+AudioEncoder::~AudioEncoder() = default;
+
+void AudioEncoder::write(const float* left, const float* right, std::size_t frames) {
+    Impl& s = *impl_;
+    if (s.finished) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
+    for (std::size_t done = 0; done < frames;) {
+        const std::size_t n = std::min(kConvertBlock, frames - done);
+        s.queue(left + done, right + done, n);
+        done += n;
+        while (av_audio_fifo_size(s.fifo) >= s.frameSize) s.encodeFromFifo(s.frameSize);
+    }
+}
+
+void AudioEncoder::finish() {
+    Impl& s = *impl_;
+    if (s.finished) return;
+    s.finished = true;
+    // The last short frame: every export codec takes one (PCM any size, FLAC, ALAC and AAC a
+    // smaller last frame).
+    if (const int rest = av_audio_fifo_size(s.fifo); rest > 0) s.encodeFromFifo(rest);
+    s.check(avcodec_send_frame(s.codec, nullptr));
+    s.drainPackets();
+    s.check(av_write_trailer(s.format));
+    avio_flush(s.io);
+    if (s.io->error < 0) s.fail(s.io->error);
+    if (s.ioError) failErrno(s.ioError);
+    if (::fsync(s.fd) != 0) failErrno(errno);
+    const int rc = ::close(s.fd);
+    s.fd = -1;
+    if (rc != 0) failErrno(errno);
+}
+
+void AudioEncoder::keepFile() { impl_->keep = true; }
+
+}  // namespace tessoral

@@ -1,0 +1,205 @@
+#include "processing/ExportPipeline.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "model/Frames.h"
+#include "model/LoudnessTarget.h"
+#include "model/Localization.h"
+#include "model/StudioError.h"
+#include "model/Uuid.h"
+#include "processing/AudioEncoder.h"
+#include "processing/Resampler.h"
+
+namespace tessoral::ExportPipeline {
+
+namespace {
+
+constexpr double kWorkingRate = 48000.0;
+// Rates beyond this are refused: the converted audio would not fit any sensible memory budget.
+constexpr double kHighestRate = 768000.0;
+
+[[noreturn]] void failPrepare() { throw StudioError(L("Не удалось подготовить преобразование частоты дискретизации.")); }
+
+[[noreturn]] void failWrite(int error) {
+    throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::error_code(error, std::system_category()).message()));
+}
+
+// The published SplitMix64 step.
+inline std::uint64_t splitMix64(std::uint64_t& state) {
+    std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+// The top 24 bits as a single-precision number in [0, 1).
+inline float unit(std::uint64_t bits) { return static_cast<float>(bits >> 40) * (1.0f / 16777216.0f); }
+
+void ditherChannel(std::vector<float>& samples, std::uint64_t& state) {
+    for (float& x : samples) {
+        const float u1 = unit(splitMix64(state));
+        const float u2 = unit(splitMix64(state));
+        const float y = x * 32768.0f + u1 - u2;
+        float q = std::round(y);
+        if (!(q >= -32768.0f)) q = -32768.0f;  // NaN included
+        if (q > 32767.0f) q = 32767.0f;
+        x = q / 32768.0f;
+    }
+}
+
+// Makes a file system change durable; some file systems cannot flush a folder, which is no failure.
+void syncFolder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// The writer's clipping: ±1.0, and a NaN (which no encoder can represent) becomes silence.
+inline float clipSample(float x) {
+    if (x > 1.0f) return 1.0f;
+    if (x < -1.0f) return -1.0f;
+    return x == x ? x : 0.0f;
+}
+
+}  // namespace
+
+AudioData resample(const AudioData& audio, double rate) {
+    if (rate == kWorkingRate || audio.empty()) return audio;
+    if (!(rate >= 1.0 && rate <= kHighestRate)) failPrepare();
+
+    const std::int64_t frames = audio.frames();
+    const std::int64_t expected = roundSaturating(static_cast<double>(frames) * rate / kWorkingRate);
+    std::optional<Resampler> converter;
+    std::vector<float> left;
+    std::vector<float> right;
+    try {
+        converter.emplace(kWorkingRate, rate, 2u, Resampler::Quality::veryHigh);
+        left.reserve(static_cast<std::size_t>(expected) + 4096);
+        right.reserve(static_cast<std::size_t>(expected) + 4096);
+    } catch (const PlatformError&) {
+        failPrepare();
+    } catch (const std::bad_alloc&) {
+        failPrepare();
+    }
+
+    std::vector<float>* outputs[2] = {&left, &right};
+    for (std::int64_t done = 0; done < frames; done += kConverterBlock) {
+        const auto n = static_cast<std::size_t>(std::min(kConverterBlock, frames - done));
+        const float* inputs[2] = {audio.left.data() + done, audio.right.data() + done};
+        converter->process(inputs, n, outputs);
+    }
+    converter->flush(outputs);
+
+    left.resize(static_cast<std::size_t>(expected), 0.0f);
+    right.resize(static_cast<std::size_t>(expected), 0.0f);
+    return AudioData(std::move(left), std::move(right));
+}
+
+void dither16(AudioData& audio, std::uint64_t seed) {
+    if (audio.empty()) return;
+    std::uint64_t state = seed;
+    ditherChannel(audio.left.mutableVector(), state);
+    ditherChannel(audio.right.mutableVector(), state);
+}
+
+ExportResult exportMix(const AudioData& audio, const std::filesystem::path& target, const ExportOptions& options) {
+    AudioData normalised = Loudness::normalize(audio, options.loudness);
+    const ExportSampleRate rate = options.effectiveSampleRate();
+    const bool converted = rate != ExportSampleRate::hz48000;
+    AudioData out = resample(normalised, rawValue(rate));
+
+    // Conversion moves peaks between samples: correct them once more at the new rate.
+    if (converted && options.loudness == LoudnessTarget::peak) {
+        const float peak = Loudness::samplePeakLinear(out);
+        if (!out.empty() && peak > 0.0f) {
+            const float factor = Loudness::kMinusOneDBFSFloat / peak;
+            normalised = Loudness::scaled(normalised, factor);
+            out = Loudness::scaled(out, factor);
+        }
+    } else if (converted) {
+        if (const std::optional<double> ceiling = truePeakCeiling(options.loudness)) {
+            const float truePeak = Loudness::truePeakLinear(out);
+            if (truePeak > 0.0f && Loudness::decibels(truePeak) > *ceiling) out = Loudness::limited(out, *ceiling);
+        }
+    }
+
+    ExportResult result;
+    if (converted) {
+        // The loudness is the 48 kHz mix's; the peaks are those of what is written.
+        result.measurement = LoudnessMeasurement(Loudness::integrated(normalised),
+                                                 Loudness::decibels(Loudness::truePeakLinear(out)),
+                                                 Loudness::decibels(Loudness::samplePeakLinear(out)));
+    } else {
+        result.measurement = LoudnessMeasurement(normalised);
+    }
+
+    if (options.format != ExportFormat::wav32f) {
+        result.clipped = !out.empty() && Loudness::samplePeakLinear(out) > 1.0f;
+        if (options.dither && options.format == ExportFormat::wav16) dither16(out, kDitherSeed);
+    }
+    write(out, rawValue(rate), target, options.format);
+    result.frames = out.frames();
+    return result;
+}
+
+void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
+    std::filesystem::path folder = target.parent_path();
+    if (folder.empty()) folder = ".";
+    const std::filesystem::path temporary =
+        folder / (std::string(kTemporaryPrefix) + Uuid::random().text() + "." + std::string(fileExtension(format)));
+
+    // The encoders take whole hertz; anything else is refused by the encoder as an invalid rate.
+    const bool whole = std::isfinite(sampleRate) && sampleRate >= 1.0 && sampleRate <= kHighestRate &&
+                       sampleRate == std::floor(sampleRate);
+    const int rate = whole ? static_cast<int>(sampleRate) : 0;
+
+    // Removes the temporary file on every way out unless it has become the target.
+    AudioEncoder encoder(temporary, format, rate);
+
+    const std::int64_t frames = audio.frames();
+    if (format == ExportFormat::wav32f) {
+        for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+            const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
+            encoder.write(audio.left.data() + done, audio.right.data() + done, n);
+        }
+    } else {
+        std::vector<float> left;
+        std::vector<float> right;
+        try {
+            left.resize(static_cast<std::size_t>(std::min(kWriterBlock, frames)));
+            right.resize(left.size());
+        } catch (const std::bad_alloc&) {
+            throw StudioError(L("Не удалось выделить память для звука."));
+        }
+        for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+            const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
+            const float* l = audio.left.data() + done;
+            const float* r = audio.right.data() + done;
+            for (std::size_t i = 0; i < n; ++i) {
+                left[i] = clipSample(l[i]);
+                right[i] = clipSample(r[i]);
+            }
+            encoder.write(left.data(), right.data(), n);
+        }
+    }
+    encoder.finish();
+
+    // rename() replaces an existing file atomically and moves the file otherwise.
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) failWrite(errno);
+    encoder.keepFile();
+    syncFolder(folder);
+}
+
+}  // namespace tessoral::ExportPipeline

@@ -1,0 +1,92 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "model/AudioData.h"
+#include "model/ExportFormat.h"
+#include "model/LoudnessTarget.h"
+#include "processing/Loudness.h"
+
+namespace tessoral {
+
+// The export sample rates; the raw value is the rate in hertz.
+enum class ExportSampleRate { hz44100 = 44100, hz48000 = 48000, hz96000 = 96000 };
+
+inline constexpr std::array<ExportSampleRate, 3> kExportSampleRates{ExportSampleRate::hz44100,
+                                                                    ExportSampleRate::hz48000,
+                                                                    ExportSampleRate::hz96000};
+
+constexpr int rawValue(ExportSampleRate rate) { return static_cast<int>(rate); }
+
+// The case of a rate in hertz; none for any other number.
+constexpr std::optional<ExportSampleRate> exportSampleRate(int hertz) {
+    for (const ExportSampleRate rate : kExportSampleRates)
+        if (rawValue(rate) == hertz) return rate;
+    return std::nullopt;
+}
+
+// What the user chose for one export.
+struct ExportOptions {
+    ExportFormat format = ExportFormat::wav24;
+    ExportSampleRate sampleRate = ExportSampleRate::hz48000;
+    LoudnessTarget loudness = LoudnessTarget::none;
+    bool dither = false;  // TPDF dither for "wav16"
+
+    // The rate actually written: AAC goes no higher than 48 kHz.
+    ExportSampleRate effectiveSampleRate() const {
+        return isAAC(format) && sampleRate == ExportSampleRate::hz96000 ? ExportSampleRate::hz48000 : sampleRate;
+    }
+    friend bool operator==(const ExportOptions&, const ExportOptions&) = default;
+};
+
+// What one export wrote.
+struct ExportResult {
+    // Integrated loudness of the normalised 48 kHz mix; true and sample peak of the written signal
+    // before dither and clipping.
+    LoudnessMeasurement measurement;
+    // Some sample of the written signal lay beyond ±1.0 before dither and clipping (never for
+    // "wav32f", which keeps such samples).
+    bool clipped = false;
+    std::int64_t frames = 0;
+    friend bool operator==(const ExportResult&, const ExportResult&) = default;
+};
+
+// Turns a finished 48 kHz stereo mix into an audio file.
+namespace ExportPipeline {
+
+// Normalises the mix to the loudness target, converts it to the effective rate (correcting the
+// peak again after conversion: the sample peak for `peak`, the true-peak ceiling for the LUFS
+// targets), dithers "wav16" when asked and writes the file. Throws what resample and write throw.
+ExportResult exportMix(const AudioData& audio, const std::filesystem::path& target, const ExportOptions& options);
+
+// The converter's input block and the writer's block, in frames.
+inline constexpr std::int64_t kConverterBlock = 32768;
+inline constexpr std::int64_t kWriterBlock = 65536;
+// The dither generator's seed for exports.
+inline constexpr std::uint64_t kDitherSeed = 0x9e3779b97f4a7c15ull;
+// Temporary files beside the target are named with this prefix.
+inline constexpr const char* kTemporaryPrefix = ".tessoral-export-";
+
+// Converts 48 kHz audio to `rate` hertz at the converter's highest quality; the result has
+// round(frames × rate / 48000) frames. Audio at exactly 48000 or without frames comes back as it is.
+// Throws StudioError when the conversion cannot be set up (a rate outside 1 … 768000 Hz included)
+// and PlatformError when the converter fails.
+AudioData resample(const AudioData& audio, double rate);
+
+// Quantises both channels to 16-bit steps with TPDF dither from a SplitMix64 generator that starts
+// at `seed` and runs over the left channel, then on over the right.
+void dither16(AudioData& audio, std::uint64_t seed);
+
+// Writes the audio at `sampleRate` hertz into `target` in `format`, through a temporary file in the
+// target's folder that replaces the target only when it is complete. Samples are clipped to ±1.0
+// except for "wav32f". Throws PlatformError when the file cannot be written (the target is then
+// untouched) and StudioError when memory for the audio cannot be had; the temporary file is
+// removed in every case.
+void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format);
+
+}  // namespace ExportPipeline
+
+}  // namespace tessoral
