@@ -179,7 +179,11 @@ AudioData normalize(const AudioData& audio, LoudnessTarget target, std::optional
     if (target == LoudnessTarget::peak) {
         const float peak = samplePeakLinear(audio);
         if (!(peak > 0.0f)) return audio;
-        return scaled(audio, kMinusOneDBFSFloat / peak);
+        const float factor = kMinusOneDBFSFloat / peak;
+        // A peak in the subnormal range would need a factor beyond single precision: the
+        // samples would become infinities and NaNs, so such audio is left as it is.
+        if (!std::isfinite(factor)) return audio;
+        return scaled(audio, factor);
     }
     const double lufs = *targetLUFS(target);
     const double ceiling = *truePeakCeiling(target);

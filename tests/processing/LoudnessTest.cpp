@@ -383,6 +383,9 @@ TEST(Loudness, NormalizeToPeakRaisesAndLowers) {
     }
     const AudioData in = stereoSine(440, -6, 100);
     EXPECT_TRUE(Loudness::normalize(in, LoudnessTarget::none).left.sharesStorageWith(in.left));
+    // A subnormal peak cannot be raised to −1 dBFS in single precision: left alone, not made infinite.
+    const AudioData tiny = test::constant(100, 1e-40f);
+    EXPECT_TRUE(Loudness::normalize(tiny, LoudnessTarget::peak).left.sharesStorageWith(tiny.left));
 }
 
 TEST(Loudness, NormalizeToLoudnessTargets) {
