@@ -1,0 +1,496 @@
+#include "processing/Diagnostics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "model/Frames.h"
+#include "model/Localization.h"
+#include "model/StudioError.h"
+
+namespace tessoral::Diagnostics {
+
+namespace {
+
+constexpr int kClickOrder = 16;
+constexpr std::int64_t kClickBlock = 2048;
+constexpr std::int64_t kClickMergeGap = 8;
+constexpr std::int64_t kSilenceWindow = 480;
+
+// The periodic Hann window scaled to unit mean square: √(8/3)·(0.5 − 0.5·cos(2πi/n)).
+std::vector<float> normalisedHann(std::size_t n) {
+    std::vector<float> w(n);
+    const double gain = std::sqrt(8.0 / 3.0);
+    const double step = 2.0 * std::numbers::pi / static_cast<double>(n);
+    for (std::size_t i = 0; i < n; ++i) w[i] = static_cast<float>(gain * (0.5 - 0.5 * std::cos(step * static_cast<double>(i))));
+    return w;
+}
+
+// The window of the click detector's block length is made once.
+const std::vector<float>& blockWindow() {
+    static const std::vector<float> window = normalisedHann(static_cast<std::size_t>(kClickBlock));
+    return window;
+}
+
+// Σ a[i]·b[i] in single precision over eight interleaved partial sums.
+float dot(const float* a, const float* b, std::size_t n) {
+    float partial[8] = {};
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        for (int k = 0; k < 8; ++k) partial[k] += a[i + k] * b[i + k];
+    }
+    float sum = 0.0f;
+    for (; i < n; ++i) sum += a[i] * b[i];
+    for (float p : partial) sum += p;
+    return sum;
+}
+
+std::vector<float> lpcWindowed(std::span<const float> samples, int order, std::span<const float> window,
+                               std::vector<float>& scratch) {
+    const auto p = static_cast<std::size_t>(order);
+    const std::size_t n = samples.size();
+    std::vector<float> coefficients(p, 0.0f);
+    if (n <= 2 * p) return coefficients;
+    scratch.resize(n);
+    for (std::size_t i = 0; i < n; ++i) scratch[i] = samples[i] * window[i];
+    std::vector<double> r(p + 1);
+    for (std::size_t k = 0; k <= p; ++k) r[k] = dot(scratch.data(), scratch.data() + k, n - k);
+    if (!(r[0] > 1e-20)) return coefficients;
+    r[0] *= 1.0001;
+
+    std::vector<double> a(p + 1, 0.0), previous(p + 1, 0.0);
+    a[0] = 1.0;
+    double err = r[0];
+    for (std::size_t i = 1; i <= p; ++i) {
+        double acc = r[i];
+        for (std::size_t j = 1; j < i; ++j) acc += a[j] * r[i - j];
+        const double k = -acc / err;
+        previous = a;
+        for (std::size_t j = 1; j < i; ++j) a[j] = previous[j] + k * previous[i - j];
+        a[i] = k;
+        const double nextErr = err * (1.0 - k * k);
+        if (nextErr <= 0.0) break;
+        err = nextErr;
+    }
+    for (std::size_t j = 1; j <= p; ++j) coefficients[j - 1] = static_cast<float>(-a[j]);
+    return coefficients;
+}
+
+FrameRange clampedRange(FrameRange range, std::int64_t count) {
+    const std::int64_t lo = std::clamp<std::int64_t>(range.lower, 0, count);
+    const std::int64_t hi = std::clamp<std::int64_t>(range.upper, lo, count);
+    return {lo, hi};
+}
+
+struct Event {
+    std::int64_t start;
+    std::int64_t end;
+    double peak;
+};
+
+// Suspect runs of one channel's clicks over span.lower ..< span.upper, appended to `events`.
+void clickEvents(const float* x, std::int64_t count, FrameRange span, double factor, double floor, std::vector<Event>& events) {
+    std::vector<float> ef(static_cast<std::size_t>(kClickBlock)), eb(static_cast<std::size_t>(kClickBlock));
+    std::vector<float> scratch;
+    const std::int64_t analysed = std::min(kClickBlock, count);
+    const std::vector<float> ownWindow = analysed == kClickBlock ? std::vector<float>{} : normalisedHann(static_cast<std::size_t>(analysed));
+    const std::span<const float> window = analysed == kClickBlock ? std::span<const float>(blockWindow()) : std::span<const float>(ownWindow);
+
+    for (std::int64_t bs = span.lower; bs < span.upper; bs += kClickBlock) {
+        const std::int64_t be = std::min(bs + kClickBlock, span.upper);
+        const auto len = static_cast<std::size_t>(be - bs);
+        const std::int64_t from = std::max<std::int64_t>(std::min(count - kClickBlock, bs), 0);
+        const std::vector<float> c =
+            lpcWindowed(std::span<const float>(x + from, static_cast<std::size_t>(analysed)), kClickOrder, window, scratch);
+
+        // Predictions: ef = x − Σ c[j−1]·x[t−j], eb = x − Σ c[j−1]·x[t+j] (span keeps 16 frames of
+        // context on both sides inside the clip).
+        const float* block = x + bs;
+        std::copy(block, block + len, ef.begin());
+        std::copy(block, block + len, eb.begin());
+        for (int j = 1; j <= kClickOrder; ++j) {
+            const float cj = c[static_cast<std::size_t>(j - 1)];
+            const float* before = block - j;
+            const float* after = block + j;
+            for (std::size_t t = 0; t < len; ++t) {
+                ef[t] -= cj * before[t];
+                eb[t] -= cj * after[t];
+            }
+        }
+        double sum = 0.0;
+        for (std::size_t t = 0; t < len; ++t) {
+            ef[t] = std::fabs(ef[t]);
+            eb[t] = std::fabs(eb[t]);
+            sum += ef[t];
+        }
+        const double mean = sum / static_cast<double>(len);
+        double quietSum = 0.0;
+        std::size_t quiet = 0;
+        for (std::size_t t = 0; t < len; ++t) {
+            if (ef[t] < 4.0 * mean) {
+                quietSum += ef[t];
+                ++quiet;
+            }
+        }
+        const double level = quiet > 0 ? quietSum / static_cast<double>(quiet) : mean;
+        const double threshold = std::max(level * factor, floor);
+
+        bool open = false;
+        Event current{};
+        for (std::size_t t = 0; t < len; ++t) {
+            const bool suspect = ef[t] > threshold && eb[t] > threshold;
+            if (suspect) {
+                const double ratio = std::min(ef[t], eb[t]) / threshold;
+                if (!open) {
+                    current = {bs + static_cast<std::int64_t>(t), bs + static_cast<std::int64_t>(t) + 1, ratio};
+                    open = true;
+                } else {
+                    current.end = bs + static_cast<std::int64_t>(t) + 1;
+                    current.peak = std::max(current.peak, ratio);
+                }
+            } else if (open) {
+                events.push_back(current);
+                open = false;
+            }
+        }
+        if (open) events.push_back(current);
+    }
+}
+
+DiagnosticFinding finding(DiagnosticKind kind, FrameRange range, double severity) {
+    DiagnosticFinding f;
+    f.kind = kind;
+    f.range = range;
+    f.severity = severity;
+    return f;
+}
+
+// Sorts by start and merges ranges that overlap or touch.
+std::vector<FrameRange> mergedRanges(std::vector<FrameRange> ranges) {
+    std::stable_sort(ranges.begin(), ranges.end(), [](const FrameRange& a, const FrameRange& b) { return a.lower < b.lower; });
+    std::vector<FrameRange> merged;
+    for (const FrameRange& r : ranges) {
+        if (!merged.empty() && r.lower <= merged.back().upper) {
+            merged.back().upper = std::max(merged.back().upper, r.upper);
+        } else {
+            merged.push_back(r);
+        }
+    }
+    return merged;
+}
+
+}  // namespace
+
+float clipLevel(double thresholdDB) {
+    const double dB = std::isfinite(thresholdDB) ? clampTo(thresholdDB, -24.0, 0.0) : -0.1;
+    return static_cast<float>(0.999 * std::pow(10.0, dB / 20.0));
+}
+
+std::vector<float> lpc(std::span<const float> samples, int order) {
+    if (order < 1) return {};
+    if (samples.size() <= 2 * static_cast<std::size_t>(order)) return std::vector<float>(static_cast<std::size_t>(order), 0.0f);
+    std::vector<float> scratch;
+    if (samples.size() == static_cast<std::size_t>(kClickBlock)) return lpcWindowed(samples, order, blockWindow(), scratch);
+    const std::vector<float> window = normalisedHann(samples.size());
+    return lpcWindowed(samples, order, window, scratch);
+}
+
+std::vector<DiagnosticFinding> detectClicks(const AudioData& audio, FrameRange range, double sensitivity) {
+    const double s = std::isfinite(sensitivity) ? clampTo(sensitivity, 0.0, 1.0) : 0.5;
+    const double factor = 30.0 - 26.0 * s;
+    const double floor = (1.25 - s) * 0.004;
+    const std::int64_t count = std::min(audio.frames(), static_cast<std::int64_t>(audio.right.size()));
+    const FrameRange span{std::max<std::int64_t>(range.lower, kClickOrder), std::min(count - kClickOrder, range.upper)};
+    if (span.lower >= span.upper) return {};
+
+    std::vector<Event> raw;
+    clickEvents(audio.left.data(), count, span, factor, floor, raw);
+    clickEvents(audio.right.data(), count, span, factor, floor, raw);
+    std::stable_sort(raw.begin(), raw.end(), [](const Event& a, const Event& b) { return a.start < b.start; });
+
+    std::vector<Event> merged;
+    for (const Event& e : raw) {
+        if (!merged.empty() && e.start - merged.back().end <= kClickMergeGap) {
+            merged.back().end = std::max(merged.back().end, e.end);
+            merged.back().peak = std::max(merged.back().peak, e.peak);
+        } else {
+            merged.push_back(e);
+        }
+    }
+    std::vector<DiagnosticFinding> findings;
+    for (const Event& e : merged) {
+        if (findings.size() >= kMaxFindings) break;
+        if (e.end - e.start > kMaxClickLength) continue;
+        const double severity = clampTo(0.5 * std::log10(std::max(e.peak, 1.0)), 0.05, 1.0);
+        findings.push_back(finding(DiagnosticKind::clicks, {e.start, e.end}, severity));
+    }
+    return findings;
+}
+
+std::vector<DiagnosticFinding> detectClipping(const AudioData& audio, FrameRange range, double thresholdDB, int minRun) {
+    const float level = clipLevel(thresholdDB);
+    const std::int64_t run = std::max(minRun, 1);
+    const std::int64_t count = std::min(audio.frames(), static_cast<std::int64_t>(audio.right.size()));
+    const FrameRange scan = clampedRange(range, count);
+
+    std::vector<FrameRange> runs;
+    for (const float* x : {audio.left.data(), audio.right.data()}) {
+        std::int64_t start = -1;
+        for (std::int64_t i = scan.lower; i < scan.upper; ++i) {
+            if (std::fabs(x[i]) >= level) {
+                if (start < 0) start = i;
+            } else if (start >= 0) {
+                if (i - start >= run) runs.push_back({start, i});
+                start = -1;
+            }
+        }
+        if (start >= 0 && scan.upper - start >= run) runs.push_back({start, scan.upper});
+    }
+    std::vector<DiagnosticFinding> findings;
+    for (const FrameRange& r : mergedRanges(std::move(runs))) {
+        if (findings.size() >= kMaxFindings) break;
+        findings.push_back(finding(DiagnosticKind::clipping, r, std::min(static_cast<double>(r.count()) / 64.0, 1.0)));
+    }
+    return findings;
+}
+
+std::vector<DiagnosticFinding> detectSilence(const AudioData& audio, FrameRange range, double thresholdDB,
+                                             double minDuration) {
+    const double dB = std::isfinite(thresholdDB) ? clampTo(thresholdDB, -120.0, 0.0) : -50.0;
+    const double power = std::pow(10.0, dB / 10.0);
+    const std::int64_t minimum =
+        std::isfinite(minDuration)
+            ? std::max<std::int64_t>(truncSaturating(std::max(minDuration, 0.01) * kSampleRate), kSilenceWindow)
+            : 24000;
+    const std::int64_t count = std::min(audio.frames(), static_cast<std::int64_t>(audio.right.size()));
+    const FrameRange scan = clampedRange(range, count);
+    if (scan.empty()) return {};
+
+    const float* left = audio.left.data();
+    const float* right = audio.right.data();
+    std::vector<DiagnosticFinding> findings;
+    std::int64_t open = -1;
+    auto close = [&](std::int64_t end) {
+        const std::int64_t length = end - open;
+        if (length >= minimum && findings.size() < kMaxFindings) {
+            const double severity = std::min(static_cast<double>(length) / (8.0 * static_cast<double>(minimum)), 1.0);
+            findings.push_back(finding(DiagnosticKind::silence, {open, end}, severity));
+        }
+        open = -1;
+    };
+    for (std::int64_t w = scan.lower; w < scan.upper; w += kSilenceWindow) {
+        const std::int64_t we = std::min(w + kSilenceWindow, scan.upper);
+        const auto n = static_cast<std::size_t>(we - w);
+        const double msLeft = dot(left + w, left + w, n) / static_cast<double>(n);
+        const double msRight = dot(right + w, right + w, n) / static_cast<double>(n);
+        const bool silent = msLeft <= power && msRight <= power;
+        if (silent) {
+            if (open < 0) open = w;
+        } else if (open >= 0) {
+            close(w);
+        }
+    }
+    if (open >= 0) close(scan.upper);
+    return findings;
+}
+
+void interpolate(std::vector<float>& channel, FrameRange gap) {
+    const auto size = static_cast<std::int64_t>(channel.size());
+    if (gap.empty() || gap.lower < 0 || gap.upper > size) return;
+    const std::int64_t start = gap.lower;
+    const std::int64_t end = gap.upper;
+    const std::int64_t g = end - start;
+    const std::int64_t q = std::clamp<std::int64_t>(g > 2048 / 16 ? 2048 : 16 * g, 256, 2048);
+    const std::int64_t leftLength = std::min(start, q);
+    const std::int64_t rightLength = std::min(end + q, size) - end;
+    const std::int64_t shorter = std::min(leftLength, rightLength);
+    const std::int64_t order = shorter < 32 ? 4 : (shorter >= 256 ? 32 : shorter / 8);
+
+    float* x = channel.data();
+    if (leftLength > 2 * order && rightLength > 2 * order) {
+        const auto p = static_cast<std::size_t>(order);
+        const std::vector<float> cl = lpc(std::span<const float>(x + start - leftLength, static_cast<std::size_t>(leftLength)), static_cast<int>(order));
+        const std::vector<float> cr = lpc(std::span<const float>(x + end, static_cast<std::size_t>(rightLength)), static_cast<int>(order));
+        const auto gz = static_cast<std::size_t>(g);
+        // forward[p + k] is gap frame k predicted from the frames before it.
+        std::vector<float> forward(p + gz);
+        std::copy(x + start - order, x + start, forward.begin());
+        for (std::size_t k = 0; k < gz; ++k) {
+            float v = 0.0f;
+            for (std::size_t j = 1; j <= p; ++j) v += cl[j - 1] * forward[p + k - j];
+            forward[p + k] = v;
+        }
+        // backward[k] is gap frame k predicted from the frames after it.
+        std::vector<float> backward(gz + p);
+        std::copy(x + end, x + end + order, backward.begin() + static_cast<std::ptrdiff_t>(gz));
+        for (std::size_t k = gz; k-- > 0;) {
+            float v = 0.0f;
+            for (std::size_t j = 1; j <= p; ++j) v += cr[j - 1] * backward[k + j];
+            backward[k] = v;
+        }
+        for (std::size_t k = 0; k < gz; ++k) {
+            const double w = static_cast<double>(k + 1) / static_cast<double>(g + 1);
+            x[start + static_cast<std::int64_t>(k)] = static_cast<float>((1.0 - w) * forward[p + k] + w * backward[k]);
+        }
+        return;
+    }
+
+    const bool hasBefore = start > 0;
+    const bool hasAfter = end < size;
+    const double a = hasBefore ? x[start - 1] : (hasAfter ? x[end] : 0.0);
+    const double b = hasAfter ? x[end] : a;
+    for (std::int64_t k = 0; k < g; ++k) {
+        x[start + k] = static_cast<float>(a + (b - a) * static_cast<double>(k + 1) / static_cast<double>(g + 1));
+    }
+}
+
+AudioData declick(const AudioData& audio, std::span<const DiagnosticFinding> findings) {
+    const std::int64_t count = audio.frames();
+    std::vector<FrameRange> gaps;
+    for (const DiagnosticFinding& f : findings) {
+        const FrameRange gap{std::max<std::int64_t>(f.range.lower - 1, 0), std::min(f.range.upper + 1, count)};
+        if (!gap.empty()) gaps.push_back(gap);
+    }
+    if (gaps.empty()) return audio;
+    std::vector<float> left = audio.left.toVector();
+    std::vector<float> right = audio.right.toVector();
+    for (const FrameRange& gap : gaps) {
+        interpolate(left, gap);
+        interpolate(right, gap);
+    }
+    return AudioData(std::move(left), std::move(right));
+}
+
+std::vector<FrameRange> silenceCuts(std::int64_t count, std::span<const DiagnosticFinding> findings, double keepPause) {
+    std::int64_t half = 0;
+    if (std::isfinite(keepPause)) {
+        half = keepPause >= 10.0 ? 5 * kSampleRate : truncSaturating(std::max(keepPause, 0.0) * kSampleRate * 0.5);
+    }
+    std::vector<FrameRange> cuts;
+    for (const DiagnosticFinding& f : findings) {
+        if (f.range.count() <= 2 * half) continue;
+        const FrameRange cut{std::clamp<std::int64_t>(f.range.lower + half, 0, count),
+                             std::clamp<std::int64_t>(f.range.upper - half, 0, count)};
+        if (!cut.empty()) cuts.push_back(cut);
+    }
+    return mergedRanges(std::move(cuts));
+}
+
+AudioData removeSilence(const AudioData& audio, std::span<const DiagnosticFinding> findings, double keepPause) {
+    const std::int64_t count = audio.frames();
+    const std::vector<FrameRange> cuts = silenceCuts(count, findings, keepPause);
+    std::int64_t removed = 0;
+    for (const FrameRange& c : cuts) removed += c.count();
+    if (count == 0 || removed >= count) throw StudioError(L("Дорожка целиком состоит из тишины."));
+    if (cuts.empty()) return audio;
+
+    auto rebuild = [&](const SharedArray<float>& channel) {
+        std::vector<float> out;
+        out.reserve(static_cast<std::size_t>(count - removed));
+        std::int64_t at = 0;
+        for (const FrameRange& c : cuts) {
+            out.insert(out.end(), channel.begin() + at, channel.begin() + c.lower);
+            at = c.upper;
+        }
+        out.insert(out.end(), channel.begin() + at, channel.begin() + count);
+        return out;
+    };
+    return AudioData(rebuild(audio.left), rebuild(audio.right));
+}
+
+AudioData muteSilence(const AudioData& audio, std::span<const DiagnosticFinding> findings) {
+    const std::int64_t count = audio.frames();
+    std::vector<float> left = audio.left.toVector();
+    std::vector<float> right = audio.right.toVector();
+    for (const DiagnosticFinding& f : findings) {
+        const FrameRange r = clampedRange(f.range, count);
+        std::fill(left.begin() + r.lower, left.begin() + r.upper, 0.0f);
+        std::fill(right.begin() + r.lower, right.begin() + r.upper, 0.0f);
+    }
+    return AudioData(std::move(left), std::move(right));
+}
+
+std::optional<Cubic> cubicFit(std::span<const std::pair<double, double>> points, double center, double scale) {
+    double m[4][4] = {};
+    double rhs[4] = {};
+    for (const auto& [x, y] : points) {
+        const double u = (x - center) / scale;
+        const double powers[7] = {1.0, u, u * u, u * u * u, u * u * u * u, u * u * u * u * u, u * u * u * u * u * u};
+        for (int r = 0; r < 4; ++r) {
+            for (int c = 0; c < 4; ++c) m[r][c] += powers[r + c];
+            rhs[r] += y * powers[r];
+        }
+    }
+    for (int col = 0; col < 4; ++col) {
+        int pivot = col;
+        for (int r = col + 1; r < 4; ++r) {
+            if (std::fabs(m[r][col]) > std::fabs(m[pivot][col])) pivot = r;
+        }
+        // A non-finite pivot (points or scale off the number line) is no fit either.
+        if (!(std::fabs(m[pivot][col]) > 1e-12) || !std::isfinite(m[pivot][col])) return std::nullopt;
+        if (pivot != col) {
+            std::swap(m[pivot], m[col]);
+            std::swap(rhs[pivot], rhs[col]);
+        }
+        for (int r = 0; r < 4; ++r) {
+            if (r == col) continue;
+            const double f = m[r][col] / m[col][col];
+            if (f == 0.0) continue;
+            for (int c = 0; c < 4; ++c) m[r][c] -= f * m[col][c];
+            rhs[r] -= f * rhs[col];
+        }
+    }
+    Cubic cubic;
+    cubic.center = center;
+    cubic.scale = scale;
+    for (int k = 0; k < 4; ++k) {
+        cubic.a[static_cast<std::size_t>(k)] = rhs[k] / m[k][k];
+        if (!std::isfinite(cubic.a[static_cast<std::size_t>(k)])) return std::nullopt;
+    }
+    return cubic;
+}
+
+void reconstructClipped(std::vector<float>& output, std::span<const float> original, FrameRange span, float level) {
+    const auto n = static_cast<std::int64_t>(std::min(output.size(), original.size()));
+    const FrameRange scan = clampedRange(span, n);
+    if (scan.empty()) return;
+    auto clipped = [&](std::int64_t i) { return std::fabs(original[static_cast<std::size_t>(i)]) >= level; };
+
+    std::vector<std::pair<double, double>> points;
+    std::int64_t i = scan.lower;
+    while (i < scan.upper) {
+        if (!clipped(i)) {
+            ++i;
+            continue;
+        }
+        std::int64_t runStart = i;
+        while (runStart > 0 && clipped(runStart - 1)) --runStart;
+        std::int64_t runEnd = i + 1;
+        while (runEnd < n && clipped(runEnd)) ++runEnd;
+        const std::int64_t length = runEnd - runStart;
+        const std::int64_t context = length < 16 ? 4 : std::min<std::int64_t>(length / 4, 32);
+
+        points.clear();
+        for (std::int64_t b = runStart - 1, taken = 0; b >= 0 && taken < context && !clipped(b); --b, ++taken) {
+            points.emplace_back(static_cast<double>(b), original[static_cast<std::size_t>(b)]);
+        }
+        for (std::int64_t a = runEnd, taken = 0; a < n && taken < context && !clipped(a); ++a, ++taken) {
+            points.emplace_back(static_cast<double>(a), original[static_cast<std::size_t>(a)]);
+        }
+        if (points.size() >= 4) {
+            const double center = static_cast<double>(runStart + runEnd - 1) / 2.0;
+            const double scale = static_cast<double>(length + 2 * context) / 2.0;
+            if (const std::optional<Cubic> fit = cubicFit(points, center, scale)) {
+                const double lo = level;
+                const double hi = 4.0 * static_cast<double>(level);
+                for (std::int64_t j = runStart; j < runEnd; ++j) {
+                    const double sign = original[static_cast<std::size_t>(j)] < 0.0f ? -1.0 : 1.0;
+                    output[static_cast<std::size_t>(j)] = static_cast<float>(sign * std::min(std::max(sign * (*fit)(static_cast<double>(j)), lo), hi));
+                }
+            }
+        }
+        i = runEnd;
+    }
+}
+
+}  // namespace tessoral::Diagnostics
