@@ -142,9 +142,14 @@ public:
     AudioData finish() {
         endRun();
         const auto keep = static_cast<std::size_t>(std::min<std::int64_t>(frames(), limits::kMaxFrames));
-        left_.resize(keep);
+        // A length estimate far below the truth left the arrays grown well beyond their contents.
+        auto fit = [keep](std::vector<float>& v) {
+            v.resize(keep);
+            if (v.capacity() > keep + keep / 8 + kDecodeBlock) v.shrink_to_fit();
+        };
+        fit(left_);
         if (!stereo_) return AudioData::mono(std::move(left_));
-        right_.resize(keep);
+        fit(right_);
         return AudioData(std::move(left_), std::move(right_));
     }
 

@@ -232,6 +232,17 @@ TEST_F(AudioIOTest, ClipLimitAtAFileOfExactly480Seconds) {
     EXPECT_EQ(messageOf<StudioError>(wav(limitFrames + 3, "longer")), kLengthMessage);
 }
 
+// An MP3's stated duration counts the encoder's delay and padding; a file of exactly 480 s is
+// not refused for them.
+TEST_F(AudioIOTest, Mp3OfExactly480SecondsIsAccepted) {
+    const fs::path mp3 = dir_ / "eight-minutes.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -t 480 "
+                           "-c:a libmp3lame -b:a 8k '" + mp3.string() + "'").c_str()), 0);
+    const AudioData audio = AudioIO::read(mp3);
+    EXPECT_LE(audio.frames(), 23'040'000);
+    EXPECT_GE(audio.frames(), 23'040'000 - 6);
+}
+
 // A stream that states no length (a WAV written to a pipe) is decoded and judged by what it
 // yields: up to one block over the limit is cut to the limit, more is refused.
 TEST_F(AudioIOTest, StreamWithoutStatedLengthIsJudgedWhileDecoding) {
@@ -258,12 +269,39 @@ TEST_F(AudioIOTest, StreamWithoutStatedLengthIsJudgedWhileDecoding) {
     EXPECT_EQ(AudioIO::read(piped(0.5, "short")).frames(), 24000);
 }
 
+// An MP3 without a length header whose first frames run at 8 kb/s: the bit-rate estimate says
+// about 600 s, the file holds 40 s. Only the decoded length counts; the codec's delay and
+// padding allow a few codec frames of difference.
+TEST_F(AudioIOTest, EstimatedLengthDoesNotRefuseAGoodFile) {
+    const std::string mp3 = "-c:a libmp3lame -write_xing 0 -id3v2_version 0";
+    const fs::path quiet = dir_ / "quiet.mp3", loud = dir_ / "loud.mp3";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=22050:cl=mono -t 10 " + mp3 +
+                           " -b:a 8k '" + quiet.string() + "'").c_str()), 0);
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i sine=f=440:r=22050 -t 30 " + mp3 +
+                           " -b:a 160k '" + loud.string() + "'").c_str()), 0);
+    std::ifstream a(quiet, std::ios::binary), b(loud, std::ios::binary);
+    std::ofstream out(dir_ / "joined.mp3", std::ios::binary);
+    out << a.rdbuf() << b.rdbuf();
+    out.close();
+    const AudioData audio = AudioIO::read(dir_ / "joined.mp3");
+    EXPECT_NEAR(static_cast<double>(audio.frames()), 40.0 * 48000, 4 * 1152 * 48000.0 / 22050);
+    EXPECT_NEAR(measure(audio.left, 440, 20 * 48000, 30 * 48000).amplitude, 0.125, 0.01);  // sine's default level 1/8
+}
+
 TEST_F(AudioIOTest, EmptyAndSilentFiles) {
     const fs::path raw = writeSines(44100, 1, 100);
     const std::string in = "-f f32le -ar 44100 -ac 1";
     // Zero frames, with and without a stated length.
     EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-t 0 -c:a pcm_s16be", "zero.aiff")), kLengthMessage);
     EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-t 0 -c:a pcm_s16le", "zero.wav")), kLengthMessage);
+    // An AIFF header that states 1000 frames over no data: a positive estimate, nothing decoded.
+    const fs::path full = sineFile(44100, 1, 1000, "-c:a pcm_s16be -map_metadata -1 -fflags +bitexact", "full.aiff");
+    std::ifstream fullIn(full, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(fullIn)), std::istreambuf_iterator<char>());
+    const std::size_t sound = bytes.find("SSND");
+    ASSERT_NE(sound, std::string::npos);
+    EXPECT_EQ(messageOf<StudioError>(writeBytes("header-only.aiff", bytes.substr(0, sound + 16))),
+              "Аудиофайл не содержит звука.");
     // One frame is the shortest file.
     const fs::path one = sineFile(48000, 2, 1, "-c:a pcm_s16le", "one.wav");
     EXPECT_EQ(AudioIO::read(one).frames(), 1);
