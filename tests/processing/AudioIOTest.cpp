@@ -288,6 +288,38 @@ TEST_F(AudioIOTest, EstimatedLengthDoesNotRefuseAGoodFile) {
     EXPECT_NEAR(measure(audio.left, 440, 20 * 48000, 30 * 48000).amplitude, 0.125, 0.01);  // sine's default level 1/8
 }
 
+// A stream whose channel count and rate change midway (joined MP3s): mono parts land on both
+// channels, each part at its own pitch, both channels always of one length.
+TEST_F(AudioIOTest, ChannelCountAndRateChangesMidStream) {
+    const std::string mp3 = " -c:a libmp3lame -b:a 128k -write_xing 0 -id3v2_version 0 ";
+    const fs::path parts[3] = {dir_ / "p1.mp3", dir_ / "p2.mp3", dir_ / "p3.mp3"};
+    const std::string sources[3] = {
+        "-f lavfi -i sine=f=440:r=44100 -t 1",
+        "-f lavfi -i sine=f=220:r=44100 -f lavfi -i sine=f=330:r=44100 -t 1 -filter_complex amerge=inputs=2",
+        "-f lavfi -i sine=f=550:r=32000 -t 1"};
+    std::ofstream joined(dir_ / "joined.mp3", std::ios::binary);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y " + sources[i] + mp3 + "'" + parts[i].string() + "'").c_str()), 0);
+        std::ifstream part(parts[i], std::ios::binary);
+        joined << part.rdbuf();
+    }
+    joined.close();
+    const AudioData audio = AudioIO::read(dir_ / "joined.mp3");
+    ASSERT_EQ(audio.left.size(), audio.right.size());
+    EXPECT_NEAR(static_cast<double>(audio.frames()), 3.0 * 48000, 3 * 2 * 1152 * 48000.0 / 32000);
+    auto level = [&](const SharedArray<float>& x, double freq, double from) {
+        return measure(x, freq, static_cast<std::int64_t>(from * 48000), static_cast<std::int64_t>((from + 0.5) * 48000)).amplitude;
+    };
+    // sine's default level is 1/8.
+    EXPECT_NEAR(level(audio.left, 440, 0.25), 0.125, 0.01);
+    EXPECT_NEAR(level(audio.right, 440, 0.25), 0.125, 0.01);
+    EXPECT_NEAR(level(audio.left, 220, 1.25), 0.125, 0.01);
+    EXPECT_NEAR(level(audio.right, 330, 1.25), 0.125, 0.01);
+    EXPECT_LT(level(audio.right, 220, 1.25), 0.01);
+    EXPECT_NEAR(level(audio.left, 550, 2.25), 0.125, 0.01);
+    EXPECT_NEAR(level(audio.right, 550, 2.25), 0.125, 0.01);
+}
+
 TEST_F(AudioIOTest, EmptyAndSilentFiles) {
     const fs::path raw = writeSines(44100, 1, 100);
     const std::string in = "-f f32le -ar 44100 -ac 1";
