@@ -11,7 +11,6 @@
 #include <cstring>
 #include <map>
 #include <optional>
-#include <set>
 #include <string_view>
 #include <system_error>
 #include <unordered_set>
@@ -19,6 +18,7 @@
 #include "model/AtomicFile.h"
 #include "model/Automation.h"
 #include "model/Bplist.h"
+#include "model/EssentialSoundChain.h"
 #include "model/Limits.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
@@ -74,24 +74,6 @@ std::string message(Refusal r) {
 [[noreturn]] void refuse(Refusal r) { throw StudioError(message(r)); }
 
 bool within(double v, double lo, double hi) { return std::isfinite(v) && v >= lo && v <= hi; }
-
-// Essential-sound settings inside their ranges: target −40 … −5 LUFS, amounts 0 … 10,
-// panorama −10 … 10, hum absent, 50 or 60, at most 8 slot ids keyed by role names, no id twice.
-bool essentialSoundIsValid(const EssentialSound& e) {
-    if (!within(e.targetLUFS, -40.0, -5.0)) return false;
-    for (const EssentialAmount* a : {&e.reduceNoise, &e.reduceRumble, &e.removeHum, &e.deess, &e.dynamics, &e.eq,
-                                     &e.enhance, &e.reverb})
-        if (!within(a->amount, 0.0, 10.0)) return false;
-    if (!within(e.panorama.amount, -10.0, 10.0)) return false;
-    if (e.humFrequency && *e.humFrequency != 50 && *e.humFrequency != 60) return false;
-    if (e.slotIDs.size() > static_cast<std::size_t>(limits::kMaxRackSlots)) return false;
-    std::set<Uuid> ids;
-    for (const auto& [role, id] : e.slotIDs) {
-        if (!fromRaw<EssentialRole>(role)) return false;
-        if (!ids.insert(id).second) return false;
-    }
-    return true;
-}
 
 // ---- writing ----
 
@@ -507,7 +489,7 @@ Track unpack(const StoredClip& c, const ByteSource& source, bool keep) {
     t.rack = c.rack;
     t.rackBypassed = c.rackBypassed;
 
-    if (c.essentialSound && !essentialSoundIsValid(*c.essentialSound)) refuse(Refusal::essentialSound);
+    if (c.essentialSound && !isValid(*c.essentialSound)) refuse(Refusal::essentialSound);
     t.essentialSound = c.essentialSound;
 
     const double fadeIn = c.fadeIn.value_or(0.0);
