@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <future>
 #include <new>
 #include <optional>
 #include <string>
@@ -68,9 +69,9 @@ void syncFolder(const std::filesystem::path& folder) {
 
 // The writer's clipping: ±1.0, and a NaN (which no encoder can represent) becomes silence.
 inline float clipSample(float x) {
-    if (x > 1.0f) return 1.0f;
-    if (x < -1.0f) return -1.0f;
-    return x == x ? x : 0.0f;
+    x = x == x ? x : 0.0f;
+    x = x > 1.0f ? 1.0f : x;
+    return x < -1.0f ? -1.0f : x;
 }
 
 }  // namespace
@@ -135,21 +136,24 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
         }
     }
 
-    ExportResult result;
-    if (converted) {
-        // The loudness is the 48 kHz mix's; the peaks are those of what is written.
-        result.measurement = LoudnessMeasurement(Loudness::integrated(normalised),
-                                                 Loudness::decibels(Loudness::truePeakLinear(out)),
-                                                 Loudness::decibels(Loudness::samplePeakLinear(out)));
-    } else {
-        result.measurement = LoudnessMeasurement(normalised);
-    }
+    // The measurement runs beside the encoder; the lambda holds its own references to the samples,
+    // so dithering `out` below copies rather than changes what is measured.
+    std::future<LoudnessMeasurement> measuring =
+        std::async(std::launch::async, [converted, normalised, out]() -> LoudnessMeasurement {
+            if (!converted) return LoudnessMeasurement(normalised);
+            // The loudness is the 48 kHz mix's; the peaks are those of what is written.
+            return LoudnessMeasurement(Loudness::integrated(normalised),
+                                       Loudness::decibels(Loudness::truePeakLinear(out)),
+                                       Loudness::decibels(Loudness::samplePeakLinear(out)));
+        });
 
+    ExportResult result;
     if (options.format != ExportFormat::wav32f) {
         result.clipped = !out.empty() && Loudness::samplePeakLinear(out) > 1.0f;
         if (options.dither && options.format == ExportFormat::wav16) dither16(out, kDitherSeed);
     }
     write(out, rawValue(rate), target, options.format);
+    result.measurement = measuring.get();
     result.frames = out.frames();
     return result;
 }
@@ -169,7 +173,9 @@ void write(const AudioData& audio, double sampleRate, const std::filesystem::pat
     AudioEncoder encoder(temporary, format, rate);
 
     const std::int64_t frames = audio.frames();
-    if (format == ExportFormat::wav32f) {
+    if (!isAAC(format)) {
+        // "wav32f" keeps the samples as they are; the integer formats saturate at the largest step
+        // while quantising, which is the same as clipping to ±1.0 first.
         for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
             const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
             encoder.write(audio.left.data() + done, audio.right.data() + done, n);
