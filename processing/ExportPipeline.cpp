@@ -139,7 +139,7 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
     // The measurement runs beside the encoder; the lambda holds its own references to the samples,
     // so dithering `out` below copies rather than changes what is measured.
     std::future<LoudnessMeasurement> measuring =
-        std::async(std::launch::async, [converted, normalised, out]() -> LoudnessMeasurement {
+        std::async(std::launch::async | std::launch::deferred, [converted, normalised, out]() -> LoudnessMeasurement {
             if (!converted) return LoudnessMeasurement(normalised);
             // The loudness is the 48 kHz mix's; the peaks are those of what is written.
             return LoudnessMeasurement(Loudness::integrated(normalised),
