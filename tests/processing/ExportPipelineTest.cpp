@@ -425,14 +425,7 @@ TEST(ExportPipeline, DitherIsTriangularWithConstantErrorPower) {
 TEST(ExportPipeline, Wav16DitherOnlyWhenAskedAndOnlyForWav16) {
     TempFolder folder;
     const AudioData mix = test::noise(20000, 0.3f, 5);
-    // Off: the plain nearest step.
-    ExportPipeline::exportMix(mix, folder / "plain.wav", {ExportFormat::wav16, ExportSampleRate::hz48000,
-                                                          LoudnessTarget::none, false});
-    const auto plain = decode<std::int16_t>(folder / "plain.wav", "s16le");
-    ASSERT_EQ(plain.size(), 40000u);
-    for (std::int64_t i = 0; i < 20000; ++i) ASSERT_EQ(plain[2 * i], expectedStep(mix.left[i], 32768.0));
-
-    // On: the seeded dither of the export.
+    // On: the seeded dither of the export (off is the plain nearest step, checked with every format).
     ExportPipeline::exportMix(mix, folder / "dithered.wav", {ExportFormat::wav16, ExportSampleRate::hz48000,
                                                              LoudnessTarget::none, true});
     AudioData reference = mix;
@@ -443,7 +436,7 @@ TEST(ExportPipeline, Wav16DitherOnlyWhenAskedAndOnlyForWav16) {
     for (std::int64_t i = 0; i < 20000; ++i) {
         ASSERT_EQ(dithered[2 * i], std::lround(reference.left[i] * 32768.0f));
         ASSERT_EQ(dithered[2 * i + 1], std::lround(reference.right[i] * 32768.0f));
-        differing += dithered[2 * i] != plain[2 * i];
+        differing += dithered[2 * i] != expectedStep(mix.left[i], 32768.0);
     }
     EXPECT_GT(differing, 2000);
 
@@ -568,12 +561,6 @@ TEST(ExportPipeline, ReplacesAnExistingFileAndCreatesANewOne) {
     EXPECT_EQ(decode<std::int32_t>(existing, "s32le").size(), 9600u);
     EXPECT_EQ(decode<std::int32_t>(folder / "new.m4a", "s32le").size(), 9600u);
 
-    // A relative target lands in the working folder.
-    const fs::path before = fs::current_path();
-    fs::current_path(folder.path());
-    ExportPipeline::write(mix, 48000, "relative.wav", ExportFormat::wav16);
-    fs::current_path(before);
-    EXPECT_TRUE(fs::exists(folder / "relative.wav"));
 }
 
 TEST(ExportPipeline, FailuresThrowAndLeaveNoTemporaryFile) {
