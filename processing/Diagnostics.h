@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -117,3 +118,9 @@ float clipLevel(double thresholdDB);
 }  // namespace Diagnostics
 
 }  // namespace tessoral
+
+// Hashing over all four fields, like equality.
+template <>
+struct std::hash<tessoral::DiagnosticFinding> {
+    std::size_t operator()(const tessoral::DiagnosticFinding& finding) const noexcept;
+};

@@ -198,7 +198,7 @@ std::vector<float> process(std::span<const float> segment, const Grid& grid, con
     return out;
 }
 
-AudioData repair(const AudioData& audio, const SpectralMask& mask, const SpectralRepairMode& mode) {
+AudioData repair(AudioData audio, const SpectralMask& mask, const SpectralRepairMode& mode) {
     const std::int64_t n = audio.frames();
     if (n == 0 || static_cast<std::int64_t>(audio.right.size()) != n) return audio;
     const std::optional<SpectralMask::Bounds> extent = mask.extent();
@@ -266,12 +266,12 @@ AudioData repair(const AudioData& audio, const SpectralMask& mask, const Spectra
     const std::vector<float> left = process(segment(audio.left), grid, mode);
     const std::vector<float> right = process(segment(audio.right), grid, mode);
 
-    AudioData result = audio;
-    std::vector<float>& l = result.left.mutableVector();
-    std::vector<float>& r = result.right.mutableVector();
+    // Copy-on-write: the samples are copied here only when another value still shares them.
+    std::vector<float>& l = audio.left.mutableVector();
+    std::vector<float>& r = audio.right.mutableVector();
     std::copy(left.begin() + (from - segStart), left.begin() + (to - segStart), l.begin() + from);
     std::copy(right.begin() + (from - segStart), right.begin() + (to - segStart), r.begin() + from);
-    return result;
+    return audio;
 }
 
 }  // namespace tessoral::SpectralRepair

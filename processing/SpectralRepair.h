@@ -44,8 +44,10 @@ struct Grid {
 };
 
 // New audio of the same length in which only the samples under frames the mask touches differ.
-// Returns the input when there is nothing to do.
-AudioData repair(const AudioData& audio, const SpectralMask& mask, const SpectralRepairMode& mode);
+// Returns the input when there is nothing to do. The audio is taken by value: a caller that moves
+// in the only reference to its samples has them repaired in place, at a cost that follows the
+// masked region rather than the clip; otherwise the channels are copied once.
+AudioData repair(AudioData audio, const SpectralMask& mask, const SpectralRepairMode& mode);
 
 // Weights of a 0/1 mask grid: 0 outside, elsewhere max(sum of the 3 × 3 neighbourhood / 9, 0.5);
 // bins beyond the grid count as masked, frames beyond it as unmasked.

@@ -353,3 +353,18 @@ TEST(Diagnostics, ReconstructClipped) {
     Diagnostics::reconstructClipped(small, tight, {-10, 100}, level);
     EXPECT_EQ(small, tight);
 }
+
+TEST(Diagnostics, FindingsCompareAndHashOverAllFields) {
+    DiagnosticFinding a;
+    a.range = {10, 20};
+    a.severity = 0.5;
+    DiagnosticFinding b = a;
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(std::hash<DiagnosticFinding>{}(a), std::hash<DiagnosticFinding>{}(b));
+    b.severity = 0.6;
+    EXPECT_NE(a, b);
+    DiagnosticFinding c;
+    EXPECT_NE(c.id, a.id);  // every finding gets its own identifier
+    EXPECT_EQ(fromRaw<DiagnosticKind>("clipping"), DiagnosticKind::clipping);
+    EXPECT_FALSE(fromRaw<DiagnosticKind>("hum"));
+}

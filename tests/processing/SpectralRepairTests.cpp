@@ -87,6 +87,14 @@ TEST(SpectralRepair, AttenuatesTheMaskedRegionAndNothingElse) {
         }
     }
     EXPECT_GT(changedInside, (last - first) / 2);
+
+    // A clip whose samples nobody else holds is repaired in place, with the same result.
+    AudioData own(inL, inR);
+    const float* storage = own.left.data();
+    const AudioData inPlace = SpectralRepair::repair(std::move(own), rectangle(1.0, 1.5, 1000.0, 2000.0), SpectralRepairMode::attenuate(20.0));
+    EXPECT_EQ(inPlace.left.data(), storage);
+    EXPECT_EQ(inPlace, out);
+    EXPECT_EQ(input.left.toVector(), inL);  // the shared input was not touched
 }
 
 TEST(SpectralRepair, AttenuationIsClamped) {
