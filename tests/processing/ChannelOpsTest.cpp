@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <numbers>
+#include <unordered_set>
+
+#include "model/Localization.h"
+#include "model/StudioError.h"
+#include "processing/ChannelOps.h"
+#include "support/TestAudio.h"
+
+using namespace tessoral;
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+
+std::vector<float> sine(std::size_t n, double frequency, double amplitude, double phase = 0.0) {
+    std::vector<float> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = static_cast<float>(amplitude * std::sin(2.0 * kPi * frequency * static_cast<double>(i) / 48000.0 + phase));
+    return x;
+}
+
+std::vector<float> plus(std::vector<float> a, const std::vector<float>& b) {
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] += b[i];
+    return a;
+}
+
+double rms(std::span<const float> x) {
+    double s = 0.0;
+    for (float v : x) s += static_cast<double>(v) * v;
+    return x.empty() ? 0.0 : std::sqrt(s / static_cast<double>(x.size()));
+}
+
+float maxDifference(std::span<const float> a, std::span<const float> b) {
+    float m = 0.0f;
+    for (std::size_t i = 0; i < a.size(); ++i) m = std::max(m, std::fabs(a[i] - b[i]));
+    return m;
+}
+
+std::string refusal(const ChannelOperation& op, const AudioData& audio, FrameRange range) {
+    try {
+        ChannelOps::apply(op, audio, range);
+    } catch (const StudioError& e) {
+        return e.message();
+    }
+    return "";
+}
+
+// Centre extraction written out in double precision with direct DFTs of the band's bins only:
+// an untouched bin gives its input back, so the output is the input plus the windowed, normalised
+// inverse of each changed bin's difference.
+std::pair<std::vector<double>, std::vector<double>> referenceCenter(const std::vector<float>& left,
+                                                                    const std::vector<float>& right, int loBin,
+                                                                    int hiBin, bool keep) {
+    constexpr int N = 4096, hop = 1024;
+    const auto n = static_cast<std::int64_t>(left.size());
+    std::vector<double> w(N), cosT(N), sinT(N);
+    for (int k = 0; k < N; ++k) {
+        w[static_cast<std::size_t>(k)] = 0.5 - 0.5 * std::cos(2.0 * kPi * k / N);
+        cosT[static_cast<std::size_t>(k)] = std::cos(2.0 * kPi * k / N);
+        sinT[static_cast<std::size_t>(k)] = std::sin(2.0 * kPi * k / N);
+    }
+    std::vector<double> norm(hop);
+    for (int j = 0; j < hop; ++j)
+        for (int q = 0; q < 4; ++q) norm[static_cast<std::size_t>(j)] += w[static_cast<std::size_t>(j + q * hop)] * w[static_cast<std::size_t>(j + q * hop)];
+
+    std::vector<double> outL(left.begin(), left.end()), outR(right.begin(), right.end());
+    std::vector<double> fl(N), fr(N), dl(N), dr(N);
+    for (std::int64_t t = -3072; t < n; t += hop) {
+        for (int m = 0; m < N; ++m) {
+            const std::int64_t p = t + m;
+            const bool inside = p >= 0 && p < n;
+            fl[static_cast<std::size_t>(m)] = inside ? left[static_cast<std::size_t>(p)] * w[static_cast<std::size_t>(m)] : 0.0;
+            fr[static_cast<std::size_t>(m)] = inside ? right[static_cast<std::size_t>(p)] * w[static_cast<std::size_t>(m)] : 0.0;
+        }
+        std::fill(dl.begin(), dl.end(), 0.0);
+        std::fill(dr.begin(), dr.end(), 0.0);
+        for (int k = loBin; k <= hiBin; ++k) {
+            std::complex<double> L, R;
+            for (int m = 0; m < N; ++m) {
+                const auto idx = static_cast<std::size_t>((static_cast<std::int64_t>(k) * m) % N);
+                const std::complex<double> e(cosT[idx], -sinT[idx]);
+                L += fl[static_cast<std::size_t>(m)] * e;
+                R += fr[static_cast<std::size_t>(m)] * e;
+            }
+            const double energy = std::norm(L) + std::norm(R);
+            const double s = energy <= 1e-20 / 4.0 ? 0.0 : std::max(0.0, 2.0 * (L * std::conj(R)).real() / energy);
+            const std::complex<double> M = 0.5 * (L + R) * std::pow(s, 8);
+            const std::complex<double> deltaL = keep ? M - L : -M;
+            const std::complex<double> deltaR = keep ? M - R : -M;
+            for (int m = 0; m < N; ++m) {
+                const auto idx = static_cast<std::size_t>((static_cast<std::int64_t>(k) * m) % N);
+                const std::complex<double> e(cosT[idx], sinT[idx]);
+                dl[static_cast<std::size_t>(m)] += 2.0 / N * (deltaL * e).real();
+                dr[static_cast<std::size_t>(m)] += 2.0 / N * (deltaR * e).real();
+            }
+        }
+        for (int m = 0; m < N; ++m) {
+            const std::int64_t p = t + m;
+            if (p < 0 || p >= n) continue;
+            const double g = w[static_cast<std::size_t>(m)] / norm[static_cast<std::size_t>(p % hop)];
+            outL[static_cast<std::size_t>(p)] += dl[static_cast<std::size_t>(m)] * g;
+            outR[static_cast<std::size_t>(p)] += dr[static_cast<std::size_t>(m)] * g;
+        }
+    }
+    return {outL, outR};
+}
+
+}  // namespace
+
+TEST(ChannelOps, RangesOutsideTheClipAreRefused) {
+    const AudioData a = test::noise(100, 0.5f);
+    const std::string message = L("Выделите фрагмент внутри выбранного клипа.");
+    for (const auto& op : {ChannelOperation::swap(), ChannelOperation::width(0.5),
+                           ChannelOperation::width(std::numeric_limits<double>::quiet_NaN()),
+                           ChannelOperation::center({CenterMode::keep, 20, 24000})}) {
+        EXPECT_EQ(refusal(op, a, {0, 0}), message);
+        EXPECT_EQ(refusal(op, a, {-1, 10}), message);
+        EXPECT_EQ(refusal(op, a, {90, 101}), message);
+        EXPECT_EQ(refusal(op, a, {50, 40}), message);
+        EXPECT_EQ(refusal(op, AudioData(), {0, 0}), message);
+    }
+    EXPECT_EQ(refusal(ChannelOperation::swap(), a, {0, 100}), "");
+}
+
+TEST(ChannelOps, SimpleOperationsChangeOnlyTheRange) {
+    const AudioData a = test::noise(1000, 0.8f, 3);
+    const FrameRange range{100, 900};
+    auto check = [&](const ChannelOperation& op, auto expectL, auto expectR) {
+        const AudioData out = ChannelOps::apply(op, a, range);
+        ASSERT_EQ(out.frames(), a.frames());
+        for (std::size_t i = 0; i < 1000; ++i) {
+            const bool inside = i >= 100 && i < 900;
+            const float l = a.left[i], r = a.right[i];
+            EXPECT_EQ(out.left[i], inside ? expectL(l, r) : l) << op.title() << " frame " << i;
+            EXPECT_EQ(out.right[i], inside ? expectR(l, r) : r) << op.title() << " frame " << i;
+        }
+    };
+    check(ChannelOperation::swap(), [](float, float r) { return r; }, [](float l, float) { return l; });
+    check(ChannelOperation::mono(), [](float l, float r) { return 0.5f * (l + r); }, [](float l, float r) { return 0.5f * (l + r); });
+    check(ChannelOperation::leftToBoth(), [](float l, float) { return l; }, [](float l, float) { return l; });
+    check(ChannelOperation::rightToBoth(), [](float, float r) { return r; }, [](float, float r) { return r; });
+    check(ChannelOperation::invertLeft(), [](float l, float) { return -l; }, [](float, float r) { return r; });
+    check(ChannelOperation::width(0.5), [](float l, float r) { return 0.5f * (l + r) + (l - r) * 0.25f; },
+          [](float l, float r) { return 0.5f * (l + r) - (l - r) * 0.25f; });
+}
+
+TEST(ChannelOps, MonoMaterialSharingOneArrayKeepsTheOtherChannel) {
+    const AudioData mono = AudioData::mono({0.1f, 0.2f, 0.3f, 0.4f});
+    ASSERT_TRUE(mono.left.sharesStorageWith(mono.right));
+    const AudioData inverted = ChannelOps::apply(ChannelOperation::invertLeft(), mono, {0, 4});
+    EXPECT_EQ(inverted.left.toVector(), (std::vector<float>{-0.1f, -0.2f, -0.3f, -0.4f}));
+    EXPECT_EQ(inverted.right.toVector(), (std::vector<float>{0.1f, 0.2f, 0.3f, 0.4f}));
+    EXPECT_EQ(mono.left.toVector(), (std::vector<float>{0.1f, 0.2f, 0.3f, 0.4f}));  // the input is a value
+}
+
+TEST(ChannelOps, WidthFactorsAreClampedAndNonFiniteOnesChangeNothing) {
+    const AudioData a = test::noise(500, 0.5f, 4);
+    const FrameRange all{0, 500};
+    for (double w : {1.0, std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                     -std::numeric_limits<double>::infinity()}) {
+        const AudioData out = ChannelOps::apply(ChannelOperation::width(w), a, all);
+        EXPECT_TRUE(out.left.sharesStorageWith(a.left) && out.right.sharesStorageWith(a.right)) << w;
+    }
+    EXPECT_EQ(ChannelOps::apply(ChannelOperation::width(3.0), a, all), ChannelOps::apply(ChannelOperation::width(2.0), a, all));
+    const AudioData mono = ChannelOps::apply(ChannelOperation::width(-1.0), a, all);
+    EXPECT_EQ(mono, ChannelOps::apply(ChannelOperation::width(0.0), a, all));
+    EXPECT_EQ(mono.left, mono.right);
+    const AudioData doubled = ChannelOps::apply(ChannelOperation::width(2.0), a, all);
+    EXPECT_FLOAT_EQ(doubled.left[7] - doubled.right[7], 2.0f * (a.left[7] - a.right[7]));
+}
+
+TEST(ChannelOps, OperationsCompareAndHashByKindAndPayload) {
+    std::unordered_set<ChannelOperation> set = {ChannelOperation::width(1.5), ChannelOperation::width(1.5),
+                                                ChannelOperation::swap(), ChannelOperation::swap(),
+                                                ChannelOperation::center({CenterMode::keep, 100, 8000})};
+    EXPECT_EQ(set.size(), 3u);
+    EXPECT_NE(ChannelOperation::width(1.5), ChannelOperation::width(1.0));
+    EXPECT_NE(ChannelOperation::center({CenterMode::keep, 100, 8000}), ChannelOperation::center({CenterMode::remove, 100, 8000}));
+    EXPECT_NE(ChannelOperation::mono(), ChannelOperation::width(1.0));
+
+    EXPECT_EQ(ChannelOperation::width(1.256).title(), L("Ширина стереобазы {0}%", "126"));
+    EXPECT_EQ(ChannelOperation::width(0.0).title(), "Ширина стереобазы 0%");
+    EXPECT_EQ(ChannelOperation::center({CenterMode::keep, 0, 0}).title(), L("Извлечь центр"));
+    EXPECT_EQ(ChannelOperation::center({CenterMode::remove, 0, 0}).title(), L("Убрать центр"));
+    EXPECT_EQ(title(CenterMode::keep), L("Оставить центр"));
+    EXPECT_EQ(allCases<CenterMode>(), (std::vector<CenterMode>{CenterMode::keep, CenterMode::remove}));
+    EXPECT_EQ(fromRaw<CenterMode>("remove"), CenterMode::remove);
+    EXPECT_FALSE(fromRaw<CenterMode>("Remove"));
+}
+
+TEST(ChannelOps, KeepingTheCentreOfIdenticalChannelsChangesNothing) {
+    const std::vector<float> x = test::noise(20'000, 0.5f, 5).left.toVector();
+    const auto [l, r] = ChannelOps::centerExtract(x, x, {CenterMode::keep, 20, 24000});
+    EXPECT_LE(maxDifference(l, x), 1e-5f);
+    EXPECT_LE(maxDifference(r, x), 1e-5f);
+}
+
+TEST(ChannelOps, RemovingTheCentreSilencesACentredToneInTheBand) {
+    constexpr std::size_t n = 48'000;
+    const std::vector<float> tone = sine(n, 1000.0, 0.5);
+    const AudioData audio(tone, tone);
+    const AudioData out = ChannelOps::apply(ChannelOperation::center({CenterMode::remove, 200, 5000}), audio, {0, n});
+    // Away from the clip's edges (where the cut-off tone spreads below the band), the tone is gone.
+    const std::span<const float> inner(out.left.data() + 4096, n - 8192);
+    const double before = rms(std::span<const float>(tone.data() + 4096, n - 8192));
+    EXPECT_LE(20.0 * std::log10(rms(inner) / before), -60.0);
+    EXPECT_LE(20.0 * std::log10(rms(std::span<const float>(out.right.data() + 4096, n - 8192)) / before), -60.0);
+}
+
+TEST(ChannelOps, OppositeChannelsHaveNoCentre) {
+    constexpr std::size_t n = 30'000;
+    const std::vector<float> x = plus(sine(n, 1000.0, 0.3), sine(n, 5000.0, 0.2));
+    std::vector<float> minus(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) minus[i] = -x[i];
+    const auto [kl, kr] = ChannelOps::centerExtract(x, minus, {CenterMode::keep, 20, 24000});
+    const auto inner = [](const std::vector<float>& v) { return std::span<const float>(v).subspan(4096, n - 8192); };
+    EXPECT_LE(20.0 * std::log10(rms(inner(kl)) / rms(inner(x))), -60.0);
+    EXPECT_LE(20.0 * std::log10(rms(inner(kr)) / rms(inner(x))), -60.0);
+    const auto [rl, rr] = ChannelOps::centerExtract(x, minus, {CenterMode::remove, 20, 24000});
+    EXPECT_LE(maxDifference(rl, x), 1e-5f);
+    EXPECT_LE(maxDifference(rr, minus), 1e-5f);
+}
+
+TEST(ChannelOps, ContentOutsideTheBandPassesInBothModes) {
+    constexpr std::size_t n = 30'000;
+    // A centred 100 Hz tone and a centred 9 kHz tone around a band of 1 … 5 kHz. At the clip's
+    // edges the cut-off tones spread into the band, so the comparison leaves one frame out there.
+    const std::vector<float> x = plus(sine(n, 100.0, 0.3), sine(n, 9000.0, 0.2));
+    const auto inner = [](const std::vector<float>& v) { return std::span<const float>(v).subspan(4096, n - 8192); };
+    for (CenterMode mode : {CenterMode::keep, CenterMode::remove}) {
+        const auto [l, r] = ChannelOps::centerExtract(x, x, {mode, 1000, 5000});
+        EXPECT_LE(maxDifference(inner(l), inner(x)), 1e-4f) << rawValue(mode);
+        EXPECT_LE(maxDifference(inner(r), inner(x)), 1e-4f) << rawValue(mode);
+    }
+}
+
+TEST(ChannelOps, CentreExtractionMatchesADoublePrecisionReference) {
+    constexpr std::size_t n = 9'000;
+    // Partly shared material: a common tone, a tone on one side, and independent noise.
+    const AudioData noise = test::noise(n, 0.1f, 8);
+    const std::vector<float> common = sine(n, 1500.0, 0.3);
+    const std::vector<float> left = plus(plus(common, sine(n, 2200.0, 0.2)), noise.left.toVector());
+    const std::vector<float> right = plus(sine(n, 1500.0, 0.25, 0.4), noise.right.toVector());
+    for (CenterMode mode : {CenterMode::keep, CenterMode::remove}) {
+        // 1000 … 3000 Hz are bins 85 … 256.
+        const auto [l, r] = ChannelOps::centerExtract(left, right, {mode, 1000, 3000});
+        const auto [refL, refR] = referenceCenter(left, right, 85, 256, mode == CenterMode::keep);
+        double worst = 0.0;
+        for (std::size_t i = 0; i < n; ++i) worst = std::max({worst, std::fabs(l[i] - refL[i]), std::fabs(r[i] - refR[i])});
+        EXPECT_LE(worst, 2e-5) << rawValue(mode);
+    }
+}
+
+TEST(ChannelOps, CentreRangesLeaveOtherFramesBitIdentical) {
+    const AudioData a = test::noise(20'000, 0.7f, 9);
+    const FrameRange range{5'000, 13'000};
+    const AudioData out = ChannelOps::apply(ChannelOperation::center({CenterMode::remove, 300, 4000}), a, range);
+    for (std::size_t i = 0; i < 20'000; ++i) {
+        if (i >= 5'000 && i < 13'000) continue;
+        ASSERT_EQ(out.left[i], a.left[i]) << i;
+        ASSERT_EQ(out.right[i], a.right[i]) << i;
+    }
+    // Inside, the range was processed on its own, as centerExtract does with its samples.
+    const auto [l, r] = ChannelOps::centerExtract(a.left.span().subspan(5'000, 8'000), a.right.span().subspan(5'000, 8'000),
+                                                  {CenterMode::remove, 300, 4000});
+    EXPECT_TRUE(std::equal(l.begin(), l.end(), out.left.begin() + 5'000));
+    EXPECT_TRUE(std::equal(r.begin(), r.end(), out.right.begin() + 5'000));
+}
+
+TEST(ChannelOps, CentreBandEdgesAndShortInputs) {
+    const std::vector<float> x = test::noise(3'000, 0.5f, 10).left.toVector();
+    const std::vector<float> y = test::noise(3'000, 0.5f, 11).left.toVector();
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // Non-finite or inverted edges give a valid band: the whole band, or one bin at the low edge.
+    const auto whole = ChannelOps::centerExtract(x, y, {CenterMode::keep, 20, 24000});
+    EXPECT_EQ(ChannelOps::centerExtract(x, y, {CenterMode::keep, nan, nan}), whole);
+    EXPECT_EQ(ChannelOps::centerExtract(x, y, {CenterMode::keep, -5, std::numeric_limits<double>::infinity()}), whole);
+    const auto inverted = ChannelOps::centerExtract(x, y, {CenterMode::keep, 4000, 100});
+    EXPECT_EQ(inverted, ChannelOps::centerExtract(x, y, {CenterMode::keep, 4000, 4000}));
+    EXPECT_GT(maxDifference(inverted.first, x), 1e-3f);  // one bin was processed
+
+    EXPECT_EQ(ChannelOps::centerExtract({}, {}, {}), (std::pair<std::vector<float>, std::vector<float>>{}));
+    const std::vector<float> one = {0.5f};
+    const auto single = ChannelOps::centerExtract(one, one, {CenterMode::keep, 20, 24000});
+    EXPECT_NEAR(single.first[0], 0.5f, 1e-6f);
+    // Channels of different lengths come back at their own lengths.
+    const auto uneven = ChannelOps::centerExtract(x, std::span<const float>(y).first(1000), {});
+    EXPECT_EQ(uneven.first.size(), 3000u);
+    EXPECT_EQ(uneven.second.size(), 1000u);
+}
