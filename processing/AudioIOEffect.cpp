@@ -9,6 +9,7 @@
 #include "processing/EffectsDSP.h"
 #include "processing/NoiseReduction.h"
 #include "processing/SpectralDynamics.h"
+#include "processing/UnitGraph.h"
 
 namespace tessoral::AudioIO {
 
@@ -61,9 +62,9 @@ AudioData effect(EffectPreset preset, const AudioData& audio, const EffectParams
         case EffectPreset::hall:
         case EffectPreset::cathedral:
         case EffectPreset::echo:
-        case EffectPreset::distortion: break;
+        case EffectPreset::distortion: return renderUnitGraph(preset, audio, params);
     }
-    throw StudioError(L("Эффект «{0}» пока не поддерживается.", title(preset)));
+    return audio;
 }
 
 }  // namespace tessoral::AudioIO

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <array>
+
+#include "model/AudioData.h"
+#include "model/EffectParameters.h"
+#include "model/EffectPreset.h"
+#include "processing/EQUnit.h"
+
+namespace tessoral {
+
+namespace UnitGraph {
+
+// The fourteen presets rendered by a unit graph: voice, lowCut, dehum50, dehum60, telephone, warm,
+// bright, compressor, limiter, reverb, hall, cathedral, echo and distortion.
+bool renders(EffectPreset preset);
+
+// The four EQ bands of a preset's graph, every parameter read through value(); bands the preset
+// does not use are bypassed (all four for the presets without EQ bands).
+std::array<EQUnit::Band, EQUnit::kBands> eqBands(EffectPreset preset, const EffectParams& params);
+
+}  // namespace UnitGraph
+
+// Renders a unit-graph preset over the whole signal: the source → the four-band EQ unit → the
+// preset's effect unit (dynamics processor, peak limiter, reverb, delay or distortion) when it has
+// one, pulled in slices of 4096 frames. The result has exactly the input's length: nothing is
+// compensated for latency, and what a reverb or echo would still produce after the input has ended
+// is not rendered. The limiter's output is then scaled by its ceiling. Non-finite input samples
+// count as silence. Throws StudioError: "Не удалось выделить память для звука." for an empty
+// signal or when the result cannot be allocated, "Не удалось подготовить эффект." when the graph
+// cannot be built (also for a preset that is not a unit graph).
+AudioData renderUnitGraph(EffectPreset preset, const AudioData& audio, const EffectParams& params);
+
+}  // namespace tessoral

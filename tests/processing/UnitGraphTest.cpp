@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "model/EffectParameters.h"
+#include "model/EnumTraits.h"
+#include "model/StudioError.h"
+#include "processing/AudioIOEffect.h"
+#include "processing/DelayUnit.h"
+#include "processing/DistortionUnit.h"
+#include "processing/DynamicsProcessor.h"
+#include "processing/PeakLimiter.h"
+#include "processing/ReverbUnit.h"
+#include "processing/UnitGraph.h"
+#include "support/TestAudio.h"
+
+using namespace tessoral;
+
+namespace {
+
+const EffectPreset kGraphPresets[] = {
+    EffectPreset::voice,   EffectPreset::lowCut,     EffectPreset::dehum50,    EffectPreset::dehum60,
+    EffectPreset::telephone, EffectPreset::warm,     EffectPreset::bright,     EffectPreset::compressor,
+    EffectPreset::limiter, EffectPreset::reverb,     EffectPreset::hall,       EffectPreset::cathedral,
+    EffectPreset::echo,    EffectPreset::distortion};
+
+AudioData render(EffectPreset preset, const AudioData& audio, const EffectParams& params = {}) {
+    return AudioIO::effect(preset, audio, params);
+}
+
+AudioData sine(double hz, std::int64_t frames, double amplitude) {
+    std::vector<float> s(static_cast<std::size_t>(frames));
+    for (std::size_t i = 0; i < s.size(); ++i)
+        s[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / 48000.0));
+    return AudioData::mono(std::move(s));
+}
+
+AudioData square(std::int64_t frames, int period) {
+    std::vector<float> l(static_cast<std::size_t>(frames)), r(l.size());
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        l[i] = (i / static_cast<std::size_t>(period)) % 2 == 0 ? 1.0f : -1.0f;
+        r[i] = -l[i];
+    }
+    return AudioData(std::move(l), std::move(r));
+}
+
+double rms(const SharedArray<float>& x, std::size_t from, std::size_t to) {
+    double sum = 0.0;
+    for (std::size_t i = from; i < to; ++i) sum += static_cast<double>(x[i]) * x[i];
+    return std::sqrt(sum / static_cast<double>(to - from));
+}
+
+// Output level over input level in dB, over the last `tail` frames (after settling).
+double gainDB(const AudioData& in, const AudioData& out, std::size_t tail) {
+    const std::size_t n = in.left.size();
+    return 20.0 * std::log10(rms(out.left, n - tail, n) / rms(in.left, n - tail, n));
+}
+
+bool allFinite(const AudioData& a) {
+    for (const auto* ch : {&a.left, &a.right})
+        for (float v : *ch)
+            if (!std::isfinite(v)) return false;
+    return true;
+}
+
+float peak(const AudioData& a) {
+    float p = 0.0f;
+    for (const auto* ch : {&a.left, &a.right})
+        for (float v : *ch) p = std::max(p, std::fabs(v));
+    return p;
+}
+
+EffectParams extremes(EffectPreset preset, bool upper) {
+    EffectParams p;
+    for (const EffectParameter& parameter : parameters(preset))
+        p[parameter.key] = upper ? parameter.range.upper : parameter.range.lower;
+    return p;
+}
+
+// Broadband decay time: Schroeder backward integration of the squared impulse response, a
+// least-squares line through the −5 … −35 dB part of the decay curve, extended to −60 dB.
+double rt60(const AudioData& ir) {
+    const std::size_t n = ir.left.size();
+    std::vector<double> edc(n + 1, 0.0);
+    for (std::size_t i = n; i-- > 0;)
+        edc[i] = edc[i + 1] + static_cast<double>(ir.left[i]) * ir.left[i] + static_cast<double>(ir.right[i]) * ir.right[i];
+    double sx = 0, sy = 0, sxx = 0, sxy = 0, count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double db = 10.0 * std::log10(edc[i] / edc[0]);
+        if (db > -5.0) continue;
+        if (db < -35.0) break;
+        const double t = static_cast<double>(i) / 48000.0;
+        sx += t;
+        sy += db;
+        sxx += t * t;
+        sxy += t * db;
+        count += 1;
+    }
+    const double slope = (count * sxy - sx * sy) / (count * sxx - sx * sx);
+    return -60.0 / slope;
+}
+
+}  // namespace
+
+TEST(UnitGraphTest, EveryPresetKeepsTheLengthExactly) {
+    const AudioData longInput = test::noise(480'000, 0.5f, 3);
+    for (EffectPreset preset : allCases<EffectPreset>()) {
+        SCOPED_TRACE(std::string(rawValue(preset)));
+        for (std::int64_t n : {1, 4095, 4096, 4097, 480'000}) {
+            const AudioData in = n == 480'000 ? longInput : longInput.slice({0, n});
+            const AudioData out = render(preset, in);
+            EXPECT_EQ(out.left.size(), static_cast<std::size_t>(n));
+            EXPECT_EQ(out.right.size(), static_cast<std::size_t>(n));
+        }
+    }
+}
+
+TEST(UnitGraphTest, ExtremeParametersNeverGiveNaNOrInfinity) {
+    const AudioData inputs[] = {test::noise(60'000, 1.0f, 5), square(60'000, 37)};
+    for (EffectPreset preset : allCases<EffectPreset>()) {
+        SCOPED_TRACE(std::string(rawValue(preset)));
+        for (bool upper : {false, true})
+            for (const AudioData& in : inputs) EXPECT_TRUE(allFinite(render(preset, in, extremes(preset, upper))));
+    }
+}
+
+TEST(UnitGraphTest, UnitsStayFiniteWithParametersFarOutsideTheirRanges) {
+    const AudioData in = square(20'000, 11);
+    const float wild[] = {-1e30f, -1000.0f, -1.0f, 0.0f, 1e-12f, 1e30f, std::numeric_limits<float>::quiet_NaN(),
+                          std::numeric_limits<float>::infinity()};
+    auto run = [&](EffectUnit& unit) {
+        std::vector<float> l(in.left.begin(), in.left.end()), r(in.right.begin(), in.right.end());
+        for (std::size_t at = 0; at < l.size(); at += EffectUnit::kMaxFrames)
+            unit.process(l.data() + at, r.data() + at, std::min(EffectUnit::kMaxFrames, l.size() - at));
+        return allFinite(AudioData(std::move(l), std::move(r)));
+    };
+    for (float v : wild) {
+        SCOPED_TRACE(v);
+        DynamicsProcessor dynamics;
+        for (auto id : {DynamicsProcessor::Parameter::threshold, DynamicsProcessor::Parameter::headroom,
+                        DynamicsProcessor::Parameter::attackTime, DynamicsProcessor::Parameter::releaseTime,
+                        DynamicsProcessor::Parameter::overallGain})
+            dynamics.setParameter(id, v);
+        EXPECT_TRUE(run(dynamics));
+        PeakLimiter limiter;
+        limiter.setParameter(PeakLimiter::Parameter::attackTime, v);
+        limiter.setParameter(PeakLimiter::Parameter::decayTime, v);
+        EXPECT_TRUE(run(limiter));
+        ReverbUnit reverb;
+        reverb.loadFactoryPreset(static_cast<int>(std::clamp(v, -5.0f, 50.0f)));
+        reverb.setWetDryMix(v);
+        EXPECT_TRUE(run(reverb));
+        DelayUnit delay;
+        delay.setDelayTime(v);
+        delay.setFeedback(v);
+        delay.setWetDryMix(v);
+        delay.setLowPassCutoff(v);
+        EXPECT_TRUE(run(delay));
+        DistortionUnit distortion;
+        distortion.setPreGain(v);
+        distortion.setWetDryMix(v);
+        EXPECT_TRUE(run(distortion));
+        EQUnit eq;
+        for (std::size_t b = 0; b < EQUnit::kBands; ++b)
+            eq.setBand(b, {static_cast<EQUnit::FilterType>(b == 3 ? 7 : b), v, v, v, false});
+        EXPECT_TRUE(run(eq));
+    }
+}
+
+TEST(UnitGraphTest, NonFiniteInputCountsAsSilence) {
+    AudioData in = test::noise(10'000, 0.5f, 8);
+    in.left.mutableVector()[100] = std::numeric_limits<float>::quiet_NaN();
+    in.right.mutableVector()[5000] = -std::numeric_limits<float>::infinity();
+    for (EffectPreset preset : kGraphPresets) EXPECT_TRUE(allFinite(render(preset, in))) << rawValue(preset);
+}
+
+TEST(UnitGraphTest, EmptySignalAndNonGraphPresetsAreRefused) {
+    for (EffectPreset preset : kGraphPresets) {
+        try {
+            render(preset, AudioData(), {});
+            ADD_FAILURE() << rawValue(preset);
+        } catch (const StudioError& e) {
+            EXPECT_EQ(e.message(), "Не удалось выделить память для звука.");
+        }
+    }
+    try {
+        renderUnitGraph(EffectPreset::chorus, test::noise(100, 0.1f), {});
+        ADD_FAILURE();
+    } catch (const StudioError& e) {
+        EXPECT_EQ(e.message(), "Не удалось подготовить эффект.");
+    }
+}
+
+// Rendering is causal and slice-independent: the result for a clip is the start of the result
+// for the same clip followed by more audio, so a reverb or echo tail beyond the clip is dropped.
+TEST(UnitGraphTest, ResultsEndWithTheClip) {
+    const AudioData longer = test::noise(30'000, 0.8f, 4);
+    for (EffectPreset preset : kGraphPresets) {
+        SCOPED_TRACE(std::string(rawValue(preset)));
+        const AudioData clip = longer.slice({0, 13'001});
+        const AudioData full = render(preset, longer);
+        EXPECT_EQ(render(preset, clip), full.slice({0, 13'001}));
+    }
+}
+
+TEST(UnitGraphTest, DehumCutsTheFundamentalAndTwoHarmonics) {
+    const EffectParams depth30{{"depth", 30}};
+    const std::pair<double, double> cuts[] = {{60, -30}, {120, -24}, {180, -18}};
+    for (const auto& [hz, expected] : cuts) {
+        const AudioData in = sine(hz, 144'000, 0.5);
+        EXPECT_NEAR(gainDB(in, render(EffectPreset::dehum60, in, depth30), 48'000), expected, 1.0) << hz;
+    }
+    // The notches are narrow: little is lost half an octave away, nothing far away.
+    const AudioData between = sine(85, 96'000, 0.5), far = sine(1000, 48'000, 0.5);
+    EXPECT_GT(gainDB(between, render(EffectPreset::dehum60, between, depth30), 48'000), -1.5);
+    EXPECT_NEAR(gainDB(far, render(EffectPreset::dehum60, far, depth30), 24'000), 0.0, 0.05);
+    // The 50 Hz variant cuts at 50 Hz.
+    const AudioData at50 = sine(50, 144'000, 0.5);
+    EXPECT_NEAR(gainDB(at50, render(EffectPreset::dehum50, at50, depth30), 48'000), -30.0, 1.0);
+}
+
+TEST(UnitGraphTest, TelephoneLowPassNeverSitsBelowOneAndAHalfTimesTheHighPass) {
+    const auto bands = UnitGraph::eqBands(EffectPreset::telephone, {{"low", 1000}, {"high", 1400}});
+    EXPECT_EQ(bands[0].filterType, EQUnit::FilterType::highPass);
+    EXPECT_EQ(bands[0].frequency, 1000.0);
+    EXPECT_EQ(bands[1].filterType, EQUnit::FilterType::lowPass);
+    EXPECT_EQ(bands[1].frequency, 1500.0);
+    EXPECT_TRUE(bands[2].bypass);
+    EXPECT_TRUE(bands[3].bypass);
+    // The measured band: open around 1.2 kHz, 20 dB down two octaves above the low-pass.
+    const EffectParams p{{"low", 1000}, {"high", 1400}};
+    const AudioData mid = sine(1225, 48'000, 0.5), high = sine(6000, 48'000, 0.5);
+    EXPECT_GT(gainDB(mid, render(EffectPreset::telephone, mid, p), 24'000), -3.0);
+    EXPECT_LT(gainDB(high, render(EffectPreset::telephone, high, p), 24'000), -20.0);
+}
+
+TEST(UnitGraphTest, LimiterKeepsEverySampleUnderTheCeiling) {
+    const AudioData loud = test::noise(96'000, 1.0f, 6);
+    for (double release : {10.0, 50.0, 1000.0}) {
+        const AudioData out = render(EffectPreset::limiter, loud, {{"ceiling", -6}, {"release", release}});
+        EXPECT_LE(peak(out), 0.5012f) << release;
+        EXPECT_GT(peak(out), 0.45f) << release;
+    }
+    // Quiet material passes at the post-gain only, delayed by the 3 ms look-ahead.
+    const AudioData quiet = sine(440, 9'600, 0.25);
+    const AudioData out = render(EffectPreset::limiter, quiet, {{"ceiling", 0}});
+    for (std::size_t i = 144; i < 9'600; i += 97) EXPECT_FLOAT_EQ(out.left[i], quiet.left[i - 144]);
+}
+
+TEST(UnitGraphTest, CompressorGainBelowAndAboveTheThreshold) {
+    const AudioData quiet = sine(1000, 48'000, 0.01);  // −40 dBFS peak, threshold −20 dB
+    EXPECT_NEAR(gainDB(quiet, render(EffectPreset::compressor, quiet, {{"makeup", 0}}), 24'000), 0.0, 0.1);
+    EXPECT_NEAR(gainDB(quiet, render(EffectPreset::compressor, quiet, {{"makeup", 6}}), 24'000), 6.0, 0.1);
+    // A full-scale tone with threshold −20 dB and headroom 8 dB: ratio 2.5, so 12 dB of reduction.
+    const AudioData loud = sine(1000, 48'000, 1.0);
+    const AudioData out = render(EffectPreset::compressor, loud, {{"threshold", -20}, {"headroom", 8}});
+    EXPECT_NEAR(gainDB(loud, out, 24'000), -12.0, 1.0);
+}
+
+TEST(UnitGraphTest, ReverbDecayGrowsFromRoomToHallToCathedral) {
+    std::vector<float> impulse(8 * 48'000, 0.0f);
+    impulse[0] = 1.0f;
+    const AudioData ir = AudioData::mono(std::move(impulse));
+    const double room = rt60(render(EffectPreset::reverb, ir, {{"mix", 100}}));
+    const double hall = rt60(render(EffectPreset::hall, ir, {{"mix", 100}}));
+    const double cathedral = rt60(render(EffectPreset::cathedral, ir, {{"mix", 100}}));
+    EXPECT_GE(room, 0.5);
+    EXPECT_LE(room, 1.1);
+    EXPECT_GE(hall, 1.6);
+    EXPECT_LE(hall, 3.0);
+    EXPECT_GE(cathedral, 4.0);
+    EXPECT_LE(cathedral, 7.0);
+    // At mix 0 the reverb passes the dry signal only.
+    const AudioData in = test::noise(5'000, 0.5f, 9);
+    EXPECT_EQ(render(EffectPreset::hall, in, {{"mix", 0}}), in);
+}
+
+TEST(UnitGraphTest, EchoRepeatsAfterTheDelayTimeWithTheFeedback) {
+    std::vector<float> impulse(30'000, 0.0f);
+    impulse[0] = 1.0f;
+    const AudioData in = AudioData::mono(std::move(impulse));
+    const AudioData out =
+        render(EffectPreset::echo, in, {{"delay", 100}, {"feedback", 50}, {"mix", 100}, {"lowPass", 20000}});
+    // The loop's low-pass has unit gain at 0 Hz, so each echo's samples sum to the feedback power.
+    auto echoSum = [&](std::size_t at) {
+        double e = 0;
+        for (std::size_t i = at; i < at + 1000; ++i) e += out.left[i];
+        return e;
+    };
+    EXPECT_EQ(out.left[4799], 0.0f);
+    EXPECT_GT(out.left[4800], 0.5f);
+    EXPECT_NEAR(echoSum(4800), 1.0, 1e-4);
+    EXPECT_NEAR(echoSum(9600), 0.5, 1e-4);
+    EXPECT_NEAR(echoSum(14400), 0.25, 1e-4);
+}
+
+TEST(UnitGraphTest, DistortionWetPathIsBoundedAndDistorts) {
+    const AudioData in = sine(200, 24'000, 1.0);
+    const AudioData wet = render(EffectPreset::distortion, in, {{"mix", 100}, {"preGain", 20}});
+    EXPECT_LE(peak(wet), 0.5f);
+    // A driven sine comes out nearly square: its RMS approaches its peak.
+    EXPECT_GT(rms(wet.left, 12'000, 24'000) / peak(wet), 0.85);
+}
