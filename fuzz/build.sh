@@ -15,3 +15,7 @@ libs=($(pkg-config --libs icu-uc icu-i18n) -lpthread)
 
 "$CXX" "${flags[@]}" "$root/fuzz/ProjectLoadFuzz.cpp" "${model[@]}" "${libs[@]}" -o "$out/project_load_fuzz"
 echo "built $out/project_load_fuzz"
+for target in FavoritesLoad:favorites_load_fuzz TranslationTable:translation_table_fuzz; do
+  "$CXX" "${flags[@]}" "$root/fuzz/${target%%:*}Fuzz.cpp" "${model[@]}" "${libs[@]}" -o "$out/${target##*:}"
+  echo "built $out/${target##*:}"
+done
