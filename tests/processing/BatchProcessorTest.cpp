@@ -1,0 +1,181 @@
+// Batch processing: output names, per-file failures, cancellation, progress and output rates
+// (read by ffprobe), and the controller's state around a run.
+#include <gtest/gtest.h>
+
+#include <ebur128.h>
+
+#include <atomic>
+#include <cstdio>
+#include <deque>
+
+#include "model/BplistTestSupport.h"
+#include "model/Localization.h"
+#include "processing/AudioIO.h"
+#include "processing/BatchProcessor.h"
+#include "processing/ExportPipeline.h"
+#include "support/TestAudio.h"
+
+using namespace tessoral;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ffprobe(const fs::path& file, const std::string& entry) {
+    const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=" + entry +
+                            " -of csv=p=0 '" + file.string() + "'";
+    std::string out;
+    if (FILE* pipe = ::popen(cmd.c_str(), "r")) {
+        char buffer[256];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        ::pclose(pipe);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+// A 1 s 440 Hz tone written with our own writer at `rate` in `format`.
+fs::path writeInput(const fs::path& path, double rate = 48000, ExportFormat format = ExportFormat::wav24,
+                    float amplitude = 0.25f) {
+    const auto frames = static_cast<std::int64_t>(rate);
+    std::vector<float> tone(static_cast<std::size_t>(frames));
+    for (std::size_t i = 0; i < tone.size(); ++i)
+        tone[i] = amplitude * static_cast<float>(std::sin(2 * M_PI * 440 * static_cast<double>(i) / rate));
+    ExportPipeline::write(AudioData(tone, tone), rate, path, format);
+    return path;
+}
+
+struct Progress {
+    std::vector<std::pair<std::size_t, std::string>> calls;
+    std::function<void(std::size_t, const std::string&)> callback() {
+        return [this](std::size_t i, const std::string& name) { calls.emplace_back(i, name); };
+    }
+};
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+double integratedLUFS(const AudioData& audio) {
+    ebur128_state* st = ebur128_init(2, 48000, EBUR128_MODE_I);
+    std::vector<float> interleaved;
+    for (std::int64_t i = 0; i < audio.frames(); ++i) {
+        interleaved.push_back(audio.left[static_cast<std::size_t>(i)]);
+        interleaved.push_back(audio.right[static_cast<std::size_t>(i)]);
+    }
+    ebur128_add_frames_float(st, interleaved.data(), static_cast<std::size_t>(audio.frames()));
+    double lufs = 0;
+    ebur128_loudness_global(st, &lufs);
+    ebur128_destroy(&st);
+    return lufs;
+}
+
+}  // namespace
+
+TEST(BatchProcessor, EmptyListReportsOnce) {
+    Progress p;
+    const auto report = BatchProcessor::run(BatchJob{}, [] { return false; }, p.callback());
+    EXPECT_EQ(report, BatchReport{});
+    EXPECT_EQ(p.calls, (decltype(p.calls){{0, ""}}));
+}
+
+TEST(BatchProcessor, OutputNamesNeverCollide) {
+    test::TempFolder in, out;
+    BatchJob job;
+    job.inputs = {writeInput(in / "a.wav"), writeInput(in / "a.flac", 48000, ExportFormat::flac)};
+    job.outputFolder = out.path();
+    Progress p;
+    const auto report = BatchProcessor::run(job, {}, p.callback());
+    EXPECT_TRUE(report.failures.empty());
+    EXPECT_EQ(report.written, (std::vector<fs::path>{out / "a (обработано).wav", out / "a (обработано) 2.wav"}));
+    EXPECT_EQ(p.calls, (decltype(p.calls){{0, "a.wav"}, {1, "a.flac"}, {2, ""}}));
+
+    // An input in the output folder whose output name is its own name is not overwritten.
+    const fs::path self = in / "b (обработано).wav";
+    EXPECT_EQ(BatchProcessor::outputURL(in / "b.wav", in.path(), ExportFormat::wav24), in / "b (обработано).wav");
+    writeInput(self);
+    EXPECT_EQ(BatchProcessor::outputURL(in / "b.wav", in.path(), ExportFormat::aiff24), in / "b (обработано).aiff");
+    EXPECT_EQ(BatchProcessor::outputURL(in / "b.wav", in.path(), ExportFormat::wav16), in / "b (обработано) 2.wav");
+    EXPECT_EQ(BatchProcessor::outputURL(in / "song.mp3", in.path(), ExportFormat::aac128), in / "song (обработано).m4a");
+}
+
+TEST(BatchProcessor, DamagedFileIsOneFailure) {
+    test::TempFolder in, out;
+    BatchJob job;
+    test::writeFile(in / "two.wav", {'R', 'I', 'F', 'F', 0, 1, 2, 3, 'n', 'o', 'p', 'e'});
+    job.inputs = {writeInput(in / "one.wav"), in / "two.wav", writeInput(in / "three.wav")};
+    job.outputFolder = out.path();
+    job.rack = {EffectSlot(EffectPreset::invert)};
+    const auto report = BatchProcessor::run(job, [] { return false; }, {});
+    EXPECT_FALSE(report.cancelled);
+    EXPECT_EQ(report.written, (std::vector<fs::path>{out / "one (обработано).wav", out / "three (обработано).wav"}));
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].file, "two.wav");
+    EXPECT_FALSE(report.failures[0].message.empty());
+    EXPECT_EQ(entries(out.path()).size(), 2u);
+}
+
+TEST(BatchProcessor, CancellingDuringTheSecondFile) {
+    test::TempFolder in, out;
+    BatchJob job;
+    job.inputs = {writeInput(in / "1.wav"), writeInput(in / "2.wav"), writeInput(in / "3.wav")};
+    job.outputFolder = out.path();
+    job.rack = {EffectSlot(EffectPreset::invert), EffectSlot(EffectPreset::invert)};
+    Progress p;
+    // The query turns true once the second file is under way: the rack asks it before its effects.
+    const auto report =
+        BatchProcessor::run(job, [&] { return !p.calls.empty() && p.calls.back().first == 1; }, p.callback());
+    EXPECT_TRUE(report.cancelled);
+    EXPECT_EQ(report.written, (std::vector<fs::path>{out / "1 (обработано).wav"}));
+    EXPECT_TRUE(report.failures.empty());
+    EXPECT_EQ(p.calls, (decltype(p.calls){{0, "1.wav"}, {1, "2.wav"}, {3, ""}}));
+    EXPECT_EQ(entries(out.path()), (std::vector<std::string>{"1 (обработано).wav"}));
+
+    // Cancelled before any input: nothing is processed, the final call still comes.
+    Progress q;
+    const auto none = BatchProcessor::run(job, [] { return true; }, q.callback());
+    EXPECT_TRUE(none.cancelled);
+    EXPECT_TRUE(none.written.empty());
+    EXPECT_EQ(q.calls, (decltype(q.calls){{3, ""}}));
+}
+
+TEST(BatchProcessor, OutputRateFollowsTheInputWithinTheFormat) {
+    test::TempFolder in, out;
+    BatchJob job;
+    job.inputs = {writeInput(in / "hi.flac", 96000, ExportFormat::flac)};
+    job.outputFolder = out.path();
+    job.format = ExportFormat::aac256;
+    auto report = BatchProcessor::run(job, {}, {});
+    ASSERT_EQ(report.written.size(), 1u) << (report.failures.empty() ? "" : report.failures[0].message);
+    EXPECT_EQ(ffprobe(report.written[0], "sample_rate"), "48000");
+    EXPECT_EQ(ffprobe(report.written[0], "codec_name"), "aac");
+
+    job.format = ExportFormat::flac;
+    report = BatchProcessor::run(job, {}, {});
+    ASSERT_EQ(report.written.size(), 1u);
+    EXPECT_EQ(ffprobe(report.written[0], "sample_rate"), "96000");
+
+    job.sampleRate = ExportSampleRate::hz44100;
+    job.format = ExportFormat::wav16;
+    job.dither = true;
+    report = BatchProcessor::run(job, {}, {});
+    ASSERT_EQ(report.written.size(), 1u);
+    EXPECT_EQ(ffprobe(report.written[0], "sample_rate"), "44100");
+    EXPECT_EQ(ffprobe(report.written[0], "duration_ts"), "44100");
+    EXPECT_EQ(BatchProcessor::inputSampleRate(in / "hi.flac"), 96000);
+}
+
+TEST(BatchProcessor, NormalizeBringsEachFileToSixteenLUFS) {
+    test::TempFolder in, out;
+    BatchJob job;
+    job.inputs = {writeInput(in / "quiet.wav", 48000, ExportFormat::wav32f, 0.02f)};
+    job.outputFolder = out.path();
+    job.format = ExportFormat::wav32f;
+    job.normalize = true;
+    const auto report = BatchProcessor::run(job, {}, {});
+    ASSERT_EQ(report.written.size(), 1u);
+    EXPECT_NEAR(integratedLUFS(AudioIO::read(report.written[0])), -16.0, 0.1);
+}
