@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "model/SplitMix64.h"
 #include "model/AudioData.h"
 #include "processing/ChannelOps.h"
 #include "processing/FFT.h"
@@ -22,14 +23,8 @@ const AudioData& material() {
     static const AudioData audio = [] {
         const auto n = static_cast<std::size_t>(bench::frames());
         std::vector<float> l(n), r(n);
-        std::uint64_t state = 2024;
-        auto uniform = [&state] {
-            std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-            z ^= z >> 31;
-            return static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0;
-        };
+        SplitMix64 rng(2024);
+        auto uniform = [&rng] { return rng.uniform(); };
         for (std::size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(i) / 48000.0;
             double voice = 0.0;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "model/SplitMix64.h"
 #include "model/AudioData.h"
 #include "processing/FFT.h"
 #include "processing/NoiseReduction.h"
@@ -23,20 +24,6 @@
 using namespace tessoral;
 
 namespace {
-
-// SplitMix64 white noise, uniform in [−amplitude, amplitude).
-std::vector<float> noise(std::size_t n, std::uint64_t seed, double amplitude) {
-    std::uint64_t state = seed;
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(amplitude * (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0));
-    }
-    return out;
-}
 
 // Noise alone (2 seconds) and a voice-like tone with sibilant bursts over the same kind of noise.
 struct Material {
@@ -48,8 +35,8 @@ const Material& material() {
     static const Material m = [] {
         const auto n = static_cast<std::size_t>(bench::frames());
         Material result;
-        result.noiseOnly = AudioData(noise(96'000, 11, 0.03), noise(96'000, 12, 0.03));
-        std::vector<float> l = noise(n, 13, 0.03), r = noise(n, 14, 0.03);
+        result.noiseOnly = AudioData(whiteNoise(96'000, 11, 0.03), whiteNoise(96'000, 12, 0.03));
+        std::vector<float> l = whiteNoise(n, 13, 0.03), r = whiteNoise(n, 14, 0.03);
         for (std::size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(i) / 48000.0;
             double voice = 0.0;

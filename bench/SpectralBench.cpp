@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "model/SplitMix64.h"
 #include "model/AudioData.h"
 #include "processing/Diagnostics.h"
 #include "processing/SpectralAnalysis.h"
@@ -26,25 +27,12 @@ using namespace tessoral;
 
 namespace {
 
-std::vector<float> noise(std::size_t n, std::uint64_t seed, double amplitude) {
-    std::uint64_t state = seed;
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(amplitude * (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0));
-    }
-    return out;
-}
-
 // Two voices over light noise, with a click every 1.7 s, a clipped stretch every 13 s and a
 // second of silence every 20 s, so every scan has something to find.
 const AudioData& material() {
     static const AudioData audio = [] {
         const auto n = static_cast<std::size_t>(bench::frames());
-        std::vector<float> l = noise(n, 41, 0.01), r = noise(n, 42, 0.01);
+        std::vector<float> l = whiteNoise(n, 41, 0.01), r = whiteNoise(n, 42, 0.01);
         for (std::size_t i = 0; i < n; ++i) {
             const double t = static_cast<double>(i) / 48000.0;
             const double a = 0.3 * std::sin(2.0 * std::numbers::pi * 220.0 * t) + 0.1 * std::sin(2.0 * std::numbers::pi * 1250.0 * t);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "model/Hashing.h"
 #include "model/Frames.h"
 #include "model/Localization.h"
 #include "model/NumberFormat.h"
@@ -223,17 +224,16 @@ AudioData apply(const ChannelOperation& operation, const AudioData& audio, Frame
 
 std::size_t std::hash<tessoral::CenterExtractSettings>::operator()(const tessoral::CenterExtractSettings& s) const noexcept {
     std::size_t h = static_cast<std::size_t>(s.mode);
-    auto mix = [&h](std::size_t v) { h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2); };
-    mix(std::hash<double>{}(s.lowHz));
-    mix(std::hash<double>{}(s.highHz));
+    tessoral::hashCombine(h, std::hash<double>{}(s.lowHz));
+    tessoral::hashCombine(h, std::hash<double>{}(s.highHz));
     return h;
 }
 
 std::size_t std::hash<tessoral::ChannelOperation>::operator()(const tessoral::ChannelOperation& op) const noexcept {
     using Kind = tessoral::ChannelOperation::Kind;
     std::size_t h = static_cast<std::size_t>(op.kind()) * 0x100000001B3ull;
-    if (op.kind() == Kind::width) h ^= std::hash<double>{}(op.widthFactor()) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+    if (op.kind() == Kind::width) tessoral::hashCombine(h, std::hash<double>{}(op.widthFactor()));
     if (op.kind() == Kind::center)
-        h ^= std::hash<tessoral::CenterExtractSettings>{}(op.centerSettings()) + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+        tessoral::hashCombine(h, std::hash<tessoral::CenterExtractSettings>{}(op.centerSettings()));
     return h;
 }

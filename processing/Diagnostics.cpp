@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "model/Hashing.h"
 #include "model/Frames.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
@@ -497,7 +498,7 @@ void reconstructClipped(std::vector<float>& output, std::span<const float> origi
 
 std::size_t std::hash<tessoral::DiagnosticFinding>::operator()(const tessoral::DiagnosticFinding& finding) const noexcept {
     std::size_t h = std::hash<tessoral::Uuid>{}(finding.id);
-    auto mix = [&h](std::size_t v) { h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2); };
+    auto mix = [&h](std::size_t v) { tessoral::hashCombine(h, v); };
     mix(static_cast<std::size_t>(finding.kind));
     mix(std::hash<std::int64_t>{}(finding.range.lower));
     mix(std::hash<std::int64_t>{}(finding.range.upper));

@@ -17,6 +17,7 @@
 #include "model/Frames.h"
 #include "model/LoudnessTarget.h"
 #include "model/Localization.h"
+#include "model/SplitMix64.h"
 #include "model/StudioError.h"
 #include "model/Uuid.h"
 #include "processing/AudioEncoder.h"
@@ -36,21 +37,13 @@ constexpr double kHighestRate = 768000.0;
     throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::error_code(error, std::system_category()).message()));
 }
 
-// The published SplitMix64 step.
-inline std::uint64_t splitMix64(std::uint64_t& state) {
-    std::uint64_t z = (state += 0x9e3779b97f4a7c15ull);
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-    return z ^ (z >> 31);
-}
-
 // The top 24 bits as a single-precision number in [0, 1).
 inline float unit(std::uint64_t bits) { return static_cast<float>(bits >> 40) * (1.0f / 16777216.0f); }
 
-void ditherChannel(std::vector<float>& samples, std::uint64_t& state) {
+void ditherChannel(std::vector<float>& samples, SplitMix64& rng) {
     for (float& x : samples) {
-        const float u1 = unit(splitMix64(state));
-        const float u2 = unit(splitMix64(state));
+        const float u1 = unit(rng.next());
+        const float u2 = unit(rng.next());
         const float y = x * 32768.0f + u1 - u2;
         float q = std::round(y);
         if (!(q >= -32768.0f)) q = -32768.0f;  // NaN included
@@ -110,9 +103,9 @@ AudioData resample(const AudioData& audio, double rate) {
 
 void dither16(AudioData& audio, std::uint64_t seed) {
     if (audio.empty()) return;
-    std::uint64_t state = seed;
-    ditherChannel(audio.left.mutableVector(), state);
-    ditherChannel(audio.right.mutableVector(), state);
+    SplitMix64 rng(seed);
+    ditherChannel(audio.left.mutableVector(), rng);
+    ditherChannel(audio.right.mutableVector(), rng);
 }
 
 ExportResult exportMix(const AudioData& audio, const std::filesystem::path& target, const ExportOptions& options) {

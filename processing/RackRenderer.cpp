@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "model/Hashing.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "processing/AudioIOEffect.h"
@@ -23,7 +24,7 @@ struct Key {
 struct KeyHash {
     std::size_t operator()(const Key& k) const noexcept {
         std::size_t h = std::hash<Uuid>{}(k.revision);
-        auto mix = [&h](std::size_t v) { h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2); };
+        auto mix = [&h](std::size_t v) { hashCombine(h, v); };
         for (const auto& s : k.slots) {
             mix(std::hash<Uuid>{}(s.id));
             mix(static_cast<std::size_t>(s.preset));

@@ -8,6 +8,7 @@
 #include "model/Frames.h"
 #include "model/Limits.h"
 #include "model/Localization.h"
+#include "model/SplitMix64.h"
 #include "model/StudioError.h"
 #include "model/VectorOps.h"
 
@@ -36,23 +37,6 @@ double polyBlep(double t, double d) {
 }
 
 double frac(double x) { return x - std::floor(x); }
-
-// SplitMix64 with its published increment and finaliser.
-class SplitMix64 {
-public:
-    explicit SplitMix64(std::uint64_t state) : state_(state) {}
-    // Uniform in [−1, 1) from the top 53 bits.
-    double uniform() {
-        std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
-        z ^= z >> 31;
-        return static_cast<double>(z >> 11) * 0x1.0p-52 - 1.0;
-    }
-
-private:
-    std::uint64_t state_;
-};
 
 std::vector<float> noiseChannel(NoiseColor color, double a, std::int64_t n, std::uint64_t state) {
     SplitMix64 rng(state);

@@ -8,6 +8,7 @@
 #include "model/Lane.h"
 #include "model/Limits.h"
 #include "model/SessionMarker.h"
+#include "model/SplitMix64.h"
 #include "model/Uuid.h"
 
 using namespace tessoral;
@@ -158,4 +159,19 @@ TEST(Palette, AnyStoredColourIndexesThePalette) {
     EXPECT_EQ(paletteIndex(-1), 7);
     EXPECT_EQ(paletteIndex(std::numeric_limits<long long>::min()), 0);
     EXPECT_EQ(paletteIndex(std::numeric_limits<long long>::max()), 7);
+}
+
+TEST(SplitMix64, PublishedSequence) {
+    // The first outputs of the published generator for seed 0.
+    SplitMix64 rng(0);
+    EXPECT_EQ(rng.next(), 0xE220A8397B1DCDAFull);
+    EXPECT_EQ(rng.next(), 0x6E789E6AA1B965F4ull);
+    EXPECT_EQ(rng.next(), 0x06C45D188009454Full);
+    SplitMix64 a(42), b(42);
+    for (int i = 0; i < 1000; ++i) {
+        const double u = a.uniform();
+        EXPECT_EQ(u, b.uniform());
+        ASSERT_GE(u, -1.0);
+        ASSERT_LT(u, 1.0);
+    }
 }

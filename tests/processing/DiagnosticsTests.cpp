@@ -7,6 +7,7 @@
 #include <numbers>
 #include <vector>
 
+#include "model/SplitMix64.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "processing/Diagnostics.h"
@@ -15,18 +16,6 @@ using namespace tessoral;
 
 namespace {
 
-std::vector<float> noise(std::size_t n, std::uint64_t seed, double amplitude) {
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (seed += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(amplitude * (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0));
-    }
-    return out;
-}
-
 std::vector<float> sine(std::size_t n, double frequency, double amplitude) {
     std::vector<float> x(n);
     for (std::size_t i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000.0));
@@ -34,7 +23,7 @@ std::vector<float> sine(std::size_t n, double frequency, double amplitude) {
 }
 
 // Uniform noise whose RMS is −60 dBFS.
-std::vector<float> quietNoise(std::size_t n, std::uint64_t seed) { return noise(n, seed, 0.001 * std::sqrt(3.0)); }
+std::vector<float> quietNoise(std::size_t n, std::uint64_t seed) { return whiteNoise(n, seed, 0.001 * std::sqrt(3.0)); }
 
 FrameRange all(const AudioData& a) { return {0, a.frames()}; }
 
@@ -71,7 +60,7 @@ std::vector<double> referenceLpc(const std::vector<float>& x, int p) {
 TEST(Diagnostics, LpcMatchesADoublePrecisionReference) {
     // A resonant second-order process driven by white noise, plus a tone.
     std::vector<float> x(2048);
-    const std::vector<float> e = noise(2048 + 100, 3, 0.1);
+    const std::vector<float> e = whiteNoise(2048 + 100, 3, 0.1);
     double y1 = 0.0, y2 = 0.0;
     for (std::size_t i = 0; i < 2048 + 100; ++i) {
         const double y = 1.3 * y1 - 0.6 * y2 + e[i];
@@ -93,7 +82,7 @@ TEST(Diagnostics, LpcMatchesADoublePrecisionReference) {
 }
 
 TEST(Diagnostics, LpcDegenerateInputs) {
-    const std::vector<float> x = noise(64, 4, 0.5);
+    const std::vector<float> x = whiteNoise(64, 4, 0.5);
     EXPECT_TRUE(Diagnostics::lpc(x, 0).empty());
     EXPECT_EQ(Diagnostics::lpc(std::vector<float>(x.begin(), x.begin() + 32), 16), std::vector<float>(16, 0.0f));
     EXPECT_EQ(Diagnostics::lpc(std::vector<float>(2048, 0.0f), 16), std::vector<float>(16, 0.0f));
@@ -210,7 +199,7 @@ TEST(Diagnostics, ClippingThresholdRunsAndSeverity) {
 }
 
 TEST(Diagnostics, SilenceStretches) {
-    std::vector<float> x = noise(48000 * 2, 9, 0.3);
+    std::vector<float> x = whiteNoise(48000 * 2, 9, 0.3);
     std::fill(x.begin() + 24000, x.begin() + 24480, 0.0f);    // exactly one 10 ms window
     std::fill(x.begin() + 48000, x.begin() + 96000, 0.0f);    // silent tail to the end
     const AudioData audio = AudioData::mono(x);

@@ -9,23 +9,13 @@
 #include <numbers>
 #include <vector>
 
+#include "model/SplitMix64.h"
+
 #include "processing/SpectralRepair.h"
 
 using namespace tessoral;
 
 namespace {
-
-std::vector<float> noise(std::size_t n, std::uint64_t seed, double amplitude) {
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (seed += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(amplitude * (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0));
-    }
-    return out;
-}
 
 // Power of x[from ..< from + length] between f0 and f1 Hz: a Hann-windowed DFT in double precision
 // at every bin of the window's own resolution inside the band.
@@ -52,15 +42,15 @@ SpectralMask rectangle(double t0, double t1, double f0, double f1) {
     return SpectralMask{{{SpectralMask::Shape::rectangle({t0, t1}, {f0, f1}), false}}};
 }
 
-const AudioData& whiteNoise() {
-    static const AudioData audio(noise(at(3.0), 11, 0.5), noise(at(3.0), 12, 0.5));
+const AudioData& noiseClip() {
+    static const AudioData audio(whiteNoise(at(3.0), 11, 0.5), whiteNoise(at(3.0), 12, 0.5));
     return audio;
 }
 
 }  // namespace
 
 TEST(SpectralRepair, AttenuatesTheMaskedRegionAndNothingElse) {
-    const AudioData& input = whiteNoise();
+    const AudioData& input = noiseClip();
     const AudioData out = SpectralRepair::repair(input, rectangle(1.0, 1.5, 1000.0, 2000.0), SpectralRepairMode::attenuate(20.0));
     ASSERT_EQ(out.frames(), input.frames());
 
@@ -98,7 +88,7 @@ TEST(SpectralRepair, AttenuatesTheMaskedRegionAndNothingElse) {
 }
 
 TEST(SpectralRepair, AttenuationIsClamped) {
-    const AudioData input = whiteNoise().slice({0, at(1.0)});
+    const AudioData input = noiseClip().slice({0, at(1.0)});
     const SpectralMask mask = rectangle(0.3, 0.5, 500.0, 900.0);
     auto run = [&](double dB) { return SpectralRepair::repair(input, mask, SpectralRepairMode::attenuate(dB)); };
     EXPECT_EQ(run(1.0), run(3.0));
@@ -108,7 +98,7 @@ TEST(SpectralRepair, AttenuationIsClamped) {
 }
 
 TEST(SpectralRepair, NothingToDoReturnsTheInput) {
-    const AudioData input = whiteNoise().slice({0, at(1.0)});
+    const AudioData input = noiseClip().slice({0, at(1.0)});
     const auto unchanged = [&](const SpectralMask& mask) {
         const AudioData out = SpectralRepair::repair(input, mask, SpectralRepairMode::attenuate(20.0));
         return out.left.sharesStorageWith(input.left) && out.right.sharesStorageWith(input.right);
@@ -132,8 +122,8 @@ TEST(SpectralRepair, NothingToDoReturnsTheInput) {
 }
 
 TEST(SpectralRepair, HealingReplacesABurstByItsSurroundings) {
-    std::vector<float> left = noise(at(3.0), 21, 0.1);
-    std::vector<float> right = noise(at(3.0), 22, 0.1);
+    std::vector<float> left = whiteNoise(at(3.0), 21, 0.1);
+    std::vector<float> right = whiteNoise(at(3.0), 22, 0.1);
     for (std::size_t i = at(1.40); i < at(1.46); ++i) {
         const float burst = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 3000.0 * static_cast<double>(i) / 48000.0));
         left[i] += burst;
@@ -151,7 +141,7 @@ TEST(SpectralRepair, HealingReplacesABurstByItsSurroundings) {
 }
 
 TEST(SpectralRepair, HealingWithoutCleanFramesSilencesTheCore) {
-    const AudioData input(noise(at(0.5), 31, 0.3), noise(at(0.5), 32, 0.3));
+    const AudioData input(whiteNoise(at(0.5), 31, 0.3), whiteNoise(at(0.5), 32, 0.3));
     const AudioData out = SpectralRepair::repair(input, rectangle(-1.0, 1.0, 4000.0, 8000.0), SpectralRepairMode::heal());
     const std::vector<float> in = input.left.toVector(), o = out.left.toVector();
     EXPECT_LT(dB(bandPower(o, at(0.1), at(0.3), 4500.0, 7500.0) / bandPower(in, at(0.1), at(0.3), 4500.0, 7500.0)), -40.0);

@@ -10,21 +10,11 @@
 #include <span>
 #include <vector>
 
+#include "model/SplitMix64.h"
+
 namespace tessoral::spectraltest {
 
-// SplitMix64 white noise, uniform in [−amplitude, amplitude).
-inline std::vector<float> whiteNoise(std::size_t n, std::uint64_t seed, double amplitude = 1.0) {
-    std::uint64_t state = seed;
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(amplitude * (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0));
-    }
-    return out;
-}
+using tessoral::whiteNoise;
 
 // Adds amplitude·sin(2πft/48000) to every sample of x[from ..< to].
 inline void addSine(std::vector<float>& x, double frequency, double amplitude, std::size_t from = 0,

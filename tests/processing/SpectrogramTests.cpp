@@ -7,6 +7,8 @@
 #include <numbers>
 #include <vector>
 
+#include "model/SplitMix64.h"
+
 #include "processing/SpectralAnalysis.h"
 #include "processing/SpectralMask.h"
 
@@ -20,39 +22,27 @@ std::vector<float> tone(std::size_t n, double frequency, double amplitude) {
     return x;
 }
 
-std::vector<float> noise(std::size_t n, std::uint64_t seed, double amplitude) {
-    std::vector<float> out(n);
-    for (auto& v : out) {
-        std::uint64_t z = (seed += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        z ^= z >> 31;
-        v = static_cast<float>(amplitude * (static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0));
-    }
-    return out;
-}
-
 }  // namespace
 
 TEST(Spectrogram, ColumnsFollowTheHopOfAtLeast256Frames) {
     for (int k : {0, 1, 7, 300}) {
         const auto n = static_cast<std::size_t>(1024 + 256 * k);
-        const auto image = SpectralAnalysis::spectrogram(AudioData::mono(noise(n, 1, 0.3)), 224, 2200, {});
+        const auto image = SpectralAnalysis::spectrogram(AudioData::mono(whiteNoise(n, 1, 0.3)), 224, 2200, {});
         ASSERT_TRUE(image) << k;
         EXPECT_EQ(image->width, k + 1) << k;
         EXPECT_EQ(image->height, 224);
         EXPECT_EQ(image->pixels.size(), static_cast<std::size_t>(4 * (k + 1) * 224));
     }
     // Shorter than one frame: padded, one column.
-    EXPECT_EQ(SpectralAnalysis::spectrogram(AudioData::mono(noise(100, 2, 0.3)), 16, 2200, {})->width, 1);
+    EXPECT_EQ(SpectralAnalysis::spectrogram(AudioData::mono(whiteNoise(100, 2, 0.3)), 16, 2200, {})->width, 1);
     // A long clip is held to the column limit by a longer hop.
-    const auto capped = SpectralAnalysis::spectrogram(AudioData::mono(noise(1024 + 256 * 300, 3, 0.3)), 16, 10, {});
+    const auto capped = SpectralAnalysis::spectrogram(AudioData::mono(whiteNoise(1024 + 256 * 300, 3, 0.3)), 16, 10, {});
     EXPECT_LE(capped->width, 10);
     EXPECT_GE(capped->width, 9);
 }
 
 TEST(Spectrogram, DegenerateRequestsGiveNoImage) {
-    const AudioData audio = AudioData::mono(noise(4096, 4, 0.3));
+    const AudioData audio = AudioData::mono(whiteNoise(4096, 4, 0.3));
     EXPECT_FALSE(SpectralAnalysis::spectrogram(AudioData(), 224, 2200, {}));
     // One row has no row step, no rows have nothing to show.
     EXPECT_FALSE(SpectralAnalysis::spectrogram(audio, 1, 2200, {}));
@@ -107,7 +97,7 @@ TEST(Spectrogram, RowBands) {
 }
 
 TEST(Spectrogram, ToneLightsItsRowsAndTheRangeIsClamped) {
-    std::vector<float> x = noise(48000, 5, 0.001);
+    std::vector<float> x = whiteNoise(48000, 5, 0.001);
     const std::vector<float> t = tone(48000, 1000.0, 0.5);
     for (std::size_t i = 0; i < x.size(); ++i) x[i] += t[i];
     const AudioData audio = AudioData::mono(std::move(x));

@@ -2,15 +2,6 @@
 
 namespace tessoral::test {
 
-std::uint64_t SplitMix64::next() {
-    std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-double SplitMix64::uniform() { return static_cast<double>(next() >> 11) * (2.0 / 9007199254740992.0) - 1.0; }
-
 AudioData constant(std::int64_t frames, float value) {
     const auto n = static_cast<std::size_t>(frames);
     return AudioData(std::vector<float>(n, value), std::vector<float>(n, value));

@@ -5,21 +5,13 @@
 #include <vector>
 
 #include "model/AudioData.h"
+#include "model/SplitMix64.h"
 #include "model/Track.h"
 
 namespace tessoral::test {
 
-// SplitMix64: the fixed-seed generator of test signals.
-class SplitMix64 {
-public:
-    explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
-    std::uint64_t next();
-    // Uniform in [-1, 1).
-    double uniform();
-
-private:
-    std::uint64_t state_;
-};
+// The fixed-seed generator of test signals is the program's own.
+using tessoral::SplitMix64;
 
 // Stereo audio of `frames` frames holding `value` in both channels.
 AudioData constant(std::int64_t frames, float value = 0.25f);
