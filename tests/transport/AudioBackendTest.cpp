@@ -1,0 +1,141 @@
+// Device lists from a scripted table, the PortAudio backend on this machine (quietly), and
+// the paced null backend's clock.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "TransportTestSupport.h"
+#include "transport/AudioDevices.h"
+#include "transport/PortAudioBackend.h"
+
+namespace tessoral {
+namespace {
+
+TEST(AudioDevices, ListsFollowTheChannelsOfEachScope) {
+    NullAudioBackend backend;
+    backend.setDevices({
+        {1, "ALSA/Speakers", "Speakers", 0, 2},
+        {2, "ALSA/USB Mic", "USB Mic", 1, 0},
+        {4, "ALSA/Interface", "Interface", 2, 2},
+        {5, "ALSA/Nameless", "", 2, 2},  // never listed
+        {6, "", "No UID", 2, 2},         // never listed
+        {8, "ALSA/Dead", "Dead", 0, 0},
+    });
+    const std::vector<AudioDevice> outputs{{1, "ALSA/Speakers", "Speakers"}, {4, "ALSA/Interface", "Interface"}};
+    const std::vector<AudioDevice> inputs{{2, "ALSA/USB Mic", "USB Mic"}, {4, "ALSA/Interface", "Interface"}};
+    EXPECT_EQ(AudioDevices::devices(backend, AudioDeviceScope::output), outputs);
+    EXPECT_EQ(AudioDevices::devices(backend, AudioDeviceScope::input), inputs);
+
+    // The lookup searches inputs and outputs alike, by exact uid.
+    EXPECT_EQ(AudioDevices::deviceID(backend, "ALSA/USB Mic"), 2u);
+    EXPECT_EQ(AudioDevices::deviceID(backend, "ALSA/Interface"), 4u);
+    EXPECT_EQ(AudioDevices::deviceID(backend, "ALSA/Nameless"), 5u);
+    EXPECT_EQ(AudioDevices::deviceID(backend, "alsa/interface"), std::nullopt);
+    EXPECT_EQ(AudioDevices::deviceID(backend, "ALSA/Unplugged"), std::nullopt);
+    EXPECT_EQ(AudioDevices::deviceID(backend, ""), std::nullopt);
+
+    backend.setDevices({});
+    EXPECT_TRUE(AudioDevices::devices(backend, AudioDeviceScope::output).empty());
+    EXPECT_TRUE(AudioDevices::devices(backend, AudioDeviceScope::input).empty());
+    EXPECT_EQ(AudioDevices::deviceID(backend, "ALSA/Speakers"), std::nullopt);
+}
+
+TEST(AudioDevices, UIDsNameHostAndDeviceAndNumberDuplicates) {
+    const auto uids = PortAudioBackend::deviceUIDs({{"ALSA", "USB Audio"},
+                                                    {"ALSA", "pulse"},
+                                                    {"ALSA", "USB Audio"},
+                                                    {"JACK Audio Connection Kit", "USB Audio"},
+                                                    {"ALSA", ""},
+                                                    {"ALSA", "USB Audio"}});
+    const std::vector<std::string> expected{"ALSA/USB Audio",  "ALSA/pulse", "ALSA/USB Audio #2",
+                                            "JACK Audio Connection Kit/USB Audio", "", "ALSA/USB Audio #3"};
+    EXPECT_EQ(uids, expected);
+}
+
+// Runs `work` with the process's stderr sent to a file and returns what was written.
+template <class Work>
+std::string capturedStderr(Work&& work) {
+    std::fflush(stderr);
+    char path[] = "/tmp/tessoral-stderr-XXXXXX";
+    const int file = mkstemp(path);
+    const int saved = dup(2);
+    dup2(file, 2);
+    work();
+    std::fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    close(file);
+    std::ifstream in(path);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::remove(path);
+    return text;
+}
+
+bool machineHasSoundCard() {
+    std::ifstream cards("/proc/asound/cards");
+    if (!cards) return false;
+    std::string text((std::istreambuf_iterator<char>(cards)), std::istreambuf_iterator<char>());
+    return !text.empty() && text.find("no soundcards") == std::string::npos;
+}
+
+TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) {
+    std::vector<BackendDevice> table;
+    bool hasOutput = false;
+    std::unique_ptr<AudioBackend> chosen;
+    const std::string noise = capturedStderr([&] {
+        {
+            PortAudioBackend backend;
+            table = backend.deviceTable();
+            hasOutput = backend.hasOutputDevice();
+            EXPECT_TRUE(backend.refreshDevices());
+        }
+        chosen = AudioBackend::system();
+    });
+    EXPECT_EQ(noise, "") << "ALSA and JACK must stay silent";
+    auto* null = dynamic_cast<NullAudioBackend*>(chosen.get());
+    EXPECT_EQ(null != nullptr, !hasOutput);
+    if (null) {
+        EXPECT_EQ(null->mode(), NullAudioBackend::Mode::paced);
+    }
+    if (!machineHasSoundCard() && !std::getenv("JACK_DEFAULT_SERVER") && !std::getenv("PULSE_SERVER")) {
+        // This machine: nothing to list, and the program still plays through the null backend.
+        EXPECT_TRUE(table.empty());
+        EXPECT_NE(null, nullptr);
+    }
+    for (const BackendDevice& d : table) {
+        EXPECT_FALSE(d.uid.empty());
+        EXPECT_NE(d.uid.find('/'), std::string::npos);
+    }
+}
+
+TEST(NullAudioBackend, PacedModeKeepsTimeWithTheClock) {
+    // A short, bounded real-time check: the playhead moves, and never runs ahead of the clock.
+    NullAudioBackend backend(NullAudioBackend::Mode::paced);
+    ManualScheduler scheduler;
+    MemoryDefaults defaults;
+    AudioTransport transport(backend, scheduler, defaults);
+    using clock = std::chrono::steady_clock;
+    const auto begin = clock::now();
+    transport.play(AudioData::silence(10 * 48000), 1.0, false, std::nullopt);
+    const auto deadline = begin + std::chrono::seconds(2);
+    while (transport.position() <= 1.05 && clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        scheduler.advance();
+    }
+    const double elapsed = std::chrono::duration<double>(clock::now() - begin).count();
+    const double played = transport.position() - 1.0;
+    EXPECT_GT(played, 0.05);
+    // One block may be rendered ahead of its time, no more.
+    EXPECT_LE(played, elapsed + 2.0 * NullAudioBackend::kBlockFrames / 48000.0);
+    transport.stop();
+    EXPECT_EQ(backend.openStreams(), 0);
+}
+
+}  // namespace
+}  // namespace tessoral

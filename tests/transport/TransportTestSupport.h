@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <vector>
+
+#include "model/AudioData.h"
+#include "model/Defaults.h"
+#include "transport/AudioTransport.h"
+#include "transport/ManualScheduler.h"
+#include "transport/NullAudioBackend.h"
+
+namespace tessoral::test {
+
+// A transport over the manual null backend and a hand-driven scheduler.
+struct ManualRig {
+    NullAudioBackend backend{NullAudioBackend::Mode::manual};
+    ManualScheduler scheduler;
+    MemoryDefaults defaults;
+    AudioTransport transport{backend, scheduler, defaults};
+    std::vector<double> finished;  // positions reported by playbackFinished
+
+    ManualRig() {
+        transport.playbackFinished = [this](double position) { finished.push_back(position); };
+    }
+
+    // Pumps `frames`, then runs one timer tick.
+    void run(std::int64_t frames) {
+        backend.pump(frames);
+        scheduler.advance();
+    }
+};
+
+inline std::vector<float> sineSamples(double frequency, double amplitude, std::int64_t frames) {
+    std::vector<float> x(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i)
+        x[static_cast<std::size_t>(i)] =
+            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000.0));
+    return x;
+}
+
+// A ramp 0, 1, 2, … / scale in the left channel and its negative in the right: every
+// sample says where it came from.
+inline AudioData ramp(std::int64_t frames, float scale = 1e-6f) {
+    std::vector<float> l(static_cast<std::size_t>(frames)), r(static_cast<std::size_t>(frames));
+    for (std::int64_t i = 0; i < frames; ++i) {
+        l[static_cast<std::size_t>(i)] = static_cast<float>(i) * scale;
+        r[static_cast<std::size_t>(i)] = -static_cast<float>(i) * scale;
+    }
+    return AudioData(std::move(l), std::move(r));
+}
+
+}  // namespace tessoral::test

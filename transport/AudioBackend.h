@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "model/Frames.h"
+
+namespace tessoral {
+
+// One device as the backend sees it. `id` is valid until the backend's device list is
+// refreshed; `uid` is stable while the hardware does not change; an empty `uid` or `name`
+// means the backend could not read it.
+struct BackendDevice {
+    std::uint32_t id = 0;
+    std::string uid;
+    std::string name;
+    int inputChannels = 0;
+    int outputChannels = 0;
+    double defaultSampleRate = kSampleRate;
+    friend bool operator==(const BackendDevice&, const BackendDevice&) = default;
+};
+
+// What a stream should carry. Samples are 32-bit float, one buffer per channel.
+struct AudioStreamRequest {
+    int outputChannels = 2;                     // 0 = no output
+    std::optional<std::uint32_t> outputDevice;  // none = the default output
+    int inputChannels = 0;                      // 0 = no input
+    std::optional<std::uint32_t> inputDevice;   // none = the default input
+    double sampleRate = kSampleRate;
+    bool lowLatency = false;  // ask for the device's low latency (monitoring) instead of its safe one
+};
+
+// One cycle of a stream, as the real-time thread hands it over.
+struct AudioBlock {
+    const float* const* input = nullptr;  // inputChannels buffers of `frames` samples
+    int inputChannels = 0;
+    float* const* output = nullptr;  // outputChannels buffers of `frames` samples, to be filled
+    int outputChannels = 0;
+    std::int64_t frames = 0;
+    // Seconds on the stream's clock (AudioStream::time): when the first input frame was
+    // captured, when the first output frame will be heard, and when the cycle began.
+    double inputTime = 0.0;
+    double outputTime = 0.0;
+    double now = 0.0;
+};
+
+// The real-time side of a stream. `process` runs on the backend's audio thread: it must
+// fill every output sample and must not allocate, wait on a lock or throw.
+class AudioCallback {
+public:
+    virtual ~AudioCallback() = default;
+    virtual void process(const AudioBlock& block) noexcept = 0;
+};
+
+// An open stream. Created stopped; destroying it stops and closes it. Once stop() or the
+// destructor has returned, the callback is not running and will not be called again.
+class AudioStream {
+public:
+    virtual ~AudioStream() = default;
+    // Throws PlatformError when the device does not start.
+    virtual void start() = 0;
+    virtual void stop() noexcept = 0;
+    virtual double sampleRate() const = 0;
+    virtual int inputChannels() const = 0;
+    // Seconds of latency the device reports (0 when unknown).
+    virtual double inputLatency() const = 0;
+    virtual double outputLatency() const = 0;
+    // The stream's clock in seconds, the clock of AudioBlock's times.
+    virtual double time() const = 0;
+};
+
+// The platform's audio devices. Used from the main thread only.
+class AudioBackend {
+public:
+    virtual ~AudioBackend() = default;
+
+    // Every device in the system's order.
+    virtual std::vector<BackendDevice> deviceTable() const = 0;
+    // Scans the devices again; refused (false) while a stream is open.
+    virtual bool refreshDevices() = 0;
+    // Opens a stream that calls `callback` once started. Throws PlatformError when the
+    // device cannot be opened with the request. The callback must outlive the stream.
+    virtual std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) = 0;
+
+    // The program's backend: PortAudio over ALSA, PulseAudio/PipeWire (through ALSA) and
+    // JACK; on a machine where it finds no output device, the null backend paced by the
+    // monotonic clock, so playback runs silently with a moving playhead.
+    static std::unique_ptr<AudioBackend> system();
+};
+
+}  // namespace tessoral

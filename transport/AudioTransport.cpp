@@ -1,0 +1,188 @@
+#include "transport/AudioTransport.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/Defaults.h"
+#include "model/StudioError.h"
+#include "transport/AudioBackend.h"
+#include "transport/AudioDevices.h"
+#include "transport/PlaybackVoice.h"
+#include "transport/Scheduler.h"
+
+namespace tessoral {
+
+namespace {
+
+float peak(const float* samples, std::int64_t from, std::int64_t to) {
+    float p = 0.0f;
+    for (std::int64_t i = from; i < to; ++i) p = std::max(p, std::fabs(samples[i]));
+    return p;
+}
+
+}  // namespace
+
+AudioTransport::AudioTransport(AudioBackend& backend, Scheduler& scheduler, const Defaults& defaults)
+    : backend_(backend), scheduler_(scheduler), defaults_(defaults), generation_(Uuid::random()) {
+    // Made here so the first play does not build them.
+    MetronomeClicks::accentClick();
+    MetronomeClicks::normalClick();
+}
+
+AudioTransport::~AudioTransport() {
+    timer_.reset();
+    if (stream_) stream_->stop();
+    stream_.reset();
+    voice_.reset();
+}
+
+void AudioTransport::play(const AudioData& audio, double start, bool loop, std::optional<BeatGrid> clicks) {
+    stop();
+    generation_ = Uuid::random();
+    if (audio.empty()) return;
+    if (!std::isfinite(start)) start = 0.0;
+
+    std::vector<ClickPlacement> placements;
+    if (clicks) placements = MetronomeClicks::placements(*clicks, start, audio.frames());
+    auto voice = std::make_unique<PlaybackVoice>(audio, loop, std::move(placements), generation_);
+    std::unique_ptr<AudioStream> stream = openOutput(*voice);
+    stream->start();  // on failure the stream is closed before the voice goes
+
+    voice_ = std::move(voice);
+    stream_ = std::move(stream);
+    audio_ = audio;
+    start_ = start;
+    loop_ = loop;
+    position_ = start;
+    playing_ = true;
+    resetMeters();
+    try {
+        timer_ = scheduler_.repeat(kTickSeconds, [this] { tick(); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+    notify();
+}
+
+std::unique_ptr<AudioStream> AudioTransport::openOutput(PlaybackVoice& voice) {
+    AudioStreamRequest request;
+    request.outputChannels = 2;
+    request.sampleRate = kSampleRate;
+    const std::string uid = defaults_.string(AudioDevices::kOutputDeviceKey).value_or("");
+    if (!uid.empty()) {
+        if (const auto id = AudioDevices::deviceID(backend_, uid)) {
+            request.outputDevice = id;
+            try {
+                return backend_.openStream(request, voice);
+            } catch (const PlatformError&) {
+                // The chosen device refused: the default output plays instead.
+                request.outputDevice.reset();
+            }
+        }
+    }
+    return backend_.openStream(request, voice);
+}
+
+void AudioTransport::stop() {
+    teardownPlayback();
+    playing_ = false;
+    if (!recording_) timer_.reset();
+    leftLevel_ = rightLevel_ = 0.0f;
+    momentaryLUFS_.reset();
+    shortTermLUFS_.reset();
+    phaseCorrelation_.reset();
+    notify();
+}
+
+void AudioTransport::teardownPlayback() {
+    generation_ = Uuid::random();
+    if (stream_) stream_->stop();
+    stream_.reset();
+    voice_.reset();
+    audio_ = AudioData();
+    overdubbing_ = false;
+}
+
+void AudioTransport::tick() noexcept {
+    try {
+        tickPlayback();
+        notify();
+    } catch (...) {
+        // Nothing may leave the timer's tick: a throwing owner callback is reported instead.
+        try {
+            if (failed) failed(std::current_exception());
+        } catch (...) {
+        }
+    }
+}
+
+void AudioTransport::tickPlayback() {
+    if (!voice_) return;
+    if (!loop_ && voice_->finished()) {
+        finishNaturally(voice_->generation());
+        return;
+    }
+    const std::int64_t played = voice_->playedFrames();
+    const std::int64_t frames = audio_.frames();
+    if (played < 0 || frames < 1) return;
+
+    const std::int64_t t = loop_ ? played % frames : std::min(played, frames);
+    position_ = start_ + framesToSeconds(t);
+
+    const std::int64_t frame = std::min(frames - 1, t);
+    const std::int64_t end = std::min(frame + kLevelFrames, frames);
+    leftLevel_ = peak(audio_.left.data(), frame, end);
+    rightLevel_ = peak(audio_.right.data(), frame, end);
+    feedMeters(frame);
+}
+
+void AudioTransport::finishNaturally(const Uuid& captured) {
+    if (captured != generation_) return;
+    const double end = start_ + framesToSeconds(audio_.frames());
+    stop();
+    position_ = end;
+    notify();
+    if (playbackFinished) playbackFinished(position_);
+}
+
+void AudioTransport::resetMeters() {
+    meter_.reset();
+    meteredFrame_ = 0;
+    meterTick_ = 0;
+    momentaryLUFS_.reset();
+    shortTermLUFS_.reset();
+    phaseCorrelation_.reset();
+}
+
+void AudioTransport::feedMeters(std::int64_t frame) {
+    const std::int64_t frames = audio_.frames();
+    const std::int64_t end = std::min(frames, frame);
+    if (end < meteredFrame_) {
+        // The loop wrapped: the rest of the audio first, at most the last 3 s of it.
+        meterRange(std::max(meteredFrame_, frames - kMaxMeteredFrames), frames);
+        meteredFrame_ = 0;
+    }
+    // Never more than the last 3 s in one go, so a jump does not stall the main thread.
+    meteredFrame_ = std::max(end - kMaxMeteredFrames, meteredFrame_);
+    meterRange(meteredFrame_, end);
+    meteredFrame_ = end;
+
+    meterTick_ += 1;
+    if (meterTick_ % 3 == 0) {
+        momentaryLUFS_ = meter_.momentary();
+        shortTermLUFS_ = meter_.shortTerm();
+        phaseCorrelation_ = meter_.correlation();
+    }
+}
+
+void AudioTransport::meterRange(std::int64_t from, std::int64_t to) {
+    if (from < 0 || to <= from || to > audio_.frames()) return;
+    meter_.process(audio_.left.data() + from, audio_.right.data() + from, to - from);
+}
+
+void AudioTransport::notify() {
+    if (changed) changed();
+}
+
+}  // namespace tessoral

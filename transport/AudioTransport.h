@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "model/AudioData.h"
+#include "model/BeatGrid.h"
+#include "model/Uuid.h"
+#include "transport/LiveLoudnessMeter.h"
+
+namespace tessoral {
+
+class AudioBackend;
+class AudioStream;
+class Defaults;
+class PlaybackVoice;
+class RepeatingTimer;
+class Scheduler;
+
+// The one object that plays (and, later, records) through the audio device. It plays a
+// rendered 48 kHz stereo mix from a timeline position, once or looped, with optional
+// metronome clicks, and publishes the playhead and the live meters. Everything here runs on
+// the main thread; only the voice it plays runs on the audio thread.
+class AudioTransport {
+public:
+    static constexpr double kTickSeconds = 1.0 / 30.0;
+    // Frames of one tick at 48 kHz, scanned for the peak levels.
+    static constexpr std::int64_t kLevelFrames = 1600;
+    // At most this many frames (3 s) are metered in one tick.
+    static constexpr std::int64_t kMaxMeteredFrames = 144000;
+
+    // The backend, scheduler and settings must outlive the transport.
+    AudioTransport(AudioBackend& backend, Scheduler& scheduler, const Defaults& defaults);
+    ~AudioTransport();
+    AudioTransport(const AudioTransport&) = delete;
+    AudioTransport& operator=(const AudioTransport&) = delete;
+
+    // Published state.
+    bool playing() const { return playing_; }
+    bool recording() const { return recording_; }
+    double position() const { return position_; }  // playhead in timeline seconds
+    float leftLevel() const { return leftLevel_; }
+    float rightLevel() const { return rightLevel_; }
+    std::optional<double> momentaryLUFS() const { return momentaryLUFS_; }
+    std::optional<double> shortTermLUFS() const { return shortTermLUFS_; }
+    std::optional<double> phaseCorrelation() const { return phaseCorrelation_; }
+    bool monitoring() const { return monitoring_; }
+    bool overdubbing() const { return overdubbing_; }
+    double recordingLatency() const { return recordingLatency_; }
+    // Replaced by every start and teardown of playback.
+    const Uuid& generation() const { return generation_; }
+
+    // Set once by the owner; called on the main thread.
+    std::function<void(AudioData)> recordingFinished;
+    std::function<void(double)> playbackFinished;  // the final position
+    std::function<void(std::exception_ptr)> failed;
+    // Some published value may have changed (after play, stop and every tick).
+    std::function<void()> changed;
+
+    // Plays `audio`, whose frame 0 sounds at timeline second `start`, once or looped, with
+    // the clicks of `clicks` when given. Stops whatever played first. Throws PlatformError when
+    // the device does not open or start; the transport is then stopped. Audio without frames
+    // plays nothing (the transport is left stopped).
+    void play(const AudioData& audio, double start, bool loop, std::optional<BeatGrid> clicks);
+    // Ends playback at once; safe at any time.
+    void stop();
+
+private:
+    void tick() noexcept;
+    void tickPlayback();
+    void finishNaturally(const Uuid& captured);
+    void teardownPlayback();
+    void resetMeters();
+    void feedMeters(std::int64_t frame);
+    void meterRange(std::int64_t from, std::int64_t to);
+    std::unique_ptr<AudioStream> openOutput(PlaybackVoice& voice);
+    void notify();
+
+    AudioBackend& backend_;
+    Scheduler& scheduler_;
+    const Defaults& defaults_;
+
+    bool playing_ = false;
+    bool recording_ = false;
+    double position_ = 0.0;
+    float leftLevel_ = 0.0f;
+    float rightLevel_ = 0.0f;
+    std::optional<double> momentaryLUFS_;
+    std::optional<double> shortTermLUFS_;
+    std::optional<double> phaseCorrelation_;
+    bool monitoring_ = false;
+    bool overdubbing_ = false;
+    double recordingLatency_ = 0.0;
+
+    Uuid generation_;
+    // What the running playback plays (the tick reads it for the meters).
+    AudioData audio_;
+    double start_ = 0.0;
+    bool loop_ = false;
+    // The voice outlives the stream that calls it: declared first, destroyed last.
+    std::unique_ptr<PlaybackVoice> voice_;
+    std::unique_ptr<AudioStream> stream_;
+    std::unique_ptr<RepeatingTimer> timer_;
+
+    LiveLoudnessMeter meter_;
+    std::int64_t meteredFrame_ = 0;
+    std::int64_t meterTick_ = 0;
+};
+
+}  // namespace tessoral

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "transport/AudioBackend.h"
+
+namespace tessoral {
+
+class NullAudioStream;
+
+// A backend without hardware. In manual mode nothing runs by itself: pump() runs the
+// callbacks of the started streams on the caller's thread, and the clock is the number of
+// frames pumped. In paced mode every started stream has a thread that runs its callback in
+// blocks of kBlockFrames on the monotonic clock, so time passes as on a real device and
+// the output goes nowhere.
+class NullAudioBackend final : public AudioBackend {
+public:
+    enum class Mode { manual, paced };
+    static constexpr std::int64_t kBlockFrames = 512;
+
+    explicit NullAudioBackend(Mode mode = Mode::manual);
+    ~NullAudioBackend() override;
+
+    Mode mode() const { return mode_; }
+
+    // The device table that deviceTable() reports (empty at first).
+    void setDevices(std::vector<BackendDevice> devices);
+    // The next openStream() throws a PlatformError with this detail (once).
+    void failNextOpen(std::string detail);
+
+    std::vector<BackendDevice> deviceTable() const override;
+    bool refreshDevices() override;
+    std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
+
+    // Manual mode: runs every started stream's callback for `frames` frames in blocks of at
+    // most kBlockFrames. Their first two output channels are added into `left` and `right`
+    // when given (each `frames` long). Does not allocate. Nothing in paced mode.
+    void pump(std::int64_t frames, float* left = nullptr, float* right = nullptr);
+    // Frames pumped so far in manual mode.
+    std::int64_t pumpedFrames() const { return pumped_.load(); }
+
+    // The request of the most recently opened stream.
+    std::optional<AudioStreamRequest> lastRequest() const;
+    int openStreams() const;
+
+private:
+    friend class NullAudioStream;
+    void detach(NullAudioStream* stream);
+
+    const Mode mode_;
+    mutable std::mutex mutex_;  // guards the fields below (main thread against paced threads' close)
+    std::vector<BackendDevice> devices_;
+    std::optional<std::string> failure_;
+    std::optional<AudioStreamRequest> lastRequest_;
+    std::vector<NullAudioStream*> streams_;
+    std::atomic<std::int64_t> pumped_{0};
+};
+
+}  // namespace tessoral

@@ -1,0 +1,218 @@
+#include "transport/PortAudioBackend.h"
+
+#include <alsa/asoundlib.h>
+#include <jack/jack.h>
+#include <portaudio.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+
+#include "model/Localization.h"
+#include "model/NumberFormat.h"
+#include "model/StudioError.h"
+
+namespace tessoral {
+
+namespace {
+
+void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
+void silentJack(const char*) {}
+
+std::string errorDetail(PaError error) {
+    std::string detail = Pa_GetErrorText(error);
+    if (error == paUnanticipatedHostError) {
+        const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+        if (host && host->errorText && *host->errorText) detail += std::string(": ") + host->errorText;
+    }
+    return detail;
+}
+
+[[noreturn]] void throwOpen(PaError error) {
+    throw PlatformError(L("Не удалось открыть звуковое устройство: {0}", errorDetail(error)));
+}
+
+}  // namespace
+
+class PortAudioStream final : public AudioStream {
+public:
+    PortAudioStream(PortAudioBackend& backend, AudioCallback& callback) : backend_(backend), callback_(callback) {}
+
+    ~PortAudioStream() override {
+        if (stream_) {
+            Pa_StopStream(stream_);
+            Pa_CloseStream(stream_);
+            --backend_.openStreams_;
+        }
+    }
+
+    void open(const AudioStreamRequest& request) {
+        request_ = request;
+        PaStreamParameters out{}, in{};
+        PaStreamParameters* outPtr = nullptr;
+        PaStreamParameters* inPtr = nullptr;
+        const PaDeviceIndex count = Pa_GetDeviceCount();
+        auto pick = [count](std::optional<std::uint32_t> id, PaDeviceIndex fallback) -> PaDeviceIndex {
+            if (!id) return fallback;
+            if (*id >= static_cast<std::uint32_t>(std::max<PaDeviceIndex>(count, 0))) return paNoDevice;
+            return static_cast<PaDeviceIndex>(*id);
+        };
+        if (request.outputChannels > 0) {
+            out.device = pick(request.outputDevice, Pa_GetDefaultOutputDevice());
+            if (out.device == paNoDevice) throwOpen(paInvalidDevice);
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(out.device);
+            if (!info) throwOpen(paInvalidDevice);
+            out.channelCount = request.outputChannels;
+            out.sampleFormat = paFloat32 | paNonInterleaved;
+            out.suggestedLatency = request.lowLatency ? info->defaultLowOutputLatency : info->defaultHighOutputLatency;
+            outPtr = &out;
+        }
+        if (request.inputChannels > 0) {
+            in.device = pick(request.inputDevice, Pa_GetDefaultInputDevice());
+            if (in.device == paNoDevice) throwOpen(paInvalidDevice);
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(in.device);
+            if (!info) throwOpen(paInvalidDevice);
+            in.channelCount = request.inputChannels;
+            in.sampleFormat = paFloat32 | paNonInterleaved;
+            in.suggestedLatency = request.lowLatency ? info->defaultLowInputLatency : info->defaultHighInputLatency;
+            inPtr = &in;
+        }
+        if (!outPtr && !inPtr) throwOpen(paInvalidChannelCount);
+        const PaError error = Pa_OpenStream(&stream_, inPtr, outPtr, request.sampleRate, paFramesPerBufferUnspecified,
+                                            paNoFlag, &PortAudioStream::render, this);
+        if (error != paNoError) {
+            stream_ = nullptr;
+            throwOpen(error);
+        }
+        ++backend_.openStreams_;
+    }
+
+    void start() override {
+        if (!stream_ || Pa_IsStreamActive(stream_) == 1) return;
+        const PaError error = Pa_StartStream(stream_);
+        if (error != paNoError)
+            throw PlatformError(L("Не удалось запустить звуковое устройство: {0}", errorDetail(error)));
+    }
+
+    void stop() noexcept override {
+        if (stream_ && Pa_IsStreamStopped(stream_) == 0) Pa_StopStream(stream_);
+    }
+
+    double sampleRate() const override {
+        const PaStreamInfo* info = stream_ ? Pa_GetStreamInfo(stream_) : nullptr;
+        return info ? info->sampleRate : request_.sampleRate;
+    }
+    int inputChannels() const override { return std::max(request_.inputChannels, 0); }
+    double inputLatency() const override {
+        const PaStreamInfo* info = stream_ ? Pa_GetStreamInfo(stream_) : nullptr;
+        return info ? info->inputLatency : 0.0;
+    }
+    double outputLatency() const override {
+        const PaStreamInfo* info = stream_ ? Pa_GetStreamInfo(stream_) : nullptr;
+        return info ? info->outputLatency : 0.0;
+    }
+    double time() const override { return stream_ ? Pa_GetStreamTime(stream_) : 0.0; }
+
+private:
+    // PortAudio's real-time thread.
+    static int render(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
+                      PaStreamCallbackFlags, void* user) noexcept {
+        auto* self = static_cast<PortAudioStream*>(user);
+        AudioBlock block;
+        block.input = static_cast<const float* const*>(input);
+        block.inputChannels = input ? std::max(self->request_.inputChannels, 0) : 0;
+        block.output = static_cast<float* const*>(output);
+        block.outputChannels = output ? std::max(self->request_.outputChannels, 0) : 0;
+        block.frames = static_cast<std::int64_t>(frames);
+        if (time) {
+            block.inputTime = time->inputBufferAdcTime;
+            block.outputTime = time->outputBufferDacTime;
+            block.now = time->currentTime;
+        }
+        self->callback_.process(block);
+        return paContinue;
+    }
+
+    PortAudioBackend& backend_;
+    AudioCallback& callback_;
+    AudioStreamRequest request_;
+    PaStream* stream_ = nullptr;
+};
+
+void PortAudioBackend::silenceLibraryMessages() {
+    snd_lib_error_set_handler(&silentAlsa);
+    jack_set_error_function(&silentJack);
+    jack_set_info_function(&silentJack);
+}
+
+PortAudioBackend::PortAudioBackend() {
+    silenceLibraryMessages();
+    initialized_ = Pa_Initialize() == paNoError;
+    scan();
+}
+
+PortAudioBackend::~PortAudioBackend() {
+    if (initialized_) Pa_Terminate();
+}
+
+std::vector<std::string> PortAudioBackend::deviceUIDs(
+    const std::vector<std::pair<std::string, std::string>>& hostAndName) {
+    std::vector<std::string> uids;
+    std::map<std::string, int> seen;
+    for (const auto& [host, name] : hostAndName) {
+        if (host.empty() || name.empty()) {
+            uids.emplace_back();
+            continue;
+        }
+        std::string uid = host + "/" + name;
+        const int n = ++seen[uid];
+        if (n > 1) uid += " #" + num::integer(n);
+        uids.push_back(std::move(uid));
+    }
+    return uids;
+}
+
+void PortAudioBackend::scan() {
+    devices_.clear();
+    if (!initialized_) return;
+    const PaDeviceIndex count = Pa_GetDeviceCount();
+    std::vector<std::pair<std::string, std::string>> names;
+    for (PaDeviceIndex i = 0; i < count; ++i) {
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+        if (!info) continue;
+        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+        BackendDevice device;
+        device.id = static_cast<std::uint32_t>(i);
+        device.name = info->name ? info->name : "";
+        device.inputChannels = std::max(info->maxInputChannels, 0);
+        device.outputChannels = std::max(info->maxOutputChannels, 0);
+        device.defaultSampleRate = info->defaultSampleRate;
+        names.emplace_back(host && host->name ? host->name : "", device.name);
+        devices_.push_back(std::move(device));
+    }
+    const std::vector<std::string> uids = deviceUIDs(names);
+    for (std::size_t i = 0; i < devices_.size(); ++i) devices_[i].uid = uids[i];
+}
+
+std::vector<BackendDevice> PortAudioBackend::deviceTable() const { return devices_; }
+
+bool PortAudioBackend::refreshDevices() {
+    if (openStreams_ > 0) return false;
+    if (initialized_) Pa_Terminate();
+    initialized_ = Pa_Initialize() == paNoError;
+    scan();
+    return true;
+}
+
+bool PortAudioBackend::hasOutputDevice() const {
+    return std::any_of(devices_.begin(), devices_.end(), [](const BackendDevice& d) { return d.outputChannels > 0; });
+}
+
+std::unique_ptr<AudioStream> PortAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
+    if (!initialized_) throwOpen(paNotInitialized);
+    auto stream = std::make_unique<PortAudioStream>(*this, callback);
+    stream->open(request);
+    return stream;
+}
+
+}  // namespace tessoral

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "transport/AudioBackend.h"
+
+namespace tessoral {
+
+// The device backend over PortAudio (its ALSA and JACK host APIs; PulseAudio and PipeWire
+// appear through ALSA as "pulse", "pipewire" and "default"). ALSA's and JACK's own error
+// printing is silenced before PortAudio starts, so probing absent hardware or an absent
+// JACK server prints nothing. A device's uid is "host API/device name", with " #2", " #3",
+// … for the second and later devices of the same name. Only one instance may exist at a time.
+class PortAudioBackend final : public AudioBackend {
+public:
+    PortAudioBackend();
+    ~PortAudioBackend() override;
+    PortAudioBackend(const PortAudioBackend&) = delete;
+    PortAudioBackend& operator=(const PortAudioBackend&) = delete;
+
+    std::vector<BackendDevice> deviceTable() const override;
+    // Restarts PortAudio to see devices plugged in or removed since; refused with a stream open.
+    bool refreshDevices() override;
+    std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
+
+    bool hasOutputDevice() const;
+
+    // The uids of devices given as (host API name, device name), in order: "host/name", the
+    // second and later of equal names suffixed " #2", " #3", …; empty when a name is empty.
+    static std::vector<std::string> deviceUIDs(const std::vector<std::pair<std::string, std::string>>& hostAndName);
+
+    // Installs the silent ALSA and JACK error handlers (done by the constructor; idempotent).
+    static void silenceLibraryMessages();
+
+private:
+    friend class PortAudioStream;
+    void scan();
+
+    bool initialized_ = false;
+    int openStreams_ = 0;
+    std::vector<BackendDevice> devices_;
+};
+
+}  // namespace tessoral
