@@ -75,26 +75,21 @@ TEST(FavoritesDecode, ArrayShapeAndSkippedEntries) {
     badID["id"] = "not-a-uuid";
     json wrongType = favoriteJSON("f");
     wrongType["slots"][0]["enabled"] = 1;
-    const json file = json::array({favoriteJSON("a"), second, favoriteJSON("c"), badPreset, badID, wrongType, 7});
-    EXPECT_EQ(names(FavoritesStore::decode(file.dump())), (std::vector<std::string>{"a", "c"}));
-}
-
-TEST(FavoritesDecode, SlotDefaultsAndLowerCaseIds) {
+    // A lower-case id reads; a slot of only "id" and "preset" (or a null "wet") takes the defaults.
     const Uuid id = Uuid::random();
     std::string lower = id.text();
     for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const json file = json::array({json{{"id", lower},
-                                        {"name", "x"},
-                                        {"slots", json::array({json{{"id", Uuid::random().text()},
-                                                                    {"preset", "echo"},
-                                                                    {"wet", nullptr}}})}}});
+    json c = favoriteJSON("c");
+    c["id"] = lower;
+    c["slots"] = json::array({json{{"id", Uuid::random().text()}, {"preset", "echo"}, {"wet", nullptr}}});
+    const json file = json::array({favoriteJSON("a"), second, c, badPreset, badID, wrongType, 7});
     const auto list = FavoritesStore::decode(file.dump());
-    ASSERT_EQ(list.size(), 1u);
-    EXPECT_EQ(list[0].id, id);
-    ASSERT_EQ(list[0].slots.size(), 1u);
-    EXPECT_TRUE(list[0].slots[0].enabled);
-    EXPECT_EQ(list[0].slots[0].wet, 1.0);
-    EXPECT_TRUE(list[0].slots[0].params.empty());
+    EXPECT_EQ(names(list), (std::vector<std::string>{"a", "c"}));
+    EXPECT_EQ(list[1].id, id);
+    ASSERT_EQ(list[1].slots.size(), 1u);
+    EXPECT_TRUE(list[1].slots[0].enabled);
+    EXPECT_EQ(list[1].slots[0].wet, 1.0);
+    EXPECT_TRUE(list[1].slots[0].params.empty());
 }
 
 TEST(FavoritesDecode, AcceptanceRulesInOrder) {

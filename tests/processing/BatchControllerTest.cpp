@@ -16,26 +16,17 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A main-thread queue pumped by the test; background work runs inline or on a thread.
+// A main-thread queue pumped by the test; background work runs inline.
 struct Loop {
     std::mutex mutex;
     std::deque<std::function<void()>> queue;
-    std::vector<std::thread> threads;
-    bool threaded = false;
 
     BatchController::Executors executors() {
-        return {[this](std::function<void()> job) {
-                    if (threaded) threads.emplace_back(std::move(job));
-                    else job();
-                },
+        return {[](std::function<void()> job) { job(); },
                 [this](std::function<void()> job) {
                     std::lock_guard lock(mutex);
                     queue.push_back(std::move(job));
                 }};
-    }
-    void join() {
-        for (auto& t : threads) t.join();
-        threads.clear();
     }
     // Runs every queued job, including those queued meanwhile.
     void pump() {
@@ -50,7 +41,6 @@ struct Loop {
             job();
         }
     }
-    ~Loop() { join(); }
 };
 
 fs::path input(const fs::path& path) {
