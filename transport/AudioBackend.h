@@ -72,7 +72,8 @@ public:
     virtual double time() const = 0;
 };
 
-// The platform's audio devices. Used from the main thread only.
+// The platform's audio devices. Used from the main thread only; every stream it opened must
+// be destroyed before it.
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
