@@ -3,19 +3,36 @@
 #   fuzz/build.sh [build folder]        (default: build-fuzz beside the sources)
 # Run one:  build-fuzz/project_load_fuzz fuzz/corpus/project -max_total_time=60
 # New inputs found go to the first corpus folder; keep only small, interesting ones.
+# The model and processing layers are compiled once into archives that every target links.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out=${1:-$root/build-fuzz}
-mkdir -p "$out"
+mkdir -p "$out/obj/model" "$out/obj/processing"
 CXX=${CXX:-clang++}
+jobs=$(nproc 2>/dev/null || echo 2)
 
-flags=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined -I"$root")
-model=("$root"/model/*.cpp)
-libs=($(pkg-config --libs icu-uc icu-i18n) -lpthread)
+common=(-std=c++20 -O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -I"$root")
+model_libs=($(pkg-config --libs icu-uc icu-i18n) -lpthread)
+processing_libs=($(pkg-config --libs libavformat libavcodec libavutil libswresample soxr fftw3f rubberband) "${model_libs[@]}")
 
-"$CXX" "${flags[@]}" "$root/fuzz/ProjectLoadFuzz.cpp" "${model[@]}" "${libs[@]}" -o "$out/project_load_fuzz"
-echo "built $out/project_load_fuzz"
-for target in FavoritesLoad:favorites_load_fuzz TranslationTable:translation_table_fuzz; do
-  "$CXX" "${flags[@]}" "$root/fuzz/${target%%:*}Fuzz.cpp" "${model[@]}" "${libs[@]}" -o "$out/${target##*:}"
-  echo "built $out/${target##*:}"
-done
+# Compiles every source of a layer (in parallel) and archives the objects.
+archive() {
+  local layer=$1
+  local flags=("${common[@]}" -fsanitize=fuzzer-no-link $(pkg-config --cflags icu-uc))
+  printf '%s\n' "$root/$layer"/*.cpp |
+    xargs -P "$jobs" -I{} sh -c '"$0" "$@" -c "{}" -o "'"$out/obj/$layer"'/$(basename "{}" .cpp).o"' "$CXX" "${flags[@]}"
+  rm -f "$out/lib$layer.a"
+  ar rcs "$out/lib$layer.a" "$out/obj/$layer"/*.o
+}
+archive model
+archive processing
+
+link() {
+  local source=$1 name=$2; shift 2
+  "$CXX" "${common[@]}" -fsanitize=fuzzer "$root/fuzz/$source" "$@" -o "$out/$name"
+  echo "built $out/$name"
+}
+link ProjectLoadFuzz.cpp project_load_fuzz "$out/libmodel.a" "${model_libs[@]}"
+link FavoritesLoadFuzz.cpp favorites_load_fuzz "$out/libmodel.a" "${model_libs[@]}"
+link TranslationTableFuzz.cpp translation_table_fuzz "$out/libmodel.a" "${model_libs[@]}"
+link DecodeFuzz.cpp decode_fuzz "$out/libprocessing.a" "$out/libmodel.a" "${processing_libs[@]}"
