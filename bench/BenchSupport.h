@@ -1,7 +1,13 @@
 #pragma once
 
+#include <benchmark/benchmark.h>
+
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "model/AudioData.h"
 
 namespace tessoral::bench {
 
@@ -10,5 +16,35 @@ inline bool smoke() { return std::getenv("TESSORAL_BENCH_SMOKE") != nullptr; }
 
 // Frames of the full-size input (8 minutes at 48 kHz), or a few thousand in smoke mode.
 inline std::int64_t frames() { return smoke() ? 48'000 : 23'040'000; }
+
+// A private temporary folder, removed with everything in it when the value goes.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string& tag);
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const std::filesystem::path& path() const { return dir_; }
+    std::filesystem::path operator/(const std::string& name) const { return dir_ / name; }
+    // The file's path in single quotes, for a shell command.
+    std::string quoted(const std::string& name) const;
+
+private:
+    std::filesystem::path dir_;
+};
+
+// Stereo 48 kHz audio as a 32-bit float WAV file, or as raw interleaved 32-bit floats.
+void writeFloatWav(const std::filesystem::path& path, const AudioData& audio);
+void writeRawFloat(const std::filesystem::path& path, const AudioData& audio);
+
+// Runs a shell command with its output discarded; true when it succeeded.
+bool runQuiet(const std::string& command);
+
+// Times an external peer program; skipped in smoke mode, reported as an error when it fails.
+void runPeer(benchmark::State& state, const std::string& command);
+
+// Seconds of input processed per second of benchmark time.
+void setRealtime(benchmark::State& state, const AudioData& input);
 
 }  // namespace tessoral::bench

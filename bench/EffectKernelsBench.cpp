@@ -54,58 +54,17 @@ const EffectParams& graphicSettings() {
 
 // The clip as raw interleaved 32-bit float samples in a private folder removed at exit.
 struct RawFiles {
-    std::filesystem::path dir;
+    bench::ScratchDir dir{"fxbench"};
 
-    RawFiles() {
-        std::string name = "tessoral-fxbench-";
-        name += std::to_string(::getpid());
-        dir = std::filesystem::temp_directory_path() / name;
-        std::filesystem::create_directories(dir);
-        const AudioData& a = speech();
-        std::ofstream out(dir / "in.raw", std::ios::binary);
-        std::vector<float> block;
-        for (std::size_t start = 0; start < a.left.size(); start += 65'536) {
-            const std::size_t count = std::min<std::size_t>(65'536, a.left.size() - start);
-            block.resize(2 * count);
-            for (std::size_t i = 0; i < count; ++i) {
-                block[2 * i] = a.left[start + i];
-                block[2 * i + 1] = a.right[start + i];
-            }
-            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 4));
-        }
-    }
-    ~RawFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string path(const char* name) const {
-        std::string quoted(1, '\'');
-        quoted += (dir / name).string();
-        quoted += '\'';
-        return quoted;
-    }
+    RawFiles() { bench::writeRawFloat(dir / "in.raw", speech()); }
+    std::string path(const char* name) const { return dir.quoted(name); }
 };
-
 const RawFiles& rawFiles() {
     static const RawFiles files;
     return files;
 }
 
-void runPeer(benchmark::State& state, const std::string& command) {
-    const std::string quiet = command + " >/dev/null 2>&1";
-    for (auto _ : state) {
-        if (std::system(quiet.c_str()) != 0) {
-            state.SkipWithError("the peer program is not available or failed");
-            break;
-        }
-    }
-}
 
-void setRealtime(benchmark::State& state, const AudioData& audio) {
-    state.counters["x_realtime"] = benchmark::Counter(
-        static_cast<double>(audio.frames()) / 48000.0 * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
-}
 
 void DeEsserPreset8MinStereo(benchmark::State& state) {
     const AudioData& clip = speech();
@@ -113,7 +72,7 @@ void DeEsserPreset8MinStereo(benchmark::State& state) {
         AudioData out = AudioIO::effect(EffectPreset::deesser, clip, {});
         benchmark::DoNotOptimize(out.left.data());
     }
-    setRealtime(state, clip);
+    bench::setRealtime(state, clip);
 }
 
 std::string ffmpegRaw(const std::string& filter) {
@@ -123,8 +82,8 @@ std::string ffmpegRaw(const std::string& filter) {
 }
 
 // The peer: ffmpeg's own de-esser filter over the same samples (raw in, raw out).
-void FfmpegDeesserPeer(benchmark::State& state) { runPeer(state, ffmpegRaw("deesser")); }
-void FfmpegCopyPeer(benchmark::State& state) { runPeer(state, ffmpegRaw("anull")); }
+void FfmpegDeesserPeer(benchmark::State& state) { bench::runPeer(state, ffmpegRaw("deesser")); }
+void FfmpegCopyPeer(benchmark::State& state) { bench::runPeer(state, ffmpegRaw("anull")); }
 
 void GraphicEQPreset8MinStereo(benchmark::State& state) {
     const AudioData& clip = speech();
@@ -132,7 +91,7 @@ void GraphicEQPreset8MinStereo(benchmark::State& state) {
         AudioData out = AudioIO::effect(EffectPreset::graphicEQ, clip, graphicSettings());
         benchmark::DoNotOptimize(out.left.data());
     }
-    setRealtime(state, clip);
+    bench::setRealtime(state, clip);
 }
 
 std::string soxRaw(const std::string& effects) {
@@ -150,9 +109,9 @@ void SoxEqualizerPeer(benchmark::State& state) {
         const double gain = graphicSettings().at(key);
         effects += std::string(" equalizer ") + f + " 1.41q " + std::to_string(static_cast<int>(gain));
     }
-    runPeer(state, soxRaw(effects));
+    bench::runPeer(state, soxRaw(effects));
 }
-void SoxRawCopyPeer(benchmark::State& state) { runPeer(state, soxRaw("")); }
+void SoxRawCopyPeer(benchmark::State& state) { bench::runPeer(state, soxRaw("")); }
 
 }  // namespace
 

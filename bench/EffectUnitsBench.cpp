@@ -58,87 +58,24 @@ const AudioData& music() {
 
 // The clip as a 32-bit float WAV file in a private folder removed at exit.
 struct WavFile {
-    std::filesystem::path dir;
-    std::filesystem::path path;
+    bench::ScratchDir dir{"unitbench"};
+    std::filesystem::path path = dir / "in.wav";
 
-    WavFile() {
-        std::string name = "tessoral-unitbench-";
-        name += std::to_string(::getpid());
-        dir = std::filesystem::temp_directory_path() / name;
-        std::filesystem::create_directories(dir);
-        path = dir / "in.wav";
-        const AudioData& a = music();
-        const auto frames = static_cast<std::uint32_t>(a.frames());
-        const std::uint32_t dataBytes = frames * 8;
-        std::ofstream out(path, std::ios::binary);
-        auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char*>(&v), 4); };
-        auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char*>(&v), 2); };
-        out.write("RIFF", 4);
-        u32(4 + 26 + 12 + 8 + dataBytes);
-        out.write("WAVEfmt ", 8);
-        u32(18);
-        u16(3);  // IEEE float
-        u16(2);
-        u32(48000);
-        u32(48000 * 8);
-        u16(8);
-        u16(32);
-        u16(0);
-        out.write("fact", 4);
-        u32(4);
-        u32(frames);
-        out.write("data", 4);
-        u32(dataBytes);
-        std::vector<float> block;
-        for (std::size_t start = 0; start < a.left.size(); start += 65'536) {
-            const std::size_t count = std::min<std::size_t>(65'536, a.left.size() - start);
-            block.resize(2 * count);
-            for (std::size_t i = 0; i < count; ++i) {
-                block[2 * i] = a.left[start + i];
-                block[2 * i + 1] = a.right[start + i];
-            }
-            out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 4));
-        }
-    }
-    ~WavFile() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string quoted(const std::filesystem::path& p) const { return "'" + p.string() + "'"; }
-    std::string in() const { return quoted(path); }
-    std::string out() const { return quoted(dir / "out.wav"); }
+    WavFile() { bench::writeFloatWav(path, music()); }
+    std::string in() const { return dir.quoted("in.wav"); }
+    std::string out() const { return dir.quoted("out.wav"); }
 };
-
 const WavFile& wavFile() {
     static const WavFile f;
     return f;
 }
 
 // Seconds of input processed per second.
-void setRealtime(benchmark::State& state, const AudioData& input = music()) {
-    state.counters["x_realtime"] = benchmark::Counter(
-        static_cast<double>(input.frames()) / 48000.0 * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
-}
-
+void setRealtime(benchmark::State& state, const AudioData& input = music()) { bench::setRealtime(state, input); }
 void runPeer(benchmark::State& state, const std::string& command, const AudioData& input = music()) {
-    if (bench::smoke()) {
-        // Smoke runs leave the external programs out.
-        for (auto _ : state) {
-        }
-        state.SetLabel("skipped in smoke mode");
-        return;
-    }
-    const std::string quiet = command + " >/dev/null 2>&1";
-    for (auto _ : state) {
-        if (std::system(quiet.c_str()) != 0) {
-            state.SkipWithError("the peer program is not available or failed");
-            return;
-        }
-    }
-    setRealtime(state, input);
+    bench::runPeer(state, command);
+    if (!bench::smoke()) setRealtime(state, input);
 }
-
 std::string sox(const std::string& effects) {
     return "sox -q " + wavFile().in() + " -e floating-point " + wavFile().out() + " " + effects;
 }
@@ -183,10 +120,9 @@ const AudioData& stretchInput() {
 // The same first 0.8 of the clip as a WAV file for the peer.
 const std::string& stretchWav() {
     static const std::string path = [] {
-        const std::string out = wavFile().quoted(wavFile().dir / "stretch-in.wav");
+        const std::string out = wavFile().dir.quoted("stretch-in.wav");
         const std::string seconds = std::to_string(static_cast<double>(stretchInput().frames()) / 48000.0);
-        const std::string command = "sox -q " + wavFile().in() + " " + out + " trim 0 " + seconds + " >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) return std::string();
+        if (!bench::runQuiet("sox -q " + wavFile().in() + " " + out + " trim 0 " + seconds)) return std::string();
         return out;
     }();
     return path;

@@ -52,70 +52,19 @@ const Material& material() {
     return m;
 }
 
-// 32-bit float WAV (WAVE_FORMAT_IEEE_FLOAT), interleaved stereo at 48 kHz.
-void writeFloatWav(const std::filesystem::path& path, const AudioData& audio) {
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) {
-        const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-        out.write(reinterpret_cast<const char*>(b), 4);
-    };
-    auto u16 = [&](std::uint16_t v) {
-        const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
-        out.write(reinterpret_cast<const char*>(b), 2);
-    };
-    const auto frames = static_cast<std::uint32_t>(audio.frames());
-    const std::uint32_t dataBytes = frames * 8;
-    out.write("RIFF", 4);
-    u32(4 + (8 + 18) + (8 + 4) + (8 + dataBytes));
-    out.write("WAVE", 4);
-    out.write("fmt ", 4);
-    u32(18);
-    u16(3);  // IEEE float
-    u16(2);
-    u32(48000);
-    u32(48000 * 8);
-    u16(8);
-    u16(32);
-    u16(0);
-    out.write("fact", 4);
-    u32(4);
-    u32(frames);
-    out.write("data", 4);
-    u32(dataBytes);
-    std::vector<float> block;
-    const std::size_t chunk = 65'536;
-    for (std::size_t start = 0; start < frames; start += chunk) {
-        const std::size_t count = std::min<std::size_t>(chunk, frames - start);
-        block.resize(count * 2);
-        for (std::size_t i = 0; i < count; ++i) {
-            block[2 * i] = audio.left[start + i];
-            block[2 * i + 1] = audio.right[start + i];
-        }
-        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 4));
-    }
-}
-
 // The material as WAV files and sox's noise profile, in a private temporary folder removed at exit.
 struct SoxFiles {
-    std::filesystem::path dir;
+    bench::ScratchDir dir{"bench"};
     bool ready = false;
 
     SoxFiles() {
-        dir = std::filesystem::temp_directory_path() / ("tessoral-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        writeFloatWav(dir / "noise.wav", material().noiseOnly);
-        writeFloatWav(dir / "clip.wav", material().clip);
+        bench::writeFloatWav(dir / "noise.wav", material().noiseOnly);
+        bench::writeFloatWav(dir / "clip.wav", material().clip);
         ready = run("sox -q " + quoted("noise.wav") + " -n noiseprof " + quoted("noise.prof"));
     }
-    ~SoxFiles() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string quoted(const std::string& name) const { return "'" + (dir / name).string() + "'"; }
-    static bool run(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()) == 0; }
+    std::string quoted(const std::string& name) const { return dir.quoted(name); }
+    static bool run(const std::string& command) { return bench::runQuiet(command); }
 };
-
 SoxFiles& soxFiles() {
     static SoxFiles files;
     return files;

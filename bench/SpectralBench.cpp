@@ -53,56 +53,15 @@ const AudioData& material() {
 
 // The material as a 32-bit float WAV in a private temporary folder removed at exit.
 struct PeerFile {
-    std::filesystem::path dir;
-    std::filesystem::path wav;
+    bench::ScratchDir dir{"spectral-bench"};
+    std::filesystem::path wav = dir / "clip.wav";
     bool ready = false;
 
     PeerFile() {
-        dir = std::filesystem::temp_directory_path() / ("tessoral-spectral-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        wav = dir / "clip.wav";
-        ready = write(material()) && std::system("ffmpeg -nostdin -version > /dev/null 2>&1") == 0;
-    }
-    ~PeerFile() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-
-    bool write(const AudioData& audio) {
-        std::ofstream out(wav, std::ios::binary);
-        auto u32 = [&](std::uint32_t v) {
-            const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                        static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
-            out.write(reinterpret_cast<const char*>(b), 4);
-        };
-        auto u16 = [&](std::uint16_t v) {
-            const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
-            out.write(reinterpret_cast<const char*>(b), 2);
-        };
-        const auto frames = static_cast<std::uint32_t>(audio.frames());
-        const std::uint32_t bytes = frames * 8;
-        out.write("RIFF", 4);
-        u32(36 + bytes);
-        out.write("WAVEfmt ", 8);
-        u32(16);
-        u16(3);  // IEEE float
-        u16(2);
-        u32(48000);
-        u32(48000 * 8);
-        u16(8);
-        u16(32);
-        out.write("data", 4);
-        u32(bytes);
-        std::vector<float> interleaved(static_cast<std::size_t>(frames) * 2);
-        for (std::size_t i = 0; i < frames; ++i) {
-            interleaved[2 * i] = audio.left[i];
-            interleaved[2 * i + 1] = audio.right[i];
-        }
-        out.write(reinterpret_cast<const char*>(interleaved.data()), static_cast<std::streamsize>(interleaved.size() * sizeof(float)));
-        return static_cast<bool>(out);
+        bench::writeFloatWav(wav, material());
+        ready = bench::runQuiet("ffmpeg -nostdin -version");
     }
 };
-
 PeerFile& peerFile() {
     static PeerFile f;
     return f;
