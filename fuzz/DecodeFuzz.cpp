@@ -14,15 +14,15 @@
 
 namespace {
 
-// One file per process, rewritten for every input.
+// One file per process, written for every input and removed after it.
 const std::string& scratchPath() {
-    static const std::string path = [] {
-        std::string p = "/tmp/tessoral-decode-fuzz-" + std::to_string(::getpid());
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        return p;
-    }();
+    static const std::string path = "/tmp/tessoral-decode-fuzz-" + std::to_string(::getpid());
     return path;
 }
+
+struct RemoveAfter {
+    ~RemoveAfter() { std::remove(scratchPath().c_str()); }
+};
 
 }  // namespace
 
@@ -34,6 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::fclose(f);
+    const RemoveAfter cleanup;
     try {
         const tessoral::AudioData audio = tessoral::AudioIO::read(scratchPath());
         if (audio.frames() < 1 || audio.frames() > 23'040'000 || audio.left.size() != audio.right.size()) std::abort();
