@@ -1,5 +1,7 @@
 #include "support/TestAudio.h"
 
+#include "model/StudioError.h"
+
 namespace tessoral::test {
 
 AudioData constant(std::int64_t frames, float value) {
@@ -22,6 +24,15 @@ Track clip(const std::string& name, std::int64_t frames, double start) {
     Track t = Track::make(name, constant(frames));
     t.start = start;
     return t;
+}
+
+std::string errorMessage(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const StudioError& e) {
+        return e.message();
+    }
+    return "";
 }
 
 }  // namespace tessoral::test

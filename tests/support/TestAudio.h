@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -13,11 +15,16 @@ namespace tessoral::test {
 // The fixed-seed generator of test signals is the program's own.
 using tessoral::SplitMix64;
 
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
 // Stereo audio of `frames` frames holding `value` in both channels.
 AudioData constant(std::int64_t frames, float value = 0.25f);
 // Fixed-seed white noise at the given peak amplitude, independent per channel.
 AudioData noise(std::int64_t frames, float amplitude, std::uint64_t seed = 1);
 // A clip made as import makes it.
 Track clip(const std::string& name, std::int64_t frames, double start = 0.0);
+// The message of the StudioError that `f` throws; "" when it returns normally.
+std::string errorMessage(const std::function<void()>& f);
 
 }  // namespace tessoral::test
