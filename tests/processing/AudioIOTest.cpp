@@ -13,24 +13,15 @@
 
 #include "model/AudioData.h"
 #include "model/StudioError.h"
+#include "model/SplitMix64.h"
 #include "processing/AudioIO.h"
+#include "support/TestSignals.h"
+#include "support/TestTools.h"
 
 using namespace tessoral;
 namespace fs = std::filesystem;
 
 namespace {
-
-// The audio stream's stated length in its time base, as ffprobe reads it.
-std::int64_t probeDurationTs(const fs::path& file) {
-    const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=duration_ts -of csv=p=0 '" +
-                            file.string() + "'";
-    FILE* pipe = popen(cmd.c_str(), "r");
-    if (!pipe) return -1;
-    char line[64] = {};
-    const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
-    pclose(pipe);
-    return got ? std::strtoll(line, nullptr, 10) : -1;
-}
 
 bool haveFfmpeg() { return std::system("ffmpeg -version > /dev/null 2>&1") == 0; }
 
@@ -53,14 +44,11 @@ protected:
                                      std::to_string(frames) + ".f32");
         if (fs::exists(raw)) return raw;
         std::vector<float> data(static_cast<std::size_t>(frames * channels));
-        for (std::int64_t i = 0; i < frames; ++i) {
-            for (int c = 0; c < channels; ++c) {
-                data[static_cast<std::size_t>(i * channels + c)] = static_cast<float>(
-                    0.5 * std::sin(2.0 * std::numbers::pi * kFreq[c] * static_cast<double>(i) / rate));
-            }
+        for (int c = 0; c < channels; ++c) {
+            const auto x = test::sine(std::size_t(frames), kFreq[c], 0.5, 0.0, rate);
+            for (std::size_t i = 0; i < x.size(); ++i) data[i * channels + c] = x[i];
         }
-        std::ofstream(raw, std::ios::binary)
-            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size() * 4));
+        writeBytes(raw, std::string(reinterpret_cast<const char*>(data.data()), data.size() * 4));
         return raw;
     }
 
@@ -76,12 +64,11 @@ protected:
 
     fs::path sineFile(int rate, int channels, std::int64_t frames, const std::string& codecArgs,
                       const std::string& name) {
-        const fs::path raw = writeSines(rate, channels, frames);
-        return encode(raw, "-f f32le -ar " + std::to_string(rate) + " -ac " + std::to_string(channels), codecArgs,
-                      name);
+        return encode(writeSines(rate, channels, frames),
+                      "-f f32le -ar " + std::to_string(rate) + " -ac " + std::to_string(channels), codecArgs, name);
     }
 
-    fs::path writeBytes(const std::string& name, const std::string& bytes) {
+    fs::path writeBytes(const fs::path& name, const std::string& bytes) {
         const fs::path p = dir_ / name;
         std::ofstream(p, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         return p;
@@ -109,12 +96,7 @@ Tone measure(const SharedArray<float>& x, double freq, std::int64_t from, std::i
 
 template <class E>
 std::string messageOf(const fs::path& p) {
-    try {
-        AudioIO::read(p);
-    } catch (const E& e) {
-        return e.message();
-    }
-    return "(no error of the expected type)";
+    return test::refusal<E>([&] { AudioIO::read(p); });
 }
 
 const std::string kLengthMessage = "Откройте аудиофайл длительностью от одного сэмпла до 8 минут.";
@@ -156,7 +138,7 @@ TEST_F(AudioIOTest, DecodesEveryFormatRateAndChannelCount) {
                 if (std::string(f.name) == "aac") {
                     // ffmpeg's AAC writer states a length a few frames off the source; the
                     // file's own statement (read by ffprobe) is what the decoder must give.
-                    const std::int64_t stated = probeDurationTs(file);
+                    const std::int64_t stated = std::stoll(test::ffprobe(file, "duration_ts"));
                     EXPECT_NEAR(static_cast<double>(stated), static_cast<double>(frames), 16.0);
                     EXPECT_NEAR(static_cast<double>(audio.frames()), static_cast<double>(stated) * 48000.0 / rate, 1.0);
                 } else {
@@ -187,12 +169,12 @@ TEST_F(AudioIOTest, LosslessAt48kIsBitExact) {
     const fs::path file = encode(raw, "-f f32le -ar 48000 -ac 2", "-c:a pcm_f32le", "float.wav");
     const AudioData audio = AudioIO::read(file);
     ASSERT_EQ(audio.frames(), frames);
-    std::ifstream in(raw, std::ios::binary);
-    std::vector<float> source(static_cast<std::size_t>(frames * 2));
-    in.read(reinterpret_cast<char*>(source.data()), static_cast<std::streamsize>(source.size() * 4));
-    for (std::int64_t i = 0; i < frames; ++i) {
-        ASSERT_EQ(audio.left[static_cast<std::size_t>(i)], source[static_cast<std::size_t>(2 * i)]);
-        ASSERT_EQ(audio.right[static_cast<std::size_t>(i)], source[static_cast<std::size_t>(2 * i + 1)]);
+    const auto bytes = test::readFile(raw);
+    std::vector<float> source(bytes.size() / 4);
+    std::memcpy(source.data(), bytes.data(), bytes.size());
+    for (std::size_t i = 0; i < std::size_t(frames); ++i) {
+        ASSERT_EQ(audio.left[i], source[2 * i]);
+        ASSERT_EQ(audio.right[i], source[2 * i + 1]);
     }
 }
 
@@ -210,13 +192,9 @@ TEST_F(AudioIOTest, ClipLimitAtAFileOfExactly480Seconds) {
     const std::int64_t limitFrames = 21'168'000;  // 480 s at 44.1 kHz
     auto wav = [&](std::int64_t frames, const std::string& name) {
         // 8-bit mono keeps the file small; ffmpeg writes the header.
-        const fs::path raw = dir_ / (name + ".u8");
-        {
-            std::vector<std::uint8_t> data(static_cast<std::size_t>(frames));
-            for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(128 + (i % 64) - 32);
-            std::ofstream(raw, std::ios::binary)
-                .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        }
+        std::string data(static_cast<std::size_t>(frames), '\0');
+        for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(128 + (i % 64) - 32);
+        const fs::path raw = writeBytes(name + ".u8", data);
         const fs::path out = encode(raw, "-f u8 -ar 44100 -ac 1", "-c:a pcm_u8", name + ".wav");
         fs::remove(raw);
         return out;
@@ -248,12 +226,7 @@ TEST_F(AudioIOTest, Mp3OfExactly480SecondsIsAccepted) {
 TEST_F(AudioIOTest, StreamWithoutStatedLengthIsJudgedWhileDecoding) {
     auto piped = [&](double seconds, const std::string& name) {
         const auto frames = static_cast<std::int64_t>(std::llround(seconds * 8000));
-        const fs::path raw = dir_ / (name + ".u8");
-        {
-            std::vector<std::uint8_t> data(static_cast<std::size_t>(frames), 128);
-            std::ofstream(raw, std::ios::binary)
-                .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-        }
+        const fs::path raw = writeBytes(name + ".u8", std::string(static_cast<std::size_t>(frames), '\x80'));
         const fs::path out = dir_ / (name + ".wav");
         const std::string cmd = "ffmpeg -nostdin -v error -y -f u8 -ar 8000 -ac 1 -i '" + raw.string() +
                                 "' -c:a pcm_u8 -f wav - > '" + out.string() + "'";
@@ -328,8 +301,8 @@ TEST_F(AudioIOTest, EmptyAndSilentFiles) {
     EXPECT_EQ(messageOf<StudioError>(encode(raw, in, "-t 0 -c:a pcm_s16le", "zero.wav")), kLengthMessage);
     // An AIFF header that states 1000 frames over no data: a positive estimate, nothing decoded.
     const fs::path full = sineFile(44100, 1, 1000, "-c:a pcm_s16be -map_metadata -1 -fflags +bitexact", "full.aiff");
-    std::ifstream fullIn(full, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(fullIn)), std::istreambuf_iterator<char>());
+    const auto fullBytes = test::readFile(full);
+    const std::string bytes(fullBytes.begin(), fullBytes.end());
     const std::size_t sound = bytes.find("SSND");
     ASSERT_NE(sound, std::string::npos);
     EXPECT_EQ(messageOf<StudioError>(writeBytes("header-only.aiff", bytes.substr(0, sound + 16))),
@@ -342,59 +315,40 @@ TEST_F(AudioIOTest, EmptyAndSilentFiles) {
 // Damaged, empty and non-audio files end in an error the user can read, never in a crash.
 TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
     auto fails = [](const fs::path& p) {
-        try {
-            AudioIO::read(p);
-        } catch (const PlatformError& e) {
-            EXPECT_FALSE(e.message().empty());
-            return true;
-        } catch (const StudioError& e) {
-            EXPECT_FALSE(e.message().empty());
-            return true;
-        }
-        return false;
+        return !messageOf<PlatformError>(p).empty() || !messageOf<StudioError>(p).empty();
     };
     EXPECT_TRUE(fails(writeBytes("empty.wav", "")));
     EXPECT_TRUE(fails(writeBytes("text.mp3", "this is not audio at all\n")));
     EXPECT_TRUE(fails(writeBytes("notes.txt", std::string(5000, 'x'))));
     EXPECT_TRUE(fails(dir_ / "missing.flac"));
     EXPECT_TRUE(fails(dir_));
-    std::string noise(20000, '\0');
-    std::uint32_t seed = 12345;
-    for (char& ch : noise) ch = static_cast<char>((seed = seed * 1664525u + 1013904223u) >> 24);
-    EXPECT_TRUE(fails(writeBytes("noise.m4a", noise)));
+    const auto noise = whiteNoise(5000, 12345);
+    EXPECT_TRUE(fails(writeBytes("noise.m4a", std::string(reinterpret_cast<const char*>(noise.data()), 20000))));
     // A file that cannot be opened is the library's error, passed on with its detail.
     EXPECT_NE(messageOf<PlatformError>(dir_ / "missing.flac").find(": "), std::string::npos);
 
     // Truncated and corrupted encodings of a real file: an error or some audio, never a crash.
-    for (const char* args : {"-c:a flac", "-c:a libmp3lame", "-c:a aac", "-c:a libvorbis", "-c:a alac"}) {
-        const std::string a(args);
-        const std::string ext = a.find("aac") != std::string::npos || a.find("alac") != std::string::npos ? "m4a"
-                                : a.find("mp3") != std::string::npos                                      ? "mp3"
-                                : a.find("vorbis") != std::string::npos                                   ? "ogg"
-                                                                                                           : "flac";
-        const fs::path good = sineFile(44100, 2, 44100, a, "good-" + a.substr(5) + "." + ext);
-        std::ifstream in(good, std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        for (const double keep : {0.1, 0.5, 0.9}) {
-            const fs::path cut =
-                writeBytes("cut-" + std::to_string(static_cast<int>(keep * 10)) + "." + ext,
-                           bytes.substr(0, static_cast<std::size_t>(static_cast<double>(bytes.size()) * keep)));
-            try {
-                const AudioData audio = AudioIO::read(cut);
-                EXPECT_GT(audio.frames(), 0);
-                EXPECT_EQ(audio.left.size(), audio.right.size());
-            } catch (const StudioError&) {
-            } catch (const PlatformError&) {
-            }
-        }
-        std::string damaged = bytes;
-        for (std::size_t i = damaged.size() / 3; i < damaged.size(); i += 97) damaged[i] = static_cast<char>(~damaged[i]);
+    auto readsOrRefuses = [&](const fs::path& p) {
         try {
-            const AudioData audio = AudioIO::read(writeBytes("damaged." + ext, damaged));
+            const AudioData audio = AudioIO::read(p);
+            EXPECT_GT(audio.frames(), 0);
             EXPECT_LE(audio.frames(), 23'040'000);
+            EXPECT_EQ(audio.left.size(), audio.right.size());
         } catch (const StudioError&) {
         } catch (const PlatformError&) {
         }
+    };
+    const std::pair<const char*, const char*> codecs[] = {
+        {"-c:a flac", "flac"}, {"-c:a libmp3lame", "mp3"}, {"-c:a aac", "m4a"}, {"-c:a libvorbis", "ogg"}, {"-c:a alac", "m4a"}};
+    for (const auto& [args, ext] : codecs) {
+        const std::string name = std::string(args).substr(5);
+        const auto good = test::readFile(sineFile(44100, 2, 44100, args, "good-" + name + "." + ext));
+        std::string bytes(good.begin(), good.end());
+        for (const double keep : {0.1, 0.5, 0.9})
+            readsOrRefuses(writeBytes("cut-" + name + std::to_string(int(keep * 10)) + "." + ext,
+                                      bytes.substr(0, static_cast<std::size_t>(double(bytes.size()) * keep))));
+        for (std::size_t i = bytes.size() / 3; i < bytes.size(); i += 97) bytes[i] = static_cast<char>(~bytes[i]);
+        readsOrRefuses(writeBytes("damaged-" + name + "." + ext, bytes));
     }
 }
 

@@ -1,0 +1,76 @@
+#pragma once
+
+// Small signal builders and measurements shared by the processing tests.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "model/AudioData.h"
+#include "model/StudioError.h"
+
+namespace tessoral::test {
+
+// amplitude·sin(2πf·i/rate + phase) for i = 0 ..< n.
+inline std::vector<float> sine(std::size_t n, double hz, double amplitude = 0.5, double phase = 0.0,
+                               double rate = 48000.0) {
+    std::vector<float> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate + phase));
+    return x;
+}
+
+// ±1 in runs of `run` samples, starting high.
+inline std::vector<float> square(std::size_t n, std::size_t run) {
+    std::vector<float> x(n);
+    for (std::size_t i = 0; i < n; ++i) x[i] = (i / run) % 2 == 0 ? 1.0f : -1.0f;
+    return x;
+}
+
+inline std::vector<float> plus(std::vector<float> a, std::span<const float> b) {
+    for (std::size_t i = 0; i < a.size(); ++i) a[i] += b[i];
+    return a;
+}
+
+inline double rms(std::span<const float> x) {
+    double s = 0.0;
+    for (float v : x) s += static_cast<double>(v) * v;
+    return x.empty() ? 0.0 : std::sqrt(s / static_cast<double>(x.size()));
+}
+
+inline float peak(std::span<const float> x) {
+    float m = 0.0f;
+    for (float v : x) m = std::max(m, std::fabs(v));
+    return m;
+}
+inline float peak(const AudioData& a) { return std::max(peak(a.left.span()), peak(a.right.span())); }
+
+inline double maxDifference(std::span<const float> a, std::span<const float> b) {
+    double worst = 0.0;
+    for (std::size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::fabs(double(a[i]) - double(b[i])));
+    return worst;
+}
+
+inline bool allFinite(const AudioData& a) {
+    for (const auto* ch : {&a.left, &a.right})
+        for (float v : *ch)
+            if (!std::isfinite(v)) return false;
+    return true;
+}
+
+// The message of the error of type E that f throws; "" when it throws nothing.
+template <class E = StudioError, class F>
+std::string refusal(F&& f) {
+    try {
+        f();
+    } catch (const E& e) {
+        return e.message();
+    }
+    return "";
+}
+
+}  // namespace tessoral::test
