@@ -11,16 +11,13 @@
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "processing/Diagnostics.h"
+#include "support/TestSignals.h"
 
 using namespace tessoral;
 
 namespace {
 
-std::vector<float> sine(std::size_t n, double frequency, double amplitude) {
-    std::vector<float> x(n);
-    for (std::size_t i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000.0));
-    return x;
-}
+using test::sine;
 
 // Uniform noise whose RMS is −60 dBFS.
 std::vector<float> quietNoise(std::size_t n, std::uint64_t seed) { return whiteNoise(n, seed, 0.001 * std::sqrt(3.0)); }
@@ -29,26 +26,24 @@ FrameRange all(const AudioData& a) { return {0, a.frames()}; }
 
 // Reference linear prediction, all in double precision: the same unit-mean-square Hann window,
 // autocorrelation and the textbook Levinson-Durbin recursion.
-std::vector<double> referenceLpc(const std::vector<float>& x, int p) {
+std::vector<double> referenceLpc(const std::vector<float>& x, std::size_t p) {
     const std::size_t n = x.size();
-    std::vector<double> w(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        w[i] = std::sqrt(8.0 / 3.0) * (0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(n))) * x[i];
-    }
-    std::vector<double> r(static_cast<std::size_t>(p) + 1, 0.0);
-    for (int k = 0; k <= p; ++k)
-        for (std::size_t i = 0; i + static_cast<std::size_t>(k) < n; ++i) r[static_cast<std::size_t>(k)] += w[i] * w[i + static_cast<std::size_t>(k)];
+    std::vector<double> w(n), r(p + 1, 0.0);
+    for (std::size_t i = 0; i < n; ++i)
+        w[i] = std::sqrt(8.0 / 3.0) * (0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) / double(n))) * x[i];
+    for (std::size_t k = 0; k <= p; ++k)
+        for (std::size_t i = 0; i + k < n; ++i) r[k] += w[i] * w[i + k];
     r[0] *= 1.0001;
     // Prediction coefficients c with x[n] ≈ Σ c[j]·x[n−1−j].
-    std::vector<double> c(static_cast<std::size_t>(p), 0.0);
+    std::vector<double> c(p, 0.0);
     double err = r[0];
-    for (int i = 0; i < p; ++i) {
-        double acc = r[static_cast<std::size_t>(i) + 1];
-        for (int j = 0; j < i; ++j) acc -= c[static_cast<std::size_t>(j)] * r[static_cast<std::size_t>(i - j)];
+    for (std::size_t i = 0; i < p; ++i) {
+        double acc = r[i + 1];
+        for (std::size_t j = 0; j < i; ++j) acc -= c[j] * r[i - j];
         const double k = acc / err;
         std::vector<double> next = c;
-        next[static_cast<std::size_t>(i)] = k;
-        for (int j = 0; j < i; ++j) next[static_cast<std::size_t>(j)] = c[static_cast<std::size_t>(j)] - k * c[static_cast<std::size_t>(i - 1 - j)];
+        next[i] = k;
+        for (std::size_t j = 0; j < i; ++j) next[j] = c[j] - k * c[i - 1 - j];
         c = next;
         err *= 1.0 - k * k;
     }
@@ -68,17 +63,15 @@ TEST(Diagnostics, LpcMatchesADoublePrecisionReference) {
         y1 = y;
         if (i >= 100) x[i - 100] = static_cast<float>(y + 0.2 * std::sin(0.3 * static_cast<double>(i)));
     }
-    for (int order : {2, 8, 16, 32}) {
-        const std::vector<float> c = Diagnostics::lpc(x, order);
-        const std::vector<double> ref = referenceLpc(x, order);
-        ASSERT_EQ(c.size(), static_cast<std::size_t>(order));
-        for (int j = 0; j < order; ++j) EXPECT_NEAR(c[static_cast<std::size_t>(j)], ref[static_cast<std::size_t>(j)], 1e-4) << order << ":" << j;
-    }
-    // An odd length takes its own window.
+    // The odd length takes its own window.
     const std::vector<float> odd(x.begin(), x.begin() + 777);
-    const std::vector<float> c = Diagnostics::lpc(odd, 16);
-    const std::vector<double> ref = referenceLpc(odd, 16);
-    for (int j = 0; j < 16; ++j) EXPECT_NEAR(c[static_cast<std::size_t>(j)], ref[static_cast<std::size_t>(j)], 1e-4);
+    const std::pair<const std::vector<float>*, int> cases[] = {{&x, 2}, {&x, 8}, {&x, 16}, {&x, 32}, {&odd, 16}};
+    for (auto [signal, order] : cases) {
+        const std::vector<float> c = Diagnostics::lpc(*signal, order);
+        const std::vector<double> ref = referenceLpc(*signal, std::size_t(order));
+        ASSERT_EQ(c.size(), ref.size());
+        for (std::size_t j = 0; j < c.size(); ++j) EXPECT_NEAR(c[j], ref[j], 1e-4) << signal->size() << " " << order << ":" << j;
+    }
 }
 
 TEST(Diagnostics, LpcDegenerateInputs) {
@@ -89,13 +82,9 @@ TEST(Diagnostics, LpcDegenerateInputs) {
     EXPECT_EQ(Diagnostics::lpc(std::vector<float>(64, std::nanf("")), 4), std::vector<float>(4, 0.0f));
     // The energy floor r0 ≤ 1e−20 with the unit-mean-square window: 64 samples of 1e−12 have
     // r0 ≈ 6.4e−23 and give zeros; 64 samples around 1e−9 (r0 ≈ 6e−17) are analysed.
-    std::vector<float> tiny(64), small(64);
-    for (std::size_t i = 0; i < 64; ++i) {
-        tiny[i] = static_cast<float>(1e-12 * std::sin(0.4 * static_cast<double>(i)));
-        small[i] = static_cast<float>(1e-9 * std::sin(0.4 * static_cast<double>(i)));
-    }
-    EXPECT_EQ(Diagnostics::lpc(tiny, 2), std::vector<float>(2, 0.0f));
-    EXPECT_NE(Diagnostics::lpc(small, 2), std::vector<float>(2, 0.0f));
+    const double hz = 0.4 * 48000.0 / (2.0 * std::numbers::pi);
+    EXPECT_EQ(Diagnostics::lpc(sine(64, hz, 1e-12), 2), std::vector<float>(2, 0.0f));
+    EXPECT_NE(Diagnostics::lpc(sine(64, hz, 1e-9), 2), std::vector<float>(2, 0.0f));
 }
 
 TEST(Diagnostics, ClicksInNoiseAndNoneInASine) {
@@ -249,12 +238,8 @@ TEST(Diagnostics, SilenceCutsAndRemoval) {
     EXPECT_EQ(shorter.left[99], 99.0f);
     EXPECT_EQ(shorter.left[100], 300.0f);
     EXPECT_EQ(shorter.right[699], 899.0f);
-    try {
-        Diagnostics::removeSilence(audio, std::vector{finding(0, 1000)}, 0.0);
-        FAIL() << "expected a refusal";
-    } catch (const StudioError& e) {
-        EXPECT_EQ(e.message(), L("Дорожка целиком состоит из тишины."));
-    }
+    EXPECT_EQ(test::refusal([&] { Diagnostics::removeSilence(audio, std::vector{finding(0, 1000)}, 0.0); }),
+              L("Дорожка целиком состоит из тишины."));
     EXPECT_THROW(Diagnostics::removeSilence(AudioData(), {}, 0.2), StudioError);
 
     const AudioData muted = Diagnostics::muteSilence(audio, std::vector{finding(990, 2000), finding(-5, 3)});
@@ -323,37 +308,19 @@ TEST(Diagnostics, ReconstructClipped) {
     EXPECT_LT(worst, 0.1);
 
     // A run touching the clip start takes context from the right only; too few points leave it.
-    std::vector<float> start{1.0f, 1.0f, 1.0f, 0.9f, 0.7f, 0.5f, 0.3f, 0.1f};
-    std::vector<float> fixedStart = start;
-    Diagnostics::reconstructClipped(fixedStart, start, {0, 8}, level);
-    EXPECT_GE(fixedStart[0], level);
-    EXPECT_NE(fixedStart, start);
-    std::vector<float> tight{0.2f, 1.0f, 1.0f, 1.0f, 0.5f, 0.3f};
-    std::vector<float> fixedTight = tight;
-    Diagnostics::reconstructClipped(fixedTight, tight, {0, 6}, level);
-    EXPECT_EQ(fixedTight, tight);
+    auto reconstructed = [&](const std::vector<float>& x, FrameRange span) {
+        std::vector<float> out = x;
+        Diagnostics::reconstructClipped(out, x, span, level);
+        return out;
+    };
+    const std::vector<float> start{1.0f, 1.0f, 1.0f, 0.9f, 0.7f, 0.5f, 0.3f, 0.1f};
+    EXPECT_GE(reconstructed(start, {0, 8})[0], level);
+    EXPECT_NE(reconstructed(start, {0, 8}), start);
+    const std::vector<float> tight{0.2f, 1.0f, 1.0f, 1.0f, 0.5f, 0.3f};
+    EXPECT_EQ(reconstructed(tight, {0, 6}), tight);
     // A NaN context gives no fit: the run stays as it was instead of turning NaN.
-    std::vector<float> nan{0.1f, std::nanf(""), 0.6f, 0.8f, 1.0f, 1.0f, 0.8f, 0.6f, 0.4f, 0.2f};
-    std::vector<float> fixedNan = nan;
-    Diagnostics::reconstructClipped(fixedNan, nan, {0, 10}, level);
-    EXPECT_EQ(fixedNan[4], 1.0f);
+    const std::vector<float> nan{0.1f, std::nanf(""), 0.6f, 0.8f, 1.0f, 1.0f, 0.8f, 0.6f, 0.4f, 0.2f};
+    EXPECT_EQ(reconstructed(nan, {0, 10})[4], 1.0f);
     // A span beyond the channel is clamped.
-    std::vector<float> small = tight;
-    Diagnostics::reconstructClipped(small, tight, {-10, 100}, level);
-    EXPECT_EQ(small, tight);
-}
-
-TEST(Diagnostics, FindingsCompareAndHashOverAllFields) {
-    DiagnosticFinding a;
-    a.range = {10, 20};
-    a.severity = 0.5;
-    DiagnosticFinding b = a;
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(std::hash<DiagnosticFinding>{}(a), std::hash<DiagnosticFinding>{}(b));
-    b.severity = 0.6;
-    EXPECT_NE(a, b);
-    DiagnosticFinding c;
-    EXPECT_NE(c.id, a.id);  // every finding gets its own identifier
-    EXPECT_EQ(fromRaw<DiagnosticKind>("clipping"), DiagnosticKind::clipping);
-    EXPECT_FALSE(fromRaw<DiagnosticKind>("hum"));
+    EXPECT_EQ(reconstructed(tight, {-10, 100}), tight);
 }
