@@ -86,6 +86,17 @@ public:
     // device cannot be opened with the request. The callback must outlive the stream.
     virtual std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) = 0;
 
+    // Whether the program may capture from the input devices. Linux asks no per-program
+    // permission: granted unless a backend says otherwise.
+    virtual bool requestInputAccess() { return true; }
+    // The device that records when no input is chosen: by default the first device with
+    // input channels; none without one.
+    virtual std::optional<std::uint32_t> defaultInputDevice() const {
+        for (const BackendDevice& d : deviceTable())
+            if (d.inputChannels > 0) return d.id;
+        return std::nullopt;
+    }
+
     // The program's backend: PortAudio over ALSA, PulseAudio/PipeWire (through ALSA) and
     // JACK; on a machine where it finds no output device, the null backend paced by the
     // monotonic clock, so playback runs silently with a moving playhead.

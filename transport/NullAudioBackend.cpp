@@ -8,6 +8,7 @@
 
 #include "model/Localization.h"
 #include "model/StudioError.h"
+#include "transport/NullInputScript.h"
 
 namespace tessoral {
 
@@ -31,6 +32,10 @@ public:
         inputs_.assign(inputs, std::vector<float>(block, 0.0f));
         for (auto& c : outputs_) outputPointers_.push_back(c.data());
         for (auto& c : inputs_) inputPointers_.push_back(c.data());
+        std::lock_guard lock(backend.mutex_);
+        script_ = backend.input_;
+        inputLatency_ = backend.inputLatency_;
+        outputLatency_ = backend.outputLatency_;
     }
 
     ~NullAudioStream() override {
@@ -40,6 +45,14 @@ public:
 
     void start() override {
         if (running_.load()) return;
+        {
+            std::lock_guard lock(backend_.mutex_);
+            if (backend_.startFailure_) {
+                std::string detail = std::move(*backend_.startFailure_);
+                backend_.startFailure_.reset();
+                throw PlatformError(L("Не удалось запустить звуковое устройство: {0}", detail));
+            }
+        }
         if (backend_.mode() == NullAudioBackend::Mode::manual) {
             running_.store(true);
             return;
@@ -66,8 +79,8 @@ public:
 
     double sampleRate() const override { return request_.sampleRate; }
     int inputChannels() const override { return std::max(request_.inputChannels, 0); }
-    double inputLatency() const override { return 0.0; }
-    double outputLatency() const override { return 0.0; }
+    double inputLatency() const override { return inputLatency_; }
+    double outputLatency() const override { return outputLatency_; }
     double time() const override {
         if (backend_.mode() == NullAudioBackend::Mode::paced) return monotonicSeconds();
         return static_cast<double>(backend_.pumpedFrames()) / kSampleRate;
@@ -87,6 +100,7 @@ public:
         block.inputTime = now;
         block.outputTime = now;
         block.now = now;
+        if (script_ && !inputs_.empty()) block.inputTime = script_->fill(inputs_, frames, now);
         callback_.process(block);
         if (left && !outputs_.empty())
             for (std::int64_t i = 0; i < frames; ++i) left[i] += outputs_[0][static_cast<std::size_t>(i)];
@@ -125,6 +139,9 @@ private:
     std::vector<std::vector<float>> inputs_;
     std::vector<float*> outputPointers_;
     std::vector<const float*> inputPointers_;
+    std::shared_ptr<NullInputScript> script_;
+    double inputLatency_ = 0.0;
+    double outputLatency_ = 0.0;
     std::atomic<bool> running_{false};
     std::thread thread_;
     std::mutex threadMutex_;
@@ -165,6 +182,11 @@ std::unique_ptr<AudioStream> NullAudioBackend::openStream(const AudioStreamReque
             failure_.reset();
             throw PlatformError(L("Не удалось открыть звуковое устройство: {0}", detail));
         }
+        if (outputFailure_ && request.outputChannels > 0) {
+            std::string detail = std::move(*outputFailure_);
+            outputFailure_.reset();
+            throw PlatformError(L("Не удалось открыть звуковое устройство: {0}", detail));
+        }
         auto known = [this](std::optional<std::uint32_t> id, bool output) {
             if (!id) return true;
             return std::any_of(devices_.begin(), devices_.end(), [&](const BackendDevice& d) {
@@ -195,6 +217,37 @@ void NullAudioBackend::pump(std::int64_t frames, float* left, float* right) {
         pumped_ += n;
         done += n;
     }
+}
+
+void NullAudioBackend::setInput(std::shared_ptr<NullInputScript> script) {
+    std::lock_guard lock(mutex_);
+    input_ = std::move(script);
+}
+
+void NullAudioBackend::setLatencies(double input, double output) {
+    std::lock_guard lock(mutex_);
+    inputLatency_ = input;
+    outputLatency_ = output;
+}
+
+void NullAudioBackend::refuseInputAccess(bool refused) {
+    std::lock_guard lock(mutex_);
+    inputRefused_ = refused;
+}
+
+void NullAudioBackend::failNextStart(std::string detail) {
+    std::lock_guard lock(mutex_);
+    startFailure_ = std::move(detail);
+}
+
+void NullAudioBackend::failNextOutputOpen(std::string detail) {
+    std::lock_guard lock(mutex_);
+    outputFailure_ = std::move(detail);
+}
+
+bool NullAudioBackend::requestInputAccess() {
+    std::lock_guard lock(mutex_);
+    return !inputRefused_;
 }
 
 std::optional<AudioStreamRequest> NullAudioBackend::lastRequest() const {

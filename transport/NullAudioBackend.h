@@ -13,6 +13,7 @@
 namespace tessoral {
 
 class NullAudioStream;
+class NullInputScript;
 
 // A backend without hardware. In manual mode nothing runs by itself: pump() runs the
 // callbacks of the started streams on the caller's thread, and the clock is the number of
@@ -45,6 +46,19 @@ public:
     // Frames pumped so far in manual mode.
     std::int64_t pumpedFrames() const { return pumped_.load(); }
 
+    // ---- input and faults, for tests ----
+    // What input streams opened from now on capture instead of silence (null = silence).
+    void setInput(std::shared_ptr<NullInputScript> script);
+    // The latencies (seconds) that streams opened from now on report.
+    void setLatencies(double input, double output);
+    // Input access is refused while set.
+    void refuseInputAccess(bool refused);
+    // The next stream start throws a PlatformError with this detail (once).
+    void failNextStart(std::string detail);
+    // The next openStream() with output channels throws a PlatformError with this detail (once).
+    void failNextOutputOpen(std::string detail);
+    bool requestInputAccess() override;
+
     // The request of the most recently opened stream.
     std::optional<AudioStreamRequest> lastRequest() const;
     int openStreams() const;
@@ -60,6 +74,12 @@ private:
     std::optional<AudioStreamRequest> lastRequest_;
     std::vector<NullAudioStream*> streams_;
     std::atomic<std::int64_t> pumped_{0};
+    std::shared_ptr<NullInputScript> input_;
+    double inputLatency_ = 0.0;
+    double outputLatency_ = 0.0;
+    bool inputRefused_ = false;
+    std::optional<std::string> startFailure_;
+    std::optional<std::string> outputFailure_;
 };
 
 }  // namespace tessoral

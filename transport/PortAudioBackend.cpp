@@ -208,6 +208,13 @@ bool PortAudioBackend::hasOutputDevice() const {
     return std::any_of(devices_.begin(), devices_.end(), [](const BackendDevice& d) { return d.outputChannels > 0; });
 }
 
+std::optional<std::uint32_t> PortAudioBackend::defaultInputDevice() const {
+    if (!initialized_) return std::nullopt;
+    const PaDeviceIndex index = Pa_GetDefaultInputDevice();
+    if (index == paNoDevice || index < 0) return std::nullopt;
+    return static_cast<std::uint32_t>(index);
+}
+
 std::unique_ptr<AudioStream> PortAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
     if (!initialized_) throwOpen(paNotInitialized);
     auto stream = std::make_unique<PortAudioStream>(*this, callback);

@@ -25,6 +25,7 @@ public:
     // Restarts PortAudio to see devices plugged in or removed since; refused with a stream open.
     bool refreshDevices() override;
     std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
+    std::optional<std::uint32_t> defaultInputDevice() const override;
 
     bool hasOutputDevice() const;
 
