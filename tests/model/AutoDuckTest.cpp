@@ -1,17 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 #include <vector>
 
 #include "model/AutoDuck.h"
 #include "model/Automation.h"
+#include "support/TestAudio.h"
 
 using namespace tessoral;
+using test::kInf, test::kNaN;
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // Silence with a constant level in the given 50 ms windows.
 AudioData voiceWith(std::int64_t frames, std::vector<int> loudWindows, float level = 0.5f) {
@@ -24,11 +22,7 @@ AudioData voiceWith(std::int64_t frames, std::vector<int> loudWindows, float lev
 
 AutoDuckSettings settings(double duckDB, double downMS, double upMS) {
     AutoDuckSettings s;
-    s.duckDB = duckDB;
-    s.thresholdDB = -40.0;
-    s.fadeDownMS = downMS;
-    s.fadeUpMS = upMS;
-    s.holdMS = 600.0;
+    s.duckDB = duckDB, s.thresholdDB = -40.0, s.fadeDownMS = downMS, s.fadeUpMS = upMS, s.holdMS = 600.0;
     return s;
 }
 
@@ -62,7 +56,7 @@ TEST(AutoDuckSpeechRegions, ThresholdIsJudgedBeforeTheClipGain) {
     EXPECT_TRUE(AutoDuck::speechRegions({{quiet, 0.0, 0.0}}, -40.0, 0.0).empty());
     EXPECT_EQ(AutoDuck::speechRegions({{quiet, 0.0, 20.0}}, -40.0, 0.0).size(), 1u);
     // A gain of −∞ dB floors at 1e-9 instead of dividing by zero.
-    EXPECT_TRUE(AutoDuck::speechRegions({{quiet, 0.0, -std::numeric_limits<double>::infinity()}}, -40.0, 0.0).empty());
+    EXPECT_TRUE(AutoDuck::speechRegions({{quiet, 0.0, -kInf}}, -40.0, 0.0).empty());
 }
 
 TEST(AutoDuckSpeechRegions, VoicesAreSortedAndTheLastWindowIsShort) {
@@ -108,19 +102,16 @@ TEST(AutoDuckKeyframes, RampsCrossingTheClipEdgesAreInterpolated) {
 }
 
 TEST(AutoDuckKeyframes, DepthAndRampLimits) {
-    const std::vector<TimeRange> region{{1.0, 2.0}};
-    expectEnvelope(AutoDuck::keyframes(region, 0.0, 5.0, settings(6.0, 0.0, 0.0)),
-                   {{1.0, 0.0}, {1.0, 0.0}, {2.0, 0.0}, {2.0, 0.0}});
-    expectEnvelope(AutoDuck::keyframes(region, 0.0, 5.0, settings(-90.0, 0.0, 0.0)),
-                   {{1.0, 0.0}, {1.0, -60.0}, {2.0, -60.0}, {2.0, 0.0}});
-    expectEnvelope(AutoDuck::keyframes(region, 0.0, 5.0, settings(kNaN, -100.0, kNaN)),
-                   {{1.0, 0.0}, {1.0, -60.0}, {2.0, -60.0}, {2.0, 0.0}});
-    // Endless ramps would leave no finite place for the ramp's start: they count as none.
-    const double inf = std::numeric_limits<double>::infinity();
-    expectEnvelope(AutoDuck::keyframes(region, 0.0, 5.0, settings(-20.0, inf, inf)),
-                   {{1.0, 0.0}, {1.0, -20.0}, {2.0, -20.0}, {2.0, 0.0}});
+    // Depth within −60…0 dB; a NaN depth is the deepest; endless ramps would leave no finite
+    // place for the ramp's start, so they count as none, as do negative or NaN ones.
+    const std::pair<AutoDuckSettings, double> cases[] = {{settings(6.0, 0.0, 0.0), 0.0},
+                                                         {settings(-90.0, 0.0, 0.0), -60.0},
+                                                         {settings(kNaN, -100.0, kNaN), -60.0},
+                                                         {settings(-20.0, kInf, kInf), -20.0}};
+    for (const auto& [s, depth] : cases)
+        expectEnvelope(AutoDuck::keyframes({{1.0, 2.0}}, 0.0, 5.0, s), {{1.0, 0.0}, {1.0, depth}, {2.0, depth}, {2.0, 0.0}});
     // Reversed or non-finite regions are skipped.
-    EXPECT_TRUE(AutoDuck::keyframes({{2.0, 1.0}, {kNaN, 1.0}, {-inf, inf}}, 0.0, 5.0, settings(-20.0, 0.0, 0.0)).empty());
+    EXPECT_TRUE(AutoDuck::keyframes({{2.0, 1.0}, {kNaN, 1.0}, {-kInf, kInf}}, 0.0, 5.0, settings(-20.0, 0.0, 0.0)).empty());
 }
 
 TEST(AutoDuckKeyframes, AtMost499RegionsStayLoadable) {

@@ -1,18 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 #include "model/BeatGrid.h"
 #include "model/Metronome.h"
 #include "model/NavigationMath.h"
+#include "support/TestAudio.h"
 
 using namespace tessoral;
+using test::kInf, test::kNaN;
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 const BeatGrid k120{120.0, 4};
 
 // The step for a given minimum: the width equals the spacing, so minimum = duration.
@@ -95,9 +93,7 @@ TEST(BeatGrid, NearestBeat) {
     EXPECT_DOUBLE_EQ(k120.nearestBeat(0.74), 0.5);
     EXPECT_DOUBLE_EQ(k120.nearestBeat(0.76), 1.0);
     EXPECT_DOUBLE_EQ(k120.nearestBeat(0.25), 0.5);  // halves away from zero
-    EXPECT_EQ(k120.nearestBeat(-1), 0.0);
-    EXPECT_EQ(k120.nearestBeat(kNaN), 0.0);
-    EXPECT_EQ(k120.nearestBeat(-kInf), 0.0);
+    for (double t : {-1.0, kNaN, -kInf}) EXPECT_EQ(k120.nearestBeat(t), 0.0) << t;
     // The result lies on a whole frame even where the beat does not (133 BPM).
     const BeatGrid odd{133, 4};
     for (double t = 0; t < 30; t += 0.37) {
@@ -135,12 +131,10 @@ TEST(BeatGrid, BeatsInRange) {
 TEST(Metronome, Click) {
     EXPECT_TRUE(Metronome::click(1760, 0.7f, 0).empty());
     EXPECT_TRUE(Metronome::click(1760, 0.7f, -5).empty());
-    const auto click = Metronome::click(1760, 0.7f, 1440);
-    ASSERT_EQ(click.size(), 1440u);
-    EXPECT_EQ(click[0], 0.7f);
     // 300 frames (6.25 ms) hold 11 whole periods of 1760 Hz: the burst has decayed by e.
-    EXPECT_NEAR(click[300], 0.7 / std::exp(1.0), 1e-6);
+    EXPECT_NEAR(Metronome::click(1760, 0.7f, 1440).at(300), 0.7 / std::exp(1.0), 1e-6);
     const auto soft = Metronome::click(1320, 0.38f, 1440);
+    ASSERT_EQ(soft.size(), 1440u);
     for (std::size_t i = 0; i < soft.size(); ++i) {
         const long double t = static_cast<long double>(i) / 48000;
         const long double ref = 0.38L * std::cos(2 * 3.141592653589793238462643383279L * 1320 * t) * std::exp(-160 * t);
@@ -149,11 +143,8 @@ TEST(Metronome, Click) {
 }
 
 TEST(NavigationRecords, EveryZoomFocusIsFresh) {
-    const ZoomFocus a{12, 0.5};
-    const ZoomFocus b{12, 0.5};
-    EXPECT_NE(a.id, b.id);
+    const ZoomFocus a{12, 0.5}, b{12, 0.5}, copy = a;
     EXPECT_FALSE(a.id.isNil());
     EXPECT_NE(a, b);
-    const ZoomFocus copy = a;
     EXPECT_EQ(copy, a);
 }

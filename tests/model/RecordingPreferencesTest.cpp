@@ -2,18 +2,15 @@
 // settings migration.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
-
 #include "model/Defaults.h"
 #include "model/RecordingPreferences.h"
 #include "model/SettingsMigration.h"
+#include "support/TestAudio.h"
 
 using namespace tessoral;
+using test::kInf, test::kNaN;
 
 namespace {
-constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 RecordingPreferences with(const std::string& key, DefaultsValue value) {
     MemoryDefaults d;
@@ -25,12 +22,8 @@ RecordingPreferences with(const std::string& key, DefaultsValue value) {
 TEST(RecordingPreferences, EmptySettingsGiveTheDefaults) {
     MemoryDefaults empty;
     const auto p = RecordingPreferences::load(empty);
-    EXPECT_TRUE(p.playProject);
-    EXPECT_EQ(p.preRoll, 2.0);
-    EXPECT_EQ(p.latencyMilliseconds, 0.0);
-    EXPECT_FALSE(p.monitorInput);
-    EXPECT_EQ(p.monitorLevel, 0.8f);
-    EXPECT_EQ(p.countdown, 0);
+    EXPECT_EQ(std::tuple(p.playProject, p.preRoll, p.latencyMilliseconds, p.monitorInput, p.monitorLevel, p.countdown),
+              std::tuple(true, 2.0, 0.0, false, 0.8f, 0));
 }
 
 TEST(RecordingPreferences, StoredValuesAreClamped) {

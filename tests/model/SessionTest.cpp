@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <tuple>
 
 #include "model/Session.h"
 #include "support/TestAudio.h"
@@ -34,69 +33,44 @@ TEST(Session, FramesInRange) {
     EXPECT_EQ(atZero.framesIn(TimeRange{1.5 / 48000, 10.0 / 48000}), (FrameRange{2, 10}));
     EXPECT_EQ(atZero.framesIn(TimeRange{0.5 / 48000, 0.25 / 48000}), (FrameRange{1, 1}));
     // Non-finite or huge times saturate instead of overflowing.
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_EQ(t.framesIn(TimeRange{nan, 1e300}), (FrameRange{0, 1000}));
-    EXPECT_EQ(t.framesIn(TimeRange{-HUGE_VAL, HUGE_VAL}), (FrameRange{0, 1000}));
+    EXPECT_EQ(t.framesIn(TimeRange{test::kNaN, 1e300}), (FrameRange{0, 1000}));
+    EXPECT_EQ(t.framesIn(TimeRange{-test::kInf, test::kInf}), (FrameRange{0, 1000}));
 }
 
 TEST(Session, IsolatedKeepsOneNeutralClip) {
     Session s;
-    s.tempo = 90;
-    s.beatsPerBar = 3;
-    s.masterDB = -4;
-    s.autoCrossfade = false;
+    s.tempo = 90, s.beatsPerBar = 3, s.masterDB = -4, s.autoCrossfade = false;
     s.markers.push_back(SessionMarker{Uuid::random(), "m", 1.0, std::nullopt});
     Track t = test::clip("a", 100, 3.0);
-    t.gainDB = -6;
-    t.pan = 0.5;
-    t.muted = true;
-    t.solo = true;
-    t.fadeIn = 0.001;
+    t.gainDB = -6, t.pan = 0.5, t.muted = t.solo = true, t.fadeIn = 0.001;
     t.volumeEnvelope = {{0, -3}};
     t.panEnvelope = {{0, 1}};
     t.rack.push_back(EffectSlot(EffectPreset::echo));
-    const Uuid lane = s.appendOnNewLane(t);
-    (void)lane;
+    s.appendOnNewLane(t);
     const Session one = s.isolated(t.id);
     ASSERT_EQ(one.tracks.size(), 1u);
     const Track& c = one.tracks[0];
-    EXPECT_EQ(c.gainDB, 0);
-    EXPECT_EQ(c.pan, 0);
-    EXPECT_FALSE(c.muted);
-    EXPECT_FALSE(c.solo);
-    EXPECT_TRUE(c.volumeEnvelope.empty());
-    EXPECT_TRUE(c.panEnvelope.empty());
-    EXPECT_EQ(c.fadeIn, 0.001);
-    EXPECT_EQ(c.rack.size(), 1u);
-    EXPECT_EQ(c.laneID, s.tracks[0].laneID);
+    // The clip's own mix settings are neutral; its fades, rack and row stay.
+    EXPECT_EQ(std::tuple(c.gainDB, c.pan, c.muted, c.solo), std::tuple(0.0, 0.0, false, false));
+    EXPECT_TRUE(c.volumeEnvelope.empty() && c.panEnvelope.empty());
+    EXPECT_EQ(std::tuple(c.fadeIn, c.rack.size(), c.laneID), std::tuple(0.001, 1u, s.tracks[0].laneID));
+    // The project around it is neutral too, markers kept.
     EXPECT_TRUE(one.lanes.empty());
-    EXPECT_EQ(one.markers.size(), 1u);
-    EXPECT_EQ(one.masterDB, 0);
-    EXPECT_EQ(one.tempo, 120);
-    EXPECT_EQ(one.beatsPerBar, 4);
-    EXPECT_TRUE(one.autoCrossfade);
+    EXPECT_EQ(std::tuple(one.markers.size(), one.masterDB, one.tempo, one.beatsPerBar, one.autoCrossfade),
+              std::tuple(1u, 0.0, 120.0, 4, true));
 
     const Session none = s.isolated(Uuid::random());
-    EXPECT_TRUE(none.tracks.empty());
-    EXPECT_TRUE(none.markers.empty());
+    EXPECT_TRUE(none.tracks.empty() && none.markers.empty() && none.autoCrossfade);
     EXPECT_EQ(none.tempo, 120);
-    EXPECT_TRUE(none.autoCrossfade);
 }
 
-TEST(TimeLabel, TruncatesAndNeverWraps) {
-    EXPECT_EQ(timeLabel(480), "08:00.000");
-    EXPECT_EQ(timeLabel(75.5), "01:15.500");
-    EXPECT_EQ(timeLabel(-3), "00:00.000");
-    EXPECT_EQ(timeLabel(0.0019), "00:00.001");
-    EXPECT_EQ(timeLabel(3599.9996), "59:59.999");
-    EXPECT_EQ(timeLabel(3600), "60:00.000");
-}
-
-TEST(TimeLabel, NonFiniteAndHugeTimesAreSafe) {
-    EXPECT_EQ(timeLabel(std::numeric_limits<double>::quiet_NaN()), "00:00.000");
-    EXPECT_EQ(timeLabel(-HUGE_VAL), "00:00.000");
+TEST(TimeLabel, TruncatesNeverWrapsAndIsSafeForAnyTime) {
+    const std::pair<double, const char*> cases[] = {
+        {480, "08:00.000"}, {75.5, "01:15.500"}, {-3, "00:00.000"}, {0.0019, "00:00.001"}, {3599.9996, "59:59.999"},
+        {3600, "60:00.000"}, {test::kNaN, "00:00.000"}, {-test::kInf, "00:00.000"}};
+    for (const auto& [t, text] : cases) EXPECT_EQ(timeLabel(t), text) << t;
     // Saturates at the largest millisecond count rather than overflowing.
-    const std::string huge = timeLabel(HUGE_VAL);
+    const std::string huge = timeLabel(test::kInf);
     EXPECT_EQ(huge, timeLabel(1e300));
     EXPECT_EQ(huge.substr(huge.size() - 4), ".807");
 }

@@ -1,20 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
 #include <random>
 #include <string>
 
-#include "model/EnumTraits.h"
 #include "model/Localization.h"
 #include "model/TimeFormat.h"
+#include "support/TestAudio.h"
 
 using namespace tessoral;
+using test::kInf, test::kNaN;
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 const BeatGrid k120{120.0, 4};
 
 std::string fmt(double t, TimeFormat f, BeatGrid g = k120) { return TimeFormatter::format(t, f, g); }
@@ -23,31 +20,22 @@ long long toInt(const std::string& s) { return std::stoll(s); }
 
 }  // namespace
 
-TEST(TimeFormat, RawValuesOrderAndTitles) {
-    EXPECT_EQ(allCases<TimeFormat>(),
-              (std::vector{TimeFormat::clock, TimeFormat::seconds, TimeFormat::samples, TimeFormat::bars}));
-    EXPECT_EQ(fromRaw<TimeFormat>("bars"), TimeFormat::bars);
-    EXPECT_EQ(rawValue(TimeFormat::samples), "samples");
-    EXPECT_EQ(fromRaw<TimeFormat>("Clock"), std::nullopt);
-    EXPECT_EQ(fromRaw<TimeFormat>(""), std::nullopt);
-    EXPECT_EQ(title(TimeFormat::clock), "мм:сс.мс");
-    EXPECT_EQ(title(TimeFormat::bars), "Такты и доли");
-}
-
 TEST(TimeFormatter, FormatsEachFormat) {
-    EXPECT_EQ(fmt(75.5, TimeFormat::clock), "01:15.500");
-    EXPECT_EQ(fmt(0.0016, TimeFormat::clock), "00:00.002");  // rounded, not truncated
-    EXPECT_EQ(fmt(480, TimeFormat::clock), "08:00.000");
-    EXPECT_EQ(fmt(3600, TimeFormat::clock), "60:00.000");     // minutes do not wrap
-    EXPECT_EQ(fmt(75.5, TimeFormat::seconds), "75.500");
-    EXPECT_EQ(fmt(0.05, TimeFormat::seconds), "0.050");
-    EXPECT_EQ(fmt(1, TimeFormat::samples), "48000");
-    EXPECT_EQ(fmt(480, TimeFormat::samples), "23040000");
-    EXPECT_EQ(fmt(0, TimeFormat::bars), "1:1.00");
-    EXPECT_EQ(fmt(2.25, TimeFormat::bars), "2:1.50");
-    EXPECT_EQ(fmt(2.0, TimeFormat::bars, {90, 3}), "2:1.00");  // 3 beats of 2/3 s
-    EXPECT_EQ(fmt(0.255, TimeFormat::bars), "1:1.51");          // hundredths keep two digits
-    EXPECT_EQ(fmt(0.005, TimeFormat::bars), "1:1.01");
+    struct Case {
+        double time;
+        TimeFormat format;
+        const char* text;
+        BeatGrid grid = k120;
+    };
+    using enum TimeFormat;
+    const Case cases[] = {
+        {75.5, clock, "01:15.500"}, {0.0016, clock, "00:00.002"},  // rounded, not truncated
+        {480, clock, "08:00.000"},  {3600, clock, "60:00.000"},    // minutes do not wrap
+        {75.5, seconds, "75.500"},  {0.05, seconds, "0.050"},      {1, samples, "48000"}, {480, samples, "23040000"},
+        {0, bars, "1:1.00"},        {2.25, bars, "2:1.50"},        {2.0, bars, "2:1.00", {90, 3}},  // beats of 2/3 s
+        {0.255, bars, "1:1.51"},    {0.005, bars, "1:1.01"},       // hundredths keep two digits
+    };
+    for (const auto& c : cases) EXPECT_EQ(fmt(c.time, c.format, c.grid), c.text) << c.time;
 }
 
 TEST(TimeFormatter, NegativeAndNonFiniteTimesShowZero) {
@@ -116,26 +104,29 @@ TEST(TimeFormatter, Durations) {
                                            std::filesystem::path(TESSORAL_SOURCE_DIR) / "resources/Localization");
     Localization::use(AppLanguage::english, table);
     EXPECT_EQ(TimeFormatter::duration(2, TimeFormat::seconds, k120), "2.000 s");
-    EXPECT_EQ(title(TimeFormat::samples), "Samples");
     Localization::use(AppLanguage::russian, {});
 }
 
 TEST(TimeFormatter, RulerLabels) {
-    EXPECT_EQ(TimeFormatter::rulerLabel(12, 5, TimeFormat::seconds, k120), "12");
-    EXPECT_EQ(TimeFormatter::rulerLabel(1.5, 0.5, TimeFormat::seconds, k120), "1.5");
-    EXPECT_EQ(TimeFormatter::rulerLabel(1.5, 0.05, TimeFormat::seconds, k120), "1.50");
-    EXPECT_EQ(TimeFormatter::rulerLabel(0.1, 0.1, TimeFormat::seconds, k120), "0.1");
-    EXPECT_EQ(TimeFormatter::rulerLabel(75.5, 10, TimeFormat::clock, k120), "01:15.500");
-    EXPECT_EQ(TimeFormatter::rulerLabel(1, 10, TimeFormat::samples, k120), "48000");
-
-    EXPECT_EQ(TimeFormatter::rulerLabel(2.25, 0.25, TimeFormat::bars, k120), "2:1.50");  // finer than a beat
-    EXPECT_EQ(TimeFormatter::rulerLabel(2.25, 0.5, TimeFormat::bars, k120), "2.1");      // one beat
-    EXPECT_EQ(TimeFormatter::rulerLabel(2.0, 2.0, TimeFormat::bars, k120), "2");         // one bar
-    EXPECT_EQ(TimeFormatter::rulerLabel(2.5, 2.0, TimeFormat::bars, k120), "2.2");       // off the downbeat
-    EXPECT_EQ(TimeFormatter::rulerLabel(6.5, 1.0, TimeFormat::bars, k120), "4.2");
-    // 3/4 at 90 BPM: a bar of 2 s, labels at whole bars show the bar alone.
-    EXPECT_EQ(TimeFormatter::rulerLabel(4.0, 2.0, TimeFormat::bars, {90, 3}), "3");
-    EXPECT_EQ(TimeFormatter::rulerLabel(4.0, 2.0 - 1e-10, TimeFormat::bars, {90, 3}), "3");  // tolerance
+    struct Case {
+        double time, step;
+        TimeFormat format;
+        const char* text;
+        BeatGrid grid = k120;
+    };
+    using enum TimeFormat;
+    const Case cases[] = {
+        {12, 5, seconds, "12"}, {1.5, 0.5, seconds, "1.5"}, {1.5, 0.05, seconds, "1.50"}, {0.1, 0.1, seconds, "0.1"},
+        {75.5, 10, clock, "01:15.500"}, {1, 10, samples, "48000"},
+        {2.25, 0.25, bars, "2:1.50"},  // finer than a beat
+        {2.25, 0.5, bars, "2.1"},      // one beat
+        {2.0, 2.0, bars, "2"},         // one bar
+        {2.5, 2.0, bars, "2.2"},       // off the downbeat
+        {6.5, 1.0, bars, "4.2"},
+        // 3/4 at 90 BPM: a bar of 2 s; labels at whole bars show the bar alone, within a tolerance.
+        {4.0, 2.0, bars, "3", {90, 3}}, {4.0, 2.0 - 1e-10, bars, "3", {90, 3}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(TimeFormatter::rulerLabel(c.time, c.step, c.format, c.grid), c.text) << c.time;
 }
 
 // Reading the texts back recovers the time within their resolution, over many times and grids.

@@ -1,18 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <limits>
 
 #include "model/Automation.h"
 #include "model/Track.h"
 #include "support/TestAudio.h"
 
 using namespace tessoral;
+using test::kInf, test::kNaN;
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 Track clipWithFades(std::int64_t frames, double in, double out) {
     Track t = test::clip("fades", frames);
@@ -24,27 +21,28 @@ Track clipWithFades(std::int64_t frames, double in, double out) {
 }  // namespace
 
 TEST(TrackFadeFrames, ScaledIntoTheClip) {
-    EXPECT_EQ(clipWithFades(100, 1.0, 3.0).fadeFrames(), (Track::FadeFrames{25, 75}));
-    EXPECT_EQ(clipWithFades(101, 1.0, 1.0).fadeFrames(), (Track::FadeFrames{50, 50}));
-    EXPECT_EQ(clipWithFades(48000, 0.25, 0.5).fadeFrames(), (Track::FadeFrames{12000, 24000}));
-    EXPECT_EQ(clipWithFades(0, 1.0, 1.0).fadeFrames(), (Track::FadeFrames{0, 0}));
-    // Lengths that are no length count as none.
-    EXPECT_EQ(clipWithFades(48000, -1.0, kNaN).fadeFrames(), (Track::FadeFrames{0, 0}));
-    EXPECT_EQ(clipWithFades(48000, kInf, -kInf).fadeFrames(), (Track::FadeFrames{0, 0}));
-    // Absurd but finite lengths saturate instead of overflowing.
-    EXPECT_EQ(clipWithFades(100, 1e300, 1e300).fadeFrames(), (Track::FadeFrames{50, 50}));
-    EXPECT_EQ(clipWithFades(100, 1e300, 0.0).fadeFrames(), (Track::FadeFrames{100, 0}));
-    EXPECT_EQ(clipWithFades(100, 0.0, 1e18).fadeFrames(), (Track::FadeFrames{0, 100}));
+    struct Case {
+        std::int64_t frames;
+        double in, out;
+        Track::FadeFrames expected;
+    };
+    const Case cases[] = {
+        {100, 1.0, 3.0, {25, 75}}, {101, 1.0, 1.0, {50, 50}}, {48000, 0.25, 0.5, {12000, 24000}}, {0, 1.0, 1.0, {0, 0}},
+        // Lengths that are no length count as none.
+        {48000, -1.0, kNaN, {0, 0}}, {48000, kInf, -kInf, {0, 0}},
+        // Absurd but finite lengths saturate instead of overflowing.
+        {100, 1e300, 1e300, {50, 50}}, {100, 1e300, 0.0, {100, 0}}, {100, 0.0, 1e18, {0, 100}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(clipWithFades(c.frames, c.in, c.out).fadeFrames(), c.expected) << c.in;
 }
 
 TEST(TrackFadeFrames, NeverLongerThanTheClip) {
     test::SplitMix64 rng(11);
     for (int i = 0; i < 2000; ++i) {
         const auto frames = static_cast<std::int64_t>((rng.uniform() + 1.0) * 5000);
-        Track t = test::clip("f", 0);
-        t.audio = AudioData::silence(frames);
-        t.fadeIn = (rng.uniform() + 1.0) * 0.1;
+        Track t = clipWithFades(0, (rng.uniform() + 1.0) * 0.1, 0);
         t.fadeOut = (rng.uniform() + 1.0) * 0.1;
+        t.audio = AudioData::silence(frames);
         const auto f = t.fadeFrames();
         ASSERT_GE(f.fadeIn, 0);
         ASSERT_GE(f.fadeOut, 0);
@@ -61,19 +59,15 @@ TEST(TrackFadeFrames, NeverLongerThanTheClip) {
 
 TEST(TrackSetFade, FadeInFirstFadeOutGetsTheRest) {
     Track t = clipWithFades(3 * 48000, 0.0, 1.0);
+    auto fades = [&] { return std::pair(t.fadeIn, t.fadeOut); };
     t.setFade(5.0, std::nullopt);
-    EXPECT_EQ(t.fadeIn, 2.0);
-    EXPECT_EQ(t.fadeOut, 1.0);
+    EXPECT_EQ(fades(), std::pair(2.0, 1.0));
     t.setFade(std::nullopt, 10.0);
-    EXPECT_EQ(t.fadeIn, 2.0);
-    EXPECT_EQ(t.fadeOut, 1.0);
-
+    EXPECT_EQ(fades(), std::pair(2.0, 1.0));
     t.setFade(0.5, 2.5);
-    EXPECT_EQ(t.fadeIn, 0.5);
-    EXPECT_EQ(t.fadeOut, 2.5);
+    EXPECT_EQ(fades(), std::pair(0.5, 2.5));
     t.setFade(kNaN, -1.0);
-    EXPECT_EQ(t.fadeIn, 0.0);
-    EXPECT_EQ(t.fadeOut, 0.0);
+    EXPECT_EQ(fades(), std::pair(0.0, 0.0));
     t.setFade(kInf, std::nullopt);
     EXPECT_EQ(t.fadeIn, 0.0);
 
@@ -85,29 +79,22 @@ TEST(TrackSetFade, FadeInFirstFadeOutGetsTheRest) {
 
 TEST(TrackCropAutomation, FadesFollowTheKeptFrames) {
     const std::int64_t total = 3 * 48000;
-    {
-        Track t = clipWithFades(total, 2.0, 2.0);
-        t.cropAutomation({0, total}, total);
-        EXPECT_EQ(t.fadeIn, 2.0);
-        EXPECT_EQ(t.fadeOut, 1.0);  // shortened to fit
-    }
-    {
-        Track t = clipWithFades(total - 1, 1.0, 1.0);
-        t.cropAutomation({1, total}, total);
-        EXPECT_EQ(t.fadeIn, 0.0);  // the head is gone
-        EXPECT_EQ(t.fadeOut, 1.0);
-    }
-    {
-        Track t = clipWithFades(total - 1, 1.0, 1.0);
-        t.cropAutomation({0, total - 1}, total);
-        EXPECT_EQ(t.fadeIn, 1.0);
-        EXPECT_EQ(t.fadeOut, 0.0);  // the tail is gone
-    }
-    {
-        Track t = clipWithFades(total, kNaN, 1.0);
-        t.cropAutomation({0, total}, total);
-        EXPECT_EQ(t.fadeIn, 0.0);
-        EXPECT_EQ(t.fadeOut, 1.0);
+    struct Case {
+        std::int64_t frames;
+        double in, out;
+        FrameRange kept;
+        double fadeIn, fadeOut;
+    };
+    const Case cases[] = {
+        {total, 2.0, 2.0, {0, total}, 2.0, 1.0},          // the fade-out shortened to fit
+        {total - 1, 1.0, 1.0, {1, total}, 0.0, 1.0},      // the head is gone
+        {total - 1, 1.0, 1.0, {0, total - 1}, 1.0, 0.0},  // the tail is gone
+        {total, kNaN, 1.0, {0, total}, 0.0, 1.0},
+    };
+    for (const auto& c : cases) {
+        Track t = clipWithFades(c.frames, c.in, c.out);
+        t.cropAutomation(c.kept, total);
+        EXPECT_EQ(std::pair(t.fadeIn, t.fadeOut), std::pair(c.fadeIn, c.fadeOut)) << c.kept.lower << "…" << c.kept.upper;
     }
 }
 
@@ -124,7 +111,6 @@ TEST(TrackCropAutomation, EnvelopesAreCroppedToTheKeptTime) {
     Track r = clipWithFades(0, 1.0, 1.0);
     r.volumeEnvelope = {{0.0, 0.0}, {3.0, -12.0}};
     r.cropAutomation({96000, 48000}, total);
-    EXPECT_EQ(r.fadeIn, 0.0);
-    EXPECT_EQ(r.fadeOut, 0.0);
+    EXPECT_EQ(std::pair(r.fadeIn, r.fadeOut), std::pair(0.0, 0.0));
     EXPECT_TRUE(Automation::isValid(r.volumeEnvelope, Automation::kVolumeRange));
 }

@@ -22,7 +22,7 @@ Track withHandles(std::int64_t frames, double start, std::int64_t head, std::int
 }  // namespace
 
 TEST(TrimLimits, ShrinkAndGrow) {
-    EXPECT_EQ(withHandles(480, 1, 0, 0).trimLimits(ClipEdge::start), (Track::TrimLimits{0, 0}));
+    EXPECT_EQ(withHandles(480, 1, 0, 0).trimLimits(ClipEdge::start), (Track::TrimLimits{0, 0}));  // 10 ms minimum
     EXPECT_EQ(withHandles(1000, 1, 0, 0).trimLimits(ClipEdge::end), (Track::TrimLimits{0, 520}));
     EXPECT_EQ(withHandles(100, 1, 0, 0).trimLimits(ClipEdge::end), (Track::TrimLimits{0, 0}));
     // At time 0 the start cannot grow, whatever the head handle holds.
@@ -30,13 +30,11 @@ TEST(TrimLimits, ShrinkAndGrow) {
     EXPECT_EQ(withHandles(1000, 1, 5000, 0).trimLimits(ClipEdge::start).lower, -5000);
     EXPECT_EQ(withHandles(1000, 0.01, 5000, 0).trimLimits(ClipEdge::start).lower, -480);
     // End 0.5 s before 480 s with a 2 s tail: 24000 frames only.
-    const Track late = withHandles(48000, 478.5, 0, 96000);
-    EXPECT_EQ(late.trimLimits(ClipEdge::end).lower, -24000);
+    EXPECT_EQ(withHandles(48000, 478.5, 0, 96000).trimLimits(ClipEdge::end).lower, -24000);
 }
 
 TEST(Trim, StartAndBackRestoresEverything) {
-    Track t = Track::make("c", test::noise(96000, 0.5f, 3));
-    t.start = 1.0;
+    Track t = withHandles(96000, 1.0, 0, 0);
     t.volumeEnvelope = {{0.05, -6}, {1.0, 0}};
     t.fadeIn = 0.5;
     const Track original = t;
@@ -63,8 +61,7 @@ TEST(Trim, StartAndBackRestoresEverything) {
     EXPECT_EQ(t.trim(ClipEdge::start, -4800), -4800);
     EXPECT_EQ(t.audio, original.audio);
     EXPECT_EQ(t.start, original.start);
-    EXPECT_FALSE(t.headHandle);
-    EXPECT_FALSE(t.handleEnvelopes);
+    EXPECT_FALSE(t.headHandle || t.handleEnvelopes);
     EXPECT_EQ(t.volumeEnvelope, original.volumeEnvelope);
     EXPECT_EQ(t.fadeIn, 0.5);
 }
@@ -96,13 +93,11 @@ TEST(Trim, EditedEnvelopeIsLaidBackOverTheHandles) {
     // The user edits the clip's envelope; trimming back keeps the edit and the handle's part.
     t.volumeEnvelope = {{0.0, -3}, {1.0, -3}};
     t.trim(ClipEdge::start, -24000);
-    const Envelope& v = t.volumeEnvelope;
-    ASSERT_FALSE(v.empty());
     // The handle's first point (0 dB at 0 s of the material) joins the edited level at 1 s,
     // so at 0.5 s of the material (the new clip start) the ramp stands halfway.
-    EXPECT_NEAR(*Automation::value(v, 0.0), -1.5, 1e-9);
-    EXPECT_NEAR(*Automation::value(v, 0.5), -3, 1e-9);   // the edited level
-    EXPECT_NEAR(*Automation::value(v, 1.5), -3, 1e-9);
+    ASSERT_FALSE(t.volumeEnvelope.empty());
+    for (const auto& [at, level] : {std::pair{0.0, -1.5}, {0.5, -3.0}, {1.5, -3.0}})
+        EXPECT_NEAR(*Automation::value(t.volumeEnvelope, at), level, 1e-9) << at;
 }
 
 TEST(Restored, JoinsAndDropsRedundantPoints) {
@@ -120,17 +115,21 @@ TEST(Restored, JoinsAndDropsRedundantPoints) {
               (Envelope{{0, -10}, {4, 0}}));
 }
 
+namespace {
+
+Track& addClip(Session& s, const Lane& row, double start, double seconds) {
+    Track t = test::clip("c", static_cast<std::int64_t>(seconds * 48000), start);
+    t.laneID = row.id;
+    return s.tracks.emplace_back(std::move(t));
+}
+
+}  // namespace
+
 TEST(Crossfades, OverlapsOnOneRow) {
     Session s;
-    Lane row;
+    const Lane row;
     s.lanes = {row};
-    auto add = [&](const char* name, double start, double seconds) {
-        Track t = test::clip(name, static_cast<std::int64_t>(seconds * 48000), start);
-        t.laneID = row.id;
-        s.tracks.push_back(t);
-        return t.id;
-    };
-    const Uuid x = add("X", 0, 2), y = add("Y", 1, 2), z = add("Z", 1.5, 1);
+    const Uuid x = addClip(s, row, 0, 2).id, y = addClip(s, row, 1, 2).id, z = addClip(s, row, 1.5, 1).id;
     const auto list = s.crossfades();
     ASSERT_EQ(list.size(), 2u);
     EXPECT_EQ(list[0], (Crossfade{row.id, x, y, {48000, 96000}}));
@@ -145,24 +144,13 @@ TEST(Crossfades, OverlapsOnOneRow) {
 
 TEST(Crossfades, NoneForTouchingMutedPunchOrSeparateRows) {
     Session s;
-    Lane a, b;
+    const Lane a, b;
     s.lanes = {a, b};
-    auto add = [&](const Lane& row, double start, double seconds) -> Track& {
-        Track t = test::clip("c", static_cast<std::int64_t>(seconds * 48000), start);
-        t.laneID = row.id;
-        s.tracks.push_back(t);
-        return s.tracks.back();
-    };
-    add(a, 0, 1);
-    add(a, 1, 1);  // touches
-    add(a, 5, 1);
-    add(a, 5, 2);  // same start
-    add(b, 0.5, 1);  // another row
-    add(a, 7, 1);
-    add(a, 7.5, 1).muted = true;
-    add(a, 9, 1);
-    add(a, 9.5, 1).punchTake = true;
-    Track rowless = test::clip("r", 48000, 0.2);
-    s.tracks.push_back(rowless);
+    addClip(s, a, 0, 1), addClip(s, a, 1, 1);  // touching
+    addClip(s, a, 5, 1), addClip(s, a, 5, 2);  // the same start
+    addClip(s, b, 0.5, 1);                     // another row
+    addClip(s, a, 7, 1), addClip(s, a, 7.5, 1).muted = true;
+    addClip(s, a, 9, 1), addClip(s, a, 9.5, 1).punchTake = true;
+    s.tracks.push_back(test::clip("r", 48000, 0.2));  // no row
     EXPECT_TRUE(s.crossfades().empty());
 }
