@@ -2,8 +2,6 @@
 // (read by ffprobe), and the controller's state around a run.
 #include <gtest/gtest.h>
 
-#include <ebur128.h>
-
 #include <atomic>
 #include <cstdio>
 #include <deque>
@@ -14,33 +12,19 @@
 #include "processing/BatchProcessor.h"
 #include "processing/ExportPipeline.h"
 #include "support/TestAudio.h"
+#include "support/TestSignals.h"
+#include "support/TestTools.h"
 
 using namespace tessoral;
+using test::ffprobe;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ffprobe(const fs::path& file, const std::string& entry) {
-    const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=" + entry +
-                            " -of csv=p=0 '" + file.string() + "'";
-    std::string out;
-    if (FILE* pipe = ::popen(cmd.c_str(), "r")) {
-        char buffer[256];
-        std::size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
-        ::pclose(pipe);
-    }
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
-    return out;
-}
-
 // A 1 s 440 Hz tone written with our own writer at `rate` in `format`.
 fs::path writeInput(const fs::path& path, double rate = 48000, ExportFormat format = ExportFormat::wav24,
                     float amplitude = 0.25f) {
-    const auto frames = static_cast<std::int64_t>(rate);
-    std::vector<float> tone(static_cast<std::size_t>(frames));
-    for (std::size_t i = 0; i < tone.size(); ++i)
-        tone[i] = amplitude * static_cast<float>(std::sin(2 * M_PI * 440 * static_cast<double>(i) / rate));
+    const auto tone = test::sine(static_cast<std::size_t>(rate), 440, amplitude, 0.0, rate);
     ExportPipeline::write(AudioData(tone, tone), rate, path, format);
     return path;
 }
@@ -51,27 +35,6 @@ struct Progress {
         return [this](std::size_t i, const std::string& name) { calls.emplace_back(i, name); };
     }
 };
-
-std::vector<std::string> entries(const fs::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-double integratedLUFS(const AudioData& audio) {
-    ebur128_state* st = ebur128_init(2, 48000, EBUR128_MODE_I);
-    std::vector<float> interleaved;
-    for (std::int64_t i = 0; i < audio.frames(); ++i) {
-        interleaved.push_back(audio.left[static_cast<std::size_t>(i)]);
-        interleaved.push_back(audio.right[static_cast<std::size_t>(i)]);
-    }
-    ebur128_add_frames_float(st, interleaved.data(), static_cast<std::size_t>(audio.frames()));
-    double lufs = 0;
-    ebur128_loudness_global(st, &lufs);
-    ebur128_destroy(&st);
-    return lufs;
-}
 
 }  // namespace
 
@@ -115,7 +78,7 @@ TEST(BatchProcessor, DamagedFileIsOneFailure) {
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].file, "two.wav");
     EXPECT_FALSE(report.failures[0].message.empty());
-    EXPECT_EQ(entries(out.path()).size(), 2u);
+    EXPECT_EQ(test::folderEntries(out.path()).size(), 2u);
 }
 
 TEST(BatchProcessor, CancellingDuringTheSecondFile) {
@@ -132,7 +95,7 @@ TEST(BatchProcessor, CancellingDuringTheSecondFile) {
     EXPECT_EQ(report.written, (std::vector<fs::path>{out / "1 (обработано).wav"}));
     EXPECT_TRUE(report.failures.empty());
     EXPECT_EQ(p.calls, (decltype(p.calls){{0, "1.wav"}, {1, "2.wav"}, {3, ""}}));
-    EXPECT_EQ(entries(out.path()), (std::vector<std::string>{"1 (обработано).wav"}));
+    EXPECT_EQ(test::folderEntries(out.path()), (std::vector<std::string>{"1 (обработано).wav"}));
 
     // Cancelled before any input: nothing is processed, the final call still comes.
     Progress q;
@@ -177,5 +140,5 @@ TEST(BatchProcessor, NormalizeBringsEachFileToSixteenLUFS) {
     job.normalize = true;
     const auto report = BatchProcessor::run(job, {}, {});
     ASSERT_EQ(report.written.size(), 1u);
-    EXPECT_NEAR(integratedLUFS(AudioIO::read(report.written[0])), -16.0, 0.1);
+    EXPECT_NEAR(*test::ebur128Measure(AudioIO::read(report.written[0])).lufs, -16.0, 0.1);
 }

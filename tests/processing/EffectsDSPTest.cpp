@@ -8,6 +8,7 @@
 #include "processing/EQDesign.h"
 #include "processing/EffectsDSP.h"
 #include "support/TestAudio.h"
+#include "support/TestSignals.h"
 
 using namespace tessoral;
 
@@ -17,16 +18,11 @@ namespace {
 std::vector<double> referenceCascade(const SharedArray<float>& in, const std::vector<Biquad>& sections) {
     std::vector<double> x(in.begin(), in.end());
     for (const Biquad& s : sections) {
-        std::vector<double> y(x.size());
         double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-        for (std::size_t n = 0; n < x.size(); ++n) {
-            y[n] = s.b0 * x[n] + s.b1 * x1 + s.b2 * x2 - s.a1 * y1 - s.a2 * y2;
-            x2 = x1;
-            x1 = x[n];
-            y2 = y1;
-            y1 = y[n];
+        for (double& v : x) {
+            const double y = s.b0 * v + s.b1 * x1 + s.b2 * x2 - s.a1 * y1 - s.a2 * y2;
+            x2 = x1, x1 = v, y2 = y1, y1 = y, v = y;
         }
-        x = std::move(y);
     }
     return x;
 }
@@ -58,10 +54,7 @@ void expectClose(const SharedArray<float>& actual, const std::vector<double>& ex
 }
 
 AudioData sineMono(std::int64_t frames, double hz, float amplitude) {
-    std::vector<float> x(static_cast<std::size_t>(frames));
-    for (std::size_t i = 0; i < x.size(); ++i)
-        x[i] = amplitude * static_cast<float>(std::sin(2 * std::numbers::pi * hz * double(i) / 48000));
-    return AudioData::mono(std::move(x));
+    return AudioData::mono(test::sine(std::size_t(frames), hz, amplitude));
 }
 
 }  // namespace
@@ -123,8 +116,8 @@ TEST(EffectsDSPTest, ModulatedDelayMixAndChannels) {
     }
     const AudioData wetChorus = EffectsDSP::chorus(in, {{"mix", 100}});
     const AudioData wetFlanger = EffectsDSP::flanger(in, {{"mix", 100}});
-    for (std::size_t i = 0; i < 864; ++i) ASSERT_EQ(wetChorus.left[i], 0.0f) << i;
-    for (std::size_t i = 0; i < 72; ++i) ASSERT_EQ(wetFlanger.left[i], 0.0f) << i;
+    EXPECT_EQ(test::peak(wetChorus.left.span().first(864)), 0.0f);
+    EXPECT_EQ(test::peak(wetFlanger.left.span().first(72)), 0.0f);
     EXPECT_NE(wetChorus.left[900], 0.0f);
     EXPECT_NE(wetFlanger.left[80], 0.0f);
 
@@ -146,11 +139,8 @@ TEST(EffectsDSPTest, LevelerHoldsInNearSilenceAndSettlesOnLoudMaterial) {
     EXPECT_EQ(EffectsDSP::leveler(faint, {}), faint);
 
     // Full-scale square wave: the desired 0.125 is raised to the floor 1/4.
-    std::vector<float> square(48000);
-    for (std::size_t i = 0; i < square.size(); ++i) square[i] = (i / 100) % 2 ? -1.0f : 1.0f;
-    const AudioData loud = AudioData::mono(square);
-    const AudioData levelled = EffectsDSP::leveler(loud, {});
-    for (std::size_t i = 0; i < levelled.left.size(); ++i) ASSERT_LE(std::fabs(levelled.left[i]), 1.0f);
+    const AudioData levelled = EffectsDSP::leveler(AudioData::mono(test::square(48000, 100)), {});
+    EXPECT_LE(test::peak(levelled), 1.0f);
     EXPECT_GT(std::fabs(levelled.left[10]), 0.95f);  // starts near unity, falls over ~500 frames
     for (std::size_t i = 10000; i < 48000; i += 997) {
         EXPECT_NEAR(std::fabs(levelled.left[i]), 0.25f, 1e-4) << i;

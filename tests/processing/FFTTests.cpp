@@ -42,15 +42,6 @@ double relativeError(const std::vector<float>& a, const std::vector<float>& b) {
 
 }  // namespace
 
-TEST(FFT, SizesFollowTheLength) {
-    FFT fft(2048);
-    EXPECT_EQ(fft.n(), 2048);
-    EXPECT_EQ(fft.half(), 1024);
-    EXPECT_EQ(fft.log2n(), 11u);
-    EXPECT_THROW(FFT(1000), std::invalid_argument);
-    EXPECT_THROW(FFT(0), std::invalid_argument);
-    EXPECT_THROW(FFT(-1024), std::invalid_argument);
-}
 
 TEST(FFT, ForwardThenInverseReturnsTheInput) {
     for (int n : {1024, 2048, 4096, 8192}) {
@@ -76,34 +67,19 @@ TEST(FFT, PackedSpectrumIsTwiceTheDFT) {
         EXPECT_NEAR(re[0], 2.0 * X[0].real(), tolerance);
         EXPECT_NEAR(im[0], 2.0 * X[static_cast<std::size_t>(half)].real(), tolerance);
         double worst = 0.0;
-        for (int k = 1; k < half; ++k) {
-            const auto expected = 2.0 * X[static_cast<std::size_t>(k)];
-            worst = std::max(worst, std::abs(std::complex<double>(re[static_cast<std::size_t>(k)],
-                                                                  im[static_cast<std::size_t>(k)]) - expected));
-        }
+        for (std::size_t k = 1; k < std::size_t(half); ++k)
+            worst = std::max(worst, std::abs(std::complex<double>(re[k], im[k]) - 2.0 * X[k]));
         EXPECT_LT(worst, tolerance) << "n = " << n;
 
         const auto mags = fft.magnitudes(re, im);
-        ASSERT_EQ(mags.size(), static_cast<std::size_t>(half + 1));
-        for (int k : {0, 1, 17, half - 1, half}) {
-            EXPECT_NEAR(mags[static_cast<std::size_t>(k)], 2.0 * std::abs(X[static_cast<std::size_t>(k)]), tolerance)
-                << "bin " << k;
-        }
+        ASSERT_EQ(mags.size(), X.size());
+        for (std::size_t k : {std::size_t{0}, std::size_t{1}, std::size_t{17}, X.size() - 2, X.size() - 1})
+            EXPECT_NEAR(mags[k], 2.0 * std::abs(X[k]), tolerance) << "bin " << k;
     }
 }
 
-TEST(FFT, ConstantSignalHasOnlyADCBin) {
-    const int n = 2048;
-    FFT fft(n);
-    const float v = 0.3f;
-    std::vector<float> x(static_cast<std::size_t>(n), v), re(n / 2), im(n / 2);
-    fft.forward(x, re, im);
-    const auto mags = fft.magnitudes(re, im);
-    EXPECT_NEAR(mags[0], 2.0 * n * v, 1e-3);
-    for (std::size_t k = 1; k < mags.size(); ++k) ASSERT_NEAR(mags[k], 0.0f, 1e-3) << "bin " << k;
-}
-
 TEST(FFT, WrongSizesAreRefused) {
+    for (int n : {1000, 0, -1024}) EXPECT_THROW(FFT{n}, std::invalid_argument) << n;
     FFT fft(1024);
     std::vector<float> x(1024), re(512), im(512), shortIm(511), mags(512);
     EXPECT_THROW(fft.forward(std::vector<float>(1023), re, im), std::invalid_argument);
@@ -116,12 +92,6 @@ TEST(FFT, HannWindow) {
     EXPECT_EQ(FFT::hann(4), (std::vector<float>{0.0f, 0.5f, 1.0f, 0.5f}));
     EXPECT_TRUE(FFT::hann(0).empty());
     EXPECT_TRUE(FFT::hann(-3).empty());
-    const auto w = FFT::hann(2048);
-    ASSERT_EQ(w.size(), 2048u);
-    EXPECT_EQ(w[0], 0.0f);
-    EXPECT_EQ(w[1024], 1.0f);
-    // Periodic, hence symmetric around n/2.
-    for (std::size_t i = 1; i < 1024; ++i) ASSERT_EQ(w[i], w[2048 - i]);
 }
 
 TEST(FFT, UnalignedBuffersGiveTheSameResult) {
@@ -163,14 +133,9 @@ TEST(FFT, ConcurrentTransformsMatchOneThread) {
         }
         return result;
     };
-    constexpr int kThreads = 8;
-    std::vector<std::vector<float>> concurrent(kThreads);
+    std::vector<std::vector<float>> concurrent(8);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] { concurrent[static_cast<std::size_t>(t)] = work(static_cast<std::uint64_t>(t % 3)); });
-    }
+    for (std::size_t t = 0; t < concurrent.size(); ++t) threads.emplace_back([&, t] { concurrent[t] = work(t % 3); });
     for (auto& th : threads) th.join();
-    for (int t = 0; t < kThreads; ++t) {
-        EXPECT_EQ(concurrent[static_cast<std::size_t>(t)], work(static_cast<std::uint64_t>(t % 3))) << "thread " << t;
-    }
+    for (std::size_t t = 0; t < concurrent.size(); ++t) EXPECT_EQ(concurrent[t], work(t % 3)) << "thread " << t;
 }

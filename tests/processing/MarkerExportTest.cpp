@@ -2,7 +2,7 @@
 // per-range files, and the CSV list as Python's csv module reads it.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "model/BplistTestSupport.h"
@@ -12,6 +12,7 @@
 #include "model/UnicodeText.h"
 #include "processing/MarkerExport.h"
 #include "support/TestAudio.h"
+#include "support/TestTools.h"
 
 using namespace tessoral;
 namespace fs = std::filesystem;
@@ -31,16 +32,7 @@ MarkerExport::Item item(const std::string& name, int number = 1) {
 }
 
 // The stated length of the first audio stream in samples, read by ffprobe.
-long long probedFrames(const fs::path& file) {
-    const std::string cmd = "ffprobe -v error -select_streams a:0 -show_entries stream=duration_ts -of csv=p=0 '" +
-                            file.string() + "'";
-    FILE* pipe = ::popen(cmd.c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[64] = {};
-    const std::size_t n = std::fread(buffer, 1, sizeof buffer - 1, pipe);
-    ::pclose(pipe);
-    return n ? std::atoll(buffer) : -1;
-}
+std::string probedFrames(const fs::path& file) { return test::ffprobe(file, "duration_ts"); }
 
 }  // namespace
 
@@ -98,9 +90,7 @@ TEST(MarkerExportNames, LongMultiByteNamesStillMakeAFile) {
     EXPECT_EQ(name.substr(name.size() - 4), ".wav");
     EXPECT_EQ((name.size() - 10) % 4, 0u);  // whole characters only
     test::TempFolder dir;
-    std::FILE* f = std::fopen((dir / (name.substr(0, name.size() - 4) + " 99999.wav")).c_str(), "w");
-    EXPECT_NE(f, nullptr);
-    if (f) std::fclose(f);
+    EXPECT_TRUE(std::ofstream(dir / (name.substr(0, name.size() - 4) + " 99999.wav")).good());
 }
 
 TEST(MarkerExportCSV, ReadBackByPythonCsv) {
@@ -150,13 +140,13 @@ TEST(MarkerExportFiles, OneFilePerRangeWithoutOverwriting) {
 
     const auto written = MarkerExport::exportRanges(project, dir.path(), options, false);
     ASSERT_EQ(written, (std::vector<fs::path>{dir / "01 Intro 3.wav", dir / "02 Outro.wav"}));
-    EXPECT_EQ(probedFrames(written[0]), 48000);
-    EXPECT_EQ(probedFrames(written[1]), 48000);  // clipped to the project's 4 s
+    EXPECT_EQ(probedFrames(written[0]), "48000");
+    EXPECT_EQ(probedFrames(written[1]), "48000");  // clipped to the project's 4 s
     EXPECT_EQ(fs::file_size(dir / "01 Intro.wav"), 3u);
 
     const auto replaced = MarkerExport::exportRanges(project, dir.path(), options, true);
     EXPECT_EQ(replaced, (std::vector<fs::path>{dir / "01 Intro.wav", dir / "02 Outro.wav"}));
-    EXPECT_EQ(probedFrames(dir / "01 Intro.wav"), 48000);
+    EXPECT_EQ(probedFrames(dir / "01 Intro.wav"), "48000");
 
     project.markers = {marker("point", 1), marker("after", 5, 6)};
     try {
