@@ -19,22 +19,16 @@ constexpr std::size_t kBins = 1025;
 
 // Hann-windowed magnitudes of one block on the doubled scale (2·|X[k]|).
 std::vector<double> blockMagnitudes(const std::vector<float>& x, std::size_t block) {
-    std::vector<double> cosTable(kBlock), sinTable(kBlock), frame(kBlock);
+    std::vector<std::complex<double>> e(kBlock);  // e^(2πii/N)
+    std::vector<double> frame(kBlock), out(kBins);
     for (std::size_t i = 0; i < kBlock; ++i) {
-        const double a = 2 * std::numbers::pi * double(i) / kBlock;
-        cosTable[i] = std::cos(a);
-        sinTable[i] = std::sin(a);
-        frame[i] = x[block * kBlock + i] * (0.5 - 0.5 * std::cos(a));
+        e[i] = std::polar(1.0, 2 * std::numbers::pi * double(i) / kBlock);
+        frame[i] = x[block * kBlock + i] * (0.5 - 0.5 * e[i].real());
     }
-    std::vector<double> out(kBins);
     for (std::size_t k = 0; k < kBins; ++k) {
-        double re = 0, im = 0;
-        for (std::size_t m = 0; m < kBlock; ++m) {
-            const std::size_t idx = (k * m) % kBlock;
-            re += frame[m] * cosTable[idx];
-            im -= frame[m] * sinTable[idx];
-        }
-        out[k] = 2 * std::hypot(re, im);
+        std::complex<double> sum;
+        for (std::size_t m = 0; m < kBlock; ++m) sum += frame[m] * e[k * m % kBlock];
+        out[k] = 2 * std::abs(sum);
     }
     return out;
 }

@@ -20,11 +20,8 @@ constexpr double kRate = 48000.0;
 // |H(e^jw)| in dB of an analogue prototype (s normalised to the band frequency) after the bilinear
 // transform with the band frequency pre-warped: s = j·tan(w/2) / tan(w0/2).
 double prototypeDB(EQBandKind kind, double f0, double q, double gainDB, double f) {
-    const double w0 = 2 * std::numbers::pi * f0 / kRate;
-    const double w = 2 * std::numbers::pi * f / kRate;
-    const cd s(0.0, std::tan(w / 2) / std::tan(w0 / 2));
-    const double A = std::pow(10.0, gainDB / 40.0);
-    const double rA = std::sqrt(A);
+    const cd s(0.0, std::tan(std::numbers::pi * f / kRate) / std::tan(std::numbers::pi * f0 / kRate));
+    const double A = std::pow(10.0, gainDB / 40.0), rA = std::sqrt(A);
     cd h;
     switch (kind) {
         case EQBandKind::lowPass: h = 1.0 / (s * s + s / q + 1.0); break;
@@ -54,11 +51,7 @@ EffectParams onlyBand(const std::string& id) {
 }  // namespace
 
 TEST(EQDesignTest, EachParametricBandMatchesItsPrototype) {
-    struct Case {
-        std::string id;
-        EQBandKind kind;
-        double f, q, g;
-    };
+    struct Case { std::string id; EQBandKind kind; double f, q, g; };
     const std::vector<Case> cases = {
         {"hp", EQBandKind::highPass, 120, 0.707, 0},  {"ls", EQBandKind::lowShelf, 150, 0.5, 9},
         {"p1", EQBandKind::peak, 250, 2.5, -12},      {"p2", EQBandKind::peak, 1000, 0.3, 6},

@@ -12,6 +12,7 @@
 #include "model/SplitMix64.h"
 
 #include "processing/SpectralRepair.h"
+#include "support/TestSignals.h"
 
 using namespace tessoral;
 
@@ -22,12 +23,11 @@ namespace {
 double bandPower(const std::vector<float>& x, std::size_t from, std::size_t length, double f0, double f1) {
     const double resolution = 48000.0 / static_cast<double>(length);
     double power = 0.0;
-    for (auto k = static_cast<long>(std::ceil(f0 / resolution)); static_cast<double>(k) * resolution <= f1; ++k) {
+    for (auto k = static_cast<long>(std::ceil(f0 / resolution)); double(k) * resolution <= f1; ++k) {
         std::complex<double> sum = 0.0;
         for (std::size_t i = 0; i < length; ++i) {
-            const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * static_cast<double>(i) / static_cast<double>(length));
-            const double angle = -2.0 * std::numbers::pi * static_cast<double>(k) * static_cast<double>(i) / static_cast<double>(length);
-            sum += w * static_cast<double>(x[from + i]) * std::complex<double>(std::cos(angle), std::sin(angle));
+            const double w = 0.5 - 0.5 * std::cos(2.0 * std::numbers::pi * double(i) / double(length));
+            sum += w * double(x[from + i]) * std::polar(1.0, -2.0 * std::numbers::pi * double(k) * double(i) / double(length));
         }
         power += std::norm(sum);
     }
@@ -124,11 +124,8 @@ TEST(SpectralRepair, NothingToDoReturnsTheInput) {
 TEST(SpectralRepair, HealingReplacesABurstByItsSurroundings) {
     std::vector<float> left = whiteNoise(at(3.0), 21, 0.1);
     std::vector<float> right = whiteNoise(at(3.0), 22, 0.1);
-    for (std::size_t i = at(1.40); i < at(1.46); ++i) {
-        const float burst = static_cast<float>(0.5 * std::sin(2.0 * std::numbers::pi * 3000.0 * static_cast<double>(i) / 48000.0));
-        left[i] += burst;
-        right[i] += burst;
-    }
+    const auto burst = test::sine(at(3.0), 3000.0, 0.5);
+    for (std::size_t i = at(1.40); i < at(1.46); ++i) left[i] += burst[i], right[i] += burst[i];
     const AudioData input(left, right);
     const AudioData out = SpectralRepair::repair(input, rectangle(1.38, 1.48, 2500.0, 3500.0), SpectralRepairMode::heal());
     for (const auto& [in, o] : {std::pair{left, out.left.toVector()}, std::pair{right, out.right.toVector()}}) {

@@ -8,16 +8,16 @@
 #include "model/StudioError.h"
 #include "processing/TimePitch.h"
 #include "support/TestAudio.h"
+#include "support/TestSignals.h"
 
 using namespace tessoral;
 
 namespace {
 
 AudioData tone(double hz, std::int64_t frames, std::int64_t silenceBefore = 0) {
-    std::vector<float> s(static_cast<std::size_t>(frames), 0.0f);
-    for (std::int64_t i = silenceBefore; i < frames; ++i)
-        s[static_cast<std::size_t>(i)] = static_cast<float>(
-            0.5 * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i - silenceBefore) / 48000.0));
+    std::vector<float> s(static_cast<std::size_t>(silenceBefore), 0.0f);
+    const auto t = test::sine(static_cast<std::size_t>(frames - silenceBefore), hz);
+    s.insert(s.end(), t.begin(), t.end());
     return AudioData::mono(std::move(s));
 }
 
@@ -38,12 +38,7 @@ double crossingFrequency(const SharedArray<float>& x) {
 }
 
 void expectRefused(const AudioData& audio, double rate) {
-    try {
-        AudioIO::timePitch(audio, rate, 0);
-        ADD_FAILURE() << "accepted";
-    } catch (const StudioError& e) {
-        EXPECT_EQ(e.message(), "Замедление превышает предел длины клипа в 8 минут.");
-    }
+    EXPECT_EQ(test::refusal([&] { AudioIO::timePitch(audio, rate, 0); }), "Замедление превышает предел длины клипа в 8 минут.");
 }
 
 }  // namespace
@@ -98,6 +93,5 @@ TEST(TimePitchTest, NonFiniteSamplesDoNotSpreadIntoTheResult) {
     in.left.mutableVector()[10'000] = std::numeric_limits<float>::quiet_NaN();
     in.right.mutableVector()[20'000] = std::numeric_limits<float>::infinity();
     const AudioData out = AudioIO::timePitch(in, 0.7, 3);
-    for (const auto* ch : {&out.left, &out.right})
-        for (float v : *ch) ASSERT_TRUE(std::isfinite(v));
+    EXPECT_TRUE(test::allFinite(out));
 }
