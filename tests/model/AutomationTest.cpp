@@ -5,15 +5,12 @@
 #include <vector>
 
 #include "model/Automation.h"
-#include "model/Limits.h"
 #include "support/TestAudio.h"
 
 using namespace tessoral;
+using test::kInf, test::kNaN;
 
 namespace {
-
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kInf = std::numeric_limits<double>::infinity();
 
 double dbGain(double db) { return std::pow(10.0, db / 20.0); }
 
@@ -178,14 +175,12 @@ TEST(AutomationInsert, PlacesAfterEqualTimesAndRefusesBadPoints) {
     EXPECT_EQ(Automation::insert({1.0, -3.0}, points), 3u);
     EXPECT_EQ(points[3], (AutomationPoint{1.0, -3.0}));
     EXPECT_EQ(Automation::insert({-1.0, 0.0}, points), 0u);
-    const auto atEnd = Automation::insert({9.0, 0.0}, points);
-    EXPECT_EQ(atEnd, points.size() - 1);
+    EXPECT_EQ(Automation::insert({9.0, 0.0}, points), 6u);
     EXPECT_EQ(Automation::insert({0.5, 0.0}, points), 2u);
 
     const Envelope before = points;
-    EXPECT_FALSE(Automation::insert({kNaN, 0.0}, points));
-    EXPECT_FALSE(Automation::insert({1.0, kNaN}, points));
-    EXPECT_FALSE(Automation::insert({kInf, 0.0}, points));
+    for (AutomationPoint bad : {AutomationPoint{kNaN, 0.0}, {1.0, kNaN}, {kInf, 0.0}})
+        EXPECT_FALSE(Automation::insert(bad, points));
     EXPECT_EQ(points, before);
 
     Envelope full(2000, AutomationPoint{1.0, 0.0});
@@ -205,21 +200,16 @@ TEST(AutomationCropped, RebasesAndInterpolatesTheEdges) {
     EXPECT_EQ(Automation::cropped(points, {5.0, 6.0}), (Envelope{{0.0, 0.0}}));
     EXPECT_EQ(Automation::cropped(points, {0.0, 4.0}), points);
     // Windows that are no range cover nothing; a reversed one is the empty window at its start.
-    EXPECT_TRUE(Automation::cropped(points, {kNaN, 3.0}).empty());
-    EXPECT_TRUE(Automation::cropped(points, {1.0, kNaN}).empty());
-    EXPECT_TRUE(Automation::cropped(points, {-kInf, 3.0}).empty());
+    for (TimeRange bad : {TimeRange{kNaN, 3.0}, {1.0, kNaN}, {-kInf, 3.0}})
+        EXPECT_TRUE(Automation::cropped(points, bad).empty());
     EXPECT_EQ(Automation::cropped(points, {1.0, 0.5}), (Envelope{{0.0, -5.0}, {0.0, -5.0}}));
 }
 
-TEST(AutomationReplacing, DeletionLeavesAStep) {
+TEST(AutomationReplacing, DeletionLeavesAStepAndInsertionHoldsTheLevel) {
     const Envelope points{{0.0, 0.0}, {4.0, -8.0}};
     EXPECT_EQ(Automation::replacing(points, {1.0, 3.0}, 0.0),
               (Envelope{{0.0, 0.0}, {1.0, -2.0}, {1.0, -6.0}, {2.0, -8.0}}));
     EXPECT_TRUE(Automation::replacing({}, {1.0, 3.0}, 0.0).empty());
-}
-
-TEST(AutomationReplacing, InsertionHoldsTheLevel) {
-    const Envelope points{{0.0, 0.0}, {4.0, -8.0}};
     EXPECT_EQ(Automation::replacing(points, {2.0, 2.0}, 1.0),
               (Envelope{{0.0, 0.0}, {2.0, -4.0}, {3.0, -4.0}, {5.0, -8.0}}));
     // Past the last point nothing needs holding: the tail level simply moves on.
@@ -240,10 +230,9 @@ TEST(AutomationReplacing, StretchKeepsTheShape) {
 
 TEST(AutomationReplacing, ArgumentsThatPlaceNoEdit) {
     const Envelope points{{0.0, 0.0}, {4.0, -8.0}};
-    EXPECT_EQ(Automation::replacing(points, {kNaN, 2.0}, 0.0), points);
-    EXPECT_EQ(Automation::replacing(points, {1.0, kInf}, 0.0), points);
-    EXPECT_EQ(Automation::replacing(points, {1.0, 2.0}, kNaN), points);
-    EXPECT_EQ(Automation::replacing(points, {1.0, 2.0}, -1.0), points);
+    for (const auto& [range, length] : {std::pair{TimeRange{kNaN, 2.0}, 0.0}, {{1.0, kInf}, 0.0}, {{1.0, 2.0}, kNaN},
+                                        {{1.0, 2.0}, -1.0}})
+        EXPECT_EQ(Automation::replacing(points, range, length), points);
     // A range reaching before the clip counts from the clip start; every time stays ≥ 0.
     const Envelope out = Automation::replacing(points, {-1.0, 1.0}, 0.5);
     EXPECT_TRUE(Automation::isValid(out, Automation::kVolumeRange));

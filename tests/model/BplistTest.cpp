@@ -107,34 +107,21 @@ void expectDamaged(const std::vector<std::uint8_t>& bytes, const char* what) {
 }
 
 TEST(Bplist, RefusesStructuralDamage) {
-    // An array that contains itself.
-    expectDamaged(RawBplist{{{0xA1, 0x00}}}.bytes(), "cycle");
-    // A dictionary whose value is the dictionary.
-    expectDamaged(RawBplist{{{0xD1, 0x01, 0x00}, {0x51, 'k'}}}.bytes(), "dictionary cycle");
-    // A reference beyond the object count.
-    expectDamaged(RawBplist{{{0xA1, 0x05}}}.bytes(), "reference out of range");
-    // A root number beyond the object count.
-    {
-        RawBplist raw{{{0x08}}};
-        raw.root = 3;
-        expectDamaged(raw.bytes(), "root out of range");
-    }
-    // A length that runs past the objects.
-    expectDamaged(RawBplist{{{0x4F, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}}.bytes(), "huge data");
-    expectDamaged(RawBplist{{{0x5F, 0x10, 0xFF}}}.bytes(), "long string");
-    // A key that is not a string.
-    expectDamaged(RawBplist{{{0xD1, 0x01, 0x01}, {0x10, 0x01}}}.bytes(), "integer key");
-    // Unknown object types, null, UIDs and dates are not values of ours.
-    expectDamaged(RawBplist{{{0x70}}}.bytes(), "unknown type");
-    expectDamaged(RawBplist{{{0x00}}}.bytes(), "null");
-    expectDamaged(RawBplist{{{0x80, 0x01}}}.bytes(), "uid");
-    // Bad trailer widths.
-    {
-        RawBplist raw{{{0x08}}};
-        raw.offsetSize = 0;
-        auto bytes = raw.bytes();
-        expectDamaged(bytes, "offset size 0");
-    }
+    const std::pair<RawBplist, const char*> cases[] = {
+        {{{{0xA1, 0x00}}}, "an array that holds itself"},
+        {{{{0xD1, 0x01, 0x00}, {0x51, 'k'}}}, "a dictionary whose value is the dictionary"},
+        {{{{0xA1, 0x05}}}, "a reference beyond the object count"},
+        {{{{0x08}}, 3}, "a root beyond the object count"},
+        {{{{0x4F, 0x13, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}}}, "data longer than the file"},
+        {{{{0x5F, 0x10, 0xFF}}}, "a string longer than the file"},
+        {{{{0xD1, 0x01, 0x01}, {0x10, 0x01}}}, "an integer key"},
+        // Unknown object types, null, UIDs and dates are not values of ours.
+        {{{{0x70}}}, "unknown type"},
+        {{{{0x00}}}, "null"},
+        {{{{0x80, 0x01}}}, "uid"},
+        {{{{0x08}}, 0, 1, 0}, "offset size 0"},
+    };
+    for (const auto& [raw, what] : cases) expectDamaged(raw.bytes(), what);
     // Not a property list at all, and too short.
     expectDamaged(std::vector<std::uint8_t>(64, 'x'), "garbage");
     expectDamaged({'b', 'p', 'l', 'i', 's', 't', '0', '0'}, "header only");
@@ -166,44 +153,38 @@ TEST(Bplist, TruncatedAndFlippedFilesAreRefusedCleanly) {
     for (std::size_t n = 0; n < good.size(); ++n)
         EXPECT_THROW(Bplist::decode(std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(n))),
                      BplistError);
-    for (std::size_t i = 0; i < good.size(); ++i)
-        for (int bit = 0; bit < 8; ++bit) {
-            auto bad = good;
-            bad[i] ^= static_cast<std::uint8_t>(1 << bit);
-            try {
-                Bplist::decode(bad);
-            } catch (const BplistError&) {
-            }
+    for (std::size_t i = 0; i < good.size() * 8; ++i) {
+        auto bad = good;
+        bad[i / 8] ^= static_cast<std::uint8_t>(1 << (i % 8));
+        try {
+            Bplist::decode(bad);
+        } catch (const BplistError&) {
         }
+    }
 }
 
-TEST(AtomicFile, ReplacesTheTargetAndLeavesNoTemporary) {
+TEST(AtomicFile, ReplacesTheTargetOrKeepsItOnFailure) {
     test::TempFolder dir;
     const auto target = dir / "file.bin";
+    auto entries = [&] { return std::distance(std::filesystem::directory_iterator(dir.path()), {}); };
     test::writeFile(target, {1, 2, 3});
     AtomicFile::write(target, std::vector<std::uint8_t>{9, 8});
     EXPECT_EQ(test::readFile(target), (std::vector<std::uint8_t>{9, 8}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
-}
+    EXPECT_EQ(entries(), 1);  // no temporary left
 
-TEST(AtomicFile, AFailedWriteKeepsTheOldFile) {
-    test::TempFolder dir;
-    const auto target = dir / "file.bin";
-    test::writeFile(target, {1, 2, 3});
-    EXPECT_THROW(AtomicFile::write(target,
-                                   [](ByteSink& sink) {
-                                       sink.write("abc", 3);
-                                       throw std::runtime_error("producer failed");
-                                   }),
-                 std::runtime_error);
-    EXPECT_EQ(test::readFile(target), (std::vector<std::uint8_t>{1, 2, 3}));
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+    auto failing = [](ByteSink& sink) {
+        sink.write("abc", 3);
+        throw std::runtime_error("producer failed");
+    };
+    EXPECT_THROW(AtomicFile::write(target, failing), std::runtime_error);
+    EXPECT_EQ(test::readFile(target), (std::vector<std::uint8_t>{9, 8}));
+    EXPECT_EQ(entries(), 1);
     // A folder that does not exist: a platform error, nothing written.
     EXPECT_THROW(AtomicFile::write(dir / "missing/file.bin", std::vector<std::uint8_t>{1}), PlatformError);
     // The target is a folder: the rename fails and the temporary goes away.
     std::filesystem::create_directory(dir / "folder");
     EXPECT_THROW(AtomicFile::write(dir / "folder", std::vector<std::uint8_t>{1}), PlatformError);
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
+    EXPECT_EQ(entries(), 2);
 }
 
 }  // namespace

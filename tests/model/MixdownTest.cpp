@@ -15,15 +15,10 @@ using namespace tessoral;
 namespace {
 
 std::string failure(const Session& s, std::optional<TimeRange> range) {
-    try {
-        s.mixed(range);
-    } catch (const StudioError& e) {
-        return e.message();
-    }
-    return "";
+    return test::errorMessage([&] { s.mixed(range); });
 }
 
-Track clipOn(Session& s, Lane& lane, double start, AudioData audio) {
+Track clipOn(const Lane& lane, double start, AudioData audio) {
     Track t = Track::make("c", std::move(audio));
     t.start = start;
     t.laneID = lane.id;
@@ -92,10 +87,8 @@ TEST(Mixdown, NothingToMix) {
 
 TEST(Mixdown, LongerThanEightMinutesIsRefused) {
     Session s;
-    Track a = test::clip("a", 10, 0.0);
-    Track b = test::clip("b", 10, 481.0);
-    s.appendOnNewLane(a);
-    s.appendOnNewLane(b);
+    s.appendOnNewLane(test::clip("a", 10, 0.0));
+    s.appendOnNewLane(test::clip("b", 10, 481.0));
     EXPECT_EQ(failure(s, std::nullopt), L("Длина проекта ограничена 8 минутами."));
     EXPECT_EQ(s.mixed(TimeRange{1, 2}).frames(), 48000);
 }
@@ -106,9 +99,7 @@ TEST(Mixdown, UnityClipIsCopiedExactly) {
     s.appendOnNewLane(Track::make("a", audio));
     EXPECT_EQ(s.mixed(std::nullopt), audio);
     s.masterDB = -6;
-    const AudioData quieter = s.mixed(std::nullopt);
-    const float g = static_cast<float>(std::pow(10.0, -6.0 / 20));
-    EXPECT_EQ(quieter.left[123], g * audio.left[123]);
+    EXPECT_EQ(s.mixed(std::nullopt).left[123], static_cast<float>(std::pow(10.0, -6.0 / 20)) * audio.left[123]);
 }
 
 TEST(Mixdown, PanLawAndRowPan) {
@@ -116,35 +107,28 @@ TEST(Mixdown, PanLawAndRowPan) {
     Track t = Track::make("a", test::constant(100, 1.0f));
     t.pan = 1.0;
     s.appendOnNewLane(t);
-    AudioData m = s.mixed(std::nullopt);
-    EXPECT_EQ(m.left[0], 0.0f);
-    EXPECT_EQ(m.right[0], 1.0f);
+    auto frame50 = [&] {
+        const AudioData m = s.mixed(std::nullopt);
+        return std::pair(m.left[50], m.right[50]);
+    };
+    EXPECT_EQ(frame50(), std::pair(0.0f, 1.0f));
     s.tracks[0].pan = 0.5;
     s.lanes[0].pan = -0.5;
-    m = s.mixed(std::nullopt);
-    EXPECT_EQ(m.left[50], 0.5f);
-    EXPECT_EQ(m.right[50], 0.5f);
-    // A pan envelope replaces the clip's pan; the row pan still applies.
-    s.tracks[0].panEnvelope = {{0, 0}};
-    m = s.mixed(std::nullopt);
-    EXPECT_EQ(m.left[50], 1.0f);
-    EXPECT_EQ(m.right[50], 0.5f);
+    EXPECT_EQ(frame50(), std::pair(0.5f, 0.5f));
+    s.tracks[0].panEnvelope = {{0, 0}};  // replaces the clip's pan; the row pan still applies
+    EXPECT_EQ(frame50(), std::pair(1.0f, 0.5f));
 }
 
 TEST(Mixdown, MuteSoloAndNoClipping) {
     Session s;
-    Lane a, b;
-    a.name = "a";
-    b.name = "b";
-    s.lanes = {a, b};
-    s.tracks = {clipOn(s, s.lanes[0], 0, test::constant(100, 0.75f)), clipOn(s, s.lanes[1], 0, test::constant(100, 0.75f))};
+    s.lanes = {Lane{}, Lane{}};
+    s.tracks = {clipOn(s.lanes[0], 0, test::constant(100, 0.75f)), clipOn(s.lanes[1], 0, test::constant(100, 0.75f))};
     EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 1.5f);  // kept above full scale
     s.lanes[1].solo = true;
     EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.75f);
     s.tracks[1].muted = true;
     EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.0f);
-    Track rowless = Track::make("r", test::constant(100, 0.25f));
-    s.tracks.push_back(rowless);
+    s.tracks.push_back(Track::make("r", test::constant(100, 0.25f)));  // no row
     EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.0f);
     s.tracks.back().solo = true;
     EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.25f);
@@ -153,25 +137,19 @@ TEST(Mixdown, MuteSoloAndNoClipping) {
 
 TEST(Mixdown, MatchesSlowReferenceWithFadesEnvelopesAndCrossfades) {
     Session s;
-    Lane row, other;
-    row.pan = 0.25;
-    row.gainDB = -3;
-    other.pan = -0.7;
+    const Lane row{.gainDB = -3, .pan = 0.25}, other{.pan = -0.7};
     s.lanes = {row, other};
     s.masterDB = 1.5;
-    Track x = clipOn(s, s.lanes[0], 0.0, test::noise(48000 * 2, 0.5f, 1));
-    x.fadeIn = 0.3;
-    x.fadeInCurve = FadeCurve::cosine;
+    Track x = clipOn(row, 0.0, test::noise(48000 * 2, 0.5f, 1));
+    x.fadeIn = 0.3, x.fadeInCurve = FadeCurve::cosine;
     x.volumeEnvelope = {{0.1, 0}, {0.5, -12}, {0.5, -3}, {1.7, 6}};
-    Track y = clipOn(s, s.lanes[0], 1.25, test::noise(48000 * 2, 0.5f, 2));
+    Track y = clipOn(row, 1.25, test::noise(48000 * 2, 0.5f, 2));
     y.panEnvelope = {{0, -1}, {2, 1}};
     y.fadeOut = 3.0;  // longer than the clip: fadeFrames keeps it inside
-    Track z = clipOn(s, s.lanes[1], 0.5, test::noise(20000, 0.5f, 3));
-    z.gainDB = -20;
-    z.pan = -0.3;
+    Track z = clipOn(other, 0.5, test::noise(20000, 0.5f, 3));
+    z.gainDB = -20, z.pan = -0.3;
     s.tracks = {x, y, z};
-    const auto fades = s.automaticFades();
-    ASSERT_EQ(fades.at(x.id).fadeOut, 0.75);
+    ASSERT_EQ(s.automaticFades().at(x.id).fadeOut, 0.75);
     expectNear(s.mixed(std::nullopt), referenceMix(s, 0, 48000 * 3 + 12000), 2e-6);
     // A range starting inside a clip keeps the clip-relative fades and envelopes.
     expectNear(s.mixed(TimeRange{0.2, 2.5}), referenceMix(s, 0.2, 48000 * 23 / 10), 2e-6);

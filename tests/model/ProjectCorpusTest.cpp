@@ -37,8 +37,7 @@ Session version3() {
     Session s = version2();
     s.tempo = 100;
     Track& t = s.tracks[0];
-    t.fadeIn = 0.0005;
-    t.fadeOutCurve = FadeCurve::cosine;
+    t.fadeIn = 0.0005, t.fadeOutCurve = FadeCurve::cosine;
     t.volumeEnvelope = {{0.0, -6.0}, {0.001, 0.0}};
     EffectSlot slot(EffectPreset::compressor);
     slot.params["threshold"] = -20;
@@ -53,8 +52,7 @@ Session version3() {
 Session version4() {
     Session s = version2();
     Track extra = Track::make("Extra", test::noise(32, 0.2f, 9));
-    extra.laneID = s.lanes[0].id;
-    extra.start = 0.01;
+    extra.laneID = s.lanes[0].id, extra.start = 0.01;
     extra.headHandle = test::noise(8, 0.1f, 10);
     extra.tailHandle = test::noise(4, 0.1f, 11);
     extra.handleEnvelopes = HandleEnvelopes{{{0.0, -3.0}}, {{0.0, 0.0}}};
@@ -76,25 +74,18 @@ TEST(ProjectCorpus, Regenerate) {
     put("valid-v3.tessoral", v3);
     put("valid-v4.tessoral", v4);
     put("truncated-v4.tessoral", std::vector<std::uint8_t>(v4.begin(), v4.begin() + static_cast<long>(v4.size() / 2)));
-    {
-        auto bad = v3;
-        bad[bad.size() - 1] ^= 0x40;  // offset table position
-        put("bad-table-offset.tessoral", bad);
-    }
-    {
-        auto bad = v2;
-        bad[bad.size() - 26] = 8;  // reference size larger than the references
-        put("bad-ref-size.tessoral", bad);
-    }
+    auto changed = [](std::vector<std::uint8_t> bytes, std::size_t fromEnd, std::uint8_t value) {
+        bytes[bytes.size() - fromEnd] = value;
+        return bytes;
+    };
+    put("bad-table-offset.tessoral", changed(v3, 1, v3.back() ^ 0x40));  // offset table position
+    put("bad-ref-size.tessoral", changed(v2, 26, 8));  // reference size larger than the references
     {
         // A 64-frame block is 256 bytes: a data object with a two-byte length; its first sample becomes NaN.
         auto bad = v2;
         const std::uint8_t head[] = {0x4F, 0x11, 0x01, 0x00};
         auto at = std::search(bad.begin(), bad.end(), std::begin(head), std::end(head));
-        if (at != bad.end()) {
-            at[4 + 3] = 0x7F;
-            at[4 + 2] = 0xC0;
-        }
+        if (at != bad.end()) at[4 + 3] = 0x7F, at[4 + 2] = 0xC0;
         put("nan-sample.tessoral", bad);
     }
     put("cycle.tessoral", test::RawBplist{{{0xA1, 0x00}}}.bytes());
@@ -111,32 +102,25 @@ TEST(ProjectCorpus, Regenerate) {
         dag.objects.push_back({0x09});
         put("amplification.tessoral", dag.bytes());
     }
-    {
-        PlistValue root;
-        root.add("version", "2");
-        root.add("sampleRate", 48000);
-        root.add("masterDB", 0.0);
-        root.add("tracks", PlistValue{});
-        put("wrong-types.tessoral", Bplist::encode(root));
-    }
-    {
-        PlistValue clip;
-        clip.add("id", Uuid::random());
-        clip.add("name", "x");
-        clip.add("left", PlistValue::Data(10, 0));
-        clip.add("right", PlistValue::Data(10, 0));
-        for (const char* k : {"start", "gainDB", "pan"}) clip.add(k, 0.0);
-        clip.add("muted", false);
-        clip.add("solo", false);
-        clip.add("color", 0);
-        PlistValue root;
-        root.add("version", 4);
-        root.add("sampleRate", 48000);
-        root.add("masterDB", 0.0);
-        root.add("tracks", PlistValue::Array{clip});
-        root.add("lanes", PlistValue::Array{});
-        put("odd-block.tessoral", Bplist::encode(root));
-    }
+    auto root = [](PlistValue version, PlistValue tracks) {
+        PlistValue r;
+        r.add("version", std::move(version));
+        r.add("sampleRate", 48000);
+        r.add("masterDB", 0.0);
+        r.add("tracks", std::move(tracks));
+        return r;
+    };
+    put("wrong-types.tessoral", Bplist::encode(root("2", PlistValue{})));
+    PlistValue clip;  // sample blocks of 10 bytes: no whole number of floats
+    clip.add("id", Uuid::random());
+    clip.add("name", "x");
+    for (const char* k : {"left", "right"}) clip.add(k, PlistValue::Data(10, 0));
+    for (const char* k : {"start", "gainDB", "pan"}) clip.add(k, 0.0);
+    for (const char* k : {"muted", "solo"}) clip.add(k, false);
+    clip.add("color", 0);
+    PlistValue oddBlock = root(4, PlistValue::Array{clip});
+    oddBlock.add("lanes", PlistValue::Array{});
+    put("odd-block.tessoral", Bplist::encode(oddBlock));
 }
 
 // The committed valid seeds stay loadable, and every seed is either loaded or refused.
