@@ -161,36 +161,10 @@ TEST(ChannelOps, RemovingTheCentreSilencesACentredToneInTheBand) {
     EXPECT_LE(20.0 * std::log10(rms(std::span<const float>(out.right.data() + 4096, n - 8192)) / before), -60.0);
 }
 
-TEST(ChannelOps, OppositeChannelsHaveNoCentre) {
-    constexpr std::size_t n = 30'000;
-    const std::vector<float> x = plus(sine(n, 1000.0, 0.3), sine(n, 5000.0, 0.2));
-    std::vector<float> minus(x.size());
-    for (std::size_t i = 0; i < x.size(); ++i) minus[i] = -x[i];
-    const auto [kl, kr] = ChannelOps::centerExtract(x, minus, {CenterMode::keep, 20, 24000});
-    const auto inner = [](const std::vector<float>& v) { return std::span<const float>(v).subspan(4096, n - 8192); };
-    EXPECT_LE(20.0 * std::log10(rms(inner(kl)) / rms(inner(x))), -60.0);
-    EXPECT_LE(20.0 * std::log10(rms(inner(kr)) / rms(inner(x))), -60.0);
-    const auto [rl, rr] = ChannelOps::centerExtract(x, minus, {CenterMode::remove, 20, 24000});
-    EXPECT_LE(maxDifference(rl, x), 1e-5f);
-    EXPECT_LE(maxDifference(rr, minus), 1e-5f);
-}
-
-TEST(ChannelOps, ContentOutsideTheBandPassesInBothModes) {
-    constexpr std::size_t n = 30'000;
-    // A centred 100 Hz tone and a centred 9 kHz tone around a band of 1 … 5 kHz. At the clip's
-    // edges the cut-off tones spread into the band, so the comparison leaves one frame out there.
-    const std::vector<float> x = plus(sine(n, 100.0, 0.3), sine(n, 9000.0, 0.2));
-    const auto inner = [](const std::vector<float>& v) { return std::span<const float>(v).subspan(4096, n - 8192); };
-    for (CenterMode mode : {CenterMode::keep, CenterMode::remove}) {
-        const auto [l, r] = ChannelOps::centerExtract(x, x, {mode, 1000, 5000});
-        EXPECT_LE(maxDifference(inner(l), inner(x)), 1e-4f) << rawValue(mode);
-        EXPECT_LE(maxDifference(inner(r), inner(x)), 1e-4f) << rawValue(mode);
-    }
-}
-
 TEST(ChannelOps, CentreExtractionMatchesADoublePrecisionReference) {
     constexpr std::size_t n = 9'000;
-    // Partly shared material: a common tone, a tone on one side, and independent noise.
+    // Partly shared material: a common tone, a tone on one side, and independent noise (whose
+    // bins are often anti-correlated), in a band with content on both sides of it.
     const AudioData noise = test::noise(n, 0.1f, 8);
     const std::vector<float> common = sine(n, 1500.0, 0.3);
     const std::vector<float> left = plus(plus(common, sine(n, 2200.0, 0.2)), noise.left.toVector());

@@ -77,19 +77,8 @@ TEST(EffectsDSPTest, BiquadTrivialCases) {
     const AudioData identity = EffectsDSP::biquads(in, {Biquad{1, 0, 0, 0, 0}, Biquad{1, 0, 0, 0, 0}});
     EXPECT_FALSE(identity.left.sharesStorageWith(in.left));
     EXPECT_EQ(identity, in);
-    // A pure one-frame delay shows the state starts at zero for each channel.
-    const AudioData delayed = EffectsDSP::biquads(in, {Biquad{0, 1, 0, 0, 0}});
-    EXPECT_EQ(delayed.left[0], 0.0f);
-    EXPECT_EQ(delayed.right[0], 0.0f);
-    EXPECT_EQ(delayed.right[1], in.right[0]);
-}
-
-TEST(EffectsDSPTest, InvertTwiceIsIdentity) {
-    const AudioData in = test::noise(777, 1.0f, 9);
-    const AudioData once = EffectsDSP::invert(in);
-    EXPECT_EQ(once.left[5], -in.left[5]);
-    EXPECT_EQ(EffectsDSP::invert(once), in);
-    EXPECT_TRUE(EffectsDSP::invert(AudioData()).empty());
+    EXPECT_EQ(EffectsDSP::invert(EffectsDSP::invert(in)), in);
+    EXPECT_EQ(EffectsDSP::invert(in).left[5], -in.left[5]);
 }
 
 TEST(EffectsDSPTest, ModulatedDelaysMatchHistoryReference) {
