@@ -1,0 +1,142 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "model/AudioData.h"
+#include "transport/PunchPlan.h"
+
+namespace tessoral {
+
+class AudioBackend;
+class AudioCallback;
+class AudioStream;
+class CaptureGate;
+class CaptureProcessor;
+class CaptureRing;
+class Defaults;
+class MonitorRing;
+class RecordingBuffer;
+
+// What the store asks of one recording.
+struct RecordingSetup {
+    PunchPlan plan;                            // where the capture lands
+    std::int64_t maximumFrames = 0;            // frames the project still has room for
+    std::optional<AudioData> playback;         // what plays while recording (mix and/or clicks)
+    std::optional<float> monitorLevel;         // monitoring volume 0…1; none = no monitoring
+    double manualLatencyMilliseconds = 0.0;    // the user's latency correction
+};
+
+// The capture side of the transport: records the chosen input device into memory at 48 kHz,
+// optionally plays an overdub buffer aligned with the capture, optionally lets the performer hear
+// the input, and measures the latency to compensate. Used from the main thread only.
+//
+// Threads: the input device's real-time callback only copies each buffer and its capture time
+// into a preallocated ring (and, when monitoring directly, copies the input to the output); a
+// capture thread runs the per-buffer step (gate, conversion, monitor ring, recording buffer); a
+// separate monitor output only tries the monitor ring's lock.
+class AudioRecorder {
+public:
+    // One spare second beyond the project's room.
+    static constexpr std::int64_t kSpareFrames = 48000;
+    // The overdub playback starts this far ahead of the moment it is scheduled.
+    static constexpr double kOverdubLeadSeconds = 0.12;
+    // Running peaks decay by this factor per tick.
+    static constexpr float kPeakDecay = 0.4f;
+
+    // The backend and settings must outlive the recorder.
+    AudioRecorder(AudioBackend& backend, const Defaults& defaults);
+    ~AudioRecorder();
+    AudioRecorder(const AudioRecorder&) = delete;
+    AudioRecorder& operator=(const AudioRecorder&) = delete;
+
+    // Starts capturing. Does nothing while a capture runs. Throws StudioError with the message of
+    // the failure (access refused, chosen input missing, no input format, format not supported,
+    // device does not start, overdub playback failed), or CancellationError when `cancelled`
+    // reports true once access was granted; nothing runs afterwards then.
+    void start(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
+
+    bool active() const { return active_; }
+    // The input is heard on the output.
+    bool monitoring() const { return monitoring_; }
+    // The overdub buffer plays.
+    bool overdubbing() const { return overdubbing_; }
+    // Seconds of latency to compensate (device input and output latency plus the correction).
+    double latency() const { return latency_; }
+    // Captured frame at which the recording should end (the punch-out frame plus the latency).
+    std::int64_t captureStopFrame() const { return captureStopFrame_; }
+
+    struct Progress {
+        double position = 0.0;  // timeline second of the capture's end
+        float leftLevel = 0.0f;
+        float rightLevel = 0.0f;
+        bool reachedEnd = false;  // the buffer is full or the punch-out frame is reached
+    };
+    // The recording tick: position and decaying input peaks. Zeros when no capture runs.
+    Progress tick();
+
+    // Ends the capture and hands back what was captured. Throws StudioError "Запись не содержит
+    // звука. Проверьте выбранный микрофон." when nothing was (also when no capture ran).
+    AudioData stop();
+
+    // Waits at most `timeout` until the capture thread has handled every captured buffer; true
+    // when it has. For tests and shutdown.
+    bool waitUntilIdle(std::chrono::milliseconds timeout) const;
+
+    class InputCallback;
+    class MonitorCallback;
+    class OverdubCallback;
+
+private:
+    struct Device {
+        std::optional<std::uint32_t> id;  // none = the default input
+        double sampleRate = 0.0;
+        int channels = 0;
+    };
+    Device inputDevice(const std::string& uid) const;
+    std::unique_ptr<AudioStream> openOutput(const std::string& uid, AudioCallback& callback);
+    void startWorker();
+    void stopWorker();
+    void workerLoop();
+    void teardown() noexcept;
+
+    AudioBackend& backend_;
+    const Defaults& defaults_;
+
+    bool active_ = false;
+    bool monitoring_ = false;
+    bool overdubbing_ = false;
+    double latency_ = 0.0;
+    std::int64_t captureStopFrame_ = std::numeric_limits<std::int64_t>::max();
+    double origin_ = 0.0;
+
+    std::shared_ptr<CaptureGate> gate_;
+    std::shared_ptr<RecordingBuffer> buffer_;
+    std::shared_ptr<MonitorRing> monitorRing_;
+    std::unique_ptr<CaptureRing> ring_;
+    std::unique_ptr<CaptureProcessor> processor_;
+
+    // Callbacks outlive the streams that call them: declared first, destroyed last.
+    std::unique_ptr<InputCallback> inputCallback_;
+    std::unique_ptr<MonitorCallback> monitorCallback_;
+    std::unique_ptr<OverdubCallback> overdubCallback_;
+    std::unique_ptr<AudioStream> captureStream_;
+    std::unique_ptr<AudioStream> monitorStream_;
+    std::unique_ptr<AudioStream> overdubStream_;
+
+    std::thread worker_;
+    mutable std::mutex workerMutex_;
+    std::condition_variable workerWake_;
+    bool workerQuit_ = false;              // under workerMutex_
+    std::atomic<bool> workerBusy_{false};  // the capture thread is handling a buffer
+};
+
+}  // namespace tessoral
