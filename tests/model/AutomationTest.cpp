@@ -153,20 +153,16 @@ TEST(AutomationValue, FollowsTheEvaluationRule) {
 
 TEST(AutomationIsValid, LimitsOrderAndRange) {
     const auto vol = Automation::kVolumeRange;
-    EXPECT_TRUE(Automation::isValid({}, vol));
     Envelope full(2000, AutomationPoint{1.0, 0.0});
     EXPECT_TRUE(Automation::isValid(full, vol));
     full.push_back({1.0, 0.0});
     EXPECT_FALSE(Automation::isValid(full, vol));
-
-    EXPECT_TRUE(Automation::isValid({{0.0, -60.0}, {480.0, 12.0}}, vol));
-    EXPECT_FALSE(Automation::isValid({{0.0, 0.0}, {480.0001, 0.0}}, vol));
-    EXPECT_FALSE(Automation::isValid({{-0.001, 0.0}}, vol));
-    EXPECT_FALSE(Automation::isValid({{2.0, 0.0}, {1.0, 0.0}}, vol));
-    EXPECT_TRUE(Automation::isValid({{1.0, 0.0}, {1.0, -6.0}}, vol));
-    EXPECT_FALSE(Automation::isValid({{1.0, 12.5}}, vol));
-    EXPECT_FALSE(Automation::isValid({{1.0, kNaN}}, vol));
-    EXPECT_FALSE(Automation::isValid({{kNaN, 0.0}}, vol));
+    const std::pair<Envelope, bool> cases[] = {
+        {{}, true}, {{{0.0, -60.0}, {480.0, 12.0}}, true}, {{{1.0, 0.0}, {1.0, -6.0}}, true},  // a step
+        {{{0.0, 0.0}, {480.0001, 0.0}}, false}, {{{-0.001, 0.0}}, false}, {{{2.0, 0.0}, {1.0, 0.0}}, false},
+        {{{1.0, 12.5}}, false}, {{{1.0, kNaN}}, false}, {{{kNaN, 0.0}}, false}};
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(Automation::isValid(cases[i].first, vol), cases[i].second) << "case " << i;
     EXPECT_FALSE(Automation::isValid({{1.0, 1.5}}, Automation::kPanRange));
 }
 

@@ -59,13 +59,10 @@ TEST(FavoritesDecode, ArrayShapeAndSkippedEntries) {
     EXPECT_THROW(FavoritesStore::decode("[1,"), PlatformError);
     EXPECT_THROW(FavoritesStore::decode(std::string(600, '[') + std::string(600, ']')), PlatformError);
 
-    json second = favoriteJSON("b");
+    json second = favoriteJSON("b"), badPreset = favoriteJSON("d"), badID = favoriteJSON("e"), wrongType = favoriteJSON("f");
     second.erase("slots");
-    json badPreset = favoriteJSON("d");
     badPreset["slots"][0]["preset"] = "Compressor";
-    json badID = favoriteJSON("e");
     badID["id"] = "not-a-uuid";
-    json wrongType = favoriteJSON("f");
     wrongType["slots"][0]["enabled"] = 1;
     // A lower-case id reads; a slot of only "id" and "preset" (or a null "wet") takes the defaults.
     const Uuid id = Uuid::random();
@@ -85,28 +82,21 @@ TEST(FavoritesDecode, ArrayShapeAndSkippedEntries) {
 }
 
 TEST(FavoritesDecode, AcceptanceRulesInOrder) {
+    using Names = std::vector<std::string>;
+    auto decoded = [](const json& list) { return names(FavoritesStore::decode(list.dump())); };
     const Uuid shared = Uuid::random();
     // Same id twice: the first wins.
-    EXPECT_EQ(names(FavoritesStore::decode(json::array({favoriteJSON("first", 1, shared),
-                                                        favoriteJSON("second", 1, shared)}).dump())),
-              (std::vector<std::string>{"first"}));
+    EXPECT_EQ(decoded({favoriteJSON("first", 1, shared), favoriteJSON("second", 1, shared)}), Names{"first"});
     // The first of them fails the slot limit: its id still counts as seen, neither loads.
-    EXPECT_TRUE(FavoritesStore::decode(json::array({favoriteJSON("first", 9, shared),
-                                                    favoriteJSON("second", 1, shared)}).dump())
-                    .empty());
+    EXPECT_EQ(decoded({favoriteJSON("first", 9, shared), favoriteJSON("second", 1, shared)}), Names{});
     // A blank name is rejected before its id counts.
-    EXPECT_EQ(names(FavoritesStore::decode(json::array({favoriteJSON(" \n\t\u3000", 1, shared),
-                                                        favoriteJSON("later", 1, shared)}).dump())),
-              (std::vector<std::string>{"later"}));
+    EXPECT_EQ(decoded({favoriteJSON(" \n\t\u3000", 1, shared), favoriteJSON("later", 1, shared)}), Names{"later"});
 
-    json wet = favoriteJSON("wet");
+    json wet = favoriteJSON("wet"), many = favoriteJSON("many"), ok64 = favoriteJSON("ok64");
     wet["slots"][0]["wet"] = 1.5;
-    json many = favoriteJSON("many");
     many["slots"][0] = slotJSON("echo", 1.0, 65);
-    json ok64 = favoriteJSON("ok64");
     ok64["slots"][0] = slotJSON("echo", 0.0, 64);
-    EXPECT_EQ(names(FavoritesStore::decode(json::array({wet, many, ok64}).dump())),
-              (std::vector<std::string>{"ok64"}));
+    EXPECT_EQ(decoded({wet, many, ok64}), Names{"ok64"});
 }
 
 TEST(FavoritesDecode, NamesTrimmedAndCutByCharacters) {
