@@ -34,7 +34,9 @@ TEST_F(EffectParametersTest, TableIsConsistentForEveryPreset) {
             EXPECT_LT(p.range.lower, p.range.upper);
             EXPECT_GE(p.defaultValue, p.range.lower);
             EXPECT_LE(p.defaultValue, p.range.upper);
-            if (p.logarithmic) EXPECT_GT(p.range.lower, 0.0);
+            if (p.logarithmic) {
+                EXPECT_GT(p.range.lower, 0.0);
+            }
             EXPECT_EQ(p.toggle, preset == EffectPreset::parametricEQ && p.key.ends_with(".on"));
             EXPECT_FALSE(p.title.empty());
         }

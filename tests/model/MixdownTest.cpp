@@ -137,7 +137,7 @@ TEST(Mixdown, MuteSoloAndNoClipping) {
 
 TEST(Mixdown, MatchesSlowReferenceWithFadesEnvelopesAndCrossfades) {
     Session s;
-    const Lane row{.gainDB = -3, .pan = 0.25}, other{.pan = -0.7};
+    const Lane row{.name = "row", .gainDB = -3, .pan = 0.25}, other{.name = "other", .pan = -0.7};
     s.lanes = {row, other};
     s.masterDB = 1.5;
     Track x = clipOn(row, 0.0, test::noise(48000 * 2, 0.5f, 1));

@@ -148,7 +148,9 @@ TEST(ProjectIOWrite, VersionFollowsWhatTheProjectUses) {
         EXPECT_EQ(j["version"], c.version);
         EXPECT_EQ(j.contains("lanes"), c.version == 4);
         for (const auto& t : j["tracks"]) EXPECT_EQ(keyCount(t, "laneID"), c.version == 4 ? 1u : 0u);
-        if (std::string(c.what) == "pan envelope") EXPECT_EQ(j["tracks"][0]["pan"], 0.3);
+        if (std::string(c.what) == "pan envelope") {
+            EXPECT_EQ(j["tracks"][0]["pan"], 0.3);
+        }
     }
 }
 

@@ -112,7 +112,7 @@ TEST(Uuid, TextFormAndParsing) {
     std::string lower = text;
     for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     EXPECT_EQ(Uuid::parse(lower), a);
-    for (const std::string bad : {text.substr(1), std::string("ZZZZZZZZ-ZZZZ-ZZZZ-ZZZZ-ZZZZZZZZZZZZ"),
+    for (const std::string& bad : {text.substr(1), std::string("ZZZZZZZZ-ZZZZ-ZZZZ-ZZZZ-ZZZZZZZZZZZZ"),
                                   std::string("0000000000000-0000-0000-000000000000")})
         EXPECT_FALSE(Uuid::parse(bad)) << bad;
     EXPECT_NE(Uuid::random(), Uuid::random());
