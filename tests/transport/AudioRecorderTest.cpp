@@ -393,19 +393,3 @@ TEST(AudioRecorder, CancelledAfterAccessStartsNothingAndSecondStartIsIgnored) {
     rig.run(100);
     EXPECT_EQ(rig.recorder.stop().frames(), 100);
 }
-
-TEST(AudioRecorder, InputWithoutCaptureTimesIsKeptWhole) {
-    Rig rig;
-    rig.chooseInput("ALSA/Stereo");
-    auto script = std::make_shared<NullInputScript>(std::vector<std::vector<float>>{frameNumbers(6000)});
-    script->setNoCaptureTime(true);
-    rig.backend.setInput(script);
-    RecordingSetup setup = plainSetup();
-    setup.playback = AudioData::silence(48000);
-    rig.backend.pump(512);
-    rig.recorder.start(setup);
-    rig.run(6000);
-    const AudioData audio = rig.recorder.stop();
-    EXPECT_EQ(audio.frames(), 6000);
-    EXPECT_EQ(audio.left[0], frameNumbers(1)[0]);
-}

@@ -63,6 +63,8 @@ TEST(PunchPlan, PunchWindowWithPreRollAndLatency) {
     EXPECT_EQ(take.frames, (FrameRange{2 * 48000 + 480, 4 * 48000 + 480}));
     EXPECT_DOUBLE_EQ(take.start, 10.0);
     EXPECT_EQ(plan.captureEndFrame(480, kRate), 4 * 48000 + 480);
+    // A capture that ends inside the window keeps what there is.
+    EXPECT_EQ(plan.take(150000, 480, kRate).frames, (FrameRange{96480, 150000}));
 }
 
 TEST(PunchPlan, PlainRecordingWithPreRollBeforeZero) {
@@ -81,14 +83,6 @@ TEST(PunchPlan, ShortCaptureGivesEmptyTakeAtTheCaptureEnd) {
     // Nothing captured, or a negative count, never gives an inverted range.
     EXPECT_EQ(plan.take(0, 480, kRate).frames, (FrameRange{0, 0}));
     EXPECT_EQ(plan.take(-7, 480, kRate).frames, (FrameRange{0, 0}));
-}
-
-TEST(PunchPlan, CaptureBeyondThePunchOutIsCut) {
-    const PunchPlan plan = windowPlan(0.0, 1.0, 2.0);
-    const auto take = plan.take(3 * 48000, 0, kRate);
-    EXPECT_EQ(take.frames, (FrameRange{48000, 96000}));
-    // A capture that ends inside the window keeps what there is.
-    EXPECT_EQ(plan.take(60000, 0, kRate).frames, (FrameRange{48000, 60000}));
 }
 
 TEST(PunchPlan, NegativeLatencyMovesTheTakeButNotTheCaptureEnd) {
@@ -282,6 +276,9 @@ TEST(RecordingPlayback, NothingToPlayGivesNone) {
     // Clicks over nothing and a length below one frame.
     EXPECT_EQ(recordingPlayback(Session{}, plan, 0.0, true, BeatGrid{}), std::nullopt);
     EXPECT_EQ(recordingPlayback(Session{}, plan, std::nan(""), true, BeatGrid{}), std::nullopt);
+    // Less than one frame of project left after the origin: the mixdown's refusal is thrown.
+    const PunchPlan almostEnd{7.0 - 0.1 / 48000, std::nullopt, std::nullopt};
+    EXPECT_THROW(recordingPlayback(rows.session, almostEnd, 1.0, true, std::nullopt), StudioError);
 }
 
 TEST(RecordingPlayback, ProjectMixFromOriginWithTheWindowSilenced) {
@@ -340,13 +337,4 @@ TEST(RecordingPlayback, ClicksPadTheMixToTheLengthAtMostEightMinutes) {
     EXPECT_EQ(capped->frames(), limits::kMaxFrames);
     // Every beat is an accent with one beat per bar: beat 2399 lies at 479.8 s.
     EXPECT_NEAR(capped->left[limits::kMaxFrames - 9600], clickSample(1760, 0.7, 0), 1e-6);
-}
-
-TEST(RecordingPlayback, MixErrorsAreThrown) {
-    Session s;
-    s.appendOnNewLane(test::clip("A", 48000, 0.0));
-    // The origin one frame's worth before the end: less than one frame to mix.
-    EXPECT_THROW(recordingPlayback(s, PunchPlan{1.0 - 0.1 / 48000, std::nullopt, std::nullopt}, 1.0, true,
-                                   std::nullopt),
-                 StudioError);
 }
