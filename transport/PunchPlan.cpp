@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "model/Limits.h"
-#include "model/Metronome.h"
+#include "transport/PlaybackVoice.h"
 
 namespace tessoral {
 
@@ -40,35 +40,25 @@ void silence(SharedArray<float>& channel, Frame lo, Frame hi) {
     std::fill(samples.begin() + lo, samples.begin() + hi, 0.0f);
 }
 
-// Adds the metronome's clicks to both channels of `buffer`, whose frame 0 sounds at `origin`.
+// Adds the metronome's clicks to both channels of `buffer`, whose frame 0 sounds at `origin`,
+// as playback places them.
 void addClicks(AudioData& buffer, const BeatGrid& grid, double origin) {
     const Frame length = buffer.frames();
-    if (length < 1) return;
-    constexpr Frame kClickFrames = 1440;  // 30 ms
-    const double safeOrigin = std::isnan(origin) ? 0.0 : origin;
-    const Frame startFrame = secondsToFrames(std::max(safeOrigin, 0.0));
-    const auto beats = grid.beats(
-        {std::max(safeOrigin - 0.03, 0.0), safeOrigin + static_cast<double>(length) / kSampleRate});
-    if (!beats) return;
-    const std::vector<float> accent = Metronome::click(1760, 0.7f, kClickFrames);
-    const std::vector<float> normal = Metronome::click(1320, 0.38f, kClickFrames);
-    const double beatSeconds = grid.beatSeconds();
-    const Frame barBeats = grid.barBeats();
+    const auto placements = MetronomeClicks::placements(grid, origin, length);
+    if (placements.empty()) return;
     // The first write gives each channel its own array, also when both shared one.
     auto& left = buffer.left.mutableVector();
     auto& right = buffer.right.mutableVector();
-    for (Frame b = beats->first; b <= beats->last; ++b) {
-        const Frame offset = subSaturating(secondsToFrames(static_cast<double>(b) * beatSeconds), startFrame);
-        const std::vector<float>& click = (b % barBeats == 0) ? accent : normal;
+    for (const ClickPlacement& click : placements) {
+        const std::vector<float>& sound = click.accent ? MetronomeClicks::accentClick() : MetronomeClicks::normalClick();
         // A click that began before the buffer sounds its tail; nothing is written outside it.
-        const Frame from = offset < 0 ? std::min(subSaturating(0, offset), kClickFrames) : 0;
-        const Frame to = std::min(subSaturating(length, offset), kClickFrames);
+        const Frame from = std::max<Frame>(-click.offset, 0);
+        const Frame to = std::min<Frame>(length - click.offset, MetronomeClicks::kClickFrames);
         for (Frame i = from; i < to; ++i) {
-            const auto at = static_cast<std::size_t>(offset + i);
-            left[at] += click[static_cast<std::size_t>(i)];
-            right[at] += click[static_cast<std::size_t>(i)];
+            const auto at = static_cast<std::size_t>(click.offset + i);
+            left[at] += sound[static_cast<std::size_t>(i)];
+            right[at] += sound[static_cast<std::size_t>(i)];
         }
-        if (b == kFrameMax) break;
     }
 }
 
