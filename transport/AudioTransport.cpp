@@ -7,6 +7,7 @@
 #include "model/StudioError.h"
 #include "transport/AudioBackend.h"
 #include "transport/AudioDevices.h"
+#include "transport/AudioRecorder.h"
 #include "transport/PlaybackVoice.h"
 #include "transport/Scheduler.h"
 
@@ -23,7 +24,11 @@ float peak(const float* samples, std::int64_t from, std::int64_t to) {
 }  // namespace
 
 AudioTransport::AudioTransport(AudioBackend& backend, Scheduler& scheduler, const Defaults& defaults)
-    : backend_(backend), scheduler_(scheduler), defaults_(defaults), generation_(Uuid::random()) {
+    : backend_(backend),
+      scheduler_(scheduler),
+      defaults_(defaults),
+      generation_(Uuid::random()),
+      recorder_(std::make_unique<AudioRecorder>(backend, defaults)) {
     // Made here so the first play does not build them.
     MetronomeClicks::accentClick();
     MetronomeClicks::normalClick();
@@ -31,6 +36,7 @@ AudioTransport::AudioTransport(AudioBackend& backend, Scheduler& scheduler, cons
 
 AudioTransport::~AudioTransport() {
     timer_.reset();
+    recorder_.reset();
     if (stream_) stream_->stop();
     stream_.reset();
     voice_.reset();
@@ -63,6 +69,65 @@ void AudioTransport::play(const AudioData& audio, double start, bool loop, std::
         throw;
     }
     notify();
+}
+
+void AudioTransport::record(const RecordingSetup& setup, const std::function<bool()>& cancelled) {
+    stop();
+    if (recording_ || recorder_->active()) return;
+    recorder_->start(setup, cancelled);
+    monitoring_ = recorder_->monitoring();
+    overdubbing_ = recorder_->overdubbing();
+    recordingLatency_ = recorder_->latency();
+    position_ = std::isfinite(setup.plan.origin) ? setup.plan.origin : 0.0;
+    leftLevel_ = rightLevel_ = 0.0f;
+    recording_ = true;
+    try {
+        timer_ = scheduler_.repeat(kTickSeconds, [this] { tick(); });
+    } catch (...) {
+        recording_ = false;
+        monitoring_ = overdubbing_ = false;
+        try {
+            recorder_->stop();
+        } catch (...) {
+        }
+        throw;
+    }
+    notify();
+}
+
+void AudioTransport::stopRecording() {
+    if (!recording_) return;
+    // Destroying the timer from inside its own tick is allowed.
+    timer_.reset();
+    recording_ = false;
+    monitoring_ = false;
+    overdubbing_ = false;
+    leftLevel_ = rightLevel_ = 0.0f;
+    std::optional<AudioData> take;
+    std::exception_ptr error;
+    try {
+        take = recorder_->stop();
+    } catch (...) {
+        error = std::current_exception();
+    }
+    notify();
+    if (take) {
+        if (recordingFinished) recordingFinished(std::move(*take));
+    } else if (failed) {
+        failed(error);
+    }
+}
+
+bool AudioTransport::waitUntilCaptureIdle(std::chrono::milliseconds timeout) const {
+    return recorder_->waitUntilIdle(timeout);
+}
+
+void AudioTransport::tickRecording() {
+    const AudioRecorder::Progress progress = recorder_->tick();
+    position_ = progress.position;
+    leftLevel_ = progress.leftLevel;
+    rightLevel_ = progress.rightLevel;
+    if (progress.reachedEnd) stopRecording();
 }
 
 std::unique_ptr<AudioStream> AudioTransport::openOutput(PlaybackVoice& voice) {
@@ -106,7 +171,10 @@ void AudioTransport::teardownPlayback() {
 
 void AudioTransport::tick() noexcept {
     try {
-        tickPlayback();
+        if (recording_)
+            tickRecording();
+        else
+            tickPlayback();
         notify();
     } catch (...) {
         // Nothing may leave the timer's tick: a throwing owner callback is reported instead.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -14,16 +15,19 @@
 namespace tessoral {
 
 class AudioBackend;
+class AudioRecorder;
 class AudioStream;
 class Defaults;
 class PlaybackVoice;
 class RepeatingTimer;
 class Scheduler;
+struct RecordingSetup;
 
-// The one object that plays (and, later, records) through the audio device. It plays a
-// rendered 48 kHz stereo mix from a timeline position, once or looped, with optional
-// metronome clicks, and publishes the playhead and the live meters. Everything here runs on
-// the main thread; only the voice it plays runs on the audio thread.
+// The one object that plays and records through the audio devices. It plays a rendered 48 kHz
+// stereo mix from a timeline position, once or looped, with optional metronome clicks, and
+// publishes the playhead and the live meters; it records the chosen input into memory (through
+// its AudioRecorder) and publishes the recording position and input levels. Everything here runs
+// on the main thread; only the voice it plays and the capture run on audio threads.
 class AudioTransport {
 public:
     static constexpr double kTickSeconds = 1.0 / 30.0;
@@ -68,9 +72,21 @@ public:
     // Ends playback at once; safe at any time.
     void stop();
 
+    // Stops playback and starts recording as `setup` says. Does nothing while recording. Throws
+    // StudioError with the reason when the capture cannot start (or CancellationError when
+    // `cancelled` says so once access was granted); the transport is then not recording.
+    void record(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
+    // Ends the recording and hands the take to `recordingFinished`, or an empty take to `failed`.
+    // Nothing unless recording; also called by the tick at the punch-out frame or the buffer limit.
+    void stopRecording();
+    // Waits at most `timeout` until every captured buffer has been handled; true when it has.
+    // For tests and shutdown.
+    bool waitUntilCaptureIdle(std::chrono::milliseconds timeout) const;
+
 private:
     void tick() noexcept;
     void tickPlayback();
+    void tickRecording();
     void finishNaturally(const Uuid& captured);
     void teardownPlayback();
     void resetMeters();
@@ -104,6 +120,7 @@ private:
     std::unique_ptr<PlaybackVoice> voice_;
     std::unique_ptr<AudioStream> stream_;
     std::unique_ptr<RepeatingTimer> timer_;
+    std::unique_ptr<AudioRecorder> recorder_;
 
     LiveLoudnessMeter meter_;
     std::int64_t meteredFrame_ = 0;

@@ -1,0 +1,123 @@
+// Recording through the transport: the published state, the recording tick, the punch-out stop
+// and the hand-over of the take, with the Null backend pumped by hand.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "model/Defaults.h"
+#include "model/StudioError.h"
+#include "transport/AudioDevices.h"
+#include "transport/AudioRecorder.h"
+#include "transport/AudioTransport.h"
+#include "transport/ManualScheduler.h"
+#include "transport/NullAudioBackend.h"
+#include "transport/NullInputScript.h"
+
+using namespace tessoral;
+using namespace std::chrono_literals;
+
+namespace {
+
+struct Rig {
+    NullAudioBackend backend{NullAudioBackend::Mode::manual};
+    ManualScheduler scheduler;
+    MemoryDefaults defaults;
+    AudioTransport transport{backend, scheduler, defaults};
+    std::vector<AudioData> takes;
+    std::vector<std::string> failures;
+
+    Rig() {
+        backend.setDevices({
+            {1, "ALSA/Stereo", "Stereo", 2, 0, 48000.0},
+            {2, "ALSA/Speakers", "Speakers", 0, 2, 48000.0},
+        });
+        defaults.set(AudioDevices::kInputDeviceKey, std::string("ALSA/Stereo"));
+        std::vector<float> ramp(48000);
+        for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.25f;
+        backend.setInput(std::make_shared<NullInputScript>(std::vector<std::vector<float>>{ramp, ramp}));
+        transport.recordingFinished = [this](AudioData take) { takes.push_back(std::move(take)); };
+        transport.failed = [this](std::exception_ptr e) {
+            try {
+                std::rethrow_exception(e);
+            } catch (const StudioError& error) {
+                failures.push_back(error.message());
+            } catch (...) {
+                failures.push_back("?");
+            }
+        };
+    }
+
+    // Pumps the input in slices, letting the capture catch up after each, and ticks after each.
+    void run(std::int64_t frames) {
+        for (std::int64_t done = 0; done < frames; done += 4800) {
+            backend.pump(std::min<std::int64_t>(4800, frames - done), nullptr, nullptr);
+            ASSERT_TRUE(transport.waitUntilCaptureIdle(5s));
+            scheduler.advance();
+        }
+    }
+};
+
+RecordingSetup setupAt(double origin) {
+    RecordingSetup setup;
+    setup.maximumFrames = 10 * 48000;
+    setup.plan.origin = origin;
+    return setup;
+}
+
+}  // namespace
+
+TEST(TransportRecording, PublishesProgressAndHandsOverTheTake) {
+    Rig rig;
+    rig.transport.record(setupAt(2.0));
+    EXPECT_TRUE(rig.transport.recording());
+    EXPECT_FALSE(rig.transport.playing());
+    EXPECT_DOUBLE_EQ(rig.transport.position(), 2.0);
+    EXPECT_EQ(rig.scheduler.activeTimers(), 1);
+
+    rig.run(24000);
+    EXPECT_NEAR(rig.transport.position(), 2.5, 1e-9);
+    EXPECT_GT(rig.transport.leftLevel(), 0.0f);
+
+    // A second record while recording does nothing.
+    rig.transport.record(setupAt(7.0));
+    EXPECT_NEAR(rig.transport.position(), 2.5, 1e-9);
+
+    rig.transport.stopRecording();
+    EXPECT_FALSE(rig.transport.recording());
+    EXPECT_EQ(rig.transport.leftLevel(), 0.0f);
+    EXPECT_EQ(rig.scheduler.activeTimers(), 0);
+    ASSERT_EQ(rig.takes.size(), 1u);
+    EXPECT_EQ(rig.takes[0].frames(), 24000);
+    EXPECT_EQ(rig.takes[0].left[100], 0.25f);
+    EXPECT_TRUE(rig.failures.empty());
+    rig.transport.stopRecording();  // nothing unless recording
+    EXPECT_EQ(rig.takes.size(), 1u);
+}
+
+TEST(TransportRecording, PunchOutFrameEndsTheRecordingByItself) {
+    Rig rig;
+    RecordingSetup setup = setupAt(0.0);
+    setup.plan.window = TimeRange{0.25, 0.5};
+    rig.transport.record(setup);
+    rig.run(36000);
+    EXPECT_FALSE(rig.transport.recording());
+    ASSERT_EQ(rig.takes.size(), 1u);
+    EXPECT_GE(rig.takes[0].frames(), 24000);
+}
+
+TEST(TransportRecording, NothingCapturedIsReportedAsAFailure) {
+    Rig rig;
+    rig.transport.record(setupAt(0.0));
+    rig.transport.stopRecording();
+    EXPECT_TRUE(rig.takes.empty());
+    ASSERT_EQ(rig.failures.size(), 1u);
+    EXPECT_FALSE(rig.failures[0].empty());
+}
+
+TEST(TransportRecording, AFailedStartLeavesTheTransportIdle) {
+    Rig rig;
+    rig.backend.refuseInputAccess(true);
+    EXPECT_THROW(rig.transport.record(setupAt(0.0)), StudioError);
+    EXPECT_FALSE(rig.transport.recording());
+    EXPECT_EQ(rig.scheduler.activeTimers(), 0);
+}
