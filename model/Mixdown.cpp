@@ -53,13 +53,13 @@ void mixAutomated(const Track& clip, const Lane* lane, float g, const AudioData&
         const std::int64_t count = b1 - b0;
         Automation::fill(clip.volumeEnvelope, {b0, b1}, true, G);
         for (std::int64_t i = 0; i < count; ++i) G[i] *= g;
+        // The shape is computed in double precision and applied as a 32-bit factor.
         if (fi >= 1)
             for (std::int64_t f = b0; f < std::min(fi, b1); ++f)
-                G[f - b0] = static_cast<float>(G[f - b0] * fadeGain(clip.fadeInCurve, static_cast<double>(f) / fi));
+                G[f - b0] *= static_cast<float>(fadeGain(clip.fadeInCurve, static_cast<double>(f) / fi));
         if (fo >= 1)
             for (std::int64_t f = std::max(n - fo, b0); f < b1; ++f)
-                G[f - b0] = static_cast<float>(G[f - b0] *
-                                               fadeGain(clip.fadeOutCurve, static_cast<double>(n - 1 - f) / fo));
+                G[f - b0] *= static_cast<float>(fadeGain(clip.fadeOutCurve, static_cast<double>(n - 1 - f) / fo));
         if (clip.panEnvelope.empty()) {
             const auto r = static_cast<float>(rightFactor(p));
             const auto l = static_cast<float>(leftFactor(p));

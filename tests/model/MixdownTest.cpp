@@ -168,3 +168,19 @@ TEST(Mixdown, RendererIsAppliedToOverlappingClipsOnly) {
     EXPECT_EQ(m.left[0], 0.5f);
     EXPECT_THROW(s.mixed(std::nullopt, [](const Track&) { return AudioData(); }), StudioError);
 }
+
+TEST(Mixdown, FadeGainIsAppliedAsSinglePrecisionFactor) {
+    // The fade shape is computed in double precision and multiplied into the 32-bit gain as a float.
+    Session s;
+    Track t = Track::make("f", test::constant(4800, 1.0f));
+    t.gainDB = -3.0;
+    t.fadeIn = 0.05, t.fadeInCurve = FadeCurve::logarithmic;
+    s.appendOnNewLane(t);
+    const AudioData m = s.mixed(std::nullopt);
+    const auto g = static_cast<float>(std::pow(10.0, -3.0 / 20.0));
+    for (std::int64_t f = 0; f < 2400; ++f) {
+        const float expected = g * static_cast<float>(std::sin(double(f) / 2400 * std::numbers::pi / 2));
+        ASSERT_EQ(m.left[f], expected) << f;
+        ASSERT_EQ(m.right[f], expected) << f;
+    }
+}
