@@ -76,6 +76,9 @@ AudioData apply(EditAction action, const AudioData& audio, FrameRange range, dou
             const float m = std::max(vec::maxMagnitude(audio.left.data() + range.lower, len),
                                      vec::maxMagnitude(audio.right.data() + range.lower, len));
             const float g = m > 0 ? Loudness::kMinusOneDBFSFloat / m : 1.0f;
+            // A peak deep in the subnormal range needs a factor beyond single precision: the
+            // samples would become infinities and NaNs, so such a range is left as it is.
+            if (!std::isfinite(g)) return audio;
             return constantGain(audio, range, g);
         }
         case EditAction::gain: {

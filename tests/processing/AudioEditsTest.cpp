@@ -100,6 +100,9 @@ TEST(AudioEdits, PeakAndGain) {
     EXPECT_FLOAT_EQ(p.left[0], 0.1f * (0.8912509f / 0.5f));
     const AudioData silent = test::constant(10, 0.0f);
     EXPECT_EQ(AudioEdits::apply(EditAction::peak, silent, {0, 10}), silent);
+    // A peak so small that 0.8912509 / m overflows: unchanged rather than infinities and NaNs.
+    const AudioData tiny = test::constant(10, 1e-40f);
+    EXPECT_EQ(AudioEdits::apply(EditAction::peak, tiny, {0, 10}), tiny);
 
     const AudioData g = AudioEdits::apply(EditAction::gain, a, {0, 50}, 6);
     EXPECT_FLOAT_EQ(g.left[0] / 0.1f, 1.9952623f);
