@@ -119,8 +119,12 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
         const float peak = Loudness::samplePeakLinear(out);
         if (!out.empty() && peak > 0.0f) {
             const float factor = Loudness::kMinusOneDBFSFloat / peak;
-            normalised = Loudness::scaled(normalised, factor);
-            out = Loudness::scaled(out, factor);
+            // As in normalisation: a subnormal peak would need a factor beyond single precision
+            // and turn the samples into infinities, which the writer would clip to full scale.
+            if (std::isfinite(factor)) {
+                normalised = Loudness::scaled(normalised, factor);
+                out = Loudness::scaled(out, factor);
+            }
         }
     } else if (converted) {
         if (const std::optional<double> ceiling = truePeakCeiling(options.loudness)) {

@@ -338,6 +338,12 @@ TEST(ExportPipeline, PeakTargetPutsTheWrittenPeakAtMinusOneDBFS) {
     const double peak48 = test::peak(mix), peak44 = test::peak(ExportPipeline::resample(mix, 44100));
     EXPECT_GT(peak48 / peak44, 1.05);
     EXPECT_NEAR(*at44.measurement.lufs - *at48.measurement.lufs, 20.0 * std::log10(peak48 / peak44), 0.01);
+
+    // A peak too small to be raised in single precision stays as it is at any rate.
+    const AudioData tiny = AudioData::mono(test::sine(4800, 1000.0, 1e-40));
+    const ExportResult t = ExportPipeline::exportMix(
+        tiny, folder / "tiny.wav", options(ExportFormat::wav32f, ExportSampleRate::hz44100, LoudnessTarget::peak));
+    EXPECT_LT(maxAbs(ffmpegDecode<float>(folder / "tiny.wav", "f32le")), 1e-30f);
 }
 
 TEST(ExportPipeline, LoudnessTargetsKeepTheTruePeakUnderTheCeiling) {
