@@ -326,6 +326,13 @@ AudioData AudioRecorder::stop() {
     return std::move(*audio);
 }
 
+void AudioRecorder::stopOverdub() noexcept {
+    if (overdubStream_) overdubStream_->stop();
+    overdubStream_.reset();
+    overdubCallback_.reset();
+    overdubbing_ = false;
+}
+
 void AudioRecorder::teardown() noexcept {
     // The input stops first, so the capture thread sees every buffer that was captured.
     if (captureStream_) captureStream_->stop();

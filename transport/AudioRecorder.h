@@ -74,6 +74,9 @@ public:
     // Captured frame at which the recording should end (the punch-out frame plus the latency).
     std::int64_t captureStopFrame() const { return captureStopFrame_; }
 
+    // Ends the overdub playback only; the capture and the monitoring go on.
+    void stopOverdub() noexcept;
+
     struct Progress {
         double position = 0.0;  // timeline second of the capture's end
         float leftLevel = 0.0f;

@@ -97,12 +97,6 @@ void AudioTransport::record(const RecordingSetup& setup, const std::function<boo
 
 void AudioTransport::stopRecording() {
     if (!recording_) return;
-    // Destroying the timer from inside its own tick is allowed.
-    timer_.reset();
-    recording_ = false;
-    monitoring_ = false;
-    overdubbing_ = false;
-    leftLevel_ = rightLevel_ = 0.0f;
     std::optional<AudioData> take;
     std::exception_ptr error;
     try {
@@ -110,6 +104,12 @@ void AudioTransport::stopRecording() {
     } catch (...) {
         error = std::current_exception();
     }
+    teardownPlayback();
+    // Destroying the timer from inside its own tick is allowed.
+    timer_.reset();
+    recording_ = false;
+    monitoring_ = false;
+    leftLevel_ = rightLevel_ = 0.0f;
     notify();
     if (take) {
         if (recordingFinished) recordingFinished(std::move(*take));
@@ -166,6 +166,8 @@ void AudioTransport::teardownPlayback() {
     stream_.reset();
     voice_.reset();
     audio_ = AudioData();
+    // While recording, the playback is the overdub.
+    if (recorder_) recorder_->stopOverdub();
     overdubbing_ = false;
 }
 

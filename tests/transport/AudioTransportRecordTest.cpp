@@ -94,6 +94,32 @@ TEST(TransportRecording, PublishesProgressAndHandsOverTheTake) {
     EXPECT_EQ(rig.takes.size(), 1u);
 }
 
+TEST(TransportRecording, StopWhileRecordingEndsTheOverdubButNotTheCapture) {
+    Rig rig;
+    RecordingSetup setup = setupAt(0.0);
+    setup.playback = AudioData::silence(48000);
+    rig.transport.record(setup);
+    EXPECT_TRUE(rig.transport.overdubbing());
+    EXPECT_EQ(rig.backend.openStreams(), 2);
+    rig.run(9600);
+    EXPECT_GT(rig.transport.leftLevel(), 0.0f);
+
+    rig.transport.stop();
+    EXPECT_FALSE(rig.transport.overdubbing());
+    EXPECT_EQ(rig.backend.openStreams(), 1) << "the overdub output is closed";
+    EXPECT_EQ(rig.transport.leftLevel(), 0.0f);
+    EXPECT_TRUE(rig.transport.recording());
+    EXPECT_EQ(rig.scheduler.activeTimers(), 1) << "the recording keeps its timer";
+
+    rig.run(9600);
+    EXPECT_GT(rig.transport.leftLevel(), 0.0f);
+    const Uuid generation = rig.transport.generation();
+    rig.transport.stopRecording();
+    EXPECT_NE(rig.transport.generation(), generation);
+    ASSERT_EQ(rig.takes.size(), 1u);
+    EXPECT_GT(rig.takes[0].frames(), 9600);
+}
+
 TEST(TransportRecording, PunchOutFrameEndsTheRecordingByItself) {
     Rig rig;
     RecordingSetup setup = setupAt(0.0);
