@@ -199,7 +199,9 @@ AudioData renderUnitGraph(EffectPreset preset, const AudioData& audio, const Eff
     AudioData out = runOfflineRender(n, render, L("Ошибка обработки эффекта."), L("Эффект не отвечает."));
 
     if (preset == EffectPreset::limiter) {
-        const auto g = static_cast<float>(std::pow(10.0, value(preset, "ceiling", params) / 20.0));
+        // The ceiling in single precision, and the gain computed from it in single precision.
+        const auto ceiling = static_cast<float>(value(preset, "ceiling", params));
+        const float g = std::pow(10.0f, ceiling / 20.0f);
         for (float* channel : {out.left.mutableVector().data(), out.right.mutableVector().data()})
             for (std::int64_t i = 0; i < n; ++i) channel[i] *= g;
     }

@@ -213,6 +213,15 @@ TEST(UnitGraphTest, LimiterKeepsEverySampleUnderTheCeiling) {
     const AudioData quiet = sine(440, 9'600, 0.25);
     const AudioData out = render(EffectPreset::limiter, quiet, {{"ceiling", 0}});
     for (std::size_t i = 144; i < 9'600; i += 97) EXPECT_FLOAT_EQ(out.left[i], quiet.left[i - 144]);
+    // The post-gain is 10^(ceiling/20) in single precision, applied to the unit's output (the
+    // output at ceiling 0); −11.97 dB is a ceiling where double precision rounds differently.
+    const AudioData unit = render(EffectPreset::limiter, loud, {{"ceiling", 0}});
+    const AudioData scaled = render(EffectPreset::limiter, loud, {{"ceiling", -11.97}});
+    const float g = std::pow(10.0f, static_cast<float>(-11.97) / 20.0f);
+    for (std::size_t i = 0; i < unit.left.size(); i += 101) {
+        ASSERT_EQ(scaled.left[i], unit.left[i] * g) << i;
+        ASSERT_EQ(scaled.right[i], unit.right[i] * g) << i;
+    }
 }
 
 TEST(UnitGraphTest, CompressorGainBelowAndAboveTheThreshold) {
