@@ -219,7 +219,8 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
 
     try {
         gate_ = std::make_shared<CaptureGate>();
-        const std::int64_t limit = std::max<std::int64_t>(setup.maximumFrames, 0);
+        // The spare second is added before the clamp (the buffer counts a negative limit as 0).
+        const std::int64_t limit = setup.maximumFrames;
         buffer_ = std::make_shared<RecordingBuffer>(
             limit > std::numeric_limits<std::int64_t>::max() - kSpareFrames ? limit : limit + kSpareFrames);
         if (setup.monitorLevel) monitorRing_ = std::make_shared<MonitorRing>(MonitorRing::kDefaultCapacity);

@@ -180,6 +180,11 @@ TEST(AudioRecorder, InputBeyondTheLimitIsDroppedAndEndsTheRecording) {
     rig.run(60000);
     EXPECT_TRUE(rig.recorder.tick().reachedEnd);
     EXPECT_EQ(rig.recorder.stop().frames(), 4800 + 48000);
+
+    // The spare second counts before a negative room is clamped.
+    rig.recorder.start(plainSetup(-12000));
+    rig.run(60000);
+    EXPECT_EQ(rig.recorder.stop().frames(), 36000);
 }
 
 TEST(AudioRecorder, OverdubPlaybackAndCaptureStartTogether) {
