@@ -123,7 +123,7 @@ AppLanguage language(LanguageChoice choice, const std::vector<std::string>& syst
     return AppLanguage::english;
 }
 
-std::optional<std::vector<std::string>> languageListOverride(LanguageChoice choice,
+std::optional<std::vector<std::string>> appleLanguagesOverride(LanguageChoice choice,
                                                              const std::vector<std::string>& systemLanguages) {
     switch (choice) {
         case LanguageChoice::russian: return std::vector<std::string>{"ru"};
@@ -279,15 +279,15 @@ std::vector<std::string> systemLanguages() {
                                std::getenv("LANG"));
 }
 
-void applyLanguageList(LanguageChoice choice, Defaults& defaults, const std::vector<std::string>& systemLanguages) {
-    if (auto list = languageListOverride(choice, systemLanguages))
-        defaults.set(kLanguageListKey, *list);
+void applyAppleLanguages(LanguageChoice choice, Defaults& defaults, const std::vector<std::string>& systemLanguages) {
+    if (auto list = appleLanguagesOverride(choice, systemLanguages))
+        defaults.set(kAppleLanguagesKey, *list);
     else
-        defaults.remove(kLanguageListKey);
+        defaults.remove(kAppleLanguagesKey);
 }
 
-void applyLanguageList(LanguageChoice choice, Defaults& defaults) {
-    applyLanguageList(choice, defaults, systemLanguages());
+void applyAppleLanguages(LanguageChoice choice, Defaults& defaults) {
+    applyAppleLanguages(choice, defaults, systemLanguages());
 }
 
 void start(const std::optional<std::filesystem::path>& resourceFolder, Defaults& defaults,
@@ -295,7 +295,7 @@ void start(const std::optional<std::filesystem::path>& resourceFolder, Defaults&
     LanguageChoice choice = LanguageChoice::system;
     if (auto stored = defaults.string(kInterfaceLanguageKey))
         if (auto c = languageChoice(*stored)) choice = *c;
-    applyLanguageList(choice, defaults, systemLanguages);
+    applyAppleLanguages(choice, defaults, systemLanguages);
     const AppLanguage lang = language(choice, systemLanguages);
     std::optional<std::filesystem::path> folder;
     if (resourceFolder) folder = *resourceFolder / "Localization";

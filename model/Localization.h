@@ -26,7 +26,7 @@ using TranslationTable = std::map<std::string, std::string, std::less<>>;
 namespace Localization {
 
 inline constexpr const char* kInterfaceLanguageKey = "interfaceLanguage";
-inline constexpr const char* kLanguageListKey = "AppleLanguages";
+inline constexpr const char* kAppleLanguagesKey = "AppleLanguages";
 
 // Raw values: "system", "ru", "en".
 std::string_view rawValue(LanguageChoice choice);
@@ -36,7 +36,7 @@ const std::vector<LanguageChoice>& allChoices();
 std::string_view code(AppLanguage language);
 
 AppLanguage language(LanguageChoice choice, const std::vector<std::string>& systemLanguages);
-std::optional<std::vector<std::string>> languageListOverride(LanguageChoice choice,
+std::optional<std::vector<std::string>> appleLanguagesOverride(LanguageChoice choice,
                                                              const std::vector<std::string>& systemLanguages);
 
 // The key's display text in the running language (placeholders untouched).
@@ -63,9 +63,9 @@ std::vector<std::string> systemLanguagesFrom(const char* language, const char* l
                                              const char* lang);
 
 // Writes or removes the program's own language list ("AppleLanguages") for the choice.
-void applyLanguageList(LanguageChoice choice, Defaults& defaults,
+void applyAppleLanguages(LanguageChoice choice, Defaults& defaults,
                        const std::vector<std::string>& systemLanguages);
-void applyLanguageList(LanguageChoice choice, Defaults& defaults);
+void applyAppleLanguages(LanguageChoice choice, Defaults& defaults);
 
 // Launch: reads the choice, applies the language list, loads the table from
 // <resourceFolder>/Localization and makes it current.

@@ -75,16 +75,16 @@ TEST_F(LocalizationTest, EnglishPluralForms) {
 
 TEST_F(LocalizationTest, LanguageChoiceFromSystemLanguages) {
     using Localization::language;
-    using Localization::languageListOverride;
+    using Localization::appleLanguagesOverride;
     EXPECT_EQ(language(LanguageChoice::system, list({"de-DE", "en-US"})), AppLanguage::english);
-    EXPECT_EQ(*languageListOverride(LanguageChoice::system, list({"de-DE", "en-US"})), list({"en", "de-DE", "en-US"}));
+    EXPECT_EQ(*appleLanguagesOverride(LanguageChoice::system, list({"de-DE", "en-US"})), list({"en", "de-DE", "en-US"}));
     EXPECT_EQ(language(LanguageChoice::system, list({"ru_RU"})), AppLanguage::russian);
     EXPECT_EQ(language(LanguageChoice::system, list({"rus"})), AppLanguage::english);
     for (const auto& system : {list({"en-GB"}), list({"ru_RU"}), std::vector<std::string>{}})
-        EXPECT_FALSE(languageListOverride(LanguageChoice::system, system));
+        EXPECT_FALSE(appleLanguagesOverride(LanguageChoice::system, system));
     EXPECT_EQ(language(LanguageChoice::system, {}), AppLanguage::english);
-    EXPECT_EQ(*languageListOverride(LanguageChoice::english, list({"ru"})), list({"en"}));
-    EXPECT_EQ(*languageListOverride(LanguageChoice::russian, list({"en"})), list({"ru"}));
+    EXPECT_EQ(*appleLanguagesOverride(LanguageChoice::english, list({"ru"})), list({"en"}));
+    EXPECT_EQ(*appleLanguagesOverride(LanguageChoice::russian, list({"en"})), list({"ru"}));
 }
 
 TEST_F(LocalizationTest, SystemLanguagesFromTheEnvironment) {
