@@ -82,4 +82,15 @@ TEST(SettingsMigration, CopiesOnceAndMarksIt) {
     MemoryDefaults fresh;
     SettingsMigration::migrateFromOldDomain(fresh, [] { return std::optional<DefaultsDictionary>(); });
     EXPECT_EQ(fresh.boolean("settingsMigratedFromLocalDomain"), true);
+
+    // The flag is read as a bool reader converts it: a store that gives booleans back as text or
+    // numbers does not copy again; a false flag of any kind does.
+    for (const auto& [flag, copies] : std::vector<std::pair<DefaultsValue, bool>>{
+             {std::string("true"), false}, {std::string("YES"), false}, {1LL, false}, {1.0, false},
+             {std::string("false"), true}, {0LL, true}, {false, true}}) {
+        MemoryDefaults target;
+        target.set("settingsMigratedFromLocalDomain", flag);
+        SettingsMigration::migrate({{"autosave", true}}, target);
+        EXPECT_EQ(target.contains("autosave"), copies) << flag.index();
+    }
 }
