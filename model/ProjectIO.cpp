@@ -659,8 +659,11 @@ Session load(const ByteSource& source) {
 Session loadFromBytes(std::span<const std::uint8_t> bytes) { return load(MemorySource(bytes)); }
 
 Session load(const std::filesystem::path& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting, so a FIFO nobody writes to cannot hang the loader; reads then block
+    // as usual (a FIFO without a writer reads as empty).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) readFailed(path, errno);
+    if (const int flags = ::fcntl(fd, F_GETFL); flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
         const int error = errno;

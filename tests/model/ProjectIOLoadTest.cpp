@@ -2,7 +2,13 @@
 // the defaults of absent keys, and the repairs the loader makes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <functional>
+#include <future>
 #include <tuple>
 
 #include "BplistTestSupport.h"
@@ -240,6 +246,20 @@ TEST(ProjectIOLoad, FileSystemErrorsArePlatformErrors) {
     test::TempFolder dir;
     EXPECT_THROW(ProjectIO::load(dir / "missing.tessoral"), PlatformError);
     EXPECT_THROW(ProjectIO::load(dir.path()), PlatformError);
+}
+
+TEST(ProjectIOLoad, AFifoWithoutAWriterDoesNotHang) {
+    test::TempFolder dir;
+    const auto fifo = dir / "pipe.tessoral";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto loading = std::async(std::launch::async, [&] { return test::errorMessage([&] { ProjectIO::load(fifo); }); });
+    if (loading.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Unblock the loader so the test can end, then fail.
+        const int writer = ::open(fifo.c_str(), O_WRONLY);
+        ::close(writer);
+        FAIL() << "loading a FIFO waited for a writer";
+    }
+    EXPECT_EQ(loading.get(), kProject);
 }
 
 TEST(ProjectIOLoad, DamagedStructureIsRefusedWithAMessage) {
