@@ -237,6 +237,12 @@ StatedLength statedLength(const AVFormatContext& format, const AVStream& stream,
 AudioData read(const std::filesystem::path& path) {
     ffmpeg::silenceLog();
 
+    // 0. Only regular files: opening a FIFO or a device could wait for ever.
+    std::error_code statusError;
+    const auto status = std::filesystem::status(path, statusError);
+    if (!statusError && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+        failOpen(AVERROR(std::filesystem::is_directory(status) ? EISDIR : EINVAL));
+
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
     AVFormatContext* rawFormat = nullptr;
     AVDictionary* options = nullptr;

@@ -1,5 +1,6 @@
 // Decoding files written by the ffmpeg program: formats, rates, channel counts, limits, damage.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdint>
@@ -322,6 +323,9 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
     EXPECT_TRUE(fails(writeBytes("notes.txt", std::string(5000, 'x'))));
     EXPECT_TRUE(fails(dir_ / "missing.flac"));
     EXPECT_TRUE(fails(dir_));
+    // A FIFO nobody writes to is refused at once instead of waiting for a writer.
+    ASSERT_EQ(::mkfifo((dir_ / "pipe.wav").c_str(), 0600), 0);
+    EXPECT_FALSE(messageOf<PlatformError>(dir_ / "pipe.wav").empty());
     const auto noise = whiteNoise(5000, 12345);
     EXPECT_TRUE(fails(writeBytes("noise.m4a", std::string(reinterpret_cast<const char*>(noise.data()), 20000))));
     // A file that cannot be opened is the library's error, passed on with its detail.
