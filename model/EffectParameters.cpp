@@ -7,19 +7,11 @@
 
 #include "model/Localization.h"
 #include "model/NumberFormat.h"
+#include "model/TextJoin.h"
 
 namespace tessoral {
 
 namespace {
-
-// a + b (written out: GCC 12 warns falsely about operator+ on short strings).
-std::string joined(std::string_view a, std::string_view b) {
-    std::string s;
-    s.reserve(a.size() + b.size());
-    s.append(a);
-    s.append(b);
-    return s;
-}
 
 EffectParameter row(std::string key, std::string title, std::string unit, double lower, double upper,
                     double defaultValue, bool logarithmic = false) {

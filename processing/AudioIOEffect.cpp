@@ -40,6 +40,7 @@ AudioData autoDenoise(const AudioData& audio, const EffectParams& params) {
 }  // namespace
 
 AudioData effect(EffectPreset preset, const AudioData& audio, const EffectParams& params) {
+    if (UnitGraph::renders(preset)) return renderUnitGraph(preset, audio, params);
     switch (preset) {
         case EffectPreset::deesser: return deess(audio, params);
         case EffectPreset::leveler: return EffectsDSP::leveler(audio, params);
@@ -49,20 +50,7 @@ AudioData effect(EffectPreset preset, const AudioData& audio, const EffectParams
         case EffectPreset::autoDenoise: return autoDenoise(audio, params);
         case EffectPreset::parametricEQ:
         case EffectPreset::graphicEQ: return EffectsDSP::biquads(audio, EQDesign::sections(preset, params));
-        case EffectPreset::voice:
-        case EffectPreset::lowCut:
-        case EffectPreset::dehum50:
-        case EffectPreset::dehum60:
-        case EffectPreset::telephone:
-        case EffectPreset::warm:
-        case EffectPreset::bright:
-        case EffectPreset::compressor:
-        case EffectPreset::limiter:
-        case EffectPreset::reverb:
-        case EffectPreset::hall:
-        case EffectPreset::cathedral:
-        case EffectPreset::echo:
-        case EffectPreset::distortion: return renderUnitGraph(preset, audio, params);
+        default: break;
     }
     return audio;
 }

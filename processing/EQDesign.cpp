@@ -8,19 +8,11 @@
 
 #include "model/Frames.h"
 #include "model/NumberFormat.h"
+#include "model/TextJoin.h"
 
 namespace tessoral::EQDesign {
 
 namespace {
-
-// a + b (written out: GCC 12 warns falsely about operator+ on short strings).
-std::string joined(std::string_view a, std::string_view b) {
-    std::string s;
-    s.reserve(a.size() + b.size());
-    s.append(a);
-    s.append(b);
-    return s;
-}
 
 struct Terms {
     double cosw;

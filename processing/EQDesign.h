@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
 #include "model/EffectParameters.h"
@@ -17,6 +18,29 @@ struct Biquad {
     double a2 = 0.0;
     friend bool operator==(const Biquad&, const Biquad&) = default;
 };
+
+// The past inputs and outputs of one section for one channel.
+struct BiquadHistory {
+    double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+};
+
+// Runs one section in place over `count` samples of both channels (two independent recursions,
+// side by side), carrying each channel's history.
+inline void runSection(const Biquad& s, BiquadHistory& left, BiquadHistory& right, double* bl, double* br,
+                       std::size_t count) {
+    BiquadHistory l = left, r = right;
+    for (std::size_t i = 0; i < count; ++i) {
+        const double xl = bl[i], xr = br[i];
+        const double yl = s.b0 * xl + s.b1 * l.x1 + s.b2 * l.x2 - s.a1 * l.y1 - s.a2 * l.y2;
+        const double yr = s.b0 * xr + s.b1 * r.x1 + s.b2 * r.x2 - s.a1 * r.y1 - s.a2 * r.y2;
+        l = {xl, l.x1, yl, l.y1};
+        r = {xr, r.x1, yr, r.y1};
+        bl[i] = yl;
+        br[i] = yr;
+    }
+    left = l;
+    right = r;
+}
 
 namespace EQDesign {
 

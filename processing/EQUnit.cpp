@@ -66,22 +66,8 @@ void EQUnit::process(float* left, float* right, std::size_t frames) noexcept {
         bl[i] = left[i];
         br[i] = right[i];
     }
-    for (std::size_t k = 0; k < kBands; ++k) {
-        if (!active_[k]) continue;
-        const Biquad s = sections_[k];
-        History l = left_[k], r = right_[k];
-        for (std::size_t i = 0; i < frames; ++i) {
-            const double xl = bl[i], xr = br[i];
-            const double yl = s.b0 * xl + s.b1 * l.x1 + s.b2 * l.x2 - s.a1 * l.y1 - s.a2 * l.y2;
-            const double yr = s.b0 * xr + s.b1 * r.x1 + s.b2 * r.x2 - s.a1 * r.y1 - s.a2 * r.y2;
-            l = {xl, l.x1, yl, l.y1};
-            r = {xr, r.x1, yr, r.y1};
-            bl[i] = yl;
-            br[i] = yr;
-        }
-        left_[k] = l;
-        right_[k] = r;
-    }
+    for (std::size_t k = 0; k < kBands; ++k)
+        if (active_[k]) runSection(sections_[k], left_[k], right_[k], bl, br, frames);
     for (std::size_t i = 0; i < frames; ++i) {
         left[i] = static_cast<float>(bl[i]);
         right[i] = static_cast<float>(br[i]);

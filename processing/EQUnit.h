@@ -52,13 +52,10 @@ public:
     static Biquad design(const Band& band);
 
 private:
-    struct History {
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    };
     std::array<Band, kBands> bands_{};
     std::array<Biquad, kBands> sections_{};
     std::array<bool, kBands> active_{};
-    std::array<History, kBands> left_{}, right_{};
+    std::array<BiquadHistory, kBands> left_{}, right_{};
     std::array<double, kMaxFrames> bufferLeft_{}, bufferRight_{};
 };
 

@@ -19,10 +19,7 @@ AudioData cascade(const AudioData& audio, const std::vector<Biquad>& sections) {
     const std::size_t n = static_cast<std::size_t>(audio.frames());
     const std::size_t m = sections.size();
     std::vector<float> outLeft(n), outRight(n);
-    struct History {
-        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
-    };
-    std::vector<History> left(m), right(m);
+    std::vector<BiquadHistory> left(m), right(m);
     constexpr std::size_t kBlock = 4096;
     std::vector<double> bl(kBlock), br(kBlock);
     const float* inLeft = audio.left.data();
@@ -33,21 +30,7 @@ AudioData cascade(const AudioData& audio, const std::vector<Biquad>& sections) {
             bl[i] = inLeft[start + i];
             br[i] = inRight[start + i];
         }
-        for (std::size_t k = 0; k < m; ++k) {
-            const Biquad& s = sections[k];
-            History l = left[k], r = right[k];
-            for (std::size_t i = 0; i < count; ++i) {
-                const double xl = bl[i], xr = br[i];
-                const double yl = s.b0 * xl + s.b1 * l.x1 + s.b2 * l.x2 - s.a1 * l.y1 - s.a2 * l.y2;
-                const double yr = s.b0 * xr + s.b1 * r.x1 + s.b2 * r.x2 - s.a1 * r.y1 - s.a2 * r.y2;
-                l = {xl, l.x1, yl, l.y1};
-                r = {xr, r.x1, yr, r.y1};
-                bl[i] = yl;
-                br[i] = yr;
-            }
-            left[k] = l;
-            right[k] = r;
-        }
+        for (std::size_t k = 0; k < m; ++k) runSection(sections[k], left[k], right[k], bl.data(), br.data(), count);
         for (std::size_t i = 0; i < count; ++i) {
             outLeft[start + i] = static_cast<float>(bl[i]);
             outRight[start + i] = static_cast<float>(br[i]);
