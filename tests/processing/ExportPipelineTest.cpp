@@ -341,8 +341,8 @@ TEST(ExportPipeline, PeakTargetPutsTheWrittenPeakAtMinusOneDBFS) {
 
     // A peak too small to be raised in single precision stays as it is at any rate.
     const AudioData tiny = AudioData::mono(test::sine(4800, 1000.0, 1e-40));
-    const ExportResult t = ExportPipeline::exportMix(
-        tiny, folder / "tiny.wav", options(ExportFormat::wav32f, ExportSampleRate::hz44100, LoudnessTarget::peak));
+    ExportPipeline::exportMix(tiny, folder / "tiny.wav",
+                              options(ExportFormat::wav32f, ExportSampleRate::hz44100, LoudnessTarget::peak));
     EXPECT_LT(maxAbs(ffmpegDecode<float>(folder / "tiny.wav", "f32le")), 1e-30f);
 }
 

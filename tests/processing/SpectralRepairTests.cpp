@@ -88,7 +88,7 @@ TEST(SpectralRepair, AttenuatesTheMaskedRegionAndNothingElse) {
 }
 
 TEST(SpectralRepair, AttenuationIsClamped) {
-    const AudioData input = noiseClip().slice({0, at(1.0)});
+    const AudioData input = noiseClip().slice({0, static_cast<std::int64_t>(at(1.0))});
     const SpectralMask mask = rectangle(0.3, 0.5, 500.0, 900.0);
     auto run = [&](double dB) { return SpectralRepair::repair(input, mask, SpectralRepairMode::attenuate(dB)); };
     EXPECT_EQ(run(1.0), run(3.0));
@@ -98,7 +98,7 @@ TEST(SpectralRepair, AttenuationIsClamped) {
 }
 
 TEST(SpectralRepair, NothingToDoReturnsTheInput) {
-    const AudioData input = noiseClip().slice({0, at(1.0)});
+    const AudioData input = noiseClip().slice({0, static_cast<std::int64_t>(at(1.0))});
     const auto unchanged = [&](const SpectralMask& mask) {
         const AudioData out = SpectralRepair::repair(input, mask, SpectralRepairMode::attenuate(20.0));
         return out.left.sharesStorageWith(input.left) && out.right.sharesStorageWith(input.right);
