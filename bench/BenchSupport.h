@@ -6,8 +6,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "model/AudioData.h"
+#include "model/SplitMix64.h"
 
 namespace tessoral::bench {
 
@@ -16,6 +19,21 @@ inline bool smoke() { return std::getenv("TESSORAL_BENCH_SMOKE") != nullptr; }
 
 // Frames of the full-size input (8 minutes at 48 kHz), or a few thousand in smoke mode.
 inline std::int64_t frames() { return smoke() ? 48'000 : 23'040'000; }
+
+// Stereo material of frames() frames: `sample(i, rng)` gives the (left, right) samples of frame i,
+// drawing any noise from one SplitMix64 seeded with `seed`.
+template <class Sample>
+AudioData synthesize(std::uint64_t seed, Sample sample) {
+    const auto n = static_cast<std::size_t>(frames());
+    std::vector<float> l(n), r(n);
+    SplitMix64 rng(seed);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::pair<double, double> lr = sample(i, rng);
+        l[i] = static_cast<float>(lr.first);
+        r[i] = static_cast<float>(lr.second);
+    }
+    return AudioData(std::move(l), std::move(r));
+}
 
 // A private temporary folder, removed with everything in it when the value goes.
 class ScratchDir {

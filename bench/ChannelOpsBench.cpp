@@ -20,20 +20,14 @@ namespace {
 
 // A centred voice-like tone over independent fixed-seed noise in each channel.
 const AudioData& material() {
-    static const AudioData audio = [] {
-        const auto n = static_cast<std::size_t>(bench::frames());
-        std::vector<float> l(n), r(n);
-        SplitMix64 rng(2024);
-        auto uniform = [&rng] { return rng.uniform(); };
-        for (std::size_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(i) / 48000.0;
-            double voice = 0.0;
-            for (int h = 1; h <= 5; ++h) voice += 0.1 / h * std::sin(2.0 * std::numbers::pi * 200.0 * h * t);
-            l[i] = static_cast<float>(voice + 0.05 * uniform());
-            r[i] = static_cast<float>(voice + 0.05 * uniform());
-        }
-        return AudioData(std::move(l), std::move(r));
-    }();
+    static const AudioData audio = bench::synthesize(2024, [](std::size_t i, SplitMix64& rng) {
+        const double t = static_cast<double>(i) / 48000.0;
+        double voice = 0.0;
+        for (int h = 1; h <= 5; ++h) voice += 0.1 / h * std::sin(2.0 * std::numbers::pi * 200.0 * h * t);
+        const double left = voice + 0.05 * rng.uniform();
+        const double right = voice + 0.05 * rng.uniform();
+        return std::pair{left, right};
+    });
     return audio;
 }
 

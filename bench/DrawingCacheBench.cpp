@@ -14,15 +14,9 @@ using namespace tessoral;
 namespace {
 
 const AudioData& material() {
-    static const AudioData audio = [] {
-        const auto n = static_cast<std::size_t>(bench::frames());
-        std::vector<float> l(n), r(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            l[i] = static_cast<float>(std::sin(i * 0.01) * 0.5);
-            r[i] = static_cast<float>(std::cos(i * 0.013) * 0.4);
-        }
-        return AudioData(std::move(l), std::move(r));
-    }();
+    static const AudioData audio = bench::synthesize(0, [](std::size_t i, SplitMix64&) {
+        return std::pair{std::sin(i * 0.01) * 0.5, std::cos(i * 0.013) * 0.4};
+    });
     return audio;
 }
 

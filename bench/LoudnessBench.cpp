@@ -22,18 +22,12 @@ namespace {
 // Programme-like material: two tones and fixed-seed noise whose level changes every few
 // seconds, so the gates have work to do.
 const AudioData& material() {
-    static const AudioData audio = [] {
-        const auto n = static_cast<std::size_t>(bench::frames());
-        std::vector<float> l(n), r(n);
-        SplitMix64 rng(12345);
-        auto uniform = [&rng] { return rng.uniform(); };
-        for (std::size_t i = 0; i < n; ++i) {
-            const double level = 0.05 + 0.3 * ((i / 144000) % 4) / 3.0;
-            l[i] = static_cast<float>(level * (std::sin(i * 0.0571) + 0.3 * uniform()));
-            r[i] = static_cast<float>(level * (std::cos(i * 0.0133) + 0.3 * uniform()));
-        }
-        return AudioData(std::move(l), std::move(r));
-    }();
+    static const AudioData audio = bench::synthesize(12345, [](std::size_t i, SplitMix64& rng) {
+        const double level = 0.05 + 0.3 * ((i / 144000) % 4) / 3.0;
+        const double left = level * (std::sin(i * 0.0571) + 0.3 * rng.uniform());
+        const double right = level * (std::cos(i * 0.0133) + 0.3 * rng.uniform());
+        return std::pair{left, right};
+    });
     return audio;
 }
 

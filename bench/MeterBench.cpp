@@ -22,23 +22,11 @@ using namespace tessoral;
 namespace {
 
 const AudioData& material() {
-    static const AudioData audio = [] {
-        const auto n = static_cast<std::size_t>(bench::frames());
-        std::vector<float> l(n), r(n);
-        std::uint64_t state = 777;
-        auto uniform = [&state] {
-            std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-            z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-            z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-            z ^= z >> 31;
-            return static_cast<double>(z >> 11) * 0x1.0p-53 * 2.0 - 1.0;
-        };
-        for (std::size_t i = 0; i < n; ++i) {
-            l[i] = static_cast<float>(0.3 * std::sin(i * 0.0571) + 0.1 * uniform());
-            r[i] = static_cast<float>(0.3 * std::cos(i * 0.0133) + 0.1 * uniform());
-        }
-        return AudioData(std::move(l), std::move(r));
-    }();
+    static const AudioData audio = bench::synthesize(777, [](std::size_t i, SplitMix64& rng) {
+        const double left = 0.3 * std::sin(i * 0.0571) + 0.1 * rng.uniform();
+        const double right = 0.3 * std::cos(i * 0.0133) + 0.1 * rng.uniform();
+        return std::pair{left, right};
+    });
     return audio;
 }
 

@@ -57,24 +57,24 @@ public:
             if (*id >= static_cast<std::uint32_t>(std::max<PaDeviceIndex>(count, 0))) return paNoDevice;
             return static_cast<PaDeviceIndex>(*id);
         };
-        if (request.outputChannels > 0) {
-            out.device = pick(request.outputDevice, Pa_GetDefaultOutputDevice());
-            if (out.device == paNoDevice) throwOpen(paInvalidDevice);
-            const PaDeviceInfo* info = Pa_GetDeviceInfo(out.device);
+        // One direction's parameters: the chosen device (or the default), float, one buffer per channel.
+        auto configure = [&](PaStreamParameters& p, std::optional<std::uint32_t> id, PaDeviceIndex fallback,
+                             int channels, bool output) {
+            p.device = pick(id, fallback);
+            if (p.device == paNoDevice) throwOpen(paInvalidDevice);
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(p.device);
             if (!info) throwOpen(paInvalidDevice);
-            out.channelCount = request.outputChannels;
-            out.sampleFormat = paFloat32 | paNonInterleaved;
-            out.suggestedLatency = request.lowLatency ? info->defaultLowOutputLatency : info->defaultHighOutputLatency;
+            p.channelCount = channels;
+            p.sampleFormat = paFloat32 | paNonInterleaved;
+            p.suggestedLatency = output ? (request.lowLatency ? info->defaultLowOutputLatency : info->defaultHighOutputLatency)
+                                        : (request.lowLatency ? info->defaultLowInputLatency : info->defaultHighInputLatency);
+        };
+        if (request.outputChannels > 0) {
+            configure(out, request.outputDevice, Pa_GetDefaultOutputDevice(), request.outputChannels, true);
             outPtr = &out;
         }
         if (request.inputChannels > 0) {
-            in.device = pick(request.inputDevice, Pa_GetDefaultInputDevice());
-            if (in.device == paNoDevice) throwOpen(paInvalidDevice);
-            const PaDeviceInfo* info = Pa_GetDeviceInfo(in.device);
-            if (!info) throwOpen(paInvalidDevice);
-            in.channelCount = request.inputChannels;
-            in.sampleFormat = paFloat32 | paNonInterleaved;
-            in.suggestedLatency = request.lowLatency ? info->defaultLowInputLatency : info->defaultHighInputLatency;
+            configure(in, request.inputDevice, Pa_GetDefaultInputDevice(), request.inputChannels, false);
             inPtr = &in;
         }
         if (!outPtr && !inPtr) throwOpen(paInvalidChannelCount);
