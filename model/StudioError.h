@@ -17,14 +17,10 @@ private:
 };
 
 // An error of an underlying library, passed on with a localised lead-in and the library's detail.
-class PlatformError : public std::exception {
+// It is a StudioError like any other, so one handler catches every message meant for users.
+class PlatformError : public StudioError {
 public:
-    explicit PlatformError(std::string message) : message_(std::move(message)) {}
-    const std::string& message() const noexcept { return message_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    std::string message_;
+    using StudioError::StudioError;
 };
 
 }  // namespace tessoral
