@@ -45,7 +45,7 @@ const Session& fullProject() {
 void Mixdown(benchmark::State& state) {
     const Session& s = fullProject();
     for (auto _ : state) {
-        AudioData m = s.mixed(std::nullopt);
+        AudioData m = RackRenderer::mix(s, std::nullopt);
         benchmark::DoNotOptimize(m.left.data());
     }
     state.SetBytesProcessed(state.iterations() * s.bytes());

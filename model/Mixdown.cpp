@@ -3,6 +3,7 @@
 // clipped or limited.
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 #include <vector>
 
 #include "model/Automation.h"
@@ -96,6 +97,7 @@ void mixAutomated(const Track& clip, const Lane* lane, float g, const AudioData&
 }  // namespace
 
 AudioData Session::mixed(std::optional<TimeRange> range, const ClipRenderer& render) const {
+    if (!render) throw std::invalid_argument("Session::mixed needs a clip renderer");
     const double total = duration();
     double start = 0.0, end = total;
     if (range) {
@@ -139,7 +141,7 @@ AudioData Session::mixed(std::optional<TimeRange> range, const ClipRenderer& ren
             }
         }
 
-        const AudioData rendered = render ? render(clip) : clip.audio;
+        const AudioData rendered = render(clip);
         if (rendered.frames() < last) throw StudioError(L("Эффект изменил длину клипа."));
         const double gainDB = masterDB + (row ? row->gainDB : 0.0) + clip.gainDB;
         const auto g = static_cast<float>(std::pow(10.0, gainDB / 20.0));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -80,11 +81,16 @@ struct Session {
 
     // ---- mixdown ----
     // What a clip sounds like after its effect rack; the mixdown calls it for every audible clip
-    // that overlaps the range. Without one, clips are mixed as they are.
+    // that overlaps the range. The model cannot render racks itself, so every mix is handed the
+    // renderer (the processing layer's RackRenderer::render): there is no default that would mix
+    // clips dry by accident.
     using ClipRenderer = std::function<AudioData(const Track&)>;
     // The project, or a time range of it, mixed to one stereo signal (see Mixdown.cpp).
-    // Throws StudioError when nothing is to be mixed or the mix would exceed 8 minutes.
-    AudioData mixed(std::optional<TimeRange> range, const ClipRenderer& render = {}) const;
+    // Throws StudioError when nothing is to be mixed or the mix would exceed 8 minutes, and
+    // std::invalid_argument for an empty renderer.
+    AudioData mixed(std::optional<TimeRange> range, const ClipRenderer& render) const;
+    // `mixed(range, {})` and `mixed(range, nullptr)` do not compile.
+    AudioData mixed(std::optional<TimeRange> range, std::nullptr_t) const = delete;
 
     // ---- automatic crossfades ----
     std::vector<Crossfade> crossfades() const;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/Limits.h"
+#include "processing/RackRenderer.h"
 #include "transport/PlaybackVoice.h"
 
 namespace tessoral {
@@ -146,7 +147,7 @@ std::optional<AudioData> recordingPlayback(const Session& session, const PunchPl
     if (includeProject && hasAudibleMaterial(session, plan.origin)) {
         Session copy = session;
         if (plan.window) punchOut(copy, *plan.window, plan.target);
-        buffer = copy.mixed(TimeRange{plan.origin, session.duration()});
+        buffer = RackRenderer::mix(copy, TimeRange{plan.origin, session.duration()});
         if (!clicks) return buffer;
     } else if (!clicks) {
         return std::nullopt;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <numbers>
+#include <stdexcept>
 
 #include "model/Automation.h"
 #include "model/Limits.h"
@@ -14,8 +15,11 @@ using namespace tessoral;
 
 namespace {
 
+// These tests check the mixing rules on clips without racks: each clip sounds as it is.
+const Session::ClipRenderer dry = [](const Track& t) { return t.audio; };
+
 std::string failure(const Session& s, std::optional<TimeRange> range) {
-    return test::errorMessage([&] { s.mixed(range); });
+    return test::errorMessage([&] { s.mixed(range, dry); });
 }
 
 Track clipOn(const Lane& lane, double start, AudioData audio) {
@@ -82,7 +86,7 @@ TEST(Mixdown, NothingToMix) {
     EXPECT_EQ(failure(s, TimeRange{10, 5}), none);
     EXPECT_EQ(failure(s, TimeRange{3, 8}), none);
     EXPECT_EQ(failure(s, TimeRange{std::nan(""), 2}), none);
-    EXPECT_EQ(s.mixed(TimeRange{0, 600}).frames(), 144000);
+    EXPECT_EQ(s.mixed(TimeRange{0, 600}, dry).frames(), 144000);
 }
 
 TEST(Mixdown, LongerThanEightMinutesIsRefused) {
@@ -90,16 +94,16 @@ TEST(Mixdown, LongerThanEightMinutesIsRefused) {
     s.appendOnNewLane(test::clip("a", 10, 0.0));
     s.appendOnNewLane(test::clip("b", 10, 481.0));
     EXPECT_EQ(failure(s, std::nullopt), L("Длина проекта ограничена 8 минутами."));
-    EXPECT_EQ(s.mixed(TimeRange{1, 2}).frames(), 48000);
+    EXPECT_EQ(s.mixed(TimeRange{1, 2}, dry).frames(), 48000);
 }
 
 TEST(Mixdown, UnityClipIsCopiedExactly) {
     Session s;
     const AudioData audio = test::noise(10000, 0.9f, 5);
     s.appendOnNewLane(Track::make("a", audio));
-    EXPECT_EQ(s.mixed(std::nullopt), audio);
+    EXPECT_EQ(s.mixed(std::nullopt, dry), audio);
     s.masterDB = -6;
-    EXPECT_EQ(s.mixed(std::nullopt).left[123], static_cast<float>(std::pow(10.0, -6.0 / 20)) * audio.left[123]);
+    EXPECT_EQ(s.mixed(std::nullopt, dry).left[123], static_cast<float>(std::pow(10.0, -6.0 / 20)) * audio.left[123]);
 }
 
 TEST(Mixdown, PanLawAndRowPan) {
@@ -108,7 +112,7 @@ TEST(Mixdown, PanLawAndRowPan) {
     t.pan = 1.0;
     s.appendOnNewLane(t);
     auto frame50 = [&] {
-        const AudioData m = s.mixed(std::nullopt);
+        const AudioData m = s.mixed(std::nullopt, dry);
         return std::pair(m.left[50], m.right[50]);
     };
     EXPECT_EQ(frame50(), std::pair(0.0f, 1.0f));
@@ -123,15 +127,15 @@ TEST(Mixdown, MuteSoloAndNoClipping) {
     Session s;
     s.lanes = {Lane{}, Lane{}};
     s.tracks = {clipOn(s.lanes[0], 0, test::constant(100, 0.75f)), clipOn(s.lanes[1], 0, test::constant(100, 0.75f))};
-    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 1.5f);  // kept above full scale
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt, dry).left[0], 1.5f);  // kept above full scale
     s.lanes[1].solo = true;
-    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.75f);
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt, dry).left[0], 0.75f);
     s.tracks[1].muted = true;
-    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.0f);
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt, dry).left[0], 0.0f);
     s.tracks.push_back(Track::make("r", test::constant(100, 0.25f)));  // no row
-    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.0f);
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt, dry).left[0], 0.0f);
     s.tracks.back().solo = true;
-    EXPECT_FLOAT_EQ(s.mixed(std::nullopt).left[0], 0.25f);
+    EXPECT_FLOAT_EQ(s.mixed(std::nullopt, dry).left[0], 0.25f);
     EXPECT_EQ(s.tracks[1].muted, true);  // the project is not changed by mixing
 }
 
@@ -150,9 +154,9 @@ TEST(Mixdown, MatchesSlowReferenceWithFadesEnvelopesAndCrossfades) {
     z.gainDB = -20, z.pan = -0.3;
     s.tracks = {x, y, z};
     ASSERT_EQ(s.automaticFades().at(x.id).fadeOut, 0.75);
-    expectNear(s.mixed(std::nullopt), referenceMix(s, 0, 48000 * 3 + 12000), 2e-6);
+    expectNear(s.mixed(std::nullopt, dry), referenceMix(s, 0, 48000 * 3 + 12000), 2e-6);
     // A range starting inside a clip keeps the clip-relative fades and envelopes.
-    expectNear(s.mixed(TimeRange{0.2, 2.5}), referenceMix(s, 0.2, 48000 * 23 / 10), 2e-6);
+    expectNear(s.mixed(TimeRange{0.2, 2.5}, dry), referenceMix(s, 0.2, 48000 * 23 / 10), 2e-6);
 }
 
 TEST(Mixdown, RendererIsAppliedToOverlappingClipsOnly) {
@@ -167,6 +171,8 @@ TEST(Mixdown, RendererIsAppliedToOverlappingClipsOnly) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(m.left[0], 0.5f);
     EXPECT_THROW(s.mixed(std::nullopt, [](const Track&) { return AudioData(); }), StudioError);
+    // An empty renderer is a programming error, not a dry mix.
+    EXPECT_THROW(s.mixed(std::nullopt, Session::ClipRenderer()), std::invalid_argument);
 }
 
 TEST(Mixdown, FadeGainIsAppliedAsSinglePrecisionFactor) {
@@ -176,7 +182,7 @@ TEST(Mixdown, FadeGainIsAppliedAsSinglePrecisionFactor) {
     t.gainDB = -3.0;
     t.fadeIn = 0.05, t.fadeInCurve = FadeCurve::logarithmic;
     s.appendOnNewLane(t);
-    const AudioData m = s.mixed(std::nullopt);
+    const AudioData m = s.mixed(std::nullopt, dry);
     const auto g = static_cast<float>(std::pow(10.0, -3.0 / 20.0));
     for (std::int64_t f = 0; f < 2400; ++f) {
         const float expected = g * static_cast<float>(std::sin(double(f) / 2400 * std::numbers::pi / 2));

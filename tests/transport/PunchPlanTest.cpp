@@ -8,6 +8,7 @@
 
 #include "model/Limits.h"
 #include "model/StudioError.h"
+#include "processing/RackRenderer.h"
 #include "support/TestAudio.h"
 
 using namespace tessoral;
@@ -281,11 +282,30 @@ TEST(RecordingPlayback, NothingToPlayGivesNone) {
     EXPECT_THROW(recordingPlayback(rows.session, almostEnd, 1.0, true, std::nullopt), StudioError);
 }
 
+// What is heard while recording is what playback and export give: the clips through their racks.
+TEST(RecordingPlayback, ClipsSoundThroughTheirRacks) {
+    Session s;
+    Track clip = Track::make("A", test::constant(2 * 48000, 0.25f));
+    clip.rack = {EffectSlot(EffectPreset::invert)};
+    s.appendOnNewLane(std::move(clip));
+    const auto heard = recordingPlayback(s, PunchPlan{0.5, std::nullopt, std::nullopt}, 1.0, true, std::nullopt);
+    ASSERT_TRUE(heard);
+    ASSERT_EQ(heard->frames(), 72000);
+    EXPECT_EQ(heard->left[0], -0.25f);
+    EXPECT_EQ(heard->right[71999], -0.25f);
+    EXPECT_EQ(*heard, RackRenderer::mix(s, TimeRange{0.5, 2.0}));
+    // With clicks the mix under them is the rendered one too; a bypassed rack plays dry.
+    s.tracks[0].rackBypassed = true;
+    const auto dry = recordingPlayback(s, PunchPlan{0.5, std::nullopt, std::nullopt}, 1.0, true, BeatGrid{});
+    ASSERT_TRUE(dry);
+    EXPECT_EQ(dry->left[4000], 0.25f);
+}
+
 TEST(RecordingPlayback, ProjectMixFromOriginWithTheWindowSilenced) {
     Session s;
     const Uuid id = s.appendOnNewLane(test::clip("A", 4 * 48000, 0.0));
     const Session before = s;
-    const auto whole = s.mixed(TimeRange{0.0, 4.0});
+    const auto whole = RackRenderer::mix(s, TimeRange{0.0, 4.0});
     const auto mix = recordingPlayback(s, windowPlan(0.5, 1.0, 2.0, id), 1.0, true, std::nullopt);
     ASSERT_TRUE(mix);
     EXPECT_EQ(mix->frames(), static_cast<std::int64_t>(3.5 * 48000));  // origin … project end
