@@ -34,9 +34,10 @@ double between(const AutomationPoint& a, const AutomationPoint& b, double t) {
     return a.value + (t - a.time) / (b.time - a.time) * (b.value - a.value);
 }
 
-// The value at t of a non-empty envelope, given i = firstLater(points, t).
+// The value at t of a non-empty envelope, given i = firstLater(points, t). At or before the first
+// point's time it is the first point's value, also when later points share that time.
 double valueAt(const Envelope& points, std::size_t i, double t) {
-    if (i == 0) return points.front().value;
+    if (i == 0 || !(t > points.front().time)) return points.front().value;
     if (i == points.size()) return points.back().value;
     return between(points[i - 1], points[i], t);
 }

@@ -10,10 +10,10 @@
 // Evaluation, checks and rewrites of automation envelopes.
 //
 // An envelope is kept in non-decreasing time order; several points may share a time (a step).
-// Its value at time t: the first point's value before the first point, the last point's value
-// from the last point on, and in between the straight line (in the stored unit, so dB for the
-// volume envelope) from the last point whose time is ≤ t to the point after it. Where several
-// points share a time, the value at exactly that time is the last of them.
+// Its value at time t: the first point's value at or before the first point's time, the last
+// point's value from the last point on, and in between the straight line (in the stored unit, so
+// dB for the volume envelope) from the last point whose time is ≤ t to the point after it. Where
+// several later points share a time, the value at exactly that time is the last of them.
 namespace tessoral::Automation {
 
 // A closed range of allowed values lower…upper.
@@ -28,7 +28,9 @@ inline constexpr ValueRange kPanRange{-1.0, 1.0};
 
 // Writes the envelope's value at f/48000 s for every frame f of `frames`, the first at `out`
 // (frames.count() floats). With `decibels` the value v is written as the gain 10^(v/20), without
-// it the value itself (pan). An empty envelope writes 1.0. Real-time safe: no allocation.
+// it the value itself (pan). An empty envelope writes 1.0. A frame at exactly the time of several
+// points takes the last of them, also at the first point's time (so a step at the clip's start
+// is heard from its first frame). Real-time safe: no allocation.
 void fill(const Envelope& points, FrameRange frames, bool decibels, float* out);
 
 // The envelope's value at `time`; nothing for an empty envelope.

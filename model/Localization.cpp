@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -80,12 +81,30 @@ std::optional<std::string> localeTag(std::string_view value) {
 
 }  // namespace
 
-namespace detail {
-std::string describe(double v) {
-    std::string s = num::shortest(v);
-    if (s.find_first_of(".eni") == std::string::npos) s += ".0";
+namespace {
+
+// The shortest text that reads back as the same number of its own type: plain decimals for the
+// magnitudes people write ("0.1", "100000.0", "0.0001"), an exponent only beyond them ("1e-05",
+// "1e+16"); "nan", "inf" and "-inf" for the rest.
+template <class T>
+std::string describeNumber(T v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+    char buffer[128];
+    const T magnitude = std::fabs(v);
+    const bool plain = magnitude == 0 || (magnitude >= T(1e-4) && magnitude < T(1e16));
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, v,
+                                 plain ? std::chars_format::fixed : std::chars_format::scientific);
+    std::string s(buffer, r.ptr);
+    if (plain && s.find('.') == std::string::npos) s += ".0";
     return s;
 }
+
+}  // namespace
+
+namespace detail {
+std::string describe(double v) { return describeNumber(v); }
+std::string describe(float v) { return describeNumber(v); }
 }  // namespace detail
 
 namespace Localization {

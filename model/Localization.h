@@ -86,8 +86,9 @@ template <std::integral T>
 std::string describe(T v) {
     return num::integer(static_cast<long long>(v));
 }
+// A number as the shortest text that reads back as the same value of its type ("0.1", "100000.0").
 std::string describe(double v);
-inline std::string describe(float v) { return describe(static_cast<double>(v)); }
+std::string describe(float v);
 }  // namespace detail
 
 // The display text of a Russian key, with "{0}", "{1}", … replaced by the arguments.

@@ -14,8 +14,9 @@ namespace {
 
 double dbGain(double db) { return std::pow(10.0, db / 20.0); }
 
-// The evaluation rule written out plainly: a linear scan for the last point at or before t.
-double referenceValue(const Envelope& points, double t) {
+// The rule of fill written out plainly: a linear scan for the last point at or before t (so at the
+// first point's time a step there already reads its last point).
+double referenceFill(const Envelope& points, double t) {
     std::ptrdiff_t last = -1;
     for (std::size_t i = 0; i < points.size(); ++i) {
         if (points[i].time <= t) last = static_cast<std::ptrdiff_t>(i);
@@ -27,11 +28,18 @@ double referenceValue(const Envelope& points, double t) {
     return a.value + (t - a.time) / (b.time - a.time) * (b.value - a.value);
 }
 
-// Frame by frame through Automation::value.
+// The evaluation rule of value, cropped and replacing: at or before the first point's time the
+// first point's value, else as fill.
+double referenceValue(const Envelope& points, double t) {
+    if (t <= points.front().time) return points.front().value;
+    return referenceFill(points, t);
+}
+
+// Frame by frame through the plain rule.
 std::vector<float> slowFill(const Envelope& points, FrameRange frames, bool decibels) {
     std::vector<float> out;
     for (std::int64_t f = frames.lower; f < frames.upper; ++f) {
-        const double v = Automation::value(points, static_cast<double>(f) / 48000.0).value_or(1.0);
+        const double v = points.empty() ? 1.0 : referenceFill(points, static_cast<double>(f) / 48000.0);
         out.push_back(static_cast<float>(points.empty() ? 1.0 : decibels ? dbGain(v) : v));
     }
     return out;
@@ -136,10 +144,16 @@ TEST(AutomationValue, FollowsTheEvaluationRule) {
     EXPECT_FALSE(Automation::value({}, 1.0));
     const Envelope steps{{1.0, -3.0}, {1.0, -6.0}, {2.0, -6.0}, {4.0, 6.0}, {4.0, 0.0}};
     EXPECT_EQ(Automation::value(steps, 0.0), -3.0);
-    EXPECT_EQ(Automation::value(steps, 1.0), -6.0);
+    // At the first time the first of the points there counts; at a later shared time the last.
+    EXPECT_EQ(Automation::value(steps, 1.0), -3.0);
+    EXPECT_EQ(Automation::value(steps, 1.5), -6.0);
     EXPECT_EQ(Automation::value(steps, 3.0), 0.0);
     EXPECT_EQ(Automation::value(steps, 4.0), 0.0);
     EXPECT_EQ(Automation::value(steps, 100.0), 0.0);
+    // Every point at one time: the first of them, at that time and before it; the last after it.
+    const Envelope together{{2.0, -1.0}, {2.0, -2.0}, {2.0, -3.0}};
+    EXPECT_EQ(Automation::value(together, 2.0), -1.0);
+    EXPECT_EQ(Automation::value(together, 2.5), -3.0);
 
     test::SplitMix64 rng(3);
     for (int round = 0; round < 200; ++round) {
@@ -199,6 +213,10 @@ TEST(AutomationCropped, RebasesAndInterpolatesTheEdges) {
     for (TimeRange bad : {TimeRange{kNaN, 3.0}, {1.0, kNaN}, {-kInf, 3.0}})
         EXPECT_TRUE(Automation::cropped(points, bad).empty());
     EXPECT_EQ(Automation::cropped(points, {1.0, 0.5}), (Envelope{{0.0, -5.0}, {0.0, -5.0}}));
+    // A step at the first time: a window ending there closes on the first point's value.
+    const Envelope step{{1.0, -3.0}, {1.0, -9.0}, {3.0, 0.0}};
+    EXPECT_EQ(Automation::cropped(step, {0.0, 1.0}), (Envelope{{1.0, -3.0}, {1.0, -9.0}, {1.0, -3.0}}));
+    EXPECT_EQ(Automation::cropped(step, {1.0, 1.0}), (Envelope{{0.0, -3.0}, {0.0, -9.0}, {0.0, -3.0}}));
 }
 
 TEST(AutomationReplacing, DeletionLeavesAStepAndInsertionHoldsTheLevel) {
@@ -210,6 +228,10 @@ TEST(AutomationReplacing, DeletionLeavesAStepAndInsertionHoldsTheLevel) {
               (Envelope{{0.0, 0.0}, {2.0, -4.0}, {3.0, -4.0}, {5.0, -8.0}}));
     // Past the last point nothing needs holding: the tail level simply moves on.
     EXPECT_EQ(Automation::replacing(points, {6.0, 6.0}, 1.0), (Envelope{{0.0, 0.0}, {4.0, -8.0}, {7.0, -8.0}}));
+    // A deletion starting at a step on the first time steps from that time's first value.
+    const Envelope step{{1.0, -3.0}, {1.0, -9.0}, {3.0, 0.0}};
+    EXPECT_EQ(Automation::replacing(step, {1.0, 2.0}, 0.0),
+              (Envelope{{1.0, -3.0}, {1.0, -9.0}, {1.0, -3.0}, {1.0, -4.5}, {2.0, 0.0}}));
 }
 
 TEST(AutomationReplacing, StretchKeepsTheShape) {

@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <thread>
 
 #include "model/Defaults.h"
 #include "model/Localization.h"
+#include "model/SplitMix64.h"
 
 using namespace tessoral;
 
@@ -51,6 +55,29 @@ TEST_F(LocalizationTest, Placeholders) {
     EXPECT_EQ(L("без аргументов {0}"), "без аргументов {0}");
     EXPECT_EQ(L("{0} {1}", 2.5, true), "2.5 true");
     EXPECT_EQ(L("{0}", -7), "-7");
+}
+
+// A number argument is the shortest text that reads back as the same value of its own type.
+TEST_F(LocalizationTest, NumberArgumentsAreTheirShortestText) {
+    const std::pair<double, const char*> doubles[] = {
+        {0.1, "0.1"}, {100000.0, "100000.0"}, {3.0, "3.0"}, {-2.5, "-2.5"}, {0.0, "0.0"}, {-0.0, "-0.0"},
+        {1e15, "1000000000000000.0"}, {0.0001, "0.0001"}, {1e-5, "1e-05"}, {1e16, "1e+16"},
+        {1.0 / 3.0, "0.3333333333333333"}};
+    for (const auto& [v, text] : doubles) EXPECT_EQ(L("{0}", v), text) << text;
+    EXPECT_EQ(L("{0} {1}", 0.1f, 100000.0f), "0.1 100000.0");
+    EXPECT_EQ(L("{0}", 1.0f / 3.0f), "0.33333334");
+    EXPECT_EQ(LP(2, "{0}: {1}", 0.25f), "2: 0.25");
+    EXPECT_EQ(L("{0} {1} {2}", std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                -std::numeric_limits<double>::infinity()),
+              "nan inf -inf");
+    // Every text reads back as the value it came from.
+    SplitMix64 rng(9);
+    for (int i = 0; i < 2000; ++i) {
+        const double v = std::ldexp(rng.uniform(), static_cast<int>(rng.uniform() * 80));
+        EXPECT_EQ(std::strtod(L("{0}", v).c_str(), nullptr), v);
+        const auto f = static_cast<float>(v);
+        EXPECT_EQ(std::strtof(L("{0}", f).c_str(), nullptr), f);
+    }
 }
 
 TEST_F(LocalizationTest, RussianPluralForms) {
