@@ -2,7 +2,7 @@
 """Fails when a layer includes what it must not.
 
 - No Qt header below store/ (model/, processing/, transport/).
-- No Qt Widgets header in store/.
+- No Qt Widgets or Gui header in store/ (QtCore only).
 - A layer includes only its own headers and those of the layers above it.
 """
 import os
@@ -16,9 +16,9 @@ NO_QT = {"model", "processing", "transport"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
 
 
-def widget_headers():
+def widget_headers(module="QtWidgets"):
     names = set()
-    for base in ("/usr/include/x86_64-linux-gnu/qt6/QtWidgets", "/usr/include/qt6/QtWidgets"):
+    for base in (f"/usr/include/x86_64-linux-gnu/qt6/{module}", f"/usr/include/qt6/{module}"):
         if os.path.isdir(base):
             names.update(n for n in os.listdir(base) if not n.endswith(".h") or n.startswith("q"))
     return names
@@ -26,6 +26,7 @@ def widget_headers():
 
 def main(root):
     widgets = widget_headers()
+    gui = widget_headers("QtGui")
     problems = []
     for layer in LAYERS:
         folder = os.path.join(root, layer)
@@ -48,6 +49,8 @@ def main(root):
                         problems.append(f"{rel}: Qt header <{inc}> below store/")
                     if layer == "store" and (top == "QtWidgets" or inc in widgets):
                         problems.append(f"{rel}: Qt Widgets header <{inc}> in store/")
+                    elif layer == "store" and (top == "QtGui" or inc in gui):
+                        problems.append(f"{rel}: Qt Gui header <{inc}> in store/")
                     if top in LAYERS and top not in allowed:
                         problems.append(f"{rel}: {layer}/ includes {inc} from a layer below it")
     for p in problems:

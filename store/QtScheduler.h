@@ -1,0 +1,26 @@
+#pragma once
+
+#include <memory>
+
+#include "transport/Scheduler.h"
+
+class QObject;
+
+namespace tessoral {
+
+// The program's main-thread time over QTimer and queued calls. Create and use it on the main
+// thread (post() may be called from any thread).
+class QtScheduler final : public Scheduler {
+public:
+    QtScheduler();
+    ~QtScheduler() override;
+
+    std::unique_ptr<RepeatingTimer> repeat(double intervalSeconds, std::function<void()> tick) override;
+    std::unique_ptr<SingleShot> singleShot(double seconds, std::function<void()> fire) override;
+    void post(std::function<void()> call) override;
+
+private:
+    std::unique_ptr<QObject> receiver_;  // posted calls are queued to it
+};
+
+}  // namespace tessoral
