@@ -3,15 +3,17 @@
 
 - No Qt header below store/ (model/, processing/, transport/).
 - No Qt Widgets or Gui header in store/ (QtCore only).
-- A layer includes only its own headers and those of the layers above it.
+- A layer includes only its own headers and those of the layers above it; timeline/ and panels/
+  never include each other.
 """
 import os
 import re
 import sys
 
-LAYERS = ["model", "processing", "transport", "store", "app", "timeline", "panels"]
-# app, timeline and panels are views: they may include each other's headers.
-VIEW_LAYERS = {"app", "timeline", "panels"}
+LAYERS = ["model", "processing", "transport", "store", "widgets", "timeline", "panels", "app"]
+# The two view layers build only on widgets/ and store/ (and what lies beneath) and never include
+# each other; app/ sits on top of everything and hosts them.
+SIBLING_VIEWS = {"timeline", "panels"}
 NO_QT = {"model", "processing", "transport"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
 
@@ -33,8 +35,8 @@ def main(root):
         if not os.path.isdir(folder):
             continue
         allowed = set(LAYERS[: LAYERS.index(layer) + 1])
-        if layer in VIEW_LAYERS:
-            allowed |= VIEW_LAYERS
+        if layer in SIBLING_VIEWS:
+            allowed -= SIBLING_VIEWS - {layer}
         for dirpath, _, files in os.walk(folder):
             for name in files:
                 if not name.endswith((".h", ".hpp", ".cpp", ".cc")):

@@ -19,6 +19,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev libebur128-dev
   ffmpeg sox xvfb xauth
+  # the program under a virtual display, desktop integration checks
+  xdotool desktop-file-utils shared-mime-info
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core
 )

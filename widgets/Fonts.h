@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QFont>
+
+namespace tessoral::Fonts {
+
+// Proportional text (DejaVu Sans, Noto Sans for missing glyphs) at a size in logical pixels.
+QFont ui(int pixelSize, QFont::Weight weight = QFont::Normal);
+// Monospaced digits (DejaVu Sans Mono) at a size in logical pixels.
+QFont mono(int pixelSize, QFont::Weight weight = QFont::Normal);
+
+}  // namespace tessoral::Fonts
