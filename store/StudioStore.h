@@ -1,0 +1,578 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "model/AudioData.h"
+#include "model/EditorVocabulary.h"
+#include "model/EffectPreset.h"
+#include "model/ExportFormat.h"
+#include "model/FavoritesStore.h"
+#include "model/Frames.h"
+#include "model/Lane.h"
+#include "model/LoudnessTarget.h"
+#include "model/NavigationMath.h"
+#include "model/Session.h"
+#include "model/TimeFormat.h"
+#include "model/Track.h"
+#include "model/Trimming.h"
+#include "model/Uuid.h"
+#include "processing/ExportPipeline.h"
+#include "processing/NoiseProfile.h"
+#include "processing/SpectralAnalysis.h"
+#include "processing/SpectralMask.h"
+#include "store/DiagnosticsState.h"
+#include "store/EffectsSheet.h"
+#include "store/StoreServices.h"
+#include "store/TaskRunner.h"
+#include "transport/AudioTransport.h"
+#include "transport/PunchPlan.h"
+#include "transport/Scheduler.h"
+
+namespace tessoral {
+
+// One undo or redo step: the whole project as it was, and the change's display name.
+struct HistoryEntry {
+    Session session;
+    std::string name;
+};
+
+// A spectrogram image of one clip, with the clip revision and display settings it was drawn for.
+struct SpectrogramEntry {
+    Uuid revision;
+    SpectralDisplay display;
+    SpectrogramImage image;
+};
+
+// The track row being reordered by its drag handle, and the index it started at.
+struct LaneDragOrigin {
+    Uuid id;
+    std::int64_t index = 0;
+    friend bool operator==(const LaneDragOrigin&, const LaneDragOrigin&) = default;
+};
+
+// The dragged clip as it was when its drag began.
+struct DragOrigin {
+    Uuid id;
+    double start = 0.0;
+    std::optional<Uuid> lane;
+    std::int64_t color = 0;
+    friend bool operator==(const DragOrigin&, const DragOrigin&) = default;
+};
+
+// The editor's one state object, on the main thread. It holds the open project, the selection and
+// cursor, the undo history, every editor setting a view shows, the transport and the autosave
+// bookkeeping, and carries every command of the editor.
+//
+// Published properties: a const getter `name()`, a setter `setName(v)` and a signal `nameChanged()`
+// emitted after every write (also of an equal value); a property's observer runs after its signal.
+// Plain properties notify nobody.
+//
+// The definition is split by area (StudioStore.cpp: state, properties, observers; StoreHistory.cpp,
+// StorePlayback.cpp, StoreAutosave.cpp, StoreExportSettings.cpp, StoreDocuments.cpp, and one file per
+// later area). Every area keeps its declarations inside its own marked section below; each section
+// starts with its own access specifier.
+class StudioStore : public QObject {
+    Q_OBJECT
+
+public:
+    // The services must outlive the store.
+    explicit StudioStore(StoreServices services, QObject* parent = nullptr);
+    ~StudioStore() override;
+    StudioStore(const StudioStore&) = delete;
+    StudioStore& operator=(const StudioStore&) = delete;
+
+    // Limits of the undo history.
+    static constexpr std::size_t kUndoLimit = 12;
+    static constexpr std::int64_t kUndoMemoryBytes = 536'870'912;  // 512 MiB
+    // Autosave period in seconds.
+    static constexpr double kAutosaveSeconds = 60.0;
+
+    const StoreServices& services() const { return services_; }
+
+    // ==== Published properties (StudioStore.cpp) ====
+    // Document
+    const Session& session() const { return session_; }
+    void setSession(Session value);
+    const std::optional<std::filesystem::path>& projectURL() const { return projectURL_; }
+    void setProjectURL(std::optional<std::filesystem::path> value);
+    bool dirty() const { return dirty_; }
+    void setDirty(bool value);
+    // Selection and cursor
+    const std::optional<Uuid>& selectedID() const { return selectedID_; }
+    void setSelectedID(std::optional<Uuid> value);
+    const std::optional<Uuid>& selectedLaneID() const { return selectedLaneID_; }
+    void setSelectedLaneID(std::optional<Uuid> value);
+    const std::optional<TimeRange>& selection() const { return selection_; }
+    void setSelection(std::optional<TimeRange> value);
+    const std::optional<ClosedRange>& freqSelection() const { return freqSelection_; }
+    void setFreqSelection(std::optional<ClosedRange> value);
+    double cursor() const { return cursor_; }
+    void setCursor(double value);
+    // View and tools
+    double zoom() const { return zoom_; }
+    void setZoom(double value);
+    const std::optional<ZoomFocus>& zoomFocus() const { return zoomFocus_; }
+    void setZoomFocus(std::optional<ZoomFocus> value);
+    double amplitudeZoom() const { return amplitudeZoom_; }
+    void setAmplitudeZoom(double value);
+    EditorMode editorMode() const { return editorMode_; }
+    void setEditorMode(EditorMode value);
+    TimelineTool timelineTool() const { return timelineTool_; }
+    void setTimelineTool(TimelineTool value);
+    bool snapping() const { return snapping_; }
+    void setSnapping(bool value);
+    bool showBrowser() const { return showBrowser_; }
+    void setShowBrowser(bool value);
+    bool showInspector() const { return showInspector_; }
+    void setShowInspector(bool value);
+    int inspectorTab() const { return inspectorTab_; }
+    void setInspectorTab(int value);
+    bool showAnalysis() const { return showAnalysis_; }
+    void setShowAnalysis(bool value);
+    bool showEnvelopes() const { return showEnvelopes_; }
+    void setShowEnvelopes(bool value);
+    TimeFormat timeFormat() const { return timeFormat_; }
+    void setTimeFormat(TimeFormat value);
+    bool metronome() const { return metronome_; }
+    void setMetronome(bool value);
+    bool loop() const { return loop_; }
+    void setLoop(bool value);
+    // Sheets
+    bool showExport() const { return showExport_; }
+    void setShowExport(bool value);  // false → true reloads the export defaults
+    bool showMatchLoudness() const { return showMatchLoudness_; }
+    void setShowMatchLoudness(bool value);
+    bool showTimePitch() const { return showTimePitch_; }
+    void setShowTimePitch(bool value);
+    bool showAutoDuck() const { return showAutoDuck_; }
+    void setShowAutoDuck(bool value);
+    const std::optional<EffectsSheet>& effectsSheet() const { return effectsSheet_; }
+    void setEffectsSheet(std::optional<EffectsSheet> value);
+    // Status
+    bool busy() const { return busy_; }
+    void setBusy(bool value);
+    const std::string& status() const { return status_; }
+    void setStatus(std::string value);
+    const std::optional<std::string>& error() const { return error_; }
+    void setError(std::optional<std::string> value);
+    // History
+    const std::vector<std::string>& undoNames() const { return undoNames_; }
+    void setUndoNames(std::vector<std::string> value);
+    const std::vector<std::string>& redoNames() const { return redoNames_; }
+    void setRedoNames(std::vector<std::string> value);
+    // Clipboard
+    const std::optional<AudioData>& clipboard() const { return clipboard_; }
+    void setClipboard(std::optional<AudioData> value);
+    // Export settings
+    bool exportSelection() const { return exportSelection_; }
+    void setExportSelection(bool value);
+    bool exportSelectedTrack() const { return exportSelectedTrack_; }
+    void setExportSelectedTrack(bool value);
+    ExportFormat exportFormat() const { return exportFormat_; }
+    void setExportFormat(ExportFormat value);
+    bool exportNormalize() const { return exportNormalize_; }
+    void setExportNormalize(bool value);
+    LoudnessTarget exportLoudness() const { return exportLoudness_; }
+    void setExportLoudness(LoudnessTarget value);
+    ExportSampleRate exportSampleRate() const { return exportSampleRate_; }
+    void setExportSampleRate(ExportSampleRate value);
+    bool exportDither() const { return exportDither_; }
+    void setExportDither(bool value);
+    // Processing parameters
+    double gainAmount() const { return gainAmount_; }
+    void setGainAmount(double value);
+    EffectPreset chosenEffect() const { return chosenEffect_; }
+    void setChosenEffect(EffectPreset value);
+    const std::optional<NoiseProfile>& noiseProfile() const { return noiseProfile_; }
+    void setNoiseProfile(std::optional<NoiseProfile> value);
+    double noiseStrength() const { return noiseStrength_; }
+    void setNoiseStrength(double value);
+    double timeRate() const { return timeRate_; }
+    void setTimeRate(double value);
+    double timeSemitones() const { return timeSemitones_; }
+    void setTimeSemitones(double value);
+    const std::vector<EffectFavorite>& favorites() const { return favorites_; }
+    void setFavorites(std::vector<EffectFavorite> value);
+    const DiagnosticsState& diagnostics() const { return diagnostics_; }
+    void setDiagnostics(DiagnosticsState value);
+    // Spectral editing
+    bool spectralView() const { return spectralView_; }
+    void setSpectralView(bool value);
+    const std::map<Uuid, SpectrogramEntry>& spectrograms() const { return spectrograms_; }
+    void setSpectrograms(std::map<Uuid, SpectrogramEntry> value);
+    const SpectralDisplay& spectralDisplay() const { return spectralDisplay_; }
+    void setSpectralDisplay(SpectralDisplay value);
+    SpectralTool spectralTool() const { return spectralTool_; }
+    void setSpectralTool(SpectralTool value);
+    double spectralBrushSize() const { return spectralBrushSize_; }
+    void setSpectralBrushSize(double value);
+    double spectralAttenuation() const { return spectralAttenuation_; }
+    void setSpectralAttenuation(double value);
+    const SpectralMask& spectralMask() const { return spectralMask_; }
+    void setSpectralMask(SpectralMask value);
+    const std::optional<Uuid>& spectralMaskTrackID() const { return spectralMaskTrackID_; }
+    void setSpectralMaskTrackID(std::optional<Uuid> value);
+    // Drags
+    const std::optional<TrimDrag>& trimDrag() const { return trimDrag_; }
+    void setTrimDrag(std::optional<TrimDrag> value);
+    const std::optional<LaneDragOrigin>& laneDragOrigin() const { return laneDragOrigin_; }
+    void setLaneDragOrigin(std::optional<LaneDragOrigin> value);
+
+    // ==== Plain properties (StudioStore.cpp): no signal ====
+    const NavigationViewport& viewport() const { return viewport_; }
+    void setViewport(NavigationViewport value) { viewport_ = std::move(value); }
+    AudioTransport& transport() { return *transport_; }
+    const AudioTransport& transport() const { return *transport_; }
+    std::int64_t editCounter() const { return editCounter_; }
+    bool recordingTask() const { return recordingTask_; }
+
+    // ==== Computed properties (StudioStore.cpp) ====
+    // Busy, or the transport records: commands refuse.
+    bool locked() const;
+    // Index in session().tracks of the selected clip.
+    std::optional<std::size_t> selectedIndex() const;
+    // Seconds the timeline shows: max(10, duration + 1, and while recording position + 5).
+    double timelineDuration() const;
+    // "Новый проект", or the project file's name without its extension.
+    std::string title() const;
+    // The transport's position while it plays or records, else the cursor.
+    double playhead() const;
+
+    // ==== Undo history and selection validation (StoreHistory.cpp) ====
+public:
+    // Records an undo step named `name` (already localised) before a change of the project.
+    void checkpoint(const std::string& name);
+    void undo();
+    void redo();
+    // Repairs the selected clip and row, the cursor and the time selection after the project changed.
+    void validateSelection();
+    // Audio bytes that the undo snapshots would hold if none shared storage.
+    static std::int64_t historyBytes(const std::deque<HistoryEntry>& stack);
+
+    // One clip or one row changed in place as one undo step named `name` (refused while locked or
+    // when the id names nothing). Out-of-range results are repaired afterwards.
+    void changeTrack(const Uuid& id, const std::string& name, const std::function<void(Track&)>& mutation);
+    void changeLane(const Uuid& id, const std::string& name, const std::function<void(Lane&)>& mutation);
+
+private:
+    void syncHistory();
+    void clearHistory();
+
+    // ==== Playback commands (StorePlayback.cpp) ====
+public:
+    // Stops whatever runs: a pending count-in, a recording or playback.
+    void stop();
+    void playPause();
+    void seek(double time);
+
+private:
+    void installTransportCallbacks();
+
+    // ==== Autosave and crash recovery (StoreAutosave.cpp) ====
+public:
+    // Discards the recovery copy and starts a new generation.
+    void clearRecovery();
+    // Offers the recovery copy once at start-up; true when a project was restored.
+    bool offerRecovery();
+    // The recovery copy and its metadata; none without a data folder.
+    std::optional<std::filesystem::path> recoveryURL() const;
+    std::optional<std::filesystem::path> recoveryMetaURL() const;
+    // Whether a recovery write is under way (for tests and the shell).
+    bool autosaveInFlight() const { return autosaveInFlight_; }
+
+private:
+    // The timer's tick.
+    void autosave();
+
+    // ==== Export defaults and options (StoreExportSettings.cpp) ====
+public:
+    ExportOptions exportOptions() const;
+    void loadExportDefaults();
+    void saveExportDefaults();
+
+    // ==== Document commands (StoreDocuments.cpp) ====
+public:
+    // The unsaved-changes question; true when the open project may be thrown away.
+    bool allowDiscard();
+    void newProject();
+    void openPanel();
+    // Opens a project file, or imports the audio files.
+    void open(const std::vector<std::filesystem::path>& urls);
+    // True when the project was written.
+    bool saveProject(bool asNew);
+    // Exports the mix (the export sheet's button).
+    void exportMix();
+    // Replaces the project with the generated demo project.
+    void loadDemo();
+    // What an export of the selected clip or row writes.
+    Session isolatedExportSession() const;
+    // The selected clip alone, as the waveform editor plays it.
+    Session isolatedTrackSession() const;
+    // The three demo clips (also for tests and benchmarks).
+    static std::vector<Track> demoClips();
+
+private:
+    void importAudio(const std::vector<std::filesystem::path>& urls);
+
+    // ==== Clip and track row commands (StoreClips.cpp) ====
+public:
+
+    // ==== Clip dragging and snapping (StoreDrag.cpp) ====
+public:
+
+    // ==== Clip trimming and row reordering (StoreTrimming.cpp) ====
+public:
+
+    // ==== Envelope and fade editing (StoreEnvelopes.cpp) ====
+public:
+
+    // ==== Destructive processing commands (StoreProcessing.cpp) ====
+public:
+
+    // ==== Effect rack commands (StoreRacks.cpp) ====
+public:
+
+    // ==== Effect parameters and favourites (StoreFavorites.cpp) ====
+public:
+
+    // ==== Clipboard, selection and markers (StoreClipboard.cpp) ====
+public:
+
+    // ==== Recording commands (StoreRecording.cpp) ====
+    // (This area sets `transport_->recordingFinished` itself, before its first recording starts;
+    // `countdownTask_` holds its pending count-in: `stop()` destroys it to cancel.)
+public:
+
+    // ==== Cursor, zoom and tempo navigation (StoreNavigation.cpp) ====
+public:
+
+    // ==== Spectral editing commands (StoreSpectral.cpp) ====
+public:
+
+    // ==== Diagnostics commands (StoreDiagnostics.cpp) ====
+public:
+
+    // ==== Channel operations and signal generation (StoreChannels.cpp) ====
+public:
+
+    // ==== Auto-duck command (StoreAutoDuck.cpp) ====
+public:
+
+    // ==== Essential-sound commands and ducking (StoreEssentialSound.cpp) ====
+public:
+
+    // ==== Loudness matching command (StoreLoudness.cpp) ====
+public:
+
+    // ==== Bouncing and marker export (StoreBounce.cpp) ====
+public:
+
+    // ==== End of the area sections ====
+
+Q_SIGNALS:
+    void sessionChanged();
+    void selectedIDChanged();
+    void selectedLaneIDChanged();
+    void selectionChanged();
+    void freqSelectionChanged();
+    void cursorChanged();
+    void zoomChanged();
+    void loopChanged();
+    void busyChanged();
+    void statusChanged();
+    void errorChanged();
+    void projectURLChanged();
+    void dirtyChanged();
+    void undoNamesChanged();
+    void redoNamesChanged();
+    void clipboardChanged();
+    void showExportChanged();
+    void exportSelectionChanged();
+    void exportFormatChanged();
+    void exportNormalizeChanged();
+    void exportLoudnessChanged();
+    void exportSampleRateChanged();
+    void exportDitherChanged();
+    void showMatchLoudnessChanged();
+    void gainAmountChanged();
+    void chosenEffectChanged();
+    void editorModeChanged();
+    void timelineToolChanged();
+    void snappingChanged();
+    void showBrowserChanged();
+    void showInspectorChanged();
+    void inspectorTabChanged();
+    void showAnalysisChanged();
+    void exportSelectedTrackChanged();
+    void spectralViewChanged();
+    void spectrogramsChanged();
+    void spectralDisplayChanged();
+    void spectralToolChanged();
+    void spectralBrushSizeChanged();
+    void spectralAttenuationChanged();
+    void spectralMaskChanged();
+    void spectralMaskTrackIDChanged();
+    void noiseProfileChanged();
+    void noiseStrengthChanged();
+    void showTimePitchChanged();
+    void timeRateChanged();
+    void timeSemitonesChanged();
+    void timeFormatChanged();
+    void amplitudeZoomChanged();
+    void metronomeChanged();
+    void zoomFocusChanged();
+    void showEnvelopesChanged();
+    void showAutoDuckChanged();
+    void favoritesChanged();
+    void effectsSheetChanged();
+    void diagnosticsChanged();
+    void trimDragChanged();
+    void laneDragOriginChanged();
+
+private:
+    // ---- the long-command helper ----
+    // Runs `work` on a worker (over copies the caller captured), then on the main thread `apply`
+    // with its result; a failure of either puts its message in `error` and runs `failed` (when
+    // given). `busy` is true from the call until everything has run, and cleared last. A
+    // non-empty `working` becomes the status first.
+    template <class T>
+    void runLong(std::string working, std::function<T()> work, std::function<void(T&&)> apply,
+                 std::function<void()> failed = {}, TaskPriority priority = TaskPriority::userInitiated);
+
+public:
+    // The user-facing text of a failure: a StudioError's or PlatformError's message, else a
+    // generic one.
+    static std::string describe(std::exception_ptr failure);
+
+private:
+    // Observers.
+    void sessionObserver();
+    void selectedIDObserver();
+    void selectionObserver();
+    void timeFormatObserver();
+
+    // Settings.
+    Defaults& defaults() const { return *services_.defaults; }
+    // A setting read as a Boolean (true/false, numbers, "true"/"false"/"yes"/"no" texts); none
+    // when the key is absent or holds something else.
+    std::optional<bool> boolSetting(const std::string& key) const;
+
+    StoreServices services_;
+
+    // ---- stored properties, in declaration order ----
+    Session session_;
+    std::optional<Uuid> selectedID_;
+    std::optional<Uuid> selectedLaneID_;
+    std::optional<TimeRange> selection_;
+    std::optional<ClosedRange> freqSelection_;
+    double cursor_ = 0.0;
+    double zoom_ = 1.0;
+    bool loop_ = false;
+    bool busy_ = false;
+    std::string status_;
+    std::optional<std::string> error_;
+    std::optional<std::filesystem::path> projectURL_;
+    bool dirty_ = false;
+    std::vector<std::string> undoNames_;
+    std::vector<std::string> redoNames_;
+    std::optional<AudioData> clipboard_;
+    bool showExport_ = false;
+    bool exportSelection_ = false;
+    ExportFormat exportFormat_ = ExportFormat::wav24;
+    bool exportNormalize_ = true;
+    LoudnessTarget exportLoudness_ = LoudnessTarget::peak;
+    ExportSampleRate exportSampleRate_ = ExportSampleRate::hz48000;
+    bool exportDither_ = true;
+    bool showMatchLoudness_ = false;
+    double gainAmount_ = 3.0;
+    EffectPreset chosenEffect_ = EffectPreset::voice;
+    EditorMode editorMode_ = EditorMode::multitrack;
+    TimelineTool timelineTool_ = TimelineTool::move;
+    bool snapping_ = true;
+    bool showBrowser_ = true;
+    bool showInspector_ = true;
+    int inspectorTab_ = 0;
+    bool showAnalysis_ = false;
+    bool exportSelectedTrack_ = false;
+    bool spectralView_ = false;
+    std::map<Uuid, SpectrogramEntry> spectrograms_;
+    SpectralDisplay spectralDisplay_;
+    SpectralTool spectralTool_ = SpectralTool::rectangle;
+    double spectralBrushSize_ = 24.0;
+    double spectralAttenuation_ = 40.0;
+    SpectralMask spectralMask_;
+    std::optional<Uuid> spectralMaskTrackID_;
+    std::optional<NoiseProfile> noiseProfile_;
+    double noiseStrength_ = 0.6;
+    bool showTimePitch_ = false;
+    double timeRate_ = 1.0;
+    double timeSemitones_ = 0.0;
+    TimeFormat timeFormat_ = TimeFormat::clock;
+    double amplitudeZoom_ = 1.0;
+    bool metronome_ = false;
+    std::optional<ZoomFocus> zoomFocus_;
+    NavigationViewport viewport_;  // plain
+    bool showEnvelopes_ = false;
+    bool showAutoDuck_ = false;
+    std::vector<EffectFavorite> favorites_;
+    std::optional<EffectsSheet> effectsSheet_;
+    DiagnosticsState diagnostics_;
+    std::unique_ptr<AudioTransport> transport_;  // plain
+    std::deque<HistoryEntry> undoStack_;         // plain, core only
+    std::deque<HistoryEntry> redoStack_;         // plain, core only
+    PunchPlan recordPlan_;                       // plain, core only
+    bool recordingTask_ = false;                 // plain
+    std::unique_ptr<SingleShot> countdownTask_;  // plain, core only: destroying it cancels the count-in
+    std::set<Uuid> spectrogramJobs_;             // plain, core only
+    std::optional<DragOrigin> dragOrigin_;       // plain, core only
+    std::optional<TrimDrag> trimDrag_;
+    std::optional<LaneDragOrigin> laneDragOrigin_;
+    std::unique_ptr<RepeatingTimer> autosaveTimer_;  // plain, core only
+    std::int64_t editCounter_ = 0;                   // plain
+    std::int64_t autosavedCounter_ = 0;              // plain, core only
+    bool autosaveInFlight_ = false;                  // plain, core only
+    Uuid recoveryGeneration_ = Uuid::random();       // plain, core only
+};
+
+}  // namespace tessoral
+
+// ---- the long-command helper ----
+
+namespace tessoral {
+
+template <class T>
+void StudioStore::runLong(std::string working, std::function<T()> work, std::function<void(T&&)> apply,
+                          std::function<void()> failed, TaskPriority priority) {
+    setBusy(true);
+    if (!working.empty()) setStatus(std::move(working));
+    services_.tasks->run(this, priority, std::move(work),
+                         [this, apply = std::move(apply), failed = std::move(failed)](TaskResult<T> result) mutable {
+                             if (result.ok()) {
+                                 try {
+                                     apply(std::move(result.value()));
+                                 } catch (...) {
+                                     setError(describe(std::current_exception()));
+                                     if (failed) failed();
+                                 }
+                             } else {
+                                 setError(describe(result.error()));
+                                 if (failed) failed();
+                             }
+                             setBusy(false);
+                         });
+}
+
+}  // namespace tessoral
