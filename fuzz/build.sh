@@ -35,4 +35,5 @@ link() {
 link ProjectLoadFuzz.cpp project_load_fuzz "$out/libmodel.a" "${model_libs[@]}"
 link FavoritesLoadFuzz.cpp favorites_load_fuzz "$out/libmodel.a" "${model_libs[@]}"
 link TranslationTableFuzz.cpp translation_table_fuzz "$out/libmodel.a" "${model_libs[@]}"
+link RecoveryInfoFuzz.cpp recovery_info_fuzz "$out/libmodel.a" "${model_libs[@]}"
 link DecodeFuzz.cpp decode_fuzz "$out/libprocessing.a" "$out/libmodel.a" "${processing_libs[@]}"

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
@@ -13,6 +14,11 @@
 #include "model/StudioError.h"
 
 namespace tessoral {
+
+PlistDate PlistDate::now() {
+    const auto sinceEpoch = std::chrono::system_clock::now().time_since_epoch();
+    return fromUnix(std::chrono::duration<double>(sinceEpoch).count());
+}
 
 void PlistOut::add(std::string key, PlistOut value) {
     if (auto d = std::get_if<Dict>(&v_)) d->emplace_back(std::move(key), std::move(value));
@@ -143,7 +149,7 @@ public:
     }
 
 private:
-    enum class Type : std::uint8_t { boolean, integer, real, string, bytes, array, dict };
+    enum class Type : std::uint8_t { boolean, integer, real, date, string, bytes, array, dict };
     struct Obj {
         explicit Obj(Type t) : type(t) {}
         Type type;
@@ -242,6 +248,10 @@ private:
                     Obj o(Type::bytes);
                     o.bytes = x;
                     return add(o);
+                } else if constexpr (std::is_same_v<T, PlistDate>) {
+                    Obj o(Type::date);
+                    o.real = x.seconds;
+                    return add(o);
                 } else if constexpr (std::is_same_v<T, PlistOut::Array>) {
                     return addArray(x, [&](const PlistOut& m) { return flatten(m); });
                 } else {
@@ -288,9 +298,10 @@ private:
         switch (o.type) {
             case Type::boolean: putByte(o.flag ? 0x09 : 0x08); break;
             case Type::integer: putInteger(o.integer); break;
-            case Type::real: {
+            case Type::real:
+            case Type::date: {
                 std::uint8_t buf[9];
-                buf[0] = 0x23;
+                buf[0] = o.type == Type::date ? 0x33 : 0x23;
                 putBigEndian(buf + 1, std::bit_cast<std::uint64_t>(o.real), 8);
                 put(buf, sizeof buf);
                 break;
@@ -555,6 +566,12 @@ double BplistReader::real(Ref ref) const {
     if (o.marker == 0x22) return static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(readUnsigned(o.payload, 4))));
     if (o.marker == 0x23) return std::bit_cast<double>(readUnsigned(o.payload, 8));
     damaged("expected a real");
+}
+
+PlistDate BplistReader::date(Ref ref) const {
+    const Object o = object(ref);
+    if (o.marker != 0x33) damaged("expected a date");
+    return PlistDate{std::bit_cast<double>(readUnsigned(o.payload, 8))};
 }
 
 std::string BplistReader::string(Ref ref) const {

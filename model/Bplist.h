@@ -24,6 +24,20 @@ namespace tessoral {
 // offset of the table), all integers big-endian. Containers refer to their members by
 // object number.
 
+// A property-list date: seconds since 2001-01-01 00:00:00 UTC (stored as marker 0x33 and a
+// big-endian 64-bit float).
+struct PlistDate {
+    // Seconds between the Unix epoch and the property-list epoch.
+    static constexpr double kEpochOffset = 978307200.0;
+    double seconds = 0.0;
+
+    static PlistDate fromUnix(double unixSeconds) { return PlistDate{unixSeconds - kEpochOffset}; }
+    // The current time.
+    static PlistDate now();
+    double unixSeconds() const { return seconds + kEpochOffset; }
+    friend bool operator==(const PlistDate&, const PlistDate&) = default;
+};
+
 // ---- writing ----
 
 // A value to write. Small records are PlistValue trees (owned or borrowed); large byte
@@ -36,7 +50,7 @@ public:
     using Bytes = std::span<const std::uint8_t>;
     using Array = std::vector<PlistOut>;
     using Dict = std::vector<std::pair<std::string, PlistOut>>;
-    using Storage = std::variant<PlistValue, Borrowed, Bytes, Array, Dict>;
+    using Storage = std::variant<PlistValue, Borrowed, Bytes, Array, Dict, PlistDate>;
 
     PlistOut() : v_(Dict{}) {}
     PlistOut(PlistValue value) : v_(std::move(value)) {}
@@ -47,6 +61,7 @@ public:
     PlistOut(const char* s) : v_(PlistValue(s)) {}
     PlistOut(std::string s) : v_(PlistValue(std::move(s))) {}
     PlistOut(const Uuid& id) : v_(PlistValue(id)) {}
+    PlistOut(PlistDate date) : v_(date) {}
     PlistOut(Array a) : v_(std::move(a)) {}
     PlistOut(Dict d) : v_(std::move(d)) {}
 
@@ -164,6 +179,7 @@ public:
     bool boolean(Ref ref) const;
     std::int64_t integer(Ref ref) const;
     double real(Ref ref) const;
+    PlistDate date(Ref ref) const;
     std::string string(Ref ref) const;
     DataRange data(Ref ref) const;
 
