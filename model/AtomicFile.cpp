@@ -17,15 +17,28 @@ namespace tessoral::AtomicFile {
 
 namespace {
 
-[[noreturn]] void fail(const std::filesystem::path& target, int error) {
-    const std::string detail = std::error_code(error, std::system_category()).message();
-    throw PlatformError(L("Не удалось записать файл «{0}»: {1}", target.filename().string(), detail));
-}
+constexpr std::size_t kNameKept = 200;
+
+// Throws the failure of a write to `target` for an errno value.
+class Failure {
+public:
+    Failure(const std::filesystem::path& target, const Describe& describe) : target_(target), describe_(describe) {}
+
+    [[noreturn]] void operator()(int error) const {
+        const std::string detail = std::error_code(error, std::system_category()).message();
+        if (describe_) throw PlatformError(describe_(detail));
+        throw PlatformError(L("Не удалось записать файл «{0}»: {1}", target_.filename().string(), detail));
+    }
+
+private:
+    const std::filesystem::path& target_;
+    const Describe& describe_;
+};
 
 // Buffered writes to a file descriptor; large blocks bypass the buffer.
 class FdSink final : public ByteSink {
 public:
-    FdSink(int fd, const std::filesystem::path& target) : fd_(fd), target_(target) { buffer_.reserve(kBuffer); }
+    FdSink(int fd, const Failure& fail) : fd_(fd), fail_(fail) { buffer_.reserve(kBuffer); }
 
     void write(const void* bytes, std::size_t count) override {
         const auto* p = static_cast<const std::uint8_t*>(bytes);
@@ -56,16 +69,16 @@ private:
             const ssize_t n = ::write(fd_, p, piece);
             if (n < 0) {
                 if (errno == EINTR) continue;
-                fail(target_, errno);
+                fail_(errno);
             }
-            if (n == 0) fail(target_, EIO);
+            if (n == 0) fail_(EIO);
             p += n;
             count -= static_cast<std::size_t>(n);
         }
     }
 
     int fd_;
-    const std::filesystem::path& target_;
+    const Failure& fail_;
     std::vector<std::uint8_t> buffer_;
 };
 
@@ -103,12 +116,14 @@ int syncFolder(const std::filesystem::path& folder) {
     return error;
 }
 
-}  // namespace
-
-void write(const std::filesystem::path& target, const std::function<void(ByteSink&)>& produce) {
+// Creates the temporary file beside `target`, lets `produce` fill it through its descriptor,
+// flushes it, renames it over the target and flushes the folder.
+void commit(const std::filesystem::path& target, const std::function<void(int fd)>& produce, const Failure& fail) {
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
-    const std::string name = target.filename().string();
+    // The temporary name repeats at most the start of the target's, so that a target name near
+    // the file system's limit of 255 bytes still leaves room for the additions.
+    const std::string name = target.filename().string().substr(0, kNameKept);
 
     // A fresh name beside the target: same file system, so the rename is atomic.
     int fd = -1;
@@ -116,25 +131,41 @@ void write(const std::filesystem::path& target, const std::function<void(ByteSin
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
         tempPath = folder / ("." + name + "." + Uuid::random().text().substr(0, 8) + ".tmp");
         fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) fail(target, errno);
+        if (fd < 0 && errno != EEXIST) fail(errno);
     }
-    if (fd < 0) fail(target, EEXIST);
+    if (fd < 0) fail(EEXIST);
     Temporary temp(tempPath, fd);
 
-    {
-        FdSink sink(temp.fd(), target);
-        produce(sink);
-        sink.flush();
-    }
-    if (::fsync(temp.fd()) != 0) fail(target, errno);
-    if (temp.close() != 0) fail(target, errno);
-    if (::rename(temp.path().c_str(), target.c_str()) != 0) fail(target, errno);
+    produce(temp.fd());
+    if (::fsync(temp.fd()) != 0) fail(errno);
+    if (temp.close() != 0) fail(errno);
+    if (::rename(temp.path().c_str(), target.c_str()) != 0) fail(errno);
     temp.keep();
-    if (const int error = syncFolder(folder)) fail(target, error);
+    if (const int error = syncFolder(folder)) fail(error);
+}
+
+}  // namespace
+
+void write(const std::filesystem::path& target, const std::function<void(ByteSink&)>& produce) {
+    const Describe none;
+    const Failure fail(target, none);
+    commit(
+        target,
+        [&](int fd) {
+            FdSink sink(fd, fail);
+            produce(sink);
+            sink.flush();
+        },
+        fail);
 }
 
 void write(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
     write(target, [&](ByteSink& sink) { sink.write(bytes.data(), bytes.size()); });
+}
+
+void writeSeekable(const std::filesystem::path& target, const std::function<void(int fd)>& produce,
+                   const Describe& describe) {
+    commit(target, produce, Failure(target, describe));
 }
 
 }  // namespace tessoral::AtomicFile

@@ -1,6 +1,5 @@
 #include "processing/AudioEncoder.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -84,9 +83,7 @@ inline std::int32_t quantise(float x, double scale, double lo, double hi) {
 }  // namespace
 
 struct AudioEncoder::Impl {
-    std::filesystem::path path;
-    int fd = -1;
-    bool keep = false;
+    int fd = -1;  // the caller's
     int ioError = 0;  // errno of the first failed write or seek
 
     Layout layout{};
@@ -115,8 +112,6 @@ struct AudioEncoder::Impl {
             av_freep(&io->buffer);
             avio_context_free(&io);
         }
-        if (fd >= 0) ::close(fd);
-        if (!keep) ::unlink(path.c_str());
     }
 
     static int writePacket(void* opaque, std::uint8_t* buffer, int size) {
@@ -242,26 +237,20 @@ struct AudioEncoder::Impl {
     }
 };
 
-AudioEncoder::AudioEncoder(const std::filesystem::path& path, ExportFormat format, int sampleRate)
+AudioEncoder::AudioEncoder(int fd, ExportFormat format, int sampleRate)
     : impl_(std::make_unique<Impl>()) {
     ffmpeg::silenceLog();
     Impl& s = *impl_;
     s.layout = layoutFor(format);
 
-    // Checked before the file is made, so a refused rate leaves nothing behind.
     if (sampleRate <= 0 || sampleRate > 768000) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
     const AVCodec* encoder = avcodec_find_encoder(s.layout.codec);
     const AVOutputFormat* muxer = av_guess_format(s.layout.muxer, nullptr, nullptr);
     if (!encoder || !muxer) failDetail(ffmpeg::errorText(AVERROR_ENCODER_NOT_FOUND));
 
-    s.fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (s.fd < 0) {
-        s.keep = true;  // not ours: nothing to remove
-        failErrno(errno);
-    }
-    s.path = path;
+    s.fd = fd;
 
-    // Output through our own descriptor: the file is made exclusively and synced before use.
+    // Output through the caller's descriptor.
     auto* buffer = static_cast<unsigned char*>(av_malloc(kIOBuffer));
     if (!buffer) failMemory();
     s.io = avio_alloc_context(buffer, kIOBuffer, 1, &s, nullptr, &Impl::writePacket, &Impl::seek);
@@ -332,12 +321,6 @@ void AudioEncoder::finish() {
     avio_flush(s.io);
     if (s.io->error < 0) s.fail(s.io->error);
     if (s.ioError) failErrno(s.ioError);
-    if (::fsync(s.fd) != 0) failErrno(errno);
-    const int rc = ::close(s.fd);
-    s.fd = -1;
-    if (rc != 0) failErrno(errno);
 }
-
-void AudioEncoder::keepFile() { impl_->keep = true; }
 
 }  // namespace tessoral

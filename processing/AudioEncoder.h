@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <filesystem>
 #include <memory>
 
 #include "model/ExportFormat.h"
@@ -14,25 +13,23 @@ namespace tessoral {
 // zero) and saturated; samples are otherwise handed over as they are (clipping is the caller's
 // choice). Two encodings of the same samples give byte-identical files.
 //
-// The file is created exclusively (an existing file at the path is an error) and removed again
-// when the encoder is destroyed before finish() succeeded, or after it unless keepFile() was
-// called, so a failed or abandoned encoding leaves nothing behind.
+// The encoder writes into a descriptor that stays the caller's: it seeks in it (containers
+// complete their headers last) but never syncs or closes it; the atomic file writer gives it
+// the temporary file.
 class AudioEncoder {
 public:
-    // Creates the file and writes its header. Throws PlatformError when the file cannot be created
-    // or the encoder refuses the settings (for example a rate the codec does not support), and
-    // StudioError when memory for the audio cannot be had.
-    AudioEncoder(const std::filesystem::path& path, ExportFormat format, int sampleRate);
+    // Writes the header into `fd`, an empty file open for writing. Throws PlatformError when it
+    // cannot be written or the encoder refuses the settings (for example a rate the codec does not
+    // support), and StudioError when memory for the audio cannot be had.
+    AudioEncoder(int fd, ExportFormat format, int sampleRate);
     ~AudioEncoder();
     AudioEncoder(const AudioEncoder&) = delete;
     AudioEncoder& operator=(const AudioEncoder&) = delete;
 
     // Appends `frames` frames of both channels. Throws PlatformError on an encoding or write error.
     void write(const float* left, const float* right, std::size_t frames);
-    // Flushes the encoder, completes the container, syncs the file to disk and closes it.
+    // Flushes the encoder and completes the container.
     void finish();
-    // The finished file stays where it is (call after it has been moved or when it is wanted).
-    void keepFile();
 
 private:
     struct Impl;

@@ -1,25 +1,19 @@
 #include "processing/ExportPipeline.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <future>
 #include <new>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
+#include "model/AtomicFile.h"
 #include "model/Frames.h"
 #include "model/LoudnessTarget.h"
 #include "model/Localization.h"
 #include "model/SplitMix64.h"
 #include "model/StudioError.h"
-#include "model/Uuid.h"
 #include "processing/AudioEncoder.h"
 #include "processing/Resampler.h"
 
@@ -32,10 +26,6 @@ constexpr double kWorkingRate = 48000.0;
 constexpr double kHighestRate = 768000.0;
 
 [[noreturn]] void failPrepare() { throw StudioError(L("Не удалось подготовить преобразование частоты дискретизации.")); }
-
-[[noreturn]] void failWrite(int error) {
-    throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::error_code(error, std::system_category()).message()));
-}
 
 // The top 24 bits as a single-precision number in [0, 1).
 inline float unit(std::uint64_t bits) { return static_cast<float>(bits >> 40) * (1.0f / 16777216.0f); }
@@ -50,14 +40,6 @@ void ditherChannel(std::vector<float>& samples, SplitMix64& rng) {
         if (q > 32767.0f) q = 32767.0f;
         x = q / 32768.0f;
     }
-}
-
-// Makes a file system change durable; some file systems cannot flush a folder, which is no failure.
-void syncFolder(const std::filesystem::path& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
-    ::close(fd);
 }
 
 // The writer's clipping: ±1.0, and a NaN (which no encoder can represent) becomes silence.
@@ -116,15 +98,9 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
 
     // Conversion moves peaks between samples: correct them once more at the new rate.
     if (converted && options.loudness == LoudnessTarget::peak) {
-        const float peak = Loudness::samplePeakLinear(out);
-        if (!out.empty() && peak > 0.0f) {
-            const float factor = Loudness::kMinusOneDBFSFloat / peak;
-            // As in normalisation: a subnormal peak would need a factor beyond single precision
-            // and turn the samples into infinities, which the writer would clip to full scale.
-            if (std::isfinite(factor)) {
-                normalised = Loudness::scaled(normalised, factor);
-                out = Loudness::scaled(out, factor);
-            }
+        if (const std::optional<float> factor = Loudness::peakNormalizationFactor(Loudness::samplePeakLinear(out))) {
+            normalised = Loudness::scaled(normalised, *factor);
+            out = Loudness::scaled(out, *factor);
         }
     } else if (converted) {
         if (const std::optional<double> ceiling = truePeakCeiling(options.loudness)) {
@@ -156,53 +132,45 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
 }
 
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
-    std::filesystem::path folder = target.parent_path();
-    if (folder.empty()) folder = ".";
-    const std::filesystem::path temporary =
-        folder / (std::string(kTemporaryPrefix) + Uuid::random().text() + "." + std::string(fileExtension(format)));
-
     // The encoders take whole hertz; anything else is refused by the encoder as an invalid rate.
     const bool whole = std::isfinite(sampleRate) && sampleRate >= 1.0 && sampleRate <= kHighestRate &&
                        sampleRate == std::floor(sampleRate);
     const int rate = whole ? static_cast<int>(sampleRate) : 0;
 
-    // Removes the temporary file on every way out unless it has become the target.
-    AudioEncoder encoder(temporary, format, rate);
-
-    const std::int64_t frames = audio.frames();
-    if (!isAAC(format)) {
-        // "wav32f" keeps the samples as they are; the integer formats saturate at the largest step
-        // while quantising, which is the same as clipping to ±1.0 first.
-        for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
-            const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
-            encoder.write(audio.left.data() + done, audio.right.data() + done, n);
-        }
-    } else {
-        std::vector<float> left;
-        std::vector<float> right;
-        try {
-            left.resize(static_cast<std::size_t>(std::min(kWriterBlock, frames)));
-            right.resize(left.size());
-        } catch (const std::bad_alloc&) {
-            throw StudioError(L("Не удалось выделить память для звука."));
-        }
-        for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
-            const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
-            const float* l = audio.left.data() + done;
-            const float* r = audio.right.data() + done;
-            for (std::size_t i = 0; i < n; ++i) {
-                left[i] = clipSample(l[i]);
-                right[i] = clipSample(r[i]);
+    auto encode = [&](int fd) {
+        AudioEncoder encoder(fd, format, rate);
+        const std::int64_t frames = audio.frames();
+        if (!isAAC(format)) {
+            // "wav32f" keeps the samples as they are; the integer formats saturate at the largest
+            // step while quantising, which is the same as clipping to ±1.0 first.
+            for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+                const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
+                encoder.write(audio.left.data() + done, audio.right.data() + done, n);
             }
-            encoder.write(left.data(), right.data(), n);
+        } else {
+            std::vector<float> left;
+            std::vector<float> right;
+            try {
+                left.resize(static_cast<std::size_t>(std::min(kWriterBlock, frames)));
+                right.resize(left.size());
+            } catch (const std::bad_alloc&) {
+                throw StudioError(L("Не удалось выделить память для звука."));
+            }
+            for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+                const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
+                const float* l = audio.left.data() + done;
+                const float* r = audio.right.data() + done;
+                for (std::size_t i = 0; i < n; ++i) {
+                    left[i] = clipSample(l[i]);
+                    right[i] = clipSample(r[i]);
+                }
+                encoder.write(left.data(), right.data(), n);
+            }
         }
-    }
-    encoder.finish();
-
-    // rename() replaces an existing file atomically and moves the file otherwise.
-    if (std::rename(temporary.c_str(), target.c_str()) != 0) failWrite(errno);
-    encoder.keepFile();
-    syncFolder(folder);
+        encoder.finish();
+    };
+    AtomicFile::writeSeekable(target, encode,
+                              [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); });
 }
 
 }  // namespace tessoral::ExportPipeline

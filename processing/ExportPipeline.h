@@ -67,8 +67,6 @@ inline constexpr std::int64_t kConverterBlock = 32768;
 inline constexpr std::int64_t kWriterBlock = 65536;
 // The dither generator's seed for exports.
 inline constexpr std::uint64_t kDitherSeed = 0x9e3779b97f4a7c15ull;
-// Temporary files beside the target are named with this prefix.
-inline constexpr const char* kTemporaryPrefix = ".tessoral-export-";
 
 // Converts 48 kHz audio to `rate` hertz at the converter's highest quality; the result has
 // round(frames × rate / 48000) frames. Audio at exactly 48000 or without frames comes back as it is.
@@ -80,10 +78,10 @@ AudioData resample(const AudioData& audio, double rate);
 // at `seed` and runs over the left channel, then on over the right.
 void dither16(AudioData& audio, std::uint64_t seed);
 
-// Writes the audio at `sampleRate` hertz into `target` in `format`, through a temporary file in the
-// target's folder that replaces the target only when it is complete. Samples are clipped to ±1.0
-// except for "wav32f". Throws PlatformError when the file cannot be written (the target is then
-// untouched) and StudioError when memory for the audio cannot be had; the temporary file is
+// Writes the audio at `sampleRate` hertz into `target` in `format`, atomically (AtomicFile): the
+// target is replaced only by a complete file, flushed to disk with its folder. Samples are clipped
+// to ±1.0 except for "wav32f". Throws PlatformError when the file cannot be written (the target is
+// then untouched) and StudioError when memory for the audio cannot be had; the temporary file is
 // removed in every case.
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format);
 

@@ -8,6 +8,7 @@
 #include "model/NumberFormat.h"
 #include "model/VectorOps.h"
 #include "processing/LoudnessKernels.h"
+#include "processing/LoudnessWeighting.h"
 #include "processing/TruePeakLimiter.h"
 
 namespace tessoral {
@@ -18,24 +19,18 @@ constexpr std::size_t kHop = 4800;     // 100 ms
 constexpr std::size_t kBlock = 19200;  // 400 ms, four hops
 constexpr double kAbsoluteGate = -70.0;
 constexpr double kRelativeGate = -10.0;
-constexpr double kOffset = -0.691;
 constexpr double kEnergyFloor = 1e-12;
 // Filter states below this are flushed to zero at hop ends: a decaying recursive filter
 // would otherwise crawl through subnormal numbers (very slowly) after the signal stops.
 constexpr double kStateFloor = 1e-200;
 
-double blockLoudness(double z) { return kOffset + 10.0 * std::log10(std::max(z, kEnergyFloor)); }
+double blockLoudness(double z) { return loudness_weighting::loudness(std::max(z, kEnergyFloor)); }
 
 // Left and right side by side, so both channels' filters run in one pass.
 typedef double v2d __attribute__((vector_size(16)));
 
-struct Biquad {
-    double b0, b1, b2, a1, a2;
-};
-// ITU-R BS.1770 K-weighting at 48 kHz: the high-shelf pre-filter, then the RLB high-pass.
-constexpr Biquad kShelf{1.53512485958697, -2.69169618940638, 1.19839281085285, -1.69065929318241,
-                        0.73248077421585};
-constexpr Biquad kHighPass{1.0, -2.0, 1.0, -1.99004745483398, 0.99007225036621};
+using loudness_weighting::kHighPass;
+using loudness_weighting::kShelf;
 
 struct WeightedEnergy {
     std::vector<double> hops;
@@ -99,7 +94,7 @@ std::optional<double> integrated(const AudioData& audio) {
     if (static_cast<std::size_t>(frames) < kBlock) {
         const double z = energy.total / static_cast<double>(frames);
         if (!(z > kEnergyFloor)) return std::nullopt;
-        result = kOffset + 10.0 * std::log10(z);
+        result = loudness_weighting::loudness(z);
     } else {
         const std::vector<double>& hops = energy.hops;
         std::vector<double> kept;  // energies of the blocks above the absolute gate
@@ -160,6 +155,13 @@ std::optional<float> normalizationGain(const AudioData& audio, double targetLUFS
     return result;
 }
 
+std::optional<float> peakNormalizationFactor(float peak) {
+    if (!(peak > 0.0f)) return std::nullopt;
+    const float factor = kMinusOneDBFSFloat / peak;
+    if (!std::isfinite(factor)) return std::nullopt;
+    return factor;
+}
+
 AudioData scaled(const AudioData& audio, float factor) {
     if (factor == 1.0f) return audio;
     auto scale = [factor](const SharedArray<float>& channel) {
@@ -177,13 +179,8 @@ AudioData scaled(const AudioData& audio, float factor) {
 AudioData normalize(const AudioData& audio, LoudnessTarget target, std::optional<double> measuredLoudness) {
     if (audio.empty() || target == LoudnessTarget::none) return audio;
     if (target == LoudnessTarget::peak) {
-        const float peak = samplePeakLinear(audio);
-        if (!(peak > 0.0f)) return audio;
-        const float factor = kMinusOneDBFSFloat / peak;
-        // A peak in the subnormal range would need a factor beyond single precision: the
-        // samples would become infinities and NaNs, so such audio is left as it is.
-        if (!std::isfinite(factor)) return audio;
-        return scaled(audio, factor);
+        const std::optional<float> factor = peakNormalizationFactor(samplePeakLinear(audio));
+        return factor ? scaled(audio, *factor) : audio;
     }
     const double lufs = *targetLUFS(target);
     const double ceiling = *truePeakCeiling(target);

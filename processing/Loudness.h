@@ -56,6 +56,11 @@ float samplePeakLinear(const AudioData& audio);
 // sample peak does not exceed −1 dBFS; none when the loudness cannot be measured.
 std::optional<float> normalizationGain(const AudioData& audio, double targetLUFS);
 
+// The factor that sets a sample peak of `peak` to −1 dBFS; none for a peak not above 0, and for
+// one so small (subnormal) that the factor lies beyond single precision, where scaling would turn
+// the samples into infinities and NaNs.
+std::optional<float> peakNormalizationFactor(float peak);
+
 // Both channels multiplied by the factor; the input itself when the factor is exactly 1.
 AudioData scaled(const AudioData& audio, float factor);
 

@@ -42,8 +42,8 @@ void LiveLoudnessMeter::commitBlock() {
     partialFrames_ = 0;
     // A NaN or infinite sample would otherwise poison the filters for the rest of the run;
     // the blocks it touched read as no loudness.
-    if (!std::isfinite(leftFilter_.hy1 + leftFilter_.hy2 + leftFilter_.sy1 + leftFilter_.sy2)) leftFilter_ = {};
-    if (!std::isfinite(rightFilter_.hy1 + rightFilter_.hy2 + rightFilter_.sy1 + rightFilter_.sy2)) rightFilter_ = {};
+    if (!leftFilter_.finite()) leftFilter_ = {};
+    if (!rightFilter_.finite()) rightFilter_ = {};
 }
 
 double LiveLoudnessMeter::recent(const Ring& ring, int n) const {
@@ -55,7 +55,7 @@ double LiveLoudnessMeter::recent(const Ring& ring, int n) const {
 std::optional<double> LiveLoudnessMeter::loudness(double meanPower) {
     // Also refuses NaN: a comparison with NaN is false.
     if (!(meanPower > 1e-12)) return std::nullopt;
-    const double lufs = 10.0 * std::log10(meanPower) - 0.691;
+    const double lufs = loudness_weighting::loudness(meanPower);
     if (!(lufs > -70.0)) return std::nullopt;
     return lufs;
 }

@@ -4,31 +4,9 @@
 #include <cstdint>
 #include <optional>
 
+#include "processing/LoudnessWeighting.h"
+
 namespace tessoral {
-
-// The state of one channel's K-weighting (ITU-R BS.1770 at 48 kHz): a high-shelf stage
-// followed by a high-pass stage, both in direct form I.
-struct KWeightingFilter {
-    double sx1 = 0.0, sx2 = 0.0;  // last two inputs of the shelf
-    double sy1 = 0.0, sy2 = 0.0;  // its last two outputs
-    double hx1 = 0.0, hx2 = 0.0;  // last two inputs of the high-pass (shelf outputs)
-    double hy1 = 0.0, hy2 = 0.0;  // its last two outputs
-
-    double process(double x) {
-        const double s = 1.53512485958697 * x - 2.69169618940638 * sx1 + 1.19839281085285 * sx2 +
-                         1.69065929318241 * sy1 - 0.73248077421585 * sy2;
-        sx2 = sx1;
-        sx1 = x;
-        sy2 = sy1;
-        sy1 = s;
-        const double y = s - 2.0 * hx1 + hx2 + 1.99004745483398 * hy1 - 0.99007225036621 * hy2;
-        hx2 = hx1;
-        hx1 = s;
-        hy2 = hy1;
-        hy1 = y;
-        return y;
-    }
-};
 
 // Live loudness of the audio being played: momentary (400 ms) and short-term (up to 3 s)
 // loudness after BS.1770 without gating (both channels weighted 1), and the phase
@@ -64,8 +42,8 @@ private:
     void commitBlock();
     static std::optional<double> loudness(double meanPower);
 
-    KWeightingFilter leftFilter_;
-    KWeightingFilter rightFilter_;
+    loudness_weighting::Filter leftFilter_;
+    loudness_weighting::Filter rightFilter_;
     Ring power_{};        // mean of K-weighted left² + right² per block
     Ring products_{};     // sum of left × right per block
     Ring leftEnergy_{};   // sum of left² per block

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "processing/Loudness.h"
+#include "processing/LoudnessWeighting.h"
 #include "processing/TruePeakLimiter.h"
 #include "support/TestAudio.h"
 #include "support/TestSignals.h"
@@ -291,6 +292,21 @@ TEST(Loudness, TruePeakMatchesSlowReferenceAcrossBlockEdges) {
     }
 }
 
+TEST(Loudness, SampleBySampleWeightingMatchesTheMeasurement) {
+    // The live meter's filter (one sample at a time) and the measurement's (both channels at
+    // once) share their coefficients; a short clip is measured ungated, so both give the same
+    // mean weighted power.
+    const AudioData audio = test::noise(seconds(0.3), 0.5f, 7);
+    loudness_weighting::Filter left, right;
+    double power = 0.0;
+    for (std::size_t i = 0; i < audio.left.size(); ++i) {
+        const double l = left.process(audio.left[i]), r = right.process(audio.right[i]);
+        power += l * l + r * r;
+    }
+    const double live = loudness_weighting::loudness(power / double(audio.left.size()));
+    EXPECT_NEAR(*Loudness::integrated(audio), live, 1e-9);
+}
+
 // ---- normalisation ----
 
 TEST(Loudness, NormalizationGainAndPeakTarget) {
@@ -307,6 +323,10 @@ TEST(Loudness, NormalizationGainAndPeakTarget) {
     // A subnormal peak cannot be raised to −1 dBFS in single precision: left alone, not made infinite.
     const AudioData tiny = test::constant(100, 1e-40f);
     EXPECT_TRUE(Loudness::normalize(tiny, LoudnessTarget::peak).left.sharesStorageWith(tiny.left));
+    // The factor the export's second correction shares: none where there is nothing to scale.
+    EXPECT_FLOAT_EQ(*Loudness::peakNormalizationFactor(2.0f), 0.8912509f / 2.0f);
+    for (float peak : {0.0f, -0.5f, 1e-40f, std::numeric_limits<float>::quiet_NaN()})
+        EXPECT_FALSE(Loudness::peakNormalizationFactor(peak)) << peak;
 }
 
 TEST(Loudness, NormalizeToLoudnessTargets) {
