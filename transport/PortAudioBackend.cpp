@@ -4,8 +4,13 @@
 #include <jack/jack.h>
 #include <portaudio.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <map>
+#include <mutex>
 #include <string>
 
 #include "model/Localization.h"
@@ -18,6 +23,40 @@ namespace {
 
 void silentAlsa(const char*, int, const char*, int, const char*, ...) {}
 void silentJack(const char*) {}
+
+// Sends the process's standard error to /dev/null while it lives. Some ALSA plugins (the jack
+// PCM among them) print to it directly, past ALSA's error handler, when PortAudio opens them to
+// list the devices; the program's start must stay quiet whatever plugins are installed. Anything
+// another thread writes meanwhile is lost too, which is why only the device scans and PortAudio's
+// start and end are wrapped. Scopes on several threads take turns.
+class QuietStderr {
+public:
+    QuietStderr() : guard_(turn()) {
+        std::fflush(stderr);
+        saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (saved_ >= 0 && sink >= 0 && ::dup2(sink, STDERR_FILENO) >= 0) {
+            quiet_ = true;
+        }
+        if (sink >= 0) ::close(sink);
+    }
+    ~QuietStderr() {
+        std::fflush(stderr);
+        if (quiet_) ::dup2(saved_, STDERR_FILENO);
+        if (saved_ >= 0) ::close(saved_);
+    }
+    QuietStderr(const QuietStderr&) = delete;
+    QuietStderr& operator=(const QuietStderr&) = delete;
+
+private:
+    static std::mutex& turn() {
+        static std::mutex m;
+        return m;
+    }
+    std::lock_guard<std::mutex> guard_;
+    int saved_ = -1;
+    bool quiet_ = false;
+};
 
 std::string errorDetail(PaError error) {
     std::string detail = Pa_GetErrorText(error);
@@ -147,12 +186,15 @@ void PortAudioBackend::silenceLibraryMessages() {
 
 PortAudioBackend::PortAudioBackend() {
     silenceLibraryMessages();
+    QuietStderr quiet;
     initialized_ = Pa_Initialize() == paNoError;
     scan();
 }
 
 PortAudioBackend::~PortAudioBackend() {
-    if (initialized_) Pa_Terminate();
+    if (!initialized_) return;
+    QuietStderr quiet;
+    Pa_Terminate();
 }
 
 std::vector<std::string> PortAudioBackend::deviceUIDs(
@@ -198,6 +240,7 @@ std::vector<BackendDevice> PortAudioBackend::deviceTable() const { return device
 
 bool PortAudioBackend::refreshDevices() {
     if (openStreams_ > 0) return false;
+    QuietStderr quiet;
     if (initialized_) Pa_Terminate();
     initialized_ = Pa_Initialize() == paNoError;
     scan();

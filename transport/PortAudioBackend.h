@@ -11,8 +11,9 @@ namespace tessoral {
 
 // The device backend over PortAudio (its ALSA and JACK host APIs; PulseAudio and PipeWire
 // appear through ALSA as "pulse", "pipewire" and "default"). ALSA's and JACK's own error
-// printing is silenced before PortAudio starts, so probing absent hardware or an absent
-// JACK server prints nothing. A device's uid is "host API/device name", with " #2", " #3",
+// printing is silenced before PortAudio starts, and standard error is closed off while it
+// probes the devices (plugins that print past ALSA's handler), so probing absent hardware, an
+// absent JACK server or a noisy plugin prints nothing. A device's uid is "host API/device name", with " #2", " #3",
 // … for the second and later devices of the same name. Only one instance may exist at a time.
 class PortAudioBackend final : public AudioBackend {
 public:

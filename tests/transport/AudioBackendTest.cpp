@@ -2,11 +2,13 @@
 // the paced null backend's clock.
 #include <gtest/gtest.h>
 
+#include <alsa/asoundlib.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -77,16 +79,64 @@ std::string capturedStderr(Work&& work) {
     return text;
 }
 
-bool machineHasSoundCard() {
-    std::ifstream cards("/proc/asound/cards");
-    if (!cards) return false;
-    std::string text((std::istreambuf_iterator<char>(cards)), std::istreambuf_iterator<char>());
-    return !text.empty() && text.find("no soundcards") == std::string::npos;
-}
+// Sets an environment variable for the life of the scope, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// A private ALSA configuration whose one PCM is a plugin that prints past ALSA's error handler
+// (as the jack plugin does), and a JACK server name nobody runs: the same on every machine.
+class PrivateAudioSetup {
+public:
+    PrivateAudioSetup()
+        : path_(writeConfig()),
+          alsa_("ALSA_CONFIG_PATH", path_),
+          jack_("JACK_DEFAULT_SERVER", "tessoral-test-absent-" + std::to_string(::getpid())),
+          noStart_("JACK_NO_START_SERVER", "1") {}
+    ~PrivateAudioSetup() { std::remove(path_.c_str()); }
+
+private:
+    static std::string writeConfig() {
+        char path[] = "/tmp/tessoral-alsa-XXXXXX";
+        const int file = mkstemp(path);
+        const std::string text = std::string("pcm_type.tessoralnoisy { lib \"") + TESSORAL_NOISY_ALSA_PCM +
+                                 "\" }\npcm.tessoralnoisy { type tessoralnoisy }\n";
+        EXPECT_EQ(::write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(file);
+        return path;
+    }
+    std::string path_;
+    ScopedEnv alsa_, jack_, noStart_;
+};
 
 TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) {
+    PrivateAudioSetup setup;
+    {
+        // The premise: opened directly, the plugin does print.
+        const std::string direct = capturedStderr([] {
+            snd_pcm_t* pcm = nullptr;
+            if (snd_pcm_open(&pcm, "tessoralnoisy", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0) snd_pcm_close(pcm);
+        });
+        ASSERT_NE(direct.find("snd_pcm_tessoralnoisy_open: WARNING"), std::string::npos) << direct;
+    }
     std::vector<BackendDevice> table;
-    bool hasOutput = false;
+    bool hasOutput = true;
     std::unique_ptr<AudioBackend> chosen;
     const std::string noise = capturedStderr([&] {
         {
@@ -97,17 +147,22 @@ TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) 
         }
         chosen = AudioBackend::system();
     });
-    EXPECT_EQ(noise, "") << "ALSA and JACK must stay silent";
+    EXPECT_EQ(noise, "") << "ALSA, its plugins and JACK must stay silent";
+    EXPECT_TRUE(table.empty());
+    EXPECT_FALSE(hasOutput);
+    // Nothing to play through: the program still plays, through the paced null backend.
     auto* null = dynamic_cast<NullAudioBackend*>(chosen.get());
-    EXPECT_EQ(null != nullptr, !hasOutput);
-    if (null) {
-        EXPECT_EQ(null->mode(), NullAudioBackend::Mode::paced);
-    }
-    if (!machineHasSoundCard() && !std::getenv("JACK_DEFAULT_SERVER") && !std::getenv("PULSE_SERVER")) {
-        // This machine: nothing to list, and the program still plays through the null backend.
-        EXPECT_TRUE(table.empty());
-        EXPECT_NE(null, nullptr);
-    }
+    ASSERT_NE(null, nullptr);
+    EXPECT_EQ(null->mode(), NullAudioBackend::Mode::paced);
+}
+
+TEST(PortAudioBackend, ScansThisMachineQuietly) {
+    std::vector<BackendDevice> table;
+    const std::string noise = capturedStderr([&] {
+        PortAudioBackend backend;
+        table = backend.deviceTable();
+    });
+    EXPECT_EQ(noise, "");
     for (const BackendDevice& d : table) {
         EXPECT_FALSE(d.uid.empty());
         EXPECT_NE(d.uid.find('/'), std::string::npos);
