@@ -216,6 +216,8 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
     const Device device = inputDevice(inputUID);
     if (!(std::isfinite(device.sampleRate) && device.sampleRate > 0.0) || device.channels < 1) noInputFormat();
     const int channels = std::min(device.channels, 2);
+    inputRate_ = device.sampleRate;
+    workerLost_.store(0);
 
     try {
         gate_ = std::make_shared<CaptureGate>();
@@ -278,7 +280,6 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             }
         }
 
-        double outputLatency = 0.0;
         if (setup.playback && setup.playback->frames() > 0) {
             try {
                 overdubCallback_ = std::make_unique<OverdubCallback>(*setup.playback);
@@ -286,7 +287,6 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
                 const double start = captureStream_->time() + kOverdubLeadSeconds;
                 overdubCallback_->schedule(start, overdubStream_->sampleRate());
                 gate_->arm(start);
-                outputLatency = overdubStream_->outputLatency();
             } catch (const std::exception& e) {
                 overdubFailed(describe(e));
             }
@@ -295,7 +295,9 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             gate_->keepEverything();
         }
 
-        latency_ = RecordingLatency::total(captureStream_->inputLatency(), outputLatency, setup.manualLatencyMilliseconds);
+        // The device latencies are in the timestamps the gate and the overdub start went by:
+        // counting them again here would place the take early by their sum.
+        latency_ = RecordingLatency::total(0.0, 0.0, setup.manualLatencyMilliseconds);
         captureStopFrame_ = setup.plan.captureEndFrame(RecordingLatency::frames(latency_, kSampleRate), kSampleRate)
                                 .value_or(std::numeric_limits<std::int64_t>::max());
         origin_ = setup.plan.origin;
@@ -319,12 +321,20 @@ AudioRecorder::Progress AudioRecorder::tick() {
     return p;
 }
 
-AudioData AudioRecorder::stop() {
+RecordedTake AudioRecorder::stop() {
     std::shared_ptr<RecordingBuffer> buffer = active_ ? buffer_ : nullptr;
+    // The input stops and the capture thread finishes first, so the loss counts are final.
+    if (captureStream_) captureStream_->stop();
+    stopWorker();
+    std::int64_t lost = 0;
+    if (buffer && ring_ && inputRate_ > 0.0) {
+        const double frames = static_cast<double>(ring_->lostFrames()) + static_cast<double>(workerLost_.load());
+        lost = roundSaturating(frames * kSampleRate / inputRate_);
+    }
     teardown();
     std::optional<AudioData> audio = buffer ? buffer->makeAudio() : std::nullopt;
     if (!audio) nothingCaptured();
-    return std::move(*audio);
+    return RecordedTake{std::move(*audio), lost};
 }
 
 void AudioRecorder::stopOverdub() noexcept {
@@ -395,7 +405,8 @@ void AudioRecorder::workerLoop() {
             try {
                 processor_->process(in.data(), block->frames, block->time);
             } catch (const std::exception&) {
-                // A converter failure loses this buffer; the capture goes on.
+                // A converter failure loses this buffer (counted); the capture goes on.
+                workerLost_.fetch_add(block->frames);
             }
             workerBusy_.store(false);
         }

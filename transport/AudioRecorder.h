@@ -13,6 +13,7 @@
 
 #include "model/AudioData.h"
 #include "transport/PunchPlan.h"
+#include "transport/RecordedTake.h"
 
 namespace tessoral {
 
@@ -69,7 +70,10 @@ public:
     bool monitoring() const { return monitoring_; }
     // The overdub buffer plays.
     bool overdubbing() const { return overdubbing_; }
-    // Seconds of latency to compensate (device input and output latency plus the correction).
+    // Seconds of latency left to compensate: the user's correction. The device latencies need
+    // none: the capture gate and the overdub start are placed by the devices' own timestamps,
+    // which include them, so capture frame 0 is what the input heard when the overdub's first
+    // frame came out of the output.
     double latency() const { return latency_; }
     // Captured frame at which the recording should end (the punch-out frame plus the latency).
     std::int64_t captureStopFrame() const { return captureStopFrame_; }
@@ -86,9 +90,10 @@ public:
     // The recording tick: position and decaying input peaks. Zeros when no capture runs.
     Progress tick();
 
-    // Ends the capture and hands back what was captured. Throws StudioError "Запись не содержит
-    // звука. Проверьте выбранный микрофон." when nothing was (also when no capture ran).
-    AudioData stop();
+    // Ends the capture and hands back what was captured and what was lost. Throws StudioError
+    // "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
+    // when no capture ran).
+    RecordedTake stop();
 
     // Waits at most `timeout` until the capture thread has handled every captured buffer; true
     // when it has. For tests and shutdown.
@@ -120,6 +125,7 @@ private:
     double latency_ = 0.0;
     std::int64_t captureStopFrame_ = std::numeric_limits<std::int64_t>::max();
     double origin_ = 0.0;
+    double inputRate_ = 0.0;
 
     std::shared_ptr<CaptureGate> gate_;
     std::shared_ptr<RecordingBuffer> buffer_;
@@ -140,6 +146,7 @@ private:
     std::condition_variable workerWake_;
     bool workerQuit_ = false;              // under workerMutex_
     std::atomic<bool> workerBusy_{false};  // the capture thread is handling a buffer
+    std::atomic<std::int64_t> workerLost_{0};  // input frames of buffers the capture thread could not convert
 };
 
 }  // namespace tessoral

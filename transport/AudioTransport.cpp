@@ -5,6 +5,7 @@
 
 #include "model/Defaults.h"
 #include "model/StudioError.h"
+#include "model/VectorOps.h"
 #include "transport/AudioBackend.h"
 #include "transport/AudioDevices.h"
 #include "transport/AudioRecorder.h"
@@ -16,9 +17,7 @@ namespace tessoral {
 namespace {
 
 float peak(const float* samples, std::int64_t from, std::int64_t to) {
-    float p = 0.0f;
-    for (std::int64_t i = from; i < to; ++i) p = std::max(p, std::fabs(samples[i]));
-    return p;
+    return to > from ? vec::maxMagnitude(samples + from, static_cast<std::size_t>(to - from)) : 0.0f;
 }
 
 }  // namespace
@@ -59,6 +58,7 @@ void AudioTransport::play(const AudioData& audio, double start, bool loop, std::
     audio_ = audio;
     start_ = start;
     loop_ = loop;
+    tailTicks_ = 0;
     position_ = start;
     playing_ = true;
     resetMeters();
@@ -97,7 +97,7 @@ void AudioTransport::record(const RecordingSetup& setup, const std::function<boo
 
 void AudioTransport::stopRecording() {
     if (!recording_) return;
-    std::optional<AudioData> take;
+    std::optional<RecordedTake> take;
     std::exception_ptr error;
     try {
         take = recorder_->stop();
@@ -189,7 +189,7 @@ void AudioTransport::tick() noexcept {
 
 void AudioTransport::tickPlayback() {
     if (!voice_) return;
-    if (!loop_ && voice_->finished()) {
+    if (!loop_ && voice_->finished() && tailHeard()) {
         finishNaturally(voice_->generation());
         return;
     }
@@ -205,6 +205,20 @@ void AudioTransport::tickPlayback() {
     leftLevel_ = peak(audio_.left.data(), frame, end);
     rightLevel_ = peak(audio_.right.data(), frame, end);
     feedMeters(frame);
+}
+
+bool AudioTransport::tailHeard() {
+    // The device (a sound server above all) still holds the last frames when they have been
+    // handed over; stopping now would throw them away. Wait until the stream's clock has passed
+    // the moment the last frame is heard, or at most kMaxTailSeconds of ticks should the clock
+    // stand still.
+    ++tailTicks_;
+    if (static_cast<double>(tailTicks_) * kTickSeconds >= kMaxTailSeconds) return true;
+    const std::optional<double> stamped = voice_->lastFrameHeard();
+    double latency = stream_ ? stream_->outputLatency() : 0.0;
+    if (!std::isfinite(latency) || latency < 0.0) latency = 0.0;
+    const double heard = stamped ? *stamped : voice_->finishedCycleEnd() + std::min(latency, kMaxTailSeconds);
+    return !stream_ || stream_->time() >= heard;
 }
 
 void AudioTransport::finishNaturally(const Uuid& captured) {

@@ -11,6 +11,7 @@
 #include "model/BeatGrid.h"
 #include "model/Uuid.h"
 #include "transport/LiveLoudnessMeter.h"
+#include "transport/RecordedTake.h"
 
 namespace tessoral {
 
@@ -35,6 +36,8 @@ public:
     static constexpr std::int64_t kLevelFrames = 1600;
     // At most this many frames (3 s) are metered in one tick.
     static constexpr std::int64_t kMaxMeteredFrames = 144000;
+    // At a natural end, the longest wait for the device to play out what it holds.
+    static constexpr double kMaxTailSeconds = 1.0;
 
     // The backend, scheduler and settings must outlive the transport.
     AudioTransport(AudioBackend& backend, Scheduler& scheduler, const Defaults& defaults);
@@ -58,7 +61,8 @@ public:
     const Uuid& generation() const { return generation_; }
 
     // Set once by the owner; called on the main thread.
-    std::function<void(AudioData)> recordingFinished;
+    // The take, with the input frames lost on the way when the capture fell behind.
+    std::function<void(RecordedTake)> recordingFinished;
     std::function<void(double)> playbackFinished;  // the final position
     std::function<void(std::exception_ptr)> failed;
     // Some published value may have changed (after play, stop and every tick).
@@ -87,6 +91,7 @@ private:
     void tick() noexcept;
     void tickPlayback();
     void tickRecording();
+    bool tailHeard();
     void finishNaturally(const Uuid& captured);
     void teardownPlayback();
     void resetMeters();
@@ -116,6 +121,7 @@ private:
     AudioData audio_;
     double start_ = 0.0;
     bool loop_ = false;
+    int tailTicks_ = 0;  // ticks since the last frame was handed to the device
     // The voice outlives the stream that calls it: declared first, destroyed last.
     std::unique_ptr<PlaybackVoice> voice_;
     std::unique_ptr<AudioStream> stream_;

@@ -22,6 +22,7 @@ bool CaptureRing::push(const float* const* input, int inputChannels, std::int64_
     const std::int64_t freeBlocks = maxBlocks_ - (blocks - readBlocks_.load(std::memory_order_acquire));
     if (frames > freeFrames || freeBlocks < 1) {
         overruns_.fetch_add(1, std::memory_order_relaxed);
+        lostFrames_.fetch_add(frames, std::memory_order_relaxed);
         return false;
     }
     const std::int64_t at = written % capacity_;

@@ -34,8 +34,9 @@ public:
     std::optional<Block> pop(float* const* out) noexcept;
 
     bool empty() const noexcept;
-    // Buffers dropped because the capture thread fell behind.
+    // Buffers dropped because the capture thread fell behind, and their frames.
     std::int64_t overruns() const noexcept { return overruns_.load(std::memory_order_relaxed); }
+    std::int64_t lostFrames() const noexcept { return lostFrames_.load(std::memory_order_relaxed); }
 
 private:
     const int channels_;
@@ -49,6 +50,7 @@ private:
     std::atomic<std::int64_t> writtenBlocks_{0};
     std::atomic<std::int64_t> readBlocks_{0};
     std::atomic<std::int64_t> overruns_{0};
+    std::atomic<std::int64_t> lostFrames_{0};
 
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 };

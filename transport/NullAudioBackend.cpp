@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <thread>
 
+#include "model/Frames.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "transport/NullInputScript.h"
@@ -36,6 +38,15 @@ public:
         script_ = backend.input_;
         inputLatency_ = backend.inputLatency_;
         outputLatency_ = backend.outputLatency_;
+        if (backend.mode() == NullAudioBackend::Mode::manual) {
+            loopback_ = backend.loopback_ && !inputs_.empty();
+            inputDelay_ = roundSaturating(inputLatency_ * request.sampleRate);
+            // The queue of what is rendered but not yet heard: the first two output channels.
+            const std::int64_t queued = roundSaturating(outputLatency_ * request.sampleRate);
+            if (queued > 0 && channels > 0) {
+                queue_.assign(std::min<std::size_t>(channels, 2), std::vector<float>(static_cast<std::size_t>(queued), 0.0f));
+            }
+        }
     }
 
     ~NullAudioStream() override {
@@ -66,6 +77,14 @@ public:
     }
 
     void stop() noexcept override {
+        if (backend_.mode() == NullAudioBackend::Mode::manual) {
+            // Not while a pump runs this stream's cycle. What the device still had queued is
+            // thrown away, as a sound server does on a stop.
+            std::lock_guard lock(backend_.mutex_);
+            running_.store(false);
+            for (auto& q : queue_) std::fill(q.begin(), q.end(), 0.0f);
+            return;
+        }
         if (!running_.exchange(false)) return;
         if (thread_.joinable()) {
             {
@@ -88,8 +107,12 @@ public:
 
     bool running() const { return running_.load(); }
 
-    // One cycle of at most kBlockFrames frames; output added into left/right at `offset`.
-    void cycle(std::int64_t frames, double now, float* left, float* right) noexcept {
+    bool hasInput() const { return !inputs_.empty(); }
+
+    // One cycle of at most kBlockFrames frames beginning at pumped frame `position` (manual mode)
+    // or on the clock at `now`; the output heard in it is added into left/right and, with the
+    // loopback on, into the backend's record of what was heard.
+    void cycle(std::int64_t frames, double now, std::int64_t position, float* left, float* right) noexcept {
         for (auto& c : outputs_) std::fill(c.begin(), c.begin() + frames, 0.0f);
         AudioBlock block;
         block.input = inputPointers_.empty() ? nullptr : inputPointers_.data();
@@ -97,15 +120,40 @@ public:
         block.output = outputPointers_.empty() ? nullptr : outputPointers_.data();
         block.outputChannels = static_cast<int>(outputPointers_.size());
         block.frames = frames;
-        block.inputTime = now;
-        block.outputTime = now;
+        // As a device stamps them: the input was captured a latency ago, the output is heard a latency on.
+        block.inputTime = now - inputLatency_;
+        block.outputTime = now + outputLatency_;
         block.now = now;
-        if (script_ && !inputs_.empty()) block.inputTime = script_->fill(inputs_, frames, now);
+        if (loopback_) {
+            backend_.readHeard(position - inputDelay_, frames, inputs_[0].data(),
+                               inputs_.size() > 1 ? inputs_[1].data() : nullptr);
+            for (std::size_t c = 2; c < inputs_.size(); ++c)
+                std::copy(inputs_[0].begin(), inputs_[0].begin() + frames, inputs_[c].begin());
+        } else if (script_ && !inputs_.empty()) {
+            const double captured = script_->fill(inputs_, frames, now);
+            block.inputTime = captured == 0.0 ? 0.0 : captured - inputLatency_;
+        }
         callback_.process(block);
-        if (left && !outputs_.empty())
-            for (std::int64_t i = 0; i < frames; ++i) left[i] += outputs_[0][static_cast<std::size_t>(i)];
-        if (right && outputs_.size() > 1)
-            for (std::int64_t i = 0; i < frames; ++i) right[i] += outputs_[1][static_cast<std::size_t>(i)];
+        // Through the device's queue: what comes out now was rendered the output latency ago.
+        for (std::size_t c = 0; c < queue_.size(); ++c) {
+            float* out = outputs_[c].data();
+            auto& q = queue_[c];
+            const auto length = static_cast<std::int64_t>(q.size());
+            std::int64_t at = queueAt_;
+            for (std::int64_t i = 0; i < frames; ++i) {
+                std::swap(out[i], q[static_cast<std::size_t>(at)]);
+                if (++at == length) at = 0;
+            }
+        }
+        if (!queue_.empty()) queueAt_ = (queueAt_ + frames) % static_cast<std::int64_t>(queue_[0].size());
+        const float* heardLeft = outputs_.empty() ? nullptr : outputs_[0].data();
+        const float* heardRight = outputs_.size() > 1 ? outputs_[1].data() : nullptr;
+        if (left && heardLeft)
+            for (std::int64_t i = 0; i < frames; ++i) left[i] += heardLeft[i];
+        if (right && heardRight)
+            for (std::int64_t i = 0; i < frames; ++i) right[i] += heardRight[i];
+        if (heardLeft && backend_.mode() == NullAudioBackend::Mode::manual)
+            backend_.addHeard(position, frames, heardLeft, heardRight ? heardRight : heardLeft);
     }
 
 private:
@@ -120,7 +168,7 @@ private:
             std::unique_lock lock(threadMutex_);
             while (!quit_) {
                 lock.unlock();
-                cycle(NullAudioBackend::kBlockFrames, monotonicSeconds(), nullptr, nullptr);
+                cycle(NullAudioBackend::kBlockFrames, monotonicSeconds(), 0, nullptr, nullptr);
                 lock.lock();
                 deadline += period;
                 const auto now = clock::now();
@@ -142,6 +190,10 @@ private:
     std::shared_ptr<NullInputScript> script_;
     double inputLatency_ = 0.0;
     double outputLatency_ = 0.0;
+    bool loopback_ = false;
+    std::int64_t inputDelay_ = 0;              // frames, loopback only
+    std::vector<std::vector<float>> queue_;    // manual mode: output rendered but not yet heard
+    std::int64_t queueAt_ = 0;
     std::atomic<bool> running_{false};
     std::thread thread_;
     std::mutex threadMutex_;
@@ -208,14 +260,54 @@ void NullAudioBackend::pump(std::int64_t frames, float* left, float* right) {
     std::int64_t done = 0;
     while (done < frames) {
         const std::int64_t n = std::min(kBlockFrames, frames - done);
-        const double now = static_cast<double>(pumped_.load()) / kSampleRate;
+        const std::int64_t position = pumped_.load();
+        const double now = static_cast<double>(position) / kSampleRate;
         {
             std::lock_guard lock(mutex_);
-            for (NullAudioStream* s : streams_)
-                if (s->running()) s->cycle(n, now, left ? left + done : nullptr, right ? right + done : nullptr);
+            if (loopback_) {
+                for (std::int64_t i = 0; i < n; ++i) {
+                    const auto at = static_cast<std::size_t>((position + i) & (kHeardFrames - 1));
+                    heardLeft_[at] = heardRight_[at] = 0.0f;
+                }
+            }
+            // Outputs first, so what they play this block is there for an input that hears it.
+            for (const bool inputs : {false, true})
+                for (NullAudioStream* s : streams_)
+                    if (s->running() && s->hasInput() == inputs)
+                        s->cycle(n, now, position, left ? left + done : nullptr, right ? right + done : nullptr);
         }
         pumped_ += n;
         done += n;
+    }
+}
+
+void NullAudioBackend::setLoopback(bool on) {
+    std::lock_guard lock(mutex_);
+    loopback_ = on && mode_ == Mode::manual;
+    if (loopback_) {
+        heardLeft_.assign(static_cast<std::size_t>(kHeardFrames), 0.0f);
+        heardRight_.assign(static_cast<std::size_t>(kHeardFrames), 0.0f);
+    }
+}
+
+void NullAudioBackend::addHeard(std::int64_t from, std::int64_t frames, const float* left, const float* right) noexcept {
+    if (!loopback_ || from < 0) return;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const auto at = static_cast<std::size_t>((from + i) & (kHeardFrames - 1));
+        heardLeft_[at] += left[i];
+        heardRight_[at] += right[i];
+    }
+}
+
+void NullAudioBackend::readHeard(std::int64_t from, std::int64_t frames, float* left, float* right) const noexcept {
+    // Frames before the first pumped one, or so old that the ring has reused their place, are silence.
+    const std::int64_t oldest = pumped_.load() + kBlockFrames - kHeardFrames;
+    for (std::int64_t i = 0; i < frames; ++i) {
+        const std::int64_t q = from + i;
+        const bool kept = loopback_ && q >= 0 && q >= oldest;
+        const auto at = static_cast<std::size_t>(q & (kHeardFrames - 1));
+        left[i] = kept ? heardLeft_[at] : 0.0f;
+        if (right) right[i] = kept ? heardRight_[at] : 0.0f;
     }
 }
 
@@ -225,9 +317,10 @@ void NullAudioBackend::setInput(std::shared_ptr<NullInputScript> script) {
 }
 
 void NullAudioBackend::setLatencies(double input, double output) {
+    auto valid = [](double x) { return std::isfinite(x) && x > 0.0 ? std::min(x, 10.0) : 0.0; };
     std::lock_guard lock(mutex_);
-    inputLatency_ = input;
-    outputLatency_ = output;
+    inputLatency_ = valid(input);
+    outputLatency_ = valid(output);
 }
 
 void NullAudioBackend::refuseInputAccess(bool refused) {

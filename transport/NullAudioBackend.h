@@ -20,6 +20,11 @@ class NullInputScript;
 // frames pumped. In paced mode every started stream has a thread that runs its callback in
 // blocks of kBlockFrames on the monotonic clock, so time passes as on a real device and
 // the output goes nowhere.
+//
+// Streams behave as a device with the latencies of setLatencies(): a cycle that runs at `now`
+// stamps its input as captured at now − input latency and its output as heard at now + output
+// latency. In manual mode the output really is heard that much later (pump() hands it out
+// delayed), and stopping a stream throws away what it still had queued, as a sound server does.
 class NullAudioBackend final : public AudioBackend {
 public:
     enum class Mode { manual, paced };
@@ -49,8 +54,13 @@ public:
     // ---- input and faults, for tests ----
     // What input streams opened from now on capture instead of silence (null = silence).
     void setInput(std::shared_ptr<NullInputScript> script);
-    // The latencies (seconds) that streams opened from now on report.
+    // The latencies (seconds) that streams opened from now on report, stamp and (in manual mode)
+    // delay their output by. Negative or non-finite values count as 0.
     void setLatencies(double input, double output);
+    // Manual mode: input streams opened from now on capture what the output streams are heard
+    // playing, as a microphone in front of the speakers (their input latency later), instead of
+    // the input script. Output-only streams run before streams with input in each block.
+    void setLoopback(bool on);
     // Input access is refused while set.
     void refuseInputAccess(bool refused);
     // The next stream start throws a PlatformError with this detail (once).
@@ -66,6 +76,10 @@ public:
 private:
     friend class NullAudioStream;
     void detach(NullAudioStream* stream);
+    // Loopback: what the output streams were heard playing, by pumped frame (a ring of kHeardFrames).
+    static constexpr std::int64_t kHeardFrames = std::int64_t{1} << 18;
+    void addHeard(std::int64_t from, std::int64_t frames, const float* left, const float* right) noexcept;
+    void readHeard(std::int64_t from, std::int64_t frames, float* left, float* right) const noexcept;
 
     const Mode mode_;
     mutable std::mutex mutex_;  // guards the fields below (main thread against paced threads' close)
@@ -78,6 +92,8 @@ private:
     double inputLatency_ = 0.0;
     double outputLatency_ = 0.0;
     bool inputRefused_ = false;
+    bool loopback_ = false;
+    std::vector<float> heardLeft_, heardRight_;  // kHeardFrames each while loopback is on
     std::optional<std::string> startFailure_;
     std::optional<std::string> outputFailure_;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "model/Frames.h"
 #include "model/Metronome.h"
 
 namespace tessoral {
@@ -79,7 +80,22 @@ void PlaybackVoice::process(const AudioBlock& block) noexcept {
         if (right) std::fill(right + o, right + n, 0.0f);
     }
     played_.store(cursor_, std::memory_order_release);
-    if (!loop_ && cursor_ >= frames_) finished_.store(true, std::memory_order_release);
+    if (!loop_ && cursor_ >= frames_ && !finished_.load(std::memory_order_relaxed)) {
+        // The last frame is the o-th of this cycle: it is heard o frames after the cycle's first.
+        const double rest = static_cast<double>(o) / kSampleRate;
+        const bool stamped = std::isfinite(block.outputTime) && std::isfinite(block.now) && block.outputTime >= block.now &&
+                             block.outputTime > 0.0;
+        heardEnd_.store(stamped ? block.outputTime + rest : NAN, std::memory_order_relaxed);
+        cycleEnd_.store((std::isfinite(block.now) ? block.now : 0.0) + rest, std::memory_order_relaxed);
+        finished_.store(true, std::memory_order_release);
+    }
+}
+
+std::optional<double> PlaybackVoice::lastFrameHeard() const {
+    if (!finished()) return std::nullopt;
+    const double t = heardEnd_.load(std::memory_order_relaxed);
+    if (std::isnan(t)) return std::nullopt;
+    return t;
 }
 
 void PlaybackVoice::addClicks(std::int64_t from, std::int64_t to, float* left, float* right) const noexcept {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "model/AudioData.h"
@@ -52,6 +53,13 @@ public:
     std::int64_t playedFrames() const { return played_.load(std::memory_order_acquire); }
     // The last frame of a non-looping playback has been rendered.
     bool finished() const { return finished_.load(std::memory_order_acquire); }
+    // Once finished: when (on the stream's clock) the last frame will have been heard, from the
+    // device's output timestamp; none when the device stamped no output time, and then
+    // finishedCycleEnd() + the stream's output latency stands in for it.
+    std::optional<double> lastFrameHeard() const;
+    // Once finished: the time the cycle that rendered the last frame began, plus that frame's
+    // place in the cycle.
+    double finishedCycleEnd() const { return cycleEnd_.load(std::memory_order_acquire); }
     const Uuid& generation() const { return generation_; }
 
 private:
@@ -69,9 +77,12 @@ private:
     std::int64_t cursor_ = 0;  // audio thread only
     std::atomic<std::int64_t> played_{-1};
     std::atomic<bool> finished_{false};
+    std::atomic<double> heardEnd_{0.0};  // NaN when the output time was unknown
+    std::atomic<double> cycleEnd_{0.0};
 
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
     static_assert(std::atomic<bool>::is_always_lock_free);
+    static_assert(std::atomic<double>::is_always_lock_free);
 };
 
 }  // namespace tessoral

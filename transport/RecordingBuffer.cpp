@@ -4,13 +4,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "model/VectorOps.h"
+
 namespace tessoral {
 
 namespace {
 
 float peakOf(const float* samples, std::int64_t count, float peak) {
-    for (std::int64_t i = 0; i < count; ++i) peak = std::max(peak, std::fabs(samples[i]));
-    return peak;
+    return count > 0 ? std::max(peak, vec::maxMagnitude(samples, static_cast<std::size_t>(count))) : peak;
 }
 
 std::int64_t chunksFor(std::int64_t frames) {

@@ -99,7 +99,7 @@ TEST(AudioRecorder, MonoAt44100BecomesTwoEqualChannelsAt48000) {
     EXPECT_EQ(request->inputChannels, 1);
     EXPECT_EQ(request->sampleRate, 44100.0);
     rig.run(2 * 44100);  // the stream runs at the device's rate
-    const AudioData audio = rig.recorder.stop();
+    const AudioData audio = rig.recorder.stop().audio;
     EXPECT_FALSE(rig.recorder.active());
     EXPECT_EQ(rig.backend.openStreams(), 0);
     EXPECT_NEAR(static_cast<double>(audio.frames()), 96000.0, 1.0);
@@ -128,14 +128,16 @@ TEST(AudioRecorder, StereoInputKeepsItsChannelsAndTheTickReportsProgress) {
     progress = rig.recorder.tick();  // the peaks decay between ticks
     EXPECT_FLOAT_EQ(progress.leftLevel, 0.024f * 0.4f);
     rig.run(24000);
-    const AudioData audio = rig.recorder.stop();
+    const AudioData audio = rig.recorder.stop().audio;
     ASSERT_EQ(audio.frames(), 48000);
     EXPECT_EQ(audio.left.toVector(), frameNumbers(48000));
     EXPECT_EQ(audio.right.toVector(), frameNumbers(48000, -1.0f));
     EXPECT_EQ(rig.recorder.tick().position, 0.0);  // nothing runs
 }
 
-TEST(AudioRecorder, LatencyCompensationMovesThePunchOutFrame) {
+TEST(AudioRecorder, OnlyTheCorrectionMovesThePunchOutFrame) {
+    // The device latencies are in the timestamps the capture is aligned by: compensating them
+    // again would move the take early; the user's correction is what is left.
     Rig rig;
     rig.chooseInput("ALSA/Stereo");
     rig.backend.setLatencies(0.005, 0.02);
@@ -144,25 +146,25 @@ TEST(AudioRecorder, LatencyCompensationMovesThePunchOutFrame) {
     setup.plan = PunchPlan{8.0, TimeRange{10.0, 10.5}, std::nullopt};
     setup.manualLatencyMilliseconds = 10.0;
     setup.playback = AudioData::silence(48000);
-    rig.backend.pump(4800);  // capture times of 0 count as unknown
+    rig.backend.pump(4800);  // capture times before 0 count as unknown
     rig.recorder.start(setup);
-    // Input 5 ms + overdub output 20 ms + correction 10 ms.
-    EXPECT_NEAR(rig.recorder.latency(), 0.035, 1e-12);
-    const std::int64_t stopFrame = 2 * 48000 + 24000 + 1680;
+    EXPECT_NEAR(rig.recorder.latency(), 0.010, 1e-12);
+    const std::int64_t stopFrame = 2 * 48000 + 24000 + 480;
     EXPECT_EQ(rig.recorder.captureStopFrame(), stopFrame);
-    // The overdub starts 0.12 s after the start: capture counts from there.
-    rig.run(5760 + stopFrame - 1);
+    // The overdub is heard 0.12 s after the start; capture counts from the frame captured then,
+    // which the device hands over the input latency later.
+    rig.run(5760 + 240 + stopFrame - 1);
     EXPECT_FALSE(rig.recorder.tick().reachedEnd);
     rig.run(1);
     EXPECT_TRUE(rig.recorder.tick().reachedEnd);
-    const AudioData audio = rig.recorder.stop();
+    const AudioData audio = rig.recorder.stop().audio;
     EXPECT_EQ(audio.frames(), stopFrame);
-    // What the store then keeps: the window, 480 ms of pre-roll and the latency skipped.
-    const auto take = setup.plan.take(audio.frames(), RecordingLatency::frames(0.035, 48000), 48000);
-    EXPECT_EQ(take.frames, (FrameRange{96000 + 1680, stopFrame}));
+    // What the store then keeps: the window, with 2 s of pre-roll and the correction skipped.
+    const auto take = setup.plan.take(audio.frames(), RecordingLatency::frames(0.010, 48000), 48000);
+    EXPECT_EQ(take.frames, (FrameRange{96000 + 480, stopFrame}));
     EXPECT_DOUBLE_EQ(take.start, 10.0);
 
-    // A negative correction larger than the device latency: the stop frame gets no negative latency.
+    // A negative correction: the stop frame gets no negative latency.
     Rig second;
     RecordingSetup early = plainSetup();
     early.plan = PunchPlan{0.0, TimeRange{0.0, 1.0}, std::nullopt};
@@ -172,6 +174,47 @@ TEST(AudioRecorder, LatencyCompensationMovesThePunchOutFrame) {
     EXPECT_EQ(second.recorder.captureStopFrame(), 48000);
 }
 
+TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
+    // Pumping runs far faster than the capture thread: the two-second ring from the input callback
+    // overflows and whole buffers are dropped. Whatever was dropped is counted, in 48 kHz frames.
+    {
+        Rig rig;
+        rig.chooseInput("ALSA/Stereo");
+        const std::int64_t frames = 20 * 48000;
+        rig.input({frameNumbers(frames), frameNumbers(frames, -1.0f)});
+        rig.recorder.start(plainSetup(frames));
+        rig.backend.pump(frames);
+        ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
+        const RecordedTake take = rig.recorder.stop();
+        EXPECT_GT(take.lostFrames, 0);
+        EXPECT_EQ(take.audio.frames() + take.lostFrames, frames);
+        // What was kept is the input in order, with gaps where buffers were lost.
+        for (std::int64_t i = 1; i < take.audio.frames(); ++i)
+            ASSERT_GT(take.audio.left[i], take.audio.left[i - 1]) << i;
+    }
+    {
+        Rig rig;  // the mono microphone at 44.1 kHz
+        const std::int64_t frames = 20 * 44100;
+        rig.input({sine(440.0, 44100.0, frames)});
+        rig.recorder.start(plainSetup(30 * 48000));
+        rig.backend.pump(frames);
+        ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
+        const RecordedTake take = rig.recorder.stop();
+        EXPECT_GT(take.lostFrames, 0);
+        EXPECT_NEAR(static_cast<double>(take.audio.frames() + take.lostFrames), 20.0 * 48000.0, 2.0);
+    }
+    {
+        Rig rig;  // a capture that keeps up loses nothing
+        rig.chooseInput("ALSA/Stereo");
+        rig.input({frameNumbers(48000)});
+        rig.recorder.start(plainSetup());
+        rig.run(48000);
+        const RecordedTake take = rig.recorder.stop();
+        EXPECT_EQ(take.lostFrames, 0);
+        EXPECT_EQ(take.audio.frames(), 48000);
+    }
+}
+
 TEST(AudioRecorder, InputBeyondTheLimitIsDroppedAndEndsTheRecording) {
     Rig rig;
     rig.chooseInput("ALSA/Stereo");
@@ -179,12 +222,12 @@ TEST(AudioRecorder, InputBeyondTheLimitIsDroppedAndEndsTheRecording) {
     rig.recorder.start(plainSetup(4800));  // room for 0.1 s, plus the spare second
     rig.run(60000);
     EXPECT_TRUE(rig.recorder.tick().reachedEnd);
-    EXPECT_EQ(rig.recorder.stop().frames(), 4800 + 48000);
+    EXPECT_EQ(rig.recorder.stop().audio.frames(), 4800 + 48000);
 
     // The spare second counts before a negative room is clamped.
     rig.recorder.start(plainSetup(-12000));
     rig.run(60000);
-    EXPECT_EQ(rig.recorder.stop().frames(), 36000);
+    EXPECT_EQ(rig.recorder.stop().audio.frames(), 36000);
 }
 
 TEST(AudioRecorder, OverdubPlaybackAndCaptureStartTogether) {
@@ -206,7 +249,7 @@ TEST(AudioRecorder, OverdubPlaybackAndCaptureStartTogether) {
     EXPECT_EQ(right[5760], 1.0f);
     for (int i = 0; i < 5760; ++i) ASSERT_EQ(left[i], 0.0f) << i;
     // ... and the take begins with the frame captured at that moment.
-    const AudioData audio = rig.recorder.stop();
+    const AudioData audio = rig.recorder.stop().audio;
     ASSERT_EQ(audio.frames(), 12000 - 5760);
     EXPECT_EQ(audio.left[0], frameNumbers(5761)[5760]);
     EXPECT_EQ(audio.right[0], -frameNumbers(5761)[5760]);
@@ -270,7 +313,7 @@ TEST(AudioRecorder, SeparateMonitorPlaysTheCapturedFramesInOrder) {
     EXPECT_GT(heard, 0);
     EXPECT_EQ(last, 0.5f * numbers[19999]);
     rig.recorder.waitUntilIdle(5s);
-    EXPECT_EQ(rig.recorder.stop().frames(), 20000 + 10000);
+    EXPECT_EQ(rig.recorder.stop().audio.frames(), 20000 + 10000);
 }
 
 TEST(AudioRecorder, FailureTable) {
@@ -366,7 +409,7 @@ TEST(AudioRecorder, DirectMonitoringFallsBackToASeparateMonitor) {
     // The step from silence to 0.5 rings a little after the conversion to 48 kHz.
     EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 0.5f, 0.05f);
     EXPECT_NEAR(*std::max_element(right.begin(), right.end()), 0.5f, 0.05f);
-    EXPECT_GT(rig.recorder.stop().frames(), 4000);
+    EXPECT_GT(rig.recorder.stop().audio.frames(), 4000);
 }
 
 TEST(AudioRecorder, MonitorFailureLeavesTheRecordingWithoutMonitoring) {
@@ -380,7 +423,7 @@ TEST(AudioRecorder, MonitorFailureLeavesTheRecordingWithoutMonitoring) {
     EXPECT_TRUE(rig.recorder.active());
     EXPECT_FALSE(rig.recorder.monitoring());
     rig.run(1000);
-    EXPECT_EQ(rig.recorder.stop().frames(), 1000);
+    EXPECT_EQ(rig.recorder.stop().audio.frames(), 1000);
 }
 
 TEST(AudioRecorder, CancelledAfterAccessStartsNothingAndSecondStartIsIgnored) {
@@ -396,5 +439,5 @@ TEST(AudioRecorder, CancelledAfterAccessStartsNothingAndSecondStartIsIgnored) {
     rig.recorder.start(plainSetup());  // still the first recording
     EXPECT_EQ(rig.backend.openStreams(), 1);
     rig.run(100);
-    EXPECT_EQ(rig.recorder.stop().frames(), 100);
+    EXPECT_EQ(rig.recorder.stop().audio.frames(), 100);
 }

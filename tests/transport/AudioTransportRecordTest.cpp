@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "model/Defaults.h"
+#include "model/RecordingPreferences.h"
 #include "model/StudioError.h"
 #include "transport/AudioDevices.h"
 #include "transport/AudioRecorder.h"
@@ -24,6 +25,8 @@ struct Rig {
     MemoryDefaults defaults;
     AudioTransport transport{backend, scheduler, defaults};
     std::vector<AudioData> takes;
+    std::vector<std::int64_t> lost;        // lost frames handed with each take
+    std::vector<double> latencies;         // the latency to compensate, as the store reads it then
     std::vector<std::string> failures;
 
     Rig() {
@@ -35,7 +38,11 @@ struct Rig {
         std::vector<float> ramp(48000);
         for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.25f;
         backend.setInput(std::make_shared<NullInputScript>(std::vector<std::vector<float>>{ramp, ramp}));
-        transport.recordingFinished = [this](AudioData take) { takes.push_back(std::move(take)); };
+        transport.recordingFinished = [this](RecordedTake take) {
+            takes.push_back(std::move(take.audio));
+            lost.push_back(take.lostFrames);
+            latencies.push_back(transport.recordingLatency());
+        };
         transport.failed = [this](std::exception_ptr e) {
             try {
                 std::rethrow_exception(e);
@@ -89,6 +96,7 @@ TEST(TransportRecording, PublishesProgressAndHandsOverTheTake) {
     ASSERT_EQ(rig.takes.size(), 1u);
     EXPECT_EQ(rig.takes[0].frames(), 24000);
     EXPECT_EQ(rig.takes[0].left[100], 0.25f);
+    EXPECT_EQ(rig.lost[0], 0);
     EXPECT_TRUE(rig.failures.empty());
     rig.transport.stopRecording();  // nothing unless recording
     EXPECT_EQ(rig.takes.size(), 1u);
@@ -146,4 +154,33 @@ TEST(TransportRecording, AFailedStartLeavesTheTransportIdle) {
     EXPECT_THROW(rig.transport.record(setupAt(0.0)), StudioError);
     EXPECT_FALSE(rig.transport.recording());
     EXPECT_EQ(rig.scheduler.activeTimers(), 0);
+}
+
+TEST(TransportRecording, ALoopbackPlacesAClickWhereItWasHeard) {
+    // A microphone in front of the speakers, through devices that stamp their times with their
+    // latencies, as real ones do: a click the overdub plays at 0.5 s must land at 0.5 s of the
+    // timeline once the take is placed with the latency the transport publishes.
+    for (const auto& [input, output] : {std::pair{0.010, 0.020}, std::pair{0.040, 0.060}}) {
+        Rig rig;
+        rig.backend.setInput(nullptr);
+        rig.backend.setLatencies(input, output);
+        rig.backend.setLoopback(true);
+        rig.backend.pump(4800);
+        RecordingSetup setup = setupAt(3.0);
+        std::vector<float> playback(72000, 0.0f);
+        for (int i = 0; i < 24; ++i) playback[24000 + i] = 0.8f;  // a half-millisecond click
+        setup.playback = AudioData(playback, playback);
+        rig.transport.record(setup);
+        rig.run(96000);
+        rig.transport.stopRecording();
+        ASSERT_EQ(rig.takes.size(), 1u);
+        const AudioData& take = rig.takes[0];
+        const auto placed = setup.plan.take(take.frames(), RecordingLatency::frames(rig.latencies[0], 48000), 48000);
+        std::int64_t click = -1;
+        for (std::int64_t i = placed.frames.lower; i < placed.frames.upper && click < 0; ++i)
+            if (take.left[static_cast<std::size_t>(i)] > 0.4f) click = i;
+        ASSERT_GE(click, 0) << input << "/" << output;
+        const double heard = placed.start + static_cast<double>(click - placed.frames.lower) / 48000.0;
+        EXPECT_NEAR(heard, 3.5, 0.001) << input << "/" << output;
+    }
 }

@@ -64,6 +64,42 @@ TEST(AudioTransport, PlayheadFollowsThePumpedFramesAndEndsOnce) {
     EXPECT_EQ(rig.backend.openStreams(), 0);
 }
 
+TEST(AudioTransport, NaturalEndWaitsUntilTheDeviceHasPlayedTheTail) {
+    // A sound server holds what it was handed for its latency and throws it away on a stop: the
+    // natural end must come only once the last frame has been heard.
+    ManualRig rig;
+    rig.backend.setLatencies(0.0, 0.025);  // 1200 frames queued
+    const AudioData audio = ramp(10000);
+    rig.transport.play(audio, 1.0, false, std::nullopt);
+    std::vector<float> left(48000, 0.0f), right(48000, 0.0f);
+    std::int64_t pumped = 0;
+    while (pumped + 512 <= 48000 && rig.finished.empty()) {
+        rig.backend.pump(512, left.data() + pumped, right.data() + pumped);
+        pumped += 512;
+        rig.scheduler.advance();
+    }
+    ASSERT_EQ(rig.finished.size(), 1u);
+    EXPECT_DOUBLE_EQ(rig.finished[0], 1.0 + 10000.0 / 48000.0);
+    EXPECT_GE(pumped, 1200 + 10000);
+    EXPECT_LT(pumped, 1200 + 10000 + 512 + 1);  // and no later than the cycle after
+    for (std::size_t i = 0; i < 10000; ++i) {
+        ASSERT_EQ(left[1200 + i], audio.left[i]) << i;
+        ASSERT_EQ(right[1200 + i], audio.right[i]) << i;
+    }
+    EXPECT_FALSE(rig.transport.playing());
+    EXPECT_EQ(rig.backend.openStreams(), 0);
+
+    // An explicit stop still ends at once, dropping what the device holds.
+    rig.transport.play(audio, 0.0, false, std::nullopt);
+    std::fill(left.begin(), left.end(), 0.0f);
+    rig.backend.pump(2048, left.data(), right.data());
+    rig.transport.stop();
+    rig.backend.pump(2048, left.data() + 2048, right.data() + 2048);
+    EXPECT_EQ(left[2047], audio.left[2047 - 1200]);
+    for (std::size_t i = 2048; i < 4096; ++i) ASSERT_EQ(left[i], 0.0f) << i;
+    EXPECT_EQ(rig.finished.size(), 1u);
+}
+
 TEST(AudioTransport, LoopWrapsWithoutReportingAnEnd) {
     ManualRig rig;
     const AudioData audio = ramp(24000);

@@ -115,7 +115,7 @@ TEST(CaptureAllocation, InputAndDirectMonitorCallbacksAllocateNothing) {
     rig.recorder.start(setup);
     ASSERT_TRUE(rig.recorder.monitoring());
     EXPECT_EQ(rig.countedPumps(20), 0);
-    EXPECT_GT(rig.recorder.stop().frames(), 70000);
+    EXPECT_GT(rig.recorder.stop().audio.frames(), 70000);
 }
 
 TEST(CaptureAllocation, SeparateMonitorAndOverdubCallbacksAllocateNothing) {

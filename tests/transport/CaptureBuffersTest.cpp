@@ -146,10 +146,16 @@ TEST(MonitorRing, BusyLockGivesASilentCycleAndLosesNothing) {
     EXPECT_EQ(left[0], 1.0f);
     EXPECT_EQ(right[29], 529.0f);
     // The rest wraps around the end of the storage.
-    ring.write(x.data(), y.data(), 80);
+    const auto x80 = counting(80), y80 = counting(80, 500.0f);
+    ring.write(x80.data(), y80.data(), 80);
     EXPECT_EQ(ring.stored(), 90);
     EXPECT_EQ(ring.read(left.data(), right.data(), 11, 1.0f), 11);
-    EXPECT_EQ(left[10], 1.0f);  // frame 30 and onwards of the first write, then the second write
+    EXPECT_EQ(left[9], 40.0f);  // frame 30 and onwards of the first write, then the second write
+    EXPECT_EQ(left[10], 1.0f);
+    EXPECT_EQ(ring.read(left.data(), right.data(), 64, 1.0f), 64);
+    EXPECT_EQ(left[63], 65.0f);  // past the end of the storage and on from its start
+    EXPECT_EQ(right[63], 564.0f);
+    EXPECT_EQ(ring.stored(), 15);
 }
 
 // ---- ring from the input callback ----
@@ -165,6 +171,7 @@ TEST(CaptureRing, CarriesBuffersWithTheirTimesAcrossTheWrap) {
     EXPECT_TRUE(ring.push(mono, 1, 600, 1.5));
     EXPECT_FALSE(ring.push(stereo, 2, 500, 2.0));  // no room: dropped whole
     EXPECT_EQ(ring.overruns(), 1);
+    EXPECT_EQ(ring.lostFrames(), 500);
     auto block = ring.pop(out);
     ASSERT_TRUE(block);
     EXPECT_EQ(block->frames, 600);
@@ -183,6 +190,8 @@ TEST(CaptureRing, CarriesBuffersWithTheirTimesAcrossTheWrap) {
     // Too many buffers for the block list.
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(ring.push(mono, 1, 10, i));
     EXPECT_FALSE(ring.push(mono, 1, 10, 9));
+    EXPECT_EQ(ring.overruns(), 2);
+    EXPECT_EQ(ring.lostFrames(), 510);
 }
 
 TEST(CaptureRing, OneProducerOneConsumerLoseNothing) {

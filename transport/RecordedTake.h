@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+
+#include "model/AudioData.h"
+
+namespace tessoral {
+
+// A finished recording: what was captured, and how much input was lost on the way because the
+// capture could not keep up with the device (48 kHz frames; the take is that much shorter than
+// the time recorded, its gaps closed up).
+struct RecordedTake {
+    AudioData audio;
+    std::int64_t lostFrames = 0;
+};
+
+}  // namespace tessoral
