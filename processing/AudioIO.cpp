@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 extern "C" {
@@ -17,9 +19,14 @@ extern "C" {
 #include <libavutil/samplefmt.h>
 }
 
+// Our own read callbacks are used, so the header's unused static ones are left out.
+#define OV_EXCLUDE_STATIC_CALLBACKS
+#include <vorbis/vorbisfile.h>
+
 #include "model/Frames.h"
 #include "model/Limits.h"
 #include "model/Localization.h"
+#include "model/NumberFormat.h"
 #include "model/StudioError.h"
 #include "processing/FFmpegSupport.h"
 #include "processing/Resampler.h"
@@ -113,7 +120,6 @@ public:
     }
 
     void add(const AVFrame& frame, int rate, int channels, int frames) {
-        if (channels != channels_ || rate != rate_) startRun(rate, channels);
         std::array<const float*, 2> in{};
         const auto format = static_cast<AVSampleFormat>(frame.format);
         if (format == AV_SAMPLE_FMT_FLTP || (format == AV_SAMPLE_FMT_FLT && channels == 1)) {
@@ -127,6 +133,12 @@ public:
                 in[static_cast<std::size_t>(c)] = buffer.data();
             }
         }
+        add(in, rate, channels, frames);
+    }
+
+    // `frames` frames of float samples, one array per channel (one or two).
+    void add(const std::array<const float*, 2>& in, int rate, int channels, int frames) {
+        if (channels != channels_ || rate != rate_) startRun(rate, channels);
         const std::size_t before = left_.size();
         if (channels == 1) {
             std::array<std::vector<float>*, 1> out{&left_};
@@ -204,15 +216,19 @@ private:
 
 // What the container says about the stream's length before decoding.
 struct StatedLength {
-    bool exact = false;             // a stated duration, not an estimate from the bit rate
-    double expectedFrames = 0.0;    // at 48 kHz; NaN when nothing is stated
-    std::int64_t sourceFrames = 0;  // at the stream's own rate; meaningful when exact
+    bool stated = false;            // the file states its length: not an estimate from the bit rate
+    double expectedFrames = 0.0;    // at 48 kHz; NaN when nothing is known
+    bool trim = false;              // the stream's own exact length: the decoded signal is cut to it
+    std::int64_t sourceFrames = 0;  // at the stream's own rate; meaningful with trim
     double slackFrames = 0.0;       // at 48 kHz: how far the statement may exceed the decoded length
 };
 
 StatedLength statedLength(const AVFormatContext& format, const AVStream& stream, int sampleRate) {
     StatedLength s;
     s.expectedFrames = std::nan("");
+    const bool estimated = format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
+    const int frameSize = stream.codecpar->frame_size > 0 ? stream.codecpar->frame_size : 2048;
+    const double codecFrames = sampleRate > 0 ? 2.0 * frameSize * kSampleRate / sampleRate : 0.0;
     const AVRational tb = stream.time_base;
     if (stream.duration != AV_NOPTS_VALUE && stream.duration >= 0 && tb.num > 0 && tb.den > 0) {
         std::int64_t duration = stream.duration;
@@ -220,16 +236,106 @@ StatedLength statedLength(const AVFormatContext& format, const AVStream& stream,
         // duration also counts the end padding, up to about two codec frames.
         if (stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0 && stream.start_time < duration) {
             duration -= stream.start_time;
-            const int frameSize = stream.codecpar->frame_size > 0 ? stream.codecpar->frame_size : 2048;
-            if (sampleRate > 0) s.slackFrames = 2.0 * frameSize * kSampleRate / sampleRate;
+            s.slackFrames = codecFrames;
         }
         s.expectedFrames = static_cast<double>(duration) * tb.num / tb.den * kSampleRate;
-        s.exact = format.duration_estimation_method != AVFMT_DURATION_FROM_BITRATE && sampleRate > 0;
-        if (s.exact) s.sourceFrames = av_rescale_q(duration, tb, AVRational{1, sampleRate});
+        s.stated = !estimated && sampleRate > 0;
+        s.trim = s.stated;
+        if (s.trim) s.sourceFrames = av_rescale_q(duration, tb, AVRational{1, sampleRate});
     } else if (format.duration != AV_NOPTS_VALUE && format.duration >= 0) {
+        // Only the container states a duration (Matroska, WebM): it counts for the length check,
+        // but in the container's own resolution (a millisecond) and with the codec's delay and
+        // padding, so it is never used to cut the decoded signal.
         s.expectedFrames = static_cast<double>(format.duration) / AV_TIME_BASE * kSampleRate;
+        s.stated = !estimated;
+        s.slackFrames = codecFrames + kSampleRate / 1000.0;
     }
     return s;
+}
+
+// Read callbacks of libvorbisfile over a file of our own.
+std::size_t vorbisRead(void* buffer, std::size_t size, std::size_t count, void* file) {
+    return std::fread(buffer, size, count, static_cast<FILE*>(file));
+}
+int vorbisSeek(void* file, ogg_int64_t offset, int whence) {
+    return ::fseeko(static_cast<FILE*>(file), static_cast<off_t>(offset), whence);
+}
+long vorbisTell(void* file) { return static_cast<long>(::ftello(static_cast<FILE*>(file))); }
+
+// libvorbisfile's error codes as text (the library has no text of its own).
+std::string vorbisErrorText(long code) {
+    switch (code) {
+        case OV_HOLE: return "Vorbis: interruption in the data (damaged or missing pages)";
+        case OV_EREAD: return "Vorbis: read error";
+        case OV_EFAULT: return "Vorbis: internal error";
+        case OV_EIMPL: return "Vorbis: feature not implemented";
+        case OV_EINVAL: return "Vorbis: invalid argument";
+        case OV_ENOTVORBIS: return "Vorbis: not Vorbis data";
+        case OV_EBADHEADER: return "Vorbis: invalid header";
+        case OV_EVERSION: return "Vorbis: unsupported version";
+        case OV_ENOTAUDIO: return "Vorbis: not audio data";
+        case OV_EBADPACKET: return "Vorbis: invalid packet";
+        case OV_EBADLINK: return "Vorbis: damaged stream section";
+        case OV_ENOSEEK: return "Vorbis: stream is not seekable";
+        default: return "Vorbis: error " + num::integer(code);
+    }
+}
+
+struct FileCloser {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+
+// Vorbis in Ogg through libvorbisfile, which delivers every frame up to the length the last page
+// states (FFmpeg's decoders lose up to a block's overlap, 128 frames, at the end of some files).
+// Chained streams may change rate and channel count; damaged data is refused. `statedFrames` is
+// the length the last page states (at the stream's rate; 0 when unknown): a single stream that
+// ends more than one Vorbis block (8192 frames) short of it lost pages that libvorbisfile did not
+// report (damage in the middle can make it see an early end).
+void decodeVorbis(const std::filesystem::path& path, std::int64_t statedFrames, Collector& collector) {
+    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) failOpen(AVERROR(errno));
+    OggVorbis_File vorbis;
+    const ov_callbacks callbacks{vorbisRead, vorbisSeek, nullptr, vorbisTell};
+    const int opened = ov_open_callbacks(file.get(), &vorbis, nullptr, 0, callbacks);
+    // A failed open has cleaned up after itself.
+    if (opened < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", vorbisErrorText(opened)));
+    struct Clear {
+        OggVorbis_File* v;
+        ~Clear() { ov_clear(v); }
+    } clear{&vorbis};
+    std::int64_t decoded = 0;
+    for (;;) {
+        float** pcm = nullptr;
+        int link = 0;
+        const long n = ov_read_float(&vorbis, &pcm, static_cast<int>(kDecodeBlock), &link);
+        if (n == 0) {
+            if (ov_streams(&vorbis) == 1 && decoded + 8192 < statedFrames)
+                throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_HOLE)));
+            return;
+        }
+        if (n < 0) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(n)));
+        const vorbis_info* info = ov_info(&vorbis, link);
+        if (!info || !pcm) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_EBADLINK)));
+        if (info->channels >= 3) failMultichannel();
+        if (info->channels < 1 || info->rate <= 0 || info->rate > std::numeric_limits<int>::max())
+            throw StudioError(L("Не удалось прочитать аудиофайл."));
+        const std::array<const float*, 2> in{pcm[0], info->channels == 2 ? pcm[1] : nullptr};
+        collector.add(in, static_cast<int>(info->rate), info->channels, static_cast<int>(n));
+        decoded += n;
+    }
+}
+
+// 7. and 8.: the decoded signal cut to the clip limit, or the refusal of a file without sound.
+AudioData finished(Collector& collector, const StatedLength& stated) {
+    AudioData audio = collector.finish();
+    if (audio.empty()) {
+        // A container that states no length and holds nothing is a file of zero frames.
+        if (!(stated.expectedFrames > 0.0)) {
+            throw StudioError(L("Откройте аудиофайл длительностью от одного сэмпла до 8 минут."));
+        }
+        throw StudioError(L("Аудиофайл не содержит звука."));
+    }
+    return audio;
 }
 
 }  // namespace
@@ -266,14 +372,30 @@ AudioData read(const std::filesystem::path& path) {
     // 2. Mono and stereo only, refused before any decoding.
     if (stream.codecpar->ch_layout.nb_channels >= 3) failMultichannel();
 
-    // 3. The length pre-check, when the container states the length rather than estimating it.
+    // 3. The length pre-check, whenever the file states its length (in the stream or only in the
+    // container) rather than leaving it to an estimate from the bit rate.
     const int sourceRate = stream.codecpar->sample_rate;
     const StatedLength stated = statedLength(*format, stream, sourceRate);
-    if (stated.exact) {
+    if (stated.stated) {
         const double e = stated.expectedFrames;
         if (!(e > 0.0 && e <= static_cast<double>(limits::kMaxFrames) + stated.slackFrames)) {
             throw StudioError(L("Откройте аудиофайл длительностью от одного сэмпла до 8 минут."));
         }
+    }
+
+    // Room for the expected length plus one block.
+    std::int64_t reserve = kDecodeBlock;
+    if (std::isfinite(stated.expectedFrames) && stated.expectedFrames > 0) {
+        reserve += truncSaturating(std::min(stated.expectedFrames, static_cast<double>(kDecodeAbortFrames)));
+    }
+
+    // Vorbis alone in an Ogg file goes to libvorbisfile (4.-6. there).
+    if (codec->id == AV_CODEC_ID_VORBIS && format->nb_streams == 1 && format->iformat &&
+        std::strcmp(format->iformat->name, "ogg") == 0) {
+        format.reset();
+        Collector collector(reserve);
+        decodeVorbis(path, stated.trim ? stated.sourceFrames : 0, collector);
+        return finished(collector, stated);
     }
 
     // 4. The decoder.
@@ -282,9 +404,9 @@ AudioData read(const std::filesystem::path& path) {
     rc = avcodec_parameters_to_context(decoder.get(), stream.codecpar);
     if (rc < 0) failUnsupported();
     decoder->pkt_timebase = stream.time_base;
-    // Decoders that can (FLAC, ALAC) decode frames on a few threads; the rest ignore it. A few
-    // are enough: callers may run several decodes at once.
-    decoder->thread_count = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u));
+    // One thread: with frame threading (FLAC, ALAC) FFmpeg 5.1 drops a damaged frame without
+    // reporting it, and the clip would come out with a stretch missing.
+    decoder->thread_count = 1;
     rc = avcodec_open2(decoder.get(), codec, nullptr);
     if (rc < 0) failOpen(rc);
     if (decoder->ch_layout.nb_channels >= 3) failMultichannel();
@@ -292,28 +414,20 @@ AudioData read(const std::filesystem::path& path) {
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
     if (!packet || !frame) failUnsupported();
 
-    // 5. Room for the expected length plus one block.
-    std::int64_t reserve = kDecodeBlock;
-    if (std::isfinite(stated.expectedFrames) && stated.expectedFrames > 0) {
-        reserve += truncSaturating(std::min(stated.expectedFrames, static_cast<double>(kDecodeAbortFrames)));
-    }
+    // 5. The output arrays, reserved above.
     Collector collector(reserve);
 
     // 6. Decode. The decoder drops the encoder's priming itself (skip-samples side data); the
-    // end padding is cut at the stream's stated length.
+    // end padding is cut at the stream's stated length. Damaged data is refused, never skipped:
+    // skipping would import a clip with a stretch missing and everything after it moved earlier.
     std::int64_t sourceTaken = 0;  // frames given to the converter, at the stream's rate
-    bool trimToStated = stated.exact;
-    int lastDecodeError = 0;
+    bool trimToStated = stated.trim;
     bool reachedStated = false;
 
     auto drain = [&]() {
         for (;;) {
             const int r = avcodec_receive_frame(decoder.get(), frame.get());
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-            if (r == AVERROR_INVALIDDATA) {
-                lastDecodeError = r;
-                continue;
-            }
             if (r < 0) failDecode(r);
             const int channels = frame->ch_layout.nb_channels;
             const int rate = frame->sample_rate > 0 ? frame->sample_rate : decoder->sample_rate;
@@ -337,14 +451,14 @@ AudioData read(const std::filesystem::path& path) {
         if (rc == AVERROR(EAGAIN)) continue;
         if (rc < 0) failRead(rc);
         if (packet->stream_index == index) {
-            const int sent = avcodec_send_packet(decoder.get(), packet.get());
-            av_packet_unref(packet.get());
-            if (sent == AVERROR_INVALIDDATA) {
-                // A damaged packet is skipped, as players do; the rest of the file still decodes.
-                lastDecodeError = sent;
-            } else if (sent < 0 && sent != AVERROR(EAGAIN)) {
-                failDecode(sent);
+            int sent = avcodec_send_packet(decoder.get(), packet.get());
+            if (sent == AVERROR(EAGAIN)) {
+                // The decoder's output is full: take it, then the packet is accepted.
+                drain();
+                sent = avcodec_send_packet(decoder.get(), packet.get());
             }
+            av_packet_unref(packet.get());
+            if (sent < 0 && sent != AVERROR(EAGAIN)) failDecode(sent);
             drain();
         } else {
             av_packet_unref(packet.get());
@@ -355,18 +469,7 @@ AudioData read(const std::filesystem::path& path) {
         drain();
     }
 
-    AudioData audio = collector.finish();
-    // 7. Nothing decoded.
-    if (audio.empty()) {
-        if (lastDecodeError != 0) failDecode(lastDecodeError);
-        // A container that states no length and holds nothing is a file of zero frames.
-        if (!(stated.expectedFrames > 0.0)) {
-            throw StudioError(L("Откройте аудиофайл длительностью от одного сэмпла до 8 минут."));
-        }
-        throw StudioError(L("Аудиофайл не содержит звука."));
-    }
-    // 8. Cut to the clip limit (done in finish()).
-    return audio;
+    return finished(collector, stated);
 }
 
 }  // namespace tessoral::AudioIO

@@ -9,7 +9,7 @@ PACKAGES=(
   # Qt 6 (base, svg)
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
   # audio decoding, encoding and resampling
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev libvorbis-dev
   # DSP
   libfftw3-dev librubberband-dev
   # audio devices

@@ -351,7 +351,79 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
             readsOrRefuses(writeBytes("cut-" + name + std::to_string(int(keep * 10)) + "." + ext,
                                       bytes.substr(0, static_cast<std::size_t>(double(bytes.size()) * keep))));
         for (std::size_t i = bytes.size() / 3; i < bytes.size(); i += 97) bytes[i] = static_cast<char>(~bytes[i]);
-        readsOrRefuses(writeBytes("damaged-" + name + "." + ext, bytes));
+        const fs::path damaged = writeBytes("damaged-" + name + "." + ext, bytes);
+        EXPECT_TRUE(!messageOf<PlatformError>(damaged).empty() || !messageOf<StudioError>(damaged).empty()) << name;
+    }
+}
+
+// Damage inside the stream is refused with the library's detail, never skipped: skipping would
+// import the clip with a stretch missing and everything after it moved earlier.
+TEST_F(AudioIOTest, DamageInsideTheStreamIsRefused) {
+    const std::pair<const char*, const char*> codecs[] = {
+        {"-c:a flac", "flac"}, {"-c:a libmp3lame -b:a 192k", "mp3"}, {"-c:a libvorbis", "ogg"}};
+    for (const auto& [args, ext] : codecs) {
+        SCOPED_TRACE(ext);
+        const fs::path good = sineFile(44100, 2, 3 * 44100, args, std::string("intact.") + ext);
+        ASSERT_NEAR(static_cast<double>(AudioIO::read(good).frames()), 3.0 * 48000, 1.0);
+        const auto intact = test::readFile(good);
+        std::string bytes(intact.begin(), intact.end());
+        const std::size_t middle = bytes.size() / 2;
+        for (std::size_t i = middle; i < middle + 2000; ++i) bytes[i] = static_cast<char>(~bytes[i]);
+        const std::string message = messageOf<PlatformError>(writeBytes(std::string("damaged.") + ext, bytes));
+        EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << message;
+        EXPECT_GT(message.size(), std::string("Не удалось декодировать аудиофайл: ").size());
+    }
+}
+
+// Every container's stated duration counts for the length check before decoding, also where only
+// the container states it (Matroska); a bit-rate estimate does not (see above).
+TEST_F(AudioIOTest, StatedLengthIsCheckedUpFrontInEveryContainer) {
+    auto silence = [&](double seconds, const std::string& codecArgs, const std::string& name) {
+        const fs::path out = dir_ / name;
+        const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i anullsrc=r=8000:cl=mono -t " +
+                                std::to_string(seconds) + " " + codecArgs + " '" + out.string() + "'";
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        return out;
+    };
+    for (const auto& [args, name] : {std::pair{"-c:a pcm_s16le", "long.wav"}, {"-c:a libvorbis", "long.ogg"},
+                                     {"-c:a pcm_s16le", "long.mka"}, {"-c:a flac", "long.mka"}}) {
+        EXPECT_EQ(messageOf<StudioError>(silence(500, args, name)), kLengthMessage) << name << " " << args;
+    }
+    // A container's statement is in milliseconds and may include the codec's padding: exactly
+    // 480 s is not refused for it, and the decoded length decides.
+    const AudioData full = AudioIO::read(silence(480, "-c:a pcm_s16le", "full.mka"));
+    EXPECT_EQ(full.frames(), 23'040'000);
+    EXPECT_EQ(AudioIO::read(sineFile(44100, 2, 44100, "-c:a pcm_s16le", "second.mka")).frames(), 48000);
+}
+
+// Vorbis decodes every frame up to the length the Ogg stream states, in .ogg and .oga alike:
+// the source frames counted by sox (an independent reader), resampled to 48 kHz.
+TEST_F(AudioIOTest, VorbisKeepsItsWholeStatedLength) {
+    if (std::system("sox --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "the sox program is not installed";
+    for (const double seconds : {0.0667, 1.234, 3.01}) {
+        for (const char* ext : {"ogg", "oga"}) {
+            for (const int channels : {1, 2}) {
+                const std::string name = "sine-" + std::to_string(seconds) + "-" + std::to_string(channels) + "." + ext;
+                SCOPED_TRACE(name);
+                const fs::path file = dir_ / name;
+                const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i sine=f=440:r=44100 -t " +
+                                        std::to_string(seconds) + " -ac " + std::to_string(channels) +
+                                        " -c:a libvorbis '" + file.string() + "'";
+                ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+                const std::int64_t source = std::stoll(test::commandOutput("sox --i -s '" + file.string() + "'"));
+                EXPECT_EQ(source, std::llround(seconds * 44100));
+                const AudioData audio = AudioIO::read(file);
+                EXPECT_NEAR(static_cast<double>(audio.frames()), static_cast<double>(source) * 48000 / 44100, 1.0);
+                if (seconds < 0.1) EXPECT_NEAR(static_cast<double>(audio.frames()), 3201, 1.0);
+                // The end is the sine (RMS 0.088 at its default level 1/8, 0.0625 when ffmpeg
+                // spreads it over two channels), not padding.
+                double sum = 0;
+                for (std::int64_t i = audio.frames() - 120; i < audio.frames() - 20; ++i)
+                    sum += double(audio.left[std::size_t(i)]) * audio.left[std::size_t(i)];
+                EXPECT_GT(std::sqrt(sum / 100), channels == 1 ? 0.08 : 0.055);
+                EXPECT_EQ(audio.left.size(), audio.right.size());
+            }
+        }
     }
 }
 
