@@ -1,0 +1,147 @@
+// Playback commands over the Null backend, with the render run by hand.
+
+#include "StoreTestSupport.h"
+#include "model/StudioError.h"
+
+using namespace tessoral;
+using namespace tessoral::test;
+
+namespace {
+
+class StorePlayback : public StoreTest {
+protected:
+    // A 10-second project of two clips on their own rows.
+    void SetUp() override { setClips({clip("A", 480000, 0.0), clip("B", 240000, 2.0)}); }
+
+    // Play, let the render run, and report where the transport started.
+    double playStart() {
+        store->playPause();
+        fx.tasks.runAll();
+        EXPECT_TRUE(store->transport().playing());
+        return store->transport().position();
+    }
+};
+
+}  // namespace
+
+TEST_F(StorePlayback, BusyWithItsStatusUntilTheRenderRuns) {
+    store->setCursor(3.0);
+    store->playPause();
+    EXPECT_TRUE(store->busy());
+    EXPECT_TRUE(store->locked());
+    EXPECT_EQ(store->status(), "Подготовка воспроизведения…");
+    EXPECT_EQ(fx.tasks.nextPriority(), TaskPriority::userInitiated);
+    store->playPause();  // ignored while busy
+    store->seek(1.0);    // ignored while busy
+    EXPECT_EQ(fx.tasks.pending(), 1u);
+    EXPECT_EQ(store->cursor(), 3.0);
+
+    fx.tasks.runAll();
+    EXPECT_FALSE(store->busy());
+    EXPECT_TRUE(store->transport().playing());
+    EXPECT_EQ(store->transport().position(), 3.0);
+    EXPECT_EQ(store->status(), "Воспроизведение");
+
+    // Pause keeps the playhead as the cursor.
+    fx.backend.pump(48000);
+    fx.scheduler.advance();
+    store->playPause();
+    EXPECT_FALSE(store->transport().playing());
+    EXPECT_NEAR(store->cursor(), 4.0, 0.05);
+    EXPECT_EQ(store->status(), "Пауза");
+}
+
+TEST_F(StorePlayback, StartFollowsTheCursorTheSelectionAndLoop) {
+    // Cursor at the end, no selection: from 0.
+    store->setCursor(10.0);
+    EXPECT_EQ(playStart(), 0.0);
+    store->stop();
+    EXPECT_EQ(store->status(), "Остановлено");
+
+    // Cursor inside the selection: from the cursor; with loop on: from the selection's start.
+    store->setSelection(TimeRange{2.0, 5.0});
+    store->setCursor(3.0);
+    EXPECT_EQ(playStart(), 3.0);
+    store->stop();
+    store->setSelection(TimeRange{2.0, 5.0});
+    store->setCursor(3.0);
+    store->setLoop(true);
+    EXPECT_EQ(playStart(), 2.0);
+    store->stop();
+
+    // Cursor before the selection: from its start.
+    store->setLoop(false);
+    store->setCursor(1.0);
+    EXPECT_EQ(playStart(), 2.0);
+    store->stop();
+}
+
+TEST_F(StorePlayback, WaveformModePlaysTheSelectedClipFromItsStart) {
+    const Uuid b = store->session().tracks[1].id;
+    store->setSelectedID(b);
+    store->setEditorMode(EditorMode::waveform);
+    store->setCursor(0.5);  // before the clip: raised to its start
+    EXPECT_EQ(playStart(), 2.0);
+    store->stop();
+    store->setCursor(7.0);  // at the clip's end: from its start
+    EXPECT_EQ(playStart(), 2.0);
+}
+
+TEST_F(StorePlayback, PeaksAboveFullScaleWarn) {
+    setClips({clip("Громкий", 48000)});
+    Session loud = store->session();
+    loud.tracks[0].audio = constant(48000, 1.5f);
+    store->setSession(loud);
+    playStart();
+    EXPECT_EQ(store->status(), "Пики выше 0 dB: уменьшите громкость микса");
+}
+
+TEST_F(StorePlayback, NothingToPlayOrAFailingStartLeavesTheStoreUsable) {
+    store->setSelection(TimeRange{20.0, 30.0});  // beyond the project: start is not before the end
+    store->playPause();
+    EXPECT_FALSE(store->busy());
+    EXPECT_EQ(fx.tasks.pending(), 0u);
+
+    store->setSelection(std::nullopt);
+    fx.backend.failNextOpen("нет устройства");
+    store->playPause();
+    fx.tasks.runAll();
+    EXPECT_FALSE(store->busy());
+    EXPECT_FALSE(store->transport().playing());
+    ASSERT_TRUE(store->error());
+    EXPECT_NE(store->error()->find("нет устройства"), std::string::npos);
+    EXPECT_EQ(store->status(), "Подготовка воспроизведения…");
+}
+
+TEST_F(StorePlayback, SeekClampsAndRestartsPlayback) {
+    store->seek(-4.0);
+    EXPECT_EQ(store->cursor(), 0.0);
+    store->seek(99.0);
+    EXPECT_EQ(store->cursor(), 10.0);
+    store->setCursor(1.0);
+    playStart();
+    store->seek(6.0);
+    EXPECT_TRUE(store->busy());  // rendering anew from the new cursor
+    fx.tasks.runAll();
+    EXPECT_EQ(store->transport().position(), 6.0);
+}
+
+TEST_F(StorePlayback, NaturalEndMovesTheCursorThere) {
+    store->setSelection(TimeRange{9.5, 10.0});
+    playStart();
+    fx.backend.pump(48000);
+    fx.scheduler.advance(3);
+    EXPECT_FALSE(store->transport().playing());
+    EXPECT_NEAR(store->cursor(), 10.0, 1e-9);
+    EXPECT_EQ(store->status(), "Воспроизведение завершено");
+}
+
+TEST_F(StorePlayback, StopWhenIdleSetsNoStatusAndCancelsNothingElse) {
+    store->stop();
+    EXPECT_EQ(store->status(), "Готово");
+    // Stopping a recording hands over the take instead of setting a status.
+    startRecording(0.0);
+    store->stop();
+    EXPECT_FALSE(store->transport().recording());
+    EXPECT_EQ(store->status(), "Готово");
+}
