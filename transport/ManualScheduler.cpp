@@ -10,6 +10,9 @@ namespace {
 // A repeating timer never falls due more often than this in virtual time, so a zero, negative or
 // NaN interval cannot make advanceBy() loop for ever.
 constexpr double kMinimumInterval = 0.001;
+// Due times this close to the target count as reached, so that steps like 1/30 s summed by the
+// caller meet timers of the same period despite rounding.
+constexpr double kTolerance = 1e-9;
 
 double sanitisedDelay(double seconds) { return std::isfinite(seconds) && seconds > 0.0 ? seconds : 0.0; }
 
@@ -63,6 +66,7 @@ std::shared_ptr<ManualScheduler::Entry> ManualScheduler::add(double delay, doubl
     auto entry = std::make_shared<Entry>();
     entry->tick = std::move(fn);
     entry->interval = interval;
+    entry->origin = state_->now;
     entry->due = state_->now + delay;
     entry->order = state_->nextOrder++;
     entry->repeating = repeating;
@@ -111,13 +115,15 @@ void ManualScheduler::advanceBy(double seconds) {
             // The earliest live entry due by the target; creation order breaks ties.
             std::shared_ptr<Entry> next;
             for (const auto& e : state->entries) {
-                if (!e->alive || e->due > target) continue;
+                if (!e->alive || e->due > target + kTolerance) continue;
                 if (!next || e->due < next->due || (e->due == next->due && e->order < next->order)) next = e;
             }
             if (!next) break;
             state->now = std::max(state->now, next->due);
             if (next->repeating) {
-                next->due += next->interval;
+                // From the origin, not by summing intervals, so rounding does not drift.
+                next->fired += 1;
+                next->due = next->origin + static_cast<double>(next->fired + 1) * next->interval;
             } else {
                 next->alive = false;  // fired: the handle may still be destroyed later, harmlessly
             }

@@ -41,7 +41,9 @@ private:
     struct Entry {
         std::function<void()> tick;
         double interval = 0.0;
+        double origin = 0.0;  // when it was made
         double due = 0.0;
+        unsigned long long fired = 0;
         unsigned long long order = 0;
         bool repeating = true;
         bool alive = true;
