@@ -1,5 +1,6 @@
 #include "store/SettingsDefaults.h"
 
+#include <QByteArray>
 #include <QSettings>
 #include <QString>
 #include <QStringList>
@@ -34,6 +35,10 @@ QVariant toVariant(const DefaultsValue& value) {
             } else if constexpr (std::is_same_v<V, double>) {
                 return QVariant(v);
             } else if constexpr (std::is_same_v<V, std::string>) {
+                // Text that would read back as a boolean or a number is stored marked as bytes
+                // ("@ByteArray(…)" in the file), so that it stays text.
+                if (!std::holds_alternative<std::string>(SettingsDefaults::fromText(v)))
+                    return QVariant(QByteArray(v.data(), static_cast<qsizetype>(v.size())));
                 return QVariant(qt(v));
             } else {
                 QStringList list;
@@ -97,6 +102,10 @@ std::optional<DefaultsValue> SettingsDefaults::value(const std::string& key) con
             return DefaultsValue(std::move(list));
         }
         case QMetaType::QString: return fromText(utf8(v.toString()));
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = v.toByteArray();
+            return DefaultsValue(std::string(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        }
         default:
             if (v.canConvert<QString>()) return fromText(utf8(v.toString()));
             return std::nullopt;

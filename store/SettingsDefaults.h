@@ -15,7 +15,9 @@ namespace tessoral {
 // The per-user settings over QSettings("Tessoral", "Tessoral") (on Linux the INI file
 // $XDG_CONFIG_HOME/Tessoral/Tessoral.conf). Every write is synced to disk at once. The INI file
 // gives scalars back as text, so reading turns "true"/"false" into booleans and numeric text into
-// numbers (whole numbers into integers); other text stays text. Safe to use from several threads.
+// numbers (whole numbers into integers); other text stays text. Text the program writes that would
+// read back as a boolean or a number ("true", "48000") is marked in the file so it stays text.
+// Safe to use from several threads.
 class SettingsDefaults final : public Defaults {
 public:
     // The program's settings.

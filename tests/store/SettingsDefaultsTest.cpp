@@ -57,6 +57,8 @@ TEST_F(SettingsDefaultsTest, EveryTypeSurvivesARestartAndEachWriteIsOnDiskAtOnce
         defaults.set("list.none", std::vector<std::string>{});
         defaults.set("list.tricky", std::vector<std::string>{"a, b", "", "true", "12"});
         defaults.set("Tessoral.Main", std::string("geometry"));
+        defaults.set("text.number", std::string("48000"));
+        defaults.set("text.boolean", std::string("false"));
         defaults.set("gone", true);
         defaults.remove("gone");
         EXPECT_FALSE(defaults.value("gone"));
@@ -76,6 +78,9 @@ TEST_F(SettingsDefaultsTest, EveryTypeSurvivesARestartAndEachWriteIsOnDiskAtOnce
     EXPECT_EQ(again.stringList("list.none"), (std::vector<std::string>{}));
     EXPECT_EQ(again.stringList("list.tricky"), (std::vector<std::string>{"a, b", "", "true", "12"}));
     EXPECT_EQ(again.string("Tessoral.Main"), "geometry");
+    // Text the program wrote stays text even when it reads like a number or a boolean.
+    EXPECT_EQ(again.string("text.number"), "48000");
+    EXPECT_EQ(again.string("text.boolean"), "false");
     EXPECT_FALSE(again.value("gone"));
     EXPECT_FALSE(again.value("never.written"));
 }
