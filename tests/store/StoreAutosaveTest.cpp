@@ -1,0 +1,216 @@
+// Autosave and crash recovery with virtual time, tasks run by hand and a temporary data folder.
+
+#include <chrono>
+#include <fstream>
+
+#include "StoreTestSupport.h"
+#include "model/ProjectIO.h"
+#include "support/TestTools.h"
+
+using namespace tessoral;
+using namespace tessoral::test;
+
+namespace {
+
+class StoreAutosave : public StoreTest {
+protected:
+    std::filesystem::path copyFile() const { return *store->recoveryURL(); }
+    std::filesystem::path metaFile() const { return *store->recoveryMetaURL(); }
+    bool copyExists() const { return std::filesystem::exists(copyFile()); }
+    bool metaExists() const { return std::filesystem::exists(metaFile()); }
+
+    // One autosave period, then whatever it started.
+    void tick() {
+        fx.scheduler.advanceBy(60);
+        fx.tasks.runAll();
+    }
+
+    // A recovery copy on disk whose metadata names `project`.
+    void writeCopy(const std::optional<std::filesystem::path>& project) {
+        edit("Импорт аудио");
+        edit("Ещё");
+        store->setProjectURL(project);
+        tick();
+        ASSERT_TRUE(copyExists());
+    }
+};
+
+double unixNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+TEST_F(StoreAutosave, WritesACopyThatLoadsBackAndMetadataThatPlistlibReads) {
+    edit("Импорт аудио");
+    store->setProjectURL(fx.home.path() / "Интервью.tessoral");
+    fx.scheduler.advanceBy(59.9);
+    EXPECT_EQ(fx.tasks.pending(), 0u);
+    fx.scheduler.advanceBy(0.1);
+    ASSERT_EQ(fx.tasks.pending(), 1u);
+    EXPECT_EQ(fx.tasks.nextPriority(), TaskPriority::utility);
+    EXPECT_TRUE(store->autosaveInFlight());
+    fx.tasks.runAll();
+    EXPECT_FALSE(store->autosaveInFlight());
+
+    ASSERT_TRUE(copyExists());
+    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
+
+    const std::string out = commandOutput(
+        "python3 -c \"import plistlib,sys,datetime; d=plistlib.load(open(sys.argv[1],'rb')); "
+        "print(d['date'].replace(tzinfo=datetime.timezone.utc).timestamp()); print(d['path'])\" '" +
+        metaFile().string() + "'");
+    const auto newline = out.find('\n');
+    ASSERT_NE(newline, std::string::npos) << out;
+    EXPECT_NEAR(std::stod(out.substr(0, newline)), unixNow(), 120.0);
+    EXPECT_EQ(out.substr(newline + 1), (fx.home.path() / "Интервью.tessoral").string() + "\n");
+
+    // Nothing changed since: the next tick writes nothing; a change writes again.
+    std::filesystem::remove(copyFile());
+    tick();
+    EXPECT_FALSE(copyExists());
+    edit("Ещё");
+    tick();
+    EXPECT_TRUE(copyExists());
+}
+
+TEST_F(StoreAutosave, WritesNothingWhenOffEmptyBusyOrRecording) {
+    // A dirty project without clips.
+    store->checkpoint("Пусто");
+    tick();
+    EXPECT_FALSE(copyExists());
+
+    edit("Правка");
+    fx.defaults.set("project.autosave", false);
+    tick();
+    EXPECT_FALSE(copyExists());
+    fx.defaults.set("project.autosave", std::string("false"));  // as the settings file gives it back
+    tick();
+    EXPECT_FALSE(copyExists());
+    fx.defaults.remove("project.autosave");
+
+    store->setBusy(true);
+    tick();
+    EXPECT_FALSE(copyExists());
+    store->setBusy(false);
+
+    startRecording(0.0);
+    tick();
+    EXPECT_FALSE(copyExists());
+    store->transport().stopRecording();
+
+    // Playback alone does not stop it.
+    store->playPause();
+    fx.tasks.runAll();
+    ASSERT_TRUE(store->transport().playing());
+    tick();
+    EXPECT_TRUE(copyExists());
+}
+
+TEST_F(StoreAutosave, ATickDuringAWriteDoesNothing) {
+    edit();
+    fx.scheduler.advanceBy(60);
+    edit("Ещё");
+    fx.scheduler.advanceBy(60);
+    EXPECT_EQ(fx.tasks.pending(), 1u);
+    fx.tasks.runAll();
+    // The copy reflects the first change; the second is written at the next tick.
+    EXPECT_EQ(ProjectIO::load(copyFile()).tracks.size(), 1u);
+    tick();
+    EXPECT_EQ(ProjectIO::load(copyFile()).tracks.size(), 2u);
+}
+
+TEST_F(StoreAutosave, ClearingDuringAWriteLeavesNoFiles) {
+    edit();
+    fx.scheduler.advanceBy(60);
+    ASSERT_TRUE(store->autosaveInFlight());
+    store->clearRecovery();
+    fx.tasks.runAll();
+    EXPECT_FALSE(copyExists());
+    EXPECT_FALSE(metaExists());
+    EXPECT_FALSE(store->autosaveInFlight());
+    // The counter that clearRecovery set stands: no new write without a new change.
+    fx.scheduler.advanceBy(60);
+    EXPECT_EQ(fx.tasks.pending(), 0u);
+}
+
+TEST_F(StoreAutosave, RestoreBringsBackTheProjectItsFileAndADirtyState) {
+    const auto project = fx.home.path() / "Interview.tessoral";
+    writeCopy(project);
+    const auto saved = ProjectIO::encode(store->session());
+    restart();
+    EXPECT_EQ(store->session().tracks.size(), 0u);
+
+    fx.prompts.alertAnswers.push_back(0);
+    ASSERT_TRUE(store->offerRecovery());
+    ASSERT_EQ(fx.prompts.alerts.size(), 1u);
+    const AlertRequest& alert = fx.prompts.alerts[0];
+    EXPECT_EQ(alert.message, "Найдена автосохранённая копия проекта");
+    EXPECT_EQ(alert.informative.rfind("Tessoral не был закрыт штатно. Копия от ", 0), 0u) << alert.informative;
+    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"Восстановить", "Удалить копию"}));
+
+    EXPECT_EQ(ProjectIO::encode(store->session()), saved);
+    EXPECT_EQ(store->projectURL(), project);
+    EXPECT_EQ(store->title(), "Interview");
+    EXPECT_TRUE(store->dirty());
+    EXPECT_TRUE(store->undoNames().empty());
+    EXPECT_EQ(store->selectedID(), store->session().tracks[0].id);
+    EXPECT_EQ(store->selectedLaneID(), store->session().tracks[0].laneID);
+    EXPECT_EQ(store->status(), "Проект восстановлен из автосохранения");
+    // The files stay until the project is saved or discarded; no write without a new change.
+    EXPECT_TRUE(copyExists());
+    fx.scheduler.advanceBy(60);
+    EXPECT_EQ(fx.tasks.pending(), 0u);
+}
+
+TEST_F(StoreAutosave, WithoutMetadataTheTextHasNoDateAndTheProjectNoFile) {
+    writeCopy(std::nullopt);
+    std::filesystem::remove(metaFile());
+    restart();
+    fx.prompts.alertAnswers.push_back(0);
+    ASSERT_TRUE(store->offerRecovery());
+    EXPECT_EQ(fx.prompts.alerts[0].informative, "Tessoral не был закрыт штатно. Восстановить её?");
+    EXPECT_FALSE(store->projectURL());
+    EXPECT_EQ(store->title(), "Новый проект");
+}
+
+TEST_F(StoreAutosave, DeclineDeletesBothFilesAndNothingIsOfferedAgain) {
+    writeCopy(std::nullopt);
+    restart();
+    fx.prompts.alertAnswers.push_back(1);
+    EXPECT_FALSE(store->offerRecovery());
+    EXPECT_FALSE(copyExists());
+    EXPECT_FALSE(metaExists());
+    EXPECT_FALSE(store->offerRecovery());
+    EXPECT_EQ(fx.prompts.alerts.size(), 1u);
+}
+
+TEST_F(StoreAutosave, ADamagedCopyIsReportedAndDeleted) {
+    writeCopy(std::nullopt);
+    std::ofstream(copyFile(), std::ios::binary | std::ios::trunc) << "bplist00 damaged";
+    restart();
+    fx.prompts.alertAnswers.push_back(0);
+    EXPECT_FALSE(store->offerRecovery());
+    ASSERT_TRUE(store->error());
+    EXPECT_EQ(store->error()->rfind("Не удалось восстановить копию: ", 0), 0u) << *store->error();
+    EXPECT_GT(store->error()->size(), std::string("Не удалось восстановить копию: ").size());
+    EXPECT_FALSE(copyExists());
+    EXPECT_FALSE(metaExists());
+    EXPECT_TRUE(store->session().tracks.empty());
+}
+
+TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {
+    StoreFixture fx;
+    fx.dataFolder.reset();
+    auto store = fx.make<StudioStore>();
+    EXPECT_FALSE(store->recoveryURL());
+    store->checkpoint("Правка");
+    Session s;
+    s.tracks.push_back(clip("A", 480));
+    store->setSession(s);
+    fx.scheduler.advanceBy(60);
+    EXPECT_EQ(fx.tasks.pending(), 0u);
+    EXPECT_FALSE(store->offerRecovery());
+    store->clearRecovery();
+    EXPECT_TRUE(fx.prompts.alerts.empty());
+}
