@@ -68,7 +68,8 @@ public:
     // Runs `work` (a callable returning T, over copies of what it needs) on a worker; `done` gets a
     // TaskResult<T> (the value, or the exception `work` threw) on the main thread, queued with
     // `context` as its receiver: when `context` is destroyed first, the result is dropped and
-    // `done` never runs. Call from the main thread.
+    // `done` never runs (a null `context` means no receiver to wait for: `done` always runs).
+    // `work` and `done` must be copyable. Call from the main thread.
     template <class Work, class Done>
     void run(QObject* context, TaskPriority priority, Work work, Done done) {
         using T = std::invoke_result_t<Work&>;
@@ -101,7 +102,8 @@ protected:
 class QtTaskRunner final : public TaskRunner {
 public:
     QtTaskRunner();
-    // Waits for every running task; results not yet delivered are dropped.
+    // Drops the tasks that have not started, waits for the running ones; results not yet delivered
+    // are dropped.
     ~QtTaskRunner() override;
     // Waits until both pools are idle (results may still be queued). For tests and shutdown.
     void waitForIdle();
@@ -136,6 +138,7 @@ protected:
 
 private:
     struct Task {
+        bool guarded;  // a context was given
         QPointer<QObject> context;
         TaskPriority priority;
         std::function<void()> work;

@@ -60,6 +60,11 @@ TEST(ManualTaskRunner, ExceptionsReachDoneAndAGoneContextDropsTheResult) {
     runner.runAll();
     EXPECT_TRUE(worked);  // the work still runs (it may be writing a file) …
     EXPECT_FALSE(delivered);  // … but nobody is left to hear of it
+
+    // Without a context there is nobody to wait for: the result always arrives.
+    runner.run(nullptr, TaskPriority::utility, [] { return 1; }, [&](TaskResult<int>) { delivered = true; });
+    runner.runAll();
+    EXPECT_TRUE(delivered);
 }
 
 TEST(ManualTaskRunner, RunAllIncludesTasksStartedByResults) {
@@ -160,8 +165,11 @@ TEST(QtTaskRunner, ResultsForADestroyedContextAreDropped) {
     QObject other;
     bool otherDelivered = false;
     runner.run(&other, TaskPriority::userInitiated, [] {}, [&](TaskResult<void>) { otherDelivered = true; });
-    spinUntil([&] { return otherDelivered; });  // results arrive in order: the first had its turn
+    bool unguarded = false;
+    runner.run(nullptr, TaskPriority::utility, [] {}, [&](TaskResult<void>) { unguarded = true; });
+    spinUntil([&] { return otherDelivered && unguarded; });  // results arrive in order: the first had its turn
     EXPECT_TRUE(worked);
     EXPECT_FALSE(delivered);
     EXPECT_TRUE(otherDelivered);
+    EXPECT_TRUE(unguarded);
 }
