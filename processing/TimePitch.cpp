@@ -26,7 +26,7 @@ using RubberBand::RubberBandStretcher;
 // R2 took 18 s with a purity of −0.4 dB and put a 440 Hz tone shifted up an octave at 877.5 Hz;
 // R3 with its short window took 19 s at 21 dB; R3 with its standard window took 63 s at 44 dB
 // (the input itself measures 48 dB) and hit 880.00 Hz. Offline mode aligns the output with the
-// input itself, so the stretcher reports no start delay. study() is only needed by R2; it is
+// input itself, so the stretcher reports a start delay of 0. study() is only needed by R2; it is
 // called anyway so that the engine can be switched without other changes.
 constexpr RubberBandStretcher::Options kOptions =
     RubberBandStretcher::OptionProcessOffline | RubberBandStretcher::OptionEngineFiner |
@@ -125,26 +125,35 @@ AudioData timePitch(const AudioData& audio, double rate, double semitones) {
     };
     AudioData rendered = runOfflineRender(expected + kTimePitchTail, render, L("Ошибка обработки скорости и тона."),
                                           L("Обработка не отвечает."));
-    const std::int64_t count = rendered.frames();
+    // The stretcher's own delay. Offline it pads and compensates internally and reports 0: a real
+    // figure, so the clip's own leading silence is never taken for delay and cut away.
+    const auto latency = static_cast<std::int64_t>(std::min<std::size_t>(stretcher->getStartDelay(), kTimePitchTail));
+    return detail::trimRendered(rendered, expected, latency);
+}
 
-    // Latency: the stretcher's own figure, else the first audible frame within 125 ms.
-    std::int64_t latency = static_cast<std::int64_t>(stretcher->getStartDelay());
-    if (latency <= 0) {
-        latency = 0;
+namespace detail {
+
+AudioData trimRendered(const AudioData& rendered, std::int64_t expected, std::optional<std::int64_t> latency) {
+    const std::int64_t count = rendered.frames();
+    std::int64_t delay = latency.value_or(0);
+    if (!latency) {
+        // No figure: the first audible frame within 125 ms.
         const std::int64_t window = std::min(count, kOnsetWindow);
         const float* l = rendered.left.data();
-        const float* rr = rendered.right.data();
+        const float* r = rendered.right.data();
         for (std::int64_t i = 0; i < window; ++i) {
-            if (std::fabs(l[i]) > kOnsetThreshold || std::fabs(rr[i]) > kOnsetThreshold) {
-                latency = i;
+            if (std::fabs(l[i]) > kOnsetThreshold || std::fabs(r[i]) > kOnsetThreshold) {
+                delay = i;
                 break;
             }
         }
     }
-    const std::int64_t offset = std::min(std::max<std::int64_t>(count - expected, 0), latency);
-    const std::int64_t end = std::min(offset + expected, count);
-    // The slice shares the rendered storage (at most the tail and 125 ms more than it shows).
+    const std::int64_t offset = std::min(std::max<std::int64_t>(count - expected, 0), std::max<std::int64_t>(delay, 0));
+    const std::int64_t end = std::min(offset + std::max<std::int64_t>(expected, 0), count);
+    // The slice shares the rendered storage (at most the tail and the delay more than it shows).
     return rendered.slice(FrameRange{offset, end});
 }
+
+}  // namespace detail
 
 }  // namespace tessoral::AudioIO
