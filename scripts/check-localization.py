@@ -10,7 +10,7 @@ import os
 import re
 import sys
 
-SOURCE_DIRS = ["model", "processing", "transport", "store", "app", "timeline", "panels"]
+SOURCE_DIRS = ["model", "processing", "transport", "store", "widgets", "timeline", "panels", "app"]
 PLACEHOLDER = re.compile(r"\{(\d+)\}")
 # A C++ string literal, possibly several adjacent ones.
 LITERAL = r'"(?:[^"\\\n]|\\.)*"'

@@ -1,5 +1,6 @@
 #include "widgets/SegmentedControl.h"
 
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -65,7 +66,7 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
         p.setPen(i == current_ ? QColor(Qt::white) : Palette::primaryText());
         p.drawText(r, Qt::AlignCenter, segments_[i]);
     }
-    if (hasFocus()) {
+    if (hasFocus() && keyboardFocus_) {
         p.setPen(QPen(Palette::accent(), 1));
         p.drawPath(bg);
     }
@@ -79,7 +80,7 @@ void SegmentedControl::mouseReleaseEvent(QMouseEvent* event) {
     const int was = pressed_;
     pressed_ = -1;
     if (event->button() != Qt::LeftButton || was < 0) return;
-    if (segmentAt(event->position().toPoint()) == was) emit activated(was);
+    if (segmentAt(event->position().toPoint()) == was) Q_EMIT activated(was);
 }
 
 void SegmentedControl::keyPressEvent(QKeyEvent* event) {
@@ -91,12 +92,25 @@ void SegmentedControl::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const int next = current_ < 0 ? 0 : current_ + step;
-    if (next >= 0 && next < count()) emit activated(next);
+    if (next >= 0 && next < count()) Q_EMIT activated(next);
 }
 
 void SegmentedControl::changeEvent(QEvent* event) {
     if (event->type() == QEvent::EnabledChange) pressed_ = -1;
     QWidget::changeEvent(event);
+}
+
+void SegmentedControl::focusInEvent(QFocusEvent* event) {
+    // The ring shows only when the keyboard brought the focus here.
+    keyboardFocus_ = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void SegmentedControl::focusOutEvent(QFocusEvent* event) {
+    keyboardFocus_ = false;
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void SegmentedControl::hideEvent(QHideEvent* event) {

@@ -21,7 +21,7 @@ public:
 
     QSize sizeHint() const override;
 
-signals:
+Q_SIGNALS:
     void activated(int index);
 
 protected:
@@ -31,6 +31,8 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     int segmentAt(const QPoint& pos) const;
@@ -38,6 +40,7 @@ private:
     QStringList segments_;
     int current_ = -1;
     int pressed_ = -1;
+    bool keyboardFocus_ = false;
 };
 
 }  // namespace tessoral

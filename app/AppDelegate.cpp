@@ -1,0 +1,72 @@
+#include "app/AppDelegate.h"
+
+#include "store/StudioStore.h"
+
+namespace tessoral {
+
+AppDelegate::AppDelegate(bool demoRequested, QObject* parent) : QObject(parent), demo_(demoRequested) {}
+
+void AppDelegate::connectStore(StudioStore& store) {
+    if (store_) return;
+    store_ = &store;
+    if (activate) activate();
+    if (!pending_.empty()) {
+        auto files = std::move(pending_);
+        pending_.clear();
+        store.open(files);
+    } else {
+        const bool restored = store.offerRecovery();
+        if (!pending_.empty() && store_) {
+            auto files = std::move(pending_);
+            pending_.clear();
+            store_->open(files);
+        }
+        if (restored) return;
+    }
+    if (demo_ && store_) store_->loadDemo();
+}
+
+void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files) {
+    if (store_) {
+        if (activate) activate();
+        if (!files.empty()) store_->open(files);
+        return;
+    }
+    pending_ = files;
+}
+
+bool AppDelegate::shouldTerminate() {
+    if (!store_) return true;
+    if (store_->transport().recording()) {
+        store_->stop();
+        return false;
+    }
+    return store_->allowDiscard();
+}
+
+bool AppDelegate::windowShouldClose() {
+    if (!store_) {
+        requestQuit();
+        return false;
+    }
+    if (store_->transport().recording()) {
+        store_->stop();
+        return false;
+    }
+    if (store_->allowDiscard()) {
+        // The quit request that follows passes without asking a second time.
+        store_->setDirty(false);
+        store_->stop();
+        requestQuit();
+    }
+    return false;
+}
+
+void AppDelegate::requestQuit() {
+    if (terminating_) return;
+    if (!shouldTerminate()) return;
+    terminating_ = true;
+    if (terminate) terminate();
+}
+
+}  // namespace tessoral

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "store/StudioStore.h"
+
+namespace tessoral {
+
+
+
+// Connects the one store to the desktop once the main window is first shown: opens documents that
+// arrived earlier (the latest request only) or offers crash recovery, honours "--demo", and guards
+// quitting and closing the window against losing a recording or unsaved changes.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(bool demoRequested, QObject* parent = nullptr);
+
+    // Once per run; every later call returns at once.
+    void connectStore(StudioStore& store);
+    bool connected() const { return store_ != nullptr; }
+
+    // Documents the desktop or a later start asks to open: opened at once when connected, else
+    // queued (replacing an earlier queued request).
+    void openDocuments(const std::vector<std::filesystem::path>& files);
+    const std::vector<std::filesystem::path>& pending() const { return pending_; }
+
+    // The quit question: true = quit now. A recording is stopped and the program stays.
+    bool shouldTerminate();
+    // The window's close: never closes by itself; when allowed it asks the program to quit.
+    bool windowShouldClose();
+    // The one quit path: Выход, the window's close (through windowShouldClose) and the session
+    // manager all end here.
+    void requestQuit();
+    bool quitting() const { return terminating_; }
+
+    // What quitting does (saving the window, stopping the transport, waiting for the workers,
+    // leaving the event loop); set by the application.
+    std::function<void()> terminate;
+    // Brings the main window to the front.
+    std::function<void()> activate;
+
+private:
+    QPointer<StudioStore> store_;
+    std::vector<std::filesystem::path> pending_;
+    bool demo_;
+    bool terminating_ = false;
+};
+
+}  // namespace tessoral

@@ -1,0 +1,159 @@
+#include "app/Application.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSessionManager>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <memory>
+
+#include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/DesktopShell.h"
+#include "app/MainWindow.h"
+#include "app/QtPrompts.h"
+#include "app/ResourcePaths.h"
+#include "app/SingleInstance.h"
+#include "app/Studio.h"
+#include "app/StudioView.h"
+#include "model/AppPaths.h"
+#include "model/Localization.h"
+#include "model/SettingsMigration.h"
+#include "store/QtScheduler.h"
+#include "store/SettingsDefaults.h"
+#include "store/StudioStore.h"
+#include "store/TaskRunner.h"
+#include "transport/AudioBackend.h"
+#include "transport/NullAudioBackend.h"
+#include "widgets/Palette.h"
+
+namespace tessoral {
+
+namespace {
+
+// The previous version's settings ($XDG_CONFIG_HOME/local.tessoral.app.conf), key by key.
+std::optional<DefaultsDictionary> readOldDomain() {
+    QSettings old(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(SettingsMigration::kOldDomain));
+    if (!QFile::exists(old.fileName())) return std::nullopt;
+    DefaultsDictionary out;
+    for (const QString& key : old.allKeys()) {
+        const QVariant v = old.value(key);
+        if (v.typeId() == QMetaType::QStringList) {
+            std::vector<std::string> list;
+            for (const QString& s : v.toStringList()) list.push_back(s.toStdString());
+            out[key.toStdString()] = list;
+        } else {
+            out[key.toStdString()] = SettingsDefaults::fromText(v.toString().toStdString());
+        }
+    }
+    return out;
+}
+
+void print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+std::unique_ptr<AudioBackend> makeBackend() {
+    // TESSORAL_AUDIO=null: the silent paced backend (virtual displays, machines without sound).
+    if (qEnvironmentVariable("TESSORAL_AUDIO") == QStringLiteral("null"))
+        return std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::paced);
+    return AudioBackend::system();
+}
+
+}  // namespace
+
+int runApplication(int argc, char** argv) {
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessoral"));
+
+    // Settings and the interface language come before any window, menu or text.
+    SettingsDefaults defaults;
+    SettingsMigration::migrateFromOldDomain(defaults, readOldDomain);
+    Localization::start(resourceFolder(), defaults);
+
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    const LaunchRequest request = parseCommandLine(arguments, QDir::currentPath());
+    if (request.action == LaunchRequest::Action::exit) {
+        if (!request.output.isEmpty()) print(stdout, request.output);
+        if (!request.errorOutput.isEmpty()) print(stderr, request.errorOutput);
+        return request.exitCode;
+    }
+
+    QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    Palette::applyTheme(app);
+
+    // One program per user; a later start hands its files over and leaves.
+    SingleInstance instance;
+    switch (instance.start(request.files)) {
+        case SingleInstance::Role::handedOver: return 0;
+        case SingleInstance::Role::failed:
+            print(stderr, QStringLiteral("tessoral: %1\n").arg(instance.errorText()));
+            return 1;
+        case SingleInstance::Role::primary: break;
+    }
+
+    QtScheduler scheduler;
+    QtTaskRunner tasks;
+    std::unique_ptr<AudioBackend> backend = makeBackend();
+    DesktopShell shell;
+    Studio* studioPtr = nullptr;
+    QtPrompts prompts([&studioPtr]() -> QWidget* {
+        return studioPtr ? studioPtr->window().studio()->dialogParent() : nullptr;
+    });
+
+    StoreServices services;
+    services.scheduler = &scheduler;
+    services.tasks = &tasks;
+    services.defaults = &defaults;
+    services.prompts = &prompts;
+    services.shell = &shell;
+    services.backend = backend.get();
+    services.dataFolder = AppPaths::dataFolder();
+
+    auto studio = std::make_unique<Studio>(services, request.demo);
+    studioPtr = studio.get();
+    MainWindow& window = studio->window();
+    AppDelegate& delegate = studio->delegate();
+
+    std::vector<std::filesystem::path> files;
+    for (const QString& f : request.files) files.emplace_back(f.toStdString());
+    if (!files.empty()) delegate.openDocuments(files);
+
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&delegate](const QStringList& list) {
+        std::vector<std::filesystem::path> received;
+        for (const QString& f : list) received.emplace_back(f.toStdString());
+        delegate.openDocuments(received);
+    });
+
+    delegate.terminate = [&] {
+        window.saveWindowGeometry();
+        studio->store().stop();
+        // Work already handed to the pools finishes (its results are dropped with the store).
+        tasks.waitForIdle();
+        QCoreApplication::quit();
+    };
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {
+        if (!manager.allowsInteraction()) return;  // the recovery copy keeps the work
+        delegate.requestQuit();
+        manager.release();
+        if (!delegate.quitting()) manager.cancel();
+    });
+
+    window.restoreWindowGeometry();
+    window.show();
+    const int code = app.exec();
+    studioPtr = nullptr;
+    studio.reset();
+    tasks.waitForIdle();
+    return code;
+}
+
+}  // namespace tessoral

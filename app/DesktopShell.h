@@ -1,0 +1,15 @@
+#pragma once
+
+#include "store/Shell.h"
+
+namespace tessoral {
+
+// The desktop's file manager (D-Bus org.freedesktop.FileManager1.ShowItems, else the folder opened
+// with the default handler) and its recently-used list.
+class DesktopShell final : public Shell {
+public:
+    void reveal(const std::vector<std::filesystem::path>& files) override;
+    void noteRecentDocument(const std::filesystem::path& file) override;
+};
+
+}  // namespace tessoral

@@ -1,0 +1,126 @@
+#include "app/QtPrompts.h"
+
+#include <QAbstractButton>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include "model/Localization.h"
+
+namespace tessoral {
+
+namespace {
+
+QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+std::filesystem::path toPath(const QString& s) { return std::filesystem::path(s.toStdString()); }
+
+// Qt's own dialog where no desktop portal can be relied on (tests, virtual displays).
+void configure(QFileDialog& dialog) {
+    if (qEnvironmentVariableIsSet("TESSORAL_QT_DIALOGS") || QGuiApplication::platformName() == "offscreen" ||
+        QGuiApplication::platformName() == "minimal")
+        dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog.setWindowModality(Qt::WindowModal);
+}
+
+}  // namespace
+
+QtPrompts::QtPrompts(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
+
+std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, QWidget* parent,
+                                                 std::vector<QAbstractButton*>& buttons) {
+    auto box = std::make_unique<QMessageBox>(parent);
+    box->setObjectName(QStringLiteral("promptAlert"));
+    box->setWindowModality(Qt::WindowModal);
+    box->setWindowTitle(QStringLiteral("Tessoral"));
+    box->setText(qs(request.message));
+    box->setInformativeText(qs(request.informative));
+    switch (request.style) {
+        case AlertRequest::Style::informational: box->setIcon(QMessageBox::Information); break;
+        case AlertRequest::Style::warning: box->setIcon(QMessageBox::Warning); break;
+        case AlertRequest::Style::critical: box->setIcon(QMessageBox::Critical); break;
+    }
+    const QString cancel = qs(L("Отмена"));
+    buttons.clear();
+    for (std::size_t i = 0; i < request.buttons.size(); ++i) {
+        const QString title = qs(request.buttons[i]);
+        QMessageBox::ButtonRole role = QMessageBox::ActionRole;
+        if (i == 0) role = QMessageBox::AcceptRole;
+        else if (title == cancel) role = QMessageBox::RejectRole;
+        else if (request.buttons.size() == 3 && i == 2) role = QMessageBox::DestructiveRole;
+        QPushButton* b = box->addButton(title, role);
+        if (i == 0) box->setDefaultButton(b);
+        if (role == QMessageBox::RejectRole) box->setEscapeButton(b);
+        buttons.push_back(b);
+    }
+    if (buttons.empty()) box->setEscapeButton(box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+    return box;
+}
+
+std::optional<int> QtPrompts::alert(const AlertRequest& request) {
+    std::vector<QAbstractButton*> buttons;
+    const auto box = makeAlert(request, parent_ ? parent_() : nullptr, buttons);
+    box->exec();
+    QAbstractButton* clicked = box->clickedButton();
+    for (std::size_t i = 0; i < buttons.size(); ++i)
+        if (buttons[i] == clicked) return static_cast<int>(i);
+    return std::nullopt;
+}
+
+QStringList QtPrompts::nameFilters(const std::vector<FileFilter>& filters) {
+    QStringList out;
+    for (const auto& f : filters) {
+        QStringList patterns;
+        for (const auto& ext : f.extensions) {
+            const QString e = qs(ext);
+            patterns << QStringLiteral("*.") + e;
+            if (e.toUpper() != e) patterns << QStringLiteral("*.") + e.toUpper();
+        }
+        if (patterns.isEmpty()) patterns << QStringLiteral("*");
+        out << QStringLiteral("%1 (%2)").arg(qs(f.name), patterns.join(QLatin1Char(' ')));
+    }
+    return out;
+}
+
+std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenRequest& request) {
+    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    configure(dialog);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    if (!request.filters.empty()) dialog.setNameFilters(nameFilters(request.filters));
+    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    std::vector<std::filesystem::path> out;
+    if (dialog.exec() != QDialog::Accepted) return out;
+    for (const QString& f : dialog.selectedFiles()) out.push_back(toPath(f));
+    return out;
+}
+
+std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest& request) {
+    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    configure(dialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!request.extension.empty()) {
+        dialog.setNameFilters(nameFilters({FileFilter{request.filterName.empty() ? request.extension : request.filterName,
+                                                      {request.extension}}}));
+        dialog.setDefaultSuffix(qs(request.extension));
+    }
+    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    dialog.selectFile(qs(request.proposedName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return withExtension(toPath(dialog.selectedFiles().constFirst()), request.extension);
+}
+
+std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest& request) {
+    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    configure(dialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
+    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return toPath(dialog.selectedFiles().constFirst());
+}
+
+}  // namespace tessoral

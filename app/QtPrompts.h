@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QAbstractButton;
+class QMessageBox;
+
+#include "store/Prompts.h"
+
+namespace tessoral {
+
+// The store's dialogs as Qt message boxes and file dialogs, each window-modal over the window that
+// `parent` gives at the moment of asking (the open sheet, else the main window).
+class QtPrompts final : public Prompts {
+public:
+    explicit QtPrompts(std::function<QWidget*()> parent);
+
+    std::optional<int> alert(const AlertRequest& request) override;
+    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest& request) override;
+    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest& request) override;
+    std::optional<std::filesystem::path> chooseFolder(const FolderRequest& request) override;
+
+    // The message box of an alert, its buttons in the request's order (the first is the default,
+    // "Отмена" answers Escape).
+    static std::unique_ptr<QMessageBox> makeAlert(const AlertRequest& request, QWidget* parent,
+                                                  std::vector<QAbstractButton*>& buttons);
+    // The name filters of a chooser ("Аудио (*.wav *.WAV *.flac …)").
+    static QStringList nameFilters(const std::vector<FileFilter>& filters);
+
+private:
+    std::function<QWidget*()> parent_;
+};
+
+}  // namespace tessoral

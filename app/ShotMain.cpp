@@ -1,0 +1,208 @@
+// tessoral-shot: renders named states of the real window and its dialogs offscreen to PNG files
+// for review. Usage: tessoral-shot OUTPUT_FOLDER [ru|en]
+#include <QApplication>
+#include <QDir>
+#include <QImage>
+#include <QMessageBox>
+#include <QPainter>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <deque>
+#include <memory>
+
+#include "app/MainWindow.h"
+#include "app/QtPrompts.h"
+#include "app/ResourcePaths.h"
+#include "app/SheetHost.h"
+#include "app/Studio.h"
+#include "app/StudioView.h"
+#include "model/Localization.h"
+#include "store/StudioStore.h"
+#include "store/TaskRunner.h"
+#include "transport/ManualScheduler.h"
+#include "transport/NullAudioBackend.h"
+#include "widgets/Palette.h"
+
+using namespace tessoral;
+
+namespace {
+
+// Records every alert the store asks and answers each with the button given.
+class ShotPrompts final : public Prompts {
+public:
+    std::vector<AlertRequest> alerts;
+    std::deque<std::optional<int>> answers;
+    std::optional<int> alert(const AlertRequest& request) override {
+        alerts.push_back(request);
+        if (answers.empty()) return std::nullopt;
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
+    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
+};
+
+class NoShell final : public Shell {
+public:
+    void reveal(const std::vector<std::filesystem::path>&) override {}
+    void noteRecentDocument(const std::filesystem::path&) override {}
+};
+
+struct Services {
+    ManualScheduler scheduler;
+    ManualTaskRunner tasks;
+    MemoryDefaults defaults;
+    ShotPrompts prompts;
+    NoShell shell;
+    NullAudioBackend backend{NullAudioBackend::Mode::manual};
+    std::filesystem::path data;
+    StoreServices get() {
+        StoreServices s;
+        s.scheduler = &scheduler;
+        s.tasks = &tasks;
+        s.defaults = &defaults;
+        s.prompts = &prompts;
+        s.shell = &shell;
+        s.backend = &backend;
+        s.dataFolder = data;
+        return s;
+    }
+    void settle() {
+        for (int i = 0; i < 1000; ++i)
+            if (scheduler.runPosted() == 0 && tasks.runAll() == 0) return;
+    }
+};
+
+void pump() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+QImage grabWindow(MainWindow& w) {
+    pump();
+    return w.grab().toImage();
+}
+
+// The dialog drawn over the window, centred near the top as a window-modal dialog appears.
+QImage compose(QImage base, QWidget* dialog) {
+    dialog->adjustSize();
+    pump();
+    const QImage top = dialog->grab().toImage();
+    QPainter p(&base);
+    p.fillRect(base.rect(), QColor(0, 0, 0, 70));
+    const QPoint at((base.width() - top.width()) / 2, 60);
+    p.fillRect(QRect(at + QPoint(3, 4), top.size()), QColor(0, 0, 0, 90));
+    p.drawImage(at, top);
+    p.setPen(Palette::line());
+    p.drawRect(QRect(at, top.size()).adjusted(0, 0, -1, -1));
+    return base;
+}
+
+bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {
+    const QString path = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(name, lang));
+    const bool ok = image.save(path);
+    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+QImage alertShot(MainWindow& window, const AlertRequest& request) {
+    std::vector<QAbstractButton*> buttons;
+    auto box = QtPrompts::makeAlert(request, &window, buttons);
+    return compose(grabWindow(window), box.get());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: tessoral-shot OUTPUT_FOLDER [ru|en]\n");
+        return 2;
+    }
+    const QString out = QString::fromLocal8Bit(argv[1]);
+    const QString lang = argc > 2 ? QString::fromLocal8Bit(argv[2]) : QStringLiteral("ru");
+    QTemporaryDir scratch;
+    qputenv("XDG_CONFIG_HOME", QDir(scratch.path()).filePath("config").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", QDir(scratch.path()).filePath("data").toLocal8Bit());
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
+
+    {
+        MemoryDefaults language;
+        language.set(Localization::kInterfaceLanguageKey, std::string(lang == QStringLiteral("en") ? "en" : "ru"));
+        Localization::start(resourceFolder(), language);
+    }
+    QApplication app(argc, argv);
+    Palette::applyTheme(app);
+    QDir().mkpath(out);
+    bool ok = true;
+
+    Services services;
+    services.data = std::filesystem::path(scratch.path().toStdString()) / "Tessoral";
+    {
+        Studio studio(services.get(), false);
+        MainWindow& window = studio.window();
+        window.resize(1280, 800);
+        window.show();
+        pump();
+        ok &= save(grabWindow(window), out, QStringLiteral("empty"), lang);
+
+        studio.store().setError(L("Выделите фрагмент внутри выбранного клипа."));
+        pump();
+        if (QMessageBox* alert = window.studio()->alert()) {
+            ok &= save(compose(grabWindow(window), alert), out, QStringLiteral("error-alert"), lang);
+            alert->done(0);
+        }
+        pump();
+
+        studio.store().loadDemo();
+        services.settle();
+        studio.store().setEditorMode(EditorMode::multitrack);
+        ok &= save(grabWindow(window), out, QStringLiteral("demo-multitrack"), lang);
+
+        studio.store().setShowExport(true);
+        pump();
+        if (QDialog* sheet = window.studio()->sheets()->topSheet())
+            ok &= save(compose(grabWindow(window), sheet), out, QStringLiteral("placeholder-sheet"), lang);
+        studio.store().setShowExport(false);
+        pump();
+
+        // The unsaved-changes question, as the store asks it.
+        studio.store().setDirty(true);
+        services.prompts.answers = {1};
+        (void)studio.store().allowDiscard();
+        if (!services.prompts.alerts.empty())
+            ok &= save(alertShot(window, services.prompts.alerts.back()), out, QStringLiteral("save-question"), lang);
+
+        // Leave a recovery copy behind for the next store.
+        services.scheduler.advanceBy(StudioStore::kAutosaveSeconds + 1);
+        services.settle();
+        // Kept aside as a crash would leave them (a closing store may tidy its copy away).
+        std::error_code ec;
+        for (const auto& url : {studio.store().recoveryURL(), studio.store().recoveryMetaURL()})
+            if (url) std::filesystem::copy_file(*url, url->string() + ".kept", ec);
+    }
+    {
+        Studio studio(services.get(), false);
+        MainWindow& window = studio.window();
+        window.resize(1280, 800);
+        window.show();
+        pump();
+        for (const char* name : {"Recovery.tessoral", "Recovery.plist"}) {
+            std::error_code ec;
+            const auto kept = services.data / (std::string(name) + ".kept");
+            std::filesystem::rename(kept, services.data / name, ec);
+        }
+        services.prompts.alerts.clear();
+        services.prompts.answers = {std::nullopt};
+        (void)studio.store().offerRecovery();
+        if (!services.prompts.alerts.empty())
+            ok &= save(alertShot(window, services.prompts.alerts.back()), out, QStringLiteral("recovery-question"),
+                       lang);
+        else
+            std::fprintf(stderr, "no recovery copy was offered\n");
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+class QLocalServer;
+class QLockFile;
+
+namespace tessoral {
+
+// One program per user: the first start listens on a local socket in XDG_RUNTIME_DIR; a later start
+// hands its files to it and exits, because two programs would share and delete each other's
+// recovery copy. A socket left behind by a killed program is taken over.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Role { primary, handedOver, failed };
+
+    explicit SingleInstance(QString socketPath = defaultSocketPath(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // $XDG_RUNTIME_DIR/tessoral.socket; without XDG_RUNTIME_DIR a per-user name in the temporary folder.
+    static QString defaultSocketPath();
+
+    // Hands `files` to a running program (true when it confirmed), or becomes the primary and
+    // listens. `failed`: neither worked (`errorText` says why).
+    Role start(const QStringList& files, int timeoutMs = 5000);
+    QString errorText() const { return error_; }
+    QString socketPath() const { return path_; }
+
+    // A primary's own connection test: sends `files` to the socket, true on confirmation.
+    static bool send(const QString& socketPath, const QStringList& files, int timeoutMs);
+
+Q_SIGNALS:
+    // Files a later start handed over (possibly none: it only asks to raise the window).
+    void filesReceived(const QStringList& files);
+
+private:
+    void accept();
+
+    QString path_;
+    QString error_;
+    std::unique_ptr<QLocalServer> server_;
+};
+
+}  // namespace tessoral

@@ -1,0 +1,141 @@
+#include "app/ViewFactory.h"
+
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "model/Localization.h"
+#include "widgets/Fonts.h"
+#include "widgets/Palette.h"
+
+namespace tessoral {
+
+PlaceholderView::PlaceholderView(const QString& name, const QColor& background, QWidget* parent)
+    : QWidget(parent), background_(background) {
+    setObjectName(name);
+    if (background_.alpha() == 255) setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PlaceholderView::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (background_.alpha() > 0) p.fillRect(rect(), background_);
+    p.setPen(Palette::tertiaryText());
+    p.setFont(Fonts::mono(10));
+    p.drawText(rect(), Qt::AlignCenter, objectName());
+}
+
+namespace {
+
+PlaceholderView* fixedWidth(const char* name, int width, QColor bg, QWidget* parent) {
+    auto* v = new PlaceholderView(QString::fromLatin1(name), bg, parent);
+    v->setFixedWidth(width);
+    return v;
+}
+
+PlaceholderView* fixedHeight(const char* name, int height, QColor bg, QWidget* parent) {
+    auto* v = new PlaceholderView(QString::fromLatin1(name), bg, parent);
+    v->setFixedHeight(height);
+    return v;
+}
+
+PlaceholderView* filling(const char* name, QColor bg, QWidget* parent) {
+    auto* v = new PlaceholderView(QString::fromLatin1(name), bg, parent);
+    v->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    return v;
+}
+
+// A sheet stand-in in the shared sheet layout: 26 padding, the title at 20 semibold, a last row
+// ending in "Отмена" (Escape).
+QWidget* sheet(const char* name, int width, QWidget* parent) {
+    auto* w = new QWidget(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    w->setFixedWidth(width);
+    auto* column = new QVBoxLayout(w);
+    column->setContentsMargins(26, 26, 26, 26);
+    column->setSpacing(18);
+    auto* title = new QLabel(QString::fromLatin1(name), w);
+    title->setFont(Fonts::ui(20, QFont::DemiBold));
+    column->addWidget(title);
+    auto* row = new QHBoxLayout;
+    row->addStretch(1);
+    auto* cancel = new QPushButton(QString::fromStdString(L("Отмена")), w);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    QObject::connect(cancel, &QPushButton::clicked, w, [w] {
+        if (auto* dialog = qobject_cast<QDialog*>(w->window())) dialog->reject();
+    });
+    row->addWidget(cancel);
+    column->addLayout(row);
+    return w;
+}
+
+}  // namespace
+
+namespace ViewFactory {
+
+QWidget* workspaceBrowser(ViewContext, QWidget* parent) {
+    return fixedWidth("workspaceBrowser", 184, Palette::panel(), parent);
+}
+QWidget* editorTools(ViewContext, QWidget* parent) { return fixedHeight("editorTools", 72, Palette::panel(), parent); }
+QWidget* multitrackTimeline(ViewContext, QWidget* parent) {
+    return filling("multitrackTimeline", Palette::background(), parent);
+}
+QWidget* waveformEditor(ViewContext, QWidget* parent) {
+    return filling("waveformEditor", Palette::background(), parent);
+}
+QWidget* mixerWorkspace(ViewContext, QWidget* parent) {
+    return filling("mixerWorkspace", Palette::background(), parent);
+}
+QWidget* frequencyAnalysisPanel(ViewContext, QWidget* parent) {
+    return fixedHeight("frequencyAnalysisPanel", 180, Palette::panel(), parent);
+}
+QWidget* selectionBar(ViewContext, QWidget* parent) {
+    return fixedHeight("selectionBar", 38, Palette::panel(), parent);
+}
+QWidget* inspectorTabBar(ViewContext, QWidget* parent) {
+    return fixedHeight("inspectorTabBar", 42, Palette::panel(), parent);
+}
+QWidget* effectsRack(ViewContext, QWidget* parent) { return filling("effectsRack", Palette::panel(), parent); }
+QWidget* processingInspector(ViewContext, QWidget* parent) {
+    // The processing page sits on the panel colour at 0.65 over the window background.
+    QColor bg = Palette::panel();
+    const QColor under = Palette::background();
+    bg = QColor::fromRgbF(float(bg.redF() * 0.65 + under.redF() * 0.35), float(bg.greenF() * 0.65 + under.greenF() * 0.35),
+                          float(bg.blueF() * 0.65 + under.blueF() * 0.35));
+    return filling("processingInspector", bg, parent);
+}
+QWidget* diagnosticsPanel(ViewContext, QWidget* parent) {
+    return filling("diagnosticsPanel", Palette::panel(), parent);
+}
+QWidget* essentialSound(ViewContext, QWidget* parent) { return filling("essentialSound", Palette::panel(), parent); }
+QWidget* tempoControl(ViewContext, QWidget* parent) {
+    auto* v = fixedWidth("tempoControl", 96, QColor(0, 0, 0, 0), parent);
+    v->setFixedHeight(30);
+    return v;
+}
+QWidget* liveMeterPanel(ViewContext, QWidget* parent) {
+    auto* v = fixedWidth("liveMeterPanel", 150, QColor(0, 0, 0, 0), parent);
+    v->setFixedHeight(40);
+    return v;
+}
+QWidget* settingsView(QWidget* parent) {
+    auto* v = filling("settingsView", Palette::background(), parent);
+    v->setMinimumSize(560, 420);
+    return v;
+}
+
+QWidget* exportSheet(ViewContext, QWidget* parent) { return sheet("exportSheet", 460, parent); }
+QWidget* timePitchSheet(ViewContext, QWidget* parent) { return sheet("timePitchSheet", 400, parent); }
+QWidget* autoDuckSheet(ViewContext, QWidget* parent) { return sheet("autoDuckSheet", 440, parent); }
+QWidget* effectsSheet(ViewContext, int, QWidget* parent) { return sheet("effectsSheet", 440, parent); }
+QWidget* matchLoudnessSheet(ViewContext, QWidget* parent) { return sheet("matchLoudnessSheet", 440, parent); }
+QWidget* processingSheet(ViewContext, int, QWidget* parent) { return sheet("processingSheet", 440, parent); }
+
+void populateDiagnosticsMenu(ViewContext, QMenu*) {}
+void populateGenerateMenu(ViewContext, QMenu*) {}
+
+}  // namespace ViewFactory
+
+}  // namespace tessoral
