@@ -1,0 +1,279 @@
+// The store's undo snapshots and play start.
+//
+// - Checkpoint of a 256-clip project: time and bytes allocated per checkpoint (counted by this
+//   binary's operator new on the benchmark's thread); the peer is the deep copy of the same samples
+//   that a snapshot without shared storage would make.
+// - Twelve checkpoints (each with a one-clip change) of a 300 MiB project: growth of the resident
+//   set, against the 300 MiB one deep copy would add.
+// - Play start: playPause() to a playing transport (whole-range mixdown through the racks, peak
+//   scan, Null backend start), median of repetitions. Three 3-minute clips beside sox mixing the
+//   same three files; and the worst case inside the limits (32 rows, 384 MiB of clips, each with an
+//   8-slot rack) with the rack cache cold and warm.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "BenchSupport.h"
+#include "model/Defaults.h"
+#include "model/Limits.h"
+#include "model/Session.h"
+#include "processing/RackRenderer.h"
+#include "store/StudioStore.h"
+#include "transport/ManualScheduler.h"
+#include "transport/NullAudioBackend.h"
+
+// ---- allocation counting on the thread that asks for it ----
+
+namespace {
+thread_local bool countAllocations = false;
+thread_local std::int64_t allocatedBytes = 0;
+
+void* allocate(std::size_t size) {
+    if (countAllocations) allocatedBytes += static_cast<std::int64_t>(size);
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+}  // namespace
+
+void* operator new(std::size_t size) { return allocate(size); }
+void* operator new[](std::size_t size) { return allocate(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+
+using namespace tessoral;
+
+namespace {
+
+// Dialogs and desktop that never answer: the benchmarks only play and checkpoint.
+class SilentPrompts final : public Prompts {
+public:
+    std::optional<int> alert(const AlertRequest&) override { return std::nullopt; }
+    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
+    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
+    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
+};
+class SilentShell final : public Shell {
+public:
+    void reveal(const std::vector<std::filesystem::path>&) override {}
+    void noteRecentDocument(const std::filesystem::path&) override {}
+};
+
+// A store over manual services (work runs on the benchmark's thread), autosave off.
+struct StoreRig {
+    ManualScheduler scheduler;
+    ManualTaskRunner tasks;
+    MemoryDefaults defaults;
+    SilentPrompts prompts;
+    SilentShell shell;
+    NullAudioBackend backend{NullAudioBackend::Mode::manual};
+    std::unique_ptr<StudioStore> store;
+
+    StoreRig() {
+        StoreServices s{&scheduler, &tasks, &defaults, &prompts, &shell, &backend, std::nullopt};
+        store = std::make_unique<StudioStore>(s);
+    }
+};
+
+// Fixed-seed noise of `frames` frames at a moderate level.
+AudioData noiseClip(std::int64_t frames, std::uint64_t seed) {
+    std::vector<float> l(static_cast<std::size_t>(frames)), r(static_cast<std::size_t>(frames));
+    SplitMix64 rng(seed);
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        l[i] = static_cast<float>(0.2 * rng.uniform());
+        r[i] = static_cast<float>(0.2 * rng.uniform());
+    }
+    return AudioData(std::move(l), std::move(r));
+}
+
+// `count` clips of `frames` frames each, one per row (rows repeat after 32), all starting at 0.
+Session project(int count, std::int64_t frames, std::uint64_t seed) {
+    Session s;
+    for (int i = 0; i < count; ++i) {
+        Track clip = Track::make("Клип " + std::to_string(i), noiseClip(frames, seed + static_cast<std::uint64_t>(i)));
+        clip.color = i % limits::kPaletteSize;
+        if (i < limits::kMaxLanes) {
+            s.appendOnNewLane(std::move(clip));
+        } else {
+            clip.laneID = s.lanes[static_cast<std::size_t>(i % limits::kMaxLanes)].id;
+            s.tracks.push_back(std::move(clip));
+        }
+    }
+    return s;
+}
+
+std::int64_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    long long size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::int64_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// ---- checkpoints ----
+
+const Session& project256() {
+    static const Session s = project(256, bench::smoke() ? 480 : 24'000, 100);
+    return s;
+}
+
+void BM_StoreCheckpoint256Clips(benchmark::State& state) {
+    StoreRig rig;
+    rig.store->setSession(project256());
+    for (int i = 0; i < 12; ++i) rig.store->checkpoint("Шаг");  // the history at its full length
+    std::int64_t bytes = 0;
+    for (auto _ : state) {
+        countAllocations = true;
+        const std::int64_t before = allocatedBytes;
+        rig.store->checkpoint("Шаг");
+        bytes += allocatedBytes - before;
+        countAllocations = false;
+    }
+    state.counters["bytes_per_checkpoint"] =
+        benchmark::Counter(static_cast<double>(bytes) / static_cast<double>(state.iterations()));
+    state.counters["undo_steps"] = static_cast<double>(rig.store->undoNames().size());
+}
+BENCHMARK(BM_StoreCheckpoint256Clips)->Unit(benchmark::kMicrosecond);
+
+// Peer: the same snapshot with every sample copied.
+void BM_StoreCheckpoint256ClipsDeepCopyPeer(benchmark::State& state) {
+    const Session& s = project256();
+    for (auto _ : state) {
+        std::vector<std::vector<float>> copies;
+        copies.reserve(s.tracks.size() * 2);
+        for (const Track& t : s.tracks) {
+            copies.emplace_back(t.audio.left.begin(), t.audio.left.end());
+            copies.emplace_back(t.audio.right.begin(), t.audio.right.end());
+        }
+        benchmark::DoNotOptimize(copies.data());
+    }
+    state.counters["bytes_per_checkpoint"] = static_cast<double>(s.bytes());
+}
+BENCHMARK(BM_StoreCheckpoint256ClipsDeepCopyPeer)->Unit(benchmark::kMicrosecond);
+
+void BM_StoreTwelveCheckpoints300MiB(benchmark::State& state) {
+    // 300 MiB in 32 clips of 1,228,800 frames (25.6 s).
+    const std::int64_t frames = bench::smoke() ? 4800 : 1'228'800;
+    StoreRig rig;
+    rig.store->setSession(project(32, frames, 200));
+    double growth = 0;
+    for (auto _ : state) {
+        const std::int64_t before = residentBytes();
+        for (int i = 0; i < 12; ++i) {
+            const Uuid id = rig.store->session().tracks[static_cast<std::size_t>(i)].id;
+            rig.store->changeTrack(id, "Громкость клипа", [](Track& t) { t.gainDB -= 1.0; });
+        }
+        growth = static_cast<double>(residentBytes() - before);
+    }
+    state.counters["rss_growth_MB"] = growth / 1.0e6;
+    state.counters["deep_copy_MB_per_step"] = static_cast<double>(rig.store->session().bytes()) / 1.0e6;
+    state.counters["undo_steps"] = static_cast<double>(rig.store->undoNames().size());
+}
+BENCHMARK(BM_StoreTwelveCheckpoints300MiB)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// ---- play start ----
+
+// Starts playback and waits for the render on this thread; the stop is not timed.
+bool startAndStop(StoreRig& rig, benchmark::State* state) {
+    rig.store->setCursor(0.0);
+    rig.store->playPause();
+    rig.tasks.runAll();
+    const bool started = rig.store->transport().playing();
+    if (state) state->PauseTiming();
+    rig.store->stop();
+    if (state) state->ResumeTiming();
+    return started;
+}
+
+void playOnce(benchmark::State& state, StoreRig& rig) {
+    if (!startAndStop(rig, &state)) state.SkipWithError("playback did not start");
+}
+
+std::int64_t threeMinutes() { return bench::smoke() ? 48'000 : 8'640'000; }
+
+void BM_StorePlayStartThreeClips(benchmark::State& state) {
+    StoreRig rig;
+    rig.store->setSession(project(3, threeMinutes(), 300));
+    for (auto _ : state) playOnce(state, rig);
+}
+BENCHMARK(BM_StorePlayStartThreeClips)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// Peer: sox mixing the same three clips (read, sum, discard).
+void BM_StorePlayStartThreeClipsSoxPeer(benchmark::State& state) {
+    static bench::ScratchDir dir("store-play");
+    static const bool written = [] {
+        const Session s = project(3, threeMinutes(), 300);
+        for (int i = 0; i < 3; ++i) bench::writeFloatWav(dir / ("clip" + std::to_string(i) + ".wav"), s.tracks[i].audio);
+        return true;
+    }();
+    benchmark::DoNotOptimize(written);
+    bench::runPeer(state, "sox -m " + dir.quoted("clip0.wav") + " " + dir.quoted("clip1.wav") + " " +
+                              dir.quoted("clip2.wav") + " -t null -");
+}
+BENCHMARK(BM_StorePlayStartThreeClipsSoxPeer)->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true);
+
+// The largest project the limits admit, every clip with a full rack.
+const std::vector<EffectPreset>& worstRack() {
+    static const std::vector<EffectPreset> rack{EffectPreset::lowCut,   EffectPreset::deesser,  EffectPreset::compressor,
+                                                EffectPreset::warm,     EffectPreset::bright,   EffectPreset::limiter,
+                                                EffectPreset::telephone, EffectPreset::invert};
+    return rack;
+}
+
+Session worstProject() {
+    // 32 rows × 1,572,864 frames (32.8 s) = 384 MiB of clips.
+    Session s = project(32, bench::smoke() ? 4800 : limits::kMaxBytes / 8 / 32, 400);
+    for (Track& t : s.tracks)
+        for (const EffectPreset p : worstRack()) t.rack.push_back(EffectSlot(p));
+    return s;
+}
+
+void BM_StorePlayStartWorstCaseColdRacks(benchmark::State& state) {
+    StoreRig rig;
+    Session s = worstProject();
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (Track& t : s.tracks) t.revision = Uuid::random();  // nothing of it is cached
+        rig.store->setSession(s);
+        state.ResumeTiming();
+        playOnce(state, rig);
+    }
+}
+BENCHMARK(BM_StorePlayStartWorstCaseColdRacks)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+
+void BM_StorePlayStartWorstCaseWarmRacks(benchmark::State& state) {
+    StoreRig rig;
+    rig.store->setSession(worstProject());
+    startAndStop(rig, nullptr);  // fills the cache as far as it holds
+    std::int64_t cached = 0;
+    for (const Track& t : rig.store->session().tracks) cached += RackRenderer::isCached(t) ? 1 : 0;
+    for (auto _ : state) playOnce(state, rig);
+    state.counters["clips_cached_before"] = static_cast<double>(cached);
+}
+BENCHMARK(BM_StorePlayStartWorstCaseWarmRacks)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+
+}  // namespace
