@@ -19,6 +19,8 @@
 namespace tessoral {
 namespace {
 
+using test::ScopedEnv;
+
 TEST(AudioDevices, ListsFollowTheChannelsOfEachScope) {
     NullAudioBackend backend;
     backend.setDevices({
@@ -79,26 +81,6 @@ std::string capturedStderr(Work&& work) {
     return text;
 }
 
-// Sets an environment variable for the life of the scope, then puts back what was there.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const std::string& value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        ::setenv(name, value.c_str(), 1);
-    }
-    ~ScopedEnv() {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A private ALSA configuration whose one PCM is a plugin that prints past ALSA's error handler
 // (as the jack plugin does), and a JACK server name nobody runs: the same on every machine.

@@ -2,7 +2,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <numbers>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "model/AudioData.h"
@@ -12,6 +15,27 @@
 #include "transport/NullAudioBackend.h"
 
 namespace tessoral::test {
+
+// Sets an environment variable for the life of the scope, then puts back what was there.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (old_)
+            ::setenv(name_, old_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
 
 // A transport over the manual null backend and a hand-driven scheduler.
 struct ManualRig {
