@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "model/AudioData.h"
+#include "model/EditAction.h"
 #include "model/EditorVocabulary.h"
 #include "model/EffectPreset.h"
 #include "model/ExportFormat.h"
@@ -341,12 +342,71 @@ public:
 
     // ==== Destructive processing commands (StoreProcessing.cpp) ====
 public:
+    // A clip's new audio with its drawing caches (peaks of 1800 bins, both channel envelopes of
+    // 2400 bins). Made with `of` where the audio is made, on the worker of a long command, so the
+    // main thread only assigns them.
+    struct RefreshedAudio {
+        AudioData audio;
+        SharedArray<float> peaks;
+        SharedArray<EnvelopeBin> leftEnvelope;
+        SharedArray<EnvelopeBin> rightEnvelope;
+        static RefreshedAudio of(AudioData audio);
+    };
+    // The step that ends every command which replaces a clip's audio (call it on the main thread
+    // with the clip index captured when the command started): one undo step named `undoName`, the
+    // head and tail handles and their envelopes dropped, the new audio and caches assigned, a fresh
+    // revision, then `adjust` for the command's own further changes of the clip; published as one
+    // change of the session. Does nothing when `index` names no clip.
+    void refreshClip(std::size_t index, const std::string& undoName, RefreshedAudio refreshed,
+                     const std::function<void(Track&)>& adjust = {});
+    // The destructive edits, effect, noise reduction and time and pitch of the selected clip.
+    void edit(EditAction action);
+    void applyEffect();
+    void learnNoise();
+    void reduceNoise();
+    void applyTimePitch();
+    // Starts a render of the clip's spectrogram (utility priority, no busy, no status) unless the
+    // cached one is current or one already runs.
+    void ensureSpectrogram(const Track& clip);
+    static constexpr int kSpectrogramHeight = 224;
+    static constexpr int kSpectrogramColumns = 2200;
+    // Shortest selection that noise can be learnt from, in frames.
+    static constexpr std::int64_t kNoiseProfileFrames = 2048;
 
     // ==== Effect rack commands (StoreRacks.cpp) ====
 public:
+    // Appends a slot of the preset to the selected clip's rack (at most 8 slots).
+    void addRackEffect(EffectPreset preset);
+    // Changes one slot of a clip's rack as one undo step "Настройка эффекта".
+    void updateRack(const Uuid& clipID, const Uuid& slotID, const std::function<void(EffectSlot&)>& mutation);
+    // Exchanges the slot with its neighbour `offset` places away in the selected clip's rack.
+    void moveRackSlot(const Uuid& slotID, std::int64_t offset);
+    // Renders the selected clip's rack into its audio and empties the rack.
+    void flattenRack();
+    // The rack panel's controls, each one undo step.
+    void toggleRackSlotEnabled(const Uuid& clipID, const Uuid& slotID);
+    void setRackSlotPreset(const Uuid& clipID, const Uuid& slotID, EffectPreset preset);
+    void setRackSlotWet(const Uuid& clipID, const Uuid& slotID, double wet);
+    void removeRackSlot(const Uuid& clipID, const Uuid& slotID);
+    void toggleRackBypass(const Uuid& clipID);
 
     // ==== Effect parameters and favourites (StoreFavorites.cpp) ====
 public:
+    // Sets one slot's parameters (cleaned for its preset) as one undo step.
+    void setEffectParams(const Uuid& clipID, const Uuid& slotID, const std::map<std::string, double>& params);
+    // Saves the selected clip's rack (without its essential-sound slots) as a new favourite.
+    void saveFavorite(const std::string& name);
+    void renameFavorite(const Uuid& id, const std::string& name);
+    // Replaces the selected clip's rack (keeping its essential-sound slots) or appends to it.
+    void applyFavorite(const EffectFavorite& favorite, bool append);
+    void deleteFavorite(const Uuid& id);
+    // <data folder>/Favorites.json; none without a data folder.
+    std::optional<std::filesystem::path> favoritesURL() const;
+
+private:
+    // Writes the list to the favourites file; only a successful write changes `favorites`.
+    void storeFavorites(std::vector<EffectFavorite> list, const std::string& status);
+    std::unique_ptr<FavoritesStore> favoritesFile_;  // made at the first write
 
     // ==== Clipboard, selection and markers (StoreClipboard.cpp) ====
 public:
