@@ -56,6 +56,8 @@ public:
     std::optional<double> phaseCorrelation() const { return phaseCorrelation_; }
     bool monitoring() const { return monitoring_; }
     bool overdubbing() const { return overdubbing_; }
+    // Seconds by which the running recording's take is still to be moved: the user's correction
+    // (the device latencies are in the timestamps the capture is aligned by).
     double recordingLatency() const { return recordingLatency_; }
     // Replaced by every start and teardown of playback.
     const Uuid& generation() const { return generation_; }

@@ -45,8 +45,9 @@ public:
     std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
 
     // Manual mode: runs every started stream's callback for `frames` frames in blocks of at
-    // most kBlockFrames. Their first two output channels are added into `left` and `right`
-    // when given (each `frames` long). Does not allocate. Nothing in paced mode.
+    // most kBlockFrames. Their first two output channels, as heard (the output latency after
+    // they were rendered), are added into `left` and `right` when given (each `frames` long).
+    // Does not allocate. Nothing in paced mode.
     void pump(std::int64_t frames, float* left = nullptr, float* right = nullptr);
     // Frames pumped so far in manual mode.
     std::int64_t pumpedFrames() const { return pumped_.load(); }
