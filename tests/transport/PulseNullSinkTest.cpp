@@ -208,8 +208,13 @@ struct PulseRig {
     ManualScheduler scheduler;
     std::optional<std::uint32_t> output = AudioDevices::deviceID(backend, "ALSA/tessoral_out");
     std::optional<std::uint32_t> monitor = AudioDevices::deviceID(backend, "ALSA/tessoral_monitor");
+    // Plays to the sink and records its monitor.
+    AudioTransport transport{backend, scheduler, defaults};
 
-    explicit PulseRig(PulseNullSink& p) : pulse(p) {}
+    explicit PulseRig(PulseNullSink& p) : pulse(p) {
+        defaults.set(AudioDevices::kOutputDeviceKey, std::string("ALSA/tessoral_out"));
+        defaults.set(AudioDevices::kInputDeviceKey, std::string("ALSA/tessoral_monitor"));
+    }
 };
 
 TEST(PulseNullSink, PlaybackPlaysToTheLastFrame) {
@@ -217,8 +222,7 @@ TEST(PulseNullSink, PlaybackPlaysToTheLastFrame) {
     REQUIRE_PULSE(pulse);
     PulseRig rig(pulse);
     ASSERT_TRUE(rig.output && rig.monitor) << "the ALSA PCMs on the sink are listed";
-    rig.defaults.set(AudioDevices::kOutputDeviceKey, std::string("ALSA/tessoral_out"));
-    AudioTransport transport(rig.backend, rig.scheduler, rig.defaults);
+    AudioTransport& transport = rig.transport;
     std::vector<double> finished;
     transport.playbackFinished = [&](double position) { finished.push_back(position); };
 
@@ -267,9 +271,7 @@ TEST(PulseNullSink, ARecordingLinesUpWithWhatWasHeard) {
     REQUIRE_PULSE(pulse);
     PulseRig rig(pulse);
     ASSERT_TRUE(rig.output && rig.monitor) << "the ALSA PCMs on the sink are listed";
-    rig.defaults.set(AudioDevices::kOutputDeviceKey, std::string("ALSA/tessoral_out"));
-    rig.defaults.set(AudioDevices::kInputDeviceKey, std::string("ALSA/tessoral_monitor"));
-    AudioTransport transport(rig.backend, rig.scheduler, rig.defaults);
+    AudioTransport& transport = rig.transport;
     std::vector<AudioData> takes;
     double latency = 0.0;
     transport.recordingFinished = [&](RecordedTake take) {
