@@ -4,7 +4,6 @@
 #include <QObject>
 
 #include <functional>
-#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -184,12 +183,6 @@ TEST_F(StoreState, TransportFailureWhileBusySetsTheErrorAndLeavesBusyAlone) {
     store->transport().failed(std::make_exception_ptr(StudioError("Устройство пропало.")));
     EXPECT_EQ(store->error(), "Устройство пропало.");
     EXPECT_TRUE(store->busy());
-}
-
-TEST_F(StoreState, FailureTextsForUsers) {
-    EXPECT_EQ(StudioStore::describe(std::make_exception_ptr(PlatformError("Диск полон."))), "Диск полон.");
-    EXPECT_EQ(StudioStore::describe(std::make_exception_ptr(std::runtime_error("x"))), "x");
-    EXPECT_EQ(StudioStore::describe(std::make_exception_ptr(42)), "Не удалось выполнить действие");
 }
 
 #include "StudioStoreStateTest.moc"
