@@ -330,15 +330,95 @@ private:
 
     // ==== Clip and track row commands (StoreClips.cpp) ====
 public:
+    // Track rows: a new empty row after the selected one (or at the end), a copy of the selected
+    // row with its clips, removal of the selected row with its clips.
+    void newLane();
+    void duplicateLane();
+    void removeLane();
+    // Selects a row; with `clip` its clip at the playhead (or its first), else no clip. A selected
+    // clip already on the row stays selected. No undo step.
+    void selectLane(const Uuid& id, bool clip);
+    // The selected clip: split at the cursor, copied after its end, removed.
+    void split();
+    void duplicateClip();
+    void removeClip();
+    // Switches the editor (waveform, multitrack, mixer); stops playback, no undo step.
+    void switchMode(EditorMode mode);
+
+    // The clip inspector's fields, one undo step each. A gain or pan that is not a number changes
+    // nothing; others are kept inside the ranges a project file holds (gain −60…+24 dB, pan −1…+1).
+    void setClipStart(const Uuid& id, double start);
+    void setClipGain(const Uuid& id, double gainDB);
+    void setClipPan(const Uuid& id, double pan);
+    void setClipMuted(const Uuid& id, bool muted);
+    // Trimmed of white space; an empty or unchanged name changes nothing.
+    void renameClip(const Uuid& id, const std::string& name);
+
+    // The row header's and mixer strip's controls, one undo step each.
+    void toggleLaneMute(const Uuid& id);
+    void toggleLaneSolo(const Uuid& id);
+    void setLanePan(const Uuid& id, double pan);
+    void setLaneGain(const Uuid& id, double gainDB);
+    // Trimmed of white space; an empty or unchanged name changes nothing.
+    void renameLane(const Uuid& id, const std::string& name);
+
+private:
+    // Whether `command` took an undo step (changeTrack and changeLane refuse silently).
+    bool tookStep(const std::function<void()>& command);
 
     // ==== Clip dragging and snapping (StoreDrag.cpp) ====
 public:
+    // The move gesture of a clip: one undo step when it begins; every step gives the total offset
+    // since the beginning (seconds along the timeline, whole rows down the list).
+    void beginTrackDrag(const Uuid& id);
+    void dragTrack(const Uuid& id, double by, std::int64_t laneOffset);
+    void endTrackDrag();
+    // The time on the 48 kHz frame grid, or the nearest edit point (project start, markers, clip
+    // edges except those of `excluding`, beats in the bars format) within the tolerance (default:
+    // 7 points of the 900-point base view).
+    double snapped(double t, const std::optional<Uuid>& excluding = std::nullopt,
+                   std::optional<double> tolerance = std::nullopt) const;
+    // Whether a clip drag is under way.
+    bool trackDragActive() const { return dragOrigin_.has_value(); }
 
-    // ==== Clip trimming and row reordering (StoreTrimming.cpp) ====
+    // ==== Clip trimming and row reordering (StoreTrim.cpp) ====
 public:
+    // The clip-edge trim gesture: `trimDrag` previews it; one undo step when it ends.
+    void beginTrim(const Uuid& id, ClipEdge edge);
+    void dragTrim(const Uuid& id, double by);
+    void endTrim();
+    // The row drag of a track header: one undo step when it begins; the header clears
+    // `laneDragOrigin` when the gesture ends.
+    void beginLaneDrag(const Uuid& id);
+    void dragLane(const Uuid& id, double dy, double rowHeight);
+    // Menu moves of a row.
+    bool canMoveLane(const std::optional<Uuid>& id, std::int64_t offset) const;
+    void moveSelectedLane(std::int64_t offset);
+    void moveLane(const Uuid& id, std::int64_t index);
+    // The colour index wraps into 0…7; the row's clips take it too.
+    void setLaneColor(const Uuid& id, std::int64_t color);
+    void toggleAutoCrossfade();
 
     // ==== Envelope and fade editing (StoreEnvelopes.cpp) ====
 public:
+    // Starts an envelope or fade gesture: its one undo step, named `name` (already localised).
+    void beginAutomationEdit(const std::string& name);
+    // The gesture's live steps: no undo step, no status, no lock test.
+    void setFadeLive(const Uuid& id, std::optional<double> fadeIn, std::optional<double> fadeOut);
+    // The index of the new point; none when the clip is unknown or the envelope is full.
+    std::optional<std::size_t> insertEnvelopePoint(const Uuid& id, bool pan, double time, double value);
+    void moveEnvelopePoint(const Uuid& id, bool pan, std::int64_t index, double time, double value);
+    // Undoable commands of the fade handles and the clip automation menu.
+    void deleteEnvelopePoint(const Uuid& id, bool pan, std::int64_t index);
+    void setFadeCurve(const Uuid& id, bool fadeIn, FadeCurve curve);
+    void removeFade(const Uuid& id, bool fadeIn);
+    void removeFades(const Uuid& id);
+    void clearEnvelopes(const Uuid& id);
+
+private:
+    // The clip with the id changed in place and published, without an undo step.
+    template <class F>
+    void changeTrackLive(const Uuid& id, F&& mutation);
 
     // ==== Destructive processing commands (StoreProcessing.cpp) ====
 public:
