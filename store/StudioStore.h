@@ -34,6 +34,7 @@
 #include "processing/NoiseProfile.h"
 #include "processing/SpectralAnalysis.h"
 #include "processing/SpectralMask.h"
+#include "processing/SpectralRepair.h"
 #include "store/DiagnosticsState.h"
 #include "store/EffectsSheet.h"
 #include "store/StoreServices.h"
@@ -495,9 +496,50 @@ public:
     // (This area sets `transport_->recordingFinished` itself, before its first recording starts;
     // `countdownTask_` holds its pending count-in: `stop()` destroys it to cancel.)
 public:
+    // The record button: ends a running recording, cancels a pending count-in, or plans a
+    // recording from the selection and the recording settings and starts its count-in.
+    void record();
+    // True when a count-in was pending and is now cancelled.
+    bool cancelCountdown();
+    // The transport's `recordingFinished` handler: cuts the take out of the capture and places it
+    // in the project as one undo step.
+    void finishRecording(RecordedTake take);
+
+private:
+    // What one recording start carries from the record button to the transport, with its cancel
+    // token (set when the count-in handle is destroyed).
+    struct RecordingStart;
+    void countIn(const std::shared_ptr<RecordingStart>& start, int remaining);
+    void prepareRecordingMix(const std::shared_ptr<RecordingStart>& start);
+    void startCapture(const std::shared_ptr<RecordingStart>& start, std::optional<AudioData> playback);
+    void endRecordingPreparation();
 
     // ==== Cursor, zoom and tempo navigation (StoreNavigation.cpp) ====
 public:
+    // The project's beat grid as the rulers and time texts use it (tempo 20…300, 120 when not
+    // finite; 1…16 beats per bar).
+    BeatGrid displayGrid() const;
+    // Seconds between two labelled ruler lines at least 95 points apart.
+    double rulerStep() const;
+    // A time and a length in the chosen time format.
+    std::string formatTime(double seconds) const;
+    std::string formatDuration(double seconds) const;
+    void cycleTimeFormat();
+    void moveCursor(double to, bool extend);
+    void stepCursor(bool forward, bool fine, bool extend);
+    void playFromCursor();
+    // Selects the row `offset` rows away (−1 up, +1 down) and its clip at the playhead.
+    void selectAdjacentTrack(std::int64_t offset);
+    // Zooms to `zoom` (1…32) and asks the timeline to show `around` (the playhead when none) at the
+    // view fraction `at`.
+    void setZoom(double zoom, std::optional<double> around, double at);
+    void zoomToSelection();
+    // Ctrl + wheel over the lanes; true when handled.
+    bool zoomWheel(double delta, bool precise);
+    void changeAmplitudeZoom(bool up);
+    void toggleMetronome();
+    void setTempo(double bpm, std::int64_t beatsPerBar);
+    static constexpr double kRulerSpacing = 95.0;
 
     // ==== Spectral editing commands (StoreSpectral.cpp) ====
 public:
