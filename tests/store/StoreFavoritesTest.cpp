@@ -207,3 +207,23 @@ TEST_F(StoreFavorites, The201stFavouriteIsRefusedAndANewStoreLoadsAll200) {
     ASSERT_EQ(store->favorites().size(), 200u);
     EXPECT_EQ(store->favorites().back().name, "Двухсотая");
 }
+
+TEST_F(StoreFavorites, AnUnreadableFileIsKeptBesideTheFirstWriteInsteadOfReplaced) {
+    std::filesystem::create_directories(*fx.dataFolder);
+    std::ofstream(file()) << "{ not a list of favourites";
+    restart();
+    EXPECT_TRUE(store->favorites().empty());
+    setClips({Track::make("Голос", constant(4800))});
+    store->setSelectedID(clip().id);
+    setRack(slots({EffectPreset::echo}));
+    store->saveFavorite("Новая");
+    ASSERT_EQ(onDisk().size(), 1u);
+    int kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(*fx.dataFolder)) {
+        if (entry.path().filename().string().rfind("Favorites-unreadable-", 0) != 0) continue;
+        ++kept;
+        std::ifstream in(entry.path());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "{ not a list of favourites");
+    }
+    EXPECT_EQ(kept, 1);
+}
