@@ -138,7 +138,9 @@ int runApplication(int argc, char** argv) {
         studio->store().stop();
         // Work already handed to the pools finishes (its results are dropped with the store).
         tasks.waitForIdle();
-        QCoreApplication::quit();
+        // exit(), not quit(): quit() would first offer every window a close, and the window's close
+        // rule would ask the question again.
+        QCoreApplication::exit(0);
     };
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {
         if (!manager.allowsInteraction()) return;  // the recovery copy keeps the work

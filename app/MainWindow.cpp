@@ -77,6 +77,10 @@ void MainWindow::showSettings() {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
     // The close rule decides; the window itself never closes: a permitted close becomes a quit.
+    if (delegate_.quitting()) {
+        event->accept();
+        return;
+    }
     event->ignore();
     delegate_.windowShouldClose();
 }

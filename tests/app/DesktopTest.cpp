@@ -1,0 +1,199 @@
+// Command line, single instance over the local socket, and the recently-used list.
+#include <QDomDocument>
+#include <QFile>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "app/CommandLine.h"
+#include "app/RecentlyUsed.h"
+#include "app/SingleInstance.h"
+
+using namespace tessoral;
+using namespace tessoral::test;
+
+TEST(CommandLine, OptionsFilesAndRefusals) {
+    auto run = parseCommandLine({"tessoral", "--demo", "a.wav", "/x/b.tessoral"}, "/home/u");
+    EXPECT_EQ(run.action, LaunchRequest::Action::run);
+    EXPECT_TRUE(run.demo);
+    EXPECT_EQ(run.files, (QStringList{"/home/u/a.wav", "/x/b.tessoral"}));
+
+    auto version = parseCommandLine({"tessoral", "--version"}, "/");
+    EXPECT_EQ(version.action, LaunchRequest::Action::exit);
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_TRUE(version.output.startsWith("Tessoral "));
+
+    auto help = parseCommandLine({"tessoral", "--help"}, "/");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_TRUE(help.output.contains("--demo"));
+    EXPECT_TRUE(help.output.contains("tessoral"));
+
+    for (const char* bad : {"--bogus", "-x"}) {
+        auto refused = parseCommandLine({"tessoral", bad, "a.wav"}, "/");
+        EXPECT_EQ(refused.action, LaunchRequest::Action::exit) << bad;
+        EXPECT_EQ(refused.exitCode, 2) << bad;
+        EXPECT_TRUE(refused.errorOutput.contains("--demo")) << bad;  // the usage follows the error
+        EXPECT_TRUE(refused.output.isEmpty());
+    }
+    // After "--" a name that looks like an option is a file.
+    auto dashed = parseCommandLine({"tessoral", "--", "--odd.wav"}, "/d");
+    EXPECT_EQ(dashed.files, QStringList{"/d/--odd.wav"});
+}
+
+namespace {
+
+// Hands files over from another thread while this one runs the primary's event loop.
+bool handOver(const QString& path, const QStringList& files, SingleInstance::Role* role) {
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        SingleInstance second(path);
+        *role = second.start(files, 3000);
+        done = true;
+    });
+    while (!done) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    client.join();
+    return *role == SingleInstance::Role::handedOver;
+}
+
+}  // namespace
+
+TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tessoral.socket");
+    SingleInstance first(path);
+    ASSERT_EQ(first.start({}), SingleInstance::Role::primary);
+    QSignalSpy received(&first, &SingleInstance::filesReceived);
+    SingleInstance::Role role{};
+    ASSERT_TRUE(handOver(path, {"/music/other.wav", "/music/Ёлка.wav"}, &role));
+    pump();
+    ASSERT_EQ(received.count(), 1);
+    EXPECT_EQ(received.at(0).at(0).toStringList(), (QStringList{"/music/other.wav", "/music/Ёлка.wav"}));
+    // A start without files still reaches the first (to bring its window forward).
+    ASSERT_TRUE(handOver(path, {}, &role));
+    pump();
+    EXPECT_EQ(received.count(), 2);
+}
+
+TEST(SingleInstance, AStaleSocketFromAKilledProgramIsTakenOver) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tessoral.socket");
+    // What a killed program leaves: a bound socket file nobody listens on.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const QByteArray native = QFile::encodeName(path);
+    std::memcpy(addr.sun_path, native.constData(), size_t(native.size()));
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ::close(fd);
+    ASSERT_TRUE(QFile::exists(path));
+
+    SingleInstance instance(path);
+    EXPECT_EQ(instance.start({"/a.wav"}), SingleInstance::Role::primary);
+    SingleInstance::Role role{};
+    EXPECT_TRUE(handOver(path, {"/b.wav"}, &role));
+}
+
+TEST(SingleInstance, GarbageOnTheSocketIsIgnored) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tessoral.socket");
+    SingleInstance first(path);
+    ASSERT_EQ(first.start({}), SingleInstance::Role::primary);
+    QSignalSpy received(&first, &SingleInstance::filesReceived);
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        QLocalSocket s;
+        s.connectToServer(path);
+        if (s.waitForConnected(2000)) {
+            s.write(QByteArray("\x00\x00\x00\x08garbage!", 12));
+            s.waitForBytesWritten(2000);
+            s.waitForDisconnected(500);
+        }
+        done = true;
+    });
+    while (!done) QApplication::processEvents(QEventLoop::AllEvents, 10);
+    client.join();
+    pump();
+    EXPECT_EQ(received.count(), 0);
+    SingleInstance::Role role{};
+    EXPECT_TRUE(handOver(path, {"/ok.wav"}, &role));  // still serving
+}
+
+TEST(RecentlyUsed, AddsThenRefreshesOneBookmarkAndKeepsOthers) {
+    QTemporaryDir dir;
+    const QString list = dir.filePath("recently-used.xbel");
+    {
+        QFile f(list);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(R"(<?xml version="1.0" encoding="UTF-8"?>
+<xbel version="1.0" xmlns:bookmark="http://www.freedesktop.org/standards/desktop-bookmarks" xmlns:mime="http://www.freedesktop.org/standards/shared-mime-info">
+  <bookmark href="file:///other/doc.txt" added="2020-01-01T00:00:00.000000Z" modified="2020-01-01T00:00:00.000000Z" visited="2020-01-01T00:00:00.000000Z">
+    <info><metadata owner="http://freedesktop.org"><mime:mime-type type="text/plain"/>
+      <bookmark:applications><bookmark:application name="gedit" exec="'gedit %u'" modified="2020-01-01T00:00:00Z" count="3"/></bookmark:applications>
+    </metadata></info>
+  </bookmark>
+</xbel>
+)");
+    }
+    const QString file = "/home/u/Мой проект & co.tessoral";
+    const QDateTime t0 = QDateTime::fromString("2026-01-02T03:04:05Z", Qt::ISODate);
+    ASSERT_TRUE(RecentlyUsed::note(list, file, "application/x-tessoral-project", "Tessoral", "'tessoral %u'", t0));
+    ASSERT_TRUE(RecentlyUsed::note(list, file, "application/x-tessoral-project", "Tessoral", "'tessoral %u'",
+                                   t0.addSecs(60)));
+
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QDomDocument doc;
+    ASSERT_TRUE(doc.setContent(&f, true));
+    const QDomNodeList bookmarks = doc.documentElement().elementsByTagName("bookmark");
+    ASSERT_EQ(bookmarks.size(), 2);
+    const QDomElement ours = bookmarks.at(1).toElement();
+    EXPECT_EQ(QUrl::fromEncoded(ours.attribute("href").toUtf8()).toLocalFile(), file);
+    EXPECT_EQ(ours.attribute("added"), "2026-01-02T03:04:05.000000Z");
+    EXPECT_EQ(ours.attribute("modified"), "2026-01-02T03:05:05.000000Z");
+    const QDomNodeList apps =
+        ours.elementsByTagNameNS("http://www.freedesktop.org/standards/desktop-bookmarks", "application");
+    ASSERT_EQ(apps.size(), 1);
+    EXPECT_EQ(apps.at(0).toElement().attribute("count"), "2");
+    EXPECT_EQ(apps.at(0).toElement().attribute("name"), "Tessoral");
+    const QDomNodeList mime = ours.elementsByTagNameNS("http://www.freedesktop.org/standards/shared-mime-info", "mime-type");
+    ASSERT_EQ(mime.size(), 1);
+    EXPECT_EQ(mime.at(0).toElement().attribute("type"), "application/x-tessoral-project");
+    // The other program's entry is untouched.
+    const QDomElement other = bookmarks.at(0).toElement();
+    EXPECT_EQ(other.attribute("href"), "file:///other/doc.txt");
+    EXPECT_EQ(other.elementsByTagNameNS("http://www.freedesktop.org/standards/desktop-bookmarks", "application")
+                  .at(0).toElement().attribute("count"),
+              "3");
+}
+
+TEST(RecentlyUsed, AnUnreadableListIsLeftAlone) {
+    QTemporaryDir dir;
+    const QString list = dir.filePath("recently-used.xbel");
+    {
+        QFile f(list);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("<xbel><bookmark href=");
+    }
+    EXPECT_FALSE(RecentlyUsed::note(list, "/a.wav", "audio/x-wav", "Tessoral", "'tessoral %u'"));
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray("<xbel><bookmark href="));
+    // A missing list is created.
+    const QString fresh = dir.filePath("sub/recently-used.xbel");
+    EXPECT_TRUE(RecentlyUsed::note(fresh, "/a.wav", "audio/x-wav", "Tessoral", "'tessoral %u'"));
+    EXPECT_TRUE(QFile::exists(fresh));
+}

@@ -1,0 +1,133 @@
+// Start-up routing, the recovery offer, "--demo", and the quit and close rules.
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "model/Localization.h"
+
+using namespace tessoral;
+using namespace tessoral::test;
+
+TEST(Shell, SecondConnectAsksNothing) {
+    StudioFixture fx;
+    fx.leaveRecoveryCopy();
+    fx.services.prompts.alertAnswers = {1};  // "Удалить копию"
+    fx.delegate().connectStore(fx.store());
+    ASSERT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(fx.services.prompts.alerts[0].message, L("Найдена автосохранённая копия проекта"));
+    fx.leaveRecoveryCopy();
+    fx.delegate().connectStore(fx.store());
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+}
+
+TEST(Shell, OfTwoEarlyOpenRequestsOnlyTheSecondOpens) {
+    StudioFixture fx;
+    const auto a = writeTone(fx.services.home.path() / "first.wav");
+    const auto b = writeTone(fx.services.home.path() / "second.wav");
+    fx.delegate().openDocuments({a});
+    fx.delegate().openDocuments({b});
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"second"});
+    EXPECT_TRUE(fx.delegate().pending().empty());
+}
+
+TEST(Shell, ArgumentFileBeatsTheRecoveryCopy) {
+    StudioFixture fx;
+    fx.leaveRecoveryCopy();
+    fx.delegate().openDocuments({writeTone(fx.services.home.path() / "take.wav")});
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    EXPECT_TRUE(fx.services.prompts.alerts.empty());
+    EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"take"});
+}
+
+TEST(Shell, DemoIsIgnoredWhenRecoveryRestoredAndLoadedOtherwise) {
+    {
+        StudioFixture fx(true);
+        fx.leaveRecoveryCopy();
+        fx.services.prompts.alertAnswers = {0};  // "Восстановить"
+        fx.delegate().connectStore(fx.store());
+        fx.settle();
+        EXPECT_EQ(fx.store().status(), L("Проект восстановлен из автосохранения"));
+        EXPECT_EQ(fx.services.tasks.pending(), 0u);
+    }
+    {
+        StudioFixture fx(true);
+        fx.leaveRecoveryCopy();
+        fx.services.prompts.alertAnswers = {1};  // "Удалить копию"
+        fx.delegate().connectStore(fx.store());
+        EXPECT_TRUE(fx.store().busy());  // the demo is being prepared
+        fx.settle();
+        EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+    }
+}
+
+TEST(Shell, OpenRequestAfterConnectionOpensAtOnce) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.delegate().openDocuments({writeTone(fx.services.home.path() / "late.wav")});
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"late"});
+}
+
+TEST(Shell, CloseUnsavedDontSaveAsksOnceAndQuits) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.loadDemo();
+    ASSERT_TRUE(fx.store().dirty());
+    fx.services.prompts.alertAnswers = {2};  // "Не сохранять"
+    fx.window().close();
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(fx.services.prompts.alerts[0].message, L("Сохранить изменения в проекте?"));
+    EXPECT_EQ(fx.terminations, 1);
+}
+
+TEST(Shell, CancelKeepsTheProgramAndTheProject) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.loadDemo();
+    fx.services.prompts.alertAnswers = {1, 1};  // "Отмена" twice
+    fx.window().close();
+    fx.delegate().requestQuit();
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 2u);
+    EXPECT_EQ(fx.terminations, 0);
+    EXPECT_TRUE(fx.store().dirty());
+    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+}
+
+TEST(Shell, QuitWithNothingUnsavedQuitsUnasked) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.delegate().requestQuit();
+    EXPECT_TRUE(fx.services.prompts.alerts.empty());
+    EXPECT_EQ(fx.terminations, 1);
+}
+
+TEST(Shell, QuitWhileBusyIsRefusedSilently) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.loadDemo();
+    fx.store().setBusy(true);
+    fx.delegate().requestQuit();
+    fx.window().close();
+    EXPECT_TRUE(fx.services.prompts.alerts.empty());
+    EXPECT_EQ(fx.terminations, 0);
+    fx.store().setBusy(false);
+}
+
+TEST(Shell, WindowOpensAt1280x800FirstAndRestoresItsSavedSize) {
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QString::fromLatin1(MainWindow::kGeometryKey));
+    {
+        StudioFixture fx;
+        fx.window().restoreWindowGeometry();
+        EXPECT_EQ(fx.window().size(), QSize(1280, 800));
+        fx.window().resize(1100, 700);
+        fx.window().saveWindowGeometry();
+    }
+    StudioFixture fx;
+    fx.window().restoreWindowGeometry();
+    EXPECT_EQ(fx.window().size(), QSize(1100, 700));
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QString::fromLatin1(MainWindow::kGeometryKey));
+}

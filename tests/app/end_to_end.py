@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""Starts the real program under Xvfb and drives it with X input, as a person would.
+
+- `tessoral tone.wav` maps a window named "Tessoral" and imports the file;
+- a click on play, then on stop, logs "Подготовка воспроизведения…" and "Остановлено";
+- a second `tessoral other.wav` hands the file to the first and exits 0;
+- Ctrl+Q asks to save, Escape keeps the program; Ctrl+Q, "Не сохранять" ends it with 0 and
+  the window geometry is saved;
+- after a SIGKILL the socket left behind is taken over by the next start.
+Exits 77 (skipped) when Xvfb or xdotool is missing.
+"""
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+
+
+def write_tone(path, seconds=2.0):
+    import math
+    frames = int(48000 * seconds)
+    data = bytearray()
+    for i in range(frames):
+        s = int(9000 * math.sin(2 * math.pi * 330 * i / 48000))
+        data += struct.pack("<hh", s, s)
+    header = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " + struct.pack(
+        "<IHHIIHH", 16, 1, 2, 48000, 48000 * 4, 4, 16) + b"data" + struct.pack("<I", len(data))
+    with open(path, "wb") as f:
+        f.write(header + bytes(data))
+
+
+class Run:
+    def __init__(self, program):
+        self.program = program
+        self.scratch = tempfile.mkdtemp(prefix="tessoral-e2e-")
+        self.env = dict(os.environ)
+        for name in ("config", "data", "runtime"):
+            os.makedirs(os.path.join(self.scratch, name), mode=0o700)
+        self.env.update({
+            "XDG_CONFIG_HOME": os.path.join(self.scratch, "config"),
+            "XDG_DATA_HOME": os.path.join(self.scratch, "data"),
+            "XDG_RUNTIME_DIR": os.path.join(self.scratch, "runtime"),
+            "QT_QPA_PLATFORM": "xcb",
+            "QT_LOGGING_RULES": "tessoral.status.info=true",
+            "TESSORAL_AUDIO": "null",
+            "LANGUAGE": "ru", "LANG": "ru_RU.UTF-8", "LC_ALL": "",
+        })
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.xvfb = None
+        self.logs = []
+
+    def start_display(self):
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
+                                     pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(w)
+        number = b""
+        deadline = time.time() + 20
+        while not number.endswith(b"\n") and time.time() < deadline:
+            chunk = os.read(r, 16)
+            if not chunk:
+                break
+            number += chunk
+        os.close(r)
+        if not number.strip():
+            raise RuntimeError("Xvfb did not start")
+        self.env["DISPLAY"] = ":" + number.decode().strip()
+
+    def launch(self, *args):
+        log = open(os.path.join(self.scratch, "log%d.txt" % len(self.logs)), "w+b")
+        self.logs.append(log)
+        return subprocess.Popen([self.program, *args], env=self.env, stdout=log, stderr=subprocess.STDOUT), log
+
+    def xdotool(self, *args, check=True):
+        out = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=30)
+        if check and out.returncode != 0:
+            raise RuntimeError("xdotool %s: %s" % (" ".join(args), out.stderr))
+        return out.stdout.strip()
+
+    def close(self):
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        for log in self.logs:
+            log.close()
+        shutil.rmtree(self.scratch, ignore_errors=True)
+
+
+def text(log):
+    log.flush()
+    log.seek(0)
+    return log.read().decode("utf-8", "replace")
+
+
+def wait_for(predicate, what, timeout=30.0):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.1)
+    raise AssertionError("timed out waiting for " + what)
+
+
+def others(run, window):
+    """The program's visible windows other than the main one (its dialogs)."""
+    found = run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split()
+    return [w for w in found if w != window]
+
+
+def main():
+    if len(sys.argv) < 2:
+        print("usage: end_to_end.py PATH_TO_TESSORAL")
+        return 2
+    for tool in ("Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
+            return SKIP
+    run = Run(os.path.abspath(sys.argv[1]))
+    try:
+        run.start_display()
+        tone = os.path.join(run.scratch, "tone.wav")
+        other = os.path.join(run.scratch, "other.wav")
+        write_tone(tone)
+        write_tone(other, 1.0)
+
+        first, log = run.launch(tone)
+        window = wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
+                          "the window named Tessoral")[0]
+        wait_for(lambda: "Добавлено дорожек: 1" in text(log), "the import of tone.wav")
+        geometry = run.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=") for line in geometry.splitlines() if "=" in line)
+        height = int(values["HEIGHT"])
+        print("window", window, values["WIDTH"], "x", height)
+
+        # The transport bar: 60 high above a hairline and the 27-high footer; buttons 32 wide, 8 apart.
+        y = height - 27 - 1 - 30
+        run.xdotool("mousemove", "--window", window, "112", str(y), "click", "1")
+        wait_for(lambda: "Подготовка воспроизведения…" in text(log), "the play click")
+        time.sleep(0.5)
+        run.xdotool("mousemove", "--window", window, "72", str(y), "click", "1")
+        wait_for(lambda: "Остановлено" in text(log), "the stop click")
+
+        # A second start hands its file to the first and leaves.
+        second, _ = run.launch(other)
+        assert second.wait(timeout=30) == 0, "the second start did not exit 0"
+        wait_for(lambda: text(log).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
+        assert first.poll() is None
+
+        # Ctrl+Q asks about the unsaved project; Escape keeps everything.
+        run.xdotool("windowfocus", "--sync", window, check=False)
+        run.xdotool("key", "ctrl+q")
+        question = wait_for(lambda: others(run, window), "the save question")[0]
+        run.xdotool("windowfocus", "--sync", question, check=False)
+        run.xdotool("key", "Escape")
+        time.sleep(1.0)
+        assert first.poll() is None, "Escape ended the program"
+        wait_for(lambda: len(run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split()) == 1,
+                 "the question to close")
+
+        # Ctrl+Q, then "Не сохранять" (the button after the default "Сохранить").
+        run.xdotool("windowfocus", "--sync", window, check=False)
+        run.xdotool("key", "ctrl+q")
+        question = wait_for(lambda: others(run, window), "the save question again")[0]
+        run.xdotool("windowfocus", "--sync", question, check=False)
+        time.sleep(0.3)
+        run.xdotool("key", "Tab", "space")
+        assert first.wait(timeout=30) == 0, "quitting did not exit 0"
+        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+        with open(conf, encoding="utf-8") as f:
+            settings = f.read()
+        assert "[Tessoral.Main]" in settings and "geometry=" in settings, "window geometry not saved"
+
+        # A killed program leaves its socket; the next start takes it over.
+        third, log3 = run.launch()
+        wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False), "third window")
+        third.send_signal(signal.SIGKILL)
+        third.wait()
+        assert os.path.exists(os.path.join(run.env["XDG_RUNTIME_DIR"], "tessoral.socket"))
+        fourth, log4 = run.launch(tone)
+        wait_for(lambda: "Добавлено дорожек: 1" in text(log4), "the start after a killed one")
+        fourth.send_signal(signal.SIGTERM)
+        fourth.wait(timeout=30)
+        print("end to end: ok")
+        return 0
+    except Exception as e:  # report with the program's output
+        print("FAILED:", e)
+        for i, log in enumerate(run.logs):
+            print("---- log %d ----" % i)
+            print(text(log)[-3000:])
+        return 1
+    finally:
+        run.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
