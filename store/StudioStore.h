@@ -491,6 +491,22 @@ private:
 
     // ==== Clipboard, selection and markers (StoreClipboard.cpp) ====
 public:
+    // Copies the selected clip's time selection (the whole clip without one) to the clipboard;
+    // with `cut` also deletes it from the clip (or removes the clip when it covered all of it).
+    void copy(bool cut);
+    // Inserts the clipboard into the selected clip at the cursor, or as a new clip "Фрагмент".
+    void paste();
+    // The mix's master gain in dB, one undo step per call.
+    void setMaster(double dB);
+    // Selects the whole selected clip.
+    void selectAll();
+    // The selection bar's fields: either end of the time selection (none keeps that end).
+    void setSelectionBoundary(std::optional<double> start, std::optional<double> end);
+    // Markers: a range marker over the selection, else a point marker at the playhead.
+    void addMarker();
+    void renameMarker(const Uuid& id, const std::string& name);
+    void removeMarker(const Uuid& id);
+    void goToMarker(const SessionMarker& marker);
 
     // ==== Recording commands (StoreRecording.cpp) ====
     // (This area sets `transport_->recordingFinished` itself, before its first recording starts;
@@ -543,6 +559,29 @@ public:
 
     // ==== Spectral editing commands (StoreSpectral.cpp) ====
 public:
+    // The painted mask belongs to the selected clip and holds a region.
+    bool spectralMaskActive() const;
+    // A painted mask, or a time selection together with a frequency selection.
+    bool hasSpectralSelection() const;
+    // One pointer step of a brush or lasso drag on `clip` (clip seconds, Hz; the view's seconds and
+    // axis-position units per pixel).
+    void paintSpectral(const Uuid& clip, double time, double frequency, bool began, bool erase,
+                       double secondsPerPixel, double positionPerPixel);
+    // The end of a brush or lasso drag.
+    void finishSpectralShape();
+    // The repair panel's eraser.
+    void clearSpectralMask();
+    // Attenuates or heals the selected clip under the mask (or the rectangle selection).
+    void repairSpectral(SpectralRepairMode mode);
+    // The Delete key.
+    void deleteSelection();
+    // Limits of the mask: regions, and points of one stroke or outline.
+    static constexpr std::size_t kMaxSpectralRegions = 256;
+    static constexpr std::size_t kMaxSpectralPoints = 4096;
+
+private:
+    // The time and frequency selection follow the mask's extent.
+    void syncSpectralSelection();
 
     // ==== Diagnostics commands (StoreDiagnostics.cpp) ====
 public:
