@@ -39,12 +39,13 @@ void StudioStore::dragTrack(const Uuid& id, double by, std::int64_t laneOffset) 
     const DragOrigin origin = *dragOrigin_;
 
     // Time: always from the start the gesture began with, so snapping never accumulates.
+    // Each step is published as it is made; the project is edited in place, not copied, as the
+    // steps come at pointer rate.
     {
-        Session changed = session_;
-        Track& clip = changed.tracks[*index];
-        double start = std::min(snapped(origin.start + by, id), limits::kMaxSeconds - clip.duration());
+        double start = std::min(snapped(origin.start + by, id), limits::kMaxSeconds - session_.tracks[*index].duration());
         if (!(start >= 0.0)) start = 0.0;
-        clip.start = start;
+        Session changed = std::move(session_);
+        changed.tracks[*index].start = start;
         setSession(std::move(changed));
     }
 
@@ -57,12 +58,12 @@ void StudioStore::dragTrack(const Uuid& id, double by, std::int64_t laneOffset) 
     const auto now = session_.trackIndex(id);
     if (!now || session_.tracks[*now].laneID == target.id) return;
     {
-        Session changed = session_;
+        Session changed = std::move(session_);
         changed.tracks[*now].laneID = target.id;
         setSession(std::move(changed));
     }
     if (const auto placed = session_.trackIndex(id)) {
-        Session changed = session_;
+        Session changed = std::move(session_);
         changed.tracks[*placed].color = target.id == origin.lane ? origin.color : target.color;
         setSession(std::move(changed));
     }

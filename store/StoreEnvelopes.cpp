@@ -22,8 +22,14 @@ template <class F>
 void StudioStore::changeTrackLive(const Uuid& id, F&& mutation) {
     const auto index = session_.trackIndex(id);
     if (!index) return;
-    Session changed = session_;
-    mutation(changed.tracks[*index]);
+    // Live steps come at pointer rate: the project is edited in place rather than copied.
+    Session changed = std::move(session_);
+    try {
+        mutation(changed.tracks[*index]);
+    } catch (...) {
+        session_ = std::move(changed);
+        throw;
+    }
     setSession(std::move(changed));
 }
 

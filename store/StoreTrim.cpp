@@ -89,7 +89,7 @@ void StudioStore::dragLane(const Uuid& id, double dy, double rowHeight) {
         const std::int64_t offset = std::clamp<std::int64_t>(LaneLayout::laneOffset(dy, rowHeight), -rows, rows);
         target = std::clamp<std::int64_t>(laneDragOrigin_->index + offset, 0, rows - 1);
     }
-    Session changed = session_;
+    Session changed = std::move(session_);  // a live step: edited in place
     changed.moveLane(id, target);
     setSession(std::move(changed));
 }
