@@ -32,7 +32,8 @@ void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files)
         if (!files.empty()) store_->open(files);
         return;
     }
-    pending_ = files;
+    // A request without files (a later start that only brings the window forward) keeps the queue.
+    if (!files.empty()) pending_ = files;
 }
 
 bool AppDelegate::shouldTerminate() {

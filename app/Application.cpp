@@ -6,6 +6,7 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -127,10 +128,25 @@ int runApplication(int argc, char** argv) {
     for (const QString& f : request.files) files.emplace_back(f.toStdString());
     if (!files.empty()) delegate.openDocuments(files);
 
-    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&delegate](const QStringList& list) {
-        std::vector<std::filesystem::path> received;
-        for (const QString& f : list) received.emplace_back(f.toStdString());
-        delegate.openDocuments(received);
+    // Files handed over by a later start. While one of the store's questions waits for an answer,
+    // they wait too: the store is in the middle of a command then.
+    std::vector<std::filesystem::path> handedOver;
+    QTimer handOverRetry;
+    handOverRetry.setInterval(200);
+    const auto deliver = [&] {
+        if (QtPrompts::openDialogs() > 0) {
+            handOverRetry.start();
+            return;
+        }
+        handOverRetry.stop();
+        auto files = std::move(handedOver);
+        handedOver.clear();
+        delegate.openDocuments(files);
+    };
+    QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QStringList& list) {
+        for (const QString& f : list) handedOver.emplace_back(f.toStdString());
+        deliver();
     });
 
     delegate.terminate = [&] {

@@ -24,7 +24,19 @@ void configure(QFileDialog& dialog) {
     dialog.setWindowModality(Qt::WindowModal);
 }
 
+int openCount = 0;
+
+// Counts a dialog as open for as long as it runs.
+struct OpenDialog {
+    OpenDialog() { ++openCount; }
+    ~OpenDialog() { --openCount; }
+    OpenDialog(const OpenDialog&) = delete;
+    OpenDialog& operator=(const OpenDialog&) = delete;
+};
+
 }  // namespace
+
+int QtPrompts::openDialogs() { return openCount; }
 
 QtPrompts::QtPrompts(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
 
@@ -61,6 +73,7 @@ std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, Q
 std::optional<int> QtPrompts::alert(const AlertRequest& request) {
     std::vector<QAbstractButton*> buttons;
     const auto box = makeAlert(request, parent_ ? parent_() : nullptr, buttons);
+    OpenDialog open;
     box->exec();
     QAbstractButton* clicked = box->clickedButton();
     for (std::size_t i = 0; i < buttons.size(); ++i)
@@ -91,6 +104,7 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
     if (!request.filters.empty()) dialog.setNameFilters(nameFilters(request.filters));
     if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
     std::vector<std::filesystem::path> out;
+    OpenDialog open;
     if (dialog.exec() != QDialog::Accepted) return out;
     for (const QString& f : dialog.selectedFiles()) out.push_back(toPath(f));
     return out;
@@ -108,6 +122,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
     }
     if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
     dialog.selectFile(qs(request.proposedName));
+    OpenDialog open;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return withExtension(toPath(dialog.selectedFiles().constFirst()), request.extension);
 }
@@ -119,6 +134,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
     if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    OpenDialog open;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());
 }

@@ -29,6 +29,9 @@ public:
     // "Отмена" answers Escape).
     static std::unique_ptr<QMessageBox> makeAlert(const AlertRequest& request, QWidget* parent,
                                                   std::vector<QAbstractButton*>& buttons);
+    // How many of these dialogs are open right now (each runs its own event loop until answered).
+    static int openDialogs();
+
     // The name filters of a chooser ("Аудио (*.wav *.WAV *.flac …)").
     static QStringList nameFilters(const std::vector<FileFilter>& filters);
 

@@ -18,7 +18,33 @@
 namespace tessoral {
 
 namespace {
+
 QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+// The fixed two-line tag "48 kHz" over "STEREO": monospaced 9, medium, secondary, 4 between the
+// lines, an 8 leading margin. Never translated.
+class FormatTag : public QWidget {
+public:
+    explicit FormatTag(QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("formatTag"));
+        setFont(Fonts::mono(9, QFont::Medium));
+        setAccessibleName(text());
+        const QFontMetrics fm(font());
+        setFixedSize(8 + std::max(fm.horizontalAdvance(QStringLiteral("48 kHz")), fm.horizontalAdvance(QStringLiteral("STEREO"))),
+                     2 * fm.height() + 4);
+    }
+    static QString text() { return QStringLiteral("48 kHz\nSTEREO"); }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setPen(Palette::secondaryText());
+        const QFontMetrics fm(font());
+        p.drawText(QPointF(8, fm.ascent()), QStringLiteral("48 kHz"));
+        p.drawText(QPointF(8, fm.height() + 4 + fm.ascent()), QStringLiteral("STEREO"));
+    }
+};
+
 }  // namespace
 
 PositionDisplay::PositionDisplay(ViewContext context, QWidget* parent) : QWidget(parent), ctx_(context) {
@@ -102,14 +128,7 @@ TransportBar::TransportBar(ViewContext context, QWidget* parent)
     meter_->setFixedWidth(180);
     row->addWidget(meter_);
 
-    auto* tag = new QLabel(QStringLiteral("48 kHz\nSTEREO"), this);
-    tag->setObjectName(QStringLiteral("formatTag"));
-    tag->setFont(Fonts::mono(9, QFont::Medium));
-    QPalette tp = tag->palette();
-    tp.setColor(QPalette::WindowText, Palette::secondaryText());
-    tag->setPalette(tp);
-    tag->setTextFormat(Qt::PlainText);
-    tag->setContentsMargins(8, 0, 0, 0);
+    auto* tag = new FormatTag(this);
     row->addWidget(tag);
 
     connect(ctx_.transport, &TransportSignals::levelsChanged, meter_, &MeterView::setLevels);

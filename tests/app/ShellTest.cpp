@@ -33,6 +33,15 @@ TEST(Shell, OfTwoEarlyOpenRequestsOnlyTheSecondOpens) {
     EXPECT_TRUE(fx.delegate().pending().empty());
 }
 
+TEST(Shell, ARequestWithoutFilesKeepsTheQueuedOne) {
+    StudioFixture fx;
+    fx.delegate().openDocuments({writeTone(fx.services.home.path() / "queued.wav")});
+    fx.delegate().openDocuments({});
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"queued"});
+}
+
 TEST(Shell, ArgumentFileBeatsTheRecoveryCopy) {
     StudioFixture fx;
     fx.leaveRecoveryCopy();
