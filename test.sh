@@ -1,12 +1,21 @@
 #!/usr/bin/env bash
 # Installs what is missing, configures, builds and runs every test.
+#   ./test.sh             the normal build (with the benchmarks, each run once on tiny input)
+#   ./test.sh --sanitize  the tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer
+#                         in a second build folder; the first finding fails the test it stops
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
 
+sanitize=0
+case "${1:-}" in
+  "") ;;
+  --sanitize) sanitize=1 ;;
+  *) echo "usage: ./test.sh [--sanitize]" >&2; exit 2 ;;
+esac
+
 bash scripts/setup-deps.sh
 
-build=${TESSORAL_BUILD_DIR:-$root/build}
 jobs=$(nproc 2>/dev/null || echo 2)
 
 # Tests never touch the user's real settings, data or runtime folders.
@@ -23,6 +32,17 @@ if command -v ccache >/dev/null 2>&1; then
   export CCACHE_BASEDIR="$root" CCACHE_NOHASHDIR=1
 fi
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+if [ "$sanitize" -eq 0 ]; then
+  build=${TESSORAL_BUILD_DIR:-$root/build}
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+else
+  build=${TESSORAL_SANITIZE_BUILD_DIR:-$root/build-sanitize}
+  # The benchmarks are not built here: they time code, and their smoke run is the normal build's.
+  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSORAL_SANITIZE=ON -DTESSORAL_BENCH=OFF
+  # Also for the build itself: test discovery runs the test programs.
+  # Leak detection stays on: the Qt tests run offscreen and leave nothing unreachable behind.
+  export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1:check_initialization_order=1
+  export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+fi
 cmake --build "$build" -j "$jobs"
 ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900

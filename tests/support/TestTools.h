@@ -45,7 +45,8 @@ std::vector<T> ffmpegDecode(const std::filesystem::path& file, const std::string
     const std::string bytes =
         commandOutput("ffmpeg -v error -i '" + file.string() + "' -f " + rawFormat + " -acodec pcm_" + rawFormat + " -");
     std::vector<T> samples(bytes.size() / sizeof(T));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(T));
+    // An empty vector's data() may be null, which memcpy must not be given even for 0 bytes.
+    if (!samples.empty()) std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(T));
     return samples;
 }
 
