@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "model/AudioData.h"
+#include "model/AutoDuck.h"
 #include "model/EditAction.h"
 #include "model/EditorVocabulary.h"
 #include "model/EffectPreset.h"
@@ -30,7 +31,9 @@
 #include "model/Track.h"
 #include "model/Trimming.h"
 #include "model/Uuid.h"
+#include "processing/EssentialSoundEngine.h"
 #include "processing/ExportPipeline.h"
+#include "processing/LoudnessMatch.h"
 #include "processing/NoiseProfile.h"
 #include "processing/SpectralAnalysis.h"
 #include "processing/SpectralMask.h"
@@ -585,21 +588,85 @@ private:
 
     // ==== Diagnostics commands (StoreDiagnostics.cpp) ====
 public:
+    // True when the next scan repeats the last scanned range (the selection is still the one that
+    // showing a finding set, on the scanned clip).
+    bool rescansPreviousRange() const;
+    // Scans the selected clip (the selection inside it, or the whole clip) with the chosen detector.
+    void scanDiagnostics();
+    // Selects a finding of the last scan on the timeline (clicks with 1 ms either side).
+    void showFinding(const DiagnosticFinding& finding);
+    // Repairs the findings selected in the list (every finding with `all`) as one undo step.
+    void fixDiagnostics(bool all);
+    // True while an open sheet (processing or loudness matching) shows `error` itself.
+    bool sheetShowsError() const;
 
     // ==== Channel operations and signal generation (StoreChannels.cpp) ====
 public:
+    // A stereo operation on the selection inside the selected clip (the whole clip without one).
+    void applyChannelOperation(const ChannelOperation& operation);
+    // A tone or noise from the sheet's fields as a new clip on a new last row at the cursor.
+    void generateTone();
+    void generateNoise();
+    // Silence of the sheet's duration inserted into the selected clip at the cursor.
+    void insertSilence();
+
+private:
+    // The generators' common path: limits, then `make` on a worker, then the new clip.
+    void generateTrack(const std::string& name, double duration, std::function<AudioData()> make);
 
     // ==== Auto-duck command (StoreAutoDuck.cpp) ====
 public:
+    // Lowers the clip under the speech of the voice clips (none: the unmuted clips of the other
+    // rows) through a new volume envelope, one undo step when speech is found.
+    void autoDuck(const Uuid& trackID, const std::optional<std::vector<Uuid>>& voiceTrackIDs,
+                  const AutoDuckSettings& settings);
+
+private:
+    // A clip as speech detection sees it: audio, start, clip gain plus its row's gain.
+    AutoDuck::VoiceSource voiceSource(const Track& clip) const;
 
     // ==== Essential-sound commands and ducking (StoreEssentialSound.cpp) ====
 public:
+    // Removes the selected clip's settings and generated slots.
+    void resetEssentialSound();
+    // Gives the selected clip the defaults of the type (keeping its target) and shows the tab.
+    void setEssentialType(SoundType type);
+    // Changes the selected clip's settings; `name` is the panel's name of the option.
+    void updateEssential(const std::string& name, const std::function<void(EssentialSound&)>& mutation);
+    // Regenerates the clip's slots from the settings (none: removes them), measuring hum and
+    // loudness in the background when needed; one undo step named `name`. The panel's measure
+    // action calls it with the clip's settings unchanged and `forceMatch`.
+    void commitEssential(const Uuid& id, const std::optional<EssentialSound>& settings, const std::string& name,
+                         bool forceMatch);
+    // The clips that duck under dialogue and the dialogue clips, in project order.
+    struct EssentialDuckingPlan {
+        std::vector<Uuid> ducked;
+        std::vector<Uuid> dialogue;
+    };
+    EssentialDuckingPlan essentialDuckingPlan() const;
+    // Posts a ducking run (of the ducked clips in `only`, all without it) to the main thread; it
+    // joins the undo step of the change numbered `step` when nothing was edited in between.
+    void essentialDuckingChanged(std::optional<std::vector<Uuid>> only, std::optional<std::int64_t> step);
+
+private:
+    void storeEssential(EssentialSoundEngine::Applied result, const std::optional<EssentialSound>& previous,
+                        std::optional<double> gain, std::size_t index);
+    void runEssentialDucking(const std::optional<std::vector<Uuid>>& only, std::optional<std::int64_t> step);
 
     // ==== Loudness matching command (StoreLoudness.cpp) ====
 public:
+    // Brings the clips whose measurements still fit them to the target, by their gain or by their
+    // audio rendered through the rack and normalised; one undo step.
+    void matchLoudness(const std::map<Uuid, LoudnessMatch::Entry>& entries, LoudnessTarget target, bool processAudio);
 
     // ==== Bouncing and marker export (StoreBounce.cpp) ====
 public:
+    // The mix (of the selection, or the whole project) as a new clip on a new last row.
+    void bounceToNewTrack();
+    // One file per range marker into a folder the user chooses, with the export settings.
+    void exportMarkerRanges();
+    // The marker list as a CSV file (UTF-8 with a byte-order mark).
+    void exportMarkerCSV();
 
     // ==== End of the area sections ====
 
