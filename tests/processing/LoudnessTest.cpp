@@ -26,12 +26,8 @@ constexpr double kPi = std::numbers::pi;
 std::int64_t seconds(double s) { return static_cast<std::int64_t>(std::llround(s * 48000.0)); }
 
 // A sine of `frequency` Hz with peak amplitude `dbfs` appended to a channel.
-void appendSine(std::vector<float>& x, double frequency, double dbfs, std::int64_t frames, double phaseDegrees = 0.0) {
-    const double amplitude = std::pow(10.0, dbfs / 20.0);
-    const std::size_t start = x.size();
-    for (std::int64_t i = 0; i < frames; ++i)
-        x.push_back(static_cast<float>(amplitude * std::sin(2.0 * kPi * frequency * static_cast<double>(start + i) / 48000.0 +
-                                                            phaseDegrees * kPi / 180.0)));
+void appendSine(std::vector<float>& x, double frequency, double dbfs, std::int64_t frames) {
+    test::appendSine(x, static_cast<std::size_t>(frames), frequency, std::pow(10.0, dbfs / 20.0));
 }
 
 AudioData stereoSine(double frequency, double dbfs, std::int64_t frames, double phaseDegrees = 0.0) {

@@ -1,6 +1,7 @@
 #include "support/TestAudio.h"
 
 #include "model/StudioError.h"
+#include "support/TestSignals.h"
 
 namespace tessoral::test {
 
@@ -26,13 +27,6 @@ Track clip(const std::string& name, std::int64_t frames, double start) {
     return t;
 }
 
-std::string errorMessage(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const StudioError& e) {
-        return e.message();
-    }
-    return "";
-}
+std::string errorMessage(const std::function<void()>& f) { return refusal<StudioError>(f); }
 
 }  // namespace tessoral::test

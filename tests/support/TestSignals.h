@@ -1,6 +1,6 @@
 #pragma once
 
-// Small signal builders and measurements shared by the processing tests.
+// Small signal builders and measurements shared by the tests.
 
 #include <algorithm>
 #include <cmath>
@@ -15,12 +15,21 @@
 
 namespace tessoral::test {
 
+// Appends n samples amplitude·sin(2πf·i/rate + phase), i counting on from x.size(), so that
+// sections appended one after another continue the same wave.
+inline void appendSine(std::vector<float>& x, std::size_t n, double hz, double amplitude = 0.5, double phase = 0.0,
+                       double rate = 48000.0) {
+    const std::size_t start = x.size();
+    x.reserve(start + n);
+    for (std::size_t i = start; i < start + n; ++i)
+        x.push_back(static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate + phase)));
+}
+
 // amplitude·sin(2πf·i/rate + phase) for i = 0 ..< n.
 inline std::vector<float> sine(std::size_t n, double hz, double amplitude = 0.5, double phase = 0.0,
                                double rate = 48000.0) {
-    std::vector<float> x(n);
-    for (std::size_t i = 0; i < n; ++i)
-        x[i] = static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / rate + phase));
+    std::vector<float> x;
+    appendSine(x, n, hz, amplitude, phase, rate);
     return x;
 }
 

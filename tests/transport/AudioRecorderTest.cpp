@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <numbers>
 
 #include "model/Defaults.h"
 #include "model/RecordingPreferences.h"
 #include "model/StudioError.h"
+#include "support/TestSignals.h"
 #include "transport/AudioDevices.h"
 #include "transport/NullAudioBackend.h"
 #include "transport/NullInputScript.h"
@@ -24,11 +24,7 @@ constexpr std::uint32_t kSpeakers = 2;    // output only
 constexpr std::uint32_t kStereoMic = 3;   // two channels at 48 kHz
 
 std::vector<float> sine(double frequency, double rate, std::int64_t frames, double amplitude = 0.5) {
-    std::vector<float> x(static_cast<std::size_t>(frames));
-    for (std::int64_t i = 0; i < frames; ++i)
-        x[static_cast<std::size_t>(i)] =
-            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
-    return x;
+    return test::sine(static_cast<std::size_t>(frames), frequency, amplitude, 0.0, rate);
 }
 
 // 1, 2, 3, … scaled: every sample tells which frame it was.

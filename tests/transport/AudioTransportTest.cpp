@@ -144,7 +144,7 @@ TEST(AudioTransport, ReplacedPlaysLateEndIsIgnored) {
 
 TEST(AudioTransport, StopClearsTheMetersAndPlayingNothingDoesNothing) {
     ManualRig rig;
-    rig.transport.play(AudioData(test::sineSamples(997, 1.0, 96000), test::sineSamples(997, 1.0, 96000)), 0.0, false,
+    rig.transport.play(AudioData(test::sine(96000, 997, 1.0), test::sine(96000, 997, 1.0)), 0.0, false,
                        std::nullopt);
     for (int i = 0; i < 30; ++i) rig.run(1600);
     EXPECT_TRUE(rig.transport.momentaryLUFS());
@@ -275,7 +275,7 @@ TEST(AudioTransport, LoopedClicksRepeatEveryPass) {
 
 TEST(AudioTransport, TimerPublishesLoudnessEveryThirdTick) {
     ManualRig rig;
-    const auto x = test::sineSamples(997.0, 1.0, 5 * 48000);
+    const auto x = test::sine(5 * 48000, 997.0, 1.0);
     rig.transport.play(AudioData(x, x), 0.0, true, std::nullopt);
     // Ticks of 4800 frames: the published figures change only on every third tick.
     int published = 0;

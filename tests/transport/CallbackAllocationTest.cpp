@@ -86,7 +86,7 @@ TEST(CallbackAllocation, CounterSeesAnAllocation) {
 
 TEST(CallbackAllocation, OutputCallbackAllocatesNothing) {
     test::ManualRig rig;
-    const auto x = test::sineSamples(997.0, 0.5, 30000);
+    const auto x = test::sine(30000, 997.0, 0.5);
     // A loop with clicks: every path of the render step (wrap, clicks across the wrap, tails).
     rig.transport.play(AudioData(x, x), 0.49, true, BeatGrid{200.0, 3});
     std::vector<float> left(96000, 0.0f), right(96000, 0.0f);
@@ -106,7 +106,7 @@ TEST(CallbackAllocation, OutputCallbackAllocatesNothing) {
 
 TEST(CallbackAllocation, MeterTickAllocatesNothing) {
     test::ManualRig rig;
-    const auto x = test::sineSamples(997.0, 0.5, 10 * 48000);
+    const auto x = test::sine(10 * 48000, 997.0, 0.5);
     rig.transport.play(AudioData(x, x), 0.0, true, std::nullopt);
     rig.run(1600);
     EXPECT_EQ(countDuring([&] {

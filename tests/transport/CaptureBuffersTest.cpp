@@ -2,11 +2,11 @@
 
 #include <array>
 #include <cmath>
-#include <numbers>
 #include <thread>
 #include <vector>
 
 #include "model/StudioError.h"
+#include "support/TestSignals.h"
 #include "transport/CaptureGate.h"
 #include "transport/CaptureProcessor.h"
 #include "transport/CaptureRing.h"
@@ -29,11 +29,7 @@ void appendMono(RecordingBuffer& buffer, const std::vector<float>& x, std::int64
 }
 
 std::vector<float> sine(double frequency, double rate, std::int64_t frames, double amplitude = 0.5) {
-    std::vector<float> x(static_cast<std::size_t>(frames));
-    for (std::int64_t i = 0; i < frames; ++i)
-        x[static_cast<std::size_t>(i)] =
-            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
-    return x;
+    return test::sine(static_cast<std::size_t>(frames), frequency, amplitude, 0.0, rate);
 }
 
 }  // namespace

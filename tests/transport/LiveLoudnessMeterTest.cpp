@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "support/TestSignals.h"
 #include "transport/LiveLoudnessMeter.h"
 
 namespace tessoral {
@@ -23,11 +24,7 @@ std::int64_t seconds(double s) { return static_cast<std::int64_t>(std::llround(s
 
 // Appends a sine of peak level `dbfs`, continuing the phase of what is already there.
 void appendSine(std::vector<float>& x, double frequency, double dbfs, std::int64_t frames) {
-    const double amplitude = std::pow(10.0, dbfs / 20.0);
-    const std::size_t start = x.size();
-    for (std::int64_t i = 0; i < frames; ++i)
-        x.push_back(static_cast<float>(
-            amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(start + i) / 48000.0)));
+    test::appendSine(x, static_cast<std::size_t>(frames), frequency, std::pow(10.0, dbfs / 20.0));
 }
 
 std::vector<float> sine(double frequency, double dbfs, std::int64_t frames) {

@@ -3,13 +3,13 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <numbers>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "model/AudioData.h"
 #include "model/Defaults.h"
+#include "support/TestSignals.h"
 #include "transport/AudioTransport.h"
 #include "transport/ManualScheduler.h"
 #include "transport/NullAudioBackend.h"
@@ -55,14 +55,6 @@ struct ManualRig {
         scheduler.advance();
     }
 };
-
-inline std::vector<float> sineSamples(double frequency, double amplitude, std::int64_t frames) {
-    std::vector<float> x(static_cast<std::size_t>(frames));
-    for (std::int64_t i = 0; i < frames; ++i)
-        x[static_cast<std::size_t>(i)] =
-            static_cast<float>(amplitude * std::sin(2.0 * std::numbers::pi * frequency * static_cast<double>(i) / 48000.0));
-    return x;
-}
 
 // A ramp 0, 1, 2, … / scale in the left channel and its negative in the right: every
 // sample says where it came from.
