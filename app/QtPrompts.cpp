@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QFileDialog>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -38,6 +39,12 @@ struct OpenDialog {
 
 int QtPrompts::openDialogs() { return openCount; }
 
+void QtPrompts::usePlainText(QMessageBox& box) {
+    box.setTextFormat(Qt::PlainText);
+    for (QLabel* label : box.findChildren<QLabel*>())
+        if (label->objectName().startsWith(QStringLiteral("qt_msgbox_"))) label->setTextFormat(Qt::PlainText);
+}
+
 QtPrompts::QtPrompts(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
 
 std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, QWidget* parent,
@@ -67,6 +74,7 @@ std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, Q
         buttons.push_back(b);
     }
     if (buttons.empty()) box->setEscapeButton(box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+    usePlainText(*box);
     return box;
 }
 

@@ -29,6 +29,9 @@ public:
     // "Отмена" answers Escape).
     static std::unique_ptr<QMessageBox> makeAlert(const AlertRequest& request, QWidget* parent,
                                                   std::vector<QAbstractButton*>& buttons);
+    // Shows the message box's texts as plain text (names from user data may look like markup).
+    static void usePlainText(QMessageBox& box);
+
     // How many of these dialogs are open right now (each runs its own event loop until answered).
     static int openDialogs();
 

@@ -14,6 +14,7 @@
 #include "app/EmptyState.h"
 #include "app/Footer.h"
 #include "app/Header.h"
+#include "app/QtPrompts.h"
 #include "app/SheetHost.h"
 #include "app/StoreCompat.h"
 #include "app/TransportBar.h"
@@ -247,6 +248,7 @@ void StudioView::refreshAlert() {
     }
     if (alert_) {
         alert_->setInformativeText(qs(*error));
+        QtPrompts::usePlainText(*alert_);
         return;
     }
     // Over the open sheet when there is one, so the message is never hidden behind it.
@@ -257,6 +259,7 @@ void StudioView::refreshAlert() {
     box->setWindowTitle(QStringLiteral("Tessoral"));
     box->setText(qs(L("Не удалось выполнить действие")));
     box->setInformativeText(qs(*error));
+    QtPrompts::usePlainText(*box);
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     box->setEscapeButton(ok);
     box->setDefaultButton(ok);

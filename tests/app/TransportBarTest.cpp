@@ -11,6 +11,7 @@
 #include "app/Header.h"
 #include "app/StoreCompat.h"
 #include "app/TransportBar.h"
+#include "app/ViewFactory.h"
 #include "model/Localization.h"
 #include "transport/AudioRecorder.h"
 #include "widgets/MeterView.h"
@@ -189,8 +190,11 @@ TEST(TransportBar, ThirtyPlaybackTicksRepaintOnlyTheMeterAndThePosition) {
     EXPECT_GT(counter.paints.value(bar->position()), 0);
     EXPECT_GT(counter.paints.value(bar->meter()), 0);
     const QSet<QWidget*> allowed{bar, bar->position(), bar->meter()};
+    // The timeline in the editor area moves its own playhead; its budget is its own.
+    QWidget* editor = fx.view().editorArea();
     for (auto it = counter.paints.cbegin(); it != counter.paints.cend(); ++it)
-        EXPECT_TRUE(allowed.contains(it.key()))
+        EXPECT_TRUE(allowed.contains(it.key()) ||
+                    (editor->isAncestorOf(it.key()) && !qobject_cast<PlaceholderView*>(editor)))
             << it.key()->metaObject()->className() << " " << it.key()->objectName().toStdString() << " painted "
             << it.value() << " times";
 }

@@ -2,6 +2,7 @@
 #include <QDialog>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
@@ -125,6 +126,18 @@ TEST(Window, ErrorAlertShowsTheMessageAndOkClearsIt) {
     pump();
     EXPECT_FALSE(fx.store().error().has_value());
     EXPECT_EQ(fx.view().alert(), nullptr);
+}
+
+TEST(Window, ErrorTextsAreShownAsPlainText) {
+    StudioFixture fx;
+    showAt(fx.window(), QSize(1280, 800));
+    fx.store().setError(std::string("Не удалось открыть «<b>take</b>.wav»"));
+    pump();
+    ASSERT_NE(fx.view().alert(), nullptr);
+    for (QLabel* label : fx.view().alert()->findChildren<QLabel*>())
+        if (label->text().contains(QStringLiteral("<b>"))) EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    fx.view().alert()->reject();
+    pump();
 }
 
 TEST(Window, AnErrorUnderALoudnessSheetWaitsForIt) {
