@@ -35,6 +35,14 @@ AudioData synthesize(std::uint64_t seed, Sample sample) {
     return AudioData(std::move(l), std::move(r));
 }
 
+// For benchmarks that write files (and the peers beside them): the first writes of a run can be
+// several times slower than the rest (the file system settling), so the figure to read is the
+// median of five repetitions, reported with the other aggregates. One repetition in smoke mode.
+inline void medianOfRepetitions(benchmark::internal::Benchmark* b) {
+    if (smoke()) return;
+    b->Repetitions(5)->ReportAggregatesOnly(true);
+}
+
 // A private temporary folder, removed with everything in it when the value goes.
 class ScratchDir {
 public:

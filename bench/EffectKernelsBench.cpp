@@ -115,9 +115,9 @@ void SoxRawCopyPeer(benchmark::State& state) { bench::runPeer(state, soxRaw(""))
 
 }  // namespace
 
-BENCHMARK(DeEsserPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(FfmpegDeesserPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(FfmpegCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(GraphicEQPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(SoxEqualizerPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(SoxRawCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(DeEsserPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegDeesserPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(GraphicEQPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(SoxEqualizerPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(SoxRawCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

@@ -147,22 +147,20 @@ void RubberBandProgramPeer(benchmark::State& state) {
 void SoxCopyPeer(benchmark::State& state) { runPeer(state, sox("")); }
 
 [[maybe_unused]] const bool registered = [] {
+    // Wall time in milliseconds, the median of repetitions (the peers write files).
+    auto timed = [](benchmark::internal::Benchmark* b) {
+        b->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+    };
     for (const Case& c : kCases) {
         const std::string name(rawValue(c.preset));
-        benchmark::RegisterBenchmark(("UnitGraph/" + name).c_str(), PresetBench, c.preset)
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+        timed(benchmark::RegisterBenchmark(("UnitGraph/" + name).c_str(), PresetBench, c.preset));
         const std::string effects = c.peer;
-        benchmark::RegisterBenchmark(("SoxPeer/" + name).c_str(),
-                                     [effects](benchmark::State& s) { runPeer(s, sox(effects)); })
-            ->Unit(benchmark::kMillisecond)
-            ->UseRealTime();
+        timed(benchmark::RegisterBenchmark(("SoxPeer/" + name).c_str(),
+                                           [effects](benchmark::State& s) { runPeer(s, sox(effects)); }));
     }
-    benchmark::RegisterBenchmark("SoxPeer/copy", SoxCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark::RegisterBenchmark("TimePitch/rate0.8", TimePitchBench)->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark::RegisterBenchmark("RubberBandProgramPeer/rate0.8", RubberBandProgramPeer)
-        ->Unit(benchmark::kMillisecond)
-        ->UseRealTime();
+    timed(benchmark::RegisterBenchmark("SoxPeer/copy", SoxCopyPeer));
+    timed(benchmark::RegisterBenchmark("TimePitch/rate0.8", TimePitchBench));
+    timed(benchmark::RegisterBenchmark("RubberBandProgramPeer/rate0.8", RubberBandProgramPeer));
     return true;
 }();
 

@@ -3,14 +3,12 @@
 // conversion, done by soxr at 28-bit precision on both sides.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <numbers>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "BenchSupport.h"
 #include "model/AudioData.h"
@@ -22,27 +20,16 @@ namespace {
 
 // The mix, and its float WAV for the peer, in a private temporary folder removed at exit.
 struct ExportMaterial {
-    std::filesystem::path dir;
-    AudioData mix;
+    bench::ScratchDir dir{"export-bench"};
+    // Two tones over fixed-seed noise, so the lossless coder has real work to do.
+    AudioData mix = bench::synthesize(1, [](std::size_t i, SplitMix64& rng) {
+        const double t = static_cast<double>(i) / 48000.0;
+        return std::pair{0.3 * std::sin(2.0 * std::numbers::pi * 220.0 * t) + 0.02 * rng.uniform(),
+                         0.3 * std::sin(2.0 * std::numbers::pi * 330.0 * t) + 0.02 * rng.uniform()};
+    });
     bool ready = false;
 
     ExportMaterial() {
-        dir = std::filesystem::temp_directory_path() / ("tessoral-export-bench-" + std::to_string(::getpid()));
-        std::filesystem::create_directories(dir);
-        // Two tones over fixed-seed noise, so the lossless coder has real work to do.
-        const auto n = static_cast<std::size_t>(bench::frames());
-        std::vector<float> l(n), r(n);
-        std::uint64_t state = 1;
-        auto noise = [&state] {
-            state = state * 6364136223846793005ull + 1442695040888963407ull;
-            return static_cast<float>(static_cast<double>(state >> 11) / 9007199254740992.0 - 0.5) * 0.04f;
-        };
-        for (std::size_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(i) / 48000.0;
-            l[i] = static_cast<float>(0.3 * std::sin(2.0 * std::numbers::pi * 220.0 * t)) + noise();
-            r[i] = static_cast<float>(0.3 * std::sin(2.0 * std::numbers::pi * 330.0 * t)) + noise();
-        }
-        mix = AudioData(std::move(l), std::move(r));
         try {
             ExportPipeline::write(mix, 48000, dir / "mix.wav", ExportFormat::wav32f);
             ready = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
@@ -50,11 +37,6 @@ struct ExportMaterial {
             ready = false;
         }
     }
-    ~ExportMaterial() {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
-    }
-    std::string quoted(const std::string& name) const { return "'" + (dir / name).string() + "'"; }
 };
 
 ExportMaterial& material() {
@@ -83,8 +65,8 @@ void ffmpegPeer(benchmark::State& state, const std::string& arguments, const cha
         state.SkipWithError("the ffmpeg program or the temporary folder is not available");
         return;
     }
-    const std::string command = "ffmpeg -nostdin -v error -y -i " + m.quoted("mix.wav") + " " + arguments + " " +
-                                m.quoted(name) + " 2>/dev/null";
+    const std::string command = "ffmpeg -nostdin -v error -y -i " + m.dir.quoted("mix.wav") + " " + arguments + " " +
+                                m.dir.quoted(name) + " 2>/dev/null";
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("ffmpeg failed");
@@ -113,9 +95,9 @@ void FfmpegFlac44kExportPeer(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(ExportFlac8Min)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(FfmpegFlacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(ExportAac8Min)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(FfmpegAacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(ExportFlac44k8Min)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(FfmpegFlac44kExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(ExportFlac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegFlacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportFlac44k8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegFlac44kExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

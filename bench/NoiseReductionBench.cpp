@@ -152,8 +152,8 @@ void DeEsserTransformsPeer(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(NoiseReduction8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(SoxNoiseredPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(SoxCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(NoiseReduction8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(SoxNoiseredPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(SoxCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(DeEsser8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(DeEsserTransformsPeer)->Unit(benchmark::kMillisecond)->UseRealTime();

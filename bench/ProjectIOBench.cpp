@@ -193,8 +193,8 @@ void LoadPeakMemory(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(Save)->Unit(benchmark::kMillisecond);
-BENCHMARK(SavePeerWrite)->Unit(benchmark::kMillisecond);
+BENCHMARK(Save)->Unit(benchmark::kMillisecond)->Apply(bench::medianOfRepetitions);
+BENCHMARK(SavePeerWrite)->Unit(benchmark::kMillisecond)->Apply(bench::medianOfRepetitions);
 BENCHMARK(Load)->Unit(benchmark::kMillisecond);
 BENCHMARK(LoadPeerRead)->Unit(benchmark::kMillisecond);
 BENCHMARK(SavePeakMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
