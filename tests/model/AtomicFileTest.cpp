@@ -8,17 +8,11 @@
 #include "BplistTestSupport.h"
 #include "model/AtomicFile.h"
 #include "model/StudioError.h"
+#include "support/TestTools.h"
 
 using namespace tessoral;
 
 namespace {
-
-std::vector<std::string> entries(const std::filesystem::path& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 void writeAll(int fd, const std::string& text) { ASSERT_EQ(::write(fd, text.data(), text.size()), ssize_t(text.size())); }
 
@@ -37,7 +31,7 @@ TEST(AtomicFile, ASeekingWriterCompletesItsHeaderLast) {
         writeAll(fd, "HEAD");
     });
     EXPECT_EQ(contents(target), "HEADbody");
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{"take.wav"});
+    EXPECT_EQ(test::folderEntries(dir.path()), std::vector<std::string>{"take.wav"});
 }
 
 TEST(AtomicFile, ASeekingWritersFailuresReadAsItsOwnAndLeaveTheTarget) {
@@ -65,7 +59,7 @@ TEST(AtomicFile, ASeekingWritersFailuresReadAsItsOwnAndLeaveTheTarget) {
     }),
                  std::runtime_error);
     EXPECT_EQ(contents(target), "old");
-    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"folder.wav", "take.wav"}));
+    EXPECT_EQ(test::folderEntries(dir.path()), (std::vector<std::string>{"folder.wav", "take.wav"}));
 }
 
 TEST(AtomicFile, ATargetNameNearTheLimitStillHasRoomForTheTemporary) {
@@ -78,7 +72,7 @@ TEST(AtomicFile, ATargetNameNearTheLimitStillHasRoomForTheTemporary) {
     AtomicFile::write(dir / name, std::vector<std::uint8_t>{1, 2});
     AtomicFile::writeSeekable(dir / name, [](int fd) { writeAll(fd, "xyz"); });
     EXPECT_EQ(contents(dir / name), "xyz");
-    EXPECT_EQ(entries(dir.path()), std::vector<std::string>{name});
+    EXPECT_EQ(test::folderEntries(dir.path()), std::vector<std::string>{name});
 }
 
 }  // namespace
