@@ -8,7 +8,6 @@
 #include <QVBoxLayout>
 
 #include "app/AppConfig.h"
-#include "app/StoreCompat.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
@@ -67,7 +66,7 @@ EmptyState::EmptyState(ViewContext context, QWidget* parent) : QWidget(parent), 
     record_->setObjectName(QStringLiteral("recordAudio"));
     StudioStore* store = ctx_.store;
     connect(open_, &QPushButton::clicked, this, [store] { store->openPanel(); });
-    connect(record_, &QPushButton::clicked, this, [store] { compat::record(*store); });
+    connect(record_, &QPushButton::clicked, this, [store] { store->record(); });
     buttons->addStretch(1);
     buttons->addWidget(open_);
     buttons->addWidget(record_);

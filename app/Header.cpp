@@ -5,7 +5,6 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/StoreCompat.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
@@ -60,7 +59,7 @@ Header::Header(ViewContext context, QWidget* parent) : Surface(Palette::panel(),
     modes_->setAccessibleName(qs(L("Редактор")));
     modes_->setFixedWidth(244);
     connect(modes_, &SegmentedControl::activated, this, [this](int index) {
-        if (index >= 0 && index < 3) compat::switchMode(*ctx_.store, kModes[index]);
+        if (index >= 0 && index < 3) ctx_.store->switchMode(kModes[index]);
     });
     row->addWidget(modes_);
     row->addStretch(1);

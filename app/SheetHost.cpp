@@ -3,7 +3,6 @@
 #include <QDialog>
 #include <QVBoxLayout>
 
-#include "app/StoreCompat.h"
 #include "app/ViewFactory.h"
 #include "store/StudioStore.h"
 
@@ -35,7 +34,8 @@ std::optional<int> SheetHost::wanted(Sheet sheet) const {
         case Sheet::effects:
             return s.effectsSheet() ? std::optional<int>(static_cast<int>(*s.effectsSheet())) : std::nullopt;
         case Sheet::matchLoudness: return s.showMatchLoudness() ? std::optional<int>(0) : std::nullopt;
-        case Sheet::processing: return compat::processingSheet(s);
+        case Sheet::processing:
+            return s.diagnostics().sheet ? std::optional<int>(static_cast<int>(*s.diagnostics().sheet)) : std::nullopt;
     }
     return std::nullopt;
 }
@@ -48,7 +48,12 @@ void SheetHost::reset(Sheet sheet) {
         case Sheet::autoDuck: s.setShowAutoDuck(false); break;
         case Sheet::effects: s.setEffectsSheet(std::nullopt); break;
         case Sheet::matchLoudness: s.setShowMatchLoudness(false); break;
-        case Sheet::processing: compat::closeProcessingSheet(s); break;
+        case Sheet::processing: {
+            DiagnosticsState d = s.diagnostics();
+            d.sheet = std::nullopt;
+            s.setDiagnostics(std::move(d));
+            break;
+        }
     }
 }
 

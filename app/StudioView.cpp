@@ -16,7 +16,6 @@
 #include "app/Header.h"
 #include "app/QtPrompts.h"
 #include "app/SheetHost.h"
-#include "app/StoreCompat.h"
 #include "app/TransportBar.h"
 #include "app/ViewFactory.h"
 #include "model/Localization.h"
@@ -237,7 +236,7 @@ void StudioView::refreshLocked() {
 
 void StudioView::refreshAlert() {
     const auto& error = ctx_.store->error();
-    const bool wanted = error.has_value() && !compat::sheetShowsError(*ctx_.store);
+    const bool wanted = error.has_value() && !ctx_.store->sheetShowsError();
     if (!wanted) {
         if (alert_ && !error) {
             alert_->disconnect(this);

@@ -5,7 +5,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "app/StoreCompat.h"
 #include "app/ViewFactory.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
@@ -66,10 +65,10 @@ PositionDisplay::PositionDisplay(ViewContext context, QWidget* parent) : QWidget
 void PositionDisplay::refresh() {
     const bool running = ctx_.transport->playing() || ctx_.transport->recording();
     const double value = running ? ctx_.transport->position() : ctx_.store->cursor();
-    const QString text = qs(compat::formatTime(*ctx_.store, value));
+    const QString text = qs(ctx_.store->formatTime(value));
     const bool red = ctx_.transport->recording();
     const QString tip = qs(L("Формат времени: {0}. Щелчок — следующий формат",
-                             compat::formatName(ctx_.store->timeFormat())));
+                             title(ctx_.store->timeFormat())));
     if (tip != toolTip()) setToolTip(tip);
     if (text == text_ && red == red_) return;
     text_ = text;
@@ -86,7 +85,7 @@ void PositionDisplay::paintEvent(QPaintEvent*) {
 
 void PositionDisplay::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
-        compat::cycleTimeFormat(*ctx_.store);
+        ctx_.store->cycleTimeFormat();
 }
 
 TransportBar::TransportBar(ViewContext context, QWidget* parent)
@@ -105,7 +104,7 @@ TransportBar::TransportBar(ViewContext context, QWidget* parent)
     play_ = new ToolButton(QStringLiteral("play.fill"), qs(L("Воспроизвести")), false, Palette::accent(),
                            [store] { store->playPause(); }, this);
     record_ = new ToolButton(QStringLiteral("record.circle"), qs(L("Записать с микрофона")), false, Palette::red(),
-                             [store] { compat::record(*store); }, this);
+                             [store] { store->record(); }, this);
     loop_ = new ToolButton(QStringLiteral("repeat"), qs(L("Повтор")), false, Palette::accent(), [store] {
         store->stop();
         store->setLoop(!store->loop());
