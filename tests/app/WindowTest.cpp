@@ -157,6 +157,27 @@ TEST(Window, AnErrorUnderALoudnessSheetWaitsForIt) {
     EXPECT_FALSE(fx.store().error().has_value());
 }
 
+TEST(Window, AnErrorUnderAProcessingSheetWaitsForItAndEscapeClosesTheSheet) {
+    StudioFixture fx;
+    showAt(fx.window(), QSize(1280, 800));
+    DiagnosticsState d = fx.store().diagnostics();
+    d.sheet = ProcessingSheet::tone;
+    fx.store().setDiagnostics(d);
+    pump();
+    QDialog* sheet = fx.view().sheets()->dialog(SheetHost::Sheet::processing);
+    ASSERT_NE(sheet, nullptr);
+    fx.store().setError(std::string("Ошибка генератора"));
+    pump();
+    EXPECT_EQ(fx.view().alert(), nullptr);
+    sheet->reject();  // Escape
+    pump();
+    EXPECT_FALSE(fx.store().diagnostics().sheet.has_value());
+    ASSERT_NE(fx.view().alert(), nullptr);
+    EXPECT_EQ(fx.view().alert()->informativeText(), QStringLiteral("Ошибка генератора"));
+    fx.view().alert()->reject();
+    pump();
+}
+
 TEST(Window, ARefusalDuringTheExportSheetShowsOnTopOfTheSheet) {
     StudioFixture fx;
     showAt(fx.window(), QSize(1280, 800));
