@@ -36,6 +36,9 @@ struct EssentialOutcome {
     std::optional<double> gain;
 };
 
+// One 400 ms loudness measuring block.
+constexpr std::int64_t kLoudnessBlockFrames = 19200;
+
 // The fixed ducking of music and ambience under dialogue.
 AutoDuckSettings essentialDuckSettings() {
     AutoDuckSettings s;
@@ -127,7 +130,11 @@ void StudioStore::commitEssential(const Uuid& id, const std::optional<EssentialS
         if (needsLoudness && outcome.applied.settings) {
             Track processed = clip;
             processed.rack = outcome.applied.rack;
-            if (const auto measured = Loudness::integrated(RackRenderer::render(processed))) {
+            const AudioData rendered = RackRenderer::render(processed);
+            // Audio shorter than one measuring block has no integrated loudness to match.
+            const auto measured =
+                rendered.frames() >= kLoudnessBlockFrames ? Loudness::integrated(rendered) : std::nullopt;
+            if (measured) {
                 const double gain = std::min(std::max(outcome.applied.settings->targetLUFS - *measured, -60.0), 12.0);
                 if (std::isfinite(gain)) outcome.gain = gain;
             }

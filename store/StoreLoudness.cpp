@@ -16,12 +16,16 @@ namespace tessoral {
 
 namespace {
 
-// Whether the measurement can bring a clip to the target.
-bool usable(const LoudnessMeasurement& measurement, LoudnessTarget target) {
+// One 400 ms loudness measuring block.
+constexpr std::int64_t kLoudnessBlockFrames = 19200;
+
+// Whether the measurement can bring the clip to the target: a finite sample peak for the peak
+// target, an integrated loudness of at least one measuring block for the others.
+bool usable(const LoudnessMeasurement& measurement, const Track& clip, LoudnessTarget target) {
     switch (target) {
         case LoudnessTarget::none: return false;
         case LoudnessTarget::peak: return std::isfinite(measurement.samplePeak);
-        default: return measurement.lufs.has_value();
+        default: return measurement.lufs.has_value() && clip.frames() >= kLoudnessBlockFrames;
     }
 }
 
@@ -54,7 +58,7 @@ void StudioStore::matchLoudness(const std::map<Uuid, LoudnessMatch::Entry>& entr
         if (found == entries.end()) continue;
         const LoudnessMatch::Entry& entry = found->second;
         if (entry.id != clip.id || !unchanged(clip, entry.revision, entry.rack, entry.bypassed)) continue;
-        if (!usable(entry.measurement, target)) continue;
+        if (!usable(entry.measurement, clip, target)) continue;
         qualifying.emplace_back(&clip, &entry);
     }
     if (qualifying.empty()) {
