@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "model/Localization.h"
+#include "timeline/MultitrackTimeline.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 
@@ -79,8 +80,8 @@ QWidget* workspaceBrowser(ViewContext, QWidget* parent) {
     return fixedWidth("workspaceBrowser", 184, Palette::panel(), parent);
 }
 QWidget* editorTools(ViewContext, QWidget* parent) { return fixedHeight("editorTools", 72, Palette::panel(), parent); }
-QWidget* multitrackTimeline(ViewContext, QWidget* parent) {
-    return filling("multitrackTimeline", Palette::background(), parent);
+QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
+    return new MultitrackTimeline(*ctx.store, ctx.transport, parent);
 }
 QWidget* waveformEditor(ViewContext, QWidget* parent) {
     return filling("waveformEditor", Palette::background(), parent);

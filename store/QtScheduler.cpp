@@ -1,5 +1,6 @@
 #include "store/QtScheduler.h"
 
+#include <QElapsedTimer>
 #include <QMetaObject>
 #include <QObject>
 #include <QTimer>
@@ -39,7 +40,9 @@ private:
 
 }  // namespace
 
-QtScheduler::QtScheduler() : receiver_(std::make_unique<QObject>()) {}
+QtScheduler::QtScheduler() : receiver_(std::make_unique<QObject>()), clock_(std::make_unique<QElapsedTimer>()) {
+    clock_->start();
+}
 
 QtScheduler::~QtScheduler() = default;
 
@@ -53,6 +56,11 @@ std::unique_ptr<SingleShot> QtScheduler::singleShot(double seconds, std::functio
 
 void QtScheduler::post(std::function<void()> call) {
     QMetaObject::invokeMethod(receiver_.get(), [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+}
+
+double QtScheduler::now() const {
+    // QElapsedTimer uses the monotonic clock where the system has one (always on Linux).
+    return static_cast<double>(clock_->nsecsElapsed()) * 1e-9;
 }
 
 }  // namespace tessoral

@@ -32,7 +32,8 @@ public:
     // many ran.
     int runPosted();
 
-    double now() const { return state_->now; }
+    // The virtual time: what advanceBy() has added up.
+    double now() const override { return state_->now; }
     int activeTimers() const;     // repeating timers alive
     int pendingSingleShots() const;
     int pendingPosts() const;

@@ -30,6 +30,9 @@ public:
     // Runs `call` later on the main thread, after the caller has returned. May be called from any
     // thread while the scheduler lives.
     virtual void post(std::function<void()> call) = 0;
+    // Seconds on a monotonic clock (never set back), counted from an arbitrary origin: for measuring
+    // spans between events, never a date.
+    virtual double now() const = 0;
 };
 
 }  // namespace tessoral

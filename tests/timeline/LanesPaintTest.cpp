@@ -1,0 +1,164 @@
+// What the lanes draw, probed on grab(): row, clip, selection, playhead, crossfade and envelope
+// opacities over what lies under them; the crossfade geometry; the playhead's partial repaints.
+#include "TimelineTestSupport.h"
+#include "timeline/LanesPainter.h"
+#include "timeline/TimelineGeometry.h"
+
+namespace tessoral::test {
+namespace {
+
+struct Paint : ::testing::Test {
+    LanesFixture fx;
+    std::vector<Uuid> rows;
+    void SetUp() override { rows = fx.rows(3); }
+    QColor at(int x, int y) { return fx.grab().pixelColor(x, y); }
+};
+
+TEST_F(Paint, RowAndClipFillsOverTheRowColour) {
+    const Uuid a = fx.add(0, 10, 20, "A");  // 100…300
+    const Uuid b = fx.add(1, 10, 20, "B");
+    const Uuid c = fx.add(2, 10, 20, "C");
+    Session s = fx.store->session();
+    s.track(c)->muted = true;
+    fx.store->setSession(s);
+    fx.store->setSelectedID(a);  // selects row 0 too
+    const QImage image = fx.grab();
+    const QColor window = Palette::background();
+    // The selected row's background: white at 0.03; the others show the window.
+    const QColor row0 = image.pixelColor(600, 60);
+    EXPECT_TRUE(near(row0, blend(window, Qt::white, 0.03)));
+    EXPECT_TRUE(near(image.pixelColor(600, 200), window));
+    // Body fills at y 105 (between the name and the waveform's reach, clear of the outline).
+    EXPECT_TRUE(near(image.pixelColor(200, 105), blend(row0, Palette::track(fx.track(a).color), 0.13)));
+    EXPECT_TRUE(near(image.pixelColor(200, 134 + 105), blend(window, Palette::track(fx.track(b).color), 0.09)));
+    EXPECT_TRUE(near(image.pixelColor(200, 268 + 105), blend(window, Palette::track(fx.track(c).color), 0.035)));
+}
+
+TEST_F(Paint, PlayheadAndSelectionOverTheRow) {
+    fx.add(0, 10, 50, "A");
+    fx.store->setSelectedLaneID(rows[1]);
+    fx.store->setCursor(45.0);  // x 450
+    fx.store->setSelection(TimeRange{50, 60});
+    const QImage image = fx.grab();
+    const QColor row1 = image.pixelColor(700, 200);
+    EXPECT_TRUE(near(image.pixelColor(450, 200), blend(row1, Qt::white, 0.85)));
+    EXPECT_TRUE(near(image.pixelColor(550, 200), blend(row1, Qt::white, 0.12)));
+    EXPECT_TRUE(near(image.pixelColor(500, 200), blend(blend(row1, Qt::white, 0.12), Qt::white, 0.6)));  // edge
+    EXPECT_TRUE(near(image.pixelColor(550, 300), Palette::background()));       // other rows: no shade
+}
+
+TEST_F(Paint, CrossfadeBandAndCurves) {
+    // Row 1 of 134-point rows, overlap 10…11 s, 1000 points for 100 s.
+    fx.add(1, 5, 6, "Out");  // 5…11
+    fx.add(1, 10, 5, "In");  // 10…15
+    auto shapes = LanesPainter::crossfadeShapes(fx.lanes->snapshot());
+    ASSERT_EQ(shapes.size(), 1u);
+    EXPECT_EQ(shapes[0].band, QRectF(100, 143, 10, 116));
+    ASSERT_EQ(shapes[0].curves.size(), 2u);
+    EXPECT_FALSE(shapes[0].curves[0].incoming);
+    EXPECT_EQ(shapes[0].curves[0].points.size(), 4);  // n = 3 segments
+    EXPECT_EQ(shapes[0].curves[0].points.front(), QPointF(110, 259));  // the outgoing end, silent
+    EXPECT_EQ(shapes[0].curves[0].points.back(), QPointF(100, 143));
+    EXPECT_EQ(shapes[0].curves[1].points.front(), QPointF(100, 259));
+    EXPECT_EQ(shapes[0].curves[1].points.size(), 4);
+
+    // The band's white 0.07 over what lies there without it.
+    Session off = fx.store->session();
+    off.autoCrossfade = false;
+    fx.store->setSession(off);
+    EXPECT_TRUE(LanesPainter::crossfadeShapes(fx.lanes->snapshot()).empty());
+    const QColor under = at(105, 234);
+    off.autoCrossfade = true;
+    fx.store->setSession(off);
+    EXPECT_TRUE(near(at(105, 234), blend(under, Qt::white, 0.07)));
+}
+
+TEST_F(Paint, ShortOverlapsDrawTheBandButNoCurves) {
+    fx.add(1, 5, 5.05, "Out");  // ends at 10.05
+    fx.add(1, 10, 5, "In");
+    auto shapes = LanesPainter::crossfadeShapes(fx.lanes->snapshot());
+    ASSERT_EQ(shapes.size(), 1u);
+    EXPECT_DOUBLE_EQ(shapes[0].band.width(), 1.0);
+    EXPECT_TRUE(shapes[0].curves.empty());
+
+    LanesFixture wider;
+    wider.rows(2);
+    wider.add(1, 5, 5.06, "Out");
+    wider.add(1, 10, 5, "In");
+    shapes = LanesPainter::crossfadeShapes(wider.lanes->snapshot());
+    ASSERT_EQ(shapes.size(), 1u);
+    ASSERT_EQ(shapes[0].curves.size(), 2u);
+    EXPECT_EQ(shapes[0].curves[0].points.size(), 3);  // n = 2
+    // A manual 2-second cosine fade-in outlasting the overlap keeps its length and shape.
+    Session s = wider.store->session();
+    s.tracks[1].fadeIn = 2.0;
+    s.tracks[1].fadeInCurve = FadeCurve::cosine;
+    wider.store->setSession(s);
+    shapes = LanesPainter::crossfadeShapes(wider.lanes->snapshot());
+    ASSERT_EQ(shapes[0].curves.size(), 2u);
+    EXPECT_EQ(shapes[0].curves[1].points.size(), 7);  // 20 points: n = 6
+    EXPECT_DOUBLE_EQ(shapes[0].curves[1].points.back().x(), 120.0);
+    // Off in the clip editor, and with the switch off.
+    LanesFixture editor(LanesMode::clipEditor);
+    editor.rows(1);
+    editor.add(0, 5, 6, "Out");
+    const Uuid in = editor.add(0, 10, 5, "In");
+    editor.store->setSelectedID(in);
+    EXPECT_TRUE(LanesPainter::crossfadeShapes(editor.lanes->snapshot()).empty());
+}
+
+TEST_F(Paint, MutedEnvelopeLinesAreFaint) {
+    const Uuid a = fx.add(0, 10, 20, "A");
+    // A flat volume line on a pixel row's centre (y 70.5), so one row is fully covered.
+    const auto band = TimelineGeometry::envelopeBand(134);
+    const double v = (band.bottom - 70.5) / band.height() * 72.0 - 60.0;
+    Session s = fx.store->session();
+    s.track(a)->volumeEnvelope = {{0.0, v}};
+    s.track(a)->muted = true;
+    fx.store->setSession(s);
+    const QColor under = at(201, 70);
+    fx.store->setShowEnvelopes(true);
+    EXPECT_TRUE(near(at(201, 70), blend(under, LanesPainter::volumeColor(), 0.35)));
+    s.track(a)->muted = false;
+    fx.store->setSession(s);
+    EXPECT_TRUE(near(at(201, 70), blend(under, LanesPainter::volumeColor(), 0.9), 6));
+}
+
+TEST_F(Paint, TrimPreviewAddingBackIsTintedNotBlack) {
+    const Uuid a = fx.add(0, 10, 20, "A");
+    Session s = fx.store->session();
+    s.track(a)->headHandle = test::constant(48000 * 2);
+    fx.store->setSession(s);
+    fx.store->beginTrim(a, ClipEdge::start);
+    fx.store->dragTrim(a, -2.0);  // two seconds of kept head audio back
+    ASSERT_TRUE(fx.lanes->snapshot().trimDrag);
+    const QImage image = fx.grab();
+    const QColor row0 = image.pixelColor(600, 60);
+    const QColor tint = Palette::track(fx.track(a).color);
+    EXPECT_TRUE(near(image.pixelColor(90, 60), blend(row0, tint, 0.12)));
+    EXPECT_TRUE(near(image.pixelColor(80, 60), tint));  // the preview edge line at 8 s
+    fx.store->endTrim();
+}
+
+TEST_F(Paint, ThirtyTicksRepaintOnlyThePlayheadStrips) {
+    fx.add(0, 0, 20, "A");
+    fx.lanes->show();
+    fx.settle();
+    pump(5);
+    fx.store->playPause();
+    fx.settle();
+    pump(5);
+    fx.lanes->clearPaintLog();
+    for (int tick = 0; tick < 30; ++tick) {
+        fx.services.backend.pump(1600);
+        fx.services.scheduler.advanceBy(1.0 / 30.0);
+        pump(2);
+    }
+    ASSERT_TRUE(fx.store->transport().playing());
+    ASSERT_FALSE(fx.lanes->paintLog().empty());
+    for (const QRect& r : fx.lanes->paintLog()) EXPECT_LE(r.width(), 4) << r.x() << " " << r.width();
+    fx.store->stop();
+}
+
+}  // namespace
+}  // namespace tessoral::test
