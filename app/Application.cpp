@@ -87,6 +87,9 @@ int runApplication(int argc, char** argv) {
         return request.exitCode;
     }
 
+    // A program already runs: hand the files over before opening a display of our own.
+    if (SingleInstance::send(SingleInstance::defaultSocketPath(), request.files, 3000)) return 0;
+
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
     Palette::applyTheme(app);

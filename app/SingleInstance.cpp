@@ -8,7 +8,18 @@
 #include <QLockFile>
 #include <QStandardPaths>
 
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QScopeGuard>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace tessoral {
 
@@ -31,10 +42,42 @@ QString SingleInstance::defaultSocketPath() {
     return QDir(QDir::tempPath()).filePath(QStringLiteral("tessoral-%1.socket").arg(getuid()));
 }
 
+namespace {
+
+// Waits until `fd` is ready for `events` or the deadline passes.
+bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
+    for (;;) {
+        pollfd p{fd, events, 0};
+        const int left = static_cast<int>(std::clamp<qint64>(deadline.remainingTime(), 0, 60000));
+        const int r = ::poll(&p, 1, left);
+        if (r > 0) return (p.revents & (events | POLLHUP | POLLERR)) != 0;
+        if (r == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
 bool SingleInstance::send(const QString& socketPath, const QStringList& files, int timeoutMs) {
-    QLocalSocket socket;
-    socket.connectToServer(socketPath);
-    if (!socket.waitForConnected(timeoutMs)) return false;
+    // Plain POSIX, so a later start can hand its files over before (and without) opening a display.
+    const QByteArray native = QFile::encodeName(socketPath);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (native.isEmpty() || size_t(native.size()) >= sizeof(address.sun_path)) return false;
+    std::memcpy(address.sun_path, native.constData(), size_t(native.size()));
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    const auto closeSocket = qScopeGuard([fd] { ::close(fd); });
+    const QDeadlineTimer deadline(timeoutMs);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+        if (errno != EINPROGRESS && errno != EAGAIN) return false;
+        if (!waitFor(fd, POLLOUT, deadline)) return false;
+        int error = 0;
+        socklen_t length = sizeof(error);
+        if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) return false;
+    }
+
     QByteArray payload;
     {
         QDataStream out(&payload, QIODevice::WriteOnly);
@@ -47,12 +90,28 @@ bool SingleInstance::send(const QString& socketPath, const QStringList& files, i
         out << quint32(payload.size());
     }
     message += payload;
-    socket.write(message);
-    if (!socket.waitForBytesWritten(timeoutMs)) return false;
+    qsizetype sent = 0;
+    while (sent < message.size()) {
+        const ssize_t n = ::send(fd, message.constData() + sent, size_t(message.size() - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += n;
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!waitFor(fd, POLLOUT, deadline)) return false;
+        } else {
+            return false;
+        }
+    }
     QByteArray reply;
     while (reply.size() < kAck.size()) {
-        if (!socket.waitForReadyRead(timeoutMs)) return false;
-        reply += socket.readAll();
+        char buffer[16];
+        const ssize_t n = ::recv(fd, buffer, sizeof(buffer), 0);
+        if (n > 0) {
+            reply.append(buffer, n);
+        } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+            if (!waitFor(fd, POLLIN, deadline)) return false;
+        } else {
+            return false;
+        }
     }
     return reply.startsWith(kAck);
 }
@@ -66,12 +125,12 @@ SingleInstance::Role SingleInstance::start(const QStringList& files, int timeout
         error_ = QStringLiteral("cannot lock %1").arg(lock.fileName());
         return Role::failed;
     }
+    if (send(path_, files, timeoutMs)) return Role::handedOver;
     {
+        // Something accepts connections there but does not answer as Tessoral: leave it alone.
         QLocalSocket probe;
         probe.connectToServer(path_);
         if (probe.waitForConnected(std::min(timeoutMs, 1000))) {
-            probe.abort();
-            if (send(path_, files, timeoutMs)) return Role::handedOver;
             error_ = QStringLiteral("the running Tessoral does not answer on %1").arg(path_);
             return Role::failed;
         }

@@ -3,7 +3,7 @@
 
 - `tessoral tone.wav` maps a window named "Tessoral" and imports the file;
 - a click on play, then on stop, logs "Подготовка воспроизведения…" and "Остановлено";
-- a second `tessoral other.wav` hands the file to the first and exits 0;
+- a second `tessoral other.wav` (even without a display) hands the file to the first and exits 0;
 - Ctrl+Q asks to save, Escape keeps the program; Ctrl+Q, "Не сохранять" ends it with 0 and
   the window geometry is saved;
 - after a SIGKILL the socket left behind is taken over by the next start.
@@ -71,10 +71,13 @@ class Run:
             raise RuntimeError("Xvfb did not start")
         self.env["DISPLAY"] = ":" + number.decode().strip()
 
-    def launch(self, *args):
+    def launch(self, *args, display=True):
         log = open(os.path.join(self.scratch, "log%d.txt" % len(self.logs)), "w+b")
         self.logs.append(log)
-        return subprocess.Popen([self.program, *args], env=self.env, stdout=log, stderr=subprocess.STDOUT), log
+        env = dict(self.env)
+        if not display:
+            env.pop("DISPLAY", None)
+        return subprocess.Popen([self.program, *args], env=env, stdout=log, stderr=subprocess.STDOUT), log
 
     def xdotool(self, *args, check=True):
         out = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=30)
@@ -146,8 +149,8 @@ def main():
         run.xdotool("mousemove", "--window", window, "72", str(y), "click", "1")
         wait_for(lambda: "Остановлено" in text(log), "the stop click")
 
-        # A second start hands its file to the first and leaves.
-        second, _ = run.launch(other)
+        # A second start hands its file to the first and leaves, without needing a display.
+        second, _ = run.launch(other, display=False)
         assert second.wait(timeout=30) == 0, "the second start did not exit 0"
         wait_for(lambda: text(log).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
         assert first.poll() is None
