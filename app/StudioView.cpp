@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QStackedLayout>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -263,6 +264,8 @@ void StudioView::refreshAlert() {
     box->setEscapeButton(ok);
     box->setDefaultButton(ok);
     alert_ = box;
+    // Should the sheet it sits on go away with it, the message comes back over the window.
+    connect(box, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, &StudioView::refreshAlert); });
     connect(box, &QMessageBox::finished, this, [this, box] {
         if (alert_ == box) alert_ = nullptr;
         box->deleteLater();

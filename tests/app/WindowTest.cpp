@@ -197,6 +197,27 @@ TEST(Window, ARefusalDuringTheExportSheetShowsOnTopOfTheSheet) {
     EXPECT_EQ(fx.view().dialogParent(), &fx.window());
 }
 
+TEST(Window, AnAlertOverASheetThatTheStoreClosesComesBackOverTheWindow) {
+    StudioFixture fx;
+    showAt(fx.window(), QSize(1280, 800));
+    fx.store().setShowTimePitch(true);
+    pump();
+    fx.store().setError(std::string("Выделите фрагмент внутри выбранного клипа."));
+    pump();
+    ASSERT_NE(fx.view().alert(), nullptr);
+    fx.store().setShowTimePitch(false);
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        pump();
+    }
+    ASSERT_NE(fx.view().alert(), nullptr);
+    EXPECT_EQ(fx.view().alert()->parentWidget(), &fx.window());
+    EXPECT_TRUE(fx.store().error().has_value());
+    fx.view().alert()->reject();
+    pump();
+    EXPECT_FALSE(fx.store().error().has_value());
+}
+
 TEST(Window, SheetsFollowTheirFlagsBothWays) {
     StudioFixture fx;
     showAt(fx.window(), QSize(1280, 800));
