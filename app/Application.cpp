@@ -15,6 +15,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopShell.h"
 #include "app/MainWindow.h"
+#include "app/OldSettings.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
 #include "app/SingleInstance.h"
@@ -34,24 +35,6 @@
 namespace tessoral {
 
 namespace {
-
-// The previous version's settings ($XDG_CONFIG_HOME/local.tessoral.app.conf), key by key.
-std::optional<DefaultsDictionary> readOldDomain() {
-    QSettings old(QSettings::IniFormat, QSettings::UserScope, QString::fromLatin1(SettingsMigration::kOldDomain));
-    if (!QFile::exists(old.fileName())) return std::nullopt;
-    DefaultsDictionary out;
-    for (const QString& key : old.allKeys()) {
-        const QVariant v = old.value(key);
-        if (v.typeId() == QMetaType::QStringList) {
-            std::vector<std::string> list;
-            for (const QString& s : v.toStringList()) list.push_back(s.toStdString());
-            out[key.toStdString()] = list;
-        } else {
-            out[key.toStdString()] = SettingsDefaults::fromText(v.toString().toStdString());
-        }
-    }
-    return out;
-}
 
 void print(FILE* stream, const QString& text) {
     const QByteArray bytes = text.toLocal8Bit();
@@ -75,7 +58,7 @@ int runApplication(int argc, char** argv) {
 
     // Settings and the interface language come before any window, menu or text.
     SettingsDefaults defaults;
-    SettingsMigration::migrateFromOldDomain(defaults, readOldDomain);
+    SettingsMigration::migrateFromOldDomain(defaults, readOldSettings);
     Localization::start(resourceFolder(), defaults);
 
     QStringList arguments;

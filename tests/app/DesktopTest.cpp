@@ -4,6 +4,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -19,6 +20,7 @@
 
 #include "AppTestSupport.h"
 #include "app/CommandLine.h"
+#include "app/OldSettings.h"
 #include "app/RecentlyUsed.h"
 #include "app/SingleInstance.h"
 
@@ -196,4 +198,30 @@ TEST(RecentlyUsed, AnUnreadableListIsLeftAlone) {
     const QString fresh = dir.filePath("sub/recently-used.xbel");
     EXPECT_TRUE(RecentlyUsed::note(fresh, "/a.wav", "audio/x-wav", "Tessoral", "'tessoral %u'"));
     EXPECT_TRUE(QFile::exists(fresh));
+}
+
+TEST(OldSettings, ReadsThePreviousVersionsFileWithTypes) {
+    const QString path = QSettings(QSettings::IniFormat, QSettings::UserScope, "local.tessoral.app").fileName();
+    QFile::remove(path);
+    EXPECT_FALSE(readOldSettings().has_value());
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[General]\nproject.autosave=false\nexport.default.samplerate=44100\ninterfaceLanguage=en\n"
+                "recording.gain=0.5\nlist=a, b\n");
+    }
+    const auto read = readOldSettings();
+    ASSERT_TRUE(read.has_value());
+    EXPECT_EQ(read->at("project.autosave"), DefaultsValue(false));
+    EXPECT_EQ(read->at("export.default.samplerate"), DefaultsValue(44100LL));
+    EXPECT_EQ(read->at("interfaceLanguage"), DefaultsValue(std::string("en")));
+    EXPECT_EQ(read->at("recording.gain"), DefaultsValue(0.5));
+    EXPECT_EQ(read->at("list"), DefaultsValue(std::vector<std::string>{"a", "b"}));
+    // Migrated once into settings that lack those keys.
+    MemoryDefaults target;
+    target.set("interfaceLanguage", std::string("ru"));
+    SettingsMigration::migrateFromOldDomain(target, readOldSettings);
+    EXPECT_EQ(target.boolean("project.autosave"), false);
+    EXPECT_EQ(target.string("interfaceLanguage"), "ru");
+    QFile::remove(path);
 }
