@@ -97,8 +97,22 @@ TEST_F(StoreBounce, RowAndClipLimitsAreTestedBeforeTheWork) {
     EXPECT_EQ(store->session().tracks.size(), 256u);
     EXPECT_EQ(store->session().lanes.size(), 32u);
 
+    // Each limit alone refuses: 256 clips on 31 rows, then 32 rows with 255 clips.
+    const std::string refusal = L("Достигнут предел проекта: {0} дорожек и {1} клипов.", 32, 256);
+    s = store->session();
+    s.lanes.pop_back();
+    s.tracks.back().laneID = rowB;
+    store->setSession(s);
+    ASSERT_EQ(store->session().lanes.size(), 31u);
     store->bounceToNewTrack();
-    EXPECT_EQ(store->error(), L("Достигнут предел проекта: {0} дорожек и {1} клипов.", 32, 256));
+    EXPECT_EQ(store->error(), refusal);
+    store->setError(std::nullopt);
+    s = store->session();
+    s.tracks.pop_back();
+    store->setSession(s);
+    makeRows(1);
+    store->bounceToNewTrack();
+    EXPECT_EQ(store->error(), refusal);
     EXPECT_EQ(fx.tasks.pending(), 0u);
 }
 
