@@ -84,6 +84,8 @@ std::optional<int> QtPrompts::alert(const AlertRequest& request) {
     OpenDialog open;
     box->exec();
     QAbstractButton* clicked = box->clickedButton();
+    // Dismissed without a button (Escape, the window's close): the cancel button's answer.
+    if (!clicked) clicked = box->escapeButton();
     for (std::size_t i = 0; i < buttons.size(); ++i)
         if (buttons[i] == clicked) return static_cast<int>(i);
     return std::nullopt;

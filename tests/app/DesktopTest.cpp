@@ -4,7 +4,12 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QMessageBox>
 #include <QSettings>
+#include <QTest>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QUrl>
 
@@ -21,6 +26,7 @@
 #include "AppTestSupport.h"
 #include "app/CommandLine.h"
 #include "app/OldSettings.h"
+#include "app/QtPrompts.h"
 #include "app/RecentlyUsed.h"
 #include "app/SingleInstance.h"
 
@@ -224,4 +230,45 @@ TEST(OldSettings, ReadsThePreviousVersionsFileWithTypes) {
     EXPECT_EQ(target.boolean("project.autosave"), false);
     EXPECT_EQ(target.string("interfaceLanguage"), "ru");
     QFile::remove(path);
+}
+
+TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) {
+    AlertRequest request;
+    request.message = "Сохранить изменения в проекте?";
+    request.informative = "Новый <проект>";
+    request.buttons = {"Сохранить", "Отмена", "Не сохранять"};
+    std::vector<QAbstractButton*> buttons;
+    auto box = QtPrompts::makeAlert(request, nullptr, buttons);
+    ASSERT_EQ(buttons.size(), 3u);
+    EXPECT_EQ(buttons[0]->text(), QString::fromUtf8("Сохранить"));
+    EXPECT_EQ(static_cast<QAbstractButton*>(box->defaultButton()), buttons[0]);
+    EXPECT_EQ(box->escapeButton(), buttons[1]);
+    EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+
+    QWidget window;
+    window.show();
+    QtPrompts prompts([&window] { return &window; });
+    QTimer::singleShot(0, [] {
+        auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!shown) return;
+        for (QAbstractButton* b : shown->buttons())
+            if (b->text() == QString::fromUtf8("Не сохранять")) b->click();
+    });
+    EXPECT_EQ(prompts.alert(request), std::optional<int>(2));
+    EXPECT_EQ(QtPrompts::openDialogs(), 0);
+    QTimer::singleShot(0, [] {
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            QTest::keyClick(shown, Qt::Key_Escape);
+    });
+    EXPECT_EQ(prompts.alert(request), std::optional<int>(1));  // Escape answers "Отмена"
+    QTimer::singleShot(0, [] {
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
+    });
+    EXPECT_EQ(prompts.alert(request), std::optional<int>(1));  // so does any other dismissal
+    // Without a cancel button a dismissal gives no answer.
+    request.buttons = {"Восстановить", "Удалить копию"};
+    QTimer::singleShot(0, [] {
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
+    });
+    EXPECT_EQ(prompts.alert(request), std::nullopt);
 }
