@@ -52,16 +52,14 @@ void ToolButton::setAction(std::function<void()> action) { action_ = std::move(a
 void ToolButton::paintEvent(QPaintEvent*) {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
+    // Plain style: no bezel; a pressed button dims, a disabled one fades.
     if (!isEnabled()) p.setOpacity(0.35);
+    else if (isDown()) p.setOpacity(0.6);
     const QRectF frame(0, 0, kWidth, kHeight);
     if (active_) {
         QPainterPath path;
         path.addRoundedRect(frame, 5, 5);
         p.fillPath(path, tint_);
-    } else if (isDown()) {
-        QPainterPath path;
-        path.addRoundedRect(frame, 5, 5);
-        p.fillPath(path, Palette::line());
     }
     const QColor iconColor = active_ ? Palette::background() : tint_;
     const QPixmap pm = Icons::pixmap(symbol_, iconColor, kSymbolSize, devicePixelRatioF());
