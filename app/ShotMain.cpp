@@ -20,6 +20,7 @@
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TaskRunner.h"
+#include "timeline/LanesWidget.h"
 #include "transport/ManualScheduler.h"
 #include "transport/NullAudioBackend.h"
 #include "widgets/Palette.h"
@@ -161,6 +162,60 @@ int main(int argc, char** argv) {
         services.settle();
         studio.store().setEditorMode(EditorMode::multitrack);
         ok &= save(grabWindow(window), out, QStringLiteral("demo-multitrack"), lang);
+
+        // The timeline: fades, envelopes, a crossfade, a marker and a time selection on the selected
+        // clip; the same in the spectral view once its spectrograms are drawn; the clip editor's lanes.
+        {
+            StudioStore& s = studio.store();
+            const Session before = s.session();
+            Session shown = before;
+            if (shown.tracks.size() >= 3) {
+                Track& melody = shown.tracks[0];
+                melody.fadeIn = 0.8;
+                melody.fadeOut = 1.5;
+                melody.fadeOutCurve = FadeCurve::cosine;
+                melody.volumeEnvelope = {{1.0, 0.0}, {3.5, -14.0}, {6.0, -4.0}};
+                melody.panEnvelope = {{2.0, -0.5}, {7.0, 0.4}};
+                Track tail = shown.tracks[2];
+                tail.id = Uuid::random();
+                tail.name = tail.name + " 2";
+                tail.start = shown.tracks[2].end() - 1.0;
+                shown.tracks.push_back(tail);
+                SessionMarker marker;
+                marker.name = "A";
+                marker.start = 4.0;
+                shown.markers.push_back(marker);
+            }
+            s.setSession(shown);
+            s.setTimelineTool(TimelineTool::select);
+            s.setShowEnvelopes(true);
+            if (!s.session().tracks.empty()) s.setSelectedID(s.session().tracks.front().id);
+            s.setSelection(TimeRange{2.0, 4.5});
+            s.setCursor(2.0);
+            services.settle();
+            pump();
+            ok &= save(grabWindow(window), out, QStringLiteral("multitrack"), lang);
+            s.setSpectralView(true);
+            services.settle();
+            pump();
+            services.settle();
+            ok &= save(grabWindow(window), out, QStringLiteral("multitrack-spectral"), lang);
+            s.setSpectralView(false);
+            {
+                LanesWidget editor(s, &studio.transport(), LanesMode::clipEditor);
+                editor.setScale(1000.0, s.timelineDuration(), 260.0);
+                editor.resize(editor.contentSize());
+                s.setAmplitudeZoom(2.0);
+                ok &= save(editor.grab().toImage(), out, QStringLiteral("clip-editor"), lang);
+                s.setAmplitudeZoom(1.0);
+            }
+            s.setShowEnvelopes(false);
+            s.setTimelineTool(TimelineTool::move);
+            s.setSelection(std::nullopt);
+            s.setSession(before);
+            services.settle();
+            pump();
+        }
 
         studio.store().setShowExport(true);
         pump();
