@@ -1,0 +1,211 @@
+#include "widgets/ValueSlider.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProxyStyle>
+#include <QStyleOptionSlider>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+#include "model/Localization.h"
+#include "widgets/Fonts.h"
+#include "widgets/Palette.h"
+
+namespace tessoral {
+
+namespace {
+
+// A left press on the groove moves the thumb there and starts a drag from it, instead of paging.
+class AbsoluteSliderStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+    // Set around the handling of one press (Qt asks for the hint without naming the widget).
+    static inline bool pressOnThumb = false;
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        // A press on the thumb itself grabs it where it is: a click there changes nothing.
+        if (hint == QStyle::SH_Slider_AbsoluteSetButtons)
+            return pressOnThumb ? Qt::NoButton : Qt::LeftButton | Qt::MiddleButton;
+        // Qt grabs the thumb only on this path; pages are never stepped (the thumb is the one
+        // thing this path can hit, as every other press jumps).
+        if (hint == QStyle::SH_Slider_PageSetButtons) return pressOnThumb ? Qt::LeftButton : Qt::NoButton;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+QStyle* absoluteStyle() {
+    // One for the whole run; it wraps the application's style when it is first asked for.
+    static QStyle* style = new AbsoluteSliderStyle(QStringLiteral("Fusion"));
+    return style;
+}
+
+void setSecondary(QLabel* label) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, Palette::secondaryText());
+    label->setPalette(pal);
+}
+
+}  // namespace
+
+ValueSliderTrack::ValueSliderTrack(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    setStyle(absoluteStyle());
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void ValueSliderTrack::wheelEvent(QWheelEvent* event) { event->ignore(); }
+
+void ValueSliderTrack::mousePressEvent(QMouseEvent* event) {
+    QStyleOptionSlider opt;
+    initStyleOption(&opt);
+    const QRect thumb = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
+    AbsoluteSliderStyle::pressOnThumb = thumb.contains(event->position().toPoint());
+    QSlider::mousePressEvent(event);
+    AbsoluteSliderStyle::pressOnThumb = false;
+}
+
+void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
+    const int before = value();
+    QSlider::keyPressEvent(event);
+    if (value() != before && !isSliderDown()) Q_EMIT keyStepped();
+}
+
+ValueSlider::ValueSlider(const QString& title, double value, double lower, double upper, const QString& display,
+                         bool compact, std::function<void()> begin, std::function<void(double)> commit,
+                         QWidget* parent)
+    : QWidget(parent),
+      title_(title),
+      value_(value),
+      draft_(value),
+      lower_(lower),
+      upper_(upper),
+      compact_(compact),
+      begin_(std::move(begin)),
+      commit_(std::move(commit)) {
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(7);
+
+    displayLabel_ = new QLabel(display, this);
+    displayLabel_->setObjectName(QStringLiteral("valueText"));
+    setSecondary(displayLabel_);
+    if (!compact_) {
+        auto* header = new QHBoxLayout;
+        header->setContentsMargins(0, 0, 0, 0);
+        titleLabel_ = new QLabel(title, this);
+        titleLabel_->setObjectName(QStringLiteral("valueTitle"));
+        titleLabel_->setFont(Fonts::ui(11));
+        displayLabel_->setFont(Fonts::mono(11));
+        header->addWidget(titleLabel_);
+        header->addStretch(1);
+        header->addWidget(displayLabel_);
+        column->addLayout(header);
+    }
+
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(7);
+    slider_ = new ValueSliderTrack(this);
+    slider_->setRange(0, kSteps);
+    slider_->setAttribute(Qt::WA_MacSmallSize);
+    slider_->setAccessibleName(title.isEmpty() ? QString::fromStdString(L("Громкость дорожки")) : title);
+    row->addWidget(slider_, 1);
+    if (compact_) {
+        displayLabel_->setFont(Fonts::mono(10));
+        displayLabel_->setFixedWidth(36);
+        displayLabel_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        row->addWidget(displayLabel_);
+    }
+    column->addLayout(row);
+
+    placeThumb();
+    connect(slider_, &QSlider::sliderPressed, this, &ValueSlider::pressed);
+    connect(slider_, &QSlider::valueChanged, this, &ValueSlider::moved);
+    connect(slider_, &QSlider::sliderReleased, this, &ValueSlider::released);
+    connect(slider_, &ValueSliderTrack::keyStepped, this, [this] {
+        // A key step is a whole gesture of its own.
+        if (begin_) begin_();
+        if (commit_) commit_(draft_);
+    });
+}
+
+int ValueSlider::positionOf(double value) const {
+    const double span = upper_ - lower_;
+    if (!std::isfinite(value) || !(span > 0)) return 0;
+    const double f = std::clamp((value - lower_) / span, 0.0, 1.0);
+    return static_cast<int>(std::lround(f * kSteps));
+}
+
+double ValueSlider::valueAt(int position) const {
+    if (position <= 0) return lower_;
+    if (position >= kSteps) return upper_;
+    return lower_ + (upper_ - lower_) * (static_cast<double>(position) / kSteps);
+}
+
+void ValueSlider::placeThumb() {
+    placing_ = true;
+    slider_->setValue(positionOf(draft_));
+    placing_ = false;
+}
+
+void ValueSlider::setValue(double value) {
+    // NaN never equals itself: compare so an unchanged NaN does not reset the draft either.
+    if (value == value_ || (std::isnan(value) && std::isnan(value_))) return;
+    value_ = value;
+    draft_ = value;
+    placeThumb();
+}
+
+void ValueSlider::setDisplay(const QString& display) {
+    if (displayLabel_->text() != display) displayLabel_->setText(display);
+}
+
+void ValueSlider::setRange(double lower, double upper) {
+    if (lower == lower_ && upper == upper_) return;
+    lower_ = lower;
+    upper_ = upper;
+    placeThumb();
+}
+
+void ValueSlider::pressed() {
+    if (pressed_) return;
+    pressed_ = true;
+    if (begin_) begin_();
+    // The press itself may have moved the thumb (a jump on the track) before it reported.
+    draft_ = valueAt(slider_->sliderPosition());
+}
+
+void ValueSlider::moved(int position) {
+    if (placing_) return;
+    draft_ = valueAt(position);
+}
+
+void ValueSlider::released() {
+    if (!pressed_) return;
+    pressed_ = false;
+    if (commit_) commit_(draft_);
+}
+
+void ValueSlider::changeEvent(QEvent* event) {
+    // A slider disabled in the middle of a press never sees the release: end the gesture here.
+    if (event->type() == QEvent::EnabledChange && !isEnabled() && pressed_) {
+        slider_->setSliderDown(false);
+        released();
+    }
+    QWidget::changeEvent(event);
+}
+
+void ValueSlider::hideEvent(QHideEvent* event) {
+    if (pressed_) {
+        slider_->setSliderDown(false);
+        released();
+    }
+    QWidget::hideEvent(event);
+}
+
+}  // namespace tessoral

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <QSlider>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+
+namespace tessoral {
+
+// The slider inside a ValueSlider: the wheel passes to the parent (a scroll view scrolls), a press
+// on the track jumps there (a press on the thumb grabs it in place), and a key step reports itself so the owner can treat it as a whole
+// gesture.
+class ValueSliderTrack : public QSlider {
+    Q_OBJECT
+public:
+    explicit ValueSliderTrack(QWidget* parent = nullptr);
+
+Q_SIGNALS:
+    // A keyboard step moved the slider from one position to another.
+    void keyStepped();
+
+protected:
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A labelled horizontal slider that edits one number of the model as one gesture. The user moves
+// a private draft; `begin` runs when the press starts and `commit(draft)` once when it ends (also
+// when the draft did not move). Nothing in the model changes while the thumb moves, and the value
+// text keeps the committed value the host gives until the host gives a new one.
+//
+// Not compact: a header row (title, value text) above the slider. Compact: the value text in a
+// 36-wide right-aligned column right of the slider, no title row.
+class ValueSlider : public QWidget {
+    Q_OBJECT
+public:
+    // Positions of the underlying slider over the range: the draft is continuous to this grain.
+    static constexpr int kSteps = 10000;
+
+    ValueSlider(const QString& title, double value, double lower, double upper, const QString& display,
+                bool compact, std::function<void()> begin, std::function<void(double)> commit,
+                QWidget* parent = nullptr);
+
+    // The host's committed value: a change resets the draft (also in the middle of a drag).
+    void setValue(double value);
+    void setDisplay(const QString& display);
+    void setRange(double lower, double upper);
+    void setBegin(std::function<void()> begin) { begin_ = std::move(begin); }
+    void setCommit(std::function<void(double)> commit) { commit_ = std::move(commit); }
+
+    double value() const { return value_; }
+    double draft() const { return draft_; }
+    double lower() const { return lower_; }
+    double upper() const { return upper_; }
+    bool compact() const { return compact_; }
+    bool dragging() const { return pressed_; }
+    QString title() const { return title_; }
+    QSlider* slider() const { return slider_; }
+    QLabel* titleLabel() const { return titleLabel_; }
+    QLabel* displayLabel() const { return displayLabel_; }
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    int positionOf(double value) const;
+    double valueAt(int position) const;
+    void placeThumb();
+    void pressed();
+    void moved(int position);
+    void released();
+
+    QString title_;
+    double value_;
+    double draft_;
+    double lower_;
+    double upper_;
+    bool compact_;
+    bool pressed_ = false;
+    bool placing_ = false;
+    std::function<void()> begin_;
+    std::function<void(double)> commit_;
+    ValueSliderTrack* slider_ = nullptr;
+    QLabel* titleLabel_ = nullptr;
+    QLabel* displayLabel_ = nullptr;
+};
+
+}  // namespace tessoral
