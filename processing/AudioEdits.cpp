@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "model/Limits.h"
 #include "model/Localization.h"
@@ -75,11 +76,11 @@ AudioData apply(EditAction action, const AudioData& audio, FrameRange range, dou
             const auto len = static_cast<std::size_t>(n);
             const float m = std::max(vec::maxMagnitude(audio.left.data() + range.lower, len),
                                      vec::maxMagnitude(audio.right.data() + range.lower, len));
-            const float g = m > 0 ? Loudness::kMinusOneDBFSFloat / m : 1.0f;
-            // A peak deep in the subnormal range needs a factor beyond single precision: the
-            // samples would become infinities and NaNs, so such a range is left as it is.
-            if (!std::isfinite(g)) return audio;
-            return constantGain(audio, range, g);
+            // Silence, and a peak so deep in the subnormal range that its factor lies beyond
+            // single precision, are left as they are.
+            const std::optional<float> g = Loudness::peakNormalizationFactor(m);
+            if (!g) return audio;
+            return constantGain(audio, range, *g);
         }
         case EditAction::gain: {
             const auto g = static_cast<float>(std::pow(10.0, gainDB / 20.0));
