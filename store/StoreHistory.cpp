@@ -102,7 +102,11 @@ void StudioStore::validateSelection() {
     }
 }
 
-void StudioStore::changeTrack(const Uuid& id, const std::string& name, const std::function<void(Track&)>& mutation) {
+void StudioStore::changeTrack(const Uuid& idRef, const std::string& nameRef,
+                              const std::function<void(Track&)>& mutation) {
+    // Callers may pass an id or name that lives inside the session, which setSession replaces.
+    const Uuid id = idRef;
+    const std::string name = nameRef;
     if (locked()) return;
     if (!session_.trackIndex(id)) return;
     stop();
@@ -123,7 +127,10 @@ void StudioStore::changeTrack(const Uuid& id, const std::string& name, const std
     setSession(std::move(changed));
 }
 
-void StudioStore::changeLane(const Uuid& id, const std::string& name, const std::function<void(Lane&)>& mutation) {
+void StudioStore::changeLane(const Uuid& idRef, const std::string& nameRef,
+                             const std::function<void(Lane&)>& mutation) {
+    const Uuid id = idRef;
+    const std::string name = nameRef;
     if (locked()) return;
     if (!session_.laneIndex(id)) return;
     stop();

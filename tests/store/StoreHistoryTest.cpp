@@ -187,3 +187,15 @@ TEST_F(StoreHistory, ChangeLaneRepairsGainAndPan) {
     store->changeLane(Uuid::random(), "Соло", [](Lane& l) { l.solo = true; });
     EXPECT_EQ(store->undoNames().size(), 2u);
 }
+
+// A view passes the id and name straight from the published project, which the change replaces.
+TEST_F(StoreHistory, EditHelpersTakeIdsAndNamesThatLiveInsideTheProject) {
+    setClips({clip("A", 4800)});
+    store->changeTrack(store->session().tracks[0].id, store->session().tracks[0].name,
+                       [](Track& t) { t.gainDB = 3; });
+    store->changeLane(store->session().lanes[0].id, store->session().lanes[0].name,
+                      [](Lane& l) { l.gainDB = 4; });
+    EXPECT_EQ(store->session().tracks[0].gainDB, 3.0);
+    EXPECT_EQ(store->session().lanes[0].gainDB, 4.0);
+    EXPECT_EQ(store->undoNames(), (std::vector<std::string>{"A", store->session().lanes[0].name}));
+}
