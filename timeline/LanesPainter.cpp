@@ -558,7 +558,7 @@ QRect labelRect(const LanesLabel& label) {
     const QFontMetrics fm(Fonts::mono(10, QFont::Medium));
     const int w = fm.horizontalAdvance(label.text) + 10;
     const int h = fm.height() + 4;
-    const double cy = std::max(label.at.y() - 16.0, 10.0);
+    const double cy = std::max(label.at.y() - 16.0, label.rowTop + 10.0);
     return QRect(G::toPixel(label.at.x() - w / 2.0), G::toPixel(cy - h / 2.0), w, h);
 }
 

@@ -48,6 +48,7 @@ private:
 struct LanesLabel {
     QString text;
     QPointF at;
+    double rowTop = 0.0;  // the label stays 10 points below its row's top
 };
 
 // Paints the lanes: row backgrounds, clips with their envelope and fade overlay, the trim

@@ -496,7 +496,7 @@ void LanesWidget::moveDragged(QPointF at) {
     if (*g.dragIndex >= points.size()) return;
     const AutomationPoint& stored = points[*g.dragIndex];
     updateLabel(LanesLabel{qs(describeValue(stored.value, g.pan) + " · " + timeLabel(stored.time)),
-                           origin + QPointF(stored.time * pps, G::envelopeY(stored.value, g.pan, band))});
+                           origin + QPointF(stored.time * pps, G::envelopeY(stored.value, g.pan, band)), origin.y()});
 }
 
 void LanesWidget::lineChanged(QPointF at) {
@@ -576,7 +576,7 @@ void LanesWidget::fadeChanged(QPointF at) {
     const Track* now = store_.session().track(*g.clip);
     const double stored = now ? (fadeIn ? now->fadeIn : now->fadeOut) : 0.0;
     const std::string s = num::fixed(stored, 2);
-    updateLabel(LanesLabel{qs(fadeIn ? L("Нарастание {0} с", s) : L("Затухание {0} с", s)), origin + QPointF(x, 31.0)});
+    updateLabel(LanesLabel{qs(fadeIn ? L("Нарастание {0} с", s) : L("Затухание {0} с", s)), origin + QPointF(x, 31.0), origin.y()});
 }
 
 // ---- menus and help ----

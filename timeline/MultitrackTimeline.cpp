@@ -178,7 +178,10 @@ void MultitrackTimeline::relayout() {
     ruler_->setGeometry(0, int(G::kAnchorHeight + G::kMarkerRulerHeight), width, int(G::kTimeRulerHeight));
     lanes_->setGeometry(0, top, width, rowsHeight);
     content_->resize(width, height);
-    headerColumn_->setFixedHeight(std::max(height, top + int(G::kRowHeight) * headerSlots_ + int(G::kFillerHeight)));
+    // The headers scroll as far as the rows: their column is longer by what the timeline's
+    // horizontal scroll bar takes from its viewport.
+    const int underBar = std::max(timelineArea_->height() - timelineArea_->viewport()->height(), 0);
+    headerColumn_->setFixedHeight(std::max(height, top + int(G::kRowHeight) * headerSlots_ + int(G::kFillerHeight)) + underBar);
 }
 
 void MultitrackTimeline::rulerClicked(double x) {

@@ -142,7 +142,10 @@ TEST_F(Lanes, TrimmingTheEndPreviewsABlackBandAndTakesOneStepAtTheEnd) {
 }
 
 TEST_F(Lanes, LockedClipsIgnoreGesturesAndShowNoTrimCursor) {
-    store().setBusy(true);
+    fx.hover({298, 70});
+    ASSERT_EQ(fx.lanes->cursor().shape(), Qt::SizeHorCursor);
+    store().setBusy(true);  // the lock itself takes the resize cursor away
+    EXPECT_EQ(fx.lanes->cursor().shape(), Qt::ArrowCursor);
     fx.hover({298, 70});
     EXPECT_EQ(fx.lanes->cursor().shape(), Qt::ArrowCursor);
     fx.drag({150, 60}, {250, 60});
@@ -270,6 +273,31 @@ TEST_F(Overlay, FadeInPastTheEndKeepsTheFadeOut) {
     fx.release(handle + QPointF(195, 0));
     EXPECT_EQ(undoSteps(store()), steps + 1);
     EXPECT_EQ(store().undoNames().back(), L("Нарастание"));
+}
+
+TEST_F(Overlay, FadeHandleMenuChoosesTheCurveAndRemovesTheFade) {
+    Session s = store().session();
+    s.track(a)->fadeIn = 2.0;
+    s.track(a)->fadeInCurve = FadeCurve::cosine;
+    store().setSession(s);
+    const QPoint handle(120, 14);  // the fade-in handle sits at the fade's end
+    QContextMenuEvent event(QContextMenuEvent::Mouse, handle, fx.lanes->mapToGlobal(handle));
+    QApplication::sendEvent(fx.lanes.get(), &event);
+    QMenu* menu = fx.lanes->openMenu();
+    ASSERT_TRUE(menu);
+    const auto actions = menu->actions();
+    ASSERT_EQ(actions.size(), 5);
+    EXPECT_EQ(actions[2]->text(), QString::fromStdString(L("S-образная")));
+    EXPECT_TRUE(actions[2]->isChecked());
+    EXPECT_FALSE(actions[0]->isChecked());
+    actions[0]->trigger();
+    EXPECT_EQ(fx.track(a).fadeInCurve, FadeCurve::linear);
+    EXPECT_EQ(store().undoNames().back(), L("Форма фейда"));
+    EXPECT_EQ(actions[4]->text(), QString::fromStdString(L("Убрать нарастание")));
+    actions[4]->trigger();
+    EXPECT_EQ(fx.track(a).fadeIn, 0.0);
+    EXPECT_EQ(store().undoNames().back(), L("Удаление фейда"));
+    menu->close();
 }
 
 TEST_F(Overlay, MoveToolKeepsHandlesLiveAndLinesInert) {

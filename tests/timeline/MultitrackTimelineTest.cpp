@@ -56,6 +56,22 @@ TEST_F(Page, WidthsFollowTheSpaceAndTheZoom) {
     EXPECT_EQ(page->lanes()->height(), 3 * 134);
 }
 
+TEST_F(Page, HeadersScrollWithTheRows) {
+    Session s = store().session();
+    while (s.lanes.size() < 12) s.lanes.push_back(Lane{});
+    store().setSession(s);
+    store().setZoom(3.0);  // with the horizontal scroll bar
+    pump(3);
+    QScrollBar* rows = page->timelineArea()->verticalScrollBar();
+    QScrollBar* headers = page->headerArea()->verticalScrollBar();
+    ASSERT_GT(rows->maximum(), 0);
+    EXPECT_EQ(headers->maximum(), rows->maximum());
+    rows->setValue(rows->maximum());
+    EXPECT_EQ(headers->value(), rows->maximum());
+    headers->setValue(134);  // the wheel over the headers
+    EXPECT_EQ(rows->value(), 134);
+}
+
 TEST_F(Page, HeaderLineCountsRowsAndLimitsTheNewRowButton) {
     EXPECT_EQ(page->countLabel()->text().toStdString(), LP(3, "{0} дорожка|{0} дорожки|{0} дорожек"));
     ASSERT_TRUE(page->newLaneButton()->isEnabled());
