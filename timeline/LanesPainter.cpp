@@ -373,7 +373,7 @@ void drawEnvelopes(QPainter& p, const LanesSnapshot& s, const ClipItem& item, co
             }
         }
     }
-    if (s.envelopesEditable() && !s.locked) {
+    if (s.envelopesEditable()) {
         p.setRenderHint(QPainter::Antialiasing, true);
         for (bool pan : {false, true}) {
             const Envelope& points = pan ? clip.panEnvelope : clip.volumeEnvelope;

@@ -400,6 +400,7 @@ void LanesWidget::clipChanged(QPointF at, Qt::KeyboardModifiers modifiers) {
     }
     if (s.spectral && (s.spectralTool == SpectralTool::brush || s.spectralTool == SpectralTool::lasso) &&
         s.tool == TimelineTool::select && !g.moving) {
+        if (rh <= 18.0) return;  // no frequency band to paint on
         const bool began = !g.dragging;
         if (began) {
             store_.stop();
