@@ -168,11 +168,20 @@ void SingleInstance::accept() {
             if (buffer->size() < qint64(4 + length)) return;
             QDataStream in(buffer->mid(4, length));
             in.setVersion(QDataStream::Qt_6_0);
+            // Read the list by hand: QDataStream reserves a list's stated count before reading it,
+            // so a stray client could make us allocate gigabytes.
             quint32 magic = 0;
+            quint32 count = 0;
+            in >> magic >> count;
             QStringList files;
-            in >> magic >> files;
+            const bool plausible = magic == kMagic && in.status() == QDataStream::Ok && count <= length / 4;
+            for (quint32 i = 0; plausible && i < count && in.status() == QDataStream::Ok; ++i) {
+                QString file;
+                in >> file;
+                files.push_back(file);
+            }
             buffer->clear();
-            if (magic != kMagic || in.status() != QDataStream::Ok) {
+            if (!plausible || in.status() != QDataStream::Ok) {
                 socket->abort();
                 return;
             }

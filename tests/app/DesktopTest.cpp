@@ -123,10 +123,13 @@ TEST(SingleInstance, GarbageOnTheSocketIsIgnored) {
     QSignalSpy received(&first, &SingleInstance::filesReceived);
     std::atomic<bool> done{false};
     std::thread client([&] {
-        QLocalSocket s;
-        s.connectToServer(path);
-        if (s.waitForConnected(2000)) {
-            s.write(QByteArray("\x00\x00\x00\x08garbage!", 12));
+        // Plain garbage, and the right magic with an absurd file count that must not be reserved.
+        for (const QByteArray& junk : {QByteArray("\x00\x00\x00\x08garbage!", 12),
+                                       QByteArray("\x00\x00\x00\x08TSS1\xff\xff\xff\xf0", 12)}) {
+            QLocalSocket s;
+            s.connectToServer(path);
+            if (!s.waitForConnected(2000)) break;
+            s.write(junk);
             s.waitForBytesWritten(2000);
             s.waitForDisconnected(500);
         }
