@@ -35,6 +35,7 @@ void BatchController::start(const std::vector<EffectSlot>& rack) {
 
     running = true;
     done = 0;
+    total = job.inputs.size();
     report.reset();
     auto handle = std::make_shared<Work>();
     work = handle;

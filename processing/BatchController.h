@@ -52,6 +52,7 @@ public:
     bool dither = true;
     bool running = false;
     std::size_t done = 0;        // files finished, as last reported
+    std::size_t total = 0;       // the running (or last) job's number of inputs: the list may change meanwhile
     std::string currentFile;     // the file in work
     std::optional<BatchReport> report;
     std::shared_ptr<Work> work;  // set while a batch runs
