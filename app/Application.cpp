@@ -24,6 +24,7 @@
 #include "model/AppPaths.h"
 #include "model/Localization.h"
 #include "model/SettingsMigration.h"
+#include "panels/BatchSheet.h"
 #include "store/QtScheduler.h"
 #include "store/SettingsDefaults.h"
 #include "store/StudioStore.h"
@@ -138,6 +139,8 @@ int runApplication(int argc, char** argv) {
     delegate.terminate = [&] {
         window.saveWindowGeometry();
         studio->store().stop();
+        // A running batch stops at its next check; its worker is waited for.
+        BatchRuns::cancelAllAndWait();
         // Work already handed to the pools finishes (its results are dropped with the store).
         tasks.waitForIdle();
         // exit(), not quit(): quit() would first offer every window a close, and the window's close

@@ -32,7 +32,8 @@ std::optional<int> SheetHost::wanted(Sheet sheet) const {
         case Sheet::timePitch: return s.showTimePitch() ? std::optional<int>(0) : std::nullopt;
         case Sheet::autoDuck: return s.showAutoDuck() ? std::optional<int>(0) : std::nullopt;
         case Sheet::effects:
-            return s.effectsSheet() ? std::optional<int>(static_cast<int>(*s.effectsSheet())) : std::nullopt;
+            // One dialog for every case: its content follows the case itself.
+            return s.effectsSheet() ? std::optional<int>(0) : std::nullopt;
         case Sheet::matchLoudness: return s.showMatchLoudness() ? std::optional<int>(0) : std::nullopt;
         case Sheet::processing:
             return s.diagnostics().sheet ? std::optional<int>(static_cast<int>(*s.diagnostics().sheet)) : std::nullopt;

@@ -8,6 +8,9 @@
 #include <QVBoxLayout>
 
 #include "model/Localization.h"
+#include "panels/FavoriteSheets.h"
+#include "panels/Mixer.h"
+#include "panels/WorkspaceBrowser.h"
 #include "timeline/MultitrackTimeline.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
@@ -76,8 +79,10 @@ QWidget* sheet(const char* name, int width, QWidget* parent) {
 
 namespace ViewFactory {
 
-QWidget* workspaceBrowser(ViewContext, QWidget* parent) {
-    return fixedWidth("workspaceBrowser", 184, Palette::panel(), parent);
+QWidget* workspaceBrowser(ViewContext ctx, QWidget* parent) {
+    auto* browser = new WorkspaceBrowser(*ctx.store, ctx.transport, parent);
+    browser->setFixedWidth(WorkspaceBrowser::kWidth);
+    return browser;
 }
 QWidget* editorTools(ViewContext, QWidget* parent) { return fixedHeight("editorTools", 72, Palette::panel(), parent); }
 QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
@@ -86,8 +91,8 @@ QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
 QWidget* waveformEditor(ViewContext, QWidget* parent) {
     return filling("waveformEditor", Palette::background(), parent);
 }
-QWidget* mixerWorkspace(ViewContext, QWidget* parent) {
-    return filling("mixerWorkspace", Palette::background(), parent);
+QWidget* mixerWorkspace(ViewContext ctx, QWidget* parent) {
+    return new MixerWorkspace(*ctx.store, ctx.transport, parent);
 }
 QWidget* frequencyAnalysisPanel(ViewContext, QWidget* parent) {
     return fixedHeight("frequencyAnalysisPanel", 180, Palette::panel(), parent);
@@ -130,7 +135,9 @@ QWidget* settingsView(QWidget* parent) {
 QWidget* exportSheet(ViewContext, QWidget* parent) { return sheet("exportSheet", 460, parent); }
 QWidget* timePitchSheet(ViewContext, QWidget* parent) { return sheet("timePitchSheet", 400, parent); }
 QWidget* autoDuckSheet(ViewContext, QWidget* parent) { return sheet("autoDuckSheet", 440, parent); }
-QWidget* effectsSheet(ViewContext, int, QWidget* parent) { return sheet("effectsSheet", 440, parent); }
+QWidget* effectsSheet(ViewContext ctx, int, QWidget* parent) {
+    return new EffectsSheetView(*ctx.store, ctx.transport, parent);
+}
 QWidget* matchLoudnessSheet(ViewContext, QWidget* parent) { return sheet("matchLoudnessSheet", 440, parent); }
 QWidget* processingSheet(ViewContext, int, QWidget* parent) { return sheet("processingSheet", 440, parent); }
 

@@ -17,6 +17,7 @@
 #include "store/TransportSignals.h"
 #include "timeline/LanesWidget.h"
 #include "timeline/TimelineGeometry.h"
+#include "widgets/MarkerRuler.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 #include "widgets/ToolButton.h"
@@ -99,7 +100,7 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
     timelineArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     content_ = plainView("timelineContent", Palette::background(), nullptr);
     plainView("playheadAnchors", QColor(0, 0, 0, 0), content_)->setGeometry(0, 0, 0, int(G::kAnchorHeight));
-    plainView("markerRuler", Palette::panel(), content_);
+    new MarkerRuler(store_, content_);
     ruler_ = plainView("timeRuler", Palette::panel(), content_);
     ruler_->installEventFilter(this);
     lanes_ = new LanesWidget(store_, transport_, LanesMode::multitrack, content_);
@@ -171,8 +172,10 @@ void MultitrackTimeline::relayout() {
     const int top = int(G::kHeaderLineHeight);
     const int minimum = top + rowsHeight + int(G::kFillerHeight);
     const int height = std::max(minimum, timelineArea_->viewport()->height());
-    if (auto* markers = content_->findChild<QWidget*>(QStringLiteral("markerRuler"), Qt::FindDirectChildrenOnly))
+    if (auto* markers = content_->findChild<MarkerRuler*>(QStringLiteral("markerRuler"), Qt::FindDirectChildrenOnly)) {
         markers->setGeometry(0, int(G::kAnchorHeight), width, int(G::kMarkerRulerHeight));
+        markers->setScale(contentWidth_, duration_);
+    }
     if (auto* anchors = content_->findChild<QWidget*>(QStringLiteral("playheadAnchors"), Qt::FindDirectChildrenOnly))
         anchors->setGeometry(0, 0, width, int(G::kAnchorHeight));
     ruler_->setGeometry(0, int(G::kAnchorHeight + G::kMarkerRulerHeight), width, int(G::kTimeRulerHeight));

@@ -239,13 +239,14 @@ TEST(Window, SheetsFollowTheirFlagsBothWays) {
     fx.store().setShowTimePitch(false);
     pump();
     EXPECT_TRUE(second.isNull() || !second->isVisible());
-    // The effects sheet follows its item: a new case is a new sheet.
+    // The effects sheet is one dialog whose content follows the case.
     fx.store().setEffectsSheet(EffectsSheet::batch);
     pump();
     QPointer<QDialog> batch = fx.view().sheets()->dialog(SheetHost::Sheet::effects);
+    ASSERT_NE(batch, nullptr);
     fx.store().setEffectsSheet(EffectsSheet::manageFavorites);
     pump();
-    EXPECT_NE(fx.view().sheets()->dialog(SheetHost::Sheet::effects), batch.data());
+    EXPECT_EQ(fx.view().sheets()->dialog(SheetHost::Sheet::effects), batch.data());
     fx.view().sheets()->dialog(SheetHost::Sheet::effects)->reject();
     pump();
     EXPECT_FALSE(fx.store().effectsSheet().has_value());

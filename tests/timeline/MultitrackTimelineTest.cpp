@@ -7,6 +7,7 @@
 #include "TimelineTestSupport.h"
 #include "model/Localization.h"
 #include "timeline/MultitrackTimeline.h"
+#include "widgets/TimeRuler.h"
 #include "widgets/ToolButton.h"
 
 namespace tessoral::test {
