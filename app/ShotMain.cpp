@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/ProcessingPanelShots.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
 #include "app/SheetHost.h"
@@ -258,6 +259,13 @@ int main(int argc, char** argv) {
                        lang);
         else
             std::fprintf(stderr, "no recovery copy was offered\n");
+    }
+    {
+        // The processing panels and their sheets.
+        Studio studio(services.get(), false);
+        studio.window().resize(1280, 800);
+        studio.window().show();
+        ok &= renderProcessingPanelShots(studio, [&] { services.settle(); }, out, lang);
     }
     return ok ? 0 : 1;
 }

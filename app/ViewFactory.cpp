@@ -7,10 +7,15 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "model/Localization.h"
-#include "panels/FavoriteSheets.h"
-#include "panels/Mixer.h"
-#include "panels/WorkspaceBrowser.h"
+#include "panels/AutoDuckSheet.h"
+#include "panels/DiagnosticsMenu.h"
+#include "panels/DiagnosticsPanel.h"
+#include "panels/EssentialSound.h"
+#include "panels/GenerateMenu.h"
+#include "panels/ProcessingSheet.h"
 #include "timeline/MultitrackTimeline.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
@@ -79,10 +84,8 @@ QWidget* sheet(const char* name, int width, QWidget* parent) {
 
 namespace ViewFactory {
 
-QWidget* workspaceBrowser(ViewContext ctx, QWidget* parent) {
-    auto* browser = new WorkspaceBrowser(*ctx.store, ctx.transport, parent);
-    browser->setFixedWidth(WorkspaceBrowser::kWidth);
-    return browser;
+QWidget* workspaceBrowser(ViewContext, QWidget* parent) {
+    return fixedWidth("workspaceBrowser", 184, Palette::panel(), parent);
 }
 QWidget* editorTools(ViewContext, QWidget* parent) { return fixedHeight("editorTools", 72, Palette::panel(), parent); }
 QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
@@ -91,8 +94,8 @@ QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
 QWidget* waveformEditor(ViewContext, QWidget* parent) {
     return filling("waveformEditor", Palette::background(), parent);
 }
-QWidget* mixerWorkspace(ViewContext ctx, QWidget* parent) {
-    return new MixerWorkspace(*ctx.store, ctx.transport, parent);
+QWidget* mixerWorkspace(ViewContext, QWidget* parent) {
+    return filling("mixerWorkspace", Palette::background(), parent);
 }
 QWidget* frequencyAnalysisPanel(ViewContext, QWidget* parent) {
     return fixedHeight("frequencyAnalysisPanel", 180, Palette::panel(), parent);
@@ -112,10 +115,12 @@ QWidget* processingInspector(ViewContext, QWidget* parent) {
                           float(bg.blueF() * 0.65 + under.blueF() * 0.35));
     return filling("processingInspector", bg, parent);
 }
-QWidget* diagnosticsPanel(ViewContext, QWidget* parent) {
-    return filling("diagnosticsPanel", Palette::panel(), parent);
+QWidget* diagnosticsPanel(ViewContext ctx, QWidget* parent) {
+    return new panels::DiagnosticsPanel(*ctx.store, ctx.transport, parent);
 }
-QWidget* essentialSound(ViewContext, QWidget* parent) { return filling("essentialSound", Palette::panel(), parent); }
+QWidget* essentialSound(ViewContext ctx, QWidget* parent) {
+    return new panels::EssentialSoundView(*ctx.store, ctx.transport, parent);
+}
 QWidget* tempoControl(ViewContext, QWidget* parent) {
     auto* v = fixedWidth("tempoControl", 96, QColor(0, 0, 0, 0), parent);
     v->setFixedHeight(30);
@@ -134,15 +139,21 @@ QWidget* settingsView(QWidget* parent) {
 
 QWidget* exportSheet(ViewContext, QWidget* parent) { return sheet("exportSheet", 460, parent); }
 QWidget* timePitchSheet(ViewContext, QWidget* parent) { return sheet("timePitchSheet", 400, parent); }
-QWidget* autoDuckSheet(ViewContext, QWidget* parent) { return sheet("autoDuckSheet", 440, parent); }
-QWidget* effectsSheet(ViewContext ctx, int, QWidget* parent) {
-    return new EffectsSheetView(*ctx.store, ctx.transport, parent);
+QWidget* autoDuckSheet(ViewContext ctx, QWidget* parent) {
+    return new panels::AutoDuckSheet(*ctx.store, panels::AutoDuckSheet::initialSettings(), parent);
 }
+QWidget* effectsSheet(ViewContext, int, QWidget* parent) { return sheet("effectsSheet", 440, parent); }
 QWidget* matchLoudnessSheet(ViewContext, QWidget* parent) { return sheet("matchLoudnessSheet", 440, parent); }
-QWidget* processingSheet(ViewContext, int, QWidget* parent) { return sheet("processingSheet", 440, parent); }
+QWidget* processingSheet(ViewContext ctx, int item, QWidget* parent) {
+    const auto cases = allCases<ProcessingSheet>();
+    const auto index = static_cast<std::size_t>(std::clamp(item, 0, static_cast<int>(cases.size()) - 1));
+    return new panels::ProcessingSheetView(*ctx.store, cases[index], parent);
+}
 
-void populateDiagnosticsMenu(ViewContext, QMenu*) {}
-void populateGenerateMenu(ViewContext, QMenu*) {}
+void populateDiagnosticsMenu(ViewContext ctx, QMenu* menu) {
+    panels::populateDiagnosticsMenu(*ctx.store, ctx.transport, menu);
+}
+void populateGenerateMenu(ViewContext ctx, QMenu* menu) { panels::populateGenerateMenu(*ctx.store, ctx.transport, menu); }
 
 }  // namespace ViewFactory
 

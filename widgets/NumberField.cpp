@@ -4,6 +4,7 @@
 #include <QFocusEvent>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/Localization.h"
@@ -33,9 +34,14 @@ NumberField::NumberField(double value, std::function<void(double)> commit, QWidg
     connect(this, &QLineEdit::returnPressed, this, &NumberField::submit);
 }
 
-QString NumberField::format(double value) {
+QString NumberField::format(double value, int decimals) {
     if (!std::isfinite(value)) return {};
-    return fieldLocale().toString(value, 'f', 3);
+    return fieldLocale().toString(value, 'f', decimals);
+}
+
+void NumberField::setDecimals(int decimals) {
+    decimals_ = std::max(0, decimals);
+    if (!hasFocus()) show(draft_);
 }
 
 std::optional<double> NumberField::parse(const QString& text) {
@@ -46,7 +52,7 @@ std::optional<double> NumberField::parse(const QString& text) {
 }
 
 void NumberField::show(double value) {
-    const QString text = format(value);
+    const QString text = format(value, decimals_);
     if (this->text() != text) setText(text);
 }
 
@@ -61,7 +67,7 @@ void NumberField::setValue(double value) {
 
 void NumberField::submit() {
     if (const auto typed = parse(text())) draft_ = *typed;
-    if (!std::isfinite(draft_)) {
+    if (!std::isfinite(draft_) || (integral_ && draft_ != std::trunc(draft_))) {
         // "nan" and "inf" read as numbers but are none the model can hold.
         draft_ = value_;
     } else if (draft_ != value_ && !(committed_ && *committed_ == draft_)) {

@@ -24,9 +24,15 @@ public:
     double draft() const { return draft_; }
 
     // The value as the field shows it in the current default locale.
-    static QString format(double value);
+    static QString format(double value, int decimals = 3);
     // The text read in the current default locale; none when it is not a number.
     static std::optional<double> parse(const QString& text);
+
+    // Fraction digits shown (three unless set); an integral field also brings the committed
+    // value back for text that is no whole number.
+    void setDecimals(int decimals);
+    int decimals() const { return decimals_; }
+    void setIntegral(bool integral) { integral_ = integral; }
 
     // Reads the typed text into the draft, then submits it: what Return and focus loss do.
     void submit();
@@ -40,6 +46,8 @@ private:
 
     double value_;
     double draft_;
+    int decimals_ = 3;
+    bool integral_ = false;
     // The draft last handed to `commit` while the committed value stayed the same: submitting it
     // again (Return, then leaving the field) commits nothing more.
     std::optional<double> committed_;
