@@ -11,6 +11,7 @@
 #include <set>
 
 #include "model/Localization.h"
+#include "timeline/SpectralMaskOverlay.h"
 #include "timeline/TimelineGeometry.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
@@ -288,6 +289,8 @@ void drawSpectralOverlay(QPainter& p, const LanesSnapshot& s, const ClipItem& it
     if (o.mask) {
         if (!(s.duration > 0.0) || !(s.width > 0.0) || !(bottom > 9.0)) return;
         const Track& clip = s.clip(item);
+        SpectralMaskOverlay::drawInBody(p, *o.mask, {clip.start, s.duration, s.width, rowTop + 9.0, rowTop + bottom, scale},
+                                        QRectF(item.frame.x(), rowTop + 9.0, item.frame.width(), span), exposed);
         if (const auto extent = o.mask->extent()) {
             const double x0 = s.width * (clip.start + extent->time.lower) / s.duration;
             const double x1 = s.width * (clip.start + extent->time.upper) / s.duration;
