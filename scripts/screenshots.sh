@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders named states of the real window and its dialogs offscreen, in Russian and English,
 # to build/screenshots/ for review: the empty window, the three-clip demo in the multitrack mode,
-# the error alert, the save and recovery questions and a placeholder sheet.
+# the error alert, the save and recovery questions, the processing inspector with a clip, the
+# waveform editor with a selection, and the export and speed-and-pitch sheets.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)

@@ -175,14 +175,14 @@ void ValueSlider::setRange(double lower, double upper) {
 void ValueSlider::pressed() {
     if (pressed_) return;
     pressed_ = true;
+    // A jump on the track has already moved the draft (the slider reports the move first).
     if (begin_) begin_();
-    // The press itself may have moved the thumb (a jump on the track) before it reported.
-    draft_ = valueAt(slider_->sliderPosition());
 }
 
 void ValueSlider::moved(int position) {
     if (placing_) return;
-    draft_ = valueAt(position);
+    // Back on the committed value's own position: exactly that value, not its rounded neighbour.
+    draft_ = position == positionOf(value_) ? value_ : valueAt(position);
 }
 
 void ValueSlider::released() {

@@ -1,0 +1,310 @@
+// The export and speed-and-pitch sheets over a real store: bindings, opening rules, keys, and a
+// real export read back by ffprobe.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <cstdio>
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "app/ExportSheet.h"
+#include "app/SheetHost.h"
+#include "app/TimePitchSheet.h"
+#include "model/Localization.h"
+#include "widgets/SegmentedControl.h"
+
+using namespace tessoral;
+using namespace tessoral::test;
+
+namespace {
+
+void showAt(MainWindow& window) {
+    window.show();
+    window.resize(1280, 800);
+    pump();
+}
+
+QDialog* exportDialog(StudioFixture& fx) { return fx.view().sheets()->dialog(SheetHost::Sheet::exportMix); }
+
+ExportSheet* openExport(StudioFixture& fx) {
+    fx.store().setShowExport(true);
+    pump();
+    QDialog* d = exportDialog(fx);
+    return d ? d->findChild<ExportSheet*>() : nullptr;
+}
+
+void chooseFormat(ExportSheet* sheet, ExportFormat format) {
+    const int i = sheet->formatPicker()->findData(static_cast<int>(format));
+    Q_EMIT sheet->formatPicker()->activated(i);
+}
+
+void chooseRate(ExportSheet* sheet, int segment) {
+    QTest::mouseClick(sheet->ratePicker(), Qt::LeftButton, {}, sheet->ratePicker()->segmentRect(segment).center());
+}
+
+// ffprobe's value of one entry of the first audio stream.
+std::string probe(const std::filesystem::path& file, const std::string& entry) {
+    std::string out;
+    const std::string command = "ffprobe -v error -select_streams a:0 -show_entries stream=" + entry +
+                                " -of csv=p=0 '" + file.string() + "'";
+    if (FILE* pipe = ::popen(command.c_str(), "r")) {
+        char buffer[256];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+        ::pclose(pipe);
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
+}  // namespace
+
+TEST(ExportSheet, SummaryNamesTheRateWrittenAndTheAacNote) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    ExportSheet* sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->width(), 460);
+    const QString note = qs(L(" (AAC — не выше 48 кГц)"));
+
+    chooseFormat(sheet, ExportFormat::aac128);
+    chooseRate(sheet, 2);
+    EXPECT_EQ(fx.store().exportFormat(), ExportFormat::aac128);
+    EXPECT_EQ(fx.store().exportSampleRate(), ExportSampleRate::hz96000);
+    EXPECT_EQ(sheet->ratePicker()->currentIndex(), 2);
+    EXPECT_TRUE(sheet->summaryLabel()->text().startsWith(QString::fromUtf8("Стерео, 48 кГц") + note))
+        << sheet->summaryLabel()->text().toStdString();
+    EXPECT_TRUE(sheet->summaryLabel()->text().endsWith(QString::fromUtf8("Кодирование MP3 недоступно.")));
+
+    chooseRate(sheet, 0);
+    EXPECT_TRUE(sheet->summaryLabel()->text().startsWith(QString::fromUtf8("Стерео, 44,1 кГц;")));
+    chooseFormat(sheet, ExportFormat::wav24);
+    chooseRate(sheet, 2);
+    EXPECT_TRUE(sheet->summaryLabel()->text().startsWith(QString::fromUtf8("Стерео, 96 кГц;")));
+    EXPECT_FALSE(sheet->summaryLabel()->text().contains(note));
+}
+
+TEST(ExportSheet, DitherOnlyForSixteenBitAndItsValueKept) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    ExportSheet* sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    chooseFormat(sheet, ExportFormat::wav16);
+    EXPECT_TRUE(sheet->ditherToggle()->isEnabled());
+    sheet->ditherToggle()->click();
+    const bool chosen = fx.store().exportDither();
+    chooseFormat(sheet, ExportFormat::flac);
+    EXPECT_FALSE(sheet->ditherToggle()->isEnabled());
+    EXPECT_EQ(sheet->ditherToggle()->isChecked(), chosen);
+    EXPECT_EQ(fx.store().exportDither(), chosen);
+    chooseFormat(sheet, ExportFormat::wav16);
+    EXPECT_TRUE(sheet->ditherToggle()->isEnabled());
+    EXPECT_EQ(sheet->ditherToggle()->isChecked(), chosen);
+}
+
+TEST(ExportSheet, OpeningRulesForTheScopeToggles) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    StudioStore& s = fx.store();
+
+    // No selection: "Только выделение" off and disabled, even when it was on.
+    s.setExportSelection(true);
+    s.setSelection(std::nullopt);
+    s.setEditorMode(EditorMode::waveform);
+    s.setSelectedID(s.session().tracks.front().id);
+    ExportSheet* sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_FALSE(s.exportSelection());
+    EXPECT_FALSE(sheet->selectionToggle()->isChecked());
+    EXPECT_FALSE(sheet->selectionToggle()->isEnabled());
+    // The waveform editor with a clip: the clip toggle is on.
+    EXPECT_EQ(sheet->scopeToggle()->text(), qs(L("Только выбранный клип")));
+    EXPECT_TRUE(s.exportSelectedTrack());
+    EXPECT_TRUE(sheet->scopeToggle()->isChecked());
+    EXPECT_TRUE(sheet->scopeToggle()->isEnabled());
+    QTest::keyClick(exportDialog(fx), Qt::Key_Escape);
+    pump();
+    EXPECT_FALSE(s.showExport());
+
+    // Multitrack with a row selected and the flag left on: the row toggle opens off.
+    s.setEditorMode(EditorMode::multitrack);
+    s.setSelection(TimeRange{1, 2});
+    s.setExportSelection(true);
+    sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->scopeToggle()->text(), qs(L("Только выбранная дорожка")));
+    EXPECT_FALSE(s.exportSelectedTrack());
+    EXPECT_FALSE(sheet->scopeToggle()->isChecked());
+    EXPECT_EQ(sheet->scopeToggle()->isEnabled(), s.selectedLaneID().has_value());
+    // A selection keeps "Только выделение" as it was.
+    EXPECT_TRUE(sheet->selectionToggle()->isChecked());
+    EXPECT_TRUE(sheet->selectionToggle()->isEnabled());
+    // No range marker: the marker button is off until one exists.
+    EXPECT_FALSE(sheet->markerRangesButton()->isEnabled());
+    s.addMarker();
+    pump();
+    EXPECT_TRUE(sheet->markerRangesButton()->isEnabled());
+}
+
+TEST(ExportSheet, EscapeSavesNothingAndReturnExports) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    fx.store().setExportFormat(ExportFormat::alac);
+    fx.store().saveExportDefaults();
+    ExportSheet* sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    const ExportFormat saved = fx.store().exportFormat();
+    EXPECT_EQ(saved, ExportFormat::alac);
+    chooseFormat(sheet, ExportFormat::wav16);
+    QTest::keyClick(exportDialog(fx), Qt::Key_Escape);
+    pump();
+    EXPECT_FALSE(fx.store().showExport());
+    EXPECT_EQ(fx.services.defaults.string("export.default.format"), std::optional<std::string>("alac"));
+    // The next opening starts from the saved choice again.
+    sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(fx.store().exportFormat(), saved);
+    EXPECT_EQ(sheet->formatPicker()->currentData().toInt(), static_cast<int>(saved));
+
+    // Return presses "Экспортировать": the chooser is asked (and cancelled here).
+    EXPECT_FALSE(sheet->cancelButton()->autoDefault());
+    EXPECT_FALSE(sheet->markerRangesButton()->autoDefault());
+    QTest::keyClick(exportDialog(fx), Qt::Key_Return);
+    EXPECT_EQ(fx.services.prompts.saves.size(), 1u);
+    EXPECT_TRUE(fx.store().showExport());
+    // "Отмена" closes it.
+    sheet->cancelButton()->click();
+    pump();
+    EXPECT_FALSE(fx.store().showExport());
+    EXPECT_EQ(exportDialog(fx), nullptr);
+}
+
+TEST(ExportSheet, RealExportsReadBackByFfprobe) {
+    StudioFixture fx;
+    showAt(fx.window());
+    const auto tone = writeTone(fx.services.home.path() / "sine.wav", 2.0);
+    fx.store().open({tone});
+    fx.settle();
+    ASSERT_EQ(fx.store().session().tracks.size(), 1u);
+    ASSERT_EQ(fx.store().session().tracks.front().audio.frames(), 96000);
+
+    ExportSheet* sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    chooseFormat(sheet, ExportFormat::flac);
+    chooseRate(sheet, 0);
+    fx.services.prompts.saveAnswers.push_back(fx.services.home.path() / "Микс");
+    sheet->exportButton()->click();
+    fx.settle();
+    EXPECT_FALSE(fx.store().showExport());
+    EXPECT_EQ(exportDialog(fx), nullptr);
+    const auto flac = fx.services.home.path() / "Микс.flac";
+    ASSERT_TRUE(std::filesystem::exists(flac)) << fx.store().status();
+    EXPECT_EQ(probe(flac, "codec_name"), "flac");
+    EXPECT_EQ(probe(flac, "sample_rate"), "44100");
+    EXPECT_EQ(probe(flac, "channels"), "2");
+    EXPECT_EQ(probe(flac, "duration_ts"), "88200");
+    EXPECT_EQ(fx.services.defaults.string("export.default.format"), std::optional<std::string>("flac"));
+    EXPECT_EQ(fx.services.defaults.integer("export.default.samplerate"), std::optional<long long>(44100));
+
+    // AAC at 96 kHz is written at 48 kHz.
+    sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(fx.store().exportFormat(), ExportFormat::flac);  // the saved choice came back
+    chooseFormat(sheet, ExportFormat::aac128);
+    chooseRate(sheet, 2);
+    fx.services.prompts.saveAnswers.push_back(fx.services.home.path() / "Микс-aac");
+    sheet->exportButton()->click();
+    fx.settle();
+    const auto aac = fx.services.home.path() / "Микс-aac.m4a";
+    ASSERT_TRUE(std::filesystem::exists(aac)) << fx.store().status();
+    EXPECT_EQ(probe(aac, "codec_name"), "aac");
+    EXPECT_EQ(probe(aac, "sample_rate"), "48000");
+    EXPECT_EQ(fx.store().exportSampleRate(), ExportSampleRate::hz96000);
+}
+
+// ---- speed and pitch ----
+
+namespace {
+
+TimePitchSheet* openTimePitch(StudioFixture& fx) {
+    fx.store().setTimeRate(1.0);
+    fx.store().setTimeSemitones(0.0);
+    fx.store().setShowTimePitch(true);
+    pump();
+    QDialog* d = fx.view().sheets()->dialog(SheetHost::Sheet::timePitch);
+    return d ? d->findChild<TimePitchSheet*>() : nullptr;
+}
+
+}  // namespace
+
+TEST(TimePitchSheet, ApplyIsOffAtTheNeutralPairAndReturnIsInert) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    fx.store().setSelectedID(fx.store().session().tracks.front().id);
+    TimePitchSheet* sheet = openTimePitch(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->width(), 400);
+    EXPECT_EQ(sheet->rateLabel()->text(), QString::fromUtf8("×1.00"));
+    EXPECT_EQ(sheet->pitchLabel()->text(), qs(L("{0} полутонов", "+0")));
+    EXPECT_FALSE(sheet->applyButton()->isEnabled());
+    QDialog* dialog = fx.view().sheets()->dialog(SheetHost::Sheet::timePitch);
+    QTest::keyClick(dialog, Qt::Key_Return);
+    pump();
+    EXPECT_TRUE(fx.store().showTimePitch());
+    EXPECT_FALSE(fx.store().busy());
+
+    // One step of either slider enables it; "Сброс" disables it again.
+    sheet->rateSlider()->setValue(11);
+    EXPECT_DOUBLE_EQ(fx.store().timeRate(), 1.05);
+    EXPECT_TRUE(sheet->applyButton()->isEnabled());
+    sheet->rateSlider()->setValue(10);
+    EXPECT_EQ(fx.store().timeRate(), 1.0);  // exactly, never 1.0000000000000002
+    EXPECT_FALSE(sheet->applyButton()->isEnabled());
+    sheet->pitchSlider()->setValue(-1);
+    EXPECT_TRUE(sheet->applyButton()->isEnabled());
+    sheet->resetButton()->click();
+    EXPECT_EQ(fx.store().timeRate(), 1.0);
+    EXPECT_EQ(fx.store().timeSemitones(), 0.0);
+    EXPECT_FALSE(sheet->applyButton()->isEnabled());
+    EXPECT_FALSE(sheet->resetButton()->autoDefault());
+    EXPECT_FALSE(sheet->cancelButton()->autoDefault());
+    EXPECT_TRUE(sheet->applyButton()->isDefault());
+}
+
+TEST(TimePitchSheet, EndsOfTheSlidersAndEscape) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    TimePitchSheet* sheet = openTimePitch(fx);
+    ASSERT_NE(sheet, nullptr);
+    EXPECT_EQ(sheet->scopeNote()->text(), qs(L("Применяется ко всему выбранному клипу.")));
+    for (int i = 0; i <= 30; ++i) EXPECT_EQ(TimePitchSheet::ratePosition(TimePitchSheet::rateAt(i)), i);
+    sheet->rateSlider()->setValue(0);
+    EXPECT_EQ(sheet->rateLabel()->text(), QString::fromUtf8("×0.50"));
+    sheet->rateSlider()->setValue(30);
+    EXPECT_EQ(sheet->rateLabel()->text(), QString::fromUtf8("×2.00"));
+    sheet->pitchSlider()->setValue(-12);
+    EXPECT_EQ(sheet->pitchLabel()->text(), qs(L("{0} полутонов", "-12")));
+    sheet->pitchSlider()->setValue(12);
+    EXPECT_EQ(sheet->pitchLabel()->text(), qs(L("{0} полутонов", "+12")));
+    fx.store().setSelection(TimeRange{1, 2});
+    EXPECT_EQ(sheet->scopeNote()->text(), qs(L("Применяется к выделенному фрагменту.")));
+
+    const auto steps = fx.store().undoNames().size();
+    QTest::keyClick(fx.view().sheets()->dialog(SheetHost::Sheet::timePitch), Qt::Key_Escape);
+    pump();
+    EXPECT_FALSE(fx.store().showTimePitch());
+    EXPECT_EQ(fx.store().undoNames().size(), steps);
+    EXPECT_EQ(fx.services.tasks.pending(), 0u);
+}
