@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <string>
 
 #include "model/Localization.h"
 #include "model/NumberFormat.h"
@@ -22,7 +24,6 @@ namespace tessoral::panels {
 namespace {
 
 struct RowSpec {
-    const char* title;
     double AutoDuckSettings::*field;
     double lower;
     double upper;
@@ -31,12 +32,17 @@ struct RowSpec {
 };
 
 constexpr RowSpec kRows[] = {
-    {"Приглушение", &AutoDuckSettings::duckDB, -30, -3, 1, true},
-    {"Порог речи", &AutoDuckSettings::thresholdDB, -60, -10, 1, true},
-    {"Спад", &AutoDuckSettings::fadeDownMS, 20, 2000, 10, false},
-    {"Восстановление", &AutoDuckSettings::fadeUpMS, 50, 3000, 10, false},
-    {"Удержание пауз", &AutoDuckSettings::holdMS, 0, 2000, 50, false},
+    {&AutoDuckSettings::duckDB, -30, -3, 1, true},
+    {&AutoDuckSettings::thresholdDB, -60, -10, 1, true},
+    {&AutoDuckSettings::fadeDownMS, 20, 2000, 10, false},
+    {&AutoDuckSettings::fadeUpMS, 50, 3000, 10, false},
+    {&AutoDuckSettings::holdMS, 0, 2000, 50, false},
 };
+
+// The rows' titles, in the order of kRows.
+std::vector<std::string> rowTitles() {
+    return {L("Приглушение"), L("Порог речи"), L("Спад"), L("Восстановление"), L("Удержание пауз")};
+}
 
 QString valueText(const RowSpec& row, double value) {
     if (row.decibels) return qs(num::fixed(value, 0) + " dB");
@@ -99,17 +105,19 @@ AutoDuckSheet::AutoDuckSheet(StudioStore& store, AutoDuckSettings settings, QWid
         sourceRow->addWidget(source_);
         box->addLayout(sourceRow);
 
-        for (const RowSpec& spec : kRows) {
+        const std::vector<std::string> titles = rowTitles();
+        for (std::size_t i = 0; i < std::size(kRows); ++i) {
+            const RowSpec& spec = kRows[i];
             auto* rowBox = new QVBoxLayout;
             rowBox->setSpacing(4);
             auto* line = new QHBoxLayout;
-            line->addWidget(style::label(qs(L(spec.title)), Fonts::ui(12), Palette::primaryText(), clipPage_));
+            line->addWidget(style::label(qs(titles[i]), Fonts::ui(12), Palette::primaryText(), clipPage_));
             line->addStretch(1);
             auto* value = style::label({}, Fonts::mono(12), Palette::secondaryText(), clipPage_);
             line->addWidget(value);
             rowBox->addLayout(line);
             auto* slider = new QSlider(Qt::Horizontal, clipPage_);
-            slider->setAccessibleName(qs(L(spec.title)));
+            slider->setAccessibleName(qs(titles[i]));
             slider->setRange(static_cast<int>(std::lround(spec.lower / spec.step)),
                              static_cast<int>(std::lround(spec.upper / spec.step)));
             slider->setPageStep(std::max(1, static_cast<int>(std::lround((spec.upper - spec.lower) / spec.step / 10))));

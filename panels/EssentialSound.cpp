@@ -122,11 +122,11 @@ void SoundTypeButton::paintEvent(QPaintEvent*) {
 
 // ---- EssentialCard ----
 
-EssentialCard::EssentialCard(const QString& titleKey, QWidget* parent) : QFrame(parent) {
+EssentialCard::EssentialCard(const QString& title, QWidget* parent) : QFrame(parent) {
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(8);
-    title_ = style::label(qs(L(titleKey.toStdString())).toUpper(), Fonts::mono(9, QFont::DemiBold),
+    title_ = style::label(title.toUpper(), Fonts::mono(9, QFont::DemiBold),
                           Palette::secondaryText(), this);
     title_->setObjectName(QStringLiteral("cardTitle"));
     column->addWidget(title_);
@@ -150,7 +150,7 @@ double EssentialOptionRow::stored(double value) { return std::round(value * 10.0
 
 QString EssentialOptionRow::panoramaText(double amount) {
     if (amount == 0.0) return qs(L("Центр"));
-    return qs(L(amount < 0 ? "Л" : "П") + " " + num::fixed(std::fabs(amount), 0));
+    return qs((amount < 0 ? L("Л") : L("П")) + " " + num::fixed(std::fabs(amount), 0));
 }
 
 EssentialOptionRow::EssentialOptionRow(EssentialSoundView& view, const QString& title, const QString& help, Field field,
@@ -303,7 +303,7 @@ void EssentialSoundView::build() {
     states_->addWidget(page);
 
     // Loudness.
-    auto* loudness = new EssentialCard(QStringLiteral("Громкость"), sections);
+    auto* loudness = new EssentialCard(qs(L("Громкость")), sections);
     match_ = makeCheckBox(qs(L("Автосовпадение")),
                       qs(L("Подобрать громкость клипа так, чтобы звук после эффектов достиг целевой громкости")),
                       loudness);
@@ -348,28 +348,28 @@ void EssentialSoundView::build() {
     loudness->rows()->addWidget(gainRow_);
     cards_.push_back(loudness);
 
-    auto option = [this](EssentialCard* card, const char* titleKey, const char* helpKey,
+    auto option = [this](EssentialCard* card, const std::string& title, const std::string& help,
                          EssentialOptionRow::Field field, double lower, double upper,
                          std::function<QString(double)> display) {
-        auto* row = new EssentialOptionRow(*this, qs(L(titleKey)), qs(L(helpKey)), field, lower, upper,
+        auto* row = new EssentialOptionRow(*this, qs(title), qs(help), field, lower, upper,
                                            std::move(display), card);
         card->rows()->addWidget(row);
         options_.push_back(row);
         return row;
     };
 
-    auto* repair = new EssentialCard(QStringLiteral("Восстановление#repair"), sections);
-    option(repair, "Уменьшить шум", "Адаптивное шумоподавление по самым тихим участкам", &EssentialSound::reduceNoise,
+    auto* repair = new EssentialCard(qs(L("Восстановление#repair")), sections);
+    option(repair, L("Уменьшить шум"), L("Адаптивное шумоподавление по самым тихим участкам"), &EssentialSound::reduceNoise,
            0, 10, amountText);
-    option(repair, "Убрать гул", "Срез низких частот ниже 100 Гц", &EssentialSound::reduceRumble, 0, 10, amountText);
-    option(repair, "Убрать фон сети", "Частота сети 50 или 60 Гц определяется автоматически",
+    option(repair, L("Убрать гул"), L("Срез низких частот ниже 100 Гц"), &EssentialSound::reduceRumble, 0, 10, amountText);
+    option(repair, L("Убрать фон сети"), L("Частота сети 50 или 60 Гц определяется автоматически"),
            &EssentialSound::removeHum, 0, 10, amountText);
-    option(repair, "Смягчить свист", "Де-эссер для шипящих", &EssentialSound::deess, 0, 10, amountText);
+    option(repair, L("Смягчить свист"), L("Де-эссер для шипящих"), &EssentialSound::deess, 0, 10, amountText);
     cards_.push_back(repair);
 
-    auto* clarity = new EssentialCard(QStringLiteral("Чёткость"), sections);
-    option(clarity, "Динамика", "Компрессор выравнивает громкость фраз", &EssentialSound::dynamics, 0, 10, amountText);
-    option(clarity, "Эквалайзер", "Тембральный пресет для голоса", &EssentialSound::eq, 0, 10, amountText);
+    auto* clarity = new EssentialCard(qs(L("Чёткость")), sections);
+    option(clarity, L("Динамика"), L("Компрессор выравнивает громкость фраз"), &EssentialSound::dynamics, 0, 10, amountText);
+    option(clarity, L("Эквалайзер"), L("Тембральный пресет для голоса"), &EssentialSound::eq, 0, 10, amountText);
     presetRow_ = new QWidget(clarity);
     {
         auto* row = new QHBoxLayout(presetRow_);
@@ -378,7 +378,8 @@ void EssentialSoundView::build() {
         preset_ = new QComboBox(presetRow_);
         preset_->setFont(Fonts::ui(11));
         preset_->setAccessibleName(qs(L("Пресет")));
-        for (const char* key : {"Подкаст", "Радио", "Тёплый голос", "Телефон"}) preset_->addItem(qs(L(key)));
+        for (const std::string& name : {L("Подкаст"), L("Радио"), L("Тёплый голос"), L("Телефон")})
+            preset_->addItem(qs(name));
         connect(preset_, &QComboBox::activated, this, [this](int index) {
             const auto cases = allCases<DialogueEQ>();
             if (index < 0 || index >= static_cast<int>(cases.size())) return;
@@ -389,19 +390,19 @@ void EssentialSoundView::build() {
         row->addStretch(1);
     }
     clarity->rows()->addWidget(presetRow_);
-    option(clarity, "Улучшить речь", "Подъём разборчивости в районе 3 кГц", &EssentialSound::enhance, 0, 10, amountText);
+    option(clarity, L("Улучшить речь"), L("Подъём разборчивости в районе 3 кГц"), &EssentialSound::enhance, 0, 10, amountText);
     cards_.push_back(clarity);
 
-    auto* creative = new EssentialCard(QStringLiteral("Творческие"), sections);
-    option(creative, "Реверберация", "Небольшая комната", &EssentialSound::reverb, 0, 10, amountText);
+    auto* creative = new EssentialCard(qs(L("Творческие")), sections);
+    option(creative, L("Реверберация"), L("Небольшая комната"), &EssentialSound::reverb, 0, 10, amountText);
     cards_.push_back(creative);
 
-    auto* panorama = new EssentialCard(QStringLiteral("Панорама"), sections);
-    option(panorama, "Панорама", "Положение звука в стерео: влево или вправо", &EssentialSound::panorama, -10, 10,
+    auto* panorama = new EssentialCard(qs(L("Панорама")), sections);
+    option(panorama, L("Панорама"), L("Положение звука в стерео: влево или вправо"), &EssentialSound::panorama, -10, 10,
            &EssentialOptionRow::panoramaText);
     cards_.push_back(panorama);
 
-    auto* ducking = new EssentialCard(QStringLiteral("Приглушение"), sections);
+    auto* ducking = new EssentialCard(qs(L("Приглушение")), sections);
     ducking_ = makeCheckBox(qs(L("Приглушение под речью")),
                         qs(L("Автоматически приглушать этот клип, когда звучат клипы типа «Диалог»")), ducking);
     connect(ducking_, &QCheckBox::clicked, this, [this](bool on) {

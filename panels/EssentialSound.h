@@ -49,11 +49,11 @@ private:
     bool highlighted_ = false;
 };
 
-// A titled card of the sections column: the title in upper case, then its rows.
+// A titled card of the sections column: the (localised) title in upper case, then its rows.
 class EssentialCard : public QFrame {
     Q_OBJECT
 public:
-    EssentialCard(const QString& titleKey, QWidget* parent = nullptr);
+    EssentialCard(const QString& title, QWidget* parent = nullptr);
     QLabel* titleLabel() const { return title_; }
     QVBoxLayout* rows() const { return rows_; }
 

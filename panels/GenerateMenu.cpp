@@ -3,6 +3,8 @@
 #include <QAction>
 #include <QMenu>
 
+#include <string>
+
 #include "model/Localization.h"
 #include "panels/DiagnosticsMenu.h"
 #include "store/DiagnosticsState.h"
@@ -14,8 +16,8 @@ void populateGenerateMenu(StudioStore& store, TransportSignals* transport, QMenu
     StudioStore* s = &store;
     auto* rules = new ActionRules(store, transport, menu);
     rules->setObjectName(QStringLiteral("generateMenuRules"));
-    auto add = [menu, rules, s](const char* key, ProcessingSheet sheet, bool needsClip) {
-        QAction* a = menu->addAction(QString::fromStdString(L(key)));
+    auto add = [menu, rules, s](const std::string& title, ProcessingSheet sheet, bool needsClip) {
+        QAction* a = menu->addAction(QString::fromStdString(title));
         rules->add(a, [s, needsClip] { return !s->locked() && (!needsClip || s->selectedIndex().has_value()); });
         QObject::connect(a, &QAction::triggered, menu, [s, sheet] {
             DiagnosticsState d = s->diagnostics();
@@ -23,10 +25,10 @@ void populateGenerateMenu(StudioStore& store, TransportSignals* transport, QMenu
             s->setDiagnostics(std::move(d));
         });
     };
-    add("Тон…", ProcessingSheet::tone, false);
-    add("Шум…", ProcessingSheet::noise, false);
+    add(L("Тон…"), ProcessingSheet::tone, false);
+    add(L("Шум…"), ProcessingSheet::noise, false);
     menu->addSeparator();
-    add("Вставить тишину…", ProcessingSheet::silence, true);
+    add(L("Вставить тишину…"), ProcessingSheet::silence, true);
 }
 
 }  // namespace tessoral::panels
