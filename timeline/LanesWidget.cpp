@@ -46,7 +46,7 @@ LanesWidget::LanesWidget(StudioStore& store, TransportSignals* transport, LanesM
     setObjectName(mode == LanesMode::multitrack ? QStringLiteral("lanesArea") : QStringLiteral("clipEditorLanes"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::ClickFocus);  // a click here ends the editing of a row name
     rowCount_ = mode_ == LanesMode::multitrack ? store_.session().lanes.size() : 1;
 
     auto stale = [this] { markStale(); };

@@ -15,6 +15,7 @@
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
+#include "timeline/LaneHeader.h"
 #include "timeline/LanesWidget.h"
 #include "timeline/TimelineGeometry.h"
 #include "widgets/MarkerRuler.h"
@@ -87,6 +88,7 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
     headerRows_->setContentsMargins(0, 0, 0, 0);
     headerRows_->setSpacing(0);
     column->addLayout(headerRows_);
+    new LaneHeaderColumn(store_, headerColumn_, headerRows_);
     column->addStretch(1);
     headerArea_->setWidget(headerColumn_);
     page->addWidget(headerArea_);
@@ -143,18 +145,7 @@ void MultitrackTimeline::refreshHeader() {
     const int lanes = int(store_.session().lanes.size());
     count_->setText(QString::fromStdString(LP(lanes, "{0} дорожка|{0} дорожки|{0} дорожек")));
     plus_->setEnabled(lanes < kMaxLanes && !store_.locked());
-    if (lanes == headerSlots_) return;
-    // Empty slots of the lane headers' size, one per row.
-    while (headerRows_->count() > lanes) {
-        QLayoutItem* item = headerRows_->takeAt(headerRows_->count() - 1);
-        delete item->widget();
-        delete item;
-    }
-    while (headerRows_->count() < lanes) {
-        auto* slot = plainView("laneHeader", QColor(0, 0, 0, 0), headerColumn_);
-        slot->setFixedHeight(int(G::kRowHeight));
-        headerRows_->addWidget(slot);
-    }
+    // The lane headers keep themselves in row order (LaneHeaderColumn).
     headerSlots_ = lanes;
 }
 
