@@ -15,6 +15,9 @@
 #ifndef TESSORAL_SUPPORT_EMAIL
 #define TESSORAL_SUPPORT_EMAIL ""
 #endif
+#ifndef TESSORAL_WEBSITE
+#define TESSORAL_WEBSITE ""
+#endif
 
 namespace tessoral::AppConfig {
 
@@ -22,5 +25,6 @@ inline QString version() { return QStringLiteral(TESSORAL_VERSION); }
 inline QString messengerHandle() { return QString::fromUtf8(TESSORAL_SUPPORT_MESSENGER); }
 inline QString messengerURL() { return QString::fromUtf8(TESSORAL_SUPPORT_MESSENGER_URL); }
 inline QString supportEmail() { return QString::fromUtf8(TESSORAL_SUPPORT_EMAIL); }
+inline QString website() { return QString::fromUtf8(TESSORAL_WEBSITE); }
 
 }  // namespace tessoral::AppConfig
