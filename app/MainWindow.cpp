@@ -9,6 +9,9 @@
 #include <QVBoxLayout>
 
 #include "app/AppDelegate.h"
+#include "app/KeyMonitor.h"
+#include "app/MenuBar.h"
+#include "app/SheetHost.h"
 #include "app/StudioView.h"
 #include "app/ViewFactory.h"
 #include "model/Localization.h"
@@ -43,6 +46,11 @@ MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* pare
     quit->setShortcutContext(Qt::ApplicationShortcut);
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, [this] { delegate_.requestQuit(); });
+
+    // The project's menus (its entries go before "Настройки…" and "Выход"), then the single keys.
+    new MenuBar(ctx_, *this, fileMenu_);
+    new KeyMonitor(ctx_, this, [this] { return delegate_.connected(); },
+                   [studio = QPointer<StudioView>(studio_)] { return studio && studio->sheets()->topSheet(); });
 }
 
 MainWindow::~MainWindow() { delete settings_; }
