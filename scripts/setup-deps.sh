@@ -20,7 +20,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev libebur128-dev
   ffmpeg sox xvfb xauth
   # the program under a virtual display, desktop integration checks
-  xdotool desktop-file-utils shared-mime-info
+  xdotool x11-xkb-utils desktop-file-utils shared-mime-info
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core
 )

@@ -3,6 +3,7 @@
 
 - `tessoral tone.wav` maps a window named "Tessoral" and imports the file;
 - a click on play, then on stop, logs "Подготовка воспроизведения…" and "Остановлено";
+- Space plays, then logs "Пауза"; under a Russian layout Ь adds a marker, Д plays and Л stops;
 - a second `tessoral other.wav` (even without a display) hands the file to the first and exits 0;
 - Ctrl+Q asks to save, Escape keeps the program; Ctrl+Q, "Не сохранять" ends it with 0 and
   the window geometry is saved;
@@ -148,6 +149,29 @@ def main():
         time.sleep(0.5)
         run.xdotool("mousemove", "--window", window, "72", str(y), "click", "1")
         wait_for(lambda: "Остановлено" in text(log), "the stop click")
+
+        # Single keys: Space plays, Space again pauses.
+        run.xdotool("windowfocus", "--sync", window, check=False)
+        run.xdotool("key", "space")
+        wait_for(lambda: text(log).count("Подготовка воспроизведения…") >= 2, "Space to play")
+        time.sleep(0.5)
+        run.xdotool("key", "space")
+        wait_for(lambda: "Пауза" in text(log), "Space to pause")
+        # On a Russian layout the keys keep their places: Ь (M) adds a marker, Д (L) plays, Л (K) stops.
+        if shutil.which("setxkbmap"):
+            subprocess.run(["setxkbmap", "ru"], env=run.env, check=True, timeout=30)
+            try:
+                run.xdotool("key", "Cyrillic_softsign")
+                wait_for(lambda: "Маркер: " in text(log), "Ь to add a marker")
+                run.xdotool("key", "Cyrillic_de")
+                wait_for(lambda: text(log).count("Подготовка воспроизведения…") >= 3, "Д to play")
+                time.sleep(0.5)
+                run.xdotool("key", "Cyrillic_el")
+                wait_for(lambda: text(log).count("Остановлено") >= 2, "Л to stop")
+            finally:
+                subprocess.run(["setxkbmap", "us"], env=run.env, timeout=30)
+        else:
+            print("setxkbmap is not installed: the Russian layout keys were not tried")
 
         # A second start hands its file to the first and leaves, without needing a display.
         second, _ = run.launch(other, display=False)
