@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/MainWindow.h"
+#include "app/MenuShots.h"
 #include "app/ProcessingPanelShots.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
@@ -266,6 +267,11 @@ int main(int argc, char** argv) {
         studio.window().resize(1280, 800);
         studio.window().show();
         ok &= renderProcessingPanelShots(studio, [&] { services.settle(); }, out, lang);
+    }
+    {
+        // Each menu open, and the About panel.
+        Studio studio(services.get(), false);
+        ok &= renderMenuShots(studio, [&] { services.settle(); }, out, lang);
     }
     return ok ? 0 : 1;
 }
