@@ -21,6 +21,7 @@
 #include "widgets/MarkerRuler.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
+#include "widgets/TimeRuler.h"
 #include "widgets/ToolButton.h"
 
 namespace tessoral {
@@ -103,8 +104,9 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
     content_ = plainView("timelineContent", Palette::background(), nullptr);
     plainView("playheadAnchors", QColor(0, 0, 0, 0), content_)->setGeometry(0, 0, 0, int(G::kAnchorHeight));
     new MarkerRuler(store_, content_);
-    ruler_ = plainView("timeRuler", Palette::panel(), content_);
-    ruler_->installEventFilter(this);
+    ruler_ = new TimeRuler(content_);
+    ruler_->setObjectName(QStringLiteral("timeRuler"));
+    connect(ruler_, &TimeRuler::pressed, this, [this](double x) { rulerClicked(x); });
     lanes_ = new LanesWidget(store_, transport_, LanesMode::multitrack, content_);
     timelineArea_->setWidget(content_);
     timelineArea_->viewport()->installEventFilter(this);
@@ -122,6 +124,7 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
         relayout();
     });
     connect(&store_, &StudioStore::zoomChanged, this, [this] { relayout(); });
+    connect(&store_, &StudioStore::timeFormatChanged, this, [this] { relayout(); });
     connect(&store_, &StudioStore::busyChanged, this, [this] { refreshHeader(); });
     connect(lanes_, &LanesWidget::contentSizeChanged, this, [this] { relayout(); });
     if (transport_) {
@@ -170,6 +173,7 @@ void MultitrackTimeline::relayout() {
     if (auto* anchors = content_->findChild<QWidget*>(QStringLiteral("playheadAnchors"), Qt::FindDirectChildrenOnly))
         anchors->setGeometry(0, 0, width, int(G::kAnchorHeight));
     ruler_->setGeometry(0, int(G::kAnchorHeight + G::kMarkerRulerHeight), width, int(G::kTimeRulerHeight));
+    ruler_->setScale(duration_, store_.timeFormat(), store_.displayGrid());
     lanes_->setGeometry(0, top, width, rowsHeight);
     content_->resize(width, height);
     // The headers scroll as far as the rows: their column is longer by what the timeline's
@@ -200,12 +204,6 @@ void MultitrackTimeline::follow() {
 bool MultitrackTimeline::eventFilter(QObject* watched, QEvent* event) {
     if (watched == timelineArea_->viewport() && event->type() == QEvent::Resize) {
         relayout();
-    } else if (watched == ruler_ && event->type() == QEvent::MouseButtonPress) {
-        auto* mouse = static_cast<QMouseEvent*>(event);
-        if (mouse->button() == Qt::LeftButton) {
-            rulerClicked(mouse->position().x());
-            return true;
-        }
     }
     return QWidget::eventFilter(watched, event);
 }

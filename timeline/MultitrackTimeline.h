@@ -13,6 +13,7 @@ namespace tessoral {
 class LanesWidget;
 class StudioStore;
 class ToolButton;
+class TimeRuler;
 class TransportSignals;
 
 // The multitrack page: on the left the header column (the row count with the new-row button,
@@ -30,7 +31,7 @@ public:
     LanesWidget* lanes() const { return lanes_; }
     QScrollArea* headerArea() const { return headerArea_; }
     QScrollArea* timelineArea() const { return timelineArea_; }
-    QWidget* timeRuler() const { return ruler_; }
+    TimeRuler* timeRuler() const { return ruler_; }
     QLabel* countLabel() const { return count_; }
     ToolButton* newLaneButton() const { return plus_; }
     // The lane header slots, one per row (filled by the lane headers).
@@ -58,7 +59,7 @@ private:
     ToolButton* plus_ = nullptr;
     QScrollArea* timelineArea_ = nullptr;
     QWidget* content_ = nullptr;
-    QWidget* ruler_ = nullptr;
+    TimeRuler* ruler_ = nullptr;
     LanesWidget* lanes_ = nullptr;
     double baseWidth_ = 280.0;
     double contentWidth_ = 280.0;
