@@ -601,9 +601,6 @@ void LanesWidget::showClipMenu(const Uuid& clip, QPoint global) {
     if (menu_) menu_->deleteLater();
     menu_ = new QMenu(this);
     menu_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(menu_, &QObject::destroyed, this, [this, m = menu_] {
-        if (menu_ == m) menu_ = nullptr;
-    });
     QAction* wave = menu_->addAction(qs(L("Волна")));
     connect(wave, &QAction::triggered, this, [this, clip] {
         store_.setSelectedID(clip);
@@ -631,9 +628,6 @@ void LanesWidget::showFadeMenu(const Uuid& clip, bool fadeIn, QPoint global) {
     if (menu_) menu_->deleteLater();
     menu_ = new QMenu(this);
     menu_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(menu_, &QObject::destroyed, this, [this, m = menu_] {
-        if (menu_ == m) menu_ = nullptr;
-    });
     const FadeCurve current = fadeIn ? track->fadeInCurve : track->fadeOutCurve;
     const std::pair<FadeCurve, const char*> curves[] = {
         {FadeCurve::linear, "Линейная"}, {FadeCurve::logarithmic, "Логарифмическая"}, {FadeCurve::cosine, "S-образная"}};

@@ -2,6 +2,8 @@
 
 #include <QPointF>
 #include <QRect>
+#include <QMenu>
+#include <QPointer>
 #include <QWidget>
 
 #include <optional>
@@ -132,7 +134,7 @@ private:
     std::optional<LanesLabel> label_;
     double playheadX_ = 0.0;
     SpectrogramPixmaps spectrograms_;
-    QMenu* menu_ = nullptr;
+    QPointer<QMenu> menu_;  // clears itself when the menu closes and deletes itself
     std::vector<QRect> paintLog_;
 };
 
