@@ -32,7 +32,9 @@ void StudioStore::beginTrackDrag(const Uuid& id) {
     dragOrigin_ = DragOrigin{id, clip->start, clip->laneID, clip->color};
 }
 
-void StudioStore::dragTrack(const Uuid& id, double by, std::int64_t laneOffset) {
+void StudioStore::dragTrack(const Uuid& idRef, double by, std::int64_t laneOffset) {
+    // The id is read again after the project is replaced, so it may not point into it.
+    const Uuid id = idRef;
     if (!dragOrigin_ || dragOrigin_->id != id) return;
     const auto index = session_.trackIndex(id);
     if (!index) return;

@@ -88,8 +88,12 @@ void StudioStore::updateEssential(const std::string& name, const std::function<v
     commitEssential(clip.id, settings, L("Основной звук: {0}", name), false);
 }
 
-void StudioStore::commitEssential(const Uuid& id, const std::optional<EssentialSound>& settings,
-                                  const std::string& name, bool forceMatch) {
+void StudioStore::commitEssential(const Uuid& idRef, const std::optional<EssentialSound>& settingsRef,
+                                  const std::string& nameRef, bool forceMatch) {
+    // Callers may pass the clip's own id and settings, which the change replaces: work on copies.
+    const Uuid id = idRef;
+    const std::optional<EssentialSound> settings = settingsRef;
+    const std::string name = nameRef;
     if (locked()) return;
     const auto index = session_.trackIndex(id);
     if (!index) return;

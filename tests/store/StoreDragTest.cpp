@@ -148,3 +148,22 @@ TEST_F(StoreDrag, ARefusedBeginLeavesTheGestureInert) {
     EXPECT_FALSE(store->trackDragActive());
     EXPECT_EQ(store->status(), "Готово");
 }
+
+// The lanes pass the id of the clip they draw, straight from the published project, and a view
+// may publish a new copy of the project from its own change handler.
+TEST_F(StoreDrag, ADragStepMayTakeTheIdFromTheProjectItReplaces) {
+    const auto rows = makeRows(2);
+    const Uuid id = addClip(rows[0], 0.0);
+    store->setSnapping(false);
+    store->beginTrackDrag(id);
+    bool republished = false;
+    const auto connection = QObject::connect(store.get(), &StudioStore::sessionChanged, [&] {
+        if (republished) return;
+        republished = true;
+        store->setSession(Session(store->session()));
+    });
+    store->dragTrack(store->session().tracks[0].id, 2.0, 1);
+    QObject::disconnect(connection);
+    EXPECT_EQ(track(id).start, 2.0);
+    EXPECT_EQ(track(id).laneID, rows[1]);
+}

@@ -158,6 +158,10 @@ TEST_F(StoreEssentialSound, AnOptionOutsideTheChainCommitsAtOnceWithoutMeasuring
     // An equal result records nothing.
     store->updateEssential("Реверберация", [](EssentialSound& e) { e.reverb.enabled = true; });
     EXPECT_EQ(steps(), before + 1);
+    // The panel passes the clip's own id and settings, which the change replaces.
+    store->commitEssential(track(id).id, track(id).essentialSound, "Основной звук: тот же", false);
+    EXPECT_EQ(lastStep(), "Основной звук: тот же");
+    EXPECT_EQ(store->status(), L("Основной звук обновлён"));
     // The measure action always measures.
     store->commitEssential(id, track(id).essentialSound, L("Основной звук: громкость"), true);
     settle();
