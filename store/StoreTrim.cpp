@@ -112,7 +112,8 @@ void StudioStore::moveSelectedLane(std::int64_t offset) {
     moveLane(id, static_cast<std::int64_t>(*session_.laneIndex(id)) + offset);
 }
 
-void StudioStore::moveLane(const Uuid& id, std::int64_t index) {
+void StudioStore::moveLane(const Uuid& idRef, std::int64_t index) {
+    const Uuid id = idRef;  // read again after the project is replaced
     if (locked()) return;
     const auto from = session_.laneIndex(id);
     if (!from) return;

@@ -136,7 +136,9 @@ TEST_F(StoreTrim, MenuMovesColoursAndCrossfades) {
     EXPECT_TRUE(store->canMoveLane(rows[0], 2));
     EXPECT_FALSE(store->canMoveLane(rows[0], 3));
 
-    store->moveLane(rows[0], 99);
+    // The header passes its row's id straight from the project the move replaces.
+    ASSERT_EQ(store->session().lanes[0].id, rows[0]);
+    store->moveLane(store->session().lanes[0].id, 99);
     EXPECT_EQ(store->session().lanes[2].id, rows[0]);
     EXPECT_EQ(store->status(), "Дорожка «Ряд 1» перемещена");
     store->moveLane(rows[0], 5);  // already there
