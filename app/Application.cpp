@@ -26,6 +26,7 @@
 #include "model/SettingsMigration.h"
 #include "panels/BatchSheet.h"
 #include "store/QtScheduler.h"
+#include "store/Preferences.h"
 #include "store/SettingsDefaults.h"
 #include "store/StudioStore.h"
 #include "store/TaskRunner.h"
@@ -100,7 +101,9 @@ int runApplication(int argc, char** argv) {
     StoreServices services;
     services.scheduler = &scheduler;
     services.tasks = &tasks;
-    services.defaults = &defaults;
+    // The views follow the settings through the preferences, the store's own writes included.
+    Preferences preferences(defaults);
+    services.defaults = &preferences;
     services.prompts = &prompts;
     services.shell = &shell;
     services.backend = backend.get();

@@ -72,10 +72,11 @@ void MainWindow::showSettings() {
         auto* window = new QWidget(nullptr, Qt::Window);
         window->setObjectName(QStringLiteral("settingsWindow"));
         window->setWindowTitle(qs(L("Настройки")));
-        window->setAttribute(Qt::WA_DeleteOnClose);
+        // Built once and only hidden on close, so the language in force at launch stays known.
         auto* layout = new QVBoxLayout(window);
         layout->setContentsMargins(0, 0, 0, 0);
-        layout->addWidget(ViewFactory::settingsView(window));
+        layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
+        layout->addWidget(ViewFactory::settingsView(ctx_, window));
         settings_ = window;
     }
     settings_->show();

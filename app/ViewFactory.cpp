@@ -13,6 +13,9 @@
 #include "panels/AutoDuckSheet.h"
 #include "panels/DiagnosticsMenu.h"
 #include "panels/DiagnosticsPanel.h"
+#include "panels/FrequencyAnalysis.h"
+#include "panels/LiveMeter.h"
+#include "panels/Settings.h"
 #include "panels/EssentialSound.h"
 #include "panels/GenerateMenu.h"
 #include "panels/ProcessingSheet.h"
@@ -97,8 +100,8 @@ QWidget* waveformEditor(ViewContext, QWidget* parent) {
 QWidget* mixerWorkspace(ViewContext, QWidget* parent) {
     return filling("mixerWorkspace", Palette::background(), parent);
 }
-QWidget* frequencyAnalysisPanel(ViewContext, QWidget* parent) {
-    return fixedHeight("frequencyAnalysisPanel", 180, Palette::panel(), parent);
+QWidget* frequencyAnalysisPanel(ViewContext ctx, QWidget* parent) {
+    return new FrequencyAnalysisPanel(*ctx.store, parent);
 }
 QWidget* selectionBar(ViewContext, QWidget* parent) {
     return fixedHeight("selectionBar", 38, Palette::panel(), parent);
@@ -126,16 +129,8 @@ QWidget* tempoControl(ViewContext, QWidget* parent) {
     v->setFixedHeight(30);
     return v;
 }
-QWidget* liveMeterPanel(ViewContext, QWidget* parent) {
-    auto* v = fixedWidth("liveMeterPanel", 150, QColor(0, 0, 0, 0), parent);
-    v->setFixedHeight(40);
-    return v;
-}
-QWidget* settingsView(QWidget* parent) {
-    auto* v = filling("settingsView", Palette::background(), parent);
-    v->setMinimumSize(560, 420);
-    return v;
-}
+QWidget* liveMeterPanel(ViewContext ctx, QWidget* parent) { return new LiveMeterPanel(ctx.transport, parent); }
+QWidget* settingsView(ViewContext ctx, QWidget* parent) { return new SettingsView(*ctx.store, parent); }
 
 QWidget* exportSheet(ViewContext, QWidget* parent) { return sheet("exportSheet", 460, parent); }
 QWidget* timePitchSheet(ViewContext, QWidget* parent) { return sheet("timePitchSheet", 400, parent); }

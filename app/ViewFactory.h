@@ -48,7 +48,7 @@ QWidget* essentialSound(ViewContext ctx, QWidget* parent);
 QWidget* tempoControl(ViewContext ctx, QWidget* parent);
 QWidget* liveMeterPanel(ViewContext ctx, QWidget* parent);
 // The settings window's content.
-QWidget* settingsView(QWidget* parent);
+QWidget* settingsView(ViewContext ctx, QWidget* parent);
 
 // Sheet contents, built fresh for each opening. `item` is the open case of the effects or
 // processing sheet. A sheet closes itself by resetting its store flag.

@@ -1,0 +1,438 @@
+#include "panels/Settings.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+#include "model/AppPaths.h"
+#include "model/EnumTraits.h"
+#include "model/ExportFormat.h"
+#include "model/Localization.h"
+#include "model/LoudnessTarget.h"
+#include "model/NumberFormat.h"
+#include "model/RecordingPreferences.h"
+#include "panels/PanelSupport.h"
+#include "processing/ExportPipeline.h"
+#include "store/Preferences.h"
+#include "store/StudioStore.h"
+#include "transport/AudioBackend.h"
+#include "widgets/Fonts.h"
+#include "widgets/Icons.h"
+#include "widgets/Palette.h"
+
+namespace tessoral {
+
+namespace {
+
+using panels::qs;
+
+// The keys the window writes, and what each shows while it is absent.
+constexpr const char* kInputKey = AudioDevices::kInputDeviceKey;
+constexpr const char* kOutputKey = AudioDevices::kOutputDeviceKey;
+constexpr const char* kCountdownKey = RecordingPreferences::kCountdownKey;
+constexpr const char* kFollowKey = "playback.follow";
+constexpr const char* kFormatKey = "export.default.format";
+constexpr const char* kLoudnessKey = "export.default.loudness";
+constexpr const char* kSampleRateKey = "export.default.samplerate";
+constexpr const char* kDitherKey = "export.default.dither";
+constexpr const char* kAutosaveKey = "project.autosave";
+constexpr const char* kOverdubKey = RecordingPreferences::kPlayProjectKey;
+constexpr const char* kPreRollKey = RecordingPreferences::kPreRollKey;
+constexpr const char* kLatencyKey = RecordingPreferences::kLatencyKey;
+constexpr const char* kMonitorKey = RecordingPreferences::kMonitorKey;
+constexpr const char* kMonitorLevelKey = RecordingPreferences::kMonitorLevelKey;
+constexpr const char* kLanguageKey = Localization::kInterfaceLanguageKey;
+
+constexpr int kLevelSteps = 1000;  // the monitoring level slider's resolution
+
+QLabel* note(const QString& text, const QColor& color, QWidget* parent) {
+    auto* l = new QLabel(text, parent);
+    l->setFont(Fonts::ui(11));
+    l->setWordWrap(true);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, color);
+    l->setPalette(pal);
+    return l;
+}
+
+void setColor(QLabel* l, const QColor& color) {
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::WindowText, color);
+    l->setPalette(pal);
+}
+
+// A warning line: the symbol and the text, 11 px, orange.
+QWidget* warning(const QString& symbol, const QString& text, QWidget* parent) {
+    auto* w = new QWidget(parent);
+    auto* row = new QHBoxLayout(w);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(6);
+    auto* icon = new QLabel(w);
+    icon->setPixmap(Icons::pixmap(symbol, panels::orange(), 12, w->devicePixelRatioF()));
+    row->addWidget(icon, 0, Qt::AlignTop);
+    auto* label = note(text, panels::orange(), w);
+    label->setObjectName(QStringLiteral("text"));
+    row->addWidget(label, 1);
+    return w;
+}
+
+QLabel* valueLabel(QWidget* parent) {
+    auto* l = new QLabel(parent);
+    l->setFont(Fonts::mono(11));
+    l->setFixedWidth(40);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return l;
+}
+
+// Selects the entry holding `value`; none when no entry holds it (or there is no value).
+void select(QComboBox* picker, const std::optional<QVariant>& value) {
+    const int index = value ? picker->findData(*value) : -1;
+    if (picker->currentIndex() != index) picker->setCurrentIndex(index);
+}
+
+std::optional<QVariant> stringChoice(const Defaults& d, const char* key, const char* fallback) {
+    if (!d.value(key)) return QVariant(QString::fromUtf8(fallback));
+    if (auto s = d.string(key)) return QVariant(qs(*s));
+    return std::nullopt;
+}
+
+std::optional<QVariant> intChoice(const Defaults& d, const char* key, int fallback) {
+    if (!d.value(key)) return QVariant(fallback);
+    const auto n = d.number(key);
+    if (!n || !std::isfinite(*n) || *n != std::floor(*n) || std::abs(*n) > 1e9) return std::nullopt;
+    return QVariant(static_cast<int>(*n));
+}
+
+bool flag(const Defaults& d, const char* key, bool fallback) { return d.boolean(key).value_or(fallback); }
+
+void setChecked(QCheckBox* box, bool on) {
+    if (box->isChecked() != on) box->setChecked(on);
+}
+
+}  // namespace
+
+SettingsView::SettingsView(Preferences& preferences, AudioBackend* backend, std::filesystem::path dataFolder,
+                           QWidget* parent)
+    : QWidget(parent), prefs_(preferences), backend_(backend) {
+    build(dataFolder);
+}
+
+SettingsView::SettingsView(StudioStore& store, QWidget* parent)
+    : QWidget(parent),
+      ownPreferences_(Preferences::of(*store.services().defaults)
+                          ? nullptr
+                          : std::make_unique<Preferences>(*store.services().defaults)),
+      prefs_(ownPreferences_ ? *ownPreferences_ : *Preferences::of(*store.services().defaults)),
+      backend_(store.services().backend) {
+    build(store.services().dataFolder.value_or(AppPaths::dataFolder()));
+}
+
+SettingsView::~SettingsView() = default;
+
+QString SettingsView::latencyText(double milliseconds) {
+    std::string text = num::fixed(milliseconds, 0);
+    if (text.empty() || text.front() != '-') text.insert(text.begin(), '+');
+    return qs(text);
+}
+
+QString SettingsView::levelText(double level) {
+    const double percent = std::isfinite(level) ? std::clamp(level * 100.0, -1e9, 1e9) : 0.0;
+    return qs(num::integer(std::llround(percent)) + " %");
+}
+
+void SettingsView::build(const std::filesystem::path& dataFolder) {
+    setObjectName(QStringLiteral("settingsView"));
+    setMinimumWidth(kWidth);
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    {
+        const std::string stored = prefs_.string(kLanguageKey).value_or("system");
+        const auto choice = Localization::languageChoice(stored);
+        launchLanguage_ = qs(std::string(Localization::rawValue(choice.value_or(LanguageChoice::system))));
+    }
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(14);
+    auto section = [this, column](const QString& title) {
+        auto* box = new QGroupBox(title, this);
+        auto* form = new QFormLayout(box);
+        form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
+        form->setRowWrapPolicy(QFormLayout::DontWrapRows);
+        form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        column->addWidget(box);
+        return form;
+    };
+    auto combo = [this](const char* name) {
+        auto* c = new QComboBox(this);
+        c->setObjectName(QString::fromLatin1(name));
+        c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        return c;
+    };
+    auto toggle = [this](const std::string& text, const char* name) {
+        auto* b = new QCheckBox(qs(text), this);
+        b->setObjectName(QString::fromLatin1(name));
+        return b;
+    };
+    const QColor secondary = Palette::secondaryText();
+
+    // 1. Language.
+    QFormLayout* form = section(QString());
+    language_ = combo("languagePicker");
+    language_->addItem(qs(L("Системный")), QStringLiteral("system"));
+    language_->addItem(QStringLiteral("Русский"), QStringLiteral("ru"));
+    language_->addItem(QStringLiteral("English"), QStringLiteral("en"));
+    form->addRow(QStringLiteral("Язык / Language"), language_);
+    languageNote_ = note(QString(), secondary, this);
+    form->addRow(languageNote_);
+
+    // 2. Recording.
+    form = section(qs(L("Запись")));
+    input_ = combo("microphonePicker");
+    form->addRow(qs(L("Микрофон")), input_);
+    micWarning_ = warning(QStringLiteral("exclamationmark.triangle.fill"),
+                          qs(L("Сохранённый микрофон сейчас не подключён. Подключите его или выберите другой.")), this);
+    form->addRow(micWarning_);
+    countdown_ = combo("countdownPicker");
+    countdown_->addItem(qs(L("Выключен")), 0);
+    countdown_->addItem(qs(L("1 секунда")), 1);
+    countdown_->addItem(qs(L("3 секунды")), 3);
+    form->addRow(qs(L("Отсчёт перед записью")), countdown_);
+    overdub_ = toggle(L("Воспроизводить проект во время записи"), "overdubToggle");
+    form->addRow(overdub_);
+    preRoll_ = combo("preRollPicker");
+    for (int n = 0; n <= 3; ++n)
+        preRoll_->addItem(n == 0 ? qs(L("Выключена")) : qs(L("{0} с", n)), n);
+    form->addRow(qs(L("Предзапись")), preRoll_);
+    form->addRow(note(qs(L("Если есть выделение, запись идёт только внутри него (панч-ин): проект начинает звучать "
+                           "раньше на время предзаписи, запись останавливается в конце выделения.")),
+                      secondary, this));
+    {
+        auto* row = new QWidget(this);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(new QLabel(qs(L("Коррекция задержки, мс")), row));
+        latency_ = new QSlider(Qt::Horizontal, row);
+        latency_->setObjectName(QStringLiteral("latencySlider"));
+        latency_->setRange(-200, 200);
+        latency_->setSingleStep(1);
+        latency_->setPageStep(10);
+        h->addWidget(latency_, 1);
+        latencyValue_ = valueLabel(row);
+        h->addWidget(latencyValue_);
+        form->addRow(row);
+    }
+    form->addRow(note(qs(L("Задержка устройств учитывается автоматически. Если дубль всё равно опаздывает, "
+                           "увеличьте значение; если спешит — уменьшите.")),
+                      secondary, this));
+    monitor_ = toggle(L("Слышать микрофон во время записи"), "monitorToggle");
+    form->addRow(monitor_);
+    {
+        monitorRow_ = new QWidget(this);
+        auto* h = new QHBoxLayout(monitorRow_);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(new QLabel(qs(L("Громкость мониторинга")), monitorRow_));
+        monitorLevel_ = new QSlider(Qt::Horizontal, monitorRow_);
+        monitorLevel_->setObjectName(QStringLiteral("monitorLevelSlider"));
+        monitorLevel_->setRange(0, kLevelSteps);
+        monitorLevel_->setPageStep(50);
+        h->addWidget(monitorLevel_, 1);
+        monitorLevelValue_ = valueLabel(monitorRow_);
+        h->addWidget(monitorLevelValue_);
+        form->addRow(monitorRow_);
+        headphones_ = warning(QStringLiteral("headphones"),
+                              qs(L("Используйте наушники: через динамики микрофон создаст обратную связь (свист).")),
+                              this);
+        form->addRow(headphones_);
+    }
+
+    // 3. Playback.
+    form = section(qs(L("Воспроизведение")));
+    output_ = combo("outputPicker");
+    form->addRow(qs(L("Устройство вывода")), output_);
+    follow_ = toggle(L("Следовать за курсором при воспроизведении"), "followToggle");
+    form->addRow(follow_);
+
+    // 4. Export defaults.
+    form = section(qs(L("Экспорт по умолчанию")));
+    format_ = combo("formatPicker");
+    for (const ExportFormat f : allCases<ExportFormat>())
+        format_->addItem(qs(title(f)), qs(std::string(rawValue(f))));
+    form->addRow(qs(L("Формат")), format_);
+    loudness_ = combo("loudnessPicker");
+    for (const LoudnessTarget t : allCases<LoudnessTarget>())
+        loudness_->addItem(qs(title(t)), qs(std::string(rawValue(t))));
+    form->addRow(qs(L("Громкость")), loudness_);
+    sampleRate_ = combo("sampleRatePicker");
+    sampleRate_->addItem(qs(L("44,1 кГц")), 44100);
+    sampleRate_->addItem(qs(L("48 кГц")), 48000);
+    sampleRate_->addItem(qs(L("96 кГц")), 96000);
+    form->addRow(qs(L("Частота#samplerate")), sampleRate_);
+    dither_ = toggle(L("Дизеринг TPDF для WAV 16 бит"), "ditherToggle");
+    form->addRow(dither_);
+
+    // 5. Project.
+    form = section(qs(L("Проект")));
+    autosave_ = toggle(L("Автосохранение копии восстановления (раз в минуту)"), "autosaveToggle");
+    form->addRow(autosave_);
+    autosaveNote_ = note(qs(L("Копия хранится в {0} и предлагается к восстановлению, если приложение закрылось "
+                              "нештатно. Файл проекта на диске не перезаписывается.",
+                              dataFolder.string())),
+                         secondary, this);
+    form->addRow(autosaveNote_);
+
+    // 6. Devices.
+    form = section(QString());
+    {
+        auto* row = new QWidget(this);
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        refresh_ = new QPushButton(qs(L("Обновить список устройств")), row);
+        refresh_->setObjectName(QStringLiteral("refreshDevices"));
+        refresh_->setAutoDefault(false);
+        h->addWidget(refresh_);
+        h->addStretch(1);
+        form->addRow(row);
+    }
+    devicesNote_ = note(qs(L("Микрофон и устройство вывода применяются со следующей записи или воспроизведения. "
+                             "Звук не покидает этот компьютер.")),
+                        secondary, this);
+    form->addRow(devicesNote_);
+
+    // Writes: every change of a control, each slider step included.
+    connect(language_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        if (index < 0) return;
+        const QString raw = language_->itemData(index).toString();
+        prefs_.set(kLanguageKey, raw.toStdString());
+        Localization::applyAppleLanguages(Localization::languageChoice(raw.toStdString()).value_or(LanguageChoice::system),
+                                          prefs_);
+    });
+    connect(input_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kInputKey, input_->itemData(i)); });
+    connect(output_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kOutputKey, output_->itemData(i)); });
+    connect(countdown_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kCountdownKey, countdown_->itemData(i)); });
+    connect(preRoll_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kPreRollKey, preRoll_->itemData(i)); });
+    connect(format_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kFormatKey, format_->itemData(i)); });
+    connect(loudness_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kLoudnessKey, loudness_->itemData(i)); });
+    connect(sampleRate_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { if (i >= 0) write(kSampleRateKey, sampleRate_->itemData(i)); });
+    connect(overdub_, &QCheckBox::toggled, this, [this](bool on) { prefs_.set(kOverdubKey, on); });
+    connect(monitor_, &QCheckBox::toggled, this, [this](bool on) { prefs_.set(kMonitorKey, on); });
+    connect(follow_, &QCheckBox::toggled, this, [this](bool on) { prefs_.set(kFollowKey, on); });
+    connect(dither_, &QCheckBox::toggled, this, [this](bool on) { prefs_.set(kDitherKey, on); });
+    connect(autosave_, &QCheckBox::toggled, this, [this](bool on) { prefs_.set(kAutosaveKey, on); });
+    connect(latency_, &QSlider::valueChanged, this,
+            [this](int ms) { prefs_.set(kLatencyKey, static_cast<double>(ms)); });
+    connect(monitorLevel_, &QSlider::valueChanged, this,
+            [this](int step) { prefs_.set(kMonitorLevelKey, static_cast<double>(step) / kLevelSteps); });
+    connect(refresh_, &QPushButton::clicked, this, &SettingsView::refreshDevices);
+    connect(&prefs_, &Preferences::changed, this, &SettingsView::reload);
+
+    fillDevicePicker(input_, inputs_, qs(L("Системный по умолчанию")));
+    fillDevicePicker(output_, outputs_, qs(L("Системное по умолчанию")));
+    reload();
+}
+
+void SettingsView::write(const std::string& key, const QVariant& value) {
+    if (value.typeId() == QMetaType::Int) prefs_.set(key, static_cast<long long>(value.toInt()));
+    else prefs_.set(key, value.toString().toStdString());
+}
+
+void SettingsView::fillDevicePicker(QComboBox* picker, const std::vector<AudioDevice>& devices,
+                                    const QString& systemEntry) {
+    const QSignalBlocker block(picker);
+    picker->clear();
+    picker->addItem(systemEntry, QString());
+    for (const AudioDevice& d : devices) picker->addItem(qs(d.name), qs(d.uid));
+}
+
+void SettingsView::refreshDevices() {
+    if (backend_) {
+        backend_->refreshDevices();  // refused while a stream is open: the lists are read again anyway
+        inputs_ = AudioDevices::devices(*backend_, AudioDeviceScope::input);
+        outputs_ = AudioDevices::devices(*backend_, AudioDeviceScope::output);
+    }
+    fillDevicePicker(input_, inputs_, qs(L("Системный по умолчанию")));
+    fillDevicePicker(output_, outputs_, qs(L("Системное по умолчанию")));
+    reload();
+}
+
+void SettingsView::reload() {
+    const Defaults& d = prefs_;
+    const QSignalBlocker blocks[] = {QSignalBlocker(language_), QSignalBlocker(input_),     QSignalBlocker(output_),
+                                     QSignalBlocker(countdown_), QSignalBlocker(preRoll_), QSignalBlocker(format_),
+                                     QSignalBlocker(loudness_),  QSignalBlocker(sampleRate_), QSignalBlocker(overdub_),
+                                     QSignalBlocker(monitor_),   QSignalBlocker(follow_),  QSignalBlocker(dither_),
+                                     QSignalBlocker(autosave_),  QSignalBlocker(latency_), QSignalBlocker(monitorLevel_)};
+    (void)blocks;
+
+    // Language and its note.
+    const std::optional<QVariant> language = stringChoice(d, kLanguageKey, "system");
+    select(language_, language);
+    const bool atLaunch = language && language->toString() == launchLanguage_;
+    languageNote_->setText(atLaunch ? qs(L("Системный — язык системы: русский, если он первый в списке языков, "
+                                           "иначе английский."))
+                                    : qs(L("Язык сменится после перезапуска Tessoral.")));
+    setColor(languageNote_, atLaunch ? Palette::secondaryText() : panels::orange());
+
+    // Devices.
+    const std::optional<QVariant> input = stringChoice(d, kInputKey, "");
+    select(input_, input);
+    const QString inputUID = input ? input->toString() : QString();
+    bool found = inputUID.isEmpty();
+    for (const AudioDevice& dev : inputs_) found = found || qs(dev.uid) == inputUID;
+    micWarning_->setVisible(!found);
+    select(output_, stringChoice(d, kOutputKey, ""));
+
+    // Recording.
+    select(countdown_, intChoice(d, kCountdownKey, 0));
+    setChecked(overdub_, flag(d, kOverdubKey, true));
+    select(preRoll_, intChoice(d, kPreRollKey, 2));
+    const double latency = d.number(kLatencyKey).value_or(0.0);
+    const double shownLatency = std::isfinite(latency) ? latency : 0.0;
+    latency_->setValue(static_cast<int>(std::clamp(std::llround(std::clamp(shownLatency, -1e6, 1e6)), -200LL, 200LL)));
+    latencyValue_->setText(latencyText(shownLatency));
+    const bool monitoring = flag(d, kMonitorKey, false);
+    setChecked(monitor_, monitoring);
+    monitorRow_->setVisible(monitoring);
+    headphones_->setVisible(monitoring);
+    const double level = d.number(kMonitorLevelKey).value_or(0.8);
+    const double shownLevel = std::isfinite(level) ? level : 0.8;
+    monitorLevel_->setValue(static_cast<int>(std::llround(std::clamp(shownLevel, 0.0, 1.0) * kLevelSteps)));
+    monitorLevelValue_->setText(levelText(shownLevel));
+
+    // Playback, export, project.
+    setChecked(follow_, flag(d, kFollowKey, true));
+    select(format_, stringChoice(d, kFormatKey, "wav24"));
+    select(loudness_, stringChoice(d, kLoudnessKey, "peak"));
+    select(sampleRate_, intChoice(d, kSampleRateKey, 48000));
+    setChecked(dither_, flag(d, kDitherKey, true));
+    setChecked(autosave_, flag(d, kAutosaveKey, true));
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // Refilled at each showing; refreshDevices() reads every key again too.
+    refreshDevices();
+}
+
+void SettingsView::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow()) reload();
+}
+
+}  // namespace tessoral
