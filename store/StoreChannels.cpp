@@ -36,11 +36,9 @@ void StudioStore::applyChannelOperation(const ChannelOperation& operation) {
         return;
     }
     const Track& clip = session_.tracks[*index];
-    const FrameRange range = clip.framesIn(selection_);
-    if (range.empty()) {
-        setError(L("Выделите фрагмент внутри выбранного клипа."));
-        return;
-    }
+    const auto found = rangeInClip(clip);
+    if (!found) return;
+    const FrameRange range = *found;
     stop();
     setDiagnostics(withoutSheet(diagnostics_));
     const std::string name = operation.title();

@@ -125,7 +125,7 @@ void StudioStore::newProject() {
 }
 
 void StudioStore::openPanel() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     OpenRequest request;
     request.title = L("Открыть аудио или проект");
     request.filters = {FileFilter{L("Аудио и проекты"), openableExtensions()}};
@@ -135,7 +135,7 @@ void StudioStore::openPanel() {
 }
 
 void StudioStore::open(const std::vector<std::filesystem::path>& urls) {
-    if (busy_ || transport_->recording() || urls.empty()) return;
+    if (locked() || urls.empty()) return;
     const auto project = std::find_if(urls.begin(), urls.end(), isProjectFile);
     if (project == urls.end()) {
         importAudio(urls);
@@ -235,7 +235,7 @@ bool StudioStore::saveProject(bool asNew) {
 }
 
 void StudioStore::exportMix() {
-    if (busy_ || transport_->recording() || session_.tracks.empty()) return;
+    if (locked() || session_.tracks.empty()) return;
     const ExportOptions options = exportOptions();
     const std::string extension(fileExtension(options.format));
     SaveRequest request;

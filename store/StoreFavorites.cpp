@@ -26,7 +26,7 @@ std::set<Uuid> essentialSlotIDs(const Track& clip) {
 }  // namespace
 
 void StudioStore::setEffectParams(const Uuid& clipID, const Uuid& slotID, const std::map<std::string, double>& params) {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const Track* clip = session_.track(clipID);
     if (!clip) return;
     const auto slot = std::find_if(clip->rack.begin(), clip->rack.end(), [&](const EffectSlot& s) { return s.id == slotID; });
@@ -74,7 +74,7 @@ void StudioStore::renameFavorite(const Uuid& id, const std::string& name) {
 }
 
 void StudioStore::applyFavorite(const EffectFavorite& favorite, bool append) {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     const Track& clip = session_.tracks[*index];

@@ -79,7 +79,7 @@ void StudioStore::stepCursor(bool forward, bool fine, bool extend) {
 }
 
 void StudioStore::playFromCursor() {
-    if (busy_ || transport_->recording() || transport_->playing()) return;
+    if (locked() || transport_->playing()) return;
     playPause();
 }
 

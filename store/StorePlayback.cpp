@@ -57,7 +57,7 @@ void StudioStore::stop() {
 }
 
 void StudioStore::playPause() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     if (transport_->playing()) {
         setCursor(transport_->position());
         transport_->stop();
@@ -106,7 +106,7 @@ void StudioStore::playPause() {
 }
 
 void StudioStore::seek(double time) {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const bool wasPlaying = transport_->playing();
     transport_->stop();
     const double t = std::isnan(time) ? 0.0 : std::clamp(time, 0.0, session_.duration());

@@ -78,10 +78,19 @@ void StudioStore::refreshClip(std::size_t index, const std::string& undoName, Re
     setSession(std::move(changed));
 }
 
+std::optional<FrameRange> StudioStore::rangeInClip(const Track& clip) {
+    const FrameRange range = clip.framesIn(selection_);
+    if (range.empty()) {
+        setError(L("Выделите фрагмент внутри выбранного клипа."));
+        return std::nullopt;
+    }
+    return range;
+}
+
 // ---- edits ----
 
 void StudioStore::edit(EditAction action) {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     stop();
@@ -121,16 +130,14 @@ void StudioStore::edit(EditAction action) {
 // ---- one effect preset ----
 
 void StudioStore::applyEffect() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     stop();
     const Track& clip = session_.tracks[*index];
-    const FrameRange range = clip.framesIn(selection_);
-    if (range.empty()) {
-        setError(L("Выделите фрагмент внутри выбранного клипа."));
-        return;
-    }
+    const auto found = rangeInClip(clip);
+    if (!found) return;
+    const FrameRange range = *found;
     const EffectPreset effect = chosenEffect_;
     const std::string effectTitle = tessoral::title(effect);
     std::function<RefreshedAudio()> work = [audio = clip.audio, range, effect] {
@@ -147,7 +154,7 @@ void StudioStore::applyEffect() {
 // ---- noise reduction ----
 
 void StudioStore::learnNoise() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     // Playback goes on: learning changes nothing that is heard.
@@ -180,7 +187,7 @@ void StudioStore::learnNoise() {
 }
 
 void StudioStore::reduceNoise() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     if (!noiseProfile_) {
@@ -189,11 +196,9 @@ void StudioStore::reduceNoise() {
     }
     stop();
     const Track& clip = session_.tracks[*index];
-    const FrameRange range = clip.framesIn(selection_);
-    if (range.empty()) {
-        setError(L("Выделите фрагмент внутри выбранного клипа."));
-        return;
-    }
+    const auto found = rangeInClip(clip);
+    if (!found) return;
+    const FrameRange range = *found;
     const double strength = noiseStrength_;
     std::function<RefreshedAudio()> work = [profile = *noiseProfile_, audio = clip.audio, range, strength] {
         return RefreshedAudio::of(NoiseReduction::apply(profile, audio, range, strength));
@@ -208,7 +213,7 @@ void StudioStore::reduceNoise() {
 // ---- time and pitch ----
 
 void StudioStore::applyTimePitch() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     const double rate = std::clamp(std::isfinite(timeRate_) ? timeRate_ : 1.0, 0.5, 2.0);
@@ -219,11 +224,9 @@ void StudioStore::applyTimePitch() {
     }
     stop();
     const Track& clip = session_.tracks[*index];
-    const FrameRange range = clip.framesIn(selection_);
-    if (range.empty()) {
-        setError(L("Выделите фрагмент внутри выбранного клипа."));
-        return;
-    }
+    const auto found = rangeInClip(clip);
+    if (!found) return;
+    const FrameRange range = *found;
     setShowTimePitch(false);
     std::function<RefreshedAudio()> work = [audio = clip.audio, range, rate, semitones] {
         const AudioData stretched = AudioIO::timePitch(audio.slice(range), rate, semitones);

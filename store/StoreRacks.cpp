@@ -92,7 +92,7 @@ void StudioStore::moveRackSlot(const Uuid& slotID, std::int64_t offset) {
 }
 
 void StudioStore::flattenRack() {
-    if (busy_ || transport_->recording()) return;
+    if (locked()) return;
     const auto index = selectedIndex();
     if (!index) return;
     const Track& clip = session_.tracks[*index];

@@ -457,6 +457,11 @@ public:
     // Shortest selection that noise can be learnt from, in frames.
     static constexpr std::int64_t kNoiseProfileFrames = 2048;
 
+private:
+    // The clip's frames under the time selection (all of them without one); none, after the error
+    // "Выделите фрагмент внутри выбранного клипа.", when the selection misses the clip.
+    std::optional<FrameRange> rangeInClip(const Track& clip);
+
     // ==== Effect rack commands (StoreRacks.cpp) ====
 public:
     // Appends a slot of the preset to the selected clip's rack (at most 8 slots).

@@ -2,6 +2,7 @@
 
 // Projects with explicit track rows for the clip, drag, trim and envelope tests.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,21 @@ protected:
         Track t = clip(name, frames, start);
         t.laneID = row;
         t.color = s.lanes[*s.laneIndex(row)].color;
+        return addTrack(std::move(t));
+    }
+
+    // Adds a clip of the audio at `start` on the row; `change` adjusts it before it is added.
+    Uuid addAudioClip(const Uuid& row, AudioData audio, double start = 0.0, const std::string& name = "Клип",
+                      const std::function<void(Track&)>& change = {}) {
+        Track t = Track::make(name, std::move(audio));
+        t.start = start;
+        t.laneID = row;
+        if (change) change(t);
+        return addTrack(std::move(t));
+    }
+
+    Uuid addTrack(Track t) {
+        Session s = store->session();
         const Uuid id = t.id;
         s.tracks.push_back(std::move(t));
         store->setSession(std::move(s));
@@ -58,6 +74,18 @@ protected:
         f();
         QObject::disconnect(connection);
         return count;
+    }
+};
+
+// Two empty rows, A and B, made before each test.
+class TwoRowStoreTest : public ClipStoreTest {
+protected:
+    Uuid rowA, rowB;
+
+    void SetUp() override {
+        const auto rows = makeRows(2);
+        rowA = rows[0];
+        rowB = rows[1];
     }
 };
 

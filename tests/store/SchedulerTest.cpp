@@ -11,9 +11,11 @@
 #include <vector>
 
 #include "store/QtScheduler.h"
+#include "support/store/EventLoop.h"
 #include "transport/ManualScheduler.h"
 
 using namespace tessoral;
+using tessoral::test::spinUntil;
 
 using Log = std::vector<std::string>;
 
@@ -132,26 +134,6 @@ TEST(ManualScheduler, StepsOfAPeriodMeetTimersOfThatPeriodDespiteRounding) {
 }
 
 // ---- the Qt scheduler on a real event loop (no sleeps: the loop waits for the calls) ----
-
-namespace {
-
-// Runs the event loop until `done` or until `limitMs` passed (a safety net for a failing test).
-template <class Done>
-void spinUntil(Done done, int limitMs = 5000) {
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    guard.start(limitMs);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    poll.start(1);
-    if (!done()) loop.exec();
-}
-
-}  // namespace
 
 TEST(QtScheduler, OneShotsRepeatsAndPostsRunOnTheEventLoop) {
     QtScheduler s;

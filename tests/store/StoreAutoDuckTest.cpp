@@ -22,16 +22,13 @@ AutoDuckSettings duckSettings(double thresholdDB = -40.0) {
     return s;
 }
 
-class StoreAutoDuck : public ClipStoreTest {
+class StoreAutoDuck : public TwoRowStoreTest {
 protected:
-    Uuid rowA, rowB;
     Uuid music;
 
     // Music: 10 s on row A at 0 s.
     void SetUp() override {
-        const auto rows = makeRows(2);
-        rowA = rows[0];
-        rowB = rows[1];
+        TwoRowStoreTest::SetUp();
         music = addClip(rowA, 0.0, 10 * 48000, "Музыка");
         Session s = store->session();
         s.track(music)->volumeEnvelope = {{0.0, -3.0}, {9.0, -3.0}};
@@ -40,15 +37,7 @@ protected:
 
     // A voice: one second of noise at `amplitude` starting at `start` on the row.
     Uuid voice(const Uuid& row, double start, float amplitude = 0.5f, double gainDB = 0.0) {
-        Session s = store->session();
-        Track t = Track::make("Голос", noise(48000, amplitude, 11));
-        t.start = start;
-        t.laneID = row;
-        t.gainDB = gainDB;
-        const Uuid id = t.id;
-        s.tracks.push_back(std::move(t));
-        store->setSession(s);
-        return id;
+        return addAudioClip(row, noise(48000, amplitude, 11), start, "Голос", [gainDB](Track& t) { t.gainDB = gainDB; });
     }
 
     void duck(const std::optional<std::vector<Uuid>>& voices, const AutoDuckSettings& settings = duckSettings()) {

@@ -15,21 +15,15 @@ using namespace tessoral::test;
 
 namespace {
 
-class StoreBounce : public ClipStoreTest {
+class StoreBounce : public TwoRowStoreTest {
 protected:
-    Uuid rowA, rowB;
 
     // Two rows; a 30 s clip of 0.25 on the first, a 12 s clip of 0.125 at 5 s on the second.
     void SetUp() override {
-        const auto rows = makeRows(2);
-        rowA = rows[0];
-        rowB = rows[1];
+        TwoRowStoreTest::SetUp();
         addClip(rowA, 0.0, 30 * 48000, "Первый");
+        addAudioClip(rowB, constant(12 * 48000, 0.125f), 5.0, "Второй");
         Session s = store->session();
-        Track t = Track::make("Второй", constant(12 * 48000, 0.125f));
-        t.start = 5.0;
-        t.laneID = rowB;
-        s.tracks.push_back(t);
         s.masterDB = -20.0;
         store->setSession(s);
     }

@@ -9,39 +9,12 @@
 #include "ClipTestSupport.h"
 #include "model/Automation.h"
 #include "processing/SignalGenerator.h"
+#include "support/store/CommaDecimalLocale.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
 
 namespace {
-
-// LC_NUMERIC with a decimal comma while it lives (compiled into the scratch folder when the system
-// has no such locale); inactive when none can be had.
-class CommaDecimalLocale {
-public:
-    explicit CommaDecimalLocale(const std::filesystem::path& scratch) {
-        if (use("ru_RU.UTF-8") || use("de_DE.UTF-8")) return;
-        const auto folder = scratch / "locales";
-        std::filesystem::create_directories(folder);
-        const std::string command = "localedef -i ru_RU -f UTF-8 '" + (folder / "ru_RU.UTF-8").string() + "' >/dev/null 2>&1";
-        if (std::system(command.c_str()) != 0) return;
-        ::setenv("LOCPATH", folder.c_str(), 1);
-        use("ru_RU.UTF-8");
-    }
-    ~CommaDecimalLocale() {
-        std::setlocale(LC_NUMERIC, "C");
-        ::unsetenv("LOCPATH");
-    }
-    bool active() const { return active_; }
-
-private:
-    bool use(const char* name) {
-        active_ = std::setlocale(LC_NUMERIC, name) != nullptr && std::string(std::localeconv()->decimal_point) == ",";
-        if (!active_) std::setlocale(LC_NUMERIC, "C");
-        return active_;
-    }
-    bool active_ = false;
-};
 
 // Left and right differ: left 0.5, right −0.25.
 AudioData unequal(std::int64_t frames) {

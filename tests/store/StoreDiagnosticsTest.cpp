@@ -40,11 +40,7 @@ protected:
     // One clip with the audio at `start` on its own row, selected.
     void useClip(AudioData audio, double start = 2.0) {
         row = makeRows(1).front();
-        Track t = Track::make("Клип", std::move(audio));
-        t.start = start;
-        t.laneID = row;
-        id = t.id;
-        setClips({t});
+        id = addAudioClip(row, std::move(audio), start);
         store->setSelectedID(id);
     }
 

@@ -14,19 +14,9 @@ using namespace tessoral::test;
 
 namespace {
 
-std::vector<float> interleaved(const AudioData& a) {
-    std::vector<float> out;
-    out.reserve(static_cast<std::size_t>(a.frames()) * 2);
-    for (std::int64_t i = 0; i < a.frames(); ++i) {
-        out.push_back(a.left.span()[static_cast<std::size_t>(i)]);
-        out.push_back(a.right.span()[static_cast<std::size_t>(i)]);
-    }
-    return out;
-}
-
 // The audio scaled so that libebur128 measures it at `lufs`.
 AudioData atLoudness(const AudioData& audio, double lufs) {
-    const auto measured = ebur128Measure(interleaved(audio)).lufs;
+    const auto measured = ebur128Measure(audio).lufs;
     const auto gain = static_cast<float>(std::pow(10.0, (lufs - *measured) / 20.0));
     std::vector<float> l(audio.left.begin(), audio.left.end()), r(audio.right.begin(), audio.right.end());
     for (auto& v : l) v *= gain;
@@ -41,24 +31,10 @@ AudioData hum60(std::int64_t frames) {
     return AudioData(s, s);
 }
 
-class StoreEssentialSound : public ClipStoreTest {
+class StoreEssentialSound : public TwoRowStoreTest {
 protected:
-    Uuid rowA, rowB;
-
-    void SetUp() override {
-        const auto rows = makeRows(2);
-        rowA = rows[0];
-        rowB = rows[1];
-    }
-
     Uuid place(const Uuid& row, AudioData audio, double start = 0.0, const std::string& name = "Клип") {
-        Session s = store->session();
-        Track t = Track::make(name, std::move(audio));
-        t.start = start;
-        t.laneID = row;
-        const Uuid id = t.id;
-        s.tracks.push_back(std::move(t));
-        store->setSession(s);
+        const Uuid id = addAudioClip(row, std::move(audio), start, name);
         store->setSelectedID(id);
         return id;
     }

@@ -14,15 +14,6 @@ using namespace tessoral::test;
 
 namespace {
 
-std::vector<float> interleaved(const AudioData& a) {
-    std::vector<float> out;
-    for (std::int64_t i = 0; i < a.frames(); ++i) {
-        out.push_back(a.left.span()[static_cast<std::size_t>(i)]);
-        out.push_back(a.right.span()[static_cast<std::size_t>(i)]);
-    }
-    return out;
-}
-
 constexpr double kSilentPeak = -std::numeric_limits<double>::infinity();
 
 class StoreLoudness : public ClipStoreTest {
@@ -32,15 +23,10 @@ protected:
     void SetUp() override { row = makeRows(1).front(); }
 
     Uuid place(AudioData audio, std::vector<EffectSlot> rack = {}, bool bypassed = false) {
-        Session s = store->session();
-        Track t = Track::make("Клип", std::move(audio));
-        t.laneID = row;
-        t.rack = std::move(rack);
-        t.rackBypassed = bypassed;
-        const Uuid id = t.id;
-        s.tracks.push_back(std::move(t));
-        store->setSession(s);
-        return id;
+        return addAudioClip(row, std::move(audio), 0.0, "Клип", [&](Track& t) {
+            t.rack = std::move(rack);
+            t.rackBypassed = bypassed;
+        });
     }
 
     // The sheet's entry for the clip as it is now.
@@ -50,7 +36,7 @@ protected:
     }
     // Measured by libebur128 (the sheet renders through the rack; these racks keep the loudness).
     LoudnessMatch::Entry measured(const Uuid& id) {
-        const auto ebu = ebur128Measure(interleaved(track(id).audio));
+        const auto ebu = ebur128Measure(track(id).audio);
         return entry(id, LoudnessMeasurement(ebu.lufs, ebu.truePeakDB, -6.0));
     }
 };
@@ -132,7 +118,7 @@ TEST_F(StoreLoudness, ProcessingFlattensAnActiveRackAndKeepsABypassedOne) {
     EXPECT_EQ(track(bypassed).rack.size(), 1u);
     EXPECT_TRUE(track(bypassed).rackBypassed);
     for (const Uuid& id : {active, bypassed}) {
-        const auto ebu = ebur128Measure(interleaved(track(id).audio));
+        const auto ebu = ebur128Measure(track(id).audio);
         ASSERT_TRUE(ebu.lufs);
         EXPECT_NEAR(*ebu.lufs, -16.0, 0.5);
     }

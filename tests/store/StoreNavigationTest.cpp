@@ -8,6 +8,7 @@
 #include "StoreTestSupport.h"
 #include "model/Defaults.h"
 #include "support/TestTools.h"
+#include "support/store/CommaDecimalLocale.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -19,21 +20,6 @@ protected:
     // 20 s and 12 s clips on two rows.
     void SetUp() override { setClips({clip("A", 20 * 48000, 0.0), clip("B", 12 * 48000, 4.0)}); }
 };
-
-// Switches LC_NUMERIC to a locale whose decimal separator is a comma, compiled into a private
-// folder (removed again: the loaded locale stays in memory); false when the system cannot build one.
-bool useCommaLocale() {
-    const auto folder = std::filesystem::temp_directory_path() / ("tessoral-locale-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    const std::string command = "localedef -i ru_RU -f UTF-8 '" + (folder / "ru_RU.UTF-8").string() + "' >/dev/null 2>&1";
-    [[maybe_unused]] const int status = std::system(command.c_str());
-    ::setenv("LOCPATH", folder.c_str(), 1);
-    const bool comma = std::setlocale(LC_NUMERIC, "ru_RU.UTF-8") != nullptr && *std::localeconv()->decimal_point == ',';
-    ::unsetenv("LOCPATH");
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
-    return comma;
-}
 
 }  // namespace
 
@@ -224,9 +210,10 @@ TEST_F(StoreNavigation, MetronomeTogglesWithItsStatus) {
 }
 
 TEST_F(StoreNavigation, TempoIsClampedWithOneUndoStepAndAPointDecimal) {
-    const bool comma = useCommaLocale();
+    std::optional<CommaDecimalLocale> locale(std::in_place, fx.home.path());
+    const bool comma = locale->active();
     store->setTempo(500, 20);
-    std::setlocale(LC_NUMERIC, "C");
+    locale.reset();
     EXPECT_EQ(store->session().tempo, 300.0);
     EXPECT_EQ(store->session().beatsPerBar, 16);
     EXPECT_EQ(store->status(), "Темп 300.0 BPM, размер 16/4");

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "store/TaskRunner.h"
+#include "support/store/EventLoop.h"
 
 using namespace tessoral;
+using tessoral::test::spinUntil;
 
 TEST(ManualTaskRunner, RunsWorkThenItsResultInOrderWhenAsked) {
     ManualTaskRunner runner;
@@ -92,25 +94,6 @@ TEST(ManualTaskRunner, MoveOnlyResultsArriveWhole) {
 }
 
 // ---- the thread-pool runner: real threads, results through the event loop ----
-
-namespace {
-
-template <class Done>
-void spinUntil(Done done, int limitMs = 10000) {
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    guard.start(limitMs);
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) loop.quit();
-    });
-    poll.start(1);
-    if (!done()) loop.exec();
-}
-
-}  // namespace
 
 TEST(QtTaskRunner, WorkRunsOnWorkersAndResultsOnTheMainThread) {
     QtTaskRunner runner;
