@@ -89,8 +89,9 @@ TEST_F(SettingsDefaultsTest, ReadsAFileWrittenByHand) {
     std::filesystem::create_directories(settingsFile().parent_path());
     {
         std::ofstream out(settingsFile());
-        out << "[General]\n"
-               "project.autosave=false\n"
+        // A key before any section is a general key.
+        out << "project.autosave=false\n"
+               "[General]\n"
                "export.default.normalize=true\n"
                "export.default.dither=TRUE\n"
                "export.default.samplerate=96000\n"
@@ -111,16 +112,6 @@ TEST_F(SettingsDefaultsTest, ReadsAFileWrittenByHand) {
     EXPECT_EQ(defaults.string("odd.number"), "1e400");
     EXPECT_EQ(defaults.string("odd.word"), "nan");
     EXPECT_EQ(defaults.string("odd.hex"), "0x10");
-}
-
-TEST_F(SettingsDefaultsTest, AKeyBeforeAnySectionIsAGeneralKey) {
-    std::filesystem::create_directories(settingsFile().parent_path());
-    {
-        std::ofstream out(settingsFile());
-        out << "project.autosave=false\n";
-    }
-    SettingsDefaults defaults;
-    EXPECT_EQ(defaults.boolean("project.autosave"), false);
 }
 
 TEST(SettingsText, ScalarsReadBackFromText) {

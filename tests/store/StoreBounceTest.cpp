@@ -148,20 +148,23 @@ TEST_F(StoreBounce, TheOverwriteQuestionListsFiveNamesAndAnsweringDecidesTheName
     std::filesystem::create_directories(folder);
     const ExportOptions options = store->exportOptions();
     const auto items = MarkerExport::items(store->session().markers, store->session().duration());
-    for (const auto& item : items)
-        std::ofstream(folder / MarkerExport::fileName(item, fileExtension(options.format))) << "x";
-
-    fx.prompts.folderAnswers.push_back(folder);
-    fx.prompts.alertAnswers.push_back(2);  // cancel
-    store->exportMarkerRanges();
-    ASSERT_EQ(fx.prompts.alerts.size(), 1u);
-    const AlertRequest& alert = fx.prompts.alerts[0];
-    EXPECT_EQ(alert.message, "В папке уже есть файлы с такими именами (7)");
-    EXPECT_EQ(alert.informative,
-              "01 Диапазон 1.wav\n02 Диапазон 2.wav\n03 Диапазон 3.wav\n04 Диапазон 4.wav\n05 Диапазон 5.wav\n…");
-    EXPECT_EQ(alert.buttons, (std::vector<std::string>{"Сохранить оба", "Заменить", "Отмена"}));
-    EXPECT_EQ(fx.tasks.pending(), 0u);
-    EXPECT_FALSE(store->busy());
+    const std::string five = "01 Диапазон 1.wav\n02 Диапазон 2.wav\n03 Диапазон 3.wav\n04 Диапазон 4.wav\n05 Диапазон 5.wav";
+    // Five taken names are listed whole, seven as the first five and an ellipsis; cancel each time.
+    for (const std::size_t taken : {5u, 7u}) {
+        for (std::size_t i = 0; i < taken; ++i)
+            std::ofstream(folder / MarkerExport::fileName(items[i], fileExtension(options.format))) << "x";
+        fx.prompts.folderAnswers.push_back(folder);
+        fx.prompts.alertAnswers.push_back(2);
+        fx.prompts.alerts.clear();
+        store->exportMarkerRanges();
+        ASSERT_EQ(fx.prompts.alerts.size(), 1u);
+        const AlertRequest& alert = fx.prompts.alerts[0];
+        EXPECT_EQ(alert.message, L("В папке уже есть файлы с такими именами ({0})", static_cast<std::int64_t>(taken)));
+        EXPECT_EQ(alert.informative, taken == 5 ? five : five + "\n…");
+        EXPECT_EQ(alert.buttons, (std::vector<std::string>{"Сохранить оба", "Заменить", "Отмена"}));
+        EXPECT_EQ(fx.tasks.pending(), 0u);
+        EXPECT_FALSE(store->busy());
+    }
 
     // Keep both: new names beside the old files.
     fx.prompts.folderAnswers.push_back(folder);
@@ -178,19 +181,6 @@ TEST_F(StoreBounce, TheOverwriteQuestionListsFiveNamesAndAnsweringDecidesTheName
     run();
     EXPECT_EQ(folderEntries(folder).size(), 14u);
     EXPECT_GT(std::filesystem::file_size(folder / "01 Диапазон 1.wav"), 1000u);
-}
-
-TEST_F(StoreBounce, FiveConflictsListFiveNamesWithoutAnEllipsis) {
-    for (int i = 0; i < 5; ++i) addRange("Р" + std::to_string(i + 1), i * 2.0, i * 2.0 + 1.0);
-    const auto folder = fx.home.path() / "five";
-    std::filesystem::create_directories(folder);
-    for (const auto& item : MarkerExport::items(store->session().markers, store->session().duration()))
-        std::ofstream(folder / MarkerExport::fileName(item, "wav")) << "x";
-    fx.prompts.folderAnswers.push_back(folder);
-    store->exportMarkerRanges();  // the alert is dismissed
-    ASSERT_EQ(fx.prompts.alerts.size(), 1u);
-    EXPECT_EQ(fx.prompts.alerts[0].informative, "01 Р1.wav\n02 Р2.wav\n03 Р3.wav\n04 Р4.wav\n05 Р5.wav");
-    EXPECT_EQ(fx.tasks.pending(), 0u);
 }
 
 TEST_F(StoreBounce, MissingRangeMarkersAreExplainedBeforeAnyChooser) {

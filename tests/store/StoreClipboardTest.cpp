@@ -55,7 +55,7 @@ TEST_F(StoreClipboard, CopyTakesTheSelectionOrTheWholeClipWithoutAnUndoStep) {
     EXPECT_EQ(store->session().tracks.size(), 1u);
 }
 
-TEST_F(StoreClipboard, CutOfTheWholeClipRemovesIt) {
+TEST_F(StoreClipboard, CutOfTheWholeClipRemovesItAndOfAPartDeletesThePart) {
     store->copy(true);
     EXPECT_EQ(store->clipboard()->frames(), 96000);
     EXPECT_TRUE(store->session().tracks.empty());
@@ -68,9 +68,10 @@ TEST_F(StoreClipboard, CutOfTheWholeClipRemovesIt) {
     store->setSelection(TimeRange{1.0, 3.0});
     store->copy(true);
     EXPECT_TRUE(store->session().tracks.empty());
-}
 
-TEST_F(StoreClipboard, CutOfAPartDeletesItFromTheClip) {
+    // A part of it is deleted from the clip.
+    store->undo();
+    store->setSelectedID(clipA().id);
     store->setSelection(TimeRange{1.5, 2.0});
     store->copy(true);
     fx.tasks.runAll();

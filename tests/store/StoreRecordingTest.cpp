@@ -200,13 +200,21 @@ TEST_F(StoreRecording, ClipAndRowLimits) {
     store->stop();
 }
 
-TEST_F(StoreRecording, TooLittleRoomIsRefused) {
+// A refused start leaves the store unlocked, without a step: 1.0 s of room, or an input that
+// cannot be opened (its error goes to the alert).
+TEST_F(StoreRecording, ARefusedStartUnlocksWithoutAStep) {
     setClips({clip("A", 4800, 0.0)});
     store->setCursor(479.0);  // exactly 1.0 s left
     store->record();
     EXPECT_EQ(store->error(), "Недостаточно места в проекте для записи.");
+
+    store->setError(std::nullopt);
+    store->setCursor(0.0);
+    fx.backend.refuseInputAccess(true);
+    store->record();
+    EXPECT_TRUE(store->error());
     EXPECT_FALSE(store->transport().recording());
-    EXPECT_FALSE(store->busy());
+    EXPECT_FALSE(store->locked() || store->recordingTask());
     EXPECT_TRUE(store->undoNames().empty());
 }
 
@@ -277,115 +285,75 @@ TEST_F(StoreRecording, StopDuringTheMixPreparationDiscardsTheRender) {
     EXPECT_FALSE(store->error());
 }
 
+// What plays while recording: the project's mix, nothing, or the clicks; a monitor that cannot
+// open is named.
 TEST_F(StoreRecording, WhatPlaysWhileRecordingDecidesTheStatus) {
     setClips({clip("A", 480000, 0.0)});
     prefs(RecordingPreferences::kPlayProjectKey, true);
-
-    // An audible project: its mix plays.
-    store->record();
-    fx.tasks.runAll();
-    ASSERT_TRUE(store->transport().recording());
-    EXPECT_TRUE(store->transport().overdubbing());
-    EXPECT_EQ(store->status(), "Запись поверх проекта");
-    store->stop();
-
-    // A silent project without the metronome: no mix at all.
-    Session muted = store->session();
-    muted.tracks[0].muted = true;
-    store->setSession(muted);
-    store->record();
-    EXPECT_EQ(fx.tasks.pending(), 0u);
-    ASSERT_TRUE(store->transport().recording());
-    EXPECT_FALSE(store->transport().overdubbing());
-    EXPECT_EQ(store->status(), "Запись с микрофона");
-    store->stop();
-
-    // Clicks only.
-    store->setMetronome(true);
-    store->record();
-    ASSERT_EQ(fx.tasks.pending(), 1u);
-    fx.tasks.runAll();
-    ASSERT_TRUE(store->transport().recording());
-    EXPECT_TRUE(store->transport().overdubbing());
-    EXPECT_EQ(store->status(), "Запись с метрономом");
-    store->stop();
+    struct Case {
+        bool muted, metronome, failMonitor;
+        bool overdub;
+        const char* status;
+    };
+    for (const Case c : {Case{false, false, false, true, "Запись поверх проекта"},
+                         Case{true, false, false, false, "Запись с микрофона"},
+                         Case{true, true, false, true, "Запись с метрономом"},
+                         Case{true, false, true, false, "Запись с микрофона · мониторинг недоступен"}}) {
+        Session s = store->session();
+        s.tracks[0].muted = c.muted;
+        store->setSession(s);
+        store->setMetronome(c.metronome);
+        prefs(RecordingPreferences::kMonitorKey, c.failMonitor);
+        if (c.failMonitor) fx.backend.failNextOutputOpen("no output");
+        store->record();
+        EXPECT_EQ(fx.tasks.pending(), c.overdub ? 1u : 0u) << c.status;  // no mix when nothing sounds
+        fx.tasks.runAll();
+        ASSERT_TRUE(store->transport().recording()) << c.status;
+        EXPECT_EQ(store->transport().overdubbing(), c.overdub) << c.status;
+        EXPECT_EQ(store->status(), c.status);
+        store->stop();
+    }
 }
 
-TEST_F(StoreRecording, AFailedMonitorIsNamedInTheStatus) {
-    prefs(RecordingPreferences::kMonitorKey, true);
-    fx.backend.failNextOutputOpen("no output");
-    store->record();
-    ASSERT_TRUE(store->transport().recording());
-    EXPECT_FALSE(store->transport().monitoring());
-    EXPECT_EQ(store->status(), "Запись с микрофона · мониторинг недоступен");
-    store->stop();
-
-    store->record();
-    ASSERT_TRUE(store->transport().recording());
-    EXPECT_TRUE(store->transport().monitoring());
-    EXPECT_EQ(store->status(), "Запись с микрофона");
-    store->stop();
+// The capture runs up to a second past the room; the take is cut to it: at the end of the timeline
+// (1.5 s before 480 s) and at the end of the memory budget (1.5 s of it left).
+TEST_F(StoreRecording, ATakePastTheRoomIsCutToItAndLoadsBack) {
+    for (const bool memory : {false, true}) {
+        if (memory) {
+            fillMemory(72000);
+            store->setCursor(0.0);
+        } else {
+            setClips({clip("A", 4800, 0.0)});
+            store->setCursor(478.5);
+        }
+        store->record();
+        ASSERT_TRUE(store->transport().recording());
+        const std::int64_t pumped = capture(4 * 48000);
+        EXPECT_FALSE(store->transport().recording());
+        EXPECT_LE(pumped, 120000 + kSlice);  // stopped by itself after at most 2.5 s
+        EXPECT_GE(pumped, 120000);
+        EXPECT_EQ(newest().frames(), 72000);
+        EXPECT_EQ(store->status(), "Запись добавлена: 00:01.500 · запись обрезана по лимиту проекта");
+        if (memory) {
+            EXPECT_EQ(store->session().bytes(), limits::kMaxBytes);
+            continue;
+        }
+        EXPECT_EQ(newest().start, 478.5);
+        EXPECT_EQ(newest().end(), 480.0);
+        // Saved, and autosaved, the project loads back.
+        const auto file = fx.home.path() / "edge.tessoral";
+        ProjectIO::save(store->session(), file);
+        EXPECT_EQ(ProjectIO::load(file).tracks.back().frames(), 72000);
+        fx.scheduler.advanceBy(60);
+        fx.tasks.runAll();
+        ASSERT_TRUE(std::filesystem::exists(*store->recoveryURL()));
+        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*store->recoveryURL())), ProjectIO::encode(store->session()));
+    }
 }
 
-TEST_F(StoreRecording, AFailedStartGoesToTheAlertAndUnlocks) {
-    fx.backend.refuseInputAccess(true);
-    store->record();
-    EXPECT_FALSE(store->transport().recording());
-    ASSERT_TRUE(store->error());
-    EXPECT_FALSE(store->busy());
-    EXPECT_FALSE(store->recordingTask());
-    EXPECT_FALSE(store->locked());
-}
-
-TEST_F(StoreRecording, TakeAtTheEndOfTheTimelineIsCutTo480SecondsAndLoadsBack) {
-    setClips({clip("A", 4800, 0.0)});
-    store->setCursor(478.5);  // 1.5 s of room: the capture may run to 2.5 s
-    store->record();
-    ASSERT_TRUE(store->transport().recording());
-    const std::int64_t pumped = capture(4 * 48000);
-    EXPECT_FALSE(store->transport().recording());
-    EXPECT_LE(pumped, 120000 + kSlice);  // stopped by itself after at most 2.5 s
-    EXPECT_GE(pumped, 120000);
-
-    const Track& take = newest();
-    EXPECT_EQ(take.start, 478.5);
-    EXPECT_EQ(take.frames(), 72000);
-    EXPECT_EQ(take.end(), 480.0);
-    EXPECT_EQ(store->status(), "Запись добавлена: 00:01.500 · запись обрезана по лимиту проекта");
-
-    // Saved, and autosaved, the project loads back.
-    const auto file = fx.home.path() / "edge.tessoral";
-    ProjectIO::save(store->session(), file);
-    EXPECT_EQ(ProjectIO::load(file).tracks.back().frames(), 72000);
-    fx.scheduler.advanceBy(60);
-    fx.tasks.runAll();
-    ASSERT_TRUE(std::filesystem::exists(*store->recoveryURL()));
-    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*store->recoveryURL())), ProjectIO::encode(store->session()));
-}
-
-TEST_F(StoreRecording, TakeIsCutToTheMemoryBudget) {
-    fillMemory(72000);  // 1.5 s of memory left
-    store->record();
-    ASSERT_TRUE(store->transport().recording());
-    const std::int64_t pumped = capture(4 * 48000);
-    EXPECT_FALSE(store->transport().recording());
-    EXPECT_LE(pumped, 120000 + kSlice);
-
-    EXPECT_EQ(newest().frames(), 72000);
-    EXPECT_EQ(store->session().bytes(), limits::kMaxBytes);
-    EXPECT_EQ(store->status(), "Запись добавлена: 00:01.500 · запись обрезана по лимиту проекта");
-}
-
-TEST_F(StoreRecording, TakeWithNoRoomLeftIsRefusedWithoutAnUndoStep) {
-    fillMemory(0);
-    const std::size_t before = store->session().tracks.size();
-    store->finishRecording(RecordedTake{constant(4800), 0});
-    EXPECT_EQ(store->error(), "Запись не поместилась в лимит памяти проекта.");
-    EXPECT_EQ(store->session().tracks.size(), before);
-    EXPECT_TRUE(store->undoNames().empty());
-}
-
-TEST_F(StoreRecording, LostInputIsNamedAndAnEmptyTakeRefused) {
+// Takes handed over as they are: lost input is named; an empty take, or one with no room left at
+// all, is refused without a step.
+TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     store->finishRecording(RecordedTake{constant(48000), 2400});
     EXPECT_EQ(store->status(), "Запись добавлена: 00:01.000 · потеряно 0.05 с входного сигнала");
     EXPECT_EQ(store->session().tracks.size(), 1u);
@@ -393,5 +361,9 @@ TEST_F(StoreRecording, LostInputIsNamedAndAnEmptyTakeRefused) {
     store->finishRecording(RecordedTake{AudioData{}, 0});
     EXPECT_EQ(store->error(),
               "Запись не попала в выделенный диапазон. Начните запись заново и дождитесь конца выделения.");
+    fillMemory(0);
+    store->finishRecording(RecordedTake{constant(4800), 0});
+    EXPECT_EQ(store->error(), "Запись не поместилась в лимит памяти проекта.");
+    EXPECT_EQ(store->session().bytes(), limits::kMaxBytes);
     EXPECT_EQ(store->undoNames().size(), 1u);
 }
