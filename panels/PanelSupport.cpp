@@ -86,7 +86,6 @@ void Popover::showBelow(QWidget* anchor) {
 
 void Popover::hideEvent(QHideEvent* event) {
     QFrame::hideEvent(event);
-    if (event->spontaneous() && isVisible()) return;
     if (closed_) closed_();
     Q_EMIT closed();
 }
