@@ -19,6 +19,8 @@
 #include "panels/EssentialSound.h"
 #include "panels/GenerateMenu.h"
 #include "panels/ProcessingSheet.h"
+#include "panels/EffectRack.h"
+#include "panels/LoudnessMatchSheet.h"
 #include "timeline/MultitrackTimeline.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
@@ -109,7 +111,7 @@ QWidget* selectionBar(ViewContext, QWidget* parent) {
 QWidget* inspectorTabBar(ViewContext, QWidget* parent) {
     return fixedHeight("inspectorTabBar", 42, Palette::panel(), parent);
 }
-QWidget* effectsRack(ViewContext, QWidget* parent) { return filling("effectsRack", Palette::panel(), parent); }
+QWidget* effectsRack(ViewContext ctx, QWidget* parent) { return new EffectsRackView(*ctx.store, ctx.transport, parent); }
 QWidget* processingInspector(ViewContext, QWidget* parent) {
     // The processing page sits on the panel colour at 0.65 over the window background.
     QColor bg = Palette::panel();
@@ -138,7 +140,9 @@ QWidget* autoDuckSheet(ViewContext ctx, QWidget* parent) {
     return new panels::AutoDuckSheet(*ctx.store, panels::AutoDuckSheet::initialSettings(), parent);
 }
 QWidget* effectsSheet(ViewContext, int, QWidget* parent) { return sheet("effectsSheet", 440, parent); }
-QWidget* matchLoudnessSheet(ViewContext, QWidget* parent) { return sheet("matchLoudnessSheet", 440, parent); }
+QWidget* matchLoudnessSheet(ViewContext ctx, QWidget* parent) {
+    return new MatchLoudnessSheet(*ctx.store, ctx.transport, parent);
+}
 QWidget* processingSheet(ViewContext ctx, int item, QWidget* parent) {
     const auto cases = allCases<ProcessingSheet>();
     const auto index = static_cast<std::size_t>(std::clamp(item, 0, static_cast<int>(cases.size()) - 1));
