@@ -30,6 +30,9 @@ TEST_F(StoreClips, InspectorFieldsAreOneNamedStepEachAndStayInsideTheProject) {
     EXPECT_EQ(lastStep(), "Сдвиг клипа");
     store->setClipStart(id, -3.0);
     EXPECT_EQ(track(id).start, 0.0);
+    store->setClipStart(id, 2.0);
+    store->setClipStart(id, kNaN);
+    EXPECT_EQ(track(id).start, 0.0);
 
     store->setClipGain(id, 30.0);  // the project file holds −60…+24 dB
     EXPECT_EQ(track(id).gainDB, 24.0);
@@ -77,6 +80,8 @@ TEST_F(StoreClips, RowHeaderControlsRepairTheirValuesAndUseTheirNames) {
     store->setLanePan(row, -3.0);
     EXPECT_EQ(lane().pan, -1.0);
     EXPECT_EQ(lastStep(), "Панорама дорожки");
+    store->setLanePan(row, kInf);
+    EXPECT_EQ(lane().pan, 0.0);
 
     store->toggleLaneMute(row);
     EXPECT_TRUE(lane().muted);
