@@ -13,6 +13,7 @@
 
 #include "app/MainWindow.h"
 #include "app/MenuShots.h"
+#include "app/MeterPanelShots.h"
 #include "app/ProcessingPanelShots.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
@@ -267,6 +268,16 @@ int main(int argc, char** argv) {
         studio.window().resize(1280, 800);
         studio.window().show();
         ok &= renderProcessingPanelShots(studio, [&] { services.settle(); }, out, lang);
+    }
+    {
+        // The analysis strip, the live meter's faces and the settings window.
+        Studio studio(services.get(), false);
+        studio.window().resize(1280, 800);
+        studio.window().show();
+        ok &= renderMeterPanelShots(studio, [&](double seconds) {
+            services.scheduler.advanceBy(seconds);
+            services.settle();
+        }, out, lang);
     }
     {
         // Each menu open, and the About panel.

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
-#include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -54,11 +53,33 @@ constexpr const char* kMonitorLevelKey = RecordingPreferences::kMonitorLevelKey;
 constexpr const char* kLanguageKey = Localization::kInterfaceLanguageKey;
 
 constexpr int kLevelSteps = 1000;  // the monitoring level slider's resolution
+constexpr int kMargin = 16;        // around the sections
+constexpr int kSectionMargin = 12; // inside a section
+// The width of a note: wrapped labels take their height from it (a height for the width given by
+// the layout would be lost in the nested sections).
+constexpr int kNoteWidth = SettingsView::kWidth - 2 * kMargin - 2 * kSectionMargin - 4;
+
+// One group of the form: rows top to bottom; a labelled row puts its control after the label.
+struct Section {
+    QVBoxLayout* rows;
+    void addRow(QWidget* widget) const { rows->addWidget(widget); }
+    void addRow(const QString& label, QWidget* control) const {
+        auto* row = new QHBoxLayout;
+        row->setSpacing(8);
+        auto* text = new QLabel(label, control->parentWidget());
+        text->setBuddy(control);
+        row->addWidget(text);
+        row->addWidget(control, 1);
+        rows->addLayout(row);
+    }
+};
 
 QLabel* note(const QString& text, const QColor& color, QWidget* parent) {
     auto* l = new QLabel(text, parent);
     l->setFont(Fonts::ui(11));
     l->setWordWrap(true);
+    l->setFixedWidth(kNoteWidth);
+    l->setMinimumHeight(l->heightForWidth(kNoteWidth));
     QPalette pal = l->palette();
     pal.setColor(QPalette::WindowText, color);
     l->setPalette(pal);
@@ -71,19 +92,16 @@ void setColor(QLabel* l, const QColor& color) {
     l->setPalette(pal);
 }
 
-// A warning line: the symbol and the text, 11 px, orange.
-QWidget* warning(const QString& symbol, const QString& text, QWidget* parent) {
-    auto* w = new QWidget(parent);
-    auto* row = new QHBoxLayout(w);
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(6);
-    auto* icon = new QLabel(w);
-    icon->setPixmap(Icons::pixmap(symbol, panels::orange(), 12, w->devicePixelRatioF()));
-    row->addWidget(icon, 0, Qt::AlignTop);
-    auto* label = note(text, panels::orange(), w);
-    label->setObjectName(QStringLiteral("text"));
-    row->addWidget(label, 1);
-    return w;
+// A warning line: the symbol and the text, 11 px, orange. One label (the symbol is its child in
+// its left margin), so the wrapped text keeps its height in the form.
+QLabel* warning(const QString& symbol, const QString& text, QWidget* parent) {
+    auto* label = note(text, panels::orange(), parent);
+    label->setContentsMargins(18, 0, 0, 0);
+    label->setMinimumHeight(label->heightForWidth(kNoteWidth));
+    auto* icon = new QLabel(label);
+    icon->setPixmap(Icons::pixmap(symbol, panels::orange(), 12, parent->devicePixelRatioF()));
+    icon->setGeometry(0, 1, 14, 14);
+    return label;
 }
 
 QLabel* valueLabel(QWidget* parent) {
@@ -153,7 +171,6 @@ QString SettingsView::levelText(double level) {
 void SettingsView::build(const std::filesystem::path& dataFolder) {
     setObjectName(QStringLiteral("settingsView"));
     setMinimumWidth(kWidth);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     {
         const std::string stored = prefs_.string(kLanguageKey).value_or("system");
         const auto choice = Localization::languageChoice(stored);
@@ -161,16 +178,15 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
     }
 
     auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(20, 20, 20, 20);
+    column->setContentsMargins(kMargin, kMargin, kMargin, kMargin);
     column->setSpacing(14);
     auto section = [this, column](const QString& title) {
         auto* box = new QGroupBox(title, this);
-        auto* form = new QFormLayout(box);
-        form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
-        form->setRowWrapPolicy(QFormLayout::DontWrapRows);
-        form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        auto* rows = new QVBoxLayout(box);
+        rows->setSpacing(8);
+        rows->setContentsMargins(kSectionMargin, 10, kSectionMargin, 10);
         column->addWidget(box);
-        return form;
+        return Section{rows};
     };
     auto combo = [this](const char* name) {
         auto* c = new QComboBox(this);
@@ -186,34 +202,34 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
     const QColor secondary = Palette::secondaryText();
 
     // 1. Language.
-    QFormLayout* form = section(QString());
+    Section form = section(QString());
     language_ = combo("languagePicker");
     language_->addItem(qs(L("Системный")), QStringLiteral("system"));
     language_->addItem(QStringLiteral("Русский"), QStringLiteral("ru"));
     language_->addItem(QStringLiteral("English"), QStringLiteral("en"));
-    form->addRow(QStringLiteral("Язык / Language"), language_);
+    form.addRow(QStringLiteral("Язык / Language"), language_);
     languageNote_ = note(QString(), secondary, this);
-    form->addRow(languageNote_);
+    form.addRow(languageNote_);
 
     // 2. Recording.
     form = section(qs(L("Запись")));
     input_ = combo("microphonePicker");
-    form->addRow(qs(L("Микрофон")), input_);
+    form.addRow(qs(L("Микрофон")), input_);
     micWarning_ = warning(QStringLiteral("exclamationmark.triangle.fill"),
                           qs(L("Сохранённый микрофон сейчас не подключён. Подключите его или выберите другой.")), this);
-    form->addRow(micWarning_);
+    form.addRow(micWarning_);
     countdown_ = combo("countdownPicker");
     countdown_->addItem(qs(L("Выключен")), 0);
     countdown_->addItem(qs(L("1 секунда")), 1);
     countdown_->addItem(qs(L("3 секунды")), 3);
-    form->addRow(qs(L("Отсчёт перед записью")), countdown_);
+    form.addRow(qs(L("Отсчёт перед записью")), countdown_);
     overdub_ = toggle(L("Воспроизводить проект во время записи"), "overdubToggle");
-    form->addRow(overdub_);
+    form.addRow(overdub_);
     preRoll_ = combo("preRollPicker");
     for (int n = 0; n <= 3; ++n)
         preRoll_->addItem(n == 0 ? qs(L("Выключена")) : qs(L("{0} с", n)), n);
-    form->addRow(qs(L("Предзапись")), preRoll_);
-    form->addRow(note(qs(L("Если есть выделение, запись идёт только внутри него (панч-ин): проект начинает звучать "
+    form.addRow(qs(L("Предзапись")), preRoll_);
+    form.addRow(note(qs(L("Если есть выделение, запись идёт только внутри него (панч-ин): проект начинает звучать "
                            "раньше на время предзаписи, запись останавливается в конце выделения.")),
                       secondary, this));
     {
@@ -229,13 +245,13 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         h->addWidget(latency_, 1);
         latencyValue_ = valueLabel(row);
         h->addWidget(latencyValue_);
-        form->addRow(row);
+        form.addRow(row);
     }
-    form->addRow(note(qs(L("Задержка устройств учитывается автоматически. Если дубль всё равно опаздывает, "
+    form.addRow(note(qs(L("Задержка устройств учитывается автоматически. Если дубль всё равно опаздывает, "
                            "увеличьте значение; если спешит — уменьшите.")),
                       secondary, this));
     monitor_ = toggle(L("Слышать микрофон во время записи"), "monitorToggle");
-    form->addRow(monitor_);
+    form.addRow(monitor_);
     {
         monitorRow_ = new QWidget(this);
         auto* h = new QHBoxLayout(monitorRow_);
@@ -248,47 +264,47 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         h->addWidget(monitorLevel_, 1);
         monitorLevelValue_ = valueLabel(monitorRow_);
         h->addWidget(monitorLevelValue_);
-        form->addRow(monitorRow_);
+        form.addRow(monitorRow_);
         headphones_ = warning(QStringLiteral("headphones"),
                               qs(L("Используйте наушники: через динамики микрофон создаст обратную связь (свист).")),
                               this);
-        form->addRow(headphones_);
+        form.addRow(headphones_);
     }
 
     // 3. Playback.
     form = section(qs(L("Воспроизведение")));
     output_ = combo("outputPicker");
-    form->addRow(qs(L("Устройство вывода")), output_);
+    form.addRow(qs(L("Устройство вывода")), output_);
     follow_ = toggle(L("Следовать за курсором при воспроизведении"), "followToggle");
-    form->addRow(follow_);
+    form.addRow(follow_);
 
     // 4. Export defaults.
     form = section(qs(L("Экспорт по умолчанию")));
     format_ = combo("formatPicker");
     for (const ExportFormat f : allCases<ExportFormat>())
         format_->addItem(qs(title(f)), qs(std::string(rawValue(f))));
-    form->addRow(qs(L("Формат")), format_);
+    form.addRow(qs(L("Формат")), format_);
     loudness_ = combo("loudnessPicker");
     for (const LoudnessTarget t : allCases<LoudnessTarget>())
         loudness_->addItem(qs(title(t)), qs(std::string(rawValue(t))));
-    form->addRow(qs(L("Громкость")), loudness_);
+    form.addRow(qs(L("Громкость")), loudness_);
     sampleRate_ = combo("sampleRatePicker");
     sampleRate_->addItem(qs(L("44,1 кГц")), 44100);
     sampleRate_->addItem(qs(L("48 кГц")), 48000);
     sampleRate_->addItem(qs(L("96 кГц")), 96000);
-    form->addRow(qs(L("Частота#samplerate")), sampleRate_);
+    form.addRow(qs(L("Частота#samplerate")), sampleRate_);
     dither_ = toggle(L("Дизеринг TPDF для WAV 16 бит"), "ditherToggle");
-    form->addRow(dither_);
+    form.addRow(dither_);
 
     // 5. Project.
     form = section(qs(L("Проект")));
     autosave_ = toggle(L("Автосохранение копии восстановления (раз в минуту)"), "autosaveToggle");
-    form->addRow(autosave_);
+    form.addRow(autosave_);
     autosaveNote_ = note(qs(L("Копия хранится в {0} и предлагается к восстановлению, если приложение закрылось "
                               "нештатно. Файл проекта на диске не перезаписывается.",
                               dataFolder.string())),
                          secondary, this);
-    form->addRow(autosaveNote_);
+    form.addRow(autosaveNote_);
 
     // 6. Devices.
     form = section(QString());
@@ -301,12 +317,12 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         refresh_->setAutoDefault(false);
         h->addWidget(refresh_);
         h->addStretch(1);
-        form->addRow(row);
+        form.addRow(row);
     }
     devicesNote_ = note(qs(L("Микрофон и устройство вывода применяются со следующей записи или воспроизведения. "
                              "Звук не покидает этот компьютер.")),
                         secondary, this);
-    form->addRow(devicesNote_);
+    form.addRow(devicesNote_);
 
     // Writes: every change of a control, each slider step included.
     connect(language_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -384,9 +400,13 @@ void SettingsView::reload() {
     const std::optional<QVariant> language = stringChoice(d, kLanguageKey, "system");
     select(language_, language);
     const bool atLaunch = language && language->toString() == launchLanguage_;
-    languageNote_->setText(atLaunch ? qs(L("Системный — язык системы: русский, если он первый в списке языков, "
+    const QString languageText = (atLaunch ? qs(L("Системный — язык системы: русский, если он первый в списке языков, "
                                            "иначе английский."))
                                     : qs(L("Язык сменится после перезапуска Tessoral.")));
+    if (languageNote_->text() != languageText) {
+        languageNote_->setText(languageText);
+        languageNote_->setMinimumHeight(languageNote_->heightForWidth(kNoteWidth));
+    }
     setColor(languageNote_, atLaunch ? Palette::secondaryText() : panels::orange());
 
     // Devices.
