@@ -166,9 +166,23 @@ std::vector<EffectParameter> parameters(EffectPreset preset) {
     return {};
 }
 
+// The parameter lists for reading and cleaning values, built once per run: ranges, defaults and
+// switch flags do not depend on the language (the titles in here are not shown anywhere). Building
+// a list localises every title, which made each single read cost a whole list.
+static const std::vector<EffectParameter>& rulesOf(EffectPreset preset) {
+    static const auto table = [] {
+        std::vector<std::vector<EffectParameter>> out;
+        for (EffectPreset p : allCases<EffectPreset>()) out.push_back(parameters(p));
+        return out;
+    }();
+    static const std::vector<EffectParameter> none;
+    const auto index = static_cast<std::size_t>(preset);
+    return index < table.size() ? table[index] : none;
+}
+
 double value(EffectPreset preset, const std::string& key, const EffectParams& params) {
     const auto entry = params.find(key);
-    for (const EffectParameter& p : parameters(preset)) {
+    for (const EffectParameter& p : rulesOf(preset)) {
         if (p.key != key) continue;
         return entry == params.end() ? p.defaultValue : cleaned(p, entry->second);
     }
@@ -177,7 +191,7 @@ double value(EffectPreset preset, const std::string& key, const EffectParams& pa
 
 EffectParams sanitized(EffectPreset preset, const EffectParams& params) {
     EffectParams out;
-    for (const EffectParameter& p : parameters(preset)) {
+    for (const EffectParameter& p : rulesOf(preset)) {
         const auto entry = params.find(p.key);
         if (entry != params.end()) out.emplace(p.key, cleaned(p, entry->second));
     }

@@ -22,7 +22,10 @@ std::vector<double> magnitudeDB(const std::vector<Biquad>& sections, const std::
         const double w = 2.0 * std::numbers::pi * at[i] / kSampleRate;
         const double c1 = std::cos(w), s1 = std::sin(w);
         const double c2 = std::cos(2 * w), s2 = std::sin(2 * w);
+        // The sections' power ratios multiplied, with one logarithm per frequency (the logarithm
+        // is the costly part); folded into the sum before the product could leave double's range.
         double sum = 0.0;
+        double product = 1.0;
         for (const Biquad& s : sections) {
             // e^(−jw) = c1 − j·s1, e^(−2jw) = c2 − j·s2.
             const double nr = s.b0 + s.b1 * c1 + s.b2 * c2;
@@ -30,9 +33,13 @@ std::vector<double> magnitudeDB(const std::vector<Biquad>& sections, const std::
             const double dr = 1.0 + s.a1 * c1 + s.a2 * c2;
             const double di = -(s.a1 * s1 + s.a2 * s2);
             const double ratio = std::max((nr * nr + ni * ni) / std::max(dr * dr + di * di, 1e-30), 1e-30);
-            sum += 10.0 * std::log10(ratio);
+            product *= ratio;
+            if (product < 1e-200 || product > 1e200) {
+                sum += 10.0 * std::log10(product);
+                product = 1.0;
+            }
         }
-        out[i] = sum;
+        out[i] = sum + 10.0 * std::log10(product);
     }
     return out;
 }
