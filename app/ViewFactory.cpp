@@ -17,6 +17,9 @@
 #include "panels/LiveMeter.h"
 #include "panels/Settings.h"
 #include "panels/EssentialSound.h"
+#include "panels/FavoriteSheets.h"
+#include "panels/Mixer.h"
+#include "panels/WorkspaceBrowser.h"
 #include "panels/GenerateMenu.h"
 #include "panels/ProcessingSheet.h"
 #include "panels/EffectRack.h"
@@ -89,8 +92,10 @@ QWidget* sheet(const char* name, int width, QWidget* parent) {
 
 namespace ViewFactory {
 
-QWidget* workspaceBrowser(ViewContext, QWidget* parent) {
-    return fixedWidth("workspaceBrowser", 184, Palette::panel(), parent);
+QWidget* workspaceBrowser(ViewContext ctx, QWidget* parent) {
+    auto* browser = new WorkspaceBrowser(*ctx.store, ctx.transport, parent);
+    browser->setFixedWidth(WorkspaceBrowser::kWidth);
+    return browser;
 }
 QWidget* editorTools(ViewContext, QWidget* parent) { return fixedHeight("editorTools", 72, Palette::panel(), parent); }
 QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
@@ -99,8 +104,8 @@ QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
 QWidget* waveformEditor(ViewContext, QWidget* parent) {
     return filling("waveformEditor", Palette::background(), parent);
 }
-QWidget* mixerWorkspace(ViewContext, QWidget* parent) {
-    return filling("mixerWorkspace", Palette::background(), parent);
+QWidget* mixerWorkspace(ViewContext ctx, QWidget* parent) {
+    return new MixerWorkspace(*ctx.store, ctx.transport, parent);
 }
 QWidget* frequencyAnalysisPanel(ViewContext ctx, QWidget* parent) {
     return new FrequencyAnalysisPanel(*ctx.store, parent);
@@ -139,7 +144,9 @@ QWidget* timePitchSheet(ViewContext, QWidget* parent) { return sheet("timePitchS
 QWidget* autoDuckSheet(ViewContext ctx, QWidget* parent) {
     return new panels::AutoDuckSheet(*ctx.store, panels::AutoDuckSheet::initialSettings(), parent);
 }
-QWidget* effectsSheet(ViewContext, int, QWidget* parent) { return sheet("effectsSheet", 440, parent); }
+QWidget* effectsSheet(ViewContext ctx, int, QWidget* parent) {
+    return new EffectsSheetView(*ctx.store, ctx.transport, parent);
+}
 QWidget* matchLoudnessSheet(ViewContext ctx, QWidget* parent) {
     return new MatchLoudnessSheet(*ctx.store, ctx.transport, parent);
 }
