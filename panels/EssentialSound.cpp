@@ -116,8 +116,10 @@ void SoundTypeButton::paintEvent(QPaintEvent*) {
     x += icon + gap;
     p.setFont(font());
     p.setPen(ink);
-    p.drawText(QRect(x, 0, textWidth, height()), Qt::AlignVCenter | Qt::AlignLeft,
-               fm.elidedText(text(), Qt::ElideRight, textWidth));
+    // Elided only when it really does not fit (an exact fit would lose its last letter to rounding).
+    const bool fits = fm.horizontalAdvance(text()) <= textWidth;
+    p.drawText(QRect(x, 0, textWidth + 2, height()), Qt::AlignVCenter | Qt::AlignLeft,
+               fits ? text() : fm.elidedText(text(), Qt::ElideRight, textWidth));
 }
 
 // ---- EssentialCard ----
