@@ -374,8 +374,10 @@ void EffectEditorView::build(const Found& slot) {
     footer->addStretch(1);
     auto* note = new QLabel(qs(L("Слышно при следующем воспроизведении")), editor_);
     note->setFont(Fonts::ui(10));
+    note->setWordWrap(true);  // the narrow panel gives it two lines
+    note->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     setTextColour(note, Palette::tertiaryText());
-    footer->addWidget(note);
+    footer->addWidget(note, 1);
     column->addLayout(footer);
 
     layout()->addWidget(editor_);

@@ -265,6 +265,7 @@ EffectsRackView::EffectsRackView(StudioStore& store, TransportSignals* transport
     clipLine->setContentsMargins(12, 12, 12, 12);
     dot_ = new QWidget(clipPage_);
     dot_->setFixedSize(5, 5);
+    dot_->setAttribute(Qt::WA_StyledBackground);
     clipLine->addWidget(dot_);
     clipName_ = new QLabel(clipPage_);
     clipName_->setObjectName(QStringLiteral("clipName"));
