@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 
+#include "app/EffectPanelShots.h"
 #include "app/MainWindow.h"
 #include "app/MenuShots.h"
 #include "app/MeterPanelShots.h"
@@ -268,6 +269,13 @@ int main(int argc, char** argv) {
         studio.window().resize(1280, 800);
         studio.window().show();
         ok &= renderProcessingPanelShots(studio, [&] { services.settle(); }, out, lang);
+    }
+    {
+        // The effect rack, its editors and the loudness matching sheet.
+        Studio studio(services.get(), false);
+        studio.window().resize(1280, 800);
+        studio.window().show();
+        ok &= renderEffectPanelShots(studio, [&] { services.settle(); }, out, lang);
     }
     {
         // The analysis strip, the live meter's faces and the settings window.
