@@ -221,11 +221,42 @@ int main(int argc, char** argv) {
             pump();
         }
 
+        // The processing inspector with the first clip selected, a selection inside it.
+        {
+            StudioStore& s = studio.store();
+            s.setSelectedID(s.session().tracks.front().id);
+            s.setInspectorTab(1);
+            s.setSelection(TimeRange{1.0, 3.5});
+            pump();
+            ok &= save(grabWindow(window), out, QStringLiteral("inspector-clip"), lang);
+            s.setEditorMode(EditorMode::waveform);
+            pump();
+            ok &= save(grabWindow(window), out, QStringLiteral("waveform-selection"), lang);
+            s.setTimeFormat(TimeFormat::bars);
+            s.setFreqSelection(ClosedRange{999.5, 4000.4});
+            pump();
+            ok &= save(grabWindow(window), out, QStringLiteral("waveform-bars"), lang);
+            s.setTimeFormat(TimeFormat::clock);
+            s.setTimeRate(1.25);
+            s.setTimeSemitones(-3);
+            s.setShowTimePitch(true);
+            pump();
+            if (QDialog* sheet = window.studio()->sheets()->topSheet())
+                ok &= save(compose(grabWindow(window), sheet), out, QStringLiteral("time-pitch-sheet"), lang);
+            s.setShowTimePitch(false);
+            pump();
+        }
+
+        studio.store().setExportFormat(ExportFormat::aac128);
+        studio.store().setExportSampleRate(ExportSampleRate::hz96000);
+        studio.store().saveExportDefaults();
         studio.store().setShowExport(true);
         pump();
         if (QDialog* sheet = window.studio()->sheets()->topSheet())
-            ok &= save(compose(grabWindow(window), sheet), out, QStringLiteral("placeholder-sheet"), lang);
+            ok &= save(compose(grabWindow(window), sheet), out, QStringLiteral("export-sheet"), lang);
         studio.store().setShowExport(false);
+        studio.store().setSelection(std::nullopt);
+        studio.store().setEditorMode(EditorMode::multitrack);
         pump();
 
         // The unsaved-changes question, as the store asks it.

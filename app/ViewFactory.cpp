@@ -9,6 +9,13 @@
 
 #include <algorithm>
 
+#include "app/EditorTools.h"
+#include "app/ExportSheet.h"
+#include "app/Inspector.h"
+#include "app/InspectorTabBar.h"
+#include "app/SelectionBar.h"
+#include "app/TimePitchSheet.h"
+#include "app/WaveformEditor.h"
 #include "model/Localization.h"
 #include "panels/AutoDuckSheet.h"
 #include "panels/DiagnosticsMenu.h"
@@ -97,12 +104,12 @@ QWidget* workspaceBrowser(ViewContext ctx, QWidget* parent) {
     browser->setFixedWidth(WorkspaceBrowser::kWidth);
     return browser;
 }
-QWidget* editorTools(ViewContext, QWidget* parent) { return fixedHeight("editorTools", 72, Palette::panel(), parent); }
+QWidget* editorTools(ViewContext ctx, QWidget* parent) { return new EditorTools(*ctx.store, parent); }
 QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
     return new MultitrackTimeline(*ctx.store, ctx.transport, parent);
 }
-QWidget* waveformEditor(ViewContext, QWidget* parent) {
-    return filling("waveformEditor", Palette::background(), parent);
+QWidget* waveformEditor(ViewContext ctx, QWidget* parent) {
+    return new WaveformEditor(*ctx.store, ctx.transport, parent);
 }
 QWidget* mixerWorkspace(ViewContext ctx, QWidget* parent) {
     return new MixerWorkspace(*ctx.store, ctx.transport, parent);
@@ -110,21 +117,10 @@ QWidget* mixerWorkspace(ViewContext ctx, QWidget* parent) {
 QWidget* frequencyAnalysisPanel(ViewContext ctx, QWidget* parent) {
     return new FrequencyAnalysisPanel(*ctx.store, parent);
 }
-QWidget* selectionBar(ViewContext, QWidget* parent) {
-    return fixedHeight("selectionBar", 38, Palette::panel(), parent);
-}
-QWidget* inspectorTabBar(ViewContext, QWidget* parent) {
-    return fixedHeight("inspectorTabBar", 42, Palette::panel(), parent);
-}
+QWidget* selectionBar(ViewContext ctx, QWidget* parent) { return new SelectionBar(*ctx.store, parent); }
+QWidget* inspectorTabBar(ViewContext ctx, QWidget* parent) { return new InspectorTabBar(*ctx.store, parent); }
 QWidget* effectsRack(ViewContext ctx, QWidget* parent) { return new EffectsRackView(*ctx.store, ctx.transport, parent); }
-QWidget* processingInspector(ViewContext, QWidget* parent) {
-    // The processing page sits on the panel colour at 0.65 over the window background.
-    QColor bg = Palette::panel();
-    const QColor under = Palette::background();
-    bg = QColor::fromRgbF(float(bg.redF() * 0.65 + under.redF() * 0.35), float(bg.greenF() * 0.65 + under.greenF() * 0.35),
-                          float(bg.blueF() * 0.65 + under.blueF() * 0.35));
-    return filling("processingInspector", bg, parent);
-}
+QWidget* processingInspector(ViewContext ctx, QWidget* parent) { return new ProcessingInspector(*ctx.store, parent); }
 QWidget* diagnosticsPanel(ViewContext ctx, QWidget* parent) {
     return new panels::DiagnosticsPanel(*ctx.store, ctx.transport, parent);
 }
@@ -139,8 +135,8 @@ QWidget* tempoControl(ViewContext, QWidget* parent) {
 QWidget* liveMeterPanel(ViewContext ctx, QWidget* parent) { return new LiveMeterPanel(ctx.transport, parent); }
 QWidget* settingsView(ViewContext ctx, QWidget* parent) { return new SettingsView(*ctx.store, parent); }
 
-QWidget* exportSheet(ViewContext, QWidget* parent) { return sheet("exportSheet", 460, parent); }
-QWidget* timePitchSheet(ViewContext, QWidget* parent) { return sheet("timePitchSheet", 400, parent); }
+QWidget* exportSheet(ViewContext ctx, QWidget* parent) { return new ExportSheet(*ctx.store, parent); }
+QWidget* timePitchSheet(ViewContext ctx, QWidget* parent) { return new TimePitchSheet(*ctx.store, parent); }
 QWidget* autoDuckSheet(ViewContext ctx, QWidget* parent) {
     return new panels::AutoDuckSheet(*ctx.store, panels::AutoDuckSheet::initialSettings(), parent);
 }
