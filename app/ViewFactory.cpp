@@ -32,6 +32,7 @@
 #include "panels/EffectRack.h"
 #include "panels/LoudnessMatchSheet.h"
 #include "timeline/MultitrackTimeline.h"
+#include "timeline/TempoControl.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 
@@ -127,11 +128,7 @@ QWidget* diagnosticsPanel(ViewContext ctx, QWidget* parent) {
 QWidget* essentialSound(ViewContext ctx, QWidget* parent) {
     return new panels::EssentialSoundView(*ctx.store, ctx.transport, parent);
 }
-QWidget* tempoControl(ViewContext, QWidget* parent) {
-    auto* v = fixedWidth("tempoControl", 96, QColor(0, 0, 0, 0), parent);
-    v->setFixedHeight(30);
-    return v;
-}
+QWidget* tempoControl(ViewContext ctx, QWidget* parent) { return new TempoControl(*ctx.store, ctx.transport, parent); }
 QWidget* liveMeterPanel(ViewContext ctx, QWidget* parent) { return new LiveMeterPanel(ctx.transport, parent); }
 QWidget* settingsView(ViewContext ctx, QWidget* parent) { return new SettingsView(*ctx.store, parent); }
 

@@ -15,8 +15,10 @@
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
+#include "timeline/BeatGridOverlay.h"
 #include "timeline/LaneHeader.h"
 #include "timeline/LanesWidget.h"
+#include "timeline/NavigationView.h"
 #include "timeline/TimelineGeometry.h"
 #include "widgets/MarkerRuler.h"
 #include "widgets/Fonts.h"
@@ -110,6 +112,13 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
     lanes_ = new LanesWidget(store_, transport_, LanesMode::multitrack, content_);
     timelineArea_->setWidget(content_);
     timelineArea_->viewport()->installEventFilter(this);
+    // The beat grid over the lanes (bars format) and the zoom focus and pointer bookkeeping.
+    new BeatGridOverlay(content_);
+    auto* navigation = new NavigationController(
+        store_, timelineArea_, content_,
+        {[this] { return baseWidth_; }, [this] { return contentWidth_; }, [this] { return duration_; }});
+    navigation->watch(lanes_);
+    navigation->watch(ruler_);
     page->addWidget(timelineArea_, 1);
 
     // The header column follows the timeline's vertical scrolling (and the other way round, for
@@ -175,6 +184,15 @@ void MultitrackTimeline::relayout() {
     ruler_->setGeometry(0, int(G::kAnchorHeight + G::kMarkerRulerHeight), width, int(G::kTimeRulerHeight));
     ruler_->setScale(duration_, store_.timeFormat(), store_.displayGrid());
     lanes_->setGeometry(0, top, width, rowsHeight);
+    if (auto* grid = content_->findChild<BeatGridOverlay*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const bool bars = store_.timeFormat() == TimeFormat::bars;
+        grid->setVisible(bars);
+        if (bars) {
+            grid->setGeometry(0, top, width, rowsHeight);
+            grid->setGrid(store_.displayGrid(), duration_);
+            grid->raise();
+        }
+    }
     content_->resize(width, height);
     // The headers scroll as far as the rows: their column is longer by what the timeline's
     // horizontal scroll bar takes from its viewport.
