@@ -11,6 +11,7 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/AppPaths.h"
@@ -79,7 +80,7 @@ QLabel* note(const QString& text, const QColor& color, QWidget* parent) {
     l->setFont(Fonts::ui(11));
     l->setWordWrap(true);
     l->setFixedWidth(kNoteWidth);
-    l->setMinimumHeight(l->heightForWidth(kNoteWidth));
+    l->setMinimumHeight(std::max(0, l->heightForWidth(kNoteWidth)));
     QPalette pal = l->palette();
     pal.setColor(QPalette::WindowText, color);
     l->setPalette(pal);
@@ -97,7 +98,7 @@ void setColor(QLabel* l, const QColor& color) {
 QLabel* warning(const QString& symbol, const QString& text, QWidget* parent) {
     auto* label = note(text, panels::orange(), parent);
     label->setContentsMargins(18, 0, 0, 0);
-    label->setMinimumHeight(label->heightForWidth(kNoteWidth));
+    label->setMinimumHeight(std::max(0, label->heightForWidth(kNoteWidth)));
     auto* icon = new QLabel(label);
     icon->setPixmap(Icons::pixmap(symbol, panels::orange(), 12, parent->devicePixelRatioF()));
     icon->setGeometry(0, 1, 14, 14);
@@ -405,7 +406,7 @@ void SettingsView::reload() {
                                     : qs(L("Язык сменится после перезапуска Tessoral.")));
     if (languageNote_->text() != languageText) {
         languageNote_->setText(languageText);
-        languageNote_->setMinimumHeight(languageNote_->heightForWidth(kNoteWidth));
+        languageNote_->setMinimumHeight(std::max(0, languageNote_->heightForWidth(kNoteWidth)));
     }
     setColor(languageNote_, atLaunch ? Palette::secondaryText() : panels::orange());
 

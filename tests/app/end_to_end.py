@@ -8,8 +8,11 @@
 - Ctrl+Q asks to save, Escape keeps the program; Ctrl+Q, "Не сохранять" ends it with 0 and
   the window geometry is saved;
 - after a SIGKILL the socket left behind is taken over by the next start.
+Then end_to_end_session.py runs a whole editing session (open, drag, effect, undo and redo, FLAC
+export, save, restart, save as) in a fresh program.
 Exits 77 (skipped) when Xvfb or xdotool is missing.
 """
+import importlib.util
 import os
 import shutil
 import signal
@@ -225,5 +228,17 @@ def main():
         run.close()
 
 
+def all_runs():
+    result = main()
+    if result != 0:
+        return result
+    # Then a whole editing session in a fresh program (end_to_end_session.py).
+    here = os.path.dirname(os.path.abspath(__file__))
+    spec = importlib.util.spec_from_file_location("end_to_end_session", os.path.join(here, "end_to_end_session.py"))
+    session = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(session)
+    return session.session(os.path.abspath(sys.argv[1]))
+
+
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(all_runs())

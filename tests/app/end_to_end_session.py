@@ -1,0 +1,306 @@
+#!/usr/bin/env python3
+"""A whole editing session in the real program under Xvfb, driven with X input as a person would.
+
+Two WAV files made by sox are opened with Ctrl+O; the first clip is dragged right (Alt + drag);
+"Телефон" is added from row 01 of its effect rack; Ctrl+Z and Ctrl+Shift+Z undo and redo it; the mix
+is exported as FLAC through the export sheet; Ctrl+S saves the project through the save dialog;
+Ctrl+Q quits; the program starts again with the project as its argument (no recovery question),
+saves it under another name (Ctrl+Shift+S) and quits again.
+
+Checked with independent readers: the status log, ffprobe on the FLAC (flac, 48000 Hz, 2 channels,
+as long as the latest clip end ± 1 ms), Python's plistlib on both project files (2 clips, the dragged
+one off its import place carrying the "telephone" slot, the same clips, starts and racks in both)
+and the settings file (export.default.format=flac). A grab of the screen is kept after every step
+(in $TESSORAL_E2E_GRABS, else ./e2e-grabs). A step whose view is still a stand-in in
+app/ViewFactory.cpp is skipped with a message, with the checks that depend on it.
+
+Targets come from the window geometry and the views' sizes; no window manager runs, so focus is
+given with `xdotool windowfocus --sync`. Run on its own or from end_to_end.py.
+"""
+import importlib.util
+import json
+import os
+import plistlib
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+_spec = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "end_to_end.py"))
+e2e = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(e2e)
+
+# Rows of the window above the multitrack page: menu bar and header 73 + hairline, editor tools 72,
+# the page's rulers 52; on the left the browser column (184 + hairline) and the row headers (194).
+LANES_TOP = 74 + 72 + 52
+LANES_LEFT = 185 + 194
+# The right panel (248 wide): tab bar 42, rack header 42, the clip's name line 40, then the rack's
+# rows of 39 + hairline; the add button is centred in the row beside the scroll bar.
+RIGHT_PANEL = 248
+RACK_ROW1_Y = 74 + 42 + 42 + 40 + 19
+# The add menu: the two equalisers, a divider, then the presets in order; "Телефон" is the 9th entry.
+TELEPHONE_DOWNS = 9
+# The export sheet: 26 margins, the 20-point title, 20 apart, then the format row; FLAC is the
+# fifth format.
+SHEET_FORMAT_Y = 26 + 24 + 20 + 14
+FLAC_DOWNS = 4
+
+
+def placeholder(view):
+    """Whether the window still shows a stand-in for `view` (its name in a stand-in call)."""
+    try:
+        with open(os.path.join(SOURCE, "app", "ViewFactory.cpp"), encoding="utf-8") as f:
+            factory = f.read()
+    except OSError:
+        return False
+    return re.search(r'(fixedWidth|fixedHeight|filling|sheet)\("%s"' % re.escape(view), factory) is not None
+
+
+def make_wav(path, seconds, hertz):
+    if shutil.which("sox"):
+        subprocess.run(["sox", "-n", "-r", "48000", "-c", "2", "-b", "16", path, "synth", str(seconds), "sine",
+                        str(hertz), "gain", "-12"], check=True, timeout=60)
+    else:
+        e2e.write_tone(path, seconds)
+
+
+class Session:
+    def __init__(self, program):
+        self.run = e2e.Run(program)
+        self.run.env["TESSORAL_QT_DIALOGS"] = "1"  # Qt's own file dialogs (no desktop portal here)
+        self.grabs = os.environ.get("TESSORAL_E2E_GRABS", os.path.join(os.getcwd(), "e2e-grabs"))
+        self.step = 0
+        self.skipped = []
+
+    # ---- helpers ----
+    def windows(self, process):
+        return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
+
+    def dialog(self, process, known, what):
+        """Waits for a window of the program other than `known` (a window or a list) and focuses it."""
+        known = known if isinstance(known, list) else [known]
+        found = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], what, timeout=20)
+        self.run.xdotool("windowfocus", "--sync", found[0], check=False)
+        time.sleep(0.3)
+        return found[0]
+
+    def geometry(self, window):
+        out = self.run.xdotool("getwindowgeometry", "--shell", window)
+        v = dict(line.split("=") for line in out.splitlines() if "=" in line)
+        return int(v["X"]), int(v["Y"]), int(v["WIDTH"]), int(v["HEIGHT"])
+
+    def focus(self, window):
+        self.run.xdotool("windowfocus", "--sync", window, check=False)
+        time.sleep(0.2)
+
+    def grab(self, name):
+        self.step += 1
+        if not shutil.which("ffmpeg"):
+            return
+        os.makedirs(self.grabs, exist_ok=True)
+        path = os.path.join(self.grabs, "%02d-%s.png" % (self.step, name))
+        subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", self.run.env["DISPLAY"],
+                        "-frames:v", "1", path], env=self.run.env, timeout=30, check=False)
+
+    def type_path(self, path):
+        """Replaces the file dialog's name field with `path` and accepts."""
+        self.run.xdotool("key", "ctrl+a")
+        self.run.xdotool("type", "--delay", "5", path)
+        time.sleep(0.2)
+        self.run.xdotool("key", "Return")
+
+    def skip(self, what, view):
+        message = "skipped: %s (the %s view is still a stand-in)" % (what, view)
+        print(message)
+        self.skipped.append(view)
+
+    # ---- the session ----
+    def main(self):
+        run = self.run
+        run.start_display()
+        a = os.path.join(run.scratch, "voice.wav")
+        b = os.path.join(run.scratch, "music.wav")
+        make_wav(a, 3.0, 330)
+        make_wav(b, 2.0, 550)
+        project = os.path.join(run.scratch, "session.tessoral")
+        copy = os.path.join(run.scratch, "Session copy.tessoral")
+        flac = os.path.join(run.scratch, "mix.flac")
+
+        first, log = run.launch()
+        window = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
+                              "the window named Tessoral")[0]
+        _, _, width, _ = self.geometry(window)
+        time.sleep(0.5)
+        self.grab("start")
+
+        # Ctrl+O: both files in the open dialog.
+        self.focus(window)
+        run.xdotool("key", "ctrl+o")
+        self.dialog(first, window, "the open dialog")
+        self.type_path('"%s" "%s"' % (a, b))
+        e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the import of both files")
+        time.sleep(0.5)
+        self.grab("opened")
+
+        # The first clip dragged right.
+        dragged = False
+        if placeholder("multitrackTimeline"):
+            self.skip("the clip drag", "multitrackTimeline")
+        else:
+            x, y = LANES_LEFT + 20, LANES_TOP + 70
+            run.xdotool("mousemove", "--window", window, str(x), str(y))
+            run.xdotool("keydown", "alt")
+            run.xdotool("mousedown", "1")
+            for step in range(1, 7):
+                run.xdotool("mousemove", "--window", window, str(x + 20 * step), str(y))
+                time.sleep(0.05)
+            run.xdotool("mouseup", "1")
+            run.xdotool("keyup", "alt")
+            e2e.wait_for(lambda: "Клип сдвинут на" in e2e.text(log), "the clip move")
+            dragged = True
+            self.grab("dragged")
+
+        # "Телефон" from the rack's row 01, then undo and redo.
+        effect = False
+        if placeholder("effectsRack"):
+            self.skip("adding Телефон from the rack", "effectsRack")
+        else:
+            self.focus(window)
+            run.xdotool("mousemove", "--window", window, str(width - (RIGHT_PANEL - 12) // 2 - 12), str(RACK_ROW1_Y),
+                        "click", "1")
+            time.sleep(0.6)
+            run.xdotool("key", *(["Down"] * TELEPHONE_DOWNS), "Return")
+            e2e.wait_for(lambda: "Эффект добавлен в цепочку" in e2e.text(log), "Телефон added to the rack")
+            self.grab("telephone")
+            self.focus(window)
+            run.xdotool("key", "ctrl+z")
+            e2e.wait_for(lambda: "Отменено: Эффект: Телефон" in e2e.text(log), "Ctrl+Z")
+            self.grab("undone")
+            run.xdotool("key", "ctrl+shift+z")
+            e2e.wait_for(lambda: "Повторено: Эффект: Телефон" in e2e.text(log), "Ctrl+Shift+Z")
+            effect = True
+            self.grab("redone")
+            after = e2e.text(log)
+            assert after.index("Отменено: Эффект: Телефон") < after.index("Повторено: Эффект: Телефон")
+
+        # The mix as FLAC through the export sheet and its save dialog.
+        exported = False
+        if placeholder("exportSheet"):
+            self.skip("the FLAC export", "exportSheet")
+        else:
+            self.focus(window)
+            run.xdotool("key", "ctrl+shift+e")
+            sheet = self.dialog(first, window, "the export sheet")
+            sx, sy, sw, sh = self.geometry(sheet)
+            self.grab("export-sheet")
+            run.xdotool("mousemove", "--window", sheet, str(sw * 2 // 3), str(SHEET_FORMAT_Y), "click", "1")
+            time.sleep(0.5)
+            run.xdotool("key", *(["Down"] * FLAC_DOWNS), "Return")
+            time.sleep(0.3)
+            self.grab("export-flac")
+            # Return: the sheet's default button, "Экспортировать".
+            self.focus(sheet)
+            run.xdotool("key", "Return")
+            self.dialog(first, [window, sheet], "the export save dialog")
+            self.type_path(flac)
+            e2e.wait_for(lambda: "Экспорт готов: mix.flac" in e2e.text(log), "the export", timeout=60)
+            e2e.wait_for(lambda: self.windows(first) == [window], "the sheet to close")
+            exported = True
+            self.grab("exported")
+
+        # Ctrl+S through the save dialog, then Ctrl+Q quits without a question.
+        self.focus(window)
+        run.xdotool("key", "ctrl+s")
+        self.dialog(first, window, "the save dialog")
+        self.type_path(project)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save")
+        self.grab("saved")
+        self.focus(window)
+        run.xdotool("key", "ctrl+q")
+        assert first.wait(timeout=30) == 0, "quitting after the save did not exit 0"
+
+        # A new start with the project: no recovery question; Save As; Ctrl+Q.
+        second, log2 = run.launch(project)
+        window = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
+                              "the window after the restart")[0]
+        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log2), "the project to open")
+        time.sleep(1.0)
+        assert self.windows(second) == [window], "a question appeared at the restart"
+        self.grab("reopened")
+        self.focus(window)
+        run.xdotool("key", "ctrl+shift+s")
+        self.dialog(second, window, "the save-as dialog")
+        self.type_path(copy)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log2), "the save as")
+        self.grab("saved-as")
+        self.focus(window)
+        run.xdotool("key", "ctrl+q")
+        assert second.wait(timeout=30) == 0, "quitting after save as did not exit 0"
+
+        # ---- independent readers ----
+        with open(project, "rb") as f:
+            saved = plistlib.load(f)
+        with open(copy, "rb") as f:
+            again = plistlib.load(f)
+        tracks = saved["tracks"]
+        assert len(tracks) == 2, "the project holds %d clips" % len(tracks)
+
+        def frames(t):
+            left = t["left"]
+            return len(left) // 4 if isinstance(left, (bytes, bytearray)) else len(left)
+
+        def presets(t):
+            return [slot.get("preset") for slot in t.get("rack", [])]
+
+        if dragged:
+            moved = [t for t in tracks if t["start"] > 0.01]
+            assert len(moved) == 1, "starts %s" % [t["start"] for t in tracks]
+            if effect:
+                assert presets(moved[0]) == ["telephone"], presets(moved[0])
+        key = lambda t: (t["id"], t["start"], json.dumps(t.get("rack", []), sort_keys=True, default=str))
+        assert sorted(map(key, tracks)) == sorted(map(key, again["tracks"])), "Save As differs from the saved project"
+
+        if exported:
+            probe = json.loads(subprocess.run(
+                ["ffprobe", "-v", "error", "-show_entries", "stream=codec_name,sample_rate,channels:format=duration",
+                 "-of", "json", flac], capture_output=True, text=True, check=True, timeout=60).stdout)
+            stream = probe["streams"][0]
+            assert stream["codec_name"] == "flac", stream
+            assert int(stream["sample_rate"]) == 48000, stream
+            assert int(stream["channels"]) == 2, stream
+            end = max(t["start"] + frames(t) / 48000.0 for t in tracks)
+            duration = float(probe["format"]["duration"])
+            assert abs(duration - end) <= 0.001, "FLAC lasts %.4f s, the latest clip ends at %.4f s" % (duration, end)
+            conf = os.path.join(run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+            with open(conf, encoding="utf-8") as f:
+                assert re.search(r"^export\.default\.format=flac$", f.read(), re.M), "export defaults not written"
+        print("session: ok" + ("" if not self.skipped else " (skipped: %s)" % ", ".join(self.skipped)))
+        return 0
+
+
+def session(program):
+    s = Session(program)
+    try:
+        return s.main()
+    except Exception as error:  # report with the program's output
+        print("FAILED (session):", error)
+        for i, log in enumerate(s.run.logs):
+            print("---- session log %d ----" % i)
+            print(e2e.text(log)[-3000:])
+        return 1
+    finally:
+        s.run.close()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        print("usage: end_to_end_session.py PATH_TO_TESSORAL")
+        sys.exit(2)
+    for tool in ("Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
+            sys.exit(e2e.SKIP)
+    sys.exit(session(os.path.abspath(sys.argv[1])))
