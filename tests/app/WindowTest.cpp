@@ -102,13 +102,14 @@ TEST(Window, InspectorTabsOutsideTheRangeShowTheProcessingPage) {
         fx.store().setInspectorTab(tab);
         EXPECT_EQ(fx.view().inspectorPage()->objectName(), QString::fromLatin1(name)) << tab;
     }
-    // Only the processing page follows the lock.
+    // The processing page and the effect rack follow the lock.
     fx.store().setBusy(true);
     fx.store().setInspectorTab(1);
     EXPECT_FALSE(fx.view().inspectorPage()->isEnabled());
     fx.store().setInspectorTab(0);
-    EXPECT_TRUE(fx.view().inspectorPage()->isEnabled());
+    EXPECT_FALSE(fx.view().inspectorPage()->isEnabled());
     fx.store().setBusy(false);
+    EXPECT_TRUE(fx.view().inspectorPage()->isEnabled());
 }
 
 TEST(Window, ErrorAlertShowsTheMessageAndOkClearsIt) {
