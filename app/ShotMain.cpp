@@ -21,6 +21,7 @@
 #include "app/SheetHost.h"
 #include "app/Studio.h"
 #include "app/StudioView.h"
+#include "app/WorkspacePanelShots.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TaskRunner.h"
@@ -317,6 +318,13 @@ int main(int argc, char** argv) {
             services.scheduler.advanceBy(seconds);
             services.settle();
         }, out, lang);
+    }
+    {
+        // The browser, the marker ruler, the mixer, the favourites manager and the batch report.
+        Studio studio(services.get(), false);
+        studio.window().resize(1280, 800);
+        studio.window().show();
+        ok &= renderWorkspacePanelShots(studio, [&] { services.settle(); }, out, lang);
     }
     {
         // Each menu open, and the About panel.

@@ -352,9 +352,9 @@ void EffectsSheetView::follow() {
     shown_ = wanted;
     layout()->addWidget(child_);
     child_->show();
-    if (auto* field = child_->findChild<QLineEdit*>(QStringLiteral("name"))) {
-        field->setFocus();
-        field->selectAll();
+    if (auto* save = qobject_cast<SaveFavoriteSheet*>(child_.data())) {
+        save->nameField()->setFocus();
+        save->nameField()->selectAll();
     }
 }
 

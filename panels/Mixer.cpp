@@ -95,6 +95,7 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
                        std::function<void(double)> commit, QWidget* parent)
     : QWidget(parent), value_(value), draft_(value), color_(color), begin_(std::move(begin)), commit_(std::move(commit)) {
     setObjectName(QStringLiteral("mixerFader"));
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(8);

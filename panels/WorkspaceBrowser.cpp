@@ -227,6 +227,7 @@ MarkerRow::MarkerRow(StudioStore& store, const SessionMarker& marker, QWidget* p
     field_->setFrame(false);
     field_->setFont(Fonts::ui(11));
     field_->setText(qs(marker.name));
+    field_->setCursorPosition(0);  // a long name shows its beginning
     QPalette pal = field_->palette();
     pal.setColor(QPalette::Base, QColor(0, 0, 0, 0));
     field_->setPalette(pal);
@@ -256,7 +257,10 @@ void MarkerRow::setMarker(const SessionMarker& marker) {
     static_cast<IconButton*>(go_)->setSymbol(marker.isRange() ? QStringLiteral("bookmark.square.fill")
                                                               : QStringLiteral("bookmark.fill"));
     time_->setText(qs(timeLabel(marker.start)));
-    if (renamed) field_->setText(qs(marker.name));
+    if (renamed) {
+        field_->setText(qs(marker.name));
+        if (!field_->hasFocus()) field_->setCursorPosition(0);
+    }
 }
 
 void MarkerRow::commit() {
@@ -327,12 +331,16 @@ WorkspaceBrowser::WorkspaceBrowser(StudioStore& store, TransportSignals* transpo
     clipList_->addWidget(noClips_);
     noMarkers_ = emptyText(qs(L("Нет маркеров")), markerList_->parentWidget());
     markerList_->addWidget(noMarkers_);
+    // Rows follow the first item (the empty text, the initial state); the rest of the page is free.
+    clipList_->addStretch(1);
+    markerList_->addStretch(1);
     initial_ = new browser::Row(historyList_->parentWidget());
     initial_->setObjectName(QStringLiteral("initialState"));
     initial_->setSymbol(QStringLiteral("clock.arrow.circlepath"), Palette::primaryText(), 13);
     initial_->setLines(qs(L("Начальное состояние")), Fonts::ui(11), Palette::primaryText());
     connect(initial_, &QAbstractButton::clicked, this, [this] { historyClicked(-1); });
     historyList_->addWidget(initial_);
+    historyList_->addStretch(1);
 
     // Footer: the tab's buttons, a spacer, the count.
     auto* footer = new QWidget(this);
@@ -404,7 +412,6 @@ QScrollArea* WorkspaceBrowser::makePage(QVBoxLayout*& list) {
     list = new QVBoxLayout(content);
     list->setContentsMargins(0, 5, 0, 5);
     list->setSpacing(1);
-    list->addStretch(1);
     area->setWidget(content);
     return area;
 }

@@ -90,13 +90,16 @@ void MarkerRuler::paintEvent(QPaintEvent* event) {
         p.save();
         p.setClipRect(cell);
         const int iconY = cell.top() + (cell.height() - 10) / 2;
-        p.drawPixmap(cell.left(), iconY, icon);
         const int textLeft = cell.left() + 10 + 3;
         const int room = cell.right() - textLeft;
-        if (room > 0) {
-            const QString name = metrics.elidedText(QString::fromStdString(markers[i].name), Qt::ElideRight, room);
+        const QString name = room > 0 ? metrics.elidedText(QString::fromStdString(markers[i].name), Qt::ElideRight, room)
+                                      : QString();
+        // A later marker covers what it overlaps of an earlier one.
+        const int used = name.isEmpty() ? 10 : 13 + metrics.horizontalAdvance(name);
+        p.fillRect(QRect(cell.left(), cell.top(), std::min(used + 2, cell.width()), cell.height()), Palette::background());
+        p.drawPixmap(cell.left(), iconY, icon);
+        if (!name.isEmpty())
             p.drawText(QRect(textLeft, cell.top(), room, cell.height()), Qt::AlignLeft | Qt::AlignVCenter, name);
-        }
         p.restore();
     }
 }
