@@ -3,7 +3,6 @@
 
 #include <QLabel>
 
-#include <clocale>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -12,6 +11,7 @@
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "panels/FrequencyAnalysis.h"
+#include "support/store/CommaDecimalLocale.h"
 #include "widgets/Spinner.h"
 
 using namespace tessoral;
@@ -149,13 +149,11 @@ TEST_F(FrequencyAnalysisTest, FailingRenderShowsItsMessageWithoutAlert) {
 }
 
 TEST_F(FrequencyAnalysisTest, ReadoutTextsKeepTheirPointUnderARussianLocale) {
-    const std::string old = std::setlocale(LC_NUMERIC, nullptr);
-    std::setlocale(LC_NUMERIC, "ru_RU.UTF-8");
+    const CommaDecimalLocale comma(p.fx.home.path());
     store.setSelectedID(Uuid(a));
     build();
     after(0.2);
     const QStringList texts = panel->readoutTexts();
-    std::setlocale(LC_NUMERIC, old.c_str());
     ASSERT_EQ(texts.size(), 5);
     EXPECT_EQ(texts[0], qs(L("Пик")) + QStringLiteral(": -3.3 dBFS"));
     EXPECT_EQ(texts[1], QStringLiteral("RMS: -18.0 dBFS"));

@@ -13,6 +13,7 @@
 #include "panels/CorrelationMeter.h"
 #include "panels/LiveMeter.h"
 #include "panels/PanelSupport.h"
+#include "support/store/CommaDecimalLocale.h"
 #include "widgets/Palette.h"
 
 using namespace tessoral;
@@ -23,6 +24,8 @@ namespace {
 QColor textColor(const QLabel* l) { return l->palette().color(QPalette::WindowText); }
 
 TEST(LiveMeter, ReadoutsRoundButCompareTheUnroundedValue) {
+    TemporaryFolder scratch;
+    const CommaDecimalLocale comma(scratch.path());
     LiveMeterPanel panel(nullptr);
     panel.setLoudness(-8.96, -9.0);
     EXPECT_EQ(panel.momentaryValue()->text(), QStringLiteral("\u22129.0"));
@@ -71,8 +74,12 @@ TEST(LiveMeter, AccessibilityReadsTheValueOrNoSignal) {
     EXPECT_EQ(a->text(QAccessible::Value), QStringLiteral("0.30"));
     meter.setValue(std::nullopt);
     EXPECT_EQ(a->text(QAccessible::Value), qs(L("нет сигнала")));
-    meter.setValue(-0.125);
-    EXPECT_EQ(a->text(QAccessible::Value), QStringLiteral("-0.12"));
+    {
+        TemporaryFolder scratch;
+        const CommaDecimalLocale comma(scratch.path());
+        meter.setValue(-0.125);
+        EXPECT_EQ(a->text(QAccessible::Value), QStringLiteral("-0.12"));
+    }
 }
 
 TEST(LiveMeter, RecordingFaceShowsTheInputStateAtTheSameWidth) {

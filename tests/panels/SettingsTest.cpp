@@ -9,7 +9,6 @@
 #include <QSettings>
 #include <QSlider>
 
-#include <clocale>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +18,7 @@
 #include "panels/Settings.h"
 #include "store/Preferences.h"
 #include "store/SettingsDefaults.h"
+#include "support/store/CommaDecimalLocale.h"
 #include "widgets/Palette.h"
 
 using namespace tessoral;
@@ -86,8 +86,7 @@ TEST_F(SettingsTest, FirstStartShowsTheDefaults) {
 }
 
 TEST_F(SettingsTest, LatencyAndMonitoringLevelTexts) {
-    const std::string old = std::setlocale(LC_NUMERIC, nullptr);
-    std::setlocale(LC_NUMERIC, "ru_RU.UTF-8");
+    const CommaDecimalLocale comma(config.path());
     build();
     view->latencySlider()->setValue(-200);
     EXPECT_EQ(view->latencyValue()->text(), QStringLiteral("-200"));
@@ -111,7 +110,6 @@ TEST_F(SettingsTest, LatencyAndMonitoringLevelTexts) {
     view->monitorToggle()->setChecked(false);
     EXPECT_TRUE(view->monitorLevelRow()->isHidden());
     EXPECT_EQ(settings.number("record.monitor.level"), 0.456);
-    std::setlocale(LC_NUMERIC, old.c_str());
 }
 
 TEST_F(SettingsTest, ValuesOutsideThePickersStayAsTheyAre) {
