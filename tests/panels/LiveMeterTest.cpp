@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QLabel>
 
+#include <cmath>
+
 #include <gtest/gtest.h>
 
 #include "ProcessingPanelsSupport.h"
@@ -14,6 +16,7 @@
 #include "panels/LiveMeter.h"
 #include "panels/PanelSupport.h"
 #include "support/store/CommaDecimalLocale.h"
+#include "store/TransportSignals.h"
 #include "widgets/Palette.h"
 
 using namespace tessoral;
@@ -99,6 +102,39 @@ TEST(LiveMeter, RecordingFaceShowsTheInputStateAtTheSameWidth) {
     EXPECT_EQ(panel.width(), LiveMeterPanel::kWidth);
     panel.setRecording(false);
     EXPECT_EQ(panel.currentWidget(), panel.meterFace());
+}
+
+}  // namespace
+
+namespace {
+
+// Playback of a mono sine through the store: the meter shows the transport's loudness and a
+// correlation of +1 while it plays, and "—" with an empty bar once it stops.
+TEST(LiveMeter, FollowsTheTransportWhilePlayingAndClearsAtStop) {
+    PanelsFixture p;
+    const Uuid row = p.addRow("Ряд");
+    std::vector<float> tone(48000 * 4);
+    for (std::size_t i = 0; i < tone.size(); ++i) tone[i] = 0.5f * std::sin(2.0 * M_PI * 440.0 * i / 48000.0);
+    p.addClip("Тон", 0, 0.0, row, AudioData::mono(std::move(tone)));
+    TransportSignals signals(p.store->transport());
+    LiveMeterPanel panel(&signals);
+    p.store->playPause();
+    p.fx.settle();
+    for (int tick = 0; tick < 60; ++tick) {
+        p.fx.backend.pump(1600);
+        p.fx.scheduler.advanceBy(1.0 / 30.0);
+    }
+    ASSERT_TRUE(signals.playing());
+    ASSERT_TRUE(signals.momentaryLUFS());
+    EXPECT_EQ(panel.momentaryValue()->text(), LiveMeterPanel::readoutText(signals.momentaryLUFS()));
+    EXPECT_TRUE(panel.momentaryValue()->text().startsWith(QChar(0x2212)));
+    ASSERT_TRUE(panel.correlation()->value());
+    EXPECT_NEAR(*panel.correlation()->value(), 1.0, 0.01);
+    p.store->stop();
+    p.fx.settle();
+    EXPECT_EQ(panel.momentaryValue()->text(), QString(QChar(0x2014)));
+    EXPECT_EQ(panel.shortTermValue()->text(), QString(QChar(0x2014)));
+    EXPECT_FALSE(panel.correlation()->value());
 }
 
 }  // namespace
