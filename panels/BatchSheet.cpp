@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 
@@ -86,12 +87,21 @@ BatchController::Executors executors(TaskRunner* tasks) {
             std::lock_guard lock(r.mutex);
             ++r.running;
         }
-        struct Returned {
-            ~Returned() { workerReturned(); }
+        // Counted down once: when the job has run, or when the runner drops it unrun.
+        struct Token {
+            std::atomic<bool> counted{false};
+            void countDown() {
+                if (!counted.exchange(true)) workerReturned();
+            }
+            ~Token() { countDown(); }
         };
+        auto token = std::make_shared<Token>();
         tasks->run(nullptr, TaskPriority::userInitiated,
-                   [job = std::move(job)] {
-                       Returned returned;
+                   [job = std::move(job), token] {
+                       struct Returned {
+                           Token& token;
+                           ~Returned() { token.countDown(); }
+                       } returned{*token};
                        job();
                    },
                    [](TaskResult<void>) {});

@@ -309,5 +309,20 @@ TEST_F(BatchTest, QuittingCancelsARunningBatchAndWaitsForItsWorker) {
     pump(5);
 }
 
+TEST_F(BatchTest, ABatchTheRunnerDropsUnrunIsNotWaitedFor) {
+    {
+        ManualTaskRunner runner;
+        StoreServices services = ws.fx.services();
+        services.tasks = &runner;
+        StudioStore other(services);
+        BatchProcessSheet sheet(other, nullptr);
+        sheet.controller()->addFiles(someInputs(1));
+        sheet.start();
+        EXPECT_EQ(BatchRuns::running(), 1);
+    }
+    EXPECT_EQ(BatchRuns::running(), 0);
+    BatchRuns::cancelAllAndWait();  // returns at once
+}
+
 }  // namespace
 }  // namespace tessoral
