@@ -31,7 +31,10 @@
 #include "panels/ProcessingSheet.h"
 #include "panels/EffectRack.h"
 #include "panels/LoudnessMatchSheet.h"
+#include "timeline/AmplitudeScale.h"
 #include "timeline/MultitrackTimeline.h"
+#include "timeline/SpectralRepairPanel.h"
+#include "timeline/SpectralToolbar.h"
 #include "timeline/TempoControl.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
@@ -105,23 +108,41 @@ QWidget* workspaceBrowser(ViewContext ctx, QWidget* parent) {
     browser->setFixedWidth(WorkspaceBrowser::kWidth);
     return browser;
 }
-QWidget* editorTools(ViewContext ctx, QWidget* parent) { return new EditorTools(*ctx.store, parent); }
+QWidget* editorTools(ViewContext ctx, QWidget* parent) {
+    auto* tools = new EditorTools(*ctx.store, parent);
+    if (QLayout* slot = tools->spectralToolbarSlot()->layout())
+        slot->addWidget(new SpectralToolbar(*ctx.store, tools->spectralToolbarSlot()));
+    if (auto* slot = qobject_cast<QBoxLayout*>(tools->amplitudeZoomSlot()->layout()))
+        slot->insertWidget(0, new AmplitudeZoomControls(*ctx.store, tools->amplitudeZoomSlot()));
+    return tools;
+}
 QWidget* multitrackTimeline(ViewContext ctx, QWidget* parent) {
     return new MultitrackTimeline(*ctx.store, ctx.transport, parent);
 }
 QWidget* waveformEditor(ViewContext ctx, QWidget* parent) {
-    return new WaveformEditor(*ctx.store, ctx.transport, parent);
+    auto* editor = new WaveformEditor(*ctx.store, ctx.transport, parent);
+    // The amplitude scale fills its place over the lane's left edge (as high as the lane).
+    auto* scaleRow = new QHBoxLayout(editor->amplitudeScaleSlot());
+    scaleRow->setContentsMargins(0, 0, 0, 0);
+    scaleRow->addWidget(new AmplitudeScale(*ctx.store, editor->amplitudeScaleSlot()));
+    scaleRow->addStretch(1);
+    return editor;
 }
 QWidget* mixerWorkspace(ViewContext ctx, QWidget* parent) {
     return new MixerWorkspace(*ctx.store, ctx.transport, parent);
 }
 QWidget* frequencyAnalysisPanel(ViewContext ctx, QWidget* parent) {
-    return new FrequencyAnalysisPanel(*ctx.store, parent);
+    return new FrequencyAnalysisPanel(*ctx.store, ctx.transport, parent);
 }
 QWidget* selectionBar(ViewContext ctx, QWidget* parent) { return new SelectionBar(*ctx.store, parent); }
 QWidget* inspectorTabBar(ViewContext ctx, QWidget* parent) { return new InspectorTabBar(*ctx.store, parent); }
 QWidget* effectsRack(ViewContext ctx, QWidget* parent) { return new EffectsRackView(*ctx.store, ctx.transport, parent); }
-QWidget* processingInspector(ViewContext ctx, QWidget* parent) { return new ProcessingInspector(*ctx.store, parent); }
+QWidget* processingInspector(ViewContext ctx, QWidget* parent) {
+    auto* inspector = new ProcessingInspector(*ctx.store, parent);
+    if (QLayout* slot = inspector->spectralSlot()->layout())
+        slot->addWidget(new SpectralRepairPanel(*ctx.store, inspector->spectralSlot()));
+    return inspector;
+}
 QWidget* diagnosticsPanel(ViewContext ctx, QWidget* parent) {
     return new panels::DiagnosticsPanel(*ctx.store, ctx.transport, parent);
 }

@@ -102,10 +102,11 @@ AmplitudeReport FrequencyAnalysisPanel::analyze(const Track& clip, FrameRange fr
     return AmplitudeReport::analyze(rendered.slice(frames));
 }
 
-FrequencyAnalysisPanel::FrequencyAnalysisPanel(StudioStore& store, QWidget* parent)
-    : FrequencyAnalysisPanel(store, &FrequencyAnalysisPanel::analyze, parent) {}
+FrequencyAnalysisPanel::FrequencyAnalysisPanel(StudioStore& store, TransportSignals* transport, QWidget* parent)
+    : FrequencyAnalysisPanel(store, &FrequencyAnalysisPanel::analyze, transport, parent) {}
 
-FrequencyAnalysisPanel::FrequencyAnalysisPanel(StudioStore& store, Analyzer analyzer, QWidget* parent)
+FrequencyAnalysisPanel::FrequencyAnalysisPanel(StudioStore& store, Analyzer analyzer, TransportSignals* transport,
+                                               QWidget* parent)
     : QWidget(parent), store_(store), analyzer_(std::move(analyzer)) {
     setObjectName(QStringLiteral("frequencyAnalysisPanel"));
     setFixedHeight(kHeight);
@@ -198,6 +199,7 @@ FrequencyAnalysisPanel::FrequencyAnalysisPanel(StudioStore& store, Analyzer anal
     connect(&store_, &StudioStore::selectedIDChanged, this, &FrequencyAnalysisPanel::keyMaybeChanged);
     connect(&store_, &StudioStore::selectionChanged, this, &FrequencyAnalysisPanel::keyMaybeChanged);
     connect(&store_, &StudioStore::selectionChanged, this, &FrequencyAnalysisPanel::refresh);
+    panels::followLocked(this, store_, transport);
     refresh();
     // The first analysis starts with the panel.
     restart();

@@ -22,6 +22,7 @@ class SingleShot;
 class Spinner;
 class StudioStore;
 class ToolButton;
+class TransportSignals;
 
 namespace panels {
 class PanelWork;
@@ -76,8 +77,11 @@ public:
     using Analyzer = std::function<AmplitudeReport(const Track& clip, FrameRange frames)>;
     static AmplitudeReport analyze(const Track& clip, FrameRange frames);
 
-    explicit FrequencyAnalysisPanel(StudioStore& store, QWidget* parent = nullptr);
-    FrequencyAnalysisPanel(StudioStore& store, Analyzer analyzer, QWidget* parent = nullptr);
+    // Dimmed as a whole while the store is locked (`transport` tells when a recording runs; may be null).
+    explicit FrequencyAnalysisPanel(StudioStore& store, TransportSignals* transport = nullptr,
+                                    QWidget* parent = nullptr);
+    FrequencyAnalysisPanel(StudioStore& store, Analyzer analyzer, TransportSignals* transport = nullptr,
+                           QWidget* parent = nullptr);
     ~FrequencyAnalysisPanel() override;
 
     // The key of the store's current selection (none without a selected clip).

@@ -46,7 +46,7 @@ protected:
                 r.spectrum.assign(AmplitudeReport::kBands, -60.0);
                 return r;
             },
-            nullptr);
+            nullptr, nullptr);
         panel->resize(900, FrequencyAnalysisPanel::kHeight);
         panel->show();
     }
@@ -79,6 +79,15 @@ TEST_F(FrequencyAnalysisTest, WaitsAfterTheLastChangeAndRendersOnce) {
     after(0.02);
     EXPECT_EQ(renders, 2);
     EXPECT_EQ(ranges.back(), (FrameRange{24000, 72000}));
+}
+
+TEST_F(FrequencyAnalysisTest, DimmedWhileTheStoreIsBusy) {
+    build();
+    EXPECT_TRUE(panel->isEnabled());
+    store.setBusy(true);
+    EXPECT_FALSE(panel->isEnabled());
+    store.setBusy(false);
+    EXPECT_TRUE(panel->isEnabled());
 }
 
 TEST_F(FrequencyAnalysisTest, ClipGainDoesNotRerunButTheRackSwitchDoes) {
