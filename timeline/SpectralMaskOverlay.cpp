@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <numbers>
 #include <utility>
@@ -122,19 +123,53 @@ void drawStrokeOtherScale(QPainter& p, const SpectralMask::Stroke& s, const Mapp
     const std::size_t n = s.points.size();
     if (!(rT > 0.0) || !(rP > 0.0) || n == 0 || !std::isfinite(rT) || !std::isfinite(rP)) return;
     auto screen = [&](double xn, double yn) { return QPointF(m.x(xn * rT), m.y(frequency(yn * rP, s.scale))); };
-    std::vector<QPointF> q;
-    q.reserve(n);
-    QPointF lastShown;
+    // The centre line in normalised space, simplified where leaving points out moves it by less
+    // than a third of a pixel on screen (a pointer drag gives a point every pixel or two; the
+    // stadiums of the points left out lie inside those of the line kept).
+    std::vector<QPointF> all(n);
+    for (std::size_t i = 0; i < n; ++i) all[i] = QPointF(s.points[i].time / rT, position(s.points[i].frequency, s.scale) / rP);
+    // Screen points per normalised unit: constant across, the local slope of the mapping up.
+    const double across = std::abs(m.x(rT) - m.x(0.0));
+    // d(frequency)/d(normalised position) in the stroke's scale, d(shown position)/d(frequency)
+    // in the displayed one, at each point's frequency.
+    std::vector<double> up(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const QPointF qi(s.points[i].time / rT, position(s.points[i].frequency, s.scale) / rP);
-        // A point that lands within a quarter pixel of the one kept before it adds nothing visible.
-        const QPointF shown = screen(qi.x(), qi.y());
-        if (!q.empty() && i + 1 < n && std::abs(shown.x() - lastShown.x()) < 0.25 &&
-            std::abs(shown.y() - lastShown.y()) < 0.25)
-            continue;
-        q.push_back(qi);
-        lastShown = shown;
+        const double f = std::max(s.points[i].frequency, 1.0);
+        const double dF = s.scale == SpectralScale::linear ? rP * SpectralAxis::kLinearTop : f * rP * SpectralAxis::kLogSpan;
+        const double dP = m.scale == SpectralScale::linear ? 1.0 / SpectralAxis::kLinearTop : 1.0 / (f * SpectralAxis::kLogSpan);
+        const double slope = m.band() * dF * dP;
+        up[i] = std::isfinite(slope) ? slope : 0.0;
     }
+    std::vector<char> keep(n, 0);
+    keep.front() = keep.back() = 1;
+    std::vector<std::pair<std::size_t, std::size_t>> spans;
+    if (n > 2) spans.emplace_back(0, n - 1);
+    while (!spans.empty()) {
+        const auto [from, to] = spans.back();
+        spans.pop_back();
+        const QPointF a = all[from];
+        const QPointF d = all[to] - a;
+        const double len2 = QPointF::dotProduct(d, d);
+        double worst = -1.0;
+        std::size_t at = from;
+        for (std::size_t i = from + 1; i < to; ++i) {
+            const double u = len2 > 0.0 ? std::clamp(QPointF::dotProduct(all[i] - a, d) / len2, 0.0, 1.0) : 0.0;
+            const QPointF miss = all[i] - (a + d * u);
+            const double off = std::max(std::abs(miss.x()) * across, std::abs(miss.y()) * up[i]);
+            if (!(off <= worst)) {
+                worst = off;
+                at = i;
+            }
+        }
+        if (!(worst <= 1.0 / 3.0)) {
+            keep[at] = 1;
+            if (at - from > 1) spans.emplace_back(from, at);
+            if (to - at > 1) spans.emplace_back(at, to);
+        }
+    }
+    std::vector<QPointF> q;
+    for (std::size_t i = 0; i < n; ++i)
+        if (keep[i]) q.push_back(all[i]);
     std::vector<std::pair<QPointF, QPointF>> segments;
     if (q.size() == 1)
         segments.emplace_back(q[0], q[0]);
@@ -143,6 +178,23 @@ void drawStrokeOtherScale(QPainter& p, const SpectralMask::Stroke& s, const Mapp
 
     QPainterPath path;
     path.setFillRule(Qt::WindingFill);
+    // An outline edge, straight in normalised space, as `steps` equal steps on screen; halves of
+    // it whose middle lies within a quarter pixel of their chord are drawn as that chord (an edge
+    // along time, or any short one, stays one line).
+    std::function<void(QPointF, QPointF, QPointF, QPointF, int)> flatten = [&](QPointF a, QPointF b, QPointF sa, QPointF sb,
+                                                                               int steps) {
+        if (steps > 1) {
+            const QPointF mid = (a + b) / 2.0;
+            const QPointF sm = screen(mid.x(), mid.y());
+            const QPointF chord = (sa + sb) / 2.0;
+            if (std::abs(sm.x() - chord.x()) > 0.25 || std::abs(sm.y() - chord.y()) > 0.25) {
+                flatten(a, mid, sa, sm, steps / 2);
+                flatten(mid, b, sm, sb, steps - steps / 2);
+                return;
+            }
+        }
+        path.lineTo(sb);
+    };
     QPointF outline[34];
     for (const auto& [a, b] : segments) {
         if (!cull.isEmpty()) {
@@ -161,22 +213,24 @@ void drawStrokeOtherScale(QPainter& p, const SpectralMask::Stroke& s, const Mapp
             const double phi = theta - std::numbers::pi / 2.0 - k * std::numbers::pi / 16.0;
             outline[17 + k] = a + QPointF(std::cos(phi), std::sin(phi));
         }
-        path.moveTo(screen(outline[0].x(), outline[0].y()));
+        QPointF shown[34];
+        for (int e = 0; e < 34; ++e) shown[e] = screen(outline[e].x(), outline[e].y());
+        path.moveTo(shown[0]);
         for (int e = 0; e < 34; ++e) {
-            const QPointF from = outline[e];
-            const QPointF to = outline[(e + 1) % 34];
-            const double length = std::hypot(to.x() - from.x(), to.y() - from.y());
+            const int next = (e + 1) % 34;
+            const double length = std::hypot(outline[next].x() - outline[e].x(), outline[next].y() - outline[e].y());
             const double wanted = std::ceil(4.0 * length);
             const int steps = std::isfinite(wanted) ? int(std::clamp(wanted, 1.0, double(kMaxOutlineSteps))) : 1;
-            for (int j = 1; j <= steps; ++j) {
-                const double u = double(j) / steps;
-                const QPointF at = from + (to - from) * u;
-                path.lineTo(screen(at.x(), at.y()));
-            }
+            flatten(outline[e], outline[next], shown[e], shown[next], steps);
         }
         path.closeSubpath();
     }
+    // Thousands of overlapping stadiums cost six times as much antialiased; the veil is
+    // translucent, so aliased edges read the same.
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
     p.fillPath(path, paint());
+    p.restore();
 }
 
 void drawShapeCulled(QPainter& p, const SpectralMask::Shape& shape, const Mapping& m, const QRectF& cull) {

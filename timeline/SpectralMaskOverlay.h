@@ -21,7 +21,9 @@ namespace SpectralMaskOverlay {
 
 inline constexpr double kOpacity = 0.42;
 // Steps of a lasso edge drawn in the other scale, and the most steps of one outline edge of a
-// brush stroke drawn in the other scale (4 per unit of normalised length below that).
+// brush stroke drawn in the other scale (4 per unit of normalised length below that; halves that
+// stay within a quarter pixel of their chord are drawn straight). Such a stroke's centre line
+// first drops the points that move it by less than a third of a pixel.
 inline constexpr int kLassoSteps = 24;
 inline constexpr int kMaxOutlineSteps = 256;
 

@@ -194,6 +194,19 @@ TEST(SpectralMaskOverlay, CoversWhatTheRasteriserCoversInBothScales) {
     EXPECT_GE(agreement(mask, mapping(SpectralScale::log, 0.5)), 0.95);
 }
 
+TEST(SpectralMaskOverlay, DensePointerStrokeInTheOtherScaleKeepsItsFootprint) {
+    // A point every quarter point on screen, wandering: most points are left out of the outline.
+    std::vector<SpectralPoint> path;
+    for (int i = 0; i < 1200; ++i)
+        path.push_back({1.0 + i * 0.00625, O::frequency(0.45 + 0.3 * std::sin(i * 0.01), SpectralScale::linear)});
+    SpectralMask mask;
+    mask.regions.push_back(add(SpectralMask::Shape::stroke(path, 0.2, 0.05, SpectralScale::linear)));
+    EXPECT_GE(agreement(mask, mapping(SpectralScale::log)), 0.95);
+    SpectralMask logMask;
+    logMask.regions.push_back(add(SpectralMask::Shape::stroke(path, 0.2, 0.08, SpectralScale::log)));
+    EXPECT_GE(agreement(logMask, mapping(SpectralScale::linear)), 0.95);
+}
+
 TEST(SpectralMaskOverlay, LongFastStrokeInTheOtherScaleStaysBounded) {
     // Two far-apart points with a tiny radius: thousands of units of normalised length per edge.
     SpectralMask mask;
