@@ -21,6 +21,7 @@
 #include "app/SheetHost.h"
 #include "app/Studio.h"
 #include "app/StudioView.h"
+#include "app/TimelineToolShots.h"
 #include "app/WorkspacePanelShots.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
@@ -325,6 +326,13 @@ int main(int argc, char** argv) {
         studio.window().resize(1280, 800);
         studio.window().show();
         ok &= renderWorkspacePanelShots(studio, [&] { services.settle(); }, out, lang);
+    }
+    {
+        // The spectral mask in both scales with its tools, and the tempo popover.
+        Studio studio(services.get(), false);
+        studio.window().resize(1280, 800);
+        studio.window().show();
+        ok &= renderTimelineToolShots(studio, [&] { services.settle(); }, out, lang);
     }
     {
         // Each menu open, and the About panel.

@@ -259,8 +259,14 @@ void TempoControl::openPopover() {
     const Session& s = store_.session();
     popover_ = new TempoPopover(store_, s.tempo, int(std::clamp<std::int64_t>(s.beatsPerBar, 1, 16)), this);
     popover_->adjustSize();
+    // Below the button, or above it where the window has no room below (the transport bar sits
+    // near the window's bottom).
     const QPoint below = button_->mapToGlobal(QPoint(button_->width() / 2, button_->height() + 4));
-    popover_->move(below.x() - popover_->width() / 2, below.y());
+    const int windowBottom = window()->mapToGlobal(QPoint(0, window()->height())).y();
+    const int y = below.y() + popover_->height() > windowBottom
+                      ? button_->mapToGlobal(QPoint(0, 0)).y() - 4 - popover_->height()
+                      : below.y();
+    popover_->move(below.x() - popover_->width() / 2, y);
     popover_->show();
     popover_->tempoField()->setFocus();
 }
