@@ -16,6 +16,7 @@
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
+#include "timeline/BeatGridOverlay.h"
 #include "timeline/LanesWidget.h"
 #include "widgets/MarkerRuler.h"
 #include "widgets/TimeRuler.h"
@@ -28,46 +29,6 @@ int pixels(double v) {
     if (!std::isfinite(v)) return 0;
     return static_cast<int>(std::clamp(std::ceil(v), 0.0, 1.0e7));
 }
-
-// The beat grid over the lane in the bars format: a faint line on every beat, a brighter one on
-// every bar, left out where beats would stand closer than 4 points. It takes no input.
-class BeatGridOverlay : public QWidget {
-public:
-    explicit BeatGridOverlay(QWidget* parent) : QWidget(parent) {
-        setObjectName(QStringLiteral("beatGridOverlay"));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        setAttribute(Qt::WA_NoSystemBackground);
-    }
-    void setGrid(const BeatGrid& grid, double duration) {
-        if (grid == grid_ && duration == duration_) return;
-        grid_ = grid;
-        duration_ = duration;
-        update();
-    }
-    const BeatGrid& grid() const { return grid_; }
-
-protected:
-    void paintEvent(QPaintEvent* event) override {
-        if (!(duration_ > 0) || !std::isfinite(duration_) || width() <= 0) return;
-        const double beat = grid_.beatSeconds();
-        const double gap = width() * beat / duration_;
-        if (!(gap >= 4.0)) return;
-        const long long bar = grid_.barBeats();
-        QPainter p(this);
-        const QPen beatPen(QColor::fromRgbF(1, 1, 1, 0.05f), 1), barPen(QColor::fromRgbF(1, 1, 1, 0.12f), 1);
-        const long long first = std::max(0LL, static_cast<long long>(std::floor(event->rect().left() / gap)));
-        const long long last = static_cast<long long>(std::ceil((event->rect().right() + 1) / gap));
-        for (long long i = first; i <= last; ++i) {
-            const double x = std::floor(i * gap) + 0.5;
-            p.setPen(i % bar == 0 ? barPen : beatPen);
-            p.drawLine(QPointF(x, 0), QPointF(x, height()));
-        }
-    }
-
-private:
-    BeatGrid grid_;
-    double duration_ = 0.0;
-};
 
 QWidget* plainStrip(const char* name, const QColor& background, QWidget* parent) {
     auto* w = new QWidget(parent);
