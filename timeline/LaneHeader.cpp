@@ -17,6 +17,7 @@
 #include "model/Localization.h"
 #include "model/NumberFormat.h"
 #include "store/StudioStore.h"
+#include "store/TransportSignals.h"
 #include "timeline/ClipAutomationMenu.h"
 #include "widgets/Fonts.h"
 #include "widgets/Icons.h"
@@ -364,8 +365,9 @@ void LaneHeader::mousePressEvent(QMouseEvent* event) {
 
 // ---- the column ----
 
-LaneHeaderColumn::LaneHeaderColumn(StudioStore& store, QWidget* column, QVBoxLayout* rows)
+LaneHeaderColumn::LaneHeaderColumn(StudioStore& store, QWidget* column, QVBoxLayout* rows, TransportSignals* transport)
     : QObject(column), store_(store), column_(column), rows_(rows) {
+    if (transport) connect(transport, &TransportSignals::recordingChanged, this, &LaneHeaderColumn::sync);
     connect(&store_, &StudioStore::selectedLaneIDChanged, this, &LaneHeaderColumn::sync);
     connect(&store_, &StudioStore::laneDragOriginChanged, this, &LaneHeaderColumn::sync);
     connect(&store_, &StudioStore::sessionChanged, this, &LaneHeaderColumn::sync);

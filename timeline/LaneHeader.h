@@ -21,6 +21,7 @@ namespace tessoral {
 
 class StudioStore;
 class ToolButton;
+class TransportSignals;
 class ValueSlider;
 
 // The pan read-out: "C" within 0.005 of the centre, else "L" or "R" and the percentage.
@@ -114,7 +115,8 @@ private:
 class LaneHeaderColumn : public QObject {
     Q_OBJECT
 public:
-    LaneHeaderColumn(StudioStore& store, QWidget* column, QVBoxLayout* rows);
+    // `transport` (optional): recording locks the headers too.
+    LaneHeaderColumn(StudioStore& store, QWidget* column, QVBoxLayout* rows, TransportSignals* transport = nullptr);
     void sync();
     LaneHeader* header(const Uuid& lane) const;
     std::size_t count() const { return headers_.size(); }

@@ -91,7 +91,7 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
     headerRows_->setContentsMargins(0, 0, 0, 0);
     headerRows_->setSpacing(0);
     column->addLayout(headerRows_);
-    new LaneHeaderColumn(store_, headerColumn_, headerRows_);
+    new LaneHeaderColumn(store_, headerColumn_, headerRows_, transport_);
     column->addStretch(1);
     headerArea_->setWidget(headerColumn_);
     page->addWidget(headerArea_);

@@ -176,6 +176,18 @@ TEST(LaneHeader, DisabledMidDragEndsTheDrag) {
     EXPECT_EQ(h.indexOf(h.ids[2]), 1u);
 }
 
+TEST(LaneHeader, LockedStoreDisablesEveryHeaderAndEndsADrag) {
+    HeaderFixture h(2);
+    h.dragHandle(h.header(0)->handle(), 140, false);
+    ASSERT_TRUE(h.fx.store->laneDragOrigin().has_value());
+    h.fx.store->setBusy(true);
+    EXPECT_FALSE(h.header(0)->isEnabled());
+    EXPECT_FALSE(h.header(1)->isEnabled());
+    EXPECT_FALSE(h.fx.store->laneDragOrigin().has_value());
+    h.fx.store->setBusy(false);
+    EXPECT_TRUE(h.header(1)->isEnabled());
+}
+
 TEST(LaneHeader, RowMenuLimitsAndColours) {
     HeaderFixture h(32);
     LaneHeader* header = h.header(3);
