@@ -13,6 +13,7 @@
 
 #include "app/MainWindow.h"
 #include "app/SheetHost.h"
+#include "app/ShotSupport.h"
 #include "app/Studio.h"
 #include "app/StudioView.h"
 #include "panels/EffectRack.h"
@@ -24,27 +25,10 @@ namespace tessoral {
 
 namespace {
 
-void pump() {
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-}
+using tessoral::shots::pump;
+using tessoral::shots::save;
 
-// `top` drawn over the window image at `at` (window coordinates), with a soft shadow.
-QImage over(QImage base, const QImage& top, QPoint at, bool dim) {
-    QPainter p(&base);
-    if (dim) p.fillRect(base.rect(), QColor(0, 0, 0, 70));
-    p.fillRect(QRect(at + QPoint(3, 4), top.size()), QColor(0, 0, 0, 90));
-    p.drawImage(at, top);
-    p.setPen(Palette::line());
-    p.drawRect(QRect(at, top.size()).adjusted(0, 0, -1, -1));
-    return base;
-}
-
-bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {
-    const QString path = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(name, lang));
-    const bool ok = image.save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
+using tessoral::shots::over;
 
 // The window with the slot's parameter popover open where it appears, below its button.
 bool popoverShot(MainWindow& window, RackSlotView* row, const QString& folder, const QString& name,

@@ -12,6 +12,7 @@
 #include "app/AboutPanel.h"
 #include "app/MainWindow.h"
 #include "app/MenuBar.h"
+#include "app/ShotSupport.h"
 #include "app/Studio.h"
 #include "store/StudioStore.h"
 #include "widgets/Palette.h"
@@ -20,16 +21,8 @@ namespace tessoral {
 
 namespace {
 
-void pump() {
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-}
-
-bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {
-    const QString path = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(name, lang));
-    const bool ok = image.save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
+using tessoral::shots::pump;
+using tessoral::shots::save;
 
 // The window with `top` drawn at `at`, on a canvas grown to hold both.
 QImage over(const QImage& base, const QImage& top, QPoint at, bool shade) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "app/MainWindow.h"
+#include "app/ShotSupport.h"
 #include "app/Studio.h"
 #include "model/Defaults.h"
 #include "panels/LiveMeter.h"
@@ -20,16 +21,8 @@ namespace tessoral {
 
 namespace {
 
-void pump() {
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-}
-
-bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {
-    const QString path = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(name, lang));
-    const bool ok = image.save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
+using tessoral::shots::pump;
+using tessoral::shots::save;
 
 // The live meter as the transport bar shows it: on the panel colour, with a margin.
 QImage meterShot(LiveMeterPanel& meter) {

@@ -19,6 +19,7 @@
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
 #include "app/SheetHost.h"
+#include "app/ShotSupport.h"
 #include "app/Studio.h"
 #include "app/StudioView.h"
 #include "app/TimelineToolShots.h"
@@ -83,9 +84,8 @@ struct Services {
     }
 };
 
-void pump() {
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-}
+using tessoral::shots::pump;
+using tessoral::shots::save;
 
 QImage grabWindow(MainWindow& w) {
     pump();
@@ -96,22 +96,7 @@ QImage grabWindow(MainWindow& w) {
 QImage compose(QImage base, QWidget* dialog) {
     dialog->adjustSize();
     pump();
-    const QImage top = dialog->grab().toImage();
-    QPainter p(&base);
-    p.fillRect(base.rect(), QColor(0, 0, 0, 70));
-    const QPoint at((base.width() - top.width()) / 2, 60);
-    p.fillRect(QRect(at + QPoint(3, 4), top.size()), QColor(0, 0, 0, 90));
-    p.drawImage(at, top);
-    p.setPen(Palette::line());
-    p.drawRect(QRect(at, top.size()).adjusted(0, 0, -1, -1));
-    return base;
-}
-
-bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {
-    const QString path = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(name, lang));
-    const bool ok = image.save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
+    return shots::sheetOver(std::move(base), dialog->grab().toImage());
 }
 
 QImage alertShot(MainWindow& window, const AlertRequest& request) {

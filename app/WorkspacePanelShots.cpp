@@ -10,6 +10,7 @@
 
 #include "app/MainWindow.h"
 #include "app/SheetHost.h"
+#include "app/ShotSupport.h"
 #include "app/Studio.h"
 #include "app/StudioView.h"
 #include "model/EffectPreset.h"
@@ -24,16 +25,8 @@ namespace tessoral {
 
 namespace {
 
-void pump() {
-    for (int i = 0; i < 5; ++i) QApplication::processEvents();
-}
-
-bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {
-    const QString path = QDir(folder).filePath(QStringLiteral("%1-%2.png").arg(name, lang));
-    const bool ok = image.save(path);
-    std::fprintf(stderr, "%s %s\n", ok ? "wrote" : "FAILED", qPrintable(path));
-    return ok;
-}
+using tessoral::shots::pump;
+using tessoral::shots::save;
 
 // The open sheet drawn over the dimmed window, near the top.
 bool sheetShot(MainWindow& window, const QString& folder, const QString& name, const QString& lang) {
@@ -42,16 +35,7 @@ bool sheetShot(MainWindow& window, const QString& folder, const QString& name, c
     sheet->adjustSize();
     pump();
     const QImage top = sheet->grab().toImage();
-    QImage base = window.grab().toImage();
-    QPainter p(&base);
-    p.fillRect(base.rect(), QColor(0, 0, 0, 70));
-    const QPoint at((base.width() - top.width()) / 2, 60);
-    p.fillRect(QRect(at + QPoint(3, 4), top.size()), QColor(0, 0, 0, 90));
-    p.drawImage(at, top);
-    p.setPen(Palette::line());
-    p.drawRect(QRect(at, top.size()).adjusted(0, 0, -1, -1));
-    p.end();
-    return save(base, folder, name, lang);
+    return save(shots::sheetOver(window.grab().toImage(), top), folder, name, lang);
 }
 
 }  // namespace
