@@ -21,6 +21,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 #include "widgets/SegmentedControl.h"
+#include "widgets/Styling.h"
 #include "widgets/ValueSlider.h"
 
 namespace tessoral {
@@ -35,15 +36,7 @@ void setTextColour(QWidget* w, const QColor& colour) {
     w->setPalette(pal);
 }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::Window, Palette::line());
-    line->setPalette(pal);
-    return line;
-}
+using styling::divider;
 
 // What the slot's dictionary gives for a parameter: the default when missing or not finite, a
 // switch as 0 or 1, anything else clamped into range.

@@ -22,6 +22,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
+#include "widgets/Styling.h"
 #include "widgets/ToolButton.h"
 #include "widgets/ValueSlider.h"
 
@@ -38,15 +39,7 @@ void setTextColour(QWidget* w, const QColor& colour) {
     w->setPalette(pal);
 }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::Window, Palette::line());
-    line->setPalette(pal);
-    return line;
-}
+using styling::divider;
 
 // A borderless icon button of the slot row.
 QToolButton* plainButton(const QString& symbol, const QString& help, const QColor& colour, int size, QWidget* parent) {

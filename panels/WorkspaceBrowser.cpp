@@ -24,6 +24,7 @@
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
 #include "widgets/SegmentedControl.h"
+#include "widgets/Styling.h"
 #include "widgets/ToolButton.h"
 
 namespace tessoral {
@@ -286,15 +287,7 @@ QLabel* emptyText(const QString& text, QWidget* parent) {
     return label;
 }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFixedHeight(1);
-    line->setAutoFillBackground(true);
-    QPalette pal = line->palette();
-    pal.setColor(QPalette::Window, Palette::line());
-    line->setPalette(pal);
-    return line;
-}
+using styling::divider;
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 #include "widgets/SegmentedControl.h"
+#include "widgets/Styling.h"
 #include "widgets/ToolButton.h"
 
 namespace tessoral {
@@ -23,14 +24,7 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, color);
-    l->setPalette(pal);
-    return l;
-}
+using styling::label;
 
 long long truncated(double v) { return std::isfinite(v) ? static_cast<long long>(std::clamp(v, -1.0e15, 1.0e15)) : 0; }
 
@@ -51,12 +45,7 @@ SpectralDisplayPopover::SpectralDisplayPopover(StudioStore& store, double range,
     setAttribute(Qt::WA_NoMouseReplay);  // the click that closes it does not reopen it
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(250);
-    {
-        QPalette pal = palette();
-        pal.setColor(QPalette::Window, Palette::raised());
-        setPalette(pal);
-        setAutoFillBackground(true);
-    }
+    styling::fillBackground(this, Palette::raised());
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 14, 14, 14);
     column->setSpacing(12);

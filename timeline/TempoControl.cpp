@@ -21,6 +21,7 @@
 #include "store/TransportSignals.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
+#include "widgets/Styling.h"
 #include "widgets/ToolButton.h"
 
 namespace tessoral {
@@ -32,14 +33,7 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 constexpr double kMinimumTempo = 20.0;
 constexpr double kMaximumTempo = 300.0;
 
-QLabel* label(const QString& text, const QFont& font, const QColor& color, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
-    l->setFont(font);
-    QPalette pal = l->palette();
-    pal.setColor(QPalette::WindowText, color);
-    l->setPalette(pal);
-    return l;
-}
+using styling::label;
 
 // The tempo button: the tempo over the metre, the whole 70-point frame clickable.
 class TempoButton : public QAbstractButton {
@@ -124,12 +118,7 @@ TempoPopover::TempoPopover(StudioStore& store, double tempo, int meter, QWidget*
     setAttribute(Qt::WA_NoMouseReplay);  // the click that closes it does not reopen it
     setFrameShape(QFrame::StyledPanel);
     setFixedWidth(280);
-    {
-        QPalette pal = palette();
-        pal.setColor(QPalette::Window, Palette::raised());
-        setPalette(pal);
-        setAutoFillBackground(true);
-    }
+    styling::fillBackground(this, Palette::raised());
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(12);
