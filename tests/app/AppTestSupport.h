@@ -18,6 +18,7 @@
 #include "model/Session.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
+#include "transport/AudioBackend.h"
 #include "support/store/StoreFixture.h"
 
 namespace tessoral::test {
@@ -105,6 +106,16 @@ inline std::vector<std::string> trackNames(const StudioStore& store) {
     std::vector<std::string> names;
     for (const auto& t : store.session().tracks) names.push_back(t.name);
     return names;
+}
+
+// A null input device, so the store's recording command has something to capture from.
+inline void addInputDevice(StudioFixture& fx) {
+    BackendDevice device;
+    device.id = 1;
+    device.name = "Null";
+    device.inputChannels = 2;
+    device.outputChannels = 2;
+    fx.services.backend.setDevices({device});
 }
 
 }  // namespace tessoral::test

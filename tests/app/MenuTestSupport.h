@@ -70,12 +70,7 @@ inline void bigProject(StudioFixture& fx, std::size_t lanes, std::size_t clips) 
 // A null input device, so the store's recording command has something to capture from, and the
 // record button's command run until the transport records.
 inline bool startRecording(StudioFixture& fx) {
-    BackendDevice device;
-    device.id = 1;
-    device.name = "Null";
-    device.inputChannels = 2;
-    device.outputChannels = 2;
-    fx.services.backend.setDevices({device});
+    addInputDevice(fx);
     fx.store().record();
     fx.settle();
     for (int i = 0; i < 10 && !fx.store().transport().recording(); ++i) {

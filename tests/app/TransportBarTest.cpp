@@ -42,16 +42,6 @@ void expectRow(TransportBar& bar, Row want, const char* state) {
     EXPECT_EQ(got.loop, want.loop) << state << ": loop";
 }
 
-// A null input device, so the store's recording command has something to capture from.
-void addInputDevice(StudioFixture& fx) {
-    BackendDevice device;
-    device.id = 1;
-    device.name = "Null";
-    device.inputChannels = 2;
-    device.outputChannels = 2;
-    fx.services.backend.setDevices({device});
-}
-
 // The record button's command, its preparation run, and a little captured input.
 bool startRecording(StudioFixture& fx) {
     addInputDevice(fx);
