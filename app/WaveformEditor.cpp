@@ -19,6 +19,7 @@
 #include "timeline/BeatGridOverlay.h"
 #include "timeline/LanesWidget.h"
 #include "widgets/MarkerRuler.h"
+#include "widgets/Styling.h"
 #include "widgets/TimeRuler.h"
 
 namespace tessoral {
@@ -30,17 +31,7 @@ int pixels(double v) {
     return static_cast<int>(std::clamp(std::ceil(v), 0.0, 1.0e7));
 }
 
-QWidget* plainStrip(const char* name, const QColor& background, QWidget* parent) {
-    auto* w = new QWidget(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    if (background.alpha() > 0) {
-        QPalette pal = w->palette();
-        pal.setColor(QPalette::Window, background);
-        w->setPalette(pal);
-        w->setAutoFillBackground(true);
-    }
-    return w;
-}
+using styling::plainView;
 
 }  // namespace
 
@@ -69,8 +60,8 @@ WaveformEditor::WaveformEditor(StudioStore& store, TransportSignals* transport, 
     scroll_->setWidgetResizable(false);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    content_ = plainStrip("waveformContent", Palette::background(), nullptr);
-    anchors_ = plainStrip("playheadAnchors", QColor(0, 0, 0, 0), content_);
+    content_ = plainView("waveformContent", Palette::background(), nullptr);
+    anchors_ = plainView("playheadAnchors", QColor(0, 0, 0, 0), content_);
     markerRuler_ = new MarkerRuler(store_, content_);
     ruler_ = new TimeRuler(content_);
     ruler_->setMouseTracking(true);

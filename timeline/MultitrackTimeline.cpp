@@ -23,6 +23,7 @@
 #include "widgets/MarkerRuler.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
+#include "widgets/Styling.h"
 #include "widgets/TimeRuler.h"
 #include "widgets/ToolButton.h"
 
@@ -34,17 +35,7 @@ namespace {
 
 constexpr int kMaxLanes = 32;
 
-QWidget* plainView(const char* name, QColor background, QWidget* parent) {
-    auto* w = new QWidget(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    if (background.alpha() > 0) {
-        QPalette pal = w->palette();
-        pal.setColor(QPalette::Window, background);
-        w->setPalette(pal);
-        w->setAutoFillBackground(true);
-    }
-    return w;
-}
+using styling::plainView;
 
 }  // namespace
 

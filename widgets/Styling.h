@@ -1,6 +1,6 @@
 #pragma once
-// Small styling pieces the views build their rows from: a coloured label, a hairline divider and
-// a filled background.
+// Small styling pieces the views build their rows from: a filled background, a plain view, a
+// coloured label and a hairline divider.
 
 #include <QColor>
 #include <QFont>
@@ -20,6 +20,14 @@ inline void fillBackground(QWidget* w, const QColor& colour) {
     pal.setColor(QPalette::Window, colour);
     w->setPalette(pal);
     w->setAutoFillBackground(true);
+}
+
+// An empty widget named `name`, filled with `background` unless that is fully transparent.
+inline QWidget* plainView(const char* name, const QColor& background, QWidget* parent) {
+    auto* w = new QWidget(parent);
+    w->setObjectName(QString::fromLatin1(name));
+    if (background.alpha() > 0) fillBackground(w, background);
+    return w;
 }
 
 // A label in the given font and colour.
