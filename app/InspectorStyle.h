@@ -13,6 +13,7 @@
 #include "model/NumberFormat.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
+#include "widgets/Styling.h"
 
 namespace tessoral::ui {
 
@@ -65,15 +66,7 @@ inline QFrame* hairline(Qt::Orientation orientation, QWidget* parent) {
     return line;
 }
 
-// The bordered prominent look of a primary button: the accent behind dark text.
-inline void makeProminent(QWidget* button) {
-    QPalette pal = button->palette();
-    pal.setColor(QPalette::Button, Palette::accent());
-    pal.setColor(QPalette::ButtonText, Palette::background());
-    pal.setColor(QPalette::Disabled, QPalette::Button, Palette::raised());
-    pal.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::tertiaryText());
-    button->setPalette(pal);
-}
+using styling::makeProminent;
 
 // "%+.Nf": always signed ("+0.0", "-6.0"), through the C-locale helper.
 inline std::string signedFixed(double value, int decimals) {

@@ -12,6 +12,7 @@
 
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
+#include "widgets/Styling.h"
 
 namespace tessoral::panels::style {
 
@@ -53,14 +54,6 @@ inline QFrame* divider(QWidget* parent) {
     return line;
 }
 
-// The bordered prominent look of a primary button: the accent behind dark text.
-inline void makeProminent(QWidget* button) {
-    QPalette pal = button->palette();
-    pal.setColor(QPalette::Button, Palette::accent());
-    pal.setColor(QPalette::ButtonText, Palette::background());
-    pal.setColor(QPalette::Disabled, QPalette::Button, Palette::raised());
-    pal.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::tertiaryText());
-    button->setPalette(pal);
-}
+using styling::makeProminent;
 
 }  // namespace tessoral::panels::style

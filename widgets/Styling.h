@@ -1,6 +1,6 @@
 #pragma once
 // Small styling pieces the views build their rows from: a filled background, a plain view, a
-// coloured label and a hairline divider.
+// coloured label, a hairline divider and a primary button's look.
 
 #include <QColor>
 #include <QFont>
@@ -49,6 +49,16 @@ inline QFrame* divider(QWidget* parent) {
     pal.setColor(QPalette::Window, Palette::line());
     line->setPalette(pal);
     return line;
+}
+
+// The bordered prominent look of a primary button: the accent behind dark text.
+inline void makeProminent(QWidget* button) {
+    QPalette pal = button->palette();
+    pal.setColor(QPalette::Button, Palette::accent());
+    pal.setColor(QPalette::ButtonText, Palette::background());
+    pal.setColor(QPalette::Disabled, QPalette::Button, Palette::raised());
+    pal.setColor(QPalette::Disabled, QPalette::ButtonText, Palette::tertiaryText());
+    button->setPalette(pal);
 }
 
 }  // namespace tessoral::styling
