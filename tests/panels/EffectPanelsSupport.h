@@ -18,14 +18,9 @@
 #include "store/StudioStore.h"
 #include "support/TestAudio.h"
 #include "support/store/StoreFixture.h"
+#include "support/views/ViewTestSupport.h"
 
 namespace tessoral::test {
-
-inline QString qs(const std::string& s) { return QString::fromStdString(s); }
-
-inline void pump(int rounds = 3) {
-    for (int i = 0; i < rounds; ++i) QApplication::processEvents();
-}
 
 struct EffectStore {
     StoreFixture fx;

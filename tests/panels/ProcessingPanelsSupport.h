@@ -13,15 +13,9 @@
 #include "store/StudioStore.h"
 #include "support/TestAudio.h"
 #include "support/store/StoreFixture.h"
+#include "support/views/ViewTestSupport.h"
 
 namespace tessoral::test {
-
-inline QString qs(const std::string& s) { return QString::fromStdString(s); }
-
-// Lets posted events (deferred deletes, layout) run.
-inline void pump() {
-    for (int i = 0; i < 3; ++i) QApplication::processEvents();
-}
 
 struct PanelsFixture {
     StoreFixture fx;

@@ -13,14 +13,9 @@
 #include "store/StudioStore.h"
 #include "support/TestAudio.h"
 #include "support/store/StoreFixture.h"
+#include "support/views/ViewTestSupport.h"
 
 namespace tessoral::test {
-
-inline QString qs(const std::string& s) { return QString::fromStdString(s); }
-
-inline void pump(int rounds = 3) {
-    for (int i = 0; i < rounds; ++i) QApplication::processEvents();
-}
 
 struct WorkspaceStore {
     StoreFixture fx;

@@ -18,14 +18,11 @@
 #include "store/TransportSignals.h"
 #include "support/TestAudio.h"
 #include "support/store/StoreFixture.h"
+#include "support/views/ViewTestSupport.h"
 #include "timeline/LanesWidget.h"
 #include "widgets/Palette.h"
 
 namespace tessoral::test {
-
-inline void pump(int rounds = 3) {
-    for (int i = 0; i < rounds; ++i) QApplication::processEvents();
-}
 
 // A store over manual services with its transport signals, and a lanes widget over both.
 // Default scale: 1000 points for 100 seconds (10 points a second), rows 134 high.
