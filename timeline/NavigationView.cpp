@@ -41,7 +41,7 @@ double pointerTime(double x, double width, double duration) {
 }  // namespace Navigation
 
 NavigationController::NavigationController(StudioStore& store, QScrollArea* area, QWidget* content, Geometry geometry)
-    : QObject(area), store_(store), area_(area), content_(content), geometry_(std::move(geometry)) {
+    : QObject(area), store_(store), area_(area), viewport_(area->viewport()), content_(content), geometry_(std::move(geometry)) {
     area->viewport()->setMouseTracking(true);
     area->viewport()->installEventFilter(this);
     content->setMouseTracking(true);
@@ -88,18 +88,20 @@ void NavigationController::pointerAt(QWidget* source, QPointF at) {
 
 bool NavigationController::eventFilter(QObject* watched, QEvent* event) {
     auto* w = qobject_cast<QWidget*>(watched);
-    if (!w || !area_) return false;
+    // Only the viewport and content pointers are touched here: this also runs while the scroll
+    // view is being destroyed, when it is no longer a scroll area.
+    if (!w || viewport_.isNull()) return false;
     switch (event->type()) {
         case QEvent::MouseMove:
             pointerAt(w, static_cast<QMouseEvent*>(event)->position());
             break;
         case QEvent::Leave: {
             NavigationViewport v = store_.viewport();
-            if (w == area_->viewport()) {
+            if (w == viewport_.data()) {
                 // Leaving the scroll view leaves the content too.
                 v.pointerFraction.reset();
                 v.pointerTime.reset();
-            } else if (w == content_) {
+            } else if (w == content_.data()) {
                 v.pointerTime.reset();
             } else {
                 break;
@@ -109,7 +111,7 @@ bool NavigationController::eventFilter(QObject* watched, QEvent* event) {
         }
         case QEvent::Resize:
         case QEvent::Show:
-            if (w == area_->viewport()) QTimer::singleShot(0, this, &NavigationController::syncBaseWidth);
+            if (w == viewport_.data()) QTimer::singleShot(0, this, &NavigationController::syncBaseWidth);
             break;
         default:
             break;

@@ -56,6 +56,7 @@ private:
 
     StudioStore& store_;
     QPointer<QScrollArea> area_;
+    QPointer<QWidget> viewport_;  // the area's viewport
     QPointer<QWidget> content_;
     Geometry geometry_;
 };
