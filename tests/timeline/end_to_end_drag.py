@@ -12,9 +12,9 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "..", "app", "end_to_end.py"))
-e2e = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(e2e)
+shared = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "..", "app", "end_to_end.py"))
+e2e = importlib.util.module_from_spec(shared)
+shared.loader.exec_module(e2e)
 
 # The window's rows above the multitrack page (header 73 + hairline, editor tools 72) and the
 # page's own rulers (52); the browser column (184 + hairline) and the header column (194) on the left.
