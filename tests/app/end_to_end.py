@@ -234,9 +234,9 @@ def all_runs():
         return result
     # Then a whole editing session in a fresh program (end_to_end_session.py).
     here = os.path.dirname(os.path.abspath(__file__))
-    spec = importlib.util.spec_from_file_location("end_to_end_session", os.path.join(here, "end_to_end_session.py"))
-    session = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(session)
+    found = importlib.util.spec_from_file_location("end_to_end_session", os.path.join(here, "end_to_end_session.py"))
+    session = importlib.util.module_from_spec(found)
+    found.loader.exec_module(session)
     return session.session(os.path.abspath(sys.argv[1]))
 
 
