@@ -26,6 +26,18 @@ namespace {
 
 enum class Pasteboard { cut, copy, paste, selectAll };
 
+// The four clipboard commands on one text widget (line edit, text edit or plain text edit).
+template <class Edit>
+bool applyPasteboard(Edit* edit, Pasteboard op) {
+    switch (op) {
+        case Pasteboard::cut: edit->cut(); break;
+        case Pasteboard::copy: edit->copy(); break;
+        case Pasteboard::paste: edit->paste(); break;
+        case Pasteboard::selectAll: edit->selectAll(); break;
+    }
+    return true;
+}
+
 // Sends a pasteboard command to the focused text field, if one has the focus.
 bool sendToTextField(Pasteboard op) {
     QWidget* focus = QApplication::focusWidget();
@@ -40,33 +52,9 @@ bool sendToTextField(Pasteboard op) {
         focus = combo->isEditable() ? combo->lineEdit() : nullptr;
     }
     if (!focus) return false;
-    if (auto* edit = qobject_cast<QLineEdit*>(focus)) {
-        switch (op) {
-            case Pasteboard::cut: edit->cut(); break;
-            case Pasteboard::copy: edit->copy(); break;
-            case Pasteboard::paste: edit->paste(); break;
-            case Pasteboard::selectAll: edit->selectAll(); break;
-        }
-        return true;
-    }
-    if (auto* edit = qobject_cast<QTextEdit*>(focus)) {
-        switch (op) {
-            case Pasteboard::cut: edit->cut(); break;
-            case Pasteboard::copy: edit->copy(); break;
-            case Pasteboard::paste: edit->paste(); break;
-            case Pasteboard::selectAll: edit->selectAll(); break;
-        }
-        return true;
-    }
-    if (auto* edit = qobject_cast<QPlainTextEdit*>(focus)) {
-        switch (op) {
-            case Pasteboard::cut: edit->cut(); break;
-            case Pasteboard::copy: edit->copy(); break;
-            case Pasteboard::paste: edit->paste(); break;
-            case Pasteboard::selectAll: edit->selectAll(); break;
-        }
-        return true;
-    }
+    if (auto* edit = qobject_cast<QLineEdit*>(focus)) return applyPasteboard(edit, op);
+    if (auto* edit = qobject_cast<QTextEdit*>(focus)) return applyPasteboard(edit, op);
+    if (auto* edit = qobject_cast<QPlainTextEdit*>(focus)) return applyPasteboard(edit, op);
     return false;
 }
 
