@@ -1,11 +1,6 @@
 #include "app/ViewFactory.h"
 
-#include <QDialog>
 #include <QHBoxLayout>
-#include <QLabel>
-#include <QPainter>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -16,7 +11,6 @@
 #include "app/SelectionBar.h"
 #include "app/TimePitchSheet.h"
 #include "app/WaveformEditor.h"
-#include "model/Localization.h"
 #include "panels/AutoDuckSheet.h"
 #include "panels/DiagnosticsMenu.h"
 #include "panels/DiagnosticsPanel.h"
@@ -36,70 +30,8 @@
 #include "timeline/SpectralRepairPanel.h"
 #include "timeline/SpectralToolbar.h"
 #include "timeline/TempoControl.h"
-#include "widgets/Fonts.h"
-#include "widgets/Palette.h"
 
 namespace tessoral {
-
-PlaceholderView::PlaceholderView(const QString& name, const QColor& background, QWidget* parent)
-    : QWidget(parent), background_(background) {
-    setObjectName(name);
-    if (background_.alpha() == 255) setAttribute(Qt::WA_OpaquePaintEvent);
-}
-
-void PlaceholderView::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    if (background_.alpha() > 0) p.fillRect(rect(), background_);
-    p.setPen(Palette::tertiaryText());
-    p.setFont(Fonts::mono(10));
-    p.drawText(rect(), Qt::AlignCenter, objectName());
-}
-
-namespace {
-
-PlaceholderView* fixedWidth(const char* name, int width, QColor bg, QWidget* parent) {
-    auto* v = new PlaceholderView(QString::fromLatin1(name), bg, parent);
-    v->setFixedWidth(width);
-    return v;
-}
-
-PlaceholderView* fixedHeight(const char* name, int height, QColor bg, QWidget* parent) {
-    auto* v = new PlaceholderView(QString::fromLatin1(name), bg, parent);
-    v->setFixedHeight(height);
-    return v;
-}
-
-PlaceholderView* filling(const char* name, QColor bg, QWidget* parent) {
-    auto* v = new PlaceholderView(QString::fromLatin1(name), bg, parent);
-    v->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-    return v;
-}
-
-// A sheet stand-in in the shared sheet layout: 26 padding, the title at 20 semibold, a last row
-// ending in "Отмена" (Escape).
-QWidget* sheet(const char* name, int width, QWidget* parent) {
-    auto* w = new QWidget(parent);
-    w->setObjectName(QString::fromLatin1(name));
-    w->setFixedWidth(width);
-    auto* column = new QVBoxLayout(w);
-    column->setContentsMargins(26, 26, 26, 26);
-    column->setSpacing(18);
-    auto* title = new QLabel(QString::fromLatin1(name), w);
-    title->setFont(Fonts::ui(20, QFont::DemiBold));
-    column->addWidget(title);
-    auto* row = new QHBoxLayout;
-    row->addStretch(1);
-    auto* cancel = new QPushButton(QString::fromStdString(L("Отмена")), w);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    QObject::connect(cancel, &QPushButton::clicked, w, [w] {
-        if (auto* dialog = qobject_cast<QDialog*>(w->window())) dialog->reject();
-    });
-    row->addWidget(cancel);
-    column->addLayout(row);
-    return w;
-}
-
-}  // namespace
 
 namespace ViewFactory {
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QString>
 #include <QWidget>
 
 #include "app/ViewContext.h"
@@ -8,19 +7,6 @@
 class QMenu;
 
 namespace tessoral {
-
-// A plain stand-in for a view that is not built yet: its name, at the size the window gives it.
-class PlaceholderView : public QWidget {
-    Q_OBJECT
-public:
-    PlaceholderView(const QString& name, const QColor& background, QWidget* parent = nullptr);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    QColor background_;
-};
 
 // Where the window gets the views of the timeline and the panels. Each function builds its view
 // once; the window keeps it and the view updates itself in place from the store's signals.
