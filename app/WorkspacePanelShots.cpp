@@ -55,8 +55,8 @@ bool renderWorkspacePanelShots(Studio& studio, const std::function<void()>& sett
     // Markers over the multitrack page (two close together, a range, a long name) and four steps
     // of history, the last one undone.
     const Uuid lane = s.session().lanes.front().id;
-    s.changeLane(lane, L("Громкость дорожки"), [](Lane& l) { l.gainDB = -4.5; });
-    s.changeLane(lane, L("Панорама дорожки"), [](Lane& l) { l.pan = -0.35; });
+    s.setLaneGain(lane, -4.5);
+    s.setLanePan(lane, -0.35);
     {
         Session session = s.session();
         auto marker = [&](const std::string& name, double start, std::optional<double> end = std::nullopt) {

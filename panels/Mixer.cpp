@@ -258,13 +258,13 @@ MixerStrip::MixerStrip(StudioStore& store, TransportSignals* transport, const La
     mute_ = new ToolButton(QStringLiteral("speaker.slash.fill"), qs(L("Выключить дорожку")), lane.muted,
                            panels::orange(), [this] {
                                const Uuid id = lane_.id;
-                               store_.changeLane(id, L("Выключение дорожки"), [](Lane& l) { l.muted = !l.muted; });
+                               store_.toggleLaneMute(id);
                            },
                            this);
     mute_->setToolTip(mute_->title());
     solo_ = new ToolButton(QStringLiteral("headphones"), qs(L("Соло")), lane.solo, Palette::accent(), [this] {
         const Uuid id = lane_.id;
-        store_.changeLane(id, L("Соло"), [](Lane& l) { l.solo = !l.solo; });
+        store_.toggleLaneSolo(id);
     }, this);
     solo_->setToolTip(solo_->title());
     toggles->addStretch(1);
@@ -280,7 +280,7 @@ MixerStrip::MixerStrip(StudioStore& store, TransportSignals* transport, const La
     pan_ = new ValueSlider(qs(L("Панорама")), lane.pan, -1.0, 1.0, QString(), true, [this] { store_.stop(); },
                            [this](double v) {
                                const Uuid id = lane_.id;
-                               store_.changeLane(id, L("Панорама дорожки"), [v](Lane& l) { l.pan = v; });
+                               store_.setLanePan(id, v);
                            },
                            this);
     // Compact without a value text: the slider takes the strip's width.
@@ -290,7 +290,7 @@ MixerStrip::MixerStrip(StudioStore& store, TransportSignals* transport, const La
     fader_ = new MixerFader(lane.gainDB, Palette::track(lane.color), [this] { store_.stop(); },
                             [this](double dB) {
                                 const Uuid id = lane_.id;
-                                store_.changeLane(id, L("Громкость дорожки"), [dB](Lane& l) { l.gainDB = dB; });
+                                store_.setLaneGain(id, dB);
                             },
                             this);
     column->addWidget(fader_, 0, Qt::AlignHCenter);

@@ -215,7 +215,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
     mute_ = new ToolButton(QStringLiteral("speaker.slash.fill"), qs(L("Выключить дорожку")), false, QColor(255, 159, 10),
                            [this] {
                                const Uuid id = lane_.id;
-                               store_.changeLane(id, L("Выключение дорожки"), [](Lane& l) { l.muted = !l.muted; });
+                               store_.toggleLaneMute(id);
                            },
                            this);
     mute_->setObjectName(QStringLiteral("laneMute"));
@@ -223,7 +223,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
     solo_ = new ToolButton(QStringLiteral("headphones"), qs(L("Соло: слушать только эту дорожку")), false, Palette::accent(),
                            [this] {
                                const Uuid id = lane_.id;
-                               store_.changeLane(id, L("Соло"), [](Lane& l) { l.solo = !l.solo; });
+                               store_.toggleLaneSolo(id);
                            },
                            this);
     solo_->setObjectName(QStringLiteral("laneSolo"));
@@ -243,7 +243,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
     gain_ = new ValueSlider(qs(L("Громкость дорожки")), 0.0, -60.0, 12.0, gainLabel(0.0), true, [this] { store_.stop(); },
                             [this](double v) {
                                 const Uuid id = lane_.id;
-                                store_.changeLane(id, L("Громкость дорожки"), [v](Lane& l) { l.gainDB = v; });
+                                store_.setLaneGain(id, v);
                             },
                             this);
     gain_->setObjectName(QStringLiteral("laneGain"));
@@ -252,7 +252,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
     pan_ = new ValueSlider(qs(L("Панорама дорожки")), 0.0, -1.0, 1.0, panLabel(0.0), true, [this] { store_.stop(); },
                            [this](double v) {
                                const Uuid id = lane_.id;
-                               store_.changeLane(id, L("Панорама дорожки"), [v](Lane& l) { l.pan = v; });
+                               store_.setLanePan(id, v);
                            },
                            this);
     pan_->setObjectName(QStringLiteral("lanePan"));
@@ -289,7 +289,7 @@ void LaneHeader::commitName() {
     const std::string value = trimmed.toStdString();
     if (value == lane_.name) return;
     const Uuid id = lane_.id;
-    store_.changeLane(id, L("Название дорожки"), [value](Lane& l) { l.name = value; });
+    store_.renameLane(id, value);
 }
 
 void LaneHeader::fillMenu() {

@@ -130,6 +130,20 @@ TEST_F(MixerTest, MuteAndSoloAreOneStepEach) {
     EXPECT_EQ(undo.back(), "Соло");
 }
 
+TEST_F(MixerTest, APanGestureIsOneNamedStep) {
+    const Uuid lane = ws.addLane("Vocals");
+    MixerWorkspace mixer(store, &transport);
+    QSlider* pan = mixer.strip(lane)->panSlider()->slider();
+    const auto before = store.undoNames().size();
+    pan->setSliderDown(true);
+    pan->setValue(pan->minimum() / 2);
+    pan->setValue(pan->minimum());
+    pan->setSliderDown(false);
+    ASSERT_EQ(store.undoNames().size(), before + 1);
+    EXPECT_EQ(store.undoNames().back(), "Панорама дорожки");
+    EXPECT_DOUBLE_EQ(store.session().lanes[0].pan, -1.0);
+}
+
 // Counts paint events per watched widget.
 struct PaintCounter : QObject {
     std::map<QObject*, int> paints;

@@ -1,6 +1,7 @@
 // Row headers: the name edit, read-outs, the reorder handle and the row menu with the clip's
 // automation entries, over a real store.
 #include <QAction>
+#include <QSlider>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -89,6 +90,34 @@ TEST(LaneHeader, ShowsTheRowAndFollowsIt) {
     h.fx.store->undo();
     EXPECT_EQ(first->gainSlider()->displayLabel()->text(), "+0.0");
     EXPECT_EQ(h.header(0), first);  // updated in place
+}
+
+// Each control of the header is one undo step under the row command's own name.
+TEST(LaneHeader, EachControlIsOneNamedUndoStep) {
+    HeaderFixture h(2);
+    LaneHeader* header = h.header(1);
+    auto slide = [](ValueSlider* slider, int to) {
+        QSlider* s = slider->slider();
+        s->setSliderDown(true);
+        s->setValue((s->minimum() + to) / 2);
+        s->setValue(to);
+        s->setSliderDown(false);
+    };
+    auto oneStep = [&](const std::function<void()>& gesture, const char* name) {
+        const int before = undoSteps(*h.fx.store);
+        gesture();
+        EXPECT_EQ(undoSteps(*h.fx.store), before + 1) << name;
+        EXPECT_EQ(h.lastUndo(), name);
+    };
+    oneStep([&] { header->muteButton()->click(); }, "Выключение дорожки");
+    EXPECT_TRUE(h.fx.store->session().lanes[1].muted);
+    oneStep([&] { header->soloButton()->click(); }, "Соло");
+    EXPECT_TRUE(h.fx.store->session().lanes[1].solo);
+    oneStep([&] { slide(header->gainSlider(), header->gainSlider()->slider()->minimum()); }, "Громкость дорожки");
+    EXPECT_DOUBLE_EQ(h.fx.store->session().lanes[1].gainDB, -60.0);
+    oneStep([&] { slide(header->panSlider(), header->panSlider()->slider()->maximum()); }, "Панорама дорожки");
+    EXPECT_DOUBLE_EQ(h.fx.store->session().lanes[1].pan, 1.0);
+    EXPECT_FALSE(h.fx.store->session().lanes[0].muted || h.fx.store->session().lanes[0].solo);
 }
 
 TEST(LaneHeader, NameCommitsTrimmedOnceAndRefusesBlanks) {
