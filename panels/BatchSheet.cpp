@@ -23,7 +23,7 @@
 #include "model/ExportFormat.h"
 #include "model/FavoritesStore.h"
 #include "model/Localization.h"
-#include "panels/FavoriteSheets.h"
+#include "panels/ChainSummary.h"
 #include "panels/PanelSupport.h"
 #include "panels/ProcessingSheetStyle.h"
 #include "store/Prompts.h"

@@ -14,6 +14,7 @@
 #include "model/EffectPreset.h"
 #include "model/Localization.h"
 #include "panels/BatchSheet.h"
+#include "panels/ChainSummary.h"
 #include "panels/PanelSupport.h"
 #include "panels/ProcessingSheetStyle.h"
 #include "store/StudioStore.h"
@@ -77,16 +78,6 @@ protected:
 };
 
 }  // namespace
-
-QString chainSummary(const std::vector<EffectSlot>& slots) {
-    QStringList parts;
-    for (const EffectSlot& slot : slots) {
-        QString part = qs(title(slot.preset));
-        if (!slot.params.empty()) part += QStringLiteral(" *");
-        parts << part;
-    }
-    return parts.join(QStringLiteral(" \u2192 "));
-}
 
 // ---- SaveFavoriteSheet ----
 

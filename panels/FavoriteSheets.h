@@ -20,10 +20,6 @@ namespace tessoral {
 class StudioStore;
 class TransportSignals;
 
-// The one-line description of a chain: each preset's title, " *" after a slot with parameter
-// values of its own, joined by " → ". Empty for an empty chain.
-QString chainSummary(const std::vector<EffectSlot>& slots);
-
 // Saves the selected clip's rack as a new favourite under a name (400 wide).
 class SaveFavoriteSheet : public QWidget {
     Q_OBJECT

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "model/EffectPreset.h"
+#include "panels/ChainSummary.h"
 #include "panels/FavoriteSheets.h"
 #include "panels/WorkspaceTestSupport.h"
 
