@@ -168,6 +168,93 @@ def held_delete_and_russian_undo(program):
         run.close()
 
 
+# The editor tools' second row in the spectral view: rectangle, brush, lasso from x = 353, 36 apart.
+BRUSH = (387, 128)
+# The 1 kHz tone of the first clip in the spectrogram of its row, and the row's clips.
+TONE_Y = sess.LANES_TOP + 68
+FIRST_ROW_Y = sess.LANES_TOP + 70
+SECOND_ROW_Y = sess.LANES_TOP + 200
+
+
+def level(track, start, end):
+    """RMS in dBFS of the left channel of a saved clip between two times (seconds of the clip)."""
+    data = track["left"]
+    a, b = int(start * 48000), int(end * 48000)
+    samples = struct.unpack("<%df" % (b - a), data[a * 4:b * 4])
+    power = sum(x * x for x in samples) / len(samples)
+    return 10 * math.log10(power) if power > 0 else -200.0
+
+
+def gestures(program, modifier, manager):
+    """`modifier`+drag moves the second clip onto the first row; a brush stroke over the first clip's
+    tone, `modifier`+brush over its middle, then Delete: the stroke is attenuated, its erased middle
+    and the rest of the clip keep their level."""
+    desk = Desk(program)
+    run = desk.run
+    wm = None
+    what = "%s under %s" % (modifier, manager or "no window manager")
+    try:
+        if manager:
+            # The stock configuration: no file of ours in the private config folder.
+            wm = subprocess.Popen([manager], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(1.5)
+            assert wm.poll() is None, "%s did not start" % manager
+        a = os.path.join(run.scratch, "a.wav")
+        b = os.path.join(run.scratch, "b.wav")
+        sess.make_wav(a, 3.0, 1000)
+        sess.make_wav(b, 2.0, 550)
+        desk.start(a, b)
+        desk.key("t")
+        if manager:
+            # The window manager keeps Alt+drag: the clip stays and the window moves (then back).
+            x0, y0, _, _ = desk.geometry(desk.window)
+            desk.drag(sess.LANES_LEFT + 40, SECOND_ROW_Y, sess.LANES_LEFT + 340, FIRST_ROW_Y, "alt")
+            time.sleep(0.5)
+            assert "Клип сдвинут" not in desk.text(), "%s passed Alt+drag on" % manager
+            run.xdotool("windowmove", "--sync", desk.window, str(x0), str(y0), check=False)
+            time.sleep(0.5)
+            desk.focus(desk.window)
+        desk.drag(sess.LANES_LEFT + 40, SECOND_ROW_Y, sess.LANES_LEFT + 340, FIRST_ROW_Y, modifier)
+        e2e.wait_for(lambda: "Клип сдвинут на" in desk.text(), "%s+drag to move the clip" % modifier, timeout=10)
+
+        desk.key("ctrl+alt+s")  # the spectrogram
+        time.sleep(0.8)
+        run.xdotool("mousemove", "--window", desk.window, str(BRUSH[0]), str(BRUSH[1]), "click", "1")
+        time.sleep(0.5)
+        left = sess.LANES_LEFT
+        desk.drag(left + 20, TONE_Y, left + 180, TONE_Y, steps=16)
+        desk.drag(left + 75, TONE_Y, left + 125, TONE_Y, modifier, steps=8)
+        desk.focus(desk.window)
+        desk.key("Delete")
+        e2e.wait_for(lambda: "Ослабление области на 60 дБ" in desk.text(), "the attenuation of the mask")
+        tracks = desk.save()
+        assert len(tracks) == 2, "%d clips" % len(tracks)
+        first = min(tracks, key=lambda t: t["start"])
+        second = max(tracks, key=lambda t: t["start"])
+        assert first.get("laneID") == second.get("laneID"), "the clip did not change rows"
+        assert second["start"] > 3.0, "the moved clip starts at %.3f s" % second["start"]
+        # Pixels of the clip: 196 points for 3 s.
+        seconds = lambda x: x * 3.0 / 196.0
+        # The tone's level, as sox made it: a sine of peak -12 dBFS has an RMS of -15.05 dBFS.
+        stroke = [level(first, seconds(30), seconds(55)), level(first, seconds(150), seconds(170))]
+        erased = level(first, seconds(92), seconds(108))
+        print("%s: stroke %.1f / %.1f dBFS, its erased middle %.1f dBFS" % (what, stroke[0], stroke[1], erased))
+        assert max(stroke) < -40, "the brush stroke was not attenuated"
+        assert abs(erased + 15.05) < 0.5, "the %s+brush erase did not keep the middle" % modifier
+        desk.quit()
+        return 0
+    except Exception as error:
+        print("FAILED (%s):" % what, error)
+        desk.grab("failed-" + modifier)
+        print(desk.text()[-3000:] if desk.log else "")
+        return 1
+    finally:
+        if wm:
+            wm.terminate()
+            wm.wait()
+        run.close()
+
+
 def main():
     if len(sys.argv) < 2:
         print("usage: end_to_end_input.py PATH_TO_TESSORAL")
@@ -177,8 +264,9 @@ def main():
             print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
             return e2e.SKIP
     program = os.path.abspath(sys.argv[1])
-    result = held_delete_and_russian_undo(program)
-    return result
+    results = [held_delete_and_russian_undo(program), gestures(program, "shift", "openbox"),
+               gestures(program, "alt", None)]
+    return 1 if any(results) else 0
 
 
 if __name__ == "__main__":
