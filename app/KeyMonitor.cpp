@@ -74,8 +74,8 @@ quint64 HeldKeys::id(int key, quint32 scanCode) {
 
 bool HeldKeys::press(int key, quint32 scanCode, quint64 timestamp, bool autoRepeat) {
     State& s = keys_[id(key, scanCode)];
-    const bool paired = timestamp != 0 && s.released != 0 && timestamp >= s.released &&
-                        timestamp - s.released <= kPairMs;
+    // A synthetic release or press (time 0) never pairs.
+    const bool paired = s.released != 0 && timestamp >= s.released && timestamp - s.released <= kPairMs;
     const bool repeat = autoRepeat || s.down || paired;
     s.down = true;
     return repeat;

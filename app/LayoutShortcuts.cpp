@@ -28,7 +28,7 @@ std::optional<QKeyCombination> LayoutShortcuts::latin(const QKeyEvent& event) {
     const int key = event.key();
     if (key <= 0xff || key >= Qt::Key_Escape) return std::nullopt;
     const int place = usKeyAt(event.nativeScanCode());
-    if (place == 0) return std::nullopt;
+    if (place == 0 || place == key) return std::nullopt;
     return QKeyCombination(mods, Qt::Key(place));
 }
 

@@ -417,11 +417,12 @@ namespace {
 
 // A press as a layout without a Latin group gives it: the layout's own letter with the X key code
 // of its place, sent to the focused widget (else the window).
-void pressOnPlace(StudioFixture& fx, int key, quint32 scan, Qt::KeyboardModifiers mods = Qt::ControlModifier) {
+void pressOnPlace(StudioFixture& fx, int key, quint32 scan, Qt::KeyboardModifiers mods = Qt::ControlModifier,
+                  const QString& text = QString()) {
     QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &fx.window();
-    QKeyEvent press(QEvent::KeyPress, key, mods, scan, 0, 0);
+    QKeyEvent press(QEvent::KeyPress, key, mods, scan, 0, 0, text);
     QApplication::sendEvent(to, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, mods, scan, 0, 0);
+    QKeyEvent release(QEvent::KeyRelease, key, mods, scan, 0, 0, text);
     QApplication::sendEvent(to, &release);
 }
 
@@ -460,6 +461,10 @@ TEST(Menus, LetterShortcutsFollowTheKeyPlaceOnALayoutWithoutLatin) {
     QTest::keyClicks(edit, QStringLiteral("abc"));
     pressOnPlace(fx, kYa, kZPlace);
     EXPECT_TRUE(edit->text().isEmpty());
+    // Typing Russian stays typing.
+    pressOnPlace(fx, kYa, kZPlace, Qt::NoModifier, QStringLiteral("я"));
+    pressOnPlace(fx, kYa, kZPlace, Qt::ShiftModifier, QStringLiteral("Я"));
+    EXPECT_EQ(edit->text(), QStringLiteral("яЯ"));
     EXPECT_EQ(s.session().lanes.size(), rows + 1);
     edit->hide();
 
