@@ -13,6 +13,7 @@
 #include <QWidget>
 #include <QWindow>
 
+#include "app/KeyPlaces.h"
 #include "store/StudioStore.h"
 
 namespace tessoral {
@@ -21,16 +22,16 @@ namespace {
 
 enum class Physical { none, space, backspace, home, end, left, right, down, up, l, k, j, v, r, t, m };
 
-// X keyboard key codes of the letters' places on a US keyboard (evdev code + 8).
+// The letters by their place on the keyboard.
 Physical letterAt(quint32 scanCode) {
-    switch (scanCode) {
-        case 46: return Physical::l;
-        case 45: return Physical::k;
-        case 44: return Physical::j;
-        case 55: return Physical::v;
-        case 27: return Physical::r;
-        case 28: return Physical::t;
-        case 58: return Physical::m;
+    switch (usKeyAt(scanCode)) {
+        case Qt::Key_L: return Physical::l;
+        case Qt::Key_K: return Physical::k;
+        case Qt::Key_J: return Physical::j;
+        case Qt::Key_V: return Physical::v;
+        case Qt::Key_R: return Physical::r;
+        case Qt::Key_T: return Physical::t;
+        case Qt::Key_M: return Physical::m;
         default: return Physical::none;
     }
 }
@@ -66,6 +67,26 @@ Physical physical(int key, quint32 scanCode) {
 }
 
 }  // namespace
+
+quint64 HeldKeys::id(int key, quint32 scanCode) {
+    return scanCode != 0 ? (quint64(1) << 32) | scanCode : quint64(quint32(key));
+}
+
+bool HeldKeys::press(int key, quint32 scanCode, quint64 timestamp, bool autoRepeat) {
+    State& s = keys_[id(key, scanCode)];
+    // A synthetic release or press (time 0) never pairs.
+    const bool paired = s.released != 0 && timestamp >= s.released && timestamp - s.released <= kPairMs;
+    const bool repeat = autoRepeat || s.down || paired;
+    s.down = true;
+    return repeat;
+}
+
+void HeldKeys::release(int key, quint32 scanCode, quint64 timestamp, bool autoRepeat) {
+    if (autoRepeat) return;  // the key stays down
+    State& s = keys_[id(key, scanCode)];
+    s.down = false;
+    s.released = timestamp;
+}
 
 KeyMonitor::KeyMonitor(ViewContext context, QWidget* window, std::function<bool()> adopted,
                        std::function<bool()> sheetOpen)
@@ -129,6 +150,12 @@ bool KeyMonitor::eventFilter(QObject* watched, QEvent* event) {
     // that passes passes at every receiver alike.
     switch (event->type()) {
         case QEvent::KeyPress: return handleKey(static_cast<QKeyEvent*>(event), watched);
+        case QEvent::KeyRelease: handleRelease(static_cast<QKeyEvent*>(event)); return false;
+        // Releases that happen while another program has the keyboard never arrive.
+        case QEvent::ApplicationStateChange:
+            if (static_cast<QApplicationStateChangeEvent*>(event)->applicationState() != Qt::ApplicationActive)
+                held_.clear();
+            return false;
         case QEvent::Wheel: return handleWheel(static_cast<QWheelEvent*>(event), watched);
         default: return false;
     }
@@ -152,10 +179,19 @@ bool KeyMonitor::handleKey(QKeyEvent* event, QObject* receiver) {
         return false;
     const auto which = command(event->key(), event->nativeScanCode(), event->modifiers(), store_->locked());
     if (!which) return false;
-    // Holding Delete deletes once: the repeats are swallowed without acting.
-    if (*which == Command::deleteSelection && event->isAutoRepeat()) return true;
+    // Holding Delete deletes once per press: the repeats are swallowed without acting.
+    if (*which == Command::deleteSelection &&
+        held_.press(event->key(), event->nativeScanCode(), event->timestamp(), event->isAutoRepeat()))
+        return true;
     run(*which, event->modifiers());
     return true;
+}
+
+void KeyMonitor::handleRelease(QKeyEvent* event) {
+    // Every release, in every window: the application filter sees one release once per receiver,
+    // and seeing it again changes nothing.
+    if (physical(event->key(), event->nativeScanCode()) != Physical::backspace) return;
+    held_.release(event->key(), event->nativeScanCode(), event->timestamp(), event->isAutoRepeat());
 }
 
 void KeyMonitor::run(Command c, Qt::KeyboardModifiers modifiers) {

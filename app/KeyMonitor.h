@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QPointer>
 
+#include <QHash>
+
 #include <functional>
 #include <optional>
 
@@ -15,6 +17,31 @@ class QWidget;
 namespace tessoral {
 
 class StudioStore;
+
+// Which physical keys are down, to tell a fresh press from a repeat. Under X11 a held key repeats
+// as release/press pairs stamped with the same server time, and Qt flags only some of them as
+// auto-repeats; other platforms repeat presses without releases. A press counts as a repeat when
+// it is flagged, when its key is still down, or when it follows that key's release within
+// `kPairMs` (no finger lifts and presses a key again that fast). Keys are told apart by their key
+// code, else by their Qt key; timestamps of 0 (synthetic events) never pair.
+class HeldKeys {
+public:
+    static constexpr quint64 kPairMs = 3;
+
+    // True when the press repeats a key already held.
+    bool press(int key, quint32 scanCode, quint64 timestamp, bool autoRepeat);
+    void release(int key, quint32 scanCode, quint64 timestamp, bool autoRepeat);
+    // Forgets every key (the window lost the keyboard and will not see their releases).
+    void clear() { keys_.clear(); }
+
+private:
+    struct State {
+        bool down = false;
+        quint64 released = 0;
+    };
+    static quint64 id(int key, quint32 scanCode);
+    QHash<quint64, State> keys_;
+};
 
 // The main window's single-key shortcuts and Ctrl+wheel zoom. An application-wide event filter
 // sees every key press and wheel turn before the window does; for each it either runs one store
@@ -60,6 +87,7 @@ public:
     // The steps behind the filter, for a key press or wheel turn delivered to `receiver`; true
     // when the event is swallowed.
     bool handleKey(QKeyEvent* event, QObject* receiver);
+    void handleRelease(QKeyEvent* event);
     bool handleWheel(QWheelEvent* event, QObject* receiver);
 
     // Whether a widget takes typing (text fields, spin boxes, editable combo boxes, anything
@@ -75,6 +103,7 @@ private:
     QPointer<QWidget> window_;
     std::function<bool()> adopted_;
     std::function<bool()> sheetOpen_;
+    HeldKeys held_;
 };
 
 }  // namespace tessoral

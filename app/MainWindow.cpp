@@ -10,6 +10,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/KeyMonitor.h"
+#include "app/LayoutShortcuts.h"
 #include "app/MenuBar.h"
 #include "app/SheetHost.h"
 #include "app/StudioView.h"
@@ -47,8 +48,10 @@ MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* pare
     quit->setMenuRole(QAction::QuitRole);
     connect(quit, &QAction::triggered, this, [this] { delegate_.requestQuit(); });
 
-    // The project's menus (its entries go before "Настройки…" and "Выход"), then the single keys.
+    // The project's menus (its entries go before "Настройки…" and "Выход"), reached by the key's
+    // place on any layout, then the single keys.
     new MenuBar(ctx_, *this, fileMenu_);
+    new LayoutShortcuts(this);
     new KeyMonitor(ctx_, this, [this] { return delegate_.connected(); },
                    [studio = QPointer<StudioView>(studio_)] { return studio && studio->sheets()->topSheet(); });
 }

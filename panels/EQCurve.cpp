@@ -15,6 +15,7 @@
 #include "panels/PanelSupport.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
+#include "widgets/PointerModifiers.h"
 
 namespace tessoral {
 
@@ -163,7 +164,7 @@ EQCurveView::EQCurveView(EffectPreset preset, EffectParams params, std::function
     setObjectName(QStringLiteral("eqCurve"));
     setMinimumHeight(60);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setToolTip(panels::qs(L("Перетащите точку: по горизонтали — частота, по вертикали — усиление, с Alt или Ctrl — "
+    setToolTip(panels::qs(L("Перетащите точку: по горизонтали — частота, по вертикали — усиление, с Alt или Shift — "
                             "добротность (Q)")));
     setMouseTracking(false);
 }
@@ -305,8 +306,8 @@ void EQCurveView::mouseMoveEvent(QMouseEvent* event) {
             Q_EMIT selectedBandChanged(QString::fromStdString(selected_));
         }
     }
-    // Window managers take Alt+drag for themselves: Ctrl works as well. Read at every move.
-    const bool q = (event->modifiers() & (Qt::AltModifier | Qt::ControlModifier)) != 0;
+    // Read at every move.
+    const bool q = alternateHeld(event->modifiers());
     draft_ = EQCurve::dragStep(preset_, params_, *dragging_, origin_, dx, dy, q, w, h);
     update();
 }

@@ -62,7 +62,7 @@ EffectParams dragStep(EffectPreset preset, const EffectParams& params, const Nod
 // The graphical editor of the two equalisers: a grid, the response of the parameters and one
 // draggable point per band. A drag picks the point nearest to its start (within 16 px), calls
 // `begin` once, redraws from a pending dictionary while it moves, and hands the whole dictionary to
-// `commit` once when released. Alt or Ctrl held during a move changes the band's Q instead.
+// `commit` once when released. Alt or Shift held during a move changes the band's Q instead.
 class EQCurveView : public QWidget {
     Q_OBJECT
 public:

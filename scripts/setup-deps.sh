@@ -19,8 +19,9 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev libebur128-dev
   ffmpeg sox xvfb xauth
-  # the program under a virtual display, desktop integration checks
-  xdotool x11-xkb-utils desktop-file-utils shared-mime-info
+  # the program under a virtual display (X input, layouts, auto-repeat, a window manager),
+  # desktop integration checks
+  xdotool x11-xkb-utils x11-xserver-utils openbox desktop-file-utils shared-mime-info
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core
 )

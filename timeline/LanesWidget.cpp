@@ -19,6 +19,7 @@
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
 #include "timeline/TimelineGeometry.h"
+#include "widgets/PointerModifiers.h"
 
 namespace tessoral {
 
@@ -290,8 +291,9 @@ void LanesWidget::mouseDoubleClickEvent(QMouseEvent* event) {
     const LanesHit hit = hitTest(s, event->position());
     if (hit.kind == LanesHit::Kind::volumePoint || hit.kind == LanesHit::Kind::panPoint) {
         event->accept();
-        // With Alt the first click already deleted the point: the double click does nothing more.
-        if (!(event->modifiers() & Qt::AltModifier) && !store_.locked())
+        // With Alt (or Shift) the first click already deleted the point: the double click does
+        // nothing more.
+        if (!alternateHeld(event->modifiers()) && !store_.locked())
             store_.deleteEnvelopePoint(s.clip(*hit.clip).id, hit.pan(), static_cast<std::int64_t>(hit.point));
         return;
     }
@@ -375,7 +377,7 @@ void LanesWidget::clipChanged(QPointF at, Qt::KeyboardModifiers modifiers) {
     const double pps = s.pps();
     const double rh = s.rowHeight;
     const QPointF translation = at - g.start;
-    const bool alt = modifiers & Qt::AltModifier;
+    const bool alt = alternateHeld(modifiers);
     const double D = store_.session().duration();
     const double rowTop = double(g.row) * rh;
     auto T = [&](double x) { return width_ > 0.0 ? duration_ * x / width_ : 0.0; };
@@ -545,8 +547,8 @@ void LanesWidget::pointChanged(QPointF at) {
 
 void LanesWidget::pointEnded(Qt::KeyboardModifiers modifiers) {
     Gesture& g = *gesture_;
-    // A tap (no drag): Alt deletes the point, a plain click does nothing.
-    if (!g.travelled && (modifiers & Qt::AltModifier) && !store_.locked())
+    // A tap (no drag): Alt (or Shift) deletes the point, a plain click does nothing.
+    if (!g.travelled && alternateHeld(modifiers) && !store_.locked())
         store_.deleteEnvelopePoint(*g.clip, g.pan, static_cast<std::int64_t>(g.point));
     g.dragIndex.reset();
     g.editing = false;
@@ -655,11 +657,11 @@ QString LanesWidget::helpText(const LanesHit& hit) {
                           : L("Перетаскивание — выделение времени"));
         case LanesHit::Kind::clip:
             if (s.mode == LanesMode::clipEditor)
-                return qs(L("Перетаскивание — выделение; Alt + перетаскивание — сдвиг клипа по времени"));
+                return qs(L("Перетаскивание — выделение; Alt или Shift + перетаскивание — сдвиг клипа по времени"));
             switch (s.tool) {
                 case TimelineTool::razor: return qs(L("Щелчок — разделить клип"));
                 case TimelineTool::select:
-                    return qs(L("Перетаскивание — выделение; Alt + перетаскивание или инструмент «Перемещение» — сдвиг клипа по времени и на другую дорожку; край клипа — обрезка"));
+                    return qs(L("Перетаскивание — выделение; Alt или Shift + перетаскивание или инструмент «Перемещение» — сдвиг клипа по времени и на другую дорожку; край клипа — обрезка"));
                 case TimelineTool::move:
                     return qs(L("Щелчок — выбрать клип; перетаскивание — переместить; край — обрезать; T — выделить время; R — разделить"));
             }
@@ -671,7 +673,7 @@ QString LanesWidget::helpText(const LanesHit& hit) {
             const Track& clip = s.clip(*hit.clip);
             const Envelope& points = hit.pan() ? clip.panEnvelope : clip.volumeEnvelope;
             if (hit.point >= points.size()) return {};
-            return qs(L("{0} · {1}. Alt-щелчок или двойной щелчок — удалить", describeValue(points[hit.point].value, hit.pan()),
+            return qs(L("{0} · {1}. Alt- или Shift-щелчок либо двойной щелчок — удалить", describeValue(points[hit.point].value, hit.pan()),
                         timeLabel(points[hit.point].time)));
         }
         case LanesHit::Kind::fadeIn: return qs(L("Нарастание: тяните вправо; правый щелчок — форма кривой"));

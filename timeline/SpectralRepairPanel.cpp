@@ -45,9 +45,9 @@ QString SpectralRepairPanel::hintText(const StudioStore& store) {
         case SpectralTool::rectangle:
             return qs(L("Выделите на спектрограмме прямоугольник: время по горизонтали, частоты по вертикали."));
         case SpectralTool::brush:
-            return qs(L("Закрасьте кистью щелчок, писк или шум на спектрограмме. Alt + кисть стирает из маски."));
+            return qs(L("Закрасьте кистью щелчок, писк или шум на спектрограмме. Alt или Shift + кисть стирает из маски."));
         case SpectralTool::lasso:
-            return qs(L("Обведите лассо область спектра. Alt + лассо вычитает область из маски."));
+            return qs(L("Обведите лассо область спектра. Alt или Shift + лассо вычитает область из маски."));
     }
     return {};
 }

@@ -155,8 +155,8 @@ SpectralToolbar::SpectralToolbar(StudioStore& store, QWidget* parent) : QWidget(
     };
     const Tool tools[] = {
         {SpectralTool::rectangle, "rectangle.dashed", "Прямоугольник: время по горизонтали, частоты по вертикали", "spectralRectangle"},
-        {SpectralTool::brush, "paintbrush.pointed", "Кисть: закрасьте область спектра; Alt — стереть из маски", "spectralBrush"},
-        {SpectralTool::lasso, "lasso", "Лассо: обведите область произвольной формы; Alt — вычесть из маски", "spectralLasso"},
+        {SpectralTool::brush, "paintbrush.pointed", "Кисть: закрасьте область спектра; Alt или Shift — стереть из маски", "spectralBrush"},
+        {SpectralTool::lasso, "lasso", "Лассо: обведите область произвольной формы; Alt или Shift — вычесть из маски", "spectralLasso"},
     };
     for (std::size_t i = 0; i < 3; ++i) {
         const SpectralTool tool = tools[i].tool;

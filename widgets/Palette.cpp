@@ -6,6 +6,7 @@
 
 #include "model/Localization.h"
 #include "widgets/Fonts.h"
+#include "widgets/WheelGuard.h"
 
 namespace tessoral::Palette {
 
@@ -88,6 +89,8 @@ void applyTheme(QApplication& app) {
     p.setColor(QPalette::Disabled, QPalette::Highlight, grey());
     app.setPalette(p);
     app.setFont(Fonts::ui(13));
+    // The controls' wheel rule is part of how they look and feel.
+    WheelGuard::install(app);
 }
 
 }  // namespace tessoral::Palette

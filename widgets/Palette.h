@@ -37,7 +37,8 @@ const std::vector<QString>& colorNames();
 QColor track(long long index);
 int trackIndex(long long index);
 
-// Fusion with the dark palette, the tint and the default proportional font.
+// Fusion with the dark palette, the tint, the default proportional font and the controls' wheel rule
+// (WheelGuard).
 void applyTheme(QApplication& app);
 
 }  // namespace Palette

@@ -155,19 +155,95 @@ TEST(KeyMonitor, SpacePlaysAndPausesAndIsSwallowed) {
     EXPECT_EQ(w.store().status(), L("Пауза"));
 }
 
-TEST(KeyMonitor, HeldDeleteDeletesOnceAndSwallowsTheRepeats) {
+// A press or release with the X key code and server time a real keyboard gives.
+void keyAt(QWidget* to, QEvent::Type type, int key, quint32 scan, ulong time, bool flagged = false) {
+    QKeyEvent event(type, key, Qt::NoModifier, scan, 0, 0, QString(), flagged);
+    event.setTimestamp(time);
+    QApplication::sendEvent(to, &event);
+}
+
+TEST(KeyMonitor, HeldDeleteDeletesOncePerPressHoweverItsRepeatsArrive) {
+    Window w;
+    StudioStore& s = w.store();
+    const Uuid clip = s.session().tracks[0].id;
+    const std::size_t clips = s.session().tracks.size();
+    s.setSelectedID(clip);
+    s.setSelection(TimeRange{0.2, 0.4});
+    const auto frames = s.session().tracks[0].audio.frames();
+    const auto steps = s.undoNames().size();
+    constexpr quint32 kDelete = 119;
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 1000);
+    w.fx.settle();
+    ASSERT_EQ(s.undoNames().size(), steps + 1);
+    // The repeats arrive with the store idle and the clip still selected: presses without releases,
+    // flagged or not, and X11's release/press pairs, which carry no flag.
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 1500);
+    w.fx.settle();
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 1540, true);
+    w.fx.settle();
+    for (ulong t : {1580ul, 1620ul}) {
+        keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Delete, kDelete, t);
+        keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, t + (t == 1620 ? 1 : 0));
+        w.fx.settle();
+    }
+    // A flagged release keeps the key down.
+    keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Delete, kDelete, 1700, true);
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 1740);
+    w.fx.settle();
+    EXPECT_EQ(s.undoNames().size(), steps + 1);
+    ASSERT_EQ(s.session().tracks.size(), clips);
+    EXPECT_EQ(s.session().tracks[0].id, clip);
+    EXPECT_EQ(s.session().tracks[0].audio.frames(), frames - 9600);
+    EXPECT_EQ(w.probe->presses, 0);
+    // Lifted and pressed again, the key acts again: the clip goes.
+    keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Delete, kDelete, 2000);
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 2300);
+    w.fx.settle();
+    EXPECT_EQ(s.undoNames().size(), steps + 2);
+    EXPECT_EQ(s.session().tracks.size(), clips - 1);
+}
+
+TEST(KeyMonitor, BackspaceIsHeldApartFromDeleteAndArrowsKeepRepeating) {
     Window w;
     StudioStore& s = w.store();
     s.setSelectedID(s.session().tracks[0].id);
     s.setSelection(TimeRange{0.2, 0.4});
-    const auto frames = s.session().tracks[0].audio.frames();
     const auto steps = s.undoNames().size();
-    EXPECT_TRUE(w.press(Qt::Key_Delete));
-    for (int i = 0; i < 5; ++i) EXPECT_TRUE(w.press(Qt::Key_Delete, Qt::NoModifier, true));
+    constexpr quint32 kDelete = 119, kBackspace = 22, kRight = 114;
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 1000);
     w.fx.settle();
-    EXPECT_EQ(s.undoNames().size(), steps + 1);
-    EXPECT_LT(s.session().tracks[0].audio.frames(), frames);
-    EXPECT_EQ(w.probe->presses, 0);
+    s.setSelection(TimeRange{0.2, 0.4});
+    // Backspace pressed while Delete is held is a press of its own.
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Backspace, kBackspace, 1010);
+    w.fx.settle();
+    EXPECT_EQ(s.undoNames().size(), steps + 2);
+    // Synthetic presses without times (tests, input methods) never pair with their release.
+    keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Backspace, kBackspace, 0);
+    keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Delete, kDelete, 0);
+    s.setSelection(TimeRange{0.2, 0.4});
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 0);
+    w.fx.settle();
+    EXPECT_EQ(s.undoNames().size(), steps + 3);
+    // Leaving the program forgets the held keys: their releases go to another program.
+    keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Delete, kDelete, 1990);
+    s.setSelection(TimeRange{0.2, 0.4});
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 2000);
+    w.fx.settle();
+    QApplicationStateChangeEvent away(Qt::ApplicationInactive);
+    QApplication::sendEvent(qApp, &away);
+    s.setSelection(TimeRange{0.2, 0.4});
+    keyAt(w.probe, QEvent::KeyPress, Qt::Key_Delete, kDelete, 9000);
+    w.fx.settle();
+    EXPECT_EQ(s.undoNames().size(), steps + 5);
+    // Arrows repeat: every press of a held arrow steps the cursor, paired or not.
+    s.moveCursor(0.0, false);
+    double before = s.cursor();
+    for (ulong t : {3000ul, 3500ul, 3540ul}) {
+        if (t == 3540) keyAt(w.probe, QEvent::KeyRelease, Qt::Key_Right, kRight, t);
+        keyAt(w.probe, QEvent::KeyPress, Qt::Key_Right, kRight, t);
+        EXPECT_GT(s.cursor(), before) << t;
+        before = s.cursor();
+    }
 }
 
 TEST(KeyMonitor, ToolAndMarkerKeysPassWhileLockedAndActOtherwise) {

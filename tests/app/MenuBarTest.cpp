@@ -412,3 +412,70 @@ TEST(Menus, WindowShortcutsSleepUnderASheet) {
     EXPECT_EQ(s.session().lanes.size(), rows + 1);
     EXPECT_FALSE(s.showMatchLoudness());
 }
+
+namespace {
+
+// A press as a layout without a Latin group gives it: the layout's own letter with the X key code
+// of its place, sent to the focused widget (else the window).
+void pressOnPlace(StudioFixture& fx, int key, quint32 scan, Qt::KeyboardModifiers mods = Qt::ControlModifier,
+                  const QString& text = QString()) {
+    QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &fx.window();
+    QKeyEvent press(QEvent::KeyPress, key, mods, scan, 0, 0, text);
+    QApplication::sendEvent(to, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, mods, scan, 0, 0, text);
+    QApplication::sendEvent(to, &release);
+}
+
+constexpr int kYa = 0x42F, kTe = 0x422;       // Я on the Z place, Т on the N place
+constexpr quint32 kZPlace = 52, kNPlace = 57;
+
+}  // namespace
+
+TEST(Menus, LetterShortcutsFollowTheKeyPlaceOnALayoutWithoutLatin) {
+    StudioFixture fx;
+    fx.loadDemo();
+    activate(fx);
+    fx.window().studio()->setFocus();
+    pump();
+    StudioStore& s = fx.store();
+    const auto rows = s.session().lanes.size();
+    pressOnPlace(fx, kTe, kNPlace, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_EQ(s.session().lanes.size(), rows + 1);
+    pressOnPlace(fx, kYa, kZPlace);
+    EXPECT_EQ(s.session().lanes.size(), rows);
+    pressOnPlace(fx, kYa, kZPlace, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(s.session().lanes.size(), rows + 1);
+    // A Latin letter on another place (Ctrl+W where a US keyboard has Z) is that letter, not Z.
+    pressOnPlace(fx, Qt::Key_W, kZPlace);
+    EXPECT_EQ(s.session().lanes.size(), rows + 1);
+    // Without Ctrl the press is typing or a single key.
+    const auto steps = s.undoNames().size();
+    pressOnPlace(fx, kYa, kZPlace, Qt::NoModifier);
+    EXPECT_EQ(s.undoNames().size(), steps);
+
+    // In a text field Ctrl+Я undoes the typing, not the project.
+    auto* edit = new QLineEdit(fx.window().studio());
+    edit->show();
+    edit->setFocus();
+    pump();
+    QTest::keyClicks(edit, QStringLiteral("abc"));
+    pressOnPlace(fx, kYa, kZPlace);
+    EXPECT_TRUE(edit->text().isEmpty());
+    // Typing Russian stays typing.
+    pressOnPlace(fx, kYa, kZPlace, Qt::NoModifier, QStringLiteral("я"));
+    pressOnPlace(fx, kYa, kZPlace, Qt::ShiftModifier, QStringLiteral("Я"));
+    EXPECT_EQ(edit->text(), QStringLiteral("яЯ"));
+    EXPECT_EQ(s.session().lanes.size(), rows + 1);
+    edit->hide();
+
+    // Under a sheet the window's shortcuts sleep on every layout.
+    s.setShowExport(true);
+    pump();
+    QDialog* sheet = fx.view().sheets()->topSheet();
+    ASSERT_NE(sheet, nullptr);
+    QApplication::setActiveWindow(sheet);
+    sheet->setFocus();
+    pump();
+    pressOnPlace(fx, kTe, kNPlace, Qt::ControlModifier | Qt::ShiftModifier);
+    EXPECT_EQ(s.session().lanes.size(), rows + 1);
+}

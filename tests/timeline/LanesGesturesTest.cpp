@@ -116,6 +116,14 @@ TEST_F(Lanes, AltMovesWithTheSelectToolButNotOnceASelectionBegan) {
     fx.drag({200, 40}, {203, 90});
     EXPECT_EQ(store().selection(), std::nullopt);
     EXPECT_DOUBLE_EQ(store().cursor(), 20.0);
+    // Shift does what Alt does, where window managers keep Alt+drag for themselves; also across rows.
+    fx.drag({200, 60}, {250, 127}, Qt::ShiftModifier);
+    EXPECT_NEAR(fx.track(a).start, 20.0, 1e-9);
+    EXPECT_EQ(fx.track(a).laneID, rows[1]);
+    fx.drag({250, 194}, {250, 127}, Qt::ShiftModifier);
+    EXPECT_EQ(fx.track(a).laneID, rows[0]);
+    fx.drag({250, 60}, {300, 60}, Qt::ControlModifier);  // Ctrl is no move
+    EXPECT_NEAR(fx.track(a).start, 20.0, 1e-9);
 }
 
 TEST_F(Lanes, TrimmingTheEndPreviewsABlackBandAndTakesOneStepAtTheEnd) {
@@ -172,6 +180,11 @@ TEST_F(Lanes, BrushWithAltErasesInsteadOfMoving) {
     EXPECT_FALSE(store().spectralMask().regions.back().erase);
     fx.drag({160, 60}, {170, 70}, Qt::AltModifier);
     EXPECT_TRUE(store().spectralMask().regions.back().erase);
+    fx.drag({150, 60}, {180, 70});
+    EXPECT_FALSE(store().spectralMask().regions.back().erase);
+    fx.drag({160, 60}, {170, 70}, Qt::ShiftModifier);
+    EXPECT_TRUE(store().spectralMask().regions.back().erase);
+    EXPECT_EQ(store().spectralMask().regions.size(), 4u);
     EXPECT_DOUBLE_EQ(fx.track(a).start, 10.0);
 }
 
@@ -244,6 +257,21 @@ TEST_F(Overlay, AltClickDeletesOnePointAndTheDoubleClickAfterItNothing) {
     fx.release(first, Qt::AltModifier);
     fx.doubleClick(first, Qt::AltModifier);
     fx.release(first, Qt::AltModifier);
+    ASSERT_EQ(fx.track(a).volumeEnvelope.size(), 1u);
+    EXPECT_DOUBLE_EQ(fx.track(a).volumeEnvelope[0].time, 6.0);
+    // Shift does what Alt does; the double click that ends a Shift tap leaves a point under it alone.
+    Session twin = s;
+    twin.track(a)->volumeEnvelope = {{5.0, 0.0}, {5.0, 0.0}, {6.0, 0.0}};
+    store().setSession(twin);
+    fx.press(first, Qt::ShiftModifier);
+    fx.release(first, Qt::ShiftModifier);
+    fx.doubleClick(first, Qt::ShiftModifier);
+    fx.release(first, Qt::ShiftModifier);
+    ASSERT_EQ(fx.track(a).volumeEnvelope.size(), 2u);
+    EXPECT_DOUBLE_EQ(fx.track(a).volumeEnvelope[0].time, 5.0);
+    store().setSession(s);
+    fx.press(first, Qt::ShiftModifier);
+    fx.release(first, Qt::ShiftModifier);
     ASSERT_EQ(fx.track(a).volumeEnvelope.size(), 1u);
     EXPECT_DOUBLE_EQ(fx.track(a).volumeEnvelope[0].time, 6.0);
     // A plain click does nothing; a plain double click deletes.
@@ -377,10 +405,14 @@ TEST(ClipEditorLanes, OneRowTheSelectedClipAndNoRowChanges) {
     ASSERT_EQ(snap.clips.size(), 1u);
     EXPECT_EQ(snap.clip(snap.clips[0]).id, b);
     EXPECT_FALSE(snap.trimEnabled());
-    // Alt-drag moves in time only, whatever the vertical travel.
+    // Alt-drag (or Shift-drag) moves in time only, whatever the vertical travel.
     fx.drag({150, 60}, {200, 200}, Qt::AltModifier);
     EXPECT_NEAR(fx.track(b).start, 15.0, 1e-9);
     EXPECT_EQ(fx.track(b).laneID, rows[1]);
+    fx.drag({200, 60}, {150, 0}, Qt::ShiftModifier);
+    EXPECT_NEAR(fx.track(b).start, 10.0, 1e-9);
+    EXPECT_EQ(fx.track(b).laneID, rows[1]);
+    fx.drag({150, 60}, {200, 200}, Qt::AltModifier);
     // A row drag changes the cursor and the selection, never the row or the clip.
     fx.drag({50, 60}, {100, 60});
     EXPECT_EQ(fx.store->selectedID(), b);

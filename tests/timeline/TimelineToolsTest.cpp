@@ -347,7 +347,7 @@ TEST(SpectralRepairPanel, ButtonsFollowTheSelection) {
     EXPECT_FALSE(r.panel->clearMaskButton()->isVisible());
     EXPECT_EQ(r.panel->hint()->text(), SpectralRepairPanel::hintText(*r.fx.store));
     r.fx.store->setSpectralTool(SpectralTool::brush);
-    EXPECT_TRUE(r.panel->hint()->text().contains(q("Alt + кисть")));
+    EXPECT_TRUE(r.panel->hint()->text().contains(q("Alt или Shift + кисть")));
     r.fx.store->setSelection(TimeRange{1, 2});
     EXPECT_FALSE(r.panel->repairButtons()->isEnabled());  // time only
     r.paintMaskOn(r.b);                                   // another clip's mask
