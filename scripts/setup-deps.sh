@@ -21,6 +21,10 @@ PACKAGES=(
   ffmpeg sox xvfb xauth
   # the program under a virtual display, desktop integration checks
   xdotool x11-xkb-utils desktop-file-utils shared-mime-info
+  # what the program shows, read through the accessibility bus (end-to-end tests)
+  dbus-daemon at-spi2-core python3-dbus
+  # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang libclang-rt-dev
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core
 )
