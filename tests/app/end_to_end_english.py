@@ -23,7 +23,6 @@ import re
 import shutil
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -87,18 +86,14 @@ class English(session.Session):
                                     pass_fds=(w,), env=self.run.env, stdout=subprocess.DEVNULL,
                                     stderr=subprocess.DEVNULL)
         os.close(w)
-        address = b""
-        deadline = time.time() + 20
-        while not address.endswith(b"\n") and time.time() < deadline:
-            chunk = os.read(r, 256)
-            if not chunk:
-                break
-            address += chunk
-        os.close(r)
-        if not address.strip():
-            raise RuntimeError("dbus-daemon did not start")
-        self.run.env["DBUS_SESSION_BUS_ADDRESS"] = address.decode().strip()
+        self.run.env["DBUS_SESSION_BUS_ADDRESS"] = e2e.first_line(r, "dbus-daemon")
         subprocess.run([self.python, READER, "activate"], env=self.run.env, check=True, timeout=60)
+
+    def close(self):
+        if self.bus:
+            self.bus.terminate()
+            self.bus.wait()
+        super().close()
 
     def tree(self):
         out = subprocess.run([self.python, READER, "tree", "Tessoral", "30"], env=self.run.env,
@@ -190,20 +185,7 @@ def english(program):
     if not os.path.exists(BUS_LAUNCHER) or not python:
         print("skipped: the accessibility bus or Python's dbus module is missing (scripts/setup-deps.sh installs them)")
         return e2e.SKIP
-    s = English(program, python)
-    try:
-        return s.main()
-    except Exception as error:  # report with the program's output
-        print("FAILED (english):", error)
-        for i, log in enumerate(s.run.logs):
-            print("---- english log %d ----" % i)
-            print(e2e.text(log)[-3000:])
-        return 1
-    finally:
-        if s.bus:
-            s.bus.terminate()
-            s.bus.wait()
-        s.run.close()
+    return e2e.reporting("english", English(program, python))
 
 
 if __name__ == "__main__":
