@@ -5,6 +5,7 @@
 
 #include "AppTestSupport.h"
 #include "model/Localization.h"
+#include "model/ProjectIO.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -91,6 +92,68 @@ TEST(Shell, CloseUnsavedDontSaveAsksOnceAndQuits) {
     EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
     EXPECT_EQ(fx.services.prompts.alerts[0].message, L("Сохранить изменения в проекте?"));
     EXPECT_EQ(fx.terminations, 1);
+}
+
+TEST(Shell, ClosingTheWindowWhileRecordingEndsTheTakeAndKeepsTheProgram) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    addInputDevice(fx);
+    fx.store().record();
+    for (int i = 0; i < 10 && !fx.store().transport().recording(); ++i) {
+        fx.services.backend.pump(4800);
+        fx.services.scheduler.advanceBy(0.1);
+        fx.settle();
+    }
+    ASSERT_TRUE(fx.store().transport().recording());
+    fx.services.backend.pump(48000);
+    fx.services.scheduler.advanceBy(1.0);
+    fx.settle();
+
+    fx.window().close();
+    fx.settle();
+    EXPECT_FALSE(fx.store().transport().recording());
+    EXPECT_TRUE(fx.services.prompts.alerts.empty());
+    EXPECT_EQ(fx.terminations, 0);
+    // The take is in the project, unsaved: the next close asks about it.
+    ASSERT_EQ(fx.store().session().tracks.size(), 1u);
+    EXPECT_TRUE(fx.store().dirty());
+    fx.services.prompts.alertAnswers = {1};  // "Отмена"
+    fx.window().close();
+    ASSERT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(fx.services.prompts.alerts[0].message, L("Сохранить изменения в проекте?"));
+    EXPECT_EQ(fx.terminations, 0);
+    EXPECT_EQ(fx.store().session().tracks.size(), 1u);
+}
+
+TEST(Shell, SaveInTheQuitQuestionQuitsOnlyOnceTheProjectIsWritten) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.loadDemo();
+    const auto file = fx.services.home.path() / "Демо.tessoral";
+
+    // "Сохранить", then the save chooser is cancelled: nothing is written and the program stays.
+    fx.services.prompts.alertAnswers = {0};
+    fx.delegate().requestQuit();
+    EXPECT_EQ(fx.services.prompts.saves.size(), 1u);
+    EXPECT_EQ(fx.terminations, 0);
+    EXPECT_TRUE(fx.store().dirty());
+
+    // A file that cannot be written: the program stays as well.
+    fx.services.prompts.alertAnswers = {0};
+    fx.services.prompts.saveAnswers = {fx.services.home.path() / "нет такой папки" / "Демо"};
+    fx.window().close();
+    EXPECT_EQ(fx.terminations, 0);
+    EXPECT_TRUE(fx.store().dirty());
+
+    // Written: the program quits, without a second question, and the file holds the project.
+    fx.services.prompts.alertAnswers = {0};
+    fx.services.prompts.saveAnswers = {fx.services.home.path() / "Демо"};
+    fx.window().close();
+    EXPECT_EQ(fx.terminations, 1);
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 3u);
+    ASSERT_TRUE(std::filesystem::exists(file));
+    EXPECT_EQ(ProjectIO::load(file).tracks.size(), 3u);
+    EXPECT_FALSE(fx.store().dirty());
 }
 
 TEST(Shell, CancelKeepsTheProgramAndTheProject) {

@@ -63,17 +63,7 @@ class Run:
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
                                      pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(w)
-        number = b""
-        deadline = time.time() + 20
-        while not number.endswith(b"\n") and time.time() < deadline:
-            chunk = os.read(r, 16)
-            if not chunk:
-                break
-            number += chunk
-        os.close(r)
-        if not number.strip():
-            raise RuntimeError("Xvfb did not start")
-        self.env["DISPLAY"] = ":" + number.decode().strip()
+        self.env["DISPLAY"] = ":" + first_line(r, "Xvfb")
 
     def launch(self, *args, display=True):
         log = open(os.path.join(self.scratch, "log%d.txt" % len(self.logs)), "w+b")
@@ -96,6 +86,35 @@ class Run:
         for log in self.logs:
             log.close()
         shutil.rmtree(self.scratch, ignore_errors=True)
+
+
+def first_line(fd, what, timeout=20.0):
+    """The first line a starting server writes to the pipe `fd` (a display number, a bus address)."""
+    line = b""
+    deadline = time.time() + timeout
+    while not line.endswith(b"\n") and time.time() < deadline:
+        chunk = os.read(fd, 256)
+        if not chunk:
+            break
+        line += chunk
+    os.close(fd)
+    if not line.strip():
+        raise RuntimeError(what + " did not start")
+    return line.decode().strip()
+
+
+def reporting(name, test):
+    """Runs test.main(); on a failure prints it with the end of every log of the program. Closes the test."""
+    try:
+        return test.main()
+    except Exception as error:  # report with the program's output
+        print("FAILED (%s):" % name, error)
+        for i, log in enumerate(test.run.logs):
+            print("---- %s log %d ----" % (name, i))
+            print(text(log)[-3000:])
+        return 1
+    finally:
+        test.close()
 
 
 def text(log):

@@ -64,6 +64,9 @@ class Session:
         self.grabs = os.environ.get("TESSORAL_E2E_GRABS", os.path.join(os.getcwd(), "e2e-grabs"))
         self.step = 0
 
+    def close(self):
+        self.run.close()
+
     # ---- helpers ----
     def windows(self, process):
         return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
@@ -248,17 +251,7 @@ class Session:
 
 
 def session(program):
-    s = Session(program)
-    try:
-        return s.main()
-    except Exception as error:  # report with the program's output
-        print("FAILED (session):", error)
-        for i, log in enumerate(s.run.logs):
-            print("---- session log %d ----" % i)
-            print(e2e.text(log)[-3000:])
-        return 1
-    finally:
-        s.run.close()
+    return e2e.reporting("session", Session(program))
 
 
 if __name__ == "__main__":

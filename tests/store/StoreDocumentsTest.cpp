@@ -184,6 +184,49 @@ TEST_F(StoreDocuments, NewProjectEmptiesEverything) {
     EXPECT_EQ(store->status(), "Новый проект");
 }
 
+TEST_F(StoreDocuments, NewProjectAndOpenDiscardTheRecoveryCopy) {
+    // A clean project, so the unsaved-changes question discards nothing itself.
+    const auto leaveCopy = [this] {
+        std::filesystem::create_directories(*fx.dataFolder);
+        std::ofstream(*store->recoveryURL()) << "copy";
+        std::ofstream(*store->recoveryMetaURL()) << "meta";
+    };
+    const auto copyLeft = [this] {
+        return std::filesystem::exists(*store->recoveryURL()) || std::filesystem::exists(*store->recoveryMetaURL());
+    };
+
+    leaveCopy();
+    store->newProject();
+    EXPECT_TRUE(fx.prompts.alerts.empty());
+    EXPECT_FALSE(copyLeft());
+    // The next change is autosaved again within the minute.
+    edit();
+    fx.scheduler.advanceBy(60);
+    fx.tasks.runAll();
+    EXPECT_TRUE(std::filesystem::exists(*store->recoveryURL()));
+
+    const auto project = fx.home.path() / "Сессия.tessoral";
+    ProjectIO::save(projectWith(2, 1), project);
+    fx.prompts.saveAnswers.push_back(fx.home.path() / "Черновик");
+    ASSERT_TRUE(store->saveProject(false));
+    leaveCopy();
+    store->open({project});
+    EXPECT_TRUE(copyLeft());  // not before the project has loaded
+    fx.tasks.runAll();
+    EXPECT_EQ(store->status(), "Проект открыт");
+    EXPECT_FALSE(copyLeft());
+
+    // A project that cannot be read changes nothing, the copy included.
+    leaveCopy();
+    const auto bad = fx.home.path() / "Битый.tessoral";
+    std::ofstream(bad, std::ios::binary) << "not a project";
+    store->open({bad});
+    fx.tasks.runAll();
+    EXPECT_EQ(store->status(), "Не удалось открыть проект");
+    EXPECT_TRUE(std::filesystem::exists(*store->recoveryURL()));
+    EXPECT_TRUE(std::filesystem::exists(*store->recoveryMetaURL()));
+}
+
 TEST_F(StoreDocuments, AProjectAmongAudioFilesOpensAloneWhateverItsCase) {
     Session saved = projectWith(3, 2);
     const auto project = fx.home.path() / "Сессия.TESSORAL";
@@ -317,6 +360,31 @@ TEST_F(StoreDocuments, ExportWritesTheMixAndRevealsIt) {
     store->exportMix();
     EXPECT_TRUE(store->showExport());
     EXPECT_EQ(fx.tasks.pending(), 0u);
+}
+
+TEST_F(StoreDocuments, ExportOfTheTimeSelectionOnly) {
+    setClips({clip("A", 480000), clip("B", 240000, 2.0)});
+    store->setSelection(TimeRange{1.5, 3.25});
+    store->setExportSelection(true);
+    fx.prompts.saveAnswers.push_back(fx.home.path() / "Фрагмент");
+    store->exportMix();
+    fx.tasks.runAll();
+    EXPECT_EQ(ffprobe(fx.home.path() / "Фрагмент.wav", "duration_ts"), "84000");  // 1.75 s
+
+    // Switched off, the same selection exports the whole mix.
+    store->setExportSelection(false);
+    fx.prompts.saveAnswers.push_back(fx.home.path() / "Весь");
+    store->exportMix();
+    fx.tasks.runAll();
+    EXPECT_EQ(ffprobe(fx.home.path() / "Весь.wav", "duration_ts"), "480000");
+
+    // On, but without a time selection: the whole mix as well.
+    store->setExportSelection(true);
+    store->setSelection(std::nullopt);
+    fx.prompts.saveAnswers.push_back(fx.home.path() / "Без выделения");
+    store->exportMix();
+    fx.tasks.runAll();
+    EXPECT_EQ(ffprobe(fx.home.path() / "Без выделения.wav", "duration_ts"), "480000");
 }
 
 TEST_F(StoreDocuments, ExportOfTheSelectedRowAndOfNothingInTheWaveformMode) {

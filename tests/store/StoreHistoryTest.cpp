@@ -55,6 +55,24 @@ TEST_F(StoreHistory, AudioBeyondTheBudgetDropsTheOldestSteps) {
     EXPECT_EQ(store->undoNames(), std::vector<std::string>{"Два"});
 }
 
+TEST_F(StoreHistory, UndoAndRedoAfterASaveMarkTheProjectUnsaved) {
+    edit("Шаг");
+    fx.prompts.saveAnswers.push_back(fx.home.path() / "Проект");
+    ASSERT_TRUE(store->saveProject(false));
+    ASSERT_FALSE(store->dirty());
+    store->undo();
+    EXPECT_TRUE(store->dirty());
+    // The quit question now asks about the undone step.
+    fx.prompts.alertAnswers.push_back(1);  // "Отмена"
+    EXPECT_FALSE(store->allowDiscard());
+    EXPECT_EQ(fx.prompts.alerts.size(), 1u);
+
+    ASSERT_TRUE(store->saveProject(false));
+    ASSERT_FALSE(store->dirty());
+    store->redo();
+    EXPECT_TRUE(store->dirty());
+}
+
 TEST_F(StoreHistory, UndoIsSilentWhenEmptyBusyOrRecording) {
     store->undo();
     EXPECT_EQ(store->status(), "Готово");

@@ -136,6 +136,34 @@ TEST_F(StorePlayback, NaturalEndMovesTheCursorThere) {
     EXPECT_EQ(store->status(), "Воспроизведение завершено");
 }
 
+TEST_F(StorePlayback, ASelectionPlaysToItsEndOrLoopsInsideIt) {
+    // Two seconds inside a ten-second project: playback stops at the selection's end, well
+    // before the project's.
+    store->setSelection(TimeRange{2.0, 4.0});
+    store->setCursor(2.0);
+    EXPECT_EQ(playStart(), 2.0);
+    for (int second = 0; second < 3; ++second) {
+        fx.backend.pump(48000);
+        fx.scheduler.advance(3);
+    }
+    EXPECT_FALSE(store->transport().playing());
+    EXPECT_NEAR(store->cursor(), 4.0, 1e-9);
+    EXPECT_EQ(store->status(), "Воспроизведение завершено");
+
+    // With loop on, the same selection plays over and over, the playhead never leaving it.
+    store->setSelection(TimeRange{2.0, 4.0});
+    store->setLoop(true);
+    EXPECT_EQ(playStart(), 2.0);
+    for (int half = 0; half < 11; ++half) {
+        fx.backend.pump(24000);
+        fx.scheduler.advance(3);
+        ASSERT_TRUE(store->transport().playing()) << "after " << (half + 1) * 0.5 << " s";
+        EXPECT_GE(store->transport().position(), 2.0);
+        EXPECT_LT(store->transport().position(), 4.0);
+    }
+    EXPECT_EQ(store->status(), "Воспроизведение");
+}
+
 TEST_F(StorePlayback, StopWhenIdleSetsNoStatusAndCancelsNothingElse) {
     store->stop();
     EXPECT_EQ(store->status(), "Готово");

@@ -1,0 +1,79 @@
+#!/usr/bin/env python3
+"""Reads what a program shows through the desktop's accessibility bus (AT-SPI over D-Bus), as a
+screen reader would: every window of the application named NAME, as a JSON tree of
+{"role", "name", "children"} on standard output.
+
+    accessible_tree.py activate          starts the accessibility bus of this session and exits
+    accessible_tree.py tree NAME [SECONDS]   waits up to SECONDS (default 20) for NAME, then prints
+                                             its tree; exits 1 when it never appears
+
+Needs the session bus in DBUS_SESSION_BUS_ADDRESS and Python's dbus module (python3-dbus).
+"""
+import json
+import sys
+import time
+
+import dbus
+
+ACCESSIBLE = "org.a11y.atspi.Accessible"
+PROPERTIES = "org.freedesktop.DBus.Properties"
+ROOT = ("org.a11y.atspi.Registry", "/org/a11y/atspi/accessible/root")
+
+
+def accessibility_bus():
+    session = dbus.SessionBus()
+    launcher = session.get_object("org.a11y.Bus", "/org/a11y/bus")
+    return dbus.bus.BusConnection(str(launcher.GetAddress(dbus_interface="org.a11y.Bus")))
+
+
+class Reader:
+    def __init__(self, bus):
+        self.bus = bus
+
+    def _object(self, ref):
+        return self.bus.get_object(ref[0], ref[1], introspect=False)
+
+    def name(self, ref):
+        return str(self._object(ref).Get(ACCESSIBLE, "Name", dbus_interface=PROPERTIES))
+
+    def role(self, ref):
+        return str(self._object(ref).GetRoleName(dbus_interface=ACCESSIBLE))
+
+    def children(self, ref):
+        return [(str(bus), str(path)) for bus, path in self._object(ref).GetChildren(dbus_interface=ACCESSIBLE)]
+
+    def tree(self, ref, depth=0):
+        node = {"role": self.role(ref), "name": self.name(ref), "children": []}
+        if depth < 40:
+            node["children"] = [self.tree(child, depth + 1) for child in self.children(ref)]
+        return node
+
+
+def main():
+    if len(sys.argv) >= 2 and sys.argv[1] == "activate":
+        accessibility_bus()
+        return 0
+    if len(sys.argv) < 3 or sys.argv[1] != "tree":
+        print(__doc__, file=sys.stderr)
+        return 2
+    wanted = sys.argv[2]
+    seconds = float(sys.argv[3]) if len(sys.argv) > 3 else 20.0
+    reader = Reader(accessibility_bus())
+    deadline = time.time() + seconds
+    while True:
+        # An application registers before its first window is shown: wait for a window too.
+        for app in reader.children(ROOT):
+            try:
+                if reader.name(app) == wanted and reader.children(app):
+                    json.dump(reader.tree(app), sys.stdout, ensure_ascii=False)
+                    return 0
+            except dbus.exceptions.DBusException:
+                pass  # an application that is leaving the bus
+        if time.time() > deadline:
+            print("no application named %s on the accessibility bus" % wanted, file=sys.stderr)
+            return 1
+        time.sleep(0.1)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

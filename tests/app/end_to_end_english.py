@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""The real program started in English under Xvfb, read through the accessibility bus (AT-SPI, as a
+screen reader reads it) and driven with X input.
+
+- Started in an English environment (LANGUAGE=en, LANG=en_US.UTF-8) with no settings, the window
+  that first appears already shows the menu bar, the File menu, the header's title and the status
+  line in English, and no Russian text anywhere: the language is chosen before any widget exists.
+- A file handed over by a second start is imported with the English status.
+- Ctrl+Q asks "Save changes to the project?" with Save, Cancel and Don't Save; Return (Save) brings
+  the save dialog, the project is written (read back with plistlib: the one imported clip) and the
+  program exits 0.
+- With the interface language stored as Russian in the settings, the same environment starts in
+  Russian.
+The expected texts come from resources/Localization/en.json. A private session bus is started for
+the accessibility bus. Exits 77 (skipped) when Xvfb, xdotool, dbus-daemon, the accessibility bus
+launcher or Python's dbus module is missing.
+"""
+import importlib.util
+import json
+import os
+import plistlib
+import re
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
+READER = os.path.join(HERE, "accessible_tree.py")
+BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
+CYRILLIC = re.compile("[\u0400-\u04ff]")
+
+
+def load(name):
+    found = importlib.util.spec_from_file_location(name, os.path.join(HERE, name + ".py"))
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
+    return module
+
+
+e2e = load("end_to_end")
+session = load("end_to_end_session")
+
+with open(os.path.join(SOURCE, "resources", "Localization", "en.json"), encoding="utf-8") as f:
+    EN = json.load(f)
+
+
+def reader_python():
+    """An interpreter with Python's dbus module (Debian's python3-dbus serves /usr/bin/python3)."""
+    for candidate in (sys.executable, "/usr/bin/python3"):
+        if candidate and os.path.exists(candidate) and subprocess.run(
+                [candidate, "-c", "import dbus"], capture_output=True, timeout=30).returncode == 0:
+            return candidate
+    return None
+
+
+def nodes(tree):
+    yield tree
+    for child in tree["children"]:
+        yield from nodes(child)
+
+
+def find(tree, role):
+    return next((n for n in nodes(tree) if n["role"] == role), None)
+
+
+def names(tree, leave_out=None):
+    """Every name in the tree, without the subtree `leave_out`."""
+    if tree is leave_out:
+        return []
+    own = [tree["name"]] if tree["name"] else []
+    return own + [name for child in tree["children"] for name in names(child, leave_out)]
+
+
+class English(session.Session):
+    def __init__(self, program, python):
+        super().__init__(program)
+        self.python = python
+        self.bus = None
+        self.run.env.update({"LANGUAGE": "en", "LANG": "en_US.UTF-8", "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
+
+    def start_bus(self):
+        """A private session bus; the accessibility bus is started through it before the program."""
+        r, w = os.pipe()
+        self.bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=%d" % w],
+                                    pass_fds=(w,), env=self.run.env, stdout=subprocess.DEVNULL,
+                                    stderr=subprocess.DEVNULL)
+        os.close(w)
+        self.run.env["DBUS_SESSION_BUS_ADDRESS"] = e2e.first_line(r, "dbus-daemon")
+        subprocess.run([self.python, READER, "activate"], env=self.run.env, check=True, timeout=60)
+
+    def close(self):
+        if self.bus:
+            self.bus.terminate()
+            self.bus.wait()
+        super().close()
+
+    def tree(self):
+        out = subprocess.run([self.python, READER, "tree", "Tessoral", "30"], env=self.run.env,
+                             capture_output=True, text=True, timeout=120)
+        if out.returncode != 0:
+            raise AssertionError("the accessibility tree could not be read: " + out.stderr)
+        return json.loads(out.stdout)
+
+    def quit(self, process, window):
+        self.focus(window)
+        self.run.xdotool("key", "ctrl+q")
+        assert process.wait(timeout=30) == 0, "quitting did not exit 0"
+
+    def main(self):
+        run = self.run
+        run.start_display()
+        self.start_bus()
+        tone = os.path.join(run.scratch, "tone.wav")
+        e2e.write_tone(tone, 1.0)
+        project = os.path.join(run.scratch, "English.tessoral")
+
+        # The first window, read as soon as it is there.
+        program, log = run.launch()
+        tree = self.tree()
+        window = e2e.wait_for(lambda: self.windows(program), "the window")[0]
+        menus = find(tree, "menu bar")
+        assert menus, "no menu bar on the accessibility bus"
+        titles = [n["name"] for n in menus["children"]]
+        assert titles and titles[0] == EN["Файл"] and EN["Справка"] in titles, "menu titles %s" % titles
+        english = set(EN.values())
+        assert all(t in english for t in titles), "menu titles %s" % titles
+        file_items = names(menus["children"][0])
+        for key in ("Новый проект", "Открыть…", "Сохранить проект"):
+            assert EN[key] in file_items, "%r missing from the File menu %s" % (EN[key], file_items)
+        shown = names(tree)
+        outside_menus = names(tree, leave_out=menus)
+        assert EN["Новый проект"] in outside_menus, "the header's title is not %r" % EN["Новый проект"]
+        assert EN["Готово#ready"] in outside_menus, "the status line is not %r" % EN["Готово#ready"]
+        russian = sorted({n for n in shown if CYRILLIC.search(n)})
+        assert not russian, "Russian texts in the English window: %s" % russian[:10]
+        self.grab("english-start")
+
+        # A handed-over file: the import's status in English.
+        second, _ = run.launch(tone, display=False)
+        assert second.wait(timeout=30) == 0, "the second start did not exit 0"
+        added = EN["Добавлено дорожек: {0}"].replace("{0}", "1")
+        e2e.wait_for(lambda: added in e2e.text(log), "the status %r" % added)
+        assert "Добавлено" not in e2e.text(log)
+
+        # Ctrl+Q: the question in English; Return is Save, then the save dialog.
+        self.focus(window)
+        run.xdotool("key", "ctrl+q")
+        self.dialog(program, window, "the save question")
+        # The application's windows other than the main one (the one with the menu bar).
+        question = [n for top in self.tree()["children"] if not find(top, "menu bar") for n in names(top)]
+        for key in ("Сохранить изменения в проекте?", "Сохранить", "Отмена", "Не сохранять"):
+            assert EN[key] in question, "%r missing from the question %s" % (EN[key], question)
+        assert not any(CYRILLIC.search(n) for n in question), question
+        self.grab("english-question")
+        run.xdotool("key", "Return")
+        self.dialog(program, window, "the save dialog")
+        self.type_path(project)
+        assert program.wait(timeout=30) == 0, "quitting with Save did not exit 0"
+        assert EN["Проект сохранён"] in e2e.text(log)
+        with open(project, "rb") as f:
+            saved = plistlib.load(f)
+        assert [t["name"] for t in saved["tracks"]] == ["tone"], saved["tracks"]
+
+        # The stored choice wins over the environment.
+        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+        with open(conf, "w", encoding="utf-8") as f:
+            f.write("[General]\ninterfaceLanguage=ru\n")
+        third, _ = run.launch()
+        tree = self.tree()
+        window = e2e.wait_for(lambda: self.windows(third), "the Russian window")[0]
+        menus = find(tree, "menu bar")
+        assert menus["children"][0]["name"] == "Файл", [n["name"] for n in menus["children"]]
+        assert "Готово" in names(tree)
+        self.quit(third, window)
+        print("english: ok")
+        return 0
+
+
+def english(program):
+    for tool in ("Xvfb", "xdotool", "dbus-daemon"):
+        if not shutil.which(tool):
+            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
+            return e2e.SKIP
+    python = reader_python()
+    if not os.path.exists(BUS_LAUNCHER) or not python:
+        print("skipped: the accessibility bus or Python's dbus module is missing (scripts/setup-deps.sh installs them)")
+        return e2e.SKIP
+    return e2e.reporting("english", English(program, python))
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        print("usage: end_to_end_english.py PATH_TO_TESSORAL")
+        sys.exit(2)
+    sys.exit(english(os.path.abspath(sys.argv[1])))
