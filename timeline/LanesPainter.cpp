@@ -176,6 +176,16 @@ std::pair<long long, long long> visibleColumns(long long n, double x0, double w,
     return {first, std::max(first, last)};
 }
 
+// The pixel columns [left, right) of waveform column i of n across a clip at x0, w wide: from the
+// column's own left edge to the next column's, the last one to the clip's right edge. Neighbouring
+// columns thus tile the clip at any pitch (a fixed width would leave a pixel out wherever a
+// fractional pitch lands on a whole pixel).
+std::pair<int, int> columnSpan(long long i, long long n, double x0, double w) {
+    const int left = G::toPixel(x0 + double(i) / double(n) * w);
+    const int right = i + 1 >= n ? G::toPixel(std::ceil(x0 + w)) : G::toPixel(x0 + double(i + 1) / double(n) * w);
+    return {left, std::max(right, left + 1)};
+}
+
 // The centre line from the clip's left to its right, cut to the exposed part.
 void centreLine(QPainter& p, const QRectF& f, double y, const QColor& c, const QRect& exposed) {
     fillBand(p, QRect(G::toPixel(f.left()), G::toPixel(y), std::max(G::toPixel(std::ceil(f.right())) - G::toPixel(f.left()), 1), 1),
@@ -201,8 +211,9 @@ void drawPeaks(QPainter& p, const Track& clip, const QRectF& f, const QColor& co
         for (long long k = lo; k < hi; ++k) peak = std::max(peak, peaks[std::size_t(k)]);
         const double v = std::isfinite(peak) ? std::min(double(peak), 1.0) : 0.0;
         const double half = std::max((h - 45.0) * v * 0.5, 0.6);
-        const double x = f.x() + double(i) / double(n) * w;
-        fillBand(p, pixels(x, cy - half, x + 1.0, cy + half), c, exposed);
+        const auto [left, right] = columnSpan(i, n, f.x(), w);
+        const QRect r = pixels(0.0, cy - half, 1.0, cy + half);
+        fillBand(p, QRect(left, r.top(), right - left, r.height()), c, exposed);
     }
 }
 
@@ -234,8 +245,9 @@ void drawDetailed(QPainter& p, const Track& clip, const QRectF& f, const QColor&
             const double low = std::max(double(mn) * z, -1.0);
             const double high = std::min(double(mx) * z, 1.0);
             if (!std::isfinite(low) || !std::isfinite(high)) continue;
-            const double x = f.x() + double(i) / double(n) * w;
-            fillBand(p, pixels(x, cy - a * high, x + 1.0, cy - a * low + 0.5), c, exposed);
+            const auto [left, right] = columnSpan(i, n, f.x(), w);
+            const QRect r = pixels(0.0, cy - a * high, 1.0, cy - a * low + 0.5);
+            fillBand(p, QRect(left, r.top(), right - left, r.height()), c, exposed);
         }
         p.setPen(Palette::grey());
         p.setFont(Fonts::ui(10, QFont::DemiBold));

@@ -4,6 +4,10 @@
 #include "timeline/LanesPainter.h"
 #include "timeline/TimelineGeometry.h"
 
+#include <QPainter>
+
+#include "support/TestSignals.h"
+
 namespace tessoral::test {
 namespace {
 
@@ -121,7 +125,10 @@ TEST_F(Paint, MutedEnvelopeLinesAreFaint) {
     EXPECT_TRUE(near(at(201, 70), blend(under, LanesPainter::volumeColor(), 0.35)));
     s.track(a)->muted = false;
     fx.store->setSession(s);
-    EXPECT_TRUE(near(at(201, 70), blend(under, LanesPainter::volumeColor(), 0.9), 6));
+    fx.store->setShowEnvelopes(false);
+    const QColor audible = at(201, 70);  // the waveform under the line is drawn brighter now
+    fx.store->setShowEnvelopes(true);
+    EXPECT_TRUE(near(at(201, 70), blend(audible, LanesPainter::volumeColor(), 0.9), 6));
 }
 
 TEST_F(Paint, TrimPreviewAddingBackIsTintedNotBlack) {
@@ -138,6 +145,67 @@ TEST_F(Paint, TrimPreviewAddingBackIsTintedNotBlack) {
     EXPECT_TRUE(near(image.pixelColor(90, 60), blend(row0, tint, 0.12)));
     EXPECT_TRUE(near(image.pixelColor(80, 60), tint));  // the preview edge line at 8 s
     fx.store->endTrim();
+}
+
+// A steady tone reads as a steady band: every pixel column inside the clip carries waveform
+// pixels, whatever the pitch of the columns (the content width at zoom 1…32 of 40 window widths
+// from 200 to 2000 points), in the peak and the two-channel forms.
+TEST(PaintColumns, ASteadyToneLeavesNoEmptyColumnAtAnyWidthOrZoom) {
+    for (const LanesMode mode : {LanesMode::multitrack, LanesMode::clipEditor}) {
+        LanesFixture fx(mode);
+        fx.rows(1);
+        const std::size_t frames = 11 * 48000;
+        Session s = fx.store->session();
+        Track tone = Track::make("Tone", AudioData(sine(frames, 440.0), sine(frames, 440.0)));
+        tone.start = 0.37;
+        tone.laneID = s.lanes[0].id;
+        tone.color = 1;
+        s.tracks.push_back(tone);
+        fx.store->setSession(s);
+        fx.store->setSelectedID(tone.id);
+        fx.settle();
+        const double rowHeight = 134.0;
+        // Rows inside the tone's reach (amplitude 0.5) and the clip's fill below or between it.
+        const bool peaks = mode == LanesMode::multitrack;
+        const std::vector<int> probes = peaks ? std::vector<int>{63, 83} : std::vector<int>{31, 44, 95, 109};
+        const int fillRow = peaks ? 110 : 70;
+        int checked = 0;
+        for (int k = 0; k < 40; ++k) {
+            const double window = 200.0 + 1800.0 * k / 39.0;
+            for (const double zoom : {1.0, 2.0, 4.0, 8.0, 16.0, 32.0}) {
+                const double width = window * zoom;
+                fx.lanes->setScale(width, 12.0, rowHeight);
+                const LanesSnapshot& snap = fx.lanes->snapshot();
+                ASSERT_EQ(snap.clips.size(), 1u);
+                const QRectF frame = snap.clips[0].frame;
+                // Inside the selected clip's two-pixel outline.
+                const int first = int(std::ceil(frame.left())) + 2;
+                const int end = int(std::floor(frame.right())) - 2;
+                // The clip's start, middle and end, 700 pixels each (all of it at the small widths).
+                for (const int from : {first, (first + end) / 2 - 350, end - 700}) {
+                    const QRect exposed(std::max(from, first), 0, std::min(700, end - std::max(from, first)), int(rowHeight));
+                    QImage image(exposed.size(), QImage::Format_ARGB32_Premultiplied);
+                    QPainter painter(&image);
+                    painter.translate(-exposed.topLeft());
+                    LanesPainter::paint(painter, snap, exposed, 0.0);
+                    painter.end();
+                    for (int x = 0; x < image.width(); ++x) {
+                        const QColor fill = image.pixelColor(x, fillRow);
+                        for (const int y : probes) {
+                            const QColor c = image.pixelColor(x, y);
+                            const int diff = std::max({std::abs(c.red() - fill.red()), std::abs(c.green() - fill.green()),
+                                                       std::abs(c.blue() - fill.blue())});
+                            ASSERT_GT(diff, 40) << (peaks ? "peaks" : "two channels") << ": empty column at x "
+                                                << exposed.left() + x << " of a clip " << frame.width()
+                                                << " wide (window " << window << ", zoom " << zoom << "), row " << y;
+                            ++checked;
+                        }
+                    }
+                }
+            }
+        }
+        EXPECT_GT(checked, 40 * 6 * 2 * 200);
+    }
 }
 
 TEST_F(Paint, ThirtyTicksRepaintOnlyThePlayheadStrips) {
