@@ -37,7 +37,8 @@ const std::vector<QString>& colorNames();
 QColor track(long long index);
 int trackIndex(long long index);
 
-// Fusion with the dark palette, the tint and the default proportional font.
+// The program's style (Fusion, adjusted) with the dark palette, the tint and the default
+// proportional font.
 void applyTheme(QApplication& app);
 
 }  // namespace Palette
