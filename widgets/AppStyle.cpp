@@ -11,9 +11,8 @@ namespace tessoral {
 
 AppStyle::AppStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
 
-QColor AppStyle::uncheckedOutline(QStyle::State state, const QPalette& palette) {
-    // On a highlighted menu row the indicator sits on the accent: the highlighted text's colour.
-    if (state & State_Selected) return palette.color(QPalette::Active, QPalette::HighlightedText);
+QColor AppStyle::uncheckedOutline(QStyle::State state) {
+    // On a highlighted menu row the indicator's dark fill already stands out from the accent.
     return (state & State_Enabled) ? Palette::secondaryText() : Palette::tertiaryText();
 }
 
@@ -30,7 +29,7 @@ void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* optio
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing, true);
     painter->setBrush(Qt::NoBrush);
-    painter->setPen(QPen(uncheckedOutline(state, option->palette), 1.0));
+    painter->setPen(QPen(uncheckedOutline(state), 1.0));
     if (element == PE_IndicatorCheckBox) {
         painter->translate(0.5, 0.5);
         painter->drawRect(r.adjusted(0, 0, -1, -1));

@@ -14,8 +14,8 @@ class AppStyle : public QProxyStyle {
 public:
     AppStyle();
 
-    // The outline of an unchecked indicator in `state` (a highlighted menu row, disabled, or plain).
-    static QColor uncheckedOutline(QStyle::State state, const QPalette& palette);
+    // The outline of an unchecked indicator, enabled or disabled.
+    static QColor uncheckedOutline(QStyle::State state);
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget = nullptr) const override;
