@@ -15,48 +15,18 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 
 #include <gtest/gtest.h>
 
+#include "support/views/Contrast.h"
 #include "widgets/Palette.h"
 
 using namespace tessoral;
+using tessoral::test::contrast;
+using tessoral::test::outlineContrast;
 
 namespace {
-
-double luminance(QColor c) {
-    auto linear = [](int v) {
-        const double s = v / 255.0;
-        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-    };
-    return 0.2126 * linear(c.red()) + 0.7152 * linear(c.green()) + 0.0722 * linear(c.blue());
-}
-
-double contrast(QColor a, QColor b) {
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
-// The weakest of the four directions: along each ray from the indicator's centre outwards, the
-// strongest contrast any pixel up to two pixels beyond `box` makes with `background`. An outline
-// missing on one side fails.
-double outlineContrast(const QImage& image, const QRect& box, QColor background) {
-    const QPoint c = box.center();
-    double weakest = 1e9;
-    for (const QPoint step : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
-        double strongest = 1.0;
-        const int reach = (step.x() != 0 ? box.width() : box.height()) / 2 + 2;
-        for (int d = 0; d <= reach; ++d) {
-            const QPoint p = c + step * d;
-            if (!image.rect().contains(p)) break;
-            strongest = std::max(strongest, contrast(image.pixelColor(p), background));
-        }
-        weakest = std::min(weakest, strongest);
-    }
-    return weakest;
-}
 
 // A check box or radio button on a surface of `surface`.
 struct Indicator {
