@@ -152,8 +152,8 @@ TEST_F(Paint, TrimPreviewAddingBackIsTintedNotBlack) {
 // handle and the next crossfade. 10 points a second, rows 134 high.
 TEST_F(Paint, ClipNamesStartAfterFadeHandlesAndCrossfades) {
     const Uuid a = fx.add(0, 10, 20, "Первый клип с длинным названием");  // x 100…300
-    fx.add(1, 5, 6, "Out");                                                // 50…110
-    fx.add(1, 10, 5, "In");                                                // 100…150, overlap 100…110
+    fx.add(1, 5, 8, "Out");                                                // 50…130
+    fx.add(1, 10, 5, "In");                                                // 100…150, overlap 100…130
     auto nameOf = [&](const Uuid& id) {
         const LanesSnapshot& snap = fx.lanes->snapshot();
         return LanesPainter::nameRect(snap, *snap.item(id), LanesPainter::crossfadeShapes(snap));
@@ -174,9 +174,9 @@ TEST_F(Paint, ClipNamesStartAfterFadeHandlesAndCrossfades) {
     EXPECT_GE(name.left(), 124.5);
     EXPECT_LE(name.left(), 130.0);
     EXPECT_LE(name.right(), 245.5);
-    // The crossfade on row 1 (x 100…110): the incoming name after it, the outgoing one before it.
+    // The crossfade on row 1 (x 100…130): the incoming name after it, the outgoing one before it.
     const auto& tracks = fx.store->session().tracks;
-    EXPECT_GE(nameOf(tracks[2].id).left(), 110.0);
+    EXPECT_GE(nameOf(tracks[2].id).left(), 130.0);
     EXPECT_LE(nameOf(tracks[1].id).right(), 100.0);
     EXPECT_GT(nameOf(tracks[1].id).width(), 20.0);
     // A fade-in over the whole clip leaves no room.
