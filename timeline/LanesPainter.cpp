@@ -63,12 +63,13 @@ QColor alpha(QColor c, double a) {
 }
 
 QColor white(double a) { return alpha(Qt::white, a); }
+QColor black(double a) { return alpha(Qt::black, a); }
 
+// The channel letters of the two-channel waveform.
 QFont letterFont() { return Fonts::ui(10, QFont::DemiBold); }
 
-// The least room between a clip's labels and what they keep clear of.
+// The least room between a clip's name and what it keeps clear of.
 constexpr double kLabelGap = 3.0;
-QColor black(double a) { return alpha(Qt::black, a); }
 
 // Qt's raster engine hands a blend of more than 96 spans (about one a row) to its thread pool: on a
 // busy machine such a call costs ~65 µs against ~0.5 µs for a short one. Everything tall is
