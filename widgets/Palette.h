@@ -37,8 +37,7 @@ const std::vector<QString>& colorNames();
 QColor track(long long index);
 int trackIndex(long long index);
 
-// The program's style (Fusion, adjusted) with the dark palette, the tint and the default
-// proportional font.
+// Fusion with the dark palette, the tint and the default proportional font.
 void applyTheme(QApplication& app);
 
 }  // namespace Palette
