@@ -113,6 +113,24 @@ bool renderTimelineToolShots(Studio& studio, const std::function<void()>& settle
         std::fprintf(stderr, "no tempo control in the window\n");
         ok = false;
     }
+
+    // The bar grid over the rows and the filler below them.
+    s.setSelection(std::nullopt);
+    s.setTimeFormat(TimeFormat::bars);
+    pump();
+    ok &= save(grabWindow(window), folder, QStringLiteral("multitrack-bars"), lang);
+    s.setTimeFormat(TimeFormat::clock);
+    // The smallest window: the waveforms' columns at another pitch, the clip editor's labels.
+    const QSize size = window.size();
+    window.resize(window.minimumSize());
+    pump();
+    ok &= save(grabWindow(window), folder, QStringLiteral("multitrack-small"), lang);
+    s.setEditorMode(EditorMode::waveform);
+    pump();
+    ok &= save(grabWindow(window), folder, QStringLiteral("waveform-small"), lang);
+    s.setEditorMode(EditorMode::multitrack);
+    window.resize(size);
+    pump();
     return ok;
 }
 

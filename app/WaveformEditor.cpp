@@ -16,6 +16,7 @@
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
+#include "timeline/AmplitudeScale.h"
 #include "timeline/BeatGridOverlay.h"
 #include "timeline/LanesWidget.h"
 #include "widgets/MarkerRuler.h"
@@ -75,6 +76,7 @@ WaveformEditor::WaveformEditor(StudioStore& store, TransportSignals* transport, 
     amplitude_->setObjectName(QStringLiteral("amplitudeScaleSlot"));
     amplitude_->setAttribute(Qt::WA_TransparentForMouseEvents);
 
+    connect(scroll_->horizontalScrollBar(), &QScrollBar::valueChanged, this, &WaveformEditor::coverLanes);
     scroll_->viewport()->installEventFilter(this);
     for (QWidget* w : {static_cast<QWidget*>(ruler_), static_cast<QWidget*>(lanes_), content_})
         w->installEventFilter(this);
@@ -137,6 +139,17 @@ void WaveformEditor::relayout() {
     if (content_->size() != QSize(width, int(kTopInset) + row)) content_->resize(width, int(kTopInset) + row);
     amplitude_->setVisible(!store_.spectralView());
     amplitude_->setGeometry(0, int(kTopInset), 40, row);
+    coverLanes();
+}
+
+void WaveformEditor::coverLanes() {
+    // The amplitude scale lies over the lane's visible left edge: the clip's labels keep clear.
+    if (store_.spectralView()) {
+        lanes_->setCover(0.0, 0.0);
+        return;
+    }
+    const double x = scroll_->horizontalScrollBar()->value();
+    lanes_->setCover(x, x + AmplitudeScale::kWidth);
 }
 
 void WaveformEditor::rulerClicked(double x) {

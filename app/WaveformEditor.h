@@ -60,6 +60,7 @@ private:
     void refresh();
     void relayout();
     void scrollToFocus();
+    void coverLanes();
     void trackPointer(const QWidget* source, double x, bool inside);
 
     StudioStore& store_;

@@ -256,6 +256,7 @@ EffectsRackView::EffectsRackView(StudioStore& store, TransportSignals* transport
     page->setSpacing(0);
     auto* clipLine = new QHBoxLayout;
     clipLine->setContentsMargins(12, 12, 12, 12);
+    clipLine->setSpacing(8);  // the dot apart from the name (the page's own spacing is 0)
     dot_ = new QWidget(clipPage_);
     dot_->setFixedSize(5, 5);
     dot_->setAttribute(Qt::WA_StyledBackground);

@@ -65,6 +65,12 @@ QColor alpha(QColor c, double a) {
 QColor white(double a) { return alpha(Qt::white, a); }
 QColor black(double a) { return alpha(Qt::black, a); }
 
+// The channel letters of the two-channel waveform.
+QFont letterFont() { return Fonts::ui(10, QFont::DemiBold); }
+
+// The least room between a clip's name and what it keeps clear of.
+constexpr double kLabelGap = 3.0;
+
 // Qt's raster engine hands a blend of more than 96 spans (about one a row) to its thread pool: on a
 // busy machine such a call costs ~65 µs against ~0.5 µs for a short one. Everything tall is
 // therefore filled as aliased rectangles in bands of at most 90 rows, cut to the exposed part.
@@ -176,6 +182,16 @@ std::pair<long long, long long> visibleColumns(long long n, double x0, double w,
     return {first, std::max(first, last)};
 }
 
+// The pixel columns [left, right) of waveform column i of n across a clip at x0, w wide: from the
+// column's own left edge to the next column's, the last one to the clip's right edge. Neighbouring
+// columns thus tile the clip at any pitch (a fixed width would leave a pixel out wherever a
+// fractional pitch lands on a whole pixel).
+std::pair<int, int> columnSpan(long long i, long long n, double x0, double w) {
+    const int left = G::toPixel(x0 + double(i) / double(n) * w);
+    const int right = i + 1 >= n ? G::toPixel(std::ceil(x0 + w)) : G::toPixel(x0 + double(i + 1) / double(n) * w);
+    return {left, std::max(right, left + 1)};
+}
+
 // The centre line from the clip's left to its right, cut to the exposed part.
 void centreLine(QPainter& p, const QRectF& f, double y, const QColor& c, const QRect& exposed) {
     fillBand(p, QRect(G::toPixel(f.left()), G::toPixel(y), std::max(G::toPixel(std::ceil(f.right())) - G::toPixel(f.left()), 1), 1),
@@ -201,13 +217,18 @@ void drawPeaks(QPainter& p, const Track& clip, const QRectF& f, const QColor& co
         for (long long k = lo; k < hi; ++k) peak = std::max(peak, peaks[std::size_t(k)]);
         const double v = std::isfinite(peak) ? std::min(double(peak), 1.0) : 0.0;
         const double half = std::max((h - 45.0) * v * 0.5, 0.6);
-        const double x = f.x() + double(i) / double(n) * w;
-        fillBand(p, pixels(x, cy - half, x + 1.0, cy + half), c, exposed);
+        const auto [left, right] = columnSpan(i, n, f.x(), w);
+        const QRect r = pixels(0.0, cy - half, 1.0, cy + half);
+        fillBand(p, QRect(left, r.top(), right - left, r.height()), c, exposed);
     }
 }
 
-void drawDetailed(QPainter& p, const Track& clip, const QRectF& f, const QColor& col, bool audible, double zoom,
-                  const QRect& exposed) {
+void drawDetailed(QPainter& p, const LanesSnapshot& s, const ClipItem& item, const QRect& exposed) {
+    const Track& clip = s.clip(item);
+    const QRectF& f = item.frame;
+    const QColor& col = item.color;
+    const bool audible = item.audible;
+    const double zoom = s.amplitudeZoom;
     const double h = f.height();
     const double w = f.width();
     const double a = 0.2 * h;
@@ -234,15 +255,14 @@ void drawDetailed(QPainter& p, const Track& clip, const QRectF& f, const QColor&
             const double low = std::max(double(mn) * z, -1.0);
             const double high = std::min(double(mx) * z, 1.0);
             if (!std::isfinite(low) || !std::isfinite(high)) continue;
-            const double x = f.x() + double(i) / double(n) * w;
-            fillBand(p, pixels(x, cy - a * high, x + 1.0, cy - a * low + 0.5), c, exposed);
+            const auto [left, right] = columnSpan(i, n, f.x(), w);
+            const QRect r = pixels(0.0, cy - a * high, 1.0, cy - a * low + 0.5);
+            fillBand(p, QRect(left, r.top(), right - left, r.height()), c, exposed);
         }
-        p.setPen(Palette::grey());
-        p.setFont(Fonts::ui(10, QFont::DemiBold));
-        const QFontMetrics fm(p.font());
-        p.drawText(QPointF(f.x() + 10.0, cy - a - 4.0 + fm.ascent() - fm.height() / 2.0 + 2.0),
-                   channel == 0 ? QStringLiteral("L") : QStringLiteral("R"));
     }
+    p.setPen(Palette::grey());
+    p.setFont(letterFont());
+    for (const auto& letter : channelLetters(s, item)) p.drawText(letter.baseline, letter.text);
 }
 
 void drawSpectrogram(QPainter& p, const LanesSnapshot& s, const ClipItem& item, const QRectF& body,
@@ -404,7 +424,8 @@ void drawFadeHandles(QPainter& p, const LanesSnapshot& s, const ClipItem& item, 
     }
 }
 
-void drawClip(QPainter& p, const LanesSnapshot& s, const ClipItem& item, SpectrogramPixmaps* cache, const QRect& exposed) {
+void drawClip(QPainter& p, const LanesSnapshot& s, const ClipItem& item, const std::vector<CrossfadeShape>& crossfades,
+              SpectrogramPixmaps* cache, const QRect& exposed) {
     const Track& clip = s.clip(item);
     const QRectF& f = item.frame;
     const QColor& col = item.color;
@@ -426,20 +447,19 @@ void drawClip(QPainter& p, const LanesSnapshot& s, const ClipItem& item, Spectro
     if (s.spectral) {
         drawSpectrogram(p, s, item, body, cache, exposed);
     } else if (s.mode == LanesMode::clipEditor) {
-        drawDetailed(p, clip, f, col, item.audible, s.amplitudeZoom, exposed);
+        drawDetailed(p, s, item, exposed);
     } else {
         drawPeaks(p, clip, f, col, item.audible, exposed);
     }
 
     // Name.
-    const double nameWidth = std::max(f.width() - 16.0, 0.0);
-    const QRectF nameRect(f.x() + 9.0, f.y() + 14.0, nameWidth, 15.0);
-    if (nameWidth > 4.0 && nameRect.intersects(QRectF(exposed))) {
-        const QString name = QString::fromStdString(clip.muted ? L("{0} · выкл.", clip.name) : clip.name);
+    const QRectF name = nameRect(s, item, crossfades);
+    if (name.width() > 4.0 && name.intersects(QRectF(exposed))) {
+        const QString text = QString::fromStdString(clip.muted ? L("{0} · выкл.", clip.name) : clip.name);
         p.setFont(Fonts::ui(10, QFont::Medium));
         p.setPen(s.spectral ? QColor(Qt::white) : alpha(col, item.audible ? 1.0 : 0.6));
         const QFontMetrics fm(p.font());
-        p.drawText(nameRect, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(name, Qt::ElideRight, int(nameWidth)));
+        p.drawText(name, Qt::AlignLeft | Qt::AlignVCenter, fm.elidedText(text, Qt::ElideRight, int(name.width())));
     }
 
     if (item.overlay) drawSpectralOverlay(p, s, item, exposed);
@@ -486,8 +506,8 @@ void drawTrimPreview(QPainter& p, const LanesSnapshot& s, const QRect& exposed) 
     fillBand(p, pixels(pps * a - 1.0, top, pps * a + 1.0, top + h), s.trimTint, exposed);
 }
 
-void drawCrossfades(QPainter& p, const LanesSnapshot& s, const QRect& exposed) {
-    for (const auto& shape : crossfadeShapes(s)) {
+void drawCrossfades(QPainter& p, const std::vector<CrossfadeShape>& shapes, const QRect& exposed) {
+    for (const auto& shape : shapes) {
         fillBand(p, pixels(shape.band.left(), shape.band.top(), shape.band.right(), shape.band.bottom()), white(0.07), exposed);
         for (const auto& curve : shape.curves) columnLine(p, curve.points, curve.color, exposed);
     }
@@ -550,6 +570,58 @@ std::vector<CrossfadeShape> crossfadeShapes(const LanesSnapshot& s) {
     return shapes;
 }
 
+std::vector<ChannelLetter> channelLetters(const LanesSnapshot& s, const ClipItem& item) {
+    std::vector<ChannelLetter> letters;
+    if (s.spectral || s.mode != LanesMode::clipEditor) return letters;
+    const QRectF& f = item.frame;
+    const double h = f.height();
+    const double a = 0.2 * h;
+    const QFontMetrics fm(letterFont());
+    for (int channel = 0; channel < 2; ++channel) {
+        const double cy = f.y() + (channel == 0 ? 0.28 : 0.76) * h;
+        ChannelLetter letter;
+        letter.text = channel == 0 ? QStringLiteral("L") : QStringLiteral("R");
+        letter.baseline = QPointF(f.x() + 10.0, cy - a - 4.0 + fm.ascent() - fm.height() / 2.0 + 2.0);
+        letter.box = QRectF(letter.baseline.x(), letter.baseline.y() - fm.ascent(), fm.horizontalAdvance(letter.text),
+                            fm.height());
+        // Under the covering strip (the amplitude scale names the channels there itself).
+        if (s.coverTo > s.coverFrom && letter.box.right() > s.coverFrom && letter.box.left() < s.coverTo) continue;
+        letters.push_back(letter);
+    }
+    return letters;
+}
+
+QRectF nameRect(const LanesSnapshot& s, const ClipItem& item, const std::vector<CrossfadeShape>& crossfades) {
+    const QRectF& f = item.frame;
+    const Track& clip = s.clip(item);
+    const double top = f.y() + 14.0;
+    const double bottom = top + 15.0;
+    // What lies over the name's band, as x ranges: the fades up to their handles, crossfades, the
+    // channel letters and the covering strip.
+    std::vector<std::pair<double, double>> taken;
+    const double pps = s.pps();
+    const double W = double(clip.frames()) / 48000.0 * pps;
+    const QPointF in = G::fadeHandleCentre(true, clip.fadeIn, pps, W) + f.topLeft();
+    const QPointF out = G::fadeHandleCentre(false, clip.fadeOut, pps, W) + f.topLeft();
+    taken.emplace_back(f.left(), in.x() + 4.5);
+    taken.emplace_back(out.x() - 4.5, f.right());
+    for (const auto& shape : crossfades)
+        if (shape.band.top() < bottom && shape.band.bottom() > top && shape.band.left() < f.right() && shape.band.right() > f.left())
+            taken.emplace_back(shape.band.left(), shape.band.right());
+    for (const auto& letter : channelLetters(s, item))
+        if (letter.box.top() < bottom && letter.box.bottom() > top) taken.emplace_back(letter.box.left(), letter.box.right());
+    if (s.coverTo > s.coverFrom) taken.emplace_back(s.coverFrom, s.coverTo);
+    std::sort(taken.begin(), taken.end());
+    // The name starts after whatever begins at its place, and ends before the next thing.
+    double left = f.left() + 9.0;
+    double right = f.right() - 7.0;
+    for (const auto& [a, b] : taken)
+        if (a < left + kLabelGap && b > left) left = b + kLabelGap;
+    for (const auto& [a, b] : taken)
+        if (b > left) right = std::min(right, a - kLabelGap);
+    return QRectF(left, top, std::max(right - left, 0.0), bottom - top);
+}
+
 double playheadX(const LanesSnapshot& s, double playhead) {
     const double x = playhead / std::max(s.duration, 0.001) * s.width;
     return std::isfinite(x) ? x : 0.0;
@@ -583,13 +655,14 @@ void paint(QPainter& p, const LanesSnapshot& s, const QRect& exposed, double pla
         fillBand(p, QRect(0, G::toPixel(rh * double(r + 1)) - 1, W, 1), Palette::line(), exposed);
     }
     // 2. Clips.
+    const auto crossfades = crossfadeShapes(s);
     const QRectF area(exposed.adjusted(-8, -8, 8, 8));
     for (const auto& item : s.clips)
-        if (item.frame.intersects(area)) drawClip(p, s, item, spectrograms, exposed);
+        if (item.frame.intersects(area)) drawClip(p, s, item, crossfades, spectrograms, exposed);
     // 3. Trim preview.
     if (s.trimDrag && s.trimRow) drawTrimPreview(p, s, exposed);
     // 4. Crossfades.
-    drawCrossfades(p, s, exposed);
+    drawCrossfades(p, crossfades, exposed);
     // 5. Reorder highlight.
     if (s.mode == LanesMode::multitrack && s.reorderRow) {
         const QRect r = pixels(0.0, rh * double(*s.reorderRow), s.width, rh * double(*s.reorderRow + 1));

@@ -72,6 +72,20 @@ struct CrossfadeShape {
 };
 std::vector<CrossfadeShape> crossfadeShapes(const LanesSnapshot& snapshot);
 
+// A channel letter of the clip editor's two-channel waveform as drawn: a letter under the
+// covering strip of the snapshot is left out.
+struct ChannelLetter {
+    QString text;
+    QPointF baseline;
+    QRectF box;
+};
+std::vector<ChannelLetter> channelLetters(const LanesSnapshot& snapshot, const ClipItem& item);
+// Where the clip's name is drawn: from 9 points inside the clip's left edge to 7 inside its right,
+// but starting after the fade-in and its handle, a crossfade, a channel letter or the covering
+// strip that lies at its place, and ending before the next of these (the fade-out handle at the
+// latest). Empty when nothing is left.
+QRectF nameRect(const LanesSnapshot& snapshot, const ClipItem& item, const std::vector<CrossfadeShape>& crossfades);
+
 // The playhead's x in lanes coordinates.
 double playheadX(const LanesSnapshot& snapshot, double playhead);
 // The 3-pixel strip a playhead at `x` paints into.

@@ -66,6 +66,10 @@ struct LanesSnapshot {
     std::optional<std::size_t> reorderRow;
     std::vector<double> markerTimes;
     bool crossfades = false;
+    // The x range (lanes coordinates) that a view laid over the lanes hides from the clips'
+    // labels; empty when equal.
+    double coverFrom = 0.0;
+    double coverTo = 0.0;
 
     static LanesSnapshot build(const StudioStore& store, LanesMode mode, double width, double duration,
                                double rowHeight);

@@ -112,9 +112,19 @@ QSize LanesWidget::contentSize() const {
 
 QSize LanesWidget::sizeHint() const { return contentSize(); }
 
+void LanesWidget::setCover(double from, double to) {
+    if (!std::isfinite(from) || !std::isfinite(to) || from >= to) from = to = 0.0;
+    if (from == coverFrom_ && to == coverTo_) return;
+    coverFrom_ = from;
+    coverTo_ = to;
+    markStale();
+}
+
 const LanesSnapshot& LanesWidget::snapshot() {
     if (stale_) {
         snapshot_ = LanesSnapshot::build(store_, mode_, width_, duration_, rowHeight_);
+        snapshot_.coverFrom = coverFrom_;
+        snapshot_.coverTo = coverTo_;
         spectrograms_.keepOnly(snapshot_);
         stale_ = false;
     }

@@ -48,6 +48,10 @@ public:
     QSize contentSize() const;
     QSize sizeHint() const override;
 
+    // The x range (lanes coordinates) that a view laid over the lanes covers: the clips' labels
+    // keep clear of it. Empty when `from` ≥ `to`.
+    void setCover(double from, double to);
+
     // What the next paint draws (rebuilt first when the store changed).
     const LanesSnapshot& snapshot();
     // The clip's, the fade handle's or nothing's menu opened by the last right click (tests).
@@ -127,6 +131,8 @@ private:
     double width_ = 0.0;
     double duration_ = 10.0;
     double rowHeight_ = 134.0;
+    double coverFrom_ = 0.0;
+    double coverTo_ = 0.0;
     LanesSnapshot snapshot_;
     bool stale_ = true;
     std::size_t rowCount_ = 0;

@@ -179,7 +179,8 @@ void MultitrackTimeline::relayout() {
         const bool bars = store_.timeFormat() == TimeFormat::bars;
         grid->setVisible(bars);
         if (bars) {
-            grid->setGeometry(0, top, width, rowsHeight);
+            // Over the rows and the filler below them.
+            grid->setGeometry(0, top, width, height - top);
             grid->setGrid(store_.displayGrid(), duration_);
             grid->raise();
         }

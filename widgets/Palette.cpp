@@ -2,9 +2,9 @@
 
 #include <QApplication>
 #include <QPalette>
-#include <QStyleFactory>
 
 #include "model/Localization.h"
+#include "widgets/AppStyle.h"
 #include "widgets/Fonts.h"
 #include "widgets/WheelGuard.h"
 
@@ -60,7 +60,7 @@ int trackIndex(long long index) {
 QColor track(long long index) { return colors()[static_cast<size_t>(trackIndex(index))]; }
 
 void applyTheme(QApplication& app) {
-    app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    app.setStyle(new AppStyle);
     QPalette p;
     const QColor text = primaryText();
     const QColor disabledText = tertiaryText();

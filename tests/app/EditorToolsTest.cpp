@@ -1,6 +1,7 @@
 // The editor tools, the selection bar and the waveform editor over a real store.
 #include <QLabel>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include "app/SelectionBar.h"
 #include "app/WaveformEditor.h"
 #include "model/Localization.h"
+#include "timeline/AmplitudeScale.h"
 #include "timeline/LanesWidget.h"
 #include "widgets/NumberField.h"
 #include "widgets/SegmentedControl.h"
@@ -227,6 +229,37 @@ TEST(WaveformEditor, HintWithoutAClipAndTheLaneWithOne) {
     pump();
     EXPECT_NEAR(editor->contentWidth(), 2 * base, 1e-9);
     EXPECT_EQ(editor->content()->width(), int(std::ceil(2 * base)));
+}
+
+// The amplitude scale stays at the view's left edge while the lane scrolls under it: the lane
+// learns which part of it the scale covers, and the clip's name moves out from under it.
+TEST(WaveformEditor, TheLaneKnowsWhereTheAmplitudeScaleCoversIt) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    StudioStore& s = fx.store();
+    s.setSelectedID(s.session().tracks.front().id);
+    s.setEditorMode(EditorMode::waveform);
+    pump();
+    auto* editor = qobject_cast<WaveformEditor*>(fx.view().editorArea());
+    ASSERT_NE(editor, nullptr);
+    auto cover = [&] {
+        const LanesSnapshot& snap = editor->lanes()->snapshot();
+        return std::make_pair(snap.coverFrom, snap.coverTo);
+    };
+    EXPECT_EQ(cover(), std::make_pair(0.0, double(AmplitudeScale::kWidth)));
+    const LanesSnapshot& snap = editor->lanes()->snapshot();
+    ASSERT_EQ(snap.clips.size(), 1u);
+    EXPECT_GE(LanesPainter::nameRect(snap, snap.clips[0], {}).left(), double(AmplitudeScale::kWidth));
+    s.setZoom(4.0, std::nullopt, 0.5);
+    pump();
+    editor->scrollArea()->horizontalScrollBar()->setValue(150);
+    pump();
+    EXPECT_EQ(cover(), std::make_pair(150.0, 150.0 + AmplitudeScale::kWidth));
+    // No scale over the spectrogram.
+    s.setSpectralView(true);
+    pump();
+    EXPECT_EQ(cover().first, cover().second);
 }
 
 TEST(WaveformEditor, NarrowAndLowAreasKeepTheirMinimumsAndTheRulerClickSeeks) {

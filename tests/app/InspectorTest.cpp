@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QProcess>
 #include <QStyle>
+#include <QStyleOptionButton>
 #include <QStyleOptionSlider>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +30,7 @@
 #include "app/InspectorTabBar.h"
 #include "model/Localization.h"
 #include "support/TestAudio.h"
+#include "support/views/Contrast.h"
 #include "widgets/NumberField.h"
 #include "widgets/ToolButton.h"
 #include "widgets/ValueSlider.h"
@@ -271,6 +273,31 @@ TEST(ClipProperties, AFinishedGainDragIsOneUndoStepEvenWhereItBegan) {
 }
 
 // ---- the processing page ----
+
+// As the "inspector-clip" screenshot shows it: the unchecked "Выключить клип" box, measured on
+// the window's pixels, stands out from the inspector behind it.
+TEST(Inspector, UncheckedMuteBoxStandsOutFromThePanel) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    fx.store().setSelectedID(fx.store().session().tracks.front().id);
+    ProcessingInspector* inspector = inspectorOf(fx);
+    ASSERT_NE(inspector, nullptr);
+    auto* mute = inspector->findChild<QCheckBox*>(QStringLiteral("clipMute"));
+    ASSERT_NE(mute, nullptr);
+    ASSERT_TRUE(mute->isVisible());
+    ASSERT_FALSE(mute->isChecked());
+    pump();
+    const QImage image = fx.window().grab().toImage().convertToFormat(QImage::Format_RGB32);
+    QStyleOptionButton opt;
+    opt.initFrom(mute);
+    const QRect box = mute->style()
+                          ->subElementRect(QStyle::SE_CheckBoxIndicator, &opt, mute)
+                          .translated(mute->mapTo(&fx.window(), QPoint(0, 0)));
+    ASSERT_TRUE(image.rect().contains(box));
+    const QColor behind = image.pixelColor(box.left() - 3, box.center().y());
+    EXPECT_GE(test::outlineContrast(image, box, behind), 3.0);
+}
 
 TEST(Inspector, PeakTextAndColour) {
     const float zero[] = {0.0f, 0.0f}, full[] = {0.2f, 1.0f}, over[] = {1.2f, 0.5f};

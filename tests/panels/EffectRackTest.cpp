@@ -1,11 +1,15 @@
 // The rack panel over a real store: rows and numbering, the footer, one undo step per control, the
 // wet slider's draft, and a popover that follows its slot.
 
+#include <QApplication>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
 #include <QToolButton>
+
+#include <algorithm>
 
 #include <gtest/gtest.h>
 
@@ -14,6 +18,7 @@
 #include "panels/EffectEditor.h"
 #include "panels/EffectRack.h"
 #include "panels/PanelSupport.h"
+#include "widgets/Palette.h"
 #include "widgets/ToolButton.h"
 #include "widgets/ValueSlider.h"
 
@@ -68,6 +73,33 @@ TEST_F(Rack, AnEmptyRackHasEightAddRowsAndNothingToApply) {
     EXPECT_EQ(actions[0]->text(), qs("Сохранить цепочку в избранное…"));
     EXPECT_FALSE(actions[0]->isEnabled());
     EXPECT_TRUE(actions[1]->isSeparator());
+}
+
+// The clip line: the colour dot stands apart from the name (the line's spacing, measured on the
+// pixels between the dot and the name's first ink).
+TEST_F(Rack, TheColourDotStandsApartFromTheClipName) {
+    s.addClip("Мелодия");
+    QApplication::processEvents();
+    const QImage image = rack->grab().toImage();
+    const QRect line = rack->clipName()->geometry().translated(rack->clipName()->parentWidget()->mapTo(rack.get(), QPoint(0, 0)));
+    const QColor dot = Palette::track(s.store->session().tracks.front().color);
+    const QColor ground = image.pixelColor(2, line.center().y());
+    int dotRight = -1;
+    int inkLeft = -1;
+    for (int x = 0; x < image.width() && inkLeft < 0; ++x)
+        for (int y = line.top(); y <= line.bottom(); ++y) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - dot.red()) + std::abs(c.green() - dot.green()) + std::abs(c.blue() - dot.blue()) < 30) {
+                dotRight = x;
+            } else if (dotRight >= 0 && x > dotRight && std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()}) < 25 &&
+                       c.value() - ground.value() > 60) {  // the name's grey ink, not the dot's soft edge
+                inkLeft = x;
+                break;
+            }
+        }
+    ASSERT_GE(dotRight, 0) << "no dot";
+    ASSERT_GT(inkLeft, dotRight) << "no name";
+    EXPECT_GE(inkLeft - dotRight - 1, 6);
 }
 
 TEST_F(Rack, ThreeSlotsOneOffAndTheBypassBadge) {

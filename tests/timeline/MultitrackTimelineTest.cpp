@@ -1,5 +1,6 @@
 // The multitrack page: widths from the space it gets, the header line, the ruler click, the
 // recording extent and the playhead follower on the manual scheduler's clock.
+#include <QImage>
 #include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -55,6 +56,27 @@ TEST_F(Page, WidthsFollowTheSpaceAndTheZoom) {
     // Rows line up with their headers: 52 points of rulers above the lanes.
     EXPECT_EQ(page->lanes()->y(), 52);
     EXPECT_EQ(page->lanes()->height(), 3 * 134);
+}
+
+// In the bars format the grid's lines run over the rows and on through the filler below them.
+TEST_F(Page, BarLinesCoverTheFillerBelowTheLastRow) {
+    store().setTimeFormat(TimeFormat::bars);
+    pump(3);
+    const int filler = 52 + 3 * 134 + 30;  // 30 points below the last row
+    ASSERT_LT(filler, page->timelineArea()->viewport()->height());
+    auto lines = [&](int y) {
+        const QImage image = page->timelineArea()->viewport()->grab().toImage();
+        int count = 0;
+        for (int x = 0; x < image.width(); ++x)
+            if (!near(image.pixelColor(x, y), Palette::background(), 2)) ++count;
+        return count;
+    };
+    const int inRows = lines(52 + 2 * 134 + 4);  // in the last row, above its clip-free band
+    EXPECT_GT(inRows, 5);
+    EXPECT_EQ(lines(filler), inRows);
+    store().setTimeFormat(TimeFormat::clock);
+    pump(3);
+    EXPECT_EQ(lines(filler), 0);
 }
 
 TEST_F(Page, HeadersScrollWithTheRows) {
