@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -156,7 +157,12 @@ TEST(NumberField, ShowsThreeDecimalsAndReturnCommitsOnce) {
     std::vector<double> commits;
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
-    auto* field = new NumberField(1.5, [&](double v) { commits.push_back(v); }, &window);
+    NumberField* field = nullptr;
+    // The host takes every number and gives it back, as a store does.
+    field = new NumberField(1.5, [&](double v) {
+        commits.push_back(v);
+        field->setValue(v);
+    }, &window);
     auto* other = new QLineEdit(&window);
     layout->addWidget(field);
     layout->addWidget(other);
@@ -171,15 +177,63 @@ TEST(NumberField, ShowsThreeDecimalsAndReturnCommitsOnce) {
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(commits, std::vector<double>{2.0});
     EXPECT_EQ(field->text(), QStringLiteral("2.000"));
-    // Leaving the field with the draft unchanged since commits nothing more, even though the host
-    // has not given the new value back.
+    // Leaving the field with the draft unchanged since commits nothing more.
     other->setFocus();
     EXPECT_EQ(commits, std::vector<double>{2.0});
-    // The host's value arrives: the same number typed again is no commit.
-    field->setValue(2.0);
+    // The same number typed again is no commit.
     field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("2.0"));
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(commits.size(), 1u);
+}
+
+TEST(NumberField, AfterEverySubmitTheFieldReadsWhatTheHostHolds) {
+    LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    std::vector<double> commits;
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    NumberField* field = nullptr;
+    double held = 5.0;
+    bool refusing = false;
+    // A host that keeps its number within 0…5 and refuses everything while `refusing`.
+    field = new NumberField(held, [&](double v) {
+        commits.push_back(v);
+        if (refusing) return;
+        held = std::clamp(v, 0.0, 5.0);
+        field->setValue(held);
+    }, &window);
+    auto* other = new QLineEdit(&window);
+    layout->addWidget(field);
+    layout->addWidget(other);
+    window.show();
+    QApplication::setActiveWindow(&window);
+
+    // Already at the limit: the clamp leaves the value as it was, and the field shows it again.
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("77"));
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(commits, std::vector<double>{77.0});
+    EXPECT_EQ(field->text(), QStringLiteral("5.000"));
+    EXPECT_DOUBLE_EQ(field->draft(), 5.0);
+    other->setFocus();  // nothing more to commit
+    EXPECT_EQ(commits.size(), 1u);
+
+    // Below the limit, leaving the field submits; the clamped value comes back.
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, QStringLiteral("-3"));
+    other->setFocus();
+    EXPECT_EQ(commits, (std::vector<double>{77.0, -3.0}));
+    EXPECT_EQ(field->text(), QStringLiteral("0.000"));
+
+    // A refused number: the value the host holds stays in view.
+    refusing = true;
+    field->setText(QStringLiteral("4"));
+    field->submit();
+    EXPECT_EQ(commits.back(), 4.0);
+    EXPECT_EQ(field->text(), QStringLiteral("0.000"));
 }
 
 TEST(NumberField, TextThatIsNoFiniteNumberBringsTheValueBack) {
@@ -202,7 +256,11 @@ TEST(NumberField, TextThatIsNoFiniteNumberBringsTheValueBack) {
 TEST(NumberField, RussianUsesTheDecimalComma) {
     LocaleScope russian(QLocale(QLocale::Russian, QLocale::Russia));
     std::vector<double> commits;
-    NumberField field(1.5, [&](double v) { commits.push_back(v); });
+    NumberField field(1.5, {});
+    field.setCommit([&](double v) {
+        commits.push_back(v);
+        field.setValue(v);
+    });
     EXPECT_EQ(field.text(), QStringLiteral("1,500"));
     field.setText(QStringLiteral("12,5"));
     field.submit();
