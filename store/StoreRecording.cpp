@@ -211,15 +211,15 @@ void StudioStore::reportRecordingFailure(std::exception_ptr failure) {
 
 void StudioStore::endRecordingPreparation() {
     countdownTask_.reset();
+    recordingTask_ = false;  // before busy's signal, so views read the start as over
     setBusy(false);
-    recordingTask_ = false;
 }
 
 bool StudioStore::cancelCountdown() {
     if (!countdownTask_) return false;
     countdownTask_.reset();
+    recordingTask_ = false;  // before busy's signal, so views read the start as over
     setBusy(false);
-    recordingTask_ = false;
     setStatus(L("Запись отменена"));
     return true;
 }
