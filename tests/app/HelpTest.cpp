@@ -241,7 +241,10 @@ TEST(Help, EntriesNothingCanOpenSayWhyInTheStatusLine) {
     store.setStatus("");
     emit about.creditsLabel()->linkActivated(QStringLiteral("https://messenger.example/tessoral"));
     said(L("Не удалось открыть страницу: не найден браузер. Адрес: {0}", "https://messenger.example/tessoral"));
-    EXPECT_EQ(shell.opened.size(), 5u);
+    emit about.creditsLabel()->linkActivated(QStringLiteral("mailto:help@tessoral.example"));
+    said(L("Не удалось создать письмо: не найдена почтовая программа. Адрес поддержки: {0}",
+           "help@tessoral.example"));
+    EXPECT_EQ(shell.opened.size(), 6u);
 
     // Where the desktop opens them, the status line is left alone.
     shell.failing = false;
@@ -249,5 +252,5 @@ TEST(Help, EntriesNothingCanOpenSayWhyInTheStatusLine) {
     guide->trigger();
     entry({&menu}, L("Написать в поддержку…"))->trigger();
     said("Готово");
-    EXPECT_EQ(shell.opened.size(), 7u);
+    EXPECT_EQ(shell.opened.size(), 8u);
 }

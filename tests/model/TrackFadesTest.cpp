@@ -88,6 +88,13 @@ TEST(TrackKeepFadesAsPlayed, OversizedFadesTakeThePlayedLengthsAndReadBackUnchan
     t.keepFadesAsPlayed();
     EXPECT_EQ(std::pair(t.fadeIn, t.fadeOut), std::pair(25.0 / 48000, 75.0 / 48000));
 
+    // Fades of 10 and 2 frames on a 6-frame clip play as 5 and 1, filling it: the stored
+    // fade-out is what the loader's subtraction leaves, a hair under one frame's length.
+    t = clipWithFades(6, 10.0 / 48000, 2.0 / 48000);
+    t.keepFadesAsPlayed();
+    EXPECT_EQ(t.fadeFrames(), (Track::FadeFrames{5, 1}));
+    EXPECT_EQ(loaded(t.fadeIn, t.fadeOut, t.duration()), std::pair(t.fadeIn, t.fadeOut));
+
     // Fades that fit stay as they are, to the last digit.
     t = clipWithFades(48000, 0.123456789, 0.5);
     t.keepFadesAsPlayed();
