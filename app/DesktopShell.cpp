@@ -19,19 +19,22 @@ namespace {
 
 QString qpath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
 
-void openFolders(const QStringList& files) {
+// True when every folder opened.
+bool openFolders(const QStringList& files) {
     QSet<QString> seen;
+    bool opened = true;
     for (const QString& f : files) {
         const QString folder = QFileInfo(f).absolutePath();
         if (seen.contains(folder)) continue;
         seen.insert(folder);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        opened = QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && opened;
     }
+    return opened;
 }
 
 }  // namespace
 
-void DesktopShell::reveal(const std::vector<std::filesystem::path>& files) {
+void DesktopShell::reveal(const std::vector<std::filesystem::path>& files, std::function<void()> failed) {
     QStringList paths, uris;
     for (const auto& f : files) {
         paths << qpath(f);
@@ -40,7 +43,7 @@ void DesktopShell::reveal(const std::vector<std::filesystem::path>& files) {
     if (paths.isEmpty()) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolders(paths);
+        if (!openFolders(paths) && failed) failed();
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -49,10 +52,15 @@ void DesktopShell::reveal(const std::vector<std::filesystem::path>& files) {
     call << uris << QString();
     // Asynchronous, so a slow or absent file manager never stalls the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, paths] {
-        if (watcher->isError()) openFolders(paths);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, paths, failed = std::move(failed)] {
+        if (watcher->isError() && !openFolders(paths) && failed) failed();
         watcher->deleteLater();
     });
+}
+
+bool DesktopShell::openURL(const std::string& url) {
+    // Qt finds the desktop's launcher (xdg-open and its kin) or a browser; false when there is none.
+    return QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(url), QUrl::StrictMode));
 }
 
 void DesktopShell::noteRecentDocument(const std::filesystem::path& file) {

@@ -1,6 +1,5 @@
 #include "app/EmptyState.h"
 
-#include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -8,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "app/AppConfig.h"
+#include "app/HelpOpener.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
@@ -89,7 +89,10 @@ EmptyState::EmptyState(ViewContext context, QWidget* parent) : QWidget(parent), 
         contacts->addStretch(1);
         if (hasMessenger) {
             auto* b = linkButton(handle, 12, this);
-            connect(b, &QPushButton::clicked, this, [page] { QDesktopServices::openUrl(QUrl(page)); });
+            connect(b, &QPushButton::clicked, this, [store, page] {
+                StoreUrlOpener opener(*store);
+                HelpActions::openLink(opener, QUrl(page));
+            });
             contacts->addWidget(b);
         }
         if (hasMessenger && hasEmail) {
@@ -102,8 +105,10 @@ EmptyState::EmptyState(ViewContext context, QWidget* parent) : QWidget(parent), 
         }
         if (hasEmail) {
             auto* b = linkButton(email, 12, this);
-            connect(b, &QPushButton::clicked, this,
-                    [email] { QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + email)); });
+            connect(b, &QPushButton::clicked, this, [store, email] {
+                StoreUrlOpener opener(*store);
+                HelpActions::openLink(opener, QUrl(QStringLiteral("mailto:") + email));
+            });
             contacts->addWidget(b);
         }
         contacts->addStretch(1);

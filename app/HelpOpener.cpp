@@ -1,11 +1,11 @@
 #include "app/HelpOpener.h"
 
-#include <QDesktopServices>
 #include <QRegularExpression>
 
 #include <system_error>
 
 #include "app/AppConfig.h"
+#include "store/StudioStore.h"
 
 namespace tessoral {
 
@@ -37,9 +37,21 @@ std::optional<std::filesystem::path> existing(const std::optional<std::filesyste
 
 QUrl fileURL(const std::filesystem::path& path) { return QUrl::fromLocalFile(QString::fromStdString(path.string())); }
 
+// What the status line says when no browser opened a page.
+std::string pageFailure(const QUrl& url) {
+    return L("Не удалось открыть страницу: не найден браузер. Адрес: {0}", url.toDisplayString().toStdString());
+}
+
+// … and when no mail program took a message to `address`.
+std::string mailFailure(const QString& address) {
+    return L("Не удалось создать письмо: не найдена почтовая программа. Адрес поддержки: {0}", address.toStdString());
+}
+
 }  // namespace
 
-void DesktopUrlOpener::open(const QUrl& url) { QDesktopServices::openUrl(url); }
+void StoreUrlOpener::open(const QUrl& url, const std::string& failure) {
+    store_.openExternal(url.toEncoded().toStdString(), failure);
+}
 
 HelpEndpoints HelpEndpoints::fromBuild() {
     return {AppConfig::website(), AppConfig::supportEmail(), AppConfig::messengerHandle(), AppConfig::messengerURL()};
@@ -116,23 +128,34 @@ std::optional<QUrl> HelpActions::supportMail(const QString& address, const QStri
 }
 
 void HelpActions::openGuide() {
-    if (auto guide = guideFile(resources_, Localization::current())) opener_->open(fileURL(*guide));
+    if (auto guide = guideFile(resources_, Localization::current()))
+        opener_->open(fileURL(*guide),
+                      L("Не удалось открыть руководство: не найдена программа для просмотра. Файл: {0}", guide->string()));
 }
 
 void HelpActions::openSite() {
-    if (auto url = endpoints_.siteURL()) opener_->open(*url);
+    if (auto url = endpoints_.siteURL()) opener_->open(*url, pageFailure(*url));
 }
 
 void HelpActions::openSupportEmail() {
-    if (auto url = supportMail(endpoints_.email, version_, systemName_)) opener_->open(*url);
+    if (auto url = supportMail(endpoints_.email, version_, systemName_))
+        opener_->open(*url, mailFailure(endpoints_.email.trimmed()));
 }
 
 void HelpActions::openLicense() {
-    if (auto license = licenseFile(resources_)) opener_->open(fileURL(*license));
+    if (auto license = licenseFile(resources_))
+        opener_->open(fileURL(*license),
+                      L("Не удалось открыть лицензию: не найдена программа для просмотра. Файл: {0}", license->string()));
 }
 
-void HelpActions::openLink(const QUrl& url) {
-    if (url.isValid()) opener_->open(url);
+void HelpActions::openLink(const QUrl& url) { openLink(*opener_, url); }
+
+void HelpActions::openLink(UrlOpener& opener, const QUrl& url) {
+    if (!url.isValid()) return;
+    if (url.scheme().compare(QStringLiteral("mailto"), Qt::CaseInsensitive) == 0)
+        opener.open(url, mailFailure(url.path()));
+    else
+        opener.open(url, pageFailure(url));
 }
 
 }  // namespace tessoral

@@ -5,22 +5,31 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "model/Localization.h"
 
 namespace tessoral {
 
-// Opens a web page, an e-mail or a file with the desktop's default application. The program uses
-// the desktop's own; tests pass one that records what would open.
+class StudioStore;
+
+// Opens a web page, an e-mail or a file with the desktop's default application, and says
+// `failure` in the status line when nothing can. The program opens through the store; tests pass
+// one that records what would open.
 class UrlOpener {
 public:
     virtual ~UrlOpener() = default;
-    virtual void open(const QUrl& url) = 0;
+    virtual void open(const QUrl& url, const std::string& failure) = 0;
 };
 
-class DesktopUrlOpener final : public UrlOpener {
+// Through the store, which reaches the desktop and owns the status line.
+class StoreUrlOpener final : public UrlOpener {
 public:
-    void open(const QUrl& url) override;
+    explicit StoreUrlOpener(StudioStore& store) : store_(store) {}
+    void open(const QUrl& url, const std::string& failure) override;
+
+private:
+    StudioStore& store_;
 };
 
 // The product's contact points, build settings that are empty by default. An empty or unparsable
@@ -61,12 +70,15 @@ public:
     const HelpEndpoints& endpoints() const { return endpoints_; }
     void setOpener(UrlOpener& opener) { opener_ = &opener; }
 
-    // Each fails silently: a missing file or address opens nothing.
+    // A missing file or address opens nothing, silently; where nothing on the desktop can open
+    // what is there, the opener reports it with the file's path or the address.
     void openGuide();
     void openSite();
     void openSupportEmail();
     void openLicense();
     void openLink(const QUrl& url);
+    // A web page or a mailto: address (the About panel's and the empty window's links).
+    static void openLink(UrlOpener& opener, const QUrl& url);
 
 private:
     UrlOpener* opener_;

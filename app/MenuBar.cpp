@@ -209,7 +209,8 @@ MenuBar::MenuBar(ViewContext context, QMainWindow& window, QMenu* fileMenu)
     : QObject(&window), ctx_(context), window_(window) {
     setObjectName(QStringLiteral("menuBar"));
     binder_ = new MenuBinder(ctx_, this);
-    help_ = std::make_unique<HelpActions>(desktop_, resourceFolder(), HelpEndpoints::fromBuild(), AppConfig::version(),
+    opener_ = std::make_unique<StoreUrlOpener>(*ctx_.store);
+    help_ = std::make_unique<HelpActions>(*opener_, resourceFolder(), HelpEndpoints::fromBuild(), AppConfig::version(),
                                           QSysInfo::prettyProductName());
     Menus::Builder b{*ctx_.store, ctx_, *binder_, &window};
     QMenuBar* bar = window.menuBar();

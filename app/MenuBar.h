@@ -45,7 +45,7 @@ private:
     ViewContext ctx_;
     QMainWindow& window_;
     MenuBinder* binder_;
-    DesktopUrlOpener desktop_;
+    std::unique_ptr<StoreUrlOpener> opener_;
     std::unique_ptr<HelpActions> help_;
     QPointer<AboutPanel> about_;
 };

@@ -60,7 +60,8 @@ public:
 };
 class NoShell final : public Shell {
 public:
-    void reveal(const std::vector<std::filesystem::path>&) override {}
+    void reveal(const std::vector<std::filesystem::path>&, std::function<void()>) override {}
+    bool openURL(const std::string&) override { return true; }
     void noteRecentDocument(const std::filesystem::path&) override {}
 };
 

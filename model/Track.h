@@ -76,6 +76,10 @@ struct Track {
     void setFade(std::optional<double> in, std::optional<double> out);
     // After the audio was cut to `kept` of the old `totalFrames` frames.
     void cropAutomation(FrameRange kept, std::int64_t totalFrames);
+    // After the audio got shorter: fades that no longer fit the clip are stored at the lengths
+    // the mixdown plays them (fadeFrames()), so that the project file holds what is heard and
+    // reads back unchanged. Fades that fit are left as they are.
+    void keepFadesAsPlayed();
 
     // Trimming. A delta d > 0 takes d frames away at the edge (into its handle); d < 0 brings
     // −d frames back from the handle on that side.

@@ -40,6 +40,18 @@ void Track::setFade(std::optional<double> in, std::optional<double> out) {
     if (out) fadeOut = std::min(nonNegative(length - nonNegative(fadeIn)), nonNegative(*out));
 }
 
+void Track::keepFadesAsPlayed() {
+    const double length = duration();
+    const double in = nonNegative(fadeIn);
+    const double out = nonNegative(fadeOut);
+    // Exactly the test the project loader makes: what passes it reads back unchanged.
+    if (in <= length && out <= length - in) return;
+    const FadeFrames played = fadeFrames();
+    fadeIn = framesToSeconds(played.fadeIn);
+    // Taken the way the loader takes it, so a rounding of the subtraction cannot trim it on reading.
+    fadeOut = std::min(framesToSeconds(played.fadeOut), nonNegative(length - fadeIn));
+}
+
 void Track::cropAutomation(FrameRange kept, std::int64_t totalFrames) {
     const std::int64_t lower = std::max<std::int64_t>(kept.lower, 0);
     const std::int64_t upper = std::max(kept.upper, lower);

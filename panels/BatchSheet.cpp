@@ -27,7 +27,6 @@
 #include "panels/PanelSupport.h"
 #include "panels/ProcessingSheetStyle.h"
 #include "store/Prompts.h"
-#include "store/Shell.h"
 #include "store/StudioStore.h"
 #include "store/TaskRunner.h"
 #include "widgets/Fonts.h"
@@ -167,14 +166,15 @@ BatchProcessSheet::BatchProcessSheet(StudioStore& store, TransportSignals*, QWid
     // The editor's export settings, on every showing.
     batch_->format = store_.exportFormat();
     batch_->dither = store_.exportDither();
-    // The sheet may be gone when a batch ends: redraws go through a guard, the reveal to the desktop.
+    // The sheet may be gone when a batch ends: redraws go through a guard, the reveal through the
+    // store, which says in the status line when nothing could show the files.
     QPointer<BatchProcessSheet> self(this);
     batch_->changed = [self] {
         if (self) self->refresh();
     };
-    Shell* shell = store_.services().shell;
-    batch_->reveal = [shell](const std::vector<std::filesystem::path>& files) {
-        if (shell) shell->reveal(files);
+    QPointer<StudioStore> revealer(&store_);
+    batch_->reveal = [revealer](const std::vector<std::filesystem::path>& files) {
+        if (revealer) revealer->revealFiles(files);
     };
 
     auto* column = new QVBoxLayout(this);

@@ -120,7 +120,7 @@ void StudioStore::exportMarkerRanges() {
         [this, folder](std::vector<std::filesystem::path>&& files) {
             setStatus(L("Экспортировано файлов: {0} в «{1}»", static_cast<std::int64_t>(files.size()),
                         folderName(folder)));
-            services_.shell->reveal(files);
+            revealFiles(files);
         };
     runLong<std::vector<std::filesystem::path>>(L("Экспорт диапазонов маркеров…"), std::move(work), std::move(apply),
                                                 [this] { setStatus(L("Ошибка экспорта")); });

@@ -1,5 +1,7 @@
 // Document commands: new, open, import, save, export and the demo project.
 
+#include <QPointer>
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -262,9 +264,31 @@ void StudioStore::exportMix() {
                                  Loudness::label(result.measurement.lufs, result.measurement.truePeak));
             if (result.clipped) text += L(". Пики выше 0 dB были обрезаны.");
             setStatus(std::move(text));
-            services_.shell->reveal({url});
+            revealFiles({url});
         },
         [this] { setStatus(L("Ошибка экспорта")); });
+}
+
+// ---- the desktop ----
+
+void StudioStore::revealFiles(const std::vector<std::filesystem::path>& files) {
+    if (files.empty()) return;
+    const std::string failure =
+        files.size() == 1 ? L("Не удалось показать файл в файловом менеджере: {0}", files.front().string())
+                          : L("Не удалось показать файлы в файловом менеджере: {0}",
+                              files.front().parent_path().string());
+    // The failure may come later; it joins the line it belongs to while that is still shown.
+    QPointer<StudioStore> self(this);
+    services_.shell->reveal(files, [self, shown = status_, failure] {
+        if (!self) return;
+        self->setStatus(self->status_ == shown && !shown.empty() ? shown + " · " + failure : failure);
+    });
+}
+
+bool StudioStore::openExternal(const std::string& url, const std::string& failure) {
+    if (services_.shell->openURL(url)) return true;
+    setStatus(failure);
+    return false;
 }
 
 Session StudioStore::isolatedExportSession() const {

@@ -40,8 +40,8 @@ void StudioStore::installTransportCallbacks() {
 void StudioStore::stop() {
     if (countdownTask_) {
         countdownTask_.reset();  // cancels the pending count-in
+        recordingTask_ = false;  // before busy's signal, so views read the start as over
         setBusy(false);
-        recordingTask_ = false;
         setStatus(L("Запись отменена"));
         return;
     }

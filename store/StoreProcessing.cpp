@@ -75,6 +75,8 @@ void StudioStore::refreshClip(std::size_t index, const std::string& undoName, Re
     clip.rightEnvelope = std::move(refreshed.rightEnvelope);
     clip.revision = Uuid::random();
     if (adjust) adjust(clip);
+    // A shorter clip keeps the fades it plays, also after saving and reopening.
+    clip.keepFadesAsPlayed();
     setSession(std::move(changed));
 }
 

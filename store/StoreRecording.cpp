@@ -157,7 +157,7 @@ void StudioStore::prepareRecordingMix(const std::shared_ptr<RecordingStart>& sta
         [this, start](TaskResult<std::optional<AudioData>> result) {
             if (start->cancelled) return;  // the render is discarded; the canceller restored the state
             if (!result.ok()) {
-                if (!isCancellation(result.error())) setError(describe(result.error()));
+                if (!isCancellation(result.error())) reportRecordingFailure(result.error());
                 endRecordingPreparation();
                 return;
             }
@@ -183,7 +183,7 @@ void StudioStore::startCapture(const std::shared_ptr<RecordingStart>& start, std
     } catch (...) {
         const std::exception_ptr failure = std::current_exception();
         if (isCancellation(failure)) return;
-        setError(describe(failure));
+        reportRecordingFailure(failure);
         endRecordingPreparation();
         return;
     }
@@ -202,17 +202,24 @@ void StudioStore::startCapture(const std::shared_ptr<RecordingStart>& start, std
     endRecordingPreparation();
 }
 
+void StudioStore::reportRecordingFailure(std::exception_ptr failure) {
+    // The alert tells it, and the status line no longer speaks of a start under way.
+    std::string reason = describe(std::move(failure));
+    setStatus(reason);
+    setError(std::move(reason));
+}
+
 void StudioStore::endRecordingPreparation() {
     countdownTask_.reset();
+    recordingTask_ = false;  // before busy's signal, so views read the start as over
     setBusy(false);
-    recordingTask_ = false;
 }
 
 bool StudioStore::cancelCountdown() {
     if (!countdownTask_) return false;
     countdownTask_.reset();
+    recordingTask_ = false;  // before busy's signal, so views read the start as over
     setBusy(false);
-    recordingTask_ = false;
     setStatus(L("Запись отменена"));
     return true;
 }

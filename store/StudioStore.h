@@ -328,6 +328,11 @@ public:
     Session isolatedTrackSession() const;
     // The three demo clips (also for tests and benchmarks).
     static std::vector<Track> demoClips();
+    // Shows the files in the file manager; when nothing can, the status line says where they are.
+    void revealFiles(const std::vector<std::filesystem::path>& files);
+    // Opens a web, mail or file:// address with the desktop's default application; when nothing
+    // can, the status line says `failure`. True when it opened.
+    bool openExternal(const std::string& url, const std::string& failure);
 
 private:
     void importAudio(const std::vector<std::filesystem::path>& urls);
@@ -536,6 +541,8 @@ private:
     void countIn(const std::shared_ptr<RecordingStart>& start, int remaining);
     void prepareRecordingMix(const std::shared_ptr<RecordingStart>& start);
     void startCapture(const std::shared_ptr<RecordingStart>& start, std::optional<AudioData> playback);
+    // A start that failed: its reason in the alert and in the status line.
+    void reportRecordingFailure(std::exception_ptr failure);
     void endRecordingPreparation();
 
     // ==== Cursor, zoom and tempo navigation (StoreNavigation.cpp) ====

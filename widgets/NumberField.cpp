@@ -60,7 +60,6 @@ void NumberField::setValue(double value) {
     if (same(value, value_)) return;
     value_ = value;
     draft_ = value;
-    committed_.reset();
     // Typed text stays while the user is in the field; the next submit reads it.
     if (!hasFocus()) show(draft_);
 }
@@ -70,10 +69,11 @@ void NumberField::submit() {
     if (!std::isfinite(draft_) || (integral_ && draft_ != std::trunc(draft_))) {
         // "nan" and "inf" read as numbers but are none the model can hold.
         draft_ = value_;
-    } else if (draft_ != value_ && !(committed_ && *committed_ == draft_)) {
-        committed_ = draft_;
+    } else if (draft_ != value_) {
         if (commit_) commit_(draft_);
-        // The host may have replaced the value (and with it the draft) during the commit.
+        // The field reads back what the host holds now: the new value it gave during the commit,
+        // or the old one where its limits left that unchanged (or it refused the number).
+        draft_ = value_;
     }
     show(draft_);
 }

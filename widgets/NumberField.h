@@ -11,7 +11,8 @@ namespace tessoral {
 // ("12.500", "12,500"). The user edits a private draft; Return and leaving the field each submit
 // once: a finite draft that differs from the committed value goes to `commit`; text that does not
 // read as a number, and "nan" or "inf", bring the committed value back. The host limits the value
-// and gives the result back through setValue().
+// and gives the result back through setValue() during the commit; after every submit the field
+// shows the committed value, also when the host's limits left it unchanged.
 class NumberField : public QLineEdit {
     Q_OBJECT
 public:
@@ -48,9 +49,6 @@ private:
     double draft_;
     int decimals_ = 3;
     bool integral_ = false;
-    // The draft last handed to `commit` while the committed value stayed the same: submitting it
-    // again (Return, then leaving the field) commits nothing more.
-    std::optional<double> committed_;
     std::function<void(double)> commit_;
 };
 

@@ -187,6 +187,16 @@ TEST(SelectionBar, FieldsSpanBandAndClear) {
     bar->endField()->setText(QStringLiteral("1000"));
     bar->endField()->submit();
     EXPECT_DOUBLE_EQ(s.selection()->upper, s.session().duration());
+    const QString end = NumberField::format(s.session().duration());
+    EXPECT_EQ(bar->endField()->text(), end);
+    // Typed again while the end already sits at the project's end: the store's clamp changes
+    // nothing, and the field reads the end it keeps, not the typed number.
+    bar->endField()->setFocus();
+    bar->endField()->selectAll();
+    QTest::keyClicks(bar->endField(), QStringLiteral("77"));
+    QTest::keyClick(bar->endField(), Qt::Key_Return);
+    EXPECT_DOUBLE_EQ(s.selection()->upper, s.session().duration());
+    EXPECT_EQ(bar->endField()->text(), end);
 
     s.setFreqSelection(ClosedRange{999.5, 4000.4});
     EXPECT_TRUE(bar->bandLabel()->isVisible());

@@ -1,5 +1,6 @@
 // The Help menu and the About panel over a recording opener: which guide opens, the support
-// mail's address and subject, the licence, and the credits with and without the build settings.
+// mail's address and subject, the licence, the credits with and without the build settings, and
+// what the status line says when nothing on the desktop opens an entry.
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -11,7 +12,9 @@
 #include "AppTestSupport.h"
 #include "app/AboutPanel.h"
 #include "app/HelpOpener.h"
+#include "app/Footer.h"
 #include "app/MenuBar.h"
+#include "app/Surface.h"
 #include "model/Localization.h"
 
 using namespace tessoral;
@@ -22,7 +25,7 @@ namespace {
 class RecordingOpener final : public UrlOpener {
 public:
     std::vector<QUrl> opened;
-    void open(const QUrl& url) override { opened.push_back(url); }
+    void open(const QUrl& url, const std::string&) override { opened.push_back(url); }
 };
 
 void touch(const std::filesystem::path& path, const char* text = "<html></html>") {
@@ -180,4 +183,74 @@ TEST(Help, AboutEntryOpensOnePanelOverTheWindow) {
     EXPECT_TRUE(bar.aboutPanel()->isVisible());
     EXPECT_EQ(fx.window().findChildren<AboutPanel*>().size(), 1);
     bar.aboutPanel()->close();
+}
+
+// ---- a desktop that opens nothing ----
+
+namespace {
+
+QAction* entry(const QList<QMenu*>& menus, const std::string& title) {
+    for (QMenu* m : menus)
+        for (QAction* a : m->actions())
+            if (shownText(a->text()) == qs(title)) return a;
+    return nullptr;
+}
+
+}  // namespace
+
+TEST(Help, EntriesNothingCanOpenSayWhyInTheStatusLine) {
+    StudioFixture fx;
+    fx.window().show();
+    pump();
+    FakeShell& shell = fx.services.shell;
+    StudioStore& store = fx.store();
+    const ElidedLabel* line = fx.view().footer()->statusLabel();
+    const auto said = [&](const std::string& text) {
+        EXPECT_EQ(store.status(), text);
+        EXPECT_EQ(line->text(), qs(text));
+    };
+    const std::filesystem::path resources = std::filesystem::path(TESSORAL_SOURCE_DIR) / "resources";
+
+    // The window's own menu: the guide and the licence from the resources.
+    MenuBar& bar = *fx.window().findChild<MenuBar*>();
+    shell.failing = true;
+    QAction* guide = entry(bar.menus(), L("Руководство Tessoral"));
+    ASSERT_NE(guide, nullptr);
+    guide->trigger();
+    ASSERT_EQ(shell.opened.size(), 1u);
+    EXPECT_EQ(QUrl::fromEncoded(QByteArray::fromStdString(shell.opened[0])).scheme(), QStringLiteral("file"));
+    said(L("Не удалось открыть руководство: не найдена программа для просмотра. Файл: {0}",
+           (resources / "Guide.html").string()));
+    entry(bar.menus(), L("Лицензия"))->trigger();
+    said(L("Не удалось открыть лицензию: не найдена программа для просмотра. Файл: {0}",
+           (resources / "LICENSE.txt").string()));
+
+    // The site and the mail, with the contact points set.
+    StoreUrlOpener opener(store);
+    HelpActions help(opener, resources, allSet(), QStringLiteral("1.2"), QStringLiteral("Linux"));
+    QMenu menu;
+    Menus::helpMenu(&menu, help, {});
+    entry({&menu}, L("Сайт Tessoral"))->trigger();
+    said(L("Не удалось открыть страницу: не найден браузер. Адрес: {0}", "https://tessoral.example/"));
+    entry({&menu}, L("Написать в поддержку…"))->trigger();
+    EXPECT_TRUE(shell.opened.back().starts_with("mailto:help@tessoral.example?subject="));
+    said(L("Не удалось создать письмо: не найдена почтовая программа. Адрес поддержки: {0}",
+           "help@tessoral.example"));
+    // The About panel's links go the same way.
+    AboutPanel about(help.endpoints(), QStringLiteral("1.2"), [&help](const QUrl& url) { help.openLink(url); });
+    store.setStatus("");
+    emit about.creditsLabel()->linkActivated(QStringLiteral("https://messenger.example/tessoral"));
+    said(L("Не удалось открыть страницу: не найден браузер. Адрес: {0}", "https://messenger.example/tessoral"));
+    emit about.creditsLabel()->linkActivated(QStringLiteral("mailto:help@tessoral.example"));
+    said(L("Не удалось создать письмо: не найдена почтовая программа. Адрес поддержки: {0}",
+           "help@tessoral.example"));
+    EXPECT_EQ(shell.opened.size(), 6u);
+
+    // Where the desktop opens them, the status line is left alone.
+    shell.failing = false;
+    store.setStatus("Готово");
+    guide->trigger();
+    entry({&menu}, L("Написать в поддержку…"))->trigger();
+    said("Готово");
+    EXPECT_EQ(shell.opened.size(), 8u);
 }

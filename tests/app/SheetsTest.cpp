@@ -14,7 +14,9 @@
 
 #include "AppTestSupport.h"
 #include "app/ExportSheet.h"
+#include "app/Footer.h"
 #include "app/SheetHost.h"
+#include "app/Surface.h"
 #include "app/TimePitchSheet.h"
 #include "model/Localization.h"
 #include "widgets/SegmentedControl.h"
@@ -230,6 +232,29 @@ TEST(ExportSheet, RealExportsReadBackByFfprobe) {
     EXPECT_EQ(probe(aac, "codec_name"), "aac");
     EXPECT_EQ(probe(aac, "sample_rate"), "48000");
     EXPECT_EQ(fx.store().exportSampleRate(), ExportSampleRate::hz96000);
+}
+
+TEST(ExportSheet, AnExportedFileNothingCanShowIsNamedInTheStatusLine) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.store().open({writeTone(fx.services.home.path() / "sine.wav", 0.5)});
+    fx.settle();
+    fx.services.shell.failing = true;
+
+    ExportSheet* sheet = openExport(fx);
+    ASSERT_NE(sheet, nullptr);
+    chooseFormat(sheet, ExportFormat::wav16);
+    fx.services.prompts.saveAnswers.push_back(fx.services.home.path() / "Микс");
+    sheet->exportButton()->click();
+    fx.settle();
+    const auto file = fx.services.home.path() / "Микс.wav";
+    ASSERT_TRUE(std::filesystem::exists(file)) << fx.store().status();
+    ASSERT_EQ(fx.services.shell.revealed.size(), 1u);
+    // The export's own line stays, and says where the file is that the desktop could not show.
+    const QString shown = fx.view().footer()->statusLabel()->text();
+    EXPECT_TRUE(shown.startsWith(qs(L("Экспорт готов: {0} · {1}", "Микс.wav", "")))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(qs(" · " + L("Не удалось показать файл в файловом менеджере: {0}", file.string()))))
+        << shown.toStdString();
 }
 
 // ---- speed and pitch ----

@@ -9,6 +9,7 @@
 #include "AppTestSupport.h"
 #include "app/Footer.h"
 #include "app/Header.h"
+#include "app/Surface.h"
 #include "app/TransportBar.h"
 #include "model/Localization.h"
 #include "transport/AudioRecorder.h"
@@ -127,6 +128,22 @@ TEST(TransportBar, EnableTableOverIdlePlayingBusyAndRecording) {
     EXPECT_FALSE(fx.store().transport().recording());
     EXPECT_TRUE(fx.services.prompts.alerts.empty());
     EXPECT_EQ(fx.terminations, 0);
+}
+
+TEST(TransportBar, AStartWithoutAMicrophoneEndsUnlitWithItsReasonInTheFooter) {
+    StudioFixture fx;
+    fx.window().show();
+    fx.loadDemo();
+    TransportBar& bar = *fx.view().transportBar();
+    bar.recordButton()->click();
+    EXPECT_EQ(fx.store().status(), L("Подготовка микса для записи…"));
+    EXPECT_TRUE(bar.recordButton()->active());
+    fx.settle();
+    EXPECT_FALSE(fx.store().transport().recording());
+    ASSERT_TRUE(fx.store().error());
+    EXPECT_EQ(fx.view().footer()->statusLabel()->text(), qs(*fx.store().error()));
+    EXPECT_FALSE(bar.recordButton()->active());
+    expectRow(bar, {true, true, true, true, true}, "after the failed start");
 }
 
 TEST(TransportBar, FourClicksOnThePositionCycleBack) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "model/Automation.h"
@@ -75,6 +76,41 @@ TEST(TrackSetFade, FadeInFirstFadeOutGetsTheRest) {
     t.fadeOut = kNaN;
     t.setFade(2.0, std::nullopt);
     EXPECT_EQ(t.fadeIn, 2.0);
+}
+
+TEST(TrackKeepFadesAsPlayed, OversizedFadesTakeThePlayedLengthsAndReadBackUnchanged) {
+    // What the project loader keeps of stored fades on a clip of `seconds`.
+    const auto loaded = [](double in, double out, double seconds) {
+        const double fadeIn = std::min(in, seconds);
+        return std::pair(fadeIn, std::min(out, seconds - fadeIn));
+    };
+    Track t = clipWithFades(100, 1.0, 3.0);
+    t.keepFadesAsPlayed();
+    EXPECT_EQ(std::pair(t.fadeIn, t.fadeOut), std::pair(25.0 / 48000, 75.0 / 48000));
+
+    // Fades of 10 and 2 frames on a 6-frame clip play as 5 and 1, filling it: the stored
+    // fade-out is what the loader's subtraction leaves, a hair under one frame's length.
+    t = clipWithFades(6, 10.0 / 48000, 2.0 / 48000);
+    t.keepFadesAsPlayed();
+    EXPECT_EQ(t.fadeFrames(), (Track::FadeFrames{5, 1}));
+    EXPECT_EQ(loaded(t.fadeIn, t.fadeOut, t.duration()), std::pair(t.fadeIn, t.fadeOut));
+
+    // Fades that fit stay as they are, to the last digit.
+    t = clipWithFades(48000, 0.123456789, 0.5);
+    t.keepFadesAsPlayed();
+    EXPECT_EQ(std::pair(t.fadeIn, t.fadeOut), std::pair(0.123456789, 0.5));
+
+    // uniform() is in −1…1.
+    test::SplitMix64 rng(5);
+    for (int i = 0; i < 3000; ++i) {
+        const auto frames = static_cast<std::int64_t>((rng.uniform() + 1.0) * 10000);
+        const double in = (rng.uniform() + 1.0) * 0.25;
+        Track c = clipWithFades(frames, in, (rng.uniform() + 1.0) * 0.25);
+        const auto played = c.fadeFrames();
+        c.keepFadesAsPlayed();
+        ASSERT_EQ(c.fadeFrames(), played) << i;
+        ASSERT_EQ(loaded(c.fadeIn, c.fadeOut, c.duration()), std::pair(c.fadeIn, c.fadeOut)) << i;
+    }
 }
 
 TEST(TrackCropAutomation, FadesFollowTheKeptFrames) {

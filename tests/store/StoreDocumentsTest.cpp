@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "StoreTestSupport.h"
+#include "model/Localization.h"
 #include "model/ProjectIO.h"
 #include "support/TestTools.h"
 
@@ -385,6 +386,39 @@ TEST_F(StoreDocuments, ExportOfTheTimeSelectionOnly) {
     store->exportMix();
     fx.tasks.runAll();
     EXPECT_EQ(ffprobe(fx.home.path() / "Без выделения.wav", "duration_ts"), "480000");
+}
+
+TEST_F(StoreDocuments, ARevealNothingCanShowSaysWhereTheFilesAre) {
+    const auto a = fx.home.path() / "Папка" / "Микс.wav";
+    const auto b = fx.home.path() / "Папка" / "Второй.wav";
+    const std::string one = L("Не удалось показать файл в файловом менеджере: {0}", a.string());
+    // A desktop that shows it: the line stays as it is.
+    store->setStatus("Экспорт готов: Микс.wav");
+    store->revealFiles({a});
+    EXPECT_EQ(store->status(), "Экспорт готов: Микс.wav");
+
+    // The failure joins the line it belongs to.
+    fx.shell.failing = true;
+    store->revealFiles({a});
+    EXPECT_EQ(store->status(), "Экспорт готов: Микс.wav · " + one);
+    // Several files: their folder.
+    store->setStatus("");
+    store->revealFiles({a, b});
+    EXPECT_EQ(store->status(), L("Не удалось показать файлы в файловом менеджере: {0}", a.parent_path().string()));
+
+    // A failure that comes after the line changed stands alone; one that comes after the store is
+    // gone is dropped.
+    fx.shell.later = true;
+    store->setStatus("Экспорт готов: Микс.wav");
+    store->revealFiles({a});
+    store->setStatus("Пауза");
+    EXPECT_EQ(store->status(), "Пауза");
+    fx.shell.runPending();
+    EXPECT_EQ(store->status(), one);
+    store->revealFiles({a});
+    store.reset();
+    fx.shell.runPending();
+    EXPECT_EQ(fx.shell.revealed.size(), 5u);
 }
 
 TEST_F(StoreDocuments, ExportOfTheSelectedRowAndOfNothingInTheWaveformMode) {

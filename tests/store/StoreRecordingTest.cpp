@@ -218,6 +218,31 @@ TEST_F(StoreRecording, ARefusedStartUnlocksWithoutAStep) {
     EXPECT_TRUE(store->undoNames().empty());
 }
 
+// A start that fails after its preparation or its count-in puts the reason where the working
+// text stood.
+TEST_F(StoreRecording, AStartThatFailsLateSaysWhyInTheStatusLine) {
+    setClips({clip("A", 480000, 0.0)});
+    prefs(RecordingPreferences::kPlayProjectKey, true);
+    fx.backend.refuseInputAccess(true);
+    store->record();
+    EXPECT_EQ(store->status(), "Подготовка микса для записи…");
+    fx.tasks.runAll();
+    ASSERT_TRUE(store->error());
+    EXPECT_FALSE(store->error()->empty());
+    EXPECT_EQ(store->status(), *store->error());
+    EXPECT_FALSE(store->busy() || store->recordingTask() || store->transport().recording());
+
+    store->setError(std::nullopt);
+    prefs(RecordingPreferences::kPlayProjectKey, false);
+    prefs(RecordingPreferences::kCountdownKey, 1LL);
+    store->record();
+    EXPECT_EQ(store->status(), "Запись через 1…");
+    fx.scheduler.advanceBy(1);
+    ASSERT_TRUE(store->error());
+    EXPECT_EQ(store->status(), *store->error());
+    EXPECT_FALSE(store->busy() || store->recordingTask());
+}
+
 TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
     prefs(RecordingPreferences::kCountdownKey, 3LL);
     store->record();

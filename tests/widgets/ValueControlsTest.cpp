@@ -10,8 +10,10 @@
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -151,35 +153,89 @@ TEST(ValueSlider, CompactHasNoTitleRowAndAnEmptyTitleNamesTheTrackVolume) {
 
 // ---- number field ----
 
+namespace {
+
+// A number field beside another line edit in a shown window; `host` answers each commit.
+struct FieldWindow {
+    QWidget window;
+    NumberField* field = nullptr;
+    QLineEdit* other = nullptr;
+
+    FieldWindow(double value, std::function<void(NumberField&, double)> host) {
+        auto* layout = new QVBoxLayout(&window);
+        field = new NumberField(value, {}, &window);
+        field->setCommit([this, host = std::move(host)](double v) { host(*field, v); });
+        other = new QLineEdit(&window);
+        layout->addWidget(field);
+        layout->addWidget(other);
+        window.show();
+        QApplication::setActiveWindow(&window);
+    }
+    // Types over the field's text, without Return.
+    void type(const QString& text) {
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, text);
+    }
+};
+
+}  // namespace
+
 TEST(NumberField, ShowsThreeDecimalsAndReturnCommitsOnce) {
     LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
     std::vector<double> commits;
-    QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* field = new NumberField(1.5, [&](double v) { commits.push_back(v); }, &window);
-    auto* other = new QLineEdit(&window);
-    layout->addWidget(field);
-    layout->addWidget(other);
-    window.show();
-    QApplication::setActiveWindow(&window);
-    EXPECT_EQ(field->text(), QStringLiteral("1.500"));
-    EXPECT_EQ(field->placeholderText(), QString::fromUtf8("Секунды"));
+    // The host takes every number and gives it back, as a store does.
+    FieldWindow w(1.5, [&](NumberField& field, double v) {
+        commits.push_back(v);
+        field.setValue(v);
+    });
+    EXPECT_EQ(w.field->text(), QStringLiteral("1.500"));
+    EXPECT_EQ(w.field->placeholderText(), QString::fromUtf8("Секунды"));
 
-    field->setFocus();
-    field->selectAll();
-    QTest::keyClicks(field, QStringLiteral("2"));
-    QTest::keyClick(field, Qt::Key_Return);
+    w.type(QStringLiteral("2"));
+    QTest::keyClick(w.field, Qt::Key_Return);
     EXPECT_EQ(commits, std::vector<double>{2.0});
-    EXPECT_EQ(field->text(), QStringLiteral("2.000"));
-    // Leaving the field with the draft unchanged since commits nothing more, even though the host
-    // has not given the new value back.
-    other->setFocus();
+    EXPECT_EQ(w.field->text(), QStringLiteral("2.000"));
+    // Leaving the field with the draft unchanged since commits nothing more.
+    w.other->setFocus();
     EXPECT_EQ(commits, std::vector<double>{2.0});
-    // The host's value arrives: the same number typed again is no commit.
-    field->setValue(2.0);
-    field->setFocus();
-    QTest::keyClick(field, Qt::Key_Return);
+    // The same number typed again is no commit.
+    w.type(QStringLiteral("2.0"));
+    QTest::keyClick(w.field, Qt::Key_Return);
     EXPECT_EQ(commits.size(), 1u);
+}
+
+TEST(NumberField, AfterEverySubmitTheFieldReadsWhatTheHostHolds) {
+    LocaleScope english(QLocale(QLocale::English, QLocale::UnitedStates));
+    std::vector<double> commits;
+    bool refusing = false;
+    // A host that keeps its number within 0…5 and refuses everything while `refusing`.
+    FieldWindow w(5.0, [&](NumberField& field, double v) {
+        commits.push_back(v);
+        if (!refusing) field.setValue(std::clamp(v, 0.0, 5.0));
+    });
+
+    // Already at the limit: the clamp leaves the value as it was, and the field shows it again.
+    w.type(QStringLiteral("77"));
+    QTest::keyClick(w.field, Qt::Key_Return);
+    EXPECT_EQ(commits, std::vector<double>{77.0});
+    EXPECT_EQ(w.field->text(), QStringLiteral("5.000"));
+    EXPECT_DOUBLE_EQ(w.field->draft(), 5.0);
+    w.other->setFocus();  // nothing more to commit
+    EXPECT_EQ(commits.size(), 1u);
+
+    // Below the limit, leaving the field submits; the clamped value comes back.
+    w.type(QStringLiteral("-3"));
+    w.other->setFocus();
+    EXPECT_EQ(commits, (std::vector<double>{77.0, -3.0}));
+    EXPECT_EQ(w.field->text(), QStringLiteral("0.000"));
+
+    // A refused number: the value the host holds stays in view.
+    refusing = true;
+    w.field->setText(QStringLiteral("4"));
+    w.field->submit();
+    EXPECT_EQ(commits.back(), 4.0);
+    EXPECT_EQ(w.field->text(), QStringLiteral("0.000"));
 }
 
 TEST(NumberField, TextThatIsNoFiniteNumberBringsTheValueBack) {
@@ -202,7 +258,11 @@ TEST(NumberField, TextThatIsNoFiniteNumberBringsTheValueBack) {
 TEST(NumberField, RussianUsesTheDecimalComma) {
     LocaleScope russian(QLocale(QLocale::Russian, QLocale::Russia));
     std::vector<double> commits;
-    NumberField field(1.5, [&](double v) { commits.push_back(v); });
+    NumberField field(1.5, {});
+    field.setCommit([&](double v) {
+        commits.push_back(v);
+        field.setValue(v);
+    });
     EXPECT_EQ(field.text(), QStringLiteral("1,500"));
     field.setText(QStringLiteral("12,5"));
     field.submit();
