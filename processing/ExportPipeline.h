@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include "model/AudioData.h"
@@ -84,6 +85,23 @@ void dither16(AudioData& audio, std::uint64_t seed);
 // then untouched) and StudioError when memory for the audio cannot be had; the temporary file is
 // removed in every case.
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format);
+
+// The peaks of a written file, measured on what decoding it gives, in dBTP and dBFS.
+struct WrittenPeaks {
+    double truePeak = -std::numeric_limits<double>::infinity();
+    double samplePeak = -std::numeric_limits<double>::infinity();
+    int passes = 0;  // encodings it took
+};
+
+// Encodings write() may make to bring a lossy file under its ceiling.
+inline constexpr int kCeilingPasses = 4;
+
+// Writes like write(), then decodes the file and measures its true peak; while that is above
+// `ceilingDBTP` (a lossy encoder's overshoot), the audio is limited again with the ceiling
+// lowered by the overshoot measured and encoded anew, kCeilingPasses encodings at most. Returns
+// the peaks of the file as written.
+WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
+                                ExportFormat format, double ceilingDBTP);
 
 }  // namespace ExportPipeline
 
