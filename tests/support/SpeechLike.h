@@ -110,7 +110,7 @@ struct Damage {
     bool crackle = false;
 };
 
-// Five 4-sample clicks and two crackles of 1 ms, spread over the material (at least 2 s at `rate`),
+// Five 4-sample clicks and two crackles of 1 ms, spread over the material (at least 4 s at `rate`),
 // each inside a voiced stretch: the first place after its nominal position where the 10 ms
 // around it are loud.
 inline std::vector<Damage> clicksAndCrackles(double rate, const std::vector<float>& material) {
@@ -129,8 +129,8 @@ inline std::vector<Damage> clicksAndCrackles(double rate, const std::vector<floa
     std::vector<Damage> list;
     std::size_t earliest = 0;
     const auto crackle = static_cast<std::size_t>(rate / 1000.0);
-    for (double f : {0.06, 0.2, 0.34, 0.48, 0.62, 0.76, 0.9}) {
-        const bool isCrackle = f == 0.48 || f == 0.76;
+    for (double f : {0.05, 0.16, 0.27, 0.38, 0.49, 0.6, 0.71}) {
+        const bool isCrackle = f == 0.38 || f == 0.6;
         const std::size_t at = place(std::max(f, static_cast<double>(earliest) / n));
         list.push_back({at, isCrackle ? crackle : 4, isCrackle});
         earliest = at + static_cast<std::size_t>(rate * 0.03);
