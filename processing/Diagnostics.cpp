@@ -448,11 +448,13 @@ void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
             for (std::int64_t k = jLow; k <= jHigh; ++k) m[a * n + static_cast<std::size_t>(t - k - gap.lower)] += ha * h[static_cast<std::size_t>(k)];
         }
     }
-    // Cholesky: m = L·Lᵀ in place (lower triangle).
+    // Cholesky: m = L·Lᵀ in place (lower triangle). m is banded (|i − j| ≤ order), and so is L.
+    const auto band = static_cast<std::size_t>(kOrder);
     for (std::size_t i = 0; i < n; ++i) {
-        for (std::size_t j = 0; j <= i; ++j) {
+        const std::size_t first = i > band ? i - band : 0;
+        for (std::size_t j = first; j <= i; ++j) {
             double sum = m[i * n + j];
-            for (std::size_t k = 0; k < j; ++k) sum -= m[i * n + k] * m[j * n + k];
+            for (std::size_t k = first; k < j; ++k) sum -= m[i * n + k] * m[j * n + k];
             if (i == j) {
                 if (!(sum > 1e-12)) {
                     interpolate(channel, gap);
@@ -466,12 +468,12 @@ void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
     }
     for (std::size_t i = 0; i < n; ++i) {
         double sum = rhs[i];
-        for (std::size_t k = 0; k < i; ++k) sum -= m[i * n + k] * rhs[k];
+        for (std::size_t k = i > band ? i - band : 0; k < i; ++k) sum -= m[i * n + k] * rhs[k];
         rhs[i] = sum / m[i * n + i];
     }
     for (std::size_t i = n; i-- > 0;) {
         double sum = rhs[i];
-        for (std::size_t k = i + 1; k < n; ++k) sum -= m[k * n + i] * rhs[k];
+        for (std::size_t k = i + 1; k < std::min(n, i + band + 1); ++k) sum -= m[k * n + i] * rhs[k];
         rhs[i] = sum / m[i * n + i];
     }
     for (std::size_t i = 0; i < n; ++i) {
@@ -530,6 +532,8 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
             if (gaps[j].empty() || gaps[i].empty()) continue;
             if (gaps[i].lower - gaps[j].upper > kClickSpreadLimit || gaps[j].lower - gaps[i].upper > kClickSpreadLimit) break;
             const FrameRange joined{std::min(gaps[i].lower, gaps[j].lower), std::max(gaps[i].upper, gaps[j].upper)};
+            // A dense row of findings is no single defect: the rebuilt spans stay short.
+            if (joined.count() > 2 * kMaxClickLength) break;
             gaps[i] = gaps[j] = joined;
         }
     }

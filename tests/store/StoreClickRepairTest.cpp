@@ -122,3 +122,30 @@ TEST(ClickRepair, AFindingStillDetectedAfterItsRepairsIsGivenBackAndNotCounted) 
     for (std::size_t i = 19000; i < 21000; ++i) ASSERT_EQ(repair.audio.left[i], x[i]) << i;
     EXPECT_LT(std::fabs(repair.audio.left[30000]), 0.01f);
 }
+
+TEST_F(StoreClickRepair, AFindingLeftUnrepairedStaysListedAndTheStatusSaysHowManyOfAll) {
+    std::vector<float> x = noise(48000, 0.001f, 3).left.toVector();
+    for (std::size_t i = 20000; i < 20240; i += 6) x[i] += 0.5f;
+    x[30000] += 0.6f;
+    const Uuid row = makeRows(1).front();
+    const Uuid id = addAudioClip(row, AudioData(x, x), 1.0);
+    store->setSelectedID(id);
+    store->scanDiagnostics();
+    fx.tasks.runAll();
+    // Findings as an older, coarser scan could have listed them: the run of spikes by its first frames.
+    auto d = store->diagnostics();
+    ASSERT_FALSE(d.findings.empty());
+    DiagnosticFinding run = d.findings.front(), click = d.findings.back();
+    run.range = {20000, 20004};
+    click.range = {30000, 30001};
+    d.findings = {run, click};
+    store->setDiagnostics(d);
+    const std::size_t before = steps();
+    store->fixDiagnostics(true);
+    fx.tasks.runAll();
+    EXPECT_EQ(store->status(), "Удаление щелчков: исправлено 1 из 2");
+    ASSERT_EQ(store->diagnostics().findings.size(), 1u);
+    EXPECT_EQ(store->diagnostics().findings.front().id, run.id);
+    EXPECT_EQ(track(id).audio.left[20000], x[20000]);
+    EXPECT_EQ(steps(), before + 1) << "still one undo step";
+}
