@@ -400,11 +400,9 @@ struct OutlierMeasure {
         return std::fabs(v);
     }
     // The frame before the span still stands out from what precedes it.
-    bool leftEdgeStandsOut(std::int64_t t) const { return t >= kClickOrder && forward(t) > threshold * kEdgeShare; }
+    bool leftEdgeStandsOut(std::int64_t t, double share) const { return t >= kClickOrder && forward(t) > threshold * share; }
     // The frame after the span still stands out from what follows it.
-    bool rightEdgeStandsOut(std::int64_t t) const { return t + kClickOrder < count && backward(t) > threshold * kEdgeShare; }
-
-    static constexpr double kEdgeShare = 1.0;
+    bool rightEdgeStandsOut(std::int64_t t, double share) const { return t + kClickOrder < count && backward(t) > threshold * share; }
 };
 
 // Rebuilds channel[gap] as the samples that an autoregressive model fitted to the frames around
@@ -509,21 +507,25 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
 
     // 1. Each finding's span: one frame past the finding, then on while an edge frame of either
     // channel stands out in the audio as it was, up to the spread limit.
+    // `share` of the detector's threshold is what still stands out.
+    auto spreadOut = [&](FrameRange r, double share, std::int64_t reach) {
+        const OutlierMeasure measures[2] = {OutlierMeasure(original[0], count, r, factor, floor, scratch),
+                                            OutlierMeasure(original[1], count, r, factor, floor, scratch)};
+        std::int64_t lo = std::max<std::int64_t>(r.lower - 1, 0);
+        std::int64_t hi = std::min(r.upper + 1, count);
+        const std::int64_t lowest = std::max<std::int64_t>(r.lower - reach, 0);
+        const std::int64_t highest = std::min(r.upper + reach, count);
+        while (lo > lowest && (measures[0].leftEdgeStandsOut(lo - 1, share) || measures[1].leftEdgeStandsOut(lo - 1, share))) --lo;
+        while (hi < highest && (measures[0].rightEdgeStandsOut(hi, share) || measures[1].rightEdgeStandsOut(hi, share))) ++hi;
+        return FrameRange{lo, hi};
+    };
     std::vector<FrameRange> gaps(findings.size());
     std::vector<std::int64_t> spread(findings.size(), 1);
     for (std::size_t i = 0; i < findings.size(); ++i) {
         const FrameRange r = clampedRange(findings[i].range, count);
         if (r.empty()) continue;
-        const OutlierMeasure measures[2] = {OutlierMeasure(original[0], count, r, factor, floor, scratch),
-                                            OutlierMeasure(original[1], count, r, factor, floor, scratch)};
-        std::int64_t lo = std::max<std::int64_t>(r.lower - 1, 0);
-        std::int64_t hi = std::min(r.upper + 1, count);
-        const std::int64_t lowest = std::max<std::int64_t>(r.lower - kClickSpreadLimit, 0);
-        const std::int64_t highest = std::min(r.upper + kClickSpreadLimit, count);
-        while (lo > lowest && (measures[0].leftEdgeStandsOut(lo - 1) || measures[1].leftEdgeStandsOut(lo - 1))) --lo;
-        while (hi < highest && (measures[0].rightEdgeStandsOut(hi) || measures[1].rightEdgeStandsOut(hi))) ++hi;
-        gaps[i] = {lo, hi};
-        spread[i] = std::max(r.lower - lo, hi - r.upper);
+        gaps[i] = spreadOut(r, 1.0, kClickSpreadLimit);
+        spread[i] = std::max(r.lower - gaps[i].lower, gaps[i].upper - r.upper);
     }
     // Spans that come close to each other are one defect (a crackle shows as a finding at each
     // end): they are rebuilt as one.
@@ -536,6 +538,19 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
             if (joined.count() > 2 * kMaxClickLength) break;
             gaps[i] = gaps[j] = joined;
         }
+    }
+    // A defect that shows as several findings is long and rings for longer: its span spreads on
+    // while its edges stand out half as much.
+    for (std::size_t i = 0; i < gaps.size();) {
+        std::size_t last = i + 1;
+        while (last < gaps.size() && !gaps[i].empty() && gaps[last] == gaps[i]) ++last;
+        if (last - i > 1) {
+            const FrameRange core{findings[i].range.lower, findings[last - 1].range.upper};
+            const FrameRange wider = spreadOut(clampedRange(core, count), 0.5, 2 * kClickSpreadLimit);
+            const FrameRange joined{std::min(wider.lower, gaps[i].lower), std::max(wider.upper, gaps[i].upper)};
+            for (std::size_t k = i; k < last; ++k) gaps[k] = joined;
+        }
+        i = last;
     }
     for (std::size_t i = 0; i < gaps.size(); ++i) {
         if (gaps[i].empty() || (i > 0 && gaps[i] == gaps[i - 1])) continue;
