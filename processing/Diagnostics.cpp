@@ -527,17 +527,32 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
         gaps[i] = spreadOut(r, 1.0, kClickSpreadLimit);
         spread[i] = std::max(r.lower - gaps[i].lower, gaps[i].upper - r.upper);
     }
-    // Spans that come close to each other are one defect (a crackle shows as a finding at each
-    // end): they are rebuilt as one.
-    for (std::size_t i = 1; i < gaps.size(); ++i) {
-        for (std::size_t j = i; j-- > 0;) {
-            if (gaps[j].empty() || gaps[i].empty()) continue;
-            if (gaps[i].lower - gaps[j].upper > kClickSpreadLimit || gaps[j].lower - gaps[i].upper > kClickSpreadLimit) break;
-            const FrameRange joined{std::min(gaps[i].lower, gaps[j].lower), std::max(gaps[i].upper, gaps[j].upper)};
-            // A dense row of findings is no single defect: the rebuilt spans stay short.
-            if (joined.count() > 2 * kMaxClickLength) break;
-            gaps[i] = gaps[j] = joined;
+    // Spans that touch, or that close findings join through frames which all stand out at least
+    // half as much, are one defect (a crackle shows as a finding at each end): they are rebuilt as
+    // one. Speech between two wrongly flagged frames does not stand out, and stays.
+    auto bridged = [&](FrameRange a, FrameRange b) {
+        if (b.lower - a.upper <= kClickMergeGap) return true;
+        if (b.lower - a.upper > kClickSpreadLimit) return false;
+        const FrameRange between{a.upper, b.lower};
+        for (int c = 0; c < 2; ++c) {
+            const OutlierMeasure measure(original[c], count, between, factor, floor, scratch);
+            std::int64_t standing = 0;
+            for (std::int64_t t = between.lower; t < between.upper; ++t)
+                standing += measure.rightEdgeStandsOut(t, 0.5) || measure.leftEdgeStandsOut(t, 0.5);
+            if (2 * standing >= between.count()) return true;
         }
+        return false;
+    };
+    for (std::size_t i = 1; i < gaps.size(); ++i) {
+        const std::size_t j = i - 1;
+        if (gaps[j].empty() || gaps[i].empty()) continue;
+        if (gaps[i].lower < gaps[j].lower) continue;  // out of order: left alone
+        const FrameRange joined{gaps[j].lower, std::max(gaps[i].upper, gaps[j].upper)};
+        // A dense row of findings is no single defect: the rebuilt spans stay short.
+        if (joined.count() > 2 * kMaxClickLength || !bridged(gaps[j], gaps[i])) continue;
+        const FrameRange before = gaps[j];
+        for (std::size_t k = j + 1; k-- > 0 && gaps[k] == before;) gaps[k] = joined;
+        gaps[i] = joined;
     }
     // A defect that shows as several findings is long and rings for longer: its span spreads on
     // while its edges stand out half as much.
