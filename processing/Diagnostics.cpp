@@ -517,7 +517,11 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
         const std::int64_t highest = std::min(r.upper + reach, count);
         while (lo > lowest && (measures[0].leftEdgeStandsOut(lo - 1, share) || measures[1].leftEdgeStandsOut(lo - 1, share))) --lo;
         while (hi < highest && (measures[0].rightEdgeStandsOut(hi, share) || measures[1].rightEdgeStandsOut(hi, share))) ++hi;
-        return FrameRange{lo, hi};
+        // A click rings on both sides alike; what stands out on one side only is the sound going
+        // on (a consonant's burst after its silent closure), which stays.
+        const std::int64_t left = r.lower - lo;
+        const std::int64_t right = hi - r.upper;
+        return FrameRange{r.lower - std::min(left, right + kClickMergeGap), r.upper + std::min(right, left + kClickMergeGap)};
     };
     std::vector<FrameRange> gaps(findings.size());
     std::vector<std::int64_t> spread(findings.size(), 1);
@@ -527,9 +531,9 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
         gaps[i] = spreadOut(r, 1.0, kClickSpreadLimit);
         spread[i] = std::max(r.lower - gaps[i].lower, gaps[i].upper - r.upper);
     }
-    // Spans that touch, or that close findings join through frames which all stand out at least
-    // half as much, are one defect (a crackle shows as a finding at each end): they are rebuilt as
-    // one. Speech between two wrongly flagged frames does not stand out, and stays.
+    // Two spans that touch, or whose findings are joined through frames that mostly stand out at
+    // least half as much, are one defect (a crackle shows as a finding at each end): they are
+    // rebuilt as one. Speech between two wrongly flagged frames does not stand out, and stays.
     auto bridged = [&](FrameRange a, FrameRange b) {
         if (b.lower - a.upper <= kClickMergeGap) return true;
         if (b.lower - a.upper > kClickSpreadLimit) return false;
@@ -543,16 +547,26 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
         }
         return false;
     };
-    for (std::size_t i = 1; i < gaps.size(); ++i) {
-        const std::size_t j = i - 1;
-        if (gaps[j].empty() || gaps[i].empty()) continue;
-        if (gaps[i].lower < gaps[j].lower) continue;  // out of order: left alone
-        const FrameRange joined{gaps[j].lower, std::max(gaps[i].upper, gaps[j].upper)};
-        // A dense row of findings is no single defect: the rebuilt spans stay short.
-        if (joined.count() > 2 * kMaxClickLength || !bridged(gaps[j], gaps[i])) continue;
-        const FrameRange before = gaps[j];
-        for (std::size_t k = j + 1; k-- > 0 && gaps[k] == before;) gaps[k] = joined;
-        gaps[i] = joined;
+    // Only a pair is joined: a longer chain of findings is a stretch of sound the detector keeps
+    // flagging (a consonant's noise), not one defect.
+    for (std::size_t i = 0; i + 1 < gaps.size();) {
+        std::size_t last = i;
+        while (last + 1 < gaps.size() && !gaps[last].empty() && !gaps[last + 1].empty() &&
+               gaps[last + 1].lower >= gaps[last].lower && bridged(gaps[last], gaps[last + 1]))
+            ++last;
+        if (last == i + 1) {
+            const FrameRange joined{gaps[i].lower, std::max(gaps[i].upper, gaps[last].upper)};
+            if (joined.count() <= 2 * kMaxClickLength) gaps[i] = gaps[last] = joined;
+        } else if (last > i + 1) {
+            // Inside such a stretch nothing is spread over: each finding is rebuilt on its own frames
+            // and one more at each side.
+            for (std::size_t k = i; k <= last; ++k) {
+                const FrameRange r = clampedRange(findings[k].range, count);
+                gaps[k] = {std::max<std::int64_t>(r.lower - 1, 0), std::min(r.upper + 1, count)};
+                spread[k] = 0;  // and never widened
+            }
+        }
+        i = last + 1;
     }
     // A defect that shows as several findings is long and rings for longer: its span spreads on
     // while its edges stand out half as much.
@@ -601,7 +615,8 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
         std::int64_t extra = 0;
         for (std::size_t k = i; k < last; ++k) extra = std::max(extra, spread[k]);
         bool fixed = !stillDetected(gap);
-        for (int attempt = 1; !fixed && attempt < kAttempts; ++attempt) {
+        const bool widens = extra > 0;
+        for (int attempt = 1; !fixed && widens && attempt < kAttempts; ++attempt) {
             const std::int64_t wider = std::min(2 * extra + 8, 2 * kClickSpreadLimit) - extra;
             extra += wider;
             gap = {std::max<std::int64_t>(gap.lower - wider, 0), std::min(gap.upper + wider, count)};

@@ -93,7 +93,7 @@ TEST_F(StoreClickRepair, FixAllRemovesResampledClicksAndCountsWhatItRepaired) {
         for (auto channel : {left, right}) {
             const double rms = std::sqrt(sumSquares(channel, reference, c - kNear, c + kNear) / (2.0 * kNear));
             // A crackle takes a whole millisecond of speech with it; its bound is a little looser.
-            EXPECT_LE(rms, damage[k].crackle ? 0.02 : 0.015);
+            EXPECT_LE(rms, damage[k].crackle ? 0.025 : 0.015);
             EXPECT_LE(sumSquares(channel, {}, c - kNear, c + kNear), 1.1 * sumSquares(reference, {}, c - kNear, c + kNear));
         }
     }

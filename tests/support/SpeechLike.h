@@ -1,8 +1,9 @@
 #pragma once
 
 // Speech-like material for click-repair tests and benchmarks: voiced syllables (a glottal pulse
-// train with a drifting pitch through three formant resonators), fricatives (shaped noise) and
-// pauses, at any rate; and the damage a worn record or a bad cable adds to it.
+// train with a drifting pitch through three formant resonators), stops (a sharp release burst,
+// which the click detector may flag although it is speech), fricatives (shaped noise) and pauses,
+// at any rate; and the damage a worn record or a bad cable adds to it.
 
 #include <algorithm>
 #include <cmath>
@@ -78,6 +79,18 @@ inline std::vector<float> speechLike(double rate, double seconds, std::uint64_t 
                 out.push_back(level * env * v);
             }
             pitch = std::clamp(pitch + glide, 90.0, 220.0);
+        } else if (kind < 7) {
+            // A stop: 20 … 50 ms of closure, then a release burst with a sharp onset that decays
+            // in a few milliseconds (the detector may well take it for a click; it is speech).
+            const auto closure = static_cast<std::size_t>((0.02 + 0.03 * uniform(rng)) * rate);
+            for (std::size_t i = 0; i < closure; ++i) out.push_back(0.0008 * (uniform(rng) * 2.0 - 1.0));
+            const auto n = static_cast<std::size_t>(0.015 * rate);
+            const double level = 0.15 + 0.2 * uniform(rng);
+            const double decay = 0.003 * rate;
+            for (std::size_t i = 0; i < n; ++i) {
+                const double w = uniform(rng) * 2.0 - 1.0;
+                out.push_back(level * std::exp(-static_cast<double>(i) / decay) * (i == 0 ? 1.0 : w));
+            }
         } else if (kind < 8) {
             // A fricative of 60 … 140 ms: high-passed noise.
             const auto n = static_cast<std::size_t>((0.06 + 0.08 * uniform(rng)) * rate);
