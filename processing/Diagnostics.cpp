@@ -506,8 +506,8 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
     std::vector<float> scratch;
 
     // 1. Each finding's span: one frame past the finding, then on while an edge frame of either
-    // channel stands out in the audio as it was, up to the spread limit.
-    // `share` of the detector's threshold is what still stands out.
+    // channel stands out in the audio as it was (by more than `share` of the detector's
+    // threshold), up to `reach` frames.
     auto spreadOut = [&](FrameRange r, double share, std::int64_t reach) {
         const OutlierMeasure measures[2] = {OutlierMeasure(original[0], count, r, factor, floor, scratch),
                                             OutlierMeasure(original[1], count, r, factor, floor, scratch)};
