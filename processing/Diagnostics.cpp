@@ -517,11 +517,7 @@ ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFindi
         const std::int64_t highest = std::min(r.upper + reach, count);
         while (lo > lowest && (measures[0].leftEdgeStandsOut(lo - 1, share) || measures[1].leftEdgeStandsOut(lo - 1, share))) --lo;
         while (hi < highest && (measures[0].rightEdgeStandsOut(hi, share) || measures[1].rightEdgeStandsOut(hi, share))) ++hi;
-        // A click rings on both sides alike; what stands out on one side only is the sound going
-        // on (a consonant's burst after its silent closure), which stays.
-        const std::int64_t left = r.lower - lo;
-        const std::int64_t right = hi - r.upper;
-        return FrameRange{r.lower - std::min(left, right + kClickMergeGap), r.upper + std::min(right, left + kClickMergeGap)};
+        return FrameRange{lo, hi};
     };
     std::vector<FrameRange> gaps(findings.size());
     std::vector<std::int64_t> spread(findings.size(), 1);

@@ -100,7 +100,7 @@ struct ClickRepair {
 
 // Repairs the click findings in order, left channel then right. Each finding's span grows past
 // the finding while the frames at its edges still stand out by the detector's measure (a
-// resampled click rings on for a few frames each side, alike on both), up to kClickSpreadLimit
+// resampled click rings on for a few frames each side), up to kClickSpreadLimit
 // frames each side; two findings joined by frames that stand out (the two ends of a crackle) are
 // one span, while a chain of three or more is a stretch of sound the detector keeps flagging and
 // each of its findings keeps a span of one frame past it. Spans are rebuilt by least squares

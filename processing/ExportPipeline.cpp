@@ -136,8 +136,7 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
     if (isAAC(options.format) && ceiling) {
         const WrittenPeaks written = writeWithinCeiling(out, rawValue(rate), target, options.format, *ceiling);
         result.measurement = measuring.get();
-        result.measurement.truePeak = written.truePeak;
-        result.measurement.samplePeak = written.samplePeak;
+        result.measurement = LoudnessMeasurement(written.lufs, written.truePeak, written.samplePeak);
     } else {
         write(out, rawValue(rate), target, options.format);
         result.measurement = measuring.get();
@@ -213,6 +212,9 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
     AtomicFile::writeSeekable(
         target,
         [&](int fd) {
+            // Other true-peak meters read a decoded file up to a few hundredths of a dB apart:
+            // the file is brought a little under the ceiling.
+            const double aim = ceilingDBTP - kCeilingMargin;
             double limit = ceilingDBTP;
             const AudioData* pass = &audio;
             AudioData limited;
@@ -224,9 +226,13 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
                 peaks.truePeak = Loudness::decibels(Loudness::truePeakLinear(decoded));
                 peaks.samplePeak = Loudness::decibels(Loudness::samplePeakLinear(decoded));
                 peaks.passes = attempt;
-                if (!(peaks.truePeak > ceilingDBTP) || attempt >= kCeilingPasses) break;
+                if (!(peaks.truePeak > aim) || attempt >= kCeilingPasses) {
+                    // Loudness is measured at the working rate.
+                    peaks.lufs = Loudness::integrated(decodedRate == static_cast<int>(kWorkingRate) ? decoded : AudioIO::read("/proc/self/fd/" + std::to_string(fd)));
+                    break;
+                }
                 // The encoder overshot: limit the signal again, that much lower, and encode anew.
-                limit -= peaks.truePeak - ceilingDBTP;
+                limit -= peaks.truePeak - aim;
                 limited = Loudness::limited(audio, limit);
                 pass = &limited;
                 if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
