@@ -116,7 +116,8 @@ bool channelToFloat(const AVFrame& frame, int channels, int c, int n, float* out
 // While only mono material has arrived, just the left channel is kept.
 class Collector {
 public:
-    explicit Collector(std::int64_t reserve) {
+    // With `ownRate` the frames keep the stream's rate instead of being converted to 48 kHz.
+    explicit Collector(std::int64_t reserve, bool ownRate = false) : ownRate_(ownRate) {
         left_.reserve(static_cast<std::size_t>(reserve));
     }
 
@@ -178,7 +179,7 @@ private:
             right_ = left_;
         }
         try {
-            resampler_.emplace(rate, kSampleRate, static_cast<unsigned>(channels), Resampler::Quality::high);
+            resampler_.emplace(rate, ownRate_ ? rate : kSampleRate, static_cast<unsigned>(channels), Resampler::Quality::high);
         } catch (const PlatformError&) {
             failUnsupported();
         }
@@ -208,6 +209,7 @@ private:
 
     std::vector<float> left_;
     std::vector<float> right_;
+    bool ownRate_ = false;
     bool stereo_ = false;
     int rate_ = 0;
     int channels_ = 0;
@@ -339,9 +341,17 @@ AudioData finished(Collector& collector, const StatedLength& stated) {
     return audio;
 }
 
+AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut);
+
 }  // namespace
 
-AudioData read(const std::filesystem::path& path) {
+AudioData read(const std::filesystem::path& path) { return decode(path, false, nullptr); }
+
+AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate) { return decode(path, true, &sampleRate); }
+
+namespace {
+
+AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) {
     ffmpeg::silenceLog();
 
     // 0. Only regular files: opening a FIFO or a device could wait for ever.
@@ -394,7 +404,8 @@ AudioData read(const std::filesystem::path& path) {
     if (codec->id == AV_CODEC_ID_VORBIS && format->nb_streams == 1 && format->iformat &&
         std::strcmp(format->iformat->name, "ogg") == 0) {
         format.reset();
-        Collector collector(reserve);
+        Collector collector(reserve, ownRate);
+        if (rateOut) *rateOut = sourceRate;
         decodeVorbis(path, stated.trim ? stated.sourceFrames : 0, collector);
         return finished(collector, stated);
     }
@@ -416,7 +427,8 @@ AudioData read(const std::filesystem::path& path) {
     if (!packet || !frame) failUnsupported();
 
     // 5. The output arrays, reserved above.
-    Collector collector(reserve);
+    Collector collector(reserve, ownRate);
+    if (rateOut) *rateOut = sourceRate;
 
     // 6. Decode. The decoder drops the encoder's priming itself (skip-samples side data); the
     // end padding is cut at the stream's stated length. Damaged data is refused, never skipped:
@@ -472,5 +484,7 @@ AudioData read(const std::filesystem::path& path) {
 
     return finished(collector, stated);
 }
+
+}  // namespace
 
 }  // namespace tessoral::AudioIO

@@ -18,4 +18,8 @@ inline constexpr std::int64_t kDecodeAbortFrames = 23'040'000 + kDecodeBlock;
 // library's detail) when the file cannot be opened or read.
 AudioData read(const std::filesystem::path& path);
 
+// The same decoding without the conversion to 48 kHz: the frames keep the stream's own rate,
+// which is stored in `sampleRate` (the first stream rate when it changes midway).
+AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate);
+
 }  // namespace tessoral::AudioIO

@@ -345,21 +345,309 @@ void interpolate(std::vector<float>& channel, FrameRange gap) {
     }
 }
 
-AudioData declick(const AudioData& audio, std::span<const DiagnosticFinding> findings) {
-    const std::int64_t count = audio.frames();
-    std::vector<FrameRange> gaps;
-    for (const DiagnosticFinding& f : findings) {
-        const FrameRange gap{std::max<std::int64_t>(f.range.lower - 1, 0), std::min(f.range.upper + 1, count)};
-        if (!gap.empty()) gaps.push_back(gap);
+namespace {
+
+// The detector's measure around one finding of one channel: its order-16 predictor and outlier
+// threshold, made as a scan makes them but from the frames beyond the reach of the defect (up to
+// 1024 each side), so that a click's own ringing does not teach the predictor to expect it.
+struct OutlierMeasure {
+    const float* x = nullptr;
+    std::int64_t count = 0;
+    std::vector<float> c;
+    double threshold = 0.0;
+
+    OutlierMeasure(const float* samples, std::int64_t frames, FrameRange around, double factor, double floor,
+                   std::vector<float>& scratch)
+        : x(samples), count(frames) {
+        const std::int64_t reach = kClickSpreadLimit + kClickOrder;
+        const FrameRange before{std::max<std::int64_t>(around.lower - reach - kClickBlock / 2, 0),
+                                std::max<std::int64_t>(around.lower - reach, 0)};
+        const FrameRange after{std::min(around.upper + reach, count), std::min(around.upper + reach + kClickBlock / 2, count)};
+        std::vector<float> joined(x + before.lower, x + before.upper);
+        joined.insert(joined.end(), x + after.lower, x + after.upper);
+        const std::vector<float> window = normalisedHann(joined.size());
+        c = lpcWindowed(joined, kClickOrder, window, scratch);
+        // Residual level as the detector takes it: the mean, then the mean of what lies under 4×.
+        std::vector<double> e;
+        e.reserve(joined.size());
+        for (const FrameRange& part : {before, after})
+            for (std::int64_t t = std::max<std::int64_t>(part.lower + kClickOrder, kClickOrder); t < part.upper; ++t) e.push_back(forward(t));
+        double mean = 0.0;
+        for (double v : e) mean += v;
+        mean = e.empty() ? 0.0 : mean / static_cast<double>(e.size());
+        double quietSum = 0.0;
+        std::size_t quiet = 0;
+        for (double v : e) {
+            if (v < 4.0 * mean) {
+                quietSum += v;
+                ++quiet;
+            }
+        }
+        const double level = quiet > 0 ? quietSum / static_cast<double>(quiet) : mean;
+        threshold = std::max(level * factor, floor);
     }
-    if (gaps.empty()) return audio;
+
+    // |x − prediction from the 16 frames before t| (t ≥ 16).
+    double forward(std::int64_t t) const {
+        float v = x[t];
+        for (int j = 1; j <= kClickOrder; ++j) v -= c[static_cast<std::size_t>(j - 1)] * x[t - j];
+        return std::fabs(v);
+    }
+    // |x − prediction from the 16 frames after t| (t + 16 < count).
+    double backward(std::int64_t t) const {
+        float v = x[t];
+        for (int j = 1; j <= kClickOrder; ++j) v -= c[static_cast<std::size_t>(j - 1)] * x[t + j];
+        return std::fabs(v);
+    }
+    // The frame before the span still stands out from what precedes it.
+    bool leftEdgeStandsOut(std::int64_t t, double share) const { return t >= kClickOrder && forward(t) > threshold * share; }
+    // The frame after the span still stands out from what follows it.
+    bool rightEdgeStandsOut(std::int64_t t, double share) const { return t + kClickOrder < count && backward(t) > threshold * share; }
+};
+
+// Rebuilds channel[gap] as the samples that an autoregressive model fitted to the frames around
+// the gap finds most likely: the excitation over the gap and the `order` frames after it is
+// made as small as it can be (least squares, solved by Cholesky). Unlike extrapolating from each
+// side, every rebuilt frame is held by both sides at once, so a long span stays in place.
+// Falls back to `interpolate` near the clip's ends or when the equations are singular.
+void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
+    constexpr std::int64_t kOrder = 32;
+    const auto size = static_cast<std::int64_t>(channel.size());
+    const std::int64_t g = gap.count();
+    const std::int64_t context = std::clamp<std::int64_t>(16 * g, 512, 2048);
+    if (g <= 0 || gap.lower < context || gap.upper + context > size) {
+        interpolate(channel, gap);
+        return;
+    }
+    float* x = channel.data();
+    std::vector<float> joined(static_cast<std::size_t>(2 * context));
+    std::copy(x + gap.lower - context, x + gap.lower, joined.begin());
+    std::copy(x + gap.upper, x + gap.upper + context, joined.begin() + context);
+    const std::vector<float> c = lpc(joined, static_cast<int>(kOrder));
+    // Excitation e_t = Σ_j h[j]·x[t−j] with h[0] = 1, h[j] = −c[j−1], for t in gap.lower … gap.upper + p − 1.
+    std::vector<double> h(static_cast<std::size_t>(kOrder + 1));
+    h[0] = 1.0;
+    for (std::int64_t j = 1; j <= kOrder; ++j) h[static_cast<std::size_t>(j)] = -static_cast<double>(c[static_cast<std::size_t>(j - 1)]);
+    const auto n = static_cast<std::size_t>(g);
+    std::vector<double> m(n * n, 0.0), rhs(n, 0.0);
+    for (std::int64_t t = gap.lower; t < gap.upper + kOrder; ++t) {
+        // Known part of e_t, and the unknowns it touches.
+        double known = 0.0;
+        for (std::int64_t j = 0; j <= kOrder; ++j) {
+            const std::int64_t s = t - j;
+            if (s < gap.lower || s >= gap.upper) known += h[static_cast<std::size_t>(j)] * x[s];
+        }
+        const std::int64_t jLow = std::max<std::int64_t>(0, t - gap.upper + 1);
+        const std::int64_t jHigh = std::min(kOrder, t - gap.lower);
+        for (std::int64_t j = jLow; j <= jHigh; ++j) {
+            const auto a = static_cast<std::size_t>(t - j - gap.lower);
+            const double ha = h[static_cast<std::size_t>(j)];
+            rhs[a] -= ha * known;
+            for (std::int64_t k = jLow; k <= jHigh; ++k) m[a * n + static_cast<std::size_t>(t - k - gap.lower)] += ha * h[static_cast<std::size_t>(k)];
+        }
+    }
+    // Cholesky: m = L·Lᵀ in place (lower triangle). m is banded (|i − j| ≤ order), and so is L.
+    const auto band = static_cast<std::size_t>(kOrder);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::size_t first = i > band ? i - band : 0;
+        for (std::size_t j = first; j <= i; ++j) {
+            double sum = m[i * n + j];
+            for (std::size_t k = first; k < j; ++k) sum -= m[i * n + k] * m[j * n + k];
+            if (i == j) {
+                if (!(sum > 1e-12)) {
+                    interpolate(channel, gap);
+                    return;
+                }
+                m[i * n + i] = std::sqrt(sum);
+            } else {
+                m[i * n + j] = sum / m[j * n + j];
+            }
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        double sum = rhs[i];
+        for (std::size_t k = i > band ? i - band : 0; k < i; ++k) sum -= m[i * n + k] * rhs[k];
+        rhs[i] = sum / m[i * n + i];
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        double sum = rhs[i];
+        for (std::size_t k = i + 1; k < std::min(n, i + band + 1); ++k) sum -= m[k * n + i] * rhs[k];
+        rhs[i] = sum / m[i * n + i];
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(rhs[i])) {
+            interpolate(channel, gap);
+            return;
+        }
+    }
+    for (std::size_t i = 0; i < n; ++i) x[gap.lower + static_cast<std::int64_t>(i)] = static_cast<float>(rhs[i]);
+}
+
+}  // namespace
+
+std::size_t ClickRepair::repairedCount() const {
+    return static_cast<std::size_t>(std::count(repaired.begin(), repaired.end(), true));
+}
+
+ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFinding> findings, double sensitivity) {
+    const double s = std::isfinite(sensitivity) ? clampTo(sensitivity, 0.0, 1.0) : 0.5;
+    const double factor = 30.0 - 26.0 * s;
+    const double floor = (1.25 - s) * 0.004;
+    const std::int64_t count = std::min(audio.frames(), static_cast<std::int64_t>(audio.right.size()));
+    ClickRepair result;
+    result.repaired.assign(findings.size(), false);
+    if (count <= 0 || findings.empty()) {
+        result.audio = audio;
+        return result;
+    }
     std::vector<float> left = audio.left.toVector();
     std::vector<float> right = audio.right.toVector();
-    for (const FrameRange& gap : gaps) {
-        interpolate(left, gap);
-        interpolate(right, gap);
+    const float* original[2] = {audio.left.data(), audio.right.data()};
+    std::vector<float> scratch;
+
+    // 1. Each finding's span: one frame past the finding, then on while an edge frame of either
+    // channel stands out in the audio as it was (by more than `share` of the detector's
+    // threshold), up to `reach` frames.
+    auto spreadOut = [&](FrameRange r, double share, std::int64_t reach) {
+        const OutlierMeasure measures[2] = {OutlierMeasure(original[0], count, r, factor, floor, scratch),
+                                            OutlierMeasure(original[1], count, r, factor, floor, scratch)};
+        std::int64_t lo = std::max<std::int64_t>(r.lower - 1, 0);
+        std::int64_t hi = std::min(r.upper + 1, count);
+        const std::int64_t lowest = std::max<std::int64_t>(r.lower - reach, 0);
+        const std::int64_t highest = std::min(r.upper + reach, count);
+        while (lo > lowest && (measures[0].leftEdgeStandsOut(lo - 1, share) || measures[1].leftEdgeStandsOut(lo - 1, share))) --lo;
+        while (hi < highest && (measures[0].rightEdgeStandsOut(hi, share) || measures[1].rightEdgeStandsOut(hi, share))) ++hi;
+        return FrameRange{lo, hi};
+    };
+    std::vector<FrameRange> gaps(findings.size());
+    std::vector<std::int64_t> spread(findings.size(), 1);
+    for (std::size_t i = 0; i < findings.size(); ++i) {
+        const FrameRange r = clampedRange(findings[i].range, count);
+        if (r.empty()) continue;
+        gaps[i] = spreadOut(r, 1.0, kClickSpreadLimit);
+        spread[i] = std::max(r.lower - gaps[i].lower, gaps[i].upper - r.upper);
     }
-    return AudioData(std::move(left), std::move(right));
+    // Two spans that touch, or whose findings are joined through frames that mostly stand out at
+    // least half as much, are one defect (a crackle shows as a finding at each end): they are
+    // rebuilt as one. Speech between two wrongly flagged frames does not stand out, and stays.
+    auto bridged = [&](FrameRange a, FrameRange b) {
+        if (b.lower - a.upper <= kClickMergeGap) return true;
+        if (b.lower - a.upper > kClickSpreadLimit) return false;
+        const FrameRange between{a.upper, b.lower};
+        for (int c = 0; c < 2; ++c) {
+            const OutlierMeasure measure(original[c], count, between, factor, floor, scratch);
+            std::int64_t standing = 0;
+            for (std::int64_t t = between.lower; t < between.upper; ++t)
+                standing += measure.rightEdgeStandsOut(t, 0.5) || measure.leftEdgeStandsOut(t, 0.5);
+            if (2 * standing >= between.count()) return true;
+        }
+        return false;
+    };
+    // Only a pair is joined: a longer chain of findings is a stretch of sound the detector keeps
+    // flagging (a consonant's noise), not one defect.
+    for (std::size_t i = 0; i + 1 < gaps.size();) {
+        std::size_t last = i;
+        while (last + 1 < gaps.size() && !gaps[last].empty() && !gaps[last + 1].empty() &&
+               gaps[last + 1].lower >= gaps[last].lower && bridged(gaps[last], gaps[last + 1]))
+            ++last;
+        if (last == i + 1) {
+            const FrameRange joined{gaps[i].lower, std::max(gaps[i].upper, gaps[last].upper)};
+            if (joined.count() <= 2 * kMaxClickLength) gaps[i] = gaps[last] = joined;
+        } else if (last > i + 1) {
+            // Inside such a stretch nothing is spread over: each finding is rebuilt on its own frames
+            // and one more at each side.
+            for (std::size_t k = i; k <= last; ++k) {
+                const FrameRange r = clampedRange(findings[k].range, count);
+                gaps[k] = {std::max<std::int64_t>(r.lower - 1, 0), std::min(r.upper + 1, count)};
+                spread[k] = 0;  // and never widened
+            }
+        }
+        i = last + 1;
+    }
+    // A defect that shows as several findings is long and rings for longer: its span spreads on
+    // while its edges stand out half as much.
+    for (std::size_t i = 0; i < gaps.size();) {
+        std::size_t last = i + 1;
+        while (last < gaps.size() && !gaps[i].empty() && gaps[last] == gaps[i]) ++last;
+        if (last - i > 1) {
+            const FrameRange core{findings[i].range.lower, findings[last - 1].range.upper};
+            const FrameRange wider = spreadOut(clampedRange(core, count), 0.5, 2 * kClickSpreadLimit);
+            const FrameRange joined{std::min(wider.lower, gaps[i].lower), std::max(wider.upper, gaps[i].upper)};
+            for (std::size_t k = i; k < last; ++k) gaps[k] = joined;
+        }
+        i = last;
+    }
+    for (std::size_t i = 0; i < gaps.size(); ++i) {
+        if (gaps[i].empty() || (i > 0 && gaps[i] == gaps[i - 1])) continue;
+        rebuildSpan(left, gaps[i]);
+        rebuildSpan(right, gaps[i]);
+    }
+
+    // 2. The check: the detector runs again around each repair; a finding still there gets a wider
+    // span, twice at most, and is otherwise given back its frames as they were.
+    constexpr int kAttempts = 3;
+    auto stillDetected = [&](FrameRange gap) {
+        const AudioData view(std::vector<float>(left.begin() + std::max<std::int64_t>(gap.lower - kClickBlock / 2, 0),
+                                                left.begin() + std::min(gap.upper + kClickBlock / 2, count)),
+                             std::vector<float>(right.begin() + std::max<std::int64_t>(gap.lower - kClickBlock / 2, 0),
+                                                right.begin() + std::min(gap.upper + kClickBlock / 2, count)));
+        const std::int64_t offset = std::max<std::int64_t>(gap.lower - kClickBlock / 2, 0);
+        for (const DiagnosticFinding& f : detectClicks(view, {0, view.frames()}, s)) {
+            const FrameRange r{f.range.lower + offset, f.range.upper + offset};
+            if (r.lower < gap.upper + kClickMergeGap && r.upper > gap.lower - kClickMergeGap) return true;
+        }
+        return false;
+    };
+    std::vector<FrameRange> failed;
+    for (std::size_t i = 0; i < findings.size();) {
+        // Findings i … last − 1 share one span.
+        std::size_t last = i + 1;
+        while (last < findings.size() && gaps[last] == gaps[i]) ++last;
+        if (gaps[i].empty()) {
+            i = last;
+            continue;
+        }
+        FrameRange gap = gaps[i];
+        std::int64_t extra = 0;
+        for (std::size_t k = i; k < last; ++k) extra = std::max(extra, spread[k]);
+        bool fixed = !stillDetected(gap);
+        const bool widens = extra > 0;
+        for (int attempt = 1; !fixed && widens && attempt < kAttempts; ++attempt) {
+            const std::int64_t wider = std::min(2 * extra + 8, 2 * kClickSpreadLimit) - extra;
+            extra += wider;
+            gap = {std::max<std::int64_t>(gap.lower - wider, 0), std::min(gap.upper + wider, count)};
+            rebuildSpan(left, gap);
+            rebuildSpan(right, gap);
+            fixed = !stillDetected(gap);
+        }
+        for (std::size_t k = i; k < last; ++k) {
+            result.repaired[k] = fixed;
+            gaps[k] = gap;
+        }
+        if (!fixed) failed.push_back(gap);
+        i = last;
+    }
+    if (!failed.empty()) {
+        // Frames that a successful repair rebuilt keep that repair.
+        std::vector<FrameRange> kept;
+        for (std::size_t i = 0; i < findings.size(); ++i)
+            if (result.repaired[i]) kept.push_back(gaps[i]);
+        kept = mergedRanges(std::move(kept));
+        for (const FrameRange& gap : failed) {
+            for (std::int64_t t = gap.lower; t < gap.upper; ++t) {
+                const auto k = std::upper_bound(kept.begin(), kept.end(), t, [](std::int64_t v, const FrameRange& g) { return v < g.lower; });
+                if (k != kept.begin() && t < std::prev(k)->upper) continue;
+                left[static_cast<std::size_t>(t)] = original[0][t];
+                right[static_cast<std::size_t>(t)] = original[1][t];
+            }
+        }
+    }
+    result.audio = AudioData(std::move(left), std::move(right));
+    return result;
+}
+
+AudioData declick(const AudioData& audio, std::span<const DiagnosticFinding> findings, double sensitivity) {
+    return repairClicks(audio, findings, sensitivity).audio;
 }
 
 std::vector<FrameRange> silenceCuts(std::int64_t count, std::span<const DiagnosticFinding> findings, double keepPause) {

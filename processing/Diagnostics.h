@@ -90,8 +90,30 @@ std::vector<DiagnosticFinding> detectSilence(const AudioData& audio, FrameRange 
 // or linearly when the context is too short. Gaps that are empty or outside the channel are ignored.
 void interpolate(std::vector<float>& channel, FrameRange gap);
 
-// Interpolates every finding widened by one frame each side, left channel then right, in order.
-AudioData declick(const AudioData& audio, std::span<const DiagnosticFinding> findings);
+// What a click repair did: the audio, and for each finding (in the order given) whether it was
+// repaired.
+struct ClickRepair {
+    AudioData audio;
+    std::vector<bool> repaired;
+    std::size_t repairedCount() const;
+};
+
+// Repairs the click findings in order, left channel then right. Each finding's span grows past
+// the finding while the frames at its edges still stand out by the detector's measure (a
+// resampled click rings on for a few frames each side), up to kClickSpreadLimit
+// frames each side; two findings joined by frames that stand out (the two ends of a crackle) are
+// one span, while a chain of three or more is a stretch of sound the detector keeps flagging and
+// each of its findings keeps a span of one frame past it. Spans are rebuilt by least squares
+// under an autoregressive model of the frames around them. The result is checked with the
+// detector at `sensitivity`: a finding still detected is rebuilt over a wider span (twice at
+// most), and when that does not help either its frames are left as they were and it counts as
+// not repaired.
+ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFinding> findings, double sensitivity);
+
+// The audio of repairClicks.
+AudioData declick(const AudioData& audio, std::span<const DiagnosticFinding> findings, double sensitivity = 0.5);
+
+inline constexpr std::int64_t kClickSpreadLimit = 64;
 
 // The frame ranges that deleting the silences removes: each finding keeps half of keepPause
 // seconds at each side (at most 5 s); sorted, merged.

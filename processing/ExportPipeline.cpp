@@ -1,6 +1,10 @@
 #include "processing/ExportPipeline.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <future>
 #include <new>
@@ -15,6 +19,7 @@
 #include "model/SplitMix64.h"
 #include "model/StudioError.h"
 #include "processing/AudioEncoder.h"
+#include "processing/AudioIO.h"
 #include "processing/Resampler.h"
 
 namespace tessoral::ExportPipeline {
@@ -125,52 +130,117 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
         result.clipped = !out.empty() && Loudness::samplePeakLinear(out) > 1.0f;
         if (options.dither && options.format == ExportFormat::wav16) dither16(out, kDitherSeed);
     }
-    write(out, rawValue(rate), target, options.format);
-    result.measurement = measuring.get();
+    // A lossy encoder moves peaks again: what it wrote is measured, and held under the target's
+    // ceiling by limiting once more where it overshot.
+    const std::optional<double> ceiling = truePeakCeiling(options.loudness);
+    if (isAAC(options.format) && ceiling) {
+        const WrittenPeaks written = writeWithinCeiling(out, rawValue(rate), target, options.format, *ceiling);
+        result.measurement = measuring.get();
+        result.measurement = LoudnessMeasurement(written.lufs, written.truePeak, written.samplePeak);
+    } else {
+        write(out, rawValue(rate), target, options.format);
+        result.measurement = measuring.get();
+    }
     result.frames = out.frames();
     return result;
 }
 
-void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
-    // The encoders take whole hertz; anything else is refused by the encoder as an invalid rate.
+namespace {
+
+// The encoders take whole hertz; anything else is refused by the encoder as an invalid rate.
+int wholeRate(double sampleRate) {
     const bool whole = std::isfinite(sampleRate) && sampleRate >= 1.0 && sampleRate <= kHighestRate &&
                        sampleRate == std::floor(sampleRate);
-    const int rate = whole ? static_cast<int>(sampleRate) : 0;
+    return whole ? static_cast<int>(sampleRate) : 0;
+}
 
-    auto encode = [&](int fd) {
-        AudioEncoder encoder(fd, format, rate);
-        const std::int64_t frames = audio.frames();
-        if (!isAAC(format)) {
-            // "wav32f" keeps the samples as they are; the integer formats saturate at the largest
-            // step while quantising, which is the same as clipping to ±1.0 first.
-            for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
-                const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
-                encoder.write(audio.left.data() + done, audio.right.data() + done, n);
-            }
-        } else {
-            std::vector<float> left;
-            std::vector<float> right;
-            try {
-                left.resize(static_cast<std::size_t>(std::min(kWriterBlock, frames)));
-                right.resize(left.size());
-            } catch (const std::bad_alloc&) {
-                throw StudioError(L("Не удалось выделить память для звука."));
-            }
-            for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
-                const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
-                const float* l = audio.left.data() + done;
-                const float* r = audio.right.data() + done;
-                for (std::size_t i = 0; i < n; ++i) {
-                    left[i] = clipSample(l[i]);
-                    right[i] = clipSample(r[i]);
-                }
-                encoder.write(left.data(), right.data(), n);
-            }
+// Encodes the whole signal into the open file `fd` (from its start).
+void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format) {
+    AudioEncoder encoder(fd, format, rate);
+    const std::int64_t frames = audio.frames();
+    if (!isAAC(format)) {
+        // "wav32f" keeps the samples as they are; the integer formats saturate at the largest
+        // step while quantising, which is the same as clipping to ±1.0 first.
+        for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+            const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
+            encoder.write(audio.left.data() + done, audio.right.data() + done, n);
         }
-        encoder.finish();
-    };
-    AtomicFile::writeSeekable(target, encode,
-                              [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); });
+    } else {
+        std::vector<float> left;
+        std::vector<float> right;
+        try {
+            left.resize(static_cast<std::size_t>(std::min(kWriterBlock, frames)));
+            right.resize(left.size());
+        } catch (const std::bad_alloc&) {
+            throw StudioError(L("Не удалось выделить память для звука."));
+        }
+        for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+            const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
+            const float* l = audio.left.data() + done;
+            const float* r = audio.right.data() + done;
+            for (std::size_t i = 0; i < n; ++i) {
+                left[i] = clipSample(l[i]);
+                right[i] = clipSample(r[i]);
+            }
+            encoder.write(left.data(), right.data(), n);
+        }
+    }
+    encoder.finish();
+}
+
+AtomicFile::Describe describeWriteFailure() {
+    return [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); };
+}
+
+}  // namespace
+
+void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
+    const int rate = wholeRate(sampleRate);
+    AtomicFile::writeSeekable(target, [&](int fd) { encodeInto(fd, audio, rate, format); }, describeWriteFailure());
+}
+
+WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
+                                ExportFormat format, double ceilingDBTP) {
+    const int rate = wholeRate(sampleRate);
+    WrittenPeaks peaks;
+    if (audio.empty()) {
+        // Nothing to overshoot, and nothing a decoder would return.
+        write(audio, sampleRate, target, format);
+        peaks.passes = 1;
+        return peaks;
+    }
+    AtomicFile::writeSeekable(
+        target,
+        [&](int fd) {
+            // Other true-peak meters read a decoded file up to a few hundredths of a dB apart:
+            // the file is brought a little under the ceiling.
+            const double aim = ceilingDBTP - kCeilingMargin;
+            double limit = ceilingDBTP;
+            const AudioData* pass = &audio;
+            AudioData limited;
+            for (int attempt = 1;; ++attempt) {
+                encodeInto(fd, *pass, rate, format);
+                // What a player will decode: the file as written, at its own rate.
+                int decodedRate = 0;
+                const AudioData decoded = AudioIO::readAtOwnRate("/proc/self/fd/" + std::to_string(fd), decodedRate);
+                peaks.truePeak = Loudness::decibels(Loudness::truePeakLinear(decoded));
+                peaks.samplePeak = Loudness::decibels(Loudness::samplePeakLinear(decoded));
+                peaks.passes = attempt;
+                if (!(peaks.truePeak > aim) || attempt >= kCeilingPasses) {
+                    // Loudness is measured at the working rate.
+                    peaks.lufs = Loudness::integrated(decodedRate == static_cast<int>(kWorkingRate) ? decoded : AudioIO::read("/proc/self/fd/" + std::to_string(fd)));
+                    break;
+                }
+                // The encoder overshot: limit the signal again, that much lower, and encode anew.
+                limit -= peaks.truePeak - aim;
+                limited = Loudness::limited(audio, limit);
+                pass = &limited;
+                if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
+                    throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::string(std::strerror(errno))));
+            }
+        },
+        describeWriteFailure());
+    return peaks;
 }
 
 }  // namespace tessoral::ExportPipeline

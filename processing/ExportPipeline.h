@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <optional>
 
 #include "model/AudioData.h"
@@ -45,7 +46,8 @@ struct ExportOptions {
 // What one export wrote.
 struct ExportResult {
     // Integrated loudness of the normalised 48 kHz mix; true and sample peak of the written signal
-    // before dither and clipping.
+    // before dither and clipping. For a lossy format with a loudness target all three are those
+    // of the file as written (decoded).
     LoudnessMeasurement measurement;
     // Some sample of the written signal lay beyond ±1.0 before dither and clipping (never for
     // "wav32f", which keeps such samples).
@@ -84,6 +86,27 @@ void dither16(AudioData& audio, std::uint64_t seed);
 // then untouched) and StudioError when memory for the audio cannot be had; the temporary file is
 // removed in every case.
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format);
+
+// The loudness and peaks of a written file, measured on what decoding it gives, in LUFS, dBTP
+// and dBFS.
+struct WrittenPeaks {
+    std::optional<double> lufs;
+    double truePeak = -std::numeric_limits<double>::infinity();
+    double samplePeak = -std::numeric_limits<double>::infinity();
+    int passes = 0;  // encodings it took
+};
+
+// Encodings writeWithinCeiling may make to bring a lossy file under its ceiling, and how far under
+// the ceiling (dB) it aims.
+inline constexpr int kCeilingPasses = 4;
+inline constexpr double kCeilingMargin = 0.1;
+
+// Writes like write(), then decodes the file and measures its true peak; while that is above
+// `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the audio is limited again with
+// the ceiling lowered by the overshoot measured and encoded anew, kCeilingPasses encodings at most. Returns
+// the loudness and peaks of the file as written.
+WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
+                                ExportFormat format, double ceilingDBTP);
 
 }  // namespace ExportPipeline
 

@@ -192,26 +192,36 @@ void StudioStore::fixDiagnostics(bool all) {
     }
     const std::int64_t frames = clip->frames();
     stop();
-    std::function<RefreshedAudio()> work = [audio = clip->audio, targets, kind, settings, scanned] {
+    // The repaired audio, and which targets the repair really repaired (a click repair checks its
+    // work; the other repairs repair every target).
+    struct Repair {
+        RefreshedAudio refreshed;
+        std::vector<bool> repaired;
+    };
+    std::function<Repair()> work = [audio = clip->audio, targets, kind, settings, scanned] {
+        const std::vector<bool> every(targets.size(), true);
         switch (kind) {
-            case DiagnosticKind::clicks: return RefreshedAudio::of(Diagnostics::declick(audio, targets));
+            case DiagnosticKind::clicks: {
+                Diagnostics::ClickRepair repair = Diagnostics::repairClicks(audio, targets, settings.clickSensitivity);
+                return Repair{RefreshedAudio::of(std::move(repair.audio)), std::move(repair.repaired)};
+            }
             case DiagnosticKind::clipping:
-                return RefreshedAudio::of(repairClipping(audio, targets, settings, scanned));
+                return Repair{RefreshedAudio::of(repairClipping(audio, targets, settings, scanned)), every};
             case DiagnosticKind::silence:
                 if (settings.silenceDelete)
-                    return RefreshedAudio::of(Diagnostics::removeSilence(audio, targets, settings.silenceKeepPause));
-                return RefreshedAudio::of(Diagnostics::muteSilence(audio, targets));
+                    return Repair{RefreshedAudio::of(Diagnostics::removeSilence(audio, targets, settings.silenceKeepPause)), every};
+                return Repair{RefreshedAudio::of(Diagnostics::muteSilence(audio, targets)), every};
         }
-        return RefreshedAudio::of(audio);
+        return Repair{RefreshedAudio::of(audio), every};
     };
-    std::function<void(RefreshedAudio&&)> apply = [this, id, name, targets, kind, settings, deletesSilence,
-                                                   frames](RefreshedAudio&& refreshed) {
+    std::function<void(Repair&&)> apply = [this, id, name, targets, kind, settings, deletesSilence,
+                                           frames](Repair&& repair) {
         const auto index = session_.trackIndex(id);
         if (!index) {
             setError(L("Дорожка удалена."));
             return;
         }
-        refreshClip(*index, name, std::move(refreshed), [&](Track& changed) {
+        refreshClip(*index, name, std::move(repair.refreshed), [&](Track& changed) {
             if (!deletesSilence) return;
             const auto cuts = Diagnostics::silenceCuts(frames, targets, settings.silenceKeepPause);
             for (auto cut = cuts.rbegin(); cut != cuts.rend(); ++cut) {
@@ -220,12 +230,13 @@ void StudioStore::fixDiagnostics(bool all) {
                 changed.panEnvelope = Automation::replacing(changed.panEnvelope, removed, 0.0);
             }
         });
+        std::set<Uuid> repaired;
+        for (std::size_t i = 0; i < targets.size(); ++i)
+            if (i < repair.repaired.size() && repair.repaired[i]) repaired.insert(targets[i].id);
         DiagnosticsState state = diagnostics_;
         if (deletesSilence) {
             state.findings.clear();
         } else {
-            std::set<Uuid> repaired;
-            for (const DiagnosticFinding& target : targets) repaired.insert(target.id);
             std::erase_if(state.findings, [&](const DiagnosticFinding& f) { return repaired.count(f.id) > 0; });
         }
         state.selected.clear();
@@ -236,9 +247,12 @@ void StudioStore::fixDiagnostics(bool all) {
             setSelection(std::nullopt);
             setCursor(std::min(cursor_, session_.duration()));
         }
-        setStatus(L("{0}: исправлено {1}", name, static_cast<std::int64_t>(targets.size())));
+        const auto fixed = static_cast<std::int64_t>(repaired.size());
+        const auto asked = static_cast<std::int64_t>(targets.size());
+        // Findings a repair could not mend stay listed, and the count says so.
+        setStatus(fixed == asked ? L("{0}: исправлено {1}", name, fixed) : L("{0}: исправлено {1} из {2}", name, fixed, asked));
     };
-    runLong<RefreshedAudio>(name + "…", std::move(work), std::move(apply));
+    runLong<Repair>(name + "…", std::move(work), std::move(apply));
 }
 
 }  // namespace tessoral

@@ -376,6 +376,42 @@ TEST(ExportPipeline, LoudnessTargetsKeepTheTruePeakUnderTheCeiling) {
     }
 }
 
+TEST(ExportPipeline, LossyExportsStayUnderTheCeilingAsWrittenAndReportTheFile) {
+    test::TempFolder folder;
+    const AudioData mix = test::loudHits(48000 * 6);
+    int n = 0;
+    for (ExportFormat format : {ExportFormat::aac128, ExportFormat::aac256}) {
+        for (ExportSampleRate rate : {ExportSampleRate::hz48000, ExportSampleRate::hz44100}) {
+            SCOPED_TRACE(std::string(rawValue(format)) + " " + std::to_string(rawValue(rate)));
+            const fs::path file = folder / ("lossy" + std::to_string(n++) + ".m4a");
+            const ExportResult r = ExportPipeline::exportMix(mix, file, options(format, rate, LoudnessTarget::podcast));
+            const auto peer = test::ebur128Measure(ffmpegDecode<float>(file, "f32le"), rawValue(rate));
+            EXPECT_LE(peer.truePeakDB, -1.0);
+            EXPECT_NEAR(r.measurement.truePeak, peer.truePeakDB, 0.1);
+            ASSERT_TRUE(peer.lufs && r.measurement.lufs);
+            EXPECT_NEAR(*r.measurement.lufs, *peer.lufs, 0.1);
+        }
+    }
+    // Lossless files are written once, as before: the figures are those of the signal given.
+    const ExportResult flac = ExportPipeline::exportMix(mix, folder / "lossless.flac", options(ExportFormat::flac, ExportSampleRate::hz48000, LoudnessTarget::podcast));
+    EXPECT_NEAR(flac.measurement.truePeak, test::ebur128Measure(ffmpegDecode<float>(folder / "lossless.flac", "f32le"), 48000).truePeakDB, 0.1);
+}
+
+TEST(ExportPipeline, AnOvershootIsLimitedAgainWithinBoundedPassesAndTheFileIsWhatIsReported) {
+    test::TempFolder folder;
+    const AudioData mix = test::loudHits(48000 * 2);
+    // A ceiling far under the mix's peaks: limited again and encoded anew, within the bound.
+    const auto peaks = ExportPipeline::writeWithinCeiling(mix, 48000, folder / "hard.m4a", ExportFormat::aac128, -30.0);
+    EXPECT_GE(peaks.passes, 2);
+    EXPECT_LE(peaks.passes, ExportPipeline::kCeilingPasses);
+    const auto peer = test::ebur128Measure(ffmpegDecode<float>(folder / "hard.m4a", "f32le"), 48000);
+    EXPECT_NEAR(peaks.truePeak, peer.truePeakDB, 0.1);
+    EXPECT_LE(peer.truePeakDB, -30.0);
+    // Under the ceiling at the first pass: one encoding.
+    EXPECT_EQ(ExportPipeline::writeWithinCeiling(Loudness::scaled(mix, 0.1f), 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0).passes, 1);
+    EXPECT_EQ(test::folderEntries(folder.path()).size(), 2u);
+}
+
 // ---- files ----
 
 TEST(ExportPipeline, ReplacesAnExistingFileAndCreatesANewOne) {

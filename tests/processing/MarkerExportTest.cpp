@@ -156,3 +156,20 @@ TEST(MarkerExportFiles, OneFilePerRangeWithoutOverwriting) {
         EXPECT_EQ(e.message(), "В проекте нет маркеров-диапазонов. Выделите фрагмент и добавьте маркер (M).");
     }
 }
+
+TEST(MarkerExportFiles, LossyRangesKeepTheTargetsCeiling) {
+    Session project;
+    Track loud = Track::make("loud", test::loudHits(48000 * 4));
+    project.appendOnNewLane(std::move(loud));
+    project.markers = {marker("A", 0.2, 1.7), marker("B", 2, 3.9)};
+    test::TempFolder dir;
+    for (ExportFormat format : {ExportFormat::aac128, ExportFormat::aac256}) {
+        ExportOptions options;
+        options.format = format;
+        options.loudness = LoudnessTarget::podcast;
+        for (const fs::path& file : MarkerExport::exportRanges(project, dir.path(), options, true)) {
+            SCOPED_TRACE(file.filename().string() + " " + std::string(rawValue(format)));
+            EXPECT_LE(test::ebur128Measure(test::ffmpegDecode<float>(file, "f32le"), 48000).truePeakDB, -1.0);
+        }
+    }
+}

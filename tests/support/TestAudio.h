@@ -22,6 +22,10 @@ inline constexpr double kInf = std::numeric_limits<double>::infinity();
 AudioData constant(std::int64_t frames, float value = 0.25f);
 // Fixed-seed white noise at the given peak amplitude, independent per channel.
 AudioData noise(std::int64_t frames, float amplitude, std::uint64_t seed = 1);
+// A mix of sharp hits: quiet noise and two low tones with a full-scale, quickly decaying hit every
+// 100 ms. Brought to a loudness target its hits meet the ceiling, and a lossy encoder overshoots
+// the peaks it is given.
+AudioData loudHits(std::int64_t frames);
 // A clip made as import makes it.
 Track clip(const std::string& name, std::int64_t frames, double start = 0.0);
 // The message of the StudioError that `f` throws; "" when it returns normally.
