@@ -16,6 +16,7 @@
 #include "app/MenuShots.h"
 #include "app/MeterPanelShots.h"
 #include "app/ProcessingPanelShots.h"
+#include "app/QtLanguage.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
 #include "app/SheetHost.h"
@@ -127,6 +128,7 @@ int main(int argc, char** argv) {
         Localization::start(resourceFolder(), language);
     }
     QApplication app(argc, argv);
+    QtLanguage::apply(Localization::current());
     Palette::applyTheme(app);
     QDir().mkpath(out);
     bool ok = true;
