@@ -19,7 +19,9 @@ public:
     QString segmentText(int index) const { return segments_.value(index); }
     QRect segmentRect(int index) const;
 
+    // Sized to its content: it never gets narrower than its texts ask.
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
 
 Q_SIGNALS:
     void activated(int index);
