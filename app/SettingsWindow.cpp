@@ -41,7 +41,7 @@ QSize SettingsWindow::fittedSize(QSize form, QRect available, QSize frame, int s
 }
 
 QPoint SettingsWindow::centredOver(QRect owner, QSize size, QRect available) {
-    QPoint corner = owner.center() - QPoint(size.width() / 2, size.height() / 2);
+    QPoint corner(owner.x() + (owner.width() - size.width()) / 2, owner.y() + (owner.height() - size.height()) / 2);
     corner.setX(std::clamp(corner.x(), available.left(), std::max(available.left(), available.right() + 1 - size.width())));
     corner.setY(std::clamp(corner.y(), available.top(), std::max(available.top(), available.bottom() + 1 - size.height())));
     return corner;
