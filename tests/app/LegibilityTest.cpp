@@ -8,6 +8,8 @@
 #include <QLabel>
 #include <QProcess>
 #include <QScreen>
+#include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -21,7 +23,9 @@
 #include "panels/Settings.h"
 #include "model/Localization.h"
 #include "widgets/Eliding.h"
+#include "panels/WorkspaceBrowser.h"
 #include "widgets/SegmentedControl.h"
+#include "widgets/WrappingCheckBox.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -81,10 +85,20 @@ QStringList faults(QWidget* root) {
             if (elided->text().isEmpty()) continue;
             if (shown != elided->text() && !shown.endsWith(QStringLiteral("…"))) fault(shown, 0);
             if (visible < std::min(elided->width(), metrics.horizontalAdvance(shown))) fault(shown, elided->width());
+        } else if (auto* wrapping = qobject_cast<WrappingCheckBox*>(w)) {
+            // Its lines need the height they ask for at the width it has.
+            const int need = wrapping->minimumSizeHint().width();
+            if (std::min(visible, wrapping->width()) < need) fault(wrapping->text(), need);
+            const int box = wrapping->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, wrapping) +
+                            wrapping->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, wrapping);
+            const int lines = metrics.boundingRect(QRect(0, 0, wrapping->width() - box, 10000),
+                                                   Qt::TextWordWrap | Qt::AlignLeft, wrapping->text()).height();
+            if (wrapping->height() < lines) fault(wrapping->text(), lines);
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-            // What it asks for, where its own maximum allows (a fixed size is a size too).
-            const int need = std::min(button->sizeHint().width(), button->maximumWidth());
             if (button->text().isEmpty() && button->icon().isNull()) continue;
+            // A text needs all it asks for; an icon button its own size where a fixed one is set.
+            const int need = button->text().isEmpty() ? std::min(button->sizeHint().width(), button->maximumWidth())
+                                                      : button->sizeHint().width();
             if (std::min(visible, button->width()) < need) fault(button->text(), need);
         } else if (auto* segments = qobject_cast<SegmentedControl*>(w)) {
             QStringList texts;
@@ -95,13 +109,23 @@ QStringList faults(QWidget* root) {
             for (int i = 0; i < segments->count(); ++i)
                 if (segments->segmentRect(i).width() - 2 < metrics.horizontalAdvance(texts[i]))
                     fault(texts[i], metrics.horizontalAdvance(texts[i]) + 2);
+        } else if (auto* field = qobject_cast<ElidingLineEdit*>(w)) {
+            // Without the focus a long text shows from its start and ends in "…".
+            const QString shown = field->displayedText();
+            if (!field->hasFocus() && shown != field->text() && (!shown.endsWith(QStringLiteral("…")) ||
+                                                                 !field->text().startsWith(shown.chopped(1))))
+                fault(shown, 0);
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             if (auto* eliding = qobject_cast<ElidingComboBox*>(combo)) {
                 const QString shown = eliding->displayedText();
                 if (shown != combo->currentText() && !shown.endsWith(QStringLiteral("…"))) fault(shown, 0);
             } else {
-                const int need = combo->minimumSizeHint().width();
-                if (std::min(visible, combo->width()) < need) fault(combo->currentText(), need);
+                QStyleOptionComboBox option;
+                option.initFrom(combo);
+                const QRect field =
+                    combo->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, combo);
+                const int need = metrics.horizontalAdvance(combo->currentText());
+                if (std::min(visible, field.width()) < need) fault(combo->currentText(), need);
             }
             if (visible < std::min(combo->width(), combo->minimumSizeHint().width())) fault(combo->currentText(), combo->width());
         }
@@ -122,6 +146,8 @@ QStringList walk(StudioFixture& fx, QSize size) {
             found << QStringLiteral("%1×%2 %3: %4").arg(size.width()).arg(size.height()).arg(state, f);
     };
     StudioStore& s = fx.store();
+    // The browser shows its markers, the long name among them.
+    if (auto* browser = window.findChild<WorkspaceBrowser*>()) browser->setTab(1);
     for (EditorMode mode : {EditorMode::waveform, EditorMode::multitrack, EditorMode::mixer}) {
         s.setEditorMode(mode);
         s.setSpectralView(false);
@@ -145,6 +171,14 @@ QStringList walk(StudioFixture& fx, QSize size) {
 void checkEverything() {
     for (QSize size : {QSize(StudioView::kMinimumWidth, StudioView::kMinimumHeight), QSize(1280, 800)}) {
         StudioFixture fx;
+        // Devices with long names, as USB interfaces have them.
+        BackendDevice device;
+        device.id = 1;
+        device.uid = "ALSA/usb";
+        device.name = "USB Audio Interface with a Very Long Descriptive Name, Analog Stereo Duplex";
+        device.inputChannels = 2;
+        device.outputChannels = 2;
+        fx.services.backend.setDevices({device});
         fx.loadDemo();
         fx.store().setSelectedID(fx.store().session().tracks[0].id);
         // A long marker name, as a person types one.
@@ -153,6 +187,8 @@ void checkEverything() {
         const auto& markers = fx.store().session().markers;
         ASSERT_FALSE(markers.empty());
         fx.store().renameMarker(markers.back().id, "Intro - Workshop Hour with a very long guest list");
+        // A rack whose preset has a long title.
+        fx.store().addRackEffect(EffectPreset::parametricEQ);
         fx.settle();
         const QStringList found = walk(fx, size);
         EXPECT_TRUE(found.isEmpty()) << found.join(QLatin1Char('\n')).toStdString();
@@ -161,6 +197,11 @@ void checkEverything() {
         pump();
         SettingsWindow* settings = fx.window().settingsWindow();
         ASSERT_NE(settings, nullptr);
+        // The long device chosen.
+        auto* microphone = settings->findChild<QComboBox*>(QStringLiteral("microphonePicker"));
+        ASSERT_NE(microphone, nullptr);
+        microphone->setCurrentIndex(microphone->count() - 1);
+        pump();
         const QStringList inSettings = faults(settings);
         EXPECT_TRUE(inSettings.isEmpty()) << inSettings.join(QLatin1Char('\n')).toStdString();
         // The form keeps its width; its texts wrap instead.
