@@ -38,7 +38,8 @@ InspectorTabBar::InspectorTabBar(StudioStore& store, QWidget* parent) : QWidget(
         row->addWidget(button, 0, Qt::AlignVCenter);
     }
     row->addSpacing(6);
-    row->addStretch(1);
+    // Without a stretch factor: the spacer takes only what the title leaves.
+    row->addStretch();
     // The title gives way to the buttons in a narrow inspector, ending in "…".
     title_ = new ElidedLabel(this);
     title_->setFont(Fonts::ui(11, QFont::DemiBold));

@@ -7,6 +7,7 @@
 #include <QStylePainter>
 
 #include <algorithm>
+#include <cmath>
 
 #include "widgets/Palette.h"
 
@@ -35,8 +36,9 @@ void ElidedLabel::setColor(const QColor& color) {
 QString ElidedLabel::displayedText() const { return QFontMetrics(font()).elidedText(text_, Qt::ElideRight, width()); }
 
 QSize ElidedLabel::sizeHint() const {
-    const QFontMetrics fm(font());
-    return {fm.horizontalAdvance(text_), fm.height()};
+    // Rounded up: at exactly the rounded advance the eliding could still cut the last letter.
+    const QFontMetricsF fm(font());
+    return {static_cast<int>(std::ceil(fm.horizontalAdvance(text_))) + 1, static_cast<int>(std::ceil(fm.height()))};
 }
 
 QSize ElidedLabel::minimumSizeHint() const { return {0, QFontMetrics(font()).height()}; }

@@ -84,6 +84,9 @@ QStringList faults(QWidget* root) {
             const QString shown = elided->displayedText();
             if (elided->text().isEmpty()) continue;
             if (shown != elided->text() && !shown.endsWith(QStringLiteral("…"))) fault(shown, 0);
+            // Shortened although it has all the room it asked for.
+            if (shown != elided->text() && elided->width() >= elided->sizeHint().width())
+                fault(shown, elided->sizeHint().width());
             if (visible < std::min(elided->width(), metrics.horizontalAdvance(shown))) fault(shown, elided->width());
         } else if (auto* wrapping = qobject_cast<WrappingCheckBox*>(w)) {
             // Its lines need the height they ask for at the width it has.
