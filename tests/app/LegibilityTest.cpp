@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QLayout>
 #include <QProcess>
 #include <QScreen>
 #include <QStyle>
@@ -87,6 +88,15 @@ QStringList faults(QWidget* root) {
             // Shortened although it has all the room it asked for.
             if (shown != elided->text() && elided->width() >= elided->sizeHint().width())
                 fault(shown, elided->sizeHint().width());
+            // Shortened while a flexible spacer in its row keeps room it could have had.
+            if (shown != elided->text() && elided->parentWidget() && elided->parentWidget()->layout()) {
+                QLayout* row = elided->parentWidget()->layout();
+                for (int i = 0; i < row->count(); ++i)
+                    if (QSpacerItem* spacer = row->itemAt(i)->spacerItem();
+                        spacer && (spacer->sizePolicy().horizontalPolicy() & QSizePolicy::GrowFlag) &&
+                        spacer->geometry().width() > 0)
+                        fault(shown, elided->width() + spacer->geometry().width());
+            }
             if (visible < std::min(elided->width(), metrics.horizontalAdvance(shown))) fault(shown, elided->width());
         } else if (auto* wrapping = qobject_cast<WrappingCheckBox*>(w)) {
             // Its lines need the height they ask for at the width it has.
