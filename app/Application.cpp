@@ -16,6 +16,7 @@
 #include "app/DesktopShell.h"
 #include "app/MainWindow.h"
 #include "app/OldSettings.h"
+#include "app/QtLanguage.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
 #include "app/SingleInstance.h"
@@ -65,8 +66,13 @@ int runApplication(int argc, char** argv) {
 
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    const LaunchRequest request = parseCommandLine(arguments, QDir::currentPath());
+    LaunchRequest request = parseCommandLine(arguments, QDir::currentPath());
     if (request.action == LaunchRequest::Action::exit) {
+        // The help and the errors carry Qt's own headings, which speak the interface language only
+        // with Qt's catalogue, and that needs an application object (no display).
+        QCoreApplication console(argc, argv);
+        QtLanguage::apply(Localization::current());
+        request = parseCommandLine(arguments, QDir::currentPath());
         if (!request.output.isEmpty()) print(stdout, request.output);
         if (!request.errorOutput.isEmpty()) print(stderr, request.errorOutput);
         return request.exitCode;
@@ -76,6 +82,8 @@ int runApplication(int argc, char** argv) {
     if (SingleInstance::send(SingleInstance::defaultSocketPath(), request.files, 3000)) return 0;
 
     QApplication app(argc, argv);
+    // Qt's own texts, dates and numbers in the interface language, before the first widget.
+    QtLanguage::apply(Localization::current());
     app.setQuitOnLastWindowClosed(false);
     Palette::applyTheme(app);
 

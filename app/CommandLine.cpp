@@ -1,6 +1,7 @@
 #include "app/CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 
 #include "app/AppConfig.h"
@@ -9,10 +10,16 @@
 namespace tessoral {
 
 namespace {
-// The help text names the program as it is started.
+// The help text names the program "tessoral", however it was started (without an application
+// object the parser writes a placeholder, with one the path it was started by).
 QString usage(const QCommandLineParser& parser) {
     QString text = parser.helpText();
     text.replace(QStringLiteral("<executable_name>"), QStringLiteral("tessoral"));
+    if (QCoreApplication::instance() && !QCoreApplication::arguments().isEmpty()) {
+        const QString started = QCoreApplication::arguments().constFirst() + QLatin1Char(' ');
+        const qsizetype at = text.indexOf(started);
+        if (at >= 0 && at < text.indexOf(QLatin1Char('\n'))) text.replace(at, started.size(), QStringLiteral("tessoral "));
+    }
     return text;
 }
 }  // namespace

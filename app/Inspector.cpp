@@ -24,18 +24,13 @@
 #include "model/Session.h"
 #include "store/StudioStore.h"
 #include "widgets/Icons.h"
+#include "widgets/NumberField.h"
 #include "widgets/ToolButton.h"
 #include "widgets/ValueSlider.h"
 
 namespace tessoral {
 
 namespace {
-
-QLocale gainLocale() {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    return locale;
-}
 
 QPushButton* labelledButton(const QString& title, const char* symbol, QWidget* parent) {
     auto* b = new QPushButton(title, parent);
@@ -122,7 +117,7 @@ QString ProcessingInspector::peakText(const float* peaks, std::size_t count, boo
 
 double ProcessingInspector::gainToApply(const QString& text, double fallback) {
     bool ok = false;
-    double v = gainLocale().toDouble(text.trimmed(), &ok);
+    double v = NumberField::locale().toDouble(text.trimmed(), &ok);
     if (!ok) v = fallback;
     if (!std::isfinite(v)) v = 0.0;
     return std::clamp(v, -60.0, 24.0);
@@ -324,13 +319,13 @@ ProcessingInspector::ProcessingInspector(StudioStore& store, QWidget* parent) : 
 }
 
 void ProcessingInspector::showGainAmount() {
-    const QString text = gainLocale().toString(store_.gainAmount(), 'f', 1);
+    const QString text = NumberField::locale().toString(store_.gainAmount(), 'f', 1);
     if (gainField_->text() != text) gainField_->setText(text);
 }
 
 void ProcessingInspector::takeGainText() {
     bool ok = false;
-    const double v = gainLocale().toDouble(gainField_->text().trimmed(), &ok);
+    const double v = NumberField::locale().toDouble(gainField_->text().trimmed(), &ok);
     if (ok && std::isfinite(v)) store_.setGainAmount(v);
     showGainAmount();
 }

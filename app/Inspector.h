@@ -28,7 +28,8 @@ class EditTile : public QAbstractButton {
 public:
     EditTile(EditAction action, QWidget* parent = nullptr);
     EditAction action() const { return action_; }
-    QSize sizeHint() const override { return {100, 64}; }
+    // Two tiles side by side in the inspector; the title wraps inside.
+    QSize sizeHint() const override { return {90, 64}; }
     QSize minimumSizeHint() const override { return {20, 64}; }
 
 protected:

@@ -6,6 +6,7 @@
 #include "app/InspectorStyle.h"
 #include "model/Localization.h"
 #include "store/StudioStore.h"
+#include "widgets/Eliding.h"
 #include "widgets/ToolButton.h"
 
 namespace tessoral {
@@ -37,8 +38,13 @@ InspectorTabBar::InspectorTabBar(StudioStore& store, QWidget* parent) : QWidget(
         row->addWidget(button, 0, Qt::AlignVCenter);
     }
     row->addSpacing(6);
-    row->addStretch(1);
-    title_ = ui::label({}, Fonts::ui(11, QFont::DemiBold), Palette::secondaryText(), this);
+    // Without a stretch factor: the spacer takes only what the title leaves.
+    row->addStretch();
+    // The title gives way to the buttons in a narrow inspector, ending in "…".
+    title_ = new ElidedLabel(this);
+    title_->setFont(Fonts::ui(11, QFont::DemiBold));
+    title_->setColor(Palette::secondaryText());
+    title_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     title_->setObjectName(QStringLiteral("tabTitle"));
     row->addWidget(title_, 0, Qt::AlignVCenter);
     connect(&store_, &StudioStore::inspectorTabChanged, this, &InspectorTabBar::refresh);
@@ -55,7 +61,7 @@ void InspectorTabBar::refresh() {
         buttons_[i]->setChecked(lit);
         if (lit) title = ui::qs(tabs()[i].title);
     }
-    if (title_->text() != title) title_->setText(title);
+    title_->setText(title);
 }
 
 }  // namespace tessoral

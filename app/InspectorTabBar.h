@@ -5,11 +5,11 @@
 #include <array>
 #include <string>
 
-class QLabel;
 
 namespace tessoral {
 
 class StudioStore;
+class ElidedLabel;
 class ToolButton;
 
 // The strip above the right panel: one tool button per page (effects, processing, diagnostics,
@@ -31,14 +31,14 @@ public:
     InspectorTabBar(StudioStore& store, QWidget* parent = nullptr);
 
     ToolButton* button(int index) const { return buttons_[static_cast<std::size_t>(index)]; }
-    QLabel* titleLabel() const { return title_; }
+    ElidedLabel* titleLabel() const { return title_; }
 
 private:
     void refresh();
 
     StudioStore& store_;
     std::array<ToolButton*, 4> buttons_{};
-    QLabel* title_ = nullptr;
+    ElidedLabel* title_ = nullptr;
 };
 
 }  // namespace tessoral

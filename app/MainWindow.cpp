@@ -12,6 +12,7 @@
 #include "app/KeyMonitor.h"
 #include "app/LayoutShortcuts.h"
 #include "app/MenuBar.h"
+#include "app/SettingsWindow.h"
 #include "app/SheetHost.h"
 #include "app/StudioView.h"
 #include "app/ViewFactory.h"
@@ -71,20 +72,9 @@ void MainWindow::saveWindowGeometry() const {
 }
 
 void MainWindow::showSettings() {
-    if (!settings_) {
-        auto* window = new QWidget(nullptr, Qt::Window);
-        window->setObjectName(QStringLiteral("settingsWindow"));
-        window->setWindowTitle(qs(L("Настройки")));
-        // Built once and only hidden on close, so the language in force at launch stays known.
-        auto* layout = new QVBoxLayout(window);
-        layout->setContentsMargins(0, 0, 0, 0);
-        layout->setSizeConstraint(QLayout::SetMinAndMaxSize);
-        layout->addWidget(ViewFactory::settingsView(ctx_, window));
-        settings_ = window;
-    }
-    settings_->show();
-    settings_->raise();
-    settings_->activateWindow();
+    // Built once and only hidden on close, so the language in force at launch stays known.
+    if (!settings_) settings_ = new SettingsWindow(ViewFactory::settingsView(ctx_, nullptr), this);
+    settings_->open();
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

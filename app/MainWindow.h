@@ -3,6 +3,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include "app/SettingsWindow.h"
 #include "app/ViewContext.h"
 
 class QMenu;
@@ -30,6 +31,7 @@ public:
     void saveWindowGeometry() const;
 
     void showSettings();
+    SettingsWindow* settingsWindow() const { return settings_; }
 
 Q_SIGNALS:
     // The first time the window is shown (the delegate connects the store then).
@@ -44,7 +46,7 @@ private:
     AppDelegate& delegate_;
     StudioView* studio_;
     QMenu* fileMenu_;
-    QPointer<QWidget> settings_;
+    QPointer<SettingsWindow> settings_;
     bool shown_ = false;
 };
 

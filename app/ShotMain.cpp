@@ -2,6 +2,7 @@
 // for review. Usage: tessoral-shot OUTPUT_FOLDER [ru|en]
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
@@ -16,15 +17,18 @@
 #include "app/MenuShots.h"
 #include "app/MeterPanelShots.h"
 #include "app/ProcessingPanelShots.h"
+#include "app/QtLanguage.h"
 #include "app/QtPrompts.h"
 #include "app/ResourcePaths.h"
 #include "app/SheetHost.h"
+#include "app/SettingsWindow.h"
 #include "app/ShotSupport.h"
 #include "app/Studio.h"
 #include "app/StudioView.h"
 #include "app/TimelineToolShots.h"
 #include "app/WorkspacePanelShots.h"
 #include "model/Localization.h"
+#include "panels/WorkspaceBrowser.h"
 #include "store/StudioStore.h"
 #include "store/TaskRunner.h"
 #include "timeline/LanesWidget.h"
@@ -128,6 +132,7 @@ int main(int argc, char** argv) {
         Localization::start(resourceFolder(), language);
     }
     QApplication app(argc, argv);
+    QtLanguage::apply(Localization::current());
     Palette::applyTheme(app);
     QDir().mkpath(out);
     bool ok = true;
@@ -319,6 +324,49 @@ int main(int argc, char** argv) {
         studio.window().resize(1280, 800);
         studio.window().show();
         ok &= renderTimelineToolShots(studio, [&] { services.settle(); }, out, lang);
+    }
+    {
+        // The smallest window: the spectral brush with its slider, the essential-sound page, a long
+        // marker name and an equaliser in the rack; the settings window; Qt's own file dialog.
+        Studio studio(services.get(), false);
+        MainWindow& window = studio.window();
+        window.resize(StudioView::kMinimumWidth, StudioView::kMinimumHeight);
+        window.show();
+        StudioStore& s = studio.store();
+        s.loadDemo();
+        services.settle();
+        s.setSelectedID(s.session().tracks.front().id);
+        s.setCursor(1.0);
+        s.addMarker();
+        if (!s.session().markers.empty())
+            s.renameMarker(s.session().markers.back().id, "Intro - Workshop Hour with the whole team");
+        s.addRackEffect(EffectPreset::parametricEQ);
+        if (auto* browser = window.findChild<WorkspaceBrowser*>()) browser->setTab(1);
+        s.setEditorMode(EditorMode::waveform);
+        s.setSpectralView(true);
+        s.setSpectralTool(SpectralTool::brush);
+        s.setInspectorTab(3);
+        services.settle();
+        ok &= save(grabWindow(window), out, QStringLiteral("narrow-spectral-brush"), lang);
+        s.setSpectralView(false);
+        s.setEditorMode(EditorMode::multitrack);
+        s.setInspectorTab(0);
+        window.resize(StudioView::kMinimumWidth, StudioView::kMinimumHeight);
+        services.settle();
+        ok &= save(grabWindow(window), out, QStringLiteral("narrow-rack"), lang);
+        window.showSettings();
+        pump();
+        if (SettingsWindow* settings = window.settingsWindow()) {
+            ok &= save(settings->grab().toImage(), out, QStringLiteral("settings-window"), lang);
+            settings->close();
+        }
+        QFileDialog dialog(&window, QString::fromStdString(L("Открыть аудио или проект")), QDir::tempPath());
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        dialog.resize(720, 440);
+        dialog.show();
+        pump();
+        ok &= save(dialog.grab().toImage(), out, QStringLiteral("qt-file-dialog"), lang);
+        dialog.close();
     }
     {
         // Each menu open, and the About panel.

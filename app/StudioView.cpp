@@ -63,9 +63,14 @@ void DropOverlay::paintEvent(QPaintEvent*) {
     p.drawRect(QRectF(rect()).adjusted(1.5, 1.5, -1.5, -1.5));
 }
 
+QSize StudioView::minimumSizeHint() const {
+    // 980 × 660, or wider where the editor's tool rows need more room for their buttons and pickers
+    // (the spectral tools in a long language): the window grows rather than cutting a control.
+    return QWidget::minimumSizeHint().expandedTo(QSize(kMinimumWidth, kMinimumHeight));
+}
+
 StudioView::StudioView(ViewContext context, QWidget* parent) : QWidget(parent), ctx_(context) {
     setObjectName(QStringLiteral("studioView"));
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
     setAcceptDrops(true);
     setAutoFillBackground(true);
     QPalette pal = palette();

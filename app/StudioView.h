@@ -46,6 +46,7 @@ public:
 
     explicit StudioView(ViewContext context, QWidget* parent = nullptr);
     ~StudioView() override;
+    QSize minimumSizeHint() const override;
 
     Header* header() const { return header_; }
     TransportBar* transportBar() const { return transport_; }

@@ -18,6 +18,7 @@
 #include "panels/EQCurve.h"
 #include "panels/PanelSupport.h"
 #include "store/StudioStore.h"
+#include "widgets/NumberField.h"
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 #include "widgets/SegmentedControl.h"
@@ -68,9 +69,10 @@ ParameterField::ParameterField(QWidget* parent) : QLineEdit(parent) {
 
 QString ParameterField::format(double value) {
     if (!std::isfinite(value)) return {};
-    // Two decimals at most, none when they are zero: "12,5", "85", "20 000".
-    QString text = QLocale().toString(value, 'f', 2);
-    const QString point = QLocale().decimalPoint();
+    // Two decimals at most, none when they are zero, never grouped: "12,5", "85", "20000".
+    const QLocale locale = NumberField::locale();
+    QString text = locale.toString(value, 'f', 2);
+    const QString point = locale.decimalPoint();
     if (text.contains(point)) {
         while (text.endsWith(QLatin1Char('0'))) text.chop(1);
         if (text.endsWith(point)) text.chop(point.size());

@@ -19,6 +19,7 @@
 #include "panels/EffectEditor.h"
 #include "panels/PanelSupport.h"
 #include "store/StudioStore.h"
+#include "widgets/Eliding.h"
 #include "widgets/Fonts.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
@@ -88,7 +89,7 @@ RackSlotView::RackSlotView(StudioStore& store, TransportSignals* transport, Uuid
     power_ = plainButton(QStringLiteral("power"), qs(L("Включить или отключить эффект")), Palette::accent(), 13, this);
     connect(power_, &QToolButton::clicked, this, [this] { store_.toggleRackSlotEnabled(trackID_, slot_.id); });
     top->addWidget(power_);
-    preset_ = new QComboBox(this);
+    preset_ = new ElidingComboBox(this);
     preset_->setFont(Fonts::ui(11));
     for (EffectPreset p : allCases<EffectPreset>()) preset_->addItem(qs(title(p)), static_cast<int>(p));
     preset_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);

@@ -26,9 +26,11 @@
 #include "store/Preferences.h"
 #include "store/StudioStore.h"
 #include "transport/AudioBackend.h"
+#include "widgets/Eliding.h"
 #include "widgets/Fonts.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
+#include "widgets/WrappingCheckBox.h"
 
 namespace tessoral {
 
@@ -58,7 +60,7 @@ constexpr int kMargin = 16;        // around the sections
 constexpr int kSectionMargin = 12; // inside a section
 // The width of a note: wrapped labels take their height from it (a height for the width given by
 // the layout would be lost in the nested sections).
-constexpr int kNoteWidth = SettingsView::kWidth - 2 * kMargin - 2 * kSectionMargin - 4;
+constexpr int kNoteWidth = SettingsView::kWidth - 2 * kMargin - 2 * kSectionMargin - 6;  // 6: the group frame
 
 // One group of the form: rows top to bottom; a labelled row puts its control after the label.
 struct Section {
@@ -190,14 +192,19 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         return Section{rows};
     };
     auto combo = [this](const char* name) {
-        auto* c = new QComboBox(this);
+        // A long device name ends in "…" rather than widening the form.
+        auto* c = new ElidingComboBox(this);
         c->setObjectName(QString::fromLatin1(name));
-        c->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+        c->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        c->setMinimumContentsLength(12);
         return c;
     };
     auto toggle = [this](const std::string& text, const char* name) {
-        auto* b = new QCheckBox(qs(text), this);
+        // A long text wraps at the form's width.
+        auto* b = new WrappingCheckBox(qs(text), this);
         b->setObjectName(QString::fromLatin1(name));
+        b->setFixedWidth(kNoteWidth);
+        b->setMinimumHeight(b->heightForWidth(kNoteWidth));
         return b;
     };
     const QColor secondary = Palette::secondaryText();

@@ -20,6 +20,7 @@
 #include "model/Track.h"
 #include "panels/PanelSupport.h"
 #include "store/StudioStore.h"
+#include "widgets/Eliding.h"
 #include "widgets/Fonts.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
@@ -222,7 +223,7 @@ MarkerRow::MarkerRow(StudioStore& store, const SessionMarker& marker, QWidget* p
     auto* column = new QVBoxLayout;
     column->setSpacing(4);
     column->setContentsMargins(0, 0, 0, 0);
-    field_ = new QLineEdit(this);
+    field_ = new ElidingLineEdit(this);
     field_->setObjectName(QStringLiteral("markerName"));
     field_->setPlaceholderText(qs(L("Название")));
     field_->setFrame(false);

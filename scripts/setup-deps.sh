@@ -8,6 +8,8 @@ PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config git python3
   # Qt 6 (base, svg)
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev
+  # Qt's own texts (dialogs, context menus, command-line help) in the interface language
+  qt6-translations-l10n
   # audio decoding, encoding and resampling
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libsoxr-dev libvorbis-dev
   # DSP

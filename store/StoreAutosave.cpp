@@ -25,11 +25,12 @@ void removeQuietly(const std::optional<std::filesystem::path>& file) {
     std::filesystem::remove(*file, ignored);
 }
 
-// The date in the user's locale, short date and short time.
+// The date in the interface language's short date and short time (the default locale follows the
+// interface language).
 std::string shortDateTime(const PlistDate& date) {
     const double ms = date.unixSeconds() * 1000.0;
     const QDateTime when = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(ms)).toLocalTime();
-    const QLocale locale = QLocale::system();
+    const QLocale locale;
     return (locale.toString(when.date(), QLocale::ShortFormat) + QStringLiteral(" ") +
             locale.toString(when.time(), QLocale::ShortFormat))
         .toStdString();

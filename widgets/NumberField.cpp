@@ -14,14 +14,6 @@ namespace tessoral {
 
 namespace {
 
-// The user's locale without grouping: "1,5" in English is no number (never 15), and a value is
-// never shown with separators it could not read back.
-QLocale fieldLocale() {
-    QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
-    return locale;
-}
-
 bool same(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
 }  // namespace
@@ -34,9 +26,15 @@ NumberField::NumberField(double value, std::function<void(double)> commit, QWidg
     connect(this, &QLineEdit::returnPressed, this, &NumberField::submit);
 }
 
+QLocale NumberField::locale() {
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    return locale;
+}
+
 QString NumberField::format(double value, int decimals) {
     if (!std::isfinite(value)) return {};
-    return fieldLocale().toString(value, 'f', decimals);
+    return locale().toString(value, 'f', decimals);
 }
 
 void NumberField::setDecimals(int decimals) {
@@ -46,7 +44,7 @@ void NumberField::setDecimals(int decimals) {
 
 std::optional<double> NumberField::parse(const QString& text) {
     bool ok = false;
-    const double v = fieldLocale().toDouble(text.trimmed(), &ok);
+    const double v = locale().toDouble(text.trimmed(), &ok);
     if (!ok) return std::nullopt;
     return v;
 }

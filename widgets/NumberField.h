@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QLineEdit>
+#include <QLocale>
 
 #include <functional>
 #include <optional>
@@ -26,6 +27,10 @@ public:
 
     // The value as the field shows it in the current default locale.
     static QString format(double value, int decimals = 3);
+    // The interface language's number style without grouping, for every typed number field: "1,5"
+    // in English is no number (never 15), and a value is never shown with separators that a reader
+    // could take for a decimal sign.
+    static QLocale locale();
     // The text read in the current default locale; none when it is not a number.
     static std::optional<double> parse(const QString& text);
 

@@ -25,6 +25,13 @@ QSize SegmentedControl::sizeHint() const {
     return {w * std::max(1, count()), 24};
 }
 
+QSize SegmentedControl::minimumSizeHint() const {
+    const QFontMetrics fm(font());
+    int w = 0;
+    for (const auto& s : segments_) w = std::max(w, fm.horizontalAdvance(s) + 2 * kTextInset);
+    return {w * std::max(1, count()), 24};
+}
+
 void SegmentedControl::setCurrentIndex(int index) {
     if (index < 0 || index >= count()) index = -1;
     if (index == current_) return;

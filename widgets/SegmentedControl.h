@@ -19,7 +19,10 @@ public:
     QString segmentText(int index) const { return segments_.value(index); }
     QRect segmentRect(int index) const;
 
+    // Sized to its content; never narrower than the width at which every text still fits its
+    // segment (the segments share the width equally).
     QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 Q_SIGNALS:
     void activated(int index);
@@ -35,6 +38,7 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    static constexpr int kTextInset = 1;  // at least between a segment's edge and its text
     int segmentAt(const QPoint& pos) const;
 
     QStringList segments_;

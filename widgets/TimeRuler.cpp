@@ -98,15 +98,27 @@ void TimeRuler::paintEvent(QPaintEvent* event) {
     p.setFont(Fonts::mono(9));
     const QFontMetricsF metrics(p.font());
     const QPen tickPen(QColor::fromRgbF(1, 1, 1, 0.3f), 1);
+    const double baseline = 12.0 + (metrics.ascent() - metrics.descent()) / 2.0;
+    double previousEnd = -1.0e9;  // where the label before this one ends
     for (const Major& m : t.majors) {
+        const double labelWidth = metrics.horizontalAdvance(m.label);
+        // The middle of the label's leading edge at (x + 6, 12); a label that would run past the
+        // right edge stands left of its line instead, unless it would then touch the label before.
+        double labelX = m.x + 6.0;
+        bool shown = true;
+        if (labelX + labelWidth > W) {
+            labelX = m.x - 6.0 - labelWidth;
+            shown = labelX >= previousEnd + 6.0;
+        }
+        if (shown) previousEnd = labelX + labelWidth;
         if (m.x < left || m.x > right) continue;
-        const double px = std::floor(m.x) + 0.5;
+        // A line on the right edge is drawn in the last column, not beyond it.
+        const double px = std::min(std::floor(m.x) + 0.5, W - 0.5);
         p.setPen(tickPen);
         p.drawLine(QPointF(px, 20), QPointF(px, H));
+        if (!shown) continue;
         p.setPen(Palette::grey());
-        // The middle of the label's leading edge at (x + 6, 12).
-        const double baseline = 12.0 + (metrics.ascent() - metrics.descent()) / 2.0;
-        p.drawText(QPointF(m.x + 6.0, baseline), m.label);
+        p.drawText(QPointF(labelX, baseline), m.label);
     }
 }
 

@@ -225,9 +225,14 @@ TEST_F(EffectEditor, TheFieldSpeaksTheLocaleAndTheTextsDoNot) {
     EXPECT_EQ(depth->field()->text(), QStringLiteral("12,5"));
     EXPECT_TRUE(qs(parameterOf(EffectPreset::deesser, "depth").display(2.5)).startsWith(QStringLiteral("2.5")));
     EXPECT_EQ(num::fixed(2.5, 1), "2.5");
-    EXPECT_EQ(ParameterField::format(20000), QStringLiteral("20\u00A0000"));
+    // Never grouped: a separator reads as a decimal sign to someone.
+    EXPECT_EQ(ParameterField::format(20000), QStringLiteral("20000"));
+    EXPECT_EQ(ParameterField::format(1234.5), QStringLiteral("1234,5"));
     // The largest frequency fits the 64-wide field.
     EXPECT_LT(depth->field()->fontMetrics().horizontalAdvance(ParameterField::format(20000)) + 12, 64);
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    EXPECT_EQ(ParameterField::format(1000), QStringLiteral("1000"));
+    EXPECT_EQ(ParameterField::format(1234.5), QStringLiteral("1234.5"));
 
     QLocale::setDefault(oldLocale);
     std::setlocale(LC_NUMERIC, oldNumeric.c_str());

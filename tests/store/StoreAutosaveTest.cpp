@@ -1,10 +1,14 @@
 // Autosave and crash recovery with virtual time, tasks run by hand and a temporary data folder.
 
+#include <QDateTime>
+#include <QLocale>
+
 #include <chrono>
 #include <fstream>
 
 #include "StoreTestSupport.h"
 #include "model/ProjectIO.h"
+#include "model/RecoveryInfo.h"
 #include "support/TestTools.h"
 
 using namespace tessoral;
@@ -213,4 +217,32 @@ TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {
     EXPECT_FALSE(store->offerRecovery());
     store->clearRecovery();
     EXPECT_TRUE(fx.prompts.alerts.empty());
+}
+
+TEST_F(StoreAutosave, TheQuestionWritesTheDateInTheInterfaceLanguagesShortStyle) {
+    writeCopy(std::nullopt);
+    // A copy written at 09:01:13 local time on 7 December 2026.
+    const QDateTime written(QDate(2026, 12, 7), QTime(9, 1, 13));
+    RecoveryInfo info;
+    info.date = PlistDate::fromUnix(double(written.toSecsSinceEpoch()));
+    info.write(metaFile());
+
+    const QLocale before;
+    const std::pair<QLocale, std::string> styles[] = {
+        {QLocale(QLocale::Russian, QLocale::Russia), "Копия от 07.12.2026 09:01. "},
+        {QLocale(QLocale::English, QLocale::UnitedStates), "Копия от 12/7/26 9:01 AM. "},
+    };
+    for (const auto& [locale, expected] : styles) {
+        QLocale::setDefault(locale);
+        restart();
+        fx.prompts.alertAnswers.push_back(1);
+        store->offerRecovery();
+        ASSERT_FALSE(fx.prompts.alerts.empty());
+        const std::string text = fx.prompts.alerts.back().informative;
+        EXPECT_NE(text.find(expected), std::string::npos) << text;
+        EXPECT_EQ(text.find("Dec"), std::string::npos) << text;
+        writeCopy(std::nullopt);
+        info.write(metaFile());
+    }
+    QLocale::setDefault(before);
 }

@@ -331,3 +331,29 @@ TEST(TimeRuler, DrawsThePanelAndTheTicksWhereTheyBelong) {
     for (int x : {0, 100, 500, 999})
         for (int y : {5, 12, 25}) EXPECT_EQ(QColor(empty.pixel(x, y)).rgb(), panel.rgb()) << x << "," << y;
 }
+
+// The last tick stands on the right edge: its line shows in the last column and its label reads whole
+// left of it instead of being cut by the edge.
+TEST(TimeRuler, TheLastTickAndItsLabelStayInside) {
+    TimeRuler ruler;
+    ruler.resize(1000, 29);
+    ruler.setScale(10, TimeFormat::seconds, BeatGrid{});
+    const QImage image = ruler.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int panel = Palette::panel().lightness();
+    auto inked = [&](int x0, int x1) {
+        int columns = 0;
+        for (int x = x0; x < x1; ++x)
+            for (int y = 3; y < 20; ++y)
+                if (QColor(image.pixel(x, y)).lightness() > panel + 30) {
+                    ++columns;
+                    break;
+                }
+        return columns;
+    };
+    EXPECT_GT(QColor(image.pixel(999, 25)).lightness(), panel + 20);  // the line on the edge
+    EXPECT_EQ(inked(995, 1000), 0);  // no label runs into the edge
+    // The last label, "10", whole and 6 points left of its line: two digits, as wide as "1" and "0"
+    // drawn right of their own lines.
+    EXPECT_GT(inked(960, 995), 0);
+    EXPECT_EQ(inked(960, 995), inked(106, 140) + inked(6, 40));
+}

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "widgets/Eliding.h"
 #include "widgets/Icons.h"
 #include "widgets/MeterView.h"
 #include "widgets/Palette.h"
@@ -131,4 +132,41 @@ TEST(Icons, EveryNamedIconRendersInTheRequestedColour) {
         EXPECT_GT(opaque, 6) << name;
     }
     EXPECT_TRUE(Icons::pixmap("no.such.icon", Palette::red(), 16).isNull());
+}
+
+// What the eliding controls draw is what a plain control draws of their shortened text: the whole
+// text where it fits, its start and "…" where it does not.
+TEST(Eliding, PickerAndFieldDrawTheirTextsShortenedAtTheEnd) {
+    const QString name = QStringLiteral("Параметрический эквалайзер с очень длинным названием");
+    auto grabbed = [](QWidget& w) {
+        w.resize(120, w.sizeHint().height());
+        return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
+
+    ElidingComboBox picker;
+    picker.addItem(name);
+    picker.resize(120, picker.sizeHint().height());
+    const QString shown = picker.displayedText();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("…"))) << shown.toStdString();
+    EXPECT_TRUE(name.startsWith(shown.chopped(1))) << shown.toStdString();
+    QComboBox plain;
+    plain.addItem(shown);
+    EXPECT_EQ(grabbed(picker), grabbed(plain));
+    picker.setItemText(0, QStringLiteral("EQ"));
+    EXPECT_EQ(picker.displayedText(), QStringLiteral("EQ"));
+
+    ElidingLineEdit field(name);
+    field.resize(120, field.sizeHint().height());
+    const QString start = field.displayedText();
+    EXPECT_TRUE(start.endsWith(QStringLiteral("…"))) << start.toStdString();
+    EXPECT_TRUE(name.startsWith(start.chopped(1))) << start.toStdString();
+    QLineEdit plainField(start);
+    plainField.setCursorPosition(0);
+    EXPECT_EQ(grabbed(field), grabbed(plainField));
+
+    ElidedLabel label;
+    label.setText(name);
+    label.resize(90, 20);
+    EXPECT_TRUE(label.displayedText().endsWith(QStringLiteral("…")));
+    EXPECT_GE(label.sizeHint().width(), QFontMetrics(label.font()).horizontalAdvance(name));
 }
