@@ -10,19 +10,17 @@ void AppDelegate::connectStore(StudioStore& store) {
     if (store_) return;
     store_ = &store;
     if (activate) activate();
-    if (!pending_.empty()) {
+    // A recovery copy is offered first, whatever the program was started with: files given on
+    // the command line or handed over meanwhile are opened after the answer (into the restored
+    // project, or as given after the copy was discarded), so a start never throws a copy away
+    // unasked.
+    const bool restored = store.offerRecovery();
+    if (!pending_.empty() && store_) {
         auto files = std::move(pending_);
         pending_.clear();
-        store.open(files);
-    } else {
-        const bool restored = store.offerRecovery();
-        if (!pending_.empty() && store_) {
-            auto files = std::move(pending_);
-            pending_.clear();
-            store_->open(files);
-        }
-        if (restored) return;
+        store_->open(files);
     }
+    if (restored) return;
     if (demo_ && store_) store_->loadDemo();
 }
 
@@ -61,6 +59,12 @@ bool AppDelegate::windowShouldClose() {
         requestQuit();
     }
     return false;
+}
+
+void AppDelegate::quitWithoutAsking() {
+    if (terminating_) return;
+    terminating_ = true;
+    if (terminate) terminate();
 }
 
 void AppDelegate::requestQuit() {

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 #include <memory>
 
 #include "app/AppDelegate.h"
@@ -17,6 +18,7 @@
 #include "app/MainWindow.h"
 #include "app/OldSettings.h"
 #include "app/QtPrompts.h"
+#include "app/QuitSignals.h"
 #include "app/ResourcePaths.h"
 #include "app/SingleInstance.h"
 #include "app/Studio.h"
@@ -63,9 +65,13 @@ int runApplication(int argc, char** argv) {
     SettingsMigration::migrateFromOldDomain(defaults, readOldSettings);
     Localization::start(resourceFolder(), defaults);
 
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    const LaunchRequest request = parseCommandLine(arguments, QDir::currentPath());
+    // File names are bytes: the arguments and the working folder are kept as they are.
+    const std::vector<std::string> arguments(argv, argv + argc);
+    std::error_code noFolder;
+    const std::filesystem::path workingFolder = std::filesystem::current_path(noFolder);
+    const LaunchRequest request = parseCommandLine(arguments, workingFolder);
+    QByteArrayList requestFiles;
+    for (const auto& f : request.files) requestFiles << QByteArray::fromStdString(f.native());
     if (request.action == LaunchRequest::Action::exit) {
         if (!request.output.isEmpty()) print(stdout, request.output);
         if (!request.errorOutput.isEmpty()) print(stderr, request.errorOutput);
@@ -73,7 +79,7 @@ int runApplication(int argc, char** argv) {
     }
 
     // A program already runs: hand the files over before opening a display of our own.
-    if (SingleInstance::send(SingleInstance::defaultSocketPath(), request.files, 3000)) return 0;
+    if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000)) return 0;
 
     QApplication app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
@@ -81,7 +87,7 @@ int runApplication(int argc, char** argv) {
 
     // One program per user; a later start hands its files over and leaves.
     SingleInstance instance;
-    switch (instance.start(request.files)) {
+    switch (instance.start(requestFiles)) {
         case SingleInstance::Role::handedOver: return 0;
         case SingleInstance::Role::failed:
             print(stderr, QStringLiteral("tessoral: %1\n").arg(instance.errorText()));
@@ -114,9 +120,7 @@ int runApplication(int argc, char** argv) {
     MainWindow& window = studio->window();
     AppDelegate& delegate = studio->delegate();
 
-    std::vector<std::filesystem::path> files;
-    for (const QString& f : request.files) files.emplace_back(f.toStdString());
-    if (!files.empty()) delegate.openDocuments(files);
+    if (!request.files.empty()) delegate.openDocuments(request.files);
 
     // Files handed over by a later start. While one of the store's questions waits for an answer,
     // they wait too: the store is in the middle of a command then.
@@ -134,22 +138,40 @@ int runApplication(int argc, char** argv) {
         delegate.openDocuments(files);
     };
     QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
-    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QStringList& list) {
-        for (const QString& f : list) handedOver.emplace_back(f.toStdString());
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list) {
+        for (const QByteArray& f : list) handedOver.emplace_back(f.toStdString());
         deliver();
     });
 
-    delegate.terminate = [&] {
+    // What every way out does first: the window's place kept, the transport stopped, a running
+    // batch stopped at its next check and the work already handed to the pools (a save, an
+    // autosave, an export) finished, so no half-written file stays behind.
+    const auto finishWork = [&] {
         window.saveWindowGeometry();
         studio->store().stop();
-        // A running batch stops at its next check; its worker is waited for.
         BatchRuns::cancelAllAndWait();
-        // Work already handed to the pools finishes (its results are dropped with the store).
         tasks.waitForIdle();
+    };
+    delegate.terminate = [&] {
+        finishWork();
         // exit(), not quit(): quit() would first offer every window a close, and the window's close
         // rule would ask the question again.
         QCoreApplication::exit(0);
     };
+    // Logout, shutdown, Ctrl+C in a terminal: nobody may be there to answer a question, so none
+    // is asked; unsaved work stays in the recovery copy, offered at the next start.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &window, [&] {
+        if (QtPrompts::openDialogs() == 0) {
+            delegate.quitWithoutAsking();
+            return;
+        }
+        // A question waits in its own event loop, and leaving through it would act on an answer
+        // nobody gave (the recovery question's would discard the copy): end here instead.
+        finishWork();
+        std::fflush(nullptr);
+        ::_exit(0);
+    });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {
         if (!manager.allowsInteraction()) return;  // the recovery copy keeps the work
         delegate.requestQuit();

@@ -11,36 +11,32 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "app/FileNames.h"
 #include "app/RecentlyUsed.h"
 
 namespace tessoral {
 
 namespace {
 
-QString qpath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
-
-void openFolders(const QStringList& files) {
-    QSet<QString> seen;
-    for (const QString& f : files) {
-        const QString folder = QFileInfo(f).absolutePath();
+void openFolders(const std::vector<std::filesystem::path>& files) {
+    QSet<QByteArray> seen;
+    for (const auto& f : files) {
+        const QByteArray folder = FileNames::fileUri(f.parent_path());
         if (seen.contains(folder)) continue;
         seen.insert(folder);
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+        QDesktopServices::openUrl(QUrl::fromEncoded(folder));
     }
 }
 
 }  // namespace
 
 void DesktopShell::reveal(const std::vector<std::filesystem::path>& files) {
-    QStringList paths, uris;
-    for (const auto& f : files) {
-        paths << qpath(f);
-        uris << QString::fromUtf8(QUrl::fromLocalFile(qpath(f)).toEncoded());
-    }
-    if (paths.isEmpty()) return;
+    QStringList uris;
+    for (const auto& f : files) uris << QString::fromLatin1(FileNames::fileUri(f));
+    if (uris.isEmpty()) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolders(paths);
+        openFolders(files);
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -49,16 +45,15 @@ void DesktopShell::reveal(const std::vector<std::filesystem::path>& files) {
     call << uris << QString();
     // Asynchronous, so a slow or absent file manager never stalls the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, paths] {
-        if (watcher->isError()) openFolders(paths);
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, files] {
+        if (watcher->isError()) openFolders(files);
         watcher->deleteLater();
     });
 }
 
 void DesktopShell::noteRecentDocument(const std::filesystem::path& file) {
-    const QString path = qpath(file);
-    const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
-    RecentlyUsed::note(RecentlyUsed::defaultListPath(), path, mime, QStringLiteral("Tessoral"),
+    const QString mime = QMimeDatabase().mimeTypeForFile(FileNames::display(file), QMimeDatabase::MatchExtension).name();
+    RecentlyUsed::note(RecentlyUsed::defaultListPath(), file, mime, QStringLiteral("Tessoral"),
                        QStringLiteral("'tessoral %u'"));
 }
 

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include "app/FileNames.h"
 #include "model/Localization.h"
 
 namespace tessoral {
@@ -15,7 +16,7 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-std::filesystem::path toPath(const QString& s) { return std::filesystem::path(s.toStdString()); }
+std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 
 // Qt's own dialog where no desktop portal can be relied on (tests, virtual displays).
 void configure(QFileDialog& dialog) {
@@ -112,7 +113,7 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (!request.filters.empty()) dialog.setNameFilters(nameFilters(request.filters));
-    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     std::vector<std::filesystem::path> out;
     OpenDialog open;
     if (dialog.exec() != QDialog::Accepted) return out;
@@ -130,7 +131,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
                                                       {request.extension}}}));
         dialog.setDefaultSuffix(qs(request.extension));
     }
-    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     dialog.selectFile(qs(request.proposedName));
     OpenDialog open;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -143,7 +144,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
-    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     OpenDialog open;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());
