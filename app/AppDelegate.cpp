@@ -4,6 +4,14 @@
 
 namespace tessoral {
 
+namespace {
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec)) return true;
+    return a.lexically_normal() == b.lexically_normal();
+}
+}  // namespace
+
 AppDelegate::AppDelegate(bool demoRequested, QObject* parent) : QObject(parent), demo_(demoRequested) {}
 
 void AppDelegate::connectStore(StudioStore& store) {
@@ -15,6 +23,11 @@ void AppDelegate::connectStore(StudioStore& store) {
     // project, or as given after the copy was discarded), so a start never throws a copy away
     // unasked.
     const bool restored = store.offerRecovery();
+    if (restored && store.projectURL()) {
+        // The restored copy is the newer state of its own project file: opening that file again
+        // would only ask whether to throw the restored work away.
+        std::erase_if(pending_, [&](const std::filesystem::path& file) { return sameFile(file, *store.projectURL()); });
+    }
     if (!pending_.empty() && store_) {
         auto files = std::move(pending_);
         pending_.clear();

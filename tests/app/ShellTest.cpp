@@ -8,6 +8,7 @@
 
 #include "AppTestSupport.h"
 #include "model/Localization.h"
+#include "model/ProjectIO.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -83,6 +84,23 @@ TEST(Shell, TheRecoveryCopyIsOfferedBeforeTheFilesOfTheStart) {
         EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"take"});
         EXPECT_FALSE(std::filesystem::exists(*fx.store().recoveryURL()));
     }
+}
+
+TEST(Shell, StartedWithTheProjectOfTheCopyTheRestoredCopyStandsForIt) {
+    StudioFixture fx;
+    const auto project = fx.services.home.path() / "Запись.tessoral";
+    ProjectIO::save(Session{}, project);
+    fx.leaveRecoveryCopy(project);
+    fx.delegate().openDocuments({project});
+    fx.services.prompts.alertAnswers = {0};  // "Восстановить"
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    // No question whether to throw the restored work away for the older file.
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+    EXPECT_EQ(fx.store().projectURL(), project);
+    EXPECT_TRUE(fx.store().dirty());
+    EXPECT_EQ(fx.store().status(), L("Проект восстановлен из автосохранения"));
 }
 
 TEST(Shell, DemoIsIgnoredWhenRecoveryRestoredAndLoadedOtherwise) {
