@@ -159,8 +159,10 @@ TEST(AtomicFile, TemporariesAKilledWriterLeftGoAtTheNextWriteAndLiveOnesStay) {
     test::TempFolder dir;
     const auto target = dir / "song.tessoral";
     test::writeFile(target, {1});
-    // Left by killed writers: two of this target (also the old upper-case digits), one of another.
-    for (const char* name : {".song.tessoral.0A1B2C3D.tmp", ".song.tessoral.deadbeef.tmp", ".other.wav.12345678.tmp"})
+    // Left by killed writers: two of this target (also the old upper-case digits), two of others
+    // (one whose name starts like this one's).
+    for (const char* name : {".song.tessoral.0A1B2C3D.tmp", ".song.tessoral.deadbeef.tmp", ".other.wav.12345678.tmp",
+                             ".song.tessoral.old.ABCDEF12.tmp"})
         test::writeFile(dir / name, std::vector<std::uint8_t>(1000, 7));
     // Not ours: a name that only looks similar.
     test::writeFile(dir / ".song.tessoral.notahex!.tmp", {1});
@@ -173,9 +175,10 @@ TEST(AtomicFile, TemporariesAKilledWriterLeftGoAtTheNextWriteAndLiveOnesStay) {
     AtomicFile::write(target, std::vector<std::uint8_t>{2});
     EXPECT_EQ(test::folderEntries(dir.path()),
               (std::vector<std::string>{".other.wav.12345678.tmp", ".song.tessoral.FEEDF00D.tmp",
-                                        ".song.tessoral.notahex!.tmp", "song.tessoral"}));
+                                        ".song.tessoral.notahex!.tmp", ".song.tessoral.old.ABCDEF12.tmp",
+                                        "song.tessoral"}));
     // A whole folder at once (the data folder at start-up): every one nobody holds.
-    EXPECT_EQ(AtomicFile::removeStale(dir.path()), 1);
+    EXPECT_EQ(AtomicFile::removeStale(dir.path()), 2);
     EXPECT_EQ(test::folderEntries(dir.path()),
               (std::vector<std::string>{".song.tessoral.FEEDF00D.tmp", ".song.tessoral.notahex!.tmp", "song.tessoral"}));
     ::close(held);
