@@ -43,15 +43,13 @@ std::filesystem::path native(const QString& path) {
     const QByteArray encoded = path.toUtf8();
     std::filesystem::path written(encoded.toStdString());
     if (path.isEmpty() || onDisk(written) || !path.contains(QChar(QChar::ReplacementCharacter))) return written;
-    // Walk down from the root, matching each part that does not exist as written.
+    // Walk down from the root, matching each part that does not exist as written (a new file's
+    // name stays as written, in the folder found).
     std::filesystem::path resolved = written.root_path();
     for (const auto& part : written.relative_path()) {
         std::filesystem::path next = resolved / part;
-        if (!onDisk(next)) {
-            const auto entry = entryShownAs(resolved, display(part));
-            if (!entry) return written;
-            next = resolved / *entry;
-        }
+        if (!onDisk(next))
+            if (const auto entry = entryShownAs(resolved, display(part))) next = resolved / *entry;
         resolved = std::move(next);
     }
     return resolved;

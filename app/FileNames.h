@@ -16,9 +16,9 @@ namespace FileNames {
 // The readable form of a path (never to be turned back into a path).
 QString display(const std::filesystem::path& path);
 
-// The file a path from a Qt widget or URL means. A name that does not exist as written but whose
-// display form matches exactly one entry of its folder (a name with bytes that are no UTF-8, shown
-// with U+FFFD) is that entry; otherwise the path as written.
+// The file a path from a Qt widget or URL means. Each part of it that does not exist as written but
+// whose display form matches exactly one entry of its folder (a name with bytes that are no UTF-8,
+// shown with U+FFFD) is that entry; other parts stay as written.
 std::filesystem::path native(const QString& path);
 
 // A "file://" URI of the path's exact bytes (percent-encoded as the desktop's own lists write

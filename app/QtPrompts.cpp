@@ -2,10 +2,13 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+
+#include <algorithm>
 
 #include "app/FileNames.h"
 #include "model/Localization.h"
@@ -25,6 +28,39 @@ void configure(QFileDialog& dialog) {
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
 }
+
+// Qt's own file dialog checks the chosen names through their text, in which a name that is no
+// UTF-8 does not exist: it would refuse to open such a file or folder, and would replace one
+// without asking. Those checks are made here on the real names.
+class FileDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        const auto byBytes = [](const QString& f) {
+            return !QFileInfo::exists(f) && std::filesystem::exists(FileNames::native(f));
+        };
+        const bool found = std::all_of(files.begin(), files.end(), [&](const QString& f) { return QFileInfo::exists(f) || byBytes(f); });
+        if (files.isEmpty() || !found || std::none_of(files.begin(), files.end(), byBytes)) {
+            QFileDialog::accept();
+            return;
+        }
+        if (acceptMode() == QFileDialog::AcceptSave) {
+            const std::filesystem::path target = FileNames::native(files.constFirst());
+            if (std::filesystem::is_directory(target)) {
+                setDirectory(FileNames::display(target));
+                return;
+            }
+            const auto answer = QMessageBox::warning(
+                this, windowTitle(),
+                QFileDialog::tr("%1 already exists.\nDo you want to replace it?").arg(FileNames::display(target.filename())),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+            if (answer != QMessageBox::Yes) return;
+        }
+        QDialog::accept();
+    }
+};
 
 int openCount = 0;
 
@@ -108,7 +144,7 @@ QStringList QtPrompts::nameFilters(const std::vector<FileFilter>& filters) {
 }
 
 std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenRequest& request) {
-    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
@@ -122,7 +158,7 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest& request) {
-    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -139,7 +175,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest& request) {
-    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
     configure(dialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);

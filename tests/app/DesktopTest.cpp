@@ -1,5 +1,6 @@
 // Command line, single instance over the local socket, and the recently-used list.
 #include <QDomDocument>
+#include <QFileDialog>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -222,9 +223,10 @@ TEST(FileNames, ANameThatIsNoUtf8ShowsReadablyAndComesBackFromItsDisplayForm) {
     // What a file dialog gives back is the display form; it finds the file on disk again.
     EXPECT_EQ(FileNames::native(shown), file);
     EXPECT_EQ(FileNames::native(dir.path() + "/plain.wav"), std::filesystem::path(dir.path().toStdString()) / "plain.wav");
-    // Two names that read the same cannot be told apart: the name stays as written.
+    // Two names that read the same cannot be told apart: that part stays as written.
     writeTone(folder / "take\xff.wav");
-    EXPECT_EQ(FileNames::native(shown), std::filesystem::path(shown.toStdString()));
+    EXPECT_EQ(FileNames::native(shown), folder / "take\xef\xbf\xbd.wav");
+    std::filesystem::remove(folder / "take\xff.wav");
 
     // The recent list holds the exact bytes, and the command line the desktop runs from it
     // ("tessoral %u") opens that very file.
@@ -238,6 +240,67 @@ TEST(FileNames, ANameThatIsNoUtf8ShowsReadablyAndComesBackFromItsDisplayForm) {
     EXPECT_TRUE(href.endsWith("/%FF%FE%20folder/take%FE.wav")) << href.toStdString();
     const auto run = parseCommandLine({"tessoral", href.toStdString()}, "/");
     EXPECT_EQ(run.files, std::vector<std::filesystem::path>{file});
+    std::filesystem::remove_all(folder);  // QTemporaryDir cannot remove a name that is no UTF-8
+}
+
+namespace {
+
+// Answers the next file dialog as a person would: types `name` (what the dialog shows) and accepts;
+// `confirm` answers a question that follows with Yes.
+void answerFileDialog(const QString& name, bool confirm = false) {
+    QTimer::singleShot(0, [name, confirm] {
+        QFileDialog* dialog = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+        if (!dialog) {
+            ADD_FAILURE() << "no file dialog";
+            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+            return;
+        }
+        if (confirm)
+            QTimer::singleShot(0, [] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                ASSERT_TRUE(box && box->button(QMessageBox::Yes));
+                box->button(QMessageBox::Yes)->click();
+            });
+        dialog->selectFile(name);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+}  // namespace
+
+TEST(QtPrompts, TheFileDialogsOpenAndReplaceNamesThatAreNoUtf8) {
+    // Qt's own dialog lists such a name with U+FFFD, which is what a person picks or types.
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const auto file = writeTone(folder / "take\xfe.wav");
+    const auto odd = folder / "\xff\xfe";
+    std::filesystem::create_directory(odd);
+    QtPrompts prompts([] { return nullptr; });
+
+    OpenRequest open;
+    open.title = "Открыть аудио или проект";
+    open.folder = folder;
+    answerFileDialog(FileNames::display(file.filename()));
+    EXPECT_EQ(prompts.chooseFilesToOpen(open), std::vector<std::filesystem::path>{file});
+
+    FolderRequest chooseFolder;
+    chooseFolder.folder = folder;
+    answerFileDialog(FileNames::display(odd.filename()));
+    EXPECT_EQ(prompts.chooseFolder(chooseFolder), odd);
+
+    SaveRequest save;
+    save.title = "Экспорт микса";
+    save.extension = "wav";
+    save.folder = folder;
+    // Over the existing file: asked first, then that very file.
+    answerFileDialog(FileNames::display(file.filename()), true);
+    EXPECT_EQ(prompts.chooseSaveFile(save), file);
+    // A new name keeps its text.
+    answerFileDialog("mix.wav");
+    EXPECT_EQ(prompts.chooseSaveFile(save), folder / "mix.wav");
+    std::filesystem::remove_all(folder);  // QTemporaryDir cannot remove a name that is no UTF-8
 }
 
 TEST(RecentlyUsed, AnUnreadableListIsLeftAlone) {
