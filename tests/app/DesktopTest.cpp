@@ -1,6 +1,7 @@
 // Command line, single instance over the local socket, and the recently-used list.
 #include <QDomDocument>
 #include <QFileDialog>
+#include <QPointer>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -245,24 +246,34 @@ TEST(FileNames, ANameThatIsNoUtf8ShowsReadablyAndComesBackFromItsDisplayForm) {
 
 namespace {
 
-// Answers the next file dialog as a person would: types `name` (what the dialog shows) and accepts;
-// `confirm` answers a question that follows with Yes.
-void answerFileDialog(const QString& name, bool confirm = false) {
+// Answers the next file dialog as a person would: types `name` (what the dialog shows) and accepts.
+// A question that follows is answered with `confirm` (Yes or No); after No the dialog is cancelled.
+// Whatever is still open a few seconds later is closed and counts as a failure.
+void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nullopt) {
     QTimer::singleShot(0, [name, confirm] {
         QFileDialog* dialog = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
         if (!dialog) {
             ADD_FAILURE() << "no file dialog";
-            if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
             return;
         }
+        const QPointer<QFileDialog> guard(dialog);
         if (confirm)
-            QTimer::singleShot(0, [] {
+            QTimer::singleShot(0, [confirm, guard] {
                 auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                ASSERT_TRUE(box && box->button(QMessageBox::Yes));
-                box->button(QMessageBox::Yes)->click();
+                if (!box) {
+                    ADD_FAILURE() << "no question";
+                    return;
+                }
+                box->button(*confirm ? QMessageBox::Yes : QMessageBox::No)->click();
+                if (!*confirm) QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
             });
+        QTimer::singleShot(3000, [guard] {
+            if (!guard || !guard->isVisible()) return;
+            ADD_FAILURE() << "the file dialog is still open";
+            while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+        });
         dialog->selectFile(name);
         static_cast<QDialog*>(dialog)->accept();
     });
@@ -294,7 +305,9 @@ TEST(QtPrompts, TheFileDialogsOpenAndReplaceNamesThatAreNoUtf8) {
     save.title = "Экспорт микса";
     save.extension = "wav";
     save.folder = folder;
-    // Over the existing file: asked first, then that very file.
+    // Over the existing file: asked first; No keeps the dialog, Yes gives that very file.
+    answerFileDialog(FileNames::display(file.filename()), false);
+    EXPECT_EQ(prompts.chooseSaveFile(save), std::nullopt);
     answerFileDialog(FileNames::display(file.filename()), true);
     EXPECT_EQ(prompts.chooseSaveFile(save), file);
     // A new name keeps its text.
