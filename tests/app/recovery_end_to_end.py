@@ -8,7 +8,8 @@ recovery copy and no temporary file. Then, each time from the killed program's r
 
 - `tessoral project.tessoral`: the recovery question shows first; the copy stays byte-identical
   while it waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib)
-  and the project file is not opened over them;
+  and the project file is not opened over them (and a SIGTERM while the question waits ends the
+  program with the copy untouched);
 - `tessoral third<FF FE>.wav`: the question first; then the file is imported into the restored
   project;
 - `tessoral` alone, and while its question waits a later start hands over `fourth<FF FE>.wav`:
@@ -195,6 +196,15 @@ def main(binary):
             restored = plistlib.load(f)
         assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
         print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
+
+        # Logout while the question waits: the program ends and the copy stays as it was.
+        q, log_q = first.run.launch(project)
+        later.append(q)
+        first.main_and_dialog(q, "the recovery question before a SIGTERM")
+        q.send_signal(signal.SIGTERM)
+        assert q.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % q.returncode
+        assert first.recovery() == copy, "the copy changed when the program was ended during its question"
+        assert "Проект открыт" not in e2e.text(log_q)
 
         # 1. The project on the command line.
         b, log_b = first.run.launch(project)
