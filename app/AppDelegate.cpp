@@ -4,25 +4,36 @@
 
 namespace tessoral {
 
+namespace {
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec)) return true;
+    return a.lexically_normal() == b.lexically_normal();
+}
+}  // namespace
+
 AppDelegate::AppDelegate(bool demoRequested, QObject* parent) : QObject(parent), demo_(demoRequested) {}
 
 void AppDelegate::connectStore(StudioStore& store) {
     if (store_) return;
     store_ = &store;
     if (activate) activate();
-    if (!pending_.empty()) {
+    // A recovery copy is offered first, whatever the program was started with: files given on
+    // the command line or handed over meanwhile are opened after the answer (into the restored
+    // project, or as given after the copy was discarded), so a start never throws a copy away
+    // unasked.
+    const bool restored = store.offerRecovery();
+    if (restored && store.projectURL()) {
+        // The restored copy is the newer state of its own project file: opening that file again
+        // would only ask whether to throw the restored work away.
+        std::erase_if(pending_, [&](const std::filesystem::path& file) { return sameFile(file, *store.projectURL()); });
+    }
+    if (!pending_.empty() && store_) {
         auto files = std::move(pending_);
         pending_.clear();
-        store.open(files);
-    } else {
-        const bool restored = store.offerRecovery();
-        if (!pending_.empty() && store_) {
-            auto files = std::move(pending_);
-            pending_.clear();
-            store_->open(files);
-        }
-        if (restored) return;
+        store_->open(files);
     }
+    if (restored) return;
     if (demo_ && store_) store_->loadDemo();
 }
 
@@ -61,6 +72,12 @@ bool AppDelegate::windowShouldClose() {
         requestQuit();
     }
     return false;
+}
+
+void AppDelegate::quitWithoutAsking() {
+    if (terminating_) return;
+    terminating_ = true;
+    if (terminate) terminate();
 }
 
 void AppDelegate::requestQuit() {

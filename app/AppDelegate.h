@@ -13,8 +13,8 @@ namespace tessoral {
 
 
 
-// Connects the one store to the desktop once the main window is first shown: opens documents that
-// arrived earlier (the latest request only) or offers crash recovery, honours "--demo", and guards
+// Connects the one store to the desktop once the main window is first shown: offers crash recovery,
+// then opens documents that arrived earlier (the latest request only), honours "--demo", and guards
 // quitting and closing the window against losing a recording or unsaved changes.
 class AppDelegate : public QObject {
     Q_OBJECT
@@ -38,6 +38,8 @@ public:
     // manager all end here.
     void requestQuit();
     bool quitting() const { return terminating_; }
+    // Quits without the unsaved-changes question (the program was told to end by a signal).
+    void quitWithoutAsking();
 
     // What quitting does (saving the window, stopping the transport, waiting for the workers,
     // leaving the event loop); set by the application.

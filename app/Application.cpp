@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <unistd.h>
 #include <memory>
 
 #include "app/AppDelegate.h"
@@ -18,6 +19,7 @@
 #include "app/OldSettings.h"
 #include "app/QtLanguage.h"
 #include "app/QtPrompts.h"
+#include "app/QuitSignals.h"
 #include "app/ResourcePaths.h"
 #include "app/SingleInstance.h"
 #include "app/Studio.h"
@@ -64,22 +66,26 @@ int runApplication(int argc, char** argv) {
     SettingsMigration::migrateFromOldDomain(defaults, readOldSettings);
     Localization::start(resourceFolder(), defaults);
 
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
-    LaunchRequest request = parseCommandLine(arguments, QDir::currentPath());
+    // File names are bytes: the arguments and the working folder are kept as they are.
+    const std::vector<std::string> arguments(argv, argv + argc);
+    std::error_code noFolder;
+    const std::filesystem::path workingFolder = std::filesystem::current_path(noFolder);
+    LaunchRequest request = parseCommandLine(arguments, workingFolder);
     if (request.action == LaunchRequest::Action::exit) {
         // The help and the errors carry Qt's own headings, which speak the interface language only
         // with Qt's catalogue, and that needs an application object (no display).
         QCoreApplication console(argc, argv);
         QtLanguage::apply(Localization::current());
-        request = parseCommandLine(arguments, QDir::currentPath());
+        request = parseCommandLine(arguments, workingFolder);
         if (!request.output.isEmpty()) print(stdout, request.output);
         if (!request.errorOutput.isEmpty()) print(stderr, request.errorOutput);
         return request.exitCode;
     }
 
     // A program already runs: hand the files over before opening a display of our own.
-    if (SingleInstance::send(SingleInstance::defaultSocketPath(), request.files, 3000)) return 0;
+    QByteArrayList requestFiles;
+    for (const auto& f : request.files) requestFiles << QByteArray::fromStdString(f.native());
+    if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000)) return 0;
 
     QApplication app(argc, argv);
     // Qt's own texts, dates and numbers in the interface language, before the first widget.
@@ -89,7 +95,7 @@ int runApplication(int argc, char** argv) {
 
     // One program per user; a later start hands its files over and leaves.
     SingleInstance instance;
-    switch (instance.start(request.files)) {
+    switch (instance.start(requestFiles)) {
         case SingleInstance::Role::handedOver: return 0;
         case SingleInstance::Role::failed:
             print(stderr, QStringLiteral("tessoral: %1\n").arg(instance.errorText()));
@@ -122,9 +128,7 @@ int runApplication(int argc, char** argv) {
     MainWindow& window = studio->window();
     AppDelegate& delegate = studio->delegate();
 
-    std::vector<std::filesystem::path> files;
-    for (const QString& f : request.files) files.emplace_back(f.toStdString());
-    if (!files.empty()) delegate.openDocuments(files);
+    if (!request.files.empty()) delegate.openDocuments(request.files);
 
     // Files handed over by a later start. While one of the store's questions waits for an answer,
     // they wait too: the store is in the middle of a command then.
@@ -142,22 +146,40 @@ int runApplication(int argc, char** argv) {
         delegate.openDocuments(files);
     };
     QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
-    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QStringList& list) {
-        for (const QString& f : list) handedOver.emplace_back(f.toStdString());
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list) {
+        for (const QByteArray& f : list) handedOver.emplace_back(f.toStdString());
         deliver();
     });
 
-    delegate.terminate = [&] {
+    // What every way out does first: the window's place kept, the transport stopped, a running
+    // batch stopped at its next check and the work already handed to the pools (a save, an
+    // autosave, an export) finished, so no half-written file stays behind.
+    const auto finishWork = [&] {
         window.saveWindowGeometry();
         studio->store().stop();
-        // A running batch stops at its next check; its worker is waited for.
         BatchRuns::cancelAllAndWait();
-        // Work already handed to the pools finishes (its results are dropped with the store).
         tasks.waitForIdle();
+    };
+    delegate.terminate = [&] {
+        finishWork();
         // exit(), not quit(): quit() would first offer every window a close, and the window's close
         // rule would ask the question again.
         QCoreApplication::exit(0);
     };
+    // Logout, shutdown, Ctrl+C in a terminal: nobody may be there to answer a question, so none
+    // is asked; unsaved work stays in the recovery copy, offered at the next start.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &window, [&] {
+        if (QtPrompts::openDialogs() == 0) {
+            delegate.quitWithoutAsking();
+            return;
+        }
+        // A question waits in its own event loop, and leaving through it would act on an answer
+        // nobody gave (the recovery question's would discard the copy): end here instead.
+        finishWork();
+        std::fflush(nullptr);
+        ::_exit(0);
+    });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {
         if (!manager.allowsInteraction()) return;  // the recovery copy keeps the work
         delegate.requestQuit();

@@ -2,9 +2,9 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QDir>
 
 #include "app/AppConfig.h"
+#include "app/FileNames.h"
 #include "model/Localization.h"
 
 namespace tessoral {
@@ -24,7 +24,7 @@ QString usage(const QCommandLineParser& parser) {
 }
 }  // namespace
 
-LaunchRequest parseCommandLine(const QStringList& arguments, const QString& workingDirectory) {
+LaunchRequest parseCommandLine(const std::vector<std::string>& rawArguments, const std::filesystem::path& workingDirectory) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromStdString(L("Tessoral — многодорожечный аудиоредактор")));
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
@@ -39,7 +39,9 @@ LaunchRequest parseCommandLine(const QStringList& arguments, const QString& work
                                  QStringLiteral("[files…]"));
 
     LaunchRequest request;
-    QStringList args = arguments;
+    // The parser reads the options from a decoded copy; the files keep their bytes.
+    QStringList args;
+    for (const std::string& a : rawArguments) args << QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()));
     if (args.isEmpty()) args << QStringLiteral("tessoral");
     if (!parser.parse(args)) {
         request.action = LaunchRequest::Action::exit;
@@ -58,10 +60,29 @@ LaunchRequest parseCommandLine(const QStringList& arguments, const QString& work
         return request;
     }
     request.demo = parser.isSet(demo);
-    const QDir base(workingDirectory);
-    for (const QString& file : parser.positionalArguments()) {
-        if (file.isEmpty()) continue;
-        request.files << QDir::cleanPath(base.absoluteFilePath(file));
+    // The positional arguments in the raw list: whatever is no option, and everything after "--"
+    // (the parser has refused every unknown option, and none of ours takes a value).
+    std::vector<std::string> positional;
+    bool rest = false;
+    for (std::size_t i = 1; i < rawArguments.size(); ++i) {
+        const std::string& a = rawArguments[i];
+        if (rest) positional.push_back(a);
+        else if (a == "--") rest = true;
+        else if (a.size() > 1 && a.front() == '-') continue;
+        else positional.push_back(a);
+    }
+    for (const std::string& file : positional) {
+        if (file.empty()) continue;
+        if (const auto local = FileNames::fromFileUri(QByteArray::fromStdString(file))) {
+            request.files.push_back(local->lexically_normal());
+            continue;
+        }
+        std::filesystem::path p(file);
+        if (p.is_relative()) p = workingDirectory / p;
+        p = p.lexically_normal();
+        // A trailing separator names the same file (as the old cleanPath gave it).
+        if (p.has_parent_path() && p.filename().empty()) p = p.parent_path();
+        request.files.push_back(p);
     }
     return request;
 }

@@ -11,23 +11,22 @@
 #include <QStringList>
 #include <QUrl>
 
+#include "app/FileNames.h"
 #include "app/RecentlyUsed.h"
 
 namespace tessoral {
 
 namespace {
 
-QString qpath(const std::filesystem::path& p) { return QString::fromStdString(p.string()); }
-
 // True when every folder opened.
-bool openFolders(const QStringList& files) {
-    QSet<QString> seen;
+bool openFolders(const std::vector<std::filesystem::path>& files) {
+    QSet<QByteArray> seen;
     bool opened = true;
-    for (const QString& f : files) {
-        const QString folder = QFileInfo(f).absolutePath();
+    for (const auto& f : files) {
+        const QByteArray folder = FileNames::fileUri(f.parent_path());
         if (seen.contains(folder)) continue;
         seen.insert(folder);
-        opened = QDesktopServices::openUrl(QUrl::fromLocalFile(folder)) && opened;
+        opened = QDesktopServices::openUrl(QUrl::fromEncoded(folder)) && opened;
     }
     return opened;
 }
@@ -35,15 +34,12 @@ bool openFolders(const QStringList& files) {
 }  // namespace
 
 void DesktopShell::reveal(const std::vector<std::filesystem::path>& files, std::function<void()> failed) {
-    QStringList paths, uris;
-    for (const auto& f : files) {
-        paths << qpath(f);
-        uris << QString::fromUtf8(QUrl::fromLocalFile(qpath(f)).toEncoded());
-    }
-    if (paths.isEmpty()) return;
+    QStringList uris;
+    for (const auto& f : files) uris << QString::fromLatin1(FileNames::fileUri(f));
+    if (uris.isEmpty()) return;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        if (!openFolders(paths) && failed) failed();
+        if (!openFolders(files) && failed) failed();
         return;
     }
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -52,8 +48,8 @@ void DesktopShell::reveal(const std::vector<std::filesystem::path>& files, std::
     call << uris << QString();
     // Asynchronous, so a slow or absent file manager never stalls the window.
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, paths, failed = std::move(failed)] {
-        if (watcher->isError() && !openFolders(paths) && failed) failed();
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, files, failed = std::move(failed)] {
+        if (watcher->isError() && !openFolders(files) && failed) failed();
         watcher->deleteLater();
     });
 }
@@ -64,9 +60,8 @@ bool DesktopShell::openURL(const std::string& url) {
 }
 
 void DesktopShell::noteRecentDocument(const std::filesystem::path& file) {
-    const QString path = qpath(file);
-    const QString mime = QMimeDatabase().mimeTypeForFile(path).name();
-    RecentlyUsed::note(RecentlyUsed::defaultListPath(), path, mime, QStringLiteral("Tessoral"),
+    const QString mime = QMimeDatabase().mimeTypeForFile(FileNames::display(file), QMimeDatabase::MatchExtension).name();
+    RecentlyUsed::note(RecentlyUsed::defaultListPath(), file, mime, QStringLiteral("Tessoral"),
                        QStringLiteral("'tessoral %u'"));
 }
 

@@ -2,11 +2,15 @@
 
 #include <QAbstractButton>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
+
+#include "app/FileNames.h"
 #include "model/Localization.h"
 
 namespace tessoral {
@@ -15,7 +19,7 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-std::filesystem::path toPath(const QString& s) { return std::filesystem::path(s.toStdString()); }
+std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 
 // Qt's own dialog where no desktop portal can be relied on (tests, virtual displays).
 void configure(QFileDialog& dialog) {
@@ -24,6 +28,39 @@ void configure(QFileDialog& dialog) {
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
 }
+
+// Qt's own file dialog checks the chosen names through their text, in which a name that is no
+// UTF-8 does not exist: it would refuse to open such a file or folder, and would replace one
+// without asking. Those checks are made here on the real names.
+class FileDialog final : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        const auto byBytes = [](const QString& f) {
+            return !QFileInfo::exists(f) && std::filesystem::exists(FileNames::native(f));
+        };
+        const bool found = std::all_of(files.begin(), files.end(), [&](const QString& f) { return QFileInfo::exists(f) || byBytes(f); });
+        if (files.isEmpty() || !found || std::none_of(files.begin(), files.end(), byBytes)) {
+            QFileDialog::accept();
+            return;
+        }
+        if (acceptMode() == QFileDialog::AcceptSave) {
+            const std::filesystem::path target = FileNames::native(files.constFirst());
+            if (std::filesystem::is_directory(target)) {
+                setDirectory(FileNames::display(target));
+                return;
+            }
+            const auto answer = QMessageBox::warning(
+                this, windowTitle(),
+                QFileDialog::tr("%1 already exists.\nDo you want to replace it?").arg(FileNames::display(target.filename())),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+            if (answer != QMessageBox::Yes) return;
+        }
+        QDialog::accept();
+    }
+};
 
 int openCount = 0;
 
@@ -107,12 +144,12 @@ QStringList QtPrompts::nameFilters(const std::vector<FileFilter>& filters) {
 }
 
 std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenRequest& request) {
-    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (!request.filters.empty()) dialog.setNameFilters(nameFilters(request.filters));
-    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     std::vector<std::filesystem::path> out;
     OpenDialog open;
     if (dialog.exec() != QDialog::Accepted) return out;
@@ -121,7 +158,7 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest& request) {
-    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -130,7 +167,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
                                                       {request.extension}}}));
         dialog.setDefaultSuffix(qs(request.extension));
     }
-    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     dialog.selectFile(qs(request.proposedName));
     OpenDialog open;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -138,12 +175,12 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest& request) {
-    QFileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
     configure(dialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
-    if (request.folder) dialog.setDirectory(QString::fromStdString(request.folder->string()));
+    if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     OpenDialog open;
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());

@@ -8,6 +8,8 @@
 #include <QStandardPaths>
 #include <QUrl>
 
+#include "app/FileNames.h"
+
 namespace tessoral::RecentlyUsed {
 
 namespace {
@@ -39,7 +41,7 @@ QString defaultListPath() {
     return QDir(data).filePath(QStringLiteral("recently-used.xbel"));
 }
 
-bool note(const QString& listPath, const QString& file, const QString& mimeType, const QString& appName,
+bool note(const QString& listPath, const std::filesystem::path& file, const QString& mimeType, const QString& appName,
           const QString& exec, const QDateTime& now) {
     QDomDocument doc;
     QFile existing(listPath);
@@ -59,7 +61,7 @@ bool note(const QString& listPath, const QString& file, const QString& mimeType,
         doc.appendChild(root);
     }
     QDomElement root = doc.documentElement();
-    const QString href = QString::fromUtf8(QUrl::fromLocalFile(QFileInfo(file).absoluteFilePath()).toEncoded());
+    const QString href = QString::fromLatin1(FileNames::fileUri(file));
     const QString when = stamp(now);
 
     QDomElement bookmark;

@@ -24,7 +24,8 @@
 namespace tessoral {
 
 namespace {
-constexpr quint32 kMagic = 0x54535331;  // "TSS1"
+constexpr quint32 kMagic = 0x54535332;        // "TSS2": the paths as bytes
+constexpr quint32 kMagicStrings = 0x54535331;  // "TSS1": an earlier version's, the paths as text
 constexpr qint64 kMaxMessage = 16 * 1024 * 1024;
 const QByteArray kAck = QByteArrayLiteral("ok\n");
 }  // namespace
@@ -58,7 +59,7 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
 
 }  // namespace
 
-bool SingleInstance::send(const QString& socketPath, const QStringList& files, int timeoutMs) {
+bool SingleInstance::send(const QString& socketPath, const QByteArrayList& files, int timeoutMs) {
     // Plain POSIX, so a later start can hand its files over before (and without) opening a display.
     const QByteArray native = QFile::encodeName(socketPath);
     sockaddr_un address{};
@@ -82,7 +83,8 @@ bool SingleInstance::send(const QString& socketPath, const QStringList& files, i
     {
         QDataStream out(&payload, QIODevice::WriteOnly);
         out.setVersion(QDataStream::Qt_6_0);
-        out << kMagic << files;
+        out << kMagic << quint32(files.size());
+        for (const QByteArray& file : files) out << file;
     }
     QByteArray message;
     {
@@ -116,7 +118,7 @@ bool SingleInstance::send(const QString& socketPath, const QStringList& files, i
     return reply.startsWith(kAck);
 }
 
-SingleInstance::Role SingleInstance::start(const QStringList& files, int timeoutMs) {
+SingleInstance::Role SingleInstance::start(const QByteArrayList& files, int timeoutMs) {
     QDir().mkpath(QFileInfo(path_).absolutePath());
     // Two starts at the same moment: the lock makes one of them the primary.
     QLockFile lock(path_ + QStringLiteral(".lock"));
@@ -173,12 +175,19 @@ void SingleInstance::accept() {
             quint32 magic = 0;
             quint32 count = 0;
             in >> magic >> count;
-            QStringList files;
-            const bool plausible = magic == kMagic && in.status() == QDataStream::Ok && count <= length / 4;
+            QByteArrayList files;
+            const bool plausible =
+                (magic == kMagic || magic == kMagicStrings) && in.status() == QDataStream::Ok && count <= length / 4;
             for (quint32 i = 0; plausible && i < count && in.status() == QDataStream::Ok; ++i) {
-                QString file;
-                in >> file;
-                files.push_back(file);
+                if (magic == kMagic) {
+                    QByteArray file;
+                    in >> file;
+                    files.push_back(file);
+                } else {
+                    QString file;
+                    in >> file;
+                    files.push_back(file.toUtf8());
+                }
             }
             buffer->clear();
             if (!plausible || in.status() != QDataStream::Ok) {

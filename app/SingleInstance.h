@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QByteArrayList>
 #include <QStringList>
 
 #include <memory>
@@ -25,18 +26,18 @@ public:
     // $XDG_RUNTIME_DIR/tessoral.socket; without XDG_RUNTIME_DIR a per-user name in the temporary folder.
     static QString defaultSocketPath();
 
-    // Hands `files` to a running program (true when it confirmed), or becomes the primary and
-    // listens. `failed`: neither worked (`errorText` says why).
-    Role start(const QStringList& files, int timeoutMs = 5000);
+    // Hands `files` (paths as bytes, which need not be UTF-8) to a running program (true when it
+    // confirmed), or becomes the primary and listens. `failed`: neither worked (`errorText` says why).
+    Role start(const QByteArrayList& files, int timeoutMs = 5000);
     QString errorText() const { return error_; }
     QString socketPath() const { return path_; }
 
     // A primary's own connection test: sends `files` to the socket, true on confirmation.
-    static bool send(const QString& socketPath, const QStringList& files, int timeoutMs);
+    static bool send(const QString& socketPath, const QByteArrayList& files, int timeoutMs);
 
 Q_SIGNALS:
     // Files a later start handed over (possibly none: it only asks to raise the window).
-    void filesReceived(const QStringList& files);
+    void filesReceived(const QByteArrayList& files);
 
 private:
     void accept();

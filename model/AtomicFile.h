@@ -14,6 +14,14 @@ namespace tessoral {
 // which is flushed to disk (fsync) and then renamed over the target; the folder is
 // flushed last. A reader never sees a half-written file, and on any failure the
 // temporary file is removed and the previous target stays as it was.
+//
+// A target that is a symbolic link is written where the link points (the link stays); a file
+// that is replaced keeps its permission bits (and its owner and group where allowed); a new file
+// gets the umask's mode. The temporary is named "." + target name + "." + 8 hex digits + ".tmp"
+// and is locked (flock) for as long as it is being written, so a temporary nobody holds is one a
+// killed writer left: each write removes those of its own target first, and removeStale() those
+// of a whole folder. Writes of one target within the program take turns, so at most one
+// temporary per target exists at a time.
 namespace AtomicFile {
 
 // Streams the file: `produce` writes the whole content into the sink it is given.
@@ -35,6 +43,21 @@ using Describe = std::function<std::string(const std::string& detail)>;
 // unchanged. Either way the target is untouched.
 void writeSeekable(const std::filesystem::path& target, const std::function<void(int fd)>& produce,
                    const Describe& describe = {});
+
+// The file a write of `target` replaces: `target` with its symbolic links followed (a link
+// that points nowhere yet gives the file it names). `target` itself when it is no link.
+std::filesystem::path resolvedTarget(const std::filesystem::path& target);
+
+// Whether `name` is the name of one of our temporaries (of `targetName` when that is given).
+bool isTemporaryName(const std::string& name, const std::string& targetName = {});
+
+// Removes every temporary in `folder` that no write holds (left by a killed program); returns
+// how many were removed. Failures are ignored.
+int removeStale(const std::filesystem::path& folder);
+
+// For a signal handler that ends the program: removes every temporary being written right now.
+// Only async-signal-safe calls; the writes themselves then fail or are never seen.
+void removeLiveTemporariesNow() noexcept;
 
 }  // namespace AtomicFile
 

@@ -9,13 +9,21 @@
 #include <string>
 
 #include "model/AtomicFile.h"
+#include "model/UnicodeText.h"
 
 namespace tessoral {
 
 std::vector<std::uint8_t> RecoveryInfo::encode() const {
     PlistOut::Dict root;
     if (date) root.emplace_back("date", *date);
-    if (path) root.emplace_back("path", path->string());
+    if (path) {
+        root.emplace_back("path", path->string());
+        // A file name need not be UTF-8, which a property-list string cannot hold: the exact bytes
+        // go beside it whenever the text would change them.
+        const std::string& bytes = path->native();
+        if (UnicodeText::wellFormed(bytes) != bytes)
+            root.emplace_back("pathBytes", PlistValue(PlistValue::Data(bytes.begin(), bytes.end())));
+    }
     return Bplist::encode(PlistOut(std::move(root)));
 }
 
@@ -24,16 +32,28 @@ RecoveryInfo RecoveryInfo::decode(std::span<const std::uint8_t> bytes) {
     BplistReader reader(source);
     if (reader.kind(reader.root()) != PlistKind::dict) throw BplistError("binary property list: root is no dictionary");
     RecoveryInfo info;
+    std::optional<std::filesystem::path> exact;
+    const auto usable = [](const std::string& text) {
+        return !text.empty() && text.find('\0') == std::string::npos && std::filesystem::path(text).is_absolute();
+    };
     reader.forEachEntry(reader.root(), [&](const std::string& key, BplistReader::Ref value) {
         if (key == "date" && reader.kind(value) == PlistKind::date) {
             const PlistDate d = reader.date(value);
             if (std::isfinite(d.seconds) && std::fabs(d.seconds) <= kMaxDateSeconds) info.date = d;
         } else if (key == "path" && reader.kind(value) == PlistKind::string) {
             const std::string text = reader.string(value);
-            const std::filesystem::path p(text);
-            if (!text.empty() && text.find('\0') == std::string::npos && p.is_absolute()) info.path = p;
+            if (usable(text)) info.path = std::filesystem::path(text);
+        } else if (key == "pathBytes" && reader.kind(value) == PlistKind::data) {
+            const auto range = reader.data(value);
+            if (range.size > 0 && range.size <= kMaxFileSize) {
+                std::string bytes(static_cast<std::size_t>(range.size), '\0');
+                source.read(range.offset, bytes.data(), bytes.size());
+                if (usable(bytes)) exact = std::filesystem::path(bytes);
+            }
         }
     });
+    // The exact bytes stand for the text only when the text is their readable form.
+    if (exact && info.path && UnicodeText::wellFormed(exact->native()) == info.path->native()) info.path = exact;
     return info;
 }
 

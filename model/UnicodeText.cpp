@@ -44,6 +44,8 @@ bool isWhitespaceOrNewline(UChar32 c) {
     return type == U_SPACE_SEPARATOR || type == U_LINE_SEPARATOR || type == U_PARAGRAPH_SEPARATOR;
 }
 
+}  // namespace
+
 // Text with malformed sequences replaced, so that offsets of a break iterator map back exactly.
 std::string wellFormed(std::string_view text) {
     std::string out;
@@ -57,6 +59,8 @@ std::string wellFormed(std::string_view text) {
     }
     return out;
 }
+
+namespace {
 
 template <class Predicate>
 std::string trimming(std::string_view text, Predicate shouldTrim) {

@@ -10,6 +10,10 @@ namespace tessoral {
 // A "character" is a user-perceived character: an extended grapheme cluster.
 namespace UnicodeText {
 
+// The text with every malformed UTF-8 sequence replaced by U+FFFD: the readable form of bytes that
+// need not be UTF-8, such as a file name.
+std::string wellFormed(std::string_view text);
+
 // Removes white space (space separators Zs, line and paragraph separators, tab) and line
 // breaks (U+000A…U+000D, U+0085) from both ends.
 std::string trimmingWhitespaceAndNewlines(std::string_view text);

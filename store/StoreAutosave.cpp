@@ -56,6 +56,12 @@ void StudioStore::autosave() {
     if (!copyURL || !metaURL) return;
     if (!dirty_ || locked() || session_.tracks.empty() || editCounter_ == autosavedCounter_ || autosaveInFlight_)
         return;
+    if (!recoveryAnswered_) {
+        // A copy an earlier run left waits for its question; without one the copy is this run's.
+        std::error_code ec;
+        if (std::filesystem::exists(*copyURL, ec) || ec) return;
+        recoveryAnswered_ = true;
+    }
 
     autosaveInFlight_ = true;
     const std::int64_t counter = editCounter_;
@@ -89,6 +95,7 @@ void StudioStore::autosave() {
 }
 
 void StudioStore::clearRecovery() {
+    recoveryAnswered_ = true;
     recoveryGeneration_ = Uuid::random();
     removeQuietly(recoveryURL());
     removeQuietly(recoveryMetaURL());
@@ -99,7 +106,10 @@ bool StudioStore::offerRecovery() {
     const auto copyURL = recoveryURL();
     if (!copyURL) return false;
     std::error_code ec;
-    if (!std::filesystem::exists(*copyURL, ec)) return false;
+    if (!std::filesystem::exists(*copyURL, ec)) {
+        recoveryAnswered_ = true;
+        return false;
+    }
 
     std::optional<RecoveryInfo> info;
     if (const auto metaURL = recoveryMetaURL()) info = RecoveryInfo::read(*metaURL);
@@ -112,6 +122,7 @@ bool StudioStore::offerRecovery() {
     alert.buttons = {L("Восстановить"), L("Удалить копию")};
     alert.style = AlertRequest::Style::warning;
     const auto answer = services_.prompts->alert(alert);
+    recoveryAnswered_ = true;
     if (answer != 0) {
         clearRecovery();
         return false;

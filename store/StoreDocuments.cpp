@@ -10,6 +10,7 @@
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
 #include "model/StudioError.h"
+#include "model/UnicodeText.h"
 #include "processing/AudioIO.h"
 #include "processing/ExportPipeline.h"
 #include "processing/Loudness.h"
@@ -187,7 +188,8 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
                 if (bytes > limits::kMaxBytes)
                     throw StudioError(
                         L("Превышен лимит проекта: 384 МБ декодированного звука. Используйте более короткие записи."));
-                Track clip = Track::make(urls[i].stem().string(), std::move(audio));
+                // A file name that is no UTF-8 names its clip readably.
+                Track clip = Track::make(UnicodeText::wellFormed(urls[i].stem().native()), std::move(audio));
                 clip.color = (rows + static_cast<std::int64_t>(i)) % limits::kPaletteSize;
                 made.push_back(std::move(clip));
             }
@@ -260,7 +262,7 @@ void StudioStore::exportMix() {
             return ExportPipeline::exportMix(mix, url, options);
         },
         [this, url](ExportResult&& result) {
-            std::string text = L("Экспорт готов: {0} · {1}", url.filename().string(),
+            std::string text = L("Экспорт готов: {0} · {1}", UnicodeText::wellFormed(url.filename().native()),
                                  Loudness::label(result.measurement.lufs, result.measurement.truePeak));
             if (result.clipped) text += L(". Пики выше 0 dB были обрезаны.");
             setStatus(std::move(text));

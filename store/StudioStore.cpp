@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <exception>
 
+#include "model/AtomicFile.h"
 #include "model/Defaults.h"
 #include "model/EnumTraits.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
+#include "model/UnicodeText.h"
 
 namespace tessoral {
 
@@ -31,6 +33,8 @@ StudioStore::StudioStore(StoreServices services, QObject* parent)
     if (const auto stored = defaults().string("timeFormat"))
         timeFormat_ = fromRaw<TimeFormat>(*stored).value_or(TimeFormat::clock);
     favorites_ = loadFavorites(services_.dataFolder);
+    // Temporaries that a killed run left half-written in the data folder.
+    if (services_.dataFolder) AtomicFile::removeStale(*services_.dataFolder);
     transport_ = std::make_unique<AudioTransport>(*services_.backend, *services_.scheduler, *services_.defaults);
 
     loadExportDefaults();
@@ -197,7 +201,7 @@ double StudioStore::timelineDuration() const {
 
 std::string StudioStore::title() const {
     if (!projectURL_) return L("Новый проект");
-    return projectURL_->stem().string();
+    return UnicodeText::wellFormed(projectURL_->stem().native());
 }
 
 double StudioStore::playhead() const {

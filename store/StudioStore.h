@@ -844,6 +844,8 @@ private:
     std::int64_t editCounter_ = 0;                   // plain
     std::int64_t autosavedCounter_ = 0;              // plain, core only
     bool autosaveInFlight_ = false;                  // plain, core only
+    // A copy left by an earlier run is never overwritten before it was offered and answered.
+    bool recoveryAnswered_ = false;  // plain, core only
     Uuid recoveryGeneration_ = Uuid::random();       // plain, core only
 };
 

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/AppDelegate.h"
@@ -55,11 +56,13 @@ struct StudioFixture {
         store().loadDemo();
         settle();
     }
-    // A recovery copy in the data folder, as a crash leaves it: written by a first store.
-    void leaveRecoveryCopy() {
+    // A recovery copy in the data folder, as a crash leaves it: written by a first store (of the
+    // project file `project`, when given).
+    void leaveRecoveryCopy(const std::optional<std::filesystem::path>& project = std::nullopt) {
         auto first = services.make<StudioStore>();
         first->loadDemo();
         services.settle();
+        first->setProjectURL(project);
         services.scheduler.advanceBy(StudioStore::kAutosaveSeconds + 1);
         services.settle();
         ASSERT_TRUE(first->recoveryURL() && std::filesystem::exists(*first->recoveryURL()));

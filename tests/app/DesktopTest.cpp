@@ -1,5 +1,7 @@
 // Command line, single instance over the local socket, and the recently-used list.
 #include <QDomDocument>
+#include <QFileDialog>
+#include <QPointer>
 #include <QFile>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -25,6 +27,7 @@
 
 #include "AppTestSupport.h"
 #include "app/CommandLine.h"
+#include "app/FileNames.h"
 #include "app/OldSettings.h"
 #include "app/QtPrompts.h"
 #include "app/RecentlyUsed.h"
@@ -37,7 +40,7 @@ TEST(CommandLine, OptionsFilesAndRefusals) {
     auto run = parseCommandLine({"tessoral", "--demo", "a.wav", "/x/b.tessoral"}, "/home/u");
     EXPECT_EQ(run.action, LaunchRequest::Action::run);
     EXPECT_TRUE(run.demo);
-    EXPECT_EQ(run.files, (QStringList{"/home/u/a.wav", "/x/b.tessoral"}));
+    EXPECT_EQ(run.files, (std::vector<std::filesystem::path>{"/home/u/a.wav", "/x/b.tessoral"}));
 
     auto version = parseCommandLine({"tessoral", "--version"}, "/");
     EXPECT_EQ(version.action, LaunchRequest::Action::exit);
@@ -58,13 +61,29 @@ TEST(CommandLine, OptionsFilesAndRefusals) {
     }
     // After "--" a name that looks like an option is a file.
     auto dashed = parseCommandLine({"tessoral", "--", "--odd.wav"}, "/d");
-    EXPECT_EQ(dashed.files, QStringList{"/d/--odd.wav"});
+    EXPECT_EQ(dashed.files, std::vector<std::filesystem::path>{"/d/--odd.wav"});
+}
+
+TEST(CommandLine, FileNamesKeepTheirBytesAndLocalUrisGiveTheirFiles) {
+    // Bytes that are no UTF-8, in a relative name, an absolute one and the working folder itself.
+    const std::string odd = "\xff\xfe";
+    auto run = parseCommandLine({"tessoral", "take" + odd + ".wav", "/m/" + odd + "/./p.tessoral", "--demo"},
+                                "/home/" + odd);
+    EXPECT_TRUE(run.demo);
+    EXPECT_EQ(run.files, (std::vector<std::filesystem::path>{"/home/" + odd + "/take" + odd + ".wav",
+                                                             "/m/" + odd + "/p.tessoral"}));
+    // The desktop's recent list starts "tessoral %u": a file URI, its escapes decoded as bytes.
+    auto uri = parseCommandLine({"tessoral", "file:///a/%FF%FEb%20c.tessoral", "file://localhost/x.wav",
+                                 "file://host/y.wav"},
+                                "/w");
+    EXPECT_EQ(uri.files, (std::vector<std::filesystem::path>{"/a/" + odd + "b c.tessoral", "/x.wav",
+                                                             "/w/file:/host/y.wav"}));
 }
 
 namespace {
 
 // Hands files over from another thread while this one runs the primary's event loop.
-bool handOver(const QString& path, const QStringList& files, SingleInstance::Role* role) {
+bool handOver(const QString& path, const QByteArrayList& files, SingleInstance::Role* role) {
     std::atomic<bool> done{false};
     std::thread client([&] {
         SingleInstance second(path);
@@ -85,10 +104,12 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     ASSERT_EQ(first.start({}), SingleInstance::Role::primary);
     QSignalSpy received(&first, &SingleInstance::filesReceived);
     SingleInstance::Role role{};
-    ASSERT_TRUE(handOver(path, {"/music/other.wav", "/music/Ёлка.wav"}, &role));
+    // Names are bytes: UTF-8 or not, they arrive as they were sent.
+    const QByteArrayList files{"/music/other.wav", "/music/Ёлка.wav", "/music/\xff\xfe.wav"};
+    ASSERT_TRUE(handOver(path, files, &role));
     pump();
     ASSERT_EQ(received.count(), 1);
-    EXPECT_EQ(received.at(0).at(0).toStringList(), (QStringList{"/music/other.wav", "/music/Ёлка.wav"}));
+    EXPECT_EQ(received.at(0).at(0).value<QByteArrayList>(), files);
     // A start without files still reaches the first (to bring its window forward).
     ASSERT_TRUE(handOver(path, {}, &role));
     pump();
@@ -160,9 +181,10 @@ TEST(RecentlyUsed, AddsThenRefreshesOneBookmarkAndKeepsOthers) {
 )");
     }
     const QString file = "/home/u/Мой проект & co.tessoral";
+    const std::filesystem::path filePath(file.toStdString());
     const QDateTime t0 = QDateTime::fromString("2026-01-02T03:04:05Z", Qt::ISODate);
-    ASSERT_TRUE(RecentlyUsed::note(list, file, "application/x-tessoral-project", "Tessoral", "'tessoral %u'", t0));
-    ASSERT_TRUE(RecentlyUsed::note(list, file, "application/x-tessoral-project", "Tessoral", "'tessoral %u'",
+    ASSERT_TRUE(RecentlyUsed::note(list, filePath, "application/x-tessoral-project", "Tessoral", "'tessoral %u'", t0));
+    ASSERT_TRUE(RecentlyUsed::note(list, filePath, "application/x-tessoral-project", "Tessoral", "'tessoral %u'",
                                    t0.addSecs(60)));
 
     QFile f(list);
@@ -189,6 +211,109 @@ TEST(RecentlyUsed, AddsThenRefreshesOneBookmarkAndKeepsOthers) {
     EXPECT_EQ(other.elementsByTagNameNS("http://www.freedesktop.org/standards/desktop-bookmarks", "application")
                   .at(0).toElement().attribute("count"),
               "3");
+}
+
+TEST(FileNames, ANameThatIsNoUtf8ShowsReadablyAndComesBackFromItsDisplayForm) {
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString() + "/\xff\xfe folder";
+    std::filesystem::create_directory(folder);
+    const std::filesystem::path file = folder / "take\xfe.wav";
+    writeTone(file);
+    const QString shown = FileNames::display(file);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("/\uFFFD\uFFFD folder/take\uFFFD.wav"))) << shown.toStdString();
+    // What a file dialog gives back is the display form; it finds the file on disk again.
+    EXPECT_EQ(FileNames::native(shown), file);
+    EXPECT_EQ(FileNames::native(dir.path() + "/plain.wav"), std::filesystem::path(dir.path().toStdString()) / "plain.wav");
+    // Two names that read the same cannot be told apart: that part stays as written.
+    writeTone(folder / "take\xff.wav");
+    EXPECT_EQ(FileNames::native(shown), folder / "take\xef\xbf\xbd.wav");
+    std::filesystem::remove(folder / "take\xff.wav");
+
+    // The recent list holds the exact bytes, and the command line the desktop runs from it
+    // ("tessoral %u") opens that very file.
+    const QString list = dir.filePath("recently-used.xbel");
+    ASSERT_TRUE(RecentlyUsed::note(list, file, "audio/x-wav", "Tessoral", "'tessoral %u'"));
+    QFile f(list);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    QDomDocument doc;
+    ASSERT_TRUE(doc.setContent(&f, true));
+    const QString href = doc.documentElement().elementsByTagName("bookmark").at(0).toElement().attribute("href");
+    EXPECT_TRUE(href.endsWith("/%FF%FE%20folder/take%FE.wav")) << href.toStdString();
+    const auto run = parseCommandLine({"tessoral", href.toStdString()}, "/");
+    EXPECT_EQ(run.files, std::vector<std::filesystem::path>{file});
+    std::filesystem::remove_all(folder);  // QTemporaryDir cannot remove a name that is no UTF-8
+}
+
+namespace {
+
+// Answers the next file dialog as a person would: types `name` (what the dialog shows) and accepts.
+// A question that follows is answered with `confirm` (Yes or No); after No the dialog is cancelled.
+// Whatever is still open a few seconds later is closed and counts as a failure.
+void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nullopt) {
+    QTimer::singleShot(0, [name, confirm] {
+        QFileDialog* dialog = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+        if (!dialog) {
+            ADD_FAILURE() << "no file dialog";
+            return;
+        }
+        const QPointer<QFileDialog> guard(dialog);
+        if (confirm)
+            QTimer::singleShot(0, [confirm, guard] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                if (!box) {
+                    ADD_FAILURE() << "no question";
+                    return;
+                }
+                box->button(*confirm ? QMessageBox::Yes : QMessageBox::No)->click();
+                if (!*confirm) QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
+            });
+        QTimer::singleShot(3000, [guard] {
+            if (!guard || !guard->isVisible()) return;
+            ADD_FAILURE() << "the file dialog is still open";
+            while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+        });
+        dialog->selectFile(name);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+}  // namespace
+
+TEST(QtPrompts, TheFileDialogsOpenAndReplaceNamesThatAreNoUtf8) {
+    // Qt's own dialog lists such a name with U+FFFD, which is what a person picks or types.
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    const auto file = writeTone(folder / "take\xfe.wav");
+    const auto odd = folder / "\xff\xfe";
+    std::filesystem::create_directory(odd);
+    QtPrompts prompts([] { return nullptr; });
+
+    OpenRequest open;
+    open.title = "Открыть аудио или проект";
+    open.folder = folder;
+    answerFileDialog(FileNames::display(file.filename()));
+    EXPECT_EQ(prompts.chooseFilesToOpen(open), std::vector<std::filesystem::path>{file});
+
+    FolderRequest chooseFolder;
+    chooseFolder.folder = folder;
+    answerFileDialog(FileNames::display(odd.filename()));
+    EXPECT_EQ(prompts.chooseFolder(chooseFolder), odd);
+
+    SaveRequest save;
+    save.title = "Экспорт микса";
+    save.extension = "wav";
+    save.folder = folder;
+    // Over the existing file: asked first; No keeps the dialog, Yes gives that very file.
+    answerFileDialog(FileNames::display(file.filename()), false);
+    EXPECT_EQ(prompts.chooseSaveFile(save), std::nullopt);
+    answerFileDialog(FileNames::display(file.filename()), true);
+    EXPECT_EQ(prompts.chooseSaveFile(save), file);
+    // A new name keeps its text.
+    answerFileDialog("mix.wav");
+    EXPECT_EQ(prompts.chooseSaveFile(save), folder / "mix.wav");
+    std::filesystem::remove_all(folder);  // QTemporaryDir cannot remove a name that is no UTF-8
 }
 
 TEST(RecentlyUsed, AnUnreadableListIsLeftAlone) {

@@ -1,6 +1,9 @@
 // Start-up routing, the recovery offer, "--demo", and the quit and close rules.
 #include <QSettings>
 
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
@@ -9,6 +12,13 @@
 
 using namespace tessoral;
 using namespace tessoral::test;
+
+namespace {
+std::string fileBytes(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+}  // namespace
 
 TEST(Shell, SecondConnectAsksNothing) {
     StudioFixture fx;
@@ -43,14 +53,54 @@ TEST(Shell, ARequestWithoutFilesKeepsTheQueuedOne) {
     EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"queued"});
 }
 
-TEST(Shell, ArgumentFileBeatsTheRecoveryCopy) {
+TEST(Shell, TheRecoveryCopyIsOfferedBeforeTheFilesOfTheStart) {
+    // Restored: the file given at the start is imported into the restored project.
+    {
+        StudioFixture fx;
+        fx.leaveRecoveryCopy();
+        const auto copy = fileBytes(*fx.store().recoveryURL());
+        fx.delegate().openDocuments({writeTone(fx.services.home.path() / "take.wav")});
+        fx.services.prompts.onAlert = [&](const AlertRequest&) {
+            // Nothing of the start's files has happened yet, and the copy is as the crash left it.
+            EXPECT_TRUE(fx.store().session().tracks.empty());
+            EXPECT_EQ(fileBytes(*fx.store().recoveryURL()), copy);
+        };
+        fx.services.prompts.alertAnswers = {0};  // "Восстановить"
+        fx.delegate().connectStore(fx.store());
+        fx.settle();
+        ASSERT_EQ(fx.services.prompts.alerts.size(), 1u);
+        EXPECT_EQ(fx.services.prompts.alerts[0].message, L("Найдена автосохранённая копия проекта"));
+        EXPECT_EQ(trackNames(fx.store()), (std::vector<std::string>{L("Мелодия"), L("Бас"), L("Ритм"), "take"}));
+    }
+    // Discarded: the file opens as given, into an empty project.
+    {
+        StudioFixture fx;
+        fx.leaveRecoveryCopy();
+        fx.delegate().openDocuments({writeTone(fx.services.home.path() / "take.wav")});
+        fx.services.prompts.alertAnswers = {1};  // "Удалить копию"
+        fx.delegate().connectStore(fx.store());
+        fx.settle();
+        EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+        EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"take"});
+        EXPECT_FALSE(std::filesystem::exists(*fx.store().recoveryURL()));
+    }
+}
+
+TEST(Shell, StartedWithTheProjectOfTheCopyTheRestoredCopyStandsForIt) {
     StudioFixture fx;
-    fx.leaveRecoveryCopy();
-    fx.delegate().openDocuments({writeTone(fx.services.home.path() / "take.wav")});
+    const auto project = fx.services.home.path() / "Запись.tessoral";
+    ProjectIO::save(Session{}, project);
+    fx.leaveRecoveryCopy(project);
+    fx.delegate().openDocuments({project});
+    fx.services.prompts.alertAnswers = {0};  // "Восстановить"
     fx.delegate().connectStore(fx.store());
     fx.settle();
-    EXPECT_TRUE(fx.services.prompts.alerts.empty());
-    EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"take"});
+    // No question whether to throw the restored work away for the older file.
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+    EXPECT_EQ(fx.store().projectURL(), project);
+    EXPECT_TRUE(fx.store().dirty());
+    EXPECT_EQ(fx.store().status(), L("Проект восстановлен из автосохранения"));
 }
 
 TEST(Shell, DemoIsIgnoredWhenRecoveryRestoredAndLoadedOtherwise) {

@@ -1,12 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 #include <string>
 
 #include "BplistTestSupport.h"
 #include "model/AtomicFile.h"
+#include "model/ProjectIO.h"
 #include "model/StudioError.h"
 #include "support/TestTools.h"
 
@@ -73,6 +80,152 @@ TEST(AtomicFile, ATargetNameNearTheLimitStillHasRoomForTheTemporary) {
     AtomicFile::writeSeekable(dir / name, [](int fd) { writeAll(fd, "xyz"); });
     EXPECT_EQ(contents(dir / name), "xyz");
     EXPECT_EQ(test::folderEntries(dir.path()), std::vector<std::string>{name});
+}
+
+mode_t modeOf(const std::filesystem::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+}
+
+// Everything in the folder that is one of our temporaries.
+std::vector<std::string> temporaries(const std::filesystem::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& name : test::folderEntries(folder))
+        if (AtomicFile::isTemporaryName(name)) out.push_back(name);
+    return out;
+}
+
+TEST(AtomicFile, WritingThroughALinkUpdatesTheFileItPointsToAndKeepsTheLink) {
+    test::TempFolder dir;
+    std::filesystem::create_directory(dir / "real");
+    const auto real = dir / "real" / "Запись.tessoral";
+    Session before;
+    before.tempo = 90;
+    ProjectIO::save(before, real);
+    // A relative link to a link: both stay links, the file at the end of the chain changes.
+    std::filesystem::create_symlink("real/Запись.tessoral", dir / "first.tessoral");
+    std::filesystem::create_symlink(dir / "first.tessoral", dir / "opened.tessoral");
+    Session after;
+    after.tempo = 133;
+    ProjectIO::save(after, dir / "opened.tessoral");
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "opened.tessoral"));
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "first.tessoral"));
+    EXPECT_EQ(std::filesystem::read_symlink(dir / "first.tessoral"), "real/Запись.tessoral");
+    bool ok = false;
+    const std::string tempo = test::python("import plistlib, sys\nprint(plistlib.load(open(sys.argv[1], 'rb'))['tempo'])\n",
+                                           {real.string()}, &ok);
+    EXPECT_TRUE(ok) << tempo;
+    EXPECT_EQ(tempo, "133.0\n");
+    EXPECT_EQ(test::folderEntries(dir / "real"), std::vector<std::string>{"Запись.tessoral"});
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+
+    // A link that points nowhere yet: the file it names is made.
+    std::filesystem::create_symlink("real/new.bin", dir / "dangling.bin");
+    AtomicFile::write(dir / "dangling.bin", std::vector<std::uint8_t>{4, 2});
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "dangling.bin"));
+    EXPECT_EQ(test::readFile(dir / "real" / "new.bin"), (std::vector<std::uint8_t>{4, 2}));
+    // A loop of links is refused and nothing is made.
+    std::filesystem::create_symlink("loop-b", dir / "loop-a");
+    std::filesystem::create_symlink("loop-a", dir / "loop-b");
+    EXPECT_THROW(AtomicFile::write(dir / "loop-a", std::vector<std::uint8_t>{1}), PlatformError);
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "loop-a"));
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+}
+
+TEST(AtomicFile, AReplacedFileKeepsItsModeAndANewOneFollowsTheUmask) {
+    test::TempFolder dir;
+    const auto privateFile = dir / "private.tessoral";
+    ProjectIO::save(Session{}, privateFile);
+    ASSERT_EQ(::chmod(privateFile.c_str(), 0600), 0);
+    ProjectIO::save(Session{}, privateFile);
+    EXPECT_EQ(modeOf(privateFile), 0600u);
+    const auto shared = dir / "shared.wav";
+    test::writeFile(shared, {1});
+    ASSERT_EQ(::chmod(shared.c_str(), 0664), 0);
+    AtomicFile::writeSeekable(shared, [](int fd) { writeAll(fd, "RIFF"); });
+    EXPECT_EQ(modeOf(shared), 0664u);
+
+    const mode_t previous = ::umask(027);
+    AtomicFile::write(dir / "fresh.bin", std::vector<std::uint8_t>{1});
+    ::umask(077);
+    AtomicFile::write(dir / "closed.bin", std::vector<std::uint8_t>{1});
+    ::umask(previous);
+    EXPECT_EQ(modeOf(dir / "fresh.bin"), 0640u);
+    EXPECT_EQ(modeOf(dir / "closed.bin"), 0600u);
+}
+
+TEST(AtomicFile, TemporariesAKilledWriterLeftGoAtTheNextWriteAndLiveOnesStay) {
+    test::TempFolder dir;
+    const auto target = dir / "song.tessoral";
+    test::writeFile(target, {1});
+    // Left by killed writers: two of this target (also the old upper-case digits), two of others
+    // (one whose name starts like this one's).
+    for (const char* name : {".song.tessoral.0A1B2C3D.tmp", ".song.tessoral.deadbeef.tmp", ".other.wav.12345678.tmp",
+                             ".song.tessoral.old.ABCDEF12.tmp"})
+        test::writeFile(dir / name, std::vector<std::uint8_t>(1000, 7));
+    // Not ours: a name that only looks similar.
+    test::writeFile(dir / ".song.tessoral.notahex!.tmp", {1});
+    // Being written by someone else right now: its lock is held.
+    test::writeFile(dir / ".song.tessoral.FEEDF00D.tmp", {1});
+    const int held = ::open((dir / ".song.tessoral.FEEDF00D.tmp").c_str(), O_RDONLY);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    AtomicFile::write(target, std::vector<std::uint8_t>{2});
+    EXPECT_EQ(test::folderEntries(dir.path()),
+              (std::vector<std::string>{".other.wav.12345678.tmp", ".song.tessoral.FEEDF00D.tmp",
+                                        ".song.tessoral.notahex!.tmp", ".song.tessoral.old.ABCDEF12.tmp",
+                                        "song.tessoral"}));
+    // A whole folder at once (the data folder at start-up): every one nobody holds.
+    EXPECT_EQ(AtomicFile::removeStale(dir.path()), 2);
+    EXPECT_EQ(test::folderEntries(dir.path()),
+              (std::vector<std::string>{".song.tessoral.FEEDF00D.tmp", ".song.tessoral.notahex!.tmp", "song.tessoral"}));
+    ::close(held);
+    EXPECT_EQ(AtomicFile::removeStale(dir.path()), 1);
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+}
+
+TEST(AtomicFile, WritesOfOneTargetTakeTurnsSoOnlyOneTemporaryExists) {
+    test::TempFolder dir;
+    const auto target = dir / "autosave.bin";
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    std::atomic<std::size_t> seen{0};
+    auto writer = [&](std::uint8_t value) {
+        for (int i = 0; i < 20; ++i)
+            AtomicFile::write(target, [&](ByteSink& sink) {
+                const int now = ++inside;
+                most = std::max(most.load(), now);
+                seen = std::max(seen.load(), temporaries(dir.path()).size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                sink.write(&value, 1);
+                --inside;
+            });
+    };
+    std::thread a(writer, 1), b(writer, 2);
+    a.join();
+    b.join();
+    EXPECT_EQ(most.load(), 1);
+    EXPECT_EQ(seen.load(), 1u);
+    EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+}
+
+TEST(AtomicFile, ASignalHandlerRemovesTheTemporariesBeingWritten) {
+    test::TempFolder dir;
+    EXPECT_THROW(AtomicFile::write(dir / "a.bin",
+                                   [&](ByteSink& sink) {
+                                       sink.write("x", 1);
+                                       EXPECT_EQ(temporaries(dir.path()).size(), 1u);
+                                       AtomicFile::removeLiveTemporariesNow();
+                                       EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+                                       throw std::runtime_error("the program ends here");
+                                   }),
+                 std::runtime_error);
+    // Finished writes are no longer listed: the handler leaves their files alone.
+    AtomicFile::write(dir / "b.bin", std::vector<std::uint8_t>{1});
+    AtomicFile::removeLiveTemporariesNow();
+    EXPECT_EQ(test::folderEntries(dir.path()), std::vector<std::string>{"b.bin"});
 }
 
 }  // namespace

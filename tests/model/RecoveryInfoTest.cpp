@@ -105,6 +105,35 @@ TEST(RecoveryInfo, RoundTripAndUnreadableFiles) {
         });
 }
 
+TEST(RecoveryInfo, APathThatIsNoUtf8KeepsItsBytesAndPlistlibReadsItsText) {
+    test::TempFolder dir;
+    RecoveryInfo info;
+    info.path = std::filesystem::path("/m/\xff\xfe \xd0\x97\xd0\xb0\xd0\xbf\xd0\xb8\xd1\x81\xd1\x8c.tessoral");
+    info.write(dir / "r.plist");
+    EXPECT_EQ(RecoveryInfo::read(dir / "r.plist"), info);
+    bool ok = false;
+    const std::string text = test::python(
+        "import plistlib, sys\nd = plistlib.load(open(sys.argv[1], 'rb'))\nprint(ascii(d['path']), ascii(d['pathBytes']))\n",
+        {(dir / "r.plist").string()}, &ok);
+    EXPECT_TRUE(ok) << text;
+    EXPECT_EQ(text, "'/m/\\ufffd\\ufffd \\u0417\\u0430\\u043f\\u0438\\u0441\\u044c.tessoral' "
+                    "b'/m/\\xff\\xfe \\xd0\\x97\\xd0\\xb0\\xd0\\xbf\\xd0\\xb8\\xd1\\x81\\xd1\\x8c.tessoral'\n");
+    // A UTF-8 path needs no bytes beside it.
+    RecoveryInfo plain;
+    plain.path = "/m/Запись.tessoral";
+    test::writeFile(dir / "p.plist", plain.encode());
+    EXPECT_EQ(test::python("import plistlib, sys\nprint(sorted(plistlib.load(open(sys.argv[1], 'rb'))))\n",
+                           {(dir / "p.plist").string()}),
+              "['path']\n");
+    // Bytes that do not read as the text (the text was edited by hand) count for nothing.
+    test::python("import plistlib, sys\nd = {'path': '/other.tessoral', 'pathBytes': b'/m/\\xff.tessoral'}\n"
+                 "plistlib.dump(d, open(sys.argv[1], 'wb'), fmt=plistlib.FMT_BINARY)\n",
+                 {(dir / "e.plist").string()});
+    const auto edited = RecoveryInfo::read(dir / "e.plist");
+    ASSERT_TRUE(edited);
+    EXPECT_EQ(edited->path, std::filesystem::path("/other.tessoral"));
+}
+
 TEST(RecoveryInfo, DatesThatAreNoTimeCountAsAbsent) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     for (const double seconds : {std::numeric_limits<double>::quiet_NaN(), inf, -inf, 2.0e11, -2.0e11}) {

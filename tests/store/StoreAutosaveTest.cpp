@@ -203,6 +203,31 @@ TEST_F(StoreAutosave, ADamagedCopyIsReportedAndDeleted) {
     EXPECT_TRUE(store->session().tracks.empty());
 }
 
+TEST_F(StoreAutosave, ACopyFromAnEarlierRunIsNeverOverwrittenBeforeItsQuestionIsAnswered) {
+    writeCopy(std::nullopt);
+    const auto crashed = readFile(copyFile());
+    const auto crashedMeta = readFile(metaFile());
+    // A killed write of the earlier run left its temporary: gone at this start.
+    const auto stale = copyFile().parent_path() / ".Recovery.tessoral.0BADF00D.tmp";
+    writeFile(stale, std::vector<std::uint8_t>(4096, 1));
+    restart();
+    EXPECT_FALSE(std::filesystem::exists(stale));
+    // The new run edits before the copy was offered (files opened at the start): no write.
+    edit("Импорт аудио");
+    edit("Ещё");
+    tick();
+    tick();
+    EXPECT_EQ(readFile(copyFile()), crashed);
+    EXPECT_EQ(readFile(metaFile()), crashedMeta);
+    // Answered "Восстановить": from now on the copy is this run's and follows its changes.
+    fx.prompts.alertAnswers.push_back(0);
+    ASSERT_TRUE(store->offerRecovery());
+    edit("После восстановления");
+    tick();
+    EXPECT_NE(readFile(copyFile()), crashed);
+    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
+}
+
 TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {
     StoreFixture fx;
     fx.dataFolder.reset();

@@ -2,6 +2,7 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,9 +26,12 @@ public:
     std::deque<std::vector<std::filesystem::path>> openAnswers;
     std::deque<std::optional<std::filesystem::path>> saveAnswers;  // the extension is added as a chooser would
     std::deque<std::optional<std::filesystem::path>> folderAnswers;
+    // Runs while an alert is "on screen", before it is answered.
+    std::function<void(const AlertRequest&)> onAlert;
 
     std::optional<int> alert(const AlertRequest& request) override {
         alerts.push_back(request);
+        if (onAlert) onAlert(request);
         return next(alertAnswers, std::optional<int>{});
     }
     std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest& request) override {

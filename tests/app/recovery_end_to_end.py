@@ -1,0 +1,268 @@
+#!/usr/bin/env python3
+"""Crash recovery and file names in the real program under Xvfb, driven with X input.
+
+A first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over by a later
+start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens a long
+recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a whole
+recovery copy and no temporary file. Then, each time from the killed program's recovery copy:
+
+- `tessoral project.tessoral`: the recovery question shows first; the copy stays byte-identical
+  while it waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib)
+  and the project file is not opened over them (and a SIGTERM while the question waits ends the
+  program with the copy untouched);
+- `tessoral third<FF FE>.wav`: the question first; then the file is imported into the restored
+  project;
+- `tessoral` alone, and while its question waits a later start hands over `fourth<FF FE>.wav`:
+  the file waits for the answer and is imported into the restored project.
+
+Last, with no recovery copy, a project named with the bytes FF FE opens from the command line
+and a WAV named so is handed over and imported.
+Exits 77 (skipped) when Xvfb or xdotool is missing.
+"""
+import importlib.util
+import math
+import os
+import plistlib
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+_spec = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "end_to_end.py"))
+e2e = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(e2e)
+
+ODD = b"\xff\xfe"
+
+
+def write_wav(path, seconds, hertz):
+    """16-bit stereo at 48 kHz; long files repeat one second of tone (quick to make)."""
+    second = bytearray()
+    for i in range(48000):
+        s = int(8000 * math.sin(2 * math.pi * hertz * i / 48000))
+        second += struct.pack("<hh", s, s)
+    data_size = len(second) * int(seconds)
+    header = b"RIFF" + struct.pack("<I", 36 + data_size) + b"WAVEfmt " + struct.pack(
+        "<IHHIIHH", 16, 1, 2, 48000, 48000 * 4, 4, 16) + b"data" + struct.pack("<I", data_size)
+    with open(path, "wb") as f:
+        f.write(header)
+        for _ in range(int(seconds)):
+            f.write(second)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def temporaries(folder):
+    return [n for n in os.listdir(folder) if n.startswith(".") and n.endswith(".tmp")] if os.path.isdir(folder) else []
+
+
+class Program:
+    """One program's private folders on a shared display."""
+
+    def __init__(self, binary, display=None):
+        self.run = e2e.Run(binary)
+        self.run.env["TESSORAL_QT_DIALOGS"] = "1"
+        if display:
+            self.run.env["DISPLAY"] = display
+        self.data = os.path.join(self.run.env["XDG_DATA_HOME"], "Tessoral")
+
+    def windows(self, process):
+        return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
+
+    def area(self, window):
+        out = self.run.xdotool("getwindowgeometry", "--shell", window, check=False)
+        v = dict(line.split("=") for line in out.splitlines() if "=" in line)
+        return int(v.get("WIDTH", 0)) * int(v.get("HEIGHT", 0))
+
+    def main_and_dialog(self, process, what):
+        """Waits for the main window and one dialog over it; returns (main, dialog)."""
+        found = e2e.wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what, timeout=30)
+        ordered = sorted(found, key=self.area)
+        return ordered[-1], ordered[0]
+
+    def main_window(self, process):
+        return e2e.wait_for(lambda: self.windows(process), "the main window", timeout=30)[0]
+
+    def key(self, window, *keys):
+        self.run.xdotool("windowfocus", "--sync", window, check=False)
+        time.sleep(0.3)
+        self.run.xdotool("key", *keys)
+
+    def recovery(self):
+        return (read(os.path.join(self.data, "Recovery.tessoral")), read(os.path.join(self.data, "Recovery.plist")))
+
+    def put_recovery(self, files):
+        os.makedirs(self.data, mode=0o700, exist_ok=True)
+        for name, content in zip(("Recovery.tessoral", "Recovery.plist"), files):
+            with open(os.path.join(self.data, name), "wb") as f:
+                f.write(content)
+
+
+def clip_names(project):
+    with open(project, "rb") as f:
+        return sorted(t["name"] for t in plistlib.load(f)["tracks"])
+
+
+def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
+    """The recovery question is shown first and the copy waits untouched; "Восстановить" restores
+    it, the files of the start follow; Ctrl+S saves to the copy's project and plistlib reads it."""
+    window, question = p.main_and_dialog(process, "the recovery question (%s)" % what)
+    assert "Проект открыт" not in e2e.text(log) and "Добавлено дорожек" not in e2e.text(log), \
+        "a file was opened before the answer (%s)" % what
+    if hand_over:
+        later, _ = p.run.launch(hand_over, display=False)
+        assert later.wait(timeout=30) == 0, "the handing-over start did not exit 0"
+    time.sleep(1.5)
+    assert p.recovery() == copy, "the recovery copy changed before it was answered (%s)" % what
+    assert "Добавлено дорожек" not in e2e.text(log), "a handed-over file was opened before the answer"
+    p.key(question, "Return")  # "Восстановить", the default button
+    e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s)" % what)
+    if len(expected) > 2:
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import after the restore (%s)" % what)
+    time.sleep(0.5)
+    assert p.windows(process) == [window], "a further question appeared (%s)" % what
+    p.key(window, "ctrl+s")
+    e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
+    assert clip_names(project) == sorted(expected), "%s: %s" % (what, clip_names(project))
+    p.key(window, "ctrl+q")
+    assert process.wait(timeout=30) == 0, "quitting did not exit 0 (%s)" % what
+
+
+def main(binary):
+    first = Program(binary)
+    first.run.start_display()
+    display = first.run.env["DISPLAY"]
+    long_run = Program(binary, display)
+    later = []
+    try:
+        scratch = os.fsencode(first.run.scratch)
+        tone = os.path.join(scratch, b"tone.wav")
+        other = os.path.join(scratch, b"other.wav")
+        third = os.path.join(scratch, b"third" + ODD + b".wav")
+        fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
+        long_wav = os.path.join(os.fsencode(long_run.run.scratch), b"long.wav")
+        project = os.path.join(first.run.scratch, "session.tessoral")
+        for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
+            write_wav(path, seconds, hertz)
+        write_wav(long_wav, 300, 220)  # about 115 MB as a project
+
+        # The long recording: its autosave is interrupted by SIGTERM.
+        busy, busy_log = long_run.run.launch(long_wav)
+        # The first program: open, save, take a handed-over file, autosave.
+        a, log_a = first.run.launch(tone)
+        window = first.main_window(a)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
+        first.key(window, "ctrl+s")
+        dialog = e2e.wait_for(lambda: [w for w in first.windows(a) if w != window], "the save dialog")[0]
+        first.key(dialog, "ctrl+a")
+        first.run.xdotool("type", "--delay", "5", project)
+        time.sleep(0.2)
+        first.run.xdotool("key", "Return")
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
+        second, _ = first.run.launch(other, display=False)
+        assert second.wait(timeout=30) == 0
+        e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording", 60)
+
+        # Both autosave within a minute of their start. The long one is caught while it writes.
+        copy_a = os.path.join(first.data, "Recovery.plist")
+        caught = None
+        deadline = time.time() + 100
+        while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
+            if caught is None:
+                found = temporaries(long_run.data)
+                if any(n.startswith(".Recovery.tessoral.") for n in found):
+                    busy.send_signal(signal.SIGTERM)
+                    caught = found
+                elif os.path.exists(os.path.join(long_run.data, "Recovery.plist")):
+                    raise AssertionError("the long autosave ended before it was seen")
+            time.sleep(0.001)
+        assert caught is not None, "the long program did not autosave"
+        assert os.path.exists(copy_a), "the first program did not autosave"
+        time.sleep(0.5)  # its metadata follows the copy
+        a.send_signal(signal.SIGKILL)
+        a.wait()
+        copy = first.recovery()
+
+        assert busy.wait(timeout=60) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
+        assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
+        with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
+            restored = plistlib.load(f)
+        assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
+        print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
+
+        # Logout while the question waits: the program ends and the copy stays as it was.
+        q, log_q = first.run.launch(project)
+        later.append(q)
+        first.main_and_dialog(q, "the recovery question before a SIGTERM")
+        q.send_signal(signal.SIGTERM)
+        assert q.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % q.returncode
+        assert first.recovery() == copy, "the copy changed when the program was ended during its question"
+        assert "Проект открыт" not in e2e.text(log_q)
+
+        # 1. The project on the command line.
+        b, log_b = first.run.launch(project)
+        later.append(b)
+        restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
+        # The save discarded the copy; put the crashed one back for the next start.
+        first.put_recovery(copy)
+        # 2. An audio file named with bytes that are no UTF-8.
+        c, log_c = first.run.launch(third)
+        later.append(c)
+        restore_and_check(first, c, log_c, copy, project, ["tone", "other", "third\ufffd\ufffd"], "audio argument")
+        first.put_recovery(copy)
+        # 3. No argument; the file is handed over while the question waits.
+        d, log_d = first.run.launch()
+        later.append(d)
+        restore_and_check(first, d, log_d, copy, project, ["tone", "other", "fourth\ufffd\ufffd"], "hand-over",
+                          hand_over=fourth)
+        print("recovery offered first: project, audio file and hand-over")
+
+        # A project and a WAV whose names hold FF FE, with no recovery copy.
+        odd_project = os.path.join(scratch, b"Project" + ODD + b".tessoral")
+        shutil.copyfile(os.fsencode(project), odd_project)
+        e, log_e = first.run.launch(odd_project)
+        later.append(e)
+        window = first.main_window(e)
+        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
+        h, _ = first.run.launch(third, display=False)
+        assert h.wait(timeout=30) == 0
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
+        first.key(window, "ctrl+s")
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
+        assert len(clip_names(odd_project)) == 4, clip_names(odd_project)
+        first.key(window, "ctrl+q")
+        assert e.wait(timeout=30) == 0
+        print("names with FF FE: ok")
+        return 0
+    except Exception as error:  # report with the programs' output
+        print("FAILED:", error)
+        for run in (first.run, long_run.run):
+            for i, log in enumerate(run.logs):
+                print("---- log %d ----" % i)
+                print(e2e.text(log)[-3000:])
+        return 1
+    finally:
+        for process in later:
+            if process.poll() is None:
+                process.kill()
+        long_run.run.xvfb = None
+        long_run.run.close()
+        first.run.close()
+
+
+if __name__ == "__main__":
+    if len(sys.argv) < 2:
+        print("usage: recovery_end_to_end.py PATH_TO_TESSORAL")
+        sys.exit(2)
+    for tool in ("Xvfb", "xdotool"):
+        if not shutil.which(tool):
+            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
+            sys.exit(e2e.SKIP)
+    sys.exit(main(os.path.abspath(sys.argv[1])))
