@@ -17,5 +17,8 @@ inline constexpr std::int64_t kDecodeAbortFrames = 23'040'000 + kDecodeBlock;
 // message for files outside the limits, and PlatformError (a localised lead-in with the
 // library's detail) when the file cannot be opened or read.
 AudioData read(const std::filesystem::path& path);
+// The same with the codec allowed `decoderThreads` threads for its frames (FLAC and ALAC can use
+// them; read(path) uses one). A damaged frame is refused whatever the count.
+AudioData read(const std::filesystem::path& path, int decoderThreads);
 
 }  // namespace tessoral::AudioIO

@@ -360,7 +360,9 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
 // import the clip with a stretch missing and everything after it moved earlier.
 TEST_F(AudioIOTest, DamageInsideTheStreamIsRefused) {
     const std::pair<const char*, const char*> codecs[] = {
-        {"-c:a flac", "flac"}, {"-c:a libmp3lame -b:a 192k", "mp3"}, {"-c:a libvorbis", "ogg"}};
+        {"-c:a flac", "flac"}, {"-c:a libmp3lame -b:a 192k", "mp3"}, {"-c:a libvorbis", "ogg"},
+        // 24-bit ALAC has no check that such damage would trip; 16-bit ALAC's decoder notices it.
+        {"-c:a alac -sample_fmt s16p", "m4a"}};
     for (const auto& [args, ext] : codecs) {
         SCOPED_TRACE(ext);
         const fs::path good = sineFile(44100, 2, 3 * 44100, args, std::string("intact.") + ext);
@@ -369,9 +371,42 @@ TEST_F(AudioIOTest, DamageInsideTheStreamIsRefused) {
         std::string bytes(intact.begin(), intact.end());
         const std::size_t middle = bytes.size() / 2;
         for (std::size_t i = middle; i < middle + 2000; ++i) bytes[i] = static_cast<char>(~bytes[i]);
-        const std::string message = messageOf<PlatformError>(writeBytes(std::string("damaged.") + ext, bytes));
-        EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << message;
-        EXPECT_GT(message.size(), std::string("Не удалось декодировать аудиофайл: ").size());
+        const fs::path damaged = writeBytes(std::string("damaged.") + ext, bytes);
+        for (const int threads : {1, 4}) {
+            const std::string message = test::refusal<PlatformError>([&] { AudioIO::read(damaged, threads); });
+            EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << threads << ": " << message;
+            EXPECT_GT(message.size(), std::string("Не удалось декодировать аудиофайл: ").size());
+        }
+    }
+}
+
+// One FLAC frame in the middle with a single changed byte is refused, however many threads the
+// codec decodes frames on (with several, FFmpeg drops such a frame without reporting it).
+TEST_F(AudioIOTest, OneDamagedFlacFrameIsRefusedAtEveryThreadCount) {
+    // Noise, so that every frame carries its own data; fixed 4096-frame blocks.
+    const fs::path good = dir_ / "frames.flac";
+    const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i 'anoisesrc=a=0.3:c=white:r=44100:seed=7' -t 6 "
+                            "-ac 2 -c:a flac -frame_size 4096 '" + good.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+    const auto intact = test::readFile(good);
+    const std::string bytes(intact.begin(), intact.end());
+    for (const int threads : {1, 2, 4, 8}) {
+        ASSERT_NEAR(static_cast<double>(AudioIO::read(good, threads).frames()), 6.0 * 48000, 1.0);
+    }
+    // The frame header nearest the middle: the sync code 0xFFF8 and the next frame's well away.
+    std::size_t frame = bytes.find("\xFF\xF8", bytes.size() / 2);
+    ASSERT_NE(frame, std::string::npos);
+    const std::size_t next = bytes.find("\xFF\xF8", frame + 2);
+    ASSERT_GT(next, frame + 400);
+    for (const std::size_t at : {frame + 200, next - 3}) {  // inside the samples, inside the checksum
+        std::string damaged = bytes;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x10);
+        const fs::path file = writeBytes("one-frame-" + std::to_string(at) + ".flac", damaged);
+        for (const int threads : {1, 2, 4, 8}) {
+            SCOPED_TRACE("byte " + std::to_string(at) + ", threads " + std::to_string(threads));
+            const std::string message = test::refusal<PlatformError>([&] { AudioIO::read(file, threads); });
+            EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << message;
+        }
     }
 }
 
