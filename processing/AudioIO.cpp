@@ -487,7 +487,9 @@ AudioData finished(Collector& collector, const StatedLength& stated) {
 
 }  // namespace
 
-AudioData read(const std::filesystem::path& path) { return read(path, 1); }
+AudioData read(const std::filesystem::path& path) {
+    return read(path, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
+}
 
 AudioData read(const std::filesystem::path& path, int decoderThreads) {
     ffmpeg::silenceLog();
@@ -554,11 +556,15 @@ AudioData read(const std::filesystem::path& path, int decoderThreads) {
     rc = avcodec_parameters_to_context(decoder.get(), stream.codecpar);
     if (rc < 0) failUnsupported();
     decoder->pkt_timebase = stream.time_base;
-    // One thread unless asked: with frame threading (FLAC, ALAC) FFmpeg 5.1 drops a damaged frame
-    // without reporting it, so a frame that starts later than the one before it ended is taken
-    // as damage below. The lossless codecs also fail on a frame checksum or any inconsistency
-    // (by default FFmpeg only logs them and keeps the damaged samples).
-    decoder->thread_count = std::max(decoderThreads, 1);
+    // With frame threading (FLAC, ALAC) FFmpeg 5.1 drops a damaged frame without reporting it, so
+    // a frame that starts later than the one before it ended counts as damage (below). That needs
+    // timestamps exact to the sample: FLAC's own frame headers, the MP4 sample table. Other
+    // containers (Matroska's are in milliseconds) decode on one thread. The lossless codecs also
+    // fail on a frame checksum or any inconsistency, which FFmpeg otherwise only logs.
+    const std::string container = format->iformat ? format->iformat->name : "";
+    const bool exactTimes = (codec->id == AV_CODEC_ID_FLAC && container == "flac") ||
+                            (codec->id == AV_CODEC_ID_ALAC && container.rfind("mov,mp4", 0) == 0);
+    decoder->thread_count = exactTimes ? std::max(decoderThreads, 1) : 1;
     if (codec->id == AV_CODEC_ID_FLAC || codec->id == AV_CODEC_ID_ALAC)
         decoder->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     rc = avcodec_open2(decoder.get(), codec, nullptr);

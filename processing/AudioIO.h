@@ -17,8 +17,9 @@ inline constexpr std::int64_t kDecodeAbortFrames = 23'040'000 + kDecodeBlock;
 // message for files outside the limits, and PlatformError (a localised lead-in with the
 // library's detail) when the file cannot be opened or read.
 AudioData read(const std::filesystem::path& path);
-// The same with the codec allowed `decoderThreads` threads for its frames (FLAC and ALAC can use
-// them; read(path) uses one). A damaged frame is refused whatever the count.
+// The same with the codec allowed up to `decoderThreads` threads for its frames: FLAC in its own
+// files and ALAC in MP4 use them (read(path) gives them up to four), everything else decodes on
+// one. A damaged frame is refused whatever the count.
 AudioData read(const std::filesystem::path& path, int decoderThreads);
 
 }  // namespace tessoral::AudioIO
