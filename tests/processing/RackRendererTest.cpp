@@ -110,3 +110,63 @@ TEST(RackRenderer, MixAppliesRacks) {
     const AudioData m = RackRenderer::mix(s, std::nullopt);
     EXPECT_EQ(m.left[10], -s.tracks[0].audio.left[10]);
 }
+
+// Twelve clips with racks, 141 MB of results against the 128 MiB budget: the mix with the racks
+// rendering in parallel equals the mix rendering them one after another, sample for sample, and
+// leaves the same keys in the same order in its cache. The second whole mix is the hard case: at
+// its start the cache holds most clips, but each is evicted by the insertions before its turn,
+// so one after another every clip misses and is inserted again.
+TEST(RackRendererMix, ParallelMixEqualsTheSequentialOneAndCachesInTheSameOrder) {
+    constexpr std::int64_t kFrames = 1'600'000;  // 12.8 MB of result each: ten fit
+    Session s;
+    const std::vector<std::vector<EffectSlot>> racks{
+        {slot(EffectPreset::invert)},
+        {slot(EffectPreset::warm, 0.6)},
+        {slot(EffectPreset::lowCut), slot(EffectPreset::invert, 0.25)},
+        {slot(EffectPreset::invert, 1.0, false), slot(EffectPreset::bright)},
+    };
+    for (int i = 0; i < 11; ++i) {
+        Track clip = clipWith(kFrames, racks[static_cast<std::size_t>(i) % racks.size()], 100 + i);
+        clip.start = 2.0 * i;
+        clip.gainDB = -3.0 + 0.5 * i;
+        clip.pan = (i % 3 - 1) * 0.4;
+        if (i % 4 == 1) clip.fadeIn = 0.5;
+        s.appendOnNewLane(std::move(clip));
+    }
+    // The twelfth: the same audio and rack as the fourth (one key for two clips), later.
+    Track twin = s.tracks[3];
+    twin.id = Uuid::random();
+    twin.start = 25.0;
+    s.appendOnNewLane(std::move(twin));
+    // Clips that never reach the cache: dry, bypassed, and a muted one with a rack.
+    s.appendOnNewLane(clipWith(kFrames / 4, {}, 201));
+    Track bypassed = clipWith(kFrames / 4, {slot(EffectPreset::invert)}, 202);
+    bypassed.rackBypassed = true;
+    s.appendOnNewLane(std::move(bypassed));
+    Track muted = clipWith(kFrames / 4, {slot(EffectPreset::invert)}, 203);
+    muted.muted = true;
+    s.appendOnNewLane(std::move(muted));
+
+    RackRenderer::Cache sequential, parallel;
+    const std::optional<TimeRange> ranges[] = {std::nullopt, std::nullopt, TimeRange{15.0, 40.0}, std::nullopt};
+    for (std::size_t pass = 0; pass < std::size(ranges); ++pass) {
+        SCOPED_TRACE("pass " + std::to_string(pass));
+        const AudioData one = RackRenderer::mix(s, ranges[pass], sequential, 1);
+        const AudioData many = RackRenderer::mix(s, ranges[pass], parallel, 8);
+        ASSERT_EQ(one.frames(), many.frames());
+        EXPECT_TRUE(one == many);
+        EXPECT_EQ(sequential.keys(), parallel.keys());
+        EXPECT_EQ(sequential.stats().bytes, parallel.stats().bytes);
+        // The budget is what keeps the cache from holding all eleven keys.
+        EXPECT_LT(parallel.stats().entries, 11u);
+        EXPECT_LE(parallel.stats().bytes, RackRenderer::kCacheBudgetBytes);
+    }
+
+    // The same rules for a list of clips rendered in turn.
+    const std::vector<Track> clips(s.tracks.rbegin(), s.tracks.rend());
+    const auto one = RackRenderer::renderAll(clips, sequential, 1);
+    const auto many = RackRenderer::renderAll(clips, parallel, 8);
+    ASSERT_EQ(one.size(), many.size());
+    for (std::size_t i = 0; i < one.size(); ++i) EXPECT_TRUE(one[i] == many[i]) << i;
+    EXPECT_EQ(sequential.keys(), parallel.keys());
+}
