@@ -556,11 +556,14 @@ AudioData read(const std::filesystem::path& path, int decoderThreads) {
     rc = avcodec_parameters_to_context(decoder.get(), stream.codecpar);
     if (rc < 0) failUnsupported();
     decoder->pkt_timebase = stream.time_base;
-    // With frame threading (FLAC, ALAC) FFmpeg 5.1 drops a damaged frame without reporting it, so
-    // a frame that starts later than the one before it ended counts as damage (below). That needs
-    // timestamps exact to the sample: FLAC's own frame headers, the MP4 sample table. Other
-    // containers (Matroska's are in milliseconds) decode on one thread. The lossless codecs also
-    // fail on a frame checksum or any inconsistency, which FFmpeg otherwise only logs.
+    // A damaged frame must never vanish without a word: the lossless codecs fail on a frame
+    // checksum or any inconsistency (FFmpeg otherwise only logs them), and where the timestamps
+    // are exact to the sample (FLAC's own frame headers, the MP4 sample table) a frame that
+    // starts later than the one before it ended, or a stream that ends short of its stated
+    // length, counts as damage too (below): the parser skips a frame whose header is damaged,
+    // and with frame threads FFmpeg 5.1 drops frames it could not decode. Only there may the
+    // codec decode on several threads; other containers (Matroska's times are in milliseconds)
+    // decode on one.
     const std::string container = format->iformat ? format->iformat->name : "";
     const bool exactTimes = (codec->id == AV_CODEC_ID_FLAC && container == "flac") ||
                             (codec->id == AV_CODEC_ID_ALAC && container.rfind("mov,mp4", 0) == 0);
@@ -569,7 +572,6 @@ AudioData read(const std::filesystem::path& path, int decoderThreads) {
         decoder->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     rc = avcodec_open2(decoder.get(), codec, nullptr);
     if (rc < 0) failOpen(rc);
-    const bool frameThreads = (decoder->active_thread_type & FF_THREAD_FRAME) != 0;
     if (decoder->ch_layout.nb_channels >= 3) failMultichannel();
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());
@@ -585,7 +587,7 @@ AudioData read(const std::filesystem::path& path, int decoderThreads) {
     std::int64_t sourceTaken = 0;  // frames given to the converter, at the stream's rate
     bool trimToStated = stated.trim;
     bool reachedStated = false;
-    std::optional<std::int64_t> nextStart;  // where the next frame should start, with frame threads
+    std::optional<std::int64_t> nextStart;  // where the next frame should start, where times are exact
 
     auto drain = [&]() {
         for (;;) {
@@ -597,7 +599,7 @@ AudioData read(const std::filesystem::path& path, int decoderThreads) {
             if (channels >= 3) failMultichannel();
             if (channels <= 0 || rate <= 0) throw StudioError(L("Не удалось прочитать аудиофайл."));
             if (rate != sourceRate) trimToStated = false;
-            if (frameThreads && frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+            if (exactTimes && frame->best_effort_timestamp != AV_NOPTS_VALUE) {
                 const std::int64_t start = av_rescale_q(frame->best_effort_timestamp, stream.time_base, AVRational{1, rate});
                 if (nextStart && start > *nextStart + 1) failDecode(AVERROR_INVALIDDATA);
                 nextStart = start + frame->nb_samples;
@@ -637,7 +639,7 @@ AudioData read(const std::filesystem::path& path, int decoderThreads) {
             avcodec_send_packet(decoder.get(), nullptr);
             drain();
             // A damaged last frame leaves no later frame to show the gap.
-            if (frameThreads && trimToStated && sourceTaken < stated.sourceFrames) failDecode(AVERROR_INVALIDDATA);
+            if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames) failDecode(AVERROR_INVALIDDATA);
         }
     });
 
