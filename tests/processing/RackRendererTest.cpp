@@ -176,3 +176,24 @@ TEST(RackRendererMix, ParallelMixEqualsTheSequentialOneAndCachesInTheSameOrder) 
     EXPECT_TRUE(again[0].left.sharesStorageWith(many.back().left));
     EXPECT_TRUE(again[1].left.sharesStorageWith(many.back().left));
 }
+
+// Mixes started at the same time from several threads share the worker pool; each equals its
+// mix alone.
+TEST(RackRendererMix, ConcurrentParallelMixesAgree) {
+    Session s;
+    for (int i = 0; i < 12; ++i) {
+        Track clip = clipWith(48000 + 1000 * i, {slot(EffectPreset::warm), slot(EffectPreset::invert, 0.5)}, 300 + i);
+        clip.start = 0.1 * i;
+        s.appendOnNewLane(std::move(clip));
+    }
+    RackRenderer::Cache alone;
+    const AudioData expected = RackRenderer::mix(s, std::nullopt, alone, 1);
+    std::vector<AudioData> results(4);
+    std::vector<std::thread> threads;
+    RackRenderer::Cache shared;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = RackRenderer::mix(s, std::nullopt, shared, 8); });
+    for (auto& t : threads) t.join();
+    for (const auto& r : results) EXPECT_TRUE(r == expected);
+    EXPECT_EQ(shared.stats().entries, 12u);
+}
