@@ -8,7 +8,8 @@
 // - Play start: playPause() to a playing transport (whole-range mixdown through the racks, peak
 //   scan, Null backend start), median of repetitions. Three 3-minute clips beside sox mixing the
 //   same three files; and the worst case inside the limits (32 rows, 384 MiB of clips, each with an
-//   8-slot rack) with the rack cache cold and warm.
+//   8-slot rack) with the rack cache cold and warm, beside the cold mix with the racks rendered
+//   one after another.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -265,6 +266,20 @@ void BM_StorePlayStartWorstCaseColdRacks(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_StorePlayStartWorstCaseColdRacks)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+
+// The sequential figure: the same cold mix with the racks rendered one after another, as
+// before they rendered in parallel (mix only, without the store's peak scan and start).
+void BM_WorstCaseMixColdRacksSequential(benchmark::State& state) {
+    Session s = worstProject();
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (Track& t : s.tracks) t.revision = Uuid::random();
+        state.ResumeTiming();
+        AudioData m = RackRenderer::mix(s, TimeRange{0.0, s.duration()}, RackRenderer::Cache::shared(), 1);
+        benchmark::DoNotOptimize(m.left.data());
+    }
+}
+BENCHMARK(BM_WorstCaseMixColdRacksSequential)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 void BM_StorePlayStartWorstCaseWarmRacks(benchmark::State& state) {
     StoreRig rig;

@@ -98,6 +98,10 @@ void mixAutomated(const Track& clip, const Lane* lane, float g, const AudioData&
 
 AudioData Session::mixed(std::optional<TimeRange> range, const ClipRenderer& render) const {
     if (!render) throw std::invalid_argument("Session::mixed needs a clip renderer");
+    return mixed(mixPlan(range), render);
+}
+
+Session::MixPlan Session::mixPlan(std::optional<TimeRange> range) const {
     const double total = duration();
     double start = 0.0, end = total;
     if (range) {
@@ -110,15 +114,12 @@ AudioData Session::mixed(std::optional<TimeRange> range, const ClipRenderer& ren
     if (frames < 1) throw StudioError(L("Нет звука для воспроизведения."));
     if (frames > limits::kMaxFrames) throw StudioError(L("Длина проекта ограничена 8 минутами."));
 
-    std::vector<float> outL(static_cast<std::size_t>(frames), 0.0f);
-    std::vector<float> outR(static_cast<std::size_t>(frames), 0.0f);
+    MixPlan plan;
+    plan.frames = frames;
     const std::int64_t rangeStart = secondsToFrames(start);
     const bool solo = soloActive();
     const auto automatic = automaticFades();
-    Scratch scratch;
-
     for (const Track& source : tracks) {
-        const Lane* row = lane(source);
         if (!isAudible(source, solo)) continue;
         const std::int64_t n = source.frames();
         // Clamped so that no start, however absurd, can overflow the frame arithmetic.
@@ -129,7 +130,8 @@ AudioData Session::mixed(std::optional<TimeRange> range, const ClipRenderer& ren
         if (first >= last) continue;
 
         // Automatic fades go to a private copy; the project itself is not changed.
-        Track clip = source;
+        MixPart part{source, lane(source), offset, first, last};
+        Track& clip = part.clip;
         if (auto it = automatic.find(clip.id); it != automatic.end()) {
             if (clip.fadeIn < it->second.fadeIn) {
                 clip.fadeIn = it->second.fadeIn;
@@ -140,7 +142,21 @@ AudioData Session::mixed(std::optional<TimeRange> range, const ClipRenderer& ren
                 clip.fadeOutCurve = FadeCurve::logarithmic;
             }
         }
+        plan.parts.push_back(std::move(part));
+    }
+    return plan;
+}
 
+AudioData Session::mixed(const MixPlan& plan, const ClipRenderer& render) const {
+    if (!render) throw std::invalid_argument("Session::mixed needs a clip renderer");
+    std::vector<float> outL(static_cast<std::size_t>(plan.frames), 0.0f);
+    std::vector<float> outR(static_cast<std::size_t>(plan.frames), 0.0f);
+    Scratch scratch;
+
+    for (const MixPart& part : plan.parts) {
+        const Track& clip = part.clip;
+        const Lane* row = part.row;
+        const std::int64_t offset = part.offset, first = part.first, last = part.last;
         const AudioData rendered = render(clip);
         if (rendered.frames() < last) throw StudioError(L("Эффект изменил длину клипа."));
         const double gainDB = masterDB + (row ? row->gainDB : 0.0) + clip.gainDB;

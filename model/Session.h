@@ -91,6 +91,23 @@ struct Session {
     AudioData mixed(std::optional<TimeRange> range, const ClipRenderer& render) const;
     // `mixed(range, {})` and `mixed(range, nullptr)` do not compile.
     AudioData mixed(std::optional<TimeRange> range, std::nullptr_t) const = delete;
+    // The same in two steps, for a renderer that wants to know every clip before the first is
+    // asked for: the clips the mix renders, in the order it renders them, each as it is handed to
+    // the renderer (automatic fades applied). mixPlan throws as mixed does; mixed(plan, render)
+    // calls `render` once per part, in order, with the part's clip.
+    struct MixPart {
+        Track clip;
+        const Lane* row = nullptr;
+        std::int64_t offset = 0;  // output frame of the clip's frame 0
+        std::int64_t first = 0;   // clip frames first … last − 1 are heard
+        std::int64_t last = 0;
+    };
+    struct MixPlan {
+        std::int64_t frames = 0;
+        std::vector<MixPart> parts;
+    };
+    MixPlan mixPlan(std::optional<TimeRange> range) const;
+    AudioData mixed(const MixPlan& plan, const ClipRenderer& render) const;
 
     // ---- automatic crossfades ----
     std::vector<Crossfade> crossfades() const;

@@ -5,11 +5,16 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern "C" {
@@ -111,7 +116,7 @@ bool channelToFloat(const AVFrame& frame, int channels, int c, int n, float* out
     }
 }
 
-// Collects decoded frames, resampled to 48 kHz, into the two output channels. A run of frames
+// Collects decoded samples, resampled to 48 kHz, into the two output channels. A run of frames
 // with one rate and channel count goes through one converter; a change starts a new one.
 // While only mono material has arrived, just the left channel is kept.
 class Collector {
@@ -119,23 +124,6 @@ public:
     // With `ownRate` the frames keep the stream's rate instead of being converted to 48 kHz.
     explicit Collector(std::int64_t reserve, bool ownRate = false) : ownRate_(ownRate) {
         left_.reserve(static_cast<std::size_t>(reserve));
-    }
-
-    void add(const AVFrame& frame, int rate, int channels, int frames) {
-        std::array<const float*, 2> in{};
-        const auto format = static_cast<AVSampleFormat>(frame.format);
-        if (format == AV_SAMPLE_FMT_FLTP || (format == AV_SAMPLE_FMT_FLT && channels == 1)) {
-            // Float in separate channels goes to the converter as it is.
-            for (int c = 0; c < channels; ++c) in[static_cast<std::size_t>(c)] = reinterpret_cast<const float*>(frame.extended_data[c]);
-        } else {
-            for (int c = 0; c < channels; ++c) {
-                auto& buffer = input_[static_cast<std::size_t>(c)];
-                if (buffer.size() < static_cast<std::size_t>(frames)) buffer.resize(static_cast<std::size_t>(frames));
-                if (!channelToFloat(frame, channels, c, frames, buffer.data())) failUnsupported();
-                in[static_cast<std::size_t>(c)] = buffer.data();
-            }
-        }
-        add(in, rate, channels, frames);
     }
 
     // `frames` frames of float samples, one array per channel (one or two).
@@ -209,12 +197,170 @@ private:
 
     std::vector<float> left_;
     std::vector<float> right_;
-    bool ownRate_ = false;
     bool stereo_ = false;
+    bool ownRate_ = false;
     int rate_ = 0;
     int channels_ = 0;
     std::optional<Resampler> resampler_;
-    std::array<std::vector<float>, 2> input_;
+};
+
+// Decoding and resampling run as a pipeline: the reading thread decodes and converts to float
+// in blocks of up to kDecodeBlock frames, a second thread resamples them into the collector. The
+// blocks keep their order, and so do the errors: a failure on either side surfaces as the first
+// one a single thread would have met.
+class Pipeline {
+public:
+    explicit Pipeline(Collector& collector) : collector_(collector) {
+        worker_ = std::thread([this] { consume(); });
+    }
+    ~Pipeline() {
+        {
+            std::lock_guard guard(lock_);
+            closed_ = true;
+            abandoned_ = true;
+        }
+        changed_.notify_all();
+        if (worker_.joinable()) worker_.join();
+    }
+    Pipeline(const Pipeline&) = delete;
+    Pipeline& operator=(const Pipeline&) = delete;
+
+    // Appends `n` frames of a decoded frame to the block being filled.
+    void add(const AVFrame& frame, int rate, int channels, int n) {
+        Block& b = blockFor(rate, channels, n);
+        for (int c = 0; c < channels; ++c) {
+            float* out = b.samples[static_cast<std::size_t>(c)].data() + b.frames;
+            if (!channelToFloat(frame, channels, c, n, out)) failUnsupported();
+        }
+        b.frames += n;
+        if (b.frames >= kDecodeBlock) send();
+    }
+    // The same for float samples, one array per channel.
+    void add(const std::array<const float*, 2>& in, int rate, int channels, int n) {
+        Block& b = blockFor(rate, channels, n);
+        for (int c = 0; c < channels; ++c) {
+            const auto i = static_cast<std::size_t>(c);
+            std::copy(in[i], in[i] + n, b.samples[i].data() + b.frames);
+        }
+        b.frames += n;
+        if (b.frames >= kDecodeBlock) send();
+    }
+
+    // Runs the reading side; returns when every block has been resampled. Throws the first
+    // failure in the order of the signal.
+    template <class Decode>
+    void run(Decode&& decode) {
+        std::exception_ptr failure;
+        try {
+            decode();
+            send();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            std::lock_guard guard(lock_);
+            closed_ = true;
+        }
+        changed_.notify_all();
+        worker_.join();
+        // The resampling side stopped first only when it failed on an earlier block.
+        if (consumerFailure_) std::rethrow_exception(consumerFailure_);
+        if (failure) std::rethrow_exception(failure);
+    }
+
+private:
+    struct Block {
+        std::array<std::vector<float>, 2> samples;
+        int rate = 0;
+        int channels = 0;
+        int frames = 0;
+    };
+    static constexpr std::size_t kDepth = 8;  // blocks under way at most
+
+    Block& blockFor(int rate, int channels, int n) {
+        if (filling_ && (filling_->rate != rate || filling_->channels != channels)) send();
+        if (!filling_) {
+            filling_ = takeSpare();
+            filling_->rate = rate;
+            filling_->channels = channels;
+            filling_->frames = 0;
+        }
+        Block& b = *filling_;
+        const auto need = static_cast<std::size_t>(b.frames + n);
+        for (int c = 0; c < channels; ++c) {
+            auto& v = b.samples[static_cast<std::size_t>(c)];
+            if (v.size() < need) v.resize(std::max<std::size_t>(need, kDecodeBlock));
+        }
+        return b;
+    }
+
+    // A free block, waiting while the resampling side is kDepth blocks behind.
+    std::unique_ptr<Block> takeSpare() {
+        std::unique_lock guard(lock_);
+        changed_.wait(guard, [&] { return consumerFailure_ || !spare_.empty() || made_ < kDepth; });
+        if (consumerFailure_) std::rethrow_exception(consumerFailure_);
+        if (!spare_.empty()) {
+            auto b = std::move(spare_.back());
+            spare_.pop_back();
+            return b;
+        }
+        ++made_;
+        return std::make_unique<Block>();
+    }
+
+    void send() {
+        if (!filling_) return;
+        if (filling_->frames == 0) {
+            std::lock_guard guard(lock_);
+            spare_.push_back(std::move(filling_));
+            return;
+        }
+        {
+            std::lock_guard guard(lock_);
+            if (consumerFailure_) std::rethrow_exception(consumerFailure_);
+            ready_.push_back(std::move(filling_));
+        }
+        changed_.notify_all();
+    }
+
+    void consume() {
+        for (;;) {
+            std::unique_ptr<Block> b;
+            {
+                std::unique_lock guard(lock_);
+                changed_.wait(guard, [&] { return !ready_.empty() || closed_; });
+                if (abandoned_ || ready_.empty()) return;
+                b = std::move(ready_.front());
+                ready_.pop_front();
+            }
+            try {
+                const std::array<const float*, 2> in{b->samples[0].data(), b->channels == 2 ? b->samples[1].data() : nullptr};
+                collector_.add(in, b->rate, b->channels, b->frames);
+            } catch (...) {
+                std::lock_guard guard(lock_);
+                consumerFailure_ = std::current_exception();
+                changed_.notify_all();
+                return;
+            }
+            {
+                std::lock_guard guard(lock_);
+                spare_.push_back(std::move(b));
+            }
+            changed_.notify_all();
+        }
+    }
+
+    Collector& collector_;
+    std::unique_ptr<Block> filling_;  // reading side only
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Block>> ready_;
+    std::vector<std::unique_ptr<Block>> spare_;
+    std::size_t made_ = 0;
+    bool closed_ = false;     // nothing more will be sent
+    bool abandoned_ = false;  // the reading side gave up: stop at once
+    std::exception_ptr consumerFailure_;
+    std::thread worker_;
 };
 
 // What the container says about the stream's length before decoding.
@@ -294,7 +440,7 @@ struct FileCloser {
 // the length the last page states (at the stream's rate; 0 when unknown): a single stream that
 // ends more than one Vorbis block (8192 frames) short of it lost pages that libvorbisfile did not
 // report (damage in the middle can make it see an early end).
-void decodeVorbis(const std::filesystem::path& path, std::int64_t statedFrames, Collector& collector) {
+void decodeVorbis(const std::filesystem::path& path, std::int64_t statedFrames, Pipeline& pipeline) {
     std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) failOpen(AVERROR(errno));
     OggVorbis_File vorbis;
@@ -323,7 +469,7 @@ void decodeVorbis(const std::filesystem::path& path, std::int64_t statedFrames, 
         if (info->channels < 1 || info->rate <= 0 || info->rate > std::numeric_limits<int>::max())
             throw StudioError(L("Не удалось прочитать аудиофайл."));
         const std::array<const float*, 2> in{pcm[0], info->channels == 2 ? pcm[1] : nullptr};
-        collector.add(in, static_cast<int>(info->rate), info->channels, static_cast<int>(n));
+        pipeline.add(in, static_cast<int>(info->rate), info->channels, static_cast<int>(n));
         decoded += n;
     }
 }
@@ -341,17 +487,23 @@ AudioData finished(Collector& collector, const StatedLength& stated) {
     return audio;
 }
 
-AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut);
+int defaultDecoderThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
+
+AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut);
 
 }  // namespace
 
-AudioData read(const std::filesystem::path& path) { return decode(path, false, nullptr); }
+AudioData read(const std::filesystem::path& path) { return decode(path, defaultDecoderThreads(), false, nullptr); }
 
-AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate) { return decode(path, true, &sampleRate); }
+AudioData read(const std::filesystem::path& path, int decoderThreads) { return decode(path, decoderThreads, false, nullptr); }
+
+AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate) {
+    return decode(path, defaultDecoderThreads(), true, &sampleRate);
+}
 
 namespace {
 
-AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) {
+AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
     ffmpeg::silenceLog();
 
     // 0. Only regular files: opening a FIFO or a device could wait for ever.
@@ -406,7 +558,8 @@ AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) 
         format.reset();
         Collector collector(reserve, ownRate);
         if (rateOut) *rateOut = sourceRate;
-        decodeVorbis(path, stated.trim ? stated.sourceFrames : 0, collector);
+        Pipeline pipeline(collector);
+        pipeline.run([&] { decodeVorbis(path, stated.trim ? stated.sourceFrames : 0, pipeline); });
         return finished(collector, stated);
     }
 
@@ -416,9 +569,20 @@ AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) 
     rc = avcodec_parameters_to_context(decoder.get(), stream.codecpar);
     if (rc < 0) failUnsupported();
     decoder->pkt_timebase = stream.time_base;
-    // One thread: with frame threading (FLAC, ALAC) FFmpeg 5.1 drops a damaged frame without
-    // reporting it, and the clip would come out with a stretch missing.
-    decoder->thread_count = 1;
+    // A damaged frame must never vanish without a word: the lossless codecs fail on a frame
+    // checksum or any inconsistency (FFmpeg otherwise only logs them), and where the timestamps
+    // are exact to the sample (FLAC's own frame headers, the MP4 sample table) a frame that
+    // starts later than the one before it ended, or a stream that ends short of its stated
+    // length, counts as damage too (below): the parser skips a frame whose header is damaged,
+    // and with frame threads FFmpeg 5.1 drops frames it could not decode. Only there may the
+    // codec decode on several threads; other containers (Matroska's times are in milliseconds)
+    // decode on one.
+    const std::string container = format->iformat ? format->iformat->name : "";
+    const bool exactTimes = (codec->id == AV_CODEC_ID_FLAC && container == "flac") ||
+                            (codec->id == AV_CODEC_ID_ALAC && container.rfind("mov,mp4", 0) == 0);
+    decoder->thread_count = exactTimes ? std::max(decoderThreads, 1) : 1;
+    if (codec->id == AV_CODEC_ID_FLAC || codec->id == AV_CODEC_ID_ALAC)
+        decoder->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     rc = avcodec_open2(decoder.get(), codec, nullptr);
     if (rc < 0) failOpen(rc);
     if (decoder->ch_layout.nb_channels >= 3) failMultichannel();
@@ -429,6 +593,7 @@ AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) 
     // 5. The output arrays, reserved above.
     Collector collector(reserve, ownRate);
     if (rateOut) *rateOut = sourceRate;
+    Pipeline pipeline(collector);
 
     // 6. Decode. The decoder drops the encoder's priming itself (skip-samples side data); the
     // end padding is cut at the stream's stated length. Damaged data is refused, never skipped:
@@ -436,6 +601,7 @@ AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) 
     std::int64_t sourceTaken = 0;  // frames given to the converter, at the stream's rate
     bool trimToStated = stated.trim;
     bool reachedStated = false;
+    std::optional<std::int64_t> nextStart;  // where the next frame should start, where times are exact
 
     auto drain = [&]() {
         for (;;) {
@@ -447,10 +613,15 @@ AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) 
             if (channels >= 3) failMultichannel();
             if (channels <= 0 || rate <= 0) throw StudioError(L("Не удалось прочитать аудиофайл."));
             if (rate != sourceRate) trimToStated = false;
+            if (exactTimes && frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+                const std::int64_t start = av_rescale_q(frame->best_effort_timestamp, stream.time_base, AVRational{1, rate});
+                if (nextStart && start > *nextStart + 1) failDecode(AVERROR_INVALIDDATA);
+                nextStart = start + frame->nb_samples;
+            }
             std::int64_t n = frame->nb_samples;
             if (trimToStated) n = std::min<std::int64_t>(n, stated.sourceFrames - sourceTaken);
             if (n > 0) {
-                collector.add(*frame, rate, channels, static_cast<int>(n));
+                pipeline.add(*frame, rate, channels, static_cast<int>(n));
                 sourceTaken += n;
             }
             if (trimToStated && sourceTaken >= stated.sourceFrames) reachedStated = true;
@@ -458,29 +629,33 @@ AudioData decode(const std::filesystem::path& path, bool ownRate, int* rateOut) 
         }
     };
 
-    while (!reachedStated) {
-        rc = av_read_frame(format.get(), packet.get());
-        if (rc == AVERROR_EOF) break;
-        if (rc == AVERROR(EAGAIN)) continue;
-        if (rc < 0) failRead(rc);
-        if (packet->stream_index == index) {
-            int sent = avcodec_send_packet(decoder.get(), packet.get());
-            if (sent == AVERROR(EAGAIN)) {
-                // The decoder's output is full: take it, then the packet is accepted.
+    pipeline.run([&] {
+        while (!reachedStated) {
+            rc = av_read_frame(format.get(), packet.get());
+            if (rc == AVERROR_EOF) break;
+            if (rc == AVERROR(EAGAIN)) continue;
+            if (rc < 0) failRead(rc);
+            if (packet->stream_index == index) {
+                int sent = avcodec_send_packet(decoder.get(), packet.get());
+                if (sent == AVERROR(EAGAIN)) {
+                    // The decoder's output is full: take it, then the packet is accepted.
+                    drain();
+                    sent = avcodec_send_packet(decoder.get(), packet.get());
+                }
+                av_packet_unref(packet.get());
+                if (sent < 0 && sent != AVERROR(EAGAIN)) failDecode(sent);
                 drain();
-                sent = avcodec_send_packet(decoder.get(), packet.get());
+            } else {
+                av_packet_unref(packet.get());
             }
-            av_packet_unref(packet.get());
-            if (sent < 0 && sent != AVERROR(EAGAIN)) failDecode(sent);
-            drain();
-        } else {
-            av_packet_unref(packet.get());
         }
-    }
-    if (!reachedStated) {
-        avcodec_send_packet(decoder.get(), nullptr);
-        drain();
-    }
+        if (!reachedStated) {
+            avcodec_send_packet(decoder.get(), nullptr);
+            drain();
+            // A damaged last frame leaves no later frame to show the gap.
+            if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames) failDecode(AVERROR_INVALIDDATA);
+        }
+    });
 
     return finished(collector, stated);
 }

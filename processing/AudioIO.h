@@ -17,6 +17,10 @@ inline constexpr std::int64_t kDecodeAbortFrames = 23'040'000 + kDecodeBlock;
 // message for files outside the limits, and PlatformError (a localised lead-in with the
 // library's detail) when the file cannot be opened or read.
 AudioData read(const std::filesystem::path& path);
+// The same with the codec allowed up to `decoderThreads` threads for its frames: FLAC in its own
+// files and ALAC in MP4 use them (read(path) gives them up to four), everything else decodes on
+// one. A damaged frame is refused whatever the count.
+AudioData read(const std::filesystem::path& path, int decoderThreads);
 
 // The same decoding without the conversion to 48 kHz: the frames keep the stream's own rate,
 // which is stored in `sampleRate` (the first stream rate when it changes midway).

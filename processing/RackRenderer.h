@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "model/AudioData.h"
@@ -18,24 +20,66 @@ AudioData apply(const std::vector<EffectSlot>& slots, const AudioData& audio);
 AudioData apply(const std::vector<EffectSlot>& slots, const AudioData& audio,
                 const std::function<bool()>& isCancelled);
 
-// The clip's audio after its rack, through a process-wide cache keyed by the clip's revision and
-// its active slots (128 MiB, oldest first out). Safe to call from any thread.
-AudioData render(const Track& clip);
-
-// The project mixed with every clip's rack applied.
-AudioData mix(const Session& project, std::optional<TimeRange> range);
-
 // Cache limits.
 inline constexpr std::int64_t kCacheBudgetBytes = 134'217'728;
 inline constexpr std::int64_t kMaxCachedFrames = 16'777'216;
 
-// Cache statistics, for tests and benchmarks.
 struct CacheStats {
     std::size_t entries = 0;
     std::int64_t bytes = 0;
 };
+
+// A cached result's key: the clip's audio revision and its active slots in rack order.
+struct CachedKey {
+    Uuid revision;
+    std::vector<EffectSlot> slots;
+    friend bool operator==(const CachedKey&, const CachedKey&) = default;
+};
+
+// Rack results keyed by the clip's revision and its active slots, 128 MiB at most, oldest first
+// out. The program uses one for the whole process (shared()); tests make their own. Safe to use
+// from any thread.
+class Cache {
+public:
+    Cache();
+    ~Cache();
+    Cache(const Cache&) = delete;
+    Cache& operator=(const Cache&) = delete;
+
+    static Cache& shared();
+
+    CacheStats stats() const;
+    // The keys, oldest first.
+    std::vector<CachedKey> keys() const;
+    // Whether the clip's current rack result is cached.
+    bool contains(const Track& clip) const;
+
+    struct State;
+
+private:
+    std::unique_ptr<State> state_;
+    friend State& stateOf(Cache& cache);
+};
+
+// The clip's audio after its rack, through the cache.
+AudioData render(const Track& clip, Cache& cache = Cache::shared());
+
+// How many clips a mix renders at once by default: one per core.
+unsigned defaultRenderThreads();
+
+// The project mixed with every clip's rack applied. The racks of up to `threads` clips render at
+// once; the cache sees the same look-ups and insertions, in the same order, as when the clips
+// render one after another (threads 1), and the mix is the same to the bit.
+AudioData mix(const Session& project, std::optional<TimeRange> range, Cache& cache = Cache::shared(),
+              unsigned threads = defaultRenderThreads());
+
+// render() of each clip in turn, the racks rendering in parallel as in mix().
+std::vector<AudioData> renderAll(const std::vector<Track>& clips, Cache& cache = Cache::shared(),
+                                 unsigned threads = defaultRenderThreads());
+
+// The shared cache's statistics, for tests and benchmarks.
 CacheStats cacheStats();
-// Whether the clip's current rack result is cached.
+// Whether the clip's current rack result is in the shared cache.
 bool isCached(const Track& clip);
 
 }  // namespace tessoral::RackRenderer

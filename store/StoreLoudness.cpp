@@ -90,11 +90,16 @@ void StudioStore::matchLoudness(const std::map<Uuid, LoudnessMatch::Entry>& entr
     std::vector<std::pair<Track, std::optional<double>>> work;
     for (const auto& [clip, entry] : qualifying) work.emplace_back(*clip, entry->measurement.lufs);
     std::function<std::vector<MatchedClip>()> render = [work = std::move(work), target] {
+        std::vector<Track> clips;
+        for (const auto& entry : work) clips.push_back(entry.first);
+        std::vector<AudioData> rendered = RackRenderer::renderAll(clips);
         std::vector<MatchedClip> results;
-        for (const auto& [clip, lufs] : work) {
+        for (std::size_t i = 0; i < work.size(); ++i) {
+            const auto& [clip, lufs] = work[i];
             LoudnessMatch::Processed output;
             output.flattensRack = hasActiveSlot(clip);
-            output.audio = Loudness::normalize(RackRenderer::render(clip), target, lufs);
+            output.audio = Loudness::normalize(rendered[i], target, lufs);
+            rendered[i] = AudioData();
             Track processed = clip;
             LoudnessMatch::apply(output, processed);
             results.push_back({clip, std::move(processed)});

@@ -190,3 +190,34 @@ TEST(Mixdown, FadeGainIsAppliedAsSinglePrecisionFactor) {
         ASSERT_EQ(m.right[f], expected) << f;
     }
 }
+
+// The plan names the clips a mix renders, in order, each as the renderer gets it (automatic
+// fades in place); mixing the plan is the mix.
+TEST(Mixdown, PlanListsTheRenderedClipsInOrder) {
+    Session s;
+    const Lane row{.name = "row"}, other{.name = "other"};
+    s.lanes = {row, other};
+    Track a = clipOn(row, 0.0, test::noise(48000, 0.5f, 1));
+    Track b = clipOn(row, 0.75, test::noise(48000, 0.5f, 2));  // crossfades with a
+    Track muted = clipOn(other, 0.0, test::noise(48000, 0.5f, 3));
+    muted.muted = true;
+    Track late = clipOn(other, 3.0, test::noise(48000, 0.5f, 4));
+    s.tracks = {b, muted, late, a};
+    const auto plan = s.mixPlan(TimeRange{0.5, 2.0});
+    EXPECT_EQ(plan.frames, 72000);
+    ASSERT_EQ(plan.parts.size(), 2u);
+    EXPECT_EQ(plan.parts[0].clip.id, b.id);
+    EXPECT_EQ(plan.parts[1].clip.id, a.id);
+    EXPECT_EQ(plan.parts[1].clip.fadeOut, s.automaticFades().at(a.id).fadeOut);
+    EXPECT_EQ(plan.parts[1].clip.fadeOutCurve, FadeCurve::logarithmic);
+    EXPECT_EQ(plan.parts[1].first, 24000);
+    EXPECT_EQ(plan.parts[1].offset, -24000);
+    std::vector<Uuid> asked;
+    const AudioData m = s.mixed(plan, [&](const Track& t) {
+        asked.push_back(t.id);
+        return t.audio;
+    });
+    EXPECT_EQ(asked, (std::vector<Uuid>{b.id, a.id}));
+    EXPECT_EQ(m, s.mixed(TimeRange{0.5, 2.0}, dry));
+    EXPECT_EQ(test::errorMessage([&] { s.mixPlan(TimeRange{9.0, 10.0}); }), L("Нет звука для воспроизведения."));
+}

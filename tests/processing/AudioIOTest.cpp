@@ -360,7 +360,9 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
 // import the clip with a stretch missing and everything after it moved earlier.
 TEST_F(AudioIOTest, DamageInsideTheStreamIsRefused) {
     const std::pair<const char*, const char*> codecs[] = {
-        {"-c:a flac", "flac"}, {"-c:a libmp3lame -b:a 192k", "mp3"}, {"-c:a libvorbis", "ogg"}};
+        {"-c:a flac", "flac"}, {"-c:a libmp3lame -b:a 192k", "mp3"}, {"-c:a libvorbis", "ogg"},
+        // 24-bit ALAC has no check that such damage would trip; 16-bit ALAC's decoder notices it.
+        {"-c:a alac -sample_fmt s16p", "m4a"}};
     for (const auto& [args, ext] : codecs) {
         SCOPED_TRACE(ext);
         const fs::path good = sineFile(44100, 2, 3 * 44100, args, std::string("intact.") + ext);
@@ -369,9 +371,62 @@ TEST_F(AudioIOTest, DamageInsideTheStreamIsRefused) {
         std::string bytes(intact.begin(), intact.end());
         const std::size_t middle = bytes.size() / 2;
         for (std::size_t i = middle; i < middle + 2000; ++i) bytes[i] = static_cast<char>(~bytes[i]);
-        const std::string message = messageOf<PlatformError>(writeBytes(std::string("damaged.") + ext, bytes));
-        EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << message;
-        EXPECT_GT(message.size(), std::string("Не удалось декодировать аудиофайл: ").size());
+        const fs::path damaged = writeBytes(std::string("damaged.") + ext, bytes);
+        for (const int threads : {1, 4}) {
+            const std::string message = test::refusal<PlatformError>([&] { AudioIO::read(damaged, threads); });
+            EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << threads << ": " << message;
+            EXPECT_GT(message.size(), std::string("Не удалось декодировать аудиофайл: ").size());
+        }
+    }
+}
+
+// One FLAC frame with a single changed byte is refused, however many threads the codec decodes
+// frames on: in its samples or checksum (the codec's error), in its sync code (the parser skips
+// the frame: a gap in the middle, or a stream short of its stated length at the end), also in a
+// file that states no length (written to a pipe).
+TEST_F(AudioIOTest, OneDamagedFlacFrameIsRefusedAtEveryThreadCount) {
+    // Noise, so that every frame carries its own data; fixed 4096-frame blocks.
+    auto flac = [&](const std::string& name, bool piped) {
+        const fs::path file = dir_ / name;
+        const std::string cmd = "ffmpeg -nostdin -v error -y -f lavfi -i 'anoisesrc=a=0.3:c=white:r=44100:seed=7' -t 6 "
+                                "-ac 2 -c:a flac -frame_size 4096 " +
+                                (piped ? "-f flac - > '" + file.string() + "'" : "'" + file.string() + "'");
+        EXPECT_EQ(std::system(cmd.c_str()), 0) << cmd;
+        const auto bytes = test::readFile(file);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    const std::string stated = flac("stated.flac", false), unstated = flac("unstated.flac", true);
+    for (const int threads : {1, 2, 4, 8}) {
+        EXPECT_NEAR(static_cast<double>(AudioIO::read(dir_ / "stated.flac", threads).frames()), 6.0 * 48000, 1.0);
+        EXPECT_NEAR(static_cast<double>(AudioIO::read(dir_ / "unstated.flac", threads).frames()), 6.0 * 48000, 1.0);
+    }
+    // Frame headers: the sync code 0xFFF8 followed by the next frame well away.
+    auto frameAfter = [](const std::string& bytes, std::size_t from) {
+        std::size_t at = bytes.find("\xFF\xF8", from);
+        while (at != std::string::npos && bytes.find("\xFF\xF8", at + 2) < at + 400) at = bytes.find("\xFF\xF8", at + 2);
+        return at;
+    };
+    const std::size_t middle = frameAfter(stated, stated.size() / 2);
+    const std::size_t next = stated.find("\xFF\xF8", middle + 2);
+    std::size_t last = middle;
+    for (std::size_t at = middle; at != std::string::npos; at = stated.find("\xFF\xF8", at + 2)) last = at;
+    ASSERT_NE(middle, std::string::npos);
+    ASSERT_GT(next, middle + 400);
+    ASSERT_GT(last, next);
+    const std::size_t unstatedMiddle = frameAfter(unstated, unstated.size() / 2);
+    ASSERT_NE(unstatedMiddle, std::string::npos);
+    const std::pair<const std::string*, std::size_t> damage[] = {
+        {&stated, middle + 200}, {&stated, next - 3}, {&stated, middle + 1}, {&stated, last + 1},
+        {&unstated, unstatedMiddle + 1}};
+    for (const auto& [bytes, at] : damage) {
+        std::string damaged = *bytes;
+        damaged[at] = static_cast<char>(damaged[at] ^ 0x10);
+        const fs::path file = writeBytes("one-frame-" + std::to_string(at) + ".flac", damaged);
+        for (const int threads : {1, 2, 4, 8}) {
+            SCOPED_TRACE("byte " + std::to_string(at) + ", threads " + std::to_string(threads));
+            const std::string message = test::refusal<PlatformError>([&] { AudioIO::read(file, threads); });
+            EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << message;
+        }
     }
 }
 
