@@ -1,3 +1,3 @@
-#include "app/Application.h"
+#include "app/shell/Application.h"
 
 int main(int argc, char** argv) { return tessoral::runApplication(argc, argv); }

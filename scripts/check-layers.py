@@ -5,6 +5,8 @@
 - No Qt Widgets or Gui header in store/ (QtCore only).
 - A layer includes only its own headers and those of the layers above it; timeline/ and panels/
   never include each other.
+- Developer tools (tools/, e.g. the screenshot renderer) stay beside the program: no layer includes
+  them, and no layer's CMakeLists.txt builds or links them, so the program never carries them.
 """
 import os
 import re
@@ -15,6 +17,7 @@ LAYERS = ["model", "processing", "transport", "store", "widgets", "timeline", "p
 # each other; app/ sits on top of everything and hosts them.
 SIBLING_VIEWS = {"timeline", "panels"}
 NO_QT = {"model", "processing", "transport"}
+TOOLS = "tools"
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
 
 
@@ -55,6 +58,14 @@ def main(root):
                         problems.append(f"{rel}: Qt Gui header <{inc}> in store/")
                     if top in LAYERS and top not in allowed:
                         problems.append(f"{rel}: {layer}/ includes {inc} from a layer below it")
+                    if top == TOOLS:
+                        problems.append(f"{rel}: {layer}/ includes the developer tool header {inc}")
+            if "CMakeLists.txt" in files:
+                path = os.path.join(dirpath, "CMakeLists.txt")
+                with open(path, encoding="utf-8", errors="replace") as f:
+                    cmake = f.read()
+                if re.search(r"\btools/|tessoral-shot|Shot", cmake):
+                    problems.append(f"{os.path.relpath(path, root)}: a layer builds or links a developer tool")
     for p in problems:
         print(p)
     if problems:

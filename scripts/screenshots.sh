@@ -19,6 +19,6 @@ cmake --build "$build" --target tessoral-shot
 
 mkdir -p "$out"
 for lang in ru en; do
-  QT_QPA_PLATFORM=offscreen "$build/app/tessoral-shot" "$out" "$lang"
+  QT_QPA_PLATFORM=offscreen "$build/tools/screenshots/tessoral-shot" "$out" "$lang"
 done
 echo "screenshots in $out"

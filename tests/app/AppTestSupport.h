@@ -12,10 +12,10 @@
 #include <optional>
 #include <string>
 
-#include "app/AppDelegate.h"
-#include "app/MainWindow.h"
-#include "app/Studio.h"
-#include "app/StudioView.h"
+#include "app/shell/AppDelegate.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/Studio.h"
+#include "app/shell/StudioView.h"
 #include "model/Session.h"
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"

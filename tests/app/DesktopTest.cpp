@@ -26,12 +26,12 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/CommandLine.h"
-#include "app/FileNames.h"
-#include "app/OldSettings.h"
-#include "app/QtPrompts.h"
-#include "app/RecentlyUsed.h"
-#include "app/SingleInstance.h"
+#include "app/shell/CommandLine.h"
+#include "app/shell/FileNames.h"
+#include "app/shell/OldSettings.h"
+#include "app/shell/QtPrompts.h"
+#include "app/shell/RecentlyUsed.h"
+#include "app/shell/SingleInstance.h"
 
 using namespace tessoral;
 using namespace tessoral::test;

@@ -7,9 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/EditorTools.h"
-#include "app/SelectionBar.h"
-#include "app/WaveformEditor.h"
+#include "app/editor/EditorTools.h"
+#include "app/editor/SelectionBar.h"
+#include "app/editor/WaveformEditor.h"
 #include "model/Localization.h"
 #include "timeline/AmplitudeScale.h"
 #include "timeline/LanesWidget.h"

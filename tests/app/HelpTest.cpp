@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/AboutPanel.h"
-#include "app/HelpOpener.h"
-#include "app/Footer.h"
-#include "app/MenuBar.h"
-#include "app/Surface.h"
+#include "app/menus/AboutPanel.h"
+#include "app/menus/HelpOpener.h"
+#include "app/shell/Footer.h"
+#include "app/menus/MenuBar.h"
+#include "app/shell/Surface.h"
 #include "model/Localization.h"
 
 using namespace tessoral;

@@ -23,11 +23,11 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/ClipProperties.h"
-#include "app/Header.h"
-#include "app/Inspector.h"
-#include "app/InspectorStyle.h"
-#include "app/InspectorTabBar.h"
+#include "app/inspector/ClipProperties.h"
+#include "app/shell/Header.h"
+#include "app/inspector/Inspector.h"
+#include "app/inspector/InspectorStyle.h"
+#include "app/inspector/InspectorTabBar.h"
 #include "model/Localization.h"
 #include "support/TestAudio.h"
 #include "support/views/Contrast.h"

@@ -9,8 +9,8 @@
 #include <gtest/gtest.h>
 
 #include "MenuTestSupport.h"
-#include "app/KeyMonitor.h"
-#include "app/SheetHost.h"
+#include "app/menus/KeyMonitor.h"
+#include "app/shell/SheetHost.h"
 
 using namespace tessoral;
 using namespace tessoral::test;

@@ -20,7 +20,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/SettingsWindow.h"
+#include "app/shell/SettingsWindow.h"
 #include "panels/Settings.h"
 #include "model/Localization.h"
 #include "widgets/Eliding.h"

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "MenuTestSupport.h"
-#include "app/SheetHost.h"
+#include "app/shell/SheetHost.h"
 #include "model/Localization.h"
 
 using namespace tessoral;

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "AppTestSupport.h"
-#include "app/MenuBar.h"
+#include "app/menus/MenuBar.h"
 #include "model/EffectPreset.h"
 #include "transport/AudioBackend.h"
 

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/QtLanguage.h"
+#include "app/shell/QtLanguage.h"
 
 using namespace tessoral;
 

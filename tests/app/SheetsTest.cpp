@@ -13,11 +13,11 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/ExportSheet.h"
-#include "app/Footer.h"
-#include "app/SheetHost.h"
-#include "app/Surface.h"
-#include "app/TimePitchSheet.h"
+#include "app/inspector/ExportSheet.h"
+#include "app/shell/Footer.h"
+#include "app/shell/SheetHost.h"
+#include "app/shell/Surface.h"
+#include "app/inspector/TimePitchSheet.h"
 #include "model/Localization.h"
 #include "widgets/SegmentedControl.h"
 

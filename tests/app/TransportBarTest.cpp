@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/Footer.h"
-#include "app/Header.h"
-#include "app/Surface.h"
-#include "app/TransportBar.h"
+#include "app/shell/Footer.h"
+#include "app/shell/Header.h"
+#include "app/shell/Surface.h"
+#include "app/shell/TransportBar.h"
 #include "model/Localization.h"
 #include "transport/AudioRecorder.h"
 #include "widgets/MeterView.h"

@@ -15,8 +15,8 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/MainWindow.h"
-#include "app/StudioView.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/StudioView.h"
 #include "model/RecordingPreferences.h"
 #include "store/StudioStore.h"
 #include "widgets/WheelGuard.h"

@@ -11,11 +11,11 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
-#include "app/EmptyState.h"
-#include "app/Footer.h"
-#include "app/Header.h"
-#include "app/SheetHost.h"
-#include "app/TransportBar.h"
+#include "app/shell/EmptyState.h"
+#include "app/shell/Footer.h"
+#include "app/shell/Header.h"
+#include "app/shell/SheetHost.h"
+#include "app/shell/TransportBar.h"
 #include "model/Localization.h"
 #include "widgets/ToolButton.h"
 

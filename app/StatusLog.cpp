@@ -1,7 +1,0 @@
-#include "app/StatusLog.h"
-
-namespace tessoral {
-
-Q_LOGGING_CATEGORY(statusLog, "tessoral.status", QtWarningMsg)
-
-}  // namespace tessoral

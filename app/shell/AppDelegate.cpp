@@ -1,0 +1,90 @@
+#include "app/shell/AppDelegate.h"
+
+#include "store/StudioStore.h"
+
+namespace tessoral {
+
+namespace {
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    std::error_code ec;
+    if (std::filesystem::equivalent(a, b, ec)) return true;
+    return a.lexically_normal() == b.lexically_normal();
+}
+}  // namespace
+
+AppDelegate::AppDelegate(bool demoRequested, QObject* parent) : QObject(parent), demo_(demoRequested) {}
+
+void AppDelegate::connectStore(StudioStore& store) {
+    if (store_) return;
+    store_ = &store;
+    if (activate) activate();
+    // A recovery copy is offered first, whatever the program was started with: files given on
+    // the command line or handed over meanwhile are opened after the answer (into the restored
+    // project, or as given after the copy was discarded), so a start never throws a copy away
+    // unasked.
+    const bool restored = store.offerRecovery();
+    if (restored && store.projectURL()) {
+        // The restored copy is the newer state of its own project file: opening that file again
+        // would only ask whether to throw the restored work away.
+        std::erase_if(pending_, [&](const std::filesystem::path& file) { return sameFile(file, *store.projectURL()); });
+    }
+    if (!pending_.empty() && store_) {
+        auto files = std::move(pending_);
+        pending_.clear();
+        store_->open(files);
+    }
+    if (restored) return;
+    if (demo_ && store_) store_->loadDemo();
+}
+
+void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files) {
+    if (store_) {
+        if (activate) activate();
+        if (!files.empty()) store_->open(files);
+        return;
+    }
+    // A request without files (a later start that only brings the window forward) keeps the queue.
+    if (!files.empty()) pending_ = files;
+}
+
+bool AppDelegate::shouldTerminate() {
+    if (!store_) return true;
+    if (store_->transport().recording()) {
+        store_->stop();
+        return false;
+    }
+    return store_->allowDiscard();
+}
+
+bool AppDelegate::windowShouldClose() {
+    if (!store_) {
+        requestQuit();
+        return false;
+    }
+    if (store_->transport().recording()) {
+        store_->stop();
+        return false;
+    }
+    if (store_->allowDiscard()) {
+        // The quit request that follows passes without asking a second time.
+        store_->setDirty(false);
+        store_->stop();
+        requestQuit();
+    }
+    return false;
+}
+
+void AppDelegate::quitWithoutAsking() {
+    if (terminating_) return;
+    terminating_ = true;
+    if (terminate) terminate();
+}
+
+void AppDelegate::requestQuit() {
+    if (terminating_) return;
+    if (!shouldTerminate()) return;
+    terminating_ = true;
+    if (terminate) terminate();
+}
+
+}  // namespace tessoral

@@ -1,0 +1,199 @@
+#include "app/shell/Application.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSessionManager>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <cstdio>
+#include <unistd.h>
+#include <memory>
+
+#include "app/shell/AppDelegate.h"
+#include "app/shell/CommandLine.h"
+#include "app/shell/DesktopShell.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/OldSettings.h"
+#include "app/shell/QtLanguage.h"
+#include "app/shell/QtPrompts.h"
+#include "app/shell/QuitSignals.h"
+#include "app/shell/ResourcePaths.h"
+#include "app/shell/SingleInstance.h"
+#include "app/shell/Studio.h"
+#include "app/shell/StudioView.h"
+#include "model/AppPaths.h"
+#include "model/Localization.h"
+#include "model/SettingsMigration.h"
+#include "panels/BatchSheet.h"
+#include "store/QtScheduler.h"
+#include "store/Preferences.h"
+#include "store/SettingsDefaults.h"
+#include "store/StudioStore.h"
+#include "store/TaskRunner.h"
+#include "transport/AudioBackend.h"
+#include "transport/NullAudioBackend.h"
+#include "widgets/Palette.h"
+
+namespace tessoral {
+
+namespace {
+
+void print(FILE* stream, const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+std::unique_ptr<AudioBackend> makeBackend() {
+    // TESSORAL_AUDIO=null: the silent paced backend (virtual displays, machines without sound).
+    if (qEnvironmentVariable("TESSORAL_AUDIO") == QStringLiteral("null"))
+        return std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::paced);
+    return AudioBackend::system();
+}
+
+}  // namespace
+
+int runApplication(int argc, char** argv) {
+    QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tessoral"));
+
+    // Settings and the interface language come before any window, menu or text.
+    SettingsDefaults defaults;
+    SettingsMigration::migrateFromOldDomain(defaults, readOldSettings);
+    Localization::start(resourceFolder(), defaults);
+
+    // File names are bytes: the arguments and the working folder are kept as they are.
+    const std::vector<std::string> arguments(argv, argv + argc);
+    std::error_code noFolder;
+    const std::filesystem::path workingFolder = std::filesystem::current_path(noFolder);
+    LaunchRequest request = parseCommandLine(arguments, workingFolder);
+    if (request.action == LaunchRequest::Action::exit) {
+        // The help and the errors carry Qt's own headings, which speak the interface language only
+        // with Qt's catalogue, and that needs an application object (no display).
+        QCoreApplication console(argc, argv);
+        QtLanguage::apply(Localization::current());
+        request = parseCommandLine(arguments, workingFolder);
+        if (!request.output.isEmpty()) print(stdout, request.output);
+        if (!request.errorOutput.isEmpty()) print(stderr, request.errorOutput);
+        return request.exitCode;
+    }
+
+    // A program already runs: hand the files over before opening a display of our own.
+    QByteArrayList requestFiles;
+    for (const auto& f : request.files) requestFiles << QByteArray::fromStdString(f.native());
+    if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000)) return 0;
+
+    QApplication app(argc, argv);
+    // Qt's own texts, dates and numbers in the interface language, before the first widget.
+    QtLanguage::apply(Localization::current());
+    app.setQuitOnLastWindowClosed(false);
+    Palette::applyTheme(app);
+
+    // One program per user; a later start hands its files over and leaves.
+    SingleInstance instance;
+    switch (instance.start(requestFiles)) {
+        case SingleInstance::Role::handedOver: return 0;
+        case SingleInstance::Role::failed:
+            print(stderr, QStringLiteral("tessoral: %1\n").arg(instance.errorText()));
+            return 1;
+        case SingleInstance::Role::primary: break;
+    }
+
+    QtScheduler scheduler;
+    QtTaskRunner tasks;
+    std::unique_ptr<AudioBackend> backend = makeBackend();
+    DesktopShell shell;
+    Studio* studioPtr = nullptr;
+    QtPrompts prompts([&studioPtr]() -> QWidget* {
+        return studioPtr ? studioPtr->window().studio()->dialogParent() : nullptr;
+    });
+
+    StoreServices services;
+    services.scheduler = &scheduler;
+    services.tasks = &tasks;
+    // The views follow the settings through the preferences, the store's own writes included.
+    Preferences preferences(defaults);
+    services.defaults = &preferences;
+    services.prompts = &prompts;
+    services.shell = &shell;
+    services.backend = backend.get();
+    services.dataFolder = AppPaths::dataFolder();
+
+    auto studio = std::make_unique<Studio>(services, request.demo);
+    studioPtr = studio.get();
+    MainWindow& window = studio->window();
+    AppDelegate& delegate = studio->delegate();
+
+    if (!request.files.empty()) delegate.openDocuments(request.files);
+
+    // Files handed over by a later start. While one of the store's questions waits for an answer,
+    // they wait too: the store is in the middle of a command then.
+    std::vector<std::filesystem::path> handedOver;
+    QTimer handOverRetry;
+    handOverRetry.setInterval(200);
+    const auto deliver = [&] {
+        if (QtPrompts::openDialogs() > 0) {
+            handOverRetry.start();
+            return;
+        }
+        handOverRetry.stop();
+        auto files = std::move(handedOver);
+        handedOver.clear();
+        delegate.openDocuments(files);
+    };
+    QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list) {
+        for (const QByteArray& f : list) handedOver.emplace_back(f.toStdString());
+        deliver();
+    });
+
+    // What every way out does first: the window's place kept, the transport stopped, a running
+    // batch stopped at its next check and the work already handed to the pools (a save, an
+    // autosave, an export) finished, so no half-written file stays behind.
+    const auto finishWork = [&] {
+        window.saveWindowGeometry();
+        studio->store().stop();
+        BatchRuns::cancelAllAndWait();
+        tasks.waitForIdle();
+    };
+    delegate.terminate = [&] {
+        finishWork();
+        // exit(), not quit(): quit() would first offer every window a close, and the window's close
+        // rule would ask the question again.
+        QCoreApplication::exit(0);
+    };
+    // Logout, shutdown, Ctrl+C in a terminal: nobody may be there to answer a question, so none
+    // is asked; unsaved work stays in the recovery copy, offered at the next start.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &window, [&] {
+        if (QtPrompts::openDialogs() == 0) {
+            delegate.quitWithoutAsking();
+            return;
+        }
+        // A question waits in its own event loop, and leaving through it would act on an answer
+        // nobody gave (the recovery question's would discard the copy): end here instead.
+        finishWork();
+        std::fflush(nullptr);
+        ::_exit(0);
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {
+        if (!manager.allowsInteraction()) return;  // the recovery copy keeps the work
+        delegate.requestQuit();
+        manager.release();
+        if (!delegate.quitting()) manager.cancel();
+    });
+
+    window.restoreWindowGeometry();
+    window.show();
+    const int code = app.exec();
+    studioPtr = nullptr;
+    studio.reset();
+    tasks.waitForIdle();
+    return code;
+}
+
+}  // namespace tessoral

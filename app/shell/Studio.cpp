@@ -1,0 +1,35 @@
+#include "app/shell/Studio.h"
+
+#include "app/shell/AppDelegate.h"
+#include "app/shell/MainWindow.h"
+#include "app/shell/StatusLog.h"
+#include "store/StudioStore.h"
+#include "store/TransportSignals.h"
+
+namespace tessoral {
+
+Studio::Studio(StoreServices services, bool demoRequested) {
+    store_ = std::make_unique<StudioStore>(std::move(services));
+    transport_ = std::make_unique<TransportSignals>(store_->transport());
+    delegate_ = std::make_unique<AppDelegate>(demoRequested);
+    window_ = std::make_unique<MainWindow>(ViewContext{store_.get(), transport_.get()}, *delegate_);
+    StudioStore* store = store_.get();
+    QObject::connect(store, &StudioStore::statusChanged, store,
+                     [store] { qCInfo(statusLog).noquote() << QString::fromStdString(store->status()); });
+    QObject::connect(window_.get(), &MainWindow::firstShown, window_.get(),
+                     [this] { delegate_->connectStore(*store_); });
+    MainWindow* window = window_.get();
+    delegate_->activate = [window] {
+        window->raise();
+        window->activateWindow();
+    };
+}
+
+Studio::~Studio() {
+    window_.reset();
+    delegate_.reset();
+    transport_.reset();
+    store_.reset();
+}
+
+}  // namespace tessoral
