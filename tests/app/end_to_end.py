@@ -88,6 +88,33 @@ class Run:
         shutil.rmtree(self.scratch, ignore_errors=True)
 
 
+def drag(run, window, x0, y0, x1, y1, modifier=None, steps=6, pause=0.05):
+    """A pointer drag inside `window` from (x0, y0) to (x1, y1), with `modifier` held throughout."""
+    run.xdotool("mousemove", "--window", window, str(x0), str(y0))
+    if modifier:
+        run.xdotool("keydown", modifier)
+    run.xdotool("mousedown", "1")
+    for i in range(1, steps + 1):
+        run.xdotool("mousemove", "--window", window, str(x0 + (x1 - x0) * i // steps), str(y0 + (y1 - y0) * i // steps))
+        time.sleep(pause)
+    run.xdotool("mouseup", "1")
+    if modifier:
+        run.xdotool("keyup", modifier)
+
+
+def script_arguments(name, tools=("Xvfb", "xdotool")):
+    """The program path from the command line, or the exit code when there is none (2) or a tool is
+    missing (SKIP)."""
+    if len(sys.argv) < 2:
+        print("usage: %s PATH_TO_TESSORAL" % name)
+        return None, 2
+    for tool in tools:
+        if not shutil.which(tool):
+            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
+            return None, SKIP
+    return os.path.abspath(sys.argv[1]), 0
+
+
 def first_line(fd, what, timeout=20.0):
     """The first line a starting server writes to the pipe `fd` (a display number, a bus address)."""
     line = b""

@@ -77,20 +77,9 @@ class Desk(sess.Session):
         self.run.xdotool("key", "--clearmodifiers", *keys)
 
     def drag(self, x0, y0, x1, y1, modifier=None, steps=8):
-        run = self.run
-        run.xdotool("mousemove", "--window", self.window, str(x0), str(y0))
+        self.run.xdotool("mousemove", "--window", self.window, str(x0), str(y0))
         time.sleep(0.1)
-        if modifier:
-            run.xdotool("keydown", modifier)
-        run.xdotool("mousedown", "1")
-        for i in range(1, steps + 1):
-            x = x0 + (x1 - x0) * i // steps
-            y = y0 + (y1 - y0) * i // steps
-            run.xdotool("mousemove", "--window", self.window, str(x), str(y))
-            time.sleep(0.04)
-        run.xdotool("mouseup", "1")
-        if modifier:
-            run.xdotool("keyup", modifier)
+        e2e.drag(self.run, self.window, x0, y0, x1, y1, modifier, steps, pause=0.04)
         time.sleep(0.3)
 
     def save(self):

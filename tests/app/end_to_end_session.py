@@ -134,14 +134,7 @@ class Session:
 
         # The first clip dragged right.
         x, y = LANES_LEFT + 20, LANES_TOP + 70
-        run.xdotool("mousemove", "--window", window, str(x), str(y))
-        run.xdotool("keydown", "alt")
-        run.xdotool("mousedown", "1")
-        for step in range(1, 7):
-            run.xdotool("mousemove", "--window", window, str(x + 20 * step), str(y))
-            time.sleep(0.05)
-        run.xdotool("mouseup", "1")
-        run.xdotool("keyup", "alt")
+        e2e.drag(run, window, x, y, x + 120, y, modifier="alt")
         e2e.wait_for(lambda: "Клип сдвинут на" in e2e.text(log), "the clip move")
         self.grab("dragged")
 
@@ -255,11 +248,5 @@ def session(program):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
-        print("usage: end_to_end_session.py PATH_TO_TESSORAL")
-        sys.exit(2)
-    for tool in ("Xvfb", "xdotool"):
-        if not shutil.which(tool):
-            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
-            sys.exit(e2e.SKIP)
-    sys.exit(session(os.path.abspath(sys.argv[1])))
+    program, code = e2e.script_arguments("end_to_end_session.py")
+    sys.exit(session(program) if program else code)

@@ -258,11 +258,5 @@ def main(binary):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) < 2:
-        print("usage: recovery_end_to_end.py PATH_TO_TESSORAL")
-        sys.exit(2)
-    for tool in ("Xvfb", "xdotool"):
-        if not shutil.which(tool):
-            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
-            sys.exit(e2e.SKIP)
-    sys.exit(main(os.path.abspath(sys.argv[1])))
+    program, code = e2e.script_arguments("recovery_end_to_end.py")
+    sys.exit(main(program) if program else code)

@@ -23,14 +23,10 @@ LANES_LEFT = 185 + 194
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: end_to_end_drag.py PATH_TO_TESSORAL")
-        return 2
-    for tool in ("Xvfb", "xdotool"):
-        if not shutil.which(tool):
-            print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
-            return e2e.SKIP
-    run = e2e.Run(os.path.abspath(sys.argv[1]))
+    program, code = e2e.script_arguments("end_to_end_drag.py")
+    if not program:
+        return code
+    run = e2e.Run(program)
     try:
         run.start_display()
         tone = os.path.join(run.scratch, "tone.wav")
@@ -41,14 +37,7 @@ def main():
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import of tone.wav")
         time.sleep(0.5)
         x, y = LANES_LEFT + 20, LANES_TOP + 70
-        run.xdotool("mousemove", "--window", window, str(x), str(y))
-        run.xdotool("keydown", "alt")
-        run.xdotool("mousedown", "1")
-        for step in range(1, 7):
-            run.xdotool("mousemove", "--window", window, str(x + 20 * step), str(y))
-            time.sleep(0.05)
-        run.xdotool("mouseup", "1")
-        run.xdotool("keyup", "alt")
+        e2e.drag(run, window, x, y, x + 120, y, modifier="alt")
         e2e.wait_for(lambda: "Клип сдвинут на" in e2e.text(log), "the clip move")
         program.terminate()
         program.wait(timeout=30)
