@@ -92,8 +92,7 @@ TEST_F(StoreClickRepair, FixAllRemovesResampledClicksAndCountsWhatItRepaired) {
         SCOPED_TRACE("damage at frame " + std::to_string(c) + (damage[k].crackle ? " (crackle)" : " (click)"));
         for (auto channel : {left, right}) {
             const double rms = std::sqrt(sumSquares(channel, reference, c - kNear, c + kNear) / (2.0 * kNear));
-            // A crackle takes a whole millisecond of speech with it; its bound is a little looser.
-            EXPECT_LE(rms, damage[k].crackle ? 0.025 : 0.015);
+            EXPECT_LE(rms, 0.015);
             EXPECT_LE(sumSquares(channel, {}, c - kNear, c + kNear), 1.1 * sumSquares(reference, {}, c - kNear, c + kNear));
         }
     }
