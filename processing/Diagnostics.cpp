@@ -483,13 +483,12 @@ PitchPredictor pitchPredictor(const float* x, std::span<const double> h, std::sp
 // Rebuilds channel[gap] as the samples that an autoregressive model fitted to the frames around
 // the gap finds most likely: the excitation over the gap and the filter's length after it is
 // made as small as it can be (least squares, solved by Cholesky). Unlike extrapolating from each
-// side, every rebuilt frame is held by both sides at once, so a long span stays in place. A span
-// longer than a click (a crackle's) also uses the pitch of the sound around it, when it has one:
-// a millisecond or more of a vowel is rebuilt from the periods on either side, not faded out.
+// side, every rebuilt frame is held by both sides at once, so a long span stays in place. The
+// model also holds the pitch of the sound around the gap, when it has one: a millisecond or more of
+// a vowel (a crackle's span) is rebuilt from the periods on either side, not faded out.
 // Falls back to `interpolate` near the clip's ends or when the equations are singular.
 void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
     constexpr std::int64_t kOrder = 32;
-    constexpr std::int64_t kLongSpan = 96;
     const auto size = static_cast<std::int64_t>(channel.size());
     const std::int64_t g = gap.count();
     const std::int64_t context = std::clamp<std::int64_t>(16 * g, 512, 2048);
@@ -506,18 +505,16 @@ void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
     std::vector<double> h(static_cast<std::size_t>(kOrder + 1));
     h[0] = 1.0;
     for (std::int64_t j = 1; j <= kOrder; ++j) h[static_cast<std::size_t>(j)] = -static_cast<double>(c[static_cast<std::size_t>(j - 1)]);
-    // … and, for a long span in voiced sound, that residual's own prediction one period back taken off.
-    if (g >= kLongSpan) {
-        const FrameRange sides[2] = {{gap.lower - context, gap.lower}, {gap.upper, gap.upper + context}};
-        const PitchPredictor pitch = pitchPredictor(x, h, sides);
-        if (pitch.lag > 0) {
-            std::vector<double> both(h.size() + static_cast<std::size_t>(pitch.lag) + 1, 0.0);
-            for (std::size_t j = 0; j < h.size(); ++j) {
-                both[j] += h[j];
-                for (std::size_t k = 0; k < 3; ++k) both[j + static_cast<std::size_t>(pitch.lag) + 1 - k] -= pitch.beta[k] * h[j];
-            }
-            h = std::move(both);
+    // … and, in voiced sound, that residual's own prediction one period back taken off.
+    const FrameRange sides[2] = {{gap.lower - context, gap.lower}, {gap.upper, gap.upper + context}};
+    const PitchPredictor pitch = pitchPredictor(x, h, sides);
+    if (pitch.lag > 0) {
+        std::vector<double> both(h.size() + static_cast<std::size_t>(pitch.lag) + 1, 0.0);
+        for (std::size_t j = 0; j < h.size(); ++j) {
+            both[j] += h[j];
+            for (std::size_t k = 0; k < 3; ++k) both[j + static_cast<std::size_t>(pitch.lag) + 1 - k] -= pitch.beta[k] * h[j];
         }
+        h = std::move(both);
     }
     const auto length = static_cast<std::int64_t>(h.size()) - 1;
     std::vector<std::int64_t> taps;  // the nonzero ones
