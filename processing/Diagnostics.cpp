@@ -408,7 +408,9 @@ struct OutlierMeasure {
 // The long-term (pitch) part of a model of voiced sound: the residual of the short-term predictor
 // `h` at frame t is taken as Σ beta[k]·residual(t − lag − 1 + k), k = 0 … 2, over the frames on
 // both sides of a gap. The lag is the one whose residuals correlate best, between 2 and 15 ms at
-// 48 kHz; empty when nothing repeats clearly enough to be a pitch.
+// 48 kHz and at most half the longer side; empty when nothing repeats. Hiss or a spectrum the
+// short-term predictor mostly flattens leaves little of the pitch in the residual, yet that little
+// is what holds a long gap's waveform, so a weak but clear correlation is enough.
 struct PitchPredictor {
     std::int64_t lag = 0;
     double beta[3] = {0.0, 0.0, 0.0};
@@ -429,9 +431,12 @@ PitchPredictor pitchPredictor(const float* x, std::span<const double> h, std::sp
         }
         residuals.push_back(std::move(e));
     }
+    std::size_t longest = 0;
+    for (const auto& e : residuals) longest = std::max(longest, e.size());
+    const std::int64_t lastLag = std::min(kLongestLag, static_cast<std::int64_t>(longest / 2));
     PitchPredictor best;
     double bestScore = 0.0;
-    for (std::int64_t lag = kShortestLag; lag <= kLongestLag; ++lag) {
+    for (std::int64_t lag = kShortestLag; lag <= lastLag; ++lag) {
         double xy = 0.0, xx = 0.0, yy = 0.0;
         for (const auto& e : residuals) {
             const auto l = static_cast<std::size_t>(lag);
@@ -448,7 +453,7 @@ PitchPredictor pitchPredictor(const float* x, std::span<const double> h, std::sp
             best.lag = lag;
         }
     }
-    if (best.lag == 0 || bestScore < 0.1) return {};
+    if (best.lag == 0 || bestScore < 0.01) return {};
     // Three taps around the lag by least squares: a pitch period is rarely a whole number of frames.
     double a[3][3] = {}, b[3] = {};
     for (const auto& e : residuals) {
