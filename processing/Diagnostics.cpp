@@ -405,10 +405,92 @@ struct OutlierMeasure {
     bool rightEdgeStandsOut(std::int64_t t, double share) const { return t + kClickOrder < count && backward(t) > threshold * share; }
 };
 
+// The long-term (pitch) part of a model of voiced sound: the residual of the short-term predictor
+// `h` at frame t is taken as Σ beta[k]·residual(t − lag − 1 + k), k = 0 … 2, over the frames on
+// both sides of a gap. The lag is the one whose residuals correlate best, between 2 and 15 ms at
+// 48 kHz and at most half the longer side; empty when nothing repeats. Hiss or a spectrum the
+// short-term predictor mostly flattens leaves little of the pitch in the residual, yet that little
+// is what holds a long gap's waveform, so a weak but clear correlation is enough.
+struct PitchPredictor {
+    std::int64_t lag = 0;
+    double beta[3] = {0.0, 0.0, 0.0};
+};
+
+PitchPredictor pitchPredictor(const float* x, std::span<const double> h, std::span<const FrameRange> sides) {
+    constexpr std::int64_t kShortestLag = 96;
+    constexpr std::int64_t kLongestLag = 720;
+    const auto p = static_cast<std::int64_t>(h.size()) - 1;
+    std::vector<std::vector<double>> residuals;
+    for (const FrameRange& side : sides) {
+        std::vector<double> e;
+        if (side.count() > p) e.reserve(static_cast<std::size_t>(side.count() - p));
+        for (std::int64_t t = side.lower + p; t < side.upper; ++t) {
+            double v = 0.0;
+            for (std::int64_t j = 0; j <= p; ++j) v += h[static_cast<std::size_t>(j)] * x[t - j];
+            e.push_back(v);
+        }
+        residuals.push_back(std::move(e));
+    }
+    std::size_t longest = 0;
+    for (const auto& e : residuals) longest = std::max(longest, e.size());
+    const std::int64_t lastLag = std::min(kLongestLag, static_cast<std::int64_t>(longest / 2));
+    PitchPredictor best;
+    double bestScore = 0.0;
+    for (std::int64_t lag = kShortestLag; lag <= lastLag; ++lag) {
+        double xy = 0.0, xx = 0.0, yy = 0.0;
+        for (const auto& e : residuals) {
+            const auto l = static_cast<std::size_t>(lag);
+            for (std::size_t t = l; t < e.size(); ++t) {
+                xy += e[t] * e[t - l];
+                xx += e[t] * e[t];
+                yy += e[t - l] * e[t - l];
+            }
+        }
+        if (!(xy > 0.0) || !(xx > 0.0) || !(yy > 0.0)) continue;
+        const double score = xy * xy / (xx * yy);
+        if (score > bestScore) {
+            bestScore = score;
+            best.lag = lag;
+        }
+    }
+    if (best.lag == 0 || bestScore < 0.01) return {};
+    // Three taps around the lag by least squares: a pitch period is rarely a whole number of frames.
+    double a[3][3] = {}, b[3] = {};
+    for (const auto& e : residuals) {
+        const auto l = static_cast<std::size_t>(best.lag);
+        for (std::size_t t = l + 1; t < e.size(); ++t) {
+            for (std::size_t i = 0; i < 3; ++i) {
+                const double u = e[t - l - 1 + i];
+                b[i] += e[t] * u;
+                for (std::size_t k = 0; k < 3; ++k) a[i][k] += u * e[t - l - 1 + k];
+            }
+        }
+    }
+    for (std::size_t i = 0; i < 3; ++i) a[i][i] *= 1.001;
+    for (std::size_t i = 0; i < 3; ++i) {
+        if (!(a[i][i] > 0.0)) return {};
+        for (std::size_t r = i + 1; r < 3; ++r) {
+            const double f = a[r][i] / a[i][i];
+            for (std::size_t k = i; k < 3; ++k) a[r][k] -= f * a[i][k];
+            b[r] -= f * b[i];
+        }
+    }
+    for (std::size_t i = 3; i-- > 0;) {
+        double sum = b[i];
+        for (std::size_t k = i + 1; k < 3; ++k) sum -= a[i][k] * best.beta[k];
+        best.beta[i] = sum / a[i][i];
+    }
+    for (double v : best.beta)
+        if (!std::isfinite(v)) return {};
+    return best;
+}
+
 // Rebuilds channel[gap] as the samples that an autoregressive model fitted to the frames around
-// the gap finds most likely: the excitation over the gap and the `order` frames after it is
+// the gap finds most likely: the excitation over the gap and the filter's length after it is
 // made as small as it can be (least squares, solved by Cholesky). Unlike extrapolating from each
-// side, every rebuilt frame is held by both sides at once, so a long span stays in place.
+// side, every rebuilt frame is held by both sides at once, so a long span stays in place. The
+// model also holds the pitch of the sound around the gap, when it has one: a millisecond or more of
+// a vowel (a crackle's span) is rebuilt from the periods on either side, not faded out.
 // Falls back to `interpolate` near the clip's ends or when the equations are singular.
 void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
     constexpr std::int64_t kOrder = 32;
@@ -424,30 +506,48 @@ void rebuildSpan(std::vector<float>& channel, FrameRange gap) {
     std::copy(x + gap.lower - context, x + gap.lower, joined.begin());
     std::copy(x + gap.upper, x + gap.upper + context, joined.begin() + context);
     const std::vector<float> c = lpc(joined, static_cast<int>(kOrder));
-    // Excitation e_t = Σ_j h[j]·x[t−j] with h[0] = 1, h[j] = −c[j−1], for t in gap.lower … gap.upper + p − 1.
+    // The prediction-error filter: e_t = Σ_j h[j]·x[t−j], h[0] = 1, h[j] = −c[j−1] …
     std::vector<double> h(static_cast<std::size_t>(kOrder + 1));
     h[0] = 1.0;
     for (std::int64_t j = 1; j <= kOrder; ++j) h[static_cast<std::size_t>(j)] = -static_cast<double>(c[static_cast<std::size_t>(j - 1)]);
+    // … and, in voiced sound, that residual's own prediction one period back taken off.
+    const FrameRange sides[2] = {{gap.lower - context, gap.lower}, {gap.upper, gap.upper + context}};
+    const PitchPredictor pitch = pitchPredictor(x, h, sides);
+    if (pitch.lag > 0) {
+        std::vector<double> both(h.size() + static_cast<std::size_t>(pitch.lag) + 1, 0.0);
+        for (std::size_t j = 0; j < h.size(); ++j) {
+            both[j] += h[j];
+            for (std::size_t k = 0; k < 3; ++k) both[j + static_cast<std::size_t>(pitch.lag) + 1 - k] -= pitch.beta[k] * h[j];
+        }
+        h = std::move(both);
+    }
+    const auto length = static_cast<std::int64_t>(h.size()) - 1;
+    std::vector<std::int64_t> taps;  // the nonzero ones
+    for (std::int64_t j = 0; j <= length; ++j)
+        if (h[static_cast<std::size_t>(j)] != 0.0) taps.push_back(j);
+    // The normal equations: m[a][b] = Σ_t h[t−a]·h[t−b] over every t the unknowns reach, which is
+    // the filter's autocorrelation at |a − b|; rhs[a] = −Σ_t h[t−a]·(known part of e_t).
     const auto n = static_cast<std::size_t>(g);
-    std::vector<double> m(n * n, 0.0), rhs(n, 0.0);
-    for (std::int64_t t = gap.lower; t < gap.upper + kOrder; ++t) {
-        // Known part of e_t, and the unknowns it touches.
+    std::vector<double> autocorrelation(n, 0.0);
+    for (std::size_t lag = 0; lag < n && lag <= static_cast<std::size_t>(length); ++lag)
+        for (std::int64_t j : taps)
+            if (static_cast<std::size_t>(j) >= lag) autocorrelation[lag] += h[static_cast<std::size_t>(j)] * h[static_cast<std::size_t>(j) - lag];
+    std::vector<double> m(n * n), rhs(n, 0.0);
+    for (std::size_t a = 0; a < n; ++a)
+        for (std::size_t b = 0; b < n; ++b) m[a * n + b] = autocorrelation[a > b ? a - b : b - a];
+    for (std::int64_t t = gap.lower; t < gap.upper + length; ++t) {
         double known = 0.0;
-        for (std::int64_t j = 0; j <= kOrder; ++j) {
+        for (std::int64_t j : taps) {
             const std::int64_t s = t - j;
             if (s < gap.lower || s >= gap.upper) known += h[static_cast<std::size_t>(j)] * x[s];
         }
-        const std::int64_t jLow = std::max<std::int64_t>(0, t - gap.upper + 1);
-        const std::int64_t jHigh = std::min(kOrder, t - gap.lower);
-        for (std::int64_t j = jLow; j <= jHigh; ++j) {
-            const auto a = static_cast<std::size_t>(t - j - gap.lower);
-            const double ha = h[static_cast<std::size_t>(j)];
-            rhs[a] -= ha * known;
-            for (std::int64_t k = jLow; k <= jHigh; ++k) m[a * n + static_cast<std::size_t>(t - k - gap.lower)] += ha * h[static_cast<std::size_t>(k)];
+        for (std::int64_t j : taps) {
+            const std::int64_t s = t - j;
+            if (s >= gap.lower && s < gap.upper) rhs[static_cast<std::size_t>(s - gap.lower)] -= h[static_cast<std::size_t>(j)] * known;
         }
     }
-    // Cholesky: m = L·Lᵀ in place (lower triangle). m is banded (|i − j| ≤ order), and so is L.
-    const auto band = static_cast<std::size_t>(kOrder);
+    // Cholesky: m = L·Lᵀ in place (lower triangle). m is banded (|i − j| ≤ the filter's length), and so is L.
+    const auto band = static_cast<std::size_t>(length);
     for (std::size_t i = 0; i < n; ++i) {
         const std::size_t first = i > band ? i - band : 0;
         for (std::size_t j = first; j <= i; ++j) {

@@ -104,10 +104,10 @@ struct ClickRepair {
 // frames each side; two findings joined by frames that stand out (the two ends of a crackle) are
 // one span, while a chain of three or more is a stretch of sound the detector keeps flagging and
 // each of its findings keeps a span of one frame past it. Spans are rebuilt by least squares
-// under an autoregressive model of the frames around them. The result is checked with the
-// detector at `sensitivity`: a finding still detected is rebuilt over a wider span (twice at
-// most), and when that does not help either its frames are left as they were and it counts as
-// not repaired.
+// under an autoregressive model of the frames around them and of their pitch. The result is
+// checked with the detector at `sensitivity`: a finding still detected is rebuilt over a wider
+// span (twice at most), and when that does not help either its frames are left as they were and
+// it counts as not repaired.
 ClickRepair repairClicks(const AudioData& audio, std::span<const DiagnosticFinding> findings, double sensitivity);
 
 // The audio of repairClicks.
