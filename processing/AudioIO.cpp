@@ -126,18 +126,28 @@ public:
         left_.reserve(static_cast<std::size_t>(reserve));
     }
 
-    // `frames` frames of float samples, one array per channel (one or two).
+    // `frames` frames of float samples, one array per channel (one or two). They are converted in
+    // pieces that become at most about kDecodeBlock frames each, and the length limit is checked
+    // after every piece: a stream at a very low rate (2 Hz turns each frame into 24,000) is refused
+    // before it has grown by gigabytes.
     void add(const std::array<const float*, 2>& in, int rate, int channels, int frames) {
         if (channels != channels_ || rate != rate_) startRun(rate, channels);
-        const std::size_t before = left_.size();
-        if (channels == 1) {
-            std::array<std::vector<float>*, 1> out{&left_};
-            resampler_->process(std::span(in.data(), 1), static_cast<std::size_t>(frames), out);
-        } else {
-            std::array<std::vector<float>*, 2> out{&left_, &right_};
-            resampler_->process(in, static_cast<std::size_t>(frames), out);
+        const int piece = rate > 0 && rate < kSampleRate && !ownRate_
+                              ? static_cast<int>(std::max<std::int64_t>(1, kDecodeBlock * rate / kSampleRate))
+                              : frames;
+        for (int done = 0; done < frames; done += piece) {
+            const auto n = static_cast<std::size_t>(std::min(piece, frames - done));
+            const std::array<const float*, 2> at{in[0] + done, channels == 2 ? in[1] + done : nullptr};
+            const std::size_t before = left_.size();
+            if (channels == 1) {
+                std::array<std::vector<float>*, 1> out{&left_};
+                resampler_->process(std::span(at.data(), 1), n, out);
+            } else {
+                std::array<std::vector<float>*, 2> out{&left_, &right_};
+                resampler_->process(at, n, out);
+            }
+            afterOutput(before);
         }
-        afterOutput(before);
     }
 
     // Ends the signal and returns it, cut to the clip limit.

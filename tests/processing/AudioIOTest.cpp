@@ -1,5 +1,6 @@
 // Decoding files written by the ffmpeg program: formats, rates, channel counts, limits, damage.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -241,6 +242,20 @@ TEST_F(AudioIOTest, StreamWithoutStatedLengthIsJudgedWhileDecoding) {
     EXPECT_EQ(messageOf<StudioError>(piped(481.0, "too-long")), "Слишком длинный аудиофайл.");
     // Short piped files decode normally.
     EXPECT_EQ(AudioIO::read(piped(0.5, "short")).frames(), 24000);
+}
+
+// A stream at 2 Hz without a stated length: each decoded frame becomes 24,000 at 48 kHz. The
+// length limit refuses it after at most a block's worth of output, never after gigabytes.
+TEST_F(AudioIOTest, AStreamAtAVeryLowRateIsRefusedBeforeItGrowsByGigabytes) {
+    const fs::path raw = writeBytes("low.u8", std::string(20000, '\x90'));
+    const fs::path out = dir_ / "low.wav";
+    const std::string cmd = "ffmpeg -nostdin -v error -y -f u8 -ar 2 -ac 1 -i '" + raw.string() +
+                            "' -c:a pcm_u8 -f wav - > '" + out.string() + "'";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(messageOf<StudioError>(out), "Слишком длинный аудиофайл.");
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_SELF, &usage), 0);
+    EXPECT_LT(usage.ru_maxrss, 500L * 1024) << "peak resident size in KiB";
 }
 
 // An MP3 without a length header whose first frames run at 8 kb/s: the bit-rate estimate says
