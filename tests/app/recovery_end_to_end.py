@@ -154,6 +154,8 @@ def main(binary):
 
         # The long recording: its autosave is interrupted by SIGTERM.
         busy, busy_log = long_run.run.launch(long_wav)
+        # Its window first: appearing later, it would take the focus from the first program's keys.
+        long_run.main_window(busy)
         # The first program: open, save, take a handed-over file, autosave.
         a, log_a = first.run.launch(tone)
         window = first.main_window(a)

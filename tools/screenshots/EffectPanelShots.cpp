@@ -57,10 +57,7 @@ bool renderEffectPanelShots(Studio& studio, const std::function<void()>& settle,
     StudioStore& s = studio.store();
     MainWindow& window = studio.window();
     bool ok = true;
-    if (s.session().tracks.empty()) {
-        s.loadDemo();
-        settle();
-    }
+    shots::withDemo(s, settle);
     // Three slots on the first clip, the middle one off; the equaliser with a raised p2.
     {
         Session session = s.session();

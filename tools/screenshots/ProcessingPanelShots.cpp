@@ -40,11 +40,7 @@ bool renderProcessingPanelShots(Studio& studio, const std::function<void()>& set
     StudioStore& s = studio.store();
     MainWindow& window = studio.window();
     bool ok = true;
-    if (s.session().tracks.empty()) {
-        s.loadDemo();
-        settle();
-    }
-    if (s.session().tracks.empty()) return false;
+    if (!shots::withDemo(s, settle)) return false;
     const Session before = s.session();
     const Uuid first = s.session().tracks.front().id;
     s.setEditorMode(EditorMode::multitrack);

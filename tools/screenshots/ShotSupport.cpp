@@ -6,12 +6,21 @@
 
 #include <cstdio>
 
+#include "store/StudioStore.h"
 #include "widgets/Palette.h"
 
 namespace tessoral::shots {
 
 void pump() {
     for (int i = 0; i < 5; ++i) QApplication::processEvents();
+}
+
+bool withDemo(StudioStore& store, const std::function<void()>& settle) {
+    if (store.session().tracks.empty()) {
+        store.loadDemo();
+        settle();
+    }
+    return !store.session().tracks.empty();
 }
 
 bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang) {

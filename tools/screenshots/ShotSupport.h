@@ -4,10 +4,19 @@
 #include <QPoint>
 #include <QString>
 
+#include <functional>
+
+namespace tessoral {
+class StudioStore;
+}
+
 namespace tessoral::shots {
 
 // Lets the offscreen window lay out and paint what was just changed.
 void pump();
+
+// Loads the demo project when the store holds no clips, and lets it settle; false when it still holds none.
+bool withDemo(StudioStore& store, const std::function<void()>& settle);
 
 // Writes `image` as "<name>-<lang>.png" in `folder` and reports the path on stderr.
 bool save(const QImage& image, const QString& folder, const QString& name, const QString& lang);

@@ -45,10 +45,7 @@ bool renderWorkspacePanelShots(Studio& studio, const std::function<void()>& sett
     StudioStore& s = studio.store();
     MainWindow& window = studio.window();
     bool ok = true;
-    if (s.session().tracks.empty()) {
-        s.loadDemo();
-        settle();
-    }
+    shots::withDemo(s, settle);
     s.setShowBrowser(true);
     s.setEditorMode(EditorMode::multitrack);
 
