@@ -3,6 +3,7 @@
 #   ./test.sh             the normal build (with the benchmarks, each run once on tiny input)
 #   ./test.sh --sanitize  the tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer
 #                         in a second build folder; the first finding fails the test it stops
+# With CI=true a test skipped without being named in tests/skips-allowed.txt fails the run.
 set -euo pipefail
 cd "$(dirname "$0")"
 root=$(pwd)
@@ -46,4 +47,12 @@ else
   export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 fi
 cmake --build "$build" -j "$jobs"
-ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900
+ctest --test-dir "$build" --output-on-failure -j "$jobs" --timeout 900 --output-junit "$build/ctest-results.xml"
+
+# In CI a skipped test fails the run, apart from the ones skipped on purpose (tests/skips-allowed.txt):
+# a machine without a tool the tests need must not pass them unrun.
+if [ "${CI:-}" = true ]; then
+  flags=()
+  if [ "$sanitize" -eq 1 ]; then flags+=(--sanitize); fi
+  python3 scripts/check-skips.py "$build/ctest-results.xml" tests/skips-allowed.txt "${flags[@]}"
+fi

@@ -23,13 +23,15 @@ PACKAGES=(
   ffmpeg sox xvfb xauth
   # the program under a virtual display (X input, layouts, auto-repeat, a window manager),
   # desktop integration checks
-  xdotool x11-xkb-utils x11-xserver-utils openbox desktop-file-utils shared-mime-info
+  xdotool x11-xkb-utils x11-xserver-utils x11-utils openbox desktop-file-utils shared-mime-info
   # what the program shows, read through the accessibility bus (end-to-end tests)
   dbus-daemon at-spi2-core python3-dbus
   # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-dev
   # fonts with Cyrillic
-  fonts-dejavu-core fonts-noto-core
+  fonts-dejavu-core fonts-noto-core fonts-inter
+  # the program natively on a Wayland session; the time-and-pitch peer of the benchmarks
+  qt6-wayland rubberband-cli
 )
 
 missing=()

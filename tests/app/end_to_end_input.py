@@ -67,8 +67,20 @@ class Desk(sess.Session):
             lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
             "the window named Tessoral")[0]
         e2e.wait_for(lambda: "Добавлено дорожек: %d" % len(files) in self.text(), "the import")
-        time.sleep(0.8)
+        self.settle()
         self.focus(self.window)
+
+    def settle(self):
+        """Waits until the window keeps its place and size between two looks (mapped, laid out and, under
+        a window manager, framed)."""
+        last = [None]
+
+        def steady():
+            now = self.geometry(self.window)
+            same = now == last[0]
+            last[0] = now
+            return same
+        e2e.wait_for(steady, "the window to settle", timeout=10)
 
     def text(self):
         return e2e.text(self.log)
@@ -186,7 +198,10 @@ def gestures(program, modifier, manager):
         if manager:
             # The stock configuration: no file of ours in the private config folder.
             wm = subprocess.Popen([manager], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            time.sleep(1.5)
+            # Managing the screen: the root window names the manager's check window.
+            e2e.wait_for(lambda: wm.poll() is not None or "window id #" in subprocess.run(
+                ["xprop", "-root", "_NET_SUPPORTING_WM_CHECK"], env=run.env, capture_output=True,
+                text=True, timeout=30).stdout, "%s to manage the screen" % manager, timeout=20)
             assert wm.poll() is None, "%s did not start" % manager
         a = os.path.join(run.scratch, "a.wav")
         b = os.path.join(run.scratch, "b.wav")
@@ -198,10 +213,12 @@ def gestures(program, modifier, manager):
             # The window manager keeps Alt+drag: the clip stays and the window moves (then back).
             x0, y0, _, _ = desk.geometry(desk.window)
             desk.drag(sess.LANES_LEFT + 40, SECOND_ROW_Y, sess.LANES_LEFT + 340, FIRST_ROW_Y, "alt")
-            time.sleep(0.5)
+            # The window manager took the gesture: the window moved with the pointer.
+            e2e.wait_for(lambda: desk.geometry(desk.window)[:2] != (x0, y0), "%s to move the window" % manager,
+                         timeout=10)
             assert "Клип сдвинут" not in desk.text(), "%s passed Alt+drag on" % manager
             run.xdotool("windowmove", "--sync", desk.window, str(x0), str(y0), check=False)
-            time.sleep(0.5)
+            desk.settle()
             desk.focus(desk.window)
         desk.drag(sess.LANES_LEFT + 40, SECOND_ROW_Y, sess.LANES_LEFT + 340, FIRST_ROW_Y, modifier)
         e2e.wait_for(lambda: "Клип сдвинут на" in desk.text(), "%s+drag to move the clip" % modifier, timeout=10)

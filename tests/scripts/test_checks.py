@@ -55,6 +55,28 @@ with tempfile.TemporaryDirectory() as t:
         write(t, "resources/Localization/en.json", json.dumps(broken, ensure_ascii=False))
         expect(f"broken table {key!r}->{bad!r}", run("check-localization.py", t), 1)
 
+# A skipped test fails CI unless the list names it, in the build the list names it for.
+with tempfile.TemporaryDirectory() as t:
+    allowed = os.path.join(t, "skips.txt")
+    write(t, "skips.txt", "# reasons\nChild\\..*   all   run by its parent\nAlloc\\.Counts  sanitize  hidden counter\n")
+    def junit(*cases):
+        body = "".join('<testcase name="%s" status="%s">%s</testcase>' % c for c in cases)
+        write(t, "r.xml", '<testsuite tests="%d">%s</testsuite>' % (len(cases), body))
+        return os.path.join(t, "r.xml")
+    def skips(path, *flags):
+        return subprocess.run([sys.executable, os.path.join(scripts, "check-skips.py"), path, allowed, *flags],
+                              capture_output=True, text=True).returncode
+    ran = ("Plain.Test", "run", "")
+    expect("nothing skipped", skips(junit(ran)), 0)
+    expect("allowed child", skips(junit(ran, ("Child.Part", "run", "<skipped/>"))), 0)
+    expect("script exit 77", skips(junit(ran, ("app_end_to_end_input", "notrun", "<skipped/>"))), 1)
+    expect("gtest skip", skips(junit(ran, ("AudioIOTest.Reads", "run", '<skipped message="no ffmpeg"/>'))), 1)
+    expect("pattern matches whole names", skips(junit(ran, ("MyChild.Part", "run", "<skipped/>"))), 1)
+    expect("sanitize-only skip in the normal build", skips(junit(ran, ("Alloc.Counts", "run", "<skipped/>"))), 1)
+    expect("sanitize-only skip in the sanitizer build",
+           skips(junit(ran, ("Alloc.Counts", "run", "<skipped/>")), "--sanitize"), 0)
+    expect("no results", skips(os.path.join(t, "missing.xml")), 2)
+
 for f in failures:
     print(f)
 print(f"{8 - len(failures)} passed, {len(failures)} failed")
