@@ -100,7 +100,6 @@ std::vector<float> deessChannel(std::span<const float> samples, float sensitivit
             bins[2 * j] *= cut;
             bins[2 * j + 1] *= cut;
         }
-        bins[1] = 0.0f;  // the DC term is real
         fft.inverseInPlace();
         const std::int64_t start = static_cast<std::int64_t>(f * kHop) - kFrameLength;
         const int first = static_cast<int>(std::max<std::int64_t>(-start, 0));

@@ -119,8 +119,36 @@ TEST(ClickRepair, AFindingStillDetectedAfterItsRepairsIsGivenBackAndNotCounted) 
     const auto repair = Diagnostics::repairClicks(audio, findings, 0.5);
     EXPECT_EQ(repair.repaired, (std::vector<bool>{false, true}));
     EXPECT_EQ(repair.repairedCount(), 1u);
-    for (std::size_t i = 19000; i < 21000; ++i) ASSERT_EQ(repair.audio.left[i], x[i]) << i;
+    for (std::size_t i = 19000; i < 21000; ++i) {
+        ASSERT_EQ(repair.audio.left[i], x[i]) << i;
+        ASSERT_EQ(repair.audio.right[i], x[i]) << i;
+    }
     EXPECT_LT(std::fabs(repair.audio.left[30000]), 0.01f);
+    EXPECT_LT(std::fabs(repair.audio.right[30000]), 0.01f);
+
+    // The same run, found by its last frames, with a click 70 frames after it, in channels of
+    // their own: the run's widened span reaches over the click, yet giving the run back leaves
+    // the click's kept repair, and gives both channels back.
+    const AudioData hiss = noise(48000, 0.001f, 4);
+    std::vector<float> l = hiss.left.toVector(), r = hiss.right.toVector();
+    for (std::size_t i = 20000; i < 20240; i += 6) {
+        l[i] += 0.5f;
+        r[i] -= 0.4f;
+    }
+    constexpr std::size_t kClick = 20234 + 70;
+    l[kClick] += 0.6f;
+    r[kClick] -= 0.5f;
+    DiagnosticFinding end, near;
+    end.range = {20230, 20235};
+    near.range = {kClick, kClick + 1};
+    const auto both = Diagnostics::repairClicks(AudioData(l, r), std::vector<DiagnosticFinding>{end, near}, 0.5);
+    EXPECT_EQ(both.repaired, (std::vector<bool>{false, true}));
+    for (std::size_t i = 19000; i < kClick - 2; ++i) {
+        ASSERT_EQ(both.audio.left[i], l[i]) << i;
+        ASSERT_EQ(both.audio.right[i], r[i]) << i;
+    }
+    EXPECT_LT(std::fabs(both.audio.left[kClick]), 0.01f);
+    EXPECT_LT(std::fabs(both.audio.right[kClick]), 0.01f);
 }
 
 TEST_F(StoreClickRepair, AFindingLeftUnrepairedStaysListedAndTheStatusSaysHowManyOfAll) {
