@@ -1,8 +1,10 @@
 // The de-esser and graphic-equaliser presets on an 8-minute stereo clip, each beside an external
 // program doing the same kind of work on the same samples (ffmpeg's deesser filter; sox's
 // ten-band equalizer chain), and beside that program's bare copy of the raw samples so the file
-// reading and writing in the peer's time can be told apart.
+// reading and writing in the peer's time can be told apart. The de-esser's kernel also stands
+// beside the bare transforms its framing asks for (FFTW alone, no windowing, copies or scaling).
 #include <benchmark/benchmark.h>
+#include <fftw3.h>
 
 #include <unistd.h>
 
@@ -21,6 +23,8 @@
 #include "model/AudioData.h"
 #include "model/EffectParameters.h"
 #include "processing/AudioIOEffect.h"
+#include "processing/FFT.h"
+#include "processing/SpectralDynamics.h"
 
 using namespace tessoral;
 
@@ -75,6 +79,68 @@ void DeEsserPreset8MinStereo(benchmark::State& state) {
     bench::setRealtime(state, clip);
 }
 
+// The kernel itself at a low threshold (half the mean band level), where most frames are turned down.
+void DeEsserKernelLowThreshold8MinStereo(benchmark::State& state) {
+    const AudioData& clip = speech();
+    for (auto _ : state) {
+        auto l = SpectralDynamics::deessChannel(clip.left.span(), 0.5f, 0.3f, 4000.0);
+        auto r = SpectralDynamics::deessChannel(clip.right.span(), 0.5f, 0.3f, 4000.0);
+        benchmark::DoNotOptimize(l.data());
+        benchmark::DoNotOptimize(r.data());
+    }
+    bench::setRealtime(state, clip);
+}
+
+// The peer: the transforms of the de-esser's framing and nothing else, i.e. two forward and one
+// inverse 1024-point real FFT per quarter-frame hop (a frame of silence on each side) over both
+// channels, through the engine's transform (FFT::forward and FFT::inverse) on one frame.
+void DeEsserTransformsPeer(benchmark::State& state) {
+    const AudioData& clip = speech();
+    const std::size_t hops = (static_cast<std::size_t>(clip.frames()) + 1024) / 256 + 1;
+    for (auto _ : state) {
+        for (int channel = 0; channel < 2; ++channel) {
+            FFT fft(1024);
+            std::vector<float> frame(clip.left.begin() + 48000, clip.left.begin() + 48000 + 1024), re(512), im(512), out(1024);
+            for (std::size_t hop = 0; hop < hops; ++hop) {
+                fft.forward(frame, re, im);
+                fft.forward(frame, re, im);
+                fft.inverse(re, im, out);
+            }
+            benchmark::DoNotOptimize(out.data());
+        }
+    }
+    bench::setRealtime(state, clip);
+}
+
+// The same transforms as bare FFTW calls, with plans made as the engine makes them, on aligned
+// buffers: the floor under any kernel of this framing.
+void DeEsserBareFftwPeer(benchmark::State& state) {
+    const AudioData& clip = speech();
+    const std::size_t hops = (static_cast<std::size_t>(clip.frames()) + 1024) / 256 + 1;
+    float* frame = fftwf_alloc_real(1024);
+    float* out = fftwf_alloc_real(1024);
+    fftwf_complex* bins = fftwf_alloc_complex(513);
+    const fftwf_plan forward = fftwf_plan_dft_r2c_1d(1024, frame, bins, FFTW_ESTIMATE | FFTW_PRESERVE_INPUT);
+    const fftwf_plan inverse = fftwf_plan_dft_c2r_1d(1024, bins, out, FFTW_ESTIMATE | FFTW_DESTROY_INPUT);
+    std::copy(clip.left.begin() + 48000, clip.left.begin() + 48000 + 1024, frame);
+    for (auto _ : state) {
+        for (int channel = 0; channel < 2; ++channel) {
+            for (std::size_t hop = 0; hop < hops; ++hop) {
+                fftwf_execute_dft_r2c(forward, frame, bins);
+                fftwf_execute_dft_r2c(forward, frame, bins);
+                fftwf_execute_dft_c2r(inverse, bins, out);
+            }
+            benchmark::DoNotOptimize(out);
+        }
+    }
+    fftwf_destroy_plan(forward);
+    fftwf_destroy_plan(inverse);
+    fftwf_free(frame);
+    fftwf_free(out);
+    fftwf_free(bins);
+    bench::setRealtime(state, clip);
+}
+
 std::string ffmpegRaw(const std::string& filter) {
     const RawFiles& f = rawFiles();
     return "ffmpeg -nostdin -y -loglevel error -f f32le -ar 48000 -ac 2 -i " + f.path("in.raw") + " -af " + filter +
@@ -117,6 +183,9 @@ void SoxRawCopyPeer(benchmark::State& state) { bench::runPeer(state, soxRaw(""))
 
 BENCHMARK(DeEsserPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegDeesserPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(DeEsserKernelLowThreshold8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(DeEsserTransformsPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(DeEsserBareFftwPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(GraphicEQPreset8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(SoxEqualizerPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

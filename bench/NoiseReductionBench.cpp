@@ -1,5 +1,5 @@
 // Noise reduction of an 8-minute stereo clip at strength 0.7 beside sox's noisered on the same
-// material and noise, and the de-esser on the same clip beside its bare short-time transforms.
+// material and noise.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -17,9 +17,7 @@
 #include "BenchSupport.h"
 #include "model/SplitMix64.h"
 #include "model/AudioData.h"
-#include "processing/FFT.h"
 #include "processing/NoiseReduction.h"
-#include "processing/SpectralDynamics.h"
 
 using namespace tessoral;
 
@@ -119,41 +117,8 @@ void SoxCopyPeer(benchmark::State& state) {
     }
 }
 
-void DeEsser8MinStereo(benchmark::State& state) {
-    const AudioData& clip = material().clip;
-    for (auto _ : state) {
-        auto l = SpectralDynamics::deessChannel(clip.left.span(), 0.5f, 0.3f, 4000.0);
-        auto r = SpectralDynamics::deessChannel(clip.right.span(), 0.5f, 0.3f, 4000.0);
-        benchmark::DoNotOptimize(l.data());
-        benchmark::DoNotOptimize(r.data());
-    }
-    state.counters["x_realtime"] = benchmark::Counter(
-        static_cast<double>(clip.frames()) / 48000.0 * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-}
-
-// The peer: the de-esser's bare transforms alone (two forward and one inverse 1024-point FFT per
-// quarter-frame hop over both channels), i.e. the floor any kernel of this framing pays.
-void DeEsserTransformsPeer(benchmark::State& state) {
-    const AudioData& clip = material().clip;
-    const std::size_t frames = static_cast<std::size_t>(clip.frames()) + 2048;
-    for (auto _ : state) {
-        for (int ch = 0; ch < 2; ++ch) {
-            FFT fft(1024);
-            std::vector<float> frame(1024, 0.25f), re(512), im(512);
-            for (std::size_t p = 0; p + 1024 <= frames; p += 256) {
-                fft.forward(frame, re, im);
-                fft.forward(frame, re, im);
-                fft.inverse(re, im, frame);
-            }
-            benchmark::DoNotOptimize(frame.data());
-        }
-    }
-}
-
 }  // namespace
 
 BENCHMARK(NoiseReduction8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(SoxNoiseredPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(SoxCopyPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(DeEsser8MinStereo)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(DeEsserTransformsPeer)->Unit(benchmark::kMillisecond)->UseRealTime();

@@ -131,6 +131,10 @@ void FFT::inverse(std::span<const float> real, std::span<const float> imag, std:
     for (int i = 0; i < n_; ++i) out[i] = target[i] * scale;
 }
 
+void FFT::forwardInPlace() { fftwf_execute_dft_r2c(plans_->r2c, time_, static_cast<fftwf_complex*>(freq_)); }
+
+void FFT::inverseInPlace() { fftwf_execute_dft_c2r(plans_->c2r, static_cast<fftwf_complex*>(freq_), time_); }
+
 void FFT::magnitudes(std::span<const float> real, std::span<const float> imag, std::span<float> out) const {
     if (real.size() != static_cast<std::size_t>(half_) || imag.size() != static_cast<std::size_t>(half_) ||
         out.size() != static_cast<std::size_t>(half_ + 1)) {

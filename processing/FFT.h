@@ -43,6 +43,17 @@ public:
     // The same into a caller's buffer of half + 1 values (no allocation).
     void magnitudes(std::span<const float> real, std::span<const float> imag, std::span<float> out) const;
 
+    // The unpacked transforms on the instance's own SIMD-aligned buffers, for kernels that window
+    // straight into the transform's input and read its output in place (no copies, no scaling):
+    // `samples()` holds n values, `bins()` half + 1 complex values as (re, im) pairs of the
+    // unnormalised DFT X[0 … n/2] (not doubled). `forwardInPlace` transforms samples() into bins()
+    // and leaves samples() unchanged; `inverseInPlace` turns bins() back into n times the signal in
+    // samples() and leaves bins() undefined.
+    float* samples() { return time_; }
+    float* bins() { return static_cast<float*>(freq_); }
+    void forwardInPlace();
+    void inverseInPlace();
+
     // Periodic Hann window: w[i] = 0.5 − 0.5·cos(2πi/n), computed in double precision.
     // n ≤ 0 gives an empty array.
     static std::vector<float> hann(int n);

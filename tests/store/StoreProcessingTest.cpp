@@ -126,6 +126,21 @@ TEST_F(StoreProcessing, TrimMovesTheStartCropsTheEnvelopesAndClearsTheSelection)
     EXPECT_EQ(clip().audio.left[0], before.audio.left[24000]);
     EXPECT_FALSE(store->selection());
     EXPECT_DOUBLE_EQ(store->cursor(), 2.5);  // clamped to the shorter project
+
+    // Fades that do not fit the kept part: a 10 s clip with a 6 s fade-in and a 3 s fade-out kept
+    // to its first 5 s loses its tail and so its fade-out; the fade-in runs over the whole rest,
+    // not the share a scaling of both fades to 5 s would give it.
+    Track longer = Track::make("Длинный", constant(480000, 0.25f));
+    longer.fadeIn = 6.0;
+    longer.fadeOut = 3.0;
+    setClips({longer});
+    store->setSelectedID(longer.id);
+    store->setSelection(TimeRange{0.0, 5.0});
+    store->edit(EditAction::trim);
+    fx.tasks.runAll();
+    ASSERT_EQ(clip().frames(), 240000);
+    EXPECT_EQ(clip().fadeIn, 5.0);
+    EXPECT_EQ(clip().fadeOut, 0.0);
 }
 
 TEST_F(StoreProcessing, DeleteSqueezesTheEnvelopesOverTheRemovedSpan) {
