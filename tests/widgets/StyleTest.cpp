@@ -138,11 +138,14 @@ TEST(Style, TickedDisabledAndFocusedIndicatorsStandOutAndDifferAsTheyShould) {
                 for (int x = box.left(); x <= box.right(); ++x)
                     accentPixels += contrast(ticked.pixelColor(x, y), Palette::accent()) < 1.1;
             EXPECT_GE(accentPixels, radio ? 12 : box.width() * box.height() / 3) << where;
-            if (!radio) {
-                const QColor fill = ticked.pixelColor(box.left() + 2, box.top() + 2);
+            if (radio) {
+                EXPECT_LT(contrast(ticked.pixelColor(box.center()), Palette::accent()), 1.1) << where << ": no accent dot";
+            } else {
+                const QRect inside = box.adjusted(3, 3, -3, -3);
+                const QColor fill = ticked.pixelColor(inside.topLeft());
                 double mark = 1.0;
-                for (int y = box.top(); y <= box.bottom(); ++y)
-                    for (int x = box.left(); x <= box.right(); ++x) mark = std::max(mark, contrast(ticked.pixelColor(x, y), fill));
+                for (int y = inside.top(); y <= inside.bottom(); ++y)
+                    for (int x = inside.left(); x <= inside.right(); ++x) mark = std::max(mark, contrast(ticked.pixelColor(x, y), fill));
                 EXPECT_GE(mark, 4.5) << where << ": the tick does not read on the fill";
             }
         }
