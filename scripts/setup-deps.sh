@@ -30,8 +30,6 @@ PACKAGES=(
   clang libclang-rt-dev
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core
-  # the interface font, every weight (DejaVu Sans stays the fallback)
-  fonts-inter
 )
 
 missing=()
