@@ -328,6 +328,8 @@ void EffectEditorView::build(const Found& slot) {
         for (const EQBandSpec& band : EQDesign::parametricBands()) titles << qs(band.title);
         bands_ = new SegmentedControl(titles, editor_);
         bands_->setAccessibleName(qs(L("Полоса")));
+        // The small control size: eight texts keep off the dividers in the popover's width.
+        bands_->setFont(Fonts::ui(11, QFont::Medium));
         connect(bands_, &SegmentedControl::activated, this, [this](int index) {
             const auto& all = EQDesign::parametricBands();
             if (index >= 0 && index < static_cast<int>(all.size())) setBand(all[static_cast<std::size_t>(index)].id);

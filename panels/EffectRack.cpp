@@ -390,9 +390,12 @@ void EffectsRackView::refresh() {
     emptyPage_->setVisible(!clip);
     clipPage_->setVisible(clip != nullptr);
     if (!clip) {
-        // Rows of a clip no longer shown go, with their popovers.
+        // Rows of a clip no longer shown go at once, with their popovers: out of the list and out of
+        // sight, so that the next clip's rows never stand beside them until they are deleted.
         for (auto& [id, row] : rows_) {
             row->closeEditor();
+            list_->removeWidget(row);
+            row->hide();
             row->deleteLater();
         }
         rows_.clear();

@@ -349,7 +349,7 @@ void MatchLoudnessSheet::refreshRows() {
         } else {
             row.widget = new ClipRow(rowsLayout_->parentWidget());
             row.widget->setFixedHeight(26);
-            // DejaVu Sans draws its digits at one width: the columns of numbers line up.
+            // The numbers stand right-aligned in fixed columns: they end at one edge.
             const QFont font = Fonts::ui(11);
             row.widget->setLayout(fiveColumns(row.cells, row.widget, font));
         }

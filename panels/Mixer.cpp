@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QTextLayout>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QVBoxLayout>
@@ -69,18 +70,13 @@ protected:
         if (isDown()) c = c.darker(130);
         p.setPen(c);
         p.setFont(font());
-        const QFontMetrics m(font());
-        // Two lines at most: the second is elided.
-        QString text = this->text();
-        const QRect r = rect();
-        if (m.boundingRect(r, Qt::AlignCenter | Qt::TextWordWrap, text).height() > 2 * m.lineSpacing()) {
-            // Keep what fits on two lines.
-            while (text.size() > 1 &&
-                   m.boundingRect(r, Qt::AlignCenter | Qt::TextWordWrap, text + QChar(0x2026)).height() > 2 * m.lineSpacing())
-                text.chop(1);
-            text += QChar(0x2026);
+        const QStringList lines = MixerStrip::nameLines(text(), font(), width());
+        const int lineHeight = QFontMetrics(font()).lineSpacing();
+        int y = (height() - lineHeight * int(lines.size())) / 2;
+        for (const QString& line : lines) {
+            p.drawText(QRect(0, y, width(), lineHeight), Qt::AlignHCenter | Qt::AlignVCenter, line);
+            y += lineHeight;
         }
-        p.drawText(r, Qt::AlignCenter | Qt::TextWordWrap, text);
     }
 
 private:
@@ -88,6 +84,26 @@ private:
 };
 
 }  // namespace
+
+QStringList MixerStrip::nameLines(const QString& name, const QFont& font, int width) {
+    QTextLayout layout(name, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    QStringList lines;
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max(width, 1));
+        if (lines.size() == 1) {
+            // The second line holds the rest, shortened with "…" when it does not fit.
+            lines << QFontMetrics(font).elidedText(name.mid(line.textStart()).simplified(), Qt::ElideRight, width);
+            break;
+        }
+        lines << name.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
+}
 
 // ---- MixerFader ----
 
@@ -246,6 +262,7 @@ MixerStrip::MixerStrip(StudioStore& store, TransportSignals* transport, const La
     column->setSpacing(14);
 
     auto* name = new NameButton(this);
+    name->setObjectName(QStringLiteral("stripName"));
     name_ = name;
     connect(name_, &QAbstractButton::clicked, this, [this] {
         const Uuid id = lane_.id;

@@ -88,6 +88,9 @@ public:
 
     // "Центр" at exactly 0, else "L 25%" / "R 0%".
     static QString panText(double pan);
+    // The strip's name as drawn in `width`: at most two lines, broken between words (inside a word
+    // longer than a line), the second ending in "…" when the name goes on.
+    static QStringList nameLines(const QString& name, const QFont& font, int width);
 
     QAbstractButton* nameButton() const { return name_; }
     ToolButton* muteButton() const { return mute_; }

@@ -306,6 +306,8 @@ WorkspaceBrowser::WorkspaceBrowser(StudioStore& store, TransportSignals* transpo
 
     picker_ = new SegmentedControl({qs(L("Файлы")), qs(L("Метки")), qs(L("История"))}, this);
     picker_->setAccessibleName(qs(L("Навигатор")));
+    // The small control size: its texts keep their distance from the dividers in a narrow browser.
+    picker_->setFont(Fonts::ui(11, QFont::Medium));
     picker_->setCurrentIndex(0);
     auto* pickerBox = new QHBoxLayout;
     pickerBox->setContentsMargins(9, 9, 9, 9);

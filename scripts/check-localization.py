@@ -4,6 +4,8 @@
 Every literal key passed to L(...) or LP(count, ...) in the C++ sources must be in
 resources/Localization/en.json with a non-empty text whose placeholder set ({0}, {1}, ...)
 equals the key's. Plural texts are checked form by form. Keys are compared byte for byte.
+The English (the table and the English guide) is written in one spelling, the US one of the desktop's own Qt strings: a British form
+("Favourites", "Analysing", "Normalise", "Colour", "Centre", "Cancelled"...) is an error.
 """
 import json
 import os
@@ -16,6 +18,37 @@ PLACEHOLDER = re.compile(r"\{(\d+)\}")
 LITERAL = r'"(?:[^"\\\n]|\\.)*"'
 CALL_L = re.compile(r'(?<![A-Za-z0-9_])L\(\s*((?:' + LITERAL + r'\s*)+)')
 CALL_LP = re.compile(r'(?<![A-Za-z0-9_])LP\(\s*[^,;"]+?,\s*((?:' + LITERAL + r'\s*)+)')
+# British spellings, each with its US form (for the message). Words are matched whole, any case;
+# "analysis" and "dialogue" (speech) are the same in both.
+BRITISH = [
+    (r"(favo|colo|behavio|neighbo|hono|flavo|labo|armo|rumo|humo|harbo)ur(s|ed|ing|ite|ites|able|ful)?", "-or"),
+    (r"analys(e|es|ed|ing|er|ers)", "analyze"),
+    (r"(normal|real|organ|recogn|optim|minim|maxim|initial|synchron|visual|custom|equal|util|priorit|"
+     r"summar|serial|harmon|stabil|random|author|final|categor|capital|apolog|emphas|memor|standard|"
+     r"sanit|personal|local|special|character|quant|digit|tokeni|vectori|parameteri)"
+     r"is(e|es|ed|ing|er|ers|ation|ations)", "-ize"),
+    (r"(cent|met|lit|fib|theat|sab|calib)re(s|d)?", "-er"),
+    (r"(catalog|analog|prolog|epilog)ue(s|d)?", "-og"),
+    (r"(licen|defen|offen|preten)ce(s|d)?", "-se"),
+    (r"(cancel|travel|label|model|signal|level|fuel|dial|total|channel|tunnel)l(ed|ing|er|ers)", "single l"),
+    (r"grey(s|ed|ish)?", "gray"),
+    (r"(fulfil|enrol|instal)(s|ment|ments)?", "-ll"),
+    (r"programme(s)?", "program"),
+    (r"artefact(s)?", "artifact"),
+]
+BRITISH_WORD = re.compile(r"(?<![A-Za-z])(?:" + "|".join(f"(?:{rx})" for rx, _ in BRITISH) + r")(?![A-Za-z])", re.I)
+
+
+def british_words(text):
+    """The British spellings in an English text, each with the US form to use."""
+    found = []
+    for m in BRITISH_WORD.finditer(text):
+        word = m.group(0)
+        hint = next(us for rx, us in BRITISH if re.fullmatch(rx, word, re.I))
+        found.append((word, hint))
+    return found
+
+
 ESCAPES = {"n": "\n", "t": "\t", '"': '"', "\\": "\\", "'": "'", "0": "\0"}
 
 
@@ -81,6 +114,16 @@ def main(root):
                 problems.append(f"{where}: placeholders differ in plural {key!r} -> {value!r}")
         elif placeholders(key) != placeholders(value):
             problems.append(f"{where}: placeholders differ: {key!r} -> {value!r}")
+    for key, value in sorted(table.items()):
+        if isinstance(value, str):
+            for word, us in british_words(value):
+                problems.append(f"en.json: British spelling {word!r} ({us}) in {key!r} -> {value!r}")
+    guide = os.path.join(root, "resources/Guide.en.html")
+    if os.path.exists(guide):
+        with open(guide, encoding="utf-8") as f:
+            text = re.sub(r"<[^>]*>", " ", f.read())
+        for word, us in british_words(text):
+            problems.append(f"Guide.en.html: British spelling {word!r} ({us})")
     for p in problems:
         print(p)
     if problems:

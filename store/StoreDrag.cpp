@@ -6,6 +6,7 @@
 #include "model/BeatGrid.h"
 #include "model/Limits.h"
 #include "model/Localization.h"
+#include "model/NumberFormat.h"
 #include "store/StudioStore.h"
 
 namespace tessoral {
@@ -17,6 +18,14 @@ constexpr double kBaseViewWidth = 900.0;
 constexpr double kSnapPoints = 7.0;
 // A distance a rounding error short of the tolerance counts as at it (far below one frame).
 constexpr double kSnapSlack = 1e-9;
+
+// How far a clip moved, as "−00:02.050" back and "+00:02.050" forward (truncated milliseconds, as
+// every time label); counted in whole frames so that no rounding of the two starts shows.
+std::string offsetLabel(std::int64_t frames) {
+    const std::int64_t ms = (frames < 0 ? -frames : frames) * 1000 / kSampleRate;
+    const char* sign = ms == 0 ? "" : frames < 0 ? "−" : "+";
+    return sign + num::padded(ms / 60000, 2) + ":" + num::padded((ms / 1000) % 60, 2) + "." + num::padded(ms % 1000, 3);
+}
 
 }  // namespace
 
@@ -78,7 +87,7 @@ void StudioStore::endTrackDrag() {
     dragOrigin_.reset();
     const Track* clip = session_.track(origin.id);
     if (!clip) return;
-    std::string text = L("Клип сдвинут на {0}", timeLabel(clip->start));
+    std::string text = L("Клип сдвинут на {0}", offsetLabel(secondsToFrames(clip->start) - secondsToFrames(origin.start)));
     if (clip->laneID != origin.lane) {
         const Lane* row = session_.lane(*clip);
         text += " · " + (row ? row->name : std::string());

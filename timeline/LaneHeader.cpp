@@ -19,6 +19,7 @@
 #include "store/StudioStore.h"
 #include "store/TransportSignals.h"
 #include "timeline/ClipAutomationMenu.h"
+#include "widgets/Eliding.h"
 #include "widgets/Fonts.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
@@ -182,7 +183,8 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
     auto* dot = new ColorDot(this);
     dot_ = dot;
     row1->addWidget(dot_);
-    name_ = new QLineEdit(this);
+    // A long name reads from its start and ends in "…" until it is edited.
+    name_ = new ElidingLineEdit(this);
     name_->setObjectName(QStringLiteral("laneName"));
     name_->setFrame(false);
     name_->setPlaceholderText(qs(L("Название")));

@@ -21,7 +21,8 @@ SegmentedControl::SegmentedControl(const QStringList& segments, QWidget* parent)
 QSize SegmentedControl::sizeHint() const {
     const QFontMetrics fm(font());
     int w = 0;
-    for (const auto& s : segments_) w = std::max(w, fm.horizontalAdvance(s) + 20);
+    // Six pixels between a text and the dividers on either side.
+    for (const auto& s : segments_) w = std::max(w, fm.horizontalAdvance(s) + 12);
     return {w * std::max(1, count()), 24};
 }
 

@@ -107,6 +107,8 @@ EditorTools::EditorTools(StudioStore& store, QWidget* parent) : QWidget(parent),
     display_ = new SegmentedControl({ui::qs(L("Волна")), ui::qs(L("Спектр"))}, second);
     display_->setObjectName(QStringLiteral("displayPicker"));
     display_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);  // sized to its content
+    // The small control size: the row keeps to the smallest window in both languages.
+    display_->setFont(Fonts::ui(11, QFont::Medium));
     display_->setAccessibleName(ui::qs(L("Вид")));
     display_->setToolTip(ui::qs(L("Волновая форма или спектрограмма 45 Гц – 22 кГц")));
     connect(display_, &SegmentedControl::activated, this, [this](int i) { store_.setSpectralView(i == 1); });

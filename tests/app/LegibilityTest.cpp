@@ -1,12 +1,15 @@
 // Every text reads whole or ends in "…", and no button or picker is squeezed below the size it asks
 // for: the three modes, the four inspector pages, the spectral tools and the settings window, at the
-// smallest window and at 1280 × 800, in Russian and in English.
+// smallest window, 1024 × 700 and 1366 × 768, in Russian and in English, in the interface font the
+// layouts are measured with (a missing font fails: the walk means nothing in another one).
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
 #include <QApplication>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QProcess>
 #include <QScreen>
 #include <QStyle>
@@ -21,9 +24,11 @@
 
 #include "AppTestSupport.h"
 #include "app/shell/SettingsWindow.h"
+#include "panels/Mixer.h"
 #include "panels/Settings.h"
 #include "model/Localization.h"
 #include "widgets/Eliding.h"
+#include "widgets/Fonts.h"
 #include "panels/WorkspaceBrowser.h"
 #include "widgets/SegmentedControl.h"
 #include "widgets/WrappingCheckBox.h"
@@ -107,6 +112,17 @@ QStringList faults(QWidget* root) {
             const int lines = metrics.boundingRect(QRect(0, 0, wrapping->width() - box, 10000),
                                                    Qt::TextWordWrap | Qt::AlignLeft, wrapping->text()).height();
             if (wrapping->height() < lines) fault(wrapping->text(), lines);
+        } else if (auto* button = qobject_cast<QAbstractButton*>(w);
+                   button && button->objectName() == QStringLiteral("stripName")) {
+            // A mixer strip's name: two lines at most, each within the strip, the whole name or "…".
+            const QStringList lines = MixerStrip::nameLines(button->text(), button->font(), button->width());
+            for (const QString& line : lines)
+                if (metrics.horizontalAdvance(line) > button->width() || lines.size() > 2 ||
+                    (button->height() < int(lines.size()) * metrics.height()))
+                    fault(line, metrics.horizontalAdvance(line));
+            if (lines.join(QLatin1Char(' ')).simplified() != button->text().simplified() &&
+                !lines.last().endsWith(QStringLiteral("…")))
+                fault(lines.join(QLatin1Char('|')), 0);
         } else if (auto* button = qobject_cast<QAbstractButton*>(w)) {
             if (button->text().isEmpty() && button->icon().isNull()) continue;
             // A text needs all it asks for; an icon button its own size where a fixed one is set.
@@ -119,15 +135,21 @@ QStringList faults(QWidget* root) {
             // Squeezed below what it asks for, or a text wider than its share of the width.
             const int need = std::min(segments->minimumSizeHint().width(), segments->maximumWidth());
             if (std::min(visible, segments->width()) < need) fault(texts.join(QStringLiteral(" | ")), need);
+            // Each text keeps 4 px from the dividers on either side.
             for (int i = 0; i < segments->count(); ++i)
-                if (segments->segmentRect(i).width() - 2 < metrics.horizontalAdvance(texts[i]))
-                    fault(texts[i], metrics.horizontalAdvance(texts[i]) + 2);
+                if (segments->segmentRect(i).width() - 8 < metrics.horizontalAdvance(texts[i]))
+                    fault(texts[i], metrics.horizontalAdvance(texts[i]) + 8);
         } else if (auto* field = qobject_cast<ElidingLineEdit*>(w)) {
             // Without the focus a long text shows from its start and ends in "…".
             const QString shown = field->displayedText();
             if (!field->hasFocus() && shown != field->text() && (!shown.endsWith(QStringLiteral("…")) ||
                                                                  !field->text().startsWith(shown.chopped(1))))
                 fault(shown, 0);
+        } else if (auto* edit = qobject_cast<QLineEdit*>(w)) {
+            // A plain field cuts a long text at an edge, with no "…": names belong in eliding ones.
+            const int room = edit->width() - edit->textMargins().left() - edit->textMargins().right() - 6;
+            if (!edit->hasFocus() && metrics.horizontalAdvance(edit->text()) > room)
+                fault(edit->text(), metrics.horizontalAdvance(edit->text()) + 6);
         } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
             if (auto* eliding = qobject_cast<ElidingComboBox*>(combo)) {
                 const QString shown = eliding->displayedText();
@@ -150,15 +172,26 @@ QStringList faults(QWidget* root) {
 QStringList walk(StudioFixture& fx, QSize size) {
     QStringList found;
     MainWindow& window = fx.window();
+    StudioStore& s = fx.store();
     window.show();
     window.resize(size);
     pump();
     const auto check = [&](const QString& state) {
+        // Once the state's layout has settled: the window gives back what an earlier state needed.
         pump();
+        window.resize(size);
+        pump();
+        // The window keeps the smallest size in every state but the spectral ones, whose second tool
+        // row (tools, brush, display, toggles, zoom) needs more than the editor column has there.
+        auto* view = window.findChild<StudioView*>();
+        const QSize least = view ? view->minimumSizeHint() : QSize();
+        if (!view || (least.width() > StudioView::kMinimumWidth && !s.spectralView()) ||
+            least.height() > StudioView::kMinimumHeight)
+            found << QStringLiteral("%1×%2 %3: the window needs %4×%5, is %6 wide")
+                         .arg(size.width()).arg(size.height()).arg(state).arg(least.width()).arg(least.height()).arg(window.width());
         for (const QString& f : faults(&window))
             found << QStringLiteral("%1×%2 %3: %4").arg(size.width()).arg(size.height()).arg(state, f);
     };
-    StudioStore& s = fx.store();
     // The browser shows its markers, the long name among them.
     if (auto* browser = window.findChild<WorkspaceBrowser*>()) browser->setTab(1);
     for (EditorMode mode : {EditorMode::waveform, EditorMode::multitrack, EditorMode::mixer}) {
@@ -177,12 +210,28 @@ QStringList walk(StudioFixture& fx, QSize size) {
     for (int tab = 0; tab < 4; ++tab) {
         s.setInspectorTab(tab);
         check(QStringLiteral("inspector tab %1").arg(tab));
+        // The page's title beside the four buttons reads whole, not just ends in "…".
+        auto* title = window.findChild<ElidedLabel*>(QStringLiteral("tabTitle"));
+        if (!title || title->text().isEmpty() || title->displayedText() != title->text())
+            found << QStringLiteral("%1×%2 inspector tab %3: its title is cut: \"%4\"")
+                         .arg(size.width()).arg(size.height()).arg(tab).arg(title ? title->displayedText() : QString());
     }
     return found;
 }
 
+// The interface font is the one the layouts are measured with, in every weight the views use.
+void requireTheInterfaceFont() {
+    for (const QFont::Weight weight : {QFont::Light, QFont::Normal, QFont::Medium, QFont::DemiBold, QFont::Bold}) {
+        const QFontInfo info(Fonts::ui(11, weight));
+        ASSERT_EQ(info.family(), QStringLiteral("Inter")) << "weight " << weight << ": install fonts-inter (scripts/setup-deps.sh)";
+        EXPECT_EQ(info.weight(), weight) << info.styleName().toStdString();
+    }
+    ASSERT_EQ(QFontInfo(QApplication::font()).family(), QStringLiteral("Inter"));
+}
+
 void checkEverything() {
-    for (QSize size : {QSize(StudioView::kMinimumWidth, StudioView::kMinimumHeight), QSize(1280, 800)}) {
+    ASSERT_NO_FATAL_FAILURE(requireTheInterfaceFont());
+    for (QSize size : {QSize(StudioView::kMinimumWidth, StudioView::kMinimumHeight), QSize(1024, 700), QSize(1366, 768)}) {
         StudioFixture fx;
         // Devices with long names, as USB interfaces have them.
         BackendDevice device;
@@ -200,6 +249,8 @@ void checkEverything() {
         const auto& markers = fx.store().session().markers;
         ASSERT_FALSE(markers.empty());
         fx.store().renameMarker(markers.back().id, "Intro - Workshop Hour with a very long guest list");
+        // A row named after a long file name, in its header and on its mixer strip.
+        fx.store().renameLane(fx.store().session().lanes[0].id, "Drums_120_24b48k_overheads_room_final_take.wav");
         // A rack whose preset has a long title.
         fx.store().addRackEffect(EffectPreset::parametricEQ);
         fx.settle();

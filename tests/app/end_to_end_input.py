@@ -169,8 +169,8 @@ def held_delete_and_russian_undo(program):
         run.close()
 
 
-# The editor tools' second row in the spectral view: rectangle, brush, lasso from x = 353, 36 apart.
-BRUSH = (387, 128)
+# The editor tools' second row in the spectral view: rectangle, brush, lasso from x = 327, 34 apart.
+BRUSH = (361, 128)
 # The 1 kHz tone of the first clip in the spectrogram of its row, and the row's clips.
 TONE_Y = sess.LANES_TOP + 68
 FIRST_ROW_Y = sess.LANES_TOP + 70

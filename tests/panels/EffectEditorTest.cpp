@@ -8,15 +8,18 @@
 #include <QTemporaryDir>
 
 #include <clocale>
+#include <filesystem>
 #include <cstdlib>
 
 #include <gtest/gtest.h>
 
 #include "EffectPanelsSupport.h"
 #include "model/EffectParameters.h"
+#include "model/Localization.h"
 #include "model/NumberFormat.h"
 #include "panels/EQCurve.h"
 #include "panels/EffectEditor.h"
+#include "widgets/SegmentedControl.h"
 #include "widgets/ValueSlider.h"
 
 namespace tessoral {
@@ -184,6 +187,20 @@ TEST_F(EffectEditor, TheParametricRowsFollowTheBandAndTheCurve) {
     open(EffectPreset::parametricEQ);
     EXPECT_EQ(editor->band(), "p2");
     EXPECT_EQ(editor->width(), 560);
+    // The band picker, at the small control size: every title, Russian and English, keeps 4 px from
+    // the dividers on either side.
+    auto* picker = editor->findChild<SegmentedControl*>();
+    ASSERT_NE(picker, nullptr);
+    const auto english = Localization::table(
+        AppLanguage::english, std::filesystem::path(TESSORAL_SOURCE_DIR) / "resources" / "Localization");
+    const QFontMetrics metrics(picker->font());
+    for (int i = 0; i < picker->count(); ++i) {
+        const std::string& title = EQDesign::parametricBands()[static_cast<std::size_t>(i)].title;
+        const auto en = english.find(title);
+        ASSERT_NE(en, english.end()) << title;
+        for (const std::string& text : {title, en->second})
+            EXPECT_LE(metrics.horizontalAdvance(QString::fromStdString(text)) + 8, picker->segmentRect(i).width()) << text;
+    }
     EXPECT_TRUE(editor->row("p2.g")->isVisible());
     EXPECT_FALSE(editor->row("ls.g")->isVisible());
     ASSERT_TRUE(editor->curve());

@@ -75,6 +75,37 @@ TEST_F(Rack, AnEmptyRackHasEightAddRowsAndNothingToApply) {
     EXPECT_TRUE(actions[1]->isSeparator());
 }
 
+// Every "Add Effect" row draws from its own state: after a clip with five slots, the empty rack of
+// another clip shows its eight rows alike, in their places, none with a button frame left from the
+// slots before.
+TEST_F(Rack, AddRowsLookAlikeAfterAClipWithSlots) {
+    const Uuid full = s.addClip("Голос", {slot(EffectPreset::voice), slot(EffectPreset::compressor), slot(EffectPreset::limiter),
+                                          slot(EffectPreset::deesser), slot(EffectPreset::reverb)});
+    const Uuid empty = s.addClip("Мелодия", {}, false);
+    QApplication::processEvents();
+    // From the full rack to the empty one, directly and through no selection (a click that first
+    // clears the selection, then picks the other clip).
+    for (const std::optional<Uuid>& id : {std::optional<Uuid>(full), std::optional<Uuid>(empty), std::optional<Uuid>(full),
+                                          std::optional<Uuid>(), std::optional<Uuid>(empty)}) {
+        s.store->setSelectedID(id);
+        QApplication::processEvents();
+    }
+    ASSERT_EQ(rack->addRowNumbers().size(), 8);
+    // The other clip's slots are gone from the list, even before their widgets are deleted.
+    for (RackSlotView* row : rack->findChildren<RackSlotView*>()) EXPECT_FALSE(row->isVisible());
+    const QImage image = rack->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const auto buttons = rack->findChildren<QToolButton*>(QStringLiteral("addEffect"));
+    ASSERT_EQ(buttons.size(), 8);
+    auto area = [&](QToolButton* b) {
+        return image.copy(QRect(b->mapTo(rack.get(), QPoint(0, 0)), b->size()).adjusted(-4, -4, 4, 4));
+    };
+    const QImage last = area(buttons.back());
+    for (QToolButton* b : buttons) {
+        EXPECT_TRUE(b->isVisible());
+        EXPECT_TRUE(area(b) == last) << "row at y " << b->mapTo(rack.get(), QPoint(0, 0)).y() << " differs from row 08";
+    }
+}
+
 // The clip line: the colour dot stands apart from the name (the line's spacing, measured on the
 // pixels between the dot and the name's first ink).
 TEST_F(Rack, TheColourDotStandsApartFromTheClipName) {

@@ -54,6 +54,18 @@ with tempfile.TemporaryDirectory() as t:
             broken[key] = bad
         write(t, "resources/Localization/en.json", json.dumps(broken, ensure_ascii=False))
         expect(f"broken table {key!r}->{bad!r}", run("check-localization.py", t), 1)
+    # One spelling: US forms pass, a British one in the table or in the English guide fails.
+    us = dict(table, **{"Готово#ready": "Favorites, Analyzing, Normalize, Color, Center, Canceled, Dialogue, Analysis"})
+    write(t, "resources/Localization/en.json", json.dumps(us, ensure_ascii=False))
+    expect("US spelling", run("check-localization.py", t), 0)
+    for british in ("Save Chain to Favourites…", "Analysing noise…", "normalised", "Colour", "centre",
+                    "Recording cancelled", "neighbouring audio", "equaliser bands"):
+        write(t, "resources/Localization/en.json",
+              json.dumps(dict(table, **{"Готово#ready": british}), ensure_ascii=False))
+        expect(f"British spelling {british!r}", run("check-localization.py", t), 1)
+    write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
+    write(t, "resources/Guide.en.html", "<p>Your <b>favourite</b> chains</p>")
+    expect("British spelling in the guide", run("check-localization.py", t), 1)
 
 # A skipped test fails CI unless the list names it, in the build the list names it for.
 with tempfile.TemporaryDirectory() as t:
@@ -79,5 +91,5 @@ with tempfile.TemporaryDirectory() as t:
 
 for f in failures:
     print(f)
-print(f"{8 - len(failures)} passed, {len(failures)} failed")
+print(f"{18 - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)

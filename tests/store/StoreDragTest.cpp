@@ -90,11 +90,22 @@ TEST_F(StoreDrag, DragStaysInsideTheProjectAndTakesOneStep) {
     store->dragTrack(id, 2.5, 0);  // always from the gesture's start
     EXPECT_EQ(track(id).start, 12.5);
     store->endTrackDrag();
-    EXPECT_EQ(store->status(), "Клип сдвинут на 00:12.500");
+    EXPECT_EQ(store->status(), "Клип сдвинут на +00:02.500") << "the offset, not the new start";
     EXPECT_EQ(steps(), 1u);
 
     store->undo();
     EXPECT_EQ(track(id).start, 10.0);
+
+    // Back by 2.05 s: the signed offset to the millisecond; no move: no sign.
+    store->setSnapping(false);
+    store->beginTrackDrag(id);
+    store->dragTrack(id, -2.05, 0);
+    store->endTrackDrag();
+    EXPECT_EQ(store->status(), "Клип сдвинут на −00:02.050");
+    store->beginTrackDrag(id);
+    store->dragTrack(id, 0.0, 0);
+    store->endTrackDrag();
+    EXPECT_EQ(store->status(), "Клип сдвинут на 00:00.000");
 }
 
 TEST_F(StoreDrag, RowsFollowTheOffsetAndTheOwnRowGivesBackTheColour) {
@@ -121,7 +132,7 @@ TEST_F(StoreDrag, RowsFollowTheOffsetAndTheOwnRowGivesBackTheColour) {
 
     store->dragTrack(id, 2.0, 1);
     store->endTrackDrag();
-    EXPECT_EQ(store->status(), "Клип сдвинут на 00:02.000 · Ряд 3");
+    EXPECT_EQ(store->status(), "Клип сдвинут на +00:02.000 · Ряд 3");
     store->endTrackDrag();  // nothing under way: nothing
     EXPECT_EQ(steps(), 1u);
 }
