@@ -304,6 +304,13 @@ TEST(Wheel, TheGuardKnowsTheValueControlsAndLeavesScrollBarsAlone) {
         pump();
         turn(control);
         if (control != segments) EXPECT_NE(positionOf(control), position) << kind;
+        // The focus taken away and given back by the program is no person's choice any more.
+        const int turned = positionOf(control);
+        control->clearFocus();
+        control->setFocus(Qt::OtherFocusReason);
+        pump();
+        turn(control);
+        EXPECT_EQ(positionOf(control), turned) << kind << " with the focus given back by the program";
     }
     EXPECT_EQ(segments->currentIndex(), 1);
     EXPECT_EQ(segmentChosen.count(), 0);
