@@ -16,6 +16,9 @@ std::int64_t StudioStore::historyBytes(const std::deque<HistoryEntry>& stack) {
     // clips or channels share it. A step that changes no audio (a marker, a move, a gain) adds
     // nothing; a step that writes samples adds its new buffers.
     std::vector<std::pair<const float*, std::size_t>> buffers;
+    std::size_t clips = 0;
+    for (const auto& entry : stack) clips += entry.session.tracks.size();
+    buffers.reserve(2 * clips);  // two channels a clip; handles are rarer
     auto add = [&buffers](const SharedArray<float>& channel) {
         if (!channel.empty()) buffers.emplace_back(channel.data(), channel.size());
     };
