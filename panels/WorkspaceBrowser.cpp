@@ -555,6 +555,14 @@ void WorkspaceBrowser::refreshHistory() {
         row->setSymbol(QStringLiteral("arrow.uturn.forward"), Palette::tertiaryText(), 12);
         row->setLines(qs(redo[redo.size() - 1 - k]), font, Palette::tertiaryText(), {}, {}, 2);
     }
+    // Once the limits dropped older steps, the first row leads back to the state before the oldest
+    // step still kept, not to the project as it was opened.
+    if (store_.olderStepsDropped() && (!undo.empty() || !redo.empty())) {
+        const std::string& oldest = undo.empty() ? redo.back() : undo.front();
+        initial_->setLines(qs(L("До шага «{0}»", oldest)), Fonts::ui(11), Palette::primaryText(), {}, {}, 2);
+    } else {
+        initial_->setLines(qs(L("Начальное состояние")), Fonts::ui(11), Palette::primaryText());
+    }
     initial_->setEnabled(!undo.empty());
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "model/Limits.h"
 #include "model/Localization.h"
@@ -10,18 +12,44 @@
 namespace tessoral {
 
 std::int64_t StudioStore::historyBytes(const std::deque<HistoryEntry>& stack) {
-    std::int64_t total = 0;
+    // What memory holds for the snapshots: every sample buffer once, however many snapshots,
+    // clips or channels share it. A step that changes no audio (a marker, a move, a gain) adds
+    // nothing; a step that writes samples adds its new buffers.
+    std::vector<std::pair<const float*, std::size_t>> buffers;
+    std::size_t clips = 0;
+    for (const auto& entry : stack) clips += entry.session.tracks.size();
+    buffers.reserve(2 * clips);  // two channels a clip; handles are rarer
+    auto add = [&buffers](const SharedArray<float>& channel) {
+        if (!channel.empty()) buffers.emplace_back(channel.data(), channel.size());
+    };
+    auto addAudio = [&add](const AudioData& audio) {
+        add(audio.left);
+        add(audio.right);
+    };
     for (const auto& entry : stack)
-        for (const auto& clip : entry.session.tracks) total += clip.bytes();
+        for (const auto& clip : entry.session.tracks) {
+            addAudio(clip.audio);
+            if (clip.headHandle) addAudio(*clip.headHandle);
+            if (clip.tailHandle) addAudio(*clip.tailHandle);
+        }
+    std::sort(buffers.begin(), buffers.end());
+    buffers.erase(std::unique(buffers.begin(), buffers.end()), buffers.end());
+    std::int64_t total = 0;
+    for (const auto& buffer : buffers) total += static_cast<std::int64_t>(buffer.second * sizeof(float));
     return total;
 }
 
 void StudioStore::checkpoint(const std::string& name) {
     undoStack_.push_back(HistoryEntry{session_, name});
-    if (undoStack_.size() > kUndoLimit) undoStack_.pop_front();
-    // The audio the snapshots keep alive, counted as if none shared storage; the step just taken
-    // always stays.
-    while (undoStack_.size() >= 2 && historyBytes(undoStack_) > kUndoMemoryBytes) undoStack_.pop_front();
+    if (undoStack_.size() > kUndoLimit) {
+        undoStack_.pop_front();
+        historyShortened_ = true;
+    }
+    // The audio the snapshots keep alive; the step just taken always stays.
+    while (undoStack_.size() >= 2 && historyBytes(undoStack_) > kUndoMemoryBytes) {
+        undoStack_.pop_front();
+        historyShortened_ = true;
+    }
     redoStack_.clear();
     syncHistory();
     setDirty(true);
@@ -70,6 +98,7 @@ void StudioStore::syncHistory() {
 void StudioStore::clearHistory() {
     undoStack_.clear();
     redoStack_.clear();
+    historyShortened_ = false;
     syncHistory();
 }
 

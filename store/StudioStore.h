@@ -264,8 +264,12 @@ public:
     void redo();
     // Repairs the selected clip and row, the cursor and the time selection after the project changed.
     void validateSelection();
-    // Audio bytes that the undo snapshots would hold if none shared storage.
+    // Audio bytes that the undo snapshots keep alive: each sample buffer counted once.
     static std::int64_t historyBytes(const std::deque<HistoryEntry>& stack);
+    // Whether the limits dropped older steps since the history was last emptied: the oldest
+    // state the history reaches is then no longer the project as it was opened. It changes only
+    // together with `undoNames`.
+    bool olderStepsDropped() const { return historyShortened_; }
 
     // One clip or one row changed in place as one undo step named `name` (refused while locked or
     // when the id names nothing). Out-of-range results are repaired afterwards.
@@ -833,6 +837,7 @@ private:
     std::unique_ptr<AudioTransport> transport_;  // plain
     std::deque<HistoryEntry> undoStack_;         // plain, core only
     std::deque<HistoryEntry> redoStack_;         // plain, core only
+    bool historyShortened_ = false;              // plain: see olderStepsDropped()
     PunchPlan recordPlan_;                       // plain, core only
     bool recordingTask_ = false;                 // plain
     std::unique_ptr<SingleShot> countdownTask_;  // plain, core only: destroying it cancels the count-in

@@ -468,6 +468,21 @@ TEST(Menus, LetterShortcutsFollowTheKeyPlaceOnALayoutWithoutLatin) {
     EXPECT_EQ(s.session().lanes.size(), rows + 1);
     edit->hide();
 
+    // An open menu keeps its keys: Ctrl+Я reaches the menu's window, not the project behind it.
+    QMenu* open = topMenu(fx, L("Правка"));
+    ASSERT_NE(open, nullptr);
+    open->popup(fx.window().mapToGlobal(QPoint(40, 40)));
+    pump();
+    ASSERT_EQ(QApplication::activePopupWidget(), open);
+    QKeyEvent press(QEvent::KeyPress, kYa, Qt::ControlModifier, kZPlace, 0, 0);
+    QApplication::sendEvent(open->windowHandle(), &press);
+    QKeyEvent release(QEvent::KeyRelease, kYa, Qt::ControlModifier, kZPlace, 0, 0);
+    QApplication::sendEvent(open->windowHandle(), &release);
+    pump();
+    EXPECT_EQ(s.session().lanes.size(), rows + 1);
+    open->close();
+    pump();
+
     // Under a sheet the window's shortcuts sleep on every layout.
     s.setShowExport(true);
     pump();

@@ -206,11 +206,23 @@ TEST_F(BrowserTest, HistoryJumps) {
     EXPECT_EQ(store.undoNames(), (std::vector<std::string>{"first", "second", "third"}));
     EXPECT_TRUE(store.redoNames().empty());
 
+    EXPECT_EQ(browser.initialRow()->text(), qs(L("Начальное состояние")));
     browser.initialRow()->click();
     pump();
     EXPECT_TRUE(store.undoNames().empty());
     EXPECT_FALSE(browser.initialRow()->isEnabled());
     EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, 0.0);
+
+    // Once the limit dropped the oldest steps, the first row names the oldest step still kept:
+    // it leads back to the state before that step, not to the project as it was opened.
+    for (int i = 1; i <= 13; ++i)
+        store.changeLane(Uuid(lane), "step " + std::to_string(i), [](Lane& l) { l.gainDB -= 1; });
+    EXPECT_EQ(browser.initialRow()->text(), qs(L("До шага «{0}»", "step 2")));
+    browser.initialRow()->click();
+    pump();
+    EXPECT_TRUE(store.undoNames().empty());
+    EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, -1.0);
+    EXPECT_EQ(browser.initialRow()->text(), qs(L("До шага «{0}»", "step 2")));
 }
 
 TEST_F(BrowserTest, LockedColumnTakesNoInputAndHidingStartsOnTheFirstTab) {

@@ -1,10 +1,12 @@
 // Undo history, selection validation and the one-clip / one-row edit helpers.
 
 #include <cmath>
+#include <deque>
 #include <limits>
 
 #include "StoreTestSupport.h"
 #include "model/Limits.h"
+#include "model/Localization.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -42,14 +44,153 @@ TEST_F(StoreHistory, KeepsTheLastTwelveStepsAndEmptiesRedoOnANewStep) {
     EXPECT_EQ(store->undoNames().size(), 12u);
 }
 
-TEST_F(StoreHistory, AudioBeyondTheBudgetDropsTheOldestSteps) {
-    // One 8-minute clip: 184,320,000 bytes per snapshot; three exceed 512 MiB, two do not.
-    setClips({clip("Длинный", limits::kMaxFrames)});
-    for (int i = 1; i <= 3; ++i) store->checkpoint("Шаг " + std::to_string(i));
-    EXPECT_EQ(store->undoNames(), names(2, 3));
+namespace {
 
-    // A project over the budget alone keeps exactly its newest step.
-    setClips({clip("A", limits::kMaxFrames), clip("B", limits::kMaxFrames), clip("C", limits::kMaxFrames)});
+constexpr std::int64_t kHalfMinute = 30 * 48000;
+
+// A 3-minute project on three rows of six 30-second clips. Each clip keeps its samples in one
+// buffer that both channels share (cheap to build): 103,680,000 bytes held, 207,360,000 when
+// every channel of every clip is counted at 8 bytes a frame, as the project's size is.
+Session threeMinutesOfEighteenClips(Session s) {
+    s.tracks.clear();
+    s.lanes.clear();
+    for (int row = 0; row < 3; ++row) {
+        Lane lane;
+        lane.name = "Ряд " + std::to_string(row + 1);
+        s.lanes.push_back(std::move(lane));
+    }
+    for (int i = 0; i < 18; ++i) {
+        Track t = Track::make("Клип " + std::to_string(i + 1),
+                              AudioData::mono(std::vector<float>(kHalfMinute, 0.01f * float(i + 1))));
+        t.start = 30.0 * (i % 6);
+        t.laneID = s.lanes[std::size_t(i / 6)].id;
+        s.tracks.push_back(std::move(t));
+    }
+    return s;
+}
+
+// Stereo samples in two buffers of their own: 8 bytes a frame held.
+AudioData fresh(std::int64_t frames, float value) {
+    return AudioData(std::vector<float>(std::size_t(frames), value), std::vector<float>(std::size_t(frames), -value));
+}
+
+}  // namespace
+
+TEST_F(StoreHistory, StepsThatShareTheAudioKeepTwelveInAThreeMinuteProject) {
+    store->setSession(threeMinutesOfEighteenClips(store->session()));
+    store->setSnapping(false);
+    ASSERT_EQ(store->session().duration(), 180.0);
+    ASSERT_GT(store->session().bytes(), 200'000'000);
+    auto clipID = [this](int i) { return store->session().tracks[std::size_t(i)].id; };
+
+    // Markers, moves and gains change no sample: the snapshots share every buffer.
+    for (int i = 0; i < 5; ++i) {
+        store->setCursor(10.0 + 30.0 * i);
+        store->addMarker();
+    }
+    for (int i : {5, 11, 17, 5, 11}) {
+        store->beginTrackDrag(clipID(i));
+        store->dragTrack(clipID(i), 1.5, 0);
+        store->endTrackDrag();
+    }
+    for (int i = 0; i < 5; ++i) store->setClipGain(clipID(i), -3.0 - i);
+    ASSERT_EQ(store->session().tracks[5].start, 153.0);
+    EXPECT_EQ(store->undoNames().size(), 12u);
+    EXPECT_EQ(store->undoNames().front(), L("Добавление маркера"));
+    EXPECT_TRUE(store->olderStepsDropped());
+
+    // A clip cut to 10 ms by a drag along its end, then five markers: the cut can still be undone.
+    const Uuid cut = clipID(7);
+    store->beginTrim(cut, ClipEdge::end);
+    store->dragTrim(cut, -29.99);
+    store->endTrim();
+    ASSERT_EQ(store->session().track(cut)->frames(), 480);
+    for (int i = 0; i < 5; ++i) {
+        store->setCursor(1.0 + i);
+        store->addMarker();
+    }
+    EXPECT_EQ(store->undoNames().size(), 12u);
+    for (int i = 0; i < 6; ++i) store->undo();
+    EXPECT_EQ(store->session().track(cut)->frames(), kHalfMinute);
+    EXPECT_FALSE(store->session().track(cut)->tailHandle);
+    EXPECT_EQ(store->session().markers.size(), 5u);
+    EXPECT_EQ(store->undoNames().size(), 6u);
+
+    // A new project starts a history that reaches back to its beginning.
+    store->setDirty(false);  // no question about the changes
+    store->loadDemo();
+    fx.settle();
+    EXPECT_FALSE(store->olderStepsDropped());
+}
+
+TEST_F(StoreHistory, TheHistoryCountsEachSampleBufferItKeepsOnce) {
+    // A mono clip (one buffer for both channels) with both handles, and a stereo clip.
+    Track mono;
+    mono.audio = AudioData::mono(std::vector<float>(1000, 0.5f));
+    mono.headHandle = AudioData::mono(std::vector<float>(300, 0.5f));
+    mono.tailHandle = fresh(200, 0.5f);
+    Track stereo;
+    stereo.audio = fresh(100, 0.25f);
+    Session first;
+    first.tracks = {mono};
+    Session second = first;  // a step that wrote no samples
+    second.tracks.push_back(stereo);
+    Session third = second;  // a step that wrote the stereo clip's samples
+    third.tracks[1].audio = fresh(100, 0.75f);
+    std::deque<HistoryEntry> stack{{first, "1"}, {second, "2"}, {third, "3"}};
+    EXPECT_EQ(StudioStore::historyBytes(stack), (1000 + 300 + 2 * 200 + 2 * 100 + 2 * 100) * 4);
+}
+
+TEST_F(StoreHistory, EditsThatWriteSamplesStillDropTheOldestStepsPastTheBudget) {
+    // A 4-minute stereo clip: 92,160,000 bytes. Each step that writes samples leaves a new pair of
+    // buffers behind; five fit into 512 MiB, six do not.
+    constexpr std::int64_t frames = limits::kMaxFrames / 2;
+    Track big;
+    big.name = "Длинный";
+    big.audio = fresh(frames, 0.1f);
+    setClips({big});
+    const Uuid id = store->session().tracks[0].id;
+    std::vector<AudioData> written;
+    auto rewrite = [&](const std::string& name, float value) {
+        store->checkpoint(name);
+        Session s = store->session();
+        s.tracks[0].audio = fresh(frames, value);
+        written.push_back(s.tracks[0].audio);
+        store->setSession(std::move(s));
+    };
+    for (int i = 1; i <= 5; ++i) rewrite("Шаг " + std::to_string(i), 0.1f * float(i));
+    EXPECT_EQ(store->undoNames(), names(1, 5));
+    EXPECT_FALSE(store->olderStepsDropped());
+
+    // A trim moves nearly all of the clip into a new handle: the sixth buffer pair drops step 1
+    // when the trim is recorded, and step 2 when a marker records the trimmed clip.
+    store->setSnapping(false);
+    store->beginTrim(id, ClipEdge::end);
+    store->dragTrim(id, -239.0);
+    store->endTrim();
+    ASSERT_TRUE(store->session().track(id)->tailHandle);
+    EXPECT_EQ(store->undoNames().size(), 5u);
+    EXPECT_EQ(store->undoNames().front(), "Шаг 2");
+    EXPECT_TRUE(store->olderStepsDropped());
+    store->addMarker();
+    EXPECT_EQ(store->undoNames().front(), "Шаг 3");
+    // More markers share what is already counted.
+    store->setCursor(0.5);
+    store->addMarker();
+    EXPECT_EQ(store->undoNames().size(), 6u);
+    EXPECT_EQ(store->undoNames().front(), "Шаг 3");
+
+    // A project whose own audio passes the budget keeps exactly its newest step: the five written
+    // buffer pairs and the trimmed clip.
+    std::vector<Track> clips{*store->session().track(id)};
+    for (const AudioData& audio : written) {
+        Track t;
+        t.name = "Копия";
+        t.audio = audio;
+        clips.push_back(std::move(t));
+    }
+    written.clear();
+    setClips(std::move(clips));
     store->checkpoint("Один");
     store->checkpoint("Два");
     EXPECT_EQ(store->undoNames(), std::vector<std::string>{"Два"});
