@@ -4,11 +4,13 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QTreeView>
 
 #include <algorithm>
 #include <system_error>
@@ -34,7 +36,16 @@ void configure(QFileDialog& dialog) {
         QGuiApplication::platformName() == "minimal")
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
-    if (dialog.testOption(QFileDialog::DontUseNativeDialog)) dialog.resize(QtPrompts::fileDialogSize(dialog.parentWidget()));
+    if (!dialog.testOption(QFileDialog::DontUseNativeDialog)) return;
+    dialog.resize(QtPrompts::fileDialogSize(dialog.parentWidget()));
+    // The detailed view's size, type and date as wide as their texts, the name in the rest: dates
+    // are never cut in the middle.
+    if (auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    }
 }
 
 // Keeps the size a person gave Qt's own dialog for the next one.
@@ -48,7 +59,7 @@ void keepSize(const QFileDialog& dialog) {
 // too long a name, a loop of symbolic links, a folder the user may not enter, a failing disk.
 std::optional<std::error_code> unexaminable(const std::filesystem::path& path) {
     std::error_code ec;
-    std::filesystem::status(path, ec);
+    (void)std::filesystem::status(path, ec);
     if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return std::nullopt;
     return ec;
 }

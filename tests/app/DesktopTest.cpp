@@ -36,6 +36,7 @@
 #include "app/shell/QtPrompts.h"
 #include "app/shell/RecentlyUsed.h"
 #include "app/shell/SingleInstance.h"
+#include "model/Localization.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -516,12 +517,14 @@ TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
         QTest::qWaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) >= 2; }, 3000);
         QTest::qWait(50);
         const int date = 3;
-        dateNeeds = std::max(tree->sizeHintForColumn(date), tree->header()->sectionSizeHint(date));
+        dateNeeds = tree->header()->sectionSizeHint(date);
+        for (int r = 0; r < tree->model()->rowCount(tree->rootIndex()); ++r)
+            dateNeeds = std::max(dateNeeds, tree->sizeHintForIndex(tree->model()->index(r, date, tree->rootIndex())).width());
         dateHas = tree->header()->sectionSize(date);
         for (int c = 0; c < tree->header()->count(); ++c)
             if (!tree->header()->isSectionHidden(c)) columns += tree->header()->sectionSize(c);
         room = tree->viewport()->width();
-        dialog->resize(1010, 640);
+        dialog->resize(760, 500);
         dialog->reject();
     });
     prompts.chooseFilesToOpen(open);
@@ -541,6 +544,6 @@ TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
         }
     });
     prompts.chooseFilesToOpen(open);
-    EXPECT_EQ(again, QSize(1010, 640));
+    EXPECT_EQ(again, QSize(760, 500));
     QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("fileDialog"));
 }

@@ -1,5 +1,6 @@
 // An exception that escapes an event handler is reported in the window, and the program and its
 // project go on as they were.
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QTest>
 
@@ -10,6 +11,7 @@
 
 #include "AppTestSupport.h"
 #include "app/shell/GuardedApplication.h"
+#include "model/Localization.h"
 #include "model/StudioError.h"
 
 using namespace tessoral;

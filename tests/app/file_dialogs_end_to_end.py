@@ -85,7 +85,7 @@ class Dialogs(sess.Session):
         os.symlink("loop", os.path.join(work, "loop"))
         private = os.path.join(scratch, "private")
         os.makedirs(private)
-        program = [self.run.program]
+        prefix = []
         if os.geteuid() == 0:
             # Root may enter every folder: the program runs as another user, for whom root's private
             # folder is closed, as another user's home folder is.
@@ -99,12 +99,12 @@ class Dialogs(sess.Session):
             os.makedirs(home)
             os.chown(home, NOBODY, NOBODY)
             run.env["HOME"] = home
+            prefix = ["--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", run.program]
             run.program = shutil.which("setpriv")
-            program = ["--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", self.run.program]
         else:
             os.chmod(private, 0)
 
-        self.process, self.log = run.launch(*program, tone)
+        self.process, self.log = run.launch(*prefix, tone)
         self.window = e2e.wait_for(
             lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
             "the window named Tessoral")[0]
@@ -115,7 +115,7 @@ class Dialogs(sess.Session):
         self.focus(self.window)
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog")
-        long_name = "д" * 128 + ".tessoral"  # 256 bytes before the extension
+        long_name = "n" * 256 + ".tessoral"
         self.refused(dialog, os.path.join(work, long_name),
                      "Не удалось записать файл «%s»: " % long_name, "a 256-byte name")
         self.refused(dialog, os.path.join(work, "loop", "project.tessoral"),
