@@ -26,7 +26,7 @@ namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
-constexpr const char* kDialogSizeKey = "fileDialog/size";
+constexpr const char* kDialogSizeKey = "Tessoral.FileDialog/size";
 
 std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 

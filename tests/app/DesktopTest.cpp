@@ -489,7 +489,7 @@ TEST(QtPrompts, TheFileDialogsRefuseNamesTheSystemCannotExamine) {
 // Qt's own dialog opens wide enough for its detailed columns, dates whole, and keeps the size a
 // person gives it.
 TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
-    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("fileDialog"));
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
     QTemporaryDir dir;
     const std::filesystem::path folder = dir.path().toStdString();
     writeTone(folder / "take.wav");
@@ -545,5 +545,5 @@ TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
     });
     prompts.chooseFilesToOpen(open);
     EXPECT_EQ(again, QSize(760, 500));
-    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("fileDialog"));
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
 }
