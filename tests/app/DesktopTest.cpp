@@ -426,9 +426,9 @@ void refuseInFileDialog(const QString& name, QString& refusal) {
         }
         const QPointer<QFileDialog> guard(dialog);
         QTimer::singleShot(0, [guard, &refusal] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box && box->objectName() == "fileDialogRefusal") {
-                refusal = box->text();
+            // Any other message (Qt's own) is closed too and leaves `refusal` empty.
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                if (box->objectName() == "fileDialogRefusal") refusal = box->text();
                 box->accept();
             }
             QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });

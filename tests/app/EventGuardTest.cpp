@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QMessageBox>
 #include <QTest>
+#include <QTimerEvent>
 
 #include <filesystem>
 #include <system_error>
@@ -19,19 +20,19 @@ using namespace tessoral::test;
 
 namespace {
 
-// Throws from its handler for key presses (as a file system call on a typed path once did) and for
-// posted events of the user type.
+// Throws from its timer handler (as a file system call on a typed path once did) and for posted
+// events of the user type. (Qt, built without exceptions, skips its own clean-up in the frames an
+// exception passes: a key press thrown through QApplication's key delivery keeps a small block of
+// it; a timer or a posted event passes through none that need one.)
 class Thrower final : public QObject {
 public:
     int thrown = 0;
 
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::KeyPress) {
-            ++thrown;
-            throw std::filesystem::filesystem_error("status", std::filesystem::path("/tmp/loop/a.wav"),
-                                                    std::make_error_code(std::errc::too_many_symbolic_link_levels));
-        }
-        return QObject::eventFilter(watched, event);
+    void timerEvent(QTimerEvent* event) override {
+        killTimer(event->timerId());
+        ++thrown;
+        throw std::filesystem::filesystem_error("status", std::filesystem::path("/tmp/loop/a.wav"),
+                                                std::make_error_code(std::errc::too_many_symbolic_link_levels));
     }
     bool event(QEvent* event) override {
         if (event->type() == QEvent::User) {
@@ -64,10 +65,9 @@ TEST(EventGuard, AnExceptionFromAnEventHandlerIsShownAndTheProgramRunsOn) {
     const bool dirty = fx.store().dirty();
 
     Thrower thrower;
-    fx.window().installEventFilter(&thrower);
-    QTest::keyClick(&fx.window(), Qt::Key_F7);
+    thrower.startTimer(0);
+    QTest::qWaitFor([&] { return thrower.thrown > 0; }, 2000);
     fx.settle();
-    fx.window().removeEventFilter(&thrower);
     ASSERT_EQ(thrower.thrown, 1);
     // The system's text reaches the person, in the status line and in an alert.
     const std::string loop = std::make_error_code(std::errc::too_many_symbolic_link_levels).message();
