@@ -128,8 +128,6 @@ int runApplication(int argc, char** argv) {
     studioPtr = studio.get();
     MainWindow& window = studio->window();
     AppDelegate& delegate = studio->delegate();
-    // A failure that escapes an event handler is shown in the window; the project stays as it was.
-    app.reportTo(&studio->store());
 
     if (!request.files.empty()) delegate.openDocuments(request.files);
 

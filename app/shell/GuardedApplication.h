@@ -14,6 +14,8 @@ class StudioStore;
 // the failure is reported with its text, and the program keeps running. Nothing that an event
 // starts can end the program through std::terminate.
 class GuardedApplication final : public QApplication {
+    Q_OBJECT
+
 public:
     GuardedApplication(int& argc, char** argv);
 
