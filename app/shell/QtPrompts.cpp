@@ -109,7 +109,10 @@ public:
 
 private:
     void refuse(const std::filesystem::path& path, const std::error_code& failure) {
-        const std::string name = UnicodeText::wellFormed(path.filename().empty() ? path.native() : path.filename().native());
+        QString shown = qs(UnicodeText::wellFormed(path.filename().empty() ? path.native() : path.filename().native()));
+        // A name too long for the system is shortened in the middle, so the reason stays in sight.
+        if (shown.size() > 80) shown = shown.left(48) + QChar(0x2026) + shown.right(24);
+        const std::string name = shown.toStdString();
         const std::string reason = failure.message();
         std::string text;
         if (acceptMode() == QFileDialog::AcceptSave)

@@ -117,7 +117,7 @@ class Dialogs(sess.Session):
         dialog = self.dialog(self.process, self.window, "the save-as dialog")
         long_name = "n" * 256 + ".tessoral"
         self.refused(dialog, os.path.join(work, long_name),
-                     "Не удалось записать файл «%s»: " % long_name, "a 256-byte name")
+                     "Не удалось записать файл «%s…%s»: " % (long_name[:48], long_name[-24:]), "a 256-byte name")
         self.refused(dialog, os.path.join(work, "loop", "project.tessoral"),
                      "Не удалось записать файл «project.tessoral»: ", "a loop of links")
         self.refused(dialog, os.path.join(private, "project.tessoral"),
