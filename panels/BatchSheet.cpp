@@ -135,6 +135,14 @@ protected:
     }
 };
 
+// What a finished batch did, in one line: "Готово файлов: 3 · ошибок: 1".
+std::string summaryOf(const BatchReport& report) {
+    std::string summary = L("Готово файлов: {0}", report.written.size());
+    if (report.cancelled) summary += L(" · остановлено");
+    if (!report.failures.empty()) summary += L(" · ошибок: {0}", report.failures.size());
+    return summary;
+}
+
 }  // namespace
 
 namespace BatchRuns {
@@ -173,6 +181,10 @@ BatchProcessSheet::BatchProcessSheet(StudioStore& store, TransportSignals*, QWid
         if (self) self->refresh();
     };
     QPointer<StudioStore> revealer(&store_);
+    // The batch ends with its own status line, to which a failure to show its files is joined.
+    batch_->finished = [revealer](const BatchReport& report) {
+        if (revealer) revealer->setStatus(L("Пакетная обработка: {0}", summaryOf(report)));
+    };
     batch_->reveal = [revealer](const std::vector<std::filesystem::path>& files) {
         if (revealer) revealer->revealFiles(files);
     };
@@ -505,10 +517,7 @@ void BatchProcessSheet::refreshReport() {
     reportBox_->setVisible(report.has_value());
     if (!report) return;
     if (reportShown_ && shownReport_ == report) return;
-    std::string summary = L("Готово файлов: {0}", report->written.size());
-    if (report->cancelled) summary += L(" · остановлено");
-    if (!report->failures.empty()) summary += L(" · ошибок: {0}", report->failures.size());
-    reportSummary_->setText(qs(summary));
+    reportSummary_->setText(qs(summaryOf(*report)));
     while (QLayoutItem* item = failureRows_->takeAt(0)) {
         delete item->widget();
         delete item;

@@ -519,8 +519,10 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     // 0. Only regular files: opening a FIFO or a device could wait for ever.
     std::error_code statusError;
     const auto status = std::filesystem::status(path, statusError);
-    if (!statusError && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
-        failOpen(AVERROR(std::filesystem::is_directory(status) ? EISDIR : EINVAL));
+    if (!statusError && std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+        if (std::filesystem::is_directory(status)) failOpen(AVERROR(EISDIR));
+        throw PlatformError(L("Не удалось открыть аудиофайл: {0}", L("это не обычный файл, а канал или устройство")));
+    }
 
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
     AVFormatContext* rawFormat = nullptr;

@@ -69,6 +69,7 @@ void BatchController::start(const std::vector<EffectSlot>& rack) {
             self->currentFile.clear();
             self->work.reset();
             self->notify();
+            if (self->finished) self->finished(*self->report);
             if (!self->report->written.empty() && self->reveal) self->reveal(self->report->written);
         });
     });

@@ -59,6 +59,8 @@ public:
 
     // Called on the main thread after every change made by the controller itself.
     std::function<void()> changed;
+    // Called on the main thread when a batch has ended, with its report, before any reveal.
+    std::function<void(const BatchReport&)> finished;
     // Called on the main thread when a batch that wrote files has ended, with those files in
     // the engine's order (the sheet reveals them in the file manager).
     std::function<void(const std::vector<std::filesystem::path>&)> reveal;

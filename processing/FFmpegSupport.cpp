@@ -1,5 +1,6 @@
 #include "processing/FFmpegSupport.h"
 
+#include <cerrno>
 #include <mutex>
 
 extern "C" {
@@ -7,6 +8,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "model/Localization.h"
 #include "model/NumberFormat.h"
 
 namespace tessoral::ffmpeg {
@@ -17,6 +19,20 @@ void silenceLog() {
 }
 
 std::string errorText(int code) {
+    // The reasons a person meets, in the interface language; the library's own text otherwise.
+    switch (code) {
+        case AVERROR_INVALIDDATA: return L("файл повреждён или не является аудиофайлом");
+        case AVERROR_EOF: return L("файл обрывается раньше времени");
+        case AVERROR_DECODER_NOT_FOUND:
+        case AVERROR_DEMUXER_NOT_FOUND: return L("формат не поддерживается");
+        case AVERROR(ENOENT): return L("файл не найден");
+        case AVERROR(EACCES):
+        case AVERROR(EPERM): return L("нет прав на чтение");
+        case AVERROR(EISDIR): return L("это папка");
+        case AVERROR(EIO): return L("ошибка ввода-вывода");
+        case AVERROR(ENOMEM): return L("недостаточно памяти");
+        default: break;
+    }
     char buffer[AV_ERROR_MAX_STRING_SIZE] = {};
     if (av_strerror(code, buffer, sizeof buffer) < 0 || buffer[0] == '\0') {
         return "error " + num::integer(code);

@@ -183,7 +183,15 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
             std::vector<Track> made;
             made.reserve(urls.size());
             for (std::size_t i = 0; i < urls.size(); ++i) {
-                AudioData audio = AudioIO::read(urls[i]);
+                // With several files at once, the message says which one was refused.
+                AudioData audio;
+                try {
+                    audio = AudioIO::read(urls[i]);
+                } catch (...) {
+                    throw StudioError(L("Файл «{0}» не импортирован: {1}",
+                                        UnicodeText::wellFormed(urls[i].filename().native()),
+                                        describe(std::current_exception())));
+                }
                 bytes += audio.frames() * 8;
                 if (bytes > limits::kMaxBytes)
                     throw StudioError(

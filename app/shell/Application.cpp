@@ -15,6 +15,7 @@
 #include "app/shell/AppDelegate.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/DesktopShell.h"
+#include "app/shell/GuardedApplication.h"
 #include "app/shell/MainWindow.h"
 #include "app/shell/OldSettings.h"
 #include "app/shell/QtLanguage.h"
@@ -87,7 +88,7 @@ int runApplication(int argc, char** argv) {
     for (const auto& f : request.files) requestFiles << QByteArray::fromStdString(f.native());
     if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000)) return 0;
 
-    QApplication app(argc, argv);
+    GuardedApplication app(argc, argv);
     // Qt's own texts, dates and numbers in the interface language, before the first widget.
     QtLanguage::apply(Localization::current());
     app.setQuitOnLastWindowClosed(false);

@@ -4,20 +4,29 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QTreeView>
 
 #include <algorithm>
+#include <system_error>
 
 #include "app/shell/FileNames.h"
+#include "app/shell/StatusLog.h"
 #include "model/Localization.h"
+#include "model/UnicodeText.h"
 
 namespace tessoral {
 
 namespace {
 
 QString qs(const std::string& s) { return QString::fromStdString(s); }
+
+constexpr const char* kDialogSizeKey = "Tessoral.FileDialog/size";
 
 std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 
@@ -27,20 +36,56 @@ void configure(QFileDialog& dialog) {
         QGuiApplication::platformName() == "minimal")
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
+    if (!dialog.testOption(QFileDialog::DontUseNativeDialog)) return;
+    dialog.resize(QtPrompts::fileDialogSize(dialog.parentWidget()));
+    // The detailed view's size, type and date as wide as their texts, the name in the rest: dates
+    // are never cut in the middle.
+    if (auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        QHeaderView* header = tree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+    }
+}
+
+// Keeps the size a person gave Qt's own dialog for the next one.
+void keepSize(const QFileDialog& dialog) {
+    if (!dialog.testOption(QFileDialog::DontUseNativeDialog)) return;
+    QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
+    settings.setValue(QString::fromLatin1(kDialogSizeKey), dialog.size());
+}
+
+// Whether the system could not examine a typed path at all (as opposed to finding nothing there):
+// too long a name, a loop of symbolic links, a folder the user may not enter, a failing disk.
+std::optional<std::error_code> unexaminable(const std::filesystem::path& path) {
+    std::error_code ec;
+    (void)std::filesystem::status(path, ec);
+    if (!ec || ec == std::errc::no_such_file_or_directory || ec == std::errc::not_a_directory) return std::nullopt;
+    return ec;
 }
 
 // Qt's own file dialog checks the chosen names through their text, in which a name that is no
 // UTF-8 does not exist: it would refuse to open such a file or folder, and would replace one
-// without asking. Those checks are made here on the real names.
+// without asking. Those checks are made here on the real names, none of them throwing: a name the
+// system cannot examine is refused with its reason and the dialog stays open.
 class FileDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
     void accept() override {
         const QStringList files = selectedFiles();
-        const auto byBytes = [](const QString& f) {
-            return !QFileInfo::exists(f) && std::filesystem::exists(FileNames::native(f));
+        for (const QString& f : files) {
+            const std::filesystem::path path = FileNames::native(f);
+            if (const auto failure = unexaminable(path)) {
+                refuse(path, *failure);
+                return;
+            }
+        }
+        const auto exists = [](const std::filesystem::path& p) {
+            std::error_code ec;
+            return std::filesystem::exists(p, ec);
         };
+        const auto byBytes = [&](const QString& f) { return !QFileInfo::exists(f) && exists(FileNames::native(f)); };
         const bool found = std::all_of(files.begin(), files.end(), [&](const QString& f) { return QFileInfo::exists(f) || byBytes(f); });
         if (files.isEmpty() || !found || std::none_of(files.begin(), files.end(), byBytes)) {
             QFileDialog::accept();
@@ -48,7 +93,8 @@ public:
         }
         if (acceptMode() == QFileDialog::AcceptSave) {
             const std::filesystem::path target = FileNames::native(files.constFirst());
-            if (std::filesystem::is_directory(target)) {
+            std::error_code ec;
+            if (std::filesystem::is_directory(target, ec)) {
                 setDirectory(FileNames::display(target));
                 return;
             }
@@ -59,6 +105,28 @@ public:
             if (answer != QMessageBox::Yes) return;
         }
         QDialog::accept();
+    }
+
+private:
+    void refuse(const std::filesystem::path& path, const std::error_code& failure) {
+        QString shown = qs(UnicodeText::wellFormed(path.filename().empty() ? path.native() : path.filename().native()));
+        // A name too long for the system is shortened in the middle, so the reason stays in sight.
+        if (shown.size() > 80) shown = shown.left(48) + QChar(0x2026) + shown.right(24);
+        const std::string name = shown.toStdString();
+        const std::string reason = failure.message();
+        std::string text;
+        if (acceptMode() == QFileDialog::AcceptSave)
+            text = L("Не удалось записать файл «{0}»: {1}", name, reason);
+        else if (fileMode() == QFileDialog::Directory)
+            text = L("Не удалось открыть папку «{0}»: {1}", name, reason);
+        else
+            text = L("Не удалось прочитать файл «{0}»: {1}", name, reason);
+        qCInfo(statusLog).noquote() << qs(text);
+        QMessageBox box(QMessageBox::Warning, windowTitle(), qs(text), QMessageBox::Ok, this);
+        box.setObjectName(QStringLiteral("fileDialogRefusal"));
+        box.setWindowModality(Qt::WindowModal);
+        QtPrompts::usePlainText(box);
+        box.exec();
     }
 };
 
@@ -75,6 +143,18 @@ struct OpenDialog {
 }  // namespace
 
 int QtPrompts::openDialogs() { return openCount; }
+
+QSize QtPrompts::fileDialogSize(const QWidget* parent) {
+    // Wide enough for the side bar and the four columns of the detailed view, dates whole.
+    QSize size(920, 560);
+    const QSize kept = QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"))
+                           .value(QString::fromLatin1(kDialogSizeKey))
+                           .toSize();
+    if (kept.isValid() && !kept.isEmpty()) size = kept;
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (screen) size = size.boundedTo(screen->availableGeometry().size());
+    return size;
+}
 
 void QtPrompts::usePlainText(QMessageBox& box) {
     box.setTextFormat(Qt::PlainText);
@@ -152,7 +232,9 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     std::vector<std::filesystem::path> out;
     OpenDialog open;
-    if (dialog.exec() != QDialog::Accepted) return out;
+    const int answer = dialog.exec();
+    keepSize(dialog);
+    if (answer != QDialog::Accepted) return out;
     for (const QString& f : dialog.selectedFiles()) out.push_back(toPath(f));
     return out;
 }
@@ -170,7 +252,9 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     dialog.selectFile(qs(request.proposedName));
     OpenDialog open;
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const int answer = dialog.exec();
+    keepSize(dialog);
+    if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return withExtension(toPath(dialog.selectedFiles().constFirst()), request.extension);
 }
 
@@ -182,7 +266,9 @@ std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest
     if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     OpenDialog open;
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const int answer = dialog.exec();
+    keepSize(dialog);
+    if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QPointer>
+#include <QSize>
 #include <QWidget>
 
 #include <functional>
@@ -31,6 +32,10 @@ public:
                                                   std::vector<QAbstractButton*>& buttons);
     // Shows the message box's texts as plain text (names from user data may look like markup).
     static void usePlainText(QMessageBox& box);
+
+    // The size Qt's own file dialog opens at: the one a person last gave it, else one that shows
+    // its columns whole; never larger than the screen of `parent`.
+    static QSize fileDialogSize(const QWidget* parent);
 
     // How many of these dialogs are open right now (each runs its own event loop until answered).
     static int openDialogs();

@@ -1,6 +1,7 @@
 #include "app/shell/Studio.h"
 
 #include "app/shell/AppDelegate.h"
+#include "app/shell/GuardedApplication.h"
 #include "app/shell/MainWindow.h"
 #include "app/shell/StatusLog.h"
 #include "store/StudioStore.h"
@@ -16,6 +17,8 @@ Studio::Studio(StoreServices services, bool demoRequested) {
     StudioStore* store = store_.get();
     QObject::connect(store, &StudioStore::statusChanged, store,
                      [store] { qCInfo(statusLog).noquote() << QString::fromStdString(store->status()); });
+    // A failure that escapes an event handler is shown in this window; the project stays as it was.
+    if (auto* app = qobject_cast<GuardedApplication*>(QCoreApplication::instance())) app->reportTo(store);
     QObject::connect(window_.get(), &MainWindow::firstShown, window_.get(),
                      [this] { delegate_->connectStore(*store_); });
     MainWindow* window = window_.get();

@@ -1,6 +1,10 @@
 // Command line, single instance over the local socket, and the recently-used list.
 #include <QDomDocument>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QTreeView>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QPointer>
 #include <QFile>
 #include <QLocalServer>
@@ -32,6 +36,7 @@
 #include "app/shell/QtPrompts.h"
 #include "app/shell/RecentlyUsed.h"
 #include "app/shell/SingleInstance.h"
+#include "model/Localization.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -399,4 +404,148 @@ TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) 
         if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
     });
     EXPECT_EQ(prompts.alert(request), std::nullopt);
+}
+
+namespace {
+
+// The visible file dialog, or none.
+QFileDialog* openFileDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) return d;
+    return nullptr;
+}
+
+// Types `name` into the next file dialog and accepts it; the refusal that must follow is read into
+// `refusal` and closed, then the dialog is cancelled. A dialog still open later fails the test.
+void refuseInFileDialog(const QString& name, QString& refusal) {
+    QTimer::singleShot(0, [name, &refusal] {
+        QFileDialog* dialog = openFileDialog();
+        if (!dialog) {
+            ADD_FAILURE() << "no file dialog";
+            return;
+        }
+        const QPointer<QFileDialog> guard(dialog);
+        QTimer::singleShot(0, [guard, &refusal] {
+            // Any other message (Qt's own) is closed too and leaves `refusal` empty.
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                if (box->objectName() == "fileDialogRefusal") refusal = box->text();
+                box->accept();
+            }
+            QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
+        });
+        QTimer::singleShot(3000, [guard] {
+            if (!guard || !guard->isVisible()) return;
+            ADD_FAILURE() << "the file dialog is still open";
+            while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
+        });
+        dialog->selectFile(name);
+        static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+}  // namespace
+
+// A name the system cannot examine (too long, a loop of links, a folder that may not be entered) is
+// refused in the dialog with the system's reason; nothing throws and the dialog stays open.
+TEST(QtPrompts, TheFileDialogsRefuseNamesTheSystemCannotExamine) {
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    std::filesystem::create_symlink("loop", folder / "loop");
+    QtPrompts prompts([] { return nullptr; });
+    const std::string tooLong = std::make_error_code(std::errc::filename_too_long).message();
+    const std::string looped = std::make_error_code(std::errc::too_many_symbolic_link_levels).message();
+
+    SaveRequest save;
+    save.title = "Сохранить проект";
+    save.extension = "tessoral";
+    save.folder = folder;
+    QString refusal;
+    const std::string longName = std::string(256, 'x') + ".tessoral";
+    refuseInFileDialog(QString::fromStdString(longName), refusal);
+    EXPECT_EQ(prompts.chooseSaveFile(save), std::nullopt);
+    // Shortened in the middle, so the reason stays in sight.
+    const std::string shortened = longName.substr(0, 48) + "…" + longName.substr(longName.size() - 24);
+    EXPECT_EQ(refusal.toStdString(), L("Не удалось записать файл «{0}»: {1}", shortened, tooLong));
+
+    refusal.clear();
+    refuseInFileDialog("loop/project.tessoral", refusal);
+    EXPECT_EQ(prompts.chooseSaveFile(save), std::nullopt);
+    EXPECT_EQ(refusal.toStdString(), L("Не удалось записать файл «{0}»: {1}", "project.tessoral", looped));
+
+    OpenRequest open;
+    open.title = "Открыть аудио или проект";
+    open.folder = folder;
+    refusal.clear();
+    refuseInFileDialog("loop/a.wav", refusal);
+    EXPECT_TRUE(prompts.chooseFilesToOpen(open).empty());
+    EXPECT_EQ(refusal.toStdString(), L("Не удалось прочитать файл «{0}»: {1}", "a.wav", looped));
+
+    FolderRequest chooseFolder;
+    chooseFolder.folder = folder;
+    refusal.clear();
+    refuseInFileDialog("loop/inner", refusal);
+    EXPECT_EQ(prompts.chooseFolder(chooseFolder), std::nullopt);
+    EXPECT_EQ(refusal.toStdString(), L("Не удалось открыть папку «{0}»: {1}", "inner", looped));
+}
+
+// Qt's own dialog opens wide enough for its detailed columns, dates whole, and keeps the size a
+// person gives it.
+TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
+    QTemporaryDir dir;
+    const std::filesystem::path folder = dir.path().toStdString();
+    writeTone(folder / "take.wav");
+    std::filesystem::create_directory(folder / "Записи");
+    QtPrompts prompts([] { return nullptr; });
+    OpenRequest open;
+    open.title = "Открыть аудио или проект";
+    open.folder = folder;
+
+    QSize first;
+    int dateNeeds = 0, dateHas = 0, columns = 0, room = 0;
+    QTimer::singleShot(0, [&] {
+        QFileDialog* dialog = openFileDialog();
+        if (!dialog) {
+            ADD_FAILURE() << "no file dialog";
+            return;
+        }
+        first = dialog->size();
+        dialog->setViewMode(QFileDialog::Detail);
+        auto* tree = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        if (!tree) {
+            ADD_FAILURE() << "no detailed view";
+            return;
+        }
+        QTest::qWaitFor([&] { return tree->model()->rowCount(tree->rootIndex()) >= 2; }, 3000);
+        QTest::qWait(50);
+        const int date = 3;
+        dateNeeds = tree->header()->sectionSizeHint(date);
+        for (int r = 0; r < tree->model()->rowCount(tree->rootIndex()); ++r)
+            dateNeeds = std::max(dateNeeds, tree->sizeHintForIndex(tree->model()->index(r, date, tree->rootIndex())).width());
+        dateHas = tree->header()->sectionSize(date);
+        for (int c = 0; c < tree->header()->count(); ++c)
+            if (!tree->header()->isSectionHidden(c)) columns += tree->header()->sectionSize(c);
+        room = tree->viewport()->width();
+        dialog->resize(760, 500);
+        dialog->reject();
+    });
+    prompts.chooseFilesToOpen(open);
+    // 920 × 560, or the whole screen where that is smaller.
+    const QSize screen = QGuiApplication::primaryScreen()->availableGeometry().size();
+    EXPECT_EQ(first, QSize(std::min(920, screen.width()), std::min(560, screen.height())));
+    EXPECT_GT(dateNeeds, 0);
+    EXPECT_GE(dateHas, dateNeeds) << "dates are cut";
+    EXPECT_LE(columns, room) << "the columns need a horizontal scroll";
+
+    // The size given last time, even when the dialog was cancelled.
+    QSize again;
+    QTimer::singleShot(0, [&] {
+        if (QFileDialog* dialog = openFileDialog()) {
+            again = dialog->size();
+            dialog->reject();
+        }
+    });
+    prompts.chooseFilesToOpen(open);
+    EXPECT_EQ(again, QSize(760, 500));
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
 }

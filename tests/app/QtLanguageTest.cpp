@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QTest>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -53,6 +55,20 @@ QStringList fileDialogTexts() {
     return textsOf(&dialog);
 }
 
+// What the dialog's Type column says for a folder.
+QString folderType() {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkdir(QStringLiteral("sub"));
+    QFileDialog dialog(nullptr, QStringLiteral("x"), dir.path());
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setViewMode(QFileDialog::Detail);
+    auto* model = dialog.findChild<QFileSystemModel*>();
+    if (!model) return {};
+    const QString sub = dir.filePath(QStringLiteral("sub"));
+    QTest::qWaitFor([&] { return model->index(sub).isValid(); }, 3000);
+    return model->index(sub).siblingAtColumn(2).data().toString();
+}
+
 QStringList contextMenuTexts() {
     QLineEdit field(QStringLiteral("текст"));
     field.selectAll();
@@ -72,6 +88,9 @@ TEST(QtLanguage, RussianInterfaceGivesQtsDialogsAndMenusInRussian) {
     for (const char* english : {"Look in:", "File &name:", "Files of type:", "&Open", "Cancel"})
         EXPECT_FALSE(dialog.contains(QString::fromLatin1(english))) << english;
 
+    // Texts Qt's catalogue leaves in English get the program's own translation.
+    EXPECT_EQ(folderType(), QStringLiteral("Папка"));
+
     const QStringList menu = contextMenuTexts();
     ASSERT_GE(menu.size(), 6) << menu.join(" | ").toStdString();
     for (const QString& text : menu) EXPECT_TRUE(hasCyrillic(text)) << text.toStdString();
@@ -88,6 +107,7 @@ TEST(QtLanguage, EnglishInterfaceTakesRussianCatalogueAway) {
     EXPECT_TRUE(menu.contains(QStringLiteral("&Undo"))) << menu.join(" | ").toStdString();
     for (const QString& text : menu) EXPECT_FALSE(hasCyrillic(text)) << text.toStdString();
     EXPECT_TRUE(fileDialogTexts().contains(QStringLiteral("Cancel")));
+    EXPECT_EQ(folderType(), QStringLiteral("Folder"));
     EXPECT_EQ(QLocale().language(), QLocale::English);
 }
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
+#include "app/shell/GuardedApplication.h"
 #include "model/Localization.h"
 #include "support/views/ViewTestMain.h"
 
@@ -14,5 +15,9 @@ int main(int argc, char** argv) {
     QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
     QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
     tessoral::Localization::use(tessoral::AppLanguage::russian, {});
-    return runThemedTests(argc, argv);
+    // The program's own application object, which stops exceptions where events are delivered.
+    tessoral::GuardedApplication app(argc, argv);
+    tessoral::Palette::applyTheme(app);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }

@@ -97,6 +97,12 @@ TEST(BatchController, RunEndsOnTheMainQueueAndRevealsWrittenFiles) {
     auto c = BatchController::create(loop.executors());
     std::vector<fs::path> revealed;
     int changes = 0;
+    // The end is announced before the reveal, whatever was written.
+    std::vector<std::string> ends;
+    c->finished = [&](const BatchReport& r) {
+        EXPECT_FALSE(c->running);
+        ends.push_back(std::to_string(r.written.size()) + (revealed.empty() ? " before" : " after"));
+    };
     c->reveal = [&](const std::vector<fs::path>& files) { revealed = files; };
     c->changed = [&] { ++changes; };
     c->addFiles({input(in / "one.wav"), in / "missing.wav"});
@@ -125,6 +131,7 @@ TEST(BatchController, RunEndsOnTheMainQueueAndRevealsWrittenFiles) {
     loop.pump();
     EXPECT_TRUE(c->report->written.empty());
     EXPECT_TRUE(revealed.empty());
+    EXPECT_EQ(ends, (std::vector<std::string>{"1 before", "0 before"}));
 }
 
 TEST(BatchController, CancelledRunAndTheSheetGoingAway) {

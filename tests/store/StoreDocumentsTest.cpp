@@ -3,6 +3,8 @@
 
 #include <fstream>
 
+#include <sys/stat.h>
+
 #include "StoreTestSupport.h"
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
@@ -305,6 +307,28 @@ TEST_F(StoreDocuments, ImportRefusalsNameTheRowLimit) {
         EXPECT_EQ(store->session().tracks.size(), full.tracks.size());
         EXPECT_TRUE(store->undoNames().empty());
         EXPECT_FALSE(store->busy());
+    }
+
+    // Among several files, the one refused is named, with its reason in the interface language:
+    // a pipe, an empty ".wav", a folder.
+    store->setSession(projectWith(0, 1));
+    const auto pipe = fx.home.path() / "поток.wav";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const auto empty = fx.home.path() / "пустой.wav";
+    std::ofstream(empty).close();
+    const auto folder = fx.home.path() / "папка.wav";
+    std::filesystem::create_directory(folder);
+    const std::pair<std::filesystem::path, std::string> refused[] = {
+        {pipe, L("Не удалось открыть аудиофайл: {0}", L("это не обычный файл, а канал или устройство"))},
+        {empty, L("Не удалось открыть аудиофайл: {0}", L("файл повреждён или не является аудиофайлом"))},
+        {folder, L("Не удалось открыть аудиофайл: {0}", L("это папка"))}};
+    for (const auto& [file, reason] : refused) {
+        store->setError(std::nullopt);
+        store->open({audioFile("хороший.wav"), file});
+        fx.tasks.runAll();
+        EXPECT_EQ(store->error(), L("Файл «{0}» не импортирован: {1}", file.filename().string(), reason));
+        EXPECT_EQ(store->status(), "Импорт не выполнен");
+        EXPECT_EQ(store->session().tracks.size(), 0u);
     }
 }
 

@@ -1,0 +1,177 @@
+#!/usr/bin/env python3
+"""The real program's Save As and Open dialogs under Xvfb and Openbox, driven with X input: names the
+system cannot examine end in a message, never in the end of the program.
+
+In Save As a person types a 256-byte file name, a name behind a loop of symbolic links, and a name in
+a folder they may not enter (another user's private folder: when this test runs as root, the program
+runs as the user "nobody"); in Open, a name behind the loop. Each ends in the dialog's message with
+the system's reason (read from the status log), the program keeps running, and the project saved
+afterwards reads back whole with Python's plistlib.
+
+Fails when Xvfb, xdotool or openbox is missing.
+"""
+import importlib.util
+import os
+import plistlib
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+_spec = importlib.util.spec_from_file_location("end_to_end_session", os.path.join(HERE, "end_to_end_session.py"))
+sess = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(sess)
+e2e = sess.e2e
+
+TOOLS = ("Xvfb", "xdotool", "openbox")
+NOBODY = 65534
+
+
+class Dialogs(sess.Session):
+    def __init__(self, program):
+        super().__init__(program)
+        self.wm = None
+        self.process = None
+        self.log = None
+        self.window = None
+
+    def close(self):
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        if self.wm:
+            self.wm.terminate()
+            self.wm.wait()
+        super().close()
+
+    def text(self):
+        return e2e.text(self.log)
+
+    def alive(self, what):
+        time.sleep(0.5)
+        assert self.process.poll() is None, "the program ended (code %s) after %s" % (self.process.returncode, what)
+
+    def refused(self, dialog, typed, message, what):
+        """Types `typed` into the open file dialog and accepts; the refusal `message` followed by the
+        system's reason (in the system's language) must follow in a message over the dialog, which
+        closes with Return and leaves the dialog open."""
+        count = self.text().count(message)
+        self.focus(dialog)
+        self.type_path(typed)
+        box = self.dialog(self.process, [self.window, dialog], "the message for " + what)
+        e2e.wait_for(lambda: self.text().count(message) > count, "the message for " + what, timeout=10)
+        line = [l for l in self.text().splitlines() if message in l][-1]
+        assert line.split(message, 1)[1].strip(), "no reason in %r" % line
+        self.alive(what)
+        self.grab(what.replace(" ", "-"))
+        self.run.xdotool("key", "Return")
+        e2e.wait_for(lambda: box not in self.windows(self.process), "the message to close")
+        assert dialog in self.windows(self.process), "the dialog closed after " + what
+        print("refused: %s" % what)
+
+    def main(self):
+        run = self.run
+        run.start_display()
+        self.wm = subprocess.Popen(["openbox"], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.5)
+        assert self.wm.poll() is None, "openbox did not start"
+
+        scratch = run.scratch
+        work = os.path.join(scratch, "work")
+        os.makedirs(work)
+        tone = os.path.join(work, "tone.wav")
+        sess.make_wav(tone, 2.0, 440)
+        os.symlink("loop", os.path.join(work, "loop"))
+        private = os.path.join(scratch, "private")
+        os.makedirs(private)
+        prefix = []
+        if os.geteuid() == 0:
+            # Root may enter every folder: the program runs as another user, for whom root's private
+            # folder is closed, as another user's home folder is.
+            os.chmod(scratch, 0o755)
+            os.chmod(private, 0o700)
+            for name in ("config", "data", "runtime", "work"):
+                for top, dirs, files in os.walk(os.path.join(scratch, name)):
+                    for n in [top] + [os.path.join(top, f) for f in dirs + files]:
+                        os.lchown(n, NOBODY, NOBODY)
+            home = os.path.join(work, "home")
+            os.makedirs(home)
+            os.chown(home, NOBODY, NOBODY)
+            run.env["HOME"] = home
+            prefix = ["--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", run.program]
+            run.program = shutil.which("setpriv")
+        else:
+            os.chmod(private, 0)
+
+        self.process, self.log = run.launch(*prefix, tone)
+        self.window = e2e.wait_for(
+            lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
+            "the window named Tessoral")[0]
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in self.text(), "the import")
+        time.sleep(0.8)
+
+        # Save As: a 256-byte name, a name behind a loop of links, a folder that may not be entered.
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+shift+s")
+        dialog = self.dialog(self.process, self.window, "the save-as dialog")
+        long_name = "n" * 256 + ".tessoral"
+        self.refused(dialog, os.path.join(work, long_name),
+                     "Не удалось записать файл «%s…%s»: " % (long_name[:48], long_name[-24:]), "a 256-byte name")
+        self.refused(dialog, os.path.join(work, "loop", "project.tessoral"),
+                     "Не удалось записать файл «project.tessoral»: ", "a loop of links")
+        self.refused(dialog, os.path.join(private, "project.tessoral"),
+                     "Не удалось записать файл «project.tessoral»: ", "a closed folder")
+        self.focus(dialog)
+        run.xdotool("key", "Escape")
+        e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the save-as dialog to close")
+        self.alive("cancelling Save As")
+
+        # Open: a name behind the loop.
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+o")
+        dialog = self.dialog(self.process, self.window, "the open dialog")
+        self.refused(dialog, os.path.join(work, "loop", "tone.wav"),
+                     "Не удалось прочитать файл «tone.wav»: ", "opening through a loop")
+        self.focus(dialog)
+        run.xdotool("key", "Escape")
+        e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the open dialog to close")
+        self.alive("cancelling Open")
+
+        # The project is saved whole afterwards.
+        project = os.path.join(work, "kept.tessoral")
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+shift+s")
+        dialog = self.dialog(self.process, self.window, "the save-as dialog again")
+        self.focus(dialog)
+        self.type_path(project)
+        e2e.wait_for(lambda: "Проект сохранён" in self.text(), "the save")
+        with open(project, "rb") as f:
+            saved = plistlib.load(f)
+        tracks = saved["tracks"]
+        assert len(tracks) == 1, "the project holds %d clips" % len(tracks)
+        left = tracks[0]["left"]
+        frames = len(left) // 4 if isinstance(left, (bytes, bytearray)) else len(left)
+        assert frames == 2 * 48000, "the clip holds %d frames" % frames
+        assert "Действие прервано" not in self.text(), "an exception escaped an event handler"
+
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+q")
+        assert self.process.wait(timeout=30) == 0, "quitting did not exit 0"
+        print("file dialogs: ok")
+        return 0
+
+
+def main():
+    if len(sys.argv) < 2:
+        print("usage: file_dialogs_end_to_end.py PATH_TO_TESSORAL")
+        return 2
+    missing = [t for t in TOOLS if not shutil.which(t)]
+    if missing:
+        print("FAILED: %s not installed (scripts/setup-deps.sh installs them)" % ", ".join(missing))
+        return 1
+    return e2e.reporting("file dialogs", Dialogs(os.path.abspath(sys.argv[1])))
+
+
+if __name__ == "__main__":
+    sys.exit(main())
