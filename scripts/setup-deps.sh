@@ -26,6 +26,9 @@ PACKAGES=(
   xdotool x11-xkb-utils x11-xserver-utils openbox desktop-file-utils shared-mime-info
   # what the program shows, read through the accessibility bus (end-to-end tests)
   dbus-daemon at-spi2-core python3-dbus
+  # the program natively on a Wayland session (else it runs through XWayland); the window
+  # manager's frame and work area as the end-to-end tests read them
+  qt6-wayland x11-utils
   # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-dev
   # fonts with Cyrillic

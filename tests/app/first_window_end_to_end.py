@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""The main window on a laptop-sized screen, with the real program under Xvfb and Openbox:
+
+- the first start on a 1366 × 768 screen (no frame kept yet): the window, its title bar
+  included, lies inside the screen's work area, and a click where the transport bar's play
+  button sits starts playback, so the bar and the footer under it are on the screen;
+- a frame kept on a 1920 × 1080 screen (the window made 1800 × 1000 there, then quit), the
+  program started again on the 1366 × 768 screen: the same;
+- a frame kept on a 1440 × 900 screen near its bottom right corner, then opened on the small
+  screen (a monitor exchanged): the window is brought back inside the work area, the same again.
+Fails when Xvfb, xdotool, xprop or openbox is missing: it proves nothing without them.
+"""
+import importlib.util
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+found = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "end_to_end.py"))
+e2e = importlib.util.module_from_spec(found)
+found.loader.exec_module(e2e)
+
+TOOLS = ("Xvfb", "xdotool", "xprop", "openbox")
+# The transport bar: 60 high above a hairline and the 27-high footer; play is the third button.
+PLAY_X, STOP_X, PLAY_FROM_BOTTOM = 112, 72, 27 + 1 + 30
+
+
+class Screen:
+    """One Xvfb display of the given size with Openbox on it, for one or more program runs that
+    share the settings folder of `run`."""
+
+    def __init__(self, run, width, height):
+        self.run = run
+        self.width, self.height = width, height
+        r, w = os.pipe()
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "%dx%dx24" % (width, height),
+                                      "-nolisten", "tcp"], pass_fds=(w,), stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        os.close(w)
+        run.env["DISPLAY"] = ":" + e2e.first_line(r, "Xvfb")
+        self.wm = subprocess.Popen(["openbox"], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA"), "Openbox to start")
+        assert self.wm.poll() is None, "openbox did not start"
+
+    def xprop(self, *args):
+        out = subprocess.run(["xprop", *args], env=self.run.env, capture_output=True, text=True, timeout=30)
+        return out.stdout
+
+    def work_area(self):
+        values = self.xprop("-root", "_NET_WORKAREA").split("=")[1].split(",")
+        x, y, w, h = (int(v) for v in values[:4])
+        return x, y, w, h
+
+    def frame(self, window):
+        """The window's frame (title bar and borders included) as x, y, width, height."""
+        geometry = self.run.xdotool("getwindowgeometry", "--shell", window)
+        values = dict(line.split("=") for line in geometry.splitlines() if "=" in line)
+        x, y, w, h = int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        extents = self.xprop("-id", window, "_NET_FRAME_EXTENTS")
+        assert "=" in extents, "no frame extents from the window manager: " + extents
+        left, right, top, bottom = (int(v) for v in extents.split("=")[1].split(","))
+        return x - left, y - top, w + left + right, h + top + bottom, (x, y, w, h)
+
+    def close(self):
+        for p in (self.wm, self.xvfb):
+            p.terminate()
+            p.wait()
+
+
+def start(run, what):
+    process, log = run.launch()
+    window = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
+                          "the window named Tessoral (%s)" % what)[0]
+    # The window manager frames the window, the program places it once the frame is known.
+    time.sleep(1.5)
+    return process, log, window
+
+
+def quit_program(run, process, window):
+    run.xdotool("windowfocus", "--sync", window, check=False)
+    run.xdotool("key", "ctrl+q")
+    assert process.wait(timeout=30) == 0, "quitting did not exit 0"
+
+
+def check_fits(screen, window, log, what):
+    """The whole frame inside the work area, and the play button where the transport bar puts it."""
+    run = screen.run
+    ax, ay, aw, ah = screen.work_area()
+    fx, fy, fw, fh, client = screen.frame(window)
+    print("%s: work area %d,%d %dx%d, frame %d,%d %dx%d" % (what, ax, ay, aw, ah, fx, fy, fw, fh))
+    assert fx >= ax and fy >= ay and fx + fw <= ax + aw and fy + fh <= ay + ah, \
+        "%s: the frame %d,%d %dx%d reaches past the work area" % (what, fx, fy, fw, fh)
+    # 1280 × 800 does not fit: the window takes the work area (less what a guess at the title
+    # bar's height may leave).
+    assert fw >= aw - 40 and fh >= ah - 40, "%s: the window leaves much of the work area unused" % what
+    before = e2e.text(log).count("Подготовка воспроизведения…")
+    run.xdotool("mousemove", "--window", window, str(PLAY_X), str(client[3] - PLAY_FROM_BOTTOM), "click", "1")
+    e2e.wait_for(lambda: e2e.text(log).count("Подготовка воспроизведения…") > before,
+                 "a click on the transport bar's play button (%s)" % what, timeout=15)
+    run.xdotool("mousemove", "--window", window, str(STOP_X), str(client[3] - PLAY_FROM_BOTTOM), "click", "1")
+    e2e.wait_for(lambda: "Остановлено" in e2e.text(log), "a click on the stop button (%s)" % what, timeout=15)
+
+
+def main():
+    if len(sys.argv) < 2:
+        print("usage: first_window_end_to_end.py PATH_TO_TESSORAL")
+        return 2
+    missing = [t for t in TOOLS if not shutil.which(t)]
+    if missing:
+        print("FAILED: %s not installed (scripts/setup-deps.sh installs them)" % ", ".join(missing))
+        return 1
+    run = e2e.Run(os.path.abspath(sys.argv[1]))
+    screen = None
+    try:
+        tone = os.path.join(run.scratch, "tone.wav")
+        e2e.write_tone(tone, 4.0)
+
+        # First start on the small screen.
+        screen = Screen(run, 1366, 768)
+        process, log, window = start(run, "first start")
+        # A clip to play.
+        handed = run.launch(tone)[0]
+        assert handed.wait(timeout=30) == 0
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
+        check_fits(screen, window, log, "first start on 1366 x 768")
+        process.terminate()  # SIGTERM quits without a question and keeps the frame
+        process.wait(timeout=30)
+        screen.close()
+
+        conf = os.path.join(run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+        for (w, h), (x, y, cw, ch) in (((1920, 1080), (60, 40, 1800, 1000)), ((1440, 900), (1000, 560, 1280, 800))):
+            what = "a frame kept on %d x %d" % (w, h)
+            os.remove(conf)
+            screen = Screen(run, w, h)
+            process, log, window = start(run, "on %d x %d" % (w, h))
+            run.xdotool("windowsize", "--sync", window, str(cw), str(ch), check=False)
+            run.xdotool("windowmove", "--sync", window, str(x), str(y), check=False)
+            time.sleep(0.5)
+            fx, fy, fw, fh, _ = screen.frame(window)
+            print("%s: kept frame %d,%d %dx%d" % (what, fx, fy, fw, fh))
+            quit_program(run, process, window)
+            screen.close()
+            with open(conf, encoding="utf-8") as f:
+                assert "geometry=" in f.read(), "no frame kept"
+
+            screen = Screen(run, 1366, 768)
+            process, log, window = start(run, what)
+            handed = run.launch(tone)[0]
+            assert handed.wait(timeout=30) == 0
+            e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
+            check_fits(screen, window, log, what + ", opened on 1366 x 768")
+            process.terminate()
+            process.wait(timeout=30)
+            screen.close()
+        screen = None
+        print("first window end to end: ok")
+        return 0
+    except Exception as error:  # report with the program's output
+        print("FAILED:", error)
+        for i, log in enumerate(run.logs):
+            print("---- log %d ----" % i)
+            print(e2e.text(log)[-3000:])
+        return 1
+    finally:
+        if screen:
+            screen.close()
+        run.close()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
