@@ -32,12 +32,14 @@ public:
     }
     // The control's rectangle in this ring's coordinates.
     QRect around;
+    // Drawn on the control's own edge rather than around it (no room around it in the window).
+    bool inside = false;
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        const qreal out = FocusMark::kGap + FocusMark::kWidth / 2.0;
+        const qreal out = inside ? -FocusMark::kWidth / 2.0 : FocusMark::kGap + FocusMark::kWidth / 2.0;
         // Pixel edges: the control spans [left, right + 1].
         const QRectF path = QRectF(around).adjusted(-out, -out, out, out);
         p.setPen(QPen(Palette::accent(), FocusMark::kWidth));
@@ -172,13 +174,16 @@ void FocusMark::place() {
         auto* area = qobject_cast<QAbstractScrollArea*>(w->parentWidget());
         if (area && area->viewport() == w) clip &= QRect(w->mapTo(window, QPoint(0, 0)), w->size()).adjusted(-reach, -reach, reach, reach);
     }
-    const QRect shown = control.adjusted(-reach, -reach, reach, reach) & clip;
+    // A control that fills its window to an edge (a scroll area) is marked on its own edge.
+    const bool inside = !window->rect().contains(control.adjusted(-reach, -reach, reach, reach));
+    const QRect shown = (inside ? control : control.adjusted(-reach, -reach, reach, reach)) & clip;
     if (shown.isEmpty()) {
         ring_->hide();
         return;
     }
     auto* ring = static_cast<Ring*>(ring_.data());
     ring->around = control.translated(-shown.topLeft());
+    ring->inside = inside;
     ring->setGeometry(shown);
     ring->raise();
     ring->show();

@@ -12,7 +12,9 @@ namespace tessoral::ReadingOrder {
 namespace {
 
 bool isStop(const QWidget* w) {
-    return w->isVisible() && w->isEnabled() && !w->focusProxy() && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+    // A scroll area is no stop of its own: its controls are, and it scrolls to show each.
+    return w->isVisible() && w->isEnabled() && !w->focusProxy() && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus &&
+           !qobject_cast<const QScrollArea*>(w);
 }
 
 // The visible children of `parent` in reading order: sorted by their top edge, gathered into rows

@@ -3,9 +3,12 @@
 // button while Space still plays, and a row chosen with the arrows scrolls into view.
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
+#include <QToolButton>
+#include <QWindow>
 
 #include <array>
 #include <cmath>
@@ -13,6 +16,10 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "app/shell/Footer.h"
+#include "app/shell/Header.h"
+#include "app/shell/SettingsWindow.h"
+#include "app/shell/TransportBar.h"
 #include "MenuTestSupport.h"
 #include "panels/EffectRack.h"
 #include "timeline/LaneHeader.h"
@@ -116,12 +123,34 @@ void press(StudioFixture& fx, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt:
 
 }  // namespace
 
+// Checks the mark around the focused control of `window`: each side of it that shows changes by
+// 3:1 or more along most of its length when the focus goes.
+void expectMarked(QWidget& window) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus);
+    QWidget* target = markTarget(focus);
+    const QRect whole(target->mapTo(&window, QPoint(0, 0)), target->size());
+    const QRect part = visiblePart(target, &window);
+    ASSERT_FALSE(part.isEmpty()) << describe(focus).toStdString() << " is out of view";
+    const QImage marked = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    focus->clearFocus();
+    pump();
+    const QImage plain = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    focus->setFocus(Qt::TabFocusReason);
+    pump();
+    const auto sides = markedSides(marked, plain, part, whole);
+    for (int side = 0; side < 4; ++side)
+        EXPECT_GE(sides[side], 0.6) << describe(focus).toStdString() << " side " << side;
+}
+
 TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
     StudioFixture fx;
     keyboardWindow(fx);
     QWidget& window = fx.window();
     StudioView& view = fx.view();
 
+    // From nowhere, the first Tab goes to the first stop.
+    if (QApplication::focusWidget()) QApplication::focusWidget()->clearFocus();
     QList<QWidget*> stops;
     for (int i = 0; i < 400; ++i) {
         press(fx, Qt::Key_Tab);
@@ -132,20 +161,7 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
         ASSERT_FALSE(stops.contains(focus)) << describe(focus).toStdString() << " twice";
         stops << focus;
 
-        // The mark: the window with the focus there, and without it.
-        QWidget* target = markTarget(focus);
-        const QRect whole(target->mapTo(&window, QPoint(0, 0)), target->size());
-        const QRect part = visiblePart(target, &window);
-        ASSERT_FALSE(part.isEmpty()) << describe(focus).toStdString() << " is out of view";
-        const QImage marked = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        focus->clearFocus();
-        pump();
-        const QImage plain = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
-        focus->setFocus(Qt::TabFocusReason);
-        pump();
-        const auto sides = markedSides(marked, plain, part, whole);
-        for (int side = 0; side < 4; ++side)
-            EXPECT_GE(sides[side], 0.6) << describe(focus).toStdString() << " side " << side;
+        expectMarked(window);
     }
     ASSERT_GT(stops.size(), 20);
     EXPECT_EQ(QApplication::focusWidget(), stops.first());
@@ -189,9 +205,9 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
     ASSERT_TRUE(favorites);
     const qsizetype header = stops.indexOf(favorites);
     ASSERT_GE(header, 0);
-    EXPECT_EQ(stops.value(header + 1), slots[0]->powerButton()) << describe(stops.value(header + 1)).toStdString();
-    EXPECT_EQ(stops.value(header + 2), slots[0]->presetBox());
-    EXPECT_LT(stops.indexOf(slots[0]->deleteButton()), stops.indexOf(slots[1]->powerButton()));
+    EXPECT_EQ(stops.value(header + 1), static_cast<QWidget*>(slots[0]->powerButton())) << describe(stops.value(header + 1)).toStdString();
+    EXPECT_EQ(stops.value(header + 2), static_cast<QWidget*>(slots[0]->presetBox()));
+    EXPECT_LT(stops.indexOf(static_cast<QWidget*>(slots[0]->deleteButton())), stops.indexOf(static_cast<QWidget*>(slots[1]->powerButton())));
 
     // Shift+Tab walks back the same way.
     QList<QWidget*> back;
@@ -199,7 +215,6 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
         press(fx, Qt::Key_Backtab, Qt::ShiftModifier);
         back.prepend(QApplication::focusWidget());
     }
-    back.prepend(back.takeLast());
     EXPECT_EQ(back, stops);
 }
 
@@ -273,4 +288,31 @@ TEST(Keyboard, ARowChosenWithTheArrowsScrollsIntoView) {
     }
     // The first row brings the rulers above it back.
     EXPECT_EQ(page->timelineArea()->verticalScrollBar()->value(), 0);
+}
+
+// The settings window sits over the main window as its transient (a Wayland compositor centres it
+// there), and Tab marks each of its stops, the first one included.
+TEST(Keyboard, SettingsWindowBelongsToTheMainWindowAndMarksItsStops) {
+    StudioFixture fx;
+    fx.window().show();
+    pump();
+    fx.window().showSettings();
+    pump();
+    SettingsWindow* settings = fx.window().settingsWindow();
+    ASSERT_TRUE(settings && settings->isVisible());
+    ASSERT_TRUE(settings->windowHandle());
+    EXPECT_EQ(settings->windowHandle()->transientParent(), fx.window().windowHandle());
+    QApplication::setActiveWindow(settings);
+    pump();
+    QList<QWidget*> stops;
+    for (int i = 0; i < 60; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : settings, Qt::Key_Tab);
+        pump();
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        if (stops.contains(focus)) break;
+        stops << focus;
+        expectMarked(*settings);
+    }
+    EXPECT_GE(stops.size(), 3);
 }

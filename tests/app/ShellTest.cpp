@@ -248,22 +248,25 @@ TEST(Shell, WindowOpensOnTheScreenFirstAndAKeptFrameComesBackOntoIt) {
     {
         StudioFixture fx;
         fx.window().restoreWindowGeometry();
-        // The test screen (800 × 600) holds less than 1280 × 800: the window takes it, not less
+        // The test screen (800 × 800) holds less than 1280 × 800: the window takes it, not less
         // than its minimum, from the screen's corner.
         const QSize minimum = fx.window().minimumSizeHint();
         EXPECT_EQ(fx.window().size(), QSize(std::max(area.width() - 2, minimum.width()),
                                             std::max(area.height() - 31, minimum.height())));
         EXPECT_EQ(fx.window().pos(), area.topLeft());
-        kept = minimum;
-        fx.window().resize(minimum + QSize(120, 80));
-        fx.window().move(area.topLeft() + QPoint(300, 200));
+        // Wider than the screen, and reaching past its bottom though its height would fit.
+        ASSERT_LT(minimum.height() + 40 + 31, area.height());
+        kept = QSize(area.width() + 100, minimum.height() + 40);
+        fx.window().resize(kept);
+        fx.window().move(area.topLeft() + QPoint(300, area.height() - kept.height()));
         fx.window().saveWindowGeometry();
     }
-    // The kept frame reaches past this screen: back on it, as small as the window allows.
+    // Back on the screen: as narrow as the window allows (the screen is narrower still), its
+    // height kept, moved up to the screen's bottom (a guess at the title bar above it).
     StudioFixture fx;
     fx.window().restoreWindowGeometry();
-    EXPECT_EQ(fx.window().size(), kept);
-    EXPECT_EQ(fx.window().pos(), area.topLeft());
+    EXPECT_EQ(fx.window().size(), QSize(fx.window().minimumSizeHint().width(), kept.height()));
+    EXPECT_EQ(fx.window().pos(), QPoint(area.left(), area.bottom() + 1 - kept.height() - 31));
     QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QString::fromLatin1(MainWindow::kGeometryKey));
 }
 

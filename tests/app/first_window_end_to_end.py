@@ -8,7 +8,7 @@
   program started again on the 1366 × 768 screen: the same;
 - a frame kept on a 1440 × 900 screen near its bottom right corner, then opened on the small
   screen (a monitor exchanged): the window is brought back inside the work area, the same again.
-Fails when Xvfb, xdotool, xprop or openbox is missing: it proves nothing without them.
+Fails when Xvfb, xdotool, xprop, xwininfo or openbox is missing: it proves nothing without them.
 """
 import importlib.util
 import os
@@ -22,7 +22,7 @@ found = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, 
 e2e = importlib.util.module_from_spec(found)
 found.loader.exec_module(e2e)
 
-TOOLS = ("Xvfb", "xdotool", "xprop", "openbox")
+TOOLS = ("Xvfb", "xdotool", "xprop", "xwininfo", "openbox")
 # The transport bar: 60 high above a hairline and the 27-high footer; play is the third button.
 PLAY_X, STOP_X, PLAY_FROM_BOTTOM = 112, 72, 27 + 1 + 30
 
@@ -40,9 +40,13 @@ class Screen:
                                      stderr=subprocess.DEVNULL)
         os.close(w)
         run.env["DISPLAY"] = ":" + e2e.first_line(r, "Xvfb")
-        self.wm = subprocess.Popen(["openbox"], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA"), "Openbox to start")
-        assert self.wm.poll() is None, "openbox did not start"
+        self.wm = subprocess.Popen(["openbox"], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        try:
+            e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA") or
+                         self.wm.poll() is not None, "Openbox to start")
+        finally:
+            if self.wm.poll() is not None:
+                raise AssertionError("openbox did not start: " + self.wm.stderr.read().decode(errors="replace"))
 
     def xprop(self, *args):
         out = subprocess.run(["xprop", *args], env=self.run.env, capture_output=True, text=True, timeout=30)
@@ -54,10 +58,16 @@ class Screen:
         return x, y, w, h
 
     def frame(self, window):
-        """The window's frame (title bar and borders included) as x, y, width, height."""
-        geometry = self.run.xdotool("getwindowgeometry", "--shell", window)
-        values = dict(line.split("=") for line in geometry.splitlines() if "=" in line)
-        x, y, w, h = int(values["X"]), int(values["Y"]), int(values["WIDTH"]), int(values["HEIGHT"])
+        """The window's frame (title bar and borders included) as x, y, width, height, and the
+        window itself."""
+        info = subprocess.run(["xwininfo", "-id", window], env=self.run.env, capture_output=True, text=True,
+                              timeout=30).stdout
+        values = {}
+        for line in info.splitlines():
+            key, _, value = line.strip().partition(":")
+            values[key] = value.strip()
+        x, y = int(values["Absolute upper-left X"]), int(values["Absolute upper-left Y"])
+        w, h = int(values["Width"]), int(values["Height"])
         extents = self.xprop("-id", window, "_NET_FRAME_EXTENTS")
         assert "=" in extents, "no frame extents from the window manager: " + extents
         left, right, top, bottom = (int(v) for v in extents.split("=")[1].split(","))
@@ -84,17 +94,18 @@ def quit_program(run, process, window):
     assert process.wait(timeout=30) == 0, "quitting did not exit 0"
 
 
-def check_fits(screen, window, log, what):
+def check_fits(screen, window, log, what, fills=True):
     """The whole frame inside the work area, and the play button where the transport bar puts it."""
     run = screen.run
     ax, ay, aw, ah = screen.work_area()
     fx, fy, fw, fh, client = screen.frame(window)
-    print("%s: work area %d,%d %dx%d, frame %d,%d %dx%d" % (what, ax, ay, aw, ah, fx, fy, fw, fh))
+    print("%s: work area %d,%d %dx%d, frame %d,%d %dx%d, window %d,%d %dx%d" % ((what, ax, ay, aw, ah, fx, fy, fw, fh) + client))
     assert fx >= ax and fy >= ay and fx + fw <= ax + aw and fy + fh <= ay + ah, \
         "%s: the frame %d,%d %dx%d reaches past the work area" % (what, fx, fy, fw, fh)
     # 1280 × 800 does not fit: the window takes the work area (less what a guess at the title
     # bar's height may leave).
-    assert fw >= aw - 40 and fh >= ah - 40, "%s: the window leaves much of the work area unused" % what
+    if fills:
+        assert fw >= aw - 40 and fh >= ah - 40, "%s: the window leaves much of the work area unused" % what
     before = e2e.text(log).count("Подготовка воспроизведения…")
     run.xdotool("mousemove", "--window", window, str(PLAY_X), str(client[3] - PLAY_FROM_BOTTOM), "click", "1")
     e2e.wait_for(lambda: e2e.text(log).count("Подготовка воспроизведения…") > before,
@@ -150,7 +161,9 @@ def main():
             handed = run.launch(tone)[0]
             assert handed.wait(timeout=30) == 0
             e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
-            check_fits(screen, window, log, what + ", opened on 1366 x 768")
+            # Qt does not restore a frame kept on a screen of a very different width (1920): the
+            # window opens as the first time; one from 1440 is restored and brought onto the screen.
+            check_fits(screen, window, log, what + ", opened on 1366 x 768", fills=w == 1920)
             process.terminate()
             process.wait(timeout=30)
             screen.close()
