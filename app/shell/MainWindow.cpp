@@ -96,6 +96,12 @@ void MainWindow::placeOnScreen(bool first) {
     const QRect placed = first ? WindowPlacement::firstFrame(QSize(kFirstWidth, kFirstHeight) + extra, availableAreas(), minimum)
                                : WindowPlacement::keptFrame(geometry().marginsAdded(frame), availableAreas(), minimum);
     if (!first && placed == geometry().marginsAdded(frame)) return;
+    if (isVisible()) {
+        // The window itself, inside the frame as the window manager draws it (moving the frame
+        // of a shown window puts it off by the border on some window managers).
+        setGeometry(placed.marginsRemoved(frame));
+        return;
+    }
     resize(placed.size() - extra);
     move(placed.topLeft());  // a window's position is its frame's
 }

@@ -159,6 +159,7 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
         ASSERT_EQ(focus->window(), &window);
         if (!stops.isEmpty() && focus == stops.first()) break;  // round the window once
         ASSERT_FALSE(stops.contains(focus)) << describe(focus).toStdString() << " twice";
+        EXPECT_FALSE(qobject_cast<QScrollArea*>(focus)) << "a scroll area is no stop of its own";
         stops << focus;
 
         expectMarked(window);
@@ -248,6 +249,18 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     press(fx, Qt::Key_Space);
     fx.settle();
     EXPECT_FALSE(fx.store().transport().playing());
+    // Return on a focused picker opens its list.
+    auto* rack = fx.view().findChild<EffectsRackView*>();
+    ASSERT_TRUE(rack);
+    auto* slot = rack->findChild<RackSlotView*>();
+    ASSERT_TRUE(slot);
+    slot->presetBox()->setFocus(Qt::TabFocusReason);
+    pump();
+    ASSERT_FALSE(QApplication::activePopupWidget());
+    press(fx, Qt::Key_Return);
+    EXPECT_TRUE(QApplication::activePopupWidget());
+    if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
+    pump();
 }
 
 TEST(Keyboard, ARowChosenWithTheArrowsScrollsIntoView) {
@@ -311,6 +324,7 @@ TEST(Keyboard, SettingsWindowBelongsToTheMainWindowAndMarksItsStops) {
         QWidget* focus = QApplication::focusWidget();
         ASSERT_TRUE(focus);
         if (stops.contains(focus)) break;
+        EXPECT_FALSE(qobject_cast<QScrollArea*>(focus)) << "a scroll area is no stop of its own";
         stops << focus;
         expectMarked(*settings);
     }

@@ -537,6 +537,28 @@ TEST(Menus, F10OpensTheFileMenuAndTheArrowsReachTheTrackMenusEntries) {
     EXPECT_EQ(first, entries.first());
     EXPECT_NE(fx.store().session().lanes.size(), rows) << first.toStdString();
 
+    // Alt pressed and released alone puts the menu bar under the keyboard; → moves along it
+    // there (the single-key → of the timeline stays out of the way) and ↓ opens the menu.
+    const double cursor = fx.store().playhead();
+    QTest::keyClick(&fx.window(), Qt::Key_Alt);
+    pump();
+    QMenuBar* bar = fx.window().menuBar();
+    ASSERT_TRUE(bar->hasFocus());
+    ASSERT_TRUE(bar->activeAction());
+    QTest::keyClick(bar, Qt::Key_Right);
+    pump();
+    ASSERT_TRUE(bar->activeAction());
+    EXPECT_EQ(bar->activeAction()->menu()->objectName(), QStringLiteral("editMenu"));
+    EXPECT_EQ(fx.store().playhead(), cursor);
+    QTest::keyClick(bar, Qt::Key_Down);
+    pump();
+    ASSERT_TRUE(openMenu());
+    EXPECT_EQ(openMenu()->objectName(), QStringLiteral("editMenu"));
+    press(Qt::Key_Escape);
+    if (openMenu()) press(Qt::Key_Escape);
+    if (bar->hasFocus()) QTest::keyClick(bar, Qt::Key_Escape);
+    pump();
+
     // Each title has its own letter: Alt with it opens that menu.
     QSet<QChar> letters;
     for (QAction* title : fx.window().menuBar()->actions()) {

@@ -7,7 +7,9 @@
 - a frame kept on a 1920 × 1080 screen (the window made 1800 × 1000 there, then quit), the
   program started again on the 1366 × 768 screen: the same;
 - a frame kept on a 1440 × 900 screen near its bottom right corner, then opened on the small
-  screen (a monitor exchanged): the window is brought back inside the work area, the same again.
+  screen (a monitor exchanged): the window is brought back inside the work area, the same again;
+- the first start under a theme with a title bar taller than the program guesses before the
+  window is framed: the window is placed again once the frame is known, the same again.
 Fails when Xvfb, xdotool, xprop, xwininfo or openbox is missing: it proves nothing without them.
 """
 import importlib.util
@@ -31,7 +33,7 @@ class Screen:
     """One Xvfb display of the given size with Openbox on it, for one or more program runs that
     share the settings folder of `run`."""
 
-    def __init__(self, run, width, height):
+    def __init__(self, run, width, height, config=None):
         self.run = run
         self.width, self.height = width, height
         r, w = os.pipe()
@@ -40,7 +42,7 @@ class Screen:
                                      stderr=subprocess.DEVNULL)
         os.close(w)
         run.env["DISPLAY"] = ":" + e2e.first_line(r, "Xvfb")
-        self.wm = subprocess.Popen(["openbox"], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        self.wm = subprocess.Popen(["openbox"] + (["--config-file", config] if config else []), env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
             e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA") or
                          self.wm.poll() is not None, "Openbox to start")
@@ -167,6 +169,23 @@ def main():
             process.terminate()
             process.wait(timeout=30)
             screen.close()
+
+        # A title bar about twice Openbox's usual height.
+        rc = os.path.join(run.scratch, "tall-title.xml")
+        with open(rc, "w", encoding="utf-8") as f:
+            f.write('<?xml version="1.0" encoding="UTF-8"?>\n<openbox_config xmlns="http://openbox.org/3.4/rc">'
+                    '<theme><font place="ActiveWindow"><size>26</size></font>'
+                    '<font place="InactiveWindow"><size>26</size></font></theme></openbox_config>\n')
+        os.remove(conf)
+        screen = Screen(run, 1366, 768, rc)
+        process, log, window = start(run, "under a tall title bar")
+        handed = run.launch(tone)[0]
+        assert handed.wait(timeout=30) == 0
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
+        check_fits(screen, window, log, "first start under a tall title bar")
+        process.terminate()
+        process.wait(timeout=30)
+        screen.close()
         screen = None
         print("first window end to end: ok")
         return 0
