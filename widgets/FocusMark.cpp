@@ -1,9 +1,7 @@
 #include "widgets/FocusMark.h"
 
 #include <QAbstractScrollArea>
-#include <QAbstractSpinBox>
 #include <QApplication>
-#include <QComboBox>
 #include <QEvent>
 #include <QFocusEvent>
 #include <QMenu>
@@ -48,13 +46,9 @@ protected:
     }
 };
 
-// What the ring goes around: the picker or number field, not the text field inside it.
+// What the ring goes around: the picker or number field whose focus its text field takes.
 QWidget* ringTarget(QWidget* w) {
-    for (QWidget* p = w->parentWidget(); p && !p->isWindow(); p = p->parentWidget()) {
-        if (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p)) return p;
-        if (p->focusProxy() != w) break;
-        w = p;
-    }
+    for (QWidget* p = w->parentWidget(); p && !p->isWindow() && p->focusProxy() == w; p = p->parentWidget()) w = p;
     return w;
 }
 

@@ -2,8 +2,10 @@
 // a focus mark that stands out (3:1 or more against what it covers), Return presses the focused
 // button while Space still plays, and a row chosen with the arrows scrolls into view.
 #include <QAbstractSpinBox>
+#include <QAbstractSlider>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTest>
@@ -21,6 +23,7 @@
 #include "app/shell/SettingsWindow.h"
 #include "app/shell/TransportBar.h"
 #include "MenuTestSupport.h"
+#include "app/shell/SheetHost.h"
 #include "panels/EffectRack.h"
 #include "timeline/LaneHeader.h"
 #include "timeline/MultitrackTimeline.h"
@@ -210,11 +213,20 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
     EXPECT_EQ(stops.value(header + 2), static_cast<QWidget*>(slots[0]->presetBox()));
     EXPECT_LT(stops.indexOf(static_cast<QWidget*>(slots[0]->deleteButton())), stops.indexOf(static_cast<QWidget*>(slots[1]->powerButton())));
 
-    // Shift+Tab walks back the same way.
+    // Shift+Tab walks back the same way and brings each stop into view: the chain's list is
+    // scrolled back to its top first, so that its last rows are entered from below out of view.
+    QScrollArea* list = nullptr;
+    for (QWidget* w = slots[0]; w && !list; w = w->parentWidget()) list = qobject_cast<QScrollArea*>(w);
+    ASSERT_TRUE(list);
+    ASSERT_GT(list->verticalScrollBar()->maximum(), 0) << "the chain's list fits: nothing to scroll into view";
+    list->verticalScrollBar()->setValue(0);
+    pump();
     QList<QWidget*> back;
     for (qsizetype i = 0; i < stops.size(); ++i) {
         press(fx, Qt::Key_Backtab, Qt::ShiftModifier);
-        back.prepend(QApplication::focusWidget());
+        QWidget* focus = QApplication::focusWidget();
+        back.prepend(focus);
+        EXPECT_FALSE(visiblePart(markTarget(focus), &window).isEmpty()) << describe(focus).toStdString() << " out of view";
     }
     EXPECT_EQ(back, stops);
 }
@@ -329,4 +341,45 @@ TEST(Keyboard, SettingsWindowBelongsToTheMainWindowAndMarksItsStops) {
         expectMarked(*settings);
     }
     EXPECT_GE(stops.size(), 3);
+}
+
+// A sheet marks each of its stops too: the tone generator's level slider and its default button,
+// drawn filled with the accent, among them.
+TEST(Keyboard, ASheetMarksEveryStopItsLevelSliderAndDefaultButtonIncluded) {
+    StudioFixture fx;
+    fx.window().resize(1366, 768);
+    fx.window().show();
+    QApplication::setActiveWindow(&fx.window());
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    DiagnosticsState d = fx.store().diagnostics();
+    d.sheet = ProcessingSheet::tone;
+    fx.store().setDiagnostics(std::move(d));
+    fx.settle();
+    QWidget* sheet = fx.view().sheets()->topSheet();
+    ASSERT_TRUE(sheet);
+    QWidget& window = *sheet->window();
+    QApplication::setActiveWindow(&window);
+    pump();
+    QPushButton* theDefault = nullptr;
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->isDefault()) theDefault = b;
+    ASSERT_TRUE(theDefault);
+    QList<QWidget*> stops;
+    bool slider = false;
+    for (int i = 0; i < 60; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+        pump();
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        ASSERT_EQ(focus->window(), &window);
+        if (stops.contains(focus)) break;
+        stops << focus;
+        slider = slider || qobject_cast<QAbstractSlider*>(focus);
+        expectMarked(window);
+    }
+    EXPECT_TRUE(slider);
+    EXPECT_TRUE(stops.contains(theDefault));
+    fx.store().setDiagnostics(DiagnosticsState{});
+    fx.settle();
 }
