@@ -46,12 +46,6 @@ protected:
     }
 };
 
-// What the ring goes around: the picker or number field whose focus its text field takes.
-QWidget* ringTarget(QWidget* w) {
-    for (QWidget* p = w->parentWidget(); p && !p->isWindow() && p->focusProxy() == w; p = p->parentWidget()) w = p;
-    return w;
-}
-
 bool markable(QWidget* w) {
     return w && !w->isWindow() && !qobject_cast<QMenu*>(w) && !qobject_cast<QMenuBar*>(w);
 }
@@ -79,7 +73,7 @@ bool FocusMark::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::FocusOut:
             // A popup opened from the control (a picker's list) leaves the mark where it is.
             if (auto* w = qobject_cast<QWidget*>(watched);
-                w && target_ && ringTarget(w) == target_ && static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
+                w && w == target_ && static_cast<QFocusEvent*>(event)->reason() != Qt::PopupFocusReason)
                 hide();
             break;
         case QEvent::Move:
@@ -103,12 +97,12 @@ void FocusMark::focusIn(QWidget* widget, Qt::FocusReason reason) {
         case Qt::BacktabFocusReason:
         case Qt::ShortcutFocusReason:
             keyboard_ = widget;
-            show(ringTarget(widget));
+            show(widget);
             break;
         case Qt::PopupFocusReason:
         case Qt::ActiveWindowFocusReason:
             // Back from a menu, a popover or another window: the mark comes back with the focus.
-            if (widget == keyboard_) show(ringTarget(widget));
+            if (widget == keyboard_) show(widget);
             else hide();
             break;
         default:

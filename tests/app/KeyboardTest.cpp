@@ -226,7 +226,9 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
         press(fx, Qt::Key_Backtab, Qt::ShiftModifier);
         QWidget* focus = QApplication::focusWidget();
         back.prepend(focus);
-        EXPECT_FALSE(visiblePart(markTarget(focus), &window).isEmpty()) << describe(focus).toStdString() << " out of view";
+        QWidget* target = markTarget(focus);
+        EXPECT_EQ(visiblePart(target, &window), QRect(target->mapTo(&window, QPoint(0, 0)), target->size()))
+            << describe(focus).toStdString() << " not whole in view";
     }
     EXPECT_EQ(back, stops);
 }
