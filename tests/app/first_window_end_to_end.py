@@ -14,6 +14,7 @@ Fails when Xvfb, xdotool, xprop, xwininfo or openbox is missing: it proves nothi
 """
 import importlib.util
 import os
+import random
 import shutil
 import subprocess
 import sys
@@ -36,12 +37,26 @@ class Screen:
     def __init__(self, run, width, height, config=None):
         self.run = run
         self.width, self.height = width, height
-        r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "%dx%dx24" % (width, height),
-                                      "-nolisten", "tcp"], pass_fds=(w,), stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        os.close(w)
-        run.env["DISPLAY"] = ":" + e2e.first_line(r, "Xvfb")
+        # Display numbers far above the ones the other tests' servers take (the lowest free one):
+        # a server stopping here cannot remove the socket of one starting there under the same number.
+        self.xvfb = None
+        for number in random.sample(range(200, 400), 40):
+            if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
+                continue
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (width, height),
+                                     "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            deadline = time.time() + 20
+            while xvfb.poll() is None and not os.path.exists("/tmp/.X11-unix/X%d" % number) and time.time() < deadline:
+                time.sleep(0.05)
+            if xvfb.poll() is None and os.path.exists("/tmp/.X11-unix/X%d" % number):
+                self.xvfb = xvfb
+                run.env["DISPLAY"] = ":%d" % number
+                break
+            xvfb.kill()
+            xvfb.wait()
+        assert self.xvfb, "Xvfb did not start"
+        e2e.wait_for(lambda: subprocess.run(["xprop", "-root"], env=run.env, capture_output=True,
+                                            timeout=30).returncode == 0, "Xvfb to take connections")
         self.wm = subprocess.Popen(["openbox"] + (["--config-file", config] if config else []), env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         try:
             e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA") or
