@@ -30,7 +30,8 @@ PACKAGES=(
   clang libclang-rt-dev
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core fonts-inter
-  # the program natively on a Wayland session; the time-and-pitch peer of the benchmarks
+  # the program natively on a Wayland session (else it runs through XWayland); the time-and-pitch
+  # peer of the benchmarks
   qt6-wayland rubberband-cli
 )
 

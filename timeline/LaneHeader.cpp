@@ -221,6 +221,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
                            },
                            this);
     mute_->setObjectName(QStringLiteral("laneMute"));
+    mute_->setFocusPolicy(Qt::TabFocus);  // reached with Tab like the row's other controls
     row2->addWidget(mute_);
     solo_ = new ToolButton(QStringLiteral("headphones"), qs(L("Соло: слушать только эту дорожку")), false, Palette::accent(),
                            [this] {
@@ -229,6 +230,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
                            },
                            this);
     solo_->setObjectName(QStringLiteral("laneSolo"));
+    solo_->setFocusPolicy(Qt::TabFocus);
     row2->addWidget(solo_);
     row2->addStretch(1);
     count_ = new QLabel(this);

@@ -124,6 +124,9 @@ MultitrackTimeline::MultitrackTimeline(StudioStore& store, TransportSignals* tra
         relayout();
     });
     connect(&store_, &StudioStore::zoomChanged, this, [this] { relayout(); });
+    // A row chosen with the arrows (or a new one) comes into view, once the rows are laid out.
+    connect(&store_, &StudioStore::selectedLaneIDChanged, this,
+            [this] { QMetaObject::invokeMethod(this, &MultitrackTimeline::revealSelectedRow, Qt::QueuedConnection); });
     connect(&store_, &StudioStore::timeFormatChanged, this, [this] { relayout(); });
     connect(&store_, &StudioStore::busyChanged, this, [this] { refreshHeader(); });
     connect(lanes_, &LanesWidget::contentSizeChanged, this, [this] { relayout(); });
@@ -190,6 +193,23 @@ void MultitrackTimeline::relayout() {
     // horizontal scroll bar takes from its viewport.
     const int underBar = std::max(timelineArea_->height() - timelineArea_->viewport()->height(), 0);
     headerColumn_->setFixedHeight(std::max(height, top + int(G::kRowHeight) * headerSlots_ + int(G::kFillerHeight)) + underBar);
+}
+
+void MultitrackTimeline::revealSelectedRow() {
+    const auto id = store_.selectedLaneID();
+    if (!id) return;
+    const auto& lanes = store_.session().lanes;
+    const auto at = std::find_if(lanes.begin(), lanes.end(), [&](const Lane& lane) { return lane.id == *id; });
+    if (at == lanes.end()) return;
+    const int row = int(at - lanes.begin());
+    const int top = row == 0 ? 0 : int(G::kHeaderLineHeight) + row * int(G::kRowHeight);
+    const int bottom = int(G::kHeaderLineHeight) + (row + 1) * int(G::kRowHeight);
+    QScrollBar* bar = timelineArea_->verticalScrollBar();
+    const int view = timelineArea_->viewport()->height();
+    if (top < bar->value())
+        bar->setValue(top);
+    else if (bottom > bar->value() + view)
+        bar->setValue(std::min(top, bottom - view));
 }
 
 void MultitrackTimeline::rulerClicked(double x) {

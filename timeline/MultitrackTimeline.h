@@ -49,6 +49,8 @@ private:
     void refreshHeader();
     void rulerClicked(double x);
     void follow();
+    // Scrolls the rows so that the selected one is whole in view (the rulers with the first).
+    void revealSelectedRow();
 
     StudioStore& store_;
     TransportSignals* transport_;

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -215,8 +216,17 @@ void SpectralToolbar::toggleDisplay() {
     // The button hears of the closing (a click outside included) while it exists itself.
     connect(popover_, &QObject::destroyed, display_, [button = display_] { button->setActive(false); });
     popover_->adjustSize();
-    const QPoint above = display_->mapToGlobal(QPoint(display_->width() / 2, 0));
-    popover_->move(above.x() - popover_->width() / 2, std::max(above.y() - popover_->height() - 4, 0));
+    // Above the button, or below it where the screen has no room above (the window near the top
+    // of the screen, or on Wayland, where a window's own corner is the origin); never over it.
+    const QRect button(display_->mapToGlobal(QPoint(0, 0)), display_->size());
+    const QScreen* screen = display_->screen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    const int gap = 4;
+    int y = button.top() - gap - popover_->height();
+    if (!area.isEmpty() && y < area.top()) y = button.bottom() + 1 + gap;
+    int x = button.center().x() + 1 - popover_->width() / 2;
+    if (!area.isEmpty()) x = std::clamp(x, area.left(), std::max(area.left(), area.right() + 1 - popover_->width()));
+    popover_->move(x, y);
     popover_->show();
     display_->setActive(true);
 }

@@ -121,6 +121,8 @@ void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* optio
 int AppStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                         QStyleHintReturn* returnData) const {
     if (hint == SH_Menu_Scrollable) return 1;
+    // Alt pressed and released alone puts the menu bar under the keyboard, as on other desktops.
+    if (hint == SH_MenuBar_AltKeyNavigation) return 1;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QIconEngine>
 #include <QImage>
 #include <QPainter>
 #include <QSvgRenderer>
@@ -53,15 +54,72 @@ QPixmap pixmap(const QString& name, const QColor& color, int size, qreal deviceP
     return result;
 }
 
-QIcon icon(const QString& name, const QColor& color, int size) {
-    QIcon icon;
-    for (qreal ratio : {1.0, 2.0}) {
-        icon.addPixmap(pixmap(name, color, size, ratio), QIcon::Normal);
-        QColor dim = color;
-        dim.setAlphaF(color.alphaF() * 0.35f);
-        icon.addPixmap(pixmap(name, dim, size, ratio), QIcon::Disabled);
+namespace {
+
+// Draws the icon from its SVG at whatever device pixel ratio is asked for (1.5 on a screen scaled
+// by 150 %), never by scaling a pixmap made for another ratio. It keeps its own size in logical
+// pixels: a larger request gets it centred at that size.
+class TintedIconEngine : public QIconEngine {
+public:
+    TintedIconEngine(QString name, QColor color, int size) : name_(std::move(name)), color_(color), size_(size) {}
+
+    QIconEngine* clone() const override { return new TintedIconEngine(name_, color_, size_); }
+    QString key() const override { return QStringLiteral("tessoral.tinted"); }
+    bool isNull() override { return size_ <= 0 || !exists(name_); }
+
+    QSize actualSize(const QSize& size, QIcon::Mode, QIcon::State) override {
+        return QSize(std::min(size.width(), size_), std::min(size.height(), size_));
     }
-    return icon;
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return {QSize(size_, size_)}; }
+
+    // One device pixel per logical pixel: the icon at its own size, or smaller where less room is given.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        return Icons::pixmap(name_, colorFor(mode), std::min({size.width(), size.height(), size_}), 1.0);
+    }
+
+    // `size` is in device pixels. The result fills it exactly, so that QIcon keeps the ratio asked for.
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
+        if (!(scale > 0) || size.isEmpty()) return {};
+        const int logical = std::min({int(std::floor(size.width() / scale)), int(std::floor(size.height() / scale)), size_});
+        const QPixmap drawn = Icons::pixmap(name_, colorFor(mode), std::max(1, logical), scale);
+        if (drawn.isNull() || (drawn.width() == size.width() && drawn.height() == size.height())) return drawn;
+        QPixmap out(size);
+        out.fill(Qt::transparent);
+        {
+            QPainter p(&out);
+            p.drawPixmap((size.width() - drawn.width()) / 2, (size.height() - drawn.height()) / 2, drawn);
+        }
+        return out;
+    }
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        const qreal ratio = painter->device() ? painter->device()->devicePixelRatio() : 1.0;
+        const int logical = std::min({rect.width(), rect.height(), size_});
+        if (logical <= 0) return;
+        const QPixmap drawn = Icons::pixmap(name_, colorFor(mode), logical, ratio);
+        painter->drawPixmap(QRectF(rect.x() + (rect.width() - logical) / 2.0, rect.y() + (rect.height() - logical) / 2.0,
+                                   logical, logical),
+                            drawn, QRectF(drawn.rect()));
+    }
+
+private:
+    QColor colorFor(QIcon::Mode mode) const {
+        if (mode != QIcon::Disabled) return color_;
+        QColor dim = color_;
+        dim.setAlphaF(color_.alphaF() * 0.35f);
+        return dim;
+    }
+
+    QString name_;
+    QColor color_;
+    int size_;
+};
+
+}  // namespace
+
+QIcon icon(const QString& name, const QColor& color, int size) {
+    if (size <= 0 || !exists(name)) return {};
+    return QIcon(new TintedIconEngine(name, color, size));
 }
 
 }  // namespace tessoral::Icons

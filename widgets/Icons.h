@@ -14,7 +14,8 @@ bool exists(const QString& name);
 // pixel ratio given. Cached by name, colour, size and ratio. An unknown name gives a null pixmap.
 QPixmap pixmap(const QString& name, const QColor& color, int size, qreal devicePixelRatio = 1.0);
 
-// A QIcon of the tinted icon (normal and disabled modes), for buttons and menus.
+// A QIcon of the tinted icon (normal and disabled modes), for buttons and menus, `size` logical
+// pixels square at most, drawn from its SVG at the device pixel ratio of wherever it is shown.
 QIcon icon(const QString& name, const QColor& color, int size = 16);
 
 }  // namespace tessoral::Icons

@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QKeySequenceEdit>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QTextEdit>
 #include <QWheelEvent>
@@ -138,7 +139,8 @@ bool KeyMonitor::takesKeys(const QWidget* w) {
     if (!w) return false;
     if (qobject_cast<const QLineEdit*>(w) || qobject_cast<const QTextEdit*>(w) ||
         qobject_cast<const QPlainTextEdit*>(w) || qobject_cast<const QAbstractSpinBox*>(w) ||
-        qobject_cast<const QKeySequenceEdit*>(w) || qobject_cast<const QAbstractItemView*>(w))
+        qobject_cast<const QKeySequenceEdit*>(w) || qobject_cast<const QAbstractItemView*>(w) ||
+        qobject_cast<const QMenuBar*>(w))  // walked with the arrows after Alt
         return true;
     if (auto* combo = qobject_cast<const QComboBox*>(w)) return combo->isEditable();
     return w->testAttribute(Qt::WA_InputMethodEnabled);

@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QPalette>
 #include <QPlainTextEdit>
+#include <QSet>
 #include <QSysInfo>
 #include <QTextEdit>
 
@@ -186,6 +187,21 @@ void plainDisabledText(QMenu* menu) {
         if (a->menu()) plainDisabledText(a->menu());
 }
 
+void addMnemonics(const QList<QAction*>& titles) {
+    QSet<QChar> taken;
+    for (QAction* title : titles) {
+        const QString shown = shownText(title->text());
+        if (title->text() != menuText(shown)) continue;  // it has one already
+        for (qsizetype i = 0; i < shown.size(); ++i) {
+            const QChar letter = shown[i].toLower();
+            if (!letter.isLetter() || taken.contains(letter)) continue;
+            taken.insert(letter);
+            title->setText(menuText(shown.left(i)) + QLatin1Char('&') + menuText(shown.mid(i)));
+            break;
+        }
+    }
+}
+
 QString dump(const QList<QMenu*>& menus) {
     QString out;
     for (const QMenu* menu : menus) {
@@ -233,6 +249,29 @@ MenuBar::MenuBar(ViewContext context, QMainWindow& window, QMenu* fileMenu)
     Menus::helpMenu(top(L("Справка"), "helpMenu"), *help_, [this] { showAbout(); });
     binder_->refresh();
     for (QMenu* m : menus()) Menus::plainDisabledText(m);
+    Menus::addMnemonics(bar->actions());
+
+    auto* menuKey = new QAction(&window);
+    menuKey->setObjectName(QStringLiteral("openMenuBarAction"));
+    menuKey->setShortcut(QKeySequence(Qt::Key_F10));
+    menuKey->setShortcutContext(Qt::WindowShortcut);
+    window.addAction(menuKey);
+    connect(menuKey, &QAction::triggered, this, &MenuBar::openFirstMenu);
+}
+
+void MenuBar::openFirstMenu() {
+    QMenuBar* bar = window_.menuBar();
+    for (QAction* title : bar->actions()) {
+        if (!title->menu() || !title->isVisible() || !title->isEnabled()) continue;
+        bar->setActiveAction(title);
+        QMenu* menu = title->menu();
+        for (QAction* entry : menu->actions())
+            if (!entry->isSeparator() && entry->isVisible() && entry->isEnabled()) {
+                menu->setActiveAction(entry);
+                break;
+            }
+        return;
+    }
 }
 
 MenuBar::~MenuBar() = default;

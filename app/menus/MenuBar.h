@@ -39,6 +39,9 @@ public:
     QList<QMenu*> menus() const;
     // "О программе Tessoral" (one panel, raised when open).
     void showAbout();
+    // F10: the first menu opens with its first entry chosen; the arrows then walk the entries and,
+    // left and right, the menus, as in the desktop's other programs.
+    void openFirstMenu();
     AboutPanel* aboutPanel() const { return about_; }
 
 private:
@@ -77,6 +80,9 @@ void effectsMenu(Builder& b, QMenu* menu);
 // Disabled entries drawn in the plain disabled colour, without the style's etched shadow (which
 // reads as doubled text on the dark palette); applied to the menu and its submenus.
 void plainDisabledText(QMenu* menu);
+// Alt+letter for each title of the menu bar: its first letter that no title before it took
+// (a '&' placed before it); a title without such a letter gets none.
+void addMnemonics(const QList<QAction*>& titles);
 // Guide, site, support mail, licence, then "О программе Tessoral".
 void helpMenu(QMenu* menu, HelpActions& help, std::function<void()> about);
 

@@ -1,7 +1,11 @@
 #include "app/shell/MainWindow.h"
 
 #include <QAction>
+#include <QAbstractButton>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
@@ -9,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "app/shell/AppDelegate.h"
+#include "app/shell/ReadingOrder.h"
 #include "app/menus/KeyMonitor.h"
 #include "app/menus/LayoutShortcuts.h"
 #include "app/menus/MenuBar.h"
@@ -16,7 +21,9 @@
 #include "app/shell/SheetHost.h"
 #include "app/shell/StudioView.h"
 #include "app/shell/ViewFactory.h"
+#include "app/shell/WindowPlacement.h"
 #include "model/Localization.h"
+#include "widgets/FocusMark.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
 
@@ -29,6 +36,7 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* parent)
     : QMainWindow(parent), ctx_(context), delegate_(delegate) {
     setObjectName(QStringLiteral("mainWindow"));
+    FocusMark::install();
     setWindowTitle(QStringLiteral("Tessoral"));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("tessoral"), Icons::icon(QStringLiteral("waveform"), Palette::accent(), 32)));
     studio_ = new StudioView(ctx_, this);
@@ -62,7 +70,40 @@ MainWindow::~MainWindow() { delete settings_; }
 void MainWindow::restoreWindowGeometry() {
     QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
     const QByteArray saved = settings.value(QString::fromLatin1(kGeometryKey)).toByteArray();
-    if (saved.isEmpty() || !restoreGeometry(saved)) resize(1280, 800);
+    // Qt refuses a frame saved on a screen of a very different width (it gives false then).
+    const bool restored = !saved.isEmpty() && restoreGeometry(saved);
+    placeOnScreen(!restored);
+    placed_ = true;
+}
+
+QList<QRect> MainWindow::availableAreas() {
+    QList<QRect> areas;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary) areas << primary->availableGeometry();
+    for (QScreen* s : QGuiApplication::screens())
+        if (s != primary) areas << s->availableGeometry();
+    return areas;
+}
+
+void MainWindow::placeOnScreen(bool first) {
+    if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) return;
+    // The desktop's title bar and borders: as drawn once the window is shown, a guess before.
+    QMargins frame(frameGeometry().left() - geometry().left(), geometry().top() - frameGeometry().top(),
+                   frameGeometry().right() - geometry().right(), frameGeometry().bottom() - geometry().bottom());
+    if (!isVisible() && frame.isNull()) frame = QMargins(1, 30, 1, 1);
+    const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+    const QSize minimum = minimumSizeHint().expandedTo(minimumSize()) + extra;
+    const QRect placed = first ? WindowPlacement::firstFrame(QSize(kFirstWidth, kFirstHeight) + extra, availableAreas(), minimum)
+                               : WindowPlacement::keptFrame(geometry().marginsAdded(frame), availableAreas(), minimum);
+    if (!first && placed == geometry().marginsAdded(frame)) return;
+    if (isVisible()) {
+        // The window itself, inside the frame as the window manager draws it (moving the frame
+        // of a shown window puts it off by the border on some window managers).
+        setGeometry(placed.marginsRemoved(frame));
+        return;
+    }
+    resize(placed.size() - extra);
+    move(placed.topLeft());  // a window's position is its frame's
 }
 
 void MainWindow::saveWindowGeometry() const {
@@ -87,12 +128,38 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     delegate_.windowShouldClose();
 }
 
+bool MainWindow::focusNextPrevChild(bool next) {
+    return ReadingOrder::step(this, next) || QMainWindow::focusNextPrevChild(next);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // Space plays and pauses in this window, so Return presses the focused button or opens the
+    // focused picker (the keys reach here when the control itself has no use for them).
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && !(event->modifiers() & ~Qt::KeypadModifier)) {
+        QWidget* focus = focusWidget();
+        if (auto* button = qobject_cast<QAbstractButton*>(focus); button && button->isEnabled()) {
+            button->animateClick();
+            return;
+        }
+        if (auto* picker = qobject_cast<QComboBox*>(focus); picker && picker->isEnabled()) {
+            picker->showPopup();
+            return;
+        }
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void MainWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (shown_) return;
     shown_ = true;
     // After the window is on screen, so a question at start-up sits over it.
     QTimer::singleShot(0, this, [this] { Q_EMIT firstShown(); });
+    // The window manager adds its title bar and borders as the window appears, and a frame placed
+    // with a guess at them may then reach past the screen's edge: placed again once they are known.
+    if (placed_)
+        for (int ms : {0, 400}) QTimer::singleShot(ms, this, [this] { placeOnScreen(false); });
 }
 
 }  // namespace tessoral

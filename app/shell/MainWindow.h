@@ -14,11 +14,15 @@ class AppDelegate;
 class StudioView;
 
 // The one main window: the desktop's title bar titled "Tessoral", the menu bar, the studio view.
-// Its geometry is kept under "Tessoral.Main/geometry"; the first start opens it at 1280 × 800.
+// Its geometry is kept under "Tessoral.Main/geometry"; the first start opens it at 1280 × 800, or
+// over a smaller screen's whole available area, and a kept frame that no longer lies on a screen
+// (a monitor unplugged, a smaller one) is brought back onto one.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr const char* kGeometryKey = "Tessoral.Main/geometry";
+    static constexpr int kFirstWidth = 1280;
+    static constexpr int kFirstHeight = 800;
 
     MainWindow(ViewContext context, AppDelegate& delegate, QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -26,7 +30,7 @@ public:
     StudioView* studio() const { return studio_; }
     QMenu* fileMenu() const { return fileMenu_; }
 
-    // Restores the saved geometry (else 1280 × 800) and saves it.
+    // Restores the saved geometry (else the first size) on a screen, and saves it.
     void restoreWindowGeometry();
     void saveWindowGeometry() const;
 
@@ -40,14 +44,23 @@ Q_SIGNALS:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    // Tab and Shift+Tab walk the window's controls in reading order.
+    bool focusNextPrevChild(bool next) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // The screens' available areas, the primary screen's first.
+    static QList<QRect> availableAreas();
+    // The first size on the screen, or the present frame brought onto a screen where it is off one.
+    void placeOnScreen(bool first);
+
     ViewContext ctx_;
     AppDelegate& delegate_;
     StudioView* studio_;
     QMenu* fileMenu_;
     QPointer<SettingsWindow> settings_;
     bool shown_ = false;
+    bool placed_ = false;  // the program's start placed it on a screen
 };
 
 }  // namespace tessoral

@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -25,6 +26,7 @@ SettingsWindow::SettingsWindow(QWidget* form, QWidget* owner)
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     scroll_->setWidgetResizable(true);
+    scroll_->setFocusPolicy(Qt::NoFocus);  // Tab goes from the form's first control on
     scroll_->setWidget(form_);
     layout->addWidget(scroll_);
     for (const QKeySequence& keys : {QKeySequence(Qt::Key_Escape), QKeySequence(Qt::CTRL | Qt::Key_W)}) {
@@ -63,6 +65,12 @@ void SettingsWindow::open() {
     if (!isVisible()) {
         const QRect over = owner_ && owner_->isVisible() ? owner_->frameGeometry() : available;
         move(centredOver(over, size + frame, available));
+        // Kept above the main window, and placed over it by a Wayland compositor (which ignores
+        // the position asked for here).
+        if (owner_ && owner_->window()->windowHandle()) {
+            winId();
+            windowHandle()->setTransientParent(owner_->window()->windowHandle());
+        }
     }
     show();
     raise();

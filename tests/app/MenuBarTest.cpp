@@ -3,6 +3,7 @@
 // and undo shortcuts inside text fields.
 #include <QClipboard>
 #include <QLineEdit>
+#include <QMenuBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -493,4 +494,119 @@ TEST(Menus, LetterShortcutsFollowTheKeyPlaceOnALayoutWithoutLatin) {
     pump();
     pressOnPlace(fx, kTe, kNPlace, Qt::ControlModifier | Qt::ShiftModifier);
     EXPECT_EQ(s.session().lanes.size(), rows + 1);
+}
+
+// Without a pointer: F10 opens Файл with its first entry chosen, → walks to Правка, Вид and Дорожка,
+// ↓ reaches every entry of Дорожка in turn, Return runs the chosen one; Alt+letter opens a menu.
+TEST(Menus, F10OpensTheFileMenuAndTheArrowsReachTheTrackMenusEntries) {
+    StudioFixture fx;
+    threeClipsOneSelected(fx);
+    activate(fx);
+    const auto openMenu = [] { return qobject_cast<QMenu*>(QApplication::activePopupWidget()); };
+    const auto press = [&](Qt::Key key) {
+        QWidget* to = QApplication::activePopupWidget();
+        ASSERT_TRUE(to);
+        QTest::keyClick(to, key);
+        pump();
+    };
+    EXPECT_FALSE(openMenu());
+    QTest::keyClick(&fx.window(), Qt::Key_F10);
+    pump();
+    ASSERT_TRUE(openMenu());
+    EXPECT_EQ(openMenu()->objectName(), QStringLiteral("fileMenu"));
+    ASSERT_TRUE(openMenu()->activeAction());
+    EXPECT_EQ(shownText(openMenu()->activeAction()->text()), qs(L("Новый проект")));
+
+    for (const char* next : {"editMenu", "viewMenu", "trackMenu"}) {
+        press(Qt::Key_Right);
+        ASSERT_TRUE(openMenu()) << next;
+        EXPECT_EQ(openMenu()->objectName(), QString::fromLatin1(next));
+    }
+    QMenu* track = openMenu();
+    const QStringList entries = enabledEntries(track);
+    ASSERT_GE(entries.size(), 4);
+    QStringList reached;
+    reached << shownText(track->activeAction()->text());
+    for (int i = 1; i < entries.size(); ++i) {
+        press(Qt::Key_Down);
+        ASSERT_TRUE(track->activeAction());
+        reached << shownText(track->activeAction()->text());
+    }
+    EXPECT_EQ(reached, entries);
+    // ← goes back to Вид; Escape closes the menus.
+    press(Qt::Key_Left);
+    EXPECT_EQ(openMenu()->objectName(), QStringLiteral("viewMenu"));
+    press(Qt::Key_Escape);
+    if (openMenu()) press(Qt::Key_Escape);
+    EXPECT_FALSE(openMenu());
+
+    // Return runs the chosen entry: the first of Дорожка adds a row.
+    const std::size_t rows = fx.store().session().lanes.size();
+    QTest::keyClick(&fx.window(), Qt::Key_F10);
+    pump();
+    for (int i = 0; i < 3; ++i) press(Qt::Key_Right);
+    ASSERT_EQ(openMenu(), track);
+    const QString first = shownText(track->activeAction()->text());
+    press(Qt::Key_Return);
+    EXPECT_FALSE(openMenu());
+    EXPECT_EQ(first, entries.first());
+    EXPECT_NE(fx.store().session().lanes.size(), rows) << first.toStdString();
+
+    // Alt pressed and released alone puts the menu bar under the keyboard; → moves along it
+    // there (the single-key → of the timeline stays out of the way) and ↓ opens the menu.
+    const double cursor = fx.store().playhead();
+    QTest::keyClick(&fx.window(), Qt::Key_Alt);
+    pump();
+    QMenuBar* bar = fx.window().menuBar();
+    ASSERT_TRUE(bar->hasFocus());
+    ASSERT_TRUE(bar->activeAction());
+    QTest::keyClick(bar, Qt::Key_Right);
+    pump();
+    ASSERT_TRUE(bar->activeAction());
+    EXPECT_EQ(bar->activeAction()->menu()->objectName(), QStringLiteral("editMenu"));
+    EXPECT_EQ(fx.store().playhead(), cursor);
+    QTest::keyClick(bar, Qt::Key_Down);
+    pump();
+    ASSERT_TRUE(openMenu());
+    EXPECT_EQ(openMenu()->objectName(), QStringLiteral("editMenu"));
+    press(Qt::Key_Escape);
+    if (openMenu()) press(Qt::Key_Escape);
+    if (bar->hasFocus()) QTest::keyClick(bar, Qt::Key_Escape);
+    pump();
+
+    // Each title has its own letter: Alt with it opens that menu.
+    QSet<QChar> letters;
+    for (QAction* title : fx.window().menuBar()->actions()) {
+        const QKeySequence mnemonic = QKeySequence::mnemonic(title->text());
+        ASSERT_FALSE(mnemonic.isEmpty()) << shownText(title->text()).toStdString();
+        const qsizetype at = title->text().indexOf(QLatin1Char('&'));
+        EXPECT_FALSE(letters.contains(title->text()[at + 1].toLower()));
+        letters.insert(title->text()[at + 1].toLower());
+        EXPECT_EQ(shownText(title->text()), title->menu() ? shownText(title->menu()->title()) : QString());
+    }
+    QAction* trackTitle = track->menuAction();
+    const QKeySequence alt = QKeySequence::mnemonic(trackTitle->text());
+    ASSERT_EQ(alt.count(), 1);
+    const QKeyCombination combination = alt[0];
+    ASSERT_EQ(combination.keyboardModifiers(), Qt::AltModifier);
+    // (Qt's test keys know no Cyrillic: the press is sent with its text.)
+    const QString letter = QString(QChar(combination.key())).toLower();
+    QTest::sendKeyEvent(QTest::Press, &fx.window(), combination.key(), letter, Qt::AltModifier);
+    QTest::sendKeyEvent(QTest::Release, &fx.window(), combination.key(), letter, Qt::AltModifier);
+    pump();
+    EXPECT_EQ(openMenu(), track) << alt.toString().toStdString();
+    if (openMenu()) press(Qt::Key_Escape);
+}
+
+TEST(Menus, MnemonicsTakeEachTitlesFirstFreeLetterAndKeepAmpersands) {
+    QMenuBar bar;
+    const QStringList titles = {QStringLiteral("File"), QStringLiteral("Edit"), QStringLiteral("Effects"),
+                                QStringLiteral("Fee"), QStringLiteral("R&B"), QStringLiteral("1 2")};
+    for (const QString& t : titles) bar.addMenu(menuText(t));
+    Menus::addMnemonics(bar.actions());
+    QStringList got;
+    for (QAction* a : bar.actions()) got << a->text();
+    EXPECT_EQ(got, (QStringList{QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("Effe&cts"),
+                                QStringLiteral("Fee"), QStringLiteral("&R&&B"), QStringLiteral("1 2")}));
+    for (int i = 0; i < titles.size(); ++i) EXPECT_EQ(shownText(got[i]), titles[i]);
 }

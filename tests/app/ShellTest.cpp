@@ -1,4 +1,5 @@
 // Start-up routing, the recovery offer, "--demo", and the quit and close rules.
+#include <QScreen>
 #include <QSettings>
 
 #include <fstream>
@@ -7,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "app/shell/WindowPlacement.h"
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
 
@@ -239,17 +241,63 @@ TEST(Shell, QuitWhileBusyIsRefusedSilently) {
     fx.store().setBusy(false);
 }
 
-TEST(Shell, WindowOpensAt1280x800FirstAndRestoresItsSavedSize) {
+TEST(Shell, WindowOpensOnTheScreenFirstAndAKeptFrameComesBackOntoIt) {
     QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QString::fromLatin1(MainWindow::kGeometryKey));
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    QSize kept;
     {
         StudioFixture fx;
         fx.window().restoreWindowGeometry();
-        EXPECT_EQ(fx.window().size(), QSize(1280, 800));
-        fx.window().resize(1100, 700);
+        // The test screen (800 × 800) holds less than 1280 × 800: the window takes it, not less
+        // than its minimum, from the screen's corner.
+        const QSize minimum = fx.window().minimumSizeHint();
+        EXPECT_EQ(fx.window().size(), QSize(std::max(area.width() - 2, minimum.width()),
+                                            std::max(area.height() - 31, minimum.height())));
+        EXPECT_EQ(fx.window().pos(), area.topLeft());
+        // Wider than the screen, and reaching past its bottom though its height would fit.
+        ASSERT_LT(minimum.height() + 40 + 31, area.height());
+        kept = QSize(area.width() + 100, minimum.height() + 40);
+        fx.window().resize(kept);
+        fx.window().move(area.topLeft() + QPoint(300, area.height() - kept.height()));
         fx.window().saveWindowGeometry();
     }
+    // Back on the screen: as narrow as the window allows (the screen is narrower still), its
+    // height kept, moved up to the screen's bottom (a guess at the title bar above it).
     StudioFixture fx;
     fx.window().restoreWindowGeometry();
-    EXPECT_EQ(fx.window().size(), QSize(1100, 700));
+    EXPECT_EQ(fx.window().size(), QSize(fx.window().minimumSizeHint().width(), kept.height()));
+    EXPECT_EQ(fx.window().pos(), QPoint(area.left(), area.bottom() + 1 - kept.height() - 31));
     QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QString::fromLatin1(MainWindow::kGeometryKey));
+}
+
+// Frames as the window manager draws them (title bar and borders), on the screens' work areas.
+TEST(Shell, WindowPlacementKeepsTheFrameOnAScreen) {
+    using namespace WindowPlacement;
+    const QSize first(1282, 831), minimum(982, 700);
+    const QRect laptop(0, 0, 1366, 768), desk(0, 0, 1920, 1080), withPanel(0, 32, 1920, 1048);
+    // A screen that holds 1280 × 800: that size, in the middle.
+    EXPECT_EQ(firstFrame(first, {desk}, minimum), QRect(319, 124, 1282, 831));
+    EXPECT_EQ(firstFrame(first, {withPanel}, minimum), QRect(319, 140, 1282, 831));
+    // A smaller one: its whole work area; smaller than the minimum: the minimum from its corner.
+    EXPECT_EQ(firstFrame(first, {laptop}, minimum), laptop);
+    EXPECT_EQ(firstFrame(first, {QRect(0, 27, 1366, 741)}, minimum), QRect(0, 27, 1366, 741));
+    EXPECT_EQ(firstFrame(first, {QRect(0, 0, 800, 600)}, minimum), QRect(QPoint(0, 0), minimum));
+    EXPECT_EQ(firstFrame(first, {laptop, desk.translated(1366, 0)}, minimum), laptop);  // the primary screen's
+
+    // A kept frame that lies on the screens stays, across two side by side too.
+    const QRect right = desk.translated(1366, 0);
+    EXPECT_EQ(keptFrame(QRect(100, 50, 1100, 700), {laptop}, minimum), QRect(100, 50, 1100, 700));
+    EXPECT_EQ(keptFrame(QRect(1000, 50, 1100, 700), {laptop, right}, minimum), QRect(1000, 50, 1100, 700));
+    // Kept on the right monitor, which is gone: back on the laptop, shrunk to its work area.
+    EXPECT_EQ(keptFrame(QRect(1500, 100, 1800, 1000), {laptop}, minimum), laptop);
+    EXPECT_EQ(keptFrame(QRect(2500, 100, 1100, 700), {laptop}, minimum), QRect(266, 68, 1100, 700));
+    // Partly off the bottom right: moved in, its size kept.
+    EXPECT_EQ(keptFrame(QRect(1000, 500, 1100, 700), {laptop}, minimum), QRect(266, 68, 1100, 700));
+    // Off to the left and above: to the corner of the work area.
+    EXPECT_EQ(keptFrame(QRect(-300, -20, 1100, 700), {withPanel}, minimum), QRect(0, 32, 1100, 700));
+    // Mostly on the second screen: moved onto that one.
+    EXPECT_EQ(keptFrame(QRect(2900, 900, 1100, 700), {laptop, right}, minimum), QRect(2186, 380, 1100, 700));
+    // Never below the minimum.
+    EXPECT_EQ(keptFrame(QRect(50, 50, 1000, 760), {QRect(0, 0, 800, 600)}, minimum), QRect(QPoint(0, 0), minimum));
+    EXPECT_EQ(keptFrame(QRect(50, 50, 1000, 760), {}, minimum), QRect(50, 50, 1000, 760));
 }

@@ -318,6 +318,36 @@ TEST(SpectralToolbar, RangeLabelFollowsTheDragAndTheStoreHearsOnce) {
     EXPECT_EQ(bar.popover()->rangeLabel()->text(), q("100 дБ"));
 }
 
+TEST(SpectralToolbar, DisplayPopoverOpensAboveItsButtonOrBelowItNearTheTopNeverOverIt) {
+    LanesFixture fx;
+    SpectralToolbar bar(*fx.store);
+    bar.show();
+    const QRect area = bar.screen()->availableGeometry();
+    // The window's top at the screen's top (maximised, or any window on Wayland), a little below
+    // it, and far below it.
+    for (const int offset : {0, 40, area.height() / 2 + 100}) {
+        SCOPED_TRACE(offset);
+        bar.move(area.right() - bar.width() - 10, area.top() + offset);
+        pump();
+        bar.toggleDisplay();
+        ASSERT_TRUE(bar.popover());
+        const QRect button(bar.displayButton()->mapToGlobal(QPoint(0, 0)), bar.displayButton()->size());
+        const QRect popover = bar.popover()->frameGeometry();
+        ASSERT_GT(popover.height(), 100);
+        EXPECT_FALSE(popover.intersects(button));
+        // On the screen (the test platform shifts a popup by its 2-pixel frame).
+        EXPECT_TRUE(area.adjusted(-2, -2, 2, 2).contains(popover)) << popover.x() << "," << popover.y();
+        const bool roomAbove = button.top() - area.top() > popover.height() + 4;
+        EXPECT_EQ(roomAbove, offset > 40);
+        if (roomAbove)
+            EXPECT_LT(popover.bottom(), button.top());
+        else
+            EXPECT_GT(popover.top(), button.bottom());
+        bar.popover()->close();
+        pump();
+    }
+}
+
 // ---- spectral repair ----
 
 struct RepairFixture {

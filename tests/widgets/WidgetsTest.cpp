@@ -1,6 +1,8 @@
 // Palette, tool button, segmented control, meter and icons, drawn offscreen and probed by pixel.
 #include <QImage>
+#include <QPainter>
 #include <QSignalSpy>
+#include <QSvgRenderer>
 #include <QTest>
 
 #include <cmath>
@@ -132,6 +134,48 @@ TEST(Icons, EveryNamedIconRendersInTheRequestedColour) {
         EXPECT_GT(opaque, 6) << name;
     }
     EXPECT_TRUE(Icons::pixmap("no.such.icon", Palette::red(), 16).isNull());
+}
+
+// A button's icon at a 1.5 (or 1.25) scale is drawn from its drawing at that scale, not shrunk from
+// the 2× image: its coverage matches the SVG rendered straight at that many pixels.
+TEST(Icons, QIconsAreDrawnFromTheDrawingAtTheScreensRatio) {
+    const QIcon icon = Icons::icon(QStringLiteral("waveform"), Palette::red(), 16);
+    ASSERT_FALSE(icon.isNull());
+    const auto alphaOf = [](const QImage& image, int x, int y) { return qAlpha(image.pixel(x, y)); };
+    for (const qreal ratio : {1.0, 1.25, 1.5, 2.0}) {
+        SCOPED_TRACE(ratio);
+        const int px = int(std::lround(16 * ratio));
+        const QPixmap pm = icon.pixmap(QSize(16, 16), ratio);
+        ASSERT_EQ(pm.size(), QSize(px, px));
+        EXPECT_DOUBLE_EQ(pm.devicePixelRatio(), ratio);
+        QImage reference(px, px, QImage::Format_ARGB32_Premultiplied);
+        reference.fill(Qt::transparent);
+        {
+            QPainter p(&reference);
+            p.setRenderHint(QPainter::Antialiasing);
+            QSvgRenderer(QStringLiteral(":/tessoral/icons/waveform.svg")).render(&p, QRectF(0, 0, px, px));
+        }
+        const QImage got = pm.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        int worst = 0;
+        for (int y = 0; y < px; ++y)
+            for (int x = 0; x < px; ++x) worst = std::max(worst, std::abs(alphaOf(got, x, y) - alphaOf(reference, x, y)));
+        EXPECT_LE(worst, 2);
+    }
+    // Asked for more room than its size, it keeps its size in the middle; disabled, it is dimmer.
+    const QImage roomy = icon.pixmap(QSize(24, 24), 1.5).toImage();
+    ASSERT_EQ(roomy.size(), QSize(36, 36));
+    int outside = 0, inside = 0;
+    for (int y = 0; y < 36; ++y)
+        for (int x = 0; x < 36; ++x) (x >= 6 && x < 30 && y >= 6 && y < 30 ? inside : outside) += qAlpha(roomy.pixel(x, y)) > 0;
+    EXPECT_EQ(outside, 0);
+    EXPECT_GT(inside, 20);
+    const QImage disabled = icon.pixmap(QSize(16, 16), 1.5, QIcon::Disabled).toImage();
+    int brightest = 0;
+    for (int y = 0; y < disabled.height(); ++y)
+        for (int x = 0; x < disabled.width(); ++x) brightest = std::max(brightest, qAlpha(disabled.pixel(x, y)));
+    EXPECT_GT(brightest, 40);
+    EXPECT_LT(brightest, 100);
+    EXPECT_TRUE(Icons::icon(QStringLiteral("no.such.icon"), Palette::red(), 16).isNull());
 }
 
 // What the eliding controls draw is what a plain control draws of their shortened text: the whole

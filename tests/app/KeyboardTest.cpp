@@ -1,0 +1,387 @@
+// The main window without a pointer: Tab walks every control in reading order and each stop shows
+// a focus mark that stands out (3:1 or more against what it covers), Return presses the focused
+// button while Space still plays, and a row chosen with the arrows scrolls into view.
+#include <QAbstractSpinBox>
+#include <QAbstractSlider>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTest>
+#include <QToolButton>
+#include <QWindow>
+
+#include <array>
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "AppTestSupport.h"
+#include "app/shell/Footer.h"
+#include "app/shell/Header.h"
+#include "app/shell/SettingsWindow.h"
+#include "app/shell/TransportBar.h"
+#include "MenuTestSupport.h"
+#include "app/shell/SheetHost.h"
+#include "panels/EffectRack.h"
+#include "timeline/LaneHeader.h"
+#include "timeline/MultitrackTimeline.h"
+#include "widgets/ToolButton.h"
+
+using namespace tessoral;
+using namespace tessoral::test;
+
+namespace {
+
+double luminance(QRgb c) {
+    const auto linear = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.04045 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(qRed(c)) + 0.7152 * linear(qGreen(c)) + 0.0722 * linear(qBlue(c));
+}
+
+double contrast(QRgb a, QRgb b) {
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// What a focus mark goes around: a picker or number field rather than the text field inside it.
+QWidget* markTarget(QWidget* w) {
+    QWidget* p = w->parentWidget();
+    if (p && (qobject_cast<QComboBox*>(p) || qobject_cast<QAbstractSpinBox*>(p))) return p;
+    return w;
+}
+
+// The part of `w` that its parents do not cut away, in `window`'s coordinates.
+QRect visiblePart(QWidget* w, QWidget* window) {
+    QRect r(w->mapTo(window, QPoint(0, 0)), w->size());
+    for (QWidget* p = w->parentWidget(); p && p != window; p = p->parentWidget())
+        r &= QRect(p->mapTo(window, QPoint(0, 0)), p->size());
+    return r;
+}
+
+// For each side of `r` (left, top, right, bottom) that is not cut by a parent, the share of its
+// length along which some pixel in a band across it (4 px outside to 3 px inside) changed by 3:1
+// or more between the two images; a cut side counts as 1.
+std::array<double, 4> markedSides(const QImage& focused, const QImage& plain, QRect r, QRect whole) {
+    const auto changed = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < focused.width() && y < focused.height() &&
+               contrast(focused.pixel(x, y), plain.pixel(x, y)) >= 3.0;
+    };
+    std::array<double, 4> out{1, 1, 1, 1};
+    const bool cut[4] = {r.left() != whole.left(), r.top() != whole.top(), r.right() != whole.right(),
+                         r.bottom() != whole.bottom()};
+    for (int side = 0; side < 4; ++side) {
+        if (cut[side]) continue;
+        const bool vertical = side == 0 || side == 2;
+        const int from = vertical ? r.top() : r.left(), to = vertical ? r.bottom() : r.right();
+        const int edge = side == 0 ? r.left() : side == 1 ? r.top() : side == 2 ? r.right() : r.bottom();
+        const int outward = side < 2 ? -1 : 1;
+        int covered = 0;
+        for (int along = from; along <= to; ++along) {
+            bool hit = false;
+            for (int across = -3; across <= 4 && !hit; ++across) {
+                const int d = edge + across * outward;
+                hit = vertical ? changed(d, along) : changed(along, d);
+            }
+            covered += hit;
+        }
+        out[side] = double(covered) / std::max(1, to - from + 1);
+    }
+    return out;
+}
+
+QString describe(QWidget* w) {
+    QString name = QString::fromLatin1(w->metaObject()->className());
+    if (!w->objectName().isEmpty()) name += QLatin1Char('#') + w->objectName();
+    if (!w->accessibleName().isEmpty()) name += QStringLiteral(" \"") + w->accessibleName() + QLatin1Char('"');
+    return name;
+}
+
+// The demo project in the multitrack page at 1366 × 768 with the browser and the inspector open,
+// its first clip selected with two effects in its chain.
+void keyboardWindow(StudioFixture& fx) {
+    fx.loadDemo();
+    StudioStore& s = fx.store();
+    s.setSelectedID(s.session().tracks[0].id);
+    s.setSelectedLaneID(s.session().tracks[0].laneID);
+    s.addRackEffect(EffectPreset::voice);
+    s.addRackEffect(EffectPreset::deesser);
+    s.setShowBrowser(true);
+    s.setShowInspector(true);
+    fx.window().resize(1366, 768);
+    fx.window().show();
+    QApplication::setActiveWindow(&fx.window());
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+}
+
+void press(StudioFixture& fx, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &fx.window();
+    QTest::keyClick(to, key, modifiers);
+    pump();
+}
+
+}  // namespace
+
+// Checks the mark around the focused control of `window`: each side of it that shows changes by
+// 3:1 or more along most of its length when the focus goes.
+void expectMarked(QWidget& window) {
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus);
+    QWidget* target = markTarget(focus);
+    const QRect whole(target->mapTo(&window, QPoint(0, 0)), target->size());
+    const QRect part = visiblePart(target, &window);
+    ASSERT_FALSE(part.isEmpty()) << describe(focus).toStdString() << " is out of view";
+    const QImage marked = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    focus->clearFocus();
+    pump();
+    const QImage plain = window.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    focus->setFocus(Qt::TabFocusReason);
+    pump();
+    const auto sides = markedSides(marked, plain, part, whole);
+    for (int side = 0; side < 4; ++side)
+        EXPECT_GE(sides[side], 0.6) << describe(focus).toStdString() << " side " << side;
+}
+
+TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
+    StudioFixture fx;
+    keyboardWindow(fx);
+    QWidget& window = fx.window();
+    StudioView& view = fx.view();
+
+    // From nowhere, the first Tab goes to the first stop.
+    if (QApplication::focusWidget()) QApplication::focusWidget()->clearFocus();
+    QList<QWidget*> stops;
+    for (int i = 0; i < 400; ++i) {
+        press(fx, Qt::Key_Tab);
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        ASSERT_EQ(focus->window(), &window);
+        if (!stops.isEmpty() && focus == stops.first()) break;  // round the window once
+        ASSERT_FALSE(stops.contains(focus)) << describe(focus).toStdString() << " twice";
+        EXPECT_FALSE(qobject_cast<QScrollArea*>(focus)) << "a scroll area is no stop of its own";
+        stops << focus;
+
+        expectMarked(window);
+    }
+    ASSERT_GT(stops.size(), 20);
+    EXPECT_EQ(QApplication::focusWidget(), stops.first());
+
+    // Regions in reading order, each walked whole before the next: the header, the browser, the
+    // editor column (tools, the rows, the selection bar), the inspector, the transport bar.
+    const QList<QWidget*> regions = {view.header(), view.browserColumn(), view.findChild<QWidget*>(QStringLiteral("editorColumn")),
+                                     view.rightPanel(), view.transportBar(), view.footer()};
+    int region = 0;
+    for (QWidget* stop : stops) {
+        int in = -1;
+        for (int r = 0; r < regions.size(); ++r)
+            if (regions[r]->isAncestorOf(stop)) in = r;
+        ASSERT_GE(in, 0) << describe(stop).toStdString() << " lies in no region";
+        EXPECT_GE(in, region) << describe(stop).toStdString() << " comes after a later region";
+        region = std::max(region, in);
+    }
+
+    // The rows: each row's name, mute and solo, the rows from the top.
+    auto* page = view.findChild<MultitrackTimeline*>();
+    ASSERT_TRUE(page);
+    QList<LaneHeader*> headers = page->findChildren<LaneHeader*>();
+    std::sort(headers.begin(), headers.end(), [](LaneHeader* a, LaneHeader* b) { return a->y() < b->y(); });
+    ASSERT_EQ(headers.size(), 3);
+    qsizetype last = -1;
+    for (LaneHeader* h : headers)
+        for (QWidget* control : {static_cast<QWidget*>(h->nameField()), static_cast<QWidget*>(h->muteButton()),
+                                 static_cast<QWidget*>(h->soloButton())}) {
+            const qsizetype at = stops.indexOf(control);
+            EXPECT_GT(at, last) << describe(control).toStdString();
+            last = at;
+        }
+
+    // The chain: its header, then the first slot's controls at once.
+    auto* rack = view.findChild<EffectsRackView*>();
+    ASSERT_TRUE(rack);
+    QList<RackSlotView*> slots = rack->findChildren<RackSlotView*>();
+    ASSERT_EQ(slots.size(), 2);
+    std::sort(slots.begin(), slots.end(), [](RackSlotView* a, RackSlotView* b) { return a->y() < b->y(); });
+    auto* favorites = rack->findChild<QWidget*>(QStringLiteral("favorites"));
+    ASSERT_TRUE(favorites);
+    const qsizetype header = stops.indexOf(favorites);
+    ASSERT_GE(header, 0);
+    EXPECT_EQ(stops.value(header + 1), static_cast<QWidget*>(slots[0]->powerButton())) << describe(stops.value(header + 1)).toStdString();
+    EXPECT_EQ(stops.value(header + 2), static_cast<QWidget*>(slots[0]->presetBox()));
+    EXPECT_LT(stops.indexOf(static_cast<QWidget*>(slots[0]->deleteButton())), stops.indexOf(static_cast<QWidget*>(slots[1]->powerButton())));
+
+    // Shift+Tab walks back the same way and brings each stop into view: the chain's list is
+    // scrolled back to its top first, so that its last rows are entered from below out of view.
+    QScrollArea* list = nullptr;
+    for (QWidget* w = slots[0]; w && !list; w = w->parentWidget()) list = qobject_cast<QScrollArea*>(w);
+    ASSERT_TRUE(list);
+    ASSERT_GT(list->verticalScrollBar()->maximum(), 0) << "the chain's list fits: nothing to scroll into view";
+    list->verticalScrollBar()->setValue(0);
+    pump();
+    QList<QWidget*> back;
+    for (qsizetype i = 0; i < stops.size(); ++i) {
+        press(fx, Qt::Key_Backtab, Qt::ShiftModifier);
+        QWidget* focus = QApplication::focusWidget();
+        back.prepend(focus);
+        QWidget* target = markTarget(focus);
+        EXPECT_EQ(visiblePart(target, &window), QRect(target->mapTo(&window, QPoint(0, 0)), target->size()))
+            << describe(focus).toStdString() << " not whole in view";
+    }
+    EXPECT_EQ(back, stops);
+}
+
+TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
+    StudioFixture fx;
+    keyboardWindow(fx);
+    auto* page = fx.view().findChild<MultitrackTimeline*>();
+    ASSERT_TRUE(page);
+    QList<LaneHeader*> headers = page->findChildren<LaneHeader*>();
+    ASSERT_FALSE(headers.isEmpty());
+    LaneHeader* row = headers.first();
+    const Uuid lane = row->laneID();
+    const auto muted = [&] {
+        for (const Lane& l : fx.store().session().lanes)
+            if (l.id == lane) return l.muted;
+        return false;
+    };
+    row->muteButton()->setFocus(Qt::TabFocusReason);
+    pump();
+    ASSERT_EQ(QApplication::focusWidget(), row->muteButton());
+    EXPECT_FALSE(muted());
+    press(fx, Qt::Key_Return);
+    QTest::qWait(200);  // the button's press animation
+    EXPECT_TRUE(muted());
+    // Space on the focused button plays and pauses, as everywhere in the window.
+    ASSERT_FALSE(fx.store().transport().playing());
+    press(fx, Qt::Key_Space);
+    fx.settle();
+    EXPECT_TRUE(fx.store().transport().playing());
+    EXPECT_TRUE(muted());
+    press(fx, Qt::Key_Space);
+    fx.settle();
+    EXPECT_FALSE(fx.store().transport().playing());
+    // Return on a focused picker opens its list.
+    auto* rack = fx.view().findChild<EffectsRackView*>();
+    ASSERT_TRUE(rack);
+    auto* slot = rack->findChild<RackSlotView*>();
+    ASSERT_TRUE(slot);
+    slot->presetBox()->setFocus(Qt::TabFocusReason);
+    pump();
+    ASSERT_FALSE(QApplication::activePopupWidget());
+    press(fx, Qt::Key_Return);
+    EXPECT_TRUE(QApplication::activePopupWidget());
+    if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
+    pump();
+}
+
+TEST(Keyboard, ARowChosenWithTheArrowsScrollsIntoView) {
+    StudioFixture fx;
+    bigProject(fx, 12, 12);
+    fx.window().resize(1366, 768);
+    fx.window().show();
+    QApplication::setActiveWindow(&fx.window());
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    auto* page = fx.view().findChild<MultitrackTimeline*>();
+    ASSERT_TRUE(page);
+    QWidget* viewport = page->headerArea()->viewport();
+    const auto selectedHeader = [&]() -> LaneHeader* {
+        for (LaneHeader* h : page->findChildren<LaneHeader*>())
+            if (fx.store().selectedLaneID() && h->laneID() == *fx.store().selectedLaneID()) return h;
+        return nullptr;
+    };
+    const auto inView = [&](LaneHeader* h) {
+        const QRect r(h->mapTo(viewport, QPoint(0, 0)), h->size());
+        return viewport->rect().contains(r);
+    };
+    ASSERT_LT(viewport->height(), 12 * 134);
+    fx.window().setFocus();
+    for (int i = 1; i < 12; ++i) {
+        press(fx, Qt::Key_Down);
+        LaneHeader* h = selectedHeader();
+        ASSERT_TRUE(h);
+        EXPECT_EQ(h->laneID(), fx.store().session().lanes[std::size_t(i)].id);
+        EXPECT_TRUE(inView(h)) << "row " << i;
+    }
+    EXPECT_GT(page->timelineArea()->verticalScrollBar()->value(), 0);
+    for (int i = 10; i >= 0; --i) {
+        press(fx, Qt::Key_Up);
+        LaneHeader* h = selectedHeader();
+        ASSERT_TRUE(h);
+        EXPECT_TRUE(inView(h)) << "row " << i;
+    }
+    // The first row brings the rulers above it back.
+    EXPECT_EQ(page->timelineArea()->verticalScrollBar()->value(), 0);
+}
+
+// The settings window sits over the main window as its transient (a Wayland compositor centres it
+// there), and Tab marks each of its stops, the first one included.
+TEST(Keyboard, SettingsWindowBelongsToTheMainWindowAndMarksItsStops) {
+    StudioFixture fx;
+    fx.window().show();
+    pump();
+    fx.window().showSettings();
+    pump();
+    SettingsWindow* settings = fx.window().settingsWindow();
+    ASSERT_TRUE(settings && settings->isVisible());
+    ASSERT_TRUE(settings->windowHandle());
+    EXPECT_EQ(settings->windowHandle()->transientParent(), fx.window().windowHandle());
+    QApplication::setActiveWindow(settings);
+    pump();
+    QList<QWidget*> stops;
+    for (int i = 0; i < 60; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : settings, Qt::Key_Tab);
+        pump();
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        if (stops.contains(focus)) break;
+        EXPECT_FALSE(qobject_cast<QScrollArea*>(focus)) << "a scroll area is no stop of its own";
+        stops << focus;
+        expectMarked(*settings);
+    }
+    EXPECT_GE(stops.size(), 3);
+}
+
+// A sheet marks each of its stops too: the tone generator's level slider and its default button,
+// drawn filled with the accent, among them.
+TEST(Keyboard, ASheetMarksEveryStopItsLevelSliderAndDefaultButtonIncluded) {
+    StudioFixture fx;
+    fx.window().resize(1366, 768);
+    fx.window().show();
+    QApplication::setActiveWindow(&fx.window());
+    fx.delegate().connectStore(fx.store());
+    fx.settle();
+    DiagnosticsState d = fx.store().diagnostics();
+    d.sheet = ProcessingSheet::tone;
+    fx.store().setDiagnostics(std::move(d));
+    fx.settle();
+    QWidget* sheet = fx.view().sheets()->topSheet();
+    ASSERT_TRUE(sheet);
+    QWidget& window = *sheet->window();
+    QApplication::setActiveWindow(&window);
+    pump();
+    QPushButton* theDefault = nullptr;
+    for (QPushButton* b : window.findChildren<QPushButton*>())
+        if (b->isDefault()) theDefault = b;
+    ASSERT_TRUE(theDefault);
+    QList<QWidget*> stops;
+    bool slider = false;
+    for (int i = 0; i < 60; ++i) {
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &window, Qt::Key_Tab);
+        pump();
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_TRUE(focus);
+        ASSERT_EQ(focus->window(), &window);
+        if (stops.contains(focus)) break;
+        stops << focus;
+        slider = slider || qobject_cast<QAbstractSlider*>(focus);
+        expectMarked(window);
+    }
+    EXPECT_TRUE(slider);
+    EXPECT_TRUE(stops.contains(theDefault));
+    fx.store().setDiagnostics(DiagnosticsState{});
+    fx.settle();
+}
