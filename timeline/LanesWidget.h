@@ -99,6 +99,10 @@ private:
     };
 
     void markStale();
+    // After the project changed: drops the snapshot at the next turn of the event loop unless the
+    // widget has drawn (and rebuilt it) by then, so that a hidden view keeps no audio the project
+    // no longer has.
+    void releaseSoon();
     void requestSpectrograms();
     void updatePlayhead();
     void updateLabel(std::optional<LanesLabel> label);
@@ -135,6 +139,7 @@ private:
     double coverTo_ = 0.0;
     LanesSnapshot snapshot_;
     bool stale_ = true;
+    bool releasePosted_ = false;
     std::size_t rowCount_ = 0;
     std::optional<Gesture> gesture_;
     std::optional<LanesLabel> label_;
