@@ -37,8 +37,6 @@ public:
     }
 
     bool sharesStorageWith(const SharedArray& other) const { return storage_ && storage_ == other.storage_; }
-    // How many values hold the storage (for tests of what keeps samples alive).
-    long sharers() const { return storage_.use_count(); }
 
     friend bool operator==(const SharedArray& a, const SharedArray& b) {
         if (a.storage_ == b.storage_) return true;

@@ -54,6 +54,8 @@ public:
 
     // What the next paint draws (rebuilt first when the store changed).
     const LanesSnapshot& snapshot();
+    // What the widget keeps between draws, as it is (for tests: a hidden view keeps no audio).
+    const LanesSnapshot& keptSnapshot() const { return snapshot_; }
     // The clip's, the fade handle's or nothing's menu opened by the last right click (tests).
     QMenu* openMenu() const { return menu_; }
     // Rectangles of the paint events since the last clear (tests and benchmarks).
