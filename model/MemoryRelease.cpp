@@ -1,5 +1,7 @@
 #include "model/MemoryRelease.h"
 
+#include <cstdlib>  // the C library's headers tell which library it is
+
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -8,15 +10,8 @@ namespace tessoral::MemoryRelease {
 
 void configure() {
 #if defined(__GLIBC__)
-    // A fixed threshold also turns off the library's raising of it after each large free, which is
-    // what leaves audio-sized blocks in the threads' pools.
+    // A fixed threshold also turns off the library's raising of it after each large free.
     mallopt(M_MMAP_THRESHOLD, 1 << 20);
-#endif
-}
-
-void giveBack() {
-#if defined(__GLIBC__)
-    malloc_trim(0);
 #endif
 }
 

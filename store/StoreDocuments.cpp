@@ -8,7 +8,6 @@
 
 #include "model/Limits.h"
 #include "model/Localization.h"
-#include "model/MemoryRelease.h"
 #include "model/ProjectIO.h"
 #include "model/StudioError.h"
 #include "model/UnicodeText.h"
@@ -126,7 +125,6 @@ void StudioStore::newProject() {
     clearHistory();
     setStatus(L("Новый проект"));
     clearRecovery();
-    MemoryRelease::giveBack();
 }
 
 void StudioStore::openPanel() {
@@ -165,7 +163,6 @@ void StudioStore::open(const std::vector<std::filesystem::path>& urls) {
             clearHistory();
             setStatus(L("Проект открыт"));
             clearRecovery();
-            MemoryRelease::giveBack();  // what the project replaced held
         },
         [this] { setStatus(L("Не удалось открыть проект")); });
 }
@@ -270,12 +267,8 @@ void StudioStore::exportMix() {
             if (result.clipped) text += L(". Пики выше 0 dB были обрезаны.");
             setStatus(std::move(text));
             revealFiles({url});
-            MemoryRelease::giveBack();  // the mix and the encoder's buffers
         },
-        [this] {
-            setStatus(L("Ошибка экспорта"));
-            MemoryRelease::giveBack();
-        });
+        [this] { setStatus(L("Ошибка экспорта")); });
 }
 
 // ---- the desktop ----
