@@ -266,6 +266,16 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         EXPECT_TRUE(cache.contains(clip));
     }
     if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(threads.size(), 1u);
+    // A parallel mix of fewer clips than threads renders each rack on several threads too.
+    {
+        Session s;
+        s.appendOnNewLane(clipWith(kFrames, worstRack(), 550));
+        threads.clear();
+        RackRenderer::Cache parallel, sequential;
+        const AudioData many = RackRenderer::mix(s, std::nullopt, parallel, 8);
+        EXPECT_GT(threads.size(), 1u);
+        EXPECT_TRUE(sameBits(many, RackRenderer::mix(s, std::nullopt, sequential, 1)));
+    }
 
     Track clip = clipWith(kFrames, worstRack(), 600);
     clip.rack.insert(clip.rack.begin() + 3, slot(EffectPreset::chorus, 0.5));
