@@ -215,7 +215,7 @@ private:
             try {
                 if (isCancelled_ && *isCancelled_ && (*isCancelled_)()) throw CancellationError();
                 guard.unlock();
-                if (part == 0) probeSlot(*stage.slot);
+                probeSlot(*stage.slot);
                 renderPart(stage, part);
                 guard.lock();
                 finished = ++stage.done == stage.parts;

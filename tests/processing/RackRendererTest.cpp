@@ -241,11 +241,16 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
         {slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25), slot(EffectPreset::compressor)},
     };
+    // Which threads render parts of slots. Each part pauses a little, so that however loaded the
+    // machine, the helpers of a parallel render are up before one thread could have rendered it all.
     std::mutex lock;
     std::set<std::thread::id> threads;
     const ProbeGuard probe([&](const EffectSlot&) {
-        std::lock_guard guard(lock);
-        threads.insert(std::this_thread::get_id());
+        {
+            std::lock_guard guard(lock);
+            threads.insert(std::this_thread::get_id());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
     });
     RackRenderer::Cache cache;
     for (std::size_t i = 0; i < racks.size(); ++i) {
