@@ -9,11 +9,13 @@
 //   scan, Null backend start), median of repetitions. Three 3-minute clips beside sox mixing the
 //   same three files; and the worst case inside the limits (32 rows, 384 MiB of clips, each with an
 //   8-slot rack) with the rack cache cold and warm, beside the cold mix with the racks rendered
-//   one after another.
+//   one after another. One 8-minute clip with that rack (over the cache's per-clip limit, rendered
+//   on every Play) beside its rack rendered on one thread, with the peak of the resident set.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -291,5 +293,65 @@ void BM_StorePlayStartWorstCaseWarmRacks(benchmark::State& state) {
     state.counters["clips_cached_before"] = static_cast<double>(cached);
 }
 BENCHMARK(BM_StorePlayStartWorstCaseWarmRacks)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+
+// One 8-minute clip with the worst rack: over the cache's per-clip limit, so every Play renders
+// it again. Beside it, the same mix with the rack rendered on one thread. Both report the peak of
+// the resident set while they run, over the clip's own bytes (the resident set before them).
+Session oneLongClip() {
+    Session s = project(1, bench::frames(), 500);
+    for (const EffectPreset p : worstRack()) s.tracks[0].rack.push_back(EffectSlot(p));
+    return s;
+}
+
+// The high-water mark of the resident set, and its reset to the present size.
+std::int64_t residentPeakBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0) return std::atoll(line.c_str() + 6) * 1024;
+    return 0;
+}
+void resetResidentPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+void reportPeak(benchmark::State& state, std::int64_t peakOver, std::int64_t clipBytes) {
+    state.counters["peak_MB"] = static_cast<double>(peakOver) / 1e6;
+    state.counters["peak_x_clip"] = static_cast<double>(peakOver) / static_cast<double>(clipBytes);
+}
+
+void BM_StorePlayStartOneLongClipWorstRack(benchmark::State& state) {
+    StoreRig rig;
+    rig.store->setSession(oneLongClip());
+    const std::int64_t clipBytes = rig.store->session().tracks[0].audio.bytes();
+    std::int64_t peakOver = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::int64_t before = residentBytes();
+        resetResidentPeak();
+        state.ResumeTiming();
+        playOnce(state, rig);
+        peakOver = std::max(peakOver, residentPeakBytes() - before);
+    }
+    reportPeak(state, peakOver, clipBytes);
+}
+BENCHMARK(BM_StorePlayStartOneLongClipWorstRack)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
+
+// The sequential figure: the same mix with the rack rendered on one thread, as before a clip's
+// rack rendered on several.
+void BM_OneLongClipWorstRackSequential(benchmark::State& state) {
+    const Session s = oneLongClip();
+    const std::int64_t clipBytes = s.tracks[0].audio.bytes();
+    std::int64_t peakOver = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const std::int64_t before = residentBytes();
+        resetResidentPeak();
+        state.ResumeTiming();
+        AudioData m = RackRenderer::mix(s, TimeRange{0.0, s.duration()}, RackRenderer::Cache::shared(), 1);
+        benchmark::DoNotOptimize(m.left.data());
+        peakOver = std::max(peakOver, residentPeakBytes() - before);
+    }
+    reportPeak(state, peakOver, clipBytes);
+}
+BENCHMARK(BM_OneLongClipWorstRackSequential)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace

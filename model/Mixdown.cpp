@@ -149,15 +149,24 @@ Session::MixPlan Session::mixPlan(std::optional<TimeRange> range) const {
 
 AudioData Session::mixed(const MixPlan& plan, const ClipRenderer& render) const {
     if (!render) throw std::invalid_argument("Session::mixed needs a clip renderer");
-    std::vector<float> outL(static_cast<std::size_t>(plan.frames), 0.0f);
-    std::vector<float> outR(static_cast<std::size_t>(plan.frames), 0.0f);
+    // The output is made after the first clip has rendered, so that it does not add to the peak
+    // of that render; a first clip that covers all of it becomes the output itself.
+    const auto frames = static_cast<std::size_t>(plan.frames);
+    std::vector<float> outL, outR;
+    bool made = false;
+    auto make = [&] {
+        if (made) return;
+        outL.assign(frames, 0.0f);
+        outR.assign(frames, 0.0f);
+        made = true;
+    };
     Scratch scratch;
 
     for (const MixPart& part : plan.parts) {
         const Track& clip = part.clip;
         const Lane* row = part.row;
         const std::int64_t offset = part.offset, first = part.first, last = part.last;
-        const AudioData rendered = render(clip);
+        AudioData rendered = render(clip);
         if (rendered.frames() < last) throw StudioError(L("Эффект изменил длину клипа."));
         const double gainDB = masterDB + (row ? row->gainDB : 0.0) + clip.gainDB;
         const auto g = static_cast<float>(std::pow(10.0, gainDB / 20.0));
@@ -168,6 +177,21 @@ AudioData Session::mixed(const MixPlan& plan, const ClipRenderer& render) const 
             const double q = row ? row->pan : 0.0;
             const auto gL = static_cast<float>(g * leftFactor(clip.pan) * leftFactor(q));
             const auto gR = static_cast<float>(g * rightFactor(clip.pan) * rightFactor(q));
+            if (!made && offset == 0 && first == 0 && last == plan.frames && rendered.frames() == plan.frames) {
+                // The rendered samples become the output (copied first only when shared), summed
+                // onto silence as any other clip is, so that a zero's sign comes out the same.
+                outL = std::move(rendered.left.mutableVector());
+                outR = std::move(rendered.right.mutableVector());
+                made = true;
+                float* oL = outL.data();
+                float* oR = outR.data();
+                for (std::size_t i = 0; i < frames; ++i) {
+                    oL[i] = 0.0f + gL * oL[i];
+                    oR[i] = 0.0f + gR * oR[i];
+                }
+                continue;
+            }
+            make();
             float* oL = outL.data() + first + offset;
             float* oR = outR.data() + first + offset;
             const float* iL = rendered.left.data() + first;
@@ -178,9 +202,11 @@ AudioData Session::mixed(const MixPlan& plan, const ClipRenderer& render) const 
                 oR[i] += gR * iR[i];
             }
         } else {
+            make();
             mixAutomated(clip, row, g, rendered, first, last, offset, outL.data(), outR.data(), scratch);
         }
     }
+    make();
     return AudioData(std::move(outL), std::move(outR));
 }
 

@@ -254,6 +254,7 @@ MarkerRow::MarkerRow(StudioStore& store, const SessionMarker& marker, QWidget* p
 }
 
 void MarkerRow::setMarker(const SessionMarker& marker) {
+    if (marker == marker_) return;
     const bool renamed = marker.name != marker_.name;
     marker_ = marker;
     static_cast<IconButton*>(go_)->setSymbol(marker.isRange() ? QStringLiteral("bookmark.square.fill")
@@ -486,6 +487,8 @@ void WorkspaceBrowser::refreshSelection() {
 
 void WorkspaceBrowser::refreshMarkers() {
     const auto& markers = store_.session().markers;
+    // Most changes leave the markers alone; then no row is touched.
+    if (markersShown_ && markers == shownMarkers_) return;
     std::vector<Uuid> order;
     order.reserve(markers.size());
     std::map<Uuid, const SessionMarker*> byID;
@@ -509,17 +512,25 @@ void WorkspaceBrowser::refreshMarkers() {
         if (!row)
             row = new browser::MarkerRow(store_, *byID[id], markerList_->parentWidget());
         else
-            row->setMarker(*byID[id]);
+            row->setMarker(*byID[id]);  // nothing when the marker is as it was
     }
     if (order != markerOrder_) {
-        for (const Uuid& id : order) markerList_->removeWidget(markerRows_[id]);
+        // Only the rows not yet in their place move: a marker added or removed moves one row.
         int index = 1;
         for (const Uuid& id : order) {
-            markerList_->insertWidget(index++, markerRows_[id]);
-            markerRows_[id]->show();
+            browser::MarkerRow* row = markerRows_[id];
+            const QLayoutItem* at = markerList_->itemAt(index);
+            if (!at || at->widget() != row) {
+                markerList_->removeWidget(row);
+                markerList_->insertWidget(index, row);
+                row->show();
+            }
+            ++index;
         }
         markerOrder_ = order;
     }
+    shownMarkers_ = markers;
+    markersShown_ = true;
     noMarkers_->setVisible(markers.empty());
 }
 

@@ -144,6 +144,8 @@ private:
     std::vector<Uuid> clipOrder_;
     std::map<Uuid, browser::MarkerRow*> markerRows_;
     std::vector<Uuid> markerOrder_;
+    std::vector<SessionMarker> shownMarkers_;  // the markers the rows show
+    bool markersShown_ = false;
     std::vector<browser::Row*> historyRows_;
     QStackedWidget* footerButtons_ = nullptr;
     std::vector<std::vector<ToolButton*>> buttons_;

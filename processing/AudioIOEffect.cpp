@@ -13,9 +13,9 @@
 
 namespace tessoral::AudioIO {
 
-namespace {
+bool channelsApart(EffectPreset preset) { return preset == EffectPreset::deesser; }
 
-AudioData deess(const AudioData& audio, const EffectParams& params) {
+std::vector<float> deessChannel(std::span<const float> samples, const EffectParams& params) {
     const double depth = value(EffectPreset::deesser, "depth", params);
     const double sensitivity = value(EffectPreset::deesser, "sensitivity", params);
     const double low = value(EffectPreset::deesser, "low", params);
@@ -23,9 +23,14 @@ AudioData deess(const AudioData& audio, const EffectParams& params) {
     const auto floor = static_cast<float>(depth == 10.0 ? 0.32 : std::pow(10.0, -depth / 20.0));
     // 6.4 at 0 %, 1.6 at 50 %, 0.4 at 100 %: a higher sensitivity lowers the threshold.
     const auto factor = static_cast<float>(1.6 * std::pow(2.0, (50.0 - sensitivity) / 25.0));
+    return SpectralDynamics::deessChannel(samples, factor, floor, low);
+}
+
+namespace {
+
+AudioData deess(const AudioData& audio, const EffectParams& params) {
     if (audio.empty()) return audio;
-    return AudioData(SpectralDynamics::deessChannel(audio.left.span(), factor, floor, low),
-                     SpectralDynamics::deessChannel(audio.right.span(), factor, floor, low));
+    return AudioData(deessChannel(audio.left.span(), params), deessChannel(audio.right.span(), params));
 }
 
 AudioData autoDenoise(const AudioData& audio, const EffectParams& params) {

@@ -12,6 +12,8 @@
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "processing/AudioIOEffect.h"
+#include "processing/EffectUnit.h"
+#include "processing/UnitGraph.h"
 #include "processing/WorkerPool.h"
 
 namespace tessoral::RackRenderer {
@@ -50,31 +52,269 @@ std::optional<Key> keyOf(const Track& clip) {
     return Key{clip.revision, std::move(active)};
 }
 
+std::mutex probeLock;
+std::shared_ptr<const std::function<void(const EffectSlot&)>> probe;
+
+void probeSlot(const EffectSlot& slot) {
+    std::shared_ptr<const std::function<void(const EffectSlot&)>> p;
+    {
+        std::lock_guard guard(probeLock);
+        p = probe;
+    }
+    if (p && *p) (*p)(slot);
+}
+
+// What a slot of wet amount `w` passes on: `dry` and `wet` mixed into `out` (which may be `wet`).
+// One function for every path, so that a slice mixed on its own equals the whole signal mixed.
+[[gnu::noinline]] void wetMix(const float* dry, const float* wet, float* out, std::size_t n, float w) {
+    const float d = 1.0f - w;
+    for (std::size_t i = 0; i < n; ++i) out[i] = d * dry[i] + w * wet[i];
+}
+
+// The slot's result mixed in place with what entered it, when the slot is not fully wet.
+void mixWithDry(const EffectSlot& slot, const AudioData& entered, AudioData& rendered) {
+    const auto w = static_cast<float>(slot.wet);
+    if (w >= 1.0f) return;
+    const auto n = static_cast<std::size_t>(rendered.frames());
+    // Copies first only when the effect handed back what entered it.
+    float* l = rendered.left.mutableVector().data();
+    float* r = rendered.right.mutableVector().data();
+    wetMix(entered.left.data(), l, l, n, w);
+    wetMix(entered.right.data(), r, r, n, w);
+}
+
+void checkLength(const AudioData& rendered, std::int64_t frames) {
+    if (rendered.frames() != frames || static_cast<std::int64_t>(rendered.right.size()) != frames)
+        throw StudioError(L("Эффект изменил длину клипа."));
+}
+
 AudioData run(const std::vector<EffectSlot>& slots, const AudioData& audio, const std::function<bool()>* isCancelled) {
     AudioData current = audio;
     for (const auto& slot : slots) {
         if (!isActive(slot)) continue;
         if (isCancelled && *isCancelled && (*isCancelled)()) throw CancellationError();
+        probeSlot(slot);
         AudioData rendered = AudioIO::effect(slot.preset, current, slot.params);
-        const std::int64_t n = rendered.frames();
-        if (n != current.frames() || static_cast<std::int64_t>(rendered.right.size()) != n)
-            throw StudioError(L("Эффект изменил длину клипа."));
-        const auto w = static_cast<float>(slot.wet);
-        if (w < 1.0f) {
-            const float dry = 1.0f - w;
-            std::vector<float> l(static_cast<std::size_t>(n)), r(static_cast<std::size_t>(n));
-            const float *cl = current.left.data(), *cr = current.right.data();
-            const float *pl = rendered.left.data(), *pr = rendered.right.data();
-            for (std::int64_t i = 0; i < n; ++i) {
-                l[i] = dry * cl[i] + w * pl[i];
-                r[i] = dry * cr[i] + w * pr[i];
-            }
-            current = AudioData(std::move(l), std::move(r));
-        } else {
-            current = std::move(rendered);
-        }
+        checkLength(rendered, current.frames());
+        mixWithDry(slot, current, rendered);
+        current = std::move(rendered);
     }
     return current;
+}
+
+// One clip's rack rendered on several threads, to the same samples as run(). Slots whose effect
+// renders slice by slice (the unit graphs and the inversion) form a pipeline over chunks of the
+// signal, each slot on whichever thread is free, all working in place on one buffer; the de-esser
+// renders its two channels at once; any other slot renders whole when its input is complete. The
+// caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
+class ParallelRack : public std::enable_shared_from_this<ParallelRack> {
+public:
+    // Slices as renderUnitGraph pulls them, handed on between slots a chunk at a time.
+    static constexpr std::size_t kSlice = EffectUnit::kMaxFrames;
+    static constexpr std::size_t kChunk = 16 * kSlice;
+
+    ParallelRack(const std::vector<const EffectSlot*>& slots, const AudioData& audio,
+                 const std::function<bool()>* isCancelled)
+        : input_(audio), frames_(static_cast<std::size_t>(audio.frames())), isCancelled_(isCancelled) {
+        const std::size_t chunks = (frames_ + kChunk - 1) / kChunk;
+        stages_.reserve(slots.size());
+        for (const EffectSlot* slot : slots) {
+            Stage& stage = stages_.emplace_back();
+            stage.slot = slot;
+            if (UnitGraph::renders(slot->preset) || slot->preset == EffectPreset::invert) {
+                stage.kind = Kind::stream;
+                stage.parts = chunks;
+                if (slot->preset != EffectPreset::invert)
+                    stage.graph = std::make_unique<UnitGraphStream>(slot->preset, slot->params);
+                if (slot->wet < 1.0) {
+                    stage.dryLeft.resize(kSlice);
+                    stage.dryRight.resize(kSlice);
+                }
+            } else {
+                stage.kind = AudioIO::channelsApart(slot->preset) ? Kind::channels : Kind::whole;
+                stage.parts = stage.kind == Kind::channels ? 2 : 1;
+            }
+        }
+        current_ = input_;
+        if (stages_.front().kind == Kind::stream) beginStream(true);
+    }
+
+    // How many threads can be busy at once.
+    std::size_t width() const {
+        std::size_t streams = 0, widest = 1;
+        for (const Stage& s : stages_) {
+            streams += s.kind == Kind::stream ? 1 : 0;
+            widest = std::max(widest, s.kind == Kind::channels ? std::size_t{2} : std::size_t{1});
+        }
+        return std::max(streams, widest);
+    }
+
+    AudioData render(unsigned threads) {
+        const std::size_t helpers = std::min<std::size_t>(threads, width()) - 1;
+        for (std::size_t i = 0; i < helpers; ++i)
+            WorkerPool::post([self = shared_from_this()] { self->work(); });
+        work();
+        std::unique_lock guard(lock_);
+        changed_.wait(guard, [&] { return running_ == 0; });
+        if (error_) std::rethrow_exception(error_);
+        return std::move(current_);
+    }
+
+private:
+    enum class Kind { stream, channels, whole };
+    struct Stage {
+        const EffectSlot* slot = nullptr;
+        Kind kind = Kind::whole;
+        std::unique_ptr<UnitGraphStream> graph;  // a stream's unit graph; none for the inversion
+        std::size_t parts = 0;                   // chunks of a stream, channels, or the whole
+        std::size_t claimed = 0;
+        std::size_t done = 0;
+        bool complete = false;
+        bool readsInput = false;  // a stream reading the clip's audio rather than the buffer
+        std::vector<float> dryLeft, dryRight;  // a slice before the slot, for its wet amount
+        std::vector<float> left, right;        // the channels' results
+    };
+
+    // Streams work in place on current_ from here on; the first slot reads the clip's audio into a
+    // buffer of its own. Only while no stream runs.
+    void beginStream(bool first) {
+        if (first) {
+            current_ = AudioData(std::vector<float>(frames_), std::vector<float>(frames_));
+            stages_.front().readsInput = true;
+        }
+        // No copy: current_ is this render's own (copy-on-write otherwise).
+        outLeft_ = current_.left.mutableVector().data();
+        outRight_ = current_.right.mutableVector().data();
+    }
+
+    // Under lock_: whether part `stage.claimed` of the stage can start.
+    bool ready(std::size_t k) const {
+        const Stage& stage = stages_[k];
+        if (stage.claimed >= stage.parts) return false;
+        if (stage.kind == Kind::stream && stage.claimed != stage.done) return false;  // a chunk under way
+        if (k == 0) return true;
+        const Stage& before = stages_[k - 1];
+        if (stage.kind == Kind::stream && before.kind == Kind::stream) return before.done > stage.claimed;
+        return before.complete;
+    }
+
+    void work() {
+        std::unique_lock guard(lock_);
+        ++running_;
+        for (;;) {
+            if (error_ || stages_.back().complete) break;
+            std::size_t k = stages_.size();
+            while (k > 0 && !ready(k - 1)) --k;
+            if (k == 0) {
+                changed_.wait(guard);
+                continue;
+            }
+            Stage& stage = stages_[--k];
+            const std::size_t part = stage.claimed++;
+            bool finished = false;
+            try {
+                if (isCancelled_ && *isCancelled_ && (*isCancelled_)()) throw CancellationError();
+                guard.unlock();
+                probeSlot(*stage.slot);
+                renderPart(stage, part);
+                guard.lock();
+                finished = ++stage.done == stage.parts;
+                if (finished && stage.kind != Kind::stream) {
+                    guard.unlock();
+                    finish(stage);
+                    guard.lock();
+                }
+            } catch (...) {
+                if (!guard.owns_lock()) guard.lock();
+                if (!error_) error_ = std::current_exception();
+            }
+            if (finished && !error_) {
+                stage.complete = true;
+                if (k + 1 < stages_.size() && stages_[k + 1].kind == Kind::stream && stage.kind != Kind::stream)
+                    beginStream(false);
+            }
+            changed_.notify_all();
+        }
+        --running_;
+        changed_.notify_all();
+    }
+
+    // Outside lock_.
+    void renderPart(Stage& stage, std::size_t part) {
+        const EffectSlot& slot = *stage.slot;
+        switch (stage.kind) {
+            case Kind::stream: {
+                const std::size_t begin = part * kChunk, end = std::min(frames_, begin + kChunk);
+                const float* inLeft = stage.readsInput ? input_.left.data() : outLeft_;
+                const float* inRight = stage.readsInput ? input_.right.data() : outRight_;
+                const auto w = static_cast<float>(slot.wet);
+                for (std::size_t p = begin; p < end; p += kSlice) {
+                    const std::size_t n = std::min(kSlice, end - p);
+                    float* l = outLeft_ + p;
+                    float* r = outRight_ + p;
+                    if (w < 1.0f) {
+                        std::copy_n(inLeft + p, n, stage.dryLeft.data());
+                        std::copy_n(inRight + p, n, stage.dryRight.data());
+                    }
+                    if (stage.graph) {
+                        stage.graph->process(inLeft + p, inRight + p, l, r, n);
+                    } else {
+                        for (std::size_t i = 0; i < n; ++i) l[i] = -inLeft[p + i];
+                        for (std::size_t i = 0; i < n; ++i) r[i] = -inRight[p + i];
+                    }
+                    if (w < 1.0f) {
+                        wetMix(stage.dryLeft.data(), l, l, n, w);
+                        wetMix(stage.dryRight.data(), r, r, n, w);
+                    }
+                }
+                break;
+            }
+            case Kind::channels:
+                (part == 0 ? stage.left : stage.right) =
+                    AudioIO::deessChannel((part == 0 ? current_.left : current_.right).span(), slot.params);
+                break;
+            case Kind::whole: {
+                AudioData rendered = AudioIO::effect(slot.preset, current_, slot.params);
+                checkLength(rendered, current_.frames());
+                mixWithDry(slot, current_, rendered);
+                current_ = std::move(rendered);
+                break;
+            }
+        }
+    }
+
+    // Outside lock_, once every part of a stage that is not a stream has rendered.
+    void finish(Stage& stage) {
+        if (stage.kind != Kind::channels) return;
+        AudioData rendered(std::move(stage.left), std::move(stage.right));
+        checkLength(rendered, current_.frames());
+        mixWithDry(*stage.slot, current_, rendered);
+        current_ = std::move(rendered);
+    }
+
+    const AudioData input_;
+    const std::size_t frames_;
+    const std::function<bool()>* isCancelled_;
+    std::vector<Stage> stages_;
+    AudioData current_;
+    float* outLeft_ = nullptr;
+    float* outRight_ = nullptr;
+
+    std::mutex lock_;
+    std::condition_variable changed_;
+    unsigned running_ = 0;  // threads inside work()
+    std::exception_ptr error_;
+};
+
+// run(), on up to `threads` threads.
+AudioData runParallel(const std::vector<EffectSlot>& slots, const AudioData& audio,
+                      const std::function<bool()>* isCancelled, unsigned threads) {
+    std::vector<const EffectSlot*> active;
+    for (const auto& s : slots)
+        if (isActive(s)) active.push_back(&s);
+    if (threads <= 1 || active.empty() || audio.empty()) return run(slots, audio, isCancelled);
+    auto rack = std::make_shared<ParallelRack>(active, audio, isCancelled);
+    return rack->render(threads);
 }
 
 }  // namespace
@@ -144,7 +384,15 @@ AudioData apply(const std::vector<EffectSlot>& slots, const AudioData& audio,
     return run(slots, audio, &isCancelled);
 }
 
-AudioData render(const Track& clip, Cache& cache) {
+void setSlotProbe(std::function<void(const EffectSlot&)> p) {
+    auto shared = p ? std::make_shared<const std::function<void(const EffectSlot&)>>(std::move(p)) : nullptr;
+    std::lock_guard guard(probeLock);
+    probe = std::move(shared);
+}
+
+namespace {
+
+AudioData renderOn(const Track& clip, Cache& cache, unsigned threads) {
     const auto key = keyOf(clip);
     if (!key) return clip.audio;
     Cache::State& c = stateOf(cache);
@@ -152,14 +400,12 @@ AudioData render(const Track& clip, Cache& cache) {
         std::lock_guard guard(c.lock);
         if (auto it = c.entries.find(*key); it != c.entries.end()) return it->second.audio;
     }
-    AudioData result = RackRenderer::apply(key->slots, clip.audio);
+    AudioData result = runParallel(key->slots, clip.audio, nullptr, threads);
     if (result.frames() > kMaxCachedFrames) return result;
     std::lock_guard guard(c.lock);
     c.insert(*key, result);
     return result;
 }
-
-namespace {
 
 // Racks rendering on the worker pool, taken by one consumer in order. At most `window` results
 // wait ahead of the consumer, so memory stays near what a few clips need.
@@ -180,6 +426,7 @@ struct Jobs : std::enable_shared_from_this<Jobs> {
     unsigned workers = 0;      // pool jobs posted and not yet ended
     unsigned maxWorkers = 1;
     std::size_t window = 1;
+    unsigned threadsPerRack = 1;  // threads one rack renders on
     std::atomic<bool> cancelled{false};
 
     // Under `lock`.
@@ -222,7 +469,8 @@ struct Jobs : std::enable_shared_from_this<Jobs> {
         std::optional<AudioData> result;
         std::exception_ptr error;
         try {
-            result = apply(inputs[j].slots, inputs[j].audio, [this] { return cancelled.load(); });
+            const std::function<bool()> isCancelled = [this] { return cancelled.load(); };
+            result = runParallel(inputs[j].slots, inputs[j].audio, &isCancelled, threadsPerRack);
         } catch (...) {
             error = std::current_exception();
         }
@@ -279,6 +527,8 @@ public:
         jobs_->errors.resize(jobs_->inputs.size());
         jobs_->maxWorkers = std::max(threads, 1u);
         jobs_->window = jobs_->maxWorkers + 2;
+        // Fewer racks than threads: each rack renders on several threads too.
+        if (jobs_->inputs.size() < jobs_->maxWorkers) jobs_->threadsPerRack = jobs_->maxWorkers;
         std::lock_guard guard(jobs_->lock);
         jobs_->topUp();
     }
@@ -398,10 +648,12 @@ private:
 
 }  // namespace
 
+AudioData render(const Track& clip, Cache& cache) { return renderOn(clip, cache, defaultRenderThreads()); }
+
 unsigned defaultRenderThreads() { return WorkerPool::size(); }
 
 AudioData mix(const Session& project, std::optional<TimeRange> range, Cache& cache, unsigned threads) {
-    if (threads <= 1) return project.mixed(range, [&cache](const Track& clip) { return render(clip, cache); });
+    if (threads <= 1) return project.mixed(range, [&cache](const Track& clip) { return renderOn(clip, cache, 1); });
     const Session::MixPlan plan = project.mixPlan(range);
     std::vector<const Track*> clips;
     clips.reserve(plan.parts.size());
@@ -415,7 +667,7 @@ std::vector<AudioData> renderAll(const std::vector<Track>& clips, Cache& cache, 
     std::vector<AudioData> results;
     results.reserve(clips.size());
     if (threads <= 1) {
-        for (const Track& clip : clips) results.push_back(render(clip, cache));
+        for (const Track& clip : clips) results.push_back(renderOn(clip, cache, 1));
         return results;
     }
     std::vector<const Track*> list;

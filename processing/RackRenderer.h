@@ -61,14 +61,15 @@ private:
     friend State& stateOf(Cache& cache);
 };
 
-// The clip's audio after its rack, through the cache.
+// The clip's audio after its rack, through the cache. The rack renders on the worker pool's
+// threads and this one, to the same samples as apply().
 AudioData render(const Track& clip, Cache& cache = Cache::shared());
 
 // How many clips a mix renders at once by default: one per core.
 unsigned defaultRenderThreads();
 
 // The project mixed with every clip's rack applied. The racks of up to `threads` clips render at
-// once; the cache sees the same look-ups and insertions, in the same order, as when the clips
+// once (and a rack on several threads when there are fewer racks than threads); the cache sees the same look-ups and insertions, in the same order, as when the clips
 // render one after another (threads 1), and the mix is the same to the bit.
 AudioData mix(const Session& project, std::optional<TimeRange> range, Cache& cache = Cache::shared(),
               unsigned threads = defaultRenderThreads());
@@ -76,6 +77,11 @@ AudioData mix(const Session& project, std::optional<TimeRange> range, Cache& cac
 // render() of each clip in turn, the racks rendering in parallel as in mix().
 std::vector<AudioData> renderAll(const std::vector<Track>& clips, Cache& cache = Cache::shared(),
                                  unsigned threads = defaultRenderThreads());
+
+// For tests: called as each active slot starts to render, and when it renders on several threads
+// as it starts each part (a chunk of the signal, a channel), on the thread that renders it; what
+// it throws fails the render as the effect's own error would. Empty to remove it.
+void setSlotProbe(std::function<void(const EffectSlot&)> probe);
 
 // The shared cache's statistics, for tests and benchmarks.
 CacheStats cacheStats();

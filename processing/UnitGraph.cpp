@@ -169,43 +169,54 @@ std::array<EQUnit::Band, EQUnit::kBands> eqBands(EffectPreset preset, const Effe
 
 }  // namespace UnitGraph
 
-AudioData renderUnitGraph(EffectPreset preset, const AudioData& audio, const EffectParams& params) {
+UnitGraphStream::UnitGraphStream(EffectPreset preset, const EffectParams& params) {
     if (!UnitGraph::renders(preset)) throw StudioError(L("Не удалось подготовить эффект."));
-    std::unique_ptr<EQUnit> eq;
-    std::unique_ptr<EffectUnit> unit;
     try {
-        eq = std::make_unique<EQUnit>();
+        eq_ = std::make_unique<EQUnit>();
         const auto bands = UnitGraph::eqBands(preset, params);
-        for (std::size_t i = 0; i < bands.size(); ++i) eq->setBand(i, bands[i]);
-        unit = effectUnit(preset, params);
+        for (std::size_t i = 0; i < bands.size(); ++i) eq_->setBand(i, bands[i]);
+        unit_ = effectUnit(preset, params);
     } catch (const std::bad_alloc&) {
         throw StudioError(L("Не удалось подготовить эффект."));
     }
+    if (preset == EffectPreset::limiter) {
+        // The ceiling in single precision, and the gain computed from it in single precision.
+        const auto ceiling = static_cast<float>(value(preset, "ceiling", params));
+        scaled_ = true;
+        gain_ = std::pow(10.0f, ceiling / 20.0f);
+    }
+}
+
+UnitGraphStream::~UnitGraphStream() = default;
+
+void UnitGraphStream::process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                              std::size_t frames) noexcept {
+    const FlushDenormals flush;
+    readSource(inLeft, outLeft, frames);
+    readSource(inRight, outRight, frames);
+    eq_->process(outLeft, outRight, frames);
+    if (unit_) unit_->process(outLeft, outRight, frames);
+    if (scaled_) {
+        const float g = gain_;
+        for (float* channel : {outLeft, outRight})
+            for (std::size_t i = 0; i < frames; ++i) channel[i] *= g;
+    }
+}
+
+AudioData renderUnitGraph(EffectPreset preset, const AudioData& audio, const EffectParams& params) {
+    UnitGraphStream stream(preset, params);
     const std::int64_t n = audio.frames();
     if (n == 0) throw StudioError(L("Не удалось выделить память для звука."));
 
-    const FlushDenormals flush;
     const float* inLeft = audio.left.data();
     const float* inRight = audio.right.data();
     std::size_t position = 0;
     auto render = [&](float* left, float* right, std::size_t requested) {
-        readSource(inLeft + position, left, requested);
-        readSource(inRight + position, right, requested);
+        stream.process(inLeft + position, inRight + position, left, right, requested);
         position += requested;
-        eq->process(left, right, requested);
-        if (unit) unit->process(left, right, requested);
         return RenderResult{RenderStatus::success, requested};
     };
-    AudioData out = runOfflineRender(n, render, L("Ошибка обработки эффекта."), L("Эффект не отвечает."));
-
-    if (preset == EffectPreset::limiter) {
-        // The ceiling in single precision, and the gain computed from it in single precision.
-        const auto ceiling = static_cast<float>(value(preset, "ceiling", params));
-        const float g = std::pow(10.0f, ceiling / 20.0f);
-        for (float* channel : {out.left.mutableVector().data(), out.right.mutableVector().data()})
-            for (std::int64_t i = 0; i < n; ++i) channel[i] *= g;
-    }
-    return out;
+    return runOfflineRender(n, render, L("Ошибка обработки эффекта."), L("Эффект не отвечает."));
 }
 
 }  // namespace tessoral

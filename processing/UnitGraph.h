@@ -1,6 +1,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <memory>
 
 #include "model/AudioData.h"
 #include "model/EffectParameters.h"
@@ -30,5 +32,28 @@ std::array<EQUnit::Band, EQUnit::kBands> eqBands(EffectPreset preset, const Effe
 // signal or when the result cannot be allocated, "Не удалось подготовить эффект." when the graph
 // cannot be built (also for a preset that is not a unit graph).
 AudioData renderUnitGraph(EffectPreset preset, const AudioData& audio, const EffectParams& params);
+
+// A unit-graph preset's graph fed one slice at a time, for rendering the signal while it arrives.
+// Fed the slices renderUnitGraph pulls (4096 frames each from the start of the signal, the last one
+// shorter), in order, it gives the same samples to the bit. Throws StudioError "Не удалось
+// подготовить эффект." when the graph cannot be built (also for a preset that is not a unit graph).
+class UnitGraphStream {
+public:
+    UnitGraphStream(EffectPreset preset, const EffectParams& params);
+    ~UnitGraphStream();
+    UnitGraphStream(const UnitGraphStream&) = delete;
+    UnitGraphStream& operator=(const UnitGraphStream&) = delete;
+
+    // Renders the next `frames` frames (at most EffectUnit::kMaxFrames) of the input into the
+    // output; the output may be the input itself.
+    void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                 std::size_t frames) noexcept;
+
+private:
+    std::unique_ptr<EQUnit> eq_;
+    std::unique_ptr<EffectUnit> unit_;
+    bool scaled_ = false;  // the limiter's output is scaled by its ceiling
+    float gain_ = 1.0f;
+};
 
 }  // namespace tessoral

@@ -65,6 +65,7 @@ LanesWidget::LanesWidget(StudioStore& store, TransportSignals* transport, LanesM
     connect(&store_, &StudioStore::sessionChanged, this, [this, staleAndSpectrograms] {
         const std::size_t rows = mode_ == LanesMode::multitrack ? store_.session().lanes.size() : 1;
         staleAndSpectrograms();
+        releaseSoon();
         if (rows != rowCount_) {
             rowCount_ = rows;
             updateGeometry();
@@ -129,6 +130,19 @@ const LanesSnapshot& LanesWidget::snapshot() {
         stale_ = false;
     }
     return snapshot_;
+}
+
+void LanesWidget::releaseSoon() {
+    if (releasePosted_) return;
+    releasePosted_ = true;
+    // Not at once: a gesture may still read the snapshot after the change it made.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            releasePosted_ = false;
+            if (stale_) snapshot_ = LanesSnapshot{};
+        },
+        Qt::QueuedConnection);
 }
 
 void LanesWidget::markStale() {

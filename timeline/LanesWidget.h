@@ -54,6 +54,8 @@ public:
 
     // What the next paint draws (rebuilt first when the store changed).
     const LanesSnapshot& snapshot();
+    // What the widget keeps between draws, as it is (for tests: a hidden view keeps no audio).
+    const LanesSnapshot& keptSnapshot() const { return snapshot_; }
     // The clip's, the fade handle's or nothing's menu opened by the last right click (tests).
     QMenu* openMenu() const { return menu_; }
     // Rectangles of the paint events since the last clear (tests and benchmarks).
@@ -99,6 +101,10 @@ private:
     };
 
     void markStale();
+    // After the project changed: drops the snapshot at the next turn of the event loop unless the
+    // widget has drawn (and rebuilt it) by then, so that a hidden view keeps no audio the project
+    // no longer has.
+    void releaseSoon();
     void requestSpectrograms();
     void updatePlayhead();
     void updateLabel(std::optional<LanesLabel> label);
@@ -135,6 +141,7 @@ private:
     double coverTo_ = 0.0;
     LanesSnapshot snapshot_;
     bool stale_ = true;
+    bool releasePosted_ = false;
     std::size_t rowCount_ = 0;
     std::optional<Gesture> gesture_;
     std::optional<LanesLabel> label_;

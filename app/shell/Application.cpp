@@ -27,6 +27,7 @@
 #include "app/shell/StudioView.h"
 #include "model/AppPaths.h"
 #include "model/Localization.h"
+#include "model/MemoryRelease.h"
 #include "model/SettingsMigration.h"
 #include "panels/BatchSheet.h"
 #include "store/QtScheduler.h"
@@ -58,6 +59,7 @@ std::unique_ptr<AudioBackend> makeBackend() {
 }  // namespace
 
 int runApplication(int argc, char** argv) {
+    MemoryRelease::configure();  // before any worker thread allocates
     QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
     QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessoral"));

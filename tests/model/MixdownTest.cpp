@@ -103,7 +103,27 @@ TEST(Mixdown, UnityClipIsCopiedExactly) {
     s.appendOnNewLane(Track::make("a", audio));
     EXPECT_EQ(s.mixed(std::nullopt, dry), audio);
     s.masterDB = -6;
-    EXPECT_EQ(s.mixed(std::nullopt, dry).left[123], static_cast<float>(std::pow(10.0, -6.0 / 20)) * audio.left[123]);
+    const auto g = static_cast<float>(std::pow(10.0, -6.0 / 20));
+    const AudioData quieter = s.mixed(std::nullopt, dry);
+    EXPECT_EQ(quieter.left[123], g * audio.left[123]);
+    EXPECT_EQ(quieter.right[123], g * audio.right[123]);
+    // A range inside the clip: the mix is the range's length.
+    const AudioData part = s.mixed(TimeRange{0.0, 0.1}, dry);
+    ASSERT_EQ(part.frames(), 4800);
+    EXPECT_EQ(part.right[4799], g * audio.right[4799]);
+    // The mix is a copy: the clip's own samples stay as they were.
+    EXPECT_EQ(s.tracks[0].audio, AudioData(audio.left.toVector(), audio.right.toVector()));
+    // A negative zero sums onto silence to a positive one, whether the clip covers the whole mix
+    // or starts after its beginning.
+    const std::vector<float> zeros(100, -0.0f);
+    for (const double start : {0.0, 0.001}) {
+        Session z;
+        z.appendOnNewLane(Track::make("z", AudioData(zeros, zeros)));
+        z.tracks[0].start = start;
+        const AudioData m = z.mixed(std::nullopt, dry);
+        EXPECT_FALSE(std::signbit(m.left[99])) << start;
+        EXPECT_FALSE(std::signbit(m.right[99])) << start;
+    }
 }
 
 TEST(Mixdown, PanLawAndRowPan) {

@@ -167,6 +167,35 @@ TEST_F(BrowserTest, MarkerRowsGoRenameAndDelete) {
     ASSERT_EQ(browser.markerRows().size(), 1u);
     EXPECT_EQ(browser.markerRows()[0]->marker().id, range);
     EXPECT_EQ(store.undoNames().back(), "Удаление маркера");
+
+    // Markers added before, after and between the others: each row keeps its widget, and the rows
+    // stand in time order on screen.
+    browser::MarkerRow* kept = browser.markerRows()[0];
+    ws.addMarker("early", 1.0);
+    ws.addMarker("late", 8.0);
+    ws.addMarker("middle", 5.0);
+    pump();
+    rows = browser.markerRows();
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[1], kept);
+    const char* names[] = {"early", "range", "middle", "late"};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i]->marker().name, names[i]) << i;
+        if (i > 0) EXPECT_GT(rows[i]->y(), rows[i - 1]->y()) << i;
+    }
+    // A marker moved past another changes places with it on screen.
+    Session s = store.session();
+    s.markers[0].start = 6.0;
+    std::stable_sort(s.markers.begin(), s.markers.end(),
+                     [](const SessionMarker& a, const SessionMarker& b) { return a.start < b.start; });
+    store.setSession(std::move(s));
+    pump();
+    rows = browser.markerRows();
+    EXPECT_EQ(rows[2]->field()->text(), QStringLiteral("early"));
+    EXPECT_EQ(rows[1]->marker().name, "middle");
+    EXPECT_EQ(rows[2]->timeText()->text(), qs(timeLabel(6.0)));
+    EXPECT_GT(rows[2]->y(), rows[1]->y());
+    EXPECT_GT(rows[3]->y(), rows[2]->y());
 }
 
 TEST_F(BrowserTest, HistoryJumps) {

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "model/StudioError.h"
@@ -22,6 +27,28 @@ EffectSlot slot(EffectPreset p, double wet = 1.0, bool enabled = true) {
     s.enabled = enabled;
     return s;
 }
+
+// The same samples to the bit (a NaN's payload and a zero's sign included).
+bool sameBits(const AudioData& a, const AudioData& b) {
+    const auto bytes = sizeof(float) * static_cast<std::size_t>(a.frames());
+    return a.frames() == b.frames() && std::memcmp(a.left.data(), b.left.data(), bytes) == 0 &&
+           std::memcmp(a.right.data(), b.right.data(), bytes) == 0;
+}
+
+std::vector<EffectSlot> worstRack() {
+    std::vector<EffectSlot> rack;
+    for (const EffectPreset p : {EffectPreset::lowCut, EffectPreset::deesser, EffectPreset::compressor,
+                                 EffectPreset::warm, EffectPreset::bright, EffectPreset::limiter,
+                                 EffectPreset::telephone, EffectPreset::invert})
+        rack.push_back(slot(p));
+    return rack;
+}
+
+// Removes the slot probe when the test ends, however it ends.
+struct ProbeGuard {
+    explicit ProbeGuard(std::function<void(const EffectSlot&)> probe) { RackRenderer::setSlotProbe(std::move(probe)); }
+    ~ProbeGuard() { RackRenderer::setSlotProbe({}); }
+};
 
 }  // namespace
 
@@ -196,4 +223,149 @@ TEST(RackRendererMix, ConcurrentParallelMixesAgree) {
     for (auto& t : threads) t.join();
     for (const auto& r : results) EXPECT_TRUE(r == expected);
     EXPECT_EQ(shared.stats().entries, 12u);
+}
+
+// One clip's rack rendered on several threads equals the rack applied slot after slot, to the bit,
+// for racks that start with a slot streaming through the pipeline, with the de-esser's channels,
+// and with a slot that renders whole (one that hands back its input unchanged, on a mono clip whose
+// channels share their samples), wet amounts below 1 at each kind, a non-finite input sample, and
+// a length that ends inside a slice past several chunks. The clip's own audio is left as it was.
+// A slot that fails, wherever it is in the rack, fails the render with its own error, leaving the
+// cache as it was; with the fault gone the same clip renders and is cached.
+TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsCleanly) {
+    constexpr std::int64_t kFrames = 3 * 65'536 + 2 * 4096 + 1234;
+    const std::vector<std::vector<EffectSlot>> racks{
+        worstRack(),
+        {slot(EffectPreset::deesser, 0.7), slot(EffectPreset::lowCut, 0.5), slot(EffectPreset::chorus),
+         slot(EffectPreset::invert, 0.3), slot(EffectPreset::limiter)},
+        {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
+        {slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25), slot(EffectPreset::compressor)},
+    };
+    // Which threads render parts of slots. Each part pauses a little, so that however loaded the
+    // machine, the helpers of a parallel render are up before one thread could have rendered it all.
+    std::mutex lock;
+    std::set<std::thread::id> threads;
+    const ProbeGuard probe([&](const EffectSlot&) {
+        {
+            std::lock_guard guard(lock);
+            threads.insert(std::this_thread::get_id());
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    });
+    RackRenderer::Cache cache;
+    for (std::size_t i = 0; i < racks.size(); ++i) {
+        SCOPED_TRACE("rack " + std::to_string(i));
+        Track clip = clipWith(kFrames, racks[i], 500 + i);
+        if (i == 0) {
+            std::vector<float> left = clip.audio.left.toVector();
+            left[70'000] = std::numeric_limits<float>::quiet_NaN();
+            left[70'001] = std::numeric_limits<float>::infinity();
+            clip.replaceAudio(AudioData(std::move(left), clip.audio.right.toVector()));
+        }
+        if (i == 3) clip.replaceAudio(AudioData::mono(clip.audio.left.toVector()));
+        const AudioData before(clip.audio.left.toVector(), clip.audio.right.toVector());
+        const AudioData sequential = RackRenderer::apply(clip.rack, clip.audio);
+        const AudioData parallel = RackRenderer::render(clip, cache);
+        EXPECT_TRUE(sameBits(sequential, parallel));
+        EXPECT_TRUE(sameBits(clip.audio, before));
+        EXPECT_TRUE(cache.contains(clip));
+    }
+    if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(threads.size(), 1u);
+    // A parallel mix of fewer clips than threads renders each rack on several threads too.
+    {
+        Session s;
+        s.appendOnNewLane(clipWith(kFrames, worstRack(), 550));
+        threads.clear();
+        RackRenderer::Cache parallel, sequential;
+        const AudioData many = RackRenderer::mix(s, std::nullopt, parallel, 8);
+        EXPECT_GT(threads.size(), 1u);
+        EXPECT_TRUE(sameBits(many, RackRenderer::mix(s, std::nullopt, sequential, 1)));
+    }
+
+    Track clip = clipWith(kFrames, worstRack(), 600);
+    clip.rack.insert(clip.rack.begin() + 3, slot(EffectPreset::chorus, 0.5));
+    const auto keys = cache.keys();
+    const auto bytes = cache.stats().bytes;
+    for (const EffectPreset failing : {EffectPreset::lowCut, EffectPreset::deesser, EffectPreset::chorus,
+                                       EffectPreset::limiter, EffectPreset::invert}) {
+        SCOPED_TRACE(std::string(rawValue(failing)));
+        const ProbeGuard fault([failing](const EffectSlot& s) {
+            if (s.preset == failing) throw StudioError("Сбой эффекта.");
+        });
+        try {
+            RackRenderer::render(clip, cache);
+            ADD_FAILURE() << "the render did not fail";
+        } catch (const StudioError& e) {
+            EXPECT_STREQ(e.what(), "Сбой эффекта.");
+        }
+        EXPECT_EQ(cache.keys(), keys);
+        EXPECT_EQ(cache.stats().bytes, bytes);
+    }
+    EXPECT_TRUE(sameBits(RackRenderer::render(clip, cache), RackRenderer::apply(clip.rack, clip.audio)));
+    EXPECT_TRUE(cache.contains(clip));
+}
+
+// A slot failing for one clip of a parallel mix fails the mix with its error, and the cache holds
+// what the clips before it left there, as when the racks render one after another.
+TEST(RackRendererMix, AFailingSlotEndsTheParallelMixCleanly) {
+    Session s;
+    for (int i = 0; i < 12; ++i) {
+        Track clip = clipWith(48'000, {slot(EffectPreset::warm), slot(EffectPreset::invert, 0.5)}, 700 + i);
+        clip.start = 0.5 * i;
+        s.appendOnNewLane(std::move(clip));
+    }
+    const Uuid failing = s.tracks[5].rack[1].id;
+    const ProbeGuard fault([failing](const EffectSlot& slot) {
+        if (slot.id == failing) throw StudioError("Сбой эффекта.");
+    });
+    RackRenderer::Cache sequential, parallel;
+    EXPECT_THROW(RackRenderer::mix(s, std::nullopt, sequential, 1), StudioError);
+    EXPECT_THROW(RackRenderer::mix(s, std::nullopt, parallel, 8), StudioError);
+    EXPECT_EQ(parallel.keys(), sequential.keys());
+    ASSERT_EQ(parallel.keys().size(), 5u);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_TRUE(parallel.contains(s.tracks[i])) << i;
+}
+
+// A clip over the per-clip limit between two that fit: the parallel mix leaves the same keys and
+// bytes as the sequential one, without the long clip.
+TEST(RackRendererMix, AClipOverThePerClipLimitStaysOutOfTheCacheInAParallelMix) {
+    Session s;
+    s.appendOnNewLane(clipWith(96'000, {slot(EffectPreset::invert)}, 801));
+    s.appendOnNewLane(clipWith(RackRenderer::kMaxCachedFrames + 1, {slot(EffectPreset::invert)}, 802));
+    Track last = clipWith(96'000, {slot(EffectPreset::warm)}, 803);
+    last.start = 1.0;
+    s.appendOnNewLane(std::move(last));
+    RackRenderer::Cache sequential, parallel;
+    const AudioData one = RackRenderer::mix(s, TimeRange{0.0, 4.0}, sequential, 1);
+    const AudioData many = RackRenderer::mix(s, TimeRange{0.0, 4.0}, parallel, 8);
+    EXPECT_TRUE(sameBits(one, many));
+    EXPECT_EQ(parallel.keys(), sequential.keys());
+    EXPECT_EQ(parallel.stats().bytes, sequential.stats().bytes);
+    EXPECT_EQ(parallel.stats().entries, 2u);
+    EXPECT_FALSE(parallel.contains(s.tracks[1]));
+}
+
+// Twelve racks in a mix render at once when the pool has several threads: the first slot to start
+// waits until a slot starts on another thread (or gives up after a while).
+TEST(RackRendererMix, TwelveRacksRenderOnSeveralThreadsAtOnce) {
+    Session s;
+    for (int i = 0; i < 12; ++i) s.appendOnNewLane(clipWith(24'000, {slot(EffectPreset::bright)}, 900 + i));
+    std::mutex lock;
+    std::condition_variable started;
+    std::optional<std::thread::id> first;
+    bool overlapped = false;
+    const ProbeGuard probe([&](const EffectSlot&) {
+        std::unique_lock guard(lock);
+        const auto self = std::this_thread::get_id();
+        if (!first) {
+            first = self;
+            overlapped = started.wait_for(guard, std::chrono::seconds(5), [&] { return overlapped; });
+        } else if (*first != self) {
+            overlapped = true;
+            started.notify_all();
+        }
+    });
+    RackRenderer::Cache cache;
+    RackRenderer::mix(s, std::nullopt, cache, RackRenderer::defaultRenderThreads());
+    EXPECT_EQ(overlapped, RackRenderer::defaultRenderThreads() > 1);
 }

@@ -322,3 +322,25 @@ TEST_F(Paint, ThirtyTicksRepaintOnlyThePlayheadStrips) {
 
 }  // namespace
 }  // namespace tessoral::test
+
+namespace tessoral::test {
+
+// A timeline that is not shown does not draw, so it must not keep the project it last drew: after
+// New, what it keeps holds nothing of the closed project (its clips and their audio).
+TEST(LanesMemory, AHiddenTimelineHoldsNoAudioOfAClosedProject) {
+    LanesFixture fx;
+    fx.rows(1);
+    fx.add(0, 0.0, 2.0);
+    fx.lanes->snapshot();  // as its last draw did
+    ASSERT_EQ(fx.lanes->keptSnapshot().session.tracks.size(), 1u);
+    ASSERT_EQ(fx.lanes->keptSnapshot().clips.size(), 1u);
+    fx.store->newProject();
+    fx.settle();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(fx.lanes->keptSnapshot().session.tracks.empty());
+    EXPECT_TRUE(fx.lanes->keptSnapshot().clips.empty());
+    // Drawing again builds from the new, empty project.
+    EXPECT_TRUE(fx.lanes->snapshot().clips.empty());
+}
+
+}  // namespace tessoral::test
