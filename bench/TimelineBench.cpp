@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchViews.h"
 #include "model/Defaults.h"
 #include "model/Session.h"
 #include "store/StudioStore.h"
@@ -35,35 +36,12 @@
 #include "widgets/Palette.h"
 
 using namespace tessoral;
+using bench::application;
+using bench::NoPrompts;
+using bench::NoShell;
 
 namespace {
 
-QApplication& application() {
-    static int argc = 1;
-    static char name[] = "tessoral_bench";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto* a = new QApplication(argc, argv);  // lives for the process
-        Palette::applyTheme(*a);
-        return a;
-    }();
-    return *app;
-}
-
-class NoPrompts final : public Prompts {
-public:
-    std::optional<int> alert(const AlertRequest&) override { return std::nullopt; }
-    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
-    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
-    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
-};
-class NoShell final : public Shell {
-public:
-    void reveal(const std::vector<std::filesystem::path>&, std::function<void()>) override {}
-    bool openURL(const std::string&) override { return true; }
-    void noteRecentDocument(const std::filesystem::path&) override {}
-};
 
 Session project() {
     const int rows = bench::smoke() ? 2 : 32;

@@ -1,11 +1,9 @@
 // The diagnostics panel's findings list after a scan: 5,000 findings (the most a scan reports)
 // handed to the list model of a shown list view, offscreen: one model reset and the view's
 // relayout. Peer: the same 5,000 position texts as a QStringListModel in an identical view.
-// Each figure is the median of the iterations in milliseconds (counter median_ms). The file sorts
-// after the timeline benchmarks, whose application object must come first.
+// Each figure is the median of the iterations in milliseconds (counter median_ms).
 #include <benchmark/benchmark.h>
 
-#include <QApplication>
 #include <QListView>
 #include <QStringListModel>
 
@@ -15,19 +13,11 @@
 
 #include "model/Track.h"
 #include "panels/DiagnosticsPanel.h"
+#include "BenchViews.h"
 
 using namespace tessoral;
 
 namespace {
-
-QApplication& app() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-    static int argc = 1;
-    static char name[] = "tessoral_bench";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return *new QApplication(argc, argv);  // lives for the process
-}
 
 std::vector<DiagnosticFinding> findings(int n, int seed) {
     std::vector<DiagnosticFinding> out(static_cast<std::size_t>(n));
@@ -47,7 +37,7 @@ double median(std::vector<double> v) {
 int count() { return qEnvironmentVariableIsSet("TESSORAL_BENCH_SMOKE") ? 50 : 5000; }
 
 void BM_FindingsModelReset(benchmark::State& state) {
-    app();
+    bench::application();
     QListView view;
     auto* model = new panels::FindingsModel(&view);
     view.setModel(model);
@@ -71,7 +61,7 @@ void BM_FindingsModelReset(benchmark::State& state) {
 BENCHMARK(BM_FindingsModelReset)->Unit(benchmark::kMillisecond)->Iterations(40);
 
 void BM_FindingsPeerStringListReset(benchmark::State& state) {
-    app();
+    bench::application();
     QListView view;
     auto* model = new QStringListModel(&view);
     view.setModel(model);

@@ -2,10 +2,7 @@
 // marker, and an edit that leaves the markers alone (a clip's gain), with 10 and with 200 markers.
 // The figure at 10 markers is the peer of the one at 200: an edit's cost must not grow with the
 // marker count. Each figure is the median of the iterations in milliseconds (counter median_ms).
-// The file sorts after the timeline benchmarks, whose application object must come first.
 #include <benchmark/benchmark.h>
-
-#include <QApplication>
 
 #include <algorithm>
 #include <chrono>
@@ -17,33 +14,14 @@
 #include "store/StudioStore.h"
 #include "transport/ManualScheduler.h"
 #include "transport/NullAudioBackend.h"
+#include "BenchViews.h"
 
 using namespace tessoral;
+using bench::NoPrompts;
+using bench::NoShell;
 
 namespace {
 
-QApplication& app() {
-    if (auto* existing = qobject_cast<QApplication*>(QCoreApplication::instance())) return *existing;
-    static int argc = 1;
-    static char name[] = "tessoral_bench";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    return *new QApplication(argc, argv);  // lives for the process
-}
-
-class NoPrompts final : public Prompts {
-public:
-    std::optional<int> alert(const AlertRequest&) override { return std::nullopt; }
-    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
-    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
-    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
-};
-class NoShell final : public Shell {
-public:
-    void reveal(const std::vector<std::filesystem::path>&, std::function<void()>) override {}
-    bool openURL(const std::string&) override { return true; }
-    void noteRecentDocument(const std::filesystem::path&) override {}
-};
 
 struct BrowserRig {
     ManualScheduler scheduler;
@@ -56,7 +34,7 @@ struct BrowserRig {
     std::unique_ptr<WorkspaceBrowser> browser;
 
     explicit BrowserRig(int markers) {
-        app();
+        bench::application();
         StoreServices s{&scheduler, &tasks, &defaults, &prompts, &shell, &backend, std::nullopt};
         store = std::make_unique<StudioStore>(s);
         Session project;
