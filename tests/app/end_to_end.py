@@ -115,6 +115,19 @@ def script_arguments(name, tools=("Xvfb", "xdotool")):
     return os.path.abspath(sys.argv[1]), 0
 
 
+def required_tools(name, tools):
+    """The program path from the command line, or the exit code when there is none (2) or a tool is
+    missing (1: a test that needs the tools proves nothing without them)."""
+    if len(sys.argv) < 2:
+        print("usage: %s PATH_TO_TESSORAL" % name)
+        return None, 2
+    missing = [t for t in tools if not shutil.which(t)]
+    if missing:
+        print("FAILED: %s not installed (scripts/setup-deps.sh installs them)" % ", ".join(missing))
+        return None, 1
+    return os.path.abspath(sys.argv[1]), 0
+
+
 def first_line(fd, what, timeout=20.0):
     """The first line a starting server writes to the pipe `fd` (a display number, a bus address)."""
     line = b""

@@ -163,14 +163,10 @@ class Dialogs(sess.Session):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: file_dialogs_end_to_end.py PATH_TO_TESSORAL")
-        return 2
-    missing = [t for t in TOOLS if not shutil.which(t)]
-    if missing:
-        print("FAILED: %s not installed (scripts/setup-deps.sh installs them)" % ", ".join(missing))
-        return 1
-    return e2e.reporting("file dialogs", Dialogs(os.path.abspath(sys.argv[1])))
+    program, code = e2e.required_tools("file_dialogs_end_to_end.py", TOOLS)
+    if not program:
+        return code
+    return e2e.reporting("file dialogs", Dialogs(program))
 
 
 if __name__ == "__main__":

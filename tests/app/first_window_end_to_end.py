@@ -15,7 +15,6 @@ Fails when Xvfb, xdotool, xprop, xwininfo or openbox is missing: it proves nothi
 import importlib.util
 import os
 import random
-import shutil
 import subprocess
 import sys
 import time
@@ -132,14 +131,10 @@ def check_fits(screen, window, log, what, fills=True):
 
 
 def main():
-    if len(sys.argv) < 2:
-        print("usage: first_window_end_to_end.py PATH_TO_TESSORAL")
-        return 2
-    missing = [t for t in TOOLS if not shutil.which(t)]
-    if missing:
-        print("FAILED: %s not installed (scripts/setup-deps.sh installs them)" % ", ".join(missing))
-        return 1
-    run = e2e.Run(os.path.abspath(sys.argv[1]))
+    program, code = e2e.required_tools("first_window_end_to_end.py", TOOLS)
+    if not program:
+        return code
+    run = e2e.Run(program)
     screen = None
     try:
         tone = os.path.join(run.scratch, "tone.wav")
