@@ -1,6 +1,6 @@
 // Autosave, recovery and export defaults with the real settings file and data folder of this test
-// process (private XDG folders set up by the test main): a child process autosaves and is killed,
-// and a new store in the parent finds what it left.
+// process (private XDG folders set up by the test main): a child process autosaves (or exports) and
+// is killed, and a new store in the parent finds what it left.
 
 #include <chrono>
 #include <csignal>
