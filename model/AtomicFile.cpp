@@ -14,11 +14,13 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
 #include <system_error>
 #include <vector>
 
+#include "model/AppPaths.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "model/Uuid.h"
@@ -125,6 +127,55 @@ void unregisterLive(int slot) {
     if (slot >= 0) liveSlots[static_cast<std::size_t>(slot)].state.store(0);
 }
 
+// ---- the record of temporaries being written, for the next start ----
+
+// One small file per write in the record folder, holding the temporary's absolute path and a line
+// break; it goes when the write ends. A killed run leaves its entries, and the next start removes
+// the temporaries they name wherever they are.
+constexpr const char* kRecordFolder = "Temporaries";
+
+std::mutex recordMutex;
+std::optional<std::filesystem::path> recordFolder;
+
+std::optional<std::filesystem::path> currentRecordFolder() {
+    std::lock_guard lock(recordMutex);
+    return recordFolder;
+}
+
+// Records `temporary`; returns the entry's path (empty when no record is kept or it failed: the
+// write goes on unrecorded).
+std::filesystem::path addRecordEntry(const std::filesystem::path& temporary) {
+    const auto folder = currentRecordFolder();
+    if (!folder) return {};
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(temporary, ec);
+    if (ec) return {};
+    const std::string line = absolute.native() + "\n";
+    const std::filesystem::path entry = *folder / Uuid::random().text();
+    int fd = ::open(entry.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == ENOENT) {
+        try {
+            AppPaths::createFolders(*folder, entry);
+        } catch (...) {
+            return {};
+        }
+        fd = ::open(entry.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) return {};
+    const bool whole = ::write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    ::close(fd);
+    if (!whole) {
+        ::unlink(entry.c_str());
+        return {};
+    }
+    return entry;
+}
+
+void removeRecordEntry(std::filesystem::path& entry) {
+    if (!entry.empty()) ::unlink(entry.c_str());
+    entry.clear();
+}
+
 // ---- one write per target at a time within the program ----
 
 std::mutex turnsMutex;
@@ -202,14 +253,17 @@ public:
         // A fresh name beside the target: same file system, so the rename is atomic.
         for (int attempt = 0; attempt < 16; ++attempt) {
             path_ = folder / ("." + name + "." + randomHex() + kSuffix);
-            // Registered before it exists, so that a signal handler never misses it.
+            // Registered and recorded before it exists, so that neither a signal handler nor the
+            // next start after a kill misses it.
             slot_ = registerLive(path_);
+            entry_ = addRecordEntry(path_);
             // Private while it is written; it gets its final mode before the rename.
             fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd_ < 0) {
                 const int error = errno;
                 unregisterLive(slot_);
                 slot_ = -1;
+                removeRecordEntry(entry_);
                 if (error != EEXIST) fail(error);
                 continue;
             }
@@ -227,12 +281,14 @@ public:
                 made.st_ino == named.st_ino)
                 ::unlink(path_.c_str());
             release();
+            removeRecordEntry(entry_);
         }
         fail(EEXIST);
     }
     ~Temporary() {
         if (owned_ && !kept_) ::unlink(path_.c_str());
         release();
+        removeRecordEntry(entry_);
     }
     Temporary(const Temporary&) = delete;
     Temporary& operator=(const Temporary&) = delete;
@@ -258,6 +314,7 @@ private:
     }
 
     std::filesystem::path path_;
+    std::filesystem::path entry_;  // in the record, when one is kept
     int fd_ = -1;
     int lockFd_ = -1;
     int slot_ = -1;
@@ -391,6 +448,41 @@ int removeStale(const std::filesystem::path& folder) {
     int removed = 0;
     for (const std::string& name : folderNames(folder, [](const std::string& n) { return isTemporaryName(n); }))
         if (removeIfAbandoned(folder / name)) ++removed;
+    return removed;
+}
+
+void recordTemporariesIn(const std::optional<std::filesystem::path>& folder) {
+    std::lock_guard lock(recordMutex);
+    recordFolder = folder ? std::optional<std::filesystem::path>(*folder / kRecordFolder) : std::nullopt;
+}
+
+int removeRecordedStale(const std::filesystem::path& folder) {
+    const std::filesystem::path record = folder / kRecordFolder;
+    int removed = 0;
+    for (const std::string& name : folderNames(record, [](const std::string& n) { return n.front() != '.'; })) {
+        const std::filesystem::path entry = record / name;
+        std::string line;
+        if (const int fd = ::open(entry.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW); fd >= 0) {
+            char buffer[4200];
+            const ssize_t n = ::read(fd, buffer, sizeof buffer);
+            if (n > 0) line.assign(buffer, static_cast<std::size_t>(n));
+            ::close(fd);
+        }
+        // An entry cut short names no temporary: the kill came before the temporary was made.
+        if (!line.empty() && line.back() == '\n') {
+            const std::filesystem::path temporary = line.substr(0, line.size() - 1);
+            if (temporary.is_absolute() && isTemporaryName(temporary.filename().native())) {
+                if (removeIfAbandoned(temporary)) {
+                    ++removed;
+                } else {
+                    struct stat st {};
+                    // Still there: held by a write under way, so its entry stays too.
+                    if (::lstat(temporary.c_str(), &st) == 0) continue;
+                }
+            }
+        }
+        ::unlink(entry.c_str());
+    }
     return removed;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -54,6 +55,16 @@ bool isTemporaryName(const std::string& name, const std::string& targetName = {}
 // Removes every temporary in `folder` that no write holds (left by a killed program); returns
 // how many were removed. Failures are ignored.
 int removeStale(const std::filesystem::path& folder);
+
+// Keeps a record of the temporaries being written, in the folder "Temporaries" inside `folder`
+// (the program's data folder): one small entry per write, removed when the write ends. A killed
+// program leaves its entries, so the next start finds its temporaries beside any target. Nothing
+// is recorded when `folder` is empty (the default); a record that cannot be written is skipped.
+void recordTemporariesIn(const std::optional<std::filesystem::path>& folder);
+
+// Removes the temporaries that the record in `folder` lists and that no write holds, with their
+// entries (a start after a kill); returns how many temporaries were removed. Failures are ignored.
+int removeRecordedStale(const std::filesystem::path& folder);
 
 // For a signal handler that ends the program: removes every temporary being written right now.
 // Only async-signal-safe calls; the writes themselves then fail or are never seen.

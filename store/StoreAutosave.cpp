@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <atomic>
+#include <memory>
 #include <system_error>
 
 #include "model/AppPaths.h"
@@ -36,7 +38,30 @@ std::string shortDateTime(const PlistDate& date) {
         .toStdString();
 }
 
+// The recovery copy and its metadata, written from copies of the project and its file's path;
+// false at the first failure.
+bool writeRecovery(const Session& copy, const std::optional<std::filesystem::path>& projectURL,
+                   const std::filesystem::path& copyURL, const std::filesystem::path& metaURL) {
+    try {
+        AppPaths::createFolders(copyURL.parent_path(), copyURL);
+        ProjectIO::save(copy, copyURL);
+        RecoveryInfo info;
+        info.date = PlistDate::now();
+        if (projectURL) info.path = *projectURL;
+        info.write(metaURL);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
 }  // namespace
+
+struct StudioStore::AutosaveWrite {
+    std::int64_t counter = 0;
+    Uuid generation;
+    std::atomic<bool> succeeded{false};
+};
 
 std::optional<std::filesystem::path> StudioStore::recoveryURL() const {
     if (!services_.dataFolder) return std::nullopt;
@@ -66,20 +91,17 @@ void StudioStore::autosave() {
     autosaveInFlight_ = true;
     const std::int64_t counter = editCounter_;
     const Uuid generation = recoveryGeneration_;
+    auto write = std::make_shared<AutosaveWrite>();
+    write->counter = counter;
+    write->generation = generation;
+    autosaveWrite_ = write;
     // The copy shares its samples with the live project; the writer touches nothing of the store.
+    // A failure is silent: the next tick tries again.
     std::function<bool()> writer = [copy = session_, projectURL = projectURL_, copyURL = *copyURL,
-                                    metaURL = *metaURL]() {
-        try {
-            AppPaths::createFolders(copyURL.parent_path(), copyURL);
-            ProjectIO::save(copy, copyURL);
-            RecoveryInfo info;
-            info.date = PlistDate::now();
-            if (projectURL) info.path = *projectURL;
-            info.write(metaURL);
-            return true;
-        } catch (...) {
-            return false;  // silent: the next tick tries again
-        }
+                                    metaURL = *metaURL, write]() {
+        const bool written = writeRecovery(copy, projectURL, copyURL, metaURL);
+        write->succeeded = written;
+        return written;
     };
     services_.tasks->run(this, TaskPriority::utility, std::move(writer),
                          [this, counter, generation](TaskResult<bool> result) {
@@ -91,7 +113,38 @@ void StudioStore::autosave() {
                                  autosavedCounter_ = counter;
                              }
                              autosaveInFlight_ = false;
+                             autosaveWrite_.reset();
                          });
+}
+
+bool StudioStore::writeRecoveryBeforeQuit() {
+    // An autosave that finished but whose result will never be delivered: settled as its result
+    // would have been.
+    if (autosaveInFlight_ && autosaveWrite_) {
+        if (autosaveWrite_->generation != recoveryGeneration_) {
+            removeQuietly(recoveryURL());
+            removeQuietly(recoveryMetaURL());
+        } else if (autosaveWrite_->succeeded) {
+            autosavedCounter_ = autosaveWrite_->counter;
+        }
+        autosaveInFlight_ = false;
+        autosaveWrite_.reset();
+    }
+    if (defaults().value(kAutosaveKey) && !boolSetting(kAutosaveKey).value_or(false)) return false;
+    const auto copyURL = recoveryURL();
+    const auto metaURL = recoveryMetaURL();
+    if (!copyURL || !metaURL) return false;
+    // Busy or recording does not stop it: what the project holds now is all there will be.
+    if (!dirty_ || session_.tracks.empty() || editCounter_ == autosavedCounter_) return false;
+    if (!recoveryAnswered_) {
+        // A copy an earlier run left, still waiting for its question, is never overwritten.
+        std::error_code ec;
+        if (std::filesystem::exists(*copyURL, ec) || ec) return false;
+        recoveryAnswered_ = true;
+    }
+    if (!writeRecovery(session_, projectURL_, *copyURL, *metaURL)) return false;
+    autosavedCounter_ = editCounter_;
+    return true;
 }
 
 void StudioStore::clearRecovery() {

@@ -33,8 +33,13 @@ StudioStore::StudioStore(StoreServices services, QObject* parent)
     if (const auto stored = defaults().string("timeFormat"))
         timeFormat_ = fromRaw<TimeFormat>(*stored).value_or(TimeFormat::clock);
     favorites_ = loadFavorites(services_.dataFolder);
-    // Temporaries that a killed run left half-written in the data folder.
-    if (services_.dataFolder) AtomicFile::removeStale(*services_.dataFolder);
+    // Temporaries that a killed run left half-written: in the data folder, and beside the files it
+    // saved or exported, as its record lists them. This run's writes are recorded from now on.
+    if (services_.dataFolder) {
+        AtomicFile::removeStale(*services_.dataFolder);
+        AtomicFile::removeRecordedStale(*services_.dataFolder);
+        AtomicFile::recordTemporariesIn(*services_.dataFolder);
+    }
     transport_ = std::make_unique<AudioTransport>(*services_.backend, *services_.scheduler, *services_.defaults);
 
     loadExportDefaults();
@@ -43,6 +48,7 @@ StudioStore::StudioStore(StoreServices services, QObject* parent)
 }
 
 StudioStore::~StudioStore() {
+    if (services_.dataFolder) AtomicFile::recordTemporariesIn(std::nullopt);
     // Nothing may call back into a store that is going away.
     autosaveTimer_.reset();
     countdownTask_.reset();

@@ -301,6 +301,10 @@ public:
     std::optional<std::filesystem::path> recoveryMetaURL() const;
     // Whether a recovery write is under way (for tests and the shell).
     bool autosaveInFlight() const { return autosaveInFlight_; }
+    // For a program told to end (a quit signal), once its background work has finished: writes
+    // the recovery copy at once, on the calling thread, with the autosave's writer, when the copy
+    // on disk lacks unsaved changes; writes nothing without them. True when a copy was written.
+    bool writeRecoveryBeforeQuit();
 
 private:
     // The timer's tick.
@@ -852,6 +856,9 @@ private:
     // A copy left by an earlier run is never overwritten before it was offered and answered.
     bool recoveryAnswered_ = false;  // plain, core only
     Uuid recoveryGeneration_ = Uuid::random();       // plain, core only
+    // The autosave write under way: its outcome, for a quit that ends before its result arrives.
+    struct AutosaveWrite;
+    std::shared_ptr<AutosaveWrite> autosaveWrite_;  // plain, core only
 };
 
 }  // namespace tessoral

@@ -89,6 +89,14 @@ bool ManualTaskRunner::runNext() {
     return true;
 }
 
+bool ManualTaskRunner::runNextWithoutResult() {
+    if (queue_.empty()) return false;
+    Task task = std::move(queue_.front());
+    queue_.pop_front();
+    task.work();
+    return true;
+}
+
 int ManualTaskRunner::runAll() {
     int ran = 0;
     while (runNext()) ++ran;

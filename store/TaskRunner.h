@@ -128,6 +128,9 @@ public:
     bool runNext();
     // Runs tasks until none waits, including those started meanwhile; returns how many ran.
     int runAll();
+    // Runs the oldest waiting task's work and drops its result, as when the program ends before
+    // the result is delivered; false when none waits.
+    bool runNextWithoutResult();
     std::size_t pending() const { return queue_.size(); }
     // The priority of the oldest waiting task.
     std::optional<TaskPriority> nextPriority() const;

@@ -77,7 +77,10 @@ bool AppDelegate::windowShouldClose() {
 void AppDelegate::quitWithoutAsking() {
     if (terminating_) return;
     terminating_ = true;
+    // The work under way finishes first (an autosave among it), then the unsaved changes go to
+    // the recovery copy before the event loop is left.
     if (terminate) terminate();
+    if (store_) store_->writeRecoveryBeforeQuit();
 }
 
 void AppDelegate::requestQuit() {

@@ -38,7 +38,9 @@ public:
     // manager all end here.
     void requestQuit();
     bool quitting() const { return terminating_; }
-    // Quits without the unsaved-changes question (the program was told to end by a signal).
+    // Quits without the unsaved-changes question (the program was told to end by a signal): once
+    // `terminate` has finished the work under way, unsaved changes are written to the recovery
+    // copy, which the next start offers.
     void quitWithoutAsking();
 
     // What quitting does (saving the window, stopping the transport, waiting for the workers,

@@ -170,7 +170,7 @@ int runApplication(int argc, char** argv) {
         QCoreApplication::exit(0);
     };
     // Logout, shutdown, Ctrl+C in a terminal: nobody may be there to answer a question, so none
-    // is asked; unsaved work stays in the recovery copy, offered at the next start.
+    // is asked; unsaved work is written to the recovery copy, offered at the next start.
     QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::received, &window, [&] {
         if (QtPrompts::openDialogs() == 0) {
@@ -180,6 +180,7 @@ int runApplication(int argc, char** argv) {
         // A question waits in its own event loop, and leaving through it would act on an answer
         // nobody gave (the recovery question's would discard the copy): end here instead.
         finishWork();
+        studio->store().writeRecoveryBeforeQuit();
         std::fflush(nullptr);
         ::_exit(0);
     });

@@ -89,31 +89,50 @@ TEST(Shell, TheRecoveryCopyIsOfferedBeforeTheFilesOfTheStart) {
 }
 
 TEST(Shell, StartedWithTheProjectOfTheCopyTheRestoredCopyStandsForIt) {
-    StudioFixture fx;
-    const auto project = fx.services.home.path() / "Запись.tessoral";
-    ProjectIO::save(Session{}, project);
-    fx.leaveRecoveryCopy(project);
-    fx.delegate().openDocuments({project});
-    fx.services.prompts.alertAnswers = {0};  // "Восстановить"
-    fx.delegate().connectStore(fx.store());
-    fx.settle();
-    // No question whether to throw the restored work away for the older file.
-    EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
-    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
-    EXPECT_EQ(fx.store().projectURL(), project);
-    EXPECT_TRUE(fx.store().dirty());
-    EXPECT_EQ(fx.store().status(), L("Проект восстановлен из автосохранения"));
+    // The file as the copy names it, through a symbolic link, and spelt through a folder that is
+    // not there (the file itself gone since the crash).
+    for (const std::string spelling : {"same", "link", "dot-dot"}) {
+        SCOPED_TRACE(spelling);
+        StudioFixture fx;
+        const auto home = fx.services.home.path();
+        auto project = home / "Запись.tessoral";
+        ProjectIO::save(Session{}, project);
+        std::filesystem::path given = project;
+        if (spelling == "link") {
+            given = home / "Ссылка.tessoral";
+            std::filesystem::create_symlink(project, given);
+        } else if (spelling == "dot-dot") {
+            std::filesystem::remove(project);
+            project = home / "Удалённая" / ".." / "Запись.tessoral";
+        }
+        fx.leaveRecoveryCopy(project);
+        fx.delegate().openDocuments({given});
+        fx.services.prompts.alertAnswers = {0, 1};  // "Восстановить"; a further question would be refused
+        fx.delegate().connectStore(fx.store());
+        fx.settle();
+        // No question whether to throw the restored work away for the older file.
+        EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+        EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+        EXPECT_EQ(fx.store().projectURL(), project);
+        EXPECT_TRUE(fx.store().dirty());
+        EXPECT_EQ(fx.store().status(), L("Проект восстановлен из автосохранения"));
+    }
 }
 
 TEST(Shell, DemoIsIgnoredWhenRecoveryRestoredAndLoadedOtherwise) {
     {
         StudioFixture fx(true);
         fx.leaveRecoveryCopy();
-        fx.services.prompts.alertAnswers = {0};  // "Восстановить"
+        const Session copy = ProjectIO::load(*fx.store().recoveryURL());
+        // "Восстановить"; were the demo asked for after it, "Не сохранять" would let it replace the copy.
+        fx.services.prompts.alertAnswers = {0, 2};
         fx.delegate().connectStore(fx.store());
         fx.settle();
+        EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
         EXPECT_EQ(fx.store().status(), L("Проект восстановлен из автосохранения"));
         EXPECT_EQ(fx.services.tasks.pending(), 0u);
+        EXPECT_EQ(ProjectIO::encode(fx.store().session()), ProjectIO::encode(copy));
+        EXPECT_TRUE(std::filesystem::exists(*fx.store().recoveryURL()));
     }
     {
         StudioFixture fx(true);
@@ -300,4 +319,15 @@ TEST(Shell, WindowPlacementKeepsTheFrameOnAScreen) {
     // Never below the minimum.
     EXPECT_EQ(keptFrame(QRect(50, 50, 1000, 760), {QRect(0, 0, 800, 600)}, minimum), QRect(QPoint(0, 0), minimum));
     EXPECT_EQ(keptFrame(QRect(50, 50, 1000, 760), {}, minimum), QRect(50, 50, 1000, 760));
+}
+
+TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    fx.loadDemo();
+    ASSERT_TRUE(fx.store().dirty());
+    fx.delegate().quitWithoutAsking();
+    EXPECT_EQ(fx.terminations, 1);
+    EXPECT_TRUE(fx.services.prompts.alerts.empty());
+    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));
 }

@@ -4,7 +4,9 @@
 A first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over by a later
 start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens a long
 recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a whole
-recovery copy and no temporary file. Then, each time from the killed program's recovery copy:
+recovery copy and no temporary file. Restarted, it restores that copy and gets a marker; a SIGTERM
+starts writing the copy and a SIGINT during that write ends the program by that signal, with no
+temporary left and the earlier copy whole. Then, each time from the killed program's recovery copy:
 
 - `tessoral project.tessoral`: the recovery question shows first; the copy stays byte-identical
   while it waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib)
@@ -15,8 +17,11 @@ recovery copy and no temporary file. Then, each time from the killed program's r
 - `tessoral` alone, and while its question waits a later start hands over `fourth<FF FE>.wav`:
   the file waits for the answer and is imported into the restored project.
 
-Last, with no recovery copy, a project named with the bytes FF FE opens from the command line
-and a WAV named so is handed over and imported.
+Then, with no recovery copy, a project named with the bytes FF FE opens from the command line
+and a WAV named so is handed over and imported. Last, the quit signals: a marker added two seconds
+before a SIGTERM (then a SIGHUP) is in the recovery copy, offered first at the next start and
+brought back by "Восстановить"; a SIGINT with nothing unsaved writes no copy; a SIGTERM while the
+unsaved-changes question waits writes the edit too.
 Exits 77 (skipped) when Xvfb or xdotool is missing.
 """
 import importlib.util
@@ -109,6 +114,30 @@ def clip_names(project):
         return sorted(t["name"] for t in plistlib.load(f)["tracks"])
 
 
+def marker_count(project):
+    with open(project, "rb") as f:
+        return len(plistlib.load(f).get("markers", []))
+
+
+def plist_or_none(path):
+    try:
+        with open(path, "rb") as f:
+            return plistlib.load(f)
+    except (OSError, plistlib.InvalidFileException):
+        return None
+
+
+def poll(predicate, what, timeout):
+    """Like e2e.wait_for, but looks every millisecond (for a write that lasts a fraction of a second)."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.001)
+    raise AssertionError("timed out waiting for " + what)
+
+
 def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
     """The recovery question is shown first and the copy waits untouched; "Восстановить" restores
     it, the files of the start follow; Ctrl+S saves to the copy's project and plistlib reads it."""
@@ -187,7 +216,10 @@ def main(binary):
             time.sleep(0.001)
         assert caught is not None, "the long program did not autosave"
         assert os.path.exists(copy_a), "the first program did not autosave"
-        time.sleep(0.5)  # its metadata follows the copy
+        # Its metadata follows the copy: both whole, naming the saved project, before the kill.
+        e2e.wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
+                     len((plist_or_none(os.path.join(first.data, "Recovery.tessoral")) or {}).get("tracks", [])) == 2,
+                     "the first program's whole recovery copy")
         a.send_signal(signal.SIGKILL)
         a.wait()
         copy = first.recovery()
@@ -198,6 +230,27 @@ def main(binary):
             restored = plistlib.load(f)
         assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
         print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
+
+        # Two signals in a row: the first writes the restored project's new marker to the recovery
+        # copy; the second, while that write runs, ends the program at once by that signal and
+        # removes the temporary, and the copy before it stays whole.
+        t, log_t = long_run.run.launch()
+        later.append(t)
+        window, question = long_run.main_and_dialog(t, "the long program's recovery question")
+        long_run.key(question, "Return")
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_t), "the long restore", 60)
+        long_run.key(window, "m")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_t), "the marker in the long project")
+        t.send_signal(signal.SIGTERM)
+        poll(lambda: any(n.startswith(".Recovery.tessoral.") for n in temporaries(long_run.data)),
+             "the recovery write at the first signal", 30)
+        t.send_signal(signal.SIGINT)
+        assert t.wait(timeout=30) == -signal.SIGINT, "a second signal: exit code %s" % t.returncode
+        assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
+        with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
+            kept = plistlib.load(f)
+        assert len(kept["tracks"]) == 1 and not kept.get("markers"), "the copy before the signals changed"
+        print("two signals: the second ends the program at once, no temporary")
 
         # Logout while the question waits: the program ends and the copy stays as it was.
         q, log_q = first.run.launch(project)
@@ -242,6 +295,50 @@ def main(binary):
         first.key(window, "ctrl+q")
         assert e.wait(timeout=30) == 0
         print("names with FF FE: ok")
+
+        # Logout, shutdown, a closed terminal: an edit two seconds old, long before any autosave,
+        # is written to the recovery copy before the program quits; the next start asks first and
+        # "Восстановить" brings it back. With nothing unsaved a signal (Ctrl+C) writes nothing.
+        copy_file = os.path.join(first.data, "Recovery.tessoral")
+        meta_file = os.path.join(first.data, "Recovery.plist")
+        for markers, sig in enumerate((signal.SIGTERM, signal.SIGHUP), 1):
+            s, log_s = first.run.launch(project)
+            later.append(s)
+            window = first.main_window(s)
+            e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
+            first.key(window, "m")
+            e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
+            time.sleep(2)
+            assert not os.path.exists(copy_file), "autosaved before the %s" % sig.name
+            s.send_signal(sig)
+            assert s.wait(timeout=30) == 0, "%s: exit code %s" % (sig.name, s.returncode)
+            assert marker_count(copy_file) == markers, "%s: the copy lacks the edit" % sig.name
+            assert (plist_or_none(meta_file) or {}).get("path") == project, "%s: metadata" % sig.name
+
+            r, log_r = first.run.launch()
+            later.append(r)
+            window, question = first.main_and_dialog(r, "the recovery question after a %s" % sig.name)
+            first.key(question, "Return")  # "Восстановить"
+            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
+            first.key(window, "ctrl+s")
+            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
+            assert marker_count(project) == markers, "%s: the edit did not come back" % sig.name
+            r.send_signal(signal.SIGINT)
+            assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
+            assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
+        # A signal while a question waits: the edit is written all the same.
+        s, log_s = first.run.launch(project)
+        later.append(s)
+        window = first.main_window(s)
+        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
+        first.key(window, "m")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
+        first.key(window, "ctrl+q")
+        first.main_and_dialog(s, "the unsaved-changes question")
+        s.send_signal(signal.SIGTERM)
+        assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
+        assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
+        print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)

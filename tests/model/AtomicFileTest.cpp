@@ -76,6 +76,8 @@ TEST(AtomicFile, ATargetNameNearTheLimitStillHasRoomForTheTemporary) {
     while (name.size() + 2 <= 250) name += "ё";
     name += ".wav";
     ASSERT_LE(name.size(), 255u);
+    // A killed writer's temporary of this name (which repeats only the name's first 200 bytes).
+    test::writeFile(dir / ("." + name.substr(0, 200) + ".0A1B2C3D.tmp"), {9});
     AtomicFile::write(dir / name, std::vector<std::uint8_t>{1, 2});
     AtomicFile::writeSeekable(dir / name, [](int fd) { writeAll(fd, "xyz"); });
     EXPECT_EQ(contents(dir / name), "xyz");
@@ -106,6 +108,8 @@ TEST(AtomicFile, WritingThroughALinkUpdatesTheFileItPointsToAndKeepsTheLink) {
     // A relative link to a link: both stay links, the file at the end of the chain changes.
     std::filesystem::create_symlink("real/Запись.tessoral", dir / "first.tessoral");
     std::filesystem::create_symlink(dir / "first.tessoral", dir / "opened.tessoral");
+    // A killed save's temporary beside the file the links lead to goes with the next save.
+    test::writeFile(dir / "real" / ".Запись.tessoral.0A1B2C3D.tmp", std::vector<std::uint8_t>(1000, 7));
     Session after;
     after.tempo = 133;
     ProjectIO::save(after, dir / "opened.tessoral");
@@ -147,7 +151,13 @@ TEST(AtomicFile, AReplacedFileKeepsItsModeAndANewOneFollowsTheUmask) {
     EXPECT_EQ(modeOf(shared), 0664u);
 
     const mode_t previous = ::umask(027);
-    AtomicFile::write(dir / "fresh.bin", std::vector<std::uint8_t>{1});
+    AtomicFile::write(dir / "fresh.bin", [&](ByteSink& sink) {
+        // Readable by nobody else while it is written, whatever the umask allows.
+        const auto being = temporaries(dir.path());
+        ASSERT_EQ(being.size(), 1u);
+        EXPECT_EQ(modeOf(dir / being[0]), 0600u);
+        sink.write("\x01", 1);
+    });
     ::umask(077);
     AtomicFile::write(dir / "closed.bin", std::vector<std::uint8_t>{1});
     ::umask(previous);
@@ -184,6 +194,54 @@ TEST(AtomicFile, TemporariesAKilledWriterLeftGoAtTheNextWriteAndLiveOnesStay) {
     ::close(held);
     EXPECT_EQ(AtomicFile::removeStale(dir.path()), 1);
     EXPECT_EQ(temporaries(dir.path()), std::vector<std::string>{});
+}
+
+TEST(AtomicFile, TheRecordListsTheTemporariesBeingWrittenAndTheNextStartRemovesTheAbandonedOnes) {
+    test::TempFolder data, out;
+    const auto record = data / "Temporaries";
+    AtomicFile::recordTemporariesIn(data.path());
+    std::vector<std::string> during;
+    AtomicFile::write(out / "mix.wav", [&](ByteSink& sink) {
+        for (const auto& entry : test::folderEntries(record)) {
+            const auto bytes = test::readFile(record / entry);
+            during.emplace_back(bytes.begin(), bytes.end());
+        }
+        sink.write("x", 1);
+    });
+    AtomicFile::recordTemporariesIn(std::nullopt);
+    ASSERT_EQ(during.size(), 1u);
+    EXPECT_EQ(during[0].rfind((out / ".mix.wav.").string(), 0), 0u) << during[0];
+    EXPECT_TRUE(AtomicFile::isTemporaryName(std::filesystem::path(during[0].substr(0, during[0].size() - 1)).filename().native()));
+    EXPECT_EQ(during[0].back(), '\n');
+    EXPECT_EQ(test::folderEntries(record), std::vector<std::string>{});
+
+    // What killed runs left: an abandoned temporary, one still being written, one already gone,
+    // an entry cut short, and entries naming files that are no temporaries.
+    auto entry = [&](const std::string& name, const std::string& text) {
+        test::writeFile(record / name, std::vector<std::uint8_t>(text.begin(), text.end()));
+    };
+    const auto abandoned = out / ".take.flac.0A1B2C3D.tmp";
+    const auto held = out / ".song.tessoral.FEEDF00D.tmp";
+    const auto cut = out / ".cut.wav.12345678.tmp";
+    for (const auto& p : {abandoned, held, cut, out / "mix.wav.0A1B2C3D.tmp"}) test::writeFile(p, {1});
+    const int lock = ::open(held.c_str(), O_RDONLY);
+    ASSERT_GE(lock, 0);
+    ASSERT_EQ(::flock(lock, LOCK_EX | LOCK_NB), 0);
+    entry("a", abandoned.string() + "\n");
+    entry("b", held.string() + "\n");
+    entry("c", (out / ".gone.wav.87654321.tmp").string() + "\n");
+    entry("d", cut.string());
+    entry("e", (out / "mix.wav").string() + "\n");
+    entry("f", (out / "mix.wav.0A1B2C3D.tmp").string() + "\n");
+    EXPECT_EQ(AtomicFile::removeRecordedStale(data.path()), 1);
+    EXPECT_EQ(test::folderEntries(out.path()), (std::vector<std::string>{".cut.wav.12345678.tmp",
+                                                                          ".song.tessoral.FEEDF00D.tmp", "mix.wav",
+                                                                          "mix.wav.0A1B2C3D.tmp"}));
+    // The entry of the write under way stays for a later start.
+    EXPECT_EQ(test::folderEntries(record), std::vector<std::string>{"b"});
+    ::close(lock);
+    EXPECT_EQ(AtomicFile::removeRecordedStale(data.path()), 1);
+    EXPECT_EQ(test::folderEntries(record), std::vector<std::string>{});
 }
 
 TEST(AtomicFile, WritesOfOneTargetTakeTurnsSoOnlyOneTemporaryExists) {

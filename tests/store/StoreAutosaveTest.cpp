@@ -217,6 +217,8 @@ TEST_F(StoreAutosave, ACopyFromAnEarlierRunIsNeverOverwrittenBeforeItsQuestionIs
     edit("Ещё");
     tick();
     tick();
+    // A quit signal before the answer (the question may be what is on screen) keeps it too.
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
     EXPECT_EQ(readFile(copyFile()), crashed);
     EXPECT_EQ(readFile(metaFile()), crashedMeta);
     // Answered "Восстановить": from now on the copy is this run's and follows its changes.
@@ -226,6 +228,66 @@ TEST_F(StoreAutosave, ACopyFromAnEarlierRunIsNeverOverwrittenBeforeItsQuestionIs
     tick();
     EXPECT_NE(readFile(copyFile()), crashed);
     EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
+}
+
+TEST_F(StoreAutosave, AQuitSignalWritesAtOnceWhatTheCopyLacksAndNothingElse) {
+    // Nothing unsaved: no file.
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    store->checkpoint("Пусто");  // dirty, but no clip
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    EXPECT_FALSE(copyExists());
+
+    // An edit seconds before the signal, long before the next tick: written at once, as autosave
+    // writes it.
+    const auto project = fx.home.path() / "Запись.tessoral";
+    edit("Импорт аудио");
+    store->setProjectURL(project);
+    EXPECT_TRUE(store->writeRecoveryBeforeQuit());
+    EXPECT_EQ(fx.tasks.pending(), 0u);
+    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
+    const auto info = RecoveryInfo::read(metaFile());
+    ASSERT_TRUE(info && info->date && info->path);
+    EXPECT_EQ(*info->path, project);
+    EXPECT_NEAR(info->date->unixSeconds(), unixNow(), 120.0);
+
+    // The copy holds every change now: neither a second signal's write nor the next tick.
+    std::filesystem::remove(copyFile());
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    tick();
+    EXPECT_FALSE(copyExists());
+
+    // Autosave switched off, or a project with nothing unsaved: nothing.
+    edit("Ещё");
+    fx.defaults.set("project.autosave", false);
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    fx.defaults.remove("project.autosave");
+    store->setDirty(false);
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    EXPECT_FALSE(copyExists());
+}
+
+TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
+    // The workers were waited for, but the program ends before their results are delivered.
+    edit();
+    fx.scheduler.advanceBy(60);
+    ASSERT_TRUE(fx.tasks.runNextWithoutResult());
+    ASSERT_TRUE(copyExists());
+    EXPECT_TRUE(store->autosaveInFlight());
+    const auto written = readFile(copyFile());
+    // That write holds every change: not written again.
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    EXPECT_FALSE(store->autosaveInFlight());
+    EXPECT_EQ(readFile(copyFile()), written);
+
+    // Discarded (saved) while it was written: what it wrote goes.
+    edit("Ещё");
+    fx.scheduler.advanceBy(60);
+    store->clearRecovery();
+    ASSERT_TRUE(fx.tasks.runNextWithoutResult());
+    ASSERT_TRUE(copyExists());
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    EXPECT_FALSE(copyExists());
+    EXPECT_FALSE(metaExists());
 }
 
 TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {

@@ -1,18 +1,22 @@
 // Autosave, recovery and export defaults with the real settings file and data folder of this test
-// process (private XDG folders set up by the test main): a child process autosaves and is killed,
-// and a new store in the parent finds what it left.
+// process (private XDG folders set up by the test main): a child process autosaves (or exports) and
+// is killed, and a new store in the parent finds what it left.
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "StoreTestSupport.h"
 #include "model/AppPaths.h"
+#include "model/AtomicFile.h"
 #include "store/SettingsDefaults.h"
+#include "support/TestTools.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -20,6 +24,7 @@ using namespace tessoral::test;
 namespace {
 
 constexpr const char* kChildVariable = "TESSORAL_STORE_CHILD_FD";
+constexpr const char* kExportVariable = "TESSORAL_STORE_EXPORT_FOLDER";
 
 const std::filesystem::path kProjectPath = "/srv/Проекты/Запись.tessoral";
 
@@ -46,6 +51,13 @@ struct RealServices {
         return s;
     }
 };
+
+std::vector<std::string> temporaries(const std::filesystem::path& folder) {
+    std::vector<std::string> out;
+    for (const auto& name : folderEntries(folder))
+        if (AtomicFile::isTemporaryName(name)) out.push_back(name);
+    return out;
+}
 
 // Puts "project.autosave=false" into the settings file as a person editing it would.
 void switchAutosaveOffInTheFile(const std::string& file) {
@@ -161,4 +173,69 @@ TEST(StoreRealFiles, AKilledSessionIsOfferedAndRestoredAndSettingsKeepTheirTypes
     second.tasks.runAll();
     EXPECT_FALSE(std::filesystem::exists(*next.recoveryURL()));
     second.defaults.remove("project.autosave");
+}
+
+// The child's part: exports a four-minute mix to new names until it is killed.
+TEST(StoreRealFilesChild, ExportsUntilKilled) {
+    const char* folder = std::getenv(kExportVariable);
+    if (!folder) GTEST_SKIP() << "started by StoreRealFiles only";
+    RealServices rig;
+    StudioStore store(rig.services());
+    store.setExportFormat(ExportFormat::wav24);
+    store.setExportNormalize(false);
+    Session s;
+    s.tracks.push_back(Track::make("Длинная запись", constant(4 * 60 * 48000, 0.25f)));
+    store.setSession(s);
+    std::fputs("exporting\n", stdout);
+    std::fflush(stdout);
+    for (int i = 0;; ++i) {
+        rig.prompts.saveAnswers.push_back(std::filesystem::path(folder) / ("Микс " + std::to_string(i)));
+        store.exportMix();
+        rig.tasks.runAll();
+    }
+}
+
+TEST(StoreRealFiles, AnExportKilledMidWriteLeavesNoTemporaryAfterTheNextStart) {
+    TemporaryFolder out;
+    int channel[2];
+    ASSERT_EQ(::pipe(channel), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::dup2(channel[1], STDOUT_FILENO);
+        ::close(channel[0]);
+        ::setenv(kExportVariable, out.path().c_str(), 1);
+        ::execl("/proc/self/exe", "store_tests", "--gtest_filter=StoreRealFilesChild.ExportsUntilKilled", static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(channel[1]);
+    std::string said;
+    char buffer[256];
+    ssize_t n;
+    while (said.find("exporting\n") == std::string::npos && (n = ::read(channel[0], buffer, sizeof buffer)) > 0)
+        said.append(buffer, static_cast<std::size_t>(n));
+    ::close(channel[0]);
+    // Killed as soon as the export's hidden temporary is seen beside its target.
+    std::vector<std::string> seen;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    int status = 0;
+    bool ended = false;
+    while (seen.empty() && !ended && std::chrono::steady_clock::now() < deadline) {
+        seen = temporaries(out.path());
+        ended = ::waitpid(child, &status, WNOHANG) == child;
+        if (seen.empty()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    if (!ended) {
+        ::kill(child, SIGKILL);
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+    }
+    ASSERT_NE(said.find("exporting\n"), std::string::npos) << said;
+    ASSERT_EQ(seen.size(), 1u) << "no export was caught while it was written";
+    EXPECT_EQ(temporaries(out.path()), seen);
+
+    // The next start removes it, wherever it was, and the record keeps nothing.
+    RealServices rig;
+    StudioStore store(rig.services());
+    EXPECT_EQ(temporaries(out.path()), std::vector<std::string>{});
+    EXPECT_EQ(folderEntries(AppPaths::dataFolder() / "Temporaries"), std::vector<std::string>{});
 }
