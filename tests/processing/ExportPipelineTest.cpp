@@ -193,7 +193,10 @@ TEST_P(ExportFormatRate, WritesTheFormatAtTheRateAndDecodesBack) {
             signal += l * l + r * r;
             error += std::pow(decoded[2 * i] - l, 2) + std::pow(decoded[2 * i + 1] - r, 2);
         }
-        EXPECT_GT(10.0 * std::log10(signal / error), 10.0);
+        // The waveform is coded, not stood in for: noise substitution or intensity stereo would
+        // cost 1.5 … 3 dB here.
+        const double snr = format == ExportFormat::aac256 ? 15.0 : (format == ExportFormat::aac192 ? 13.0 : 12.0);
+        EXPECT_GT(10.0 * std::log10(signal / error), snr);
         const double nominal = format == ExportFormat::aac256 ? 256 : (format == ExportFormat::aac192 ? 192 : 128);
         EXPECT_NEAR(std::stod(info["bit_rate"]) / 1000.0, nominal, nominal * 0.35);
     } else if (format == ExportFormat::wav32f) {
@@ -480,7 +483,13 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     EXPECT_EQ(topLevelBoxes(folder / "hard.m4a"), (std::vector<std::string>{"ftyp", "free", "mdat", "moov"}));
     // Under the ceiling at the first pass: one encoding.
     EXPECT_EQ(ExportPipeline::writeWithinCeiling(Loudness::scaled(mix, 0.1f), 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0).passes, 1);
-    EXPECT_EQ(test::folderEntries(folder.path()).size(), 2u);
+    // A 44.1 kHz file's loudness is measured at 48 kHz: a tone on the weighting's slope tells.
+    const AudioData tone = AudioData::mono(test::sine(44100 * 3, 2000.0, 0.3, 0.0, 44100));
+    const auto at44 = ExportPipeline::writeWithinCeiling(tone, 44100, folder / "tone.m4a", ExportFormat::aac256, -1.0);
+    const auto tonePeer = test::ebur128Measure(ffmpegDecode<float>(folder / "tone.m4a", "f32le"), 44100);
+    ASSERT_TRUE(at44.lufs && tonePeer.lufs);
+    EXPECT_NEAR(*at44.lufs, *tonePeer.lufs, 0.05);
+    EXPECT_EQ(test::folderEntries(folder.path()).size(), 3u);
 }
 
 // ---- files ----
