@@ -1,14 +1,19 @@
 // Exporting an 8-minute stereo mix to FLAC and AAC, beside the ffmpeg program encoding the same mix
 // (written once as a 32-bit float WAV) with the same encoders. A 44.1 kHz FLAC pair adds the
-// conversion, done by soxr at 28-bit precision on both sides.
+// conversion, done by soxr at 28-bit precision on both sides. AAC 128 with the podcast target
+// (−16 LUFS, −1 dBTP) stands beside the ffmpeg program's encoding plus its own loudness and
+// true-peak check of the file (the ebur128 filter), on the plain mix and on dense noise hits, where
+// the encoder overshoots the ceiling and the file is encoded a second time ("encodings").
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <numbers>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "BenchSupport.h"
 #include "model/AudioData.h"
@@ -27,11 +32,36 @@ struct ExportMaterial {
         return std::pair{0.3 * std::sin(2.0 * std::numbers::pi * 220.0 * t) + 0.02 * rng.uniform(),
                          0.3 * std::sin(2.0 * std::numbers::pi * 330.0 * t) + 0.02 * rng.uniform()};
     });
+    // Short noise hits, three to eight a second, over a quiet noise bed.
+    AudioData hits = denseHits();
     bool ready = false;
+
+    static AudioData denseHits() {
+        SplitMix64 rng(40);
+        AudioData audio = bench::synthesize(2, [](std::size_t, SplitMix64& bed) {
+            return std::pair{0.01 * bed.uniform(), 0.01 * bed.uniform()};
+        });
+        std::vector<float>& l = audio.left.mutableVector();
+        std::vector<float>& r = audio.right.mutableVector();
+        const std::size_t n = l.size();
+        for (std::size_t at = 2400; at < n;) {
+            const double level = 0.4 + 0.6 * std::fabs(rng.uniform());
+            const double decay = 48.0 * (2.0 + 6.0 * std::fabs(rng.uniform()));
+            const std::size_t length = std::min(n - at, static_cast<std::size_t>(6.0 * decay));
+            for (std::size_t i = 0; i < length; ++i) {
+                const double envelope = level * std::exp(-static_cast<double>(i) / decay);
+                l[at + i] = static_cast<float>(std::clamp(l[at + i] + envelope * rng.uniform(), -1.0, 1.0));
+                r[at + i] = static_cast<float>(std::clamp(r[at + i] + envelope * rng.uniform(), -1.0, 1.0));
+            }
+            at += static_cast<std::size_t>(48000.0 * (0.12 + 0.2 * std::fabs(rng.uniform())));
+        }
+        return audio;
+    }
 
     ExportMaterial() {
         try {
             ExportPipeline::write(mix, 48000, dir / "mix.wav", ExportFormat::wav32f);
+            ExportPipeline::write(hits, 48000, dir / "hits.wav", ExportFormat::wav32f);
             ready = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
         } catch (...) {
             ready = false;
@@ -58,15 +88,35 @@ void exportAs(benchmark::State& state, ExportFormat format, ExportSampleRate rat
     state.SetBytesProcessed(state.iterations() * m.mix.bytes());
 }
 
-// The peer: the ffmpeg program reading the float WAV and writing the same format.
-void ffmpegPeer(benchmark::State& state, const std::string& arguments, const char* name) {
+// AAC 128 with the podcast target: normalised, limited, encoded, and the file decoded and measured
+// (encoded again where it overshot).
+void exportPodcast(benchmark::State& state, const AudioData& audio, const char* name) {
     ExportMaterial& m = material();
     if (!m.ready) {
         state.SkipWithError("the ffmpeg program or the temporary folder is not available");
         return;
     }
-    const std::string command = "ffmpeg -nostdin -v error -y -i " + m.dir.quoted("mix.wav") + " " + arguments + " " +
-                                m.dir.quoted(name) + " 2>/dev/null";
+    const ExportOptions options{ExportFormat::aac128, ExportSampleRate::hz48000, LoudnessTarget::podcast, false};
+    int encodings = 0;
+    for (auto _ : state) {
+        const ExportResult result = ExportPipeline::exportMix(audio, m.dir / name, options);
+        encodings = result.encodings;
+    }
+    state.counters["encodings"] = encodings;
+    state.SetBytesProcessed(state.iterations() * audio.bytes());
+}
+
+// The peer: the ffmpeg program reading the float WAV and writing the same format; `then` runs
+// after it in the same timing.
+void ffmpegPeer(benchmark::State& state, const std::string& arguments, const char* name, const char* input = "mix.wav",
+                const std::string& then = {}) {
+    ExportMaterial& m = material();
+    if (!m.ready) {
+        state.SkipWithError("the ffmpeg program or the temporary folder is not available");
+        return;
+    }
+    const std::string command = "ffmpeg -nostdin -v error -y -i " + m.dir.quoted(input) + " " + arguments + " " +
+                                m.dir.quoted(name) + " 2>/dev/null" + (then.empty() ? "" : " && " + then);
     for (auto _ : state) {
         if (std::system(command.c_str()) != 0) {
             state.SkipWithError("ffmpeg failed");
@@ -86,6 +136,21 @@ void ExportAac8Min(benchmark::State& state) {
 }
 void FfmpegAacExportPeer(benchmark::State& state) { ffmpegPeer(state, "-c:a aac -b:a 256k", "peer.m4a"); }
 
+// The ffmpeg program's loudness and true-peak measurement of the encoded file.
+std::string ebur128Check(const char* name) {
+    return "ffmpeg -nostdin -v info -i " + material().dir.quoted(name) + " -af ebur128=peak=true -f null - 2>/dev/null";
+}
+
+void ExportAacPodcast8Min(benchmark::State& state) { exportPodcast(state, material().mix, "podcast.m4a"); }
+void FfmpegAacEncodeAndCheckPeer(benchmark::State& state) {
+    ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-podcast.m4a", "mix.wav", ebur128Check("peer-podcast.m4a"));
+}
+
+void ExportAacPodcastDenseHits8Min(benchmark::State& state) { exportPodcast(state, material().hits, "hits.m4a"); }
+void FfmpegAacEncodeAndCheckDenseHitsPeer(benchmark::State& state) {
+    ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-hits.m4a", "hits.wav", ebur128Check("peer-hits.m4a"));
+}
+
 void ExportFlac44k8Min(benchmark::State& state) {
     exportAs(state, ExportFormat::flac, ExportSampleRate::hz44100, "ours44.flac");
 }
@@ -101,3 +166,7 @@ BENCHMARK(ExportAac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(be
 BENCHMARK(FfmpegAacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportFlac44k8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegFlac44kExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacPodcast8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacPodcastDenseHits8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckDenseHitsPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

@@ -274,7 +274,17 @@ AudioEncoder::AudioEncoder(int fd, ExportFormat format, int sampleRate)
     if (s.layout.bitRate) s.codec->bit_rate = s.layout.bitRate;
     s.codec->flags |= AV_CODEC_FLAG_BITEXACT;
     if (muxer->flags & AVFMT_GLOBALHEADER) s.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    s.check(avcodec_open2(s.codec, encoder, nullptr));
+    // AAC: no perceptual noise substitution and no intensity stereo. Both replace a band's
+    // waveform with one of the same energy (random noise; the other channel scaled), so the
+    // decoded peaks would stray far from the signal's and stop following its level.
+    AVDictionary* settings = nullptr;
+    if (s.layout.codec == AV_CODEC_ID_AAC) {
+        av_dict_set(&settings, "aac_pns", "0", 0);
+        av_dict_set(&settings, "aac_is", "0", 0);
+    }
+    const int opened = avcodec_open2(s.codec, encoder, &settings);
+    av_dict_free(&settings);
+    s.check(opened);
 
     s.stream = avformat_new_stream(s.format, nullptr);
     if (!s.stream) failMemory();

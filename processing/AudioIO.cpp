@@ -497,6 +497,8 @@ AudioData finished(Collector& collector, const StatedLength& stated) {
     return audio;
 }
 
+thread_local int decoderThreadsUsed = 0;
+
 int defaultDecoderThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
 AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut);
@@ -511,10 +513,13 @@ AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate) {
     return decode(path, defaultDecoderThreads(), true, &sampleRate);
 }
 
+int lastDecoderThreads() { return decoderThreadsUsed; }
+
 namespace {
 
 AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
     ffmpeg::silenceLog();
+    decoderThreadsUsed = 0;
 
     // 0. Only regular files: opening a FIFO or a device could wait for ever.
     std::error_code statusError;
@@ -568,6 +573,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     if (codec->id == AV_CODEC_ID_VORBIS && format->nb_streams == 1 && format->iformat &&
         std::strcmp(format->iformat->name, "ogg") == 0) {
         format.reset();
+        decoderThreadsUsed = 1;
         Collector collector(reserve, ownRate);
         if (rateOut) *rateOut = sourceRate;
         Pipeline pipeline(collector);
@@ -597,6 +603,8 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         decoder->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     rc = avcodec_open2(decoder.get(), codec, nullptr);
     if (rc < 0) failOpen(rc);
+    // Frame threads run only where the codec started them.
+    decoderThreadsUsed = (decoder->active_thread_type & FF_THREAD_FRAME) != 0 ? std::max(decoder->thread_count, 1) : 1;
     if (decoder->ch_layout.nb_channels >= 3) failMultichannel();
     std::unique_ptr<AVPacket, PacketFree> packet(av_packet_alloc());
     std::unique_ptr<AVFrame, FrameFree> frame(av_frame_alloc());

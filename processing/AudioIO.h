@@ -26,4 +26,9 @@ AudioData read(const std::filesystem::path& path, int decoderThreads);
 // which is stored in `sampleRate` (the first stream rate when it changes midway).
 AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate);
 
+// The codec threads that the last decoding on the calling thread decoded its frames on: 1 where
+// the codec ran on one thread, 0 before any decoding on this thread. What import gained from
+// parallel decoding can be seen from it.
+int lastDecoderThreads();
+
 }  // namespace tessoral::AudioIO

@@ -53,6 +53,8 @@ struct ExportResult {
     // "wav32f", which keeps such samples).
     bool clipped = false;
     std::int64_t frames = 0;
+    // Times the file was encoded: more than once where a lossy encoder overshot the ceiling.
+    int encodings = 1;
     friend bool operator==(const ExportResult&, const ExportResult&) = default;
 };
 
@@ -101,10 +103,11 @@ struct WrittenPeaks {
 inline constexpr int kCeilingPasses = 4;
 inline constexpr double kCeilingMargin = 0.1;
 
-// Writes like write(), then decodes the file and measures its true peak; while that is above
-// `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the audio is limited again with
-// the ceiling lowered by the overshoot measured and encoded anew, kCeilingPasses encodings at most. Returns
-// the loudness and peaks of the file as written.
+// Writes like write(), then decodes the file at its own rate and measures its true peak. While that
+// is above `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the audio is encoded
+// anew with a plain gain that lowers it by the overshoot measured and a small reserve (an encoder
+// is close to linear in gain), kCeilingPasses encodings at most; usually one more encoding is
+// enough. Returns the loudness (at 48 kHz) and peaks of the file as written.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
                                 ExportFormat format, double ceilingDBTP);
 

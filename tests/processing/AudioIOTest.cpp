@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/AudioData.h"
@@ -413,8 +415,13 @@ TEST_F(AudioIOTest, OneDamagedFlacFrameIsRefusedAtEveryThreadCount) {
     const std::string stated = flac("stated.flac", false), unstated = flac("unstated.flac", true);
     for (const int threads : {1, 2, 4, 8}) {
         EXPECT_NEAR(static_cast<double>(AudioIO::read(dir_ / "stated.flac", threads).frames()), 6.0 * 48000, 1.0);
+        EXPECT_EQ(AudioIO::lastDecoderThreads(), threads);
         EXPECT_NEAR(static_cast<double>(AudioIO::read(dir_ / "unstated.flac", threads).frames()), 6.0 * 48000, 1.0);
+        EXPECT_EQ(AudioIO::lastDecoderThreads(), threads);
     }
+    // Import's own read decodes a FLAC on as many threads as the machine has, up to four.
+    AudioIO::read(dir_ / "stated.flac");
+    EXPECT_EQ(AudioIO::lastDecoderThreads(), static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)));
     // Frame headers: the sync code 0xFFF8 followed by the next frame well away.
     auto frameAfter = [](const std::string& bytes, std::size_t from) {
         std::size_t at = bytes.find("\xFF\xF8", from);
