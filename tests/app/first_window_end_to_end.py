@@ -104,6 +104,16 @@ def start(run, what):
     return process, log, window
 
 
+def end_by_signal(run, process):
+    """SIGTERM quits without a question; the imported clip goes to the recovery copy, which is removed
+    so that the next start opens the window at once instead of asking first."""
+    process.terminate()
+    process.wait(timeout=30)
+    data = os.path.join(run.env["XDG_DATA_HOME"], "Tessoral")
+    for name in ("Recovery.tessoral", "Recovery.plist"):
+        os.remove(os.path.join(data, name))
+
+
 def quit_program(run, process, window):
     run.xdotool("windowfocus", "--sync", window, check=False)
     run.xdotool("key", "ctrl+q")
@@ -148,8 +158,7 @@ def main():
         assert handed.wait(timeout=30) == 0
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
         check_fits(screen, window, log, "first start on 1366 x 768")
-        process.terminate()  # SIGTERM quits without a question and keeps the frame
-        process.wait(timeout=30)
+        end_by_signal(run, process)  # and keeps the frame
         screen.close()
 
         conf = os.path.join(run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
@@ -176,8 +185,7 @@ def main():
             # Qt does not restore a frame kept on a screen of a very different width (1920): the
             # window opens as the first time; one from 1440 is restored and brought onto the screen.
             check_fits(screen, window, log, what + ", opened on 1366 x 768", fills=w == 1920)
-            process.terminate()
-            process.wait(timeout=30)
+            end_by_signal(run, process)
             screen.close()
 
         # A title bar about twice Openbox's usual height.
@@ -193,8 +201,7 @@ def main():
         assert handed.wait(timeout=30) == 0
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
         check_fits(screen, window, log, "first start under a tall title bar")
-        process.terminate()
-        process.wait(timeout=30)
+        end_by_signal(run, process)
         screen.close()
         screen = None
         print("first window end to end: ok")
