@@ -23,7 +23,11 @@ def write(tree, rel, text):
         f.write(text)
 
 
+checked = []
+
+
 def expect(name, got, want):
+    checked.append(name)
     if got != want:
         failures.append(f"{name}: exit {got}, expected {want}")
 
@@ -91,5 +95,5 @@ with tempfile.TemporaryDirectory() as t:
 
 for f in failures:
     print(f)
-print(f"{18 - len(failures)} passed, {len(failures)} failed")
+print(f"{len(checked) - len(failures)} passed, {len(failures)} failed")
 sys.exit(1 if failures else 0)
