@@ -1,18 +1,11 @@
 #pragma once
 
 // What the benchmarks of views share: one offscreen application for the whole process, in the
-// program's theme, and prompts and a file manager that answer nothing.
+// program's theme (and the store's silent prompts and file manager).
 
 #include <QApplication>
 
-#include <filesystem>
-#include <functional>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "store/Prompts.h"
-#include "store/Shell.h"
+#include "BenchServices.h"
 #include "widgets/Palette.h"
 
 namespace tessoral::bench {
@@ -30,20 +23,5 @@ inline QApplication& application() {
     }();
     return *app;
 }
-
-class NoPrompts final : public Prompts {
-public:
-    std::optional<int> alert(const AlertRequest&) override { return std::nullopt; }
-    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
-    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
-    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
-};
-
-class NoShell final : public Shell {
-public:
-    void reveal(const std::vector<std::filesystem::path>&, std::function<void()>) override {}
-    bool openURL(const std::string&) override { return true; }
-    void noteRecentDocument(const std::filesystem::path&) override {}
-};
 
 }  // namespace tessoral::bench

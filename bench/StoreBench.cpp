@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
+#include "BenchServices.h"
 #include "model/Defaults.h"
 #include "model/Limits.h"
 #include "model/Session.h"
@@ -73,20 +74,8 @@ using namespace tessoral;
 
 namespace {
 
-// Dialogs and desktop that never answer: the benchmarks only play and checkpoint.
-class SilentPrompts final : public Prompts {
-public:
-    std::optional<int> alert(const AlertRequest&) override { return std::nullopt; }
-    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
-    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
-    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
-};
-class SilentShell final : public Shell {
-public:
-    void reveal(const std::vector<std::filesystem::path>&, std::function<void()>) override {}
-    bool openURL(const std::string&) override { return true; }
-    void noteRecentDocument(const std::filesystem::path&) override {}
-};
+using SilentPrompts = bench::NoPrompts;
+using SilentShell = bench::NoShell;
 
 // A store over manual services (work runs on the benchmark's thread), autosave off.
 struct StoreRig {

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "BenchSupport.h"
+#include "BenchServices.h"
 #include "model/Defaults.h"
 #include "model/Session.h"
 #include "store/StudioStore.h"
@@ -19,20 +20,8 @@ using namespace tessoral;
 
 namespace {
 
-class QuietPrompts final : public Prompts {
-public:
-    std::optional<int> alert(const AlertRequest&) override { return std::nullopt; }
-    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
-    std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
-    std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
-};
-
-class QuietShell final : public Shell {
-public:
-    void reveal(const std::vector<std::filesystem::path>&, std::function<void()>) override {}
-    bool openURL(const std::string&) override { return true; }
-    void noteRecentDocument(const std::filesystem::path&) override {}
-};
+using QuietPrompts = bench::NoPrompts;
+using QuietShell = bench::NoShell;
 
 // A store over manual services holding one clip of bench::frames() frames, selected.
 struct RefreshRig {
