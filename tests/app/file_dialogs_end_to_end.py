@@ -99,7 +99,14 @@ class Dialogs(sess.Session):
             os.makedirs(home)
             os.chown(home, NOBODY, NOBODY)
             run.env["HOME"] = home
-            prefix = ["--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", run.program]
+            prefix = ["--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups"]
+            program = run.program
+            if subprocess.run([shutil.which("setpriv"), *prefix, "test", "-x", program]).returncode != 0:
+                # A build inside a folder closed to other users: that user runs a copy of the program.
+                program = os.path.join(scratch, "bin", "tessoral")
+                os.makedirs(os.path.dirname(program), mode=0o755)
+                shutil.copy2(run.program, program)
+            prefix.append(program)
             run.program = shutil.which("setpriv")
         else:
             os.chmod(private, 0)
