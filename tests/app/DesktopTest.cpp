@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -251,29 +252,25 @@ TEST(FileNames, ANameThatIsNoUtf8ShowsReadablyAndComesBackFromItsDisplayForm) {
 
 namespace {
 
-// Answers the next file dialog as a person would: types `name` (what the dialog shows) and accepts.
-// A question that follows is answered with `confirm` (Yes or No); after No the dialog is cancelled.
-// Whatever is still open a few seconds later is closed and counts as a failure.
-void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nullopt) {
-    QTimer::singleShot(0, [name, confirm] {
-        QFileDialog* dialog = nullptr;
-        for (QWidget* w : QApplication::topLevelWidgets())
-            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) dialog = d;
+// The visible file dialog, or none.
+QFileDialog* openFileDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) return d;
+    return nullptr;
+}
+
+// Types `name` into the next file dialog as a person would and accepts it; `then` answers what
+// follows (it runs once the accept has returned to the event loop). Whatever is still open a few
+// seconds later is closed and counts as a failure.
+void typeIntoFileDialog(const QString& name, std::function<void(QPointer<QFileDialog>)> then) {
+    QTimer::singleShot(0, [name, then] {
+        QFileDialog* dialog = openFileDialog();
         if (!dialog) {
             ADD_FAILURE() << "no file dialog";
             return;
         }
         const QPointer<QFileDialog> guard(dialog);
-        if (confirm)
-            QTimer::singleShot(0, [confirm, guard] {
-                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-                if (!box) {
-                    ADD_FAILURE() << "no question";
-                    return;
-                }
-                box->button(*confirm ? QMessageBox::Yes : QMessageBox::No)->click();
-                if (!*confirm) QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
-            });
+        if (then) QTimer::singleShot(0, [then, guard] { then(guard); });
         QTimer::singleShot(3000, [guard] {
             if (!guard || !guard->isVisible()) return;
             ADD_FAILURE() << "the file dialog is still open";
@@ -281,6 +278,24 @@ void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nu
         });
         dialog->selectFile(name);
         static_cast<QDialog*>(dialog)->accept();
+    });
+}
+
+// Answers the next file dialog with `name`. A question that follows is answered with `confirm`
+// (Yes or No); after No the dialog is cancelled.
+void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nullopt) {
+    if (!confirm) {
+        typeIntoFileDialog(name, nullptr);
+        return;
+    }
+    typeIntoFileDialog(name, [yes = *confirm](QPointer<QFileDialog> guard) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {
+            ADD_FAILURE() << "no question";
+            return;
+        }
+        box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+        if (!yes) QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
     });
 }
 
@@ -408,38 +423,16 @@ TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) 
 
 namespace {
 
-// The visible file dialog, or none.
-QFileDialog* openFileDialog() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible()) return d;
-    return nullptr;
-}
-
 // Types `name` into the next file dialog and accepts it; the refusal that must follow is read into
-// `refusal` and closed, then the dialog is cancelled. A dialog still open later fails the test.
+// `refusal` and closed, then the dialog is cancelled.
 void refuseInFileDialog(const QString& name, QString& refusal) {
-    QTimer::singleShot(0, [name, &refusal] {
-        QFileDialog* dialog = openFileDialog();
-        if (!dialog) {
-            ADD_FAILURE() << "no file dialog";
-            return;
+    typeIntoFileDialog(name, [&refusal](QPointer<QFileDialog> guard) {
+        // Any other message (Qt's own) is closed too and leaves `refusal` empty.
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            if (box->objectName() == "fileDialogRefusal") refusal = box->text();
+            box->accept();
         }
-        const QPointer<QFileDialog> guard(dialog);
-        QTimer::singleShot(0, [guard, &refusal] {
-            // Any other message (Qt's own) is closed too and leaves `refusal` empty.
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                if (box->objectName() == "fileDialogRefusal") refusal = box->text();
-                box->accept();
-            }
-            QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
-        });
-        QTimer::singleShot(3000, [guard] {
-            if (!guard || !guard->isVisible()) return;
-            ADD_FAILURE() << "the file dialog is still open";
-            while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
-        });
-        dialog->selectFile(name);
-        static_cast<QDialog*>(dialog)->accept();
+        QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
     });
 }
 
