@@ -307,20 +307,25 @@ void reportPeak(benchmark::State& state, std::int64_t peakOver, std::int64_t cli
     state.counters["peak_x_clip"] = static_cast<double>(peakOver) / static_cast<double>(clipBytes);
 }
 
-void BM_StorePlayStartOneLongClipWorstRack(benchmark::State& state) {
-    StoreRig rig;
-    rig.store->setSession(oneLongClip());
-    const std::int64_t clipBytes = rig.store->session().tracks[0].audio.bytes();
+// Times `once` and reports the most the resident size grew over it, beside the clip's audio.
+template <class Once>
+void timeWithPeak(benchmark::State& state, std::int64_t clipBytes, Once once) {
     std::int64_t peakOver = 0;
     for (auto _ : state) {
         state.PauseTiming();
         const std::int64_t before = residentBytes();
         resetResidentPeak();
         state.ResumeTiming();
-        playOnce(state, rig);
+        once();
         peakOver = std::max(peakOver, residentPeakBytes() - before);
     }
     reportPeak(state, peakOver, clipBytes);
+}
+
+void BM_StorePlayStartOneLongClipWorstRack(benchmark::State& state) {
+    StoreRig rig;
+    rig.store->setSession(oneLongClip());
+    timeWithPeak(state, rig.store->session().tracks[0].audio.bytes(), [&] { playOnce(state, rig); });
 }
 BENCHMARK(BM_StorePlayStartOneLongClipWorstRack)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
@@ -328,18 +333,10 @@ BENCHMARK(BM_StorePlayStartOneLongClipWorstRack)->Unit(benchmark::kMillisecond)-
 // rack rendered on several.
 void BM_OneLongClipWorstRackSequential(benchmark::State& state) {
     const Session s = oneLongClip();
-    const std::int64_t clipBytes = s.tracks[0].audio.bytes();
-    std::int64_t peakOver = 0;
-    for (auto _ : state) {
-        state.PauseTiming();
-        const std::int64_t before = residentBytes();
-        resetResidentPeak();
-        state.ResumeTiming();
+    timeWithPeak(state, s.tracks[0].audio.bytes(), [&] {
         AudioData m = RackRenderer::mix(s, TimeRange{0.0, s.duration()}, RackRenderer::Cache::shared(), 1);
         benchmark::DoNotOptimize(m.left.data());
-        peakOver = std::max(peakOver, residentPeakBytes() - before);
-    }
-    reportPeak(state, peakOver, clipBytes);
+    });
 }
 BENCHMARK(BM_OneLongClipWorstRackSequential)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
