@@ -2,6 +2,7 @@
 
 #include <QFocusEvent>
 #include <QFontMetrics>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
@@ -14,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <unordered_map>
 
 #include "model/EditorVocabulary.h"
 #include "model/Localization.h"
@@ -491,47 +493,133 @@ void WorkspaceBrowser::refreshMarkers() {
     if (markersShown_ && markers == shownMarkers_) return;
     std::vector<Uuid> order;
     order.reserve(markers.size());
-    std::map<Uuid, const SessionMarker*> byID;
-    for (const auto& m : markers) {
-        if (byID.count(m.id)) continue;
-        order.push_back(m.id);
-        byID[m.id] = &m;
-    }
-    for (auto it = markerRows_.begin(); it != markerRows_.end();) {
-        if (!byID.count(it->first)) {
-            markerList_->removeWidget(it->second);
-            it->second->hide();
-            it->second->deleteLater();
-            it = markerRows_.erase(it);
-        } else {
-            ++it;
+    std::unordered_map<Uuid, const SessionMarker*> byID;
+    byID.reserve(markers.size());
+    for (const auto& m : markers)
+        if (byID.emplace(m.id, &m).second) order.push_back(m.id);
+    // Rows of markers that are gone go (later: a row may be the sender of what changed the project).
+    // From the end, so that a block emptied and gone moves none still to be looked at.
+    for (std::size_t b = markerBlocks_.size(); b-- > 0;) {
+        for (std::size_t i = markerBlocks_[b].rows.size(); i-- > 0;) {
+            browser::MarkerRow* row = markerBlocks_[b].rows[i];
+            if (byID.count(row->marker().id)) continue;
+            markerRows_.erase(row->marker().id);
+            takeMarkerRow(b, i);
+            row->hide();
+            row->deleteLater();
         }
     }
     for (const Uuid& id : order) {
-        browser::MarkerRow*& row = markerRows_[id];
-        if (!row)
-            row = new browser::MarkerRow(store_, *byID[id], markerList_->parentWidget());
-        else
-            row->setMarker(*byID[id]);  // nothing when the marker is as it was
+        auto found = markerRows_.find(id);
+        if (found != markerRows_.end()) found->second->setMarker(*byID[id]);  // nothing when the marker is as it was
     }
-    if (order != markerOrder_) {
-        // Only the rows not yet in their place move: a marker added or removed moves one row.
-        int index = 1;
-        for (const Uuid& id : order) {
-            browser::MarkerRow* row = markerRows_[id];
-            const QLayoutItem* at = markerList_->itemAt(index);
-            if (!at || at->widget() != row) {
-                markerList_->removeWidget(row);
-                markerList_->insertWidget(index, row);
-                row->show();
-            }
-            ++index;
-        }
-        markerOrder_ = order;
-    }
+    if (order != markerOrder_) placeMarkerRows(order);
     shownMarkers_ = markers;
     markersShown_ = true;
     noMarkers_->setVisible(markers.empty());
+}
+
+namespace {
+
+// A block splits in two past twice this many rows.
+constexpr std::size_t kMarkerBlockRows = 16;
+
+}  // namespace
+
+// Puts the rows in `order`, new ones made: only the rows not yet in their place move, so a marker
+// added or removed moves one row.
+void WorkspaceBrowser::placeMarkerRows(const std::vector<Uuid>& order) {
+    const auto& markers = store_.session().markers;
+    std::size_t block = 0, index = 0;  // where the next row of `order` belongs
+    for (const Uuid& id : order) {
+        while (block < markerBlocks_.size() && index >= markerBlocks_[block].rows.size()) {
+            ++block;
+            index = 0;
+        }
+        if (block < markerBlocks_.size() && markerBlocks_[block].rows[index]->marker().id == id) {
+            ++index;
+            continue;
+        }
+        browser::MarkerRow* row = nullptr;
+        if (auto found = markerRows_.find(id); found != markerRows_.end()) {
+            // A row further down (everything before the cursor is already in place): it moves up here.
+            row = found->second;
+            for (std::size_t b = block; b < markerBlocks_.size() && row; ++b) {
+                auto& rows = markerBlocks_[b].rows;
+                const auto at = std::find(rows.begin() + (b == block ? std::ptrdiff_t(index) : 0), rows.end(), row);
+                if (at == rows.end()) continue;
+                takeMarkerRow(b, std::size_t(at - rows.begin()));
+                break;
+            }
+        } else {
+            const auto marker = std::find_if(markers.begin(), markers.end(), [&](const SessionMarker& m) { return m.id == id; });
+            row = new browser::MarkerRow(store_, *marker, markerList_->parentWidget());
+            markerRows_[id] = row;
+        }
+        if (block == markerBlocks_.size() && block > 0 && markerBlocks_[block - 1].rows.size() < kMarkerBlockRows) {
+            // After every row: at the end of the last block, or in a new block once that one is full.
+            --block;
+            index = markerBlocks_[block].rows.size();
+        } else if (block == markerBlocks_.size()) {
+            index = 0;
+        }
+        putMarkerRow(block, index, row);
+        ++index;
+    }
+    for (std::size_t b = markerBlocks_.size(); b-- > 0;) splitMarkerBlock(b);
+    markerOrder_ = order;
+}
+
+void WorkspaceBrowser::takeMarkerRow(std::size_t block, std::size_t index) {
+    MarkerBlock& b = markerBlocks_[block];
+    b.list->removeWidget(b.rows[index]);
+    b.rows.erase(b.rows.begin() + std::ptrdiff_t(index));
+    if (!b.rows.empty()) return;
+    // An empty block goes; its rows were all taken out of it, so none goes with it.
+    markerList_->removeWidget(b.box);
+    b.box->hide();
+    b.box->deleteLater();
+    markerBlocks_.erase(markerBlocks_.begin() + std::ptrdiff_t(block));
+}
+
+void WorkspaceBrowser::insertMarkerBlock(std::size_t at) {
+    MarkerBlock made;
+    made.box = new QWidget(markerList_->parentWidget());
+    made.box->setObjectName(QStringLiteral("markerBlock"));
+    made.list = new QVBoxLayout(made.box);
+    made.list->setContentsMargins(0, 0, 0, 0);
+    made.list->setSpacing(markerList_->spacing());
+    // After the empty text and the blocks before it.
+    markerList_->insertWidget(int(1 + at), made.box);
+    made.box->show();
+    markerBlocks_.insert(markerBlocks_.begin() + std::ptrdiff_t(at), made);
+}
+
+void WorkspaceBrowser::putMarkerRow(std::size_t block, std::size_t index, browser::MarkerRow* row) {
+    if (block == markerBlocks_.size()) insertMarkerBlock(block);
+    MarkerBlock& b = markerBlocks_[block];
+    // A row from another block changes its parent, which hides it and takes the focus from it: a
+    // name being typed stays in the field, uncommitted, and the focus comes back to it.
+    QWidget* focused = QApplication::focusWidget();
+    if (focused && !row->isAncestorOf(focused)) focused = nullptr;
+    const bool wasBlocked = row->field()->blockSignals(true);
+    b.list->insertWidget(int(index), row);
+    b.rows.insert(b.rows.begin() + std::ptrdiff_t(index), row);
+    row->show();
+    row->field()->blockSignals(wasBlocked);
+    if (focused && !focused->hasFocus()) focused->setFocus(Qt::OtherFocusReason);
+}
+
+// Moves the rows of a block past twice the block size into new blocks after it, the last ones first.
+void WorkspaceBrowser::splitMarkerBlock(std::size_t block) {
+    while (markerBlocks_[block].rows.size() > 2 * kMarkerBlockRows) {
+        auto& rows = markerBlocks_[block].rows;
+        const std::vector<browser::MarkerRow*> moving(rows.end() - kMarkerBlockRows, rows.end());
+        const std::size_t keep = rows.size() - kMarkerBlockRows;
+        for (std::size_t i = rows.size(); i-- > keep;) takeMarkerRow(block, i);
+        insertMarkerBlock(block + 1);
+        for (std::size_t i = 0; i < moving.size(); ++i) putMarkerRow(block + 1, i, moving[i]);
+    }
 }
 
 void WorkspaceBrowser::refreshHistory() {

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include <map>
+#include <unordered_map>
 #include <vector>
 
 #include "model/SessionMarker.h"
@@ -124,6 +125,11 @@ private:
     void refreshClips();
     void refreshSelection();
     void refreshMarkers();
+    void placeMarkerRows(const std::vector<Uuid>& order);
+    void takeMarkerRow(std::size_t block, std::size_t index);
+    void insertMarkerBlock(std::size_t at);
+    void putMarkerRow(std::size_t block, std::size_t index, browser::MarkerRow* row);
+    void splitMarkerBlock(std::size_t block);
     void refreshHistory();
     void refreshFooter();
     void clipClicked(const Uuid& id);
@@ -142,7 +148,15 @@ private:
     browser::Row* initial_ = nullptr;
     std::map<Uuid, browser::Row*> clipRows_;
     std::vector<Uuid> clipOrder_;
-    std::map<Uuid, browser::MarkerRow*> markerRows_;
+    std::unordered_map<Uuid, browser::MarkerRow*> markerRows_;
+    // The marker rows stand in blocks of a few dozen, each a widget of its own in the page: a row
+    // added or removed lays out its own block only, and the blocks after it move as a whole.
+    struct MarkerBlock {
+        QWidget* box = nullptr;
+        QVBoxLayout* list = nullptr;
+        std::vector<browser::MarkerRow*> rows;
+    };
+    std::vector<MarkerBlock> markerBlocks_;
     std::vector<Uuid> markerOrder_;
     std::vector<SessionMarker> shownMarkers_;  // the markers the rows show
     bool markersShown_ = false;

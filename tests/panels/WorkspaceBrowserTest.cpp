@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <random>
+
 #include "panels/WorkspaceBrowser.h"
 #include "panels/WorkspaceTestSupport.h"
 #include "widgets/SegmentedControl.h"
@@ -181,7 +185,9 @@ TEST_F(BrowserTest, MarkerRowsGoRenameAndDelete) {
     const char* names[] = {"early", "range", "middle", "late"};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i]->marker().name, names[i]) << i;
-        if (i > 0) EXPECT_GT(rows[i]->y(), rows[i - 1]->y()) << i;
+        if (i > 0) {
+            EXPECT_GT(rows[i]->mapTo(&browser, QPoint()).y(), rows[i - 1]->mapTo(&browser, QPoint()).y()) << i;
+        }
     }
     // A marker moved past another changes places with it on screen.
     Session s = store.session();
@@ -194,8 +200,112 @@ TEST_F(BrowserTest, MarkerRowsGoRenameAndDelete) {
     EXPECT_EQ(rows[2]->field()->text(), QStringLiteral("early"));
     EXPECT_EQ(rows[1]->marker().name, "middle");
     EXPECT_EQ(rows[2]->timeText()->text(), qs(timeLabel(6.0)));
-    EXPECT_GT(rows[2]->y(), rows[1]->y());
-    EXPECT_GT(rows[3]->y(), rows[2]->y());
+    EXPECT_GT(rows[2]->mapTo(&browser, QPoint()).y(), rows[1]->mapTo(&browser, QPoint()).y());
+    EXPECT_GT(rows[3]->mapTo(&browser, QPoint()).y(), rows[2]->mapTo(&browser, QPoint()).y());
+}
+
+// The rows on screen, top to bottom, against the project's markers, through many adds, moves and
+// removals at both ends and in the middle; a row keeps its widget while its marker stays, and a
+// name being typed keeps its text and the focus while other rows come and go around it.
+TEST_F(BrowserTest, ManyMarkerRowsStandInTimeOrderThroughAddsMovesAndRemovals) {
+    WorkspaceBrowser browser(store, nullptr);
+    browser.setTab(1);
+    browser.resize(260, 700);
+    browser.show();
+    browser.activateWindow();
+    const auto shownRows = [&] {
+        pump();
+        std::vector<browser::MarkerRow*> shown;
+        for (auto* r : browser.findChildren<browser::MarkerRow*>())
+            if (r->isVisibleTo(&browser)) shown.push_back(r);
+        std::sort(shown.begin(), shown.end(), [&](QWidget* a, QWidget* b) {
+            return a->mapTo(&browser, QPoint()).y() < b->mapTo(&browser, QPoint()).y();
+        });
+        return shown;
+    };
+    std::map<Uuid, browser::MarkerRow*> widgets;
+    const auto check = [&](const std::string& step) {
+        const auto shown = shownRows();
+        const auto& markers = store.session().markers;
+        ASSERT_EQ(shown.size(), markers.size()) << step;
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            ASSERT_EQ(shown[i]->marker().id, markers[i].id) << step << " row " << i;
+            EXPECT_EQ(shown[i]->field()->text(), qs(markers[i].name)) << step << " row " << i;
+            if (i > 0) {
+                const QWidget* above = shown[i - 1];
+                EXPECT_GE(shown[i]->mapTo(&browser, QPoint()).y(), above->mapTo(&browser, QPoint()).y() + above->height())
+                    << step << " row " << i;
+            }
+            if (auto kept = widgets.find(markers[i].id); kept != widgets.end())
+                EXPECT_EQ(kept->second, shown[i]) << step << " row " << i;
+        }
+        EXPECT_EQ(browser.markerRows(), shown) << step;
+        widgets.clear();
+        for (auto* r : shown) widgets[r->marker().id] = r;
+    };
+    std::mt19937 random(11);
+    const auto replace = [&](auto change) {
+        Session s = store.session();
+        change(s.markers);
+        std::stable_sort(s.markers.begin(), s.markers.end(),
+                         [](const SessionMarker& a, const SessionMarker& b) { return a.start < b.start; });
+        store.setSession(std::move(s));
+    };
+    for (int i = 0; i < 80; ++i) ws.addMarker("m" + std::to_string(i), 100.0 + i);
+    check("80 in order");
+    for (int i = 0; i < 40; ++i) ws.addMarker("first" + std::to_string(i), 99.0 - i);  // each before all
+    check("40 before all");
+    replace([&](auto& m) { m.erase(m.begin() + 30, m.begin() + 75); });  // whole blocks go
+    check("45 from the middle");
+    for (int round = 0; round < 40; ++round) {
+        replace([&](auto& m) {
+            std::uniform_int_distribution<std::size_t> at(0, m.size() - 1);
+            switch (round % 4) {
+                case 0: m.erase(m.begin() + std::ptrdiff_t(at(random))); break;
+                case 1: m[at(random)].start = std::uniform_real_distribution<double>(0.0, 300.0)(random); break;
+                case 2: std::swap(m[at(random)].start, m[at(random)].start); break;
+                default:
+                    for (int k = 0; k < 5; ++k) {
+                        SessionMarker added;
+                        added.name = "r" + std::to_string(round) + "." + std::to_string(k);
+                        added.start = std::uniform_real_distribution<double>(0.0, 300.0)(random);
+                        m.push_back(added);
+                    }
+            }
+        });
+        check("round " + std::to_string(round));
+    }
+
+    // A name being typed: forty rows added above it move it down through other blocks.
+    browser::MarkerRow* typing = shownRows()[3];
+    const Uuid typed = typing->marker().id;
+    typing->field()->setFocus(Qt::MouseFocusReason);
+    pump();
+    ASSERT_TRUE(typing->field()->hasFocus());
+    typing->field()->setText(QStringLiteral("Typed"));
+    const std::size_t steps = store.undoNames().size();
+    for (int i = 0; i < 40; ++i) ws.addMarker("above" + std::to_string(i), -1.0 - i);
+    pump();
+    EXPECT_EQ(QApplication::focusWidget(), typing->field());
+    EXPECT_EQ(typing->field()->text(), QStringLiteral("Typed"));
+    EXPECT_EQ(store.undoNames().size(), steps);  // nothing committed while it moved
+    Q_EMIT typing->field()->editingFinished();
+    const auto& markers = store.session().markers;
+    const auto renamed = std::find_if(markers.begin(), markers.end(), [&](const SessionMarker& m) { return m.id == typed; });
+    ASSERT_NE(renamed, markers.end());
+    EXPECT_EQ(renamed->name, "Typed");
+    widgets.clear();
+    check("after typing");
+    // All gone: no row is left, and the empty text shows.
+    replace([](auto& m) { m.clear(); });
+    check("none");
+    for (QWidget* block : browser.findChildren<QWidget*>(QStringLiteral("markerBlock"))) EXPECT_FALSE(block->isVisible());
+    EXPECT_FALSE(browser.emptyLabel(1)->isHidden());
+    // One marker again: its row stands at the top of the page.
+    ws.addMarker("alone", 3.0);
+    const auto alone = shownRows();
+    ASSERT_EQ(alone.size(), 1u);
+    EXPECT_LT(alone[0]->mapTo(&browser, QPoint()).y(), browser.height() / 4);
 }
 
 TEST_F(BrowserTest, HistoryJumps) {
