@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "processing/FFT.h"
@@ -85,7 +88,114 @@ std::vector<float> referenceDeess(std::span<const float> samples, float sensitiv
     return result;
 }
 
+// The channel de-essed in steps: the levels measured over `levelRanges` near-equal frame ranges,
+// the output rendered over sample ranges that end at `cuts` (ascending, the last one the length),
+// each step's ranges taken in a shuffled order.
+std::vector<float> deessInRanges(std::span<const float> x, float sensitivity, float floor, double low,
+                                 std::size_t levelRanges, const std::vector<std::size_t>& cuts, unsigned seed) {
+    using SpectralDynamics::ChannelDeesser;
+    ChannelDeesser deesser(x, sensitivity, floor, low);
+    std::mt19937 rng(seed);
+    std::vector<std::size_t> order(levelRanges);
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), rng);
+    for (std::size_t i : order)
+        deesser.measure(ChannelDeesser::partStart(deesser.frames(), levelRanges, i),
+                        ChannelDeesser::partStart(deesser.frames(), levelRanges, i + 1));
+    deesser.copyInput();
+    deesser.settle();
+    order.resize(cuts.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), rng);
+    for (std::size_t i : order) deesser.render(i == 0 ? 0 : cuts[i - 1], cuts[i]);
+    return deesser.take();
+}
+
+// Cuts every `size` samples of n.
+std::vector<std::size_t> everyN(std::size_t n, std::size_t size) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t c = size; c < n; c += size) cuts.push_back(c);
+    cuts.push_back(n);
+    return cuts;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
 }  // namespace
+
+// Levels measured in ranges and the output rendered in ranges, in any order, equal the one-pass
+// result to the bit: ranges of one sample, of sizes around the hop and the frame, that end inside
+// a frame's overlap, cut at random, more level ranges than frames; on a clip with every frame
+// turned down, one with some, and a clip shorter than one frame. Several threads may share the
+// steps.
+TEST(SpectralDynamics, RangesInAnyOrderEqualTheOnePassResultToTheBit) {
+    std::vector<float> speech = sibilantSpeech(2 * 48000 + 77);
+    const std::vector<float> hiss = whiteNoise(speech.size(), 23, 0.02);
+    for (std::size_t i = 0; i < speech.size(); ++i) speech[i] += hiss[i];
+    const std::vector<float> shortClip = whiteNoise(700, 8, 0.5);
+    struct Case {
+        const std::vector<float>* x;
+        float sensitivity, floor;
+        double low;
+    };
+    const Case cases[] = {
+        {&speech, 0.5f, 0.32f, 4500.0},
+        {&speech, 0.05f, 0.1f, 0.0},  // every frame turned down
+        {&shortClip, 0.05f, 0.1f, 4000.0},
+        {&shortClip, 0.9f, 0.2f, 2000.0},
+    };
+    std::mt19937 rng(41);
+    for (const Case& c : cases) {
+        const std::vector<float>& x = *c.x;
+        const std::size_t n = x.size();
+        SCOPED_TRACE(testing::Message() << n << " samples, " << c.sensitivity << ", " << c.low);
+        const std::vector<float> whole = SpectralDynamics::deessChannel(x, c.sensitivity, c.floor, c.low);
+        ASSERT_GT(maxDifference(whole, x), 1e-3);  // the band is turned down somewhere
+
+        std::vector<std::vector<std::size_t>> splits;
+        for (std::size_t size : {std::size_t{1}, std::size_t{255}, std::size_t{256}, std::size_t{257},
+                                 std::size_t{1023}, std::size_t{1024}, std::size_t{1025}, std::size_t{4099},
+                                 std::size_t{33'333}})
+            if (size > 1 || n < 5000) splits.push_back(everyN(n, size));
+        for (int k = 0; k < 3; ++k) {  // random cuts, some a sample apart
+            std::vector<std::size_t> cuts{n};
+            for (int i = 0; i < 40; ++i) cuts.push_back(std::uniform_int_distribution<std::size_t>(1, n - 1)(rng));
+            for (std::size_t i = 0; i < 3; ++i) cuts.push_back(std::min(n, cuts[i + 1] + 1));
+            std::sort(cuts.begin(), cuts.end());
+            cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+            splits.push_back(std::move(cuts));
+        }
+        const std::size_t frames = SpectralDynamics::ChannelDeesser(x, c.sensitivity, c.floor, c.low).frames();
+        const std::size_t levelRanges[] = {1, 2, 7, frames - 1, frames, frames + 3};
+        for (std::size_t i = 0; i < splits.size(); ++i) {
+            const std::size_t ranges = levelRanges[i % std::size(levelRanges)];
+            SCOPED_TRACE(testing::Message() << "split " << i << ", " << ranges << " level ranges");
+            EXPECT_TRUE(sameBits(deessInRanges(x, c.sensitivity, c.floor, c.low, ranges, splits[i], 100 + i), whole));
+        }
+
+        // Four threads taking every fourth range of each step.
+        SpectralDynamics::ChannelDeesser deesser(x, c.sensitivity, c.floor, c.low);
+        const std::vector<std::size_t> cuts = everyN(n, 300);
+        auto onThreads = [](auto step) {
+            std::vector<std::thread> threads;
+            for (std::size_t t = 0; t < 4; ++t) threads.emplace_back(step, t);
+            for (auto& t : threads) t.join();
+        };
+        onThreads([&](std::size_t t) {
+            if (t == 0) deesser.copyInput();
+            for (std::size_t i = t; i < 16; i += 4)
+                deesser.measure(SpectralDynamics::ChannelDeesser::partStart(frames, 16, i),
+                                SpectralDynamics::ChannelDeesser::partStart(frames, 16, i + 1));
+        });
+        deesser.settle();
+        onThreads([&](std::size_t t) {
+            for (std::size_t i = t; i < cuts.size(); i += 4) deesser.render(i == 0 ? 0 : cuts[i - 1], cuts[i]);
+        });
+        EXPECT_TRUE(sameBits(deesser.take(), whole));
+    }
+}
 
 TEST(SpectralDynamics, SameOutputAsTheReferenceKernel) {
     // Sibilance in part of the channel, all of it, or none; lengths shorter than a frame, not a
