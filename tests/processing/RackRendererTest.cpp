@@ -247,11 +247,12 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
     // Which threads render parts of slots. Each part pauses a little, so that however loaded the
     // machine, the helpers of a parallel render are up before one thread could have rendered it all.
     std::mutex lock;
-    std::set<std::thread::id> threads;
-    const ProbeGuard probe([&](const EffectSlot&) {
+    std::set<std::thread::id> threads, deessing;
+    const ProbeGuard probe([&](const EffectSlot& s) {
         {
             std::lock_guard guard(lock);
             threads.insert(std::this_thread::get_id());
+            if (s.preset == EffectPreset::deesser) deessing.insert(std::this_thread::get_id());
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     });
@@ -274,6 +275,7 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         EXPECT_TRUE(cache.contains(clip));
     }
     if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(threads.size(), 1u);
+    if (RackRenderer::defaultRenderThreads() > 2) EXPECT_GT(deessing.size(), 2u);  // more than a thread a channel
     // Clips shorter than a de-esser's frame, and than one of its ranges.
     for (const std::int64_t frames : {std::int64_t{1}, std::int64_t{700}, std::int64_t{40'000}}) {
         const Track clip = clipWith(frames, {slot(EffectPreset::deesser, 0.6), slot(EffectPreset::invert)}, 540);
