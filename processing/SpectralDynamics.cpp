@@ -161,6 +161,10 @@ void ChannelDeesser::render(std::size_t begin, std::size_t end) {
     }
 }
 
+std::size_t ChannelDeesser::partStart(std::size_t total, std::size_t count, std::size_t index) {
+    return count == 0 ? 0 : total / count * index + std::min(index, total % count);
+}
+
 std::vector<float> deessChannel(std::span<const float> samples, float sensitivity, float floor, double lowFrequency) {
     if (samples.empty()) return {};
     ChannelDeesser deesser(samples, sensitivity, floor, lowFrequency);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <vector>
@@ -45,9 +44,7 @@ public:
     std::vector<float> take() { return std::move(out_); }
 
     // Part `index` of `count` near-equal ranges of 0 … total (for splitting frames or samples).
-    static std::size_t partStart(std::size_t total, std::size_t count, std::size_t index) {
-        return count == 0 ? 0 : total / count * index + std::min(index, total % count);
-    }
+    static std::size_t partStart(std::size_t total, std::size_t count, std::size_t index);
 
 private:
     std::span<const float> samples_;
