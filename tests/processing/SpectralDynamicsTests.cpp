@@ -6,7 +6,6 @@
 #include <cstring>
 #include <limits>
 #include <random>
-#include <thread>
 #include <vector>
 
 #include "model/Frames.h"
@@ -179,8 +178,7 @@ bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
 // Levels measured in ranges and the output rendered in ranges, in any order, equal the one-pass
 // result to the bit: ranges of one sample, of sizes around the hop and the frame, that end inside
 // a frame's overlap, cut at random, more level ranges than frames; on a clip with every frame
-// turned down, one with some, and a clip shorter than one frame. Several threads may share the
-// steps.
+// turned down, one with some, and a clip shorter than one frame.
 TEST(SpectralDynamics, RangesInAnyOrderEqualTheOnePassResultToTheBit) {
     std::vector<float> speech = sibilantSpeech(2 * 48000 + 77);
     const std::vector<float> hiss = whiteNoise(speech.size(), 23, 0.02);
@@ -226,26 +224,6 @@ TEST(SpectralDynamics, RangesInAnyOrderEqualTheOnePassResultToTheBit) {
             SCOPED_TRACE(testing::Message() << "split " << i << ", " << ranges << " level ranges");
             EXPECT_TRUE(sameBits(deessInRanges(x, c.sensitivity, c.floor, c.low, ranges, splits[i], 100 + i), whole));
         }
-
-        // Four threads taking every fourth range of each step.
-        SpectralDynamics::ChannelDeesser deesser(x, c.sensitivity, c.floor, c.low);
-        const std::vector<std::size_t> cuts = everyN(n, 300);
-        auto onThreads = [](auto step) {
-            std::vector<std::thread> threads;
-            for (std::size_t t = 0; t < 4; ++t) threads.emplace_back(step, t);
-            for (auto& t : threads) t.join();
-        };
-        onThreads([&](std::size_t t) {
-            if (t == 0) deesser.copyInput();
-            for (std::size_t i = t; i < 16; i += 4)
-                deesser.measure(SpectralDynamics::ChannelDeesser::partStart(frames, 16, i),
-                                SpectralDynamics::ChannelDeesser::partStart(frames, 16, i + 1));
-        });
-        deesser.settle();
-        onThreads([&](std::size_t t) {
-            for (std::size_t i = t; i < cuts.size(); i += 4) deesser.render(i == 0 ? 0 : cuts[i - 1], cuts[i]);
-        });
-        EXPECT_TRUE(sameBits(deesser.take(), whole));
     }
 }
 
