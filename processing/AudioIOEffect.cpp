@@ -15,7 +15,15 @@ namespace tessoral::AudioIO {
 
 bool channelsApart(EffectPreset preset) { return preset == EffectPreset::deesser; }
 
-std::vector<float> deessChannel(std::span<const float> samples, const EffectParams& params) {
+namespace {
+
+struct DeessSettings {
+    float sensitivity;
+    float floor;
+    double low;
+};
+
+DeessSettings deessSettings(const EffectParams& params) {
     const double depth = value(EffectPreset::deesser, "depth", params);
     const double sensitivity = value(EffectPreset::deesser, "sensitivity", params);
     const double low = value(EffectPreset::deesser, "low", params);
@@ -23,7 +31,19 @@ std::vector<float> deessChannel(std::span<const float> samples, const EffectPara
     const auto floor = static_cast<float>(depth == 10.0 ? 0.32 : std::pow(10.0, -depth / 20.0));
     // 6.4 at 0 %, 1.6 at 50 %, 0.4 at 100 %: a higher sensitivity lowers the threshold.
     const auto factor = static_cast<float>(1.6 * std::pow(2.0, (50.0 - sensitivity) / 25.0));
-    return SpectralDynamics::deessChannel(samples, factor, floor, low);
+    return {factor, floor, low};
+}
+
+}  // namespace
+
+std::vector<float> deessChannel(std::span<const float> samples, const EffectParams& params) {
+    const DeessSettings s = deessSettings(params);
+    return SpectralDynamics::deessChannel(samples, s.sensitivity, s.floor, s.low);
+}
+
+SpectralDynamics::ChannelDeesser channelDeesser(std::span<const float> samples, const EffectParams& params) {
+    const DeessSettings s = deessSettings(params);
+    return SpectralDynamics::ChannelDeesser(samples, s.sensitivity, s.floor, s.low);
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #include "model/AudioData.h"
 #include "model/EffectParameters.h"
 #include "model/EffectPreset.h"
+#include "processing/SpectralDynamics.h"
 
 namespace tessoral::AudioIO {
 
@@ -20,5 +21,7 @@ AudioData effect(EffectPreset preset, const AudioData& audio, const EffectParams
 bool channelsApart(EffectPreset preset);
 // One channel through the de-esser with the slot's parameters, as effect() renders each channel.
 std::vector<float> deessChannel(std::span<const float> samples, const EffectParams& params);
+// The same in steps that several threads can share (see SpectralDynamics::ChannelDeesser).
+SpectralDynamics::ChannelDeesser channelDeesser(std::span<const float> samples, const EffectParams& params);
 
 }  // namespace tessoral::AudioIO

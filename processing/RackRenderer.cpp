@@ -105,7 +105,8 @@ AudioData run(const std::vector<EffectSlot>& slots, const AudioData& audio, cons
 // One clip's rack rendered on several threads, to the same samples as run(). Slots whose effect
 // renders slice by slice (the unit graphs and the inversion) form a pipeline over chunks of the
 // signal, each slot on whichever thread is free, all working in place on one buffer; the de-esser
-// renders its two channels at once; any other slot renders whole when its input is complete. The
+// renders its two channels at once, each in ranges over time (the band levels, then the output);
+// any other slot renders whole when its input is complete. The
 // caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
 class ParallelRack : public std::enable_shared_from_this<ParallelRack> {
 public:
@@ -132,7 +133,8 @@ public:
                 }
             } else {
                 stage.kind = AudioIO::channelsApart(slot->preset) ? Kind::channels : Kind::whole;
-                stage.parts = stage.kind == Kind::channels ? 2 : 1;
+                stage.parts = 1;
+                if (stage.kind == Kind::channels) addDeessing(slot);
             }
         }
         current_ = input_;
@@ -144,7 +146,7 @@ public:
         std::size_t streams = 0, widest = 1;
         for (const Stage& s : stages_) {
             streams += s.kind == Kind::stream ? 1 : 0;
-            widest = std::max(widest, s.kind == Kind::channels ? std::size_t{2} : std::size_t{1});
+            widest = std::max(widest, s.kind == Kind::channels ? s.parts : std::size_t{1});
         }
         return std::max(streams, widest);
     }
@@ -162,6 +164,16 @@ public:
 
 private:
     enum class Kind { stream, channels, whole };
+    // The de-esser's two channels, shared by its two stages: the first measures the band level of
+    // frame ranges (and copies each channel into its output), the second renders sample ranges.
+    struct Deessing {
+        std::size_t ranges = 1;  // per channel and stage
+        std::once_flag started;
+        std::optional<SpectralDynamics::ChannelDeesser> channel[2];
+    };
+    // A de-esser's range covers this many samples or more, up to this many ranges per channel.
+    static constexpr std::size_t kDeessRange = 32'768;
+    static constexpr std::size_t kMaxDeessRanges = 32;
     struct Stage {
         const EffectSlot* slot = nullptr;
         Kind kind = Kind::whole;
@@ -172,8 +184,23 @@ private:
         bool complete = false;
         bool readsInput = false;  // a stream reading the clip's audio rather than the buffer
         std::vector<float> dryLeft, dryRight;  // a slice before the slot, for its wet amount
-        std::vector<float> left, right;        // the channels' results
+        std::shared_ptr<Deessing> deess;       // the de-esser's channels
+        bool deessOutput = false;              // the de-esser's second stage
     };
+
+    // Makes the stage just added for a de-esser its first stage, and adds its second.
+    void addDeessing(const EffectSlot* slot) {
+        auto deess = std::make_shared<Deessing>();
+        deess->ranges = std::clamp<std::size_t>(frames_ / kDeessRange, 1, kMaxDeessRanges);
+        stages_.back().deess = deess;
+        stages_.back().parts = 2 + 2 * deess->ranges;  // the copies first, then the levels
+        Stage& output = stages_.emplace_back();
+        output.slot = slot;
+        output.kind = Kind::channels;
+        output.deess = deess;
+        output.deessOutput = true;
+        output.parts = 2 * deess->ranges;
+    }
 
     // Streams work in place on current_ from here on; the first slot reads the clip's audio into a
     // buffer of its own. Only while no stream runs.
@@ -269,10 +296,28 @@ private:
                 }
                 break;
             }
-            case Kind::channels:
-                (part == 0 ? stage.left : stage.right) =
-                    AudioIO::deessChannel((part == 0 ? current_.left : current_.right).span(), slot.params);
+            case Kind::channels: {
+                Deessing& deess = *stage.deess;
+                std::call_once(deess.started, [&] {
+                    deess.channel[0].emplace(AudioIO::channelDeesser(current_.left.span(), slot.params));
+                    deess.channel[1].emplace(AudioIO::channelDeesser(current_.right.span(), slot.params));
+                });
+                using SpectralDynamics::ChannelDeesser;
+                if (stage.deessOutput) {
+                    ChannelDeesser& channel = *deess.channel[part % 2];
+                    const std::size_t i = part / 2, size = channel.size();
+                    channel.render(ChannelDeesser::partStart(size, deess.ranges, i),
+                                   ChannelDeesser::partStart(size, deess.ranges, i + 1));
+                } else if (part < 2) {
+                    deess.channel[part]->copyInput();
+                } else {
+                    ChannelDeesser& channel = *deess.channel[part % 2];
+                    const std::size_t i = part / 2 - 1, frames = channel.frames();
+                    channel.measure(ChannelDeesser::partStart(frames, deess.ranges, i),
+                                    ChannelDeesser::partStart(frames, deess.ranges, i + 1));
+                }
                 break;
+            }
             case Kind::whole: {
                 AudioData rendered = AudioIO::effect(slot.preset, current_, slot.params);
                 checkLength(rendered, current_.frames());
@@ -286,7 +331,15 @@ private:
     // Outside lock_, once every part of a stage that is not a stream has rendered.
     void finish(Stage& stage) {
         if (stage.kind != Kind::channels) return;
-        AudioData rendered(std::move(stage.left), std::move(stage.right));
+        Deessing& deess = *stage.deess;
+        if (!stage.deessOutput) {
+            deess.channel[0]->settle();
+            deess.channel[1]->settle();
+            return;
+        }
+        AudioData rendered(deess.channel[0]->take(), deess.channel[1]->take());
+        deess.channel[0].reset();
+        deess.channel[1].reset();
         checkLength(rendered, current_.frames());
         mixWithDry(*stage.slot, current_, rendered);
         current_ = std::move(rendered);

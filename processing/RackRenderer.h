@@ -79,8 +79,8 @@ std::vector<AudioData> renderAll(const std::vector<Track>& clips, Cache& cache =
                                  unsigned threads = defaultRenderThreads());
 
 // For tests: called as each active slot starts to render, and when it renders on several threads
-// as it starts each part (a chunk of the signal, a channel), on the thread that renders it; what
-// it throws fails the render as the effect's own error would. Empty to remove it.
+// as it starts each part (a chunk of the signal, a range of a channel), on the thread that renders
+// it; what it throws fails the render as the effect's own error would. Empty to remove it.
 void setSlotProbe(std::function<void(const EffectSlot&)> probe);
 
 // The shared cache's statistics, for tests and benchmarks.

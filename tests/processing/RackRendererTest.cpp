@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -226,10 +227,11 @@ TEST(RackRendererMix, ConcurrentParallelMixesAgree) {
 }
 
 // One clip's rack rendered on several threads equals the rack applied slot after slot, to the bit,
-// for racks that start with a slot streaming through the pipeline, with the de-esser's channels,
-// and with a slot that renders whole (one that hands back its input unchanged, on a mono clip whose
-// channels share their samples), wet amounts below 1 at each kind, a non-finite input sample, and
-// a length that ends inside a slice past several chunks. The clip's own audio is left as it was.
+// for racks that start with a slot streaming through the pipeline, with the de-esser's channels
+// rendered in ranges over time (first in a rack too, and on clips shorter than a frame), and with a
+// slot that renders whole (one that hands back its input unchanged, on a mono clip whose channels
+// share their samples), wet amounts below 1 at each kind, a non-finite input sample, and a length
+// that ends inside a slice past several chunks. The clip's own audio is left as it was.
 // A slot that fails, wherever it is in the rack, fails the render with its own error, leaving the
 // cache as it was; with the fault gone the same clip renders and is cached.
 TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsCleanly) {
@@ -239,16 +241,18 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         {slot(EffectPreset::deesser, 0.7), slot(EffectPreset::lowCut, 0.5), slot(EffectPreset::chorus),
          slot(EffectPreset::invert, 0.3), slot(EffectPreset::limiter)},
         {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
-        {slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25), slot(EffectPreset::compressor)},
+        {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25),
+         slot(EffectPreset::compressor)},
     };
     // Which threads render parts of slots. Each part pauses a little, so that however loaded the
     // machine, the helpers of a parallel render are up before one thread could have rendered it all.
     std::mutex lock;
-    std::set<std::thread::id> threads;
-    const ProbeGuard probe([&](const EffectSlot&) {
+    std::set<std::thread::id> threads, deessing;
+    const ProbeGuard probe([&](const EffectSlot& s) {
         {
             std::lock_guard guard(lock);
             threads.insert(std::this_thread::get_id());
+            if (s.preset == EffectPreset::deesser) deessing.insert(std::this_thread::get_id());
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(4));
     });
@@ -265,12 +269,19 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         if (i == 3) clip.replaceAudio(AudioData::mono(clip.audio.left.toVector()));
         const AudioData before(clip.audio.left.toVector(), clip.audio.right.toVector());
         const AudioData sequential = RackRenderer::apply(clip.rack, clip.audio);
+        deessing.clear();
         const AudioData parallel = RackRenderer::render(clip, cache);
         EXPECT_TRUE(sameBits(sequential, parallel));
+        if (RackRenderer::defaultRenderThreads() > 2) EXPECT_GT(deessing.size(), 2u);  // more than a thread a channel
         EXPECT_TRUE(sameBits(clip.audio, before));
         EXPECT_TRUE(cache.contains(clip));
     }
     if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(threads.size(), 1u);
+    // Clips shorter than a de-esser's frame, and than one of its ranges.
+    for (const std::int64_t frames : {std::int64_t{1}, std::int64_t{700}, std::int64_t{40'000}}) {
+        const Track clip = clipWith(frames, {slot(EffectPreset::deesser, 0.6), slot(EffectPreset::invert)}, 540);
+        EXPECT_TRUE(sameBits(RackRenderer::render(clip, cache), RackRenderer::apply(clip.rack, clip.audio))) << frames;
+    }
     // A parallel mix of fewer clips than threads renders each rack on several threads too.
     {
         Session s;
@@ -298,6 +309,25 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         } catch (const StudioError& e) {
             EXPECT_STREQ(e.what(), "Сбой эффекта.");
         }
+        EXPECT_EQ(cache.keys(), keys);
+        EXPECT_EQ(cache.stats().bytes, bytes);
+    }
+    // The de-esser renders each channel in several ranges; failing in its last one, once its levels
+    // are measured and part of its output written, fails the render as cleanly.
+    std::atomic<int> deesserParts{0};
+    {
+        const ProbeGuard count([&](const EffectSlot& s) { deesserParts += s.preset == EffectPreset::deesser; });
+        RackRenderer::Cache scratch;
+        RackRenderer::render(clip, scratch);
+    }
+    if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(deesserParts.load(), 6);  // more than a part a channel and step
+    {
+        std::atomic<int> seen{0};
+        const ProbeGuard fault([&, last = deesserParts.load()](const EffectSlot& s) {
+            if (s.preset == EffectPreset::deesser && ++seen == last) throw StudioError("Сбой эффекта.");
+        });
+        EXPECT_THROW(RackRenderer::render(clip, cache), StudioError);
+        EXPECT_EQ(seen.load(), deesserParts.load());
         EXPECT_EQ(cache.keys(), keys);
         EXPECT_EQ(cache.stats().bytes, bytes);
     }
