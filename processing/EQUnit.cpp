@@ -57,20 +57,106 @@ void EQUnit::setBand(std::size_t index, const Band& band) {
     right_[index] = {};
 }
 
+namespace {
+
+// One sample through one section: the arithmetic of runSection, term for term.
+inline double step(const Biquad& s, BiquadHistory& h, double x) {
+    const double y = s.b0 * x + s.b1 * h.x1 + s.b2 * h.x2 - s.a1 * h.y1 - s.a2 * h.y2;
+    h = {x, h.x1, y, h.y1};
+    return y;
+}
+
+// `N` sections in a row over one channel, sample by sample: each sample goes through every
+// section before the next sample enters, so the sections' recursions overlap instead of waiting
+// on each other. The same operations on the same values as running the sections one after
+// another over the whole slice.
+template <std::size_t N>
+void runChain(const std::array<const Biquad*, EQUnit::kBands>& sections,
+              const std::array<BiquadHistory*, EQUnit::kBands>& histories, float* samples, std::size_t frames) {
+    std::array<Biquad, N> s;
+    std::array<BiquadHistory, N> h;
+    for (std::size_t k = 0; k < N; ++k) {
+        s[k] = *sections[k];
+        h[k] = *histories[k];
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+        double v = samples[i];
+        for (std::size_t k = 0; k < N; ++k) v = step(s[k], h[k], v);
+        samples[i] = static_cast<float>(v);
+    }
+    for (std::size_t k = 0; k < N; ++k) *histories[k] = h[k];
+}
+
+// The same for both channels side by side: twice as many recursions to overlap.
+template <std::size_t N>
+void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
+               const std::array<BiquadHistory*, EQUnit::kBands>& historiesLeft,
+               const std::array<BiquadHistory*, EQUnit::kBands>& historiesRight, float* left, float* right,
+               std::size_t frames) {
+    std::array<Biquad, N> s;
+    std::array<BiquadHistory, N> hl, hr;
+    for (std::size_t k = 0; k < N; ++k) {
+        s[k] = *sections[k];
+        hl[k] = *historiesLeft[k];
+        hr[k] = *historiesRight[k];
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+        double l = left[i], r = right[i];
+        for (std::size_t k = 0; k < N; ++k) {
+            l = step(s[k], hl[k], l);
+            r = step(s[k], hr[k], r);
+        }
+        left[i] = static_cast<float>(l);
+        right[i] = static_cast<float>(r);
+    }
+    for (std::size_t k = 0; k < N; ++k) {
+        *historiesLeft[k] = hl[k];
+        *historiesRight[k] = hr[k];
+    }
+}
+
+}  // namespace
+
+void EQUnit::processChannel(bool rightChannel, float* samples, std::size_t frames) noexcept {
+    frames = std::min(frames, kMaxFrames);
+    std::array<const Biquad*, kBands> sections{};
+    std::array<BiquadHistory*, kBands> histories{};
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < kBands; ++k) {
+        if (!active_[k]) continue;
+        sections[n] = &sections_[k];
+        histories[n] = rightChannel ? &right_[k] : &left_[k];
+        ++n;
+    }
+    switch (n) {
+        case 1: runChain<1>(sections, histories, samples, frames); break;
+        case 2: runChain<2>(sections, histories, samples, frames); break;
+        case 3: runChain<3>(sections, histories, samples, frames); break;
+        case 4: runChain<4>(sections, histories, samples, frames); break;
+        default: break;
+    }
+}
+
+bool EQUnit::active() const { return std::any_of(active_.begin(), active_.end(), [](bool a) { return a; }); }
+
 void EQUnit::process(float* left, float* right, std::size_t frames) noexcept {
     frames = std::min(frames, kMaxFrames);
-    if (std::none_of(active_.begin(), active_.end(), [](bool a) { return a; })) return;
-    double* bl = bufferLeft_.data();
-    double* br = bufferRight_.data();
-    for (std::size_t i = 0; i < frames; ++i) {
-        bl[i] = left[i];
-        br[i] = right[i];
+    std::array<const Biquad*, kBands> sections{};
+    std::array<BiquadHistory*, kBands> historiesLeft{}, historiesRight{};
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < kBands; ++k) {
+        if (!active_[k]) continue;
+        sections[n] = &sections_[k];
+        historiesLeft[n] = &left_[k];
+        historiesRight[n] = &right_[k];
+        ++n;
     }
-    for (std::size_t k = 0; k < kBands; ++k)
-        if (active_[k]) runSection(sections_[k], left_[k], right_[k], bl, br, frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        left[i] = static_cast<float>(bl[i]);
-        right[i] = static_cast<float>(br[i]);
+    switch (n) {
+        case 1: runChains<1>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        case 2: runChains<2>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        case 3: runChains<3>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        case 4: runChains<4>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        default: break;
     }
 }
 

@@ -185,6 +185,7 @@ UnitGraphStream::UnitGraphStream(EffectPreset preset, const EffectParams& params
         scaled_ = true;
         gain_ = std::pow(10.0f, ceiling / 20.0f);
     }
+    if (!eq_->active() && !scaled_) dynamics_ = dynamic_cast<DynamicsProcessor*>(unit_.get());
 }
 
 UnitGraphStream::~UnitGraphStream() = default;
@@ -200,6 +201,35 @@ void UnitGraphStream::process(const float* inLeft, const float* inRight, float* 
         const float g = gain_;
         for (float* channel : {outLeft, outRight})
             for (std::size_t i = 0; i < frames; ++i) channel[i] *= g;
+    }
+}
+
+void UnitGraphStream::prepare(const float* inLeft, const float* inRight, double* scratch,
+                              std::size_t frames) const noexcept {
+    const FlushDenormals flush;
+    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
+    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
+        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
+        readSource(inLeft + p, left, n);
+        readSource(inRight + p, right, n);
+        dynamics_->targets(left, right, scratch + p, n);
+    }
+}
+
+void UnitGraphStream::carry(double* scratch, std::size_t frames) noexcept {
+    const FlushDenormals flush;
+    dynamics_->smooth(scratch, frames);
+}
+
+void UnitGraphStream::finish(const double* scratch, const float* inLeft, const float* inRight, float* outLeft,
+                             float* outRight, std::size_t frames) const noexcept {
+    const FlushDenormals flush;
+    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
+    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
+        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
+        readSource(inLeft + p, left, n);
+        readSource(inRight + p, right, n);
+        dynamics_->apply(scratch + p, left, right, outLeft + p, outRight + p, n);
     }
 }
 

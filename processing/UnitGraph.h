@@ -11,6 +11,8 @@
 
 namespace tessoral {
 
+class DynamicsProcessor;
+
 namespace UnitGraph {
 
 // The fourteen presets rendered by a unit graph: voice, lowCut, dehum50, dehum60, telephone, warm,
@@ -49,9 +51,22 @@ public:
     void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
                  std::size_t frames) noexcept;
 
+    // Whether the graph's work splits into steps that may render on several threads (a
+    // compressor alone): prepare() of any frames, on any thread and in any order; carry() of every
+    // frame of the signal in order; finish() of any frames in any order once they are carried. The
+    // three steps over the signal give the same samples as process(). `scratch` holds one double
+    // per frame from prepare() to finish(); the steps take any number of frames.
+    bool splits() const { return dynamics_ != nullptr; }
+    void prepare(const float* inLeft, const float* inRight, double* scratch, std::size_t frames) const noexcept;
+    void carry(double* scratch, std::size_t frames) noexcept;
+    // The output may be the input itself.
+    void finish(const double* scratch, const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                std::size_t frames) const noexcept;
+
 private:
     std::unique_ptr<EQUnit> eq_;
     std::unique_ptr<EffectUnit> unit_;
+    DynamicsProcessor* dynamics_ = nullptr;  // the unit, when the graph splits
     bool scaled_ = false;  // the limiter's output is scaled by its ceiling
     float gain_ = 1.0f;
 };
