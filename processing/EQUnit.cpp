@@ -4,6 +4,10 @@
 #include <cmath>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/Frames.h"
 
 namespace tessoral {
@@ -87,12 +91,54 @@ void runChain(const std::array<const Biquad*, EQUnit::kBands>& sections,
     for (std::size_t k = 0; k < N; ++k) *histories[k] = h[k];
 }
 
-// The same for both channels side by side: twice as many recursions to overlap.
+// The same for both channels side by side: twice as many recursions to overlap. With SSE2 the
+// two channels share each instruction, one per lane, in the same order of operations.
 template <std::size_t N>
 void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
                const std::array<BiquadHistory*, EQUnit::kBands>& historiesLeft,
                const std::array<BiquadHistory*, EQUnit::kBands>& historiesRight, float* left, float* right,
                std::size_t frames) {
+#if defined(__SSE2__)
+    std::array<__m128d, N> b0, b1, b2, a1, a2, x1, x2, y1, y2;
+    for (std::size_t k = 0; k < N; ++k) {
+        const Biquad& s = *sections[k];
+        const BiquadHistory& l = *historiesLeft[k];
+        const BiquadHistory& r = *historiesRight[k];
+        b0[k] = _mm_set1_pd(s.b0);
+        b1[k] = _mm_set1_pd(s.b1);
+        b2[k] = _mm_set1_pd(s.b2);
+        a1[k] = _mm_set1_pd(s.a1);
+        a2[k] = _mm_set1_pd(s.a2);
+        x1[k] = _mm_set_pd(r.x1, l.x1);
+        x2[k] = _mm_set_pd(r.x2, l.x2);
+        y1[k] = _mm_set_pd(r.y1, l.y1);
+        y2[k] = _mm_set_pd(r.y2, l.y2);
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+        __m128d v = _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i)));
+        for (std::size_t k = 0; k < N; ++k) {
+            __m128d y = _mm_add_pd(_mm_mul_pd(b0[k], v), _mm_mul_pd(b1[k], x1[k]));
+            y = _mm_add_pd(y, _mm_mul_pd(b2[k], x2[k]));
+            y = _mm_sub_pd(y, _mm_mul_pd(a1[k], y1[k]));
+            y = _mm_sub_pd(y, _mm_mul_pd(a2[k], y2[k]));
+            x2[k] = x1[k];
+            x1[k] = v;
+            y2[k] = y1[k];
+            y1[k] = y;
+            v = y;
+        }
+        const __m128 out = _mm_cvtpd_ps(v);
+        _mm_store_ss(left + i, out);
+        _mm_store_ss(right + i, _mm_shuffle_ps(out, out, 1));
+    }
+    for (std::size_t k = 0; k < N; ++k) {
+        BiquadHistory& l = *historiesLeft[k];
+        BiquadHistory& r = *historiesRight[k];
+        l = {_mm_cvtsd_f64(x1[k]), _mm_cvtsd_f64(x2[k]), _mm_cvtsd_f64(y1[k]), _mm_cvtsd_f64(y2[k])};
+        r = {_mm_cvtsd_f64(_mm_unpackhi_pd(x1[k], x1[k])), _mm_cvtsd_f64(_mm_unpackhi_pd(x2[k], x2[k])),
+             _mm_cvtsd_f64(_mm_unpackhi_pd(y1[k], y1[k])), _mm_cvtsd_f64(_mm_unpackhi_pd(y2[k], y2[k]))};
+    }
+#else
     std::array<Biquad, N> s;
     std::array<BiquadHistory, N> hl, hr;
     for (std::size_t k = 0; k < N; ++k) {
@@ -113,6 +159,7 @@ void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
         *historiesLeft[k] = hl[k];
         *historiesRight[k] = hr[k];
     }
+#endif
 }
 
 }  // namespace
