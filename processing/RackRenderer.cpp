@@ -145,10 +145,7 @@ public:
                 if (slot->preset != EffectPreset::invert)
                     graph = std::make_shared<UnitGraphStream>(slot->preset, slot->params);
                 std::shared_ptr<Scratch> scratch;
-                if (graph && graph->splits()) {
-                    scratch = std::make_shared<Scratch>(std::min(chunks, kSplitChunks));
-                    for (auto& buffer : *scratch) buffer.resize(kChunk);
-                }
+                if (graph && graph->splits()) scratch = std::make_shared<Scratch>(std::min(chunks, kSplitChunks));
                 const auto steps = scratch ? std::vector{Step::prepare, Step::carry, Step::finish} : std::vector{Step::all};
                 for (const Step step : steps) {
                     Stage& stage = stages_.emplace_back();
@@ -200,7 +197,11 @@ private:
     // What a stream stage does with its slot's graph: all of it, or one step of a split graph.
     enum class Step { all, prepare, carry, finish };
     // A split graph's scratch buffers, one per chunk under way (chunk c uses buffer c mod size).
-    using Scratch = std::vector<std::vector<double>>;
+    struct ScratchBuffer {
+        std::vector<double> values = std::vector<double>(kChunk);
+        std::vector<float> left = std::vector<float>(kChunk), right = std::vector<float>(kChunk);
+    };
+    using Scratch = std::vector<ScratchBuffer>;
     struct Stage {
         const EffectSlot* slot = nullptr;
         Kind kind = Kind::whole;
@@ -299,7 +300,11 @@ private:
                 const std::size_t begin = part * kChunk, end = std::min(frames_, begin + kChunk);
                 const float* inLeft = stage.readsInput ? input_.left.data() : outLeft_;
                 const float* inRight = stage.readsInput ? input_.right.data() : outRight_;
-                double* scratch = stage.scratch ? (*stage.scratch)[part % stage.scratch->size()].data() : nullptr;
+                UnitGraphStream::Scratch scratch;
+                if (stage.scratch) {
+                    ScratchBuffer& buffer = (*stage.scratch)[part % stage.scratch->size()];
+                    scratch = {buffer.values.data(), buffer.left.data(), buffer.right.data()};
+                }
                 if (stage.step == Step::prepare) {
                     stage.graph->prepare(inLeft + begin, inRight + begin, scratch, end - begin);
                     break;

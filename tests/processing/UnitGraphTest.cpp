@@ -475,27 +475,34 @@ TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
         EXPECT_TRUE(sameBits(l, bl) && sameBits(r, br));
     }
 
-    // The graph in steps.
-    const EffectParams params{
-        {"threshold", -28.0}, {"headroom", 3.0}, {"attack", 0.5}, {"release", 40.0}, {"makeup", 4.0}};
-    UnitGraphStream whole(EffectPreset::compressor, params), steps(EffectPreset::compressor, params);
-    ASSERT_TRUE(steps.splits());
-    EXPECT_FALSE(UnitGraphStream(EffectPreset::voice, {}).splits());
-    EXPECT_FALSE(UnitGraphStream(EffectPreset::limiter, {}).splits());
-    std::vector<float> l = audio.left.toVector(), r = audio.right.toVector(), sl = l, sr = r;
-    l[5000] = std::numeric_limits<float>::quiet_NaN();
-    sl[5000] = l[5000];
-    for (std::size_t p = 0; p < l.size(); p += 4096) {
-        const std::size_t n = std::min<std::size_t>(4096, l.size() - p);
-        whole.process(l.data() + p, r.data() + p, l.data() + p, r.data() + p, n);
+    // The graphs in steps.
+    const std::pair<EffectPreset, EffectParams> split[] = {
+        {EffectPreset::compressor,
+         {{"threshold", -28.0}, {"headroom", 3.0}, {"attack", 0.5}, {"release", 40.0}, {"makeup", 4.0}}},
+        {EffectPreset::limiter, {{"ceiling", -3.0}, {"release", 20.0}}}};
+    for (const auto& [preset, params] : split) {
+        SCOPED_TRACE(std::string(rawValue(preset)));
+        UnitGraphStream whole(preset, params), steps(preset, params);
+        ASSERT_TRUE(steps.splits());
+        std::vector<float> l = audio.left.toVector(), r = audio.right.toVector();
+        l[5000] = std::numeric_limits<float>::quiet_NaN();
+        std::vector<float> sl = l, sr = r;
+        for (std::size_t p = 0; p < l.size(); p += 4096) {
+            const std::size_t n = std::min<std::size_t>(4096, l.size() - p);
+            whole.process(l.data() + p, r.data() + p, l.data() + p, r.data() + p, n);
+        }
+        const std::size_t n = sl.size(), cut = 7001;  // spans longer than a slice, and not slice-aligned
+        std::vector<double> values(n);
+        std::vector<float> left(n), right(n);
+        const UnitGraphStream::Scratch scratch{values.data(), left.data(), right.data()};
+        steps.prepare(sl.data() + cut, sr.data() + cut, scratch + cut, n - cut);
+        steps.prepare(sl.data(), sr.data(), scratch, cut);
+        steps.carry(scratch, cut);
+        steps.carry(scratch + cut, n - cut);
+        steps.finish(scratch + cut, sl.data() + cut, sr.data() + cut, sl.data() + cut, sr.data() + cut, n - cut);
+        steps.finish(scratch, sl.data(), sr.data(), sl.data(), sr.data(), cut);
+        EXPECT_TRUE(sameBits(l, sl) && sameBits(r, sr));
     }
-    const std::size_t n = sl.size(), cut = 7001;  // spans longer than a slice, and not slice-aligned
-    std::vector<double> scratch(n);
-    steps.prepare(sl.data() + cut, sr.data() + cut, scratch.data() + cut, n - cut);
-    steps.prepare(sl.data(), sr.data(), scratch.data(), cut);
-    steps.carry(scratch.data(), cut);
-    steps.carry(scratch.data() + cut, n - cut);
-    steps.finish(scratch.data() + cut, sl.data() + cut, sr.data() + cut, sl.data() + cut, sr.data() + cut, n - cut);
-    steps.finish(scratch.data(), sl.data(), sr.data(), sl.data(), sr.data(), cut);
-    EXPECT_TRUE(sameBits(l, sl) && sameBits(r, sr));
+    EXPECT_FALSE(UnitGraphStream(EffectPreset::voice, {}).splits());
+    EXPECT_FALSE(UnitGraphStream(EffectPreset::warm, {}).splits());
 }
