@@ -146,7 +146,8 @@ public:
                     graph = std::make_shared<UnitGraphStream>(slot->preset, slot->params);
                 std::shared_ptr<Scratch> scratch;
                 if (graph && graph->splits()) scratch = std::make_shared<Scratch>(std::min(chunks, kSplitChunks));
-                const auto steps = scratch ? std::vector{Step::prepare, Step::carry, Step::finish} : std::vector{Step::all};
+                const auto steps =
+                    scratch ? std::vector{Step::prepare, Step::carry, Step::finish} : std::vector{Step::all};
                 for (const Step step : steps) {
                     Stage& stage = stages_.emplace_back();
                     stage.slot = slot;
