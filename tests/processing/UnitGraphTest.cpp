@@ -380,8 +380,8 @@ struct ReferenceEqualiser {
     }
 };
 
-// Loud on the left (well over full scale in bursts), much quieter on the right, with silences
-// the compressor recovers in and a tail of tiny values.
+// Loud on the left (well over full scale in bursts), much quieter on the right, and the other way
+// round while the left is silent (the compressor recovers then); a tail of tiny values.
 AudioData lopsided(std::size_t frames) {
     std::vector<float> l(frames), r(frames);
     std::uint64_t s = 77;
@@ -390,7 +390,7 @@ AudioData lopsided(std::size_t frames) {
         const double noise = static_cast<double>(s >> 11) / 9007199254740992.0 - 0.5;
         const double burst = (i / 9000) % 3 == 2 ? 0.0 : ((i / 9000) % 3 == 0 ? 6.0 : 1.2);
         l[i] = static_cast<float>(burst * noise * (1.0 + std::sin(i * 0.003)));
-        r[i] = static_cast<float>(0.02 * noise + 0.01 * std::sin(i * 0.05));
+        r[i] = static_cast<float>(burst == 0.0 ? 3.0 * noise : 0.02 * noise + 0.01 * std::sin(i * 0.05));
         if (i > frames - 3000) l[i] = r[i] = static_cast<float>(1e-41 * noise);
     }
     return AudioData(std::move(l), std::move(r));
