@@ -324,6 +324,7 @@ struct ReferenceLimiter {
     std::vector<float> delayLeft, delayRight;
     std::vector<double> curve, queueGain;
     std::vector<unsigned long long> queueFrame;
+    std::vector<double> sums;  // the curve's running sum at each frame, as the output used it
     std::size_t position = 0, head = 0, count = 0;
     double curveSum, held = 1.0;
     unsigned long long frame = 0;
@@ -350,6 +351,7 @@ struct ReferenceLimiter {
             held = std::min(minimum, recovered);
             curveSum += held - curve[position];
             curve[position] = held;
+            sums.push_back(curveSum);
             const double gain = std::min(1.0, curveSum / static_cast<double>(window));
             delayLeft[position] = xl;
             delayRight[position] = xr;
@@ -388,7 +390,7 @@ AudioData lopsided(std::size_t frames) {
     for (std::size_t i = 0; i < frames; ++i) {
         s = s * 6364136223846793005ULL + 1442695040888963407ULL;
         const double noise = static_cast<double>(s >> 11) / 9007199254740992.0 - 0.5;
-        const double burst = (i / 9000) % 3 == 2 ? 0.0 : ((i / 9000) % 3 == 0 ? 6.0 : 1.2);
+        const double burst = (i / 3000) % 3 == 2 ? 0.0 : ((i / 3000) % 3 == 0 ? 6.0 : 1.2);
         l[i] = static_cast<float>(burst * noise * (1.0 + std::sin(i * 0.003)));
         r[i] = static_cast<float>(burst == 0.0 ? 3.0 * noise : 0.02 * noise + 0.01 * std::sin(i * 0.05));
         if (i > frames - 3000) l[i] = r[i] = static_cast<float>(1e-41 * noise);
@@ -438,6 +440,15 @@ TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
         unit.setParameter(PeakLimiter::Parameter::decayTime, static_cast<float>(decay));
         ReferenceLimiter reference(unit.latency(), static_cast<float>(decay));
         expectSameSamples(unit, reference, audio);
+        // The running sums its steps hand on are the ones the plain loop divides.
+        PeakLimiter steps;
+        steps.setParameter(PeakLimiter::Parameter::attackTime, 0.003f);
+        steps.setParameter(PeakLimiter::Parameter::decayTime, static_cast<float>(decay));
+        std::vector<float> l = audio.left.toVector(), r = audio.right.toVector();
+        std::vector<double> sums(l.size());
+        PeakLimiter::required(l.data(), r.data(), sums.data(), l.size());
+        steps.track(sums.data(), l.data(), r.data(), l.size());
+        EXPECT_EQ(std::memcmp(sums.data(), reference.sums.data(), sums.size() * sizeof(double)), 0);
     }
     using F = EQUnit::FilterType;
     const EQUnit::Band bands[] = {{F::highPass, 120.0, 0.0, 1.5, false},
@@ -485,7 +496,7 @@ TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
         UnitGraphStream whole(preset, params), steps(preset, params);
         ASSERT_TRUE(steps.splits());
         std::vector<float> l = audio.left.toVector(), r = audio.right.toVector();
-        l[5000] = std::numeric_limits<float>::quiet_NaN();
+        l[7000] = std::numeric_limits<float>::quiet_NaN();  // while the right channel is the loud one
         std::vector<float> sl = l, sr = r;
         for (std::size_t p = 0; p < l.size(); p += 4096) {
             const std::size_t n = std::min<std::size_t>(4096, l.size() - p);
