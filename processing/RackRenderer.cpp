@@ -122,7 +122,7 @@ std::vector<float> freshChannel(std::size_t frames) {
 // One clip's rack rendered on several threads, to the same samples as run(). Slots whose effect
 // renders slice by slice (the unit graphs and the inversion) form a pipeline over chunks of the
 // signal, each slot on whichever thread is free, all working in place on one buffer. A graph whose
-// work splits (the compressor) is three stages of that pipeline: its preparation and its finish
+// work splits (a compressor, a limiter) is three stages of that pipeline: its preparation and its finish
 // render several chunks at once, and only the step between them goes chunk by chunk. The de-esser
 // renders its two channels at once; any other slot renders whole when its input is complete. The
 // caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
@@ -144,8 +144,8 @@ public:
                 std::shared_ptr<UnitGraphStream> graph;
                 if (slot->preset != EffectPreset::invert)
                     graph = std::make_shared<UnitGraphStream>(slot->preset, slot->params);
-                std::shared_ptr<Scratch> scratch;
-                if (graph && graph->splits()) scratch = std::make_shared<Scratch>(std::min(chunks, kSplitChunks));
+                std::shared_ptr<ScratchRing> scratch;
+                if (graph && graph->splits()) scratch = std::make_shared<ScratchRing>(std::min(chunks, kSplitChunks));
                 const auto steps =
                     scratch ? std::vector{Step::prepare, Step::carry, Step::finish} : std::vector{Step::all};
                 for (const Step step : steps) {
@@ -188,7 +188,6 @@ public:
         work();
         std::unique_lock guard(lock_);
         changed_.wait(guard, [&] { return running_ == 0; });
-
         if (error_) std::rethrow_exception(error_);
         return std::move(current_);
     }
@@ -202,13 +201,13 @@ private:
         std::vector<double> values = std::vector<double>(kChunk);
         std::vector<float> left = std::vector<float>(kChunk), right = std::vector<float>(kChunk);
     };
-    using Scratch = std::vector<ScratchBuffer>;
+    using ScratchRing = std::vector<ScratchBuffer>;
     struct Stage {
         const EffectSlot* slot = nullptr;
         Kind kind = Kind::whole;
         Step step = Step::all;
         std::shared_ptr<UnitGraphStream> graph;  // a stream's unit graph; none for the inversion
-        std::shared_ptr<Scratch> scratch;        // a split graph's, shared by its three stages
+        std::shared_ptr<ScratchRing> scratch;    // a split graph's, shared by its three stages
         bool concurrent = false;                 // a stream whose chunks may render at once
         std::size_t parts = 0;                   // chunks of a stream, channels, or the whole
         std::size_t claimed = 0;
