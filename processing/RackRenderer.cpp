@@ -105,11 +105,16 @@ AudioData run(const std::vector<EffectSlot>& slots, const AudioData& audio, cons
     return current;
 }
 
-// A channel of `frames` silent samples for a render to write. Its memory is asked for in huge
-// pages where the system gives them on request: a long clip's channel is then cleared in a few
-// hundred page faults rather than tens of thousands, which the render would wait on before it starts.
+// A channel of `frames` silent samples for a render to write. A long clip's channel asks for huge
+// pages where the system gives them on request: it is then cleared in a few hundred page faults
+// rather than tens of thousands, which the render would wait on before it starts. Only a channel
+// large enough to be a mapping of its own (32 MiB and more) asks, so no other memory is affected.
 std::vector<float> freshChannel(std::size_t frames) {
     std::vector<float> samples;
+    if (frames * sizeof(float) < (std::size_t{32} << 20)) {
+        samples.resize(frames);
+        return samples;
+    }
     samples.reserve(frames);
     const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     const auto begin = (reinterpret_cast<std::uintptr_t>(samples.data()) + page - 1) / page * page;
