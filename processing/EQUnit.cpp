@@ -63,43 +63,27 @@ void EQUnit::setBand(std::size_t index, const Band& band) {
 
 namespace {
 
+#if !defined(__SSE2__)
 // One sample through one section: the arithmetic of runSection, term for term.
 inline double step(const Biquad& s, BiquadHistory& h, double x) {
     const double y = s.b0 * x + s.b1 * h.x1 + s.b2 * h.x2 - s.a1 * h.y1 - s.a2 * h.y2;
     h = {x, h.x1, y, h.y1};
     return y;
 }
+#endif
 
-// `N` sections in a row over one channel, sample by sample: each sample goes through every
-// section before the next sample enters, so the sections' recursions overlap instead of waiting
-// on each other. The same operations on the same values as running the sections one after
-// another over the whole slice.
-template <std::size_t N>
-void runChain(const std::array<const Biquad*, EQUnit::kBands>& sections,
-              const std::array<BiquadHistory*, EQUnit::kBands>& histories, float* samples, std::size_t frames) {
-    std::array<Biquad, N> s;
-    std::array<BiquadHistory, N> h;
-    for (std::size_t k = 0; k < N; ++k) {
-        s[k] = *sections[k];
-        h[k] = *histories[k];
-    }
-    for (std::size_t i = 0; i < frames; ++i) {
-        double v = samples[i];
-        for (std::size_t k = 0; k < N; ++k) v = step(s[k], h[k], v);
-        samples[i] = static_cast<float>(v);
-    }
-    for (std::size_t k = 0; k < N; ++k) *histories[k] = h[k];
-}
-
-// The same for both channels side by side: twice as many recursions to overlap. With SSE2 the
-// two channels share each instruction, one per lane, in the same order of operations.
+// `N` sections in a row over both channels, sample by sample: each sample goes through every
+// section before the next sample enters, so the sections' recursions overlap instead of waiting on
+// each other, the same operations on the same values as running the sections one after another
+// over the whole slice. With SSE2 the two channels share each instruction, one per lane, in the
+// same order of operations.
 template <std::size_t N>
 void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
                const std::array<BiquadHistory*, EQUnit::kBands>& historiesLeft,
                const std::array<BiquadHistory*, EQUnit::kBands>& historiesRight, float* left, float* right,
                std::size_t frames) {
 #if defined(__SSE2__)
-    std::array<__m128d, N> b0, b1, b2, a1, a2, x1, x2, y1, y2;
+    __m128d b0[N], b1[N], b2[N], a1[N], a2[N], x1[N], x2[N], y1[N], y2[N];
     for (std::size_t k = 0; k < N; ++k) {
         const Biquad& s = *sections[k];
         const BiquadHistory& l = *historiesLeft[k];
@@ -163,26 +147,6 @@ void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
 }
 
 }  // namespace
-
-void EQUnit::processChannel(bool rightChannel, float* samples, std::size_t frames) noexcept {
-    frames = std::min(frames, kMaxFrames);
-    std::array<const Biquad*, kBands> sections{};
-    std::array<BiquadHistory*, kBands> histories{};
-    std::size_t n = 0;
-    for (std::size_t k = 0; k < kBands; ++k) {
-        if (!active_[k]) continue;
-        sections[n] = &sections_[k];
-        histories[n] = rightChannel ? &right_[k] : &left_[k];
-        ++n;
-    }
-    switch (n) {
-        case 1: runChain<1>(sections, histories, samples, frames); break;
-        case 2: runChain<2>(sections, histories, samples, frames); break;
-        case 3: runChain<3>(sections, histories, samples, frames); break;
-        case 4: runChain<4>(sections, histories, samples, frames); break;
-        default: break;
-    }
-}
 
 bool EQUnit::active() const { return std::any_of(active_.begin(), active_.end(), [](bool a) { return a; }); }
 

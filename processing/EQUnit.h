@@ -17,7 +17,7 @@ namespace tessoral {
 // 0.08 octave wide at any frequency. Peaking sections reach exactly the band's gain at f; the
 // low-pass and high-pass sections ignore the gain; the low shelf reaches the full gain far below f
 // and half of it (in dB) at f. The sections run in band order in double precision (Direct Form I,
-// each channel on its own, each sample through every section in turn, state kept across slices);
+// both channels side by side, each sample through every section in turn, state kept across slices);
 // bypassed bands are skipped and a unit with every band bypassed passes the signal through
 // unchanged. The global gain is 0 dB.
 //
@@ -48,9 +48,6 @@ public:
     const Band& band(std::size_t index) const { return bands_[index]; }
 
     void process(float* left, float* right, std::size_t frames) noexcept override;
-    // One channel's part of process(): the same samples for that channel, and the other
-    // channel's state untouched. The two channels may run on different threads.
-    void processChannel(bool rightChannel, float* samples, std::size_t frames) noexcept;
     // Whether any band changes the signal.
     bool active() const;
 

@@ -470,20 +470,6 @@ TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
             reference.right.emplace_back();
         }
         expectSameSamples(unit, reference, audio);
-        // One channel at a time gives each channel's samples of both at once.
-        EQUnit apart;
-        for (std::size_t k = 0; k < used; ++k) apart.setBand(k, unit.band(k));
-        std::vector<float> l = audio.left.toVector(), r = audio.right.toVector(), bl = l, br = r;
-        for (std::size_t p = 0; p < l.size(); p += 4096) {
-            const std::size_t n = std::min<std::size_t>(4096, l.size() - p);
-            apart.processChannel(true, r.data() + p, n);
-            apart.processChannel(false, l.data() + p, n);
-        }
-        EQUnit both;
-        for (std::size_t k = 0; k < used; ++k) both.setBand(k, unit.band(k));
-        for (std::size_t p = 0; p < bl.size(); p += 4096)
-            both.process(bl.data() + p, br.data() + p, std::min<std::size_t>(4096, bl.size() - p));
-        EXPECT_TRUE(sameBits(l, bl) && sameBits(r, br));
     }
 
     // The graphs in steps.
