@@ -205,6 +205,7 @@ private:
     struct ScratchBuffer {
         std::vector<double> values = std::vector<double>(kChunk);
         std::vector<float> left = std::vector<float>(kChunk), right = std::vector<float>(kChunk);
+        std::atomic<std::size_t> chunk{0};  // the chunk whose preparation wrote it last
     };
     using ScratchRing = std::vector<ScratchBuffer>;
     struct Stage {
@@ -309,6 +310,12 @@ private:
                 if (stage.scratch) {
                     ScratchBuffer& buffer = (*stage.scratch)[part % stage.scratch->size()];
                     scratch = {buffer.values.data(), buffer.left.data(), buffer.right.data()};
+                    // A later chunk's preparation in the buffer would give wrong samples: fail
+                    // instead (the ring's bound in ready() keeps this from happening).
+                    if (stage.step == Step::prepare)
+                        buffer.chunk = part;
+                    else if (buffer.chunk != part)
+                        throw StudioError(L("Ошибка обработки эффекта."));
                 }
                 if (stage.step == Step::prepare) {
                     stage.graph->prepare(inLeft + begin, inRight + begin, scratch, end - begin);
