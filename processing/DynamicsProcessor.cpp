@@ -55,22 +55,46 @@ double DynamicsProcessor::staticReduction(double levelDB) const {
     return slope_ * x * x / (2 * kKneeWidth);
 }
 
-void DynamicsProcessor::process(float* left, float* right, std::size_t frames) noexcept {
-    frames = std::min(frames, kMaxFrames);
-    double g = reduction_;
+void DynamicsProcessor::targets(const float* left, const float* right, double* reductions,
+                                std::size_t frames) const noexcept {
     const bool compresses = slope_ > 0.0;
     for (std::size_t i = 0; i < frames; ++i) {
         double target = 0.0;
         const double peak = std::max(std::fabs(left[i]), std::fabs(right[i]));
         if (compresses && peak > kneeStart_) target = staticReduction(20.0 * std::log10(peak));
-        const double coeff = target > g ? attackCoeff_ : releaseCoeff_;
+        reductions[i] = target;
+    }
+}
+
+void DynamicsProcessor::smooth(double* reductions, std::size_t frames) noexcept {
+    double g = reduction_;
+    const double attack = attackCoeff_, release = releaseCoeff_;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double target = reductions[i];
+        const double coeff = target > g ? attack : release;
         g = target + coeff * (g - target);
         if (g < 1e-9) g = 0.0;
-        const double gain = g == 0.0 ? makeup_ : makeup_ * std::exp(g * -0.11512925464970229);
-        left[i] = static_cast<float>(left[i] * gain);
-        right[i] = static_cast<float>(right[i] * gain);
+        reductions[i] = g;
     }
     reduction_ = g;
+}
+
+void DynamicsProcessor::apply(const double* reductions, const float* inLeft, const float* inRight, float* outLeft,
+                              float* outRight, std::size_t frames) const noexcept {
+    const double makeup = makeup_;
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double g = reductions[i];
+        const double gain = g == 0.0 ? makeup : makeup * std::exp(g * -0.11512925464970229);
+        outLeft[i] = static_cast<float>(inLeft[i] * gain);
+        outRight[i] = static_cast<float>(inRight[i] * gain);
+    }
+}
+
+void DynamicsProcessor::process(float* left, float* right, std::size_t frames) noexcept {
+    frames = std::min(frames, kMaxFrames);
+    targets(left, right, scratch_, frames);
+    smooth(scratch_, frames);
+    apply(scratch_, left, right, left, right, frames);
 }
 
 }  // namespace tessoral

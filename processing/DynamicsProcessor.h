@@ -34,6 +34,17 @@ public:
 
     void process(float* left, float* right, std::size_t frames) noexcept override;
 
+    // process() in three steps, so that one signal can render on several threads: the target
+    // reductions of any frames, on any thread and in any order; their smoothing, in order over the
+    // whole signal; the smoothed gain applied, again in any order. The same samples as process().
+    // The target reduction in dB of each frame, into `reductions`.
+    void targets(const float* left, const float* right, double* reductions, std::size_t frames) const noexcept;
+    // Target reductions in place into smoothed ones, carrying the smoothing from the frames before.
+    void smooth(double* reductions, std::size_t frames) noexcept;
+    // Both channels times the gain of each frame's smoothed reduction (the output may be the input).
+    void apply(const double* reductions, const float* inLeft, const float* inRight, float* outLeft,
+               float* outRight, std::size_t frames) const noexcept;
+
     // The static gain reduction in dB (≥ 0) for an input level in dB.
     double staticReduction(double levelDB) const;
 
@@ -52,6 +63,7 @@ private:
     double releaseCoeff_ = 0.0;
     double makeup_ = 1.0;
     double reduction_ = 0.0;    // smoothed reduction in dB
+    double scratch_[kMaxFrames];  // process()'s reductions
 };
 
 }  // namespace tessoral

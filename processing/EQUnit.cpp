@@ -4,6 +4,10 @@
 #include <cmath>
 #include <numbers>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "model/Frames.h"
 
 namespace tessoral {
@@ -57,20 +61,113 @@ void EQUnit::setBand(std::size_t index, const Band& band) {
     right_[index] = {};
 }
 
+namespace {
+
+#if !defined(__SSE2__)
+// One sample through one section: the arithmetic of runSection, term for term.
+inline double step(const Biquad& s, BiquadHistory& h, double x) {
+    const double y = s.b0 * x + s.b1 * h.x1 + s.b2 * h.x2 - s.a1 * h.y1 - s.a2 * h.y2;
+    h = {x, h.x1, y, h.y1};
+    return y;
+}
+#endif
+
+// `N` sections in a row over both channels, sample by sample: each sample goes through every
+// section before the next sample enters, so the sections' recursions overlap instead of waiting on
+// each other, the same operations on the same values as running the sections one after another
+// over the whole slice. With SSE2 the two channels share each instruction, one per lane, in the
+// same order of operations.
+template <std::size_t N>
+void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
+               const std::array<BiquadHistory*, EQUnit::kBands>& historiesLeft,
+               const std::array<BiquadHistory*, EQUnit::kBands>& historiesRight, float* left, float* right,
+               std::size_t frames) {
+#if defined(__SSE2__)
+    __m128d b0[N], b1[N], b2[N], a1[N], a2[N], x1[N], x2[N], y1[N], y2[N];
+    for (std::size_t k = 0; k < N; ++k) {
+        const Biquad& s = *sections[k];
+        const BiquadHistory& l = *historiesLeft[k];
+        const BiquadHistory& r = *historiesRight[k];
+        b0[k] = _mm_set1_pd(s.b0);
+        b1[k] = _mm_set1_pd(s.b1);
+        b2[k] = _mm_set1_pd(s.b2);
+        a1[k] = _mm_set1_pd(s.a1);
+        a2[k] = _mm_set1_pd(s.a2);
+        x1[k] = _mm_set_pd(r.x1, l.x1);
+        x2[k] = _mm_set_pd(r.x2, l.x2);
+        y1[k] = _mm_set_pd(r.y1, l.y1);
+        y2[k] = _mm_set_pd(r.y2, l.y2);
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+        __m128d v = _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i)));
+        for (std::size_t k = 0; k < N; ++k) {
+            __m128d y = _mm_add_pd(_mm_mul_pd(b0[k], v), _mm_mul_pd(b1[k], x1[k]));
+            y = _mm_add_pd(y, _mm_mul_pd(b2[k], x2[k]));
+            y = _mm_sub_pd(y, _mm_mul_pd(a1[k], y1[k]));
+            y = _mm_sub_pd(y, _mm_mul_pd(a2[k], y2[k]));
+            x2[k] = x1[k];
+            x1[k] = v;
+            y2[k] = y1[k];
+            y1[k] = y;
+            v = y;
+        }
+        const __m128 out = _mm_cvtpd_ps(v);
+        _mm_store_ss(left + i, out);
+        _mm_store_ss(right + i, _mm_shuffle_ps(out, out, 1));
+    }
+    for (std::size_t k = 0; k < N; ++k) {
+        BiquadHistory& l = *historiesLeft[k];
+        BiquadHistory& r = *historiesRight[k];
+        l = {_mm_cvtsd_f64(x1[k]), _mm_cvtsd_f64(x2[k]), _mm_cvtsd_f64(y1[k]), _mm_cvtsd_f64(y2[k])};
+        r = {_mm_cvtsd_f64(_mm_unpackhi_pd(x1[k], x1[k])), _mm_cvtsd_f64(_mm_unpackhi_pd(x2[k], x2[k])),
+             _mm_cvtsd_f64(_mm_unpackhi_pd(y1[k], y1[k])), _mm_cvtsd_f64(_mm_unpackhi_pd(y2[k], y2[k]))};
+    }
+#else
+    std::array<Biquad, N> s;
+    std::array<BiquadHistory, N> hl, hr;
+    for (std::size_t k = 0; k < N; ++k) {
+        s[k] = *sections[k];
+        hl[k] = *historiesLeft[k];
+        hr[k] = *historiesRight[k];
+    }
+    for (std::size_t i = 0; i < frames; ++i) {
+        double l = left[i], r = right[i];
+        for (std::size_t k = 0; k < N; ++k) {
+            l = step(s[k], hl[k], l);
+            r = step(s[k], hr[k], r);
+        }
+        left[i] = static_cast<float>(l);
+        right[i] = static_cast<float>(r);
+    }
+    for (std::size_t k = 0; k < N; ++k) {
+        *historiesLeft[k] = hl[k];
+        *historiesRight[k] = hr[k];
+    }
+#endif
+}
+
+}  // namespace
+
+bool EQUnit::active() const { return std::any_of(active_.begin(), active_.end(), [](bool a) { return a; }); }
+
 void EQUnit::process(float* left, float* right, std::size_t frames) noexcept {
     frames = std::min(frames, kMaxFrames);
-    if (std::none_of(active_.begin(), active_.end(), [](bool a) { return a; })) return;
-    double* bl = bufferLeft_.data();
-    double* br = bufferRight_.data();
-    for (std::size_t i = 0; i < frames; ++i) {
-        bl[i] = left[i];
-        br[i] = right[i];
+    std::array<const Biquad*, kBands> sections{};
+    std::array<BiquadHistory*, kBands> historiesLeft{}, historiesRight{};
+    std::size_t n = 0;
+    for (std::size_t k = 0; k < kBands; ++k) {
+        if (!active_[k]) continue;
+        sections[n] = &sections_[k];
+        historiesLeft[n] = &left_[k];
+        historiesRight[n] = &right_[k];
+        ++n;
     }
-    for (std::size_t k = 0; k < kBands; ++k)
-        if (active_[k]) runSection(sections_[k], left_[k], right_[k], bl, br, frames);
-    for (std::size_t i = 0; i < frames; ++i) {
-        left[i] = static_cast<float>(bl[i]);
-        right[i] = static_cast<float>(br[i]);
+    switch (n) {
+        case 1: runChains<1>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        case 2: runChains<2>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        case 3: runChains<3>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        case 4: runChains<4>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        default: break;
     }
 }
 

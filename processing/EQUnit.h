@@ -17,8 +17,9 @@ namespace tessoral {
 // 0.08 octave wide at any frequency. Peaking sections reach exactly the band's gain at f; the
 // low-pass and high-pass sections ignore the gain; the low shelf reaches the full gain far below f
 // and half of it (in dB) at f. The sections run in band order in double precision (Direct Form I,
-// both channels side by side, state kept across slices); bypassed bands are skipped and a unit
-// with every band bypassed passes the signal through unchanged. The global gain is 0 dB.
+// both channels side by side, each sample through every section in turn, state kept across slices);
+// bypassed bands are skipped and a unit with every band bypassed passes the signal through
+// unchanged. The global gain is 0 dB.
 //
 // Parameters outside the usable range are brought into it: the frequency into 10 Hz … 23,520 Hz
 // (0.49 of the rate), the bandwidth into 0.01 … 5 octaves, the gain into −96 … +24 dB; a band with
@@ -47,6 +48,8 @@ public:
     const Band& band(std::size_t index) const { return bands_[index]; }
 
     void process(float* left, float* right, std::size_t frames) noexcept override;
+    // Whether any band changes the signal.
+    bool active() const;
 
     // The section a band runs (identity for a bypassed or unusable band).
     static Biquad design(const Band& band);
@@ -56,7 +59,6 @@ private:
     std::array<Biquad, kBands> sections_{};
     std::array<bool, kBands> active_{};
     std::array<BiquadHistory, kBands> left_{}, right_{};
-    std::array<double, kMaxFrames> bufferLeft_{}, bufferRight_{};
 };
 
 }  // namespace tessoral

@@ -46,46 +46,139 @@ void PeakLimiter::reset() {
 
 void PeakLimiter::process(float* left, float* right, std::size_t frames) noexcept {
     frames = std::min(frames, kMaxFrames);
+    // The state in locals for the loop: the stores into the rings below could otherwise stand for
+    // writes to it, and every frame would wait on them.
     const std::size_t capacity = queueGain_.size();
+    const std::size_t window = window_;
+    const double decayCoeff = decayCoeff_;
+    double* const queueGain = queueGain_.data();
+    unsigned long long* const queueFrame = queueFrame_.data();
+    double* const curve = curve_.data();
+    float* const delayLeft = delayLeft_.data();
+    float* const delayRight = delayRight_.data();
+    std::size_t head = head_, count = count_, position = position_;
+    unsigned long long frame = frame_;
+    double held = held_, curveSum = curveSum_;
+    // head < capacity and count ≤ capacity, so one subtraction brings an index back into the ring.
+    const auto wrap = [capacity](std::size_t index) { return index >= capacity ? index - capacity : index; };
     for (std::size_t i = 0; i < frames; ++i) {
         const float xl = left[i], xr = right[i];
         const double peak = std::max(std::fabs(xl), std::fabs(xr));
         const double required = peak > 1.0 ? 1.0 / peak : 1.0;
 
         // Sliding minimum over the last L + 1 required gains.
-        while (count_ > 0 && queueGain_[(head_ + count_ - 1) % capacity] >= required) --count_;
-        queueGain_[(head_ + count_) % capacity] = required;
-        queueFrame_[(head_ + count_) % capacity] = frame_;
-        ++count_;
-        while (queueFrame_[head_] + window_ <= frame_) {
-            head_ = (head_ + 1) % capacity;
-            --count_;
+        while (count > 0 && queueGain[wrap(head + count - 1)] >= required) --count;
+        const std::size_t tail = wrap(head + count);
+        queueGain[tail] = required;
+        queueFrame[tail] = frame;
+        ++count;
+        while (queueFrame[head] + window <= frame) {
+            head = wrap(head + 1);
+            --count;
         }
-        const double minimum = queueGain_[head_];
+        const double minimum = queueGain[head];
 
-        const double recovered = 1.0 - (1.0 - held_) * decayCoeff_;
-        held_ = std::min(minimum, recovered);
+        const double recovered = 1.0 - (1.0 - held) * decayCoeff;
+        held = std::min(minimum, recovered);
 
-        curveSum_ += held_ - curve_[position_];
-        curve_[position_] = held_;
-        const double gain = std::min(1.0, curveSum_ / static_cast<double>(window_));
+        curveSum += held - curve[position];
+        curve[position] = held;
+        const double gain = std::min(1.0, curveSum / static_cast<double>(window));
 
         // The delay line holds the last L + 1 inputs; the oldest is L frames old.
-        delayLeft_[position_] = xl;
-        delayRight_[position_] = xr;
-        const std::size_t oldest = position_ + 1 == window_ ? 0 : position_ + 1;
-        const double yl = delayLeft_[oldest] * gain;
-        const double yr = delayRight_[oldest] * gain;
+        delayLeft[position] = xl;
+        delayRight[position] = xr;
+        const std::size_t oldest = position + 1 == window ? 0 : position + 1;
+        const double yl = delayLeft[oldest] * gain;
+        const double yr = delayRight[oldest] * gain;
         left[i] = static_cast<float>(clampTo(yl, -1.0, 1.0));
         right[i] = static_cast<float>(clampTo(yr, -1.0, 1.0));
-        position_ = oldest;
-        ++frame_;
+        position = oldest;
+        ++frame;
         // Refresh the running sum now and then so rounding cannot drift.
-        if (position_ == 0) {
+        if (position == 0) {
             double sum = 0.0;
-            for (double v : curve_) sum += v;
-            curveSum_ = sum;
+            for (std::size_t k = 0; k < window; ++k) sum += curve[k];
+            curveSum = sum;
         }
+    }
+    head_ = head;
+    count_ = count;
+    position_ = position;
+    frame_ = frame;
+    held_ = held;
+    curveSum_ = curveSum;
+}
+
+void PeakLimiter::required(const float* left, const float* right, double* gains, std::size_t frames) noexcept {
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double peak = std::max(std::fabs(left[i]), std::fabs(right[i]));
+        gains[i] = peak > 1.0 ? 1.0 / peak : 1.0;
+    }
+}
+
+void PeakLimiter::track(double* gains, float* left, float* right, std::size_t frames) noexcept {
+    // The loop of process() without the output's arithmetic.
+    const std::size_t capacity = queueGain_.size();
+    const std::size_t window = window_;
+    const double decayCoeff = decayCoeff_;
+    double* const queueGain = queueGain_.data();
+    unsigned long long* const queueFrame = queueFrame_.data();
+    double* const curve = curve_.data();
+    float* const delayLeft = delayLeft_.data();
+    float* const delayRight = delayRight_.data();
+    std::size_t head = head_, count = count_, position = position_;
+    unsigned long long frame = frame_;
+    double held = held_, curveSum = curveSum_;
+    const auto wrap = [capacity](std::size_t index) { return index >= capacity ? index - capacity : index; };
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double required = gains[i];
+        while (count > 0 && queueGain[wrap(head + count - 1)] >= required) --count;
+        const std::size_t tail = wrap(head + count);
+        queueGain[tail] = required;
+        queueFrame[tail] = frame;
+        ++count;
+        while (queueFrame[head] + window <= frame) {
+            head = wrap(head + 1);
+            --count;
+        }
+        const double minimum = queueGain[head];
+        const double recovered = 1.0 - (1.0 - held) * decayCoeff;
+        held = std::min(minimum, recovered);
+        curveSum += held - curve[position];
+        curve[position] = held;
+        gains[i] = curveSum;
+
+        delayLeft[position] = left[i];
+        delayRight[position] = right[i];
+        const std::size_t oldest = position + 1 == window ? 0 : position + 1;
+        left[i] = delayLeft[oldest];
+        right[i] = delayRight[oldest];
+        position = oldest;
+        ++frame;
+        if (position == 0) {
+            double sum = 0.0;
+            for (std::size_t k = 0; k < window; ++k) sum += curve[k];
+            curveSum = sum;
+        }
+    }
+    head_ = head;
+    count_ = count;
+    position_ = position;
+    frame_ = frame;
+    held_ = held;
+    curveSum_ = curveSum;
+}
+
+void PeakLimiter::release(const double* sums, const float* delayedLeft, const float* delayedRight, float* outLeft,
+                          float* outRight, std::size_t frames) const noexcept {
+    const auto window = static_cast<double>(window_);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double gain = std::min(1.0, sums[i] / window);
+        const double yl = delayedLeft[i] * gain;
+        const double yr = delayedRight[i] * gain;
+        outLeft[i] = static_cast<float>(clampTo(yl, -1.0, 1.0));
+        outRight[i] = static_cast<float>(clampTo(yr, -1.0, 1.0));
     }
 }
 

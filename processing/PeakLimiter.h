@@ -36,6 +36,18 @@ public:
 
     void process(float* left, float* right, std::size_t frames) noexcept override;
 
+    // process() in three steps, so that one signal can render on several threads: required() of
+    // any frames, on any thread and in any order; track() in order over the whole signal; release()
+    // of any frames once tracked. The same samples as process().
+    // The gain each frame requires, into `gains`.
+    static void required(const float* left, const float* right, double* gains, std::size_t frames) noexcept;
+    // Follows the required gains in order: each becomes the gain curve's running sum at its frame,
+    // and each input sample (given in `left` and `right`) the delayed sample that leaves then.
+    void track(double* gains, float* left, float* right, std::size_t frames) noexcept;
+    // The output of each frame from its running sum and delayed samples.
+    void release(const double* sums, const float* delayedLeft, const float* delayedRight, float* outLeft,
+                 float* outRight, std::size_t frames) const noexcept;
+
 private:
     void reset();
 

@@ -8,6 +8,9 @@
 #include <mutex>
 #include <unordered_map>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "model/Hashing.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
@@ -102,9 +105,30 @@ AudioData run(const std::vector<EffectSlot>& slots, const AudioData& audio, cons
     return current;
 }
 
+// A channel of `frames` silent samples for a render to write. A long clip's channel asks for huge
+// pages where the system gives them on request: it is then cleared in a few hundred page faults
+// rather than tens of thousands, which the render would wait on before it starts. Only a channel
+// large enough to be a mapping of its own (32 MiB and more) asks, so no other memory is affected.
+std::vector<float> freshChannel(std::size_t frames) {
+    std::vector<float> samples;
+    if (frames * sizeof(float) < (std::size_t{32} << 20)) {
+        samples.resize(frames);
+        return samples;
+    }
+    samples.reserve(frames);
+    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto begin = (reinterpret_cast<std::uintptr_t>(samples.data()) + page - 1) / page * page;
+    const auto end = reinterpret_cast<std::uintptr_t>(samples.data() + frames) / page * page;
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+    samples.resize(frames);
+    return samples;
+}
+
 // One clip's rack rendered on several threads, to the same samples as run(). Slots whose effect
 // renders slice by slice (the unit graphs and the inversion) form a pipeline over chunks of the
-// signal, each slot on whichever thread is free, all working in place on one buffer; the de-esser
+// signal, each slot on whichever thread is free, all working in place on one buffer. A graph whose
+// work splits (a compressor, a limiter) is three stages of that pipeline: its preparation and its finish
+// render several chunks at once, and only the step between them goes chunk by chunk. The de-esser
 // renders its two channels at once, each in ranges over time (the band levels, then the output);
 // any other slot renders whole when its input is complete. The
 // caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
@@ -113,29 +137,41 @@ public:
     // Slices as renderUnitGraph pulls them, handed on between slots a chunk at a time.
     static constexpr std::size_t kSlice = EffectUnit::kMaxFrames;
     static constexpr std::size_t kChunk = 16 * kSlice;
+    // Chunks a split graph has under way at most (each holds a scratch buffer of its own).
+    static constexpr std::size_t kSplitChunks = 12;
 
     ParallelRack(const std::vector<const EffectSlot*>& slots, const AudioData& audio,
                  const std::function<bool()>* isCancelled)
         : input_(audio), frames_(static_cast<std::size_t>(audio.frames())), isCancelled_(isCancelled) {
         const std::size_t chunks = (frames_ + kChunk - 1) / kChunk;
-        stages_.reserve(slots.size());
+        stages_.reserve(3 * slots.size());
         for (const EffectSlot* slot : slots) {
+            if (UnitGraph::renders(slot->preset) || slot->preset == EffectPreset::invert) {
+                std::shared_ptr<UnitGraphStream> graph;
+                if (slot->preset != EffectPreset::invert)
+                    graph = std::make_shared<UnitGraphStream>(slot->preset, slot->params);
+                std::shared_ptr<ScratchRing> scratch;
+                if (graph && graph->splits()) scratch = std::make_shared<ScratchRing>(std::min(chunks, kSplitChunks));
+                const auto steps =
+                    scratch ? std::vector{Step::prepare, Step::carry, Step::finish} : std::vector{Step::all};
+                for (const Step step : steps) {
+                    Stage& stage = stages_.emplace_back();
+                    stage.slot = slot;
+                    stage.kind = Kind::stream;
+                    stage.step = step;
+                    stage.concurrent = step == Step::prepare || step == Step::finish;
+                    stage.parts = chunks;
+                    stage.finished.assign(chunks, 0);
+                    stage.graph = graph;
+                    stage.scratch = scratch;
+                }
+                continue;
+            }
             Stage& stage = stages_.emplace_back();
             stage.slot = slot;
-            if (UnitGraph::renders(slot->preset) || slot->preset == EffectPreset::invert) {
-                stage.kind = Kind::stream;
-                stage.parts = chunks;
-                if (slot->preset != EffectPreset::invert)
-                    stage.graph = std::make_unique<UnitGraphStream>(slot->preset, slot->params);
-                if (slot->wet < 1.0) {
-                    stage.dryLeft.resize(kSlice);
-                    stage.dryRight.resize(kSlice);
-                }
-            } else {
-                stage.kind = AudioIO::channelsApart(slot->preset) ? Kind::channels : Kind::whole;
-                stage.parts = 1;
-                if (stage.kind == Kind::channels) addDeessing(slot);
-            }
+            stage.kind = AudioIO::channelsApart(slot->preset) ? Kind::channels : Kind::whole;
+            stage.parts = 1;
+            if (stage.kind == Kind::channels) addDeessing(slot);
         }
         current_ = input_;
         if (stages_.front().kind == Kind::stream) beginStream(true);
@@ -145,6 +181,7 @@ public:
     std::size_t width() const {
         std::size_t streams = 0, widest = 1;
         for (const Stage& s : stages_) {
+            if (s.concurrent) return std::numeric_limits<std::size_t>::max();
             streams += s.kind == Kind::stream ? 1 : 0;
             widest = std::max(widest, s.kind == Kind::channels ? s.parts : std::size_t{1});
         }
@@ -174,16 +211,29 @@ private:
     // A de-esser's range covers this many samples or more, up to this many ranges per channel.
     static constexpr std::size_t kDeessRange = 32'768;
     static constexpr std::size_t kMaxDeessRanges = 32;
+    // What a stream stage does with its slot's graph: all of it, or one step of a split graph.
+    enum class Step { all, prepare, carry, finish };
+    // A split graph's scratch buffers, one per chunk under way (chunk c uses buffer c mod size).
+    struct ScratchBuffer {
+        std::vector<double> values = std::vector<double>(kChunk);
+        std::vector<float> left = std::vector<float>(kChunk), right = std::vector<float>(kChunk);
+        std::atomic<std::size_t> chunk{0};  // the chunk whose preparation wrote it last
+    };
+    using ScratchRing = std::vector<ScratchBuffer>;
     struct Stage {
         const EffectSlot* slot = nullptr;
         Kind kind = Kind::whole;
-        std::unique_ptr<UnitGraphStream> graph;  // a stream's unit graph; none for the inversion
+        Step step = Step::all;
+        std::shared_ptr<UnitGraphStream> graph;  // a stream's unit graph; none for the inversion
+        std::shared_ptr<ScratchRing> scratch;    // a split graph's, shared by its three stages
+        bool concurrent = false;                 // a stream whose chunks may render at once
         std::size_t parts = 0;                   // chunks of a stream, channels, or the whole
         std::size_t claimed = 0;
         std::size_t done = 0;
+        std::vector<char> finished;  // a stream's chunks that have rendered
+        std::size_t doneUpTo = 0;    // a stream's chunks before this one have all rendered
         bool complete = false;
         bool readsInput = false;  // a stream reading the clip's audio rather than the buffer
-        std::vector<float> dryLeft, dryRight;  // a slice before the slot, for its wet amount
         std::shared_ptr<Deessing> deess;       // the de-esser's channels
         bool deessOutput = false;              // the de-esser's second stage
     };
@@ -206,8 +256,9 @@ private:
     // buffer of its own. Only while no stream runs.
     void beginStream(bool first) {
         if (first) {
-            current_ = AudioData(std::vector<float>(frames_), std::vector<float>(frames_));
-            stages_.front().readsInput = true;
+            current_ = AudioData(freshChannel(frames_), freshChannel(frames_));
+            for (Stage& stage : stages_)
+                if (stage.slot == stages_.front().slot) stage.readsInput = true;
         }
         // No copy: current_ is this render's own (copy-on-write otherwise).
         outLeft_ = current_.left.mutableVector().data();
@@ -218,10 +269,14 @@ private:
     bool ready(std::size_t k) const {
         const Stage& stage = stages_[k];
         if (stage.claimed >= stage.parts) return false;
-        if (stage.kind == Kind::stream && stage.claimed != stage.done) return false;  // a chunk under way
+        if (stage.kind == Kind::stream && !stage.concurrent && stage.claimed != stage.done)
+            return false;  // a chunk under way
+        // Every scratch buffer taken: the finish (two stages on) has yet to free the oldest.
+        if (stage.step == Step::prepare && stage.claimed >= stages_[k + 2].doneUpTo + stage.scratch->size())
+            return false;
         if (k == 0) return true;
         const Stage& before = stages_[k - 1];
-        if (stage.kind == Kind::stream && before.kind == Kind::stream) return before.done > stage.claimed;
+        if (stage.kind == Kind::stream && before.kind == Kind::stream) return before.doneUpTo > stage.claimed;
         return before.complete;
     }
 
@@ -245,6 +300,10 @@ private:
                 probeSlot(*stage.slot);
                 renderPart(stage, part);
                 guard.lock();
+                if (stage.kind == Kind::stream) {
+                    stage.finished[part] = 1;
+                    while (stage.doneUpTo < stage.parts && stage.finished[stage.doneUpTo]) ++stage.doneUpTo;
+                }
                 finished = ++stage.done == stage.parts;
                 if (finished && stage.kind != Kind::stream) {
                     guard.unlock();
@@ -274,24 +333,46 @@ private:
                 const std::size_t begin = part * kChunk, end = std::min(frames_, begin + kChunk);
                 const float* inLeft = stage.readsInput ? input_.left.data() : outLeft_;
                 const float* inRight = stage.readsInput ? input_.right.data() : outRight_;
+                UnitGraphStream::Scratch scratch;
+                if (stage.scratch) {
+                    ScratchBuffer& buffer = (*stage.scratch)[part % stage.scratch->size()];
+                    scratch = {buffer.values.data(), buffer.left.data(), buffer.right.data()};
+                    // A later chunk's preparation in the buffer would give wrong samples: fail
+                    // instead (the ring's bound in ready() keeps this from happening).
+                    if (stage.step == Step::prepare)
+                        buffer.chunk = part;
+                    else if (buffer.chunk != part)
+                        throw StudioError(L("Ошибка обработки эффекта."));
+                }
+                if (stage.step == Step::prepare) {
+                    stage.graph->prepare(inLeft + begin, inRight + begin, scratch, end - begin);
+                    break;
+                }
+                if (stage.step == Step::carry) {
+                    stage.graph->carry(scratch, end - begin);
+                    break;
+                }
                 const auto w = static_cast<float>(slot.wet);
+                float dryLeft[kSlice], dryRight[kSlice];  // a slice before the slot, for its wet amount
                 for (std::size_t p = begin; p < end; p += kSlice) {
                     const std::size_t n = std::min(kSlice, end - p);
                     float* l = outLeft_ + p;
                     float* r = outRight_ + p;
                     if (w < 1.0f) {
-                        std::copy_n(inLeft + p, n, stage.dryLeft.data());
-                        std::copy_n(inRight + p, n, stage.dryRight.data());
+                        std::copy_n(inLeft + p, n, dryLeft);
+                        std::copy_n(inRight + p, n, dryRight);
                     }
-                    if (stage.graph) {
+                    if (stage.step == Step::finish) {
+                        stage.graph->finish(scratch + (p - begin), inLeft + p, inRight + p, l, r, n);
+                    } else if (stage.graph) {
                         stage.graph->process(inLeft + p, inRight + p, l, r, n);
                     } else {
                         for (std::size_t i = 0; i < n; ++i) l[i] = -inLeft[p + i];
                         for (std::size_t i = 0; i < n; ++i) r[i] = -inRight[p + i];
                     }
                     if (w < 1.0f) {
-                        wetMix(stage.dryLeft.data(), l, l, n, w);
-                        wetMix(stage.dryRight.data(), r, r, n, w);
+                        wetMix(dryLeft, l, l, n, w);
+                        wetMix(dryRight, r, r, n, w);
                     }
                 }
                 break;

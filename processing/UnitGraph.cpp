@@ -185,6 +185,10 @@ UnitGraphStream::UnitGraphStream(EffectPreset preset, const EffectParams& params
         scaled_ = true;
         gain_ = std::pow(10.0f, ceiling / 20.0f);
     }
+    if (!eq_->active()) {
+        dynamics_ = scaled_ ? nullptr : dynamic_cast<DynamicsProcessor*>(unit_.get());
+        limiter_ = dynamic_cast<PeakLimiter*>(unit_.get());
+    }
 }
 
 UnitGraphStream::~UnitGraphStream() = default;
@@ -200,6 +204,51 @@ void UnitGraphStream::process(const float* inLeft, const float* inRight, float* 
         const float g = gain_;
         for (float* channel : {outLeft, outRight})
             for (std::size_t i = 0; i < frames; ++i) channel[i] *= g;
+    }
+}
+
+void UnitGraphStream::prepare(const float* inLeft, const float* inRight, Scratch scratch,
+                              std::size_t frames) const noexcept {
+    const FlushDenormals flush;
+    if (limiter_) {
+        readSource(inLeft, scratch.left, frames);
+        readSource(inRight, scratch.right, frames);
+        PeakLimiter::required(scratch.left, scratch.right, scratch.values, frames);
+        return;
+    }
+    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
+    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
+        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
+        readSource(inLeft + p, left, n);
+        readSource(inRight + p, right, n);
+        dynamics_->targets(left, right, scratch.values + p, n);
+    }
+}
+
+void UnitGraphStream::carry(Scratch scratch, std::size_t frames) noexcept {
+    const FlushDenormals flush;
+    if (limiter_)
+        limiter_->track(scratch.values, scratch.left, scratch.right, frames);
+    else
+        dynamics_->smooth(scratch.values, frames);
+}
+
+void UnitGraphStream::finish(Scratch scratch, const float* inLeft, const float* inRight, float* outLeft,
+                             float* outRight, std::size_t frames) const noexcept {
+    const FlushDenormals flush;
+    if (limiter_) {
+        limiter_->release(scratch.values, scratch.left, scratch.right, outLeft, outRight, frames);
+        const float g = gain_;
+        for (float* channel : {outLeft, outRight})
+            for (std::size_t i = 0; i < frames; ++i) channel[i] *= g;
+        return;
+    }
+    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
+    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
+        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
+        readSource(inLeft + p, left, n);
+        readSource(inRight + p, right, n);
+        dynamics_->apply(scratch.values + p, left, right, outLeft + p, outRight + p, n);
     }
 }
 

@@ -11,6 +11,9 @@
 
 namespace tessoral {
 
+class DynamicsProcessor;
+class PeakLimiter;
+
 namespace UnitGraph {
 
 // The fourteen presets rendered by a unit graph: voice, lowCut, dehum50, dehum60, telephone, warm,
@@ -49,9 +52,32 @@ public:
     void process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
                  std::size_t frames) noexcept;
 
+    // Room for what the steps of a split graph hand on to each other: a value and a sample of
+    // each channel per frame.
+    struct Scratch {
+        double* values = nullptr;
+        float* left = nullptr;
+        float* right = nullptr;
+        Scratch operator+(std::size_t frames) const { return {values + frames, left + frames, right + frames}; }
+    };
+
+    // Whether the graph's work splits into steps that may render on several threads (a
+    // compressor or a limiter without equaliser bands): prepare() of any frames, on any thread
+    // and in any order; carry() of every frame of the signal in order; finish() of any frames in
+    // any order once they are carried. The three steps over the signal give the same samples as
+    // process(); each takes any number of frames, and frame i's scratch is `scratch + i`.
+    bool splits() const { return dynamics_ != nullptr || limiter_ != nullptr; }
+    void prepare(const float* inLeft, const float* inRight, Scratch scratch, std::size_t frames) const noexcept;
+    void carry(Scratch scratch, std::size_t frames) noexcept;
+    // The output may be the input itself.
+    void finish(Scratch scratch, const float* inLeft, const float* inRight, float* outLeft, float* outRight,
+                std::size_t frames) const noexcept;
+
 private:
     std::unique_ptr<EQUnit> eq_;
     std::unique_ptr<EffectUnit> unit_;
+    DynamicsProcessor* dynamics_ = nullptr;  // the unit, when the graph splits
+    PeakLimiter* limiter_ = nullptr;         // the unit, when the graph splits
     bool scaled_ = false;  // the limiter's output is scaled by its ceiling
     float gain_ = 1.0f;
 };

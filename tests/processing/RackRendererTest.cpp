@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "model/EffectParameters.h"
 #include "model/StudioError.h"
 #include "processing/RackRenderer.h"
 #include "support/TestAudio.h"
@@ -26,6 +27,12 @@ EffectSlot slot(EffectPreset p, double wet = 1.0, bool enabled = true) {
     EffectSlot s(p);
     s.wet = wet;
     s.enabled = enabled;
+    return s;
+}
+
+EffectSlot slot(EffectPreset p, double wet, EffectParams params) {
+    EffectSlot s = slot(p, wet);
+    s.params = std::move(params);
     return s;
 }
 
@@ -236,6 +243,8 @@ TEST(RackRendererMix, ConcurrentParallelMixesAgree) {
 // cache as it was; with the fault gone the same clip renders and is cached.
 TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsCleanly) {
     constexpr std::int64_t kFrames = 3 * 65'536 + 2 * 4096 + 1234;
+    // Pushed well over full scale, so that the limiter after it works hard.
+    const EffectSlot loud = slot(EffectPreset::compressor, 1.0, {{"threshold", -30.0}, {"makeup", 20.0}});
     const std::vector<std::vector<EffectSlot>> racks{
         worstRack(),
         {slot(EffectPreset::deesser, 0.7), slot(EffectPreset::lowCut, 0.5), slot(EffectPreset::chorus),
@@ -243,6 +252,12 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
         {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25),
          slot(EffectPreset::compressor)},
+        // Graphs that render in steps: first in the rack, side by side, not fully wet, and over
+        // more chunks than their scratch buffers (a long clip).
+        {slot(EffectPreset::compressor, 0.6, {{"makeup", 18.0}}),
+         slot(EffectPreset::limiter, 1.0, {{"release", 300.0}}), loud, slot(EffectPreset::limiter, 0.8), slot(EffectPreset::invert, 0.5)},
+        // Mono, the limiter first and after the de-esser.
+        {slot(EffectPreset::limiter, 0.7), slot(EffectPreset::deesser), loud, slot(EffectPreset::limiter)},
     };
     // Which threads render parts of slots. Each part pauses a little, so that however loaded the
     // machine, the helpers of a parallel render are up before one thread could have rendered it all.
@@ -259,20 +274,22 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
     RackRenderer::Cache cache;
     for (std::size_t i = 0; i < racks.size(); ++i) {
         SCOPED_TRACE("rack " + std::to_string(i));
-        Track clip = clipWith(kFrames, racks[i], 500 + i);
+        Track clip = clipWith(i == 4 ? 13 * 65'536 + 777 : kFrames, racks[i], 500 + i);
         if (i == 0) {
             std::vector<float> left = clip.audio.left.toVector();
             left[70'000] = std::numeric_limits<float>::quiet_NaN();
             left[70'001] = std::numeric_limits<float>::infinity();
             clip.replaceAudio(AudioData(std::move(left), clip.audio.right.toVector()));
         }
-        if (i == 3) clip.replaceAudio(AudioData::mono(clip.audio.left.toVector()));
+        if (i == 3 || i == 5) clip.replaceAudio(AudioData::mono(clip.audio.left.toVector()));
         const AudioData before(clip.audio.left.toVector(), clip.audio.right.toVector());
         const AudioData sequential = RackRenderer::apply(clip.rack, clip.audio);
         deessing.clear();
         const AudioData parallel = RackRenderer::render(clip, cache);
         EXPECT_TRUE(sameBits(sequential, parallel));
-        if (RackRenderer::defaultRenderThreads() > 2) EXPECT_GT(deessing.size(), 2u);  // more than a thread a channel
+        const bool deesses = std::any_of(clip.rack.begin(), clip.rack.end(),
+                                         [](const EffectSlot& s) { return s.preset == EffectPreset::deesser; });
+        if (deesses && RackRenderer::defaultRenderThreads() > 2) EXPECT_GT(deessing.size(), 2u);  // more than a thread a channel
         EXPECT_TRUE(sameBits(clip.audio, before));
         EXPECT_TRUE(cache.contains(clip));
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <numbers>
 #include <string>
 #include <vector>
@@ -13,6 +15,8 @@
 #include "processing/DelayUnit.h"
 #include "processing/DistortionUnit.h"
 #include "processing/DynamicsProcessor.h"
+#include "processing/EQDesign.h"
+#include "processing/EQUnit.h"
 #include "processing/PeakLimiter.h"
 #include "processing/ReverbUnit.h"
 #include "processing/UnitGraph.h"
@@ -274,4 +278,228 @@ TEST(UnitGraphTest, DistortionWetPathIsBoundedAndDistorts) {
     EXPECT_LE(peak(wet), 0.5f);
     // A driven sine comes out nearly square: its RMS approaches its peak.
     EXPECT_GT(test::rms(wet.left.span().subspan(12'000)) / peak(wet), 0.85);
+}
+
+namespace {
+
+// The units' loops as they were first written, frame by frame, kept here as the reference that
+// faster loops must match to the bit.
+struct ReferenceCompressor {
+    double threshold, slope, kneeStart, attackCoeff, releaseCoeff, makeup, reduction = 0.0;
+    ReferenceCompressor(double t, double headroom, double attack, double release, double gainDB) : threshold(t) {
+        const double ratio = std::max(1.0, -t / headroom);
+        slope = 1.0 - 1.0 / ratio;
+        kneeStart = std::pow(10.0, (t - 3.0) / 20.0);
+        attackCoeff = std::exp(-1.0 / (attack * 48000.0));
+        releaseCoeff = std::exp(-1.0 / (release * 48000.0));
+        makeup = std::pow(10.0, gainDB / 20.0);
+    }
+    double staticReduction(double levelDB) const {
+        const double over = levelDB - threshold;
+        if (2 * over < -6.0) return 0.0;
+        if (2 * over > 6.0) return slope * over;
+        const double x = over + 3.0;
+        return slope * x * x / 12.0;
+    }
+    void process(float* left, float* right, std::size_t frames) {
+        double g = reduction;
+        for (std::size_t i = 0; i < frames; ++i) {
+            double target = 0.0;
+            const double peak = std::max(std::fabs(left[i]), std::fabs(right[i]));
+            if (slope > 0.0 && peak > kneeStart) target = staticReduction(20.0 * std::log10(peak));
+            const double coeff = target > g ? attackCoeff : releaseCoeff;
+            g = target + coeff * (g - target);
+            if (g < 1e-9) g = 0.0;
+            const double gain = g == 0.0 ? makeup : makeup * std::exp(g * -0.11512925464970229);
+            left[i] = static_cast<float>(left[i] * gain);
+            right[i] = static_cast<float>(right[i] * gain);
+        }
+        reduction = g;
+    }
+};
+
+struct ReferenceLimiter {
+    std::size_t window;
+    double decayCoeff;
+    std::vector<float> delayLeft, delayRight;
+    std::vector<double> curve, queueGain;
+    std::vector<unsigned long long> queueFrame;
+    std::vector<double> sums;  // the curve's running sum at each frame, as the output used it
+    std::size_t position = 0, head = 0, count = 0;
+    double curveSum, held = 1.0;
+    unsigned long long frame = 0;
+    ReferenceLimiter(std::size_t lookahead, double decay)
+        : window(lookahead + 1), decayCoeff(std::exp(-1.0 / (decay * 48000.0))), delayLeft(window),
+          delayRight(window), curve(window, 1.0), queueGain(window + 1, 1.0), queueFrame(window + 1, 0),
+          curveSum(static_cast<double>(window)) {}
+    void process(float* left, float* right, std::size_t frames) {
+        const std::size_t capacity = queueGain.size();
+        for (std::size_t i = 0; i < frames; ++i) {
+            const float xl = left[i], xr = right[i];
+            const double peak = std::max(std::fabs(xl), std::fabs(xr));
+            const double required = peak > 1.0 ? 1.0 / peak : 1.0;
+            while (count > 0 && queueGain[(head + count - 1) % capacity] >= required) --count;
+            queueGain[(head + count) % capacity] = required;
+            queueFrame[(head + count) % capacity] = frame;
+            ++count;
+            while (queueFrame[head] + window <= frame) {
+                head = (head + 1) % capacity;
+                --count;
+            }
+            const double minimum = queueGain[head];
+            const double recovered = 1.0 - (1.0 - held) * decayCoeff;
+            held = std::min(minimum, recovered);
+            curveSum += held - curve[position];
+            curve[position] = held;
+            sums.push_back(curveSum);
+            const double gain = std::min(1.0, curveSum / static_cast<double>(window));
+            delayLeft[position] = xl;
+            delayRight[position] = xr;
+            const std::size_t oldest = position + 1 == window ? 0 : position + 1;
+            left[i] = static_cast<float>(std::clamp(delayLeft[oldest] * gain, -1.0, 1.0));
+            right[i] = static_cast<float>(std::clamp(delayRight[oldest] * gain, -1.0, 1.0));
+            position = oldest;
+            ++frame;
+            if (position == 0) {
+                double sum = 0.0;
+                for (double v : curve) sum += v;
+                curveSum = sum;
+            }
+        }
+    }
+};
+
+// Each section over the whole slice in turn, both channels side by side, in double buffers.
+struct ReferenceEqualiser {
+    std::vector<Biquad> sections;
+    std::vector<BiquadHistory> left, right;
+    void process(float* l, float* r, std::size_t frames) {
+        std::vector<double> bl(l, l + frames), br(r, r + frames);
+        for (std::size_t k = 0; k < sections.size(); ++k)
+            runSection(sections[k], left[k], right[k], bl.data(), br.data(), frames);
+        std::copy(bl.begin(), bl.end(), l);
+        std::copy(br.begin(), br.end(), r);
+    }
+};
+
+// Loud on the left (well over full scale in bursts), much quieter on the right, and the other way
+// round while the left is silent (the compressor recovers then); a tail of tiny values.
+AudioData lopsided(std::size_t frames) {
+    std::vector<float> l(frames), r(frames);
+    std::uint64_t s = 77;
+    for (std::size_t i = 0; i < frames; ++i) {
+        s = s * 6364136223846793005ULL + 1442695040888963407ULL;
+        const double noise = static_cast<double>(s >> 11) / 9007199254740992.0 - 0.5;
+        const double burst = (i / 3000) % 3 == 2 ? 0.0 : ((i / 3000) % 3 == 0 ? 6.0 : 1.2);
+        l[i] = static_cast<float>(burst * noise * (1.0 + std::sin(i * 0.003)));
+        r[i] = static_cast<float>(burst == 0.0 ? 3.0 * noise : 0.02 * noise + 0.01 * std::sin(i * 0.05));
+        if (i > frames - 3000) l[i] = r[i] = static_cast<float>(1e-41 * noise);
+    }
+    return AudioData(std::move(l), std::move(r));
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+// Runs `unit` and `reference` over the signal in slices of at most 4096 frames (an odd one at
+// the end) and expects the same bits.
+template <class Unit, class Reference>
+void expectSameSamples(Unit& unit, Reference& reference, const AudioData& audio) {
+    std::vector<float> l = audio.left.toVector(), r = audio.right.toVector();
+    std::vector<float> rl = l, rr = r;
+    for (std::size_t p = 0; p < l.size(); p += 4096) {
+        const std::size_t n = std::min<std::size_t>(4096, l.size() - p);
+        unit.process(l.data() + p, r.data() + p, n);
+        reference.process(rl.data() + p, rr.data() + p, n);
+    }
+    EXPECT_TRUE(sameBits(l, rl) && sameBits(r, rr));
+}
+
+}  // namespace
+
+// The compressor, the limiter and the equaliser give the very samples of their first, plain
+// loops, on material they work hard on; and a compressor graph rendered in its three steps, the
+// steps over uneven spans and the outer ones out of order, gives the samples of the whole graph.
+TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
+    const AudioData audio = lopsided(4 * 4096 + 1234);
+    for (const double release : {0.002, 0.3}) {
+        DynamicsProcessor unit;
+        using P = DynamicsProcessor::Parameter;
+        unit.setParameter(P::threshold, -30.0f);
+        unit.setParameter(P::headroom, 4.0f);
+        unit.setParameter(P::attackTime, 0.0005f);
+        unit.setParameter(P::releaseTime, static_cast<float>(release));
+        unit.setParameter(P::overallGain, 3.0f);
+        ReferenceCompressor reference(-30.0, 4.0, 0.0005f, static_cast<float>(release), 3.0);
+        expectSameSamples(unit, reference, audio);
+    }
+    for (const double decay : {0.001, 0.2}) {
+        PeakLimiter unit;
+        unit.setParameter(PeakLimiter::Parameter::attackTime, 0.003f);
+        unit.setParameter(PeakLimiter::Parameter::decayTime, static_cast<float>(decay));
+        ReferenceLimiter reference(unit.latency(), static_cast<float>(decay));
+        expectSameSamples(unit, reference, audio);
+        // The running sums its steps hand on are the ones the plain loop divides.
+        PeakLimiter steps;
+        steps.setParameter(PeakLimiter::Parameter::attackTime, 0.003f);
+        steps.setParameter(PeakLimiter::Parameter::decayTime, static_cast<float>(decay));
+        std::vector<float> l = audio.left.toVector(), r = audio.right.toVector();
+        std::vector<double> sums(l.size());
+        PeakLimiter::required(l.data(), r.data(), sums.data(), l.size());
+        steps.track(sums.data(), l.data(), r.data(), l.size());
+        EXPECT_EQ(std::memcmp(sums.data(), reference.sums.data(), sums.size() * sizeof(double)), 0);
+    }
+    using F = EQUnit::FilterType;
+    const EQUnit::Band bands[] = {{F::highPass, 120.0, 0.0, 1.5, false},
+                                  {F::parametric, 3000.0, 9.0, 0.3, false},
+                                  {F::lowShelf, 300.0, -12.0, 1.0, false},
+                                  {F::lowPass, 5000.0, 0.0, 1.5, false}};
+    // One to four bands, and four with the second bypassed (the others keep their order).
+    for (std::size_t used = 1; used <= 5; ++used) {
+        SCOPED_TRACE(used);
+        EQUnit unit;
+        ReferenceEqualiser reference;
+        for (std::size_t k = 0; k < std::min<std::size_t>(used, 4); ++k) {
+            EQUnit::Band band = bands[k];
+            band.bypass = used == 5 && k == 1;
+            unit.setBand(k, band);
+            if (band.bypass) continue;
+            reference.sections.push_back(EQUnit::design(band));
+            reference.left.emplace_back();
+            reference.right.emplace_back();
+        }
+        expectSameSamples(unit, reference, audio);
+    }
+
+    // The graphs in steps.
+    const std::pair<EffectPreset, EffectParams> split[] = {
+        {EffectPreset::compressor,
+         {{"threshold", -28.0}, {"headroom", 3.0}, {"attack", 0.5}, {"release", 40.0}, {"makeup", 4.0}}},
+        {EffectPreset::limiter, {{"ceiling", -3.0}, {"release", 20.0}}}};
+    for (const auto& [preset, params] : split) {
+        SCOPED_TRACE(std::string(rawValue(preset)));
+        UnitGraphStream whole(preset, params), steps(preset, params);
+        ASSERT_TRUE(steps.splits());
+        std::vector<float> l = audio.left.toVector(), r = audio.right.toVector();
+        l[7000] = std::numeric_limits<float>::quiet_NaN();  // while the right channel is the loud one
+        std::vector<float> sl = l, sr = r;
+        for (std::size_t p = 0; p < l.size(); p += 4096) {
+            const std::size_t n = std::min<std::size_t>(4096, l.size() - p);
+            whole.process(l.data() + p, r.data() + p, l.data() + p, r.data() + p, n);
+        }
+        const std::size_t n = sl.size(), cut = 7001;  // spans longer than a slice, and not slice-aligned
+        std::vector<double> values(n);
+        std::vector<float> left(n), right(n);
+        const UnitGraphStream::Scratch scratch{values.data(), left.data(), right.data()};
+        steps.prepare(sl.data() + cut, sr.data() + cut, scratch + cut, n - cut);
+        steps.prepare(sl.data(), sr.data(), scratch, cut);
+        steps.carry(scratch, cut);
+        steps.carry(scratch + cut, n - cut);
+        steps.finish(scratch + cut, sl.data() + cut, sr.data() + cut, sl.data() + cut, sr.data() + cut, n - cut);
+        steps.finish(scratch, sl.data(), sr.data(), sl.data(), sr.data(), cut);
+        EXPECT_TRUE(sameBits(l, sl) && sameBits(r, sr));
+    }
+    EXPECT_FALSE(UnitGraphStream(EffectPreset::voice, {}).splits());
+    EXPECT_FALSE(UnitGraphStream(EffectPreset::warm, {}).splits());
 }
