@@ -227,6 +227,7 @@ struct AudioEncoder::Impl {
     bool finished = false;
     std::vector<std::uint8_t> converted[2];
     std::unique_ptr<PacketDecoder> decoded;
+    std::int64_t statedLength = 0;  // the length the file states, once finish() began
 
     ~Impl() {
         decoded.reset();
@@ -295,7 +296,7 @@ struct AudioEncoder::Impl {
             const int rc = avcodec_receive_packet(codec, packet);
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             check(rc);
-            if (decoded) decoded->add(*packet, pts);
+            if (decoded) decoded->add(*packet, finished ? statedLength : pts);
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             check(av_interleaved_write_frame(format, packet));
@@ -462,14 +463,23 @@ void AudioEncoder::finish() {
     s.finished = true;
     // The last short frame: every export codec takes one (PCM any size, FLAC, ALAC and AAC a
     // smaller last frame).
-    if (const int rest = av_audio_fifo_size(s.fifo); rest > 0) s.encodeFromFifo(rest);
+    const int rest = av_audio_fifo_size(s.fifo);
+    s.statedLength = s.pts + rest;
+    // The MP4 edit list states the length in the movie's time scale, milliseconds, and a player
+    // ends the signal there: up to half a millisecond of the encoder's end padding more, or
+    // that much of the signal less.
+    if (std::strcmp(s.layout.muxer, "ipod") == 0) {
+        const int rate = s.codec->sample_rate;
+        s.statedLength = av_rescale(av_rescale(s.statedLength, 1000, rate), rate, 1000);
+    }
+    if (rest > 0) s.encodeFromFifo(rest);
     s.check(avcodec_send_frame(s.codec, nullptr));
     s.drainPackets();
     s.check(av_write_trailer(s.format));
     avio_flush(s.io);
     if (s.io->error < 0) s.fail(s.io->error);
     if (s.ioError) failErrno(s.ioError);
-    if (s.decoded) s.decoded->finish(s.pts);
+    if (s.decoded) s.decoded->finish(s.statedLength);
 }
 
 }  // namespace tessoral

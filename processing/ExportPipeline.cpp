@@ -331,6 +331,7 @@ public:
         CeilingPass& chosen = choose();
         WrittenPeaks peaks = *chosen.figures;
         peaks.passes = static_cast<int>(passes_.size());
+        peaks.correctedAfter = correctedAfter_;
         copyFile(chosen.fd, fd);
         return peaks;
     }
@@ -387,6 +388,7 @@ private:
     }
 
     void start(double gainDB) {
+        if (passes_.size() == 1) correctedAfter_ = passes_.front()->decoded.load(std::memory_order_relaxed);
         auto pass = std::make_unique<CeilingPass>();
         pass->gainDB = gainDB;
         pass->fd = ::memfd_create("export-pass", MFD_CLOEXEC);
@@ -448,6 +450,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<CeilingPass>> passes_;
+    std::int64_t correctedAfter_ = -1;
 };
 
 AtomicFile::Describe describeWriteFailure() {

@@ -98,6 +98,9 @@ struct WrittenPeaks {
     double truePeak = -std::numeric_limits<double>::infinity();
     double samplePeak = -std::numeric_limits<double>::infinity();
     int passes = 0;  // encodings started (see ExportResult::encodings)
+    // Frames of the first encoding measured when the first corrected one started; −1 when
+    // none started.
+    std::int64_t correctedAfter = -1;
 };
 
 // Encodings writeWithinCeiling may start to bring a lossy file under its ceiling, and how far
