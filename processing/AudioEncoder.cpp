@@ -93,15 +93,22 @@ public:
     // `codec` is the encoder's, open; its stream's parameters describe what the file holds.
     PacketDecoder(const AVCodecContext& codec, const AVCodecParameters& parameters, AudioEncoder::DecodedSink sink)
         : sink_(std::move(sink)) {
-        const AVCodec* found = avcodec_find_decoder(parameters.codec_id);
-        if (!found) failDetail(ffmpeg::errorText(AVERROR_DECODER_NOT_FOUND));
-        decoder_ = avcodec_alloc_context3(found);
-        frame_ = av_frame_alloc();
-        if (!decoder_ || !frame_) failMemory();
-        if (const int rc = avcodec_parameters_to_context(decoder_, &parameters); rc < 0) failDetail(ffmpeg::errorText(rc));
-        decoder_->pkt_timebase = codec.time_base;
-        decoder_->thread_count = 1;
-        if (const int rc = avcodec_open2(decoder_, found, nullptr); rc < 0) failDetail(ffmpeg::errorText(rc));
+        try {
+            const AVCodec* found = avcodec_find_decoder(parameters.codec_id);
+            if (!found) failDetail(ffmpeg::errorText(AVERROR_DECODER_NOT_FOUND));
+            decoder_ = avcodec_alloc_context3(found);
+            frame_ = av_frame_alloc();
+            if (!decoder_ || !frame_) failMemory();
+            if (const int rc = avcodec_parameters_to_context(decoder_, &parameters); rc < 0)
+                failDetail(ffmpeg::errorText(rc));
+            decoder_->pkt_timebase = codec.time_base;
+            decoder_->thread_count = 1;
+            if (const int rc = avcodec_open2(decoder_, found, nullptr); rc < 0) failDetail(ffmpeg::errorText(rc));
+        } catch (...) {
+            av_frame_free(&frame_);
+            avcodec_free_context(&decoder_);
+            throw;
+        }
         // The encoder's priming: the container's edit list starts the signal after it, and the
         // decoder is given no side data that says so here.
         skip_ = std::max(codec.initial_padding, 0);
@@ -120,23 +127,24 @@ public:
         avcodec_free_context(&decoder_);
     }
 
-    // Queues a copy of `packet`; `fed` is the number of frames given to the encoder so far,
-    // beyond which everything decoded is the encoder's end padding.
-    void add(const AVPacket& packet, std::int64_t fed) {
+    // Queues a copy of `packet`. `end` is where the signal ends at the latest, as far as is
+    // known: the frames given to the encoder so far, or, once it is being flushed, the length
+    // the file states; what is decoded beyond it is the encoder's end padding.
+    void add(const AVPacket& packet, std::int64_t end) {
         AVPacket* copy = av_packet_clone(&packet);
         if (!copy) failMemory();
         {
             std::lock_guard lock(mutex_);
-            queue_.emplace_back(copy, fed);
+            queue_.emplace_back(copy, end);
         }
         wake_.notify_one();
     }
 
     // Decodes what is queued and the decoder's rest; rethrows what decoding or the sink threw.
-    void finish(std::int64_t fed) {
+    void finish(std::int64_t end) {
         {
             std::lock_guard lock(mutex_);
-            queue_.emplace_back(nullptr, fed);
+            queue_.emplace_back(nullptr, end);
         }
         wake_.notify_one();
         thread_.join();

@@ -310,10 +310,15 @@ struct CeilingPass {
 // The first pass encodes the signal as it is. As soon as its running true peak passes the aim,
 // a corrected pass starts beside it at a plain gain lowered by the overshoot seen so far and a
 // reserve; the first pass runs on to its end all the same, so it learns the whole file's
-// overshoot well ahead of the corrected pass. A corrected pass is given up, and the next one
-// started with a larger correction, when what is known predicts (an encoder being close to
-// linear in gain) or shows that it ends over the aim. The written file is the first pass to end
-// at or under the aim, or the last pass allowed, whatever it measures.
+// overshoot well ahead of the corrected pass. When what is known predicts (an encoder being
+// close to linear in gain) that the newest pass ends over the aim, the next one starts with a
+// larger correction; a pass whose own peak went over is given up at once. The written file is
+// the first pass to end at or under the aim, or the last pass allowed, whatever it measures.
+//
+// Each hit of dense material overshoots by an amount of its own, and the largest of them often
+// comes late: a second full encoding after the first would double the time, while a correction
+// started early and renewed only when the first pass finds a larger overshoot mostly ends
+// about when the first pass does.
 class CeilingPasses {
 public:
     CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim)
@@ -329,6 +334,7 @@ public:
     // the number of encodings started (given up or not).
     WrittenPeaks writeInto(int fd) {
         CeilingPass& chosen = choose();
+        for (auto& pass : passes_) pass->stop = true;
         WrittenPeaks peaks = *chosen.figures;
         peaks.passes = static_cast<int>(passes_.size());
         peaks.correctedAfter = correctedAfter_;
@@ -349,22 +355,24 @@ private:
             CeilingPass& newest = *passes_.back();
             const bool last = static_cast<int>(passes_.size()) >= kCeilingPasses;
             if (last && newest.done) return newest;
-            if (!last && predicted(newest) > aim_) {
+            // A corrected pass whose own peak went over the aim can never be the file: it is
+            // given up (the last one allowed excepted: it is the file when none lands under).
+            for (std::size_t i = 1; i < passes_.size(); ++i) {
+                CeilingPass& pass = *passes_[i];
+                if (pass.done || pass.stop || !(pass.peakDB > aim_) || (last && &pass == &newest)) continue;
+                pass.stop = true;
+                ++overshooting;
+            }
+            if (!last && (newest.stop || predicted(newest) > aim_)) {
                 // The newest pass ends over the aim, as far as is known: a pass with more
-                // correction starts beside it. One whose own peak is over is given up; one
-                // only predicted over runs on (the prediction errs either way by a few tenths
-                // of a dB), the older of two such at most. The first pass always runs on: it is
-                // ahead of every other.
+                // correction starts beside it. The newest one only predicted over runs on (the
+                // prediction errs either way by a few tenths of a dB) and may still land under;
+                // older ones are given up. The first pass always runs on: it is ahead of every
+                // other.
                 int running = 0;
-                for (auto it = passes_.rbegin(); it != passes_.rend() - 1; ++it) {
-                    CeilingPass& pass = **it;
-                    if (pass.done || pass.stop) continue;
-                    if (pass.peakDB > aim_) {
-                        ++overshooting;
-                        pass.stop = true;
-                    } else if (++running > 1) {
-                        pass.stop = true;
-                    }
+                for (std::size_t i = passes_.size() - 1; i >= 1; --i) {
+                    CeilingPass& pass = *passes_[i];
+                    if (!pass.done && !pass.stop && ++running > 1) pass.stop = true;
                 }
                 // The peak the signal itself reaches after encoding, by every pass's evidence.
                 double unity = -std::numeric_limits<double>::infinity();
