@@ -321,8 +321,8 @@ struct CeilingPass {
 // about when the first pass does.
 class CeilingPasses {
 public:
-    CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim)
-        : audio_(audio), rate_(rate), format_(format), aim_(aim) {}
+    CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
+        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)) {}
 
     ~CeilingPasses() {
         for (auto& pass : passes_) pass->stop = true;
@@ -353,7 +353,7 @@ private:
             for (auto& pass : passes_)
                 if (pass->done && pass->figures && !(pass->figures->truePeak > aim_)) return *pass;
             CeilingPass& newest = *passes_.back();
-            const bool last = static_cast<int>(passes_.size()) >= kCeilingPasses;
+            const bool last = static_cast<int>(passes_.size()) >= maxPasses_;
             if (last && newest.done) return newest;
             // A corrected pass whose own peak went over the aim can never be the file: it is
             // given up (the last one allowed excepted: it is the file when none lands under).
@@ -455,6 +455,7 @@ private:
     const int rate_;
     const ExportFormat format_;
     const double aim_;
+    const int maxPasses_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<CeilingPass>> passes_;
@@ -473,7 +474,7 @@ void write(const AudioData& audio, double sampleRate, const std::filesystem::pat
 }
 
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
-                                ExportFormat format, double ceilingDBTP) {
+                                ExportFormat format, double ceilingDBTP, int maxPasses) {
     const int rate = wholeRate(sampleRate);
     WrittenPeaks peaks;
     if (audio.empty()) {
@@ -487,7 +488,7 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
     AtomicFile::writeSeekable(
         target,
         [&](int fd) {
-            CeilingPasses passes(audio, rate, format, ceilingDBTP - kCeilingMargin);
+            CeilingPasses passes(audio, rate, format, ceilingDBTP - kCeilingMargin, maxPasses);
             peaks = passes.writeInto(fd);
         },
         describeWriteFailure());

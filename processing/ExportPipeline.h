@@ -113,11 +113,11 @@ inline constexpr double kCeilingMargin = 0.1;
 // far passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), an encoding at a
 // plain gain lowered by the overshoot and a reserve starts beside the first (an encoder is close
 // to linear in gain); while the first runs on, a later, larger overshoot starts another, up to
-// kCeilingPasses encodings. The file is the first encoding that ends under the aim (or the last
-// one started); the others never reach the disk. Returns the loudness (at 48 kHz) and peaks of
-// the file as written.
+// `maxPasses` encodings (at least one). The file is the first encoding that ends under the aim
+// (or the last one allowed, whatever it measures); the others never reach the disk. Returns the
+// loudness (at 48 kHz) and peaks of the file as written.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
-                                ExportFormat format, double ceilingDBTP);
+                                ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
 
 }  // namespace ExportPipeline
 

@@ -488,6 +488,20 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     EXPECT_NEAR(peaks.samplePeak, 20.0 * std::log10(maxAbs(decoded)), 0.01);
     EXPECT_LE(peer.truePeakDB, -30.0);
     EXPECT_EQ(topLevelBoxes(folder / "hard.m4a"), (std::vector<std::string>{"ftyp", "free", "mdat", "moov"}));
+    // With the passes used up, the last one allowed is the file, over the ceiling or not, and
+    // what is reported is still the file's.
+    for (int allowed : {1, 2}) {
+        SCOPED_TRACE(allowed);
+        const fs::path file = folder / ("bounded" + std::to_string(allowed) + ".m4a");
+        const auto bounded = ExportPipeline::writeWithinCeiling(mix, 48000, file, ExportFormat::aac128, -60.0, allowed);
+        EXPECT_EQ(bounded.passes, allowed);
+        const auto boundedPeer = test::ebur128Measure(ffmpegDecode<float>(file, "f32le"), 48000);
+        EXPECT_NEAR(bounded.truePeak, boundedPeer.truePeakDB, 0.1);
+        // One pass: the signal as it is, far over; two: the second, whichever gain it took.
+        if (allowed == 1) EXPECT_GT(boundedPeer.truePeakDB, -3.0);
+        else EXPECT_LT(boundedPeer.truePeakDB, -20.0);
+        fs::remove(file);
+    }
     // Under the ceiling at the first pass: one encoding, and the file is that one.
     const AudioData quiet = Loudness::scaled(mix, 0.1f);
     const auto easy = ExportPipeline::writeWithinCeiling(quiet, 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0);
