@@ -3,7 +3,8 @@
 // conversion, done by soxr at 28-bit precision on both sides. AAC 128 with the podcast target
 // (−16 LUFS, −1 dBTP) stands beside the ffmpeg program's encoding plus its own loudness and
 // true-peak check of the file (the ebur128 filter), on the plain mix and on dense noise hits, where
-// the encoder overshoots the ceiling and the file is encoded a second time ("encodings").
+// the encoder overshoots the ceiling and corrected encodings run beside the first ("encodings":
+// those started, however early they were given up).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -88,8 +89,8 @@ void exportAs(benchmark::State& state, ExportFormat format, ExportSampleRate rat
     state.SetBytesProcessed(state.iterations() * m.mix.bytes());
 }
 
-// AAC 128 with the podcast target: normalised, limited, encoded, and the file decoded and measured
-// (encoded again where it overshot).
+// AAC 128 with the podcast target: normalised, limited, encoded, and what the file decodes to
+// measured while it is encoded (with corrected encodings beside it where it overshoots).
 void exportPodcast(benchmark::State& state, const AudioData& audio, const char* name) {
     ExportMaterial& m = material();
     if (!m.ready) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 
 #include "model/ExportFormat.h"
@@ -25,6 +26,16 @@ public:
     ~AudioEncoder();
     AudioEncoder(const AudioEncoder&) = delete;
     AudioEncoder& operator=(const AudioEncoder&) = delete;
+
+    // Receives what a player decodes from the file, in order, as the encoder produces it.
+    using DecodedSink = std::function<void(const float* left, const float* right, std::size_t frames)>;
+
+    // Decodes every packet as it is written, on a thread of its own, with the decoder and
+    // settings a player uses, and hands the signal to `sink` on that thread: the encoder's
+    // priming left out and the end cut where the file's edit list cuts it, so the sink sees
+    // exactly what decoding the finished file gives. Call before the first write(). A sink
+    // that throws fails the next write() or finish() with its exception.
+    void decodeAlongside(DecodedSink sink);
 
     // Appends `frames` frames of both channels. Throws PlatformError on an encoding or write error.
     void write(const float* left, const float* right, std::size_t frames);

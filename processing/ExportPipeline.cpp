@@ -1,15 +1,25 @@
 #include "processing/ExportPipeline.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
 #include <cmath>
+#include <exception>
+#include <functional>
 #include <future>
+#include <limits>
+#include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
+#include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/AtomicFile.h"
@@ -19,7 +29,7 @@
 #include "model/SplitMix64.h"
 #include "model/StudioError.h"
 #include "processing/AudioEncoder.h"
-#include "processing/AudioIO.h"
+#include "model/VectorOps.h"
 #include "processing/Resampler.h"
 
 namespace tessoral::ExportPipeline {
@@ -158,8 +168,14 @@ int wholeRate(double sampleRate) {
     return whole ? static_cast<int>(sampleRate) : 0;
 }
 
-// Encodes the whole signal into the open file `fd` (from its start).
-void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format) {
+// Thrown inside an encoding that is no longer wanted.
+struct EncodingStopped {};
+
+// Encodes the whole signal into the open file `fd` (from its start). An AAC encoding takes the
+// signal times `gain`, hands what decoding the file gives to `sink` (when given) as it is
+// written, and ends early with EncodingStopped once `stop` (when given) is set.
+void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format, float gain = 1.0f,
+                const std::atomic<bool>* stop = nullptr, AudioEncoder::DecodedSink sink = {}) {
     AudioEncoder encoder(fd, format, rate);
     const std::int64_t frames = audio.frames();
     if (!isAAC(format)) {
@@ -170,6 +186,7 @@ void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format) {
             encoder.write(audio.left.data() + done, audio.right.data() + done, n);
         }
     } else {
+        if (sink) encoder.decodeAlongside(std::move(sink));
         std::vector<float> left;
         std::vector<float> right;
         try {
@@ -179,12 +196,13 @@ void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format) {
             throw StudioError(L("Не удалось выделить память для звука."));
         }
         for (std::int64_t done = 0; done < frames; done += kWriterBlock) {
+            if (stop && stop->load(std::memory_order_relaxed)) throw EncodingStopped{};
             const auto n = static_cast<std::size_t>(std::min(kWriterBlock, frames - done));
             const float* l = audio.left.data() + done;
             const float* r = audio.right.data() + done;
             for (std::size_t i = 0; i < n; ++i) {
-                left[i] = clipSample(l[i]);
-                right[i] = clipSample(r[i]);
+                left[i] = clipSample(l[i] * gain);
+                right[i] = clipSample(r[i] * gain);
             }
             encoder.write(left.data(), right.data(), n);
         }
@@ -200,39 +218,249 @@ double ceilingReserve(int attempt, double overshoot) {
     return std::min(0.05 + 0.25 * overshoot, 1.0) * std::ldexp(1.0, std::clamp(attempt, 1, 16) - 1);
 }
 
-// Decoded audio at `rate` hertz converted to the working rate, as the decoder itself would.
-AudioData atWorkingRate(const AudioData& audio, int rate) {
-    if (rate == static_cast<int>(kWorkingRate)) return audio;
-    Resampler converter(rate, kWorkingRate, 2u, Resampler::Quality::high);
-    const auto frames = static_cast<std::size_t>(audio.frames());
-    const auto expected = static_cast<std::size_t>(static_cast<double>(frames) * kWorkingRate / rate) + 4096;
-    std::vector<float> left;
-    std::vector<float> right;
-    left.reserve(expected);
-    right.reserve(expected);
-    std::vector<float>* outputs[2] = {&left, &right};
-    const float* inputs[2] = {audio.left.data(), audio.right.data()};
-    converter.process(inputs, frames, outputs);
-    converter.flush(outputs);
-    return AudioData(std::move(left), std::move(right));
+// The loudness and peaks of a decoded signal at `rate` hertz handed over piece by piece: the true
+// and sample peaks at that rate, the loudness at the working rate (converted as import converts).
+// `onPeak` hears each rise of the true peak measured so far, in dBTP, with the number of frames
+// measured when it rose.
+class DecodedMeter {
+public:
+    DecodedMeter(int rate, std::function<void(double, std::int64_t)> onPeak) : onPeak_(std::move(onPeak)) {
+        if (rate != static_cast<int>(kWorkingRate)) converter_.emplace(rate, kWorkingRate, 2u, Resampler::Quality::high);
+    }
+
+    void add(const float* left, const float* right, std::size_t frames) {
+        left_.add(left, frames);
+        right_.add(right, frames);
+        samplePeak_ = std::max({samplePeak_, vec::maxMagnitude(left, frames), vec::maxMagnitude(right, frames)});
+        if (converter_) {
+            const float* inputs[2] = {left, right};
+            convert(inputs, frames);
+        } else {
+            loudness_.add(left, right, frames);
+        }
+        frames_ += static_cast<std::int64_t>(frames);
+        const float peak = std::max(left_.peak(), right_.peak());
+        if (peak > reported_) {
+            reported_ = peak;
+            if (onPeak_) onPeak_(Loudness::decibels(peak), frames_);
+        }
+    }
+
+    WrittenPeaks finish() {
+        if (converter_) convert({}, 0);
+        WrittenPeaks figures;
+        figures.truePeak = Loudness::decibels(std::max(left_.finish(), right_.finish()));
+        figures.samplePeak = Loudness::decibels(samplePeak_);
+        figures.lufs = loudness_.integrated();
+        return figures;
+    }
+
+private:
+    // Converts the frames to the working rate and measures them; no frames ends the signal.
+    void convert(const float* const* inputs, std::size_t frames) {
+        std::vector<float>* outputs[2] = {&converted_[0], &converted_[1]};
+        if (frames > 0) converter_->process(std::span(inputs, 2), frames, outputs);
+        else converter_->flush(outputs);
+        loudness_.add(converted_[0].data(), converted_[1].data(), converted_[0].size());
+        converted_[0].clear();
+        converted_[1].clear();
+    }
+
+    std::function<void(double, std::int64_t)> onPeak_;
+    std::int64_t frames_ = 0;
+    TruePeakMeter left_;
+    TruePeakMeter right_;
+    float samplePeak_ = 0.0f;
+    float reported_ = 0.0f;
+    LoudnessMeter loudness_;
+    std::optional<Resampler> converter_;
+    std::vector<float> converted_[2];
+};
+
+[[noreturn]] void failWrite(int error) {
+    throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::string(std::strerror(error))));
 }
 
-// The peaks of a decoded file at its own rate and its loudness at the working rate. The two
-// channels' true peaks and the loudness are independent and run side by side.
-WrittenPeaks measureDecoded(const AudioData& decoded, int rate) {
-    const auto policy = std::launch::async | std::launch::deferred;
-    std::future<std::optional<double>> loudness =
-        std::async(policy, [&] { return Loudness::integrated(atWorkingRate(decoded, rate)); });
-    const bool mono = decoded.right.sharesStorageWith(decoded.left);
-    std::future<float> right =
-        std::async(policy, [&] { return mono ? 0.0f : Loudness::truePeakLinear(decoded.right.span()); });
-    const float left = Loudness::truePeakLinear(decoded.left.span());
-    WrittenPeaks figures;
-    figures.truePeak = Loudness::decibels(std::max(left, right.get()));
-    figures.samplePeak = Loudness::decibels(Loudness::samplePeakLinear(decoded));
-    figures.lufs = loudness.get();
-    return figures;
-}
+// One encoding of the whole signal at a plain gain, into a file that lives in memory only (no
+// byte of a pass that is given up ever reaches the disk, even when the program is killed),
+// measured as it is written.
+struct CeilingPass {
+    double gainDB = 0.0;
+    int fd = -1;
+    std::atomic<bool> stop{false};
+    std::thread thread;
+    // Guarded by the passes' mutex.
+    double peakDB = -std::numeric_limits<double>::infinity();  // true peak of what was decoded so far
+    std::vector<std::pair<std::int64_t, double>> rises;  // frames decoded and the peak, at each rise
+    std::atomic<std::int64_t> decoded{0};  // frames decoded so far; read without the mutex
+    bool done = false;
+    std::optional<WrittenPeaks> figures;  // when it ran to its end
+    std::exception_ptr error;
+
+    CeilingPass() = default;
+    CeilingPass(const CeilingPass&) = delete;
+    CeilingPass& operator=(const CeilingPass&) = delete;
+    ~CeilingPass() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Encodings of one signal at falling gains, run side by side, until one lands under the aim.
+//
+// The first pass encodes the signal as it is. As soon as its running true peak passes the aim,
+// a corrected pass starts beside it at a plain gain lowered by the overshoot seen so far and a
+// reserve; the first pass runs on to its end all the same, so it learns the whole file's
+// overshoot well ahead of the corrected pass. When what is known predicts (an encoder being
+// close to linear in gain) that the newest pass ends over the aim, the next one starts with a
+// larger correction; a pass whose own peak went over is given up at once. The written file is
+// the first pass to end at or under the aim, or the last pass allowed, whatever it measures.
+//
+// Each hit of dense material overshoots by an amount of its own, and the largest of them often
+// comes late: a second full encoding after the first would double the time, while a correction
+// started early and renewed only when the first pass finds a larger overshoot mostly ends
+// about when the first pass does.
+class CeilingPasses {
+public:
+    CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
+        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)) {}
+
+    ~CeilingPasses() {
+        for (auto& pass : passes_) pass->stop = true;
+        for (auto& pass : passes_)
+            if (pass->thread.joinable()) pass->thread.join();
+    }
+
+    // Runs the passes and copies the chosen one into `fd`; the figures are its own, `passes`
+    // the number of encodings started (given up or not).
+    WrittenPeaks writeInto(int fd) {
+        CeilingPass& chosen = choose();
+        for (auto& pass : passes_) pass->stop = true;
+        WrittenPeaks peaks = *chosen.figures;
+        peaks.passes = static_cast<int>(passes_.size());
+        peaks.correctedAfter = correctedAfter_;
+        copyFile(chosen.fd, fd);
+        return peaks;
+    }
+
+private:
+    CeilingPass& choose() {
+        std::unique_lock lock(mutex_);
+        start(0.0);
+        int overshooting = 0;  // corrected passes whose own peak went over the aim
+        for (;;) {
+            for (auto& pass : passes_)
+                if (pass->done && pass->error) std::rethrow_exception(pass->error);
+            for (auto& pass : passes_)
+                if (pass->done && pass->figures && !(pass->figures->truePeak > aim_)) return *pass;
+            CeilingPass& newest = *passes_.back();
+            const bool last = static_cast<int>(passes_.size()) >= maxPasses_;
+            if (last && newest.done) return newest;
+            // A corrected pass whose own peak went over the aim can never be the file: it is
+            // given up (the last one allowed excepted: it is the file when none lands under).
+            for (std::size_t i = 1; i < passes_.size(); ++i) {
+                CeilingPass& pass = *passes_[i];
+                if (pass.done || pass.stop || !(pass.peakDB > aim_) || (last && &pass == &newest)) continue;
+                pass.stop = true;
+                ++overshooting;
+            }
+            if (!last && (newest.stop || predicted(newest) > aim_)) {
+                // The newest pass ends over the aim, as far as is known: a pass with more
+                // correction starts beside it. The newest one only predicted over runs on (the
+                // prediction errs either way by a few tenths of a dB) and may still land under;
+                // older ones are given up. The first pass always runs on: it is ahead of every
+                // other.
+                int running = 0;
+                for (std::size_t i = passes_.size() - 1; i >= 1; --i) {
+                    CeilingPass& pass = *passes_[i];
+                    if (!pass.done && !pass.stop && ++running > 1) pass.stop = true;
+                }
+                // The peak the signal itself reaches after encoding, by every pass's evidence.
+                double unity = -std::numeric_limits<double>::infinity();
+                for (auto& pass : passes_) unity = std::max(unity, pass->peakDB - pass->gainDB);
+                start(aim_ - ceilingReserve(overshooting + 1, unity - aim_) - unity);
+                continue;
+            }
+            changed_.wait(lock);
+        }
+    }
+
+    // Where a pass's true peak will end, as far as is known: its own peak so far, or, where the
+    // first pass's peak rose after the point this pass has reached, that peak moved by the gain
+    // (an encoder is close to linear in gain).
+    double predicted(const CeilingPass& pass) const {
+        const CeilingPass& first = *passes_.front();
+        if (&pass == &first) return first.peakDB;
+        const std::int64_t reached = pass.decoded.load(std::memory_order_relaxed);
+        const bool roseLater = first.rises.empty() || first.rises.back().first > reached;
+        return std::max(pass.peakDB, roseLater ? first.peakDB + pass.gainDB : -std::numeric_limits<double>::infinity());
+    }
+
+    void start(double gainDB) {
+        if (passes_.size() == 1) correctedAfter_ = passes_.front()->decoded.load(std::memory_order_relaxed);
+        auto pass = std::make_unique<CeilingPass>();
+        pass->gainDB = gainDB;
+        pass->fd = ::memfd_create("export-pass", MFD_CLOEXEC);
+        if (pass->fd < 0) failWrite(errno);
+        CeilingPass* p = pass.get();
+        passes_.push_back(std::move(pass));
+        p->thread = std::thread([this, p] { run(*p); });
+    }
+
+    void run(CeilingPass& pass) {
+        std::optional<WrittenPeaks> figures;
+        std::exception_ptr error;
+        try {
+            DecodedMeter meter(rate_, [&](double peakDB, std::int64_t frames) {
+                std::lock_guard lock(mutex_);
+                pass.peakDB = peakDB;
+                pass.rises.emplace_back(frames, peakDB);
+                changed_.notify_all();
+            });
+            const auto gain = static_cast<float>(std::pow(10.0, pass.gainDB / 20.0));
+            encodeInto(pass.fd, audio_, rate_, format_, gain, &pass.stop, [&](const float* l, const float* r, std::size_t n) {
+                pass.decoded.fetch_add(static_cast<std::int64_t>(n), std::memory_order_relaxed);
+                meter.add(l, r, n);
+            });
+            figures = meter.finish();
+        } catch (const EncodingStopped&) {
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard lock(mutex_);
+        pass.done = true;
+        pass.error = error;
+        if (figures) pass.peakDB = figures->truePeak;
+        pass.figures = figures;
+        changed_.notify_all();
+    }
+
+    static void copyFile(int from, int to) {
+        std::vector<char> buffer(1 << 20);
+        for (off_t at = 0;;) {
+            const ssize_t n = ::pread(from, buffer.data(), buffer.size(), at);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) failWrite(errno);
+            if (n == 0) return;
+            for (ssize_t put = 0; put < n;) {
+                const ssize_t w = ::write(to, buffer.data() + put, static_cast<std::size_t>(n - put));
+                if (w < 0 && errno == EINTR) continue;
+                if (w < 0) failWrite(errno);
+                put += w;
+            }
+            at += n;
+        }
+    }
+
+    const AudioData& audio_;
+    const int rate_;
+    const ExportFormat format_;
+    const double aim_;
+    const int maxPasses_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::unique_ptr<CeilingPass>> passes_;
+    std::int64_t correctedAfter_ = -1;
+};
 
 AtomicFile::Describe describeWriteFailure() {
     return [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); };
@@ -246,7 +474,7 @@ void write(const AudioData& audio, double sampleRate, const std::filesystem::pat
 }
 
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
-                                ExportFormat format, double ceilingDBTP) {
+                                ExportFormat format, double ceilingDBTP, int maxPasses) {
     const int rate = wholeRate(sampleRate);
     WrittenPeaks peaks;
     if (audio.empty()) {
@@ -255,38 +483,13 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
         peaks.passes = 1;
         return peaks;
     }
+    // Other true-peak meters read a decoded file up to a few hundredths of a dB apart: the file
+    // is brought a little under the ceiling.
     AtomicFile::writeSeekable(
         target,
         [&](int fd) {
-            // Other true-peak meters read a decoded file up to a few hundredths of a dB apart:
-            // the file is brought a little under the ceiling.
-            const double aim = ceilingDBTP - kCeilingMargin;
-            const std::string written = "/proc/self/fd/" + std::to_string(fd);
-            double gainDB = 0.0;
-            AudioData lowered;
-            const AudioData* pass = &audio;
-            for (int attempt = 1;; ++attempt) {
-                encodeInto(fd, *pass, rate, format);
-                // What a player will decode: the file as written, at its own rate.
-                int decodedRate = 0;
-                const AudioData decoded = AudioIO::readAtOwnRate(written, decodedRate);
-                const WrittenPeaks figures = measureDecoded(decoded, decodedRate);
-                peaks.truePeak = figures.truePeak;
-                peaks.samplePeak = figures.samplePeak;
-                peaks.lufs = figures.lufs;
-                peaks.passes = attempt;
-                if (!(peaks.truePeak > aim) || attempt >= kCeilingPasses) break;
-                // The encoder overshot. It is close to linear in gain (a lower limit is not: its
-                // overshoot changes with the limiting), so the whole pass is lowered by the
-                // overshoot and a reserve that grows with each further try, and encoded anew.
-                gainDB += aim - ceilingReserve(attempt, peaks.truePeak - aim) - peaks.truePeak;
-                lowered = Loudness::scaled(audio, static_cast<float>(std::pow(10.0, gainDB / 20.0)));
-                pass = &lowered;
-                // The new encoding starts an empty file: none of the last one's bytes may stay
-                // behind its end.
-                if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) != 0)
-                    throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::string(std::strerror(errno))));
-            }
+            CeilingPasses passes(audio, rate, format, ceilingDBTP - kCeilingMargin, maxPasses);
+            peaks = passes.writeInto(fd);
         },
         describeWriteFailure());
     return peaks;

@@ -53,7 +53,9 @@ struct ExportResult {
     // "wav32f", which keeps such samples).
     bool clipped = false;
     std::int64_t frames = 0;
-    // Times the file was encoded: more than once where a lossy encoder overshot the ceiling.
+    // Encodings started: more than one where a lossy encoder overshot the ceiling. Corrected
+    // encodings run beside the first and are given up once they are known to overshoot too;
+    // each one started counts, however early it was given up.
     int encodings = 1;
     friend bool operator==(const ExportResult&, const ExportResult&) = default;
 };
@@ -95,21 +97,27 @@ struct WrittenPeaks {
     std::optional<double> lufs;
     double truePeak = -std::numeric_limits<double>::infinity();
     double samplePeak = -std::numeric_limits<double>::infinity();
-    int passes = 0;  // encodings it took
+    int passes = 0;  // encodings started (see ExportResult::encodings)
+    // Frames of the first encoding measured when the first corrected one started; −1 when
+    // none started.
+    std::int64_t correctedAfter = -1;
 };
 
-// Encodings writeWithinCeiling may make to bring a lossy file under its ceiling, and how far under
-// the ceiling (dB) it aims.
-inline constexpr int kCeilingPasses = 4;
+// Encodings writeWithinCeiling may start to bring a lossy file under its ceiling, and how far
+// under the ceiling (dB) it aims.
+inline constexpr int kCeilingPasses = 6;
 inline constexpr double kCeilingMargin = 0.1;
 
-// Writes like write(), then decodes the file at its own rate and measures its true peak. While that
-// is above `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the audio is encoded
-// anew with a plain gain that lowers it by the overshoot measured and a small reserve (an encoder
-// is close to linear in gain), kCeilingPasses encodings at most; usually one more encoding is
-// enough. Returns the loudness (at 48 kHz) and peaks of the file as written.
+// Writes an AAC file like write() and measures it while it is encoded, on what a player decodes
+// from it (at the file's own rate; the loudness at 48 kHz). As soon as the true peak measured so
+// far passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), an encoding at a
+// plain gain lowered by the overshoot and a reserve starts beside the first (an encoder is close
+// to linear in gain); while the first runs on, a later, larger overshoot starts another, up to
+// `maxPasses` encodings (at least one). The file is the first encoding that ends under the aim
+// (or the last one allowed, whatever it measures); the others never reach the disk. Returns the
+// loudness (at 48 kHz) and peaks of the file as written.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
-                                ExportFormat format, double ceilingDBTP);
+                                ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
 
 }  // namespace ExportPipeline
 

@@ -26,77 +26,18 @@ constexpr double kStateFloor = 1e-200;
 
 double blockLoudness(double z) { return loudness_weighting::loudness(std::max(z, kEnergyFloor)); }
 
-// Left and right side by side, so both channels' filters run in one pass.
-typedef double v2d __attribute__((vector_size(16)));
-
 using loudness_weighting::kHighPass;
 using loudness_weighting::kShelf;
 
-struct WeightedEnergy {
-    std::vector<double> hops;
-    double total = 0.0;
-};
-
-// K-weighted energy of both channels per hop, and over the whole clip (last partial hop included).
-WeightedEnergy weightedEnergy(const AudioData& audio, std::size_t hop) {
-    const std::size_t n = static_cast<std::size_t>(audio.frames());
-    WeightedEnergy out;
-    out.hops.assign(n / hop, 0.0);
-    const float* left = audio.left.data();
-    const float* right = audio.right.data();
-    // Transposed direct form II, both filters, both channels.
-    v2d s1 = {}, s2 = {}, h1 = {}, h2 = {};
-    v2d sum = {}, total = {};
-    std::size_t k = 0;
-    std::size_t i = 0;
-    while (i < n) {
-        const std::size_t end = std::min(n, i + (hop - i % hop));
-        for (; i < end; ++i) {
-            const v2d x = {static_cast<double>(left[i]), static_cast<double>(right[i])};
-            const v2d y = kShelf.b0 * x + s1;
-            s1 = kShelf.b1 * x - kShelf.a1 * y + s2;
-            s2 = kShelf.b2 * x - kShelf.a2 * y;
-            const v2d z = kHighPass.b0 * y + h1;
-            h1 = kHighPass.b1 * y - kHighPass.a1 * z + h2;
-            h2 = kHighPass.b2 * y - kHighPass.a2 * z;
-            sum += z * z;
-        }
-        if (end % hop == 0) {
-            out.hops[k++] = sum[0] + sum[1];
-            total += sum;
-            sum = v2d{};
-            for (v2d* state : {&s1, &s2, &h1, &h2})
-                for (int c = 0; c < 2; ++c)
-                    if (std::fabs((*state)[c]) < kStateFloor) (*state)[c] = 0.0;
-        }
-    }
-    total += sum;
-    out.total = total[0] + total[1];
-    return out;
-}
-
-float channelPeak(const SharedArray<float>& channel) { return vec::maxMagnitude(channel.data(), channel.size()); }
-
-}  // namespace
-
-namespace Loudness {
-
-double decibels(double linear) {
-    if (!(linear > 0.0)) return -std::numeric_limits<double>::infinity();
-    return 20.0 * std::log10(linear);
-}
-
-std::optional<double> integrated(const AudioData& audio) {
-    const std::int64_t frames = audio.frames();
-    if (frames <= 0) return std::nullopt;
-    const WeightedEnergy energy = weightedEnergy(audio, kHop);
+// The gated loudness from the K-weighted energy of each whole hop and of the whole signal.
+std::optional<double> gatedLoudness(const std::vector<double>& hops, double total, std::size_t frames) {
+    if (frames == 0) return std::nullopt;
     std::optional<double> result;
-    if (static_cast<std::size_t>(frames) < kBlock) {
-        const double z = energy.total / static_cast<double>(frames);
+    if (frames < kBlock) {
+        const double z = total / static_cast<double>(frames);
         if (!(z > kEnergyFloor)) return std::nullopt;
         result = loudness_weighting::loudness(z);
     } else {
-        const std::vector<double>& hops = energy.hops;
         std::vector<double> kept;  // energies of the blocks above the absolute gate
         kept.reserve(hops.size());
         for (std::size_t i = 0; i + 3 < hops.size(); ++i) {
@@ -121,6 +62,23 @@ std::optional<double> integrated(const AudioData& audio) {
     // Samples that are not finite (never produced by decoding) leave nothing to measure.
     if (!std::isfinite(*result)) return std::nullopt;
     return result;
+}
+
+float channelPeak(const SharedArray<float>& channel) { return vec::maxMagnitude(channel.data(), channel.size()); }
+
+}  // namespace
+
+namespace Loudness {
+
+double decibels(double linear) {
+    if (!(linear > 0.0)) return -std::numeric_limits<double>::infinity();
+    return 20.0 * std::log10(linear);
+}
+
+std::optional<double> integrated(const AudioData& audio) {
+    LoudnessMeter meter;
+    meter.add(audio.left.data(), audio.right.data(), static_cast<std::size_t>(std::max<std::int64_t>(audio.frames(), 0)));
+    return meter.integrated();
 }
 
 float truePeakLinear(std::span<const float> samples) {
@@ -218,6 +176,73 @@ std::string label(std::optional<double> lufs, std::optional<double> truePeak) {
 }
 
 }  // namespace Loudness
+
+// Transposed direct form II, both filters, left and right side by side in one pass; the
+// states are flushed to zero at hop ends once they fall under the floor.
+void LoudnessMeter::add(const float* left, const float* right, std::size_t frames) {
+    const std::size_t n = frames_ + frames;
+    v2d s1 = s1_, s2 = s2_, h1 = h1_, h2 = h2_, sum = sum_;
+    std::size_t i = frames_;
+    while (i < n) {
+        const std::size_t end = std::min(n, i + (kHop - i % kHop));
+        for (; i < end; ++i) {
+            const std::size_t j = i - frames_;
+            const v2d x = {static_cast<double>(left[j]), static_cast<double>(right[j])};
+            const v2d y = kShelf.b0 * x + s1;
+            s1 = kShelf.b1 * x - kShelf.a1 * y + s2;
+            s2 = kShelf.b2 * x - kShelf.a2 * y;
+            const v2d z = kHighPass.b0 * y + h1;
+            h1 = kHighPass.b1 * y - kHighPass.a1 * z + h2;
+            h2 = kHighPass.b2 * y - kHighPass.a2 * z;
+            sum += z * z;
+        }
+        if (end % kHop == 0) {
+            hops_.push_back(sum[0] + sum[1]);
+            total_ += sum;
+            sum = v2d{};
+            for (v2d* state : {&s1, &s2, &h1, &h2})
+                for (int c = 0; c < 2; ++c)
+                    if (std::fabs((*state)[c]) < kStateFloor) (*state)[c] = 0.0;
+        }
+    }
+    s1_ = s1, s2_ = s2, h1_ = h1, h2_ = h2, sum_ = sum;
+    frames_ = n;
+}
+
+std::optional<double> LoudnessMeter::integrated() const {
+    const v2d total = total_ + sum_;
+    return gatedLoudness(hops_, total[0] + total[1], frames_);
+}
+
+TruePeakMeter::TruePeakMeter() : pending_(loudness_kernels::kBefore, 0.0f) {}
+
+// Measures the first `positions` pending samples and the values after them; the samples before
+// the next position stay as its left context.
+void TruePeakMeter::consume(std::size_t positions) {
+    peak_ = std::max(peak_, loudness_kernels::interpolatedPeak(pending_.data(), positions));
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(positions));
+}
+
+void TruePeakMeter::add(const float* samples, std::size_t frames) {
+    if (frames == 0) return;
+    peak_ = std::max(peak_, vec::maxMagnitude(samples, frames));
+    pending_.insert(pending_.end(), samples, samples + frames);
+    // Whole groups of eight positions whose taps all lie among the samples already here: the
+    // interpolation reads nothing beyond them.
+    constexpr std::size_t kContext = loudness_kernels::kBefore + loudness_kernels::kAfter;
+    if (pending_.size() > kContext + 8) consume((pending_.size() - kContext) / 8 * 8);
+}
+
+float TruePeakMeter::finish() {
+    const std::size_t positions = pending_.size() - loudness_kernels::kBefore;
+    if (positions > 0) {
+        // Zeros after the channel, and room for the last group of eight.
+        pending_.resize(pending_.size() + loudness_kernels::kAfter + 8, 0.0f);
+        consume(positions);
+    }
+    pending_.assign(loudness_kernels::kBefore, 0.0f);
+    return peak_;
+}
 
 LoudnessMeasurement::LoudnessMeasurement(const AudioData& audio)
     : lufs(Loudness::integrated(audio)),

@@ -84,4 +84,36 @@ double decibels(double linear);
 
 }  // namespace Loudness
 
+// The integrated loudness of a 48 kHz stereo signal handed over piece by piece; gives exactly
+// what Loudness::integrated gives for the whole signal, keeping only one number per 100 ms.
+class LoudnessMeter {
+public:
+    void add(const float* left, const float* right, std::size_t frames);
+    std::optional<double> integrated() const;
+
+private:
+    typedef double v2d __attribute__((vector_size(16)));
+    v2d s1_{}, s2_{}, h1_{}, h2_{}, sum_{}, total_{};
+    std::vector<double> hops_;
+    std::size_t frames_ = 0;
+};
+
+// The true peak of one channel handed over piece by piece; gives exactly what
+// Loudness::truePeakLinear gives for the whole channel, keeping only the last few samples.
+class TruePeakMeter {
+public:
+    TruePeakMeter();
+    void add(const float* samples, std::size_t frames);
+    // The largest magnitude so far (the values interpolated after the last few samples wait
+    // for the samples that follow them).
+    float peak() const { return peak_; }
+    // Ends the channel (zeros after it) and gives its true peak.
+    float finish();
+
+private:
+    void consume(std::size_t positions);
+    std::vector<float> pending_;  // the samples before the first unmeasured position, then the rest
+    float peak_ = 0.0f;
+};
+
 }  // namespace tessoral

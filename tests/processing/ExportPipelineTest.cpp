@@ -2,7 +2,9 @@
 // decoder and libebur128 as independent readers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -13,7 +15,9 @@
 #include "model/Localization.h"
 #include "model/SplitMix64.h"
 #include "model/StudioError.h"
+#include "processing/AudioEncoder.h"
 #include "processing/ExportPipeline.h"
+#include "processing/Loudness.h"
 #include "support/TestAudio.h"
 #include "support/TestSignals.h"
 #include "support/TestTools.h"
@@ -105,7 +109,8 @@ AudioData denseHits(double seconds, std::uint64_t seed) {
         const std::size_t length = std::min(n - at, static_cast<std::size_t>(6.0 * decay));
         for (std::size_t i = 0; i < length; ++i) {
             const double envelope = level * std::exp(-static_cast<double>(i) / decay);
-            l[at + i] = static_cast<float>(std::clamp(l[at + i] + envelope * rng.uniform(), -1.0, 1.0));
+            // The right channel is the louder: a meter that reads one channel only tells.
+            l[at + i] = static_cast<float>(std::clamp(l[at + i] + 0.6 * envelope * rng.uniform(), -1.0, 1.0));
             r[at + i] = static_cast<float>(std::clamp(r[at + i] + envelope * rng.uniform(), -1.0, 1.0));
         }
         at += static_cast<std::size_t>(48000.0 * (0.12 + 0.2 * std::fabs(rng.uniform())));  // 3 … 8 a second
@@ -451,9 +456,8 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
             EXPECT_NEAR(r.measurement.samplePeak, 20.0 * std::log10(maxAbs(decoded)), 0.01);
             ASSERT_TRUE(peer.lufs && r.measurement.lufs);
             EXPECT_NEAR(*r.measurement.lufs, *peer.lufs, 0.1);
-            // A plain gain corrects an overshoot in one more encoding.
             EXPECT_GE(r.encodings, 1);
-            EXPECT_LE(r.encodings, 2);
+            EXPECT_LE(r.encodings, ExportPipeline::kCeilingPasses);
             encodings += r.encodings;
             EXPECT_EQ(topLevelBoxes(file), (std::vector<std::string>{"ftyp", "free", "mdat", "moov"}));
             RecordProperty("encodings_" + std::string(rawValue(format)) + "_" + std::to_string(rawValue(rate)), r.encodings);
@@ -475,14 +479,37 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     const auto peaks = ExportPipeline::writeWithinCeiling(mix, 48000, folder / "hard.m4a", ExportFormat::aac128, -30.0);
     EXPECT_GE(peaks.passes, 2);
     EXPECT_LE(peaks.passes, ExportPipeline::kCeilingPasses);
+    // The correction started while the first encoding was still at its beginning, not after it.
+    EXPECT_GE(peaks.correctedAfter, 0);
+    EXPECT_LT(peaks.correctedAfter, mix.frames() / 4);
     const std::vector<float> decoded = ffmpegDecode<float>(folder / "hard.m4a", "f32le");
     const auto peer = test::ebur128Measure(decoded, 48000);
     EXPECT_NEAR(peaks.truePeak, peer.truePeakDB, 0.1);
     EXPECT_NEAR(peaks.samplePeak, 20.0 * std::log10(maxAbs(decoded)), 0.01);
     EXPECT_LE(peer.truePeakDB, -30.0);
     EXPECT_EQ(topLevelBoxes(folder / "hard.m4a"), (std::vector<std::string>{"ftyp", "free", "mdat", "moov"}));
-    // Under the ceiling at the first pass: one encoding.
-    EXPECT_EQ(ExportPipeline::writeWithinCeiling(Loudness::scaled(mix, 0.1f), 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0).passes, 1);
+    // With the passes used up, the last one allowed is the file, over the ceiling or not, and
+    // what is reported is still the file's.
+    for (int allowed : {1, 2}) {
+        SCOPED_TRACE(allowed);
+        const fs::path file = folder / ("bounded" + std::to_string(allowed) + ".m4a");
+        const auto bounded = ExportPipeline::writeWithinCeiling(mix, 48000, file, ExportFormat::aac128, -60.0, allowed);
+        EXPECT_EQ(bounded.passes, allowed);
+        const auto boundedPeer = test::ebur128Measure(ffmpegDecode<float>(file, "f32le"), 48000);
+        EXPECT_NEAR(bounded.truePeak, boundedPeer.truePeakDB, 0.1);
+        // One pass: the signal as it is, far over; two: the second, whichever gain it took.
+        if (allowed == 1) EXPECT_GT(boundedPeer.truePeakDB, -3.0);
+        else EXPECT_LT(boundedPeer.truePeakDB, -20.0);
+        fs::remove(file);
+    }
+    // Under the ceiling at the first pass: one encoding, and the file is that one.
+    const AudioData quiet = Loudness::scaled(mix, 0.1f);
+    const auto easy = ExportPipeline::writeWithinCeiling(quiet, 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0);
+    EXPECT_EQ(easy.passes, 1);
+    EXPECT_EQ(easy.correctedAfter, -1);
+    const auto easyPeer = test::ebur128Measure(ffmpegDecode<float>(folder / "easy.m4a", "f32le"), 48000);
+    EXPECT_NEAR(easy.truePeak, easyPeer.truePeakDB, 0.1);
+    EXPECT_NEAR(easy.truePeak, Loudness::decibels(Loudness::truePeakLinear(quiet)), 1.0);
     // A 44.1 kHz file's loudness is measured at 48 kHz: a tone on the weighting's slope tells.
     const AudioData tone = AudioData::mono(test::sine(44100 * 3, 2000.0, 0.3, 0.0, 44100));
     const auto at44 = ExportPipeline::writeWithinCeiling(tone, 44100, folder / "tone.m4a", ExportFormat::aac256, -1.0);
@@ -490,6 +517,41 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     ASSERT_TRUE(at44.lufs && tonePeer.lufs);
     EXPECT_NEAR(*at44.lufs, *tonePeer.lufs, 0.05);
     EXPECT_EQ(test::folderEntries(folder.path()).size(), 3u);
+}
+
+TEST(AudioEncoder, TheSignalDecodedAlongsideIsWhatDecodingTheFileGives) {
+    // Lengths that end inside a codec frame, stereo and mono, both rates and bit rates: the
+    // priming is left out and the end cut exactly where a player's decoder does it.
+    test::TempFolder folder;
+    const AudioData stereo = programme(48000 + 333);
+    const AudioData mono = AudioData::mono(test::sine(44100 + 1500, 997.0, 0.7, 0.0, 44100));
+    int n = 0;
+    for (const auto& [audio, rate, format] : {std::tuple{&stereo, 48000, ExportFormat::aac128},
+                                              std::tuple{&mono, 44100, ExportFormat::aac256}}) {
+        SCOPED_TRACE(rate);
+        const fs::path file = folder / ("along" + std::to_string(n++) + ".m4a");
+        std::vector<float> decoded;  // interleaved, as the ffmpeg program writes raw samples
+        {
+            const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            ASSERT_GE(fd, 0);
+            AudioEncoder encoder(fd, format, rate);
+            encoder.decodeAlongside([&](const float* l, const float* r, std::size_t frames) {
+                for (std::size_t i = 0; i < frames; ++i) decoded.insert(decoded.end(), {l[i], r[i]});
+            });
+            encoder.write(audio->left.data(), audio->right.data(), audio->left.size());
+            encoder.finish();
+            ::close(fd);
+        }
+        // The ffmpeg program leaves the end padding on; the file states where the signal ends
+        // (in whole milliseconds, so within half of one of the length given).
+        std::vector<float> player = ffmpegDecode<float>(file, "f32le");
+        const auto stated = static_cast<std::size_t>(std::stoll(test::ffprobe(file, "duration_ts")));
+        EXPECT_NEAR(double(stated), double(audio->left.size()), rate / 2000.0 + 1.0);
+        ASSERT_GE(player.size(), 2 * stated);
+        player.resize(2 * stated);
+        ASSERT_EQ(decoded.size(), player.size());
+        EXPECT_EQ(decoded, player);
+    }
 }
 
 // ---- files ----
@@ -527,6 +589,10 @@ TEST(ExportPipeline, FailuresThrowAndLeaveNoTemporaryFile) {
     expectWriteError(folder / "rate.wav", ExportFormat::wav24, 44100.5);
     expectWriteError(folder / "rate.wav", ExportFormat::wav24, 0);
     expectWriteError(folder / "rate.m4a", ExportFormat::aac128, 4000);
+    // The same refusal inside encodings measured against a ceiling reaches the caller whole.
+    const std::string refused = test::refusal<PlatformError>(
+        [&] { ExportPipeline::writeWithinCeiling(mix, 4000, folder / "ceiling.m4a", ExportFormat::aac128, -1.0); });
+    EXPECT_EQ(refused.rfind(writeError(), 0), 0u) << refused;
     EXPECT_EQ(folderEntries(folder.path()), (std::vector<std::string>{"plain", "taken.flac"}));
 }
 

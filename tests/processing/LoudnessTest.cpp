@@ -288,6 +288,41 @@ TEST(Loudness, TruePeakMatchesSlowReferenceAcrossBlockEdges) {
     }
 }
 
+TEST(Loudness, MetersFedPieceByPieceGiveExactlyTheWholeSignalsFigures) {
+    // Pieces of every awkward size (one sample, under and over a group of eight, across the
+    // interpolation's reach and the 100 ms hops), on a clip with a loud edge at each end, a
+    // long silence (the weighting filter's states are flushed) and a right channel of its own.
+    test::SplitMix64 rng(5);
+    std::vector<float> l(seconds(2.7)), r(l.size());
+    for (std::size_t i = 0; i < l.size(); ++i) {
+        const bool silent = i > l.size() / 3 && i < 2 * l.size() / 3;
+        l[i] = silent ? 0.0f : static_cast<float>(0.2 * rng.uniform());
+        r[i] = silent ? 0.0f : static_cast<float>(0.4 * rng.uniform());
+    }
+    l.front() = 0.95f, r.back() = -0.97f, r[r.size() - 2] = 0.97f;
+    const AudioData audio(l, r);
+    const std::size_t sizes[] = {1, 7, 8, 9, 15, 16, 23, 24, 4799, 4801, 65536};
+    LoudnessMeter loudness;
+    TruePeakMeter left, right;
+    for (std::size_t at = 0, k = 0; at < l.size(); ++k) {
+        const std::size_t n = std::min(sizes[k % std::size(sizes)], l.size() - at);
+        loudness.add(l.data() + at, r.data() + at, n);
+        left.add(l.data() + at, n);
+        right.add(r.data() + at, n);
+        at += n;
+    }
+    EXPECT_EQ(loudness.integrated(), Loudness::integrated(audio));
+    EXPECT_EQ(left.finish(), Loudness::truePeakLinear(l));
+    EXPECT_EQ(right.finish(), Loudness::truePeakLinear(r));
+    // Shorter than one block: ungated, like the whole-signal measurement; nothing given: nothing.
+    LoudnessMeter brief;
+    brief.add(l.data(), r.data(), 9000);
+    EXPECT_EQ(brief.integrated(), Loudness::integrated(AudioData(std::vector<float>(l.begin(), l.begin() + 9000),
+                                                                 std::vector<float>(r.begin(), r.begin() + 9000))));
+    EXPECT_FALSE(LoudnessMeter().integrated());
+    EXPECT_EQ(TruePeakMeter().finish(), 0.0f);
+}
+
 TEST(Loudness, SampleBySampleWeightingMatchesTheMeasurement) {
     // The live meter's filter (one sample at a time) and the measurement's (both channels at
     // once) share their coefficients; a short clip is measured ungated, so both give the same
