@@ -46,68 +46,11 @@ void PeakLimiter::reset() {
 
 void PeakLimiter::process(float* left, float* right, std::size_t frames) noexcept {
     frames = std::min(frames, kMaxFrames);
-    // The state in locals for the loop: the stores into the rings below could otherwise stand for
-    // writes to it, and every frame would wait on them.
-    const std::size_t capacity = queueGain_.size();
-    const std::size_t window = window_;
-    const double decayCoeff = decayCoeff_;
-    double* const queueGain = queueGain_.data();
-    unsigned long long* const queueFrame = queueFrame_.data();
-    double* const curve = curve_.data();
-    float* const delayLeft = delayLeft_.data();
-    float* const delayRight = delayRight_.data();
-    std::size_t head = head_, count = count_, position = position_;
-    unsigned long long frame = frame_;
-    double held = held_, curveSum = curveSum_;
-    // head < capacity and count ≤ capacity, so one subtraction brings an index back into the ring.
-    const auto wrap = [capacity](std::size_t index) { return index >= capacity ? index - capacity : index; };
-    for (std::size_t i = 0; i < frames; ++i) {
-        const float xl = left[i], xr = right[i];
-        const double peak = std::max(std::fabs(xl), std::fabs(xr));
-        const double required = peak > 1.0 ? 1.0 / peak : 1.0;
-
-        // Sliding minimum over the last L + 1 required gains.
-        while (count > 0 && queueGain[wrap(head + count - 1)] >= required) --count;
-        const std::size_t tail = wrap(head + count);
-        queueGain[tail] = required;
-        queueFrame[tail] = frame;
-        ++count;
-        while (queueFrame[head] + window <= frame) {
-            head = wrap(head + 1);
-            --count;
-        }
-        const double minimum = queueGain[head];
-
-        const double recovered = 1.0 - (1.0 - held) * decayCoeff;
-        held = std::min(minimum, recovered);
-
-        curveSum += held - curve[position];
-        curve[position] = held;
-        const double gain = std::min(1.0, curveSum / static_cast<double>(window));
-
-        // The delay line holds the last L + 1 inputs; the oldest is L frames old.
-        delayLeft[position] = xl;
-        delayRight[position] = xr;
-        const std::size_t oldest = position + 1 == window ? 0 : position + 1;
-        const double yl = delayLeft[oldest] * gain;
-        const double yr = delayRight[oldest] * gain;
-        left[i] = static_cast<float>(clampTo(yl, -1.0, 1.0));
-        right[i] = static_cast<float>(clampTo(yr, -1.0, 1.0));
-        position = oldest;
-        ++frame;
-        // Refresh the running sum now and then so rounding cannot drift.
-        if (position == 0) {
-            double sum = 0.0;
-            for (std::size_t k = 0; k < window; ++k) sum += curve[k];
-            curveSum = sum;
-        }
-    }
-    head_ = head;
-    count_ = count;
-    position_ = position;
-    frame_ = frame;
-    held_ = held;
-    curveSum_ = curveSum;
+    // The three steps a render on several threads takes apart, one after another on one slice.
+    double* const sums = sums_.data();
+    required(left, right, sums, frames);
+    track(sums, left, right, frames);
+    release(sums, left, right, left, right, frames);
 }
 
 void PeakLimiter::required(const float* left, const float* right, double* gains, std::size_t frames) noexcept {

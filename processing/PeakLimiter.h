@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <vector>
 
@@ -60,6 +61,7 @@ private:
     // Delay line of both channels and the ring of curve values for the box average.
     std::vector<float> delayLeft_, delayRight_;
     std::vector<double> curve_;
+    std::array<double, kMaxFrames> sums_{};  // process()'s running sums of one slice
     std::size_t position_ = 0;
     double curveSum_ = 0.0;
     double held_ = 1.0;  // a[n−1]
