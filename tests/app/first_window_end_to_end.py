@@ -36,13 +36,33 @@ class Screen:
     def __init__(self, run, width, height, config=None):
         self.run = run
         self.width, self.height = width, height
+        # Now and then, on a loaded machine, Openbox ends at once without a word: the screen is
+        # made again on another display, and only a third such start fails the test.
+        failures = []
+        for attempt in range(3):
+            self.start_server()
+            self.wm = subprocess.Popen(["openbox"] + (["--config-file", config] if config else []), env=run.env,
+                                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA") or
+                         self.wm.poll() is not None, "Openbox to start")
+            if self.wm.poll() is None:
+                return
+            failures.append("openbox ended with %s: %s" % (self.wm.returncode,
+                                                           self.wm.stderr.read().decode(errors="replace").strip()))
+            print(failures[-1])
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        raise AssertionError("openbox did not start: " + "; ".join(failures))
+
+    def start_server(self):
+        run = self.run
         # Display numbers far above the ones the other tests' servers take (the lowest free one):
         # a server stopping here cannot remove the socket of one starting there under the same number.
         self.xvfb = None
         for number in random.sample(range(200, 400), 40):
             if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
                 continue
-            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (width, height),
+            xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (self.width, self.height),
                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             deadline = time.time() + 20
             while xvfb.poll() is None and not os.path.exists("/tmp/.X11-unix/X%d" % number) and time.time() < deadline:
@@ -56,13 +76,6 @@ class Screen:
         assert self.xvfb, "Xvfb did not start"
         e2e.wait_for(lambda: subprocess.run(["xprop", "-root"], env=run.env, capture_output=True,
                                             timeout=30).returncode == 0, "Xvfb to take connections")
-        self.wm = subprocess.Popen(["openbox"] + (["--config-file", config] if config else []), env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        try:
-            e2e.wait_for(lambda: "_NET_WORKAREA(CARDINAL)" in self.xprop("-root", "_NET_WORKAREA") or
-                         self.wm.poll() is not None, "Openbox to start")
-        finally:
-            if self.wm.poll() is not None:
-                raise AssertionError("openbox did not start: " + self.wm.stderr.read().decode(errors="replace"))
 
     def xprop(self, *args):
         out = subprocess.run(["xprop", *args], env=self.run.env, capture_output=True, text=True, timeout=30)
