@@ -111,6 +111,19 @@ void readSource(const float* in, float* out, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i) out[i] = std::isfinite(in[i]) ? in[i] : 0.0f;
 }
 
+// Hands `body` the source, read as a graph's source reads it, one slice at a time: its two
+// channels, the slice's first frame and its length.
+template <class Body>
+void bySlice(const float* inLeft, const float* inRight, std::size_t frames, Body body) {
+    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
+    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
+        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
+        readSource(inLeft + p, left, n);
+        readSource(inRight + p, right, n);
+        body(left, right, p, n);
+    }
+}
+
 }  // namespace
 
 namespace UnitGraph {
@@ -216,13 +229,9 @@ void UnitGraphStream::prepare(const float* inLeft, const float* inRight, Scratch
         PeakLimiter::required(scratch.left, scratch.right, scratch.values, frames);
         return;
     }
-    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
-    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
-        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
-        readSource(inLeft + p, left, n);
-        readSource(inRight + p, right, n);
+    bySlice(inLeft, inRight, frames, [&](const float* left, const float* right, std::size_t p, std::size_t n) {
         dynamics_->targets(left, right, scratch.values + p, n);
-    }
+    });
 }
 
 void UnitGraphStream::carry(Scratch scratch, std::size_t frames) noexcept {
@@ -243,13 +252,9 @@ void UnitGraphStream::finish(Scratch scratch, const float* inLeft, const float* 
             for (std::size_t i = 0; i < frames; ++i) channel[i] *= g;
         return;
     }
-    float left[EffectUnit::kMaxFrames], right[EffectUnit::kMaxFrames];
-    for (std::size_t p = 0; p < frames; p += EffectUnit::kMaxFrames) {
-        const std::size_t n = std::min(EffectUnit::kMaxFrames, frames - p);
-        readSource(inLeft + p, left, n);
-        readSource(inRight + p, right, n);
+    bySlice(inLeft, inRight, frames, [&](const float* left, const float* right, std::size_t p, std::size_t n) {
         dynamics_->apply(scratch.values + p, left, right, outLeft + p, outRight + p, n);
-    }
+    });
 }
 
 AudioData renderUnitGraph(EffectPreset preset, const AudioData& audio, const EffectParams& params) {
