@@ -8,14 +8,12 @@
 #include <mutex>
 #include <unordered_map>
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include "model/Hashing.h"
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "processing/AudioIOEffect.h"
 #include "processing/EffectUnit.h"
+#include "processing/HugePages.h"
 #include "processing/UnitGraph.h"
 #include "processing/WorkerPool.h"
 
@@ -111,15 +109,10 @@ AudioData run(const std::vector<EffectSlot>& slots, const AudioData& audio, cons
 // large enough to be a mapping of its own (32 MiB and more) asks, so no other memory is affected.
 std::vector<float> freshChannel(std::size_t frames) {
     std::vector<float> samples;
-    if (frames * sizeof(float) < (std::size_t{32} << 20)) {
-        samples.resize(frames);
-        return samples;
+    if (frames * sizeof(float) >= (std::size_t{32} << 20)) {
+        samples.reserve(frames);
+        adviseHugePages(samples.data(), frames * sizeof(float));
     }
-    samples.reserve(frames);
-    const auto page = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const auto begin = (reinterpret_cast<std::uintptr_t>(samples.data()) + page - 1) / page * page;
-    const auto end = reinterpret_cast<std::uintptr_t>(samples.data() + frames) / page * page;
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
     samples.resize(frames);
     return samples;
 }

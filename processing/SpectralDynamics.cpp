@@ -1,13 +1,12 @@
 #include "processing/SpectralDynamics.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 
 #include "model/Frames.h"
 #include "processing/FFT.h"
+#include "processing/HugePages.h"
 
 namespace tessoral::SpectralDynamics {
 
@@ -26,13 +25,7 @@ constexpr int kTopBin = 224;
 std::vector<float> outputCopy(std::span<const float> samples) {
     std::vector<float> out;
     out.reserve(samples.size());
-#ifdef MADV_HUGEPAGE
-    constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<std::uintptr_t>(out.data());
-    const std::uintptr_t end = begin + samples.size() * sizeof(float);
-    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    if (end > first + kHugePage) madvise(reinterpret_cast<void*>(first), (end - first) & ~(kHugePage - 1), MADV_HUGEPAGE);
-#endif
+    adviseHugePages(out.data(), samples.size() * sizeof(float));
     out.assign(samples.begin(), samples.end());
     return out;
 }
