@@ -277,8 +277,12 @@ private:
     std::vector<float> converted_[2];
 };
 
+AtomicFile::Describe describeWriteFailure() {
+    return [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); };
+}
+
 [[noreturn]] void failWrite(int error) {
-    throw PlatformError(L("Не удалось записать аудиофайл: {0}", std::string(std::strerror(error))));
+    throw PlatformError(describeWriteFailure()(std::string(std::strerror(error))));
 }
 
 // One encoding of the whole signal at a plain gain, into a file that lives in memory only (no
@@ -461,10 +465,6 @@ private:
     std::vector<std::unique_ptr<CeilingPass>> passes_;
     std::int64_t correctedAfter_ = -1;
 };
-
-AtomicFile::Describe describeWriteFailure() {
-    return [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); };
-}
 
 }  // namespace
 
