@@ -77,18 +77,22 @@ public:
         return Icons::pixmap(name_, colorFor(mode), std::min({size.width(), size.height(), size_}), 1.0);
     }
 
-    // `size` is in device pixels. The result fills it exactly, so that QIcon keeps the ratio asked for.
+    // `size` is in device pixels. The result fills it exactly, at the ratio asked for, so that QIcon
+    // keeps that ratio and the drawing keeps its logical size.
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State, qreal scale) override {
         if (!(scale > 0) || size.isEmpty()) return {};
         const int logical = std::min({int(std::floor(size.width() / scale)), int(std::floor(size.height() / scale)), size_});
-        const QPixmap drawn = Icons::pixmap(name_, colorFor(mode), std::max(1, logical), scale);
+        QPixmap drawn = Icons::pixmap(name_, colorFor(mode), std::max(1, logical), scale);
         if (drawn.isNull() || (drawn.width() == size.width() && drawn.height() == size.height())) return drawn;
+        // Placed pixel for pixel: both pixmaps are ratio 1 while one is drawn on the other.
+        drawn.setDevicePixelRatio(1.0);
         QPixmap out(size);
         out.fill(Qt::transparent);
         {
             QPainter p(&out);
             p.drawPixmap((size.width() - drawn.width()) / 2, (size.height() - drawn.height()) / 2, drawn);
         }
+        out.setDevicePixelRatio(scale);
         return out;
     }
 

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
+#include <QShowEvent>
 #include <QTreeView>
 
 #include <algorithm>
@@ -30,29 +31,14 @@ constexpr const char* kDialogSizeKey = "Tessoral.FileDialog/size";
 
 std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 
-// Qt's own dialog where no desktop portal can be relied on (tests, virtual displays).
+// Qt's own dialog in tests and on virtual displays, where no desktop portal can be relied on.
+// Elsewhere Qt decides as the dialog is shown: a platform theme's native dialog where one is
+// loaded, Qt's own everywhere else (a plain X11 or Wayland session loads none).
 void configure(QFileDialog& dialog) {
     if (qEnvironmentVariableIsSet("TESSORAL_QT_DIALOGS") || QGuiApplication::platformName() == "offscreen" ||
         QGuiApplication::platformName() == "minimal")
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
-    if (!dialog.testOption(QFileDialog::DontUseNativeDialog)) return;
-    dialog.resize(QtPrompts::fileDialogSize(dialog.parentWidget()));
-    // The detailed view's size, type and date as wide as their texts, the name in the rest: dates
-    // are never cut in the middle.
-    if (auto* tree = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
-        QHeaderView* header = tree->header();
-        header->setStretchLastSection(false);
-        header->setSectionResizeMode(0, QHeaderView::Stretch);
-        for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
-    }
-}
-
-// Keeps the size a person gave Qt's own dialog for the next one.
-void keepSize(const QFileDialog& dialog) {
-    if (!dialog.testOption(QFileDialog::DontUseNativeDialog)) return;
-    QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
-    settings.setValue(QString::fromLatin1(kDialogSizeKey), dialog.size());
 }
 
 // Whether the system could not examine a typed path at all (as opposed to finding nothing there):
@@ -71,6 +57,13 @@ std::optional<std::error_code> unexaminable(const std::filesystem::path& path) {
 class FileDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
+
+    // Keeps the size a person gave Qt's own dialog for the next one.
+    void keepSize() const {
+        if (!shownOwn_) return;
+        QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
+        settings.setValue(QString::fromLatin1(kDialogSizeKey), size());
+    }
 
     void accept() override {
         const QStringList files = selectedFiles();
@@ -107,7 +100,28 @@ public:
         QDialog::accept();
     }
 
+protected:
+    // Qt has chosen by now: a native dialog leaves this one off the screen, Qt's own shows its
+    // widgets. Sized before QDialog centres it over its parent.
+    void showEvent(QShowEvent* event) override {
+        if (!shownOwn_ && !testAttribute(Qt::WA_DontShowOnScreen)) {
+            shownOwn_ = true;
+            resize(QtPrompts::fileDialogSize(parentWidget()));
+            // The detailed view's size, type and date as wide as their texts, the name in the rest:
+            // dates are never cut in the middle.
+            if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"))) {
+                QHeaderView* header = tree->header();
+                header->setStretchLastSection(false);
+                header->setSectionResizeMode(0, QHeaderView::Stretch);
+                for (int c = 1; c < header->count(); ++c) header->setSectionResizeMode(c, QHeaderView::ResizeToContents);
+            }
+        }
+        QFileDialog::showEvent(event);
+    }
+
 private:
+    bool shownOwn_ = false;
+
     void refuse(const std::filesystem::path& path, const std::error_code& failure) {
         QString shown = qs(UnicodeText::wellFormed(path.filename().empty() ? path.native() : path.filename().native()));
         // A name too long for the system is shortened in the middle, so the reason stays in sight.
@@ -233,7 +247,7 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
     std::vector<std::filesystem::path> out;
     OpenDialog open;
     const int answer = dialog.exec();
-    keepSize(dialog);
+    dialog.keepSize();
     if (answer != QDialog::Accepted) return out;
     for (const QString& f : dialog.selectedFiles()) out.push_back(toPath(f));
     return out;
@@ -253,7 +267,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
     dialog.selectFile(qs(request.proposedName));
     OpenDialog open;
     const int answer = dialog.exec();
-    keepSize(dialog);
+    dialog.keepSize();
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return withExtension(toPath(dialog.selectedFiles().constFirst()), request.extension);
 }
@@ -267,7 +281,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     OpenDialog open;
     const int answer = dialog.exec();
-    keepSize(dialog);
+    dialog.keepSize();
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());
 }

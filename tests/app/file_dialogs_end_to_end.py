@@ -8,7 +8,11 @@ runs as the user "nobody"); in Open, a name behind the loop. Each ends in the di
 the system's reason (read from the status log), the program keeps running, and the project saved
 afterwards reads back whole with Python's plistlib.
 
-Fails when Xvfb, xdotool or openbox is missing.
+The program runs as on a plain desktop (no platform theme, no variable of the tests), where Qt shows
+its own dialog: Open is at least 900 × 540, the right part of its detailed view (size, type, date)
+is pixel for pixel what it is with 400 pixels more room, and the size given it comes back next time.
+
+Fails when Xvfb, xdotool, openbox or ffmpeg is missing.
 """
 import importlib.util
 import os
@@ -24,7 +28,7 @@ sess = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(sess)
 e2e = sess.e2e
 
-TOOLS = ("Xvfb", "xdotool", "openbox")
+TOOLS = ("Xvfb", "xdotool", "openbox", "ffmpeg")
 NOBODY = 65534
 
 
@@ -35,6 +39,8 @@ class Dialogs(sess.Session):
         self.process = None
         self.log = None
         self.window = None
+        for name in ("TESSORAL_QT_DIALOGS", "QT_QPA_PLATFORMTHEME"):
+            self.run.env.pop(name, None)
 
     def close(self):
         if self.process and self.process.poll() is None:
@@ -51,6 +57,14 @@ class Dialogs(sess.Session):
     def alive(self, what):
         time.sleep(0.5)
         assert self.process.poll() is None, "the program ended (code %s) after %s" % (self.process.returncode, what)
+
+    def right_part(self, window, columns, rows):
+        """The window's last `columns` pixel columns in its first `rows` rows, as RGB bytes."""
+        x, y, w, _ = self.geometry(window)
+        return subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0", "-video_size",
+                               "%dx%d" % (columns, rows), "-i", "%s+%d,%d" % (self.run.env["DISPLAY"], x + w - columns, y),
+                               "-frames:v", "1", "-f", "rawvideo", "-pix_fmt", "rgb24", "-"],
+                              env=self.run.env, capture_output=True, check=True, timeout=30).stdout
 
     def refused(self, dialog, typed, message, what):
         """Types `typed` into the open file dialog and accepts; the refusal `message` followed by the
@@ -74,7 +88,7 @@ class Dialogs(sess.Session):
         run = self.run
         run.start_display()
         self.wm = subprocess.Popen(["openbox"], env=run.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1.5)
+        e2e.wait_for(lambda: self.wm.poll() is not None or run.xdotool("get_num_desktops", check=False), "openbox")
         assert self.wm.poll() is None, "openbox did not start"
 
         scratch = run.scratch
@@ -111,6 +125,7 @@ class Dialogs(sess.Session):
         else:
             os.chmod(private, 0)
 
+        os.chdir(work)  # where the dialogs open: a folder whose listing stays as it is
         self.process, self.log = run.launch(*prefix, tone)
         self.window = e2e.wait_for(
             lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
@@ -134,10 +149,35 @@ class Dialogs(sess.Session):
         e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the save-as dialog to close")
         self.alive("cancelling Save As")
 
-        # Open: a name behind the loop.
+        # Open, wide enough for its columns; the right part of the view (above the name and type
+        # rows) the same 400 pixels wider; that size again the next time.
+        self.focus(self.window)
+        run.xdotool("mousemove", "0", "0", "key", "ctrl+o")
+        dialog = self.dialog(self.process, self.window, "the open dialog")
+        _, _, width, height = self.geometry(dialog)
+        assert width >= 900 and height >= 540, "the open dialog is %d x %d" % (width, height)
+        seen = [None]
+
+        def drawn():  # the same twice running
+            seen.append(self.right_part(dialog, 420, height - 100))
+            return seen[-1] == seen[-2] and seen[-1]
+
+        before = e2e.wait_for(drawn, "the listing of the folder drawn")
+        self.grab("open-dialog")
+        run.xdotool("windowmove", "--sync", dialog, "10", "40")
+        run.xdotool("windowsize", "--sync", dialog, str(width + 400), str(height))
+        assert self.geometry(dialog)[2:] == (width + 400, height), "the dialog was not made wider"
+        e2e.wait_for(lambda: self.right_part(dialog, 420, height - 100) == before,
+                     "the size, type and date columns as they are with more room", timeout=10)
+        self.focus(dialog)
+        run.xdotool("key", "Escape")
+        e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the open dialog to close")
         self.focus(self.window)
         run.xdotool("key", "ctrl+o")
-        dialog = self.dialog(self.process, self.window, "the open dialog")
+        dialog = self.dialog(self.process, self.window, "the open dialog again")
+        assert self.geometry(dialog)[2:] == (width + 400, height), "the size given to the dialog was not kept"
+
+        # Open: a name behind the loop.
         self.refused(dialog, os.path.join(work, "loop", "tone.wav"),
                      "Не удалось прочитать файл «tone.wav»: ", "opening through a loop")
         self.focus(dialog)

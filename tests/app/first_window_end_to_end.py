@@ -108,12 +108,23 @@ class Screen:
             p.wait()
 
 
-def start(run, what):
+def start(screen, what):
+    run = screen.run
     process, log = run.launch()
     window = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split(),
                           "the window named Tessoral (%s)" % what)[0]
-    # The window manager frames the window, the program places it once the frame is known.
-    time.sleep(1.5)
+    # The window manager frames the window, the program places it once the frame is known: the
+    # frame has stayed where it is for a second.
+    seen = [None, time.time()]
+
+    def settled():
+        framed = "=" in screen.xprop("-id", window, "_NET_FRAME_EXTENTS")
+        now = screen.frame(window) if framed else None
+        if now != seen[0]:
+            seen[:] = [now, time.time()]
+        return now is not None and time.time() - seen[1] >= 1.0
+
+    e2e.wait_for(settled, "the window framed and placed (%s)" % what, timeout=20)
     return process, log, window
 
 
@@ -165,7 +176,7 @@ def main():
 
         # First start on the small screen.
         screen = Screen(run, 1366, 768)
-        process, log, window = start(run, "first start")
+        process, log, window = start(screen, "first start")
         # A clip to play.
         handed = run.launch(tone)[0]
         assert handed.wait(timeout=30) == 0
@@ -179,7 +190,7 @@ def main():
             what = "a frame kept on %d x %d" % (w, h)
             os.remove(conf)
             screen = Screen(run, w, h)
-            process, log, window = start(run, "on %d x %d" % (w, h))
+            process, log, window = start(screen, "on %d x %d" % (w, h))
             run.xdotool("windowsize", "--sync", window, str(cw), str(ch), check=False)
             run.xdotool("windowmove", "--sync", window, str(x), str(y), check=False)
             time.sleep(0.5)
@@ -191,7 +202,7 @@ def main():
                 assert "geometry=" in f.read(), "no frame kept"
 
             screen = Screen(run, 1366, 768)
-            process, log, window = start(run, what)
+            process, log, window = start(screen, what)
             handed = run.launch(tone)[0]
             assert handed.wait(timeout=30) == 0
             e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
@@ -209,7 +220,7 @@ def main():
                     '<font place="InactiveWindow"><size>26</size></font></theme></openbox_config>\n')
         os.remove(conf)
         screen = Screen(run, 1366, 768, rc)
-        process, log, window = start(run, "under a tall title bar")
+        process, log, window = start(screen, "under a tall title bar")
         handed = run.launch(tone)[0]
         assert handed.wait(timeout=30) == 0
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
