@@ -10,11 +10,13 @@ afterwards reads back whole with Python's plistlib.
 
 The program runs as on a plain desktop (no platform theme, no variable of the tests), where Qt shows
 its own dialog: Open is at least 900 × 540, the right part of its detailed view (size, type, date)
-is pixel for pixel what it is with 400 pixels more room, and the size given it comes back next time.
+shortens no text ("…") and is pixel for pixel what it is with 400 pixels more room, and the size given
+it comes back next time.
 
 Fails when Xvfb, xdotool, openbox or ffmpeg is missing.
 """
 import importlib.util
+import itertools
 import os
 import plistlib
 import shutil
@@ -30,6 +32,24 @@ e2e = sess.e2e
 
 TOOLS = ("Xvfb", "xdotool", "openbox", "ffmpeg")
 NOBODY = 65534
+
+
+def elided(pixels, width):
+    """Whether the RGB image `pixels` (light text on a dark ground) shows a text shortened with "…":
+    two dots side by side on one baseline with nothing between them (a lone one parts a date)."""
+    ink = [max(pixels[i:i + 3]) > 120 for i in range(0, len(pixels), 3)]
+    for inked, band in itertools.groupby((ink[y:y + width] for y in range(0, len(ink), width)), key=any):
+        band = list(band) if inked else []
+        runs = []  # first and last column, top and bottom row of each stretch of ink on the line
+        for lit, xs in itertools.groupby(range(width), key=lambda x: any(row[x] for row in band)):
+            if lit:
+                xs = list(xs)
+                rows = [i for i, row in enumerate(band) if any(row[xs[0]:xs[-1] + 1])]
+                runs.append((xs[0], xs[-1], rows[0], rows[-1]))
+        dot = lambda r: r[1] - r[0] < 4 and r[3] - r[2] < 4
+        if any(dot(a) and dot(b) and a[3] == b[3] and b[0] - a[1] < 6 for a, b in zip(runs, runs[1:])):
+            return True
+    return False
 
 
 class Dialogs(sess.Session):
@@ -97,6 +117,7 @@ class Dialogs(sess.Session):
         tone = os.path.join(work, "tone.wav")
         sess.make_wav(tone, 2.0, 440)
         os.symlink("loop", os.path.join(work, "loop"))
+        open(os.path.join(work, "take.aiff"), "wb").close()  # a type name wider than Qt's first guess
         private = os.path.join(scratch, "private")
         os.makedirs(private)
         prefix = []
@@ -163,6 +184,7 @@ class Dialogs(sess.Session):
             return seen[-1] == seen[-2] and seen[-1]
 
         before = e2e.wait_for(drawn, "the listing of the folder drawn")
+        assert not elided(before, 420), "a size, type or date is shortened"
         self.grab("open-dialog")
         run.xdotool("windowmove", "--sync", dialog, "10", "40")
         run.xdotool("windowsize", "--sync", dialog, str(width + 400), str(height))
