@@ -11,7 +11,8 @@ Checked with independent readers: the status log, ffprobe on the FLAC (flac, 480
 as long as the latest clip end ± 1 ms), Python's plistlib on both project files (2 clips, the dragged
 one off its import place carrying the "telephone" slot, the same clips, starts and racks in both)
 and the settings file (export.default.format=flac). A grab of the screen is kept after every step
-(in $TESSORAL_E2E_GRABS, else e2e-grabs in the build folder). Every step runs: a view that is missing fails the session.
+(in $TESSORAL_E2E_GRABS, else e2e-grabs in the build folder). Every step runs: a view that is
+missing fails the session.
 
 Targets come from the window geometry and the views' sizes; no window manager runs, so focus is
 given with `xdotool windowfocus --sync`. Run on its own or from end_to_end.py.
