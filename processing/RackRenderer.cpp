@@ -128,7 +128,8 @@ std::vector<float> freshChannel(std::size_t frames) {
 // carries a state too, as the reverb's does) renders several chunks at once. An equaliser is a
 // chain of stages, each running a few of its sections over both channels and handing its chunk on
 // in double precision. The de-esser renders its two channels at once, each in ranges over time (the
-// band levels, then the output); any other slot renders whole when its input is complete. The
+// band levels, measured as soon as the streams before it have rendered what a range reads, then the
+// output); any other slot renders whole when its input is complete. The
 // caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
 class ParallelRack : public std::enable_shared_from_this<ParallelRack> {
 public:
@@ -216,7 +217,7 @@ public:
 private:
     enum class Kind { stream, channels, whole };
     // The de-esser's two channels, shared by its two stages: the first measures the band level of
-    // frame ranges (and copies each channel into its output), the second renders sample ranges.
+    // frame ranges (then copies each channel into its output), the second renders sample ranges.
     struct Deessing {
         std::size_t ranges = 1;  // per channel and stage
         std::once_flag started;
@@ -301,7 +302,7 @@ private:
         auto deess = std::make_shared<Deessing>();
         deess->ranges = std::clamp<std::size_t>(frames_ / kDeessRange, 1, kMaxDeessRanges);
         stages_.back().deess = deess;
-        stages_.back().parts = 2 + 2 * deess->ranges;  // the copies first, then the levels
+        stages_.back().parts = 2 * deess->ranges + 2;  // the levels, then the copies
         Stage& output = stages_.emplace_back();
         output.slot = slot;
         output.kind = Kind::channels;
@@ -334,11 +335,26 @@ private:
         if (stage.ring > 0 && stage.claimed >= stages_[stage.freedBy].doneUpTo + stage.ring) return false;
         for (const std::size_t d : stage.after) {
             const Stage& before = stages_[d];
-            if (stage.kind == Kind::stream && before.kind == Kind::stream ? before.doneUpTo <= stage.claimed
-                                                                            : !before.complete)
+            if (before.complete) continue;
+            if (before.kind != Kind::stream) return false;
+            // A stream's chunks: the same chunk for a stream, or those a de-esser's range measures.
+            std::size_t needed = 0;
+            if (stage.kind == Kind::stream)
+                needed = stage.claimed + 1;
+            else if (stage.deess && !stage.deessOutput && stage.claimed < 2 * stage.deess->ranges)
+                needed = (measuredEnd(*stage.deess, stage.claimed / 2) + kChunk - 1) / kChunk;
+            else
                 return false;
+            if (before.doneUpTo < needed) return false;
         }
         return true;
+    }
+
+    // The samples the de-esser's level range i reads: those before the one returned.
+    std::size_t measuredEnd(const Deessing& deess, std::size_t i) const {
+        using SpectralDynamics::ChannelDeesser;
+        const std::size_t frames = ChannelDeesser::framesFor(frames_);
+        return ChannelDeesser::measuredEnd(frames_, ChannelDeesser::partStart(frames, deess.ranges, i + 1));
     }
 
     // Under lock_: the stage to take a part of next, or none. A stage that goes chunk by chunk
@@ -465,11 +481,11 @@ private:
                     const std::size_t i = part / 2, size = channel.size();
                     channel.render(ChannelDeesser::partStart(size, deess.ranges, i),
                                    ChannelDeesser::partStart(size, deess.ranges, i + 1));
-                } else if (part < 2) {
-                    deess.channel[part]->copyInput();
+                } else if (part >= 2 * deess.ranges) {
+                    deess.channel[part % 2]->copyInput();
                 } else {
                     ChannelDeesser& channel = *deess.channel[part % 2];
-                    const std::size_t i = part / 2 - 1, frames = channel.frames();
+                    const std::size_t i = part / 2, frames = channel.frames();
                     channel.measure(ChannelDeesser::partStart(frames, deess.ranges, i),
                                     ChannelDeesser::partStart(frames, deess.ranges, i + 1));
                 }
