@@ -184,21 +184,20 @@ void EQUnit::process(float* left, float* right, std::size_t frames) noexcept {
 
 void EQUnit::runSections(const Biquad* sections, BiquadHistory* left, BiquadHistory* right, std::size_t count,
                          double* pairs, std::size_t frames) noexcept {
-    for (std::size_t first = 0; first < count; first += kBands) {
-        std::array<const Biquad*, kBands> chain{};
-        std::array<BiquadHistory*, kBands> historiesLeft{}, historiesRight{};
-        const std::size_t n = std::min(kBands, count - first);
-        for (std::size_t k = 0; k < n; ++k) {
-            chain[k] = &sections[first + k];
-            historiesLeft[k] = &left[first + k];
-            historiesRight[k] = &right[first + k];
-        }
-        switch (n) {
-            case 1: runChains<1, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
-            case 2: runChains<2, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
-            case 3: runChains<3, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
-            default: runChains<4, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
-        }
+    std::array<const Biquad*, kBands> chain{};
+    std::array<BiquadHistory*, kBands> historiesLeft{}, historiesRight{};
+    count = std::min(count, kBands);
+    for (std::size_t k = 0; k < count; ++k) {
+        chain[k] = &sections[k];
+        historiesLeft[k] = &left[k];
+        historiesRight[k] = &right[k];
+    }
+    switch (count) {
+        case 1: runChains<1, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        case 2: runChains<2, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        case 3: runChains<3, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        case 4: runChains<4, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        default: break;
     }
 }
 

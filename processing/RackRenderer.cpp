@@ -139,7 +139,7 @@ public:
     // Chunks a split graph has under way at most (each holds a scratch buffer of its own).
     static constexpr std::size_t kSplitChunks = 12;
     // An equaliser's sections per stage, and the chunks one of its stages hands on ahead of the next.
-    static constexpr std::size_t kSectionsPerStage = 4;
+    static constexpr std::size_t kSectionsPerStage = EQUnit::kBands;
     static constexpr std::size_t kEqualiserChunks = 4;
 
     ParallelRack(const std::vector<const EffectSlot*>& slots, const AudioData& audio,

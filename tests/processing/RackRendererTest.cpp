@@ -235,9 +235,10 @@ TEST(RackRendererMix, ConcurrentParallelMixesAgree) {
 
 // One clip's rack rendered on several threads equals the rack applied slot after slot, to the bit,
 // for racks that start with a slot streaming through the pipeline, with the de-esser's channels
-// rendered in ranges over time (first in a rack too, and on clips shorter than a frame), and with a
-// slot that renders whole (one that hands back its input unchanged, on a mono clip whose channels
-// share their samples), wet amounts below 1 at each kind, a non-finite input sample, and a length
+// rendered in ranges over time (first in a rack too, and on clips shorter than a frame), equalisers
+// (with no section, one stage, several), a reverb, and a slot that renders whole (one that hands
+// back its input unchanged, on a mono clip whose channels share their samples), wet amounts below
+// 1 at each kind, a non-finite input sample, and a length
 // that ends inside a slice past several chunks. The clip's own audio is left as it was.
 // A slot that fails, wherever it is in the rack, fails the render with its own error, leaving the
 // cache as it was; with the fault gone the same clip renders and is cached.
@@ -250,7 +251,7 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         {slot(EffectPreset::deesser, 0.7), slot(EffectPreset::lowCut, 0.5), slot(EffectPreset::chorus),
          slot(EffectPreset::invert, 0.3), slot(EffectPreset::limiter)},
         {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
-        {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25),
+        {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ, 0.7), slot(EffectPreset::invert, 0.25),
          slot(EffectPreset::compressor)},
         // Graphs that render in steps: first in the rack, side by side, not fully wet, and over
         // more chunks than their scratch buffers (a long clip).
@@ -303,10 +304,12 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         EXPECT_TRUE(cache.contains(clip));
     }
     if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(threads.size(), 1u);
-    // Clips shorter than a de-esser's frame, and than one of its ranges.
+    // Clips shorter than a de-esser's frame, and than one of its ranges; a slot rendering whole that
+    // hands back its input (the automatic denoiser on a short clip), on a mono clip too.
     for (const std::int64_t frames : {std::int64_t{1}, std::int64_t{700}, std::int64_t{40'000}}) {
-        const Track clip = clipWith(frames, {slot(EffectPreset::deesser, 0.6), slot(EffectPreset::invert),
-                                             slot(EffectPreset::graphicEQ, 0.8, {{"g2", 5.0}})}, 540);
+        Track clip = clipWith(frames, {slot(EffectPreset::deesser, 0.6), slot(EffectPreset::invert),
+                                       slot(EffectPreset::graphicEQ, 0.8, {{"g2", 5.0}}), slot(EffectPreset::autoDenoise, 0.5)}, 540);
+        if (frames == 700) clip.replaceAudio(AudioData::mono(clip.audio.left.toVector()));
         EXPECT_TRUE(sameBits(RackRenderer::render(clip, cache), RackRenderer::apply(clip.rack, clip.audio))) << frames;
     }
     // A parallel mix of fewer clips than threads renders each rack on several threads too.
