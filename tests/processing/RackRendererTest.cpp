@@ -250,7 +250,7 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         worstRack(),
         {slot(EffectPreset::deesser, 0.7), slot(EffectPreset::lowCut, 0.5), slot(EffectPreset::chorus),
          slot(EffectPreset::invert, 0.3), slot(EffectPreset::limiter)},
-        {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
+        {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::reverb, 0.7), slot(EffectPreset::warm, 0.4)},
         {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ, 0.7), slot(EffectPreset::invert, 0.25),
          slot(EffectPreset::compressor)},
         // Graphs that render in steps: first in the rack, side by side, not fully wet, and over
