@@ -76,12 +76,13 @@ inline double step(const Biquad& s, BiquadHistory& h, double x) {
 // section before the next sample enters, so the sections' recursions overlap instead of waiting on
 // each other, the same operations on the same values as running the sections one after another
 // over the whole slice. With SSE2 the two channels share each instruction, one per lane, in the
-// same order of operations.
-template <std::size_t N>
+// same order of operations. The samples are two float channels, or (kPairs) interleaved doubles
+// in `pairs`, left first.
+template <std::size_t N, bool kPairs = false>
 void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
                const std::array<BiquadHistory*, EQUnit::kBands>& historiesLeft,
                const std::array<BiquadHistory*, EQUnit::kBands>& historiesRight, float* left, float* right,
-               std::size_t frames) {
+               std::size_t frames, double* pairs = nullptr) {
 #if defined(__SSE2__)
     __m128d b0[N], b1[N], b2[N], a1[N], a2[N], x1[N], x2[N], y1[N], y2[N];
     for (std::size_t k = 0; k < N; ++k) {
@@ -99,7 +100,8 @@ void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
         y2[k] = _mm_set_pd(r.y2, l.y2);
     }
     for (std::size_t i = 0; i < frames; ++i) {
-        __m128d v = _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i)));
+        __m128d v = kPairs ? _mm_loadu_pd(pairs + 2 * i)
+                           : _mm_cvtps_pd(_mm_unpacklo_ps(_mm_load_ss(left + i), _mm_load_ss(right + i)));
         for (std::size_t k = 0; k < N; ++k) {
             __m128d y = _mm_add_pd(_mm_mul_pd(b0[k], v), _mm_mul_pd(b1[k], x1[k]));
             y = _mm_add_pd(y, _mm_mul_pd(b2[k], x2[k]));
@@ -111,9 +113,13 @@ void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
             y1[k] = y;
             v = y;
         }
-        const __m128 out = _mm_cvtpd_ps(v);
-        _mm_store_ss(left + i, out);
-        _mm_store_ss(right + i, _mm_shuffle_ps(out, out, 1));
+        if constexpr (kPairs) {
+            _mm_storeu_pd(pairs + 2 * i, v);
+        } else {
+            const __m128 out = _mm_cvtpd_ps(v);
+            _mm_store_ss(left + i, out);
+            _mm_store_ss(right + i, _mm_shuffle_ps(out, out, 1));
+        }
     }
     for (std::size_t k = 0; k < N; ++k) {
         BiquadHistory& l = *historiesLeft[k];
@@ -131,13 +137,18 @@ void runChains(const std::array<const Biquad*, EQUnit::kBands>& sections,
         hr[k] = *historiesRight[k];
     }
     for (std::size_t i = 0; i < frames; ++i) {
-        double l = left[i], r = right[i];
+        double l = kPairs ? pairs[2 * i] : left[i], r = kPairs ? pairs[2 * i + 1] : right[i];
         for (std::size_t k = 0; k < N; ++k) {
             l = step(s[k], hl[k], l);
             r = step(s[k], hr[k], r);
         }
-        left[i] = static_cast<float>(l);
-        right[i] = static_cast<float>(r);
+        if constexpr (kPairs) {
+            pairs[2 * i] = l;
+            pairs[2 * i + 1] = r;
+        } else {
+            left[i] = static_cast<float>(l);
+            right[i] = static_cast<float>(r);
+        }
     }
     for (std::size_t k = 0; k < N; ++k) {
         *historiesLeft[k] = hl[k];
@@ -167,6 +178,25 @@ void EQUnit::process(float* left, float* right, std::size_t frames) noexcept {
         case 2: runChains<2>(sections, historiesLeft, historiesRight, left, right, frames); break;
         case 3: runChains<3>(sections, historiesLeft, historiesRight, left, right, frames); break;
         case 4: runChains<4>(sections, historiesLeft, historiesRight, left, right, frames); break;
+        default: break;
+    }
+}
+
+void EQUnit::runSections(const Biquad* sections, BiquadHistory* left, BiquadHistory* right, std::size_t count,
+                         double* pairs, std::size_t frames) noexcept {
+    std::array<const Biquad*, kBands> chain{};
+    std::array<BiquadHistory*, kBands> historiesLeft{}, historiesRight{};
+    count = std::min(count, kBands);
+    for (std::size_t k = 0; k < count; ++k) {
+        chain[k] = &sections[k];
+        historiesLeft[k] = &left[k];
+        historiesRight[k] = &right[k];
+    }
+    switch (count) {
+        case 1: runChains<1, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        case 2: runChains<2, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        case 3: runChains<3, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
+        case 4: runChains<4, true>(chain, historiesLeft, historiesRight, nullptr, nullptr, frames, pairs); break;
         default: break;
     }
 }

@@ -54,6 +54,12 @@ public:
     // The section a band runs (identity for a bypassed or unusable band).
     static Biquad design(const Band& band);
 
+    // Runs `count` sections (at most kBands) in a row, in place, over both channels of `frames`
+    // frames held as interleaved doubles (left first), each channel carrying its history per
+    // section: the samples runSection() gives section after section, computed as process() does.
+    static void runSections(const Biquad* sections, BiquadHistory* left, BiquadHistory* right, std::size_t count,
+                            double* pairs, std::size_t frames) noexcept;
+
 private:
     std::array<Band, kBands> bands_{};
     std::array<Biquad, kBands> sections_{};

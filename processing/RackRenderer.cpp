@@ -12,6 +12,8 @@
 #include "model/Localization.h"
 #include "model/StudioError.h"
 #include "processing/AudioIOEffect.h"
+#include "processing/EQDesign.h"
+#include "processing/EQUnit.h"
 #include "processing/EffectUnit.h"
 #include "processing/HugePages.h"
 #include "processing/UnitGraph.h"
@@ -118,12 +120,16 @@ std::vector<float> freshChannel(std::size_t frames) {
 }
 
 // One clip's rack rendered on several threads, to the same samples as run(). Slots whose effect
-// renders slice by slice (the unit graphs and the inversion) form a pipeline over chunks of the
-// signal, each slot on whichever thread is free, all working in place on one buffer. A graph whose
-// work splits (a compressor, a limiter) is three stages of that pipeline: its preparation and its finish
-// render several chunks at once, and only the step between them goes chunk by chunk. The de-esser
-// renders its two channels at once, each in ranges over time (the band levels, then the output);
-// any other slot renders whole when its input is complete. The
+// renders slice by slice (the unit graphs, the equalisers and the inversion) form a pipeline over
+// chunks of the signal, each stage on whichever thread is free, every stage working on its own
+// chunk at the same time as the others, all in place on one buffer. A graph whose work splits (a
+// compressor, a limiter, a reverb) is three stages of that pipeline: the step that carries the
+// state from chunk to chunk goes chunk by chunk, and the finish (and the preparation, unless it
+// carries a state too, as the reverb's does) renders several chunks at once. An equaliser is a
+// chain of stages, each running a few of its sections over both channels and handing its chunk on
+// in double precision. The de-esser renders its two channels at once, each in ranges over time (the
+// band levels, measured as soon as the streams before it have rendered what a range reads, then the
+// output); any other slot renders whole when its input is complete. The
 // caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
 class ParallelRack : public std::enable_shared_from_this<ParallelRack> {
 public:
@@ -132,13 +138,21 @@ public:
     static constexpr std::size_t kChunk = 16 * kSlice;
     // Chunks a split graph has under way at most (each holds a scratch buffer of its own).
     static constexpr std::size_t kSplitChunks = 12;
+    // An equaliser's sections per stage, and the chunks one of its stages hands on ahead of the next.
+    static constexpr std::size_t kSectionsPerStage = EQUnit::kBands;
+    static constexpr std::size_t kEqualiserChunks = 4;
 
     ParallelRack(const std::vector<const EffectSlot*>& slots, const AudioData& audio,
                  const std::function<bool()>* isCancelled)
         : input_(audio), frames_(static_cast<std::size_t>(audio.frames())), isCancelled_(isCancelled) {
         const std::size_t chunks = (frames_ + kChunk - 1) / kChunk;
-        stages_.reserve(3 * slots.size());
+        std::vector<std::size_t> outputs;  // the stages whose results the next slot reads
         for (const EffectSlot* slot : slots) {
+            const std::size_t first = stages_.size();
+            if (slot->preset == EffectPreset::graphicEQ || slot->preset == EffectPreset::parametricEQ) {
+                outputs = addEqualiser(slot, chunks, outputs);
+                continue;
+            }
             if (UnitGraph::renders(slot->preset) || slot->preset == EffectPreset::invert) {
                 std::shared_ptr<UnitGraphStream> graph;
                 if (slot->preset != EffectPreset::invert)
@@ -152,19 +166,27 @@ public:
                     stage.slot = slot;
                     stage.kind = Kind::stream;
                     stage.step = step;
-                    stage.concurrent = step == Step::prepare || step == Step::finish;
+                    stage.concurrent = step == Step::finish || (step == Step::prepare && !graph->preparesInOrder());
                     stage.parts = chunks;
                     stage.finished.assign(chunks, 0);
                     stage.graph = graph;
                     stage.scratch = scratch;
+                    stage.after = stages_.size() == first + 1 ? outputs : std::vector{stages_.size() - 2};
                 }
+                if (scratch) {
+                    stages_[first].ring = scratch->size();
+                    stages_[first].freedBy = first + 2;
+                }
+                outputs = {stages_.size() - 1};
                 continue;
             }
             Stage& stage = stages_.emplace_back();
             stage.slot = slot;
             stage.kind = AudioIO::channelsApart(slot->preset) ? Kind::channels : Kind::whole;
             stage.parts = 1;
+            stage.after = outputs;
             if (stage.kind == Kind::channels) addDeessing(slot);
+            outputs = {stages_.size() - 1};
         }
         current_ = input_;
         if (stages_.front().kind == Kind::stream) beginStream(true);
@@ -195,7 +217,7 @@ public:
 private:
     enum class Kind { stream, channels, whole };
     // The de-esser's two channels, shared by its two stages: the first measures the band level of
-    // frame ranges (and copies each channel into its output), the second renders sample ranges.
+    // frame ranges (then copies each channel into its output), the second renders sample ranges.
     struct Deessing {
         std::size_t ranges = 1;  // per channel and stage
         std::once_flag started;
@@ -206,6 +228,14 @@ private:
     static constexpr std::size_t kMaxDeessRanges = 32;
     // What a stream stage does with its slot's graph: all of it, or one step of a split graph.
     enum class Step { all, prepare, carry, finish };
+    // One stage of an equaliser: some of its sections, reading the slot's input or what the stage
+    // before it handed on, and handing on its own result or writing the channels.
+    using Ring = std::vector<std::vector<double>>;  // a chunk's frames as pairs, chunk c in c mod size
+    struct Equalising {
+        std::vector<Biquad> sections;
+        std::vector<BiquadHistory> left, right;  // per section, carried from chunk to chunk
+        std::shared_ptr<Ring> in, out;           // none: the channels themselves
+    };
     // A split graph's scratch buffers, one per chunk under way (chunk c uses buffer c mod size).
     struct ScratchBuffer {
         std::vector<double> values = std::vector<double>(kChunk);
@@ -229,20 +259,57 @@ private:
         bool readsInput = false;  // a stream reading the clip's audio rather than the buffer
         std::shared_ptr<Deessing> deess;       // the de-esser's channels
         bool deessOutput = false;              // the de-esser's second stage
+        std::unique_ptr<Equalising> equalising;
+        // The stages whose chunk (when both are streams) or whole result this one reads.
+        std::vector<std::size_t> after;
+        // A stage writing buffers shared with a later stage: how many, and the stage that frees them.
+        std::size_t ring = 0;
+        std::size_t freedBy = 0;
     };
+
+    // Adds an equaliser's stages after `outputs`; returns its last stage.
+    std::vector<std::size_t> addEqualiser(const EffectSlot* slot, std::size_t chunks, const std::vector<std::size_t>& outputs) {
+        const std::vector<Biquad> sections = EQDesign::sections(slot->preset, slot->params);
+        const std::size_t groups = std::max<std::size_t>(1, (sections.size() + kSectionsPerStage - 1) / kSectionsPerStage);
+        std::shared_ptr<Ring> handed;
+        for (std::size_t g = 0; g < groups; ++g) {
+            Stage& stage = stages_.emplace_back();
+            stage.slot = slot;
+            stage.kind = Kind::stream;
+            stage.parts = chunks;
+            stage.finished.assign(chunks, 0);
+            stage.after = g == 0 ? outputs : std::vector{stages_.size() - 2};
+            auto part = std::make_unique<Equalising>();
+            const std::size_t from = sections.size() * g / groups, to = sections.size() * (g + 1) / groups;
+            part->sections.assign(sections.begin() + from, sections.begin() + to);
+            part->left.resize(to - from);
+            part->right.resize(to - from);
+            part->in = handed;
+            if (g + 1 < groups) {
+                const std::size_t size = std::min(chunks, kEqualiserChunks);
+                handed = std::make_shared<Ring>(size, std::vector<double>(2 * kChunk));
+                part->out = handed;
+                stage.ring = size;
+                stage.freedBy = stages_.size();
+            }
+            stage.equalising = std::move(part);
+        }
+        return {stages_.size() - 1};
+    }
 
     // Makes the stage just added for a de-esser its first stage, and adds its second.
     void addDeessing(const EffectSlot* slot) {
         auto deess = std::make_shared<Deessing>();
         deess->ranges = std::clamp<std::size_t>(frames_ / kDeessRange, 1, kMaxDeessRanges);
         stages_.back().deess = deess;
-        stages_.back().parts = 2 + 2 * deess->ranges;  // the copies first, then the levels
+        stages_.back().parts = 2 * deess->ranges + 2;  // the levels, then the copies
         Stage& output = stages_.emplace_back();
         output.slot = slot;
         output.kind = Kind::channels;
         output.deess = deess;
         output.deessOutput = true;
         output.parts = 2 * deess->ranges;
+        output.after = {stages_.size() - 2};
     }
 
     // Streams work in place on current_ from here on; the first slot reads the clip's audio into a
@@ -264,27 +331,54 @@ private:
         if (stage.claimed >= stage.parts) return false;
         if (stage.kind == Kind::stream && !stage.concurrent && stage.claimed != stage.done)
             return false;  // a chunk under way
-        // Every scratch buffer taken: the finish (two stages on) has yet to free the oldest.
-        if (stage.step == Step::prepare && stage.claimed >= stages_[k + 2].doneUpTo + stage.scratch->size())
-            return false;
-        if (k == 0) return true;
-        const Stage& before = stages_[k - 1];
-        if (stage.kind == Kind::stream && before.kind == Kind::stream) return before.doneUpTo > stage.claimed;
-        return before.complete;
+        // Every shared buffer taken: the stage reading them has yet to free the oldest.
+        if (stage.ring > 0 && stage.claimed >= stages_[stage.freedBy].doneUpTo + stage.ring) return false;
+        for (const std::size_t d : stage.after) {
+            const Stage& before = stages_[d];
+            if (before.complete) continue;
+            if (before.kind != Kind::stream) return false;
+            // A stream's chunks: the same chunk for a stream, or those a de-esser's range measures.
+            std::size_t needed = 0;
+            if (stage.kind == Kind::stream)
+                needed = stage.claimed + 1;
+            else if (stage.deess && !stage.deessOutput && stage.claimed < 2 * stage.deess->ranges)
+                needed = (measuredEnd(*stage.deess, stage.claimed / 2) + kChunk - 1) / kChunk;
+            else
+                return false;
+            if (before.doneUpTo < needed) return false;
+        }
+        return true;
+    }
+
+    // The samples the de-esser's level range i reads: those before the one returned.
+    std::size_t measuredEnd(const Deessing& deess, std::size_t i) const {
+        using SpectralDynamics::ChannelDeesser;
+        const std::size_t frames = ChannelDeesser::framesFor(frames_);
+        return ChannelDeesser::measuredEnd(frames_, ChannelDeesser::partStart(frames, deess.ranges, i + 1));
+    }
+
+    // Under lock_: the stage to take a part of next, or none. A stage that goes chunk by chunk
+    // first, so that the slowest steps never wait for a thread; then the latest in the rack.
+    std::optional<std::size_t> next() const {
+        for (std::size_t k = stages_.size(); k-- > 0;)
+            if (stages_[k].kind == Kind::stream && !stages_[k].concurrent && ready(k)) return k;
+        for (std::size_t k = stages_.size(); k-- > 0;)
+            if (ready(k)) return k;
+        return std::nullopt;
     }
 
     void work() {
         std::unique_lock guard(lock_);
         ++running_;
         for (;;) {
-            if (error_ || stages_.back().complete) break;
-            std::size_t k = stages_.size();
-            while (k > 0 && !ready(k - 1)) --k;
-            if (k == 0) {
+            if (error_ || completed_ == stages_.size()) break;
+            const std::optional<std::size_t> chosen = next();
+            if (!chosen) {
                 changed_.wait(guard);
                 continue;
             }
-            Stage& stage = stages_[--k];
+            const std::size_t k = *chosen;
+            Stage& stage = stages_[k];
             const std::size_t part = stage.claimed++;
             bool finished = false;
             try {
@@ -309,6 +403,7 @@ private:
             }
             if (finished && !error_) {
                 stage.complete = true;
+                ++completed_;
                 if (k + 1 < stages_.size() && stages_[k + 1].kind == Kind::stream && stage.kind != Kind::stream)
                     beginStream(false);
             }
@@ -326,6 +421,10 @@ private:
                 const std::size_t begin = part * kChunk, end = std::min(frames_, begin + kChunk);
                 const float* inLeft = stage.readsInput ? input_.left.data() : outLeft_;
                 const float* inRight = stage.readsInput ? input_.right.data() : outRight_;
+                if (stage.equalising) {
+                    equalise(*stage.equalising, part, begin, end, inLeft, inRight, static_cast<float>(slot.wet));
+                    break;
+                }
                 UnitGraphStream::Scratch scratch;
                 if (stage.scratch) {
                     ScratchBuffer& buffer = (*stage.scratch)[part % stage.scratch->size()];
@@ -382,11 +481,11 @@ private:
                     const std::size_t i = part / 2, size = channel.size();
                     channel.render(ChannelDeesser::partStart(size, deess.ranges, i),
                                    ChannelDeesser::partStart(size, deess.ranges, i + 1));
-                } else if (part < 2) {
-                    deess.channel[part]->copyInput();
+                } else if (part >= 2 * deess.ranges) {
+                    deess.channel[part % 2]->copyInput();
                 } else {
                     ChannelDeesser& channel = *deess.channel[part % 2];
-                    const std::size_t i = part / 2 - 1, frames = channel.frames();
+                    const std::size_t i = part / 2, frames = channel.frames();
                     channel.measure(ChannelDeesser::partStart(frames, deess.ranges, i),
                                     ChannelDeesser::partStart(frames, deess.ranges, i + 1));
                 }
@@ -398,6 +497,55 @@ private:
                 mixWithDry(slot, current_, rendered);
                 current_ = std::move(rendered);
                 break;
+            }
+        }
+    }
+
+    // Outside lock_: frames begin … end − 1 (chunk `chunk`) through an equaliser stage, `inLeft` and
+    // `inRight` being the channels as they entered the slot. As EffectsDSP::biquads() renders them:
+    // in double precision from the input samples to the output samples, section after section.
+    void equalise(Equalising& eq, std::size_t chunk, std::size_t begin, std::size_t end, const float* inLeft,
+                  const float* inRight, float w) {
+        double* from = eq.in ? (*eq.in)[chunk % eq.in->size()].data() : nullptr;
+        double* to = eq.out ? (*eq.out)[chunk % eq.out->size()].data() : nullptr;
+        double pairs[2 * kSlice];
+        float dryLeft[kSlice], dryRight[kSlice];
+        for (std::size_t p = begin; p < end; p += kSlice) {
+            const std::size_t n = std::min(kSlice, end - p);
+            float* l = outLeft_ + p;
+            float* r = outRight_ + p;
+            if (!eq.in && !eq.out && eq.sections.empty()) {  // no section: the samples unchanged
+                std::copy_n(inLeft + p, n, l);
+                std::copy_n(inRight + p, n, r);
+                if (w < 1.0f) {
+                    wetMix(inLeft + p, l, l, n, w);
+                    wetMix(inRight + p, r, r, n, w);
+                }
+                continue;
+            }
+            double* b = from ? from + 2 * (p - begin) : to ? to + 2 * (p - begin) : pairs;
+            if (!from) {
+                for (std::size_t i = 0; i < n; ++i) {
+                    b[2 * i] = inLeft[p + i];
+                    b[2 * i + 1] = inRight[p + i];
+                }
+            }
+            EQUnit::runSections(eq.sections.data(), eq.left.data(), eq.right.data(), eq.sections.size(), b, n);
+            if (to) {
+                if (b != to + 2 * (p - begin)) std::copy_n(b, 2 * n, to + 2 * (p - begin));
+                continue;
+            }
+            if (w < 1.0f) {  // the input may be the output
+                std::copy_n(inLeft + p, n, dryLeft);
+                std::copy_n(inRight + p, n, dryRight);
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                l[i] = static_cast<float>(b[2 * i]);
+                r[i] = static_cast<float>(b[2 * i + 1]);
+            }
+            if (w < 1.0f) {
+                wetMix(dryLeft, l, l, n, w);
+                wetMix(dryRight, r, r, n, w);
             }
         }
     }
@@ -430,6 +578,7 @@ private:
     std::mutex lock_;
     std::condition_variable changed_;
     unsigned running_ = 0;  // threads inside work()
+    std::size_t completed_ = 0;
     std::exception_ptr error_;
 };
 

@@ -48,7 +48,20 @@ public:
 
     void process(float* left, float* right, std::size_t frames) noexcept override;
 
+    // process() in two halves over any number of frames, each carrying a state of its own, so
+    // that two threads can run them on successive spans at once: diffuse() turns the input into
+    // the network's input (the pre-delayed, diffused mono sum); network() turns that and the same
+    // input into the output, in place. Both in order over the signal, diffuse() of a span first.
+    void diffuse(const float* left, const float* right, double* mono, std::size_t frames) noexcept;
+    void network(const double* mono, float* left, float* right, std::size_t frames) noexcept;
+
+    // Frames rendered step by step together at most (each delay of the network is longer).
+    static constexpr std::size_t kBlock = 64;
+
 private:
+    void diffuseBlock(const float* left, const float* right, double* mono, std::size_t frames) noexcept;
+    void networkBlock(const double* mono, float* left, float* right, std::size_t frames) noexcept;
+
     struct Line {
         std::vector<float> buffer;
         std::size_t position = 0;
@@ -68,6 +81,7 @@ private:
     std::array<AllPass, 4> diffusers_;
     std::array<Line, 8> lines_;
     double wetScale_ = 1.0;
+    std::size_t block_ = kBlock;  // kBlock, or the shortest delay when that is shorter
 };
 
 }  // namespace tessoral

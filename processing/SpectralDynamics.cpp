@@ -59,7 +59,7 @@ ChannelDeesser::ChannelDeesser(std::span<const float> samples, float sensitivity
       window_(FFT::hann(kFrameLength)),
       synthesis_(window_),
       weight_(kTopBin + 1, 0.0f),
-      level_(samples.empty() ? 0 : (samples.size() + kFrameLength) / kHop + 1) {
+      level_(framesFor(samples.size())) {
     // Band taper: 1/3 at the edge bins, 2/3 next to them, 1 inside.
     for (int j = lowBin_; j <= kTopBin; ++j) {
         const int d = std::min(j - lowBin_, kTopBin - j);
@@ -92,6 +92,15 @@ void ChannelDeesser::measure(std::size_t first, std::size_t last) {
         }
         level[f] = static_cast<float>(2.0 * std::sqrt(energy));
     }
+}
+
+std::size_t ChannelDeesser::framesFor(std::size_t samples) {
+    return samples == 0 ? 0 : (samples + kFrameLength) / kHop + 1;
+}
+
+// Frame f reads samples before f·kHop (see analyse()).
+std::size_t ChannelDeesser::measuredEnd(std::size_t samples, std::size_t last) {
+    return last == 0 ? 0 : std::min(samples, (last - 1) * kHop);
 }
 
 void ChannelDeesser::copyInput() { out_ = outputCopy(samples_); }

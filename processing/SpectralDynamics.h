@@ -33,6 +33,10 @@ public:
 
     // The band level of frames first … last − 1.
     void measure(std::size_t first, std::size_t last);
+    // Analysis frames of a channel of `samples` samples (frames()), and how far into such a
+    // channel measure() of frames before `last` reads: only the samples before the one returned.
+    static std::size_t framesFor(std::size_t samples);
+    static std::size_t measuredEnd(std::size_t samples, std::size_t last);
     // The input copied into the output, which render() then corrects.
     void copyInput();
     // The threshold from the mean level, and each frame's gain (serial, cheap).

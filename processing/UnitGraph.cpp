@@ -201,6 +201,7 @@ UnitGraphStream::UnitGraphStream(EffectPreset preset, const EffectParams& params
     if (!eq_->active()) {
         dynamics_ = scaled_ ? nullptr : dynamic_cast<DynamicsProcessor*>(unit_.get());
         limiter_ = dynamic_cast<PeakLimiter*>(unit_.get());
+        reverb_ = dynamic_cast<ReverbUnit*>(unit_.get());
     }
 }
 
@@ -220,13 +221,18 @@ void UnitGraphStream::process(const float* inLeft, const float* inRight, float* 
     }
 }
 
+// The reverb's steps: the source into the scratch's channels and its diffusion into the values;
+// the network over them, the output in the scratch's channels; copied out.
 void UnitGraphStream::prepare(const float* inLeft, const float* inRight, Scratch scratch,
-                              std::size_t frames) const noexcept {
+                              std::size_t frames) noexcept {
     const FlushDenormals flush;
-    if (limiter_) {
+    if (limiter_ || reverb_) {
         readSource(inLeft, scratch.left, frames);
         readSource(inRight, scratch.right, frames);
-        PeakLimiter::required(scratch.left, scratch.right, scratch.values, frames);
+        if (reverb_)
+            reverb_->diffuse(scratch.left, scratch.right, scratch.values, frames);
+        else
+            PeakLimiter::required(scratch.left, scratch.right, scratch.values, frames);
         return;
     }
     bySlice(inLeft, inRight, frames, [&](const float* left, const float* right, std::size_t p, std::size_t n) {
@@ -238,6 +244,8 @@ void UnitGraphStream::carry(Scratch scratch, std::size_t frames) noexcept {
     const FlushDenormals flush;
     if (limiter_)
         limiter_->track(scratch.values, scratch.left, scratch.right, frames);
+    else if (reverb_)
+        reverb_->network(scratch.values, scratch.left, scratch.right, frames);
     else
         dynamics_->smooth(scratch.values, frames);
 }
@@ -245,6 +253,11 @@ void UnitGraphStream::carry(Scratch scratch, std::size_t frames) noexcept {
 void UnitGraphStream::finish(Scratch scratch, const float* inLeft, const float* inRight, float* outLeft,
                              float* outRight, std::size_t frames) const noexcept {
     const FlushDenormals flush;
+    if (reverb_) {
+        std::copy_n(scratch.left, frames, outLeft);
+        std::copy_n(scratch.right, frames, outRight);
+        return;
+    }
     if (limiter_) {
         limiter_->release(scratch.values, scratch.left, scratch.right, outLeft, outRight, frames);
         const float g = gain_;

@@ -13,6 +13,7 @@ namespace tessoral {
 
 class DynamicsProcessor;
 class PeakLimiter;
+class ReverbUnit;
 
 namespace UnitGraph {
 
@@ -62,12 +63,15 @@ public:
     };
 
     // Whether the graph's work splits into steps that may render on several threads (a
-    // compressor or a limiter without equaliser bands): prepare() of any frames, on any thread
-    // and in any order; carry() of every frame of the signal in order; finish() of any frames in
-    // any order once they are carried. The three steps over the signal give the same samples as
-    // process(); each takes any number of frames, and frame i's scratch is `scratch + i`.
-    bool splits() const { return dynamics_ != nullptr || limiter_ != nullptr; }
-    void prepare(const float* inLeft, const float* inRight, Scratch scratch, std::size_t frames) const noexcept;
+    // compressor, a limiter or a reverb without equaliser bands): prepare() of any frames, on any
+    // thread and in any order (in order over the signal when preparesInOrder()); carry() of every
+    // frame of the signal in order, each frame once prepared; finish() of any frames in any order
+    // once they are carried. The three steps over the signal give the same samples as process();
+    // each takes any number of frames, and frame i's scratch is `scratch + i`.
+    bool splits() const { return dynamics_ != nullptr || limiter_ != nullptr || reverb_ != nullptr; }
+    // Whether prepare() carries a state from frame to frame too (a reverb's diffusion).
+    bool preparesInOrder() const { return reverb_ != nullptr; }
+    void prepare(const float* inLeft, const float* inRight, Scratch scratch, std::size_t frames) noexcept;
     void carry(Scratch scratch, std::size_t frames) noexcept;
     // The output may be the input itself.
     void finish(Scratch scratch, const float* inLeft, const float* inRight, float* outLeft, float* outRight,
@@ -78,6 +82,7 @@ private:
     std::unique_ptr<EffectUnit> unit_;
     DynamicsProcessor* dynamics_ = nullptr;  // the unit, when the graph splits
     PeakLimiter* limiter_ = nullptr;         // the unit, when the graph splits
+    ReverbUnit* reverb_ = nullptr;           // the unit, when the graph splits
     bool scaled_ = false;  // the limiter's output is scaled by its ceiling
     float gain_ = 1.0f;
 };

@@ -235,9 +235,10 @@ TEST(RackRendererMix, ConcurrentParallelMixesAgree) {
 
 // One clip's rack rendered on several threads equals the rack applied slot after slot, to the bit,
 // for racks that start with a slot streaming through the pipeline, with the de-esser's channels
-// rendered in ranges over time (first in a rack too, and on clips shorter than a frame), and with a
-// slot that renders whole (one that hands back its input unchanged, on a mono clip whose channels
-// share their samples), wet amounts below 1 at each kind, a non-finite input sample, and a length
+// rendered in ranges over time (first in a rack too, and on clips shorter than a frame), equalisers
+// (with no section, one stage, several), a reverb, and a slot that renders whole (one that hands
+// back its input unchanged, on a mono clip whose channels share their samples), wet amounts below
+// 1 at each kind, a non-finite input sample, and a length
 // that ends inside a slice past several chunks. The clip's own audio is left as it was.
 // A slot that fails, wherever it is in the rack, fails the render with its own error, leaving the
 // cache as it was; with the fault gone the same clip renders and is cached.
@@ -249,8 +250,8 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         worstRack(),
         {slot(EffectPreset::deesser, 0.7), slot(EffectPreset::lowCut, 0.5), slot(EffectPreset::chorus),
          slot(EffectPreset::invert, 0.3), slot(EffectPreset::limiter)},
-        {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::warm, 0.4)},
-        {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ), slot(EffectPreset::invert, 0.25),
+        {slot(EffectPreset::flanger, 0.6), slot(EffectPreset::deesser), slot(EffectPreset::reverb, 0.7), slot(EffectPreset::warm, 0.4)},
+        {slot(EffectPreset::deesser, 0.5), slot(EffectPreset::parametricEQ, 0.7), slot(EffectPreset::invert, 0.25),
          slot(EffectPreset::compressor)},
         // Graphs that render in steps: first in the rack, side by side, not fully wet, and over
         // more chunks than their scratch buffers (a long clip).
@@ -258,6 +259,15 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
          slot(EffectPreset::limiter, 1.0, {{"release", 300.0}}), loud, slot(EffectPreset::limiter, 0.8), slot(EffectPreset::invert, 0.5)},
         // Mono, the limiter first and after the de-esser.
         {slot(EffectPreset::limiter, 0.7), slot(EffectPreset::deesser), loud, slot(EffectPreset::limiter)},
+        // A vocal rack: an equaliser of ten sections (several stages), a reverb whose diffusion
+        // and network render apart; both over more chunks than the equaliser hands on at once.
+        {slot(EffectPreset::graphicEQ, 1.0, {{"g0", -9.0}, {"g1", -6.0}, {"g2", -3.0}, {"g3", -1.5}, {"g4", -1.0},
+                                             {"g5", 0.5}, {"g6", 2.0}, {"g7", 3.5}, {"g8", 2.5}, {"g9", 1.0}}),
+         slot(EffectPreset::compressor), slot(EffectPreset::deesser), slot(EffectPreset::limiter),
+         slot(EffectPreset::hall)},
+        // Equalisers first (not fully wet) and last (one stage), around a reverb not fully wet.
+        {slot(EffectPreset::parametricEQ, 0.6, {{"hp.on", 1.0}, {"ls.g", 4.0}, {"p2.g", -5.0}, {"hs.g", 3.0}}),
+         slot(EffectPreset::cathedral, 0.5), slot(EffectPreset::graphicEQ, 1.0, {{"g3", 4.0}, {"g8", -2.0}})},
     };
     // Which threads render parts of slots. Each part pauses a little, so that however loaded the
     // machine, the helpers of a parallel render are up before one thread could have rendered it all.
@@ -274,7 +284,7 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
     RackRenderer::Cache cache;
     for (std::size_t i = 0; i < racks.size(); ++i) {
         SCOPED_TRACE("rack " + std::to_string(i));
-        Track clip = clipWith(i == 4 ? 13 * 65'536 + 777 : kFrames, racks[i], 500 + i);
+        Track clip = clipWith(i == 4 || i == 6 ? 13 * 65'536 + 777 : kFrames, racks[i], 500 + i);
         if (i == 0) {
             std::vector<float> left = clip.audio.left.toVector();
             left[70'000] = std::numeric_limits<float>::quiet_NaN();
@@ -294,9 +304,12 @@ TEST(RackRendererParallel, OneClipEqualsTheSequentialRenderToTheBitAndFailsClean
         EXPECT_TRUE(cache.contains(clip));
     }
     if (RackRenderer::defaultRenderThreads() > 1) EXPECT_GT(threads.size(), 1u);
-    // Clips shorter than a de-esser's frame, and than one of its ranges.
+    // Clips shorter than a de-esser's frame, and than one of its ranges; a slot rendering whole that
+    // hands back its input (the automatic denoiser on a short clip), on a mono clip too.
     for (const std::int64_t frames : {std::int64_t{1}, std::int64_t{700}, std::int64_t{40'000}}) {
-        const Track clip = clipWith(frames, {slot(EffectPreset::deesser, 0.6), slot(EffectPreset::invert)}, 540);
+        Track clip = clipWith(frames, {slot(EffectPreset::deesser, 0.6), slot(EffectPreset::invert),
+                                       slot(EffectPreset::graphicEQ, 0.8, {{"g2", 5.0}}), slot(EffectPreset::autoDenoise, 0.5)}, 540);
+        if (frames == 700) clip.replaceAudio(AudioData::mono(clip.audio.left.toVector()));
         EXPECT_TRUE(sameBits(RackRenderer::render(clip, cache), RackRenderer::apply(clip.rack, clip.audio))) << frames;
     }
     // A parallel mix of fewer clips than threads renders each rack on several threads too.

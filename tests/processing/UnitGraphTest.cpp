@@ -6,6 +6,8 @@
 #include <limits>
 #include <numbers>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "model/EffectParameters.h"
@@ -382,6 +384,71 @@ struct ReferenceEqualiser {
     }
 };
 
+// The reverb frame by frame: pre-delay, four all-passes, eight lines through a Hadamard matrix.
+struct ReferenceReverb {
+    struct Ring {
+        std::vector<float> buffer;
+        std::size_t position = 0;
+        double gain = 0, pole = 0, state = 0;
+        float& at() { return buffer[position]; }
+        void step() { position = position + 1 == buffer.size() ? 0 : position + 1; }
+    };
+    Ring pre, diffusers[4], lines[8];
+    double dry, wet;
+    static std::size_t frames(double ms) { return static_cast<std::size_t>(std::llround(ms * 48.0)); }
+    ReferenceReverb(double size, double preMs, double lowDecay, double highDecay, double mix) {
+        pre.buffer.resize(frames(preMs));
+        const double diffuserMs[4] = {6.9, 8.3, 11.3, 13.9};
+        const double lineMs[8] = {23.1, 29.9, 35.3, 41.9, 47.7, 55.3, 62.9, 71.3};
+        for (int k = 0; k < 4; ++k) diffusers[k].buffer.resize(frames(diffuserMs[k]));
+        double energy = 0;
+        for (int k = 0; k < 8; ++k) {
+            const std::size_t d = frames(lineMs[k] * size);
+            lines[k].buffer.resize(d);
+            const double g0 = std::pow(10.0, -3.0 * d / (lowDecay * 48000.0));
+            const double gPi = std::pow(10.0, -3.0 * d / (highDecay * 48000.0));
+            lines[k].gain = g0;
+            lines[k].pole = (g0 - gPi) / (g0 + gPi);
+            energy += g0 * g0;
+        }
+        dry = 1.0 - mix;
+        wet = mix * std::sqrt(1.0 - energy / 8.0);
+    }
+    void process(float* left, float* right, std::size_t frames) {
+        const double signs[2][8] = {{1, -1, 1, -1, 1, -1, 1, -1}, {1, 1, -1, -1, 1, 1, -1, -1}};
+        for (std::size_t i = 0; i < frames; ++i) {
+            const double xl = left[i], xr = right[i];
+            double x = pre.at();
+            pre.at() = static_cast<float>(0.5 * (xl + xr));
+            pre.step();
+            for (Ring& ap : diffusers) {
+                const double y = ap.at() - 0.7 * x;
+                ap.at() = static_cast<float>(x + 0.7 * y);
+                ap.step();
+                x = y;
+            }
+            double v[8], out[2] = {0.0, 0.0};
+            for (int k = 0; k < 8; ++k) {
+                const double delayed = lines[k].at();
+                lines[k].state = lines[k].gain * (1.0 - lines[k].pole) * delayed + lines[k].pole * lines[k].state;
+                v[k] = lines[k].state;
+                out[0] += signs[0][k] * delayed;
+                out[1] += signs[1][k] * delayed;
+            }
+            for (int h = 1; h < 8; h *= 2)
+                for (int j = 0; j < 8; ++j)
+                    if ((j & h) == 0) std::tie(v[j], v[j + h]) = std::pair(v[j] + v[j + h], v[j] - v[j + h]);
+            for (int k = 0; k < 8; ++k) {
+                lines[k].at() = static_cast<float>(v[k] * 0.35355339059327373 +
+                                                   signs[0][k] * signs[1][k] * (x * 0.35355339059327373));
+                lines[k].step();
+            }
+            left[i] = static_cast<float>(dry * xl + wet * out[0]);
+            right[i] = static_cast<float>(dry * xr + wet * out[1]);
+        }
+    }
+};
+
 // Loud on the left (well over full scale in bursts), much quieter on the right, and the other way
 // round while the left is silent (the compressor recovers then); a tail of tiny values.
 AudioData lopsided(std::size_t frames) {
@@ -476,7 +543,8 @@ TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
     const std::pair<EffectPreset, EffectParams> split[] = {
         {EffectPreset::compressor,
          {{"threshold", -28.0}, {"headroom", 3.0}, {"attack", 0.5}, {"release", 40.0}, {"makeup", 4.0}}},
-        {EffectPreset::limiter, {{"ceiling", -3.0}, {"release", 20.0}}}};
+        {EffectPreset::limiter, {{"ceiling", -3.0}, {"release", 20.0}}},
+        {EffectPreset::hall, {{"mix", 45.0}}}};
     for (const auto& [preset, params] : split) {
         SCOPED_TRACE(std::string(rawValue(preset)));
         UnitGraphStream whole(preset, params), steps(preset, params);
@@ -492,13 +560,28 @@ TEST(UnitGraphTest, UnitsGiveTheSamplesOfTheirPlainLoops) {
         std::vector<double> values(n);
         std::vector<float> left(n), right(n);
         const UnitGraphStream::Scratch scratch{values.data(), left.data(), right.data()};
+        // A reverb's preparation carries its diffusion: in order.
+        const bool inOrder = preset == EffectPreset::hall;
+        EXPECT_EQ(steps.preparesInOrder(), inOrder);
+        if (inOrder) steps.prepare(sl.data(), sr.data(), scratch, cut);
         steps.prepare(sl.data() + cut, sr.data() + cut, scratch + cut, n - cut);
-        steps.prepare(sl.data(), sr.data(), scratch, cut);
+        if (!inOrder) steps.prepare(sl.data(), sr.data(), scratch, cut);
         steps.carry(scratch, cut);
         steps.carry(scratch + cut, n - cut);
         steps.finish(scratch + cut, sl.data() + cut, sr.data() + cut, sl.data() + cut, sr.data() + cut, n - cut);
         steps.finish(scratch, sl.data(), sr.data(), sl.data(), sr.data(), cut);
         EXPECT_TRUE(sameBits(l, sl) && sameBits(r, sr));
+    }
+    // The reverb's three rooms, at a mix that keeps some of the dry signal.
+    const double rooms[3][4] = {{0.6, 8, 0.9, 0.35}, {1.2, 20, 2.6, 1.0}, {1.8, 35, 6.0, 2.4}};
+    for (const int number : {1, 4, 8}) {
+        SCOPED_TRACE(number);
+        ReverbUnit unit;
+        unit.loadFactoryPreset(number);
+        unit.setWetDryMix(40.0f);
+        const double* room = rooms[number / 4];
+        ReferenceReverb reference(room[0], room[1], room[2], room[3], 0.4);
+        expectSameSamples(unit, reference, audio);
     }
     EXPECT_FALSE(UnitGraphStream(EffectPreset::voice, {}).splits());
     EXPECT_FALSE(UnitGraphStream(EffectPreset::warm, {}).splits());
