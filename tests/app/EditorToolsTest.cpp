@@ -76,6 +76,11 @@ TEST(EditorTools, EnableMatrix) {
     s.setEditorMode(EditorMode::waveform);
     EXPECT_TRUE(t->spectralToolbarSlot()->isVisibleTo(t));
     EXPECT_FALSE(t->amplitudeZoomSlot()->isVisibleTo(t));
+    // With room for it, the spectral toolbar and its brush size stay on row 2.
+    s.setSpectralTool(SpectralTool::brush);
+    pump();
+    EXPECT_FALSE(t->spectralWrapped());
+    EXPECT_EQ(t->height(), 72);
     s.setEditorMode(EditorMode::mixer);
     EXPECT_FALSE(t->displayPicker()->isEnabled());
     EXPECT_FALSE(t->envelopesButton()->isEnabled());
