@@ -93,7 +93,7 @@ with tempfile.TemporaryDirectory() as t:
     for name, line, english in (
             ("one form for every count", 'L("{0} полутонов", x)', "{0} semitones"),
             ("forms alike", 'LP(n, "{0} точек|{0} точек|{0} точек")', "{0} point|{0} points"),
-            ("two forms", 'LP(n, "{0} точка|{0} точек")', "{0} point|{0} points"),
+            ("two forms", 'LP(n, "Длина: {0} отсч.|Длина: {0} отсч.")', "Length: {0} samples"),
             ("a form out of place", 'LP(n, "Ещё {0} клипа|Ещё {0} клип|Ещё {0} клипов")', "{0} more clip|{0} more clips")):
         key = unquote(line)
         write(t, "app/Counts.cpp", f"auto c = {line};\n")
