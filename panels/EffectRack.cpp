@@ -435,13 +435,10 @@ void EffectsRackView::refresh() {
     rows_ = std::move(kept);
     for (int i = 0; i < 8; ++i) {
         QWidget* row = addRows_[static_cast<std::size_t>(i)];
-        // A row that went while its menu was open (its effect chosen) never heard the pointer leave
-        // nor the press end: it comes back plain.
-        if (i >= count && row->isHidden()) {
-            auto* add = row->findChild<QToolButton*>(QStringLiteral("addEffect"));
-            add->setDown(false);
-            add->setAttribute(Qt::WA_UnderMouse, false);
-        }
+        // A row that went while its menu was open (its effect chosen) never heard the pointer leave:
+        // it comes back without the hover frame.
+        if (i >= count && row->isHidden())
+            row->findChild<QToolButton*>(QStringLiteral("addEffect"))->setAttribute(Qt::WA_UnderMouse, false);
         row->setVisible(i >= count);
     }
 

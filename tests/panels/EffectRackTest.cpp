@@ -97,7 +97,7 @@ TEST_F(Rack, AddRowsLookAlikeAfterAClipWithSlots) {
     for (RackSlotView* row : rack->findChildren<RackSlotView*>()) EXPECT_FALSE(row->isVisible());
     const auto buttons = rack->findChildren<QToolButton*>(QStringLiteral("addEffect"));
     ASSERT_EQ(buttons.size(), 8);
-    // Row 01's menu adds an effect: the row goes while its menu is open and the pointer is on it.
+    // Row 01's menu adds an effect: the row goes while its menu is open.
     QTimer::singleShot(0, [] {
         if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
             QTest::keyClick(menu, Qt::Key_Down);
@@ -107,7 +107,9 @@ TEST_F(Rack, AddRowsLookAlikeAfterAClipWithSlots) {
     QTest::mouseClick(buttons.front(), Qt::LeftButton);
     ASSERT_EQ(s.store->session().tracks[1].rack.size(), 1u);
     EXPECT_FALSE(buttons.front()->isVisible());
-    // Another clip's empty rack shows that row without a frame left from the press.
+    // On X11 the row never hears the pointer leave and keeps the mark of it (the offscreen platform
+    // clears that); another clip's empty rack shows the row without the frame.
+    buttons.front()->setAttribute(Qt::WA_UnderMouse, true);
     s.store->setSelectedID(s.addClip("Шум", {}, false));
     QApplication::processEvents();
     const QImage image = rack->grab().toImage().convertToFormat(QImage::Format_RGB32);
