@@ -433,7 +433,14 @@ void EffectsRackView::refresh() {
         row->deleteLater();
     }
     rows_ = std::move(kept);
-    for (int i = 0; i < 8; ++i) addRows_[static_cast<std::size_t>(i)]->setVisible(i >= count);
+    for (int i = 0; i < 8; ++i) {
+        QWidget* row = addRows_[static_cast<std::size_t>(i)];
+        // A row that went while its menu was open (its effect chosen) never heard the pointer leave:
+        // it comes back without the hover frame.
+        if (i >= count && row->isHidden())
+            row->findChild<QToolButton*>(QStringLiteral("addEffect"))->setAttribute(Qt::WA_UnderMouse, false);
+        row->setVisible(i >= count);
+    }
 
     const int active = static_cast<int>(
         std::count_if(clip->rack.begin(), clip->rack.end(), [](const EffectSlot& s) { return s.enabled; }));

@@ -56,7 +56,7 @@ void StudioStore::autoDuck(const Uuid& trackID, const std::optional<std::vector<
         changed.tracks[*index].volumeEnvelope = std::move(points);
         setSession(std::move(changed));
         setShowEnvelopes(true);
-        setStatus(LP(count, "Автоприглушение: {0} точек громкости|Автоприглушение: {0} точек громкости|"
+        setStatus(LP(count, "Автоприглушение: {0} точка громкости|Автоприглушение: {0} точки громкости|"
                             "Автоприглушение: {0} точек громкости"));
     };
     runLong<Envelope>(L("Поиск речи…"), std::move(work), std::move(apply));

@@ -170,9 +170,8 @@ SpectralToolbar::SpectralToolbar(StudioStore& store, QWidget* parent) : QWidget(
     brush_->setObjectName(QStringLiteral("brushSizeSlider"));
     brush_->setRange(4, 80);
     brush_->setSingleStep(1);
-    // The one part of the row that gives way when the editor is narrow.
-    brush_->setMinimumWidth(24);
-    brush_->setMaximumWidth(80);
+    // Its full width always: a narrow editor moves the whole toolbar to a row of its own instead.
+    brush_->setFixedWidth(80);
     brush_->setToolTip(qs(L("Размер кисти, пикселей")));
     brush_->setAccessibleName(qs(L("Размер кисти")));
     connect(brush_, &QSlider::valueChanged, this, [this](int v) {

@@ -1,9 +1,11 @@
 #include "app/editor/EditorTools.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/inspector/InspectorStyle.h"
@@ -158,6 +160,14 @@ EditorTools::EditorTools(StudioStore& store, QWidget* parent) : QWidget(parent),
                        static_cast<QWidget*>(zoomSelection_), static_cast<QWidget*>(whole_)})
         r2->addWidget(w);
     column->addWidget(second);
+    second_ = second;
+
+    // ---- row 3: the spectral toolbar where row 2 has no room for it ----
+    third_ = new QWidget(this);
+    third_->setObjectName(QStringLiteral("toolsRow3"));
+    rowOf(third_, 3)->addStretch(1);
+    third_->hide();
+    column->addWidget(third_);
 
     for (auto signal : {&StudioStore::timelineToolChanged, &StudioStore::undoNamesChanged,
                         &StudioStore::redoNamesChanged, &StudioStore::selectedIDChanged, &StudioStore::sessionChanged,
@@ -194,6 +204,53 @@ void EditorTools::refresh() {
     zoomIn_->setEnabled(!(zoom >= 32.0));
     readout_->setText(ui::qs(num::fixed(zoom, 0) + "\u00D7"));
     zoomSelection_->setEnabled(s.selection().has_value() || s.selectedIndex().has_value());
+    placeSpectral();
+}
+
+int EditorTools::rowWidthWithoutSpectral() const {
+    int w = second_->layout()->minimumSize().width();
+    if (spectralSlot_->parentWidget() == second_ && !spectralSlot_->isHidden())
+        w -= spectralSlot_->minimumSizeHint().width() + second_->layout()->spacing();
+    return w;
+}
+
+bool EditorTools::spectralWrapped() const { return spectralSlot_->parentWidget() == third_ && !spectralSlot_->isHidden(); }
+
+QSize EditorTools::minimumSizeHint() const {
+    const QMargins m = layout()->contentsMargins();
+    int w = std::max(findChild<QWidget*>(QStringLiteral("toolsRow1"))->minimumSizeHint().width(), rowWidthWithoutSpectral());
+    // On its own row the toolbar stands under its place after the picker.
+    if (!spectralSlot_->isHidden())
+        w = std::max(w, display_->sizeHint().width() + second_->layout()->spacing() + spectralSlot_->minimumSizeHint().width());
+    return {w + m.left() + m.right(), height()};
+}
+
+bool EditorTools::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // A width of its own, or a toolbar that grew or shrank (the brush size shown or hidden).
+    if (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest) placeSpectral();
+    return handled;
+}
+
+void EditorTools::placeSpectral() {
+    if (placing_) return;
+    placing_ = true;
+    const bool shown = !spectralSlot_->isHidden();
+    const int spacing = second_->layout()->spacing();
+    const int room = contentsRect().width() - layout()->contentsMargins().left() - layout()->contentsMargins().right();
+    const bool wrap = shown && rowWidthWithoutSpectral() + spacing + spectralSlot_->minimumSizeHint().width() > room;
+    QWidget* row = wrap ? third_ : second_;
+    if (spectralSlot_->parentWidget() != row) {
+        static_cast<QBoxLayout*>(spectralSlot_->parentWidget()->layout())->removeWidget(spectralSlot_);
+        spectralSlot_->setParent(row);
+        // After the picker on row 2; first on row 3, indented to stand under that place.
+        static_cast<QBoxLayout*>(row->layout())->insertWidget(wrap ? 0 : 1, spectralSlot_);
+        spectralSlot_->setVisible(shown);
+    }
+    if (wrap) third_->layout()->setContentsMargins(display_->sizeHint().width() + spacing, 0, 0, 0);
+    third_->setVisible(wrap);
+    setFixedHeight((wrap ? 3 : 2) * kRowHeight);
+    placing_ = false;
 }
 
 }  // namespace tessoral

@@ -76,6 +76,20 @@ TEST(EditorTools, EnableMatrix) {
     s.setEditorMode(EditorMode::waveform);
     EXPECT_TRUE(t->spectralToolbarSlot()->isVisibleTo(t));
     EXPECT_FALSE(t->amplitudeZoomSlot()->isVisibleTo(t));
+    // With room for it, the spectral toolbar and its brush size stay on row 2; at any narrower
+    // width the toolbar goes to row 3 whole, the brush size slider never below its 80 px.
+    s.setSpectralTool(SpectralTool::brush);
+    pump();
+    EXPECT_FALSE(t->spectralWrapped());
+    EXPECT_EQ(t->height(), 72);
+    for (int width = 1280; width >= 980; width -= 4) {
+        fx.window().resize(width, 800);
+        pump();
+        EXPECT_EQ(t->findChild<QWidget*>(QStringLiteral("brushSizeSlider"))->width(), 80) << width;
+    }
+    EXPECT_TRUE(t->spectralWrapped());
+    EXPECT_EQ(t->height(), 108);
+    showAt(fx.window());
     s.setEditorMode(EditorMode::mixer);
     EXPECT_FALSE(t->displayPicker()->isEnabled());
     EXPECT_FALSE(t->envelopesButton()->isEnabled());

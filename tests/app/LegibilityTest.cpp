@@ -181,14 +181,20 @@ QStringList walk(StudioFixture& fx, QSize size) {
         pump();
         window.resize(size);
         pump();
-        // The window keeps the smallest size in every state but the spectral ones, whose second tool
-        // row (tools, brush, display, toggles, zoom) needs more than the editor column has there.
+        // The window keeps the smallest size in every state, the spectral ones included.
         auto* view = window.findChild<StudioView*>();
         const QSize least = view ? view->minimumSizeHint() : QSize();
-        if (!view || (least.width() > StudioView::kMinimumWidth && !s.spectralView()) ||
-            least.height() > StudioView::kMinimumHeight)
+        if (!view || least.width() > StudioView::kMinimumWidth || least.height() > StudioView::kMinimumHeight ||
+            window.width() != size.width())
             found << QStringLiteral("%1×%2 %3: the window needs %4×%5, is %6 wide")
                          .arg(size.width()).arg(size.height()).arg(state).arg(least.width()).arg(least.height()).arg(window.width());
+        // The brush size slider at its full 80 px, none of it cut away.
+        if (auto* brush = window.findChild<QWidget*>(QStringLiteral("brushSizeSlider"));
+            s.spectralView() && s.spectralTool() == SpectralTool::brush && s.editorMode() != EditorMode::mixer &&
+            (!brush || !brush->isVisible() || brush->width() != 80 || unclipped(brush).width() != 80))
+            found << QStringLiteral("%1×%2 %3: the brush size slider is %4 px, %5 of it shown")
+                         .arg(size.width()).arg(size.height()).arg(state).arg(brush ? brush->width() : 0)
+                         .arg(brush ? unclipped(brush).width() : 0);
         for (const QString& f : faults(&window))
             found << QStringLiteral("%1×%2 %3: %4").arg(size.width()).arg(size.height()).arg(state, f);
     };

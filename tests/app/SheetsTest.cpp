@@ -281,7 +281,7 @@ TEST(TimePitchSheet, ApplyIsOffAtTheNeutralPairAndReturnIsInert) {
     ASSERT_NE(sheet, nullptr);
     EXPECT_EQ(sheet->width(), 400);
     EXPECT_EQ(sheet->rateLabel()->text(), QString::fromUtf8("×1.00"));
-    EXPECT_EQ(sheet->pitchLabel()->text(), qs(L("{0} полутонов", "+0")));
+    EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8("+0 полутонов"));
     EXPECT_FALSE(sheet->applyButton()->isEnabled());
     QDialog* dialog = fx.view().sheets()->dialog(SheetHost::Sheet::timePitch);
     QTest::keyClick(dialog, Qt::Key_Return);
@@ -320,9 +320,15 @@ TEST(TimePitchSheet, EndsOfTheSlidersAndEscape) {
     sheet->rateSlider()->setValue(30);
     EXPECT_EQ(sheet->rateLabel()->text(), QString::fromUtf8("×2.00"));
     sheet->pitchSlider()->setValue(-12);
-    EXPECT_EQ(sheet->pitchLabel()->text(), qs(L("{0} полутонов", "-12")));
+    EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8("-12 полутонов"));
+    // The noun agrees with the number, whatever its sign.
+    for (const auto& [value, text] :
+         std::initializer_list<std::pair<int, const char*>>{{-3, "-3 полутона"}, {1, "+1 полутон"}, {-11, "-11 полутонов"}}) {
+        sheet->pitchSlider()->setValue(value);
+        EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8(text));
+    }
     sheet->pitchSlider()->setValue(12);
-    EXPECT_EQ(sheet->pitchLabel()->text(), qs(L("{0} полутонов", "+12")));
+    EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8("+12 полутонов"));
     fx.store().setSelection(TimeRange{1, 2});
     EXPECT_EQ(sheet->scopeNote()->text(), qs(L("Применяется к выделенному фрагменту.")));
 

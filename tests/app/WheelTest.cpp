@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFocusEvent>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -262,6 +263,8 @@ TEST(Wheel, TheGuardKnowsTheValueControlsAndLeavesScrollBarsAlone) {
     auto* segments = new SegmentedControl({QStringLiteral("x"), QStringLiteral("y"), QStringLiteral("z")}, page);
     segments->setCurrentIndex(1);
     QSignalSpy segmentChosen(segments, &SegmentedControl::activated);
+    auto* button = new QPushButton(QStringLiteral("OK"), page);
+    column->addWidget(button);
     for (QWidget* c : std::initializer_list<QWidget*>{picker, field, slider, segments}) column->addWidget(c);
     column->addSpacing(2000);
     area.setWidget(page);
@@ -304,6 +307,12 @@ TEST(Wheel, TheGuardKnowsTheValueControlsAndLeavesScrollBarsAlone) {
         pump();
         turn(control);
         if (control != segments) EXPECT_NE(positionOf(control), position) << kind;
+        // Chosen once and left for a button, it takes no passing turn.
+        button->setFocus(Qt::MouseFocusReason);
+        pump();
+        const int left = positionOf(control);
+        turn(control);
+        EXPECT_EQ(positionOf(control), left) << kind << " after the focus went on to a button";
         // The focus taken away and given back by the program is no person's choice any more.
         const int turned = positionOf(control);
         control->clearFocus();

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <algorithm>
@@ -93,9 +95,24 @@ TEST_F(Rack, AddRowsLookAlikeAfterAClipWithSlots) {
     ASSERT_EQ(rack->addRowNumbers().size(), 8);
     // The other clip's slots are gone from the list, even before their widgets are deleted.
     for (RackSlotView* row : rack->findChildren<RackSlotView*>()) EXPECT_FALSE(row->isVisible());
-    const QImage image = rack->grab().toImage().convertToFormat(QImage::Format_RGB32);
     const auto buttons = rack->findChildren<QToolButton*>(QStringLiteral("addEffect"));
     ASSERT_EQ(buttons.size(), 8);
+    // Row 01's menu adds an effect: the row goes while its menu is open.
+    QTimer::singleShot(0, [] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+        }
+    });
+    QTest::mouseClick(buttons.front(), Qt::LeftButton);
+    ASSERT_EQ(s.store->session().tracks[1].rack.size(), 1u);
+    EXPECT_FALSE(buttons.front()->isVisible());
+    // On X11 the row never hears the pointer leave and keeps the mark of it (the offscreen platform
+    // clears that); another clip's empty rack shows the row without the frame.
+    buttons.front()->setAttribute(Qt::WA_UnderMouse, true);
+    s.store->setSelectedID(s.addClip("Шум", {}, false));
+    QApplication::processEvents();
+    const QImage image = rack->grab().toImage().convertToFormat(QImage::Format_RGB32);
     auto area = [&](QToolButton* b) {
         return image.copy(QRect(b->mapTo(rack.get(), QPoint(0, 0)), b->size()).adjusted(-4, -4, 4, 4));
     };

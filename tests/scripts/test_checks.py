@@ -26,6 +26,10 @@ def write(tree, rel, text):
 checked = []
 
 
+def unquote(call):
+    return call[call.index('"') + 1:call.rindex('"')]
+
+
 def expect(name, got, want):
     checked.append(name)
     if got != want:
@@ -70,6 +74,31 @@ with tempfile.TemporaryDirectory() as t:
     write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
     write(t, "resources/Guide.en.html", "<p>Your <b>favourite</b> chains</p>")
     expect("British spelling in the guide", run("check-localization.py", t), 1)
+
+# Menus, pickers and titles in Title Case; a count before a Russian noun in its plural form.
+with tempfile.TemporaryDirectory() as t:
+    good = {"app/Menus.cpp": 'b.add(menu, L("Такты и доли"), {});\nstd::string title(Hall h) { return L("Большой зал"); }\n'
+                             'auto s = LP(n, "{0} клип|{0} клипа|{0} клипов");\nauto u = L("Сдвиг на {0} с", x);\n'
+                             'auto v = L("До {0} клипов", x);\nauto w = L("Нажмите кнопку «{0}»", x);\n'}
+    table = {"Такты и доли": "Bars and Beats", "Большой зал": "Large Hall", "{0} клип|{0} клипа|{0} клипов": "{0} clip|{0} clips",
+             "Сдвиг на {0} с": "Moved by {0} s", "До {0} клипов": "Up to {0} clips", "Нажмите кнопку «{0}»": "Press the {0} button"}
+    for rel, text in good.items():
+        write(t, rel, text)
+    write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
+    expect("title case and plurals", run("check-localization.py", t), 0)
+    for key, english in (("Такты и доли", "Bars and beats"), ("Большой зал", "Large hall")):
+        write(t, "resources/Localization/en.json", json.dumps(dict(table, **{key: english}), ensure_ascii=False))
+        expect(f"mixed capitalisation {english!r}", run("check-localization.py", t), 1)
+    write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
+    for name, line, english in (
+            ("one form for every count", 'L("{0} полутонов", x)', "{0} semitones"),
+            ("forms alike", 'LP(n, "{0} точек|{0} точек|{0} точек")', "{0} point|{0} points"),
+            ("two forms", 'LP(n, "Длина: {0} отсч.|Длина: {0} отсч.")', "Length: {0} samples"),
+            ("a form out of place", 'LP(n, "Ещё {0} клипа|Ещё {0} клип|Ещё {0} клипов")', "{0} more clip|{0} more clips")):
+        key = unquote(line)
+        write(t, "app/Counts.cpp", f"auto c = {line};\n")
+        write(t, "resources/Localization/en.json", json.dumps(dict(table, **{key: english}), ensure_ascii=False))
+        expect(f"wrong Russian plural: {name}", run("check-localization.py", t), 1)
 
 # A skipped test fails CI unless the list names it, in the build the list names it for.
 with tempfile.TemporaryDirectory() as t:

@@ -70,7 +70,7 @@ TEST_F(StoreAutoDuck, WithoutAListOnlyClipsOfOtherRowsAreVoices) {
     EXPECT_NEAR(envelope()[3].time, 3.8, 0.051);
     EXPECT_TRUE(store->showEnvelopes());
     EXPECT_EQ(lastStep(), L("Автоприглушение"));
-    EXPECT_EQ(store->status(), "Автоприглушение: 4 точек громкости");
+    EXPECT_EQ(store->status(), "Автоприглушение: 4 точки громкости");
 
     // One undo brings the old envelope back.
     store->undo();
