@@ -68,8 +68,7 @@ void StudioStore::duplicateLane() {
     }
     if (session_.lanes.size() >= static_cast<std::size_t>(limits::kMaxLanes) ||
         session_.tracks.size() + sourceClips.size() > static_cast<std::size_t>(limits::kMaxClips)) {
-        setError(L("Достигнут предел проекта: {0} и {1}.", LP(limits::kMaxLanes, "{0} дорожка|{0} дорожки|{0} дорожек"),
-                   LP(limits::kMaxClips, "{0} клип|{0} клипа|{0} клипов")));
+        setError(L("Достигнут предел проекта: {0} дорожек и {1} клипов.", limits::kMaxLanes, limits::kMaxClips));
         return;
     }
     if (session_.bytes() + addedBytes > limits::kMaxBytes) {

@@ -96,8 +96,7 @@ void StudioStore::record() {
     // The project's limits.
     if (session_.tracks.size() >= static_cast<std::size_t>(limits::kMaxClips) ||
         (!plan.target && session_.lanes.size() > static_cast<std::size_t>(limits::kMaxLanes - 1))) {
-        setError(L("Достигнут предел проекта: {0} и {1}.", LP(limits::kMaxLanes, "{0} дорожка|{0} дорожки|{0} дорожек"),
-                   LP(limits::kMaxClips, "{0} клип|{0} клипа|{0} клипов")));
+        setError(L("Достигнут предел проекта: {0} дорожек и {1} клипов.", limits::kMaxLanes, limits::kMaxClips));
         return;
     }
     const double free = std::min(static_cast<double>(limits::kMaxBytes - session_.bytes()) / kBytesPerSecond,

@@ -92,7 +92,7 @@ TEST_F(StoreBounce, RowAndClipLimitsAreTestedBeforeTheWork) {
     EXPECT_EQ(store->session().lanes.size(), 32u);
 
     // Each limit alone refuses: 256 clips on 31 rows, then 32 rows with 255 clips.
-    const std::string refusal = "Достигнут предел проекта: 32 дорожки и 256 клипов.";
+    const std::string refusal = L("Достигнут предел проекта: {0} дорожек и {1} клипов.", 32, 256);
     s = store->session();
     s.lanes.pop_back();
     s.tracks.back().laneID = rowB;

@@ -143,7 +143,7 @@ TEST_F(StoreChannels, GeneratorLimitsAreTestedBeforeAnyWork) {
     store->setError(std::nullopt);
     makeRows(31);  // 32 rows, 1 clip
     store->generateTone();
-    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожки и 256 клипов.");
+    EXPECT_EQ(store->error(), L("Достигнут предел проекта: {0} дорожек и {1} клипов.", 32, 256));
     EXPECT_EQ(fx.tasks.pending(), 0u);
     EXPECT_EQ(steps(), 0u);
 }

@@ -157,7 +157,7 @@ TEST_F(StoreClips, DuplicateLaneChecksBothLimitsAndSelectsTheMatchingCopy) {
     }
     store->setSelectedLaneID(rows[0]);
     store->duplicateLane();
-    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожки и 256 клипов.");
+    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожек и 256 клипов.");
     EXPECT_EQ(steps(), 0u);
     store->setError(std::nullopt);
 

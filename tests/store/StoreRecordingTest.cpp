@@ -176,7 +176,7 @@ TEST_F(StoreRecording, ClipAndRowLimits) {
     store->setSelection(TimeRange{0.0, 0.1});
     store->record();
     EXPECT_FALSE(store->transport().recording());
-    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожки и 256 клипов.");
+    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожек и 256 клипов.");
     EXPECT_FALSE(store->busy());
 
     // 32 rows: a plain recording needs a new row and is refused; a punch with a target is not.
@@ -189,7 +189,7 @@ TEST_F(StoreRecording, ClipAndRowLimits) {
     store->setSelection(std::nullopt);
     store->record();
     EXPECT_FALSE(store->transport().recording());
-    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожки и 256 клипов.");
+    EXPECT_EQ(store->error(), "Достигнут предел проекта: 32 дорожек и 256 клипов.");
 
     store->setError(std::nullopt);
     store->setSelectedID(store->session().tracks[3].id);
