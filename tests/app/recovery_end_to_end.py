@@ -21,13 +21,20 @@ Then, with no recovery copy, a project named with the bytes FF FE opens from the
 and a WAV named so is handed over and imported. Last, the quit signals: a marker added two seconds
 before a SIGTERM (then a SIGHUP) is in the recovery copy, offered first at the next start and
 brought back by "Восстановить"; a SIGINT with nothing unsaved writes no copy; a SIGTERM while the
-unsaved-changes question waits writes the edit too.
-Exits 77 (skipped) when Xvfb or xdotool is missing.
+unsaved-changes question waits writes the edit too, and the window's place is kept.
+
+A quit signal meets a long export: an eight-minute WAV imported and a marker added (both unsaved),
+an AAC export with the Podcast target started and a SIGTERM three seconds later. The recovery copy
+holds both within 3 s of the signal. Alone, the signal lets the export finish (the whole file,
+exit 0); with a second SIGTERM two seconds after the first, the program ends by that signal with
+the copy on disk, the next start offers it first and "Восстановить" brings both back.
+Fails when Xvfb or xdotool is missing.
 """
 import importlib.util
 import math
 import os
 import plistlib
+import re
 import shutil
 import signal
 import struct
@@ -136,6 +143,88 @@ def poll(predicate, what, timeout):
             return value
         time.sleep(0.001)
     raise AssertionError("timed out waiting for " + what)
+
+
+def long_export_and_signals(binary, display, scratch):
+    """The quit signals meeting a long AAC export (see the module's text)."""
+    wav = os.path.join(scratch, "eight minutes.wav")
+    write_wav(wav, 480, 220)
+    for second_signal in (False, True):
+        p = Program(binary, display)
+        p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
+        started = []
+        try:
+            folder = os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral")
+            os.makedirs(folder)
+            with open(os.path.join(folder, "Tessoral.conf"), "w", encoding="utf-8") as f:
+                f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\n")
+            m4a = os.path.join(p.run.scratch, "mix.m4a")
+            copy_file = os.path.join(p.data, "Recovery.tessoral")
+            what = "two signals" if second_signal else "one signal"
+
+            process, log = p.run.launch(wav)
+            started.append(process)
+            window = p.main_window(process)
+            e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import", 60)
+            p.key(window, "m")
+            e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+            p.key(window, "ctrl+shift+e")
+            sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+            p.key(sheet, "Return")  # "Экспортировать", the AAC 128 and Podcast of the settings
+            dialog = e2e.wait_for(lambda: [w for w in p.windows(process) if w not in (window, sheet)],
+                                  "the export's save dialog")[0]
+            p.key(dialog, "ctrl+a")
+            p.run.xdotool("type", "--delay", "5", m4a)
+            time.sleep(0.2)
+            p.run.xdotool("key", "Return")
+            e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+            time.sleep(3)
+            assert "Экспорт готов" not in e2e.text(log), "the export ended before the signal"
+            process.send_signal(signal.SIGTERM)
+            signalled = time.time()
+            poll(lambda: marker_count(copy_file) == 1 if os.path.exists(copy_file) else False,
+                 "the copy with the marker within 3 s of the signal (%s)" % what, 3)
+            print("%s: the copy %.2f s after the signal, the export %s" % (
+                what, time.time() - signalled, "finished" if os.path.exists(m4a) else "still running"))
+            if not second_signal:
+                assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+                assert os.path.getsize(m4a) > 480 * 128000 // 8 // 2, "the export did not finish"
+                assert temporaries(p.run.scratch) == [] and temporaries(p.data) == []
+                continue
+            time.sleep(max(0.0, signalled + 2 - time.time()))
+            assert process.poll() is None, "the export ended within 2 s of the signal: no second signal met it"
+            process.send_signal(signal.SIGTERM)
+            assert process.wait(timeout=30) == -signal.SIGTERM, "two signals: exit code %s" % process.returncode
+            assert marker_count(copy_file) == 1 and temporaries(p.data) == []
+
+            r, log_r = p.run.launch()
+            started.append(r)
+            window, question = p.main_and_dialog(r, "the recovery question after two signals")
+            p.key(question, "Return")  # "Восстановить"
+            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore", 60)
+            project = os.path.join(p.run.scratch, "restored.tessoral")
+            p.key(window, "ctrl+s")
+            dialog = e2e.wait_for(lambda: [w for w in p.windows(r) if w != window], "the save dialog")[0]
+            p.key(dialog, "ctrl+a")
+            p.run.xdotool("type", "--delay", "5", project)
+            time.sleep(0.2)
+            p.run.xdotool("key", "Return")
+            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project", 60)
+            assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
+            p.key(window, "ctrl+q")
+            assert r.wait(timeout=30) == 0
+        except Exception:
+            for i, log in enumerate(p.run.logs):
+                print("---- export log %d ----" % i)
+                print(e2e.text(log)[-3000:])
+            raise
+        finally:
+            for process in started:
+                if process.poll() is None:
+                    process.kill()
+            p.run.xvfb = None
+            p.run.close()
+    print("quit signals during a long export: the copy at once, the export finished or the program ended")
 
 
 def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
@@ -326,7 +415,13 @@ def main(binary):
             r.send_signal(signal.SIGINT)
             assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
             assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
-        # A signal while a question waits: the edit is written all the same.
+        # A signal while a question waits: the edit is written all the same, and the work of every
+        # quit is done before the program ends (the window's place kept among it).
+        conf = os.path.join(first.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+        with open(conf, encoding="utf-8") as f:
+            settings = re.sub(r"(?ms)^\[Tessoral\.Main\]\n.*?(?=^\[|\Z)", "", f.read())
+        with open(conf, "w", encoding="utf-8") as f:
+            f.write(settings)
         s, log_s = first.run.launch(project)
         later.append(s)
         window = first.main_window(s)
@@ -338,7 +433,10 @@ def main(binary):
         s.send_signal(signal.SIGTERM)
         assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
         assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
+        with open(conf, encoding="utf-8") as f:
+            assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
         print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
+        long_export_and_signals(binary, display, first.run.scratch)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
@@ -357,5 +455,5 @@ def main(binary):
 
 
 if __name__ == "__main__":
-    program, code = e2e.script_arguments("recovery_end_to_end.py")
+    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool"))
     sys.exit(main(program) if program else code)
