@@ -157,10 +157,10 @@ TEST(QtLanguage, HelpPrintsItsHeadingsInTheInterfaceLanguage) {
     const QString english = help("en_US");
     EXPECT_TRUE(english.contains(QStringLiteral("Usage: tessoral"))) << english.toStdString();
     EXPECT_TRUE(english.contains(QStringLiteral("Options:"))) << english.toStdString();
-    // Each start set the allocator's policy itself, while it had no thread but the main one:
-    // blocks of a mebibyte and more are mapped on their own.
+    // Each start set the allocator's policy itself: blocks of a mebibyte and more are mapped on
+    // their own.
     QFile settings(allocatorLog);
     ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
-    const QString once = QStringLiteral("%1 %2 1\n").arg(M_MMAP_THRESHOLD).arg(1 << 20);
+    const QString once = QStringLiteral("%1 %2\n").arg(M_MMAP_THRESHOLD).arg(1 << 20);
     EXPECT_EQ(QString::fromLatin1(settings.readAll()), once + once);
 }

@@ -106,6 +106,14 @@ class Program:
         time.sleep(0.3)
         self.run.xdotool("key", *keys)
 
+    def save_as(self, process, known, path):
+        """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
+        dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
+        self.key(dialog, "ctrl+a")
+        self.run.xdotool("type", "--delay", "5", path)
+        time.sleep(0.2)
+        self.run.xdotool("key", "Return")
+
     def recovery(self):
         return (read(os.path.join(self.data, "Recovery.tessoral")), read(os.path.join(self.data, "Recovery.plist")))
 
@@ -145,86 +153,56 @@ def poll(predicate, what, timeout):
     raise AssertionError("timed out waiting for " + what)
 
 
-def long_export_and_signals(binary, display, scratch):
-    """The quit signals meeting a long AAC export (see the module's text)."""
-    wav = os.path.join(scratch, "eight minutes.wav")
+def long_export_and_signals(programs, scratch, later):
+    """The quit signals meeting a long AAC export (see the module's text), one program each."""
+    wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip: one encoding outlasts both signals
     write_wav(wav, 480, 220)
-    for second_signal in (False, True):
-        p = Program(binary, display)
+    for second_signal, p in zip((False, True), programs):
         p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
-        started = []
-        try:
-            folder = os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral")
-            os.makedirs(folder)
-            with open(os.path.join(folder, "Tessoral.conf"), "w", encoding="utf-8") as f:
-                f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\n")
-            m4a = os.path.join(p.run.scratch, "mix.m4a")
-            copy_file = os.path.join(p.data, "Recovery.tessoral")
-            what = "two signals" if second_signal else "one signal"
+        os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
+        with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
+            f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\n")
+        m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
+        process, log = p.run.launch(wav)
+        later.append(process)
+        window = p.main_window(process)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import", 60)
+        p.key(window, "m")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+        p.key(window, "ctrl+shift+e")
+        sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+        p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
+        p.save_as(process, [window, sheet], m4a)
+        e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+        time.sleep(3)
+        assert "Экспорт готов" not in e2e.text(log), "the export ended before the signal"
+        process.send_signal(signal.SIGTERM)
+        signalled = time.time()
+        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy within 3 s", 3)
+        print("the copy %.2f s after the signal" % (time.time() - signalled))
+        if not second_signal:
+            assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+            assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
+            continue
+        time.sleep(max(0.0, signalled + 2 - time.time()))
+        assert process.poll() is None, "the export ended within 2 s of the signal: no second signal met it"
+        process.send_signal(signal.SIGTERM)
+        assert process.wait(timeout=30) == -signal.SIGTERM, "two signals: exit code %s" % process.returncode
+        assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
 
-            process, log = p.run.launch(wav)
-            started.append(process)
-            window = p.main_window(process)
-            e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import", 60)
-            p.key(window, "m")
-            e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
-            p.key(window, "ctrl+shift+e")
-            sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
-            p.key(sheet, "Return")  # "Экспортировать", the AAC 128 and Podcast of the settings
-            dialog = e2e.wait_for(lambda: [w for w in p.windows(process) if w not in (window, sheet)],
-                                  "the export's save dialog")[0]
-            p.key(dialog, "ctrl+a")
-            p.run.xdotool("type", "--delay", "5", m4a)
-            time.sleep(0.2)
-            p.run.xdotool("key", "Return")
-            e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
-            time.sleep(3)
-            assert "Экспорт готов" not in e2e.text(log), "the export ended before the signal"
-            process.send_signal(signal.SIGTERM)
-            signalled = time.time()
-            poll(lambda: marker_count(copy_file) == 1 if os.path.exists(copy_file) else False,
-                 "the copy with the marker within 3 s of the signal (%s)" % what, 3)
-            print("%s: the copy %.2f s after the signal, the export %s" % (
-                what, time.time() - signalled, "finished" if os.path.exists(m4a) else "still running"))
-            if not second_signal:
-                assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
-                assert os.path.getsize(m4a) > 480 * 128000 // 8 // 2, "the export did not finish"
-                assert temporaries(p.run.scratch) == [] and temporaries(p.data) == []
-                continue
-            time.sleep(max(0.0, signalled + 2 - time.time()))
-            assert process.poll() is None, "the export ended within 2 s of the signal: no second signal met it"
-            process.send_signal(signal.SIGTERM)
-            assert process.wait(timeout=30) == -signal.SIGTERM, "two signals: exit code %s" % process.returncode
-            assert marker_count(copy_file) == 1 and temporaries(p.data) == []
-
-            r, log_r = p.run.launch()
-            started.append(r)
-            window, question = p.main_and_dialog(r, "the recovery question after two signals")
-            p.key(question, "Return")  # "Восстановить"
-            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore", 60)
-            project = os.path.join(p.run.scratch, "restored.tessoral")
-            p.key(window, "ctrl+s")
-            dialog = e2e.wait_for(lambda: [w for w in p.windows(r) if w != window], "the save dialog")[0]
-            p.key(dialog, "ctrl+a")
-            p.run.xdotool("type", "--delay", "5", project)
-            time.sleep(0.2)
-            p.run.xdotool("key", "Return")
-            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project", 60)
-            assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
-            p.key(window, "ctrl+q")
-            assert r.wait(timeout=30) == 0
-        except Exception:
-            for i, log in enumerate(p.run.logs):
-                print("---- export log %d ----" % i)
-                print(e2e.text(log)[-3000:])
-            raise
-        finally:
-            for process in started:
-                if process.poll() is None:
-                    process.kill()
-            p.run.xvfb = None
-            p.run.close()
-    print("quit signals during a long export: the copy at once, the export finished or the program ended")
+        r, log_r = p.run.launch()
+        later.append(r)
+        window, question = p.main_and_dialog(r, "the recovery question after two signals")
+        p.key(question, "Return")  # "Восстановить"
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore", 60)
+        project = os.path.join(p.run.scratch, "restored.tessoral")
+        p.key(window, "ctrl+s")
+        p.save_as(r, [window], project)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project", 60)
+        assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
+        p.key(window, "ctrl+q")
+        assert r.wait(timeout=30) == 0
+    print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
 
 
 def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
@@ -257,6 +235,7 @@ def main(binary):
     first.run.start_display()
     display = first.run.env["DISPLAY"]
     long_run = Program(binary, display)
+    exporting = [Program(binary, display), Program(binary, display)]
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
@@ -279,11 +258,7 @@ def main(binary):
         window = first.main_window(a)
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
         first.key(window, "ctrl+s")
-        dialog = e2e.wait_for(lambda: [w for w in first.windows(a) if w != window], "the save dialog")[0]
-        first.key(dialog, "ctrl+a")
-        first.run.xdotool("type", "--delay", "5", project)
-        time.sleep(0.2)
-        first.run.xdotool("key", "Return")
+        first.save_as(a, [window], project)
         e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
         second, _ = first.run.launch(other, display=False)
         assert second.wait(timeout=30) == 0
@@ -436,11 +411,11 @@ def main(binary):
         with open(conf, encoding="utf-8") as f:
             assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
         print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
-        long_export_and_signals(binary, display, first.run.scratch)
+        long_export_and_signals(exporting, first.run.scratch, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run):
+        for run in (first.run, long_run.run, *(p.run for p in exporting)):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -449,8 +424,9 @@ def main(binary):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        long_run.run.xvfb = None
-        long_run.run.close()
+        for p in (long_run, *exporting):
+            p.run.xvfb = None
+            p.run.close()
         first.run.close()
 
 

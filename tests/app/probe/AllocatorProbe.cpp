@@ -1,27 +1,18 @@
 // Loaded into the real program with LD_PRELOAD: records each allocator setting it makes (the
-// parameter, the value and how many threads the process had then) as a line of the file that
-// TESSORAL_ALLOCATOR_LOG names, and passes the setting on to the C library.
+// parameter and the value) as a line of the file TESSORAL_ALLOCATOR_LOG names, and passes the
+// setting on to the C library.
 
-#include <dirent.h>
 #include <dlfcn.h>
 
 #include <cstdio>
 #include <cstdlib>
 
 extern "C" int mallopt(int param, int value) {
-    if (const char* path = std::getenv("TESSORAL_ALLOCATOR_LOG")) {
-        int threads = 0;
-        if (DIR* tasks = ::opendir("/proc/self/task")) {
-            while (const dirent* entry = ::readdir(tasks))
-                if (entry->d_name[0] != '.') ++threads;
-            ::closedir(tasks);
-        }
+    if (const char* path = std::getenv("TESSORAL_ALLOCATOR_LOG"))
         if (FILE* log = std::fopen(path, "a")) {
-            std::fprintf(log, "%d %d %d\n", param, value, threads);
+            std::fprintf(log, "%d %d\n", param, value);
             std::fclose(log);
         }
-    }
-    using Setting = int (*)(int, int);
-    const auto next = reinterpret_cast<Setting>(::dlsym(RTLD_NEXT, "mallopt"));
+    const auto next = reinterpret_cast<int (*)(int, int)>(::dlsym(RTLD_NEXT, "mallopt"));
     return next ? next(param, value) : 0;
 }
