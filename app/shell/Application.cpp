@@ -154,8 +154,8 @@ int runApplication(int argc, char** argv) {
         deliver();
     });
 
-    // What every way out does before it leaves: the window's place kept, the transport stopped, a running
-    // batch stopped at its next check and the work already handed to the pools (a save, an
+    // What every way out does before it leaves: the window's place kept, the transport stopped, a
+    // running batch stopped at its next check and the work already handed to the pools (a save, an
     // autosave, an export) finished, so no half-written file stays behind.
     const auto finishWork = [&] {
         window.saveWindowGeometry();
