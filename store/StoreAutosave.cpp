@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <system_error>
 
 #include "model/AppPaths.h"
@@ -57,10 +58,15 @@ bool writeRecovery(const Session& copy, const std::optional<std::filesystem::pat
 
 }  // namespace
 
+// One autosave's write. The writer holds `turn` from its check to its last byte; a quit that
+// writes the copy itself takes the turn and marks the write superseded, so a write that has not
+// begun never begins, and one under way ends before the newer copy is written over it.
 struct StudioStore::AutosaveWrite {
     std::int64_t counter = 0;
     Uuid generation;
     std::atomic<bool> succeeded{false};
+    std::mutex turn;
+    bool superseded = false;  // under `turn`
 };
 
 std::optional<std::filesystem::path> StudioStore::recoveryURL() const {
@@ -99,12 +105,16 @@ void StudioStore::autosave() {
     // A failure is silent: the next tick tries again.
     std::function<bool()> writer = [copy = session_, projectURL = projectURL_, copyURL = *copyURL,
                                     metaURL = *metaURL, write]() {
+        const std::lock_guard turn(write->turn);
+        if (write->superseded) return false;
         const bool written = writeRecovery(copy, projectURL, copyURL, metaURL);
         write->succeeded = written;
         return written;
     };
     services_.tasks->run(this, TaskPriority::utility, std::move(writer),
-                         [this, counter, generation](TaskResult<bool> result) {
+                         [this, counter, generation, write](TaskResult<bool> result) {
+                             // A quit has already settled this write.
+                             if (autosaveWrite_ != write) return;
                              if (recoveryGeneration_ != generation) {
                                  // The copy was discarded while it was being written.
                                  removeQuietly(recoveryURL());
@@ -118,17 +128,20 @@ void StudioStore::autosave() {
 }
 
 bool StudioStore::writeRecoveryBeforeQuit() {
-    // An autosave that finished but whose result will never be delivered: settled as its result
-    // would have been.
+    // An autosave still queued never writes; one under way is waited for and, like one that
+    // finished but whose result will never be delivered, settled as its result would have been.
+    // Nothing older can then land on the copy written here.
     if (autosaveInFlight_ && autosaveWrite_) {
-        if (autosaveWrite_->generation != recoveryGeneration_) {
+        const std::shared_ptr<AutosaveWrite> write = std::move(autosaveWrite_);
+        autosaveInFlight_ = false;
+        const std::lock_guard turn(write->turn);
+        write->superseded = true;
+        if (write->generation != recoveryGeneration_) {
             removeQuietly(recoveryURL());
             removeQuietly(recoveryMetaURL());
-        } else if (autosaveWrite_->succeeded) {
-            autosavedCounter_ = autosaveWrite_->counter;
+        } else if (write->succeeded) {
+            autosavedCounter_ = write->counter;
         }
-        autosaveInFlight_ = false;
-        autosaveWrite_.reset();
     }
     if (defaults().value(kAutosaveKey) && !boolSetting(kAutosaveKey).value_or(false)) return false;
     const auto copyURL = recoveryURL();

@@ -301,9 +301,10 @@ public:
     std::optional<std::filesystem::path> recoveryMetaURL() const;
     // Whether a recovery write is under way (for tests and the shell).
     bool autosaveInFlight() const { return autosaveInFlight_; }
-    // For a program told to end (a quit signal), once its background work has finished: writes
+    // For a program told to end (a quit signal), before it waits for the work under way: writes
     // the recovery copy at once, on the calling thread, with the autosave's writer, when the copy
-    // on disk lacks unsaved changes; writes nothing without them. True when a copy was written.
+    // on disk lacks unsaved changes; writes nothing without them. An autosave queued or under way
+    // never writes over it afterwards. True when a copy was written.
     bool writeRecoveryBeforeQuit();
 
 private:

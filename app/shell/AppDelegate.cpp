@@ -77,10 +77,23 @@ bool AppDelegate::windowShouldClose() {
 void AppDelegate::quitWithoutAsking() {
     if (terminating_) return;
     terminating_ = true;
-    // The work under way finishes first (an autosave among it), then the unsaved changes go to
-    // the recovery copy before the event loop is left.
-    if (terminate) terminate();
+    // The unsaved changes go to the recovery copy first, from the project as it stands: a save or
+    // an export under way adds nothing to it, may last minutes, and a second signal while it runs
+    // ends the program at once. Then that work finishes and the event loop is left.
     if (store_) store_->writeRecoveryBeforeQuit();
+    if (terminate) terminate();
+}
+
+void AppDelegate::quitOnSignal(bool questionWaits) {
+    if (!questionWaits) {
+        quitWithoutAsking();
+        return;
+    }
+    if (terminating_) return;
+    terminating_ = true;
+    if (store_) store_->writeRecoveryBeforeQuit();
+    if (finishWork) finishWork();
+    if (endNow) endNow();
 }
 
 void AppDelegate::requestQuit() {

@@ -38,14 +38,22 @@ public:
     // manager all end here.
     void requestQuit();
     bool quitting() const { return terminating_; }
-    // Quits without the unsaved-changes question (the program was told to end by a signal): once
-    // `terminate` has finished the work under way, unsaved changes are written to the recovery
-    // copy, which the next start offers.
+    // Quits without the unsaved-changes question (the program was told to end by a signal):
+    // unsaved changes are written to the recovery copy, which the next start offers, and then
+    // `terminate` lets the work under way finish.
     void quitWithoutAsking();
+    // A quit signal. While one of the store's questions waits in its own event loop
+    // (`questionWaits`), leaving through that loop would act on an answer nobody gave (the
+    // recovery question's would discard the copy): the copy is written, the work under way
+    // finishes and the program ends at once. Otherwise as quitWithoutAsking.
+    void quitOnSignal(bool questionWaits);
 
-    // What quitting does (saving the window, stopping the transport, waiting for the workers,
-    // leaving the event loop); set by the application.
+    // What quitting does (finishWork, then leaving the event loop); set by the application.
     std::function<void()> terminate;
+    // Saving the window, stopping the transport and waiting for the workers; set by the application.
+    std::function<void()> finishWork;
+    // Ends the process at once, past every event loop; set by the application.
+    std::function<void()> endNow;
     // Brings the main window to the front.
     std::function<void()> activate;
 

@@ -154,8 +154,8 @@ int runApplication(int argc, char** argv) {
         deliver();
     });
 
-    // What every way out does first: the window's place kept, the transport stopped, a running
-    // batch stopped at its next check and the work already handed to the pools (a save, an
+    // What every way out does before it leaves: the window's place kept, the transport stopped, a
+    // running batch stopped at its next check and the work already handed to the pools (a save, an
     // autosave, an export) finished, so no half-written file stays behind.
     const auto finishWork = [&] {
         window.saveWindowGeometry();
@@ -163,27 +163,22 @@ int runApplication(int argc, char** argv) {
         BatchRuns::cancelAllAndWait();
         tasks.waitForIdle();
     };
+    delegate.finishWork = finishWork;
     delegate.terminate = [&] {
         finishWork();
         // exit(), not quit(): quit() would first offer every window a close, and the window's close
         // rule would ask the question again.
         QCoreApplication::exit(0);
     };
+    delegate.endNow = [] {
+        std::fflush(nullptr);
+        ::_exit(0);
+    };
     // Logout, shutdown, Ctrl+C in a terminal: nobody may be there to answer a question, so none
     // is asked; unsaved work is written to the recovery copy, offered at the next start.
     QuitSignals quitSignals;
-    QObject::connect(&quitSignals, &QuitSignals::received, &window, [&] {
-        if (QtPrompts::openDialogs() == 0) {
-            delegate.quitWithoutAsking();
-            return;
-        }
-        // A question waits in its own event loop, and leaving through it would act on an answer
-        // nobody gave (the recovery question's would discard the copy): end here instead.
-        finishWork();
-        studio->store().writeRecoveryBeforeQuit();
-        std::fflush(nullptr);
-        ::_exit(0);
-    });
+    QObject::connect(&quitSignals, &QuitSignals::received, &window,
+                     [&] { delegate.quitOnSignal(QtPrompts::openDialogs() > 0); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {
         if (!manager.allowsInteraction()) return;  // the recovery copy keeps the work
         delegate.requestQuit();

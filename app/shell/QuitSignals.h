@@ -9,9 +9,10 @@ class QSocketNotifier;
 namespace tessoral {
 
 // SIGTERM (logout, shutdown), SIGINT and SIGHUP end the program without leaving half-written files:
-// the first such signal is handed to the event loop (`received`), which lets the writes under way
-// finish, writes unsaved changes to the recovery copy and quits; a second one, while the first is still being handled, removes every temporary
-// file being written and ends the program at once by that signal. One instance per program.
+// the first such signal is handed to the event loop (`received`), which writes unsaved changes to
+// the recovery copy, lets the writes under way finish and quits; a second one, while the first is
+// still being handled, removes every temporary file being written and ends the program at once by
+// that signal. One instance per program.
 class QuitSignals : public QObject {
     Q_OBJECT
 public:

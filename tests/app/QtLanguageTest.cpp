@@ -2,6 +2,7 @@
 // style follow the interface language.
 #include <QAbstractButton>
 #include <QAction>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QTest>
@@ -10,6 +11,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <malloc.h>
 
 #include <memory>
 
@@ -128,10 +130,15 @@ TEST(QtLanguage, HelpPrintsItsHeadingsInTheInterfaceLanguage) {
     const QString program = QStringLiteral(TESSORAL_EXECUTABLE);
     ASSERT_TRUE(QFileInfo::exists(program)) << program.toStdString();
     QTemporaryDir home;
+    const QString allocatorLog = home.filePath(QStringLiteral("allocator.txt"));
     const auto help = [&](const char* language) {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TESSORAL_ALLOCATOR_PROBE));
+        env.insert(QStringLiteral("TESSORAL_ALLOCATOR_LOG"), allocatorLog);
+        env.insert(QStringLiteral("ASAN_OPTIONS"),
+                   env.value(QStringLiteral("ASAN_OPTIONS")) + QStringLiteral(":verify_asan_link_order=0"));
         env.insert(QStringLiteral("LANGUAGE"), QString::fromLatin1(language));
         env.insert(QStringLiteral("LANG"), QString::fromLatin1(language) + QStringLiteral(".UTF-8"));
         env.remove(QStringLiteral("LC_ALL"));
@@ -150,4 +157,10 @@ TEST(QtLanguage, HelpPrintsItsHeadingsInTheInterfaceLanguage) {
     const QString english = help("en_US");
     EXPECT_TRUE(english.contains(QStringLiteral("Usage: tessoral"))) << english.toStdString();
     EXPECT_TRUE(english.contains(QStringLiteral("Options:"))) << english.toStdString();
+    // Each start set the allocator's policy itself: blocks of a mebibyte and more are mapped on
+    // their own.
+    QFile settings(allocatorLog);
+    ASSERT_TRUE(settings.open(QIODevice::ReadOnly));
+    const QString once = QStringLiteral("%1 %2\n").arg(M_MMAP_THRESHOLD).arg(1 << 20);
+    EXPECT_EQ(QString::fromLatin1(settings.readAll()), once + once);
 }

@@ -322,12 +322,25 @@ TEST(Shell, WindowPlacementKeepsTheFrameOnAScreen) {
 }
 
 TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
-    StudioFixture fx;
-    fx.delegate().connectStore(fx.store());
-    fx.loadDemo();
-    ASSERT_TRUE(fx.store().dirty());
-    fx.delegate().quitWithoutAsking();
-    EXPECT_EQ(fx.terminations, 1);
-    EXPECT_TRUE(fx.services.prompts.alerts.empty());
-    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));
+    // The copy is on disk before the work under way is waited for; with one of the store's
+    // questions waiting, that work still finishes before the program ends past the question.
+    for (const bool questionWaits : {false, true}) {
+        StudioFixture fx;
+        fx.delegate().connectStore(fx.store());
+        fx.loadDemo();
+        ASSERT_TRUE(fx.store().dirty());
+        std::vector<std::string> steps;
+        const auto step = [&](const char* name) {
+            steps.push_back((std::filesystem::exists(*fx.store().recoveryURL()) ? "copy, " : "") + std::string(name));
+        };
+        fx.delegate().terminate = [&] { step("terminate"); };
+        fx.delegate().finishWork = [&] { step("finish"); };
+        fx.delegate().endNow = [&] { step("end"); };
+        fx.delegate().quitOnSignal(questionWaits);
+        const std::vector<std::string> expected =
+            questionWaits ? std::vector<std::string>{"copy, finish", "copy, end"} : std::vector<std::string>{"copy, terminate"};
+        EXPECT_EQ(steps, expected);
+        EXPECT_TRUE(fx.services.prompts.alerts.empty());
+        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));
+    }
 }

@@ -21,13 +21,20 @@ Then, with no recovery copy, a project named with the bytes FF FE opens from the
 and a WAV named so is handed over and imported. Last, the quit signals: a marker added two seconds
 before a SIGTERM (then a SIGHUP) is in the recovery copy, offered first at the next start and
 brought back by "Восстановить"; a SIGINT with nothing unsaved writes no copy; a SIGTERM while the
-unsaved-changes question waits writes the edit too.
-Exits 77 (skipped) when Xvfb or xdotool is missing.
+unsaved-changes question waits writes the edit too, and the window's place is kept.
+
+A quit signal meets a long export: an eight-minute WAV imported and a marker added (both unsaved),
+an AAC export with the Podcast target started and a SIGTERM three seconds later. The recovery copy
+holds both within 3 s of the signal. Alone, the signal lets the export finish (the whole file,
+exit 0); with a second SIGTERM two seconds after the first, the program ends by that signal with
+the copy on disk, the next start offers it first and "Восстановить" brings both back.
+Fails when Xvfb or xdotool is missing.
 """
 import importlib.util
 import math
 import os
 import plistlib
+import re
 import shutil
 import signal
 import struct
@@ -99,6 +106,14 @@ class Program:
         time.sleep(0.3)
         self.run.xdotool("key", *keys)
 
+    def save_as(self, process, known, path):
+        """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
+        dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
+        self.key(dialog, "ctrl+a")
+        self.run.xdotool("type", "--delay", "5", path)
+        time.sleep(0.2)
+        self.run.xdotool("key", "Return")
+
     def recovery(self):
         return (read(os.path.join(self.data, "Recovery.tessoral")), read(os.path.join(self.data, "Recovery.plist")))
 
@@ -138,6 +153,58 @@ def poll(predicate, what, timeout):
     raise AssertionError("timed out waiting for " + what)
 
 
+def long_export_and_signals(programs, scratch, later):
+    """The quit signals meeting a long AAC export (see the module's text), one program each."""
+    wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip: one encoding outlasts both signals
+    write_wav(wav, 480, 220)
+    for second_signal, p in zip((False, True), programs):
+        p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
+        os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
+        with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
+            f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\n")
+        m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
+        process, log = p.run.launch(wav)
+        later.append(process)
+        window = p.main_window(process)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import", 60)
+        p.key(window, "m")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+        p.key(window, "ctrl+shift+e")
+        sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+        p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
+        p.save_as(process, [window, sheet], m4a)
+        e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+        time.sleep(3)
+        assert "Экспорт готов" not in e2e.text(log), "the export ended before the signal"
+        process.send_signal(signal.SIGTERM)
+        signalled = time.time()
+        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy within 3 s", 3)
+        print("the copy %.2f s after the signal" % (time.time() - signalled))
+        if not second_signal:
+            assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+            assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
+            continue
+        time.sleep(max(0.0, signalled + 2 - time.time()))
+        assert process.poll() is None, "the export ended within 2 s of the signal: no second signal met it"
+        process.send_signal(signal.SIGTERM)
+        assert process.wait(timeout=30) == -signal.SIGTERM, "two signals: exit code %s" % process.returncode
+        assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
+
+        r, log_r = p.run.launch()
+        later.append(r)
+        window, question = p.main_and_dialog(r, "the recovery question after two signals")
+        p.key(question, "Return")  # "Восстановить"
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore", 60)
+        project = os.path.join(p.run.scratch, "restored.tessoral")
+        p.key(window, "ctrl+s")
+        p.save_as(r, [window], project)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project", 60)
+        assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
+        p.key(window, "ctrl+q")
+        assert r.wait(timeout=30) == 0
+    print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
+
+
 def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
     """The recovery question is shown first and the copy waits untouched; "Восстановить" restores
     it, the files of the start follow; Ctrl+S saves to the copy's project and plistlib reads it."""
@@ -168,6 +235,7 @@ def main(binary):
     first.run.start_display()
     display = first.run.env["DISPLAY"]
     long_run = Program(binary, display)
+    exporting = [Program(binary, display), Program(binary, display)]
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
@@ -190,11 +258,7 @@ def main(binary):
         window = first.main_window(a)
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
         first.key(window, "ctrl+s")
-        dialog = e2e.wait_for(lambda: [w for w in first.windows(a) if w != window], "the save dialog")[0]
-        first.key(dialog, "ctrl+a")
-        first.run.xdotool("type", "--delay", "5", project)
-        time.sleep(0.2)
-        first.run.xdotool("key", "Return")
+        first.save_as(a, [window], project)
         e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
         second, _ = first.run.launch(other, display=False)
         assert second.wait(timeout=30) == 0
@@ -326,7 +390,13 @@ def main(binary):
             r.send_signal(signal.SIGINT)
             assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
             assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
-        # A signal while a question waits: the edit is written all the same.
+        # A signal while a question waits: the edit is written all the same, and the work of every
+        # quit is done before the program ends (the window's place kept among it).
+        conf = os.path.join(first.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+        with open(conf, encoding="utf-8") as f:
+            settings = re.sub(r"(?ms)^\[Tessoral\.Main\]\n.*?(?=^\[|\Z)", "", f.read())
+        with open(conf, "w", encoding="utf-8") as f:
+            f.write(settings)
         s, log_s = first.run.launch(project)
         later.append(s)
         window = first.main_window(s)
@@ -338,11 +408,14 @@ def main(binary):
         s.send_signal(signal.SIGTERM)
         assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
         assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
+        with open(conf, encoding="utf-8") as f:
+            assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
         print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
+        long_export_and_signals(exporting, first.run.scratch, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run):
+        for run in (first.run, long_run.run, *(p.run for p in exporting)):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -351,11 +424,12 @@ def main(binary):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        long_run.run.xvfb = None
-        long_run.run.close()
+        for p in (long_run, *exporting):
+            p.run.xvfb = None
+            p.run.close()
         first.run.close()
 
 
 if __name__ == "__main__":
-    program, code = e2e.script_arguments("recovery_end_to_end.py")
+    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool"))
     sys.exit(main(program) if program else code)

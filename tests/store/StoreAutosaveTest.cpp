@@ -288,6 +288,20 @@ TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
     EXPECT_FALSE(store->writeRecoveryBeforeQuit());
     EXPECT_FALSE(copyExists());
     EXPECT_FALSE(metaExists());
+
+    // The signal comes while an autosave of an older state waits for a worker (of this copy, or
+    // of one discarded since): the copy written at the signal stays when that autosave runs.
+    for (const bool discarded : {false, true}) {
+        edit("В очереди");
+        fx.scheduler.advanceBy(60);
+        ASSERT_EQ(fx.tasks.pending(), 1u);
+        if (discarded) store->clearRecovery();
+        edit("После");
+        EXPECT_TRUE(store->writeRecoveryBeforeQuit());
+        fx.tasks.runAll();
+        ASSERT_TRUE(copyExists()) << discarded;
+        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session())) << discarded;
+    }
 }
 
 TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {
