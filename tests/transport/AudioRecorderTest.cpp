@@ -189,15 +189,41 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
             ASSERT_GT(take.audio.left[i], take.audio.left[i - 1]) << i;
     }
     {
-        Rig rig;  // the mono microphone at 44.1 kHz
+        Rig rig;  // the mono microphone at 44.1 kHz, without capture times (the clock counts 48 kHz frames)
         const std::int64_t frames = 20 * 44100;
-        rig.input({sine(440.0, 44100.0, frames)});
+        auto script = std::make_shared<NullInputScript>(std::vector<std::vector<float>>{sine(440.0, 44100.0, frames)});
+        script->setNoCaptureTime(true);
+        rig.backend.setInput(script);
         rig.recorder.start(plainSetup(30 * 48000));
         rig.backend.pump(frames);
         ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
         const RecordedTake take = rig.recorder.stop();
         EXPECT_GT(take.lostFrames, 0);
         EXPECT_NEAR(static_cast<double>(take.audio.frames() + take.lostFrames), 20.0 * 48000.0, 2.0);
+    }
+    for (const double speed : {1.0, 1000.0}) {
+        // 20 s at once, the rest of a 4-second take in slices, 20 s at once again: what is dropped
+        // before the take is full (each value tells which input frame it was) is missing from it,
+        // what is dropped after is not. On a device a thousand times faster than its clock (ALSA's
+        // null PCM) the take spans 4 ms of that clock, and no time was lost at all.
+        Rig rig;
+        rig.chooseInput("ALSA/Stereo");
+        const std::int64_t frames = 44 * 48000;
+        auto script = std::make_shared<NullInputScript>(
+            std::vector<std::vector<float>>{frameNumbers(frames), frameNumbers(frames, -1.0f)});
+        script->setTimeOffset(1.0);
+        script->setSpeed(speed);
+        rig.backend.setInput(script);
+        rig.recorder.start(plainSetup(3 * 48000));
+        rig.backend.pump(20 * 48000);
+        ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
+        rig.run(4 * 48000);
+        rig.backend.pump(20 * 48000);
+        ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
+        const RecordedTake take = rig.recorder.stop();
+        ASSERT_EQ(take.audio.frames(), 4 * 48000);
+        const std::int64_t dropped = std::llround(take.audio.left[4 * 48000 - 1] * 1e6) - 4 * 48000;
+        EXPECT_EQ(take.lostFrames, speed == 1.0 ? dropped : 0);
     }
     {
         Rig rig;  // a capture that keeps up loses nothing
