@@ -334,7 +334,7 @@ TEST_F(StoreDocuments, ImportRefusalsNameTheRowLimit) {
     const auto folder = fx.home.path() / "папка.wav";
     std::filesystem::create_directory(folder);
     const auto noise = fx.home.path() / "шум.flac";  // random bytes: a container guessed from the name, with no stream
-    std::string bytes(4096, '\0');
+    std::string bytes(65536, '\0');
     SplitMix64 rng(7);
     for (char& b : bytes) b = static_cast<char>(rng.next());
     std::ofstream(noise, std::ios::binary) << bytes;
