@@ -91,7 +91,7 @@ Expected expectedFor(ExportFormat f) {
     }
 }
 
-// The start of the message for a file that could not be written, which names the file.
+// The start of the message for a file that could not be written.
 std::string writeError(const fs::path& target) {
     return L("Не удалось записать аудиофайл «{0}»: {1}", target.filename().string(), "");
 }

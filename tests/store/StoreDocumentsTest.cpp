@@ -1,6 +1,7 @@
 // Document commands and export defaults: dialogs scripted, work run by hand, files in a temporary
 // folder, the written audio checked with ffprobe.
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 
@@ -335,8 +336,7 @@ TEST_F(StoreDocuments, ImportRefusalsNameTheRowLimit) {
     std::filesystem::create_directory(folder);
     const auto noise = fx.home.path() / "шум.flac";  // random bytes: a container guessed from the name, with no stream
     std::string bytes(65536, '\0');
-    SplitMix64 rng(7);
-    for (char& b : bytes) b = static_cast<char>(rng.next());
+    std::generate(bytes.begin(), bytes.end(), [rng = SplitMix64(7)]() mutable { return static_cast<char>(rng.next()); });
     std::ofstream(noise, std::ios::binary) << bytes;
     const std::pair<std::filesystem::path, std::string> refused[] = {
         {pipe, L("Не удалось открыть аудиофайл: {0}", L("это не обычный файл, а канал или устройство"))},
