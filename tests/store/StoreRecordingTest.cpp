@@ -33,7 +33,7 @@ protected:
 
     void prefs(const char* key, DefaultsValue value) { fx.defaults.set(key, std::move(value)); }
     static void english(bool on) {
-        const auto folder = std::filesystem::path(TESSORAL_SOURCE_DIR) / "resources/Localization";
+        const char* folder = TESSORAL_SOURCE_DIR "/resources/Localization";
         Localization::use(on ? AppLanguage::english : AppLanguage::russian,
                           on ? Localization::table(AppLanguage::english, folder) : TranslationTable{});
     }
@@ -140,8 +140,7 @@ TEST_F(StoreRecording, PunchOverTheSelectedClipReplacesTheWindowInPlace) {
     store->setSelectedID(store->session().tracks[0].id);
     store->setSelection(TimeRange{2.0, 3.0});
     store->record();
-    // An input far faster than real time: 20 s arrive at once, most of them dropped after the
-    // punch-out, which loses nothing of the take.
+    // An input far faster than real time: 20 s at once, dropped after the punch-out, lose nothing of the take.
     fx.backend.pump(20 * 48000);
     ASSERT_TRUE(store->transport().waitUntilCaptureIdle(5s));
     fx.scheduler.advanceBy(0.1);

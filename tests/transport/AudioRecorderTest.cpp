@@ -48,10 +48,10 @@ struct Rig {
     }
     ~Rig() { recorder.waitUntilIdle(2s); }
 
-    void input(std::vector<std::vector<float>> channels, bool noCaptureTime = false) {
+    std::shared_ptr<NullInputScript> input(std::vector<std::vector<float>> channels) {
         auto script = std::make_shared<NullInputScript>(std::move(channels));
-        script->setNoCaptureTime(noCaptureTime);
         backend.setInput(script);
+        return script;
     }
     void chooseInput(const std::string& uid) { defaults.set(AudioDevices::kInputDeviceKey, uid); }
     void chooseOutput(const std::string& uid) { defaults.set(AudioDevices::kOutputDeviceKey, uid); }
@@ -193,7 +193,7 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
     {
         Rig rig;  // the mono microphone at 44.1 kHz (no capture times: the null clock counts 48 kHz frames)
         const std::int64_t frames = 20 * 44100;
-        rig.input({sine(440.0, 44100.0, frames)}, true);
+        rig.input({sine(440.0, 44100.0, frames)})->setNoCaptureTime(true);
         rig.recorder.start(plainSetup(30 * 48000));
         rig.backend.pump(frames);
         ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
@@ -202,14 +202,13 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
         EXPECT_NEAR(static_cast<double>(take.audio.frames() + take.lostFrames), 20.0 * 48000.0, 2.0);
     }
     for (const double speed : {1.0, 1000.0}) {
-        // 30 s at once, the rest of a 12-second take in slices, 20 s at once: input dropped before
-        // the take is full (each value tells which frame it was) is missing from it, not what is
-        // dropped after. A device a thousand times faster than its clock (ALSA's null PCM) lost no time.
+        // 30 s at once, the rest of a 12-second take in slices, 20 s at once: only input dropped before
+        // the take is full (each value tells which frame it was) is lost, and none on a device a
+        // thousand times faster than its clock (ALSA's null PCM).
         Rig rig;
-        auto script = std::make_shared<NullInputScript>(std::vector<std::vector<float>>{frameNumbers(62 * 48000)});
+        const auto script = rig.input({frameNumbers(62 * 48000)});
         script->setTimeOffset(1.0);
         script->setSpeed(speed);
-        rig.backend.setInput(script);
         rig.chooseInput("ALSA/Stereo");
         rig.recorder.start(plainSetup(11 * 48000));
         rig.backend.pump(30 * 48000);
