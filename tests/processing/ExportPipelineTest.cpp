@@ -582,7 +582,8 @@ TEST(ExportPipeline, FailuresThrowAndLeaveNoTemporaryFile) {
     };
     // The folder does not exist; the folder is a file.
     expectWriteError(folder / "missing" / "mix.wav", ExportFormat::wav24, 48000);
-    Localization::use(AppLanguage::english, Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
+    Localization::use(AppLanguage::english,
+                      Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
     const std::string english = test::refusal<PlatformError>(
         [&] { ExportPipeline::write(mix, 48000, folder / "missing" / "mix.wav", ExportFormat::wav24); });
     Localization::use(AppLanguage::russian, {});

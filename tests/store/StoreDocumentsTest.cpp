@@ -279,7 +279,8 @@ TEST_F(StoreDocuments, AnUnreadableProjectKeepsTheOpenOne) {
     store->open({folder});
     fx.tasks.runAll();
     EXPECT_EQ(store->error(), L("Не удалось прочитать файл «{0}»: {1}", "Папка.tessoral", std::strerror(EISDIR)));
-    Localization::use(AppLanguage::english, Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
+    Localization::use(AppLanguage::english,
+                      Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
     store->open({bad});
     fx.tasks.runAll();
     Localization::use(AppLanguage::russian, {});
