@@ -114,7 +114,7 @@ void StudioStore::record() {
     try {
         transport_->checkInput();
     } catch (...) {
-        setError(describe(std::current_exception()));
+        reportRecordingFailure(std::current_exception());
         return;
     }
 
