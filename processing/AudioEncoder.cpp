@@ -42,9 +42,7 @@ constexpr std::size_t kConvertBlock = 8192;
 // The custom I/O context's buffer.
 constexpr int kIOBuffer = 1 << 16;
 
-[[noreturn]] void failDetail(const std::string& detail) {
-    throw PlatformError(L("Не удалось записать аудиофайл: {0}", detail));
-}
+[[noreturn]] void failDetail(const std::string& detail) { throw AudioWriteError(detail); }
 
 [[noreturn]] void failErrno(int error) { failDetail(std::error_code(error, std::system_category()).message()); }
 
@@ -217,6 +215,9 @@ private:
 };
 
 }  // namespace
+
+AudioWriteError::AudioWriteError(const std::string& reason)
+    : PlatformError(L("Не удалось записать аудиофайл: {0}", reason)), reason_(reason) {}
 
 struct AudioEncoder::Impl {
     int fd = -1;  // the caller's

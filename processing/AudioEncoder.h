@@ -3,10 +3,23 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "model/ExportFormat.h"
+#include "model/StudioError.h"
 
 namespace tessoral {
+
+// An audio file that could not be written: the message without the file's name, and the reason
+// alone (the system's or the encoder's), for a caller that knows which file it was.
+class AudioWriteError : public PlatformError {
+public:
+    explicit AudioWriteError(const std::string& reason);
+    const std::string& reason() const noexcept { return reason_; }
+
+private:
+    std::string reason_;
+};
 
 // Writes stereo 32-bit float audio into a new file in one of the export formats, through FFmpeg:
 // WAV (24-bit, 16-bit, 32-bit float), AIFF (24-bit), FLAC (24-bit), ALAC (24-bit) and AAC in an
@@ -19,7 +32,7 @@ namespace tessoral {
 // the temporary file.
 class AudioEncoder {
 public:
-    // Writes the header into `fd`, an empty file open for writing. Throws PlatformError when it
+    // Writes the header into `fd`, an empty file open for writing. Throws AudioWriteError when it
     // cannot be written or the encoder refuses the settings (for example a rate the codec does not
     // support), and StudioError when memory for the audio cannot be had.
     AudioEncoder(int fd, ExportFormat format, int sampleRate);
@@ -37,7 +50,7 @@ public:
     // that throws fails the next write() or finish() with its exception.
     void decodeAlongside(DecodedSink sink);
 
-    // Appends `frames` frames of both channels. Throws PlatformError on an encoding or write error.
+    // Appends `frames` frames of both channels. Throws AudioWriteError on an encoding or write error.
     void write(const float* left, const float* right, std::size_t frames);
     // Flushes the encoder and completes the container.
     void finish();

@@ -28,6 +28,7 @@
 #include "model/Localization.h"
 #include "model/SplitMix64.h"
 #include "model/StudioError.h"
+#include "model/UnicodeText.h"
 #include "processing/AudioEncoder.h"
 #include "model/VectorOps.h"
 #include "processing/Resampler.h"
@@ -277,12 +278,19 @@ private:
     std::vector<float> converted_[2];
 };
 
-AtomicFile::Describe describeWriteFailure() {
-    return [](const std::string& detail) { return L("Не удалось записать аудиофайл: {0}", detail); };
+std::string writeFailure(const std::filesystem::path& target, const std::string& reason) {
+    return L("Не удалось записать аудиофайл «{0}»: {1}", UnicodeText::wellFormed(target.filename().native()), reason);
 }
 
-[[noreturn]] void failWrite(int error) {
-    throw PlatformError(describeWriteFailure()(std::string(std::strerror(error))));
+[[noreturn]] void failWrite(int error) { throw AudioWriteError(std::strerror(error)); }
+
+// Writes `target` through `produce`; every failure of the file system or the encoder names the file.
+void writeNamingFailures(const std::filesystem::path& target, const std::function<void(int fd)>& produce) {
+    try {
+        AtomicFile::writeSeekable(target, produce, [&](const std::string& reason) { return writeFailure(target, reason); });
+    } catch (const AudioWriteError& e) {
+        throw PlatformError(writeFailure(target, e.reason()));
+    }
 }
 
 // One encoding of the whole signal at a plain gain, into a file that lives in memory only (no
@@ -470,7 +478,7 @@ private:
 
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
     const int rate = wholeRate(sampleRate);
-    AtomicFile::writeSeekable(target, [&](int fd) { encodeInto(fd, audio, rate, format); }, describeWriteFailure());
+    writeNamingFailures(target, [&](int fd) { encodeInto(fd, audio, rate, format); });
 }
 
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
@@ -485,13 +493,12 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
     }
     // Other true-peak meters read a decoded file up to a few hundredths of a dB apart: the file
     // is brought a little under the ceiling.
-    AtomicFile::writeSeekable(
+    writeNamingFailures(
         target,
         [&](int fd) {
             CeilingPasses passes(audio, rate, format, ceilingDBTP - kCeilingMargin, maxPasses);
             peaks = passes.writeInto(fd);
-        },
-        describeWriteFailure());
+        });
     return peaks;
 }
 

@@ -21,7 +21,9 @@ void silenceLog() {
 std::string errorText(int code) {
     // The reasons a person meets, in the interface language; the library's own text otherwise.
     switch (code) {
-        case AVERROR_INVALIDDATA: return L("файл повреждён или не является аудиофайлом");
+        case AVERROR_INVALIDDATA:
+        case AVERROR_STREAM_NOT_FOUND:  // a container the prober guessed from noise, with no sound in it
+            return L("файл повреждён или не является аудиофайлом");
         case AVERROR_EOF: return L("файл обрывается раньше времени");
         case AVERROR_DECODER_NOT_FOUND:
         case AVERROR_DEMUXER_NOT_FOUND: return L("формат не поддерживается");

@@ -21,6 +21,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev libebur128-dev
   ffmpeg sox xvfb xauth
+  # the real-audio tests: a private sound server with a null sink, reached through ALSA's pulse plugin
+  pulseaudio libasound2-plugins
   # the program under a virtual display (X input, layouts, auto-repeat, a window manager),
   # desktop integration checks
   xdotool x11-xkb-utils x11-xserver-utils x11-utils openbox desktop-file-utils shared-mime-info

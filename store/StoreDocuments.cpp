@@ -148,7 +148,18 @@ void StudioStore::open(const std::vector<std::filesystem::path>& urls) {
     if (!allowDiscard()) return;
     stop();
     runLong<Session>(
-        L("Открытие проекта…"), [url] { return ProjectIO::load(url); },
+        L("Открытие проекта…"),
+        [url] {
+            try {
+                return ProjectIO::load(url);
+            } catch (const PlatformError&) {
+                throw;  // a read failure names the file itself
+            } catch (const StudioError& refusal) {
+                // A refused project is named as a refused import is.
+                throw StudioError(L("Файл «{0}» не открыт: {1}", UnicodeText::wellFormed(url.filename().native()),
+                                    refusal.message()));
+            }
+        },
         [this, url](Session&& loaded) {
             setSession(std::move(loaded));
             setProjectURL(url);

@@ -110,6 +110,14 @@ void StudioStore::record() {
         return;
     }
 
+    // No input device: say so now rather than after the count-in.
+    try {
+        transport_->checkInput();
+    } catch (...) {
+        reportRecordingFailure(std::current_exception());
+        return;
+    }
+
     recordPlan_ = plan;
     recordingTask_ = true;
     setBusy(true);

@@ -182,6 +182,16 @@ AudioRecorder::Device AudioRecorder::inputDevice(const std::string& uid) const {
     return Device{std::nullopt, device->defaultSampleRate, device->inputChannels};
 }
 
+AudioRecorder::Device AudioRecorder::usableInput(const std::string& uid) const {
+    const Device device = inputDevice(uid);
+    if (!(std::isfinite(device.sampleRate) && device.sampleRate > 0.0) || device.channels < 1) noInputFormat();
+    return device;
+}
+
+void AudioRecorder::checkInput() const {
+    usableInput(defaults_.string(AudioDevices::kInputDeviceKey).value_or(""));
+}
+
 std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, AudioCallback& callback) {
     AudioStreamRequest request;
     request.outputChannels = 2;
@@ -213,11 +223,15 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
     const std::string outputUID = defaults_.string(AudioDevices::kOutputDeviceKey).value_or("");
 
     // The input device and its format.
-    const Device device = inputDevice(inputUID);
-    if (!(std::isfinite(device.sampleRate) && device.sampleRate > 0.0) || device.channels < 1) noInputFormat();
+    const Device device = usableInput(inputUID);
     const int channels = std::min(device.channels, 2);
     inputRate_ = device.sampleRate;
     workerLost_.store(0);
+    takeStarted_ = false;
+    lostBeforeTake_ = 0;
+    lostUpToTakeEnd_ = 0;
+    takeStartTime_ = takeEndTime_ = NAN;
+    keptAtTakeEnd_ = 0;
 
     try {
         gate_ = std::make_shared<CaptureGate>();
@@ -247,6 +261,12 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         request.outputChannels = direct ? 2 : 0;
         request.lowLatency = setup.monitorLevel.has_value();
         inputCallback_ = std::make_unique<InputCallback>(*ring_, direct ? std::optional<float>(level) : std::nullopt);
+        // The device latencies are in the timestamps the gate and the overdub start go by:
+        // counting them again here would place the take early by their sum.
+        latency_ = RecordingLatency::total(0.0, 0.0, setup.manualLatencyMilliseconds);
+        captureStopFrame_ = setup.plan.captureEndFrame(RecordingLatency::frames(latency_, kSampleRate), kSampleRate)
+                                .value_or(std::numeric_limits<std::int64_t>::max());
+        takeEnd_ = std::min(buffer_->limit(), captureStopFrame_);
         startWorker();
         bool directRuns = direct;
         try {
@@ -295,11 +315,6 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             gate_->keepEverything();
         }
 
-        // The device latencies are in the timestamps the gate and the overdub start went by:
-        // counting them again here would place the take early by their sum.
-        latency_ = RecordingLatency::total(0.0, 0.0, setup.manualLatencyMilliseconds);
-        captureStopFrame_ = setup.plan.captureEndFrame(RecordingLatency::frames(latency_, kSampleRate), kSampleRate)
-                                .value_or(std::numeric_limits<std::int64_t>::max());
         origin_ = setup.plan.origin;
         monitoring_ = directRuns || monitorStream_ != nullptr;
         active_ = true;
@@ -326,10 +341,21 @@ RecordedTake AudioRecorder::stop() {
     // The input stops and the capture thread finishes first, so the loss counts are final.
     if (captureStream_) captureStream_->stop();
     stopWorker();
+    // Only input dropped between the take's first kept frame and its end is missing from it: a
+    // device that delivers faster than real time overruns the ring once the take is full. Nor is
+    // more missing than the time the take spans on the device's clock beyond what it holds: such
+    // a device also overruns it while the take fills, with frames that no clock time was lost for.
     std::int64_t lost = 0;
-    if (buffer && ring_ && inputRate_ > 0.0) {
-        const double frames = static_cast<double>(ring_->lostFrames()) + static_cast<double>(workerLost_.load());
-        lost = roundSaturating(frames * kSampleRate / inputRate_);
+    if (buffer && ring_ && inputRate_ > 0.0 && takeStarted_) {
+        const bool open = buffer->frames() < takeEnd_;
+        const std::int64_t dropped =
+            (open ? ring_->lostFrames() + workerLost_.load() : lostUpToTakeEnd_) - lostBeforeTake_;
+        double seconds = static_cast<double>(dropped) / inputRate_;
+        const double end = open ? (captureStream_ ? captureStream_->time() : NAN) : takeEndTime_;
+        const double held = static_cast<double>(open ? buffer->frames() : keptAtTakeEnd_) / kSampleRate;
+        if (validTime(takeStartTime_) && validTime(end))
+            seconds = std::min(seconds, std::max(end - takeStartTime_ - held, 0.0));
+        lost = roundSaturating(seconds * kSampleRate);
     }
     teardown();
     std::optional<AudioData> audio = buffer ? buffer->makeAudio() : std::nullopt;
@@ -402,11 +428,26 @@ void AudioRecorder::workerLoop() {
                 workerBusy_.store(false);
                 return;
             }
+            const std::int64_t lostBefore = block->lostBefore + workerLost_.load();
+            const bool takeOpen = buffer_->frames() < takeEnd_;
             try {
                 processor_->process(in.data(), block->frames, block->time);
             } catch (const std::exception&) {
                 // A converter failure loses this buffer (counted); the capture goes on.
                 workerLost_.fetch_add(block->frames);
+            }
+            // The clock time at this buffer's end, and so at the take's first kept frame.
+            const double end = validTime(block->time) ? block->time + static_cast<double>(block->frames) / inputRate_ : NAN;
+            const std::int64_t kept = buffer_->frames();
+            if (!takeStarted_ && kept > 0) {
+                takeStarted_ = true;
+                lostBeforeTake_ = lostBefore;
+                takeStartTime_ = end - static_cast<double>(kept) / kSampleRate;
+            }
+            if (takeOpen) {
+                lostUpToTakeEnd_ = block->lostBefore + workerLost_.load();
+                takeEndTime_ = end;
+                keptAtTakeEnd_ = kept;
             }
             workerBusy_.store(false);
         }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -64,6 +65,9 @@ public:
     // device does not start, overdub playback failed), or CancellationError when `cancelled`
     // reports true once access was granted; nothing runs afterwards then.
     void start(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
+    // Throws the StudioError start() would throw when no input device can be had (the chosen
+    // one missing, or no default input with a usable format); opens nothing.
+    void checkInput() const;
 
     bool active() const { return active_; }
     // The input is heard on the output.
@@ -110,6 +114,8 @@ private:
         int channels = 0;
     };
     Device inputDevice(const std::string& uid) const;
+    // inputDevice(), refused unless it has a rate and a channel.
+    Device usableInput(const std::string& uid) const;
     std::unique_ptr<AudioStream> openOutput(const std::string& uid, AudioCallback& callback);
     void startWorker();
     void stopWorker();
@@ -147,6 +153,17 @@ private:
     bool workerQuit_ = false;              // under workerMutex_
     std::atomic<bool> workerBusy_{false};  // the capture thread is handling a buffer
     std::atomic<std::int64_t> workerLost_{0};  // input frames of buffers the capture thread could not convert
+    // The take ends at this many kept frames (the buffer's limit or the punch-out); set before the
+    // capture thread starts. The capture thread notes the input lost (dropped by the ring or the
+    // converter) before the take's first kept frame and up to its end, and the device clock's time
+    // at both (NaN when unknown); read once it has ended.
+    std::int64_t takeEnd_ = std::numeric_limits<std::int64_t>::max();
+    bool takeStarted_ = false;
+    std::int64_t lostBeforeTake_ = 0;
+    std::int64_t lostUpToTakeEnd_ = 0;
+    double takeStartTime_ = NAN;
+    double takeEndTime_ = NAN;
+    std::int64_t keptAtTakeEnd_ = 0;  // frames the take held at that end
 };
 
 }  // namespace tessoral

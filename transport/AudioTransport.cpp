@@ -71,6 +71,8 @@ void AudioTransport::play(const AudioData& audio, double start, bool loop, std::
     notify();
 }
 
+void AudioTransport::checkInput() const { recorder_->checkInput(); }
+
 void AudioTransport::record(const RecordingSetup& setup, const std::function<bool()>& cancelled) {
     stop();
     if (recording_ || recorder_->active()) return;

@@ -82,6 +82,8 @@ public:
     // StudioError with the reason when the capture cannot start (or CancellationError when
     // `cancelled` says so once access was granted); the transport is then not recording.
     void record(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
+    // Throws the StudioError record() would give when there is no input device to record from.
+    void checkInput() const;
     // Ends the recording and hands the take to `recordingFinished`, or an empty take to `failed`.
     // Nothing unless recording; also called by the tick at the punch-out frame or the buffer limit.
     void stopRecording();

@@ -28,6 +28,7 @@ public:
     struct Block {
         std::int64_t frames = 0;
         double time = 0.0;
+        std::int64_t lostBefore = 0;  // frames dropped before this buffer was pushed
     };
     // Capture thread: copies the oldest buffer into `out` (channels() arrays of at least
     // capacityFrames() frames) and frees its room; none when the ring is empty.

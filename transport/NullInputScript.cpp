@@ -20,7 +20,7 @@ double NullInputScript::fill(std::vector<std::vector<float>>& inputs, std::int64
         }
     }
     position_.store(at + std::max<std::int64_t>(frames, 0));
-    return noTime_ ? 0.0 : now + offset_;
+    return noTime_ ? 0.0 : now / speed_ + offset_;
 }
 
 }  // namespace tessoral

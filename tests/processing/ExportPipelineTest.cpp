@@ -91,7 +91,10 @@ Expected expectedFor(ExportFormat f) {
     }
 }
 
-std::string writeError() { return L("Не удалось записать аудиофайл: {0}", ""); }
+// The start of the message for a file that could not be written.
+std::string writeError(const fs::path& target) {
+    return L("Не удалось записать аудиофайл «{0}»: {1}", target.filename().string(), "");
+}
 
 // Short noise hits, several a second at irregular times and levels, over a quiet noise bed: the
 // material on which an AAC encoder's true-peak overshoot is largest and least steady.
@@ -574,11 +577,17 @@ TEST(ExportPipeline, FailuresThrowAndLeaveNoTemporaryFile) {
     const AudioData mix = programme(4800);
     auto expectWriteError = [&](const fs::path& target, ExportFormat format, double rate) {
         const std::string message = test::refusal<PlatformError>([&] { ExportPipeline::write(mix, rate, target, format); });
-        EXPECT_EQ(message.rfind(writeError(), 0), 0u) << target << ": " << message;
-        EXPECT_GT(message.size(), writeError().size()) << "no detail";
+        EXPECT_EQ(message.rfind(writeError(target), 0), 0u) << target << ": " << message;
+        EXPECT_GT(message.size(), writeError(target).size()) << "no detail";
     };
     // The folder does not exist; the folder is a file.
     expectWriteError(folder / "missing" / "mix.wav", ExportFormat::wav24, 48000);
+    Localization::use(AppLanguage::english,
+                      Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
+    const std::string english = test::refusal<PlatformError>(
+        [&] { ExportPipeline::write(mix, 48000, folder / "missing" / "mix.wav", ExportFormat::wav24); });
+    Localization::use(AppLanguage::russian, {});
+    EXPECT_EQ(english.rfind("Could not write the audio file “mix.wav”: ", 0), 0u) << english;
     std::ofstream(folder / "plain") << "x";
     expectWriteError(folder / "plain" / "mix.wav", ExportFormat::wav24, 48000);
     // The target is a folder with contents: the file is complete before the move fails.
@@ -592,7 +601,7 @@ TEST(ExportPipeline, FailuresThrowAndLeaveNoTemporaryFile) {
     // The same refusal inside encodings measured against a ceiling reaches the caller whole.
     const std::string refused = test::refusal<PlatformError>(
         [&] { ExportPipeline::writeWithinCeiling(mix, 4000, folder / "ceiling.m4a", ExportFormat::aac128, -1.0); });
-    EXPECT_EQ(refused.rfind(writeError(), 0), 0u) << refused;
+    EXPECT_EQ(refused.rfind(writeError("ceiling.m4a"), 0), 0u) << refused;
     EXPECT_EQ(folderEntries(folder.path()), (std::vector<std::string>{"plain", "taken.flac"}));
 }
 
@@ -609,7 +618,7 @@ TEST(ExportPipeline, AWriteFailingHalfwayKeepsTheOldTarget) {
         ::setrlimit(RLIMIT_FSIZE, &limit);
         const std::string message = test::refusal<PlatformError>(
             [&] { ExportPipeline::exportMix(programme(96000), target, options(ExportFormat::wav24)); });
-        std::exit(message.find(writeError()) == 0 ? 0 : 1);
+        std::exit(message.find(writeError(target)) == 0 ? 0 : 1);
     };
     EXPECT_EXIT(exportUnderLimit(), ::testing::ExitedWithCode(0), "");
     EXPECT_EQ(folderEntries(folder.path()), std::vector<std::string>{"mix.wav"});

@@ -1,6 +1,8 @@
 // Document commands and export defaults: dialogs scripted, work run by hand, files in a temporary
 // folder, the written audio checked with ffprobe.
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include <sys/stat.h>
@@ -8,6 +10,7 @@
 #include "StoreTestSupport.h"
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
+#include "model/SplitMix64.h"
 #include "support/TestTools.h"
 
 using namespace tessoral;
@@ -266,9 +269,22 @@ TEST_F(StoreDocuments, AnUnreadableProjectKeepsTheOpenOne) {
     fx.tasks.runAll();
     EXPECT_FALSE(store->busy());
     EXPECT_EQ(store->status(), "Не удалось открыть проект");
-    EXPECT_TRUE(store->error());
+    EXPECT_EQ(store->error(), "Файл «Битый.tessoral» не открыт: Неподдерживаемый или повреждённый проект.");
     EXPECT_EQ(ProjectIO::encode(store->session()), before);
     EXPECT_FALSE(store->projectURL());
+
+    // A file that cannot be read at all is named once; in English as well.
+    const auto folder = fx.home.path() / "Папка.tessoral";
+    std::filesystem::create_directory(folder);
+    store->open({folder});
+    fx.tasks.runAll();
+    EXPECT_EQ(store->error(), L("Не удалось прочитать файл «{0}»: {1}", "Папка.tessoral", std::strerror(EISDIR)));
+    Localization::use(AppLanguage::english,
+                      Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
+    store->open({bad});
+    fx.tasks.runAll();
+    Localization::use(AppLanguage::russian, {});
+    EXPECT_EQ(store->error(), "The file “Битый.tessoral” was not opened: Unsupported or damaged project.");
 }
 
 // ---- import ----
@@ -318,10 +334,15 @@ TEST_F(StoreDocuments, ImportRefusalsNameTheRowLimit) {
     std::ofstream(empty).close();
     const auto folder = fx.home.path() / "папка.wav";
     std::filesystem::create_directory(folder);
+    const auto noise = fx.home.path() / "шум.flac";  // random bytes: a container guessed from the name, with no stream
+    std::string bytes(65536, '\0');
+    std::generate(bytes.begin(), bytes.end(), [rng = SplitMix64(7)]() mutable { return static_cast<char>(rng.next()); });
+    std::ofstream(noise, std::ios::binary) << bytes;
     const std::pair<std::filesystem::path, std::string> refused[] = {
         {pipe, L("Не удалось открыть аудиофайл: {0}", L("это не обычный файл, а канал или устройство"))},
         {empty, L("Не удалось открыть аудиофайл: {0}", L("файл повреждён или не является аудиофайлом"))},
-        {folder, L("Не удалось открыть аудиофайл: {0}", L("это папка"))}};
+        {folder, L("Не удалось открыть аудиофайл: {0}", L("это папка"))},
+        {noise, L("Не удалось открыть аудиофайл: {0}", L("файл повреждён или не является аудиофайлом"))}};
     for (const auto& [file, reason] : refused) {
         store->setError(std::nullopt);
         store->open({audioFile("хороший.wav"), file});

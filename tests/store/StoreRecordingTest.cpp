@@ -6,6 +6,7 @@
 
 #include "StoreTestSupport.h"
 #include "model/Limits.h"
+#include "model/Localization.h"
 #include "model/ProjectIO.h"
 #include "model/RecordingPreferences.h"
 #include "transport/NullInputScript.h"
@@ -31,6 +32,11 @@ protected:
     }
 
     void prefs(const char* key, DefaultsValue value) { fx.defaults.set(key, std::move(value)); }
+    static void english(bool on) {
+        const char* folder = TESSORAL_SOURCE_DIR "/resources/Localization";
+        Localization::use(on ? AppLanguage::english : AppLanguage::russian,
+                          on ? Localization::table(AppLanguage::english, folder) : TranslationTable{});
+    }
 
     // Pumps up to `frames` of input in slices, letting the capture catch up and the transport tick
     // after each; stops early once the transport stops by itself. Returns the frames pumped.
@@ -134,7 +140,10 @@ TEST_F(StoreRecording, PunchOverTheSelectedClipReplacesTheWindowInPlace) {
     store->setSelectedID(store->session().tracks[0].id);
     store->setSelection(TimeRange{2.0, 3.0});
     store->record();
-    capture(3 * 48000);
+    // An input far faster than real time: 20 s at once, dropped after the punch-out, lose nothing of the take.
+    fx.backend.pump(20 * 48000);
+    ASSERT_TRUE(store->transport().waitUntilCaptureIdle(5s));
+    fx.scheduler.advanceBy(0.1);
     ASSERT_FALSE(store->transport().recording());
 
     const Session& s = store->session();
@@ -245,6 +254,18 @@ TEST_F(StoreRecording, AStartThatFailsLateSaysWhyInTheStatusLine) {
 
 TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
     prefs(RecordingPreferences::kCountdownKey, 3LL);
+    // Without an input device the refusal comes at once, not after the count-in; in English too.
+    fx.backend.setDevices({{2, "Null/Output", "Output", 0, 2, 48000.0}});
+    fx.defaults.remove(AudioDevices::kInputDeviceKey);
+    store->record();
+    EXPECT_EQ(store->error(), "Устройство ввода не найдено. Проверьте микрофон в настройках звука Linux.");
+    EXPECT_FALSE(store->busy() || store->recordingTask());
+    english(true);
+    store->record();
+    english(false);
+    EXPECT_EQ(store->error(), "No input device found. Check the microphone in the Linux sound settings.");
+    fx.backend.setDevices({{1, "Null/Input", "Input", 2, 0, 48000.0}});
+
     store->record();
     EXPECT_EQ(store->status(), "Запись через 3…");
     EXPECT_TRUE(store->busy());
@@ -382,6 +403,10 @@ TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     store->finishRecording(RecordedTake{constant(48000), 2400});
     EXPECT_EQ(store->status(), "Запись добавлена: 00:01.000 · потеряно 0.05 с входного сигнала");
     EXPECT_EQ(store->session().tracks.size(), 1u);
+    english(true);
+    store->finishRecording(RecordedTake{constant(48000), 2400});
+    english(false);
+    EXPECT_EQ(store->status(), "Recording added: 00:01.000 · 0.05 s of input lost");
 
     store->finishRecording(RecordedTake{AudioData{}, 0});
     EXPECT_EQ(store->error(),
@@ -390,5 +415,5 @@ TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     store->finishRecording(RecordedTake{constant(4800), 0});
     EXPECT_EQ(store->error(), "Запись не поместилась в лимит памяти проекта.");
     EXPECT_EQ(store->session().bytes(), limits::kMaxBytes);
-    EXPECT_EQ(store->undoNames().size(), 1u);
+    EXPECT_EQ(store->undoNames().size(), 2u);
 }

@@ -48,8 +48,10 @@ struct Rig {
     }
     ~Rig() { recorder.waitUntilIdle(2s); }
 
-    void input(std::vector<std::vector<float>> channels) {
-        backend.setInput(std::make_shared<NullInputScript>(std::move(channels)));
+    std::shared_ptr<NullInputScript> input(std::vector<std::vector<float>> channels) {
+        auto script = std::make_shared<NullInputScript>(std::move(channels));
+        backend.setInput(script);
+        return script;
     }
     void chooseInput(const std::string& uid) { defaults.set(AudioDevices::kInputDeviceKey, uid); }
     void chooseOutput(const std::string& uid) { defaults.set(AudioDevices::kOutputDeviceKey, uid); }
@@ -189,15 +191,34 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
             ASSERT_GT(take.audio.left[i], take.audio.left[i - 1]) << i;
     }
     {
-        Rig rig;  // the mono microphone at 44.1 kHz
+        Rig rig;  // the mono microphone at 44.1 kHz (no capture times: the null clock counts 48 kHz frames)
         const std::int64_t frames = 20 * 44100;
-        rig.input({sine(440.0, 44100.0, frames)});
+        rig.input({sine(440.0, 44100.0, frames)})->setNoCaptureTime(true);
         rig.recorder.start(plainSetup(30 * 48000));
         rig.backend.pump(frames);
         ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
         const RecordedTake take = rig.recorder.stop();
         EXPECT_GT(take.lostFrames, 0);
         EXPECT_NEAR(static_cast<double>(take.audio.frames() + take.lostFrames), 20.0 * 48000.0, 2.0);
+    }
+    for (const double speed : {1.0, 1000.0}) {
+        // 30 s at once, the rest of a 12-second take in slices, 20 s at once: only input dropped before
+        // the take is full (each value tells which frame it was) is lost, and none on a device a
+        // thousand times faster than its clock (ALSA's null PCM).
+        Rig rig;
+        const auto script = rig.input({frameNumbers(62 * 48000)});
+        script->setTimeOffset(1.0);
+        script->setSpeed(speed);
+        rig.chooseInput("ALSA/Stereo");
+        rig.recorder.start(plainSetup(11 * 48000));
+        rig.backend.pump(30 * 48000);
+        rig.run(12 * 48000);
+        rig.backend.pump(20 * 48000);
+        const RecordedTake take = rig.recorder.stop();
+        ASSERT_EQ(take.audio.frames(), 12 * 48000);
+        const std::int64_t dropped = std::llround(take.audio.left[12 * 48000 - 1] * 1e6) - 12 * 48000;
+        EXPECT_GT(dropped, 0);
+        EXPECT_EQ(take.lostFrames, speed == 1.0 ? dropped : 0);
     }
     {
         Rig rig;  // a capture that keeps up loses nothing
