@@ -4,11 +4,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include "app/shell/Surface.h"
 #include "app/inspector/TimePitchSheet.h"
 #include "model/Localization.h"
+#include "store/DiagnosticsState.h"
 #include "widgets/SegmentedControl.h"
 
 using namespace tessoral;
@@ -178,12 +182,19 @@ TEST(ExportSheet, EscapeSavesNothingAndReturnExports) {
     EXPECT_EQ(fx.store().exportFormat(), saved);
     EXPECT_EQ(sheet->formatPicker()->currentData().toInt(), static_cast<int>(saved));
 
-    // Return presses "Экспортировать": the chooser is asked (and cancelled here).
+    // Return on the sheet itself, which holds the focus as it opens, presses "Экспортировать": the
+    // chooser is asked (and cancelled here).
+    EXPECT_EQ(exportDialog(fx)->focusWidget(), exportDialog(fx));
     EXPECT_FALSE(sheet->cancelButton()->autoDefault());
     EXPECT_FALSE(sheet->markerRangesButton()->autoDefault());
     QTest::keyClick(exportDialog(fx), Qt::Key_Return);
     EXPECT_EQ(fx.services.prompts.saves.size(), 1u);
     EXPECT_TRUE(fx.store().showExport());
+    // A file handed over meanwhile brings the sheet forward, not the window under it: the keys
+    // reach the sheet.
+    fx.delegate().openDocuments({});
+    pump();
+    EXPECT_EQ(QApplication::activeWindow(), exportDialog(fx));
     // "Отмена" closes it.
     sheet->cancelButton()->click();
     pump();
@@ -332,4 +343,84 @@ TEST(TimePitchSheet, EndsOfTheSlidersAndEscape) {
     EXPECT_FALSE(fx.store().showTimePitch());
     EXPECT_EQ(fx.store().undoNames().size(), steps);
     EXPECT_EQ(fx.services.tasks.pending(), 0u);
+}
+
+// Every sheet opens with the focus on itself (or in its name field); Return on a focused Cancel or
+// Close closes it without the default action, Return on a focused picker opens its list, Return on
+// the sheet itself or in a field runs the default action.
+TEST(Sheets, ReturnPressesTheFocusedButtonOrPickerAndElseTheDefault) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    StudioStore& s = fx.store();
+    s.setSelectedID(s.session().tracks.front().id);
+    const auto effects = [&](std::optional<EffectsSheet> e) { return [&s, e](bool on) { s.setEffectsSheet(on ? e : std::nullopt); }; };
+    const auto noise = [&](bool on) {
+        DiagnosticsState d = s.diagnostics();
+        d.sheet = on ? std::optional<ProcessingSheet>(ProcessingSheet::noise) : std::nullopt;
+        s.setDiagnostics(std::move(d));
+    };
+    const std::vector<std::pair<const char*, std::function<void(bool)>>> sheets = {
+        {"export", [&](bool on) { s.setShowExport(on); }},
+        {"timePitch", [&](bool on) { s.setShowTimePitch(on); }},
+        {"autoDuck", [&](bool on) { s.setShowAutoDuck(on); }},
+        {"matchLoudness", [&](bool on) { s.setShowMatchLoudness(on); }},
+        {"saveFavorite", effects(EffectsSheet::saveFavorite)},
+        {"batch", effects(EffectsSheet::batch)},
+        {"noise", noise},
+    };
+    int pickers = 0;
+    for (const auto& [name, show] : sheets) {
+        SCOPED_TRACE(name);
+        show(true);
+        pump();
+        QDialog* dialog = fx.view().sheets()->topSheet();
+        ASSERT_TRUE(dialog);
+        QPushButton* fallback = nullptr;
+        QPushButton* cancel = nullptr;
+        for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+            if (!b->isVisible()) continue;
+            if (b->isDefault()) fallback = b;
+            if (b->text() == qs(L("Отмена")) || b->text() == qs(L("Закрыть"))) cancel = b;
+        }
+        ASSERT_TRUE(fallback && cancel);
+        QSignalSpy defaults(fallback, &QAbstractButton::clicked);
+        for (QComboBox* picker : dialog->findChildren<QComboBox*>()) {
+            if (!picker->isVisible() || !picker->isEnabled()) continue;
+            picker->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(picker, Qt::Key_Return);
+            EXPECT_TRUE(QApplication::activePopupWidget());
+            if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
+            pump();
+            ++pickers;
+            break;
+        }
+        cancel->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(cancel, Qt::Key_Return);
+        QTest::qWait(200);  // the button's press animation
+        EXPECT_EQ(fx.view().sheets()->topSheet(), nullptr);
+        EXPECT_EQ(defaults.count(), 0);
+        EXPECT_EQ(fx.services.prompts.saves.size(), 0u);
+
+        show(true);
+        pump();
+        dialog = fx.view().sheets()->topSheet();
+        ASSERT_TRUE(dialog);
+        QWidget* focus = dialog->focusWidget();
+        ASSERT_TRUE(focus == dialog || qobject_cast<QLineEdit*>(focus)) << focus->metaObject()->className();
+        fallback = nullptr;
+        for (QPushButton* b : dialog->findChildren<QPushButton*>())
+            if (b->isVisible() && b->isDefault()) fallback = b;
+        ASSERT_TRUE(fallback);
+        QSignalSpy pressed(fallback, &QAbstractButton::clicked);
+        const bool enabled = fallback->isEnabled();
+        QTest::keyClick(focus, Qt::Key_Return);
+        pump();
+        // The default ran: its button was pressed, or the field's own Return did its work and closed.
+        if (enabled) EXPECT_TRUE(pressed.count() == 1 || !fx.view().sheets()->topSheet()) << fallback->text().toStdString();
+        if (fx.view().sheets()->topSheet()) show(false);
+        fx.settle();
+        fx.services.prompts.saves.clear();
+    }
+    EXPECT_GE(pickers, 3);
 }
