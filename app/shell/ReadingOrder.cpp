@@ -64,13 +64,11 @@ QList<QWidget*> stops(QWidget* root) {
 
 bool step(QWidget* root, bool forward, QWidget* last) {
     // The stop holding the focus, or the one whose part holds it (a picker's text field); else the
-    // focused control or, with the focus nowhere, the one that held it last where it has been
-    // hidden or disabled since: the next stop is then the one after its place.
+    // control that held the focus last where it is no stop (a clicked area, a control hidden or
+    // disabled since): the next stop is then the one after its place.
     QWidget* anchor = nullptr;
     for (QWidget* f = QApplication::focusWidget(); f && !anchor; f = f->isWindow() ? nullptr : f->parentWidget())
         if (isStop(f) && root->isAncestorOf(f)) anchor = f;
-    if (!anchor && QApplication::focusWidget() && root->isAncestorOf(QApplication::focusWidget()))
-        anchor = QApplication::focusWidget();
     if (!anchor && last && root->isAncestorOf(last) && !isStop(last)) anchor = last;
     QList<QWidget*> all;
     collect(root, all, anchor);

@@ -13,9 +13,9 @@ namespace tessoral::ReadingOrder {
 QList<QWidget*> stops(QWidget* root);
 
 // Moves the focus to the next (or previous) stop inside `root` after the focused control (or,
-// where the focus is nowhere, after `last`, the control that held it last, wherever it stood),
-// wrapping at the ends, and scrolls the stop into view in any scroll area around it. False when
-// `root` has no stop.
+// where that is no stop, after `last`, the control that held the focus last, wherever it stood:
+// a control hidden or disabled keeps its place), wrapping at the ends, and scrolls the stop into
+// view in any scroll area around it. False when `root` has no stop.
 bool step(QWidget* root, bool forward, QWidget* last = nullptr);
 
 }  // namespace tessoral::ReadingOrder

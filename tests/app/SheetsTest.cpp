@@ -345,81 +345,66 @@ TEST(TimePitchSheet, EndsOfTheSlidersAndEscape) {
     EXPECT_EQ(fx.services.tasks.pending(), 0u);
 }
 
-// Every sheet opens with the focus on itself (or in its name field); Return on a focused Cancel or
-// Close closes it without the default action, Return on a focused picker opens its list, Return on
-// the sheet itself or in a field runs the default action.
+// Every sheet opens with the focus on itself (or in its name field). Return on a focused Cancel or
+// Close closes it without the default action, on a focused picker opens its list, on a segmented
+// control does nothing; on the sheet itself or in a field it runs the default action.
 TEST(Sheets, ReturnPressesTheFocusedButtonOrPickerAndElseTheDefault) {
     StudioFixture fx;
     showAt(fx.window());
     fx.loadDemo();
     StudioStore& s = fx.store();
     s.setSelectedID(s.session().tracks.front().id);
-    const auto effects = [&](std::optional<EffectsSheet> e) { return [&s, e](bool on) { s.setEffectsSheet(on ? e : std::nullopt); }; };
-    const auto noise = [&](bool on) {
-        DiagnosticsState d = s.diagnostics();
-        d.sheet = on ? std::optional<ProcessingSheet>(ProcessingSheet::noise) : std::nullopt;
-        s.setDiagnostics(std::move(d));
-    };
-    const std::vector<std::pair<const char*, std::function<void(bool)>>> sheets = {
-        {"export", [&](bool on) { s.setShowExport(on); }},
-        {"timePitch", [&](bool on) { s.setShowTimePitch(on); }},
-        {"autoDuck", [&](bool on) { s.setShowAutoDuck(on); }},
-        {"matchLoudness", [&](bool on) { s.setShowMatchLoudness(on); }},
-        {"saveFavorite", effects(EffectsSheet::saveFavorite)},
-        {"batch", effects(EffectsSheet::batch)},
-        {"noise", noise},
-    };
+    const auto effects = [&s](EffectsSheet e) { return [&s, e](bool on) { s.setEffectsSheet(on ? std::optional(e) : std::nullopt); }; };
+    const std::vector<std::function<void(bool)>> sheets = {
+        [&](bool on) { s.setShowExport(on); }, [&](bool on) { s.setShowTimePitch(on); },
+        [&](bool on) { s.setShowAutoDuck(on); }, [&](bool on) { s.setShowMatchLoudness(on); },
+        effects(EffectsSheet::saveFavorite), effects(EffectsSheet::batch), [&](bool on) {
+            DiagnosticsState d = s.diagnostics();
+            d.sheet = on ? std::optional(ProcessingSheet::noise) : std::nullopt;
+            s.setDiagnostics(std::move(d));
+        }};
     int pickers = 0;
-    for (const auto& [name, show] : sheets) {
-        SCOPED_TRACE(name);
-        show(true);
-        pump();
-        QDialog* dialog = fx.view().sheets()->topSheet();
-        ASSERT_TRUE(dialog);
-        QPushButton* fallback = nullptr;
-        QPushButton* cancel = nullptr;
-        for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
-            if (!b->isVisible()) continue;
-            if (b->isDefault()) fallback = b;
-            if (b->text() == qs(L("Отмена")) || b->text() == qs(L("Закрыть"))) cancel = b;
-        }
-        ASSERT_TRUE(fallback && cancel);
-        QSignalSpy defaults(fallback, &QAbstractButton::clicked);
-        for (QComboBox* picker : dialog->findChildren<QComboBox*>()) {
-            if (!picker->isVisible() || !picker->isEnabled()) continue;
-            picker->setFocus(Qt::TabFocusReason);
-            QTest::keyClick(picker, Qt::Key_Return);
-            EXPECT_TRUE(QApplication::activePopupWidget());
-            if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        SCOPED_TRACE(i);
+        for (const bool cancelling : {true, false}) {
+            sheets[i](true);
             pump();
-            ++pickers;
-            break;
+            QDialog* dialog = fx.view().sheets()->topSheet();
+            ASSERT_TRUE(dialog);
+            QPushButton *fallback = nullptr, *cancel = nullptr;
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->isVisible() && b->isDefault()) fallback = b;
+                else if (b->isVisible() && (b->text() == qs(L("Отмена")) || b->text() == qs(L("Закрыть")))) cancel = b;
+            ASSERT_TRUE(fallback && cancel);
+            QSignalSpy defaults(fallback, &QAbstractButton::clicked);
+            const bool enabled = fallback->isEnabled();
+            QWidget* focus = dialog->focusWidget();
+            ASSERT_TRUE(focus == dialog || qobject_cast<QLineEdit*>(focus));
+            if (!cancelling) {
+                QTest::keyClick(focus, Qt::Key_Return);
+                pump();
+                // The default ran: its button was pressed, or the field's own Return saved and closed.
+                if (enabled) EXPECT_TRUE(defaults.count() == 1 || !fx.view().sheets()->topSheet());
+                if (fx.view().sheets()->topSheet()) sheets[i](false);
+                fx.settle();
+                continue;
+            }
+            for (QWidget* w : dialog->findChildren<QWidget*>()) {
+                const bool picker = qobject_cast<QComboBox*>(w);
+                if (!w->isVisible() || !w->isEnabled() || !(picker || qobject_cast<SegmentedControl*>(w))) continue;
+                w->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(w, Qt::Key_Return);
+                EXPECT_EQ(QApplication::activePopupWidget() != nullptr, picker) << w->metaObject()->className();
+                if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
+                pickers += picker;
+            }
+            cancel->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(cancel, Qt::Key_Return);
+            QTest::qWait(200);  // the button's press animation
+            EXPECT_EQ(fx.view().sheets()->topSheet(), nullptr);
+            EXPECT_EQ(defaults.count(), 0);
+            EXPECT_EQ(fx.services.prompts.saves.size(), 0u);
         }
-        cancel->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(cancel, Qt::Key_Return);
-        QTest::qWait(200);  // the button's press animation
-        EXPECT_EQ(fx.view().sheets()->topSheet(), nullptr);
-        EXPECT_EQ(defaults.count(), 0);
-        EXPECT_EQ(fx.services.prompts.saves.size(), 0u);
-
-        show(true);
-        pump();
-        dialog = fx.view().sheets()->topSheet();
-        ASSERT_TRUE(dialog);
-        QWidget* focus = dialog->focusWidget();
-        ASSERT_TRUE(focus == dialog || qobject_cast<QLineEdit*>(focus)) << focus->metaObject()->className();
-        fallback = nullptr;
-        for (QPushButton* b : dialog->findChildren<QPushButton*>())
-            if (b->isVisible() && b->isDefault()) fallback = b;
-        ASSERT_TRUE(fallback);
-        QSignalSpy pressed(fallback, &QAbstractButton::clicked);
-        const bool enabled = fallback->isEnabled();
-        QTest::keyClick(focus, Qt::Key_Return);
-        pump();
-        // The default ran: its button was pressed, or the field's own Return did its work and closed.
-        if (enabled) EXPECT_TRUE(pressed.count() == 1 || !fx.view().sheets()->topSheet()) << fallback->text().toStdString();
-        if (fx.view().sheets()->topSheet()) show(false);
-        fx.settle();
         fx.services.prompts.saves.clear();
     }
     EXPECT_GE(pickers, 3);

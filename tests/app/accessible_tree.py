@@ -6,13 +6,11 @@ screen reader would: every window of the application named NAME, as a JSON tree 
     accessible_tree.py activate          starts the accessibility bus of this session and exits
     accessible_tree.py tree NAME [SECONDS]   waits up to SECONDS (default 20) for NAME, then prints
                                              its tree; exits 1 when it never appears
-    accessible_tree.py keys NAME KEY...      presses each KEY in turn with xdotool and prints, after
-                                             each press, the shown object that holds the focus and
-                                             every name on screen: one JSON list of {"key", "focus":
-                                             {"role", "name"}, "shown": [names]}. KEY->TEXT presses
-                                             KEY until the object named TEXT holds the focus (at most
-                                             300 times, then the entry's focus is null); "look"
-                                             presses nothing and reads after a second
+    accessible_tree.py keys NAME KEY...      presses each KEY with xdotool ("look": none, a second's
+                                             wait) and prints a JSON list of {"key", "focus": {"role",
+                                             "name"}, "shown": [names on screen]} after each; KEY->TEXT
+                                             presses KEY until TEXT has the focus (at most 300 times,
+                                             else its focus is null)
 
 Needs the session bus in DBUS_SESSION_BUS_ADDRESS and Python's dbus module (python3-dbus).
 """
@@ -59,34 +57,20 @@ class Reader:
 FOCUSED, SHOWING = 12, 25  # bits of the AT-SPI state set
 
 
-def state(reader, ref):
-    words = reader._object(ref).GetState(dbus_interface=ACCESSIBLE)
-    return sum(int(w) << (32 * i) for i, w in enumerate(words))
-
-
-def on_screen(reader, ref, depth=0):
-    """The shown objects under `ref` (hidden pages and their parts left out), as (ref, state)."""
+def look(reader, ref, depth=0):
+    """The focused object among the shown ones under `ref` (hidden pages left out), and their names."""
     try:
-        bits = state(reader, ref)
+        bits = sum(int(w) << (32 * i) for i, w in enumerate(reader._object(ref).GetState(dbus_interface=ACCESSIBLE)))
         if depth > 0 and not bits >> SHOWING & 1:
-            return
-        yield ref, bits
-        if depth < 40:
-            for child in reader.children(ref):
-                yield from on_screen(reader, child, depth + 1)
-    except dbus.exceptions.DBusException:
-        return  # an object that went while it was read
-
-
-def look(reader, app):
-    focus, shown = None, []
-    for ref, bits in on_screen(reader, app):
+            return None, []
         name = reader.name(ref)
-        if name:
-            shown.append(name)
-        if bits >> FOCUSED & 1 and focus is None:
-            focus = {"role": reader.role(ref), "name": name}
-    return focus, shown
+        focus, shown = ({"role": reader.role(ref), "name": name} if bits >> FOCUSED & 1 else None), [name] if name else []
+        for child in reader.children(ref) if depth < 40 else []:
+            f, names = look(reader, child, depth + 1)
+            focus, shown = focus or f, shown + names
+        return focus, shown
+    except dbus.exceptions.DBusException:
+        return None, []  # an object that went while it was read
 
 
 def keys(reader, wanted, presses):
@@ -95,18 +79,15 @@ def keys(reader, wanted, presses):
     out = []
     for press in presses:
         key, _, target = press.partition("->")
-        if key == "look":
-            time.sleep(1.0)
-            focus, shown = look(reader, app)
-        else:
-            for _ in range(300 if target else 1):
+        for _ in range(300 if target else 1):
+            if key != "look":
                 subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=30)
-                time.sleep(0.15)
-                focus, shown = look(reader, app)
-                if not target or (focus and focus["name"] == target):
-                    break
-            else:
-                focus = None
+            time.sleep(0.15 if key != "look" else 1.0)
+            focus, shown = look(reader, app)
+            if not target or (focus and focus["name"] == target):
+                break
+        else:
+            focus = None
         out.append({"key": press, "focus": focus, "shown": shown})
     json.dump(out, sys.stdout, ensure_ascii=False)
     return 0
