@@ -237,13 +237,14 @@ class Keyboard(English):
             self.focus(window)
             run.xdotool("key", "ctrl+shift+e")
             self.dialog(program, window, "the export sheet")
+            self.keys("Tab->" + t("Отмена"))
             if handed_over:
                 # A file handed over meanwhile: the sheet keeps the keyboard, Escape closes it.
                 assert run.launch(tone, display=False)[0].wait(timeout=30) == 0, "the second start"
                 e2e.wait_for(lambda: e2e.text(log).count(added) >= 2, "the handed-over file")
-                run.xdotool("key", "Escape")
-            else:
-                self.keys("Tab->" + t("Отмена"), "Return", "look")
+                focus = self.keys("look")[0]["focus"]
+                assert focus and focus["name"] == t("Отмена"), "the hand-over took the keyboard: %s" % focus
+            run.xdotool("key", "Escape" if handed_over else "Return")
             e2e.wait_for(lambda: self.windows(program) == [window], "the sheet to close")
         time.sleep(1.0)
         assert self.windows(program) == [window], "Return on Cancel opened a window"
