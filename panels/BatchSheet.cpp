@@ -122,7 +122,7 @@ class RemoveButton : public QAbstractButton {
 public:
     explicit RemoveButton(QWidget* parent) : QAbstractButton(parent) {
         setFixedSize(18, 18);
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
         setToolTip(qs(L("Убрать из списка")));
     }

@@ -62,7 +62,7 @@ public:
     explicit TrashButton(QWidget* parent) : QAbstractButton(parent) {
         setObjectName(QStringLiteral("trash"));
         setFixedSize(22, 22);
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
         setCursor(Qt::PointingHandCursor);
     }
 

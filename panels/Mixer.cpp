@@ -54,7 +54,7 @@ public:
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setFont(Fonts::ui(11, QFont::DemiBold));
         setCursor(Qt::PointingHandCursor);
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
     }
     void setColor(const QColor& c) {
         if (c == color_) return;
@@ -152,7 +152,7 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
     zero_->setObjectName(QStringLiteral("zeroDB"));
     zero_->setFlat(true);
     zero_->setFont(Fonts::ui(10));
-    zero_->setFocusPolicy(Qt::NoFocus);
+    zero_->setFocusPolicy(Qt::TabFocus);
     zero_->setCursor(Qt::PointingHandCursor);
     setRoleColor(zero_, QPalette::ButtonText, Palette::secondaryText());
     column->addWidget(zero_, 0, Qt::AlignHCenter);

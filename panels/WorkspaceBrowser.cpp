@@ -70,7 +70,7 @@ QStringList wrapped(const QString& text, const QFont& font, int width, int maxLi
 
 Row::Row(QWidget* parent) : QAbstractButton(parent) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    setFocusPolicy(Qt::NoFocus);
+    setFocusPolicy(Qt::TabFocus);
     titleFont_ = Fonts::ui(11);
     titleColor_ = Palette::primaryText();
 }
@@ -180,7 +180,7 @@ public:
     IconButton(const QString& symbol, const QColor& color, int size, QWidget* parent)
         : QAbstractButton(parent), color_(color), size_(size) {
         setSymbol(symbol);
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
         setFixedSize(size + 4, size + 4);
         setCursor(Qt::PointingHandCursor);
     }

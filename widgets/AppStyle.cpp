@@ -1,6 +1,7 @@
 #include "widgets/AppStyle.h"
 
 #include <QMenu>
+#include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyleFactory>
@@ -121,8 +122,10 @@ void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* optio
 int AppStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
                         QStyleHintReturn* returnData) const {
     if (hint == SH_Menu_Scrollable) return 1;
-    // Alt pressed and released alone puts the menu bar under the keyboard, as on other desktops.
-    if (hint == SH_MenuBar_AltKeyNavigation) return 1;
+    // Alt pressed and released alone leaves the menu bar alone: its keyboard mode shows nothing and
+    // would take the next Space (play and pause) for the first menu. F10 and Alt+letter open the
+    // menus; Alt still closes an open menu.
+    if (hint == SH_MenuBar_AltKeyNavigation) return qobject_cast<const QMenuBar*>(widget) ? 0 : 1;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 

@@ -16,6 +16,7 @@ namespace tessoral {
 namespace {
 
 FocusMark* instance = nullptr;
+constexpr int kOutline = 1;
 
 // The ring itself: a child of the control's window, above everything in it, passing every pointer
 // event through.
@@ -40,8 +41,15 @@ protected:
         const qreal out = inside ? -FocusMark::kWidth / 2.0 : FocusMark::kGap + FocusMark::kWidth / 2.0;
         // Pixel edges: the control spans [left, right + 1].
         const QRectF path = QRectF(around).adjusted(-out, -out, out, out);
-        p.setPen(QPen(Palette::accent(), FocusMark::kWidth));
         p.setBrush(Qt::NoBrush);
+        if (!inside) {
+            // An outline in the window's background around the ring keeps it apart from a
+            // neighbour filled with the accent colour (the chosen tool beside a focused one).
+            const qreal edge = FocusMark::kGap + FocusMark::kWidth + kOutline / 2.0;
+            p.setPen(QPen(Palette::background(), kOutline));
+            p.drawRoundedRect(QRectF(around).adjusted(-edge, -edge, edge, edge), 5, 5);
+        }
+        p.setPen(QPen(Palette::accent(), FocusMark::kWidth));
         p.drawRoundedRect(path, 4, 4);
     }
 };
@@ -154,7 +162,7 @@ void FocusMark::place() {
         ring_->hide();
         return;
     }
-    const int reach = kGap + kWidth;
+    const int reach = kGap + kWidth + kOutline;
     const QRect control(target_->mapTo(window, QPoint(0, 0)), target_->size());
     // Cut where a scroll area's viewport cuts the control, and at the window's edge.
     QRect clip = window->rect();

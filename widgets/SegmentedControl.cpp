@@ -95,6 +95,8 @@ void SegmentedControl::keyPressEvent(QKeyEvent* event) {
     int step = 0;
     if (event->key() == Qt::Key_Left) step = layoutDirection() == Qt::RightToLeft ? 1 : -1;
     if (event->key() == Qt::Key_Right) step = layoutDirection() == Qt::RightToLeft ? -1 : 1;
+    // Return chooses nothing new, and is no press of the window's default button either.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
     if (step == 0 || count() == 0) {
         QWidget::keyPressEvent(event);
         return;

@@ -14,7 +14,8 @@ ToolButton::ToolButton(const QString& symbol, const QString& title, bool active,
                        std::function<void()> action, QWidget* parent)
     : QAbstractButton(parent), symbol_(symbol), active_(active), tint_(tint), action_(std::move(action)) {
     setFixedSize(kWidth, kHeight);
-    setFocusPolicy(Qt::NoFocus);
+    // A stop for Tab; a click leaves the focus where it was (Space keeps playing and pausing).
+    setFocusPolicy(Qt::TabFocus);
     setCursor(Qt::ArrowCursor);
     setTitle(title);
     connect(this, &QAbstractButton::clicked, this, [this] {

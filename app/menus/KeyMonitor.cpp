@@ -16,6 +16,7 @@
 
 #include "app/menus/KeyPlaces.h"
 #include "store/StudioStore.h"
+#include "widgets/SegmentedControl.h"
 
 namespace tessoral {
 
@@ -181,6 +182,10 @@ bool KeyMonitor::handleKey(QKeyEvent* event, QObject* receiver) {
         return false;
     const auto which = command(event->key(), event->nativeScanCode(), event->modifiers(), store_->locked());
     if (!which) return false;
+    // A focused segmented control walks its segments with the bare arrows.
+    if ((*which == Command::stepBack || *which == Command::stepForward) && !(event->modifiers() & ~Qt::KeypadModifier) &&
+        qobject_cast<const SegmentedControl*>(receiver))
+        return false;
     // Holding Delete deletes once per press: the repeats are swallowed without acting.
     if (*which == Command::deleteSelection &&
         held_.press(event->key(), event->nativeScanCode(), event->timestamp(), event->isAutoRepeat()))

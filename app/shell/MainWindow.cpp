@@ -1,11 +1,9 @@
 #include "app/shell/MainWindow.h"
 
 #include <QAction>
-#include <QAbstractButton>
+#include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QGuiApplication>
-#include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSettings>
@@ -26,6 +24,7 @@
 #include "widgets/FocusMark.h"
 #include "widgets/Icons.h"
 #include "widgets/Palette.h"
+#include "widgets/ReturnKey.h"
 
 namespace tessoral {
 
@@ -37,10 +36,12 @@ MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* pare
     : QMainWindow(parent), ctx_(context), delegate_(delegate) {
     setObjectName(QStringLiteral("mainWindow"));
     FocusMark::install();
+    ReturnKey::install();
     setWindowTitle(QStringLiteral("Tessoral"));
     setWindowIcon(QIcon::fromTheme(QStringLiteral("tessoral"), Icons::icon(QStringLiteral("waveform"), Palette::accent(), 32)));
     studio_ = new StudioView(ctx_, this);
     setCentralWidget(studio_);
+    connect(qApp, &QApplication::focusChanged, this, &MainWindow::followFocus);
 
     fileMenu_ = menuBar()->addMenu(qs(L("Файл")));
     fileMenu_->setObjectName(QStringLiteral("fileMenu"));
@@ -129,25 +130,49 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::focusNextPrevChild(bool next) {
-    return ReadingOrder::step(this, next) || QMainWindow::focusNextPrevChild(next);
+    return ReadingOrder::step(this, next, lastFocus_) || QMainWindow::focusNextPrevChild(next);
 }
 
-void MainWindow::keyPressEvent(QKeyEvent* event) {
-    // Space plays and pauses in this window, so Return presses the focused button or opens the
-    // focused picker (the keys reach here when the control itself has no use for them).
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (enter && !(event->modifiers() & ~Qt::KeypadModifier)) {
-        QWidget* focus = focusWidget();
-        if (auto* button = qobject_cast<QAbstractButton*>(focus); button && button->isEnabled()) {
-            button->animateClick();
-            return;
-        }
-        if (auto* picker = qobject_cast<QComboBox*>(focus); picker && picker->isEnabled()) {
-            picker->showPopup();
-            return;
+void MainWindow::followFocus(QWidget* old, QWidget* now) {
+    if (now && now->window() == this) {
+        lastFocus_ = now;
+        if (lost_) lost_->removeEventFilter(this);
+        lost_ = nullptr;
+        return;
+    }
+    // A control that started a command and was disabled (or hidden) while it runs, with its panel,
+    // leaves the focus nowhere: it takes it back once it can, unless another control took it.
+    if (!now && old && old == lastFocus_ && old->window() == this && !(old->isVisible() && old->isEnabled())) {
+        if (lost_) lost_->removeEventFilter(this);
+        lost_ = old;
+        old->installEventFilter(this);
+    }
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == lost_ && (event->type() == QEvent::EnabledChange || event->type() == QEvent::Show)) {
+        QWidget* control = lost_;
+        QWidget* focus = QApplication::focusWidget();
+        if (control->isVisible() && control->isEnabled() && isActiveWindow() && (!focus || focus == this)) {
+            control->removeEventFilter(this);
+            lost_ = nullptr;
+            // As when a popup hands the focus back: its mark returns where the keyboard put it.
+            control->setFocus(Qt::ActiveWindowFocusReason);
         }
     }
-    QMainWindow::keyPressEvent(event);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::bringForward() {
+    raise();
+    activateWindow();
+    // A sheet or an alert over the window holds the keyboard: it comes forward, not the window
+    // under it, so that Return and Escape reach it.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != this && modal->isVisible()) {
+        modal->raise();
+        modal->activateWindow();
+    }
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -35,6 +35,8 @@ public:
     void saveWindowGeometry() const;
 
     void showSettings();
+    // Raises and activates the window, or the sheet or alert that holds its keyboard.
+    void bringForward();
     SettingsWindow* settingsWindow() const { return settings_; }
 
 Q_SIGNALS:
@@ -46,7 +48,7 @@ protected:
     void showEvent(QShowEvent* event) override;
     // Tab and Shift+Tab walk the window's controls in reading order.
     bool focusNextPrevChild(bool next) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     // The screens' available areas, the primary screen's first.
@@ -59,6 +61,10 @@ private:
     StudioView* studio_;
     QMenu* fileMenu_;
     QPointer<SettingsWindow> settings_;
+    // The control that held the focus last, and the one waiting to take it back.
+    void followFocus(QWidget* old, QWidget* now);
+    QPointer<QWidget> lastFocus_;
+    QPointer<QWidget> lost_;
     bool shown_ = false;
     bool placed_ = false;  // the program's start placed it on a screen
 };

@@ -19,11 +19,13 @@ bool isStop(const QWidget* w) {
 
 // The visible children of `parent` in reading order: sorted by their top edge, gathered into rows
 // (a child whose vertical middle lies within the row so far joins it), each row from left to right.
-QList<QWidget*> ordered(QWidget* parent) {
+// `anchor` keeps its place among them while it is hidden.
+QList<QWidget*> ordered(QWidget* parent, const QWidget* anchor) {
     std::vector<QWidget*> kids;
     for (QObject* o : parent->children()) {
         auto* w = qobject_cast<QWidget*>(o);
-        if (w && !w->isWindow() && w->isVisible()) kids.push_back(w);
+        if (w && !w->isWindow() && (w->isVisible() || (anchor && (w == anchor || w->isAncestorOf(anchor)))))
+            kids.push_back(w);
     }
     std::stable_sort(kids.begin(), kids.end(), [](const QWidget* a, const QWidget* b) { return a->y() < b->y(); });
     QList<QWidget*> out;
@@ -45,10 +47,10 @@ QList<QWidget*> ordered(QWidget* parent) {
     return out;
 }
 
-void collect(QWidget* parent, QList<QWidget*>& out) {
-    for (QWidget* w : ordered(parent)) {
-        if (isStop(w)) out << w;
-        collect(w, out);
+void collect(QWidget* parent, QList<QWidget*>& out, const QWidget* anchor = nullptr) {
+    for (QWidget* w : ordered(parent, anchor)) {
+        if (isStop(w) || w == anchor) out << w;
+        collect(w, out, anchor);
     }
 }
 
@@ -60,15 +62,22 @@ QList<QWidget*> stops(QWidget* root) {
     return out;
 }
 
-bool step(QWidget* root, bool forward) {
-    const QList<QWidget*> all = stops(root);
+bool step(QWidget* root, bool forward, QWidget* last) {
+    // The stop holding the focus, or the one whose part holds it (a picker's text field); else the
+    // control that held the focus last where it is no stop (a clicked area, a control hidden or
+    // disabled since): the next stop is then the one after its place.
+    QWidget* anchor = nullptr;
+    for (QWidget* f = QApplication::focusWidget(); f && !anchor; f = f->isWindow() ? nullptr : f->parentWidget())
+        if (isStop(f) && root->isAncestorOf(f)) anchor = f;
+    if (!anchor && last && root->isAncestorOf(last) && !isStop(last)) anchor = last;
+    QList<QWidget*> all;
+    collect(root, all, anchor);
+    const qsizetype at = anchor ? all.indexOf(anchor) : -1;
+    if (at >= 0 && !isStop(anchor)) all.removeAt(at);
     if (all.isEmpty()) return false;
-    // The stop holding the focus, or the one whose part holds it (a picker's text field).
-    qsizetype at = -1;
-    for (QWidget* f = QApplication::focusWidget(); f && at < 0; f = f->isWindow() ? nullptr : f->parentWidget())
-        at = all.indexOf(f);
     qsizetype next = 0;
     if (at < 0) next = forward ? 0 : all.size() - 1;
+    else if (!isStop(anchor)) next = forward ? at % all.size() : (at + all.size() - 1) % all.size();
     else next = (at + (forward ? 1 : all.size() - 1)) % all.size();
     QWidget* target = all[next];
     target->setFocus(forward ? Qt::TabFocusReason : Qt::BacktabFocusReason);

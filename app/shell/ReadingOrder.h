@@ -12,9 +12,10 @@ namespace tessoral::ReadingOrder {
 // controls that take the focus with Tab count.
 QList<QWidget*> stops(QWidget* root);
 
-// Moves the focus to the next (or previous) stop inside `root` after the focused control,
-// wrapping at the ends, and scrolls the stop into view in any scroll area around it. False when
-// `root` has no stop.
-bool step(QWidget* root, bool forward);
+// Moves the focus to the next (or previous) stop inside `root` after the focused control (or,
+// where that is no stop, after `last`, the control that held the focus last, wherever it stood:
+// a control hidden or disabled keeps its place), wrapping at the ends, and scrolls the stop into
+// view in any scroll area around it. False when `root` has no stop.
+bool step(QWidget* root, bool forward, QWidget* last = nullptr);
 
 }  // namespace tessoral::ReadingOrder

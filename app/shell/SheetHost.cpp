@@ -126,6 +126,13 @@ void SheetHost::open(Sheet sheet, int item) {
         if (wanted(sheet)) reset(sheet);
         Q_EMIT sheetsChanged();
     });
+    // Unless its content puts the focus in a field, the sheet itself holds it as it opens, with no
+    // control marked or under a passing wheel: Return runs the default action and Tab walks the
+    // controls from the first.
+    if (!dialog->focusWidget()) {
+        dialog->setFocusPolicy(Qt::ClickFocus);
+        dialog->setFocus(Qt::OtherFocusReason);
+    }
     dialog->open();
 }
 

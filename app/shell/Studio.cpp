@@ -22,10 +22,7 @@ Studio::Studio(StoreServices services, bool demoRequested) {
     QObject::connect(window_.get(), &MainWindow::firstShown, window_.get(),
                      [this] { delegate_->connectStore(*store_); });
     MainWindow* window = window_.get();
-    delegate_->activate = [window] {
-        window->raise();
-        window->activateWindow();
-    };
+    delegate_->activate = [window] { window->bringForward(); };
 }
 
 Studio::~Studio() {

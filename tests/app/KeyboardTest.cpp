@@ -24,9 +24,12 @@
 #include "app/shell/TransportBar.h"
 #include "MenuTestSupport.h"
 #include "app/shell/SheetHost.h"
+#include "panels/DiagnosticsPanel.h"
 #include "panels/EffectRack.h"
+#include "panels/WorkspaceBrowser.h"
 #include "timeline/LaneHeader.h"
 #include "timeline/MultitrackTimeline.h"
+#include "widgets/SegmentedControl.h"
 #include "widgets/ToolButton.h"
 
 using namespace tessoral;
@@ -209,8 +212,16 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
     ASSERT_TRUE(favorites);
     const qsizetype header = stops.indexOf(favorites);
     ASSERT_GE(header, 0);
-    EXPECT_EQ(stops.value(header + 1), static_cast<QWidget*>(slots[0]->powerButton())) << describe(stops.value(header + 1)).toStdString();
-    EXPECT_EQ(stops.value(header + 2), static_cast<QWidget*>(slots[0]->presetBox()));
+    EXPECT_EQ(stops.value(header + 1), static_cast<QWidget*>(rack->chainPower()));
+    EXPECT_EQ(stops.value(header + 2), static_cast<QWidget*>(slots[0]->powerButton())) << describe(stops.value(header + 2)).toStdString();
+    EXPECT_EQ(stops.value(header + 3), static_cast<QWidget*>(slots[0]->presetBox()));
+    // The icon buttons are stops too, in order: the inspector's pages, the transport's buttons.
+    qsizetype previous = -1;
+    for (const char* name : {"tab0", "tab1", "tab2", "tab3", "goToStart", "stop", "play", "record", "loop"}) {
+        const qsizetype at = stops.indexOf(window.findChild<ToolButton*>(QString::fromLatin1(name)));
+        EXPECT_GT(at, previous) << name;
+        previous = at;
+    }
     EXPECT_LT(stops.indexOf(static_cast<QWidget*>(slots[0]->deleteButton())), stops.indexOf(static_cast<QWidget*>(slots[1]->powerButton())));
 
     // Shift+Tab walks back the same way and brings each stop into view: the chain's list is
@@ -275,6 +286,37 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     EXPECT_TRUE(QApplication::activePopupWidget());
     if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
     pump();
+
+    // A focused segmented control takes ← and → before the playhead does: the browser's pages.
+    auto* browser = fx.view().findChild<WorkspaceBrowser*>();
+    browser->picker()->setFocus(Qt::TabFocusReason);
+    const double playhead = fx.store().playhead();
+    for (const Qt::Key key : {Qt::Key_Right, Qt::Key_Right, Qt::Key_Left, Qt::Key_Return}) press(fx, key);
+    EXPECT_EQ(browser->tab(), 1);
+    EXPECT_EQ(fx.store().playhead(), playhead);
+
+    // "Сканировать" is disabled with its panel while the scan runs, and has the focus back after.
+    fx.store().setInspectorTab(2);
+    auto* scan = fx.view().findChild<panels::DiagnosticsPanel*>()->scanButton();
+    scan->setFocus(Qt::TabFocusReason);
+    press(fx, Qt::Key_Return);
+    QTest::qWait(200);
+    EXPECT_TRUE(fx.store().busy());
+    fx.settle();
+    EXPECT_EQ(QApplication::focusWidget(), scan);
+
+    // An effect added from a row's "Добавить эффект": the row goes, the focus goes to the next
+    // row's button rather than back to the window's first stop.
+    fx.store().setInspectorTab(0);
+    pump();
+    QList<QToolButton*> adds;
+    for (QToolButton* b : rack->findChildren<QToolButton*>(QStringLiteral("addEffect")))
+        if (b->isVisible()) adds << b;
+    std::sort(adds.begin(), adds.end(), [](QWidget* a, QWidget* b) { return a->mapTo(b->window(), QPoint()).y() < b->mapTo(b->window(), QPoint()).y(); });
+    adds.value(0)->setFocus(Qt::TabFocusReason);
+    fx.store().addRackEffect(EffectPreset::telephone);
+    fx.settle();
+    EXPECT_EQ(QApplication::focusWidget(), adds.value(1));
 }
 
 TEST(Keyboard, ARowChosenWithTheArrowsScrollsIntoView) {

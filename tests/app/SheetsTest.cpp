@@ -4,11 +4,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTest>
 
 #include <cstdio>
+#include <functional>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +22,7 @@
 #include "app/shell/Surface.h"
 #include "app/inspector/TimePitchSheet.h"
 #include "model/Localization.h"
+#include "store/DiagnosticsState.h"
 #include "widgets/SegmentedControl.h"
 
 using namespace tessoral;
@@ -178,12 +182,19 @@ TEST(ExportSheet, EscapeSavesNothingAndReturnExports) {
     EXPECT_EQ(fx.store().exportFormat(), saved);
     EXPECT_EQ(sheet->formatPicker()->currentData().toInt(), static_cast<int>(saved));
 
-    // Return presses "Экспортировать": the chooser is asked (and cancelled here).
+    // Return on the sheet itself, which holds the focus as it opens, presses "Экспортировать": the
+    // chooser is asked (and cancelled here).
+    EXPECT_EQ(exportDialog(fx)->focusWidget(), exportDialog(fx));
     EXPECT_FALSE(sheet->cancelButton()->autoDefault());
     EXPECT_FALSE(sheet->markerRangesButton()->autoDefault());
     QTest::keyClick(exportDialog(fx), Qt::Key_Return);
     EXPECT_EQ(fx.services.prompts.saves.size(), 1u);
     EXPECT_TRUE(fx.store().showExport());
+    // A file handed over meanwhile brings the sheet forward, not the window under it: the keys
+    // reach the sheet.
+    fx.delegate().openDocuments({});
+    pump();
+    EXPECT_EQ(QApplication::activeWindow(), exportDialog(fx));
     // "Отмена" closes it.
     sheet->cancelButton()->click();
     pump();
@@ -338,4 +349,69 @@ TEST(TimePitchSheet, EndsOfTheSlidersAndEscape) {
     EXPECT_FALSE(fx.store().showTimePitch());
     EXPECT_EQ(fx.store().undoNames().size(), steps);
     EXPECT_EQ(fx.services.tasks.pending(), 0u);
+}
+
+// Every sheet opens with the focus on itself (or in its name field). Return on a focused Cancel or
+// Close closes it without the default action, on a focused picker opens its list, on a segmented
+// control does nothing; on the sheet itself or in a field it runs the default action.
+TEST(Sheets, ReturnPressesTheFocusedButtonOrPickerAndElseTheDefault) {
+    StudioFixture fx;
+    showAt(fx.window());
+    fx.loadDemo();
+    StudioStore& s = fx.store();
+    s.setSelectedID(s.session().tracks.front().id);
+    const auto effects = [&s](EffectsSheet e) { return [&s, e](bool on) { s.setEffectsSheet(on ? std::optional(e) : std::nullopt); }; };
+    const std::vector<std::function<void(bool)>> sheets = {
+        [&](bool on) { s.setShowExport(on); }, [&](bool on) { s.setShowTimePitch(on); },
+        [&](bool on) { s.setShowAutoDuck(on); }, [&](bool on) { s.setShowMatchLoudness(on); },
+        effects(EffectsSheet::saveFavorite), effects(EffectsSheet::batch), [&](bool on) {
+            DiagnosticsState d = s.diagnostics();
+            d.sheet = on ? std::optional(ProcessingSheet::noise) : std::nullopt;
+            s.setDiagnostics(std::move(d));
+        }};
+    int pickers = 0;
+    for (std::size_t i = 0; i < sheets.size(); ++i) {
+        SCOPED_TRACE(i);
+        for (const bool cancelling : {true, false}) {
+            sheets[i](true);
+            pump();
+            QDialog* dialog = fx.view().sheets()->topSheet();
+            ASSERT_TRUE(dialog);
+            QPushButton *fallback = nullptr, *cancel = nullptr;
+            for (QPushButton* b : dialog->findChildren<QPushButton*>())
+                if (b->isVisible() && b->isDefault()) fallback = b;
+                else if (b->isVisible() && (b->text() == qs(L("Отмена")) || b->text() == qs(L("Закрыть")))) cancel = b;
+            ASSERT_TRUE(fallback && cancel);
+            QSignalSpy defaults(fallback, &QAbstractButton::clicked);
+            const bool enabled = fallback->isEnabled();
+            QWidget* focus = dialog->focusWidget();
+            ASSERT_TRUE(focus == dialog || qobject_cast<QLineEdit*>(focus));
+            if (!cancelling) {
+                QTest::keyClick(focus, Qt::Key_Return);
+                pump();
+                // The default ran: its button was pressed, or the field's own Return saved and closed.
+                if (enabled) EXPECT_TRUE(defaults.count() == 1 || !fx.view().sheets()->topSheet());
+                if (fx.view().sheets()->topSheet()) sheets[i](false);
+                fx.settle();
+                continue;
+            }
+            for (QWidget* w : dialog->findChildren<QWidget*>()) {
+                const bool picker = qobject_cast<QComboBox*>(w);
+                if (!w->isVisible() || !w->isEnabled() || !(picker || qobject_cast<SegmentedControl*>(w))) continue;
+                w->setFocus(Qt::TabFocusReason);
+                QTest::keyClick(w, Qt::Key_Return);
+                EXPECT_EQ(QApplication::activePopupWidget() != nullptr, picker) << w->metaObject()->className();
+                if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
+                pickers += picker;
+            }
+            cancel->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(cancel, Qt::Key_Return);
+            QTest::qWait(200);  // the button's press animation
+            EXPECT_EQ(fx.view().sheets()->topSheet(), nullptr);
+            EXPECT_EQ(defaults.count(), 0);
+            EXPECT_EQ(fx.services.prompts.saves.size(), 0u);
+        }
+        fx.services.prompts.saves.clear();
+    }
+    EXPECT_GE(pickers, 3);
 }

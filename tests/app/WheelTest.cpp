@@ -217,8 +217,9 @@ TEST(Wheel, PassingOverTheSettingsPickersAndSlidersWritesNoSetting) {
     settings->close();
 }
 
-// Qt gives a sheet's first control the keyboard focus as the sheet opens, with no frame to show
-// it: the wheel over that control must still change nothing until a person chooses it.
+// A control that gets the keyboard focus from its window (the window activated again, Qt's first
+// control of a window), with no frame to show it: the wheel over it must still change nothing until
+// a person chooses it.
 TEST(Wheel, AFreshlyOpenedSheetsFirstControlTakesNoTurnUntilChosen) {
     Shown w;
     StudioStore& s = w.fx.store();
@@ -232,6 +233,8 @@ TEST(Wheel, AFreshlyOpenedSheetsFirstControlTakesNoTurnUntilChosen) {
     pump();
     QDialog* exporting = open(SheetHost::Sheet::exportMix);
     ASSERT_NE(exporting, nullptr);
+    // The sheet itself holds the focus as it opens; its first control takes it from the window.
+    exporting->findChild<ExportSheet*>()->formatPicker()->setFocus(Qt::ActiveWindowFocusReason);
     check(w.fx, exporting->findChild<ExportSheet*>()->formatPicker(),
           [&s] { return std::string(rawValue(s.exportFormat())); }, false, true);
     s.setShowExport(false);
@@ -241,6 +244,7 @@ TEST(Wheel, AFreshlyOpenedSheetsFirstControlTakesNoTurnUntilChosen) {
     pump();
     QDialog* timePitch = open(SheetHost::Sheet::timePitch);
     ASSERT_NE(timePitch, nullptr);
+    timePitch->findChild<TimePitchSheet*>()->rateSlider()->setFocus(Qt::ActiveWindowFocusReason);
     check(w.fx, timePitch->findChild<TimePitchSheet*>()->rateSlider(),
           [&s] { return std::to_string(s.timeRate()) + " " + std::to_string(s.timeSemitones()); }, false, true);
     s.setShowTimePitch(false);

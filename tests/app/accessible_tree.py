@@ -6,6 +6,11 @@ screen reader would: every window of the application named NAME, as a JSON tree 
     accessible_tree.py activate          starts the accessibility bus of this session and exits
     accessible_tree.py tree NAME [SECONDS]   waits up to SECONDS (default 20) for NAME, then prints
                                              its tree; exits 1 when it never appears
+    accessible_tree.py keys NAME KEY...      presses each KEY with xdotool ("look": none, a second's
+                                             wait) and prints a JSON list of {"key", "focus": {"role",
+                                             "name"}, "shown": [names on screen]} after each; KEY->TEXT
+                                             presses KEY until TEXT has the focus (at most 300 times,
+                                             else its focus is null)
 
 Needs the session bus in DBUS_SESSION_BUS_ADDRESS and Python's dbus module (python3-dbus).
 """
@@ -49,10 +54,51 @@ class Reader:
         return node
 
 
+FOCUSED, SHOWING = 12, 25  # bits of the AT-SPI state set
+
+
+def look(reader, ref, depth=0):
+    """The focused object among the shown ones under `ref` (hidden pages left out), and their names."""
+    try:
+        bits = sum(int(w) << (32 * i) for i, w in enumerate(reader._object(ref).GetState(dbus_interface=ACCESSIBLE)))
+        if depth > 0 and not bits >> SHOWING & 1:
+            return None, []
+        name = reader.name(ref)
+        focus, shown = ({"role": reader.role(ref), "name": name} if bits >> FOCUSED & 1 else None), [name] if name else []
+        for child in reader.children(ref) if depth < 40 else []:
+            f, names = look(reader, child, depth + 1)
+            focus, shown = focus or f, shown + names
+        return focus, shown
+    except dbus.exceptions.DBusException:
+        return None, []  # an object that went while it was read
+
+
+def keys(reader, wanted, presses):
+    import subprocess
+    app = next(a for a in reader.children(ROOT) if reader.name(a) == wanted)
+    out = []
+    for press in presses:
+        key, _, target = press.partition("->")
+        for _ in range(300 if target else 1):
+            if key != "look":
+                subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=30)
+            time.sleep(0.15 if key != "look" else 1.0)
+            focus, shown = look(reader, app)
+            if not target or (focus and focus["name"] == target):
+                break
+        else:
+            focus = None
+        out.append({"key": press, "focus": focus, "shown": shown})
+    json.dump(out, sys.stdout, ensure_ascii=False)
+    return 0
+
+
 def main():
     if len(sys.argv) >= 2 and sys.argv[1] == "activate":
         accessibility_bus()
         return 0
+    if len(sys.argv) >= 4 and sys.argv[1] == "keys":
+        return keys(Reader(accessibility_bus()), sys.argv[2], sys.argv[3:])
     if len(sys.argv) < 3 or sys.argv[1] != "tree":
         print(__doc__, file=sys.stderr)
         return 2

@@ -170,8 +170,11 @@ class Session:
         run.xdotool("key", *(["Down"] * FLAC_DOWNS), "Return")
         time.sleep(0.3)
         self.grab("export-flac")
-        # Return: the sheet's default button, "Экспортировать".
+        # The focus back on the sheet itself (a click beside its controls; Return on the picker would
+        # open it again), then Return: the sheet's default button, "Экспортировать".
         self.focus(sheet)
+        run.xdotool("mousemove", "--window", sheet, str(sw // 2), "8", "click", "1")
+        time.sleep(0.3)
         run.xdotool("key", "Return")
         self.dialog(first, [window, sheet], "the export save dialog")
         self.type_path(flac)
