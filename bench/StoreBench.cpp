@@ -324,22 +324,25 @@ void timeWithPeak(benchmark::State& state, std::int64_t clipBytes, Once once) {
     reportPeak(state, peakOver, clipBytes);
 }
 
-void BM_StorePlayStartOneLongClipWorstRack(benchmark::State& state) {
+void startPlayingOnce(benchmark::State& state, Session session) {
     StoreRig rig;
-    rig.store->setSession(oneLongClip());
+    rig.store->setSession(std::move(session));
     timeWithPeak(state, rig.store->session().tracks[0].audio.bytes(), [&] { playOnce(state, rig); });
 }
+
+void BM_StorePlayStartOneLongClipWorstRack(benchmark::State& state) { startPlayingOnce(state, oneLongClip()); }
 BENCHMARK(BM_StorePlayStartOneLongClipWorstRack)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // The sequential figure: the same mix with the rack rendered on one thread, as before a clip's
 // rack rendered on several.
-void BM_OneLongClipWorstRackSequential(benchmark::State& state) {
-    const Session s = oneLongClip();
+void renderOnOneThread(benchmark::State& state, const Session& s) {
     timeWithPeak(state, s.tracks[0].audio.bytes(), [&] {
         AudioData m = RackRenderer::mix(s, TimeRange{0.0, s.duration()}, RackRenderer::Cache::shared(), 1);
         benchmark::DoNotOptimize(m.left.data());
     });
 }
+
+void BM_OneLongClipWorstRackSequential(benchmark::State& state) { renderOnOneThread(state, oneLongClip()); }
 BENCHMARK(BM_OneLongClipWorstRackSequential)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // One 8-minute clip of pink noise and a 220 Hz sine with an ordinary vocal rack: a graphic EQ
@@ -371,21 +374,11 @@ Session oneLongVocalClip() {
     return s;
 }
 
-void BM_StorePlayStartOneLongClipVocalRack(benchmark::State& state) {
-    StoreRig rig;
-    rig.store->setSession(oneLongVocalClip());
-    timeWithPeak(state, rig.store->session().tracks[0].audio.bytes(), [&] { playOnce(state, rig); });
-}
+void BM_StorePlayStartOneLongClipVocalRack(benchmark::State& state) { startPlayingOnce(state, oneLongVocalClip()); }
 BENCHMARK(BM_StorePlayStartOneLongClipVocalRack)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 // The sequential figure: the same mix with the rack rendered on one thread.
-void BM_OneLongClipVocalRackSequential(benchmark::State& state) {
-    const Session s = oneLongVocalClip();
-    timeWithPeak(state, s.tracks[0].audio.bytes(), [&] {
-        AudioData m = RackRenderer::mix(s, TimeRange{0.0, s.duration()}, RackRenderer::Cache::shared(), 1);
-        benchmark::DoNotOptimize(m.left.data());
-    });
-}
+void BM_OneLongClipVocalRackSequential(benchmark::State& state) { renderOnOneThread(state, oneLongVocalClip()); }
 BENCHMARK(BM_OneLongClipVocalRackSequential)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
