@@ -41,7 +41,7 @@ MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* pare
     setWindowIcon(QIcon::fromTheme(QStringLiteral("tessoral"), Icons::icon(QStringLiteral("waveform"), Palette::accent(), 32)));
     studio_ = new StudioView(ctx_, this);
     setCentralWidget(studio_);
-    connect(qApp, &QApplication::focusChanged, this, &MainWindow::followFocus);
+    focusFollower_ = connect(qApp, &QApplication::focusChanged, this, &MainWindow::followFocus);
 
     fileMenu_ = menuBar()->addMenu(qs(L("Файл")));
     fileMenu_->setObjectName(QStringLiteral("fileMenu"));
@@ -66,7 +66,11 @@ MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* pare
                    [studio = QPointer<StudioView>(studio_)] { return studio && studio->sheets()->topSheet(); });
 }
 
-MainWindow::~MainWindow() { delete settings_; }
+MainWindow::~MainWindow() {
+    // The window's own close in ~QWidget moves the focus again, after this object is gone.
+    disconnect(focusFollower_);
+    delete settings_;
+}
 
 void MainWindow::restoreWindowGeometry() {
     QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));

@@ -63,6 +63,7 @@ private:
     QPointer<SettingsWindow> settings_;
     // The control that held the focus last, and the one waiting to take it back.
     void followFocus(QWidget* old, QWidget* now);
+    QMetaObject::Connection focusFollower_;
     QPointer<QWidget> lastFocus_;
     QPointer<QWidget> lost_;
     bool shown_ = false;
