@@ -327,8 +327,8 @@ struct CeilingPass {
 // started early and renewed only when the first pass finds a larger overshoot mostly ends
 // about when the first pass does. While the first pass's peak keeps rising, no new pass starts
 // until it has been steady for a moment, so that one rise after another does not use up the
-// encodings allowed; the last one allowed waits for the whole first pass and takes twice the
-// reserve.
+// encodings allowed, and a correction counts on half the further rise the first pass's peak is
+// foreseen to take (the last one allowed on all of it, and twice the reserve).
 class CeilingPasses {
 public:
     CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -394,10 +394,8 @@ private:
             bool hopeful = false;  // a corrected pass runs that is expected to land under
             for (std::size_t i = 1; i < passes_.size(); ++i)
                 hopeful |= live(*passes_[i]) && !(predicted(*passes_[i]) > aim_);
-            // The last encoding allowed starts only from the whole first pass: nothing may come
-            // after it.
             const bool last = static_cast<int>(passes_.size()) + 1 == maxPasses_;
-            const bool steady = passes_.size() == 1 || (last ? first.done : steadyFirst());
+            const bool steady = passes_.size() == 1 || steadyFirst();
             const bool wanted = !full && first.peakDB > aim_ && !hopeful && !best;
             if (wanted && steady) {
                 // Two corrected passes at most run at once: the one predicted highest yields.
@@ -410,7 +408,9 @@ private:
                     if (!highest || predicted(pass) > predicted(*highest)) highest = &pass;
                 }
                 if (running >= 2) highest->stop = true;
-                start(nextGain(last && passes_.size() > 1 ? 2.0 : 1.0));
+                // Nothing may come after the last encoding allowed: it counts on the whole
+                // growth foreseen and twice the reserve.
+                start(last && passes_.size() > 1 ? nextGain(1.0, 2.0) : nextGain(0.5, 1.0));
                 continue;
             }
             bool running = false;
@@ -434,13 +434,13 @@ private:
     }
 
     // Whether the first pass's peak has stopped rising for the moment: no rise over the last
-    // eighth of what it has measured, at least kSettleSeconds and at most kSettleLongest (records
+    // quarter of what it has measured, at least kSettleSeconds and at most kSettleLongest (records
     // of a steady material grow rarer as it goes on).
     bool steadyFirst() const {
         const CeilingPass& first = *passes_.front();
         if (first.done || first.rises.empty()) return true;
         const std::int64_t reached = first.decoded.load(std::memory_order_relaxed);
-        const std::int64_t wanted = std::clamp(reached / 8, settle_, settleLongest_);
+        const std::int64_t wanted = std::clamp(reached / 4, settle_, settleLongest_);
         return reached - first.rises.back().first >= wanted;
     }
 
@@ -449,8 +449,8 @@ private:
     // pass found beyond the first pass's prediction is the encoder straying from linear at that
     // gain, which a lower gain repeats only in part: the step under it is half its excess and
     // the reserve. The reserve is taken `safety` times.
-    double nextGain(double safety) const {
-        const double unity = passes_.front()->peakDB;
+    double nextGain(double foresight, double safety) const {
+        const double unity = foreseenPeak(foresight);
         const double reserve = safety * ceilingReserve(unity - aim_);
         double gain = aim_ - reserve - unity;
         for (std::size_t i = 1; i < passes_.size(); ++i) {
@@ -459,6 +459,23 @@ private:
             if (excess > 0.0) gain = std::min(gain, pass.gainDB - 0.5 * excess - reserve);
         }
         return gain;
+    }
+
+    // The first pass's peak at its end, as far as can be told: the peak so far and `share` of
+    // the rise still to come. The largest of many hits' overshoots grows about evenly in the
+    // logarithm of the length measured; its pace is read from the rise since the first pass
+    // first went over the aim.
+    double foreseenPeak(double share) const {
+        const CeilingPass& first = *passes_.front();
+        if (first.done) return first.peakDB;
+        const auto over = std::find_if(first.rises.begin(), first.rises.end(),
+                                       [&](const auto& rise) { return rise.second > aim_; });
+        const auto reached = static_cast<double>(first.decoded.load(std::memory_order_relaxed));
+        if (over == first.rises.end() || !(reached > 2.0 * static_cast<double>(std::max<std::int64_t>(over->first, 1))))
+            return first.peakDB;
+        const double pace = (first.peakDB - over->second) / std::log(reached / static_cast<double>(std::max<std::int64_t>(over->first, 1)));
+        const double toCome = pace * std::log(std::max(static_cast<double>(audio_.frames()) / reached, 1.0));
+        return first.peakDB + share * toCome;
     }
 
     // Where a pass's true peak will end, as far as is known: its own peak so far, or, where the
