@@ -327,8 +327,8 @@ struct CeilingPass {
 // started early and renewed only when the first pass finds a larger overshoot mostly ends
 // about when the first pass does. While the first pass's peak keeps rising, no new pass starts
 // until it has been steady for a moment, so that one rise after another does not use up the
-// encodings allowed, and a correction counts on half the further rise the first pass's peak is
-// foreseen to take (the last one allowed on all of it, and twice the reserve).
+// encodings allowed; the last one allowed also counts on the further rise the first pass's peak
+// is foreseen to take, and on twice the reserve.
 class CeilingPasses {
 public:
     CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -408,9 +408,9 @@ private:
                     if (!highest || predicted(pass) > predicted(*highest)) highest = &pass;
                 }
                 if (running >= 2) highest->stop = true;
-                // Nothing may come after the last encoding allowed: it counts on the whole
-                // growth foreseen and twice the reserve.
-                start(last && passes_.size() > 1 ? nextGain(1.0, 2.0) : nextGain(0.5, 1.0));
+                // Nothing may come after the last encoding allowed: it counts on the further
+                // rise foreseen and twice the reserve.
+                start(last && passes_.size() > 1 ? nextGain(1.0, 2.0) : nextGain(0.0, 1.0));
                 continue;
             }
             bool running = false;
