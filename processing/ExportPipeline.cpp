@@ -327,8 +327,9 @@ struct CeilingPass {
 // started early and renewed only when the first pass finds a larger overshoot mostly ends
 // about when the first pass does. While the first pass's peak keeps rising, no new pass starts
 // until it has been steady for a moment, so that one rise after another does not use up the
-// encodings allowed; the last one allowed also counts on the further rise the first pass's peak
-// is foreseen to take, and on twice the reserve.
+// encodings allowed. Where the first pass's peak is foreseen to rise further, a second pass
+// counting on that rise runs beside the one that does not; the last one allowed counts on it
+// and on twice the reserve.
 class CeilingPasses {
 public:
     CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -408,9 +409,23 @@ private:
                     if (!highest || predicted(pass) > predicted(*highest)) highest = &pass;
                 }
                 if (running >= 2) highest->stop = true;
-                // Nothing may come after the last encoding allowed: it counts on the further
-                // rise foreseen and twice the reserve.
-                start(last && passes_.size() > 1 ? nextGain(1.0, 2.0) : nextGain(0.0, 1.0));
+                if (last && passes_.size() > 1) {
+                    // Nothing may come after the last encoding allowed: it counts on the further
+                    // rise foreseen and twice the reserve.
+                    start(nextGain(1.0, 2.0));
+                    continue;
+                }
+                // One pass at the gain that what is known asks for; where the first pass's peak
+                // is foreseen to rise clearly further, a second one counting on that rise runs
+                // beside it (the last encoding allowed is kept back), so that a later rise does
+                // not call for a new pass that starts late.
+                const double plain = nextGain(0.0, 1.0), foreseen = nextGain(1.0, 1.0);
+                start(plain);
+                if (foreseen < plain - kPredictionSlack && static_cast<int>(passes_.size()) + 1 < maxPasses_) {
+                    for (std::size_t i = 1; i + 1 < passes_.size(); ++i)
+                        if (live(*passes_[i])) passes_[i]->stop = true;
+                    start(foreseen);
+                }
                 continue;
             }
             bool running = false;
