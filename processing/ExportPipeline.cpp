@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <cmath>
@@ -211,13 +212,12 @@ void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format, f
     encoder.finish();
 }
 
-// How far under the aim the encoding after attempt `attempt` reaches when it corrects an overshoot
-// of `overshoot` dB. An encoder is close to linear in gain but not quite: its quantisation moves
-// the decoded peaks by up to about a quarter of a gain change on dense noise (never seen beyond
-// 0.4 dB). The reserve doubles with each further try.
-double ceilingReserve(int attempt, double overshoot) {
-    return std::min(0.05 + 0.25 * overshoot, 1.0) * std::ldexp(1.0, std::clamp(attempt, 1, 16) - 1);
-}
+// How far under the aim a corrected encoding reaches when the signal itself overshoots the aim by
+// `overshoot` dB. An encoder is close to linear in gain but not quite: its quantisation moves the
+// decoded peaks of dense material by a few tenths of a dB from one gain to the next, more where
+// the overshoot is large. Encodings that still land over are corrected again from what they
+// measured; the reserve never grows with the number of tries.
+double ceilingReserve(double overshoot) { return 0.1 + 0.1 * std::clamp(overshoot, 0.0, 2.0); }
 
 // The loudness and peaks of a decoded signal at `rate` hertz handed over piece by piece: the true
 // and sample peaks at that rate, the loudness at the working rate (converted as import converts).
@@ -317,24 +317,33 @@ struct CeilingPass {
     }
 };
 
-// Encodings of one signal at falling gains, run side by side, until one lands under the aim.
+// Encodings of one signal at falling gains, run side by side; the file is the loudest one that
+// lands at or under the aim.
 //
-// The first pass encodes the signal as it is. As soon as its running true peak passes the aim,
-// a corrected pass starts beside it at a plain gain lowered by the overshoot seen so far and a
-// reserve; the first pass runs on to its end all the same, so it learns the whole file's
-// overshoot well ahead of the corrected pass. When what is known predicts (an encoder being
-// close to linear in gain) that the newest pass ends over the aim, the next one starts with a
-// larger correction; a pass whose own peak went over is given up at once. The written file is
-// the first pass to end at or under the aim, or the last pass allowed, whatever it measures.
+// The first pass encodes the signal as it is and always runs to its end: it is the file when it
+// stays under the aim, and otherwise it learns the signal's own overshoot ahead of every other
+// pass. As soon as its running true peak passes the aim, a corrected pass starts beside it at a
+// plain gain lowered by that overshoot and a small reserve (an encoder is close to linear in
+// gain). A corrected pass is given up once its own peak goes over the aim, once what the first
+// pass found after the point it has reached predicts it ends clearly over, or once a louder pass
+// has landed under the aim. When no pass still running is expected to land under, the next one
+// starts from what is known by then: the first pass's overshoot, and every pass that went over
+// at its own gain.
 //
 // Each hit of dense material overshoots by an amount of its own, and the largest of them often
 // comes late: a second full encoding after the first would double the time, while a correction
 // started early and renewed only when the first pass finds a larger overshoot mostly ends
-// about when the first pass does.
+// about when the first pass does. While the first pass's peak keeps rising, no new pass starts
+// until it has been steady for a moment, so that one rise after another does not use up the
+// encodings allowed. Where the first pass's peak is foreseen to rise further, a second pass
+// counting on that rise runs beside the one that does not; the last one allowed counts on it
+// and on twice the reserve.
 class CeilingPasses {
 public:
     CeilingPasses(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
-        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)) {}
+        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)),
+          settle_(static_cast<std::int64_t>(kSettleSeconds * rate)),
+          settleLongest_(static_cast<std::int64_t>(kSettleLongest * rate)) {}
 
     ~CeilingPasses() {
         for (auto& pass : passes_) pass->stop = true;
@@ -355,45 +364,141 @@ public:
     }
 
 private:
+    // The steady stretch the first pass must show before a further correction starts, in seconds.
+    static constexpr double kSettleSeconds = 1.0;
+    static constexpr double kSettleLongest = 8.0;
+    // How far over the aim a corrected pass may be predicted to end and still run on: the
+    // prediction errs either way by a few tenths of a dB.
+    static constexpr double kPredictionSlack = 0.3;
+
+    static bool live(const CeilingPass& pass) { return !pass.done && !pass.stop; }
+    static bool landed(const CeilingPass& pass, double aim) {
+        return pass.done && pass.figures && !(pass.figures->truePeak > aim);
+    }
+
     CeilingPass& choose() {
         std::unique_lock lock(mutex_);
         start(0.0);
-        int overshooting = 0;  // corrected passes whose own peak went over the aim
+        CeilingPass& first = *passes_.front();
         for (;;) {
             for (auto& pass : passes_)
                 if (pass->done && pass->error) std::rethrow_exception(pass->error);
+            // The loudest pass that landed under the aim is the file once no louder one runs.
+            CeilingPass* best = nullptr;
             for (auto& pass : passes_)
-                if (pass->done && pass->figures && !(pass->figures->truePeak > aim_)) return *pass;
-            CeilingPass& newest = *passes_.back();
-            const bool last = static_cast<int>(passes_.size()) >= maxPasses_;
-            if (last && newest.done) return newest;
-            // A corrected pass whose own peak went over the aim can never be the file: it is
-            // given up (the last one allowed excepted: it is the file when none lands under).
+                if (landed(*pass, aim_) && (!best || pass->gainDB > best->gainDB)) best = pass.get();
+            bool louderRunning = false;
+            for (auto& pass : passes_) louderRunning |= live(*pass) && (!best || pass->gainDB > best->gainDB);
+            if (best && !louderRunning) return *best;
+
+            const bool full = static_cast<int>(passes_.size()) >= maxPasses_;
+            // Corrected passes that can no longer be the file are given up; with no encoding
+            // left to start, the newest runs on whatever it measures.
             for (std::size_t i = 1; i < passes_.size(); ++i) {
                 CeilingPass& pass = *passes_[i];
-                if (pass.done || pass.stop || !(pass.peakDB > aim_) || (last && &pass == &newest)) continue;
-                pass.stop = true;
-                ++overshooting;
+                if (!live(pass) || (full && i + 1 == passes_.size())) continue;
+                if (pass.peakDB > aim_ || predicted(pass) > aim_ + kPredictionSlack || (best && pass.gainDB < best->gainDB))
+                    pass.stop = true;
             }
-            if (!last && (newest.stop || predicted(newest) > aim_)) {
-                // The newest pass ends over the aim, as far as is known: a pass with more
-                // correction starts beside it. The newest one only predicted over runs on (the
-                // prediction errs either way by a few tenths of a dB) and may still land under;
-                // older ones are given up. The first pass always runs on: it is ahead of every
-                // other.
+            bool hopeful = false;  // a corrected pass runs that is expected to land under
+            for (std::size_t i = 1; i < passes_.size(); ++i)
+                hopeful |= live(*passes_[i]) && !(predicted(*passes_[i]) > aim_);
+            const bool last = static_cast<int>(passes_.size()) + 1 == maxPasses_;
+            const bool steady = passes_.size() == 1 || steadyFirst();
+            const bool wanted = !full && first.peakDB > aim_ && !hopeful && !best;
+            if (wanted && steady) {
+                // Two corrected passes at most run at once: the one predicted highest yields.
+                CeilingPass* highest = nullptr;
                 int running = 0;
-                for (std::size_t i = passes_.size() - 1; i >= 1; --i) {
+                for (std::size_t i = 1; i < passes_.size(); ++i) {
                     CeilingPass& pass = *passes_[i];
-                    if (!pass.done && !pass.stop && ++running > 1) pass.stop = true;
+                    if (!live(pass)) continue;
+                    ++running;
+                    if (!highest || predicted(pass) > predicted(*highest)) highest = &pass;
                 }
-                // The peak the signal itself reaches after encoding, by every pass's evidence.
-                double unity = -std::numeric_limits<double>::infinity();
-                for (auto& pass : passes_) unity = std::max(unity, pass->peakDB - pass->gainDB);
-                start(aim_ - ceilingReserve(overshooting + 1, unity - aim_) - unity);
+                if (running >= 2) highest->stop = true;
+                if (last && passes_.size() > 1) {
+                    // Nothing may come after the last encoding allowed: it counts on the further
+                    // rise foreseen and twice the reserve.
+                    start(nextGain(1.0, 2.0));
+                    continue;
+                }
+                // One pass at the gain that what is known asks for; where the first pass's peak
+                // is foreseen to rise clearly further, a second one counting on that rise runs
+                // beside it (the last encoding allowed is kept back), so that a later rise does
+                // not call for a new pass that starts late.
+                const double plain = nextGain(0.0, 1.0), foreseen = nextGain(1.0, 1.0);
+                start(plain);
+                if (foreseen < plain - kPredictionSlack && static_cast<int>(passes_.size()) + 1 < maxPasses_) {
+                    for (std::size_t i = 1; i + 1 < passes_.size(); ++i)
+                        if (live(*passes_[i])) passes_[i]->stop = true;
+                    start(foreseen);
+                }
+                continue;
+            }
+            bool running = false;
+            for (auto& pass : passes_) running |= live(*pass);
+            if (!running) {
+                // Nothing landed under and nothing more may start: the file is the pass that
+                // came closest.
+                CeilingPass* closest = nullptr;
+                for (auto& pass : passes_)
+                    if (pass->figures && (!closest || pass->figures->truePeak < closest->figures->truePeak))
+                        closest = pass.get();
+                if (closest) return *closest;
+            }
+            if (wanted) {
+                // Wake when the first pass's peak has been steady for long enough.
+                changed_.wait_for(lock, std::chrono::milliseconds(20));
                 continue;
             }
             changed_.wait(lock);
         }
+    }
+
+    // Whether the first pass's peak has stopped rising for the moment: no rise over the last
+    // quarter of what it has measured, at least kSettleSeconds and at most kSettleLongest (records
+    // of a steady material grow rarer as it goes on).
+    bool steadyFirst() const {
+        const CeilingPass& first = *passes_.front();
+        if (first.done || first.rises.empty()) return true;
+        const std::int64_t reached = first.decoded.load(std::memory_order_relaxed);
+        const std::int64_t wanted = std::clamp(reached / 4, settle_, settleLongest_);
+        return reached - first.rises.back().first >= wanted;
+    }
+
+    // The gain of the next corrected pass: under the aim by the reserve, going by the first
+    // pass's overshoot so far, and under every gain that went over at its own peak. What such a
+    // pass found beyond the first pass's prediction is the encoder straying from linear at that
+    // gain, which a lower gain repeats only in part: the step under it is half its excess and
+    // the reserve. The reserve is taken `safety` times.
+    double nextGain(double foresight, double safety) const {
+        const double unity = foreseenPeak(foresight);
+        const double reserve = safety * ceilingReserve(unity - aim_);
+        double gain = aim_ - reserve - unity;
+        for (std::size_t i = 1; i < passes_.size(); ++i) {
+            const CeilingPass& pass = *passes_[i];
+            const double excess = pass.peakDB - aim_;
+            if (excess > 0.0) gain = std::min(gain, pass.gainDB - 0.5 * excess - reserve);
+        }
+        return gain;
+    }
+
+    // The first pass's peak at its end, as far as can be told: the peak so far and `share` of
+    // the rise still to come. The largest of many hits' overshoots grows about evenly in the
+    // logarithm of the length measured; its pace is read from the rise since the first pass
+    // first went over the aim.
+    double foreseenPeak(double share) const {
+        const CeilingPass& first = *passes_.front();
+        if (first.done) return first.peakDB;
+        const auto over = std::find_if(first.rises.begin(), first.rises.end(),
+                                       [&](const auto& rise) { return rise.second > aim_; });
+        const auto reached = static_cast<double>(first.decoded.load(std::memory_order_relaxed));
+        if (over == first.rises.end() || !(reached > 2.0 * static_cast<double>(std::max<std::int64_t>(over->first, 1))))
+            return first.peakDB;
+        const double pace = (first.peakDB - over->second) / std::log(reached / static_cast<double>(std::max<std::int64_t>(over->first, 1)));
+        const double toCome = pace * std::log(std::max(static_cast<double>(audio_.frames()) / reached, 1.0));
+        return first.peakDB + share * toCome;
     }
 
     // Where a pass's true peak will end, as far as is known: its own peak so far, or, where the
@@ -468,6 +573,8 @@ private:
     const ExportFormat format_;
     const double aim_;
     const int maxPasses_;
+    const std::int64_t settle_;
+    const std::int64_t settleLongest_;
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::unique_ptr<CeilingPass>> passes_;

@@ -111,11 +111,12 @@ inline constexpr double kCeilingMargin = 0.1;
 // Writes an AAC file like write() and measures it while it is encoded, on what a player decodes
 // from it (at the file's own rate; the loudness at 48 kHz). As soon as the true peak measured so
 // far passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), an encoding at a
-// plain gain lowered by the overshoot and a reserve starts beside the first (an encoder is close
-// to linear in gain); while the first runs on, a later, larger overshoot starts another, up to
-// `maxPasses` encodings (at least one). The file is the first encoding that ends under the aim
-// (or the last one allowed, whatever it measures); the others never reach the disk. Returns the
-// loudness (at 48 kHz) and peaks of the file as written.
+// plain gain lowered by the overshoot and a reserve of tenths of a dB starts beside the first (an
+// encoder is close to linear in gain); while the first runs on, a later, larger overshoot or a
+// corrected encoding that goes over starts another, up to `maxPasses` encodings (at least one).
+// The file is the loudest encoding that ends at or under the aim (or, when none does, the one
+// that came closest); the others never reach the disk. Returns the loudness (at 48 kHz) and
+// peaks of the file as written.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
                                 ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
 
