@@ -3,8 +3,8 @@
 // conversion, done by soxr at 28-bit precision on both sides. AAC 128 with the podcast target
 // (−16 LUFS, −1 dBTP) stands beside the ffmpeg program's encoding plus its own loudness and
 // true-peak check of the file (the ebur128 filter), on the plain mix and on dense noise hits, where
-// the encoder overshoots the ceiling and corrected encodings run beside the first ("encodings":
-// those started, however early they were given up; "LUFS" and "dBTP" those of the file).
+// the encoder overshoots the ceiling and the signal is encoded again at lower gains, each encoding
+// in stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -90,7 +90,7 @@ void exportAs(benchmark::State& state, ExportFormat format, ExportSampleRate rat
 }
 
 // AAC 128 with the podcast target: normalised, limited, encoded, and what the file decodes to
-// measured while it is encoded (with corrected encodings beside it where it overshoots).
+// measured (and encoded again at lower gains where it overshoots).
 void exportPodcast(benchmark::State& state, const AudioData& audio, const char* name) {
     ExportMaterial& m = material();
     if (!m.ready) {

@@ -85,135 +85,6 @@ inline std::int32_t quantise(float x, double scale, double lo, double hi) {
     return static_cast<std::int32_t>(y + std::copysign(0.5, y));
 }
 
-// Decodes the packets an encoder writes, on a thread of its own, and hands the signal on.
-class PacketDecoder {
-public:
-    // `codec` is the encoder's, open; its stream's parameters describe what the file holds.
-    PacketDecoder(const AVCodecContext& codec, const AVCodecParameters& parameters, AudioEncoder::DecodedSink sink)
-        : sink_(std::move(sink)) {
-        try {
-            const AVCodec* found = avcodec_find_decoder(parameters.codec_id);
-            if (!found) failDetail(ffmpeg::errorText(AVERROR_DECODER_NOT_FOUND));
-            decoder_ = avcodec_alloc_context3(found);
-            frame_ = av_frame_alloc();
-            if (!decoder_ || !frame_) failMemory();
-            if (const int rc = avcodec_parameters_to_context(decoder_, &parameters); rc < 0)
-                failDetail(ffmpeg::errorText(rc));
-            decoder_->pkt_timebase = codec.time_base;
-            decoder_->thread_count = 1;
-            if (const int rc = avcodec_open2(decoder_, found, nullptr); rc < 0) failDetail(ffmpeg::errorText(rc));
-        } catch (...) {
-            av_frame_free(&frame_);
-            avcodec_free_context(&decoder_);
-            throw;
-        }
-        // The encoder's priming: the container's edit list starts the signal after it, and the
-        // decoder is given no side data that says so here.
-        skip_ = std::max(codec.initial_padding, 0);
-        thread_ = std::thread([this] { run(); });
-    }
-
-    ~PacketDecoder() {
-        {
-            std::lock_guard lock(mutex_);
-            abandoned_ = true;
-        }
-        wake_.notify_all();
-        if (thread_.joinable()) thread_.join();
-        for (auto& [packet, limit] : queue_) av_packet_free(&packet);
-        av_frame_free(&frame_);
-        avcodec_free_context(&decoder_);
-    }
-
-    // Queues a copy of `packet`. `end` is where the signal ends at the latest, as far as is
-    // known: the frames given to the encoder so far, or, once it is being flushed, the length
-    // the file states; what is decoded beyond it is the encoder's end padding.
-    void add(const AVPacket& packet, std::int64_t end) {
-        AVPacket* copy = av_packet_clone(&packet);
-        if (!copy) failMemory();
-        {
-            std::lock_guard lock(mutex_);
-            queue_.emplace_back(copy, end);
-        }
-        wake_.notify_one();
-    }
-
-    // Decodes what is queued and the decoder's rest; rethrows what decoding or the sink threw.
-    void finish(std::int64_t end) {
-        {
-            std::lock_guard lock(mutex_);
-            queue_.emplace_back(nullptr, end);
-        }
-        wake_.notify_one();
-        thread_.join();
-        rethrow();
-    }
-
-    void rethrow() const {
-        if (failed_.load(std::memory_order_acquire)) std::rethrow_exception(error_);
-    }
-
-private:
-    void run() {
-        try {
-            for (;;) {
-                std::pair<AVPacket*, std::int64_t> item;
-                {
-                    std::unique_lock lock(mutex_);
-                    wake_.wait(lock, [this] { return abandoned_ || !queue_.empty(); });
-                    if (abandoned_) return;
-                    item = queue_.front();
-                    queue_.pop_front();
-                }
-                const bool end = item.first == nullptr;
-                const int sent = avcodec_send_packet(decoder_, item.first);
-                av_packet_free(&item.first);
-                if (sent < 0) failDetail(ffmpeg::errorText(sent));
-                drain(item.second);
-                if (end) return;
-            }
-        } catch (...) {
-            error_ = std::current_exception();
-            failed_.store(true, std::memory_order_release);
-        }
-    }
-
-    void drain(std::int64_t limit) {
-        for (;;) {
-            const int rc = avcodec_receive_frame(decoder_, frame_);
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-            if (rc < 0) failDetail(ffmpeg::errorText(rc));
-            const int channels = frame_->ch_layout.nb_channels;
-            if (frame_->format != AV_SAMPLE_FMT_FLTP || channels < 1 || channels > 2) failDetail(ffmpeg::errorText(AVERROR_PATCHWELCOME));
-            const std::int64_t n = frame_->nb_samples;
-            const std::int64_t skipped = std::min(skip_, n);
-            skip_ -= skipped;
-            const std::int64_t count = std::clamp<std::int64_t>(std::min(n - skipped, limit - delivered_), 0, n);
-            if (count > 0) {
-                const auto* left = reinterpret_cast<const float*>(frame_->extended_data[0]) + skipped;
-                const auto* right = channels == 2 ? reinterpret_cast<const float*>(frame_->extended_data[1]) + skipped : left;
-                sink_(left, right, static_cast<std::size_t>(count));
-                delivered_ += count;
-            }
-            av_frame_unref(frame_);
-        }
-    }
-
-    AudioEncoder::DecodedSink sink_;
-    AVCodecContext* decoder_ = nullptr;
-    AVFrame* frame_ = nullptr;
-    std::int64_t skip_ = 0;       // priming frames still to leave out
-    std::int64_t delivered_ = 0;  // frames handed to the sink
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::pair<AVPacket*, std::int64_t>> queue_;  // a null packet ends the signal
-    bool abandoned_ = false;
-    std::exception_ptr error_;
-    std::atomic<bool> failed_{false};
-    std::thread thread_;
-};
-
 }  // namespace
 
 AudioWriteError::AudioWriteError(const std::string& reason)
@@ -234,12 +105,10 @@ struct AudioEncoder::Impl {
     int frameSize = kVariableFrameSize;
     std::int64_t pts = 0;
     bool finished = false;
+    bool external = false;  // the packets come from encoders of their own
     std::vector<std::uint8_t> converted[2];
-    std::unique_ptr<PacketDecoder> decoded;
-    std::int64_t statedLength = 0;  // the length the file states, once finish() began
 
     ~Impl() {
-        decoded.reset();
         av_packet_free(&packet);
         av_frame_free(&frame);
         if (fifo) av_audio_fifo_free(fifo);
@@ -305,7 +174,6 @@ struct AudioEncoder::Impl {
             const int rc = avcodec_receive_packet(codec, packet);
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             check(rc);
-            if (decoded) decoded->add(*packet, finished ? statedLength : pts);
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             check(av_interleaved_write_frame(format, packet));
@@ -378,6 +246,50 @@ struct AudioEncoder::Impl {
     }
 };
 
+AVCodecContext* AudioEncoder::openEncoder(ExportFormat format, int sampleRate, bool globalHeader) {
+    ffmpeg::silenceLog();
+    const Layout layout = layoutFor(format);
+    if (sampleRate <= 0 || sampleRate > 768000) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
+    const AVCodec* encoder = avcodec_find_encoder(layout.codec);
+    if (!encoder) failDetail(ffmpeg::errorText(AVERROR_ENCODER_NOT_FOUND));
+    AVCodecContext* codec = avcodec_alloc_context3(encoder);
+    if (!codec) failMemory();
+    codec->sample_fmt = layout.sampleFormat;
+    codec->sample_rate = sampleRate;
+    codec->time_base = AVRational{1, sampleRate};
+    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+    int rc = av_channel_layout_copy(&codec->ch_layout, &stereo);
+    if (layout.rawBits) codec->bits_per_raw_sample = layout.rawBits;
+    if (layout.bitRate) codec->bit_rate = layout.bitRate;
+    codec->flags |= AV_CODEC_FLAG_BITEXACT;
+    if (globalHeader) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // AAC: no perceptual noise substitution and no intensity stereo. Both replace a band's
+    // waveform with one of the same energy (random noise; the other channel scaled), so the
+    // decoded peaks would stray far from the signal's and stop following its level.
+    AVDictionary* settings = nullptr;
+    if (layout.codec == AV_CODEC_ID_AAC) {
+        av_dict_set(&settings, "aac_pns", "0", 0);
+        av_dict_set(&settings, "aac_is", "0", 0);
+    }
+    if (rc >= 0) rc = avcodec_open2(codec, encoder, &settings);
+    av_dict_free(&settings);
+    if (rc < 0) {
+        avcodec_free_context(&codec);
+        if (rc == AVERROR(ENOMEM)) failMemory();
+        failDetail(ffmpeg::errorText(rc));
+    }
+    return codec;
+}
+
+std::int64_t AudioEncoder::statedLength(ExportFormat format, int sampleRate, std::int64_t frames, int padding) {
+    if (std::strcmp(layoutFor(format).muxer, "ipod") != 0) return frames;
+    // The container's edit list counts whole milliseconds: the encoded length with the padding
+    // rounded up, less the padding rounded up; a player turns that back into samples.
+    const std::int64_t milliseconds = av_rescale_rnd(frames + padding, 1000, sampleRate, AV_ROUND_UP) -
+                                      av_rescale_rnd(padding, 1000, sampleRate, AV_ROUND_UP);
+    return av_rescale(milliseconds, sampleRate, 1000);
+}
+
 AudioEncoder::AudioEncoder(int fd, ExportFormat format, int sampleRate)
     : impl_(std::make_unique<Impl>()) {
     ffmpeg::silenceLog();
@@ -404,28 +316,7 @@ AudioEncoder::AudioEncoder(int fd, ExportFormat format, int sampleRate)
     s.format->pb = s.io;
     s.format->flags |= AVFMT_FLAG_CUSTOM_IO | AVFMT_FLAG_BITEXACT;
 
-    s.codec = avcodec_alloc_context3(encoder);
-    if (!s.codec) failMemory();
-    s.codec->sample_fmt = s.layout.sampleFormat;
-    s.codec->sample_rate = sampleRate;
-    s.codec->time_base = AVRational{1, sampleRate};
-    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-    s.check(av_channel_layout_copy(&s.codec->ch_layout, &stereo));
-    if (s.layout.rawBits) s.codec->bits_per_raw_sample = s.layout.rawBits;
-    if (s.layout.bitRate) s.codec->bit_rate = s.layout.bitRate;
-    s.codec->flags |= AV_CODEC_FLAG_BITEXACT;
-    if (muxer->flags & AVFMT_GLOBALHEADER) s.codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    // AAC: no perceptual noise substitution and no intensity stereo. Both replace a band's
-    // waveform with one of the same energy (random noise; the other channel scaled), so the
-    // decoded peaks would stray far from the signal's and stop following its level.
-    AVDictionary* settings = nullptr;
-    if (s.layout.codec == AV_CODEC_ID_AAC) {
-        av_dict_set(&settings, "aac_pns", "0", 0);
-        av_dict_set(&settings, "aac_is", "0", 0);
-    }
-    const int opened = avcodec_open2(s.codec, encoder, &settings);
-    av_dict_free(&settings);
-    s.check(opened);
+    s.codec = openEncoder(format, sampleRate, (muxer->flags & AVFMT_GLOBALHEADER) != 0);
 
     s.stream = avformat_new_stream(s.format, nullptr);
     if (!s.stream) failMemory();
@@ -442,22 +333,16 @@ AudioEncoder::AudioEncoder(int fd, ExportFormat format, int sampleRate)
     s.frame->format = s.layout.sampleFormat;
     s.frame->sample_rate = sampleRate;
     s.frame->nb_samples = s.frameSize;
+    const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
     s.check(av_channel_layout_copy(&s.frame->ch_layout, &stereo));
     if (av_frame_get_buffer(s.frame, 0) < 0) failMemory();
 }
 
 AudioEncoder::~AudioEncoder() = default;
 
-void AudioEncoder::decodeAlongside(DecodedSink sink) {
-    Impl& s = *impl_;
-    if (s.finished || s.pts > 0 || s.decoded) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
-    s.decoded = std::make_unique<PacketDecoder>(*s.codec, *s.stream->codecpar, std::move(sink));
-}
-
 void AudioEncoder::write(const float* left, const float* right, std::size_t frames) {
     Impl& s = *impl_;
     if (s.finished) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
-    if (s.decoded) s.decoded->rethrow();
     for (std::size_t done = 0; done < frames;) {
         const std::size_t n = std::min(kConvertBlock, frames - done);
         s.queue(left + done, right + done, n);
@@ -466,29 +351,32 @@ void AudioEncoder::write(const float* left, const float* right, std::size_t fram
     }
 }
 
+void AudioEncoder::writeEncoded(const AVPacket& packet) {
+    Impl& s = *impl_;
+    if (s.finished || s.pts > 0) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
+    s.external = true;
+    s.check(av_packet_ref(s.packet, &packet));
+    av_packet_rescale_ts(s.packet, s.codec->time_base, s.stream->time_base);
+    s.packet->stream_index = s.stream->index;
+    s.check(av_interleaved_write_frame(s.format, s.packet));
+}
+
 void AudioEncoder::finish() {
     Impl& s = *impl_;
     if (s.finished) return;
     s.finished = true;
-    // The last short frame: every export codec takes one (PCM any size, FLAC, ALAC and AAC a
-    // smaller last frame).
-    const int rest = av_audio_fifo_size(s.fifo);
-    s.statedLength = s.pts + rest;
-    // The MP4 edit list states the length in the movie's time scale, milliseconds, and a player
-    // ends the signal there: up to half a millisecond of the encoder's end padding more, or
-    // that much of the signal less.
-    if (std::strcmp(s.layout.muxer, "ipod") == 0) {
-        const int rate = s.codec->sample_rate;
-        s.statedLength = av_rescale(av_rescale(s.statedLength, 1000, rate), rate, 1000);
+    if (!s.external) {
+        // The last short frame: every export codec takes one (PCM any size, FLAC, ALAC and AAC a
+        // smaller last frame).
+        const int rest = av_audio_fifo_size(s.fifo);
+        if (rest > 0) s.encodeFromFifo(rest);
+        s.check(avcodec_send_frame(s.codec, nullptr));
+        s.drainPackets();
     }
-    if (rest > 0) s.encodeFromFifo(rest);
-    s.check(avcodec_send_frame(s.codec, nullptr));
-    s.drainPackets();
     s.check(av_write_trailer(s.format));
     avio_flush(s.io);
     if (s.io->error < 0) s.fail(s.io->error);
     if (s.ioError) failErrno(s.ioError);
-    if (s.decoded) s.decoded->finish(s.statedLength);
 }
 
 }  // namespace tessoral

@@ -1,12 +1,16 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "model/ExportFormat.h"
 #include "model/StudioError.h"
+
+struct AVCodecContext;
+struct AVPacket;
 
 namespace tessoral {
 
@@ -40,20 +44,24 @@ public:
     AudioEncoder(const AudioEncoder&) = delete;
     AudioEncoder& operator=(const AudioEncoder&) = delete;
 
-    // Receives what a player decodes from the file, in order, as the encoder produces it.
+    // Receives decoded audio in order.
     using DecodedSink = std::function<void(const float* left, const float* right, std::size_t frames)>;
-
-    // Decodes every packet as it is written, on a thread of its own, with the decoder and
-    // settings a player uses, and hands the signal to `sink` on that thread: the encoder's
-    // priming left out and the end cut where the file's edit list cuts it, so the sink sees
-    // exactly what decoding the finished file gives. Call before the first write(). A sink
-    // that throws fails the next write() or finish() with its exception.
-    void decodeAlongside(DecodedSink sink);
 
     // Appends `frames` frames of both channels. Throws AudioWriteError on an encoding or write error.
     void write(const float* left, const float* right, std::size_t frames);
+    // Appends a packet that another encoder opened by openEncoder() with the same settings made,
+    // its times in samples; a file is written either by write() or by this alone.
+    void writeEncoded(const AVPacket& packet);
     // Flushes the encoder and completes the container.
     void finish();
+
+    // An encoder of `format` at `sampleRate`, set up as every file of that format is written;
+    // `globalHeader` when its container keeps the codec's header (MP4). The caller frees it.
+    // Throws as the constructor does.
+    static AVCodecContext* openEncoder(ExportFormat format, int sampleRate, bool globalHeader);
+    // The length a file of `frames` frames states, its encoder priming `padding` frames: the MP4
+    // edit list counts whole milliseconds, and a player ends the signal there.
+    static std::int64_t statedLength(ExportFormat format, int sampleRate, std::int64_t frames, int padding);
 
 private:
     struct Impl;

@@ -53,9 +53,7 @@ struct ExportResult {
     // "wav32f", which keeps such samples).
     bool clipped = false;
     std::int64_t frames = 0;
-    // Encodings started: more than one where a lossy encoder overshot the ceiling. Corrected
-    // encodings run beside the first and are given up once they are known to overshoot too;
-    // each one started counts, however early it was given up.
+    // Whole encodings made: more than one where a lossy encoder overshot the ceiling.
     int encodings = 1;
     friend bool operator==(const ExportResult&, const ExportResult&) = default;
 };
@@ -97,10 +95,7 @@ struct WrittenPeaks {
     std::optional<double> lufs;
     double truePeak = -std::numeric_limits<double>::infinity();
     double samplePeak = -std::numeric_limits<double>::infinity();
-    int passes = 0;  // encodings started (see ExportResult::encodings)
-    // Frames of the first encoding measured when the first corrected one started; −1 when
-    // none started.
-    std::int64_t correctedAfter = -1;
+    int passes = 0;  // encodings made (see ExportResult::encodings)
 };
 
 // Encodings writeWithinCeiling may start to bring a lossy file under its ceiling, and how far
@@ -108,15 +103,15 @@ struct WrittenPeaks {
 inline constexpr int kCeilingPasses = 6;
 inline constexpr double kCeilingMargin = 0.1;
 
-// Writes an AAC file like write() and measures it while it is encoded, on what a player decodes
-// from it (at the file's own rate; the loudness at 48 kHz). As soon as the true peak measured so
-// far passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), an encoding at a
-// plain gain lowered by the overshoot and a reserve of tenths of a dB starts beside the first (an
-// encoder is close to linear in gain); while the first runs on, a later, larger overshoot or a
-// corrected encoding that goes over starts another, up to `maxPasses` encodings (at least one).
-// The file is the loudest encoding that ends at or under the aim (or, when none does, the one
-// that came closest); the others never reach the disk. Returns the loudness (at 48 kHz) and
-// peaks of the file as written.
+// Writes an AAC file like write(), encoded in stretches side by side (AacStretches), and measures
+// it on what a player decodes from it (at the file's own rate; the loudness at 48 kHz). Where
+// its true peak passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the signal
+// is encoded again at a plain gain lowered by the overshoot and a reserve of tenths of a dB (an
+// encoder is close to linear in gain), and once an encoding lands under, a louder one is tried
+// between it and the nearest that went over, up to `maxPasses` encodings (at least one). The file
+// is the loudest encoding that lands at or under the aim (or, when none does, the one that came
+// closest); the others never reach the disk. Returns the loudness (at 48 kHz) and peaks of the
+// file as written.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
                                 ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
 

@@ -223,6 +223,11 @@ void TruePeakMeter::consume(std::size_t positions) {
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(positions));
 }
 
+void TruePeakMeter::follow(const float* samples, std::size_t frames) {
+    const std::size_t n = std::min<std::size_t>(frames, loudness_kernels::kBefore);
+    std::copy(samples + frames - n, samples + frames, pending_.end() - static_cast<std::ptrdiff_t>(n));
+}
+
 void TruePeakMeter::add(const float* samples, std::size_t frames) {
     if (frames == 0) return;
     peak_ = std::max(peak_, vec::maxMagnitude(samples, frames));

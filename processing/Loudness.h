@@ -103,6 +103,10 @@ private:
 class TruePeakMeter {
 public:
     TruePeakMeter();
+    // For a stretch measured from within a channel: the samples just before its first one, of
+    // which the last few are the context its first values are interpolated from (none of them
+    // is measured). Call before add().
+    void follow(const float* samples, std::size_t frames);
     void add(const float* samples, std::size_t frames);
     // The largest magnitude so far (the values interpolated after the last few samples wait
     // for the samples that follow them).

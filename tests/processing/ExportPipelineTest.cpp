@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdint>
 #include <fstream>
+#include <future>
 #include <map>
 #include <numbers>
 #include <tuple>
@@ -16,6 +17,7 @@
 #include "model/Localization.h"
 #include "model/SplitMix64.h"
 #include "model/StudioError.h"
+#include "processing/AacStretches.h"
 #include "processing/AudioEncoder.h"
 #include "processing/ExportPipeline.h"
 #include "processing/Loudness.h"
@@ -479,25 +481,31 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
             EXPECT_EQ(topLevelBoxes(file), (std::vector<std::string>{"ftyp", "free", "mdat", "moov"}));
 
             // As loud as the ceiling allows: plain gains on what the encoder was given (the same
-            // export as float), stepped up from about the file's loudness until the same encoder
-            // overshoots, reach no more than 0.6 dB over the file. The steps are measured as
-            // the export measures, which matches libebur128 above.
+            // export as float), each encoded whole by one encoder and measured by libebur128,
+            // stepped up by 0.3 dB from about the file's loudness until that encoder overshoots,
+            // reach no more than 0.6 dB over the file.
             ExportPipeline::exportMix(mix, folder / "given.wav", options(ExportFormat::wav32f, rate, LoudnessTarget::podcast));
             const std::vector<float> interleaved = ffmpegDecode<float>(folder / "given.wav", "f32le");
             std::vector<float> left(interleaved.size() / 2), right(left.size());
             for (std::size_t i = 0; i < left.size(); ++i) left[i] = interleaved[2 * i], right[i] = interleaved[2 * i + 1];
             const AudioData given(std::move(left), std::move(right));
-            double loudest = *peer.lufs, loudestPeak = peer.truePeakDB;
             // The encoder takes a few tenths of a dB of loudness away.
-            double gain = *peer.lufs - *Loudness::integrated(given) + 0.4;
-            for (int step = 0; step < 4 && loudest - *peer.lufs <= 0.6; ++step, gain += 0.3) {
-                const auto plain = ExportPipeline::writeWithinCeiling(
-                    Loudness::scaled(given, static_cast<float>(std::pow(10.0, gain / 20.0))), rawValue(rate),
-                    folder / "step.m4a", format, 0.0, 1);
+            const double from = *peer.lufs - *Loudness::integrated(given) + 0.4;
+            std::vector<std::future<test::EbuMeasurement>> steps;
+            for (int step = 0; step < 4; ++step)
+                steps.push_back(std::async(std::launch::async, [&, step] {
+                    const fs::path stepFile = folder / ("step" + std::to_string(step) + ".m4a");
+                    const auto gain = static_cast<float>(std::pow(10.0, (from + 0.3 * step) / 20.0));
+                    ExportPipeline::write(Loudness::scaled(given, gain), rawValue(rate), stepFile, format);
+                    return test::ebur128Measure(ffmpegDecode<float>(stepFile, "f32le"), rawValue(rate));
+                }));
+            double loudest = *peer.lufs, loudestPeak = peer.truePeakDB;
+            for (auto& step : steps) {
+                const test::EbuMeasurement plain = step.get();
                 if (!(*plain.lufs > *peer.lufs)) continue;
-                if (plain.truePeak > -1.0) break;
+                if (plain.truePeakDB > -1.0) break;
                 loudest = *plain.lufs;
-                loudestPeak = plain.truePeak;
+                loudestPeak = plain.truePeakDB;
             }
             EXPECT_LE(loudest - *peer.lufs, 0.6);
             RecordProperty("file_" + name, Loudness::label(peer.lufs, peer.truePeakDB) + " in " + std::to_string(r.encodings) +
@@ -520,14 +528,10 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     const auto peaks = ExportPipeline::writeWithinCeiling(mix, 48000, folder / "hard.m4a", ExportFormat::aac128, -30.0);
     EXPECT_GE(peaks.passes, 2);
     EXPECT_LE(peaks.passes, ExportPipeline::kCeilingPasses);
-    // The correction started while the first encoding was still at its beginning, not after it,
-    // also where only the right channel overshoots.
-    EXPECT_GE(peaks.correctedAfter, 0);
-    EXPECT_LT(peaks.correctedAfter, mix.frames() / 4);
+    // Also where only the right channel overshoots.
     const AudioData rightOnly(Loudness::scaled(mix, 0.01f).left.toVector(), mix.right.toVector());
     const auto right = ExportPipeline::writeWithinCeiling(rightOnly, 48000, folder / "right.m4a", ExportFormat::aac128, -30.0);
-    EXPECT_GE(right.correctedAfter, 0);
-    EXPECT_LT(right.correctedAfter, mix.frames() / 4);
+    EXPECT_GE(right.passes, 2);
     EXPECT_LE(right.truePeak, -30.0);
     fs::remove(folder / "right.m4a");
     const std::vector<float> decoded = ffmpegDecode<float>(folder / "hard.m4a", "f32le");
@@ -554,7 +558,6 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     const AudioData quiet = Loudness::scaled(mix, 0.1f);
     const auto easy = ExportPipeline::writeWithinCeiling(quiet, 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0);
     EXPECT_EQ(easy.passes, 1);
-    EXPECT_EQ(easy.correctedAfter, -1);
     const auto easyPeer = test::ebur128Measure(ffmpegDecode<float>(folder / "easy.m4a", "f32le"), 48000);
     EXPECT_NEAR(easy.truePeak, easyPeer.truePeakDB, 0.1);
     EXPECT_NEAR(easy.truePeak, Loudness::decibels(Loudness::truePeakLinear(quiet)), 1.0);
@@ -567,38 +570,83 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     EXPECT_EQ(test::folderEntries(folder.path()).size(), 3u);
 }
 
-TEST(AudioEncoder, TheSignalDecodedAlongsideIsWhatDecodingTheFileGives) {
-    // Lengths that end inside a codec frame, stereo and mono, both rates and bit rates: the
-    // priming is left out and the end cut exactly where a player's decoder does it.
+TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
+    // Lengths that end inside a codec frame, stereo and mono, both rates and bit rates; dense hits
+    // joined from two encoders.
     test::TempFolder folder;
     const AudioData stereo = programme(48000 + 333);
     const AudioData mono = AudioData::mono(test::sine(44100 + 1500, 997.0, 0.7, 0.0, 44100));
+    // Two stretches at 44.1 kHz; the loudest moment of all a burst right where the second starts
+    // (its context and the first one's last values are what measures it).
+    AudioData hits = Loudness::scaled(denseHits(125.0, 7), 0.3f);
+    const std::size_t join = hits.left.size() / 2 / 1024 * 1024;
+    for (std::size_t i = 0; i < 40; ++i) {
+        const std::size_t at = join - 20 + i;
+        hits.left.mutableVector()[at] = (i % 2 ? 0.95f : -0.95f);
+        hits.right.mutableVector()[at] = (i % 3 ? 0.9f : -0.9f);
+    }
     int n = 0;
-    for (const auto& [audio, rate, format] : {std::tuple{&stereo, 48000, ExportFormat::aac128},
-                                              std::tuple{&mono, 44100, ExportFormat::aac256}}) {
-        SCOPED_TRACE(rate);
-        const fs::path file = folder / ("along" + std::to_string(n++) + ".m4a");
-        std::vector<float> decoded;  // interleaved, as the ffmpeg program writes raw samples
+    for (const auto& [audio, rate, format, stretches] : {std::tuple{&stereo, 48000, ExportFormat::aac128, 1},
+                                                         std::tuple{&mono, 44100, ExportFormat::aac256, 1},
+                                                         std::tuple{static_cast<const AudioData*>(&hits), 44100, ExportFormat::aac128, 2}}) {
+        SCOPED_TRACE(n);
+        const fs::path file = folder / ("joined" + std::to_string(n++) + ".m4a");
+        const AudioData& signal = *audio;
+        const AacStretches encoding(format, rate, signal.frames(), [&](std::int64_t from, std::size_t count, float* l, float* r) {
+            for (std::size_t i = 0; i < count; ++i) {  // clipped, as the writer clips
+                l[i] = std::clamp(signal.left[static_cast<std::size_t>(from) + i], -1.0f, 1.0f);
+                r[i] = std::clamp(signal.right[static_cast<std::size_t>(from) + i], -1.0f, 1.0f);
+            }
+        });
+        EXPECT_EQ(encoding.stretches(), stretches);
         {
             const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             ASSERT_GE(fd, 0);
-            AudioEncoder encoder(fd, format, rate);
-            encoder.decodeAlongside([&](const float* l, const float* r, std::size_t frames) {
-                for (std::size_t i = 0; i < frames; ++i) decoded.insert(decoded.end(), {l[i], r[i]});
-            });
-            encoder.write(audio->left.data(), audio->right.data(), audio->left.size());
-            encoder.finish();
+            encoding.writeInto(fd);
             ::close(fd);
         }
+        std::vector<float> left, right, decoded;  // decoded interleaved, as the ffmpeg program writes raw samples
+        encoding.decode([&](const float* l, const float* r, std::size_t frames) {
+            left.insert(left.end(), l, l + frames);
+            right.insert(right.end(), r, r + frames);
+            for (std::size_t i = 0; i < frames; ++i) decoded.insert(decoded.end(), {l[i], r[i]});
+        });
         // The ffmpeg program leaves the end padding on; the file states where the signal ends
-        // (in whole milliseconds, so within half of one of the length given).
+        // (in whole milliseconds, so within one of the length given).
         std::vector<float> player = ffmpegDecode<float>(file, "f32le");
         const auto stated = static_cast<std::size_t>(std::stoll(test::ffprobe(file, "duration_ts")));
-        EXPECT_NEAR(double(stated), double(audio->left.size()), rate / 2000.0 + 1.0);
+        EXPECT_NEAR(double(stated), double(signal.frames()), rate / 1000.0 + 1.0);
         ASSERT_GE(player.size(), 2 * stated);
         player.resize(2 * stated);
         ASSERT_EQ(decoded.size(), player.size());
         EXPECT_EQ(decoded, player);
+        // Measured in stretches side by side, the peaks are the whole decoded signal's.
+        const AudioData whole(left, right);
+        EXPECT_FLOAT_EQ(encoding.peaks().truePeak, Loudness::truePeakLinear(whole));
+        EXPECT_FLOAT_EQ(encoding.peaks().samplePeak, Loudness::samplePeakLinear(whole));
+        ExportPipeline::write(signal, rate, folder / "whole.m4a", format);
+        fs::copy_file(folder / "whole.m4a", "/tmp/all_whole" + std::to_string(n) + ".m4a", fs::copy_options::overwrite_existing);
+        if (stretches == 1) {
+            // One stretch: byte for byte the file a single encoder writes.
+            EXPECT_TRUE(test::readFile(file) == test::readFile(folder / "whole.m4a"));
+            continue;
+        }
+        // Joined: as close to the signal as one encoder's file, also in its worst frame.
+        auto errors = [&](const std::vector<float>& interleaved) {
+            double total = 0.0, worst = 0.0;
+            for (std::size_t f = 0; f + 1024 <= stated; f += 1024) {
+                double e = 0.0;
+                for (std::size_t i = f; i < f + 1024; ++i)
+                    e += std::pow(interleaved[2 * i] - signal.left[i], 2) + std::pow(interleaved[2 * i + 1] - signal.right[i], 2);
+                total += e;
+                worst = std::max(worst, e);
+            }
+            return std::pair{total, worst};
+        };
+        const auto [joined, joinedWorst] = errors(decoded);
+        const auto [single, singleWorst] = errors(ffmpegDecode<float>(folder / "whole.m4a", "f32le"));
+        EXPECT_LT(joined, 1.1 * single);
+        EXPECT_LT(joinedWorst, 1.5 * singleWorst);
     }
 }
 

@@ -1,0 +1,370 @@
+#include "processing/AacStretches.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/channel_layout.h>
+}
+
+#include "model/Localization.h"
+#include "model/StudioError.h"
+#include "model/VectorOps.h"
+#include "processing/FFmpegSupport.h"
+#include "processing/Loudness.h"
+#include "processing/LoudnessKernels.h"
+
+namespace tessoral {
+
+namespace {
+
+constexpr std::int64_t kFrame = 1024;  // an AAC frame
+constexpr double kStretchSeconds = 60.0;
+// The encoder's bit allocation settles over several seconds of what it is given: an encoder
+// started closer to its stretch overshoots the signal's peaks further than one that has run
+// from the start.
+constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stretch
+constexpr std::int64_t kJoinChoices = 8;  // frames from a stretch's end on where the join may stand
+constexpr std::int64_t kWarmFrames = 3;   // packets decoded before the first frame wanted
+// Past the last frame a join may take, the encoder still sees what it looks ahead to.
+constexpr std::int64_t kTailFrames = kJoinChoices + kWarmFrames;
+// Samples measured past a stretch's end, so that every value interpolated before it is measured.
+constexpr std::int64_t kMeasuredPast = loudness_kernels::kBefore + loudness_kernels::kAfter + 8;
+
+[[noreturn]] void fail(int code) {
+    if (code == AVERROR(ENOMEM)) throw StudioError(L("Не удалось выделить память для звука."));
+    throw AudioWriteError(ffmpeg::errorText(code));
+}
+void check(int code) {
+    if (code < 0) fail(code);
+}
+template <class T>
+T* made(T* p) {
+    if (!p) fail(AVERROR(ENOMEM));
+    return p;
+}
+
+struct PacketFree {
+    void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+using Packet = std::unique_ptr<AVPacket, PacketFree>;
+struct CodecFree {
+    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+using Codec = std::unique_ptr<AVCodecContext, CodecFree>;
+struct FrameFree {
+    void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using Frame = std::unique_ptr<AVFrame, FrameFree>;
+
+// Runs job(i) for every i below n on up to one thread per core; rethrows the first failure.
+void forEach(std::size_t n, const std::function<void(std::size_t)>& job) {
+    const std::size_t threads = std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+    std::atomic<std::size_t> next{0};
+    std::vector<std::exception_ptr> errors(n);
+    auto work = [&] {
+        for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+            try {
+                job(i);
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    try {
+        for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Fewer threads: the work is shared among those there are.
+    }
+    work();
+    for (auto& thread : pool) thread.join();
+    for (auto& error : errors)
+        if (error) std::rethrow_exception(error);
+}
+
+// A decoder as a player sets it up, given packets one at a time.
+class Decoder {
+public:
+    explicit Decoder(const AVCodecContext& encoder) {
+        const AVCodec* found = avcodec_find_decoder(encoder.codec_id);
+        if (!found) fail(AVERROR_DECODER_NOT_FOUND);
+        context_.reset(made(avcodec_alloc_context3(found)));
+        frame_.reset(made(av_frame_alloc()));
+        AVCodecParameters* parameters = made(avcodec_parameters_alloc());
+        int rc = avcodec_parameters_from_context(parameters, &encoder);
+        if (rc >= 0) rc = avcodec_parameters_to_context(context_.get(), parameters);
+        avcodec_parameters_free(&parameters);
+        check(rc);
+        context_->pkt_timebase = encoder.time_base;
+        context_->thread_count = 1;
+        check(avcodec_open2(context_.get(), found, nullptr));
+    }
+
+    // Decodes `packet` and hands each frame it gives to `out(left, right, frames)`.
+    template <class Out>
+    void decode(const AVPacket& packet, Out&& out) {
+        check(avcodec_send_packet(context_.get(), &packet));
+        for (;;) {
+            const int rc = avcodec_receive_frame(context_.get(), frame_.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            check(rc);
+            const int channels = frame_->ch_layout.nb_channels;
+            if (frame_->format != AV_SAMPLE_FMT_FLTP || channels < 1 || channels > 2) fail(AVERROR_PATCHWELCOME);
+            const auto* left = reinterpret_cast<const float*>(frame_->extended_data[0]);
+            const auto* right = channels == 2 ? reinterpret_cast<const float*>(frame_->extended_data[1]) : left;
+            out(left, right, static_cast<std::size_t>(frame_->nb_samples));
+            av_frame_unref(frame_.get());
+        }
+    }
+
+private:
+    Codec context_;
+    Frame frame_;
+};
+
+// What one encoder made: the packets kept, one frame apart, in order.
+struct Stretch {
+    std::int64_t begin = 0;  // where the stretch starts before it is joined
+    std::int64_t end = 0;
+    std::vector<Packet> packets;
+
+    // The packet that starts at `pts`, or none.
+    const AVPacket* at(std::int64_t pts) const {
+        if (packets.empty() || pts < packets.front()->pts || (pts - packets.front()->pts) % kFrame != 0) return nullptr;
+        const auto i = static_cast<std::size_t>((pts - packets.front()->pts) / kFrame);
+        return i < packets.size() && packets[i]->pts == pts ? packets[i].get() : nullptr;
+    }
+};
+
+}  // namespace
+
+struct AacStretches::Impl {
+    ExportFormat format;
+    int rate;
+    std::int64_t frames;
+    std::int64_t stated;
+    Codec reference;  // an encoder set up as the stretches' ones: what the decoders are told
+    std::vector<Stretch> stretches;
+    std::vector<std::int64_t> joins;     // where each stretch starts in the file; the file's length last
+    std::vector<const AVPacket*> file;   // the joined stream
+
+    // Encodes `stretch` from a second before it to a few frames past it (to the signal's end
+    // for the last), keeping the packets a join may use.
+    void encode(Stretch& stretch, bool last, const Source& source) const {
+        Codec codec(AudioEncoder::openEncoder(format, rate, true));
+        if (codec->frame_size != kFrame) fail(AVERROR(EINVAL));
+        Frame frame(made(av_frame_alloc()));
+        Packet packet(made(av_packet_alloc()));
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->sample_rate = rate;
+        frame->nb_samples = kFrame;
+        check(av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout));
+        check(av_frame_get_buffer(frame.get(), 0));
+
+        constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+        const std::int64_t from = std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame);
+        const std::int64_t to = last ? frames : std::min(frames, stretch.end + kTailFrames * kFrame);
+        const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
+        const std::int64_t keepTo = last ? kAll : stretch.end + kJoinChoices * kFrame;
+        auto drain = [&] {
+            for (;;) {
+                const int rc = avcodec_receive_packet(codec.get(), packet.get());
+                if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+                check(rc);
+                if (packet->pts >= keepFrom && packet->pts < keepTo) stretch.packets.emplace_back(made(av_packet_clone(packet.get())));
+                av_packet_unref(packet.get());
+            }
+        };
+        for (std::int64_t at = from; at < to; at += kFrame) {
+            const std::int64_t n = std::min(kFrame, to - at);
+            check(av_frame_make_writable(frame.get()));
+            frame->nb_samples = static_cast<int>(n);
+            source(at, static_cast<std::size_t>(n), reinterpret_cast<float*>(frame->data[0]), reinterpret_cast<float*>(frame->data[1]));
+            frame->pts = at;
+            check(avcodec_send_frame(codec.get(), frame.get()));
+            drain();
+        }
+        check(avcodec_send_frame(codec.get(), nullptr));
+        drain();
+    }
+
+    // Where the stream passes from `a` to `b`: the first frame from b's start on whose decoded
+    // signal, a's frames before it and b's from it on, errs from the signal no more than twice
+    // as much as either encoder's own frame there. Where the two encoders chose different
+    // windows the halves do not cancel each other's folding, and the frame errs by about the
+    // signal itself.
+    std::optional<std::int64_t> join(const Stretch& a, const Stretch& b, const Source& source) const {
+        std::vector<float> wantedLeft(kFrame), wantedRight(kFrame);
+        for (std::int64_t k = 0; k < kJoinChoices; ++k) {
+            const std::int64_t t = b.begin + k * kFrame;
+            if (t >= std::min(stated, frames)) break;
+            // a alone, b alone, and a then b, each warmed up on the frames before t.
+            const AVPacket* runs[3][kWarmFrames + 1];
+            bool complete = true;
+            for (std::int64_t w = 0; w <= kWarmFrames; ++w) {
+                const std::int64_t pts = t - (kWarmFrames - w) * kFrame;
+                runs[0][w] = a.at(pts);
+                runs[1][w] = b.at(pts);
+                runs[2][w] = w < kWarmFrames ? runs[0][w] : runs[1][w];
+                complete = complete && runs[0][w] && runs[1][w];
+            }
+            if (!complete) continue;
+            const auto n = static_cast<std::size_t>(std::min({kFrame, stated - t, frames - t}));
+            source(t, n, wantedLeft.data(), wantedRight.data());
+            double errors[3] = {};
+            for (int run = 0; run < 3; ++run) {
+                Decoder decoder(*reference);
+                std::vector<float> left, right;
+                for (const AVPacket* packet : runs[run])
+                    decoder.decode(*packet, [&](const float* l, const float* r, std::size_t count) {
+                        left.assign(l, l + count);
+                        right.assign(r, r + count);
+                    });
+                if (left.size() < n) fail(AVERROR_INVALIDDATA);
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double dl = left[i] - wantedLeft[i], dr = right[i] - wantedRight[i];
+                    errors[run] += dl * dl + dr * dr;
+                }
+            }
+            if (errors[2] <= 2.0 * std::max(errors[0], errors[1]) + 1e-9 * static_cast<double>(n)) return t;
+        }
+        return std::nullopt;
+    }
+
+    // Lays the signal out in stretches, encodes them side by side and joins them; false when a
+    // join could not be placed.
+    bool encodeInStretches(const Source& source) {
+        // Stretches of about kStretchSeconds, whole frames each, the last one taking the rest.
+        const std::int64_t count = std::max<std::int64_t>(1, std::llround(static_cast<double>(frames) / (kStretchSeconds * rate)));
+        const std::int64_t length = (frames / count) / kFrame * kFrame;
+        stretches.clear();
+        stretches.resize(static_cast<std::size_t>(count));
+        for (std::int64_t i = 0; i < count; ++i) {
+            Stretch& stretch = stretches[static_cast<std::size_t>(i)];
+            stretch.begin = i * length;
+            stretch.end = i + 1 == count ? frames : (i + 1) * length;
+        }
+        forEach(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
+        std::vector<std::optional<std::int64_t>> found(stretches.size());
+        found[0] = 0;
+        forEach(stretches.size() - 1, [&](std::size_t i) { found[i + 1] = join(stretches[i], stretches[i + 1], source); });
+        joins.clear();
+        for (const auto& at : found) {
+            if (!at) return false;
+            joins.push_back(*at);
+        }
+        joins.push_back(stated);
+        file.clear();
+        for (std::size_t i = 0; i < stretches.size(); ++i)
+            for (const Packet& packet : stretches[i].packets)
+                if ((i == 0 || packet->pts >= joins[i]) && (i + 1 == stretches.size() || packet->pts < joins[i + 1]))
+                    file.push_back(packet.get());
+        for (std::size_t j = 1; j < file.size(); ++j)
+            if (file[j]->pts != file[0]->pts + static_cast<std::int64_t>(j) * kFrame) return false;
+        return !file.empty();
+    }
+
+    // The peaks of the file from `begin` to `end` (frame-aligned): the stream decoded from a few
+    // packets before, the samples just before `begin` taken as context only.
+    Peaks measure(std::int64_t begin, std::int64_t end) const {
+        Peaks peaks;
+        if (begin >= stated) return peaks;
+        const bool last = end >= stated;
+        const std::int64_t limit = last ? stated : std::min(stated, end + kMeasuredPast);
+        const std::int64_t first = std::clamp<std::int64_t>((begin - file.front()->pts) / kFrame - kWarmFrames, 0,
+                                                            static_cast<std::int64_t>(file.size()) - 1);
+        Decoder decoder(*reference);
+        TruePeakMeter left, right;
+        std::int64_t position = file[static_cast<std::size_t>(first)]->pts;
+        for (auto j = static_cast<std::size_t>(first); j < file.size() && position < limit; ++j) {
+            decoder.decode(*file[j], [&](const float* l, const float* r, std::size_t count) {
+                const auto n = static_cast<std::int64_t>(count);
+                if (begin > 0 && position < begin && position + n >= begin) {
+                    const auto context = static_cast<std::size_t>(begin - position);
+                    left.follow(l, context);
+                    right.follow(r, context);
+                }
+                const std::int64_t lo = std::max(position, begin), hi = std::min(position + n, limit);
+                if (hi > lo) {
+                    const auto offset = static_cast<std::size_t>(lo - position), taken = static_cast<std::size_t>(hi - lo);
+                    left.add(l + offset, taken);
+                    right.add(r + offset, taken);
+                    peaks.samplePeak = std::max({peaks.samplePeak, vec::maxMagnitude(l + offset, taken), vec::maxMagnitude(r + offset, taken)});
+                }
+                position += n;
+            });
+        }
+        peaks.truePeak = last ? std::max(left.finish(), right.finish()) : std::max(left.peak(), right.peak());
+        return peaks;
+    }
+};
+
+AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source)
+    : impl_(std::make_unique<Impl>()) {
+    Impl& s = *impl_;
+    s.format = format;
+    s.rate = sampleRate;
+    s.frames = std::max<std::int64_t>(frames, 0);
+    s.reference.reset(AudioEncoder::openEncoder(format, sampleRate, true));
+    s.stated = AudioEncoder::statedLength(format, sampleRate, s.frames, std::max(s.reference->initial_padding, 0));
+    if (!s.encodeInStretches(source)) {
+        // The whole signal on one encoder.
+        s.stretches.clear();
+        s.stretches.resize(1);
+        s.stretches[0].end = s.frames;
+        s.encode(s.stretches[0], true, source);
+        s.joins = {0, s.stated};
+        s.file.clear();
+        for (const Packet& packet : s.stretches[0].packets) s.file.push_back(packet.get());
+    }
+}
+
+AacStretches::~AacStretches() = default;
+
+AacStretches::Peaks AacStretches::peaks() const {
+    const Impl& s = *impl_;
+    if (s.file.empty()) return {};
+    std::vector<Peaks> parts(s.stretches.size());
+    forEach(parts.size(), [&](std::size_t i) { parts[i] = s.measure(s.joins[i], s.joins[i + 1]); });
+    Peaks peaks;
+    for (const Peaks& part : parts) {
+        peaks.truePeak = std::max(peaks.truePeak, part.truePeak);
+        peaks.samplePeak = std::max(peaks.samplePeak, part.samplePeak);
+    }
+    return peaks;
+}
+
+void AacStretches::decode(const AudioEncoder::DecodedSink& sink) const {
+    const Impl& s = *impl_;
+    Decoder decoder(*s.reference);
+    std::int64_t skip = std::max(s.reference->initial_padding, 0);
+    std::int64_t delivered = 0;
+    for (const AVPacket* packet : s.file) {
+        decoder.decode(*packet, [&](const float* l, const float* r, std::size_t count) {
+            const auto n = static_cast<std::int64_t>(count);
+            const std::int64_t skipped = std::min(skip, n);
+            skip -= skipped;
+            const std::int64_t taken = std::clamp<std::int64_t>(std::min(n - skipped, s.stated - delivered), 0, n);
+            if (taken > 0) sink(l + skipped, r + skipped, static_cast<std::size_t>(taken));
+            delivered += taken;
+        });
+    }
+}
+
+void AacStretches::writeInto(int fd) const {
+    AudioEncoder encoder(fd, impl_->format, impl_->rate);
+    for (const AVPacket* packet : impl_->file) encoder.writeEncoded(*packet);
+    encoder.finish();
+}
+
+int AacStretches::stretches() const { return static_cast<int>(impl_->stretches.size()); }
+
+}  // namespace tessoral

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "model/ExportFormat.h"
+#include "processing/AudioEncoder.h"
+
+namespace tessoral {
+
+// An AAC file encoded in stretches side by side, one encoder each, and joined into one stream.
+//
+// An AAC frame decodes from its own packet and the one before it (their transforms overlap), and
+// an encoder's further state (its bit reserve, its window and level history) forgets what lies
+// a second back. So each stretch's encoder starts a second before its stretch and runs a few
+// frames past its end; where two stretches meet, the join is placed on the first frame whose
+// decoded signal, with the earlier encoder's frame before it and the later one's from it on, is as
+// close to the signal as either encoder's own (the window shapes agree there). A stream whose
+// joins cannot all be placed so is encoded whole, on one thread. The stretches' length follows
+// from the signal's alone, so the same samples always give the same file; a signal shorter than
+// a stretch and a half is one encoding, exactly as AudioEncoder writes it.
+class AacStretches {
+public:
+    // Fills `left` and `right` with the `frames` frames of the signal from frame `from`; called
+    // from several threads at once.
+    using Source = std::function<void(std::int64_t from, std::size_t frames, float* left, float* right)>;
+
+    // Encodes the `frames` frames of `source` at `sampleRate` in `format` (one of the AAC
+    // formats). Throws as AudioEncoder does.
+    AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source);
+    ~AacStretches();
+    AacStretches(const AacStretches&) = delete;
+    AacStretches& operator=(const AacStretches&) = delete;
+
+    // The true and sample peak (linear) of what a player decodes from the file, measured in
+    // stretches side by side.
+    struct Peaks {
+        float truePeak = 0.0f;
+        float samplePeak = 0.0f;
+    };
+    Peaks peaks() const;
+    // Decodes the file from its start, as a player does (the encoder's priming left out, the end
+    // where the file states it), and hands the signal to `sink` in order.
+    void decode(const AudioEncoder::DecodedSink& sink) const;
+    // Writes the file into `fd`, an empty file open for writing (see AudioEncoder).
+    void writeInto(int fd) const;
+    // How many encoders the stream came from.
+    int stretches() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tessoral
