@@ -105,7 +105,6 @@ struct AudioEncoder::Impl {
     int frameSize = kVariableFrameSize;
     std::int64_t pts = 0;
     bool finished = false;
-    bool external = false;  // the packets come from encoders of their own
     std::vector<std::uint8_t> converted[2];
 
     ~Impl() {
@@ -354,7 +353,6 @@ void AudioEncoder::write(const float* left, const float* right, std::size_t fram
 void AudioEncoder::writeEncoded(const AVPacket& packet) {
     Impl& s = *impl_;
     if (s.finished || s.pts > 0) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
-    s.external = true;
     s.check(av_packet_ref(s.packet, &packet));
     av_packet_rescale_ts(s.packet, s.codec->time_base, s.stream->time_base);
     s.packet->stream_index = s.stream->index;
@@ -365,14 +363,13 @@ void AudioEncoder::finish() {
     Impl& s = *impl_;
     if (s.finished) return;
     s.finished = true;
-    if (!s.external) {
-        // The last short frame: every export codec takes one (PCM any size, FLAC, ALAC and AAC a
-        // smaller last frame).
-        const int rest = av_audio_fifo_size(s.fifo);
-        if (rest > 0) s.encodeFromFifo(rest);
-        s.check(avcodec_send_frame(s.codec, nullptr));
-        s.drainPackets();
-    }
+    // The last short frame: every export codec takes one (PCM any size, FLAC, ALAC and AAC a
+    // smaller last frame). An encoder given nothing (the packets came from elsewhere) has nothing
+    // to flush.
+    const int rest = av_audio_fifo_size(s.fifo);
+    if (rest > 0) s.encodeFromFifo(rest);
+    s.check(avcodec_send_frame(s.codec, nullptr));
+    s.drainPackets();
     s.check(av_write_trailer(s.format));
     avio_flush(s.io);
     if (s.io->error < 0) s.fail(s.io->error);
