@@ -360,7 +360,7 @@ private:
     const Pass* loudestUnder() const {
         const Pass* best = nullptr;
         for (const Pass& pass : passes_)
-            if (!(pass.peakDB > aim_) && (!best || pass.gainDB < best->gainDB)) best = &pass;
+            if (!(pass.peakDB > aim_) && (!best || pass.gainDB > best->gainDB)) best = &pass;
         return best;
     }
 

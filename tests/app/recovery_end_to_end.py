@@ -32,6 +32,7 @@ Fails when Xvfb or xdotool is missing.
 """
 import importlib.util
 import math
+import random
 import os
 import plistlib
 import re
@@ -50,12 +51,18 @@ _spec.loader.exec_module(e2e)
 ODD = b"\xff\xfe"
 
 
-def write_wav(path, seconds, hertz):
-    """16-bit stereo at 48 kHz; long files repeat one second of tone (quick to make)."""
+def write_wav(path, seconds, hertz, hits=False):
+    """16-bit stereo at 48 kHz; long files repeat one second of tone (quick to make). With `hits`,
+    four loud noise bursts a second over the tone: what a lossy encoder overshoots, so that an
+    export under a ceiling encodes more than once."""
+    rng = random.Random(7)
     second = bytearray()
     for i in range(48000):
         s = int(8000 * math.sin(2 * math.pi * hertz * i / 48000))
-        second += struct.pack("<hh", s, s)
+        burst = [0, 0]
+        if hits and i % 12000 < 720:
+            burst = [int(24000 * rng.uniform(-1, 1)) for _ in range(2)]
+        second += struct.pack("<hh", max(-32768, min(32767, s + burst[0])), max(-32768, min(32767, s + burst[1])))
     data_size = len(second) * int(seconds)
     header = b"RIFF" + struct.pack("<I", 36 + data_size) + b"WAVEfmt " + struct.pack(
         "<IHHIIHH", 16, 1, 2, 48000, 48000 * 4, 4, 16) + b"data" + struct.pack("<I", data_size)
@@ -155,8 +162,8 @@ def poll(predicate, what, timeout):
 
 def long_export_and_signals(programs, scratch, later):
     """The quit signals meeting a long AAC export (see the module's text), one program each."""
-    wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip: one encoding outlasts both signals
-    write_wav(wav, 480, 220)
+    wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip, and encoded more than once
+    write_wav(wav, 480, 220, hits=True)
     for second_signal, p in zip((False, True), programs):
         p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
         os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
