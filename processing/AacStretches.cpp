@@ -5,6 +5,7 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -111,6 +112,7 @@ public:
     // Decodes `packet` and hands each frame it gives to `out(left, right, frames)`.
     template <class Out>
     void decode(const AVPacket& packet, Out&& out) {
+        ++decoded_;
         check(avcodec_send_packet(context_.get(), &packet));
         for (;;) {
             const int rc = avcodec_receive_frame(context_.get(), frame_.get());
@@ -125,9 +127,13 @@ public:
         }
     }
 
+    // Packets given so far.
+    std::int64_t decoded() const { return decoded_; }
+
 private:
     Codec context_;
     Frame frame_;
+    std::int64_t decoded_ = 0;
 };
 
 // What one encoder made: the packets kept, one frame apart, in order.
@@ -155,10 +161,14 @@ struct AacStretches::Impl {
     std::vector<Stretch> stretches;
     std::vector<std::int64_t> joins;     // where each stretch starts in the file; the file's length last
     std::vector<const AVPacket*> file;   // the joined stream
+    float giveUpAbove = std::numeric_limits<float>::infinity();
+    std::atomic<bool> givenUp{false};
+    std::mutex reachedMutex;
+    float reached = 0.0f;  // the true peak that passed giveUpAbove
 
     // Encodes `stretch` from a second before it to a few frames past it (to the signal's end
     // for the last), keeping the packets a join may use.
-    void encode(Stretch& stretch, bool last, const Source& source) const {
+    void encode(Stretch& stretch, bool last, const Source& source) {
         Codec codec(AudioEncoder::openEncoder(format, rate, true));
         if (codec->frame_size != kFrame) fail(AVERROR(EINVAL));
         Frame frame(made(av_frame_alloc()));
@@ -174,16 +184,48 @@ struct AacStretches::Impl {
         const std::int64_t to = last ? frames : std::min(frames, stretch.end + kTailFrames * kFrame);
         const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
         const std::int64_t keepTo = last ? kAll : stretch.end + kJoinChoices * kFrame;
+        // Where the encoding may be given up, what its own packets decode to over the stretch is
+        // measured as they come.
+        std::optional<Decoder> own;
+        TruePeakMeter ownLeft, ownRight;
+        std::int64_t position = 0;
+        if (std::isfinite(giveUpAbove)) own.emplace(*codec);
+        auto watch = [&](const AVPacket& kept) {
+            if (!own || kept.pts >= stretch.end) return;
+            if (own->decoded() == 0) position = kept.pts;
+            own->decode(kept, [&](const float* l, const float* r, std::size_t count) {
+                const auto n = static_cast<std::int64_t>(count);
+                if (position < stretch.begin && position + n == stretch.begin && stretch.begin > 0) {
+                    ownLeft.follow(l, count);
+                    ownRight.follow(r, count);
+                }
+                const std::int64_t lo = std::max(position, stretch.begin), hi = std::min(position + n, stretch.end);
+                if (hi > lo) {
+                    ownLeft.add(l + (lo - position), static_cast<std::size_t>(hi - lo));
+                    ownRight.add(r + (lo - position), static_cast<std::size_t>(hi - lo));
+                }
+                position += n;
+            });
+            const float peak = std::max(ownLeft.peak(), ownRight.peak());
+            if (peak > giveUpAbove) {
+                std::lock_guard lock(reachedMutex);
+                reached = std::max(reached, peak);
+                givenUp = true;
+            }
+        };
         auto drain = [&] {
             for (;;) {
                 const int rc = avcodec_receive_packet(codec.get(), packet.get());
                 if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
                 check(rc);
-                if (packet->pts >= keepFrom && packet->pts < keepTo) stretch.packets.emplace_back(made(av_packet_clone(packet.get())));
+                if (packet->pts >= keepFrom && packet->pts < keepTo) {
+                    stretch.packets.emplace_back(made(av_packet_clone(packet.get())));
+                    watch(*stretch.packets.back());
+                }
                 av_packet_unref(packet.get());
             }
         };
-        for (std::int64_t at = from; at < to; at += kFrame) {
+        for (std::int64_t at = from; at < to && !givenUp.load(std::memory_order_relaxed); at += kFrame) {
             const std::int64_t n = std::min(kFrame, to - at);
             check(av_frame_make_writable(frame.get()));
             frame->nb_samples = static_cast<int>(n);
@@ -192,6 +234,7 @@ struct AacStretches::Impl {
             check(avcodec_send_frame(codec.get(), frame.get()));
             drain();
         }
+        if (givenUp) return;
         check(avcodec_send_frame(codec.get(), nullptr));
         drain();
     }
@@ -253,6 +296,7 @@ struct AacStretches::Impl {
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
         forEach(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
+        if (givenUp) return true;
         std::vector<std::optional<std::int64_t>> found(stretches.size());
         found[0] = 0;
         forEach(stretches.size() - 1, [&](std::size_t i) { found[i + 1] = join(stretches[i], stretches[i + 1], source); });
@@ -307,15 +351,16 @@ struct AacStretches::Impl {
     }
 };
 
-AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source)
+AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source, float giveUpAbove)
     : impl_(std::make_unique<Impl>()) {
     Impl& s = *impl_;
+    s.giveUpAbove = giveUpAbove;
     s.format = format;
     s.rate = sampleRate;
     s.frames = std::max<std::int64_t>(frames, 0);
     s.reference.reset(AudioEncoder::openEncoder(format, sampleRate, true));
     s.stated = AudioEncoder::statedLength(format, sampleRate, s.frames, std::max(s.reference->initial_padding, 0));
-    if (!s.encodeInStretches(source)) {
+    if (!s.encodeInStretches(source) && !s.givenUp) {
         // The whole signal on one encoder.
         s.stretches.clear();
         s.stretches.resize(1);
@@ -329,8 +374,11 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
 
 AacStretches::~AacStretches() = default;
 
+bool AacStretches::gaveUp() const { return impl_->givenUp; }
+
 AacStretches::Peaks AacStretches::peaks() const {
     const Impl& s = *impl_;
+    if (s.givenUp) return {s.reached, s.reached};
     if (s.file.empty()) return {};
     std::vector<Peaks> parts(s.stretches.size());
     forEach(parts.size(), [&](std::size_t i) { parts[i] = s.measure(s.joins[i], s.joins[i + 1]); });

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -28,8 +29,11 @@ public:
     using Source = std::function<void(std::int64_t from, std::size_t frames, float* left, float* right)>;
 
     // Encodes the `frames` frames of `source` at `sampleRate` in `format` (one of the AAC
-    // formats). Throws as AudioEncoder does.
-    AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source);
+    // formats). Throws as AudioEncoder does. With `giveUpAbove` (a linear true peak) the encoding
+    // stops as soon as what a stretch decodes to passes it: gaveUp() then tells, peaks() gives
+    // the peak that passed, and the encoding is no file.
+    AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source,
+                 float giveUpAbove = std::numeric_limits<float>::infinity());
     ~AacStretches();
     AacStretches(const AacStretches&) = delete;
     AacStretches& operator=(const AacStretches&) = delete;
@@ -41,6 +45,7 @@ public:
         float samplePeak = 0.0f;
     };
     Peaks peaks() const;
+    bool gaveUp() const;
     // Decodes the file from its start, as a player does (the encoder's priming left out, the end
     // where the file states it), and hands the signal to `sink` in order.
     void decode(const AudioEncoder::DecodedSink& sink) const;

@@ -283,7 +283,8 @@ public:
 
     struct Pass {
         double gainDB;
-        double peakDB;
+        double peakDB;   // the true peak, or where it passed the aim when given up
+        bool gaveUp;
         std::unique_ptr<AacStretches> encoding;
         // What a player decodes from it, measured whole, beside the encodings that follow.
         std::future<WrittenPeaks> measured;
@@ -298,10 +299,12 @@ public:
             const Pass* best = loudestUnder();
             if (!best) {
                 // Lowered by the excess of the quietest encoding that went over, and the reserve;
-                // the last encoding allowed takes the reserve twice.
+                // the last encoding allowed takes the reserve twice, and one given up (whose
+                // excess is known only in part) once more.
                 const Pass& over = *quietestOver();
                 const bool last = static_cast<int>(passes_.size()) + 1 == maxPasses_;
-                gain = over.gainDB - (over.peakDB - aim_) - (last ? 2.0 : 1.0) * ceilingReserve(passes_.front().peakDB - aim_);
+                const double reserves = (last ? 2.0 : 1.0) + (over.gaveUp ? 1.0 : 0.0);
+                gain = over.gainDB - (over.peakDB - aim_) - reserves * ceilingReserve(passes_.front().peakDB - aim_);
                 continue;
             }
             // Louder, up to the nearest gain above that went over: the encoder's overshoot
@@ -316,10 +319,10 @@ public:
         }
         Pass* chosen = const_cast<Pass*>(loudestUnder());
         if (!chosen) {
-            // Nothing landed under: the encoding that came closest.
+            // Nothing landed under: the whole encoding that came closest.
             chosen = &passes_.front();
             for (Pass& pass : passes_)
-                if (pass.peakDB < chosen->peakDB) chosen = &pass;
+                if (!pass.gaveUp && pass.peakDB < chosen->peakDB) chosen = &pass;
             measure(*chosen);
         }
         return *chosen;
@@ -343,9 +346,14 @@ private:
                 right[i] = clipSample(r[i] * gain);
             }
         };
-        auto encoding = std::make_unique<AacStretches>(format_, rate_, audio_.frames(), source);
+        // The first encoding and the last one allowed run to their end whatever they measure:
+        // the others are given up as soon as they pass the aim.
+        const bool whole = passes_.empty() || static_cast<int>(passes_.size()) + 1 >= maxPasses_;
+        const auto giveUpAbove = whole ? std::numeric_limits<float>::infinity() : static_cast<float>(std::pow(10.0, aim_ / 20.0));
+        auto encoding = std::make_unique<AacStretches>(format_, rate_, audio_.frames(), source, giveUpAbove);
         const double peakDB = Loudness::decibels(encoding->peaks().truePeak);
-        passes_.push_back(Pass{gainDB, peakDB, std::move(encoding), {}});
+        const bool gaveUp = encoding->gaveUp();
+        passes_.push_back(Pass{gainDB, peakDB, gaveUp, std::move(encoding), {}});
         if (!(peakDB > aim_)) measure(passes_.back());
     }
 
