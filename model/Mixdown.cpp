@@ -177,14 +177,15 @@ AudioData Session::mixed(const MixPlan& plan, const ClipRenderer& render) const 
             const double q = row ? row->pan : 0.0;
             const auto gL = static_cast<float>(g * leftFactor(clip.pan) * leftFactor(q));
             const auto gR = static_cast<float>(g * rightFactor(clip.pan) * rightFactor(q));
-            // A first clip heard over the whole output: its rendered samples become the output
-            // (copied first only when shared), summed onto silence as any other clip is, so that
-            // a zero's sign comes out the same. One that starts before the output (a play from
-            // the middle) is moved down in place when the render is its own, which spares the
-            // output's allocation and clearing.
-            const bool whole = offset == 0 && first == 0 && rendered.frames() == plan.frames;
-            const bool shifted = first + offset == 0 && rendered.left.unshared() && rendered.right.unshared();
-            if (!made && last == first + plan.frames && (whole || shifted)) {
+            // A first clip heard over the whole output (its frames first … last − 1 are output
+            // frames 0 … frames − 1): its rendered samples become the output (copied first only
+            // when shared), summed onto silence as any other clip is, so that a zero's sign comes
+            // out the same. One that starts before the output (a play from the middle) is moved
+            // down in place when the render is its own, which spares the output's allocation and
+            // clearing.
+            const bool whole = rendered.frames() == plan.frames;
+            const bool own = rendered.left.unshared() && rendered.right.unshared();
+            if (!made && last == first + plan.frames && (whole || own)) {
                 const auto skip = static_cast<std::size_t>(first);
                 outL = std::move(rendered.left.mutableVector());
                 outR = std::move(rendered.right.mutableVector());

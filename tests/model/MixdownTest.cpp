@@ -200,6 +200,10 @@ TEST(Mixdown, RendererIsAppliedToOverlappingClipsOnly) {
     });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(m.left[0], 0.5f);
+    // A clip as long as the range but starting inside it is not the whole output.
+    const AudioData late = s.mixed(TimeRange{4.5, 5.5}, [](const Track& t) { return test::constant(t.frames(), 0.5f); });
+    EXPECT_EQ(late.left[23999], 0.0f);
+    EXPECT_EQ(late.right[24000], 0.5f);
     EXPECT_THROW(s.mixed(std::nullopt, [](const Track&) { return AudioData(); }), StudioError);
     // An empty renderer is a programming error, not a dry mix.
     EXPECT_THROW(s.mixed(std::nullopt, Session::ClipRenderer()), std::invalid_argument);
