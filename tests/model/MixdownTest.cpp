@@ -114,8 +114,7 @@ TEST(Mixdown, UnityClipIsCopiedExactly) {
     // From inside the clip, with a renderer handing over samples of its own (moved down in place).
     const Session::ClipRenderer own = [](const Track& t) { return AudioData(t.audio.left.toVector(), t.audio.right.toVector()); };
     const AudioData late = s.mixed(TimeRange{0.1, 1.0}, own);
-    ASSERT_EQ(late.frames(), 5200);
-    ASSERT_EQ(late.right.size(), 5200u);
+    ASSERT_TRUE(late.frames() == 5200 && late.right.size() == 5200u);
     EXPECT_EQ(late.left[0], g * audio.left[4800]);
     EXPECT_EQ(late.right[5199], g * audio.right[9999]);
     EXPECT_EQ(s.mixed(TimeRange{0.05, 0.1}, own).left[2399], g * audio.left[4799]);

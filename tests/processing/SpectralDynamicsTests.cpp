@@ -153,8 +153,7 @@ std::vector<float> deessInRanges(std::span<const float> x, float sensitivity, fl
     for (std::size_t i : order)
         deesser.measure(ChannelDeesser::partStart(deesser.frames(), levelRanges, i),
                         ChannelDeesser::partStart(deesser.frames(), levelRanges, i + 1));
-    // With an odd seed the output is a buffer of NaNs handed over, the input copied in range by range.
-    const bool handedOver = seed % 2 == 1;
+    const bool handedOver = seed % 2 == 1;  // then the output is a buffer of NaNs, filled range by range
     if (!handedOver) deesser.copyInput();
     deesser.settle();
     if (handedOver) deesser.useOutput(std::vector<float>(x.size(), std::nanf("")));
