@@ -177,17 +177,31 @@ AudioData Session::mixed(const MixPlan& plan, const ClipRenderer& render) const 
             const double q = row ? row->pan : 0.0;
             const auto gL = static_cast<float>(g * leftFactor(clip.pan) * leftFactor(q));
             const auto gR = static_cast<float>(g * rightFactor(clip.pan) * rightFactor(q));
-            if (!made && offset == 0 && first == 0 && last == plan.frames && rendered.frames() == plan.frames) {
-                // The rendered samples become the output (copied first only when shared), summed
-                // onto silence as any other clip is, so that a zero's sign comes out the same.
+            // A first clip heard over the whole output (its frames first … last − 1 are output
+            // frames 0 … frames − 1): its rendered samples become the output (copied first only
+            // when shared), summed onto silence as any other clip is, so that a zero's sign comes
+            // out the same. One that starts before the output (a play from the middle) is moved
+            // down in place when the render is its own, which spares the output's allocation and
+            // clearing.
+            const bool whole = rendered.frames() == plan.frames;
+            const bool own = rendered.left.unshared() && rendered.right.unshared();
+            if (!made && last == first + plan.frames && (whole || own)) {
+                const auto skip = static_cast<std::size_t>(first);
                 outL = std::move(rendered.left.mutableVector());
                 outR = std::move(rendered.right.mutableVector());
                 made = true;
                 float* oL = outL.data();
                 float* oR = outR.data();
                 for (std::size_t i = 0; i < frames; ++i) {
-                    oL[i] = 0.0f + gL * oL[i];
-                    oR[i] = 0.0f + gR * oR[i];
+                    oL[i] = 0.0f + gL * oL[i + skip];
+                    oR[i] = 0.0f + gR * oR[i + skip];
+                }
+                outL.resize(frames);
+                outR.resize(frames);
+                // Kept while it plays: a short part of a long render gives the rest back.
+                if (frames < outL.capacity() / 2) {
+                    outL.shrink_to_fit();
+                    outR.shrink_to_fit();
                 }
                 continue;
             }

@@ -36,6 +36,9 @@ public:
         return const_cast<std::vector<T>&>(*storage_);
     }
 
+    // Whether this value alone holds the storage (mutableVector() would not copy).
+    bool unshared() const { return storage_ && storage_.use_count() == 1; }
+
     bool sharesStorageWith(const SharedArray& other) const { return storage_ && storage_ == other.storage_; }
 
     friend bool operator==(const SharedArray& a, const SharedArray& b) {

@@ -127,9 +127,10 @@ std::vector<float> freshChannel(std::size_t frames) {
 // state from chunk to chunk goes chunk by chunk, and the finish (and the preparation, unless it
 // carries a state too, as the reverb's does) renders several chunks at once. An equaliser is a
 // chain of stages, each running a few of its sections over both channels and handing its chunk on
-// in double precision. The de-esser renders its two channels at once, each in ranges over time (the
-// band levels, measured as soon as the streams before it have rendered what a range reads, then the
-// output); any other slot renders whole when its input is complete. The
+// in double precision. The de-esser renders its two channels at once, each in ranges over time (its
+// output buffers, made while the streams before it render; the band levels, measured as soon as
+// those have rendered what a range reads; then the output); any other slot renders whole when its
+// input is complete. The
 // caller's thread takes part, so the render ends even when every pool thread is busy elsewhere.
 class ParallelRack : public std::enable_shared_from_this<ParallelRack> {
 public:
@@ -216,12 +217,15 @@ public:
 
 private:
     enum class Kind { stream, channels, whole };
-    // The de-esser's two channels, shared by its two stages: the first measures the band level of
-    // frame ranges (then copies each channel into its output), the second renders sample ranges.
+    // The de-esser's two channels, shared by its two stages: the first makes each channel's
+    // output buffer (as soon as a thread is free, long before the levels are known, so that its
+    // pages are not cleared while the rest of the rack waits) and measures the band level of frame
+    // ranges; the second copies sample ranges of the input into the output and corrects them.
     struct Deessing {
         std::size_t ranges = 1;  // per channel and stage
         std::once_flag started;
         std::optional<SpectralDynamics::ChannelDeesser> channel[2];
+        std::vector<float> output[2];
     };
     // A de-esser's range covers this many samples or more, up to this many ranges per channel.
     static constexpr std::size_t kDeessRange = 32'768;
@@ -302,7 +306,7 @@ private:
         auto deess = std::make_shared<Deessing>();
         deess->ranges = std::clamp<std::size_t>(frames_ / kDeessRange, 1, kMaxDeessRanges);
         stages_.back().deess = deess;
-        stages_.back().parts = 2 * deess->ranges + 2;  // the levels, then the copies
+        stages_.back().parts = 2 + 2 * deess->ranges;  // the output buffers, then the levels
         Stage& output = stages_.emplace_back();
         output.slot = slot;
         output.kind = Kind::channels;
@@ -341,8 +345,8 @@ private:
             std::size_t needed = 0;
             if (stage.kind == Kind::stream)
                 needed = stage.claimed + 1;
-            else if (stage.deess && !stage.deessOutput && stage.claimed < 2 * stage.deess->ranges)
-                needed = (measuredEnd(*stage.deess, stage.claimed / 2) + kChunk - 1) / kChunk;
+            else if (stage.deess && !stage.deessOutput)
+                needed = stage.claimed < 2 ? 0 : (measuredEnd(*stage.deess, stage.claimed / 2 - 1) + kChunk - 1) / kChunk;
             else
                 return false;
             if (before.doneUpTo < needed) return false;
@@ -479,13 +483,15 @@ private:
                 if (stage.deessOutput) {
                     ChannelDeesser& channel = *deess.channel[part % 2];
                     const std::size_t i = part / 2, size = channel.size();
-                    channel.render(ChannelDeesser::partStart(size, deess.ranges, i),
-                                   ChannelDeesser::partStart(size, deess.ranges, i + 1));
-                } else if (part >= 2 * deess.ranges) {
-                    deess.channel[part % 2]->copyInput();
+                    const std::size_t begin = ChannelDeesser::partStart(size, deess.ranges, i);
+                    const std::size_t end = ChannelDeesser::partStart(size, deess.ranges, i + 1);
+                    channel.copyInput(begin, end);
+                    channel.render(begin, end);
+                } else if (part < 2) {
+                    deess.output[part] = freshChannel(frames_);
                 } else {
                     ChannelDeesser& channel = *deess.channel[part % 2];
-                    const std::size_t i = part / 2, frames = channel.frames();
+                    const std::size_t i = part / 2 - 1, frames = channel.frames();
                     channel.measure(ChannelDeesser::partStart(frames, deess.ranges, i),
                                     ChannelDeesser::partStart(frames, deess.ranges, i + 1));
                 }
@@ -555,8 +561,10 @@ private:
         if (stage.kind != Kind::channels) return;
         Deessing& deess = *stage.deess;
         if (!stage.deessOutput) {
-            deess.channel[0]->settle();
-            deess.channel[1]->settle();
+            for (int c = 0; c < 2; ++c) {
+                deess.channel[c]->useOutput(std::move(deess.output[c]));
+                deess.channel[c]->settle();
+            }
             return;
         }
         AudioData rendered(deess.channel[0]->take(), deess.channel[1]->take());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <stdexcept>
 
 #include "model/Frames.h"
 #include "processing/FFT.h"
@@ -104,6 +105,16 @@ std::size_t ChannelDeesser::measuredEnd(std::size_t samples, std::size_t last) {
 }
 
 void ChannelDeesser::copyInput() { out_ = outputCopy(samples_); }
+
+void ChannelDeesser::useOutput(std::vector<float> out) {
+    if (out.size() != samples_.size()) throw std::invalid_argument("ChannelDeesser::useOutput: wrong length");
+    out_ = std::move(out);
+}
+
+void ChannelDeesser::copyInput(std::size_t begin, std::size_t end) {
+    end = std::min(end, out_.size());
+    if (begin < end) std::copy(samples_.begin() + begin, samples_.begin() + end, out_.begin() + begin);
+}
 
 void ChannelDeesser::settle() {
     const std::size_t frames = level_.size();

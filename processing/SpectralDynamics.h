@@ -21,6 +21,8 @@ std::vector<float> deessChannel(std::span<const float> samples, float sensitivit
 //   3. render() over sample ranges that together cover 0 … size() once, in any order and on any
 //      threads (each writes only inside its own range);
 //   4. take().
+// Instead of copyInput() in step 1, an output buffer may be handed over with useOutput() before
+// step 3, and each range copied into it with copyInput(begin, end) just before its render().
 // The samples must stay alive and unchanged until take(). Each call transforms with its own
 // scratch; the object itself holds the output, a level and a gain per frame (1/64 of the input).
 class ChannelDeesser {
@@ -39,6 +41,10 @@ public:
     static std::size_t measuredEnd(std::size_t samples, std::size_t last);
     // The input copied into the output, which render() then corrects.
     void copyInput();
+    // A buffer of size() samples (of any contents) to become the output, and samples
+    // begin … end − 1 of the input copied into it.
+    void useOutput(std::vector<float> out);
+    void copyInput(std::size_t begin, std::size_t end);
     // The threshold from the mean level, and each frame's gain (serial, cheap).
     void settle();
     // Samples begin … end − 1 of the output: every turned-down frame that overlaps them, taken in

@@ -5,6 +5,7 @@
 
 #include "model/BeatGrid.h"
 #include "model/Localization.h"
+#include "model/VectorOps.h"
 #include "processing/RackRenderer.h"
 #include "store/StudioStore.h"
 
@@ -21,7 +22,7 @@ struct RenderedMix {
 float peakOf(const AudioData& audio) {
     float peak = 0.0f;
     for (const SharedArray<float>* channel : {&audio.left, &audio.right})
-        for (const float s : *channel) peak = std::max(peak, std::fabs(s));
+        peak = std::max(peak, vec::maxMagnitude(channel->data(), channel->size()));
     return peak;
 }
 

@@ -111,6 +111,13 @@ TEST(Mixdown, UnityClipIsCopiedExactly) {
     const AudioData part = s.mixed(TimeRange{0.0, 0.1}, dry);
     ASSERT_EQ(part.frames(), 4800);
     EXPECT_EQ(part.right[4799], g * audio.right[4799]);
+    // From inside the clip, with a renderer handing over samples of its own (moved down in place).
+    const Session::ClipRenderer own = [](const Track& t) { return AudioData(t.audio.left.toVector(), t.audio.right.toVector()); };
+    const AudioData late = s.mixed(TimeRange{0.1, 1.0}, own);
+    ASSERT_TRUE(late.frames() == 5200 && late.right.size() == 5200u);
+    EXPECT_EQ(late.left[0], g * audio.left[4800]);
+    EXPECT_EQ(late.right[5199], g * audio.right[9999]);
+    EXPECT_EQ(s.mixed(TimeRange{0.05, 0.1}, own).left[2399], g * audio.left[4799]);
     // The mix is a copy: the clip's own samples stay as they were.
     EXPECT_EQ(s.tracks[0].audio, AudioData(audio.left.toVector(), audio.right.toVector()));
     // A negative zero sums onto silence to a positive one, whether the clip covers the whole mix
@@ -123,6 +130,8 @@ TEST(Mixdown, UnityClipIsCopiedExactly) {
         const AudioData m = z.mixed(std::nullopt, dry);
         EXPECT_FALSE(std::signbit(m.left[99])) << start;
         EXPECT_FALSE(std::signbit(m.right[99])) << start;
+        const AudioData inside = z.mixed(TimeRange{start + 0.001, 1.0}, own);
+        EXPECT_FALSE(std::signbit(inside.left[51]) || std::signbit(inside.right[0])) << start;
     }
 }
 
@@ -190,6 +199,10 @@ TEST(Mixdown, RendererIsAppliedToOverlappingClipsOnly) {
     });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(m.left[0], 0.5f);
+    // A clip as long as the range but starting inside it is not the whole output.
+    const AudioData late = s.mixed(TimeRange{4.5, 5.5}, [](const Track& t) { return test::constant(t.frames(), 0.5f); });
+    EXPECT_EQ(late.left[23999], 0.0f);
+    EXPECT_EQ(late.right[24000], 0.5f);
     EXPECT_THROW(s.mixed(std::nullopt, [](const Track&) { return AudioData(); }), StudioError);
     // An empty renderer is a programming error, not a dry mix.
     EXPECT_THROW(s.mixed(std::nullopt, Session::ClipRenderer()), std::invalid_argument);

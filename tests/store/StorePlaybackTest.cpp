@@ -94,6 +94,13 @@ TEST_F(StorePlayback, PeaksAboveFullScaleWarn) {
     store->setSession(loud);
     playStart();
     EXPECT_EQ(store->status(), "Пики выше 0 dB: уменьшите громкость микса");
+    store->stop();  // one loud sample, negative and the right channel's last, warns too
+    std::vector<float> quiet(48000, 0.5f), right = quiet;
+    right.back() = -1.5f;
+    loud.tracks[0].audio = AudioData(quiet, right);
+    store->setSession(loud);
+    playStart();
+    EXPECT_EQ(store->status(), "Пики выше 0 dB: уменьшите громкость микса");
 }
 
 TEST_F(StorePlayback, NothingToPlayOrAFailingStartLeavesTheStoreUsable) {
