@@ -166,7 +166,7 @@ struct AacStretches::Impl {
     std::mutex reachedMutex;
     float reached = 0.0f;  // the true peak that passed giveUpAbove
 
-    // Encodes `stretch` from a second before it to a few frames past it (to the signal's end
+    // Encodes `stretch` from kLeadFrames before it to a few frames past it (to the signal's end
     // for the last), keeping the packets a join may use.
     void encode(Stretch& stretch, bool last, const Source& source) {
         Codec codec(AudioEncoder::openEncoder(format, rate, true));

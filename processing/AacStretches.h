@@ -14,9 +14,9 @@ namespace tessoral {
 // An AAC file encoded in stretches side by side, one encoder each, and joined into one stream.
 //
 // An AAC frame decodes from its own packet and the one before it (their transforms overlap), and
-// an encoder's further state (its bit reserve, its window and level history) forgets what lies
-// a second back. So each stretch's encoder starts a second before its stretch and runs a few
-// frames past its end; where two stretches meet, the join is placed on the first frame whose
+// an encoder's further state (its bit reserve, its window and level history, its bit allocation)
+// settles within several seconds of what it is given. So each stretch's encoder starts ten
+// seconds before its stretch and runs a few frames past its end; where two stretches meet, the join is placed on the first frame whose
 // decoded signal, with the earlier encoder's frame before it and the later one's from it on, is as
 // close to the signal as either encoder's own (the window shapes agree there). A stream whose
 // joins cannot all be placed so is encoded whole, on one thread. The stretches' length follows
