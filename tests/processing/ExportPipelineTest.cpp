@@ -554,6 +554,16 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
         else EXPECT_LT(boundedPeer.truePeakDB, -20.0);
         fs::remove(file);
     }
+    // Far beyond full scale the signal stays clipped at every gain tried: nothing lands, the
+    // encodings between the first and the last are given up, and the file is still a whole one.
+    const auto clipped = ExportPipeline::writeWithinCeiling(Loudness::scaled(mix, 1000.0f), 48000, folder / "clipped.m4a",
+                                                            ExportFormat::aac128, -1.0, 4);
+    EXPECT_EQ(clipped.passes, 4);
+    const std::vector<float> clippedDecoded = ffmpegDecode<float>(folder / "clipped.m4a", "f32le");
+    EXPECT_GE(clippedDecoded.size(), 2 * mix.left.size());
+    EXPECT_GT(clipped.truePeak, -1.0);
+    EXPECT_NEAR(clipped.truePeak, test::ebur128Measure(clippedDecoded, 48000).truePeakDB, 0.1);
+    fs::remove(folder / "clipped.m4a");
     // Under the ceiling at the first pass: one encoding, and the file is that one.
     const AudioData quiet = Loudness::scaled(mix, 0.1f);
     const auto easy = ExportPipeline::writeWithinCeiling(quiet, 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0);
