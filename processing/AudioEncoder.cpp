@@ -4,19 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
-#include <deque>
-#include <exception>
-#include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
-#include <utility>
 #include <vector>
 
 extern "C" {

@@ -1,10 +1,7 @@
 #include "processing/ExportPipeline.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <cmath>
-#include <exception>
 #include <functional>
 #include <future>
 #include <limits>
@@ -13,7 +10,6 @@
 #include <optional>
 #include <span>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "model/AtomicFile.h"
