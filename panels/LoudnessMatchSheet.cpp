@@ -24,6 +24,7 @@
 #include "widgets/Fonts.h"
 #include "widgets/Palette.h"
 #include "widgets/Spinner.h"
+#include "widgets/Styling.h"
 
 namespace tessoral {
 
@@ -250,6 +251,7 @@ MatchLoudnessSheet::MatchLoudnessSheet(StudioStore& store, TransportSignals* tra
     apply_ = new QPushButton(qs(L("Применить")), this);
     apply_->setObjectName(QStringLiteral("apply"));
     apply_->setDefault(true);
+    styling::makeProminent(apply_);
     connect(apply_, &QPushButton::clicked, this, &MatchLoudnessSheet::apply);
     buttons->addWidget(apply_);
     column->addLayout(buttons);

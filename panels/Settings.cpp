@@ -280,7 +280,7 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
     }
 
     // 3. Playback.
-    form = section(qs(L("Воспроизведение")));
+    form = section(qs(L("Воспроизведение#settings")));
     output_ = combo("outputPicker");
     form.addRow(qs(L("Устройство вывода")), output_);
     follow_ = toggle(L("Следовать за курсором при воспроизведении"), "followToggle");

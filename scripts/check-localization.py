@@ -9,7 +9,8 @@ The English (the table and the English guide) is written in one spelling, the US
 
 The English of menus, pickers and titles is in Title Case. The check finds those keys where they are
 declared: menu entries (the menu binder's add(menu, L(...)), addAction and addMenu), the items of
-segmented pickers and combo boxes, every function named title() (the vocabularies' display titles),
+segmented pickers and combo boxes (added one by one, or from a local list: a loop over a braced list,
+or a list handed to addItems or indexed in addItem), every function named title() (the vocabularies' display titles),
 window titles and undo step names (checkpoint, shown in the Edit menu). A word of their English that
 begins in lower case must be a short article, conjunction or preposition, or a unit ("dB", "kHz").
 
@@ -116,6 +117,11 @@ TITLE_CALLS = [
     re.compile(r'(?<![A-Za-z0-9_])title\s*=\s*L\(\s*((?:' + LITERAL + r'\s*)+)'),  # a dialog's title
 ]
 PICKER_LIST = re.compile(r'SegmentedControl\(\s*\{([^{}]*)\}')
+# Picker items built from a local list: a loop over a braced list that adds each entry, or a named
+# list (filled with <<, braces or =) that is handed to addItems or indexed inside addItem/insertItem.
+LOOP_ITEMS = re.compile(r'for\s*\([^;{}]*?:\s*\{([^{}]*)\}\s*\)[^;]*?(?<![A-Za-z0-9_])(?:addItem|insertItem)\s*\(')
+LIST_ITEMS = re.compile(r'(?<![A-Za-z0-9_])(?:addItems|insertItems)\(\s*(?:\w+\s*,\s*)?(\w+)\s*\)'
+                        r'|(?<![A-Za-z0-9_])(?:addItem|insertItem)\(\s*(?:\w+\s*,\s*)?(\w+)\s*\[')
 TITLE_FUNCTION = re.compile(r'(?<![A-Za-z0-9_])title\([^()]*\)\s*(?:const\s*)?\{')
 ANY_L = re.compile(r'(?<![A-Za-z0-9_])L\(\s*((?:' + LITERAL + r'\s*)+)')
 # Lower-case words a title keeps: articles, conjunctions, prepositions of up to four letters, units.
@@ -143,6 +149,12 @@ def title_keys_in(text):
         keys.update(unquote(m.group(1)) for m in rx.finditer(text))
     for m in PICKER_LIST.finditer(text):
         keys.update(unquote(k.group(1)) for k in ANY_L.finditer(m.group(1)))
+    for m in LOOP_ITEMS.finditer(text):
+        keys.update(unquote(k.group(1)) for k in ANY_L.finditer(m.group(1)))
+    for name in {m.group(1) or m.group(2) for m in LIST_ITEMS.finditer(text)}:
+        filled = re.compile(r'(?<![A-Za-z0-9_.>])' + name + r'\s*(?:<<|\{|=(?!=))([^;]*);')
+        for m in filled.finditer(text):
+            keys.update(unquote(k.group(1)) for k in ANY_L.finditer(m.group(1)))
     for m in TITLE_FUNCTION.finditer(text):
         keys.update(unquote(k.group(1)) for k in ANY_L.finditer(body_at(text, m.end() - 1)))
     return keys

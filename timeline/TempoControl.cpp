@@ -181,6 +181,7 @@ TempoPopover::TempoPopover(StudioStore& store, double tempo, int meter, QWidget*
     apply_ = new QPushButton(qs(L("Применить")), this);
     apply_->setObjectName(QStringLiteral("tempoApply"));
     apply_->setDefault(true);
+    styling::makeProminent(apply_);
     connect(apply_, &QPushButton::clicked, this, &TempoPopover::apply);
     buttons->addWidget(cancel_);
     buttons->addWidget(apply_);

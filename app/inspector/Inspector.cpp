@@ -246,7 +246,8 @@ ProcessingInspector::ProcessingInspector(StudioStore& store, QWidget* parent) : 
     applyEffect_->setObjectName(QStringLiteral("applyEffect"));
     connect(applyEffect_, &QPushButton::clicked, this, [this] { store_.applyEffect(); });
     clip->addWidget(applyEffect_);
-    timePitch_ = labelledButton(ui::qs(L("Скорость и тон…")), "metronome", clipBlock_);
+    // The command's own title, as the Processing menu shows it (the plain key is the busy status).
+    timePitch_ = labelledButton(ui::qs(L("Скорость и тон…#menu")), "metronome", clipBlock_);
     timePitch_->setObjectName(QStringLiteral("timePitch"));
     connect(timePitch_, &QPushButton::clicked, this, [this] {
         // Every opening from here starts from the neutral settings.

@@ -11,6 +11,7 @@
 
 #include "app/inspector/InspectorStyle.h"
 #include "model/Localization.h"
+#include "panels/PanelSupport.h"
 #include "store/StudioStore.h"
 
 namespace tessoral {
@@ -109,9 +110,11 @@ void TimePitchSheet::refresh() {
     scope_->setText(ui::qs(store_.selection() ? L("Применяется к выделенному фрагменту.")
                                               : L("Применяется ко всему выбранному клипу.")));
     rate_->setText(ui::qs("\u00D7" + num::fixed(rate, 2)));
-    // The noun agrees with the whole number shown ("-3 полутона"); the text keeps its sign.
+    // The noun agrees with the whole number shown ("−3 полутона"); the text keeps its sign, a minus
+    // sign as the menus write it.
     const long long shown = std::isfinite(semitones) ? std::llround(std::clamp(semitones, -1.0e6, 1.0e6)) : 0;
-    pitch_->setText(ui::qs(LP(shown, "{1} полутон|{1} полутона|{1} полутонов", ui::signedFixed(semitones, 0))));
+    pitch_->setText(ui::qs(LP(shown, "{1} полутон|{1} полутона|{1} полутонов",
+                              panels::signedFixedText(semitones, 0).toStdString())));
     {
         const QSignalBlocker a(rateSlider_), b(pitchSlider_);
         rateSlider_->setValue(ratePosition(rate));

@@ -226,11 +226,9 @@ QStringList QtPrompts::nameFilters(const std::vector<FileFilter>& filters) {
     QStringList out;
     for (const auto& f : filters) {
         QStringList patterns;
-        for (const auto& ext : f.extensions) {
-            const QString e = qs(ext);
-            patterns << QStringLiteral("*.") + e;
-            if (e.toUpper() != e) patterns << QStringLiteral("*.") + e.toUpper();
-        }
+        // Each pattern once: Qt's own dialog matches names without regard to case ("*.wav" lists
+        // "TAKE.WAV" too), and the filter's text shows the list as it is.
+        for (const auto& ext : f.extensions) patterns << QStringLiteral("*.") + qs(ext);
         if (patterns.isEmpty()) patterns << QStringLiteral("*");
         out << QStringLiteral("%1 (%2)").arg(qs(f.name), patterns.join(QLatin1Char(' ')));
     }

@@ -1,6 +1,7 @@
 // Command line, single instance over the local socket, and the recently-used list.
 #include <QDomDocument>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QHeaderView>
 #include <QTreeView>
 #include <QScreen>
@@ -315,6 +316,16 @@ TEST(QtPrompts, TheFileDialogsOpenAndReplaceNamesThatAreNoUtf8) {
     open.folder = folder;
     answerFileDialog(FileNames::display(file.filename()));
     EXPECT_EQ(prompts.chooseFilesToOpen(open), std::vector<std::filesystem::path>{file});
+    // The type filter names each pattern once, and a name in capitals still passes it.
+    const QStringList types = QtPrompts::nameFilters({{"Аудио", {"wav", "aiff"}}});
+    EXPECT_EQ(types, QStringList{QString::fromUtf8("Аудио (*.wav *.aiff)")});
+    writeTone(folder / "TAKE.WAV");
+    QFileDialog typed(nullptr, QString(), dir.path(), types.front());
+    typed.setOption(QFileDialog::DontUseNativeDialog, true);
+    auto* listing = typed.findChild<QFileSystemModel*>();
+    ASSERT_NE(listing, nullptr);
+    QTRY_VERIFY(listing->index(dir.filePath("TAKE.WAV")).isValid() &&
+                listing->rowCount(listing->index(dir.path())) == 3);  // both tones and the folder
 
     FolderRequest chooseFolder;
     chooseFolder.folder = folder;

@@ -331,10 +331,10 @@ TEST(TimePitchSheet, EndsOfTheSlidersAndEscape) {
     sheet->rateSlider()->setValue(30);
     EXPECT_EQ(sheet->rateLabel()->text(), QString::fromUtf8("×2.00"));
     sheet->pitchSlider()->setValue(-12);
-    EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8("-12 полутонов"));
+    EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8("\u221212 полутонов"));
     // The noun agrees with the number, whatever its sign.
     for (const auto& [value, text] :
-         std::initializer_list<std::pair<int, const char*>>{{-3, "-3 полутона"}, {1, "+1 полутон"}, {-11, "-11 полутонов"}}) {
+         std::initializer_list<std::pair<int, const char*>>{{-3, "\u22123 полутона"}, {1, "+1 полутон"}, {-11, "\u221211 полутонов"}}) {
         sheet->pitchSlider()->setValue(value);
         EXPECT_EQ(sheet->pitchLabel()->text(), QString::fromUtf8(text));
     }
