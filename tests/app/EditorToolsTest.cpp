@@ -76,19 +76,31 @@ TEST(EditorTools, EnableMatrix) {
     s.setEditorMode(EditorMode::waveform);
     EXPECT_TRUE(t->spectralToolbarSlot()->isVisibleTo(t));
     EXPECT_FALSE(t->amplitudeZoomSlot()->isVisibleTo(t));
-    // With room for it, the spectral toolbar and its brush size stay on row 2; at any narrower
-    // width the toolbar goes to row 3 whole, the brush size slider never below its 80 px.
+    // With room for it, the spectral toolbar and its brush size stay on row 2 after the picker; at
+    // any narrower width the toolbar goes to row 3 whole, and back as the window widens. At every
+    // width it lies inside the tools with no control under its least size (the slider at 80 px).
     s.setSpectralTool(SpectralTool::brush);
     pump();
     EXPECT_FALSE(t->spectralWrapped());
     EXPECT_EQ(t->height(), 72);
-    for (int width = 1280; width >= 980; width -= 4) {
+    QWidget* slot = t->spectralToolbarSlot();
+    auto whole = [&](int width) {
         fx.window().resize(width, 800);
         pump();
-        EXPECT_EQ(t->findChild<QWidget*>(QStringLiteral("brushSizeSlider"))->width(), 80) << width;
-    }
+        EXPECT_TRUE(t->rect().contains(QRect(slot->mapTo(t, QPoint()), slot->size()))) << width;
+        for (QWidget* c : slot->findChildren<QWidget*>())
+            if (c->isVisibleTo(slot))
+                EXPECT_GE(c->width(), c->minimumSizeHint().width()) << width << c->metaObject()->className();
+        if (!t->spectralWrapped())
+            EXPECT_GT(slot->mapTo(t, QPoint()).x(), t->displayPicker()->geometry().right()) << width;
+    };
+    for (int width = 1280; width >= 980; width -= 4) whole(width);
+    EXPECT_EQ(t->findChild<QWidget*>(QStringLiteral("brushSizeSlider"))->width(), 80);
     EXPECT_TRUE(t->spectralWrapped());
     EXPECT_EQ(t->height(), 108);
+    for (int width = 984; width <= 1280; width += 4) whole(width);
+    EXPECT_FALSE(t->spectralWrapped());
+    EXPECT_EQ(t->height(), 72);
     showAt(fx.window());
     s.setEditorMode(EditorMode::mixer);
     EXPECT_FALSE(t->displayPicker()->isEnabled());

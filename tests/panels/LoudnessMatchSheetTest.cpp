@@ -18,6 +18,7 @@
 #include "panels/LoudnessMatchSheet.h"
 #include "panels/PanelSupport.h"
 #include "support/TestSignals.h"
+#include "widgets/Palette.h"
 
 namespace tessoral {
 namespace {
@@ -135,6 +136,10 @@ TEST_F(MatchSheet, OpensMeasuringAndApplyTakesOneStep) {
     EXPECT_FALSE(sheet.measuring());
     EXPECT_FALSE(sheet.progress()->isVisible());
     ASSERT_TRUE(sheet.applyButton()->isEnabled());
+    // The prominent default: filled with the accent's hue (the style lightens it).
+    const QColor face = sheet.applyButton()->grab().toImage().pixelColor(4, sheet.applyButton()->height() / 2);
+    EXPECT_NEAR(face.hueF(), Palette::accent().hueF(), 0.03) << face.name().toStdString();
+    EXPECT_GT(face.saturationF(), 0.3) << face.name().toStdString();
 
     // Target and mode change the computed columns only, never measuring again.
     const QStringList before = sheet.rowTexts(quiet);

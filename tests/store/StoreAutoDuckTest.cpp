@@ -75,6 +75,11 @@ TEST_F(StoreAutoDuck, WithoutAListOnlyClipsOfOtherRowsAreVoices) {
     // One undo brings the old envelope back.
     store->undo();
     EXPECT_EQ(envelope(), original());
+    // Two stretches of speech: eight points, the count's own form of the noun.
+    voice(rowB, 6.0);
+    duck(std::nullopt);
+    EXPECT_EQ(envelope().size(), 8u);
+    EXPECT_EQ(store->status(), "Автоприглушение: 8 точек громкости");
 }
 
 TEST_F(StoreAutoDuck, ClipsOnTheTargetsRowNeverVoiceWithoutAList) {

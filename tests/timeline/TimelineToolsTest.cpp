@@ -15,6 +15,7 @@
 #include "timeline/SpectralRepairPanel.h"
 #include "timeline/SpectralToolbar.h"
 #include "timeline/TempoControl.h"
+#include "widgets/Palette.h"
 #include "timeline/TimelineTestSupport.h"
 #include "widgets/SegmentedControl.h"
 #include "widgets/ToolButton.h"
@@ -209,6 +210,10 @@ TEST(TempoControl, PopoverAppliesOnceAndDismissalChangesNothing) {
     control.openPopover();
     pop = control.popover();
     EXPECT_EQ(pop->tempo(), 120.0);
+    // "Применить" is the prominent default, filled with the accent's hue (the style lightens it).
+    const QColor face = pop->applyButton()->grab().toImage().pixelColor(4, pop->applyButton()->height() / 2);
+    EXPECT_NEAR(face.hueF(), Palette::accent().hueF(), 0.03) << face.name().toStdString();
+    EXPECT_GT(face.saturationF(), 0.3) << face.name().toStdString();
     pop->applyButton()->click();  // unchanged
     EXPECT_EQ(undoSteps(*fx.store), 0);
     pump();
