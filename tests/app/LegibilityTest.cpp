@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFontInfo>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -276,6 +277,10 @@ void checkEverything() {
         EXPECT_TRUE(inSettings.isEmpty()) << inSettings.join(QLatin1Char('\n')).toStdString();
         // The form keeps its width; its texts wrap instead.
         EXPECT_EQ(settings->form()->width(), 440);
+        // A heading names its section: in English the playback heading is not the playback status.
+        if (Localization::current() == AppLanguage::english)
+            for (const QGroupBox* section : settings->findChildren<QGroupBox*>())
+                EXPECT_NE(section->title(), qs(L("Воспроизведение")));
         settings->close();
     }
 }
