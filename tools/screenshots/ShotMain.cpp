@@ -2,7 +2,10 @@
 // for review. Usage: tessoral-shot OUTPUT_FOLDER [ru|en]
 #include <QApplication>
 #include <QDir>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QImage>
 #include <QMessageBox>
 #include <QPainter>
@@ -52,7 +55,11 @@ public:
         answers.pop_front();
         return a;
     }
-    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest&) override { return {}; }
+    std::optional<OpenRequest> opened;
+    std::vector<std::filesystem::path> chooseFilesToOpen(const OpenRequest& request) override {
+        opened = request;
+        return {};
+    }
     std::optional<std::filesystem::path> chooseSaveFile(const SaveRequest&) override { return std::nullopt; }
     std::optional<std::filesystem::path> chooseFolder(const FolderRequest&) override { return std::nullopt; }
 };
@@ -360,10 +367,22 @@ int main(int argc, char** argv) {
             ok &= save(settings->grab().toImage(), out, QStringLiteral("settings-window"), lang);
             settings->close();
         }
-        QFileDialog dialog(&window, QString::fromStdString(L("Открыть аудио или проект")), QDir::tempPath());
+        // The open chooser as the store asks for it, over a folder of a few takes: the type filter
+        // lists each pattern once, and a name in capitals passes it while a text file does not.
+        services.prompts.opened.reset();
+        s.openPanel();
+        QTemporaryDir takes;
+        for (const char* name : {"Interview.wav", "TAKE 2.WAV", "Room tone.flac", "notes.txt"})
+            QFile(takes.filePath(QString::fromLatin1(name))).open(QIODevice::WriteOnly);
+        QFileDialog dialog(&window, QString::fromStdString(L("Открыть аудио или проект")), takes.path());
         dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (services.prompts.opened) dialog.setNameFilters(QtPrompts::nameFilters(services.prompts.opened->filters));
         dialog.resize(720, 440);
         dialog.show();
+        if (auto* listing = dialog.findChild<QFileSystemModel*>()) {
+            QDeadlineTimer deadline(3000);
+            while (listing->rowCount(listing->index(takes.path())) < 3 && !deadline.hasExpired()) pump();
+        }
         pump();
         ok &= save(dialog.grab().toImage(), out, QStringLiteral("qt-file-dialog"), lang);
         dialog.close();
