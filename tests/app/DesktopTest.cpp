@@ -540,5 +540,24 @@ TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
     });
     prompts.chooseFilesToOpen(open);
     EXPECT_EQ(again, QSize(760, 500));
+
+    // A kept size larger than the screen: the dialog's frame, as drawn around the window it opens
+    // over, fits the screen; left at that size, it does not replace the kept one.
+    const QSize large = screen + QSize(200, 200);
+    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).setValue(QStringLiteral("Tessoral.FileDialog/size"), large);
+    QWidget window;
+    window.show();
+    const QSize frame = window.frameGeometry().size() - window.size();
+    ASSERT_FALSE(frame.isEmpty());
+    QtPrompts over([&window] { return &window; });
+    QTimer::singleShot(0, [&] {
+        if (QFileDialog* dialog = openFileDialog()) {
+            again = dialog->size();
+            dialog->reject();
+        }
+    });
+    over.chooseFilesToOpen(open);
+    EXPECT_EQ(again, screen - frame);
+    EXPECT_EQ(QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).value(QStringLiteral("Tessoral.FileDialog/size")).toSize(), large);
     QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
 }
