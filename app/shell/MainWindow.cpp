@@ -173,14 +173,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::bringForward() {
     raise();
-    activateWindow();
-    // A sheet or an alert over the window holds the keyboard: it comes forward, not the window
-    // under it, so that Return and Escape reach it.
+    // A sheet or an alert over the window holds the keyboard: it is activated, not the window
+    // under it, so that Return and Escape reach it (and a desktop's one-time permission to
+    // activate, on Wayland, goes to it).
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal != this && modal->isVisible()) {
-        modal->raise();
-        modal->activateWindow();
-    }
+    QWidget* target = modal && modal != this && modal->isVisible() ? modal : this;
+    if (target != this) target->raise();
+    target->activateWindow();
 }
 
 void MainWindow::changeEvent(QEvent* event) {

@@ -112,14 +112,20 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     SingleInstance::Role role{};
     // Names are bytes: UTF-8 or not, they arrive as they were sent.
     const QByteArrayList files{"/music/other.wav", "/music/Ёлка.wav", "/music/\xff\xfe.wav"};
+    // The start's activation token goes along (its window may come forward on Wayland).
+    qputenv("XDG_ACTIVATION_TOKEN", "token-1");
     ASSERT_TRUE(handOver(path, files, &role));
+    qunsetenv("XDG_ACTIVATION_TOKEN");
     pump();
     ASSERT_EQ(received.count(), 1);
     EXPECT_EQ(received.at(0).at(0).value<QByteArrayList>(), files);
-    // A start without files still reaches the first (to bring its window forward).
+    EXPECT_EQ(received.at(0).at(1).toByteArray(), QByteArray("token-1"));
+    // A start without files still reaches the first (to bring its window forward); without a
+    // token its message is the one earlier versions send.
     ASSERT_TRUE(handOver(path, {}, &role));
     pump();
     EXPECT_EQ(received.count(), 2);
+    EXPECT_TRUE(received.at(1).at(1).toByteArray().isEmpty());
 }
 
 TEST(SingleInstance, AStaleSocketFromAKilledProgramIsTakenOver) {
