@@ -270,8 +270,12 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     ASSERT_EQ(QApplication::focusWidget(), row->muteButton());
     EXPECT_FALSE(muted());
     press(fx, Qt::Key_Return);
-    QTest::qWait(200);  // the button's press animation
-    EXPECT_TRUE(muted());
+    EXPECT_TRUE(QTest::qWaitFor(muted, 5000));  // after the button's press animation
+    // A click on an icon button leaves the focus where it was.
+    auto* loop = fx.window().findChild<ToolButton*>(QStringLiteral("loop"));
+    QTest::mouseClick(loop, Qt::LeftButton);
+    QTest::mouseClick(loop, Qt::LeftButton);
+    EXPECT_EQ(QApplication::focusWidget(), row->muteButton());
     // Space on the focused button plays and pauses, as everywhere in the window.
     ASSERT_FALSE(fx.store().transport().playing());
     press(fx, Qt::Key_Space);
@@ -305,12 +309,19 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     // "Сканировать" is disabled with its panel while the scan runs, and has the focus back after.
     fx.store().setInspectorTab(2);
     auto* scan = fx.view().findChild<panels::DiagnosticsPanel*>()->scanButton();
+    const auto scanning = [&] { return fx.store().busy(); };
     scan->setFocus(Qt::TabFocusReason);
     press(fx, Qt::Key_Return);
-    QTest::qWait(200);
-    EXPECT_TRUE(fx.store().busy());
+    EXPECT_TRUE(QTest::qWaitFor(scanning, 5000));
     fx.settle();
     EXPECT_EQ(QApplication::focusWidget(), scan);
+    // Unless the person moved the focus meanwhile: it stays where they put it.
+    press(fx, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor(scanning, 5000));
+    auto* tab = fx.window().findChild<ToolButton*>(QStringLiteral("tab0"));  // enabled while locked
+    tab->setFocus(Qt::TabFocusReason);
+    fx.settle();
+    EXPECT_EQ(QApplication::focusWidget(), tab);
 
     // An effect added from a row's "Добавить эффект": the row goes, the focus goes to the next
     // row's button rather than back to the window's first stop.
