@@ -152,10 +152,7 @@ int runApplication(int argc, char** argv) {
     QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
     QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list, const QByteArray& token) {
         for (const QByteArray& f : list) handedOver.emplace_back(f.toStdString());
-        // On Wayland a window comes forward only with the desktop's permission: the token given
-        // to the later start, which Qt's Wayland plugin uses (and clears) at the next activation.
-        if (!token.isEmpty() && QGuiApplication::platformName().startsWith(QStringLiteral("wayland")))
-            qputenv("XDG_ACTIVATION_TOKEN", token);
+        SingleInstance::adoptActivationToken(token, QGuiApplication::platformName());
         deliver();
     });
 

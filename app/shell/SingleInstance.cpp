@@ -122,6 +122,10 @@ bool SingleInstance::send(const QString& socketPath, const QByteArrayList& files
     return reply.startsWith(kAck);
 }
 
+void SingleInstance::adoptActivationToken(const QByteArray& token, const QString& platform) {
+    if (!token.isEmpty() && platform.startsWith(QStringLiteral("wayland"))) qputenv("XDG_ACTIVATION_TOKEN", token);
+}
+
 SingleInstance::Role SingleInstance::start(const QByteArrayList& files, int timeoutMs) {
     QDir().mkpath(QFileInfo(path_).absolutePath());
     // Two starts at the same moment: the lock makes one of them the primary.
@@ -198,10 +202,11 @@ void SingleInstance::accept() {
                 socket->abort();
                 return;
             }
-            // The token, when the sender was given one; an unreadable one is left out.
+            // The token, when the sender was given one (an earlier version's message ends with the
+            // files); an unreadable one is left out.
             QByteArray token;
             quint32 tag = 0;
-            if (magic == kMagic && !in.atEnd()) in >> tag;
+            in >> tag;
             if (tag == kTokenTag) in >> token;
             if (in.status() != QDataStream::Ok || token.size() > kMaxToken) token.clear();
             socket->write(kAck);

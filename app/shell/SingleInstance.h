@@ -39,6 +39,11 @@ public:
     static bool send(const QString& socketPath, const QByteArrayList& files, int timeoutMs,
                      const QByteArray& activationToken = {});
 
+    // On Wayland (`platform`) a window comes forward only with the desktop's permission: a token
+    // handed over is put where Qt's Wayland plugin takes it (and clears it) at the next activation.
+    // Elsewhere it is not kept, so that no program started later inherits it.
+    static void adoptActivationToken(const QByteArray& token, const QString& platform);
+
 Q_SIGNALS:
     // Files a later start handed over (possibly none: it only asks to raise the window), with the
     // activation token it was given (empty when none, or from an earlier version).

@@ -120,6 +120,12 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     ASSERT_EQ(received.count(), 1);
     EXPECT_EQ(received.at(0).at(0).value<QByteArrayList>(), files);
     EXPECT_EQ(received.at(0).at(1).toByteArray(), QByteArray("token-1"));
+    // Kept for Qt's Wayland plugin only.
+    SingleInstance::adoptActivationToken("token-1", QStringLiteral("xcb"));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    SingleInstance::adoptActivationToken("token-1", QStringLiteral("wayland"));
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
+    qunsetenv("XDG_ACTIVATION_TOKEN");
     // A start without files still reaches the first (to bring its window forward); without a
     // token its message is the one earlier versions send.
     ASSERT_TRUE(handOver(path, {}, &role));

@@ -192,9 +192,11 @@ TEST(ExportSheet, EscapeSavesNothingAndReturnExports) {
     EXPECT_TRUE(fx.store().showExport());
     // A file handed over meanwhile brings the sheet forward, not the window under it: the keys
     // reach the sheet.
+    QSignalSpy activations(qApp, &QGuiApplication::focusWindowChanged);
     fx.delegate().openDocuments({});
     pump();
     EXPECT_EQ(QApplication::activeWindow(), exportDialog(fx));
+    for (const auto& a : activations) EXPECT_NE(a.at(0).value<QWindow*>(), fx.window().windowHandle());
     // The window activated under it (a window manager's choice as a dialog over the sheet closes)
     // hands the activation on to the sheet.
     QApplication::setActiveWindow(&fx.window());
