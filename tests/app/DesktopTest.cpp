@@ -543,33 +543,27 @@ TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
     EXPECT_LE(columns, room) << "the columns need a horizontal scroll";
 
     // The size given last time, even when the dialog was cancelled.
-    QSize again;
-    QTimer::singleShot(0, [&] {
-        if (QFileDialog* dialog = openFileDialog()) {
-            again = dialog->size();
-            dialog->reject();
-        }
-    });
-    prompts.chooseFilesToOpen(open);
-    EXPECT_EQ(again, QSize(760, 500));
+    const auto opened = [&](QtPrompts& chooser) {  // the size it opens at, cancelled at once
+        QSize shown;
+        QTimer::singleShot(0, [&] {
+            if (QFileDialog* dialog = openFileDialog()) shown = dialog->size(), dialog->reject();
+        });
+        chooser.chooseFilesToOpen(open);
+        return shown;
+    };
+    EXPECT_EQ(opened(prompts), QSize(760, 500));
 
     // A kept size larger than the screen: the dialog's frame, as drawn around the window it opens
     // over, fits the screen; left at that size, it does not replace the kept one.
+    QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
     const QSize large = screen + QSize(200, 200);
-    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).setValue(QStringLiteral("Tessoral.FileDialog/size"), large);
+    settings.setValue(QStringLiteral("Tessoral.FileDialog/size"), large);
     QWidget window;
     window.show();
     const QSize frame = window.frameGeometry().size() - window.size();
     ASSERT_FALSE(frame.isEmpty());
     QtPrompts over([&window] { return &window; });
-    QTimer::singleShot(0, [&] {
-        if (QFileDialog* dialog = openFileDialog()) {
-            again = dialog->size();
-            dialog->reject();
-        }
-    });
-    over.chooseFilesToOpen(open);
-    EXPECT_EQ(again, screen - frame);
-    EXPECT_EQ(QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).value(QStringLiteral("Tessoral.FileDialog/size")).toSize(), large);
-    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
+    EXPECT_EQ(opened(over), screen - frame);
+    EXPECT_EQ(settings.value(QStringLiteral("Tessoral.FileDialog/size")).toSize(), large);
+    settings.remove(QStringLiteral("Tessoral.FileDialog"));
 }

@@ -17,7 +17,7 @@ Then xfwm4 replaces Openbox (it gives the focus to the main window when a dialog
 closes): Escape in the save dialog opened from the export sheet leaves the keyboard on the sheet,
 and a second Escape, sent to whatever window holds the focus, closes the sheet.
 
-Fails when Xvfb, xdotool, openbox, xfwm4, dbus-run-session or ffmpeg is missing.
+Fails when Xvfb, xdotool, xprop, openbox, xfwm4, dbus-run-session or ffmpeg is missing.
 """
 import importlib.util
 import itertools
@@ -35,7 +35,7 @@ sess = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(sess)
 e2e = sess.e2e
 
-TOOLS = ("Xvfb", "xdotool", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
+TOOLS = ("Xvfb", "xdotool", "xprop", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
 NOBODY = 65534
 
 
