@@ -23,9 +23,10 @@ PACKAGES=(
   ffmpeg sox xvfb xauth
   # the real-audio tests: a private sound server with a null sink, reached through ALSA's pulse plugin
   pulseaudio libasound2-plugins
-  # the program under a virtual display (X input, layouts, auto-repeat, a window manager),
+  # the program under a virtual display (X input, layouts, auto-repeat, window managers: Openbox, and
+  # xfwm4, which hands the focus back differently after a dialog over a sheet),
   # desktop integration checks
-  xdotool x11-xkb-utils x11-xserver-utils x11-utils openbox desktop-file-utils shared-mime-info
+  xdotool x11-xkb-utils x11-xserver-utils x11-utils openbox xfwm4 desktop-file-utils shared-mime-info
   # what the program shows, read through the accessibility bus (end-to-end tests)
   dbus-daemon at-spi2-core python3-dbus
   # the fuzz targets: clang with libFuzzer and the sanitizer runtimes

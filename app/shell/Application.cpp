@@ -88,7 +88,8 @@ int runApplication(int argc, char** argv) {
     // A program already runs: hand the files over before opening a display of our own.
     QByteArrayList requestFiles;
     for (const auto& f : request.files) requestFiles << QByteArray::fromStdString(f.native());
-    if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000)) return 0;
+    if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000, qgetenv("XDG_ACTIVATION_TOKEN")))
+        return 0;
 
     GuardedApplication app(argc, argv);
     // Qt's own texts, dates and numbers in the interface language, before the first widget.
@@ -149,8 +150,9 @@ int runApplication(int argc, char** argv) {
         delegate.openDocuments(files);
     };
     QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
-    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list) {
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list, const QByteArray& token) {
         for (const QByteArray& f : list) handedOver.emplace_back(f.toStdString());
+        SingleInstance::adoptActivationToken(token, QGuiApplication::platformName());
         deliver();
     });
 

@@ -64,6 +64,10 @@ MainWindow::MainWindow(ViewContext context, AppDelegate& delegate, QWidget* pare
     new LayoutShortcuts(this);
     new KeyMonitor(ctx_, this, [this] { return delegate_.connected(); },
                    [studio = QPointer<StudioView>(studio_)] { return studio && studio->sheets()->topSheet(); });
+    // Until a person puts it on a control, the window itself holds the focus: activating the
+    // window (at the start, after a sheet or a dialog) then marks no control, Return presses none
+    // and the first Tab goes to the first stop, instead of Qt handing it to its first control.
+    setFocus(Qt::OtherFocusReason);
 }
 
 MainWindow::~MainWindow() {
@@ -169,14 +173,28 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
 
 void MainWindow::bringForward() {
     raise();
-    activateWindow();
-    // A sheet or an alert over the window holds the keyboard: it comes forward, not the window
-    // under it, so that Return and Escape reach it.
+    // A sheet or an alert over the window holds the keyboard: it is activated, not the window
+    // under it, so that Return and Escape reach it (and a desktop's one-time permission to
+    // activate, on Wayland, goes to it).
     QWidget* modal = QApplication::activeModalWidget();
-    if (modal && modal != this && modal->isVisible()) {
+    QWidget* target = modal && modal != this && modal->isVisible() ? modal : this;
+    if (target != this) target->raise();
+    target->activateWindow();
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow()) return;
+    // Some window managers give the activation to this window when a dialog over a sheet closes
+    // (xfwm4), although the sheet still holds its keyboard: it goes on to the sheet, where Escape
+    // and Tab work.
+    QPointer<QWidget> modal = QApplication::activeModalWidget();
+    if (!modal || modal == this || !modal->isVisible()) return;
+    QTimer::singleShot(0, modal, [modal] {
+        if (!modal || !modal->isVisible() || modal->isActiveWindow() || QApplication::activeModalWidget() != modal) return;
         modal->raise();
         modal->activateWindow();
-    }
+    });
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

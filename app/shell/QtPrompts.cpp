@@ -58,9 +58,10 @@ class FileDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
 
-    // Keeps the size a person gave Qt's own dialog for the next one.
+    // Keeps the size a person gave Qt's own dialog for the next one. A size left as it opened is
+    // not kept: it may be one bounded by a small screen, and the size kept before stays.
     void keepSize() const {
-        if (!shownOwn_) return;
+        if (!shownOwn_ || size() == given_) return;
         QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
         settings.setValue(QString::fromLatin1(kDialogSizeKey), size());
     }
@@ -107,6 +108,7 @@ protected:
         if (!shownOwn_ && !testAttribute(Qt::WA_DontShowOnScreen)) {
             shownOwn_ = true;
             resize(QtPrompts::fileDialogSize(parentWidget()));
+            given_ = size();
             // The detailed view's size, type and date as wide as their texts, the name in the rest:
             // dates are never cut in the middle.
             if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"))) {
@@ -121,6 +123,7 @@ protected:
 
 private:
     bool shownOwn_ = false;
+    QSize given_;
 
     void refuse(const std::filesystem::path& path, const std::error_code& failure) {
         QString shown = qs(UnicodeText::wellFormed(path.filename().empty() ? path.native() : path.filename().native()));
@@ -165,9 +168,14 @@ QSize QtPrompts::fileDialogSize(const QWidget* parent) {
                            .value(QString::fromLatin1(kDialogSizeKey))
                            .toSize();
     if (kept.isValid() && !kept.isEmpty()) size = kept;
-    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
-    if (screen) size = size.boundedTo(screen->availableGeometry().size());
-    return size;
+    const QWidget* window = parent ? parent->window() : nullptr;
+    const QScreen* screen = window ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return size;
+    // The desktop draws the same title bar and borders around the dialog as around the window it
+    // opens over: the whole frame fits on the screen, its last row (file type, Cancel) included.
+    QSize frame(0, 0);
+    if (window && window->isVisible()) frame = (window->frameGeometry().size() - window->size()).expandedTo(QSize(0, 0));
+    return size.boundedTo(screen->availableGeometry().size() - frame);
 }
 
 void QtPrompts::usePlainText(QMessageBox& box) {

@@ -34,7 +34,8 @@ public:
     static void usePlainText(QMessageBox& box);
 
     // The size Qt's own file dialog opens at: the one a person last gave it, else one that shows
-    // its columns whole; never larger than the screen of `parent`.
+    // its columns whole; its frame (as drawn around `parent`'s window) never larger than the
+    // screen's available area.
     static QSize fileDialogSize(const QWidget* parent);
 
     // How many of these dialogs are open right now (each runs its own event loop until answered).

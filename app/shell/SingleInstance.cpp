@@ -26,6 +26,8 @@ namespace tessoral {
 namespace {
 constexpr quint32 kMagic = 0x54535332;        // "TSS2": the paths as bytes
 constexpr quint32 kMagicStrings = 0x54535331;  // "TSS1": an earlier version's, the paths as text
+constexpr quint32 kTokenTag = 0x544F4B31;      // "TOK1": after the paths, the activation token
+constexpr int kMaxToken = 4096;
 constexpr qint64 kMaxMessage = 16 * 1024 * 1024;
 const QByteArray kAck = QByteArrayLiteral("ok\n");
 }  // namespace
@@ -59,7 +61,8 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
 
 }  // namespace
 
-bool SingleInstance::send(const QString& socketPath, const QByteArrayList& files, int timeoutMs) {
+bool SingleInstance::send(const QString& socketPath, const QByteArrayList& files, int timeoutMs,
+                          const QByteArray& activationToken) {
     // Plain POSIX, so a later start can hand its files over before (and without) opening a display.
     const QByteArray native = QFile::encodeName(socketPath);
     sockaddr_un address{};
@@ -85,6 +88,7 @@ bool SingleInstance::send(const QString& socketPath, const QByteArrayList& files
         out.setVersion(QDataStream::Qt_6_0);
         out << kMagic << quint32(files.size());
         for (const QByteArray& file : files) out << file;
+        if (!activationToken.isEmpty()) out << kTokenTag << activationToken;
     }
     QByteArray message;
     {
@@ -118,6 +122,10 @@ bool SingleInstance::send(const QString& socketPath, const QByteArrayList& files
     return reply.startsWith(kAck);
 }
 
+void SingleInstance::adoptActivationToken(const QByteArray& token, const QString& platform) {
+    if (!token.isEmpty() && platform.startsWith(QStringLiteral("wayland"))) qputenv("XDG_ACTIVATION_TOKEN", token);
+}
+
 SingleInstance::Role SingleInstance::start(const QByteArrayList& files, int timeoutMs) {
     QDir().mkpath(QFileInfo(path_).absolutePath());
     // Two starts at the same moment: the lock makes one of them the primary.
@@ -127,7 +135,7 @@ SingleInstance::Role SingleInstance::start(const QByteArrayList& files, int time
         error_ = QStringLiteral("cannot lock %1").arg(lock.fileName());
         return Role::failed;
     }
-    if (send(path_, files, timeoutMs)) return Role::handedOver;
+    if (send(path_, files, timeoutMs, qgetenv("XDG_ACTIVATION_TOKEN"))) return Role::handedOver;
     {
         // Something accepts connections there but does not answer as Tessoral: leave it alone.
         QLocalSocket probe;
@@ -194,9 +202,16 @@ void SingleInstance::accept() {
                 socket->abort();
                 return;
             }
+            // The token, when the sender was given one (an earlier version's message ends with the
+            // files); an unreadable one is left out.
+            QByteArray token;
+            quint32 tag = 0;
+            in >> tag;
+            if (tag == kTokenTag) in >> token;
+            if (in.status() != QDataStream::Ok || token.size() > kMaxToken) token.clear();
             socket->write(kAck);
             socket->flush();
-            Q_EMIT filesReceived(files);
+            Q_EMIT filesReceived(files, token);
         });
     }
 }

@@ -113,14 +113,26 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     SingleInstance::Role role{};
     // Names are bytes: UTF-8 or not, they arrive as they were sent.
     const QByteArrayList files{"/music/other.wav", "/music/Ёлка.wav", "/music/\xff\xfe.wav"};
+    // The start's activation token goes along (its window may come forward on Wayland).
+    qputenv("XDG_ACTIVATION_TOKEN", "token-1");
     ASSERT_TRUE(handOver(path, files, &role));
+    qunsetenv("XDG_ACTIVATION_TOKEN");
     pump();
     ASSERT_EQ(received.count(), 1);
     EXPECT_EQ(received.at(0).at(0).value<QByteArrayList>(), files);
-    // A start without files still reaches the first (to bring its window forward).
+    EXPECT_EQ(received.at(0).at(1).toByteArray(), QByteArray("token-1"));
+    // Kept for Qt's Wayland plugin only.
+    SingleInstance::adoptActivationToken("token-1", QStringLiteral("xcb"));
+    EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));
+    SingleInstance::adoptActivationToken("token-1", QStringLiteral("wayland"));
+    EXPECT_EQ(qgetenv("XDG_ACTIVATION_TOKEN"), QByteArray("token-1"));
+    qunsetenv("XDG_ACTIVATION_TOKEN");
+    // A start without files still reaches the first (to bring its window forward); without a
+    // token its message is the one earlier versions send.
     ASSERT_TRUE(handOver(path, {}, &role));
     pump();
     EXPECT_EQ(received.count(), 2);
+    EXPECT_TRUE(received.at(1).at(1).toByteArray().isEmpty());
 }
 
 TEST(SingleInstance, AStaleSocketFromAKilledProgramIsTakenOver) {
@@ -547,14 +559,27 @@ TEST(QtPrompts, TheFileDialogShowsItsColumnsWholeAndKeepsItsSize) {
     EXPECT_LE(columns, room) << "the columns need a horizontal scroll";
 
     // The size given last time, even when the dialog was cancelled.
-    QSize again;
-    QTimer::singleShot(0, [&] {
-        if (QFileDialog* dialog = openFileDialog()) {
-            again = dialog->size();
-            dialog->reject();
-        }
-    });
-    prompts.chooseFilesToOpen(open);
-    EXPECT_EQ(again, QSize(760, 500));
-    QSettings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral")).remove(QStringLiteral("Tessoral.FileDialog"));
+    const auto opened = [&](QtPrompts& chooser) {  // the size it opens at, cancelled at once
+        QSize shown;
+        QTimer::singleShot(0, [&] {
+            if (QFileDialog* dialog = openFileDialog()) shown = dialog->size(), dialog->reject();
+        });
+        chooser.chooseFilesToOpen(open);
+        return shown;
+    };
+    EXPECT_EQ(opened(prompts), QSize(760, 500));
+
+    // A kept size larger than the screen: the dialog's frame, as drawn around the window it opens
+    // over, fits the screen; left at that size, it does not replace the kept one.
+    QSettings settings(QStringLiteral("Tessoral"), QStringLiteral("Tessoral"));
+    const QSize large = screen + QSize(200, 200);
+    settings.setValue(QStringLiteral("Tessoral.FileDialog/size"), large);
+    QWidget window;
+    window.show();
+    const QSize frame = window.frameGeometry().size() - window.size();
+    ASSERT_FALSE(frame.isEmpty());
+    QtPrompts over([&window] { return &window; });
+    EXPECT_EQ(opened(over), screen - frame);
+    EXPECT_EQ(settings.value(QStringLiteral("Tessoral.FileDialog/size")).toSize(), large);
+    settings.remove(QStringLiteral("Tessoral.FileDialog"));
 }

@@ -155,8 +155,15 @@ TEST(Keyboard, TabWalksTheWindowInReadingOrderAndMarksEveryStop) {
     QWidget& window = fx.window();
     StudioView& view = fx.view();
 
-    // From nowhere, the first Tab goes to the first stop.
-    if (QApplication::focusWidget()) QApplication::focusWidget()->clearFocus();
+    // The window itself holds the focus at the start and again after a sheet opened by its shortcut
+    // (no control marked); from there the first Tab goes to the first stop.
+    EXPECT_EQ(QApplication::focusWidget(), &window);
+    press(fx, Qt::Key_E, Qt::ControlModifier | Qt::ShiftModifier);
+    ASSERT_TRUE(view.sheets()->topSheet());
+    QTest::keyClick(view.sheets()->topSheet(), Qt::Key_Escape);
+    QApplication::setActiveWindow(&window);  // as the window manager does
+    pump();
+    ASSERT_EQ(QApplication::focusWidget(), &window);
     QList<QWidget*> stops;
     for (int i = 0; i < 400; ++i) {
         press(fx, Qt::Key_Tab);
@@ -263,8 +270,12 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     ASSERT_EQ(QApplication::focusWidget(), row->muteButton());
     EXPECT_FALSE(muted());
     press(fx, Qt::Key_Return);
-    QTest::qWait(200);  // the button's press animation
-    EXPECT_TRUE(muted());
+    EXPECT_TRUE(QTest::qWaitFor(muted, 5000));  // after the button's press animation
+    // A click on an icon button leaves the focus where it was.
+    auto* loop = fx.window().findChild<ToolButton*>(QStringLiteral("loop"));
+    QTest::mouseClick(loop, Qt::LeftButton);
+    QTest::mouseClick(loop, Qt::LeftButton);
+    EXPECT_EQ(QApplication::focusWidget(), row->muteButton());
     // Space on the focused button plays and pauses, as everywhere in the window.
     ASSERT_FALSE(fx.store().transport().playing());
     press(fx, Qt::Key_Space);
@@ -298,12 +309,22 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     // "Сканировать" is disabled with its panel while the scan runs, and has the focus back after.
     fx.store().setInspectorTab(2);
     auto* scan = fx.view().findChild<panels::DiagnosticsPanel*>()->scanButton();
+    const auto scanning = [&] { return fx.store().busy(); };
     scan->setFocus(Qt::TabFocusReason);
     press(fx, Qt::Key_Return);
-    QTest::qWait(200);
-    EXPECT_TRUE(fx.store().busy());
+    EXPECT_TRUE(QTest::qWaitFor(scanning, 5000));
     fx.settle();
     EXPECT_EQ(QApplication::focusWidget(), scan);
+    // Unless the person moved the focus meanwhile (into a popover's field here): it stays there.
+    press(fx, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor(scanning, 5000));
+    QWidget popover(&fx.window(), Qt::Popup);
+    auto* field = new QLineEdit(&popover);
+    popover.show();
+    field->setFocus(Qt::OtherFocusReason);
+    fx.settle();
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    popover.close();
 
     // An effect added from a row's "Добавить эффект": the row goes, the focus goes to the next
     // row's button rather than back to the window's first stop.

@@ -553,6 +553,13 @@ TEST(Menus, F10OpensTheFileMenuAndTheArrowsReachTheTrackMenusEntries) {
     EXPECT_EQ(first, entries.first());
     EXPECT_NE(fx.store().session().lanes.size(), rows) << first.toStdString();
 
+    // Alt closes an open menu.
+    QTest::keyClick(&fx.window(), Qt::Key_F10);
+    pump();
+    ASSERT_TRUE(openMenu());
+    press(Qt::Key_Alt);
+    EXPECT_FALSE(openMenu());
+
     // Alt pressed and released alone leaves the menu bar alone: no hidden keyboard mode takes the
     // next Space, which plays as everywhere in the window.
     QTest::keyClick(&fx.window(), Qt::Key_Alt);
