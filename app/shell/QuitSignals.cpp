@@ -44,11 +44,11 @@ void onSignal(int signal) {
         errno = saved;
         return;
     }
-    if (fd >= 0 && !workKept.load()) {
-        // Asked again while the unsaved work is still to be written (the first signal still
-        // waits for the event loop, the recovery copy or a save is being written): this signal
+    if (fd >= 0) {
+        // Asked again. While the unsaved work is still to be written (the first signal still
+        // waits for the event loop, the recovery copy or a save is being written), this signal
         // is left to the main thread, which ends the program by it as soon as the work is kept.
-        // Should that happen between the two looks, whoever takes the signal first ends.
+        // Once it is kept (perhaps just now), whoever takes the signal first ends the program.
         int none = 0;
         laterSignal.compare_exchange_strong(none, signal);
         if (!workKept.load() || laterSignal.exchange(0) == 0) {
@@ -56,7 +56,7 @@ void onSignal(int signal) {
             return;
         }
     }
-    // Asked again with the work kept (or too early): the program ends now.
+    // Asked again with the work kept, or too early: the program ends now.
     endBy(signal);
     errno = saved;
 }
