@@ -78,8 +78,8 @@ void AppDelegate::quitWithoutAsking() {
     if (terminating_) return;
     terminating_ = true;
     // The unsaved changes go to the recovery copy first, from the project as it stands: a save or
-    // an export under way adds nothing to it, may last minutes, and a second signal while it runs
-    // ends the program at once. Then that work finishes and the event loop is left.
+    // an export under way adds nothing to it and may last minutes, and a second signal ends the
+    // program as soon as the copy is whole. Then that work finishes and the event loop is left.
     if (store_) store_->writeRecoveryBeforeQuit();
     if (terminate) terminate();
 }

@@ -158,8 +158,12 @@ int runApplication(int argc, char** argv) {
 
     // What every way out does before it leaves: the window's place kept, the transport stopped, a
     // running batch stopped at its next check and the work already handed to the pools (a save, an
-    // autosave, an export) finished, so no half-written file stays behind.
+    // autosave, an export) finished, so no half-written file stays behind. Every way reaches it with
+    // the unsaved work kept (saved, in the recovery copy, or given up by the person): a second quit
+    // signal that waited for that ends the program now, and a later one ends it at once.
+    QuitSignals quitSignals;
     const auto finishWork = [&] {
+        quitSignals.unsavedWorkKept();
         window.saveWindowGeometry();
         studio->store().stop();
         BatchRuns::cancelAllAndWait();
@@ -178,7 +182,6 @@ int runApplication(int argc, char** argv) {
     };
     // Logout, shutdown, Ctrl+C in a terminal: nobody may be there to answer a question, so none
     // is asked; unsaved work is written to the recovery copy, offered at the next start.
-    QuitSignals quitSignals;
     QObject::connect(&quitSignals, &QuitSignals::received, &window,
                      [&] { delegate.quitOnSignal(QtPrompts::openDialogs() > 0); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&delegate](QSessionManager& manager) {

@@ -4,9 +4,7 @@
 A first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over by a later
 start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens a long
 recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a whole
-recovery copy and no temporary file. Restarted, it restores that copy and gets a marker; a SIGTERM
-starts writing the copy and a SIGINT during that write ends the program by that signal, with no
-temporary left and the earlier copy whole. Then, each time from the killed program's recovery copy:
+recovery copy and no temporary file. Then, each time from the killed program's recovery copy:
 
 - `tessoral project.tessoral`: the recovery question shows first; the copy stays byte-identical
   while it waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib)
@@ -23,11 +21,21 @@ before a SIGTERM (then a SIGHUP) is in the recovery copy, offered first at the n
 brought back by "Восстановить"; a SIGINT with nothing unsaved writes no copy; a SIGTERM while the
 unsaved-changes question waits writes the edit too, and the window's place is kept.
 
+Two signals back to back on a dirty session of two eight-minute clips and a marker: SIGTERM, then
+SIGHUP at once (a logout), SIGTERM 0.1 s later and SIGINT 0.3 s later (earlier at a quarter and
+three quarters of the copy written: always during its write). Each time the program ends by the
+later signal with the copy whole and no temporary, and the next start offers it and "Восстановить"
+brings the clips and every marker back (saved with Ctrl+S, read by plistlib).
+Then a marker and Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began
+(earlier at a third and two thirds of it), both asserted to meet the write: the save finishes, the
+program ends by the signal, and the saved file holds the marker.
+
 A quit signal meets a long export: an eight-minute WAV imported and a marker added (both unsaved),
-an AAC export with the Podcast target started and a SIGTERM three seconds later. The recovery copy
-holds both within 3 s of the signal. Alone, the signal lets the export finish (the whole file,
-exit 0); with a second SIGTERM two seconds after the first, the program ends by that signal with
-the copy on disk, the next start offers it first and "Восстановить" brings both back.
+an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon as it runs. The
+recovery copy holds both before the export ends. Alone, the signal lets the export finish (the
+whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its file, the
+program ends by that signal with no export file (so the export was still running) and no temporary,
+the copy on disk; the next start offers it first and "Восстановить" brings both back.
 Fails when Xvfb or xdotool is missing.
 """
 import importlib.util
@@ -160,6 +168,79 @@ def poll(predicate, what, timeout):
     raise AssertionError("timed out waiting for " + what)
 
 
+def writing(folder, target):
+    """The size of the temporary being written for `target` in `folder`, or None."""
+    for name in temporaries(folder):
+        if name.startswith("." + target + "."):
+            try:
+                return os.path.getsize(os.path.join(folder, name))
+            except OSError:
+                pass
+    return None
+
+
+def signals_meet_unsaved_writes(p, later):
+    """Two quit signals back to back on a dirty session of two eight-minute clips (368 MB of samples;
+    see the module's text), then two SIGTERMs during a Ctrl+S of that project."""
+    clips = [os.path.join(p.run.scratch, "clip%d.wav" % i) for i in (1, 2)]
+    for clip, hertz in zip(clips, (220, 330)):
+        write_wav(clip, 480, hertz)
+    whole = 2 * 480 * 48000 * 8  # the samples of the copy or the project, in bytes
+    copy_file, meta_file = (os.path.join(p.data, n) for n in ("Recovery.tessoral", "Recovery.plist"))
+    project = os.path.join(p.run.scratch, "large.tessoral")
+    copied = lambda: writing(p.data, "Recovery.tessoral") or 0
+    saved = lambda: writing(p.run.scratch, "large.tessoral")
+    process, log = p.run.launch(*clips)
+    later.append(process)
+    window = p.main_window(process)
+    e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips", 120)
+    for markers, (delay, part, later_signal) in enumerate(
+            ((0, 0, signal.SIGHUP), (0.1, 0.25, signal.SIGTERM), (0.3, 0.75, signal.SIGINT)), 1):
+        p.key(window, "m")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker (%s s)" % delay)
+        assert not os.path.exists(copy_file), "autosaved before the signals (%s s)" % delay
+        process.send_signal(signal.SIGTERM)
+        sent = time.time()
+        if delay:
+            # `delay` after the first, or earlier once `part` of the copy is written: during its write.
+            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write", 30)
+        process.send_signal(later_signal)
+        print("%s %.3f s after SIGTERM, %d%% of the copy written" % (later_signal.name, time.time() - sent,
+                                                                  100 * copied() // whole))
+        assert not os.path.exists(meta_file), "the copy was whole before the second signal (%s s)" % delay
+        # Sent together, the two are delivered lowest number first: either may be the later one.
+        ended = (-signal.SIGHUP, -signal.SIGTERM) if delay == 0 else (-later_signal,)
+        assert process.wait(timeout=60) in ended, "%s s: exit code %s" % (delay, process.returncode)
+        assert marker_count(copy_file) == markers and temporaries(p.data) == [], "%s s: the copy" % delay
+
+        process, log = p.run.launch()
+        later.append(process)
+        window, question = p.main_and_dialog(process, "the recovery question (%s s)" % delay)
+        p.key(question, "Return")  # "Восстановить"
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay, 60)
+        p.key(window, "ctrl+s")
+        if markers == 1:
+            p.save_as(process, [window], project)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay, 60)
+        assert marker_count(project) == markers and len(clip_names(project)) == 2, "%s s: edits lost" % delay
+    print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
+
+    # Ctrl+S of the large project: SIGTERMs 0.2 and 0.5 s after its write began (or earlier at a
+    # third and two thirds of it), both while it is written.
+    p.key(window, "m")
+    e2e.wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
+    p.key(window, "ctrl+s")
+    began = poll(lambda: saved() is not None and time.time(), "the save's write", 30)
+    for delay, part in ((0.2, 3), (0.5, 1.5)):
+        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay, 30)
+        process.send_signal(signal.SIGTERM)
+        print("SIGTERM %.3f s into the save, %d%% written" % (time.time() - began, 100 * (saved() or 0) // whole))
+        assert saved() is not None, "the save ended before the SIGTERM at %s s" % delay
+    assert process.wait(timeout=60) == -signal.SIGTERM, "a save and two signals: exit code %s" % process.returncode
+    assert marker_count(project) == 4 and not os.path.exists(copy_file), "the save lost the marker"
+    print("two SIGTERMs during a large save: the saved file holds the marker")
+
+
 def long_export_and_signals(programs, scratch, later):
     """The quit signals meeting a long AAC export (see the module's text), one program each."""
     wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip, and encoded more than once
@@ -168,7 +249,7 @@ def long_export_and_signals(programs, scratch, later):
         p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
         os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
         with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
-            f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\n")
+            f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\nexport.default.samplerate=44100\n")
         m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
         process, log = p.run.launch(wav)
         later.append(process)
@@ -181,20 +262,23 @@ def long_export_and_signals(programs, scratch, later):
         p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
         p.save_as(process, [window, sheet], m4a)
         e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
-        time.sleep(3)
-        assert "Экспорт готов" not in e2e.text(log), "the export ended before the signal"
         process.send_signal(signal.SIGTERM)
         signalled = time.time()
-        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy within 3 s", 3)
+        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy", 60)
         print("the copy %.2f s after the signal" % (time.time() - signalled))
+        assert not os.path.exists(m4a), "the copy waited for the export"
         if not second_signal:
             assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+            print("the export finished %.2f s after the signal" % (time.time() - signalled))
             assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
             continue
-        time.sleep(max(0.0, signalled + 2 - time.time()))
-        assert process.poll() is None, "the export ended within 2 s of the signal: no second signal met it"
+        # And as soon as the export writes its file, which then goes at once.
+        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write", 120)
+        print("the export's write %.2f s after the signal" % (time.time() - signalled))
         process.send_signal(signal.SIGTERM)
-        assert process.wait(timeout=30) == -signal.SIGTERM, "two signals: exit code %s" % process.returncode
+        code = process.wait(timeout=30)
+        assert not os.path.exists(m4a), "the export ended before the second signal"
+        assert code == -signal.SIGTERM, "two signals: exit code %s" % code
         assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
 
         r, log_r = p.run.launch()
@@ -243,6 +327,7 @@ def main(binary):
     display = first.run.env["DISPLAY"]
     long_run = Program(binary, display)
     exporting = [Program(binary, display), Program(binary, display)]
+    large = Program(binary, display)
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
@@ -301,27 +386,6 @@ def main(binary):
             restored = plistlib.load(f)
         assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
         print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
-
-        # Two signals in a row: the first writes the restored project's new marker to the recovery
-        # copy; the second, while that write runs, ends the program at once by that signal and
-        # removes the temporary, and the copy before it stays whole.
-        t, log_t = long_run.run.launch()
-        later.append(t)
-        window, question = long_run.main_and_dialog(t, "the long program's recovery question")
-        long_run.key(question, "Return")
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_t), "the long restore", 60)
-        long_run.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_t), "the marker in the long project")
-        t.send_signal(signal.SIGTERM)
-        poll(lambda: any(n.startswith(".Recovery.tessoral.") for n in temporaries(long_run.data)),
-             "the recovery write at the first signal", 30)
-        t.send_signal(signal.SIGINT)
-        assert t.wait(timeout=30) == -signal.SIGINT, "a second signal: exit code %s" % t.returncode
-        assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
-        with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
-            kept = plistlib.load(f)
-        assert len(kept["tracks"]) == 1 and not kept.get("markers"), "the copy before the signals changed"
-        print("two signals: the second ends the program at once, no temporary")
 
         # Logout while the question waits: the program ends and the copy stays as it was.
         q, log_q = first.run.launch(project)
@@ -418,11 +482,12 @@ def main(binary):
         with open(conf, encoding="utf-8") as f:
             assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
         print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
+        signals_meet_unsaved_writes(large, later)
         long_export_and_signals(exporting, first.run.scratch, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run, *(p.run for p in exporting)):
+        for run in (first.run, long_run.run, large.run, *(p.run for p in exporting)):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -431,7 +496,7 @@ def main(binary):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        for p in (long_run, *exporting):
+        for p in (long_run, large, *exporting):
             p.run.xvfb = None
             p.run.close()
         first.run.close()

@@ -3,10 +3,16 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <fstream>
+#include <future>
+#include <thread>
 
 #include "StoreTestSupport.h"
+#include "model/AtomicFile.h"
 #include "model/ProjectIO.h"
 #include "model/RecoveryInfo.h"
 #include "support/TestTools.h"
@@ -38,6 +44,16 @@ protected:
         ASSERT_TRUE(copyExists());
     }
 };
+
+// Waits until the thread `tid` of this process sleeps in a lock (a futex wait).
+void waitUntilBlocked(pid_t tid) {
+    const std::string file = "/proc/self/task/" + std::to_string(tid) + "/syscall";
+    const std::string futex = std::to_string(SYS_futex) + " ";
+    for (std::string line; line.rfind(futex, 0) != 0; std::this_thread::yield()) {
+        std::ifstream in(file);
+        std::getline(in, line);
+    }
+}
 
 double unixNow() {
     return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -289,19 +305,45 @@ TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
     EXPECT_FALSE(copyExists());
     EXPECT_FALSE(metaExists());
 
-    // The signal comes while an autosave of an older state waits for a worker (of this copy, or
-    // of one discarded since): the copy written at the signal stays when that autosave runs.
-    for (const bool discarded : {false, true}) {
+    // The signal comes while an autosave waits for a worker (with no edit after it, with one, or
+    // with its copy discarded since and an edit): the quit writes the copy itself, and that copy
+    // stays when the autosave runs.
+    for (const int since : {0, 1, 2}) {
         edit("В очереди");
         fx.scheduler.advanceBy(60);
         ASSERT_EQ(fx.tasks.pending(), 1u);
-        if (discarded) store->clearRecovery();
-        edit("После");
-        EXPECT_TRUE(store->writeRecoveryBeforeQuit());
+        if (since == 2) store->clearRecovery();
+        if (since > 0) edit("После");
+        EXPECT_TRUE(store->writeRecoveryBeforeQuit()) << since;
         fx.tasks.runAll();
-        ASSERT_TRUE(copyExists()) << discarded;
-        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session())) << discarded;
+        ASSERT_TRUE(copyExists()) << since;
+        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session())) << since;
     }
+
+    // An autosave writing on a real worker, held inside its write by a write of the metadata under
+    // way (its copy already on disk): the quit waits for it and finds every change written.
+    edit("На потоке");
+    fx.scheduler.advanceBy(60);
+    std::promise<void> held, release;
+    std::thread holder([&] {
+        AtomicFile::write(metaFile(), [&](ByteSink&) {
+            held.set_value();
+            release.get_future().wait();
+        });
+    });
+    held.get_future().wait();
+    std::filesystem::remove(copyFile());
+    std::thread worker([&] { fx.tasks.runNextWithoutResult(); });
+    while (!copyExists()) std::this_thread::yield();
+    // Released once the quit waits (on the autosave, or on the held file when it did not wait).
+    std::thread releaser([&, quitting = static_cast<pid_t>(::gettid())] {
+        waitUntilBlocked(quitting);
+        release.set_value();
+    });
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    for (std::thread* t : {&releaser, &worker, &holder}) t->join();
+    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
+    EXPECT_TRUE(RecoveryInfo::read(metaFile()));
 }
 
 TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {
