@@ -45,6 +45,11 @@ struct AudioBlock {
     double inputTime = 0.0;
     double outputTime = 0.0;
     double now = 0.0;
+    // The device reported that it dropped or padded input before this cycle (an overflow), or
+    // that it ran out of output or discarded some (an underflow): what follows is out of step
+    // with what came before.
+    bool inputGap = false;
+    bool outputGap = false;
 };
 
 // The real-time side of a stream. `process` runs on the backend's audio thread: it must

@@ -94,7 +94,8 @@ public:
     // The recording tick: position and decaying input peaks. Zeros when no capture runs.
     Progress tick();
 
-    // Ends the capture and hands back what was captured and what was lost. Throws StudioError
+    // Ends the capture and hands back what was captured, what was lost, and whether the devices
+    // reported a dropout while the take ran (input) or the overdub played (output). Throws StudioError
     // "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
     // when no capture ran).
     RecordedTake stop();
@@ -164,6 +165,9 @@ private:
     double takeStartTime_ = NAN;
     double takeEndTime_ = NAN;
     std::int64_t keptAtTakeEnd_ = 0;  // frames the take held at that end
+    // Input gaps the device reported up to the take's first kept frame and up to its end.
+    std::int64_t gapsBeforeTake_ = 0;
+    std::int64_t gapsUpToTakeEnd_ = 0;
 };
 
 }  // namespace tessoral

@@ -155,7 +155,7 @@ public:
 private:
     // PortAudio's real-time thread.
     static int render(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
-                      PaStreamCallbackFlags, void* user) noexcept {
+                      PaStreamCallbackFlags flags, void* user) noexcept {
         auto* self = static_cast<PortAudioStream*>(user);
         AudioBlock block;
         block.input = static_cast<const float* const*>(input);
@@ -163,6 +163,8 @@ private:
         block.output = static_cast<float* const*>(output);
         block.outputChannels = output ? std::max(self->request_.outputChannels, 0) : 0;
         block.frames = static_cast<std::int64_t>(frames);
+        block.inputGap = (flags & (paInputUnderflow | paInputOverflow)) != 0;
+        block.outputGap = (flags & (paOutputUnderflow | paOutputOverflow)) != 0;
         if (time) {
             block.inputTime = time->inputBufferAdcTime;
             block.outputTime = time->outputBufferDacTime;

@@ -404,9 +404,14 @@ TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     EXPECT_EQ(store->status(), "Запись добавлена: 00:01.000 · потеряно 0.05 с входного сигнала");
     EXPECT_EQ(store->session().tracks.size(), 1u);
     english(true);
-    store->finishRecording(RecordedTake{constant(48000), 2400});
+    store->finishRecording(RecordedTake{constant(48000), 2400, true});
     english(false);
-    EXPECT_EQ(store->status(), "Recording added: 00:01.000 · 0.05 s of input lost");
+    EXPECT_EQ(store->status(),
+              "Recording added: 00:01.000 · 0.05 s of input lost · the audio device reported a dropout: the take may "
+              "be out of time");
+    store->finishRecording(RecordedTake{constant(48000), 0, true});
+    EXPECT_EQ(store->status(), "Запись добавлена: 00:01.000 · звуковое устройство сообщило о сбое: запись может не "
+                               "совпадать по времени");
 
     store->finishRecording(RecordedTake{AudioData{}, 0});
     EXPECT_EQ(store->error(),
@@ -415,5 +420,5 @@ TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     store->finishRecording(RecordedTake{constant(4800), 0});
     EXPECT_EQ(store->error(), "Запись не поместилась в лимит памяти проекта.");
     EXPECT_EQ(store->session().bytes(), limits::kMaxBytes);
-    EXPECT_EQ(store->undoNames().size(), 2u);
+    EXPECT_EQ(store->undoNames().size(), 3u);
 }
