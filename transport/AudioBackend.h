@@ -77,8 +77,9 @@ public:
     virtual double time() const = 0;
 };
 
-// The platform's audio devices. Used from the main thread only; every stream it opened must
-// be destroyed before it.
+// The platform's audio devices. Used from the main thread, except that a stream may also be
+// opened, run and destroyed on one worker at a time (a probe of the input: opening may wait on a
+// sound server); every stream it opened must be destroyed before it.
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;

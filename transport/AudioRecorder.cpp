@@ -193,8 +193,27 @@ AudioRecorder::Device AudioRecorder::usableInput(const std::string& uid) const {
     return device;
 }
 
-void AudioRecorder::checkInput() const {
-    usableInput(defaults_.string(AudioDevices::kInputDeviceKey).value_or(""));
+AudioStreamRequest AudioRecorder::checkInput() const {
+    const Device device = usableInput(defaults_.string(AudioDevices::kInputDeviceKey).value_or(""));
+    AudioStreamRequest request;
+    request.inputChannels = std::min(device.channels, 2);
+    request.inputDevice = device.id;
+    request.sampleRate = device.sampleRate;
+    request.outputChannels = 0;
+    return request;
+}
+
+void AudioRecorder::probeInput(AudioBackend& backend, const AudioStreamRequest& request) {
+    struct Ignore final : AudioCallback {
+        void process(const AudioBlock&) noexcept override {}
+    } ignore;
+    try {
+        const std::unique_ptr<AudioStream> stream = backend.openStream(request, ignore);
+        stream->start();
+        stream->stop();
+    } catch (const PlatformError&) {
+        inputDoesNotStart();
+    }
 }
 
 std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, AudioCallback& callback) {

@@ -13,14 +13,12 @@
 #include <thread>
 
 #include "model/AudioData.h"
+#include "transport/AudioBackend.h"
 #include "transport/PunchPlan.h"
 #include "transport/RecordedTake.h"
 
 namespace tessoral {
 
-class AudioBackend;
-class AudioCallback;
-class AudioStream;
 class CaptureGate;
 class CaptureProcessor;
 class CaptureRing;
@@ -66,8 +64,13 @@ public:
     // reports true once access was granted; nothing runs afterwards then.
     void start(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
     // Throws the StudioError start() would throw when no input device can be had (the chosen
-    // one missing, or no default input with a usable format); opens nothing.
-    void checkInput() const;
+    // one missing, or no default input with a usable format); opens nothing. Returns the request
+    // that opens the input as start() does, for probeInput().
+    AudioStreamRequest checkInput() const;
+    // Opens and starts the input of `request` for a moment and closes it again; throws the
+    // StudioError start() would give when it does not open or start. Opening may wait on a sound
+    // server: call it off the main thread (the backends allow that).
+    static void probeInput(AudioBackend& backend, const AudioStreamRequest& request);
 
     bool active() const { return active_; }
     // The input is heard on the output.
