@@ -1,7 +1,7 @@
 // Recording commands: the record button's count-in and start, and the placement of the take.
 //
-// A recording start runs as a small state machine on the main thread: before a count-in, a
-// moment's opening of the input on the task runner; one scheduler step per count-in second, then
+// A recording start runs as a small state machine on the main thread: before a count-in, an
+// opening of the input on the task runner; one scheduler step per count-in second, then
 // (when something is to be heard while recording) the overdub and click mix rendered through the
 // task runner, then the transport's start. Every step checks the start's
 // cancel token, the last time right before the transport starts; `stop()`, `cancelCountdown()`
@@ -143,8 +143,8 @@ void StudioStore::record() {
         return;
     }
     // Nor after the count-in when the input is listed but does not open (a sound server without
-    // a source, none at all): it is opened for a moment first, on a worker, as a sound server may
-    // keep an opening waiting.
+    // a source): it is opened and closed first, on a worker, as a sound server may keep an
+    // opening waiting.
     services_.tasks->run(
         this, TaskPriority::userInitiated,
         [backend = services_.backend, input] { AudioRecorder::probeInput(*backend, input); },

@@ -208,9 +208,7 @@ void AudioRecorder::probeInput(AudioBackend& backend, const AudioStreamRequest& 
         void process(const AudioBlock&) noexcept override {}
     } ignore;
     try {
-        const std::unique_ptr<AudioStream> stream = backend.openStream(request, ignore);
-        stream->start();
-        stream->stop();
+        backend.openStream(request, ignore);  // destroyed at once
     } catch (const PlatformError&) {
         inputDoesNotStart();
     }

@@ -67,9 +67,10 @@ public:
     // one missing, or no default input with a usable format); opens nothing. Returns the request
     // that opens the input as start() does, for probeInput().
     AudioStreamRequest checkInput() const;
-    // Opens and starts the input of `request` for a moment and closes it again; throws the
-    // StudioError start() would give when it does not open or start. Opening may wait on a sound
-    // server: call it off the main thread (the backends allow that).
+    // Opens the input of `request` and closes it again, unstarted (a start through a sound
+    // server waits for its first buffer, up to seconds); throws the StudioError start() would
+    // give when it does not open. Opening may wait on a sound server: call it off the main
+    // thread (the backends allow that).
     static void probeInput(AudioBackend& backend, const AudioStreamRequest& request);
 
     bool active() const { return active_; }
