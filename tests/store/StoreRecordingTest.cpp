@@ -300,10 +300,12 @@ TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
 
 TEST_F(StoreRecording, StopOrRecordDuringTheCountInCancelsIt) {
     prefs(RecordingPreferences::kCountdownKey, 2LL);
-    store->record();  // stopped while the input is being opened: no count-in follows
+    fx.backend.failNextOpen("gone");
+    store->record();  // stopped while the input is being opened: neither a count-in nor its failure follows
     store->stop();
     fx.tasks.runAll();
     EXPECT_EQ(fx.scheduler.pendingSingleShots(), 0);
+    EXPECT_FALSE(store->error());
     store->record();
     fx.tasks.runAll();
     fx.scheduler.advanceBy(1);
