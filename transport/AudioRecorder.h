@@ -99,8 +99,8 @@ public:
     Progress tick();
 
     // Ends the capture and hands back what was captured, what was lost, and whether the devices
-    // reported a dropout while the take ran (input) or the overdub played (output). Throws StudioError
-    // "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
+    // reported a dropout while the take ran (input) or the overdub played (output). Throws
+    // StudioError "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
     // when no capture ran).
     RecordedTake stop();
 

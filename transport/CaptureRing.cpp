@@ -35,7 +35,8 @@ bool CaptureRing::push(const float* const* input, int inputChannels, std::int64_
         std::memcpy(ring + at, source, static_cast<std::size_t>(first) * sizeof(float));
         std::memcpy(ring, source + first, static_cast<std::size_t>(frames - first) * sizeof(float));
     }
-    blocks_[static_cast<std::size_t>(blocks % maxBlocks_)] = Block{frames, time, lostFrames_.load(std::memory_order_relaxed), gaps_};
+    blocks_[static_cast<std::size_t>(blocks % maxBlocks_)] =
+        Block{frames, time, lostFrames_.load(std::memory_order_relaxed), gaps_};
     writtenFrames_.store(written + frames, std::memory_order_release);
     writtenBlocks_.store(blocks + 1, std::memory_order_release);
     return true;

@@ -24,7 +24,8 @@ public:
     // Real-time thread: copies the first channels() input channels (channel 0 again for a missing
     // one). False when the buffer was dropped for want of room. Never waits or allocates.
     // `gap`: the device reported input dropped or padded before this buffer.
-    bool push(const float* const* input, int inputChannels, std::int64_t frames, double time, bool gap = false) noexcept;
+    bool push(const float* const* input, int inputChannels, std::int64_t frames, double time,
+              bool gap = false) noexcept;
 
     struct Block {
         std::int64_t frames = 0;
