@@ -1,8 +1,9 @@
 // Recording commands: the record button's count-in and start, and the placement of the take.
 //
-// A recording start runs as a small state machine on the main thread: one scheduler step per
-// count-in second, then (when something is to be heard while recording) the overdub and click mix
-// rendered through the task runner, then the transport's start. Every step checks the start's
+// A recording start runs as a small state machine on the main thread: before a count-in, an
+// opening of the input on the task runner; one scheduler step per count-in second, then
+// (when something is to be heard while recording) the overdub and click mix rendered through the
+// task runner, then the transport's start. Every step checks the start's
 // cancel token, the last time right before the transport starts; `stop()`, `cancelCountdown()`
 // and the record button cancel by destroying the count-in handle, which sets the token.
 
@@ -111,8 +112,9 @@ void StudioStore::record() {
     }
 
     // No input device: say so now rather than after the count-in.
+    AudioStreamRequest input;
     try {
-        transport_->checkInput();
+        input = transport_->checkInput();
     } catch (...) {
         reportRecordingFailure(std::current_exception());
         return;
@@ -135,7 +137,26 @@ void StudioStore::record() {
         start->cancelled = true;
         start->step.reset();
     });
-    countIn(start, std::clamp(prefs.countdown, 0, 10));
+    const int count = std::clamp(prefs.countdown, 0, 10);
+    if (count < 1) {
+        countIn(start, 0);
+        return;
+    }
+    // Nor after the count-in when the input is listed but does not open (a sound server without
+    // a source): it is opened and closed first, on a worker, as a sound server may keep an
+    // opening waiting.
+    services_.tasks->run(
+        this, TaskPriority::userInitiated,
+        [backend = services_.backend, input] { AudioRecorder::probeInput(*backend, input); },
+        [this, start, count](TaskResult<void> result) {
+            if (start->cancelled) return;
+            if (!result.ok()) {
+                reportRecordingFailure(result.error());
+                endRecordingPreparation();
+                return;
+            }
+            countIn(start, count);
+        });
 }
 
 void StudioStore::countIn(const std::shared_ptr<RecordingStart>& start, int remaining) {
@@ -282,6 +303,8 @@ void StudioStore::finishRecording(RecordedTake take) {
         const double lost = std::max(framesToSeconds(take.lostFrames), 0.01);
         status += L(" · потеряно {0} с входного сигнала", num::fixed(lost, 2));
     }
+    if (take.deviceGaps)
+        status += L(" · звуковое устройство сообщило о сбое: запись может не совпадать по времени");
     setStatus(std::move(status));
 }
 

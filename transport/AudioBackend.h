@@ -45,6 +45,11 @@ struct AudioBlock {
     double inputTime = 0.0;
     double outputTime = 0.0;
     double now = 0.0;
+    // The device reported that it dropped or padded input before this cycle (an overflow), or
+    // that it ran out of output or discarded some (an underflow): what follows is out of step
+    // with what came before.
+    bool inputGap = false;
+    bool outputGap = false;
 };
 
 // The real-time side of a stream. `process` runs on the backend's audio thread: it must
@@ -72,8 +77,9 @@ public:
     virtual double time() const = 0;
 };
 
-// The platform's audio devices. Used from the main thread only; every stream it opened must
-// be destroyed before it.
+// The platform's audio devices. Used from the main thread, except that a stream may also be
+// opened, run and destroyed on one worker at a time (a probe of the input: opening may wait on a
+// sound server); every stream it opened must be destroyed before it.
 class AudioBackend {
 public:
     virtual ~AudioBackend() = default;

@@ -75,7 +75,7 @@ public:
     void process(const AudioBlock& block) noexcept override {
         const std::int64_t n = std::max<std::int64_t>(block.frames, 0);
         const bool hasInput = block.input && block.inputChannels > 0 && block.input[0];
-        if (hasInput) ring_.push(block.input, block.inputChannels, n, block.inputTime);
+        if (hasInput) ring_.push(block.input, block.inputChannels, n, block.inputTime, block.inputGap);
         for (int c = 0; c < block.outputChannels; ++c) {
             float* out = block.output[c];
             if (!out) continue;
@@ -123,8 +123,12 @@ public:
         start_.store(start, std::memory_order_release);
     }
 
+    // Dropouts the device reported once the playback had started and before it ended.
+    std::int64_t gaps() const { return gaps_.load(std::memory_order_relaxed); }
+
     void process(const AudioBlock& block) noexcept override {
         if (started_) {
+            if (block.outputGap && !voice_.finished()) gaps_.fetch_add(1, std::memory_order_relaxed);
             voice_.process(block);
             return;
         }
@@ -151,6 +155,7 @@ private:
     PlaybackVoice voice_;
     std::atomic<double> start_{INFINITY};
     std::atomic<double> rate_{kSampleRate};
+    std::atomic<std::int64_t> gaps_{0};
     bool started_ = false;  // audio thread only
 
     static_assert(std::atomic<double>::is_always_lock_free);
@@ -188,8 +193,25 @@ AudioRecorder::Device AudioRecorder::usableInput(const std::string& uid) const {
     return device;
 }
 
-void AudioRecorder::checkInput() const {
-    usableInput(defaults_.string(AudioDevices::kInputDeviceKey).value_or(""));
+AudioStreamRequest AudioRecorder::checkInput() const {
+    const Device device = usableInput(defaults_.string(AudioDevices::kInputDeviceKey).value_or(""));
+    AudioStreamRequest request;
+    request.inputChannels = std::min(device.channels, 2);
+    request.inputDevice = device.id;
+    request.sampleRate = device.sampleRate;
+    request.outputChannels = 0;
+    return request;
+}
+
+void AudioRecorder::probeInput(AudioBackend& backend, const AudioStreamRequest& request) {
+    struct Ignore final : AudioCallback {
+        void process(const AudioBlock&) noexcept override {}
+    } ignore;
+    try {
+        backend.openStream(request, ignore);  // destroyed at once
+    } catch (const PlatformError&) {
+        inputDoesNotStart();
+    }
 }
 
 std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, AudioCallback& callback) {
@@ -232,6 +254,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
     lostUpToTakeEnd_ = 0;
     takeStartTime_ = takeEndTime_ = NAN;
     keptAtTakeEnd_ = 0;
+    gapsBeforeTake_ = gapsUpToTakeEnd_ = 0;
 
     try {
         gate_ = std::make_shared<CaptureGate>();
@@ -357,10 +380,12 @@ RecordedTake AudioRecorder::stop() {
             seconds = std::min(seconds, std::max(end - takeStartTime_ - held, 0.0));
         lost = roundSaturating(seconds * kSampleRate);
     }
+    const bool gaps =
+        (takeStarted_ && gapsUpToTakeEnd_ > gapsBeforeTake_) || (overdubCallback_ && overdubCallback_->gaps() > 0);
     teardown();
     std::optional<AudioData> audio = buffer ? buffer->makeAudio() : std::nullopt;
     if (!audio) nothingCaptured();
-    return RecordedTake{std::move(*audio), lost};
+    return RecordedTake{std::move(*audio), lost, gaps};
 }
 
 void AudioRecorder::stopOverdub() noexcept {
@@ -442,12 +467,14 @@ void AudioRecorder::workerLoop() {
             if (!takeStarted_ && kept > 0) {
                 takeStarted_ = true;
                 lostBeforeTake_ = lostBefore;
+                gapsBeforeTake_ = block->gapsBefore;
                 takeStartTime_ = end - static_cast<double>(kept) / kSampleRate;
             }
             if (takeOpen) {
                 lostUpToTakeEnd_ = block->lostBefore + workerLost_.load();
                 takeEndTime_ = end;
                 keptAtTakeEnd_ = kept;
+                gapsUpToTakeEnd_ = block->gapsBefore;
             }
             workerBusy_.store(false);
         }

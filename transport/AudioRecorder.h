@@ -13,14 +13,12 @@
 #include <thread>
 
 #include "model/AudioData.h"
+#include "transport/AudioBackend.h"
 #include "transport/PunchPlan.h"
 #include "transport/RecordedTake.h"
 
 namespace tessoral {
 
-class AudioBackend;
-class AudioCallback;
-class AudioStream;
 class CaptureGate;
 class CaptureProcessor;
 class CaptureRing;
@@ -66,8 +64,14 @@ public:
     // reports true once access was granted; nothing runs afterwards then.
     void start(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
     // Throws the StudioError start() would throw when no input device can be had (the chosen
-    // one missing, or no default input with a usable format); opens nothing.
-    void checkInput() const;
+    // one missing, or no default input with a usable format); opens nothing. Returns the request
+    // that opens the input as start() does, for probeInput().
+    AudioStreamRequest checkInput() const;
+    // Opens the input of `request` and closes it again, unstarted (a start through a sound
+    // server waits for its first buffer, up to seconds); throws the StudioError start() would
+    // give when it does not open. Opening may wait on a sound server: call it off the main
+    // thread (the backends allow that).
+    static void probeInput(AudioBackend& backend, const AudioStreamRequest& request);
 
     bool active() const { return active_; }
     // The input is heard on the output.
@@ -94,8 +98,9 @@ public:
     // The recording tick: position and decaying input peaks. Zeros when no capture runs.
     Progress tick();
 
-    // Ends the capture and hands back what was captured and what was lost. Throws StudioError
-    // "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
+    // Ends the capture and hands back what was captured, what was lost, and whether the devices
+    // reported a dropout while the take ran (input) or the overdub played (output). Throws
+    // StudioError "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
     // when no capture ran).
     RecordedTake stop();
 
@@ -164,6 +169,9 @@ private:
     double takeStartTime_ = NAN;
     double takeEndTime_ = NAN;
     std::int64_t keptAtTakeEnd_ = 0;  // frames the take held at that end
+    // Input gaps the device reported up to the take's first kept frame and up to its end.
+    std::int64_t gapsBeforeTake_ = 0;
+    std::int64_t gapsUpToTakeEnd_ = 0;
 };
 
 }  // namespace tessoral

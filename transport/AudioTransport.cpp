@@ -71,7 +71,7 @@ void AudioTransport::play(const AudioData& audio, double start, bool loop, std::
     notify();
 }
 
-void AudioTransport::checkInput() const { recorder_->checkInput(); }
+AudioStreamRequest AudioTransport::checkInput() const { return recorder_->checkInput(); }
 
 void AudioTransport::record(const RecordingSetup& setup, const std::function<bool()>& cancelled) {
     stop();

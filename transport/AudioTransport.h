@@ -10,12 +10,12 @@
 #include "model/AudioData.h"
 #include "model/BeatGrid.h"
 #include "model/Uuid.h"
+#include "transport/AudioBackend.h"
 #include "transport/LiveLoudnessMeter.h"
 #include "transport/RecordedTake.h"
 
 namespace tessoral {
 
-class AudioBackend;
 class AudioRecorder;
 class AudioStream;
 class Defaults;
@@ -82,8 +82,9 @@ public:
     // StudioError with the reason when the capture cannot start (or CancellationError when
     // `cancelled` says so once access was granted); the transport is then not recording.
     void record(const RecordingSetup& setup, const std::function<bool()>& cancelled = {});
-    // Throws the StudioError record() would give when there is no input device to record from.
-    void checkInput() const;
+    // Throws the StudioError record() would give when there is no input device to record from;
+    // returns the request that opens it, for AudioRecorder::probeInput().
+    AudioStreamRequest checkInput() const;
     // Ends the recording and hands the take to `recordingFinished`, or an empty take to `failed`.
     // Nothing unless recording; also called by the tick at the punch-out frame or the buffer limit.
     void stopRecording();

@@ -13,7 +13,9 @@ CaptureRing::CaptureRing(int channels, std::int64_t capacityFrames, std::int64_t
     for (int c = 0; c < channels_; ++c) samples_.emplace_back(new float[static_cast<std::size_t>(capacity_)]());
 }
 
-bool CaptureRing::push(const float* const* input, int inputChannels, std::int64_t frames, double time) noexcept {
+bool CaptureRing::push(const float* const* input, int inputChannels, std::int64_t frames, double time,
+                       bool gap) noexcept {
+    if (gap) ++gaps_;
     if (frames < 1) return true;
     if (!input || inputChannels < 1 || !input[0]) return true;
     const std::int64_t written = writtenFrames_.load(std::memory_order_relaxed);
@@ -33,7 +35,8 @@ bool CaptureRing::push(const float* const* input, int inputChannels, std::int64_
         std::memcpy(ring + at, source, static_cast<std::size_t>(first) * sizeof(float));
         std::memcpy(ring, source + first, static_cast<std::size_t>(frames - first) * sizeof(float));
     }
-    blocks_[static_cast<std::size_t>(blocks % maxBlocks_)] = Block{frames, time, lostFrames_.load(std::memory_order_relaxed)};
+    blocks_[static_cast<std::size_t>(blocks % maxBlocks_)] =
+        Block{frames, time, lostFrames_.load(std::memory_order_relaxed), gaps_};
     writtenFrames_.store(written + frames, std::memory_order_release);
     writtenBlocks_.store(blocks + 1, std::memory_order_release);
     return true;

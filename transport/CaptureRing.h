@@ -23,12 +23,15 @@ public:
 
     // Real-time thread: copies the first channels() input channels (channel 0 again for a missing
     // one). False when the buffer was dropped for want of room. Never waits or allocates.
-    bool push(const float* const* input, int inputChannels, std::int64_t frames, double time) noexcept;
+    // `gap`: the device reported input dropped or padded before this buffer.
+    bool push(const float* const* input, int inputChannels, std::int64_t frames, double time,
+              bool gap = false) noexcept;
 
     struct Block {
         std::int64_t frames = 0;
         double time = 0.0;
         std::int64_t lostBefore = 0;  // frames dropped before this buffer was pushed
+        std::int64_t gapsBefore = 0;  // gaps the device reported up to this buffer, its own included
     };
     // Capture thread: copies the oldest buffer into `out` (channels() arrays of at least
     // capacityFrames() frames) and frees its room; none when the ring is empty.
@@ -52,6 +55,7 @@ private:
     std::atomic<std::int64_t> readBlocks_{0};
     std::atomic<std::int64_t> overruns_{0};
     std::atomic<std::int64_t> lostFrames_{0};
+    std::int64_t gaps_ = 0;  // producer only
 
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 };

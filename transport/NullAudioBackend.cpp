@@ -112,7 +112,8 @@ public:
     // One cycle of at most kBlockFrames frames beginning at pumped frame `position` (manual mode)
     // or on the clock at `now`; the output heard in it is added into left/right and, with the
     // loopback on, into the backend's record of what was heard.
-    void cycle(std::int64_t frames, double now, std::int64_t position, float* left, float* right) noexcept {
+    void cycle(std::int64_t frames, double now, std::int64_t position, float* left, float* right,
+               bool inputGap = false, bool outputGap = false) noexcept {
         for (auto& c : outputs_) std::fill(c.begin(), c.begin() + frames, 0.0f);
         AudioBlock block;
         block.input = inputPointers_.empty() ? nullptr : inputPointers_.data();
@@ -124,6 +125,8 @@ public:
         block.inputTime = now - inputLatency_;
         block.outputTime = now + outputLatency_;
         block.now = now;
+        block.inputGap = inputGap && !inputs_.empty();
+        block.outputGap = outputGap && !outputs_.empty();
         if (loopback_) {
             backend_.readHeard(position - inputDelay_, frames, inputs_[0].data(),
                                inputs_.size() > 1 ? inputs_[1].data() : nullptr);
@@ -274,7 +277,9 @@ void NullAudioBackend::pump(std::int64_t frames, float* left, float* right) {
             for (const bool inputs : {false, true})
                 for (NullAudioStream* s : streams_)
                     if (s->running() && s->hasInput() == inputs)
-                        s->cycle(n, now, position, left ? left + done : nullptr, right ? right + done : nullptr);
+                        s->cycle(n, now, position, left ? left + done : nullptr, right ? right + done : nullptr,
+                                 inputGapNext_, outputGapNext_);
+            inputGapNext_ = outputGapNext_ = false;
         }
         pumped_ += n;
         done += n;
@@ -331,6 +336,12 @@ void NullAudioBackend::refuseInputAccess(bool refused) {
 void NullAudioBackend::failNextStart(std::string detail) {
     std::lock_guard lock(mutex_);
     startFailure_ = std::move(detail);
+}
+
+void NullAudioBackend::reportGapNextBlock(bool input, bool output) {
+    std::lock_guard lock(mutex_);
+    inputGapNext_ = input;
+    outputGapNext_ = output;
 }
 
 void NullAudioBackend::failNextOutputOpen(std::string detail) {

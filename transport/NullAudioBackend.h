@@ -66,6 +66,9 @@ public:
     void refuseInputAccess(bool refused);
     // The next stream start throws a PlatformError with this detail (once).
     void failNextStart(std::string detail);
+    // Manual mode: in the next pumped block every running stream reports a gap in its input
+    // and/or its output, as a device that overran or underran (once).
+    void reportGapNextBlock(bool input, bool output);
     // The next openStream() with output channels throws a PlatformError with this detail (once).
     void failNextOutputOpen(std::string detail);
     bool requestInputAccess() override;
@@ -97,6 +100,8 @@ private:
     std::vector<float> heardLeft_, heardRight_;  // kHeardFrames each while loopback is on
     std::optional<std::string> startFailure_;
     std::optional<std::string> outputFailure_;
+    bool inputGapNext_ = false;
+    bool outputGapNext_ = false;
 };
 
 }  // namespace tessoral

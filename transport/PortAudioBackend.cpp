@@ -78,6 +78,7 @@ public:
     PortAudioStream(PortAudioBackend& backend, AudioCallback& callback) : backend_(backend), callback_(callback) {}
 
     ~PortAudioStream() override {
+        std::lock_guard lock(backend_.mutex_);
         if (stream_) {
             Pa_StopStream(stream_);
             Pa_CloseStream(stream_);
@@ -155,7 +156,7 @@ public:
 private:
     // PortAudio's real-time thread.
     static int render(const void* input, void* output, unsigned long frames, const PaStreamCallbackTimeInfo* time,
-                      PaStreamCallbackFlags, void* user) noexcept {
+                      PaStreamCallbackFlags flags, void* user) noexcept {
         auto* self = static_cast<PortAudioStream*>(user);
         AudioBlock block;
         block.input = static_cast<const float* const*>(input);
@@ -163,6 +164,8 @@ private:
         block.output = static_cast<float* const*>(output);
         block.outputChannels = output ? std::max(self->request_.outputChannels, 0) : 0;
         block.frames = static_cast<std::int64_t>(frames);
+        block.inputGap = (flags & (paInputUnderflow | paInputOverflow)) != 0;
+        block.outputGap = (flags & (paOutputUnderflow | paOutputOverflow)) != 0;
         if (time) {
             block.inputTime = time->inputBufferAdcTime;
             block.outputTime = time->outputBufferDacTime;
@@ -192,6 +195,7 @@ PortAudioBackend::PortAudioBackend() {
 }
 
 PortAudioBackend::~PortAudioBackend() {
+    std::lock_guard lock(mutex_);
     if (!initialized_) return;
     QuietStderr quiet;
     Pa_Terminate();
@@ -236,9 +240,13 @@ void PortAudioBackend::scan() {
     for (std::size_t i = 0; i < devices_.size(); ++i) devices_[i].uid = uids[i];
 }
 
-std::vector<BackendDevice> PortAudioBackend::deviceTable() const { return devices_; }
+std::vector<BackendDevice> PortAudioBackend::deviceTable() const {
+    std::lock_guard lock(mutex_);
+    return devices_;
+}
 
 bool PortAudioBackend::refreshDevices() {
+    std::lock_guard lock(mutex_);
     if (openStreams_ > 0) return false;
     QuietStderr quiet;
     if (initialized_) Pa_Terminate();
@@ -248,10 +256,12 @@ bool PortAudioBackend::refreshDevices() {
 }
 
 bool PortAudioBackend::hasOutputDevice() const {
+    std::lock_guard lock(mutex_);
     return std::any_of(devices_.begin(), devices_.end(), [](const BackendDevice& d) { return d.outputChannels > 0; });
 }
 
 std::optional<std::uint32_t> PortAudioBackend::defaultInputDevice() const {
+    std::lock_guard lock(mutex_);
     if (!initialized_) return std::nullopt;
     const PaDeviceIndex index = Pa_GetDefaultInputDevice();
     if (index == paNoDevice || index < 0) return std::nullopt;
@@ -259,6 +269,7 @@ std::optional<std::uint32_t> PortAudioBackend::defaultInputDevice() const {
 }
 
 std::unique_ptr<AudioStream> PortAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
+    std::lock_guard lock(mutex_);
     if (!initialized_) throwOpen(paNotInitialized);
     auto stream = std::make_unique<PortAudioStream>(*this, callback);
     stream->open(request);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,6 +42,9 @@ private:
     friend class PortAudioStream;
     void scan();
 
+    // PortAudio's list of open streams and its device scan are not thread-safe: opening, closing
+    // and rescanning take turns (a probe opens an input on a worker).
+    mutable std::recursive_mutex mutex_;
     bool initialized_ = false;
     int openStreams_ = 0;
     std::vector<BackendDevice> devices_;

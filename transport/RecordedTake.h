@@ -12,6 +12,9 @@ namespace tessoral {
 struct RecordedTake {
     AudioData audio;
     std::int64_t lostFrames = 0;
+    // The input or the overdub device reported a dropout while the take ran: the take may be
+    // out of time with what was heard.
+    bool deviceGaps = false;
 };
 
 }  // namespace tessoral

@@ -108,8 +108,10 @@ int runApplication(int argc, char** argv) {
     }
 
     QtScheduler scheduler;
-    QtTaskRunner tasks;
+    // Before the tasks: a worker may still be opening a device when the program ends, and the
+    // runner waits for it before the backend goes.
     std::unique_ptr<AudioBackend> backend = makeBackend();
+    QtTaskRunner tasks;
     DesktopShell shell;
     Studio* studioPtr = nullptr;
     QtPrompts prompts([&studioPtr]() -> QWidget* {

@@ -245,6 +245,7 @@ TEST_F(StoreRecording, AStartThatFailsLateSaysWhyInTheStatusLine) {
     prefs(RecordingPreferences::kPlayProjectKey, false);
     prefs(RecordingPreferences::kCountdownKey, 1LL);
     store->record();
+    fx.tasks.runAll();  // the input opens for a moment before the count-in
     EXPECT_EQ(store->status(), "Запись через 1…");
     fx.scheduler.advanceBy(1);
     ASSERT_TRUE(store->error());
@@ -265,8 +266,19 @@ TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
     english(false);
     EXPECT_EQ(store->error(), "No input device found. Check the microphone in the Linux sound settings.");
     fx.backend.setDevices({{1, "Null/Input", "Input", 2, 0, 48000.0}});
+    // Listed but not opening (a sound server without a source): refused before the count-in too.
+    fx.backend.failNextOpen("no source");
+    store->record();
+    EXPECT_TRUE(store->recordingTask());
+    fx.tasks.runAll();
+    EXPECT_EQ(store->error(), "Микрофон недоступен. Проверьте устройство ввода в настройках звука Linux.");
+    EXPECT_EQ(store->status(), *store->error());
+    EXPECT_FALSE(store->busy() || store->recordingTask());
+    EXPECT_EQ(fx.scheduler.pendingSingleShots(), 0);
 
     store->record();
+    fx.tasks.runAll();
+    EXPECT_EQ(fx.backend.openStreams(), 0);
     EXPECT_EQ(store->status(), "Запись через 3…");
     EXPECT_TRUE(store->busy());
     EXPECT_TRUE(store->recordingTask());
@@ -288,7 +300,14 @@ TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
 
 TEST_F(StoreRecording, StopOrRecordDuringTheCountInCancelsIt) {
     prefs(RecordingPreferences::kCountdownKey, 2LL);
+    fx.backend.failNextOpen("gone");
+    store->record();  // stopped while the input is being opened: neither a count-in nor its failure follows
+    store->stop();
+    fx.tasks.runAll();
+    EXPECT_EQ(fx.scheduler.pendingSingleShots(), 0);
+    EXPECT_FALSE(store->error());
     store->record();
+    fx.tasks.runAll();
     fx.scheduler.advanceBy(1);
     store->stop();
     EXPECT_EQ(store->status(), "Запись отменена");
@@ -301,6 +320,7 @@ TEST_F(StoreRecording, StopOrRecordDuringTheCountInCancelsIt) {
 
     // The record button during the count-in cancels too, and a new recording can start after.
     store->record();
+    fx.tasks.runAll();
     EXPECT_EQ(store->status(), "Запись через 2…");
     store->record();
     EXPECT_EQ(store->status(), "Запись отменена");
@@ -404,9 +424,14 @@ TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     EXPECT_EQ(store->status(), "Запись добавлена: 00:01.000 · потеряно 0.05 с входного сигнала");
     EXPECT_EQ(store->session().tracks.size(), 1u);
     english(true);
-    store->finishRecording(RecordedTake{constant(48000), 2400});
+    store->finishRecording(RecordedTake{constant(48000), 2400, true});
     english(false);
-    EXPECT_EQ(store->status(), "Recording added: 00:01.000 · 0.05 s of input lost");
+    EXPECT_EQ(store->status(),
+              "Recording added: 00:01.000 · 0.05 s of input lost · the audio device reported a dropout: the take may "
+              "be out of time");
+    store->finishRecording(RecordedTake{constant(48000), 0, true});
+    EXPECT_EQ(store->status(), "Запись добавлена: 00:01.000 · звуковое устройство сообщило о сбое: запись может не "
+                               "совпадать по времени");
 
     store->finishRecording(RecordedTake{AudioData{}, 0});
     EXPECT_EQ(store->error(),
@@ -415,5 +440,5 @@ TEST_F(StoreRecording, LostInputIsNamedAndTakesWithoutRoomAreRefused) {
     store->finishRecording(RecordedTake{constant(4800), 0});
     EXPECT_EQ(store->error(), "Запись не поместилась в лимит памяти проекта.");
     EXPECT_EQ(store->session().bytes(), limits::kMaxBytes);
-    EXPECT_EQ(store->undoNames().size(), 2u);
+    EXPECT_EQ(store->undoNames().size(), 3u);
 }

@@ -204,21 +204,24 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
     for (const double speed : {1.0, 1000.0}) {
         // 30 s at once, the rest of a 12-second take in slices, 20 s at once: only input dropped before
         // the take is full (each value tells which frame it was) is lost, and none on a device a
-        // thousand times faster than its clock (ALSA's null PCM).
+        // thousand times faster than its clock (ALSA's null PCM). A second take on the same recorder
+        // counts afresh.
         Rig rig;
-        const auto script = rig.input({frameNumbers(62 * 48000)});
-        script->setTimeOffset(1.0);
-        script->setSpeed(speed);
         rig.chooseInput("ALSA/Stereo");
-        rig.recorder.start(plainSetup(11 * 48000));
-        rig.backend.pump(30 * 48000);
-        rig.run(12 * 48000);
-        rig.backend.pump(20 * 48000);
-        const RecordedTake take = rig.recorder.stop();
-        ASSERT_EQ(take.audio.frames(), 12 * 48000);
-        const std::int64_t dropped = std::llround(take.audio.left[12 * 48000 - 1] * 1e6) - 12 * 48000;
-        EXPECT_GT(dropped, 0);
-        EXPECT_EQ(take.lostFrames, speed == 1.0 ? dropped : 0);
+        for (int round = 0; round < 2; ++round) {
+            const auto script = rig.input({frameNumbers(62 * 48000)});
+            script->setTimeOffset(1.0);
+            script->setSpeed(speed);
+            rig.recorder.start(plainSetup(11 * 48000));
+            rig.backend.pump(30 * 48000);
+            rig.run(12 * 48000);
+            rig.backend.pump(20 * 48000);
+            const RecordedTake take = rig.recorder.stop();
+            ASSERT_EQ(take.audio.frames(), 12 * 48000);
+            const std::int64_t dropped = std::llround(take.audio.left[12 * 48000 - 1] * 1e6) - 12 * 48000;
+            EXPECT_GT(dropped, 0);
+            EXPECT_EQ(take.lostFrames, speed == 1.0 ? dropped : 0) << round;
+        }
     }
     {
         Rig rig;  // a capture that keeps up loses nothing
@@ -260,17 +263,28 @@ TEST(AudioRecorder, OverdubPlaybackAndCaptureStartTogether) {
     EXPECT_TRUE(rig.recorder.overdubbing());
     EXPECT_FALSE(rig.recorder.monitoring());
     std::vector<float> left(12000, 0.0f), right(12000, 0.0f);
+    rig.backend.reportGapNextBlock(true, true);  // before the take and the overdub: no harm
     rig.run(12000, left.data(), right.data());
     // The playback's first frame sounds 0.12 s (5760 frames) after the start ...
     EXPECT_EQ(left[5760], 1.0f);
     EXPECT_EQ(right[5760], 1.0f);
     for (int i = 0; i < 5760; ++i) ASSERT_EQ(left[i], 0.0f) << i;
     // ... and the take begins with the frame captured at that moment.
-    const AudioData audio = rig.recorder.stop().audio;
+    const RecordedTake take = rig.recorder.stop();
+    const AudioData& audio = take.audio;
     ASSERT_EQ(audio.frames(), 12000 - 5760);
     EXPECT_EQ(audio.left[0], frameNumbers(5761)[5760]);
     EXPECT_EQ(audio.right[0], -frameNumbers(5761)[5760]);
     EXPECT_FALSE(rig.recorder.overdubbing());
+    EXPECT_FALSE(take.deviceGaps);
+    // A dropout in the input or in the overdub while the take runs is handed with the take.
+    for (const bool input : {true, false}) {
+        rig.recorder.start(setup);
+        rig.run(8192);
+        rig.backend.reportGapNextBlock(input, !input);
+        rig.run(1024);
+        EXPECT_TRUE(rig.recorder.stop().deviceGaps) << input;
+    }
 }
 
 TEST(AudioRecorder, DirectMonitoringPlaysTheInputAtTheMonitorLevel) {
