@@ -199,6 +199,8 @@ TEST_F(StoreBounce, MissingRangeMarkersAreExplainedBeforeAnyChooser) {
     store->exportMarkerRanges();
     EXPECT_EQ(store->error(), L("Маркеры-диапазоны лежат за пределами выбранного клипа. Отключите «Только выбранный "
                                 "клип» или выберите другой клип."));
+    // The row goes on after a gap, so "Конец" lies inside it, between its clips.
+    addClip(rowB, 25.0, 48000, "Третий");
     store->setEditorMode(EditorMode::multitrack);
     store->setSelectedLaneID(rowB);
     store->exportMarkerRanges();
