@@ -17,7 +17,7 @@ The onset is the recorded block's arrival time less the samples after the first 
 key press is timed before xdotool starts, so the figures lean long by its start-up (a few ms).
 This depends on timing: it is a measurement, not a CI test.
 
-    scripts/play-latency.py [--starts 10] [--display :91] [--build build] [--program FILE] [--log DIR]
+    scripts/play-latency.py [--starts 10] [--display :91] [--build build] [--program FILE]... [--log DIR] [--nice N]
 """
 import argparse, os, shutil, signal, statistics, struct, subprocess, sys, tempfile, threading, time
 
@@ -147,6 +147,8 @@ def main():
                     help="the program to time (default: BUILD/app/tessoral); given twice or more, the "
                          "programs take turns, start by start, so that they meet the same load")
     ap.add_argument("--log", help="a folder for each start's standard error")
+    ap.add_argument("--nice", type=int, default=0,
+                    help="the program's niceness (below 0 as root: a larger share of a busy machine's cores)")
     a = ap.parse_args()
     for tool in ("Xvfb", "pulseaudio", "parec", "xdotool"):
         if not shutil.which(tool):
@@ -208,6 +210,7 @@ def main():
                 time.sleep(0.5)
 
             app = subprocess.Popen([program, project], env=env, stdout=subprocess.DEVNULL,
+                                   preexec_fn=(lambda: os.nice(a.nice)) if a.nice else None,
                                    stderr=open(log, "w") if a.log else subprocess.DEVNULL)
             try:
                 if not wait_for(lambda: xdotool(env, "search", "--onlyvisible", "--pid", str(app.pid)) != "", 60):
