@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """Space -> first sound of the real program, as a person hears it, on a PulseAudio null sink.
 
-Starts a private Xvfb, a private PulseAudio daemon with one 48 kHz null sink (whose monitor is
-recorded the whole time, so the sink is never idle: an idle null sink starts a new stream with
-1-2 s of its own latency), and then, N times, the real program (build/app/tessoral, no test
-variable set) on the play-start benchmark's project: one 8-minute clip with a vocal rack (graphic
-EQ, compressor, de-esser, limiter, large hall). In each fresh start it times, by real X key
-presses, from the key to the first non-silent sample at the sink:
+Starts a private Xvfb and then, N times, a private PulseAudio daemon with one 48 kHz null sink
+(whose monitor is recorded from before the program starts, so the sink is never idle: an idle
+null sink starts a new stream with 1-2 s of its own latency) and the real program
+(build/app/tessoral, no test variable set) on the play-start benchmark's project: one 8-minute clip
+with a vocal rack (graphic EQ, compressor, de-esser, limiter, large hall). In each fresh start it
+times, by real X key presses, from the key to the first non-silent sample at the sink:
 
   first     the first Space after the project has opened
   later     Space after a pause (Space) at the same place
@@ -53,7 +53,7 @@ class Monitor:
                 self.blocks.append((now, usable // 8, loud[0] if loud else None, loud[-1] if loud else None))
 
     def frames(self, since):
-        """(time, loud) per recorded frame group after `since`: block start time and loudness."""
+        """The blocks that arrived after `since`: (start time, frames, first and last loud frame)."""
         with self.lock:
             blocks = list(self.blocks)
         out = []
