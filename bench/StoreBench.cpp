@@ -12,7 +12,11 @@
 //   one after another. One 8-minute clip with that rack (over the cache's per-clip limit, rendered
 //   on every Play) beside its rack rendered on one thread, with the peak of the resident set.
 //   The same for one 8-minute clip of pink noise and a sine with a vocal rack (graphic EQ,
-//   compressor, de-esser, limiter, large-hall reverb).
+//   compressor, de-esser, limiter, large-hall reverb). Each repetition maps its render buffers
+//   afresh (a Play frees them when it stops), so the first Play after opening costs what a later
+//   one does; scripts/play-latency.py times the same clip in the real program, Space to the first
+//   sound at a PulseAudio sink, over fresh starts (`tessoral_bench --write-vocal-project=FILE`
+//   writes it as a project).
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -22,6 +26,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <new>
@@ -32,6 +37,7 @@
 #include "BenchServices.h"
 #include "model/Defaults.h"
 #include "model/Limits.h"
+#include "model/ProjectIO.h"
 #include "model/Session.h"
 #include "processing/RackRenderer.h"
 #include "store/StudioStore.h"
@@ -382,3 +388,18 @@ void BM_OneLongClipVocalRackSequential(benchmark::State& state) { renderOnOneThr
 BENCHMARK(BM_OneLongClipVocalRackSequential)->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 
 }  // namespace
+
+namespace tessoral::bench {
+
+// The vocal clip above as a project file, for scripts/play-latency.py to open in the program.
+int writeVocalProject(const char* path) {
+    try {
+        ProjectIO::save(oneLongVocalClip(), path);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+}
+
+}  // namespace tessoral::bench

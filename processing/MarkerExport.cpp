@@ -69,6 +69,22 @@ std::vector<Item> items(const std::vector<SessionMarker>& markers, double durati
     return out;
 }
 
+Session withoutSilentRanges(Session project) {
+    const bool solo = project.soloActive();
+    const double duration = project.duration();
+    const auto silent = [&](const SessionMarker& m) {
+        if (!m.end) return false;
+        // The part items() exports; one under a frame is left out there already.
+        const double s = std::max(m.start, 0.0), e = std::min(*m.end, duration);
+        if (!(e - s >= kMinimumLength)) return false;
+        return std::none_of(project.tracks.begin(), project.tracks.end(), [&](const Track& clip) {
+            return project.isAudible(clip, solo) && clip.start < e && clip.end() > s;
+        });
+    };
+    std::erase_if(project.markers, silent);
+    return project;
+}
+
 std::string fileName(const Item& item, std::string_view fileExtension) {
     std::string name = UnicodeText::prefixCharacters(cleanedName(item.marker.name), kNameCharacters);
     std::string head = num::padded(item.number, 2);

@@ -36,6 +36,10 @@ inline constexpr std::size_t kMaxFileNameBytes = 255;
 // frame are left out and use up no number.
 std::vector<Item> items(const std::vector<SessionMarker>& markers, double duration);
 
+// The project without the range markers whose part inside it holds none of its audio (no audible
+// clip overlaps it), which would export as silence; point markers stay.
+Session withoutSilentRanges(Session project);
+
 // "NN name.ext": the number with two digits at least and a space, then the marker's name with
 // forbidden characters replaced by "-", white space trimmed, leading dots removed, "Маркер" when
 // nothing remains, cut to 120 characters (and further, whole characters at a time, so that the

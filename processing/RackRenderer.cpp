@@ -15,7 +15,7 @@
 #include "processing/EQDesign.h"
 #include "processing/EQUnit.h"
 #include "processing/EffectUnit.h"
-#include "processing/HugePages.h"
+#include "processing/FreshPages.h"
 #include "processing/UnitGraph.h"
 #include "processing/WorkerPool.h"
 
@@ -103,20 +103,6 @@ AudioData run(const std::vector<EffectSlot>& slots, const AudioData& audio, cons
         current = std::move(rendered);
     }
     return current;
-}
-
-// A channel of `frames` silent samples for a render to write. A long clip's channel asks for huge
-// pages where the system gives them on request: it is then cleared in a few hundred page faults
-// rather than tens of thousands, which the render would wait on before it starts. Only a channel
-// large enough to be a mapping of its own (32 MiB and more) asks, so no other memory is affected.
-std::vector<float> freshChannel(std::size_t frames) {
-    std::vector<float> samples;
-    if (frames * sizeof(float) >= (std::size_t{32} << 20)) {
-        samples.reserve(frames);
-        adviseHugePages(samples.data(), frames * sizeof(float));
-    }
-    samples.resize(frames);
-    return samples;
 }
 
 // One clip's rack rendered on several threads, to the same samples as run(). Slots whose effect
@@ -320,7 +306,7 @@ private:
     // buffer of its own. Only while no stream runs.
     void beginStream(bool first) {
         if (first) {
-            current_ = AudioData(freshChannel(frames_), freshChannel(frames_));
+            current_ = AudioData(FreshPages::zeroed(frames_), FreshPages::zeroed(frames_));
             for (Stage& stage : stages_)
                 if (stage.slot == stages_.front().slot) stage.readsInput = true;
         }
@@ -488,7 +474,7 @@ private:
                     channel.copyInput(begin, end);
                     channel.render(begin, end);
                 } else if (part < 2) {
-                    deess.output[part] = freshChannel(frames_);
+                    deess.output[part] = FreshPages::zeroed(frames_);
                 } else {
                     ChannelDeesser& channel = *deess.channel[part % 2];
                     const std::size_t i = part / 2 - 1, frames = channel.frames();

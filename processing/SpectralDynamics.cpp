@@ -7,7 +7,7 @@
 
 #include "model/Frames.h"
 #include "processing/FFT.h"
-#include "processing/HugePages.h"
+#include "processing/FreshPages.h"
 
 namespace tessoral::SpectralDynamics {
 
@@ -19,17 +19,6 @@ constexpr int kHop = kFrameLength / 4;
 constexpr double kBinWidth = 48000.0 / kFrameLength;  // 46.875 Hz
 // The band's top bin: 224 × 46.875 = 10500 Hz.
 constexpr int kTopBin = 224;
-
-// A copy of a channel to be the output. On Linux it asks for transparent huge pages before the
-// first touch, so that filling a long channel (90 MB for 8 minutes) takes a few dozen page faults
-// rather than tens of thousands; where they are not granted it is a plain copy.
-std::vector<float> outputCopy(std::span<const float> samples) {
-    std::vector<float> out;
-    out.reserve(samples.size());
-    adviseHugePages(out.data(), samples.size() * sizeof(float));
-    out.assign(samples.begin(), samples.end());
-    return out;
-}
 
 // Windows frame f into the transform's input and transforms it. Frame f covers samples
 // f·kHop − kFrameLength … f·kHop − 1: the channel is framed as if a frame of silence stood on each
@@ -104,7 +93,7 @@ std::size_t ChannelDeesser::measuredEnd(std::size_t samples, std::size_t last) {
     return last == 0 ? 0 : std::min(samples, (last - 1) * kHop);
 }
 
-void ChannelDeesser::copyInput() { out_ = outputCopy(samples_); }
+void ChannelDeesser::copyInput() { out_ = FreshPages::copied(samples_); }
 
 void ChannelDeesser::useOutput(std::vector<float> out) {
     if (out.size() != samples_.size()) throw std::invalid_argument("ChannelDeesser::useOutput: wrong length");

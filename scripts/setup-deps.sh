@@ -23,6 +23,8 @@ PACKAGES=(
   ffmpeg sox xvfb xauth
   # the real-audio tests: a private sound server with a null sink, reached through ALSA's pulse plugin
   pulseaudio libasound2-plugins
+  # scripts/play-latency.py records the sink's monitor
+  pulseaudio-utils
   # the program under a virtual display (X input, layouts, auto-repeat, window managers: Openbox, and
   # xfwm4, which hands the focus back differently after a dialog over a sheet),
   # desktop integration checks

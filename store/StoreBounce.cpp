@@ -71,7 +71,8 @@ void StudioStore::bounceToNewTrack() {
 
 void StudioStore::exportMarkerRanges() {
     if (locked() || session_.tracks.empty()) return;
-    Session source = exportSelectedTrack_ ? isolatedExportSession() : session_;
+    // A range over none of the selected clip's or row's audio is as far outside it as one beyond its end.
+    Session source = exportSelectedTrack_ ? MarkerExport::withoutSilentRanges(isolatedExportSession()) : session_;
     if (MarkerExport::items(source.markers, source.duration()).empty()) {
         const bool elsewhere =
             exportSelectedTrack_ && !MarkerExport::items(session_.markers, session_.duration()).empty();

@@ -4,13 +4,16 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <future>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "model/EffectParameters.h"
 #include "model/StudioError.h"
+#include "processing/FreshPages.h"
 #include "processing/RackRenderer.h"
+#include "processing/WorkerPool.h"
 #include "support/TestAudio.h"
 
 using namespace tessoral;
@@ -428,4 +431,20 @@ TEST(RackRendererMix, TwelveRacksRenderOnSeveralThreadsAtOnce) {
     RackRenderer::Cache cache;
     RackRenderer::mix(s, std::nullopt, cache, RackRenderer::defaultRenderThreads());
     EXPECT_EQ(overlapped, RackRenderer::defaultRenderThreads() > 1);
+}
+
+// A long channel's pages are mapped by the pool's free threads and the caller: with every pool
+// thread busy, the caller maps them all and the channel comes whole.
+TEST(RackRendererParallel, LongChannelsAreMadeWhileEveryPoolThreadIsBusy) {
+    std::promise<void> release;
+    const std::shared_future<void> released = release.get_future().share();
+    for (unsigned i = 0; i < WorkerPool::size(); ++i) WorkerPool::post([released] { released.wait(); });
+    std::vector<float> source(5'000'011);
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<float>(i % 9973) - 4000.5f;
+    auto made = std::async(std::launch::async, [&] { return std::pair{FreshPages::zeroed(source.size()), FreshPages::copied(source)}; });
+    EXPECT_EQ(made.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    release.set_value();
+    const auto [zeros, copy] = made.get();
+    EXPECT_EQ(zeros, std::vector<float>(source.size(), 0.0f));
+    EXPECT_EQ(copy, source);
 }

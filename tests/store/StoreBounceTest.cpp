@@ -187,8 +187,10 @@ TEST_F(StoreBounce, MissingRangeMarkersAreExplainedBeforeAnyChooser) {
     store->exportMarkerRanges();
     EXPECT_EQ(store->error(), L("В проекте нет маркеров-диапазонов. Выделите фрагмент и добавьте маркер (M)."));
 
-    // A range after the end of the second clip (17 s), which alone is exported.
+    // Ranges after the end of the second clip (17 s), which alone is exported, and before its start
+    // (5 s) but inside its copy's length: neither holds any of its audio.
     addRange("Конец", 20.0, 25.0);
+    addRange("Начало", 1.0, 4.0);
     const Uuid second = store->session().tracks[1].id;
     store->setSelectedID(second);
     store->setExportSelectedTrack(true);
@@ -197,12 +199,32 @@ TEST_F(StoreBounce, MissingRangeMarkersAreExplainedBeforeAnyChooser) {
     store->exportMarkerRanges();
     EXPECT_EQ(store->error(), L("Маркеры-диапазоны лежат за пределами выбранного клипа. Отключите «Только выбранный "
                                 "клип» или выберите другой клип."));
+    // The row goes on after a gap, so "Конец" lies inside it, between its clips.
+    addClip(rowB, 25.0, 48000, "Третий");
     store->setEditorMode(EditorMode::multitrack);
     store->setSelectedLaneID(rowB);
     store->exportMarkerRanges();
-    EXPECT_EQ(store->error(), L("Маркеры-диапазоны лежат за пределами выбранной дорожки. Отключите «Только выбранная "
-                                "дорожка» или выберите другую дорожку."));
+    const std::string trackMessage = L("Маркеры-диапазоны лежат за пределами выбранной дорожки. Отключите «Только "
+                                       "выбранная дорожка» или выберите другую дорожку.");
+    EXPECT_EQ(store->error(), trackMessage);
+    // Over the clip, but the clip is muted on its row; the waveform editor's copy plays it, and
+    // only that range is written, numbered first.
+    addRange("Куплет", 6.0, 8.0);
+    Session s = store->session();
+    s.tracks[1].muted = true;
+    store->setSession(s);
+    store->setError(std::nullopt);
+    store->exportMarkerRanges();
+    EXPECT_EQ(store->error(), trackMessage);
     EXPECT_EQ(fx.prompts.shown(), 0u);
+    store->setEditorMode(EditorMode::waveform);
+    const auto folder = fx.home.path() / "clip";
+    std::filesystem::create_directories(folder);
+    fx.prompts.folderAnswers.push_back(folder);
+    store->exportMarkerRanges();
+    run();
+    EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"01 Куплет.wav"});
+    EXPECT_EQ(store->status(), "Экспортировано файлов: 1 в «clip»");
 }
 
 TEST_F(StoreBounce, TheMarkerListIsACsvFileWithAByteOrderMark) {
