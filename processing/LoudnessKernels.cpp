@@ -19,9 +19,6 @@ typedef float v8f __attribute__((vector_size(32)));
 typedef int v8i __attribute__((vector_size(32)));
 
 constexpr std::size_t kLanes = 8;
-// Zeros after the last block position: the taps reach kAfter past it and a group of lanes
-// may run up to kLanes − 1 past the block's end.
-constexpr std::size_t kPadding = kBefore + kAfter + kLanes;
 
 [[gnu::always_inline]] inline v8f load(const float* p) {
     v8f v;
@@ -122,8 +119,11 @@ const std::array<std::array<float, kTaps>, 3>& phaseKernels() {
     return kernels;
 }
 
-BlockWalker::BlockWalker(std::span<const float> samples) : samples_(samples) {
-    buffer_.resize(std::min(kBlock, samples.size()) + kPadding, 0.0f);
+BlockWalker::BlockWalker(std::span<const float> samples, std::size_t before, std::size_t after)
+    : samples_(samples), before_(before), after_(after) {
+    // Zeros after the last block position: the taps reach `after` past it and a group of lanes
+    // may run up to kLanes − 1 past the block's end.
+    buffer_.resize(std::min(kBlock, samples.size()) + before + after + kLanes, 0.0f);
 }
 
 bool BlockWalker::next() {
@@ -135,11 +135,11 @@ bool BlockWalker::next() {
         return false;
     }
     length_ = std::min(kBlock, n - start_);
-    // padded[t] = sample at start − kBefore + t, zeros outside the channel.
+    // padded[t] = sample at start − before + t, zeros outside the channel.
     std::fill(buffer_.begin(), buffer_.end(), 0.0f);
-    const std::size_t first = start_ >= kBefore ? start_ - kBefore : 0;
-    const std::size_t last = std::min(n, start_ + length_ + kAfter);  // exclusive
-    const std::size_t offset = first + kBefore - start_;
+    const std::size_t first = start_ >= before_ ? start_ - before_ : 0;
+    const std::size_t last = std::min(n, start_ + length_ + after_);  // exclusive
+    const std::size_t offset = first + before_ - start_;
     std::memcpy(buffer_.data() + offset, samples_.data() + first, (last - first) * sizeof(float));
     return true;
 }
