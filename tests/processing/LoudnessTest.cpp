@@ -403,6 +403,13 @@ TEST(Loudness, NormalizeToLoudnessTargets) {
     const double lufs = *Loudness::integrated(tone);
     const AudioData out = Loudness::normalize(tone, LoudnessTarget::podcast, lufs + 6.0);
     EXPECT_NEAR(*Loudness::integrated(out), -22.0, 0.01);
+    // Full-band noise raised to 0.6 dB over the ceiling as a player reconstructs it, which the 4x
+    // meter reads under the ceiling: it is limited to the ceiling as reconstructed.
+    const AudioData noise = test::noise(seconds(0.2), 0.5f, 3);
+    const double gain = -0.6 - Loudness::decibels(reconstruction_peak::peakLinear(noise));
+    EXPECT_LT(LoudnessMeasurement(noise).truePeak + gain, -1.0);
+    const AudioData limited = Loudness::normalize(noise, LoudnessTarget::podcast, -16.0 - gain);
+    EXPECT_LE(Loudness::decibels(reconstruction_peak::peakLinear(limited)), -1.0);
     // A measurement that is not a number leaves the audio alone instead of filling it with NaN.
     const AudioData same = Loudness::normalize(tone, LoudnessTarget::podcast, std::nan(""));
     EXPECT_TRUE(same.left.sharesStorageWith(tone.left));
