@@ -7,19 +7,15 @@
 #include <numbers>
 
 #include "model/VectorOps.h"
+#include "processing/EightLanes.h"
 #include "processing/LoudnessKernels.h"
-
-// The eight-lane helpers below are always inlined, so no vector crosses a call boundary.
-#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace tessoral::reconstruction_peak {
 
 namespace {
 
-typedef float v8f __attribute__((vector_size(32)));
-typedef int v8i __attribute__((vector_size(32)));
+using namespace lanes;
 
-constexpr std::size_t kLanes = 8;
 constexpr int kBetween = kPhases - 1;  // interpolated values per interval
 // Positions whose reach is judged together before they are interpolated.
 constexpr std::size_t kChunk = 64;
@@ -73,18 +69,6 @@ const Kernels& kernels() {
     }();
     return built;
 }
-
-[[gnu::always_inline]] inline v8f load(const float* p) {
-    v8f v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline v8f magnitude(const v8f& v) {
-    return reinterpret_cast<v8f>(reinterpret_cast<v8i>(v) & 0x7FFFFFFF);
-}
-
-[[gnu::always_inline]] inline v8f maximum(const v8f& a, const v8f& b) { return a > b ? a : b; }
 
 // The largest magnitude of the sample and the seven interpolated values at each of the 8
 // positions p … p + 7. Seven accumulators, one per phase, stay in registers over the taps.
