@@ -20,7 +20,7 @@ extern "C" {
 #include "model/VectorOps.h"
 #include "processing/FFmpegSupport.h"
 #include "processing/Loudness.h"
-#include "processing/LoudnessKernels.h"
+#include "processing/ReconstructionPeak.h"
 
 namespace tessoral {
 
@@ -37,7 +37,8 @@ constexpr std::int64_t kWarmFrames = 3;   // packets decoded before the first fr
 // Past the last frame a join may take, the encoder still sees what it looks ahead to.
 constexpr std::int64_t kTailFrames = kJoinChoices + kWarmFrames;
 // Samples measured past a stretch's end, so that every value interpolated before it is measured.
-constexpr std::int64_t kMeasuredPast = loudness_kernels::kBefore + loudness_kernels::kAfter + 8;
+constexpr std::int64_t kMeasuredPast = reconstruction_peak::kBefore + reconstruction_peak::kAfter + 8;
+constexpr PeakInterpolation kAsPlayed = PeakInterpolation::reconstruction;
 
 [[noreturn]] void fail(int code) {
     if (code == AVERROR(ENOMEM)) throw StudioError(L("Не удалось выделить память для звука."));
@@ -187,7 +188,7 @@ struct AacStretches::Impl {
         // Where the encoding may be given up, what its own packets decode to over the stretch is
         // measured as they come.
         std::optional<Decoder> own;
-        TruePeakMeter ownLeft, ownRight;
+        TruePeakMeter ownLeft(kAsPlayed), ownRight(kAsPlayed);
         std::int64_t position = 0;
         if (std::isfinite(giveUpAbove)) own.emplace(*codec);
         auto watch = [&](const AVPacket& kept) {
@@ -326,7 +327,7 @@ struct AacStretches::Impl {
         const std::int64_t first = std::clamp<std::int64_t>((begin - file.front()->pts) / kFrame - kWarmFrames, 0,
                                                             static_cast<std::int64_t>(file.size()) - 1);
         Decoder decoder(*reference);
-        TruePeakMeter left, right;
+        TruePeakMeter left(kAsPlayed), right(kAsPlayed);
         std::int64_t position = file[static_cast<std::size_t>(first)]->pts;
         for (auto j = static_cast<std::size_t>(first); j < file.size() && position < limit; ++j) {
             decoder.decode(*file[j], [&](const float* l, const float* r, std::size_t count) {

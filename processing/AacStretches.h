@@ -29,17 +29,17 @@ public:
     using Source = std::function<void(std::int64_t from, std::size_t frames, float* left, float* right)>;
 
     // Encodes the `frames` frames of `source` at `sampleRate` in `format` (one of the AAC
-    // formats). Throws as AudioEncoder does. With `giveUpAbove` (a linear true peak) the encoding
-    // stops as soon as what a stretch decodes to passes it: gaveUp() then tells, peaks() gives
-    // the peak that passed, and the encoding is no file.
+    // formats). Throws as AudioEncoder does. With `giveUpAbove` (a linear peak as peaks() reads
+    // it) the encoding stops as soon as what a stretch decodes to passes it: gaveUp() then tells,
+    // peaks() gives the peak that passed, and the encoding is no file.
     AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source,
                  float giveUpAbove = std::numeric_limits<float>::infinity());
     ~AacStretches();
     AacStretches(const AacStretches&) = delete;
     AacStretches& operator=(const AacStretches&) = delete;
 
-    // The true and sample peak (linear) of what a player decodes from the file, measured in
-    // stretches side by side.
+    // The peak as a player reconstructs it (reconstruction_peak) and the sample peak (linear)
+    // of what a player decodes from the file, measured in stretches side by side.
     struct Peaks {
         float truePeak = 0.0f;
         float samplePeak = 0.0f;

@@ -22,6 +22,7 @@
 #include "processing/AacStretches.h"
 #include "processing/AudioEncoder.h"
 #include "model/VectorOps.h"
+#include "processing/ReconstructionPeak.h"
 #include "processing/Resampler.h"
 
 namespace tessoral::ExportPipeline {
@@ -111,7 +112,7 @@ ExportResult exportMix(const AudioData& audio, const std::filesystem::path& targ
         }
     } else if (converted) {
         if (const std::optional<double> ceiling = truePeakCeiling(options.loudness)) {
-            const float truePeak = Loudness::truePeakLinear(out);
+            const float truePeak = reconstruction_peak::peakLinear(out);
             if (truePeak > 0.0f && Loudness::decibels(truePeak) > *ceiling) out = Loudness::limited(out, *ceiling);
         }
     }
@@ -400,8 +401,11 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
         peaks.passes = 1;
         return peaks;
     }
-    // Other true-peak meters read a decoded file up to a few hundredths of a dB apart: the file
-    // is brought a little under the ceiling.
+    // The search holds the peak a player reconstructs (AacStretches::peaks: the larger of the 4x
+    // meter's reading and an 8x reconstruction's) under the ceiling less a margin, because meters
+    // of decoded files differ by more than a few hundredths: the 8x points can miss up to 0.1 dB
+    // of a peak near 20 kHz, and ffmpeg's ebur128 meter read AAC files of dense hits up to 0.27 dB
+    // above the 4x meter.
     CeilingSearch search(audio, rate, format, ceilingDBTP - kCeilingMargin, maxPasses);
     WrittenPeaks figures;
     try {

@@ -9,6 +9,7 @@
 #include "model/VectorOps.h"
 #include "processing/LoudnessKernels.h"
 #include "processing/LoudnessWeighting.h"
+#include "processing/ReconstructionPeak.h"
 #include "processing/TruePeakLimiter.h"
 
 namespace tessoral {
@@ -149,15 +150,16 @@ AudioData normalize(const AudioData& audio, LoudnessTarget target, std::optional
     const float factor = static_cast<float>(std::pow(10.0, gainDB / 20.0));
     if (!std::isfinite(factor)) return audio;
     AudioData out = scaled(audio, factor);
-    const double predicted = gainDB + decibels(truePeakLinear(audio));
+    // The peak a player reconstructs decides, not the 4x meter's reading, which is lower.
+    const double predicted = gainDB + decibels(reconstruction_peak::peakLinear(audio));
     if (predicted > ceiling) return limited(out, ceiling);
     return out;
 }
 
 AudioData limited(const AudioData& audio, double ceilingDBTP) {
     AudioData out = TruePeakLimiter::apply(audio, ceilingDBTP, 0.0015, 0.08);
-    const double truePeak = decibels(truePeakLinear(out));
-    if (ceilingDBTP < truePeak) out = scaled(out, static_cast<float>(std::pow(10.0, (ceilingDBTP - truePeak - 0.05) / 20.0)));
+    const double peak = decibels(reconstruction_peak::peakLinear(out));
+    if (ceilingDBTP < peak) out = scaled(out, static_cast<float>(std::pow(10.0, (ceilingDBTP - peak - 0.05) / 20.0)));
     return out;
 }
 
@@ -214,17 +216,23 @@ std::optional<double> LoudnessMeter::integrated() const {
     return gatedLoudness(hops_, total[0] + total[1], frames_);
 }
 
-TruePeakMeter::TruePeakMeter() : pending_(loudness_kernels::kBefore, 0.0f) {}
+TruePeakMeter::TruePeakMeter(PeakInterpolation interpolation)
+    : interpolation_(interpolation),
+      before_(interpolation == PeakInterpolation::truePeak ? loudness_kernels::kBefore : reconstruction_peak::kBefore),
+      after_(interpolation == PeakInterpolation::truePeak ? loudness_kernels::kAfter : reconstruction_peak::kAfter),
+      pending_(before_, 0.0f) {}
 
 // Measures the first `positions` pending samples and the values after them; the samples before
 // the next position stay as its left context.
 void TruePeakMeter::consume(std::size_t positions) {
-    peak_ = std::max(peak_, loudness_kernels::interpolatedPeak(pending_.data(), positions));
+    peak_ = interpolation_ == PeakInterpolation::truePeak
+                ? std::max(peak_, loudness_kernels::interpolatedPeak(pending_.data(), positions))
+                : reconstruction_peak::blockPeak(pending_.data(), positions, peak_);
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(positions));
 }
 
 void TruePeakMeter::follow(const float* samples, std::size_t frames) {
-    const std::size_t n = std::min<std::size_t>(frames, loudness_kernels::kBefore);
+    const std::size_t n = std::min(frames, before_);
     std::copy(samples + frames - n, samples + frames, pending_.end() - static_cast<std::ptrdiff_t>(n));
 }
 
@@ -234,18 +242,18 @@ void TruePeakMeter::add(const float* samples, std::size_t frames) {
     pending_.insert(pending_.end(), samples, samples + frames);
     // Whole groups of eight positions whose taps all lie among the samples already here: the
     // interpolation reads nothing beyond them.
-    constexpr std::size_t kContext = loudness_kernels::kBefore + loudness_kernels::kAfter;
-    if (pending_.size() > kContext + 8) consume((pending_.size() - kContext) / 8 * 8);
+    const std::size_t context = before_ + after_;
+    if (pending_.size() > context + 8) consume((pending_.size() - context) / 8 * 8);
 }
 
 float TruePeakMeter::finish() {
-    const std::size_t positions = pending_.size() - loudness_kernels::kBefore;
+    const std::size_t positions = pending_.size() - before_;
     if (positions > 0) {
         // Zeros after the channel, and room for the last group of eight.
-        pending_.resize(pending_.size() + loudness_kernels::kAfter + 8, 0.0f);
+        pending_.resize(pending_.size() + after_ + 8, 0.0f);
         consume(positions);
     }
-    pending_.assign(loudness_kernels::kBefore, 0.0f);
+    pending_.assign(before_, 0.0f);
     return peak_;
 }
 

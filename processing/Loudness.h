@@ -66,13 +66,15 @@ AudioData scaled(const AudioData& audio, float factor);
 
 // Normalisation to a target: `peak` sets the sample peak to −1 dBFS; a LUFS target sets the
 // integrated loudness (using `measuredLoudness` instead of measuring when given) and limits
-// the result to the target's true-peak ceiling when the gain would push it above.
+// the result to the target's true-peak ceiling when the gain would push the reconstructed peak
+// (reconstruction_peak) above it.
 // Empty, silent or unmeasurable audio and `none` come back unchanged.
 AudioData normalize(const AudioData& audio, LoudnessTarget target,
                     std::optional<double> measuredLoudness = std::nullopt);
 
 // True-peak limiting to `ceilingDBTP` (1.5 ms look-ahead, 80 ms release) with a final trim
-// that leaves 0.05 dB of margin should the limiter overshoot.
+// that leaves 0.05 dB of margin should the limiter overshoot. The ceiling holds for the peak a
+// player reconstructs (reconstruction_peak), so the 4x meter reads the result a little lower.
 AudioData limited(const AudioData& audio, double ceilingDBTP);
 
 // "−16.0 LUFS, −1.3 dBTP": one decimal, U+2212 minus signs, "−∞" for an absent or
@@ -98,11 +100,16 @@ private:
     std::size_t frames_ = 0;
 };
 
+// How a peak meter looks between the samples: the 4x true-peak interpolation of the loudness
+// measurement, or the finer one of reconstruction_peak, where a ceiling must hold.
+enum class PeakInterpolation { truePeak, reconstruction };
+
 // The true peak of one channel handed over piece by piece; gives exactly what
-// Loudness::truePeakLinear gives for the whole channel, keeping only the last few samples.
+// Loudness::truePeakLinear (or reconstruction_peak::peakLinear) gives for the whole channel,
+// keeping only the last few samples.
 class TruePeakMeter {
 public:
-    TruePeakMeter();
+    explicit TruePeakMeter(PeakInterpolation interpolation = PeakInterpolation::truePeak);
     // For a stretch measured from within a channel: the samples just before its first one, of
     // which the last few are the context its first values are interpolated from (none of them
     // is measured). Call before add().
@@ -116,6 +123,9 @@ public:
 
 private:
     void consume(std::size_t positions);
+    PeakInterpolation interpolation_;
+    std::size_t before_;  // the samples an interpolated value reads before its position
+    std::size_t after_;   // and after it
     std::vector<float> pending_;  // the samples before the first unmeasured position, then the rest
     float peak_ = 0.0f;
 };

@@ -5,35 +5,13 @@
 #include <cstring>
 #include <numbers>
 
-// The eight-lane helpers below are always inlined, so no vector crosses a call boundary.
-#pragma GCC diagnostic ignored "-Wpsabi"
+#include "processing/EightLanes.h"
 
 namespace tessoral::loudness_kernels {
 
 namespace {
 
-// Eight lanes of single precision. Without AVX the compiler splits each operation into two
-// SSE halves; the arithmetic and its order are the same either way, so both paths give
-// identical results (no fused multiply-add is used).
-typedef float v8f __attribute__((vector_size(32)));
-typedef int v8i __attribute__((vector_size(32)));
-
-constexpr std::size_t kLanes = 8;
-// Zeros after the last block position: the taps reach kAfter past it and a group of lanes
-// may run up to kLanes − 1 past the block's end.
-constexpr std::size_t kPadding = kBefore + kAfter + kLanes;
-
-[[gnu::always_inline]] inline v8f load(const float* p) {
-    v8f v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-[[gnu::always_inline]] inline v8f magnitude(const v8f& v) {
-    return reinterpret_cast<v8f>(reinterpret_cast<v8i>(v) & 0x7FFFFFFF);
-}
-
-[[gnu::always_inline]] inline v8f maximum(const v8f& a, const v8f& b) { return a > b ? a : b; }
+using namespace lanes;
 
 // The largest magnitude of the three interpolated values at each of 8 positions p … p + 7.
 [[gnu::always_inline]] inline v8f interpolatedGroup(const float* padded, const float (*k)[kTaps]) {
@@ -122,8 +100,11 @@ const std::array<std::array<float, kTaps>, 3>& phaseKernels() {
     return kernels;
 }
 
-BlockWalker::BlockWalker(std::span<const float> samples) : samples_(samples) {
-    buffer_.resize(std::min(kBlock, samples.size()) + kPadding, 0.0f);
+BlockWalker::BlockWalker(std::span<const float> samples, std::size_t before, std::size_t after)
+    : samples_(samples), before_(before), after_(after) {
+    // Zeros after the last block position: the taps reach `after` past it and a group of lanes
+    // may run up to kLanes − 1 past the block's end.
+    buffer_.resize(std::min(kBlock, samples.size()) + before + after + kLanes, 0.0f);
 }
 
 bool BlockWalker::next() {
@@ -135,11 +116,11 @@ bool BlockWalker::next() {
         return false;
     }
     length_ = std::min(kBlock, n - start_);
-    // padded[t] = sample at start − kBefore + t, zeros outside the channel.
+    // padded[t] = sample at start − before + t, zeros outside the channel.
     std::fill(buffer_.begin(), buffer_.end(), 0.0f);
-    const std::size_t first = start_ >= kBefore ? start_ - kBefore : 0;
-    const std::size_t last = std::min(n, start_ + length_ + kAfter);  // exclusive
-    const std::size_t offset = first + kBefore - start_;
+    const std::size_t first = start_ >= before_ ? start_ - before_ : 0;
+    const std::size_t last = std::min(n, start_ + length_ + after_);  // exclusive
+    const std::size_t offset = first + before_ - start_;
     std::memcpy(buffer_.data() + offset, samples_.data() + first, (last - first) * sizeof(float));
     return true;
 }

@@ -21,11 +21,12 @@ inline constexpr std::size_t kBlock = 65536;
 const std::array<std::array<float, kTaps>, 3>& phaseKernels();
 
 // Walks a channel in blocks of at most kBlock positions. For each block, `padded` holds the
-// samples from kBefore before the block to kAfter after it (zeros outside the channel) and
-// further zeros, so padded[p + kBefore] is the sample at position start + p.
+// samples from `before` (kBefore unless given) before the block to `after` after it (zeros
+// outside the channel) and further zeros, so padded[p + before] is the sample at position
+// start + p.
 class BlockWalker {
 public:
-    explicit BlockWalker(std::span<const float> samples);
+    explicit BlockWalker(std::span<const float> samples, std::size_t before = kBefore, std::size_t after = kAfter);
     // Prepares the next block; false when the channel is done.
     bool next();
     std::size_t start() const { return start_; }
@@ -34,6 +35,8 @@ public:
 
 private:
     std::span<const float> samples_;
+    std::size_t before_;
+    std::size_t after_;
     std::vector<float> buffer_;
     std::size_t start_ = 0;
     std::size_t length_ = 0;

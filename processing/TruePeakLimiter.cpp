@@ -7,21 +7,24 @@
 
 #include "model/Frames.h"
 #include "processing/LoudnessKernels.h"
+#include "processing/ReconstructionPeak.h"
 
 namespace tessoral::TruePeakLimiter {
 
 namespace {
 
-// e[i] raised by the oversampled peak at every frame of one channel and at the frame before
-// it, so each frame's envelope covers both neighbouring sample intervals.
-void raiseEnvelope(std::span<const float> samples, std::vector<float>& envelope, std::vector<float>& scratch) {
+// e[i] raised by the reconstructed peak at every frame of one channel and at the frame before
+// it, so each frame's envelope covers both neighbouring sample intervals. Values that cannot
+// pass `threshold` need not be exact: they leave the gain at 1 either way.
+void raiseEnvelope(std::span<const float> samples, std::vector<float>& envelope, std::vector<float>& scratch,
+                   float threshold) {
     const std::size_t n = samples.size();
-    loudness_kernels::BlockWalker walker(samples);
+    loudness_kernels::BlockWalker walker(samples, reconstruction_peak::kBefore, reconstruction_peak::kAfter);
     while (walker.next()) {
         const std::size_t start = walker.start();
         const std::size_t length = walker.length();
         scratch.resize(length);
-        loudness_kernels::peakEnvelope(walker.padded(), length, scratch.data());
+        reconstruction_peak::envelope(walker.padded(), length, scratch.data(), threshold);
         for (std::size_t p = 0; p < length; ++p) {
             const std::size_t i = start + p;
             const float m = scratch[p];
@@ -37,16 +40,17 @@ AudioData apply(const AudioData& audio, double ceilingDBTP, double lookahead, do
     const std::size_t n = static_cast<std::size_t>(audio.frames());
     if (n == 0) return audio;
 
-    // 1. Peak envelope of both channels (single precision).
+    // 1. Peak envelope of both channels (single precision); the threshold sits 0.1 dB under the
+    // ceiling.
+    const float threshold = static_cast<float>(std::pow(10.0, (ceilingDBTP - 0.1) / 20.0));
     std::vector<float> gain(n, 0.0f);
     {
         std::vector<float> scratch;
-        raiseEnvelope(audio.left.span(), gain, scratch);
-        if (!audio.right.sharesStorageWith(audio.left)) raiseEnvelope(audio.right.span(), gain, scratch);
+        raiseEnvelope(audio.left.span(), gain, scratch, threshold);
+        if (!audio.right.sharesStorageWith(audio.left)) raiseEnvelope(audio.right.span(), gain, scratch, threshold);
     }
 
-    // 2. Raw gain: the threshold sits 0.1 dB under the ceiling.
-    const float threshold = static_cast<float>(std::pow(10.0, (ceilingDBTP - 0.1) / 20.0));
+    // 2. Raw gain.
     bool any = false;
     for (float& g : gain) {
         if (g > threshold) {
