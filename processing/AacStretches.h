@@ -53,6 +53,10 @@ public:
     void writeInto(int fd) const;
     // How many encoders the stream came from.
     int stretches() const;
+    // How many stretches a signal of `frames` frames at `sampleRate` is encoded in.
+    static int count(int sampleRate, std::int64_t frames);
+    // Where, in frames of the signal, each stretch after the first takes over.
+    std::vector<std::int64_t> joins() const;
 
 private:
     struct Impl;
