@@ -295,9 +295,9 @@ public:
         const int side = std::clamp(static_cast<int>(std::lround(cores / AacStretches::count(rate_, audio_.frames()))), 1, kMostSideBySide);
         const double step = kReach / std::max(side, 2);
         // The first round leaves room for at least one more; lower gains go beside the signal as
-        // it is only where its own true peak already comes near the aim.
+        // it is only where its own peak already comes near the aim (the sample peak will do).
         std::vector<double> gains{0.0};
-        const double own = Loudness::decibels(Loudness::truePeakLinear(audio_));
+        const double own = Loudness::decibels(Loudness::samplePeakLinear(audio_));
         if (own > aim_ - kFirstSpread)
             for (int i = 1; i < std::min(side, maxPasses_ - 1); ++i) gains.push_back(std::clamp(aim_ - own, -kFirstSpread, 0.0) - kFirstSpread * i / side);
         while (!gains.empty()) {
