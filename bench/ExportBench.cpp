@@ -4,7 +4,8 @@
 // (−16 LUFS, −1 dBTP) stands beside the ffmpeg program's encoding plus its own loudness and
 // true-peak check of the file (the ebur128 filter), on the plain mix and on dense noise hits, where
 // the encoder overshoots the ceiling and the signal is encoded again at lower gains, each encoding
-// in stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file).
+// in stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file). Songs of
+// 2, 3 and 8 minutes as AAC 256 at 44.1 kHz with the streaming target stand beside the same peer.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -35,6 +36,20 @@ struct ExportMaterial {
     });
     // Short noise hits, three to eight a second, over a quiet noise bed.
     AudioData hits = denseHits();
+    // A song: drums on every beat at 112 bpm, a bass line and a chord pad; its first two and three
+    // minutes are the shorter mixes.
+    AudioData song = bench::synthesize(3, [](std::size_t i, SplitMix64& rng) {
+        const double t = static_cast<double>(i) / 48000.0, beat = std::fmod(t, 60.0 / 112.0);
+        const double tau = 2.0 * std::numbers::pi, root = 55.0 * std::pow(2.0, (static_cast<int>(t / 4.3) % 3) / 12.0 * 5.0);
+        const bool kick = static_cast<long>(t * 112.0 / 60.0) % 2 == 0;
+        const double drum = kick ? 0.8 * std::sin(tau * 60.0 * beat * (1.0 + std::exp(-beat * 40.0))) * std::exp(-beat * 9.0)
+                                 : 0.5 * rng.uniform() * std::exp(-beat * 16.0);
+        const double pad = 0.06 * (std::sin(tau * 3.0 * root * t) + std::sin(tau * 3.75 * root * t) + std::sin(tau * 4.5 * root * t));
+        const double hat = 0.1 * rng.uniform() * std::exp(-std::fmod(t, 30.0 / 112.0) * 70.0);
+        const double bass = 0.3 * std::sin(tau * root * t);
+        return std::pair{drum + pad + bass + 0.8 * hat, drum + 1.1 * pad + bass + 1.2 * hat};
+    });
+    AudioData song2 = opening(song, 2.0), song3 = opening(song, 3.0);
     bool ready = false;
 
     static AudioData denseHits() {
@@ -59,8 +74,17 @@ struct ExportMaterial {
         return audio;
     }
 
+    static AudioData opening(const AudioData& audio, double minutes) {
+        const auto n = std::min(audio.left.size(), static_cast<std::size_t>(minutes * 60.0 * 48000.0));
+        return AudioData(std::vector<float>(audio.left.data(), audio.left.data() + n),
+                         std::vector<float>(audio.right.data(), audio.right.data() + n));
+    }
+
     ExportMaterial() {
         try {
+            ExportPipeline::write(song, 48000, dir / "song8.wav", ExportFormat::wav32f);
+            ExportPipeline::write(song2, 48000, dir / "song2.wav", ExportFormat::wav32f);
+            ExportPipeline::write(song3, 48000, dir / "song3.wav", ExportFormat::wav32f);
             ExportPipeline::write(mix, 48000, dir / "mix.wav", ExportFormat::wav32f);
             ExportPipeline::write(hits, 48000, dir / "hits.wav", ExportFormat::wav32f);
             ready = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
@@ -91,13 +115,13 @@ void exportAs(benchmark::State& state, ExportFormat format, ExportSampleRate rat
 
 // AAC 128 with the podcast target: normalised, limited, encoded, and what the file decodes to
 // measured (and encoded again at lower gains where it overshoots).
-void exportPodcast(benchmark::State& state, const AudioData& audio, const char* name) {
+void exportPodcast(benchmark::State& state, const AudioData& audio, const char* name,
+                   ExportOptions options = {ExportFormat::aac128, ExportSampleRate::hz48000, LoudnessTarget::podcast, false}) {
     ExportMaterial& m = material();
     if (!m.ready) {
         state.SkipWithError("the ffmpeg program or the temporary folder is not available");
         return;
     }
-    const ExportOptions options{ExportFormat::aac128, ExportSampleRate::hz48000, LoudnessTarget::podcast, false};
     ExportResult result;
     for (auto _ : state) result = ExportPipeline::exportMix(audio, m.dir / name, options);
     // The file as written: how close the ceiling lets it come to the target.
@@ -152,6 +176,19 @@ void FfmpegAacEncodeAndCheckDenseHitsPeer(benchmark::State& state) {
     ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-hits.m4a", "hits.wav", ebur128Check("peer-hits.m4a"));
 }
 
+// Songs of 2, 3 and 8 minutes as AAC 256 at 44.1 kHz with the streaming target (−14 LUFS, −1 dBTP),
+// beside the ffmpeg program's encoding at that rate plus its loudness and true-peak check.
+constexpr ExportOptions kStreaming44{ExportFormat::aac256, ExportSampleRate::hz44100, LoudnessTarget::streaming, false};
+void ExportAacStreamingSong2Min(benchmark::State& state) { exportPodcast(state, material().song2, "song2.m4a", kStreaming44); }
+void ExportAacStreamingSong3Min(benchmark::State& state) { exportPodcast(state, material().song3, "song3.m4a", kStreaming44); }
+void ExportAacStreamingSong8Min(benchmark::State& state) { exportPodcast(state, material().song, "song8.m4a", kStreaming44); }
+void songPeer(benchmark::State& state, const char* input, const char* name) {
+    ffmpegPeer(state, "-ar 44100 -c:a aac -b:a 256k", name, input, ebur128Check(name));
+}
+void FfmpegAacEncodeAndCheckSong2MinPeer(benchmark::State& state) { songPeer(state, "song2.wav", "peer-song2.m4a"); }
+void FfmpegAacEncodeAndCheckSong3MinPeer(benchmark::State& state) { songPeer(state, "song3.wav", "peer-song3.m4a"); }
+void FfmpegAacEncodeAndCheckSong8MinPeer(benchmark::State& state) { songPeer(state, "song8.wav", "peer-song8.m4a"); }
+
 void ExportFlac44k8Min(benchmark::State& state) {
     exportAs(state, ExportFormat::flac, ExportSampleRate::hz44100, "ours44.flac");
 }
@@ -165,6 +202,12 @@ BENCHMARK(ExportFlac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(b
 BENCHMARK(FfmpegFlacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportAac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingSong2Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckSong2MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingSong3Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckSong3MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingSong8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckSong8MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportFlac44k8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegFlac44kExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportAacPodcast8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

@@ -32,10 +32,18 @@ constexpr double kStretchSeconds = 60.0;
 // started closer to its stretch overshoots the signal's peaks further than one that has run
 // from the start.
 constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stretch
-constexpr std::int64_t kJoinChoices = 8;  // frames from a stretch's end on where the join may stand
+// Frames from a stretch's start on where the join may stand: a fresh encoder may code a transient
+// it meets there far worse than one that has run for a while, and the join then waits until the
+// later encoder is as good as the earlier one.
+constexpr std::int64_t kJoinChoices = 94;  // about two seconds
+// Frames either side of a join over which the joined stream is held to the earlier encoder's own
+// error (a third of a second at either rate).
+constexpr std::int64_t kJoinWindow = 15;
 constexpr std::int64_t kWarmFrames = 3;   // packets decoded before the first frame wanted
-// Past the last frame a join may take, the encoder still sees what it looks ahead to.
-constexpr std::int64_t kTailFrames = kJoinChoices + kWarmFrames;
+// How much more than the earlier encoder's own error the joined stream may err around a join.
+constexpr double kJoinTolerance = 1.25;
+// Past the last frame a join's window reaches, the encoder still sees what it looks ahead to.
+constexpr std::int64_t kTailFrames = kJoinChoices + kJoinWindow + kWarmFrames;
 // Samples measured past a stretch's end, so that every value interpolated before it is measured.
 constexpr std::int64_t kMeasuredPast = reconstruction_peak::kBefore + reconstruction_peak::kAfter + 8;
 constexpr PeakInterpolation kAsPlayed = PeakInterpolation::reconstruction;
@@ -184,7 +192,7 @@ struct AacStretches::Impl {
         const std::int64_t from = std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame);
         const std::int64_t to = last ? frames : std::min(frames, stretch.end + kTailFrames * kFrame);
         const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
-        const std::int64_t keepTo = last ? kAll : stretch.end + kJoinChoices * kFrame;
+        const std::int64_t keepTo = last ? kAll : stretch.end + (kJoinChoices + kJoinWindow) * kFrame;
         // Where the encoding may be given up, what its own packets decode to over the stretch is
         // measured as they come.
         std::optional<Decoder> own;
@@ -240,54 +248,102 @@ struct AacStretches::Impl {
         drain();
     }
 
-    // Where the stream passes from `a` to `b`: the first frame from b's start on whose decoded
-    // signal, a's frames before it and b's from it on, errs from the signal no more than twice
-    // as much as either encoder's own frame there. Where the two encoders chose different
-    // windows the halves do not cancel each other's folding, and the frame errs by about the
-    // signal itself.
-    std::optional<std::int64_t> join(const Stretch& a, const Stretch& b, const Source& source) const {
-        std::vector<float> wantedLeft(kFrame), wantedRight(kFrame);
-        for (std::int64_t k = 0; k < kJoinChoices; ++k) {
-            const std::int64_t t = b.begin + k * kFrame;
-            if (t >= std::min(stated, frames)) break;
-            // a alone, b alone, and a then b, each warmed up on the frames before t.
-            const AVPacket* runs[3][kWarmFrames + 1];
-            bool complete = true;
-            for (std::int64_t w = 0; w <= kWarmFrames; ++w) {
-                const std::int64_t pts = t - (kWarmFrames - w) * kFrame;
-                runs[0][w] = a.at(pts);
-                runs[1][w] = b.at(pts);
-                runs[2][w] = w < kWarmFrames ? runs[0][w] : runs[1][w];
-                complete = complete && runs[0][w] && runs[1][w];
-            }
-            if (!complete) continue;
-            const auto n = static_cast<std::size_t>(std::min({kFrame, stated - t, frames - t}));
-            source(t, n, wantedLeft.data(), wantedRight.data());
-            double errors[3] = {};
-            for (int run = 0; run < 3; ++run) {
-                Decoder decoder(*reference);
-                std::vector<float> left, right;
-                for (const AVPacket* packet : runs[run])
-                    decoder.decode(*packet, [&](const float* l, const float* r, std::size_t count) {
-                        left.assign(l, l + count);
-                        right.assign(r, r + count);
-                    });
-                if (left.size() < n) fail(AVERROR_INVALIDDATA);
-                for (std::size_t i = 0; i < n; ++i) {
-                    const double dl = left[i] - wantedLeft[i], dr = right[i] - wantedRight[i];
-                    errors[run] += dl * dl + dr * dr;
+    // The error energy of each frame from `from` to `to` (frame-aligned) of what `stretch`'s own
+    // packets decode to, against `wanted` (both channels of the signal from `wantedFrom`); none
+    // where its packets do not reach.
+    std::optional<std::vector<double>> frameErrors(const Stretch& stretch, std::int64_t from, std::int64_t to, std::int64_t wantedFrom,
+                                                   const std::vector<float>& wantedLeft, const std::vector<float>& wantedRight) const {
+        const std::int64_t start = std::max(from - kWarmFrames * kFrame, std::int64_t{0});
+        if (!stretch.at(from) || !stretch.at(to - kFrame)) return std::nullopt;
+        const AVPacket* first = stretch.at(start);
+        if (!first) first = stretch.packets.front().get();
+        std::vector<double> errors(static_cast<std::size_t>((to - from) / kFrame), 0.0);
+        Decoder decoder(*reference);
+        std::int64_t position = first->pts;
+        for (auto j = static_cast<std::size_t>((first->pts - stretch.packets.front()->pts) / kFrame);
+             j < stretch.packets.size() && position < to; ++j) {
+            decoder.decode(*stretch.packets[j], [&](const float* l, const float* r, std::size_t count) {
+                for (std::size_t i = 0; i < count; ++i, ++position) {
+                    if (position < from || position >= to) continue;
+                    const auto k = static_cast<std::size_t>(position - wantedFrom);
+                    const double dl = l[i] - wantedLeft[k], dr = r[i] - wantedRight[k];
+                    errors[static_cast<std::size_t>((position - from) / kFrame)] += dl * dl + dr * dr;
                 }
-            }
-            if (errors[2] <= 2.0 * std::max(errors[0], errors[1]) + 1e-9 * static_cast<double>(n)) return t;
+            });
         }
-        return std::nullopt;
+        return errors;
+    }
+
+    // Where the stream passes from `a` to `b`. The later encoder has run for less time, and may
+    // code a transient it meets near its start far worse than the earlier one (which codes it as
+    // one encoder over the whole signal would): the join goes on the first frame from b's start
+    // on where the joined stream, within kJoinWindow frames either side (a's frames before the
+    // join, the join frame decoded from a's packets before it and b's own, b's frames after),
+    // errs from the signal little more than a's own stream does there. Where the two encoders
+    // chose different windows the join frame's halves do not cancel each other's folding and it
+    // errs by about the signal itself. Failing that, the frame that comes closest, when within
+    // twice a's error.
+    std::optional<std::int64_t> join(const Stretch& a, const Stretch& b, const Source& source) const {
+        const std::int64_t end = std::min(stated, frames) / kFrame * kFrame;
+        const std::int64_t from = b.begin - kJoinWindow * kFrame;
+        const std::int64_t to = std::min(end, b.begin + (kJoinChoices + kJoinWindow) * kFrame);
+        if (from < 0 || to - b.begin < kJoinWindow * kFrame) return std::nullopt;
+        std::vector<float> wantedLeft(static_cast<std::size_t>(to - from)), wantedRight(wantedLeft.size());
+        source(from, wantedLeft.size(), wantedLeft.data(), wantedRight.data());
+        const auto own = frameErrors(a, from, to, from, wantedLeft, wantedRight);
+        const auto later = frameErrors(b, b.begin, to, from, wantedLeft, wantedRight);
+        if (!own || !later) return std::nullopt;
+        // The error of the join frame at `t`: a's packets before it, then b's.
+        auto joinFrame = [&](std::int64_t t) -> std::optional<double> {
+            const AVPacket* run[kWarmFrames + 1];
+            for (std::int64_t w = 0; w <= kWarmFrames; ++w) {
+                run[w] = w < kWarmFrames ? a.at(t - (kWarmFrames - w) * kFrame) : b.at(t);
+                if (!run[w]) return std::nullopt;
+            }
+            Decoder decoder(*reference);
+            std::vector<float> left, right;
+            for (const AVPacket* packet : run)
+                decoder.decode(*packet, [&](const float* l, const float* r, std::size_t count) {
+                    left.assign(l, l + count);
+                    right.assign(r, r + count);
+                });
+            if (left.size() < static_cast<std::size_t>(kFrame)) fail(AVERROR_INVALIDDATA);
+            double error = 0.0;
+            const auto offset = static_cast<std::size_t>(t - from);
+            for (std::size_t i = 0; i < static_cast<std::size_t>(kFrame); ++i) {
+                const double dl = left[i] - wantedLeft[offset + i], dr = right[i] - wantedRight[offset + i];
+                error += dl * dl + dr * dr;
+            }
+            return error;
+        };
+        const double floor = 1e-9 * static_cast<double>(2 * kJoinWindow * kFrame);
+        std::optional<std::int64_t> closest;
+        double closestRatio = 2.0;
+        for (std::int64_t k = 0; b.begin + (k + kJoinWindow) * kFrame <= to; ++k) {
+            const std::int64_t t = b.begin + k * kFrame;
+            const auto ownAt = static_cast<std::size_t>(k + kJoinWindow);  // t's frame among a's
+            double alone = 0.0, joined = 0.0;
+            for (std::size_t f = ownAt - kJoinWindow; f < ownAt + kJoinWindow; ++f) alone += (*own)[f];
+            for (std::size_t f = ownAt - kJoinWindow; f < ownAt; ++f) joined += (*own)[f];
+            for (std::size_t f = ownAt + 1; f < ownAt + kJoinWindow; ++f) joined += (*later)[f - kJoinWindow];
+            if (joined > closestRatio * alone + floor) continue;
+            const std::optional<double> frame = joinFrame(t);
+            if (!frame) continue;
+            joined += *frame;
+            if (joined <= kJoinTolerance * alone + floor) return t;
+            if (joined <= closestRatio * alone + floor) {
+                closest = t;
+                closestRatio = (joined - floor) / std::max(alone, 1e-30);
+            }
+        }
+        return closest;
     }
 
     // Lays the signal out in stretches, encodes them side by side and joins them; false when a
     // join could not be placed.
     bool encodeInStretches(const Source& source) {
         // Stretches of about kStretchSeconds, whole frames each, the last one taking the rest.
-        const std::int64_t count = std::max<std::int64_t>(1, std::llround(static_cast<double>(frames) / (kStretchSeconds * rate)));
+        const std::int64_t count = AacStretches::count(rate, frames);
         const std::int64_t length = (frames / count) / kFrame * kFrame;
         stretches.clear();
         stretches.resize(static_cast<std::size_t>(count));
@@ -375,6 +431,11 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
 
 AacStretches::~AacStretches() = default;
 
+int AacStretches::count(int sampleRate, std::int64_t frames) {
+    const double stretches = static_cast<double>(std::max<std::int64_t>(frames, 0)) / (kStretchSeconds * std::max(sampleRate, 1));
+    return static_cast<int>(std::clamp<double>(std::round(stretches), 1.0, 1e6));
+}
+
 bool AacStretches::gaveUp() const { return impl_->givenUp; }
 
 AacStretches::Peaks AacStretches::peaks() const {
@@ -412,6 +473,11 @@ void AacStretches::writeInto(int fd) const {
     AudioEncoder encoder(fd, impl_->format, impl_->rate);
     for (const AVPacket* packet : impl_->file) encoder.writeEncoded(*packet);
     encoder.finish();
+}
+
+std::vector<std::int64_t> AacStretches::joins() const {
+    const auto& joins = impl_->joins;
+    return joins.size() > 2 ? std::vector<std::int64_t>(joins.begin() + 1, joins.end() - 1) : std::vector<std::int64_t>{};
 }
 
 int AacStretches::stretches() const { return static_cast<int>(impl_->stretches.size()); }

@@ -16,10 +16,13 @@ namespace tessoral {
 // An AAC frame decodes from its own packet and the one before it (their transforms overlap), and
 // an encoder's further state (its bit reserve, its window and level history, its bit allocation)
 // settles within several seconds of what it is given. So each stretch's encoder starts ten
-// seconds before its stretch and runs a few frames past its end; where two stretches meet, the join is placed on the first frame whose
-// decoded signal, with the earlier encoder's frame before it and the later one's from it on, is as
-// close to the signal as either encoder's own (the window shapes agree there). A stream whose
-// joins cannot all be placed so is encoded whole, on one thread. The stretches' length follows
+// seconds before its stretch and runs a few seconds past its end. A fresh encoder may still code a
+// transient it meets near its start far worse than one that has run for a minute, so where two
+// stretches meet, the join is held to the earlier encoder: it goes on the first frame (within
+// two seconds of the later stretch's start) where the joined stream, a third of a second either
+// side, errs from the signal little more than the earlier encoder's own stream does (which also
+// tells where the two chose different window shapes). A stream whose joins cannot all be placed
+// so is encoded whole, on one thread. The stretches' length follows
 // from the signal's alone, so the same samples always give the same file; a signal shorter than
 // a stretch and a half is one encoding, exactly as AudioEncoder writes it.
 class AacStretches {
@@ -53,6 +56,10 @@ public:
     void writeInto(int fd) const;
     // How many encoders the stream came from.
     int stretches() const;
+    // How many stretches a signal of `frames` frames at `sampleRate` is encoded in.
+    static int count(int sampleRate, std::int64_t frames);
+    // Where, in frames of the signal, each stretch after the first takes over.
+    std::vector<std::int64_t> joins() const;
 
 private:
     struct Impl;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "model/AtomicFile.h"
@@ -263,16 +264,17 @@ void writeNamingFailures(const std::filesystem::path& target, const std::functio
     }
 }
 
-// Encodings of one signal at plain gains, one after another, each in stretches side by side
-// (AacStretches) and measured on what decoding it gives; the file is the loudest that lands at or
-// under the aim.
+// Encodings of one signal at plain gains, each in stretches side by side (AacStretches) and
+// measured on what decoding it gives; the file is the loudest that lands at or under the aim.
 //
-// The first encoding takes the signal as it is: it is the file when it lands under, and
-// otherwise it tells the signal's own overshoot. The next is lowered by that overshoot and a
-// reserve of tenths of a dB (an encoder is close to linear in gain). An encoding that still goes
-// over lowers the next one by its own excess and the reserve; once one has landed, a louder one
-// between it and the nearest that went over is tried (on the line through the two), until one
-// lands close under the aim, the two gains nearly meet, or the encodings allowed are used up.
+// An encoding of a few minutes is only a few stretches, so several gains are encoded at once, in
+// rounds. The first round takes the signal as it is (the file when it lands under; otherwise it
+// tells the signal's own overshoot) and, beside it, gains lower by a dB or so. While nothing has
+// landed, the next round is lowered from the quietest encoding that went over by its excess and
+// a reserve of tenths of a dB (an encoder is close to linear in gain). Once one has landed, louder
+// gains are tried in fine steps up to kReach above the loudest that landed, and again above any
+// louder one that lands: this encoder's overshoot is not monotonic in gain (a gain may land
+// where a quieter one went over), so the search does not stop at the first gain that goes over.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -289,30 +291,36 @@ public:
 
     // The chosen encoding, its measurement under way; passes() tells how many were made.
     Pass& run() {
-        double gain = 0.0;
-        for (;;) {
-            encode(gain);
-            if (static_cast<int>(passes_.size()) >= maxPasses_) break;
+        // As many encodings at once as keep every core busy with their stretches.
+        const double cores = std::max(1u, std::thread::hardware_concurrency());
+        const int side = std::clamp(static_cast<int>(std::lround(cores / AacStretches::count(rate_, audio_.frames()))), 1, kMostSideBySide);
+        const double step = kReach / std::max(side, 2);
+        // The first round leaves room for at least one more; lower gains go beside the signal as
+        // it is only where its own peak already comes near the aim (the sample peak will do).
+        std::vector<double> gains{0.0};
+        const double own = Loudness::decibels(Loudness::samplePeakLinear(audio_));
+        if (own > aim_ - kFirstSpread)
+            for (int i = 1; i < std::min(side, maxPasses_ - 1); ++i) gains.push_back(std::clamp(aim_ - own, -kFirstSpread, 0.0) - kFirstSpread * i / side);
+        while (!gains.empty()) {
+            encodeRound(gains);
+            gains.clear();
+            const int allowed = std::min(side, maxPasses_ - passes());
             const Pass* best = loudestUnder();
             if (!best) {
-                // Lowered by the excess of the quietest encoding that went over, and the reserve;
-                // the last encoding allowed takes the reserve twice, and one given up (whose
-                // excess is known only in part) once more.
-                const Pass& over = *quietestOver();
-                const bool last = static_cast<int>(passes_.size()) + 1 == maxPasses_;
-                const double reserves = (last ? 2.0 : 1.0) + (over.gaveUp ? 1.0 : 0.0);
-                gain = over.gainDB - (over.peakDB - aim_) - reserves * ceilingReserve(passes_.front().peakDB - aim_);
+                // Lowered by the excess of an encoding that went over and the reserve, from
+                // whichever asks for the lowest gain; one given up (whose excess is known only in
+                // part) takes the reserve twice.
+                double from = HUGE_VAL;
+                for (const Pass& over : passes_) {
+                    const double reserves = over.gaveUp ? 2.0 : 1.0;
+                    from = std::min(from, over.gainDB - (over.peakDB - aim_) - reserves * ceilingReserve(passes_.front().peakDB - aim_));
+                }
+                for (int i = 0; i < allowed; ++i) gains.push_back(from - step * i);
                 continue;
             }
-            // Louder, up to the nearest gain above that went over: the encoder's overshoot
-            // strays by tenths of a dB from one gain to the next, and often rises more slowly
-            // than the gain, so what is left under the aim is tried in at least kLeastStep.
-            const Pass* above = nullptr;
-            for (const Pass& pass : passes_)
-                if (pass.gainDB > best->gainDB && (!above || pass.gainDB < above->gainDB)) above = &pass;
-            if (!above || above->gainDB - best->gainDB <= 2.0 * kFinestStep) break;
-            const double step = std::max(kLeastStep, aim_ - best->peakDB);
-            gain = best->gainDB + step < above->gainDB - kFinestStep ? best->gainDB + step : 0.5 * (best->gainDB + above->gainDB);
+            const double top = std::min(0.0, best->gainDB + kReach + 1e-9);
+            for (double gain = best->gainDB + step; gain <= top && static_cast<int>(gains.size()) < allowed; gain += step)
+                if (!tried(gain, step / 2)) gains.push_back(gain);
         }
         Pass* chosen = const_cast<Pass*>(loudestUnder());
         if (!chosen) {
@@ -320,19 +328,55 @@ public:
             chosen = &passes_.front();
             for (Pass& pass : passes_)
                 if (!pass.gaveUp && pass.peakDB < chosen->peakDB) chosen = &pass;
-            measure(*chosen);
         }
+        if (!chosen->measured.valid()) measure(*chosen);
         return *chosen;
     }
 
     int passes() const { return static_cast<int>(passes_.size()); }
 
 private:
-    // The least step tried above an encoding that landed, and the finest, dB.
-    static constexpr double kLeastStep = 0.25;
-    static constexpr double kFinestStep = 0.15;
+    // How far above the loudest gain that landed louder ones are tried, dB; the spread of the first
+    // round's gains under the signal's own; the most encodings in one round.
+    static constexpr double kReach = 0.6;
+    static constexpr double kFirstSpread = 1.2;
+    static constexpr int kMostSideBySide = 4;
 
-    void encode(double gainDB) {
+    bool tried(double gain, double within) const {
+        return std::any_of(passes_.begin(), passes_.end(), [&](const Pass& pass) { return std::fabs(pass.gainDB - gain) < within; });
+    }
+
+    // Encodes the signal at each of `gains` side by side. The signal as it is, and every encoding
+    // of the last round allowed, run to their end whatever they measure: the others are given up
+    // as soon as they pass the aim.
+    void encodeRound(const std::vector<double>& gains) {
+        const bool last = passes() + static_cast<int>(gains.size()) >= maxPasses_;
+        std::vector<std::future<Pass>> round;
+        for (std::size_t i = 1; i < gains.size(); ++i)
+            round.push_back(std::async(std::launch::async, [this, gain = gains[i], last] { return encode(gain, last); }));
+        std::exception_ptr failure;
+        std::vector<Pass> made;
+        try {
+            made.push_back(encode(gains.front(), last || passes_.empty()));
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        for (auto& pass : round) {
+            try {
+                made.push_back(pass.get());
+            } catch (...) {
+                if (!failure) failure = std::current_exception();
+            }
+        }
+        if (failure) std::rethrow_exception(failure);
+        const Pass* before = loudestUnder();
+        const double loudest = before ? before->gainDB : -HUGE_VAL;
+        for (Pass& pass : made) passes_.push_back(std::move(pass));
+        // The loudest that landed is measured beside the rounds that follow.
+        if (Pass* best = const_cast<Pass*>(loudestUnder()); best && best->gainDB > loudest) measure(*best);
+    }
+
+    Pass encode(double gainDB, bool whole) const {
         const auto gain = static_cast<float>(std::pow(10.0, gainDB / 20.0));
         const AudioData& audio = audio_;
         auto source = [&audio, gain](std::int64_t from, std::size_t frames, float* left, float* right) {
@@ -343,16 +387,15 @@ private:
                 right[i] = clipSample(r[i] * gain);
             }
         };
-        // The first encoding and the last one allowed run to their end whatever they measure:
-        // the others are given up as soon as they pass the aim.
-        const bool whole = passes_.empty() || static_cast<int>(passes_.size()) + 1 >= maxPasses_;
         const auto giveUpAbove = whole ? std::numeric_limits<float>::infinity() : static_cast<float>(std::pow(10.0, aim_ / 20.0));
         auto encoding = std::make_unique<AacStretches>(format_, rate_, audio_.frames(), source, giveUpAbove);
-        const double peakDB = Loudness::decibels(encoding->peaks().truePeak);
+        const double peakDB = encodedPeakDB(*encoding);
         const bool gaveUp = encoding->gaveUp();
-        passes_.push_back(Pass{gainDB, peakDB, gaveUp, std::move(encoding), {}});
-        if (!(peakDB > aim_)) measure(passes_.back());
+        return Pass{gainDB, peakDB, gaveUp, std::move(encoding), {}};
     }
+
+    // The peak an encoding is held to the aim by: its true peak, as a player decodes it.
+    static double encodedPeakDB(const AacStretches& encoding) { return Loudness::decibels(encoding.peaks().truePeak); }
 
     void measure(Pass& pass) const {
         pass.measured = std::async(std::launch::async, [encoding = pass.encoding.get(), rate = rate_] {
@@ -367,13 +410,6 @@ private:
         for (const Pass& pass : passes_)
             if (!(pass.peakDB > aim_) && (!best || pass.gainDB > best->gainDB)) best = &pass;
         return best;
-    }
-
-    const Pass* quietestOver() const {
-        const Pass* over = nullptr;
-        for (const Pass& pass : passes_)
-            if (pass.peakDB > aim_ && (!over || pass.gainDB < over->gainDB)) over = &pass;
-        return over;
     }
 
     const AudioData& audio_;

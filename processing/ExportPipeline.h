@@ -100,16 +100,16 @@ struct WrittenPeaks {
 
 // Encodings writeWithinCeiling may start to bring a lossy file under its ceiling, and how far
 // under the ceiling (dB) it aims.
-inline constexpr int kCeilingPasses = 6;
+inline constexpr int kCeilingPasses = 12;
 inline constexpr double kCeilingMargin = 0.1;
 
 // Writes an AAC file like write(), encoded in stretches side by side (AacStretches), and measures
 // it on what a player decodes from it (at the file's own rate; the loudness at 48 kHz). Where
-// its peak as a player reconstructs it (AacStretches::peaks) passes `ceilingDBTP` less
-// kCeilingMargin (a lossy encoder's overshoot), the signal
-// is encoded again at a plain gain lowered by the overshoot and a reserve of tenths of a dB (an
-// encoder is close to linear in gain), and once an encoding lands under, a louder one is tried
-// between it and the nearest that went over, up to `maxPasses` encodings (at least one). The file
+// its peak as a player reconstructs it (AacStretches::peaks) passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the signal
+// is encoded again at plain gains lowered by the overshoot and a reserve of tenths of a dB (an
+// encoder is close to linear in gain), several side by side, and once an encoding lands under,
+// louder gains are tried in fine steps up to a few tenths of a dB above the loudest that landed,
+// up to `maxPasses` encodings (at least one). The file
 // is the loudest encoding that lands at or under the aim (or, when none does, the one that came
 // closest); the others never reach the disk. Returns the loudness (at 48 kHz) and peaks of the
 // file as written, the true peak on the 4x meter.
