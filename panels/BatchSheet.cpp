@@ -344,6 +344,7 @@ BatchProcessSheet::BatchProcessSheet(StudioStore& store, TransportSignals*, QWid
     start_ = new QPushButton(qs(L("Запустить")), this);
     start_->setObjectName(QStringLiteral("start"));
     start_->setDefault(true);
+    panels::style::makeProminent(start_);
     connect(start_, &QPushButton::clicked, this, &BatchProcessSheet::start);
     footer->addWidget(start_);
     column->addLayout(footer);

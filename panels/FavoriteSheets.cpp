@@ -111,6 +111,7 @@ SaveFavoriteSheet::SaveFavoriteSheet(StudioStore& store, QWidget* parent) : QWid
     save_ = button(qs(L("Сохранить")), this);
     save_->setObjectName(QStringLiteral("save"));
     save_->setDefault(true);
+    panels::style::makeProminent(save_);
     connect(save_, &QPushButton::clicked, this, &SaveFavoriteSheet::save);
     buttons->addWidget(save_);
     column->addLayout(buttons);
@@ -262,6 +263,7 @@ FavoritesManagerSheet::FavoritesManagerSheet(StudioStore& store, TransportSignal
     done_ = button(qs(L("Готово")), this);
     done_->setObjectName(QStringLiteral("done"));
     done_->setDefault(true);
+    panels::style::makeProminent(done_);
     connect(done_, &QPushButton::clicked, this, [this] { store_.setEffectsSheet(std::nullopt); });
     buttons->addWidget(done_);
     column->addLayout(buttons);

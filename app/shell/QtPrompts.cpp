@@ -20,6 +20,7 @@
 #include "app/shell/StatusLog.h"
 #include "model/Localization.h"
 #include "model/UnicodeText.h"
+#include "widgets/Styling.h"
 
 namespace tessoral {
 
@@ -92,11 +93,13 @@ public:
                 setDirectory(FileNames::display(target));
                 return;
             }
-            const auto answer = QMessageBox::warning(
-                this, windowTitle(),
-                QFileDialog::tr("%1 already exists.\nDo you want to replace it?").arg(FileNames::display(target.filename())),
-                QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
-            if (answer != QMessageBox::Yes) return;
+            QMessageBox box(QMessageBox::Warning, windowTitle(),
+                            QFileDialog::tr("%1 already exists.\nDo you want to replace it?")
+                                .arg(FileNames::display(target.filename())),
+                            QMessageBox::Yes | QMessageBox::No, this);
+            box.setDefaultButton(QMessageBox::No);
+            QtPrompts::styleButtons(box);
+            if (box.exec() != QMessageBox::Yes) return;
         }
         QDialog::accept();
     }
@@ -142,7 +145,9 @@ private:
         QMessageBox box(QMessageBox::Warning, windowTitle(), qs(text), QMessageBox::Ok, this);
         box.setObjectName(QStringLiteral("fileDialogRefusal"));
         box.setWindowModality(Qt::WindowModal);
+        box.setDefaultButton(QMessageBox::Ok);
         QtPrompts::usePlainText(box);
+        QtPrompts::styleButtons(box);
         box.exec();
     }
 };
@@ -184,6 +189,13 @@ void QtPrompts::usePlainText(QMessageBox& box) {
         if (label->objectName().startsWith(QStringLiteral("qt_msgbox_"))) label->setTextFormat(Qt::PlainText);
 }
 
+void QtPrompts::styleButtons(QMessageBox& box) {
+    for (QAbstractButton* b : box.buttons()) {
+        b->setMinimumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 2 * kButtonPadding);
+        if (b == box.defaultButton()) styling::makeProminent(b);
+    }
+}
+
 QtPrompts::QtPrompts(std::function<QWidget*()> parent) : parent_(std::move(parent)) {}
 
 std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, QWidget* parent,
@@ -212,8 +224,13 @@ std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, Q
         if (role == QMessageBox::RejectRole) box->setEscapeButton(b);
         buttons.push_back(b);
     }
-    if (buttons.empty()) box->setEscapeButton(box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
+    if (buttons.empty()) {
+        QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        box->setDefaultButton(ok);
+        box->setEscapeButton(ok);
+    }
     usePlainText(*box);
+    styleButtons(*box);
     return box;
 }
 

@@ -32,6 +32,10 @@ public:
                                                   std::vector<QAbstractButton*>& buttons);
     // Shows the message box's texts as plain text (names from user data may look like markup).
     static void usePlainText(QMessageBox& box);
+    // The buttons of a message box as a sheet's: the default one (Return) in the prominent look,
+    // each with kButtonPadding of room at either side of its text.
+    static void styleButtons(QMessageBox& box);
+    static constexpr int kButtonPadding = 16;
 
     // The size Qt's own file dialog opens at: the one a person last gave it, else one that shows
     // its columns whole; its frame (as drawn around `parent`'s window) never larger than the

@@ -268,6 +268,7 @@ void StudioView::refreshAlert() {
     QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::RejectRole);
     box->setEscapeButton(ok);
     box->setDefaultButton(ok);
+    QtPrompts::styleButtons(*box);
     alert_ = box;
     // Should the sheet it sits on go away with it, the message comes back over the window.
     connect(box, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, &StudioView::refreshAlert); });

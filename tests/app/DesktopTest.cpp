@@ -32,6 +32,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "support/views/Contrast.h"
 #include "app/shell/CommandLine.h"
 #include "app/shell/FileNames.h"
 #include "app/shell/OldSettings.h"
@@ -420,6 +421,12 @@ TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) 
     EXPECT_EQ(static_cast<QAbstractButton*>(box->defaultButton()), buttons[0]);
     EXPECT_EQ(box->escapeButton(), buttons[1]);
     EXPECT_EQ(box->windowModality(), Qt::WindowModal);
+    // The default in the sheets' prominent look, every button with a sheet button's room beside its text.
+    box->show();
+    EXPECT_TRUE(test::accentFilled(buttons[0]) && !test::accentFilled(buttons[2]));
+    for (QAbstractButton* b : buttons)
+        EXPECT_GE(b->width() - b->fontMetrics().horizontalAdvance(b->text()), 2 * QtPrompts::kButtonPadding);
+    box->hide();
 
     QWidget window;
     window.show();

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
+#include "support/views/Contrast.h"
 #include "app/shell/EmptyState.h"
 #include "app/shell/Footer.h"
 #include "app/shell/Header.h"
@@ -123,6 +124,7 @@ TEST(Window, ErrorAlertShowsTheMessageAndOkClearsIt) {
     EXPECT_EQ(alert->informativeText(), QString::fromUtf8("Сначала выделите фрагмент в клипе."));
     ASSERT_EQ(alert->buttons().size(), 1);
     EXPECT_EQ(alert->buttons().front()->text(), QStringLiteral("OK"));
+    EXPECT_TRUE(test::accentFilled(alert->buttons().front()));
     alert->buttons().front()->click();
     pump();
     EXPECT_FALSE(fx.store().error().has_value());

@@ -9,8 +9,10 @@
 - a frame kept on a 1440 × 900 screen near its bottom right corner, then opened on the small
   screen (a monitor exchanged): the window is brought back inside the work area, the same again;
 - the first start under a theme with a title bar taller than the program guesses before the
-  window is framed: the window is placed again once the frame is known, the same again.
-Fails when Xvfb, xdotool, xprop, xwininfo or openbox is missing: it proves nothing without them.
+  window is framed: the window is placed again once the frame is known, the same again;
+- a 1024 × 600 screen with a panel along its bottom (a window with `_NET_WM_STRUT_PARTIAL`):
+  the Open dialog's frame lies inside the work area, clear of the panel.
+Fails when Xvfb, xdotool, xprop, xwininfo, xmessage or openbox is missing: it proves nothing without them.
 """
 import importlib.util
 import os
@@ -24,7 +26,7 @@ found = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, 
 e2e = importlib.util.module_from_spec(found)
 found.loader.exec_module(e2e)
 
-TOOLS = ("Xvfb", "xdotool", "xprop", "xwininfo", "openbox")
+TOOLS = ("Xvfb", "xdotool", "xprop", "xwininfo", "xmessage", "openbox")
 # The transport bar: 60 high above a hairline and the 27-high footer; play is the third button.
 PLAY_X, STOP_X, PLAY_FROM_BOTTOM = 112, 72, 27 + 1 + 30
 
@@ -226,6 +228,33 @@ def main():
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import")
         check_fits(screen, window, log, "first start under a tall title bar")
         end_by_signal(run, process)
+        screen.close()
+
+        # A netbook's screen with a 60-pixel panel along its bottom: the Open dialog keeps clear of it.
+        screen = Screen(run, 1024, 600)
+        panel = subprocess.Popen(["xmessage", "-geometry", "1024x60+0+540", "-title", "panel", "panel"], env=run.env)
+        try:
+            bar = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^panel$", check=False), "the panel")
+            screen.xprop("-id", bar, "-f", "_NET_WM_STRUT_PARTIAL", "32c", "-set", "_NET_WM_STRUT_PARTIAL",
+                         "0,0,0,60,0,0,0,0,0,0,0,1023")
+            e2e.wait_for(lambda: screen.work_area() == (0, 0, 1024, 540), "the work area above the panel")
+            process, log, window = start(screen, "on 1024 x 600 with a panel")
+            run.xdotool("windowfocus", "--sync", window, check=False)
+            run.xdotool("key", "ctrl+o")
+            dialog = e2e.wait_for(lambda: [w for w in run.xdotool("search", "--onlyvisible", "--pid", str(process.pid),
+                                                                  check=False).split() if w != window], "the open dialog")[0]
+            inside = lambda f: f[0] >= 0 and f[1] >= 0 and f[0] + f[2] <= 1024 and f[1] + f[3] <= 540
+            seen = []
+            try:
+                e2e.wait_for(lambda: "=" in screen.xprop("-id", dialog, "_NET_FRAME_EXTENTS") and
+                             (seen.append(screen.frame(dialog)) or inside(seen[-1])), "the open dialog inside the work area")
+            finally:
+                print("open dialog over a panel: frame %s" % (seen[-1:],))
+            process.kill()
+            process.wait()
+        finally:
+            panel.kill()
+            panel.wait()
         screen.close()
         screen = None
         print("first window end to end: ok")

@@ -18,6 +18,7 @@
 #include "panels/BatchSheet.h"
 #include "panels/PanelSupport.h"
 #include "panels/WorkspaceTestSupport.h"
+#include "support/views/Contrast.h"
 #include "support/TestTools.h"
 
 namespace tessoral {
@@ -216,6 +217,7 @@ TEST_F(BatchTest, StartNeedsSomethingToDo) {
     ws.fx.prompts.openAnswers.push_back(someInputs(1));
     sheet.addFiles();
     EXPECT_TRUE(sheet.startButton()->isEnabled());  // the folder of the first file; normalising
+    EXPECT_TRUE(test::accentFilled(sheet.startButton()));  // the prominent default
     sheet.normalizeToggle()->click();
     EXPECT_FALSE(sheet.startButton()->isEnabled());  // an empty chain without normalising
     store.setSelectedID(clip);

@@ -13,6 +13,7 @@
 #include "panels/ChainSummary.h"
 #include "panels/FavoriteSheets.h"
 #include "panels/WorkspaceTestSupport.h"
+#include "support/views/Contrast.h"
 
 namespace tessoral {
 namespace {
@@ -65,6 +66,7 @@ TEST_F(FavoritesTest, SaveSheetProposesTheNextNumberAndNeedsAName) {
     SaveFavoriteSheet sheet(store);
     EXPECT_EQ(sheet.nameField()->text(), qs(L("Цепочка {0}", 4)));
     EXPECT_TRUE(sheet.saveButton()->isEnabled());
+    EXPECT_TRUE(test::accentFilled(sheet.saveButton()));  // the prominent default
     EXPECT_EQ(sheet.summaryLabel()->text(), chainSummary(store.session().tracks[0].rack));
     sheet.nameField()->setText(QStringLiteral(" \t "));
     EXPECT_FALSE(sheet.saveButton()->isEnabled());
@@ -92,6 +94,7 @@ TEST_F(FavoritesTest, ManagerRowsRenameInPlaceWithoutClosing) {
     auto* manager = dialog->findChild<FavoritesManagerSheet*>();
     ASSERT_NE(manager, nullptr);
     ASSERT_EQ(manager->rows().size(), 1u);
+    EXPECT_TRUE(test::accentFilled(manager->doneButton()));  // the prominent default
     FavoriteRow* row = manager->rows()[0];
     QLineEdit* field = row->nameField();
     field->setFocus();

@@ -5,9 +5,12 @@
 #include <QColor>
 #include <QImage>
 #include <QRect>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
+
+#include "widgets/Palette.h"
 
 namespace tessoral::test {
 
@@ -41,6 +44,12 @@ inline double outlineContrast(const QImage& image, const QRect& box, QColor back
         weakest = std::min(weakest, strongest);
     }
     return weakest;
+}
+
+// Whether a button's face is filled with the accent (the prominent look), read inside its left edge.
+inline bool accentFilled(QWidget* button) {
+    const QColor face = button->grab().toImage().pixelColor(4, button->height() / 2);
+    return std::abs(face.hueF() - Palette::accent().hueF()) < 0.03 && face.saturationF() > 0.3;
 }
 
 }  // namespace tessoral::test
