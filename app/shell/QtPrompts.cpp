@@ -224,11 +224,7 @@ std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, Q
         if (role == QMessageBox::RejectRole) box->setEscapeButton(b);
         buttons.push_back(b);
     }
-    if (buttons.empty()) {
-        QPushButton* ok = box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-        box->setDefaultButton(ok);
-        box->setEscapeButton(ok);
-    }
+    if (buttons.empty()) box->setEscapeButton(box->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole));
     usePlainText(*box);
     styleButtons(*box);
     return box;

@@ -308,6 +308,7 @@ void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nu
             ADD_FAILURE() << "no question";
             return;
         }
+        EXPECT_TRUE(test::accentFilled(box->defaultButton()));
         box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
         if (!yes) QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
     });
@@ -464,7 +465,10 @@ void refuseInFileDialog(const QString& name, QString& refusal) {
     typeIntoFileDialog(name, [&refusal](QPointer<QFileDialog> guard) {
         // Any other message (Qt's own) is closed too and leaves `refusal` empty.
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            if (box->objectName() == "fileDialogRefusal") refusal = box->text();
+            if (box->objectName() == "fileDialogRefusal") {
+                refusal = box->text();
+                EXPECT_TRUE(test::accentFilled(box->defaultButton()));
+            }
             box->accept();
         }
         QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });

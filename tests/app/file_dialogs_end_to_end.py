@@ -260,7 +260,7 @@ class Dialogs(sess.Session):
             return [int(w, 16) for w in value.split("#")[-1].split(",") if w.strip().startswith("0x")]
         e2e.wait_for(lambda: root("_NET_CLIENT_LIST") and int(dialog) not in root("_NET_CLIENT_LIST"),
                      "the save dialog unmanaged")
-        e2e.wait_for(lambda: root("_NET_ACTIVE_WINDOW") == [int(sheet)] and
+        e2e.wait_for(lambda: root("_NET_ACTIVE_WINDOW")[:1] == [int(sheet)] and
                      run.xdotool("getwindowfocus", check=False) == sheet, "the focus back on the sheet")
         self.grab("sheet-after-dialog")
         run.xdotool("key", "Escape")
