@@ -48,6 +48,7 @@ inline double outlineContrast(const QImage& image, const QRect& box, QColor back
 
 // Whether a button's face is filled with the accent (the prominent look), read inside its left edge.
 inline bool accentFilled(QWidget* button) {
+    if (!button) return false;
     const QColor face = button->grab().toImage().pixelColor(4, button->height() / 2);
     return std::abs(face.hueF() - Palette::accent().hueF()) < 0.03 && face.saturationF() > 0.3;
 }
