@@ -230,31 +230,22 @@ def main():
         end_by_signal(run, process)
         screen.close()
 
-        # A netbook's screen with a 60-pixel panel along its bottom: the Open dialog keeps clear of it.
+        # A 60-pixel panel along the bottom of a 1024 x 600 screen: the Open dialog keeps clear of it.
         screen = Screen(run, 1024, 600)
         panel = subprocess.Popen(["xmessage", "-geometry", "1024x60+0+540", "-title", "panel", "panel"], env=run.env)
-        try:
-            bar = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^panel$", check=False), "the panel")
-            screen.xprop("-id", bar, "-f", "_NET_WM_STRUT_PARTIAL", "32c", "-set", "_NET_WM_STRUT_PARTIAL",
-                         "0,0,0,60,0,0,0,0,0,0,0,1023")
-            e2e.wait_for(lambda: screen.work_area() == (0, 0, 1024, 540), "the work area above the panel")
-            process, log, window = start(screen, "on 1024 x 600 with a panel")
-            run.xdotool("windowfocus", "--sync", window, check=False)
-            run.xdotool("key", "ctrl+o")
-            dialog = e2e.wait_for(lambda: [w for w in run.xdotool("search", "--onlyvisible", "--pid", str(process.pid),
-                                                                  check=False).split() if w != window], "the open dialog")[0]
-            inside = lambda f: f[0] >= 0 and f[1] >= 0 and f[0] + f[2] <= 1024 and f[1] + f[3] <= 540
-            seen = []
-            try:
-                e2e.wait_for(lambda: "=" in screen.xprop("-id", dialog, "_NET_FRAME_EXTENTS") and
-                             (seen.append(screen.frame(dialog)) or inside(seen[-1])), "the open dialog inside the work area")
-            finally:
-                print("open dialog over a panel: frame %s" % (seen[-1:],))
-            process.kill()
-            process.wait()
-        finally:
-            panel.kill()
-            panel.wait()
+        bar = e2e.wait_for(lambda: run.xdotool("search", "--onlyvisible", "--name", "^panel$", check=False), "the panel")
+        screen.xprop("-id", bar, "-f", "_NET_WM_STRUT_PARTIAL", "32c", "-set", "_NET_WM_STRUT_PARTIAL",
+                     "0,0,0,60,0,0,0,0,0,0,0,1023")
+        e2e.wait_for(lambda: screen.work_area() == (0, 0, 1024, 540), "the work area above the panel")
+        process, log, window = start(screen, "on 1024 x 600 with a panel")
+        run.xdotool("windowfocus", "--sync", window, "key", "ctrl+o")
+        shown = lambda: set(run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split())
+        dialog = e2e.wait_for(lambda: shown() - {window}, "the open dialog").pop()
+        inside = lambda x, y, w, h, _: x >= 0 and y >= 0 and x + w <= 1024 and y + h <= 540
+        e2e.wait_for(lambda: "=" in screen.xprop("-id", dialog, "_NET_FRAME_EXTENTS") and inside(*screen.frame(dialog)),
+                     "the open dialog's frame inside the work area")
+        process.kill()
+        panel.kill()
         screen.close()
         screen = None
         print("first window end to end: ok")
