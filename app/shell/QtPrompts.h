@@ -35,7 +35,7 @@ public:
     // The buttons of a message box as a sheet's: the default one (Return) in the prominent look,
     // each with kButtonPadding of room at either side of its text.
     static void styleButtons(QMessageBox& box);
-    static constexpr int kButtonPadding = 16;
+    static constexpr int kButtonPadding = 20;
 
     // The size Qt's own file dialog opens at: the one a person last gave it, else one that shows
     // its columns whole; its frame (as drawn around `parent`'s window) never larger than the
