@@ -305,7 +305,7 @@ TEST(PulseNullSink, ARecordingLinesUpWithWhatWasHeard) {
     ASSERT_GE(click, 0) << "the click is in the take";
     const double heard = placed.start + static_cast<double>(click - placed.frames.lower) / 48000.0;
     // A device that under- or overran while the take ran may put it out of time, by one capture
-    // buffer at most (34.75 ms here, the pulse plugin's default); the take says so.
+    // buffer at most (34.75 ms here: PortAudio's default for the pulse plugin); the take says so.
     EXPECT_NEAR(heard, 5.0, dropout ? 0.04 : 0.005) << (dropout ? "with a dropout" : "without a dropout");
 }
 
