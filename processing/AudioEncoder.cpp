@@ -239,7 +239,7 @@ struct AudioEncoder::Impl {
 };
 
 AVCodecContext* AudioEncoder::openEncoder(ExportFormat format, int sampleRate, bool globalHeader) {
-    ffmpeg::silenceLog();
+    ffmpeg::setUp();
     const Layout layout = layoutFor(format);
     if (sampleRate <= 0 || sampleRate > 768000) failDetail(ffmpeg::errorText(AVERROR(EINVAL)));
     const AVCodec* encoder = avcodec_find_encoder(layout.codec);
@@ -284,7 +284,7 @@ std::int64_t AudioEncoder::statedLength(ExportFormat format, int sampleRate, std
 
 AudioEncoder::AudioEncoder(int fd, ExportFormat format, int sampleRate)
     : impl_(std::make_unique<Impl>()) {
-    ffmpeg::silenceLog();
+    ffmpeg::setUp();
     Impl& s = *impl_;
     s.layout = layoutFor(format);
 

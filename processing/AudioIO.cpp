@@ -58,7 +58,10 @@ struct FrameFree {
     throw StudioError(L("Поддерживаются моно и стерео. Сначала сведите многоканальный файл."));
 }
 [[noreturn]] void failUnsupported() { throw StudioError(L("Этот формат аудио не поддерживается.")); }
+// While a file is opened, a refused allocation means a size its header declares beyond any
+// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory.
 [[noreturn]] void failOpen(int code) {
+    if (code == AVERROR(ENOMEM)) code = AVERROR_INVALIDDATA;
     throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(code)));
 }
 [[noreturn]] void failRead(int code) {
@@ -518,7 +521,7 @@ int lastDecoderThreads() { return decoderThreadsUsed; }
 namespace {
 
 AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
-    ffmpeg::silenceLog();
+    ffmpeg::setUp();
     decoderThreadsUsed = 0;
 
     // 0. Only regular files: opening a FIFO or a device could wait for ever.

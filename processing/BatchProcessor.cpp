@@ -60,7 +60,7 @@ std::filesystem::path outputURL(const std::filesystem::path& input, const std::f
 }
 
 int inputSampleRate(const std::filesystem::path& path) {
-    ffmpeg::silenceLog();
+    ffmpeg::setUp();
     AVFormatContext* raw = nullptr;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);

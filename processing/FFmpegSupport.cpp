@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavutil/error.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 #include "model/Localization.h"
@@ -13,9 +14,12 @@ extern "C" {
 
 namespace tessoral::ffmpeg {
 
-void silenceLog() {
+void setUp() {
     static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+    std::call_once(once, [] {
+        av_log_set_level(AV_LOG_QUIET);
+        av_max_alloc(kMaxAllocation);
+    });
 }
 
 std::string errorText(int code) {

@@ -1,12 +1,22 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace tessoral::ffmpeg {
 
-// Turns FFmpeg's own logging off for the whole process (it would write to stderr).
-// Safe to call from any thread, any number of times.
-void silenceLog();
+// Sets FFmpeg up for the whole process before its first use: its own logging off (it would write
+// to stderr), and no single allocation larger than kMaxAllocation. Safe to call from any thread,
+// any number of times.
+void setUp();
+
+// FFmpeg allocates what a file's header declares: a damaged 5 KB WAV whose LIST chunk claims 2 GB
+// made it allocate and clear 2 GB before it gave up. No real audio needs one buffer near this:
+// FFmpeg works in packets and frames, and encoding and decoding 8 minutes of stereo in every
+// export and import format passes with a bound of 8 MiB (the FLAC encoder's context needs over
+// 6 MiB, AAC about 2 MiB, PCM, MP3 and Vorbis under 256 KiB); a picture in a FLAC file's header
+// holds at most 16 MiB. A larger request fails with AVERROR(ENOMEM).
+inline constexpr std::size_t kMaxAllocation = std::size_t{64} << 20;
 
 // The library's text for an AVERROR code ("Invalid data found when processing input").
 std::string errorText(int code);

@@ -251,6 +251,8 @@ std::unique_ptr<AudioStream> NullAudioBackend::openStream(const AudioStreamReque
         if ((request.outputChannels > 0 && !known(request.outputDevice, true)) ||
             (request.inputChannels > 0 && !known(request.inputDevice, false)))
             throw PlatformError(L("Не удалось открыть звуковое устройство: {0}", std::string("no such device")));
+        if (refused_ && refused_(request))
+            throw PlatformError(L("Не удалось открыть звуковое устройство: {0}", std::string("refused")));
     }
     auto stream = std::make_unique<NullAudioStream>(*this, request, callback);
     std::lock_guard lock(mutex_);
@@ -342,6 +344,11 @@ void NullAudioBackend::reportGapNextBlock(bool input, bool output) {
     std::lock_guard lock(mutex_);
     inputGapNext_ = input;
     outputGapNext_ = output;
+}
+
+void NullAudioBackend::refuseStreams(std::function<bool(const AudioStreamRequest&)> refused) {
+    std::lock_guard lock(mutex_);
+    refused_ = std::move(refused);
 }
 
 void NullAudioBackend::failNextOutputOpen(std::string detail) {

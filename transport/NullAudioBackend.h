@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -71,6 +72,9 @@ public:
     void reportGapNextBlock(bool input, bool output);
     // The next openStream() with output channels throws a PlatformError with this detail (once).
     void failNextOutputOpen(std::string detail);
+    // Every openStream() whose request `refused` holds for throws a PlatformError, as a device
+    // that does not open (or not at that rate); null refuses none.
+    void refuseStreams(std::function<bool(const AudioStreamRequest&)> refused);
     bool requestInputAccess() override;
 
     // The request of the most recently opened stream.
@@ -100,6 +104,7 @@ private:
     std::vector<float> heardLeft_, heardRight_;  // kHeardFrames each while loopback is on
     std::optional<std::string> startFailure_;
     std::optional<std::string> outputFailure_;
+    std::function<bool(const AudioStreamRequest&)> refused_;
     bool inputGapNext_ = false;
     bool outputGapNext_ = false;
 };

@@ -114,14 +114,15 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     SingleInstance::Role role{};
     // Names are bytes: UTF-8 or not, they arrive as they were sent.
     const QByteArrayList files{"/music/other.wav", "/music/Ёлка.wav", "/music/\xff\xfe.wav"};
-    // The start's activation token goes along (its window may come forward on Wayland).
-    qputenv("XDG_ACTIVATION_TOKEN", "token-1");
+    // The start's activation token goes along (its window may come forward on Wayland), whole.
+    const QByteArray token = "kwin-3f6c2a0e-9b1d-4e57-a8c4-71d2e9f0b635_TIME1234567";
+    qputenv("XDG_ACTIVATION_TOKEN", token);
     ASSERT_TRUE(handOver(path, files, &role));
     qunsetenv("XDG_ACTIVATION_TOKEN");
     pump();
     ASSERT_EQ(received.count(), 1);
     EXPECT_EQ(received.at(0).at(0).value<QByteArrayList>(), files);
-    EXPECT_EQ(received.at(0).at(1).toByteArray(), QByteArray("token-1"));
+    EXPECT_EQ(received.at(0).at(1).toByteArray(), token);
     // Kept for Qt's Wayland plugin only.
     SingleInstance::adoptActivationToken("token-1", QStringLiteral("xcb"));
     EXPECT_FALSE(qEnvironmentVariableIsSet("XDG_ACTIVATION_TOKEN"));

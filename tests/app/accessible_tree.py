@@ -10,7 +10,8 @@ screen reader would: every window of the application named NAME, as a JSON tree 
                                              wait) and prints a JSON list of {"key", "focus": {"role",
                                              "name"}, "shown": [names on screen]} after each; KEY->TEXT
                                              presses KEY until TEXT has the focus (at most 300 times,
-                                             else its focus is null)
+                                             else its focus is null); KEY=>TEXT presses KEY once and
+                                             waits until TEXT is shown (at most 30 s)
 
 Needs the session bus in DBUS_SESSION_BUS_ADDRESS and Python's dbus module (python3-dbus).
 """
@@ -79,11 +80,16 @@ def keys(reader, wanted, presses):
     out = []
     for press in presses:
         key, _, target = press.partition("->")
+        key, _, awaited = key.partition("=>")
+        deadline = time.time() + 30
         for _ in range(300 if target else 1):
             if key != "look":
                 subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=30)
             time.sleep(0.15 if key != "look" else 1.0)
             focus, shown = look(reader, app)
+            while awaited and awaited not in shown and time.time() < deadline:
+                time.sleep(0.15)
+                focus, shown = look(reader, app)
             if not target or (focus and focus["name"] == target):
                 break
         else:

@@ -28,10 +28,12 @@ SKIP = 77
 def write_tone(path, seconds=2.0):
     import math
     frames = int(48000 * seconds)
-    data = bytearray()
-    for i in range(frames):
+    # 0.1 s holds 33 whole periods: one such block, repeated, makes long tones quickly.
+    block = bytearray()
+    for i in range(4800):
         s = int(9000 * math.sin(2 * math.pi * 330 * i / 48000))
-        data += struct.pack("<hh", s, s)
+        block += struct.pack("<hh", s, s)
+    data = (block * (frames // 4800 + 1))[:4 * frames]
     header = b"RIFF" + struct.pack("<I", 36 + len(data)) + b"WAVEfmt " + struct.pack(
         "<IHHIIHH", 16, 1, 2, 48000, 48000 * 4, 4, 16) + b"data" + struct.pack("<I", len(data))
     with open(path, "wb") as f:

@@ -209,7 +209,9 @@ class Keyboard(English):
     def walk(self):
         run, t = self.run, EN.get
         tone = os.path.join(run.scratch, "tone.wav")
-        e2e.write_tone(tone, 1.0)
+        # Long enough that it still plays when the second Space comes, with the 30 s that each Space's
+        # state may take to show on a loaded machine: an ended tone would read as paused.
+        e2e.write_tone(tone, 120.0)
         program, log = run.launch(tone)
         window = e2e.wait_for(lambda: self.windows(program), "the window")[0]
         added = EN["Добавлено дорожек: {0}"].replace("{0}", "1")
@@ -220,7 +222,9 @@ class Keyboard(English):
                     "click", "1")
         stops = ["Навигатор", "Эффекты", "Основной звук", "Обход всей цепочки", "В начало", "Остановить",
                  "Воспроизвести", "Записать с микрофона", "Повтор", "Диагностика"]
-        steps = self.keys("alt", "space", "space", "Tab->" + t(stops[0]), "Right", "Right",
+        # Each Space waits until the play button shows the state it should bring.
+        steps = self.keys("alt", "space=>" + t("Пауза"), "space=>" + t("Воспроизвести"), "Tab->" + t(stops[0]),
+                          "Right", "Right",
                           *["Tab->" + t(stop) for stop in stops[1:]], "Return", "Tab->" + t("Сканировать"),
                           "Return", "look")
         # Space after a bare Alt plays (the play button is named for pausing), and pauses again.
@@ -229,7 +233,8 @@ class Keyboard(English):
         # → on the browser's page picker: the markers, then the history.
         assert t("Нет маркеров") in steps[4]["shown"] and steps[4]["focus"]["name"] == t("Навигатор"), steps[4]
         assert t("Начальное состояние") in steps[5]["shown"], "→ did not reach the history page"
-        e2e.wait_for(lambda: EN["{0}: проблем не найдено"].replace("{0}", t("Щелчки")) in e2e.text(log), "the scan")
+        e2e.wait_for(lambda: EN["{0}: проблем не найдено"].replace("{0}", t("Щелчки")) in e2e.text(log), "the scan",
+                     timeout=120)
         assert steps[-1]["focus"]["name"] == t("Сканировать"), "the focus left Scan: %s" % steps[-1]["focus"]
 
         # The export sheet: Return on Cancel closes it, no save dialog follows.

@@ -98,6 +98,14 @@ Tone measure(const SharedArray<float>& x, double freq, std::int64_t from, std::i
     return {2.0 * std::hypot(s, c) / n, std::atan2(c, s)};
 }
 
+// The process's peak resident size (VmHWM) in KiB.
+std::int64_t peakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::stoll(line.substr(6));
+    return -1;
+}
+
 template <class E>
 std::string messageOf(const fs::path& p) {
     return test::refusal<E>([&] { AudioIO::read(p); });
@@ -347,6 +355,18 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
     EXPECT_TRUE(fails(writeBytes("noise.m4a", std::string(reinterpret_cast<const char*>(noise.data()), 20000))));
     // A file that cannot be opened is the library's error, passed on with its detail.
     EXPECT_NE(messageOf<PlatformError>(dir_ / "missing.flac").find(": "), std::string::npos);
+    // 4.9 KB WAVs whose LIST/INFO sub-chunk or bext chunk declares 0x7FFFFF00 bytes: damaged,
+    // refused without allocating what they declare (the peak is reset first where the kernel allows).
+    auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    for (const std::string chunk : {"LIST" + le32(0x7FFFFF0C) + "INFOINAM", std::string("bext")}) {
+        const std::string riff = "WAVEfmt " + le32(16) + le32(0x00020001) + le32(48000) + le32(192000) +
+                                 le32(0x00100004) + chunk + le32(0x7FFFFF00) + std::string(4800, 'x');
+        std::ofstream("/proc/self/clear_refs") << "5";
+        const std::int64_t before = peakResidentKiB();
+        EXPECT_EQ(messageOf<PlatformError>(writeBytes("huge.wav", "RIFF" + le32(std::uint32_t(riff.size())) + riff)),
+                  "Не удалось открыть аудиофайл: файл повреждён или не является аудиофайлом") << chunk;
+        EXPECT_LT(peakResidentKiB() - before, 100 * 1024) << chunk << ": KiB";
+    }
 
     // Truncated and corrupted encodings of a real file: an error or some audio, never a crash.
     auto readsOrRefuses = [&](const fs::path& p) {

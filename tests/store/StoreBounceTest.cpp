@@ -225,6 +225,16 @@ TEST_F(StoreBounce, MissingRangeMarkersAreExplainedBeforeAnyChooser) {
     run();
     EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"01 Куплет.wav"});
     EXPECT_EQ(store->status(), "Экспортировано файлов: 1 в «clip»");
+    // The whole project writes its ranges over silence too (every clip under them muted).
+    s = store->session();
+    s.tracks[0].muted = true;
+    store->setSession(s);
+    store->setExportSelectedTrack(false);
+    std::filesystem::create_directories(fx.home.path() / "whole");
+    fx.prompts.folderAnswers.push_back(fx.home.path() / "whole");
+    store->exportMarkerRanges();
+    run();
+    EXPECT_EQ(store->status(), "Экспортировано файлов: 3 в «whole»");
 }
 
 TEST_F(StoreBounce, TheMarkerListIsACsvFileWithAByteOrderMark) {

@@ -275,6 +275,16 @@ TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
     EXPECT_EQ(store->status(), *store->error());
     EXPECT_FALSE(store->busy() || store->recordingTask());
     EXPECT_EQ(fx.scheduler.pendingSingleShots(), 0);
+    // The chosen input alone does not open (the default one would): refused before the count-in too.
+    fx.backend.setDevices({{1, "Null/Input", "Input", 2, 0, 48000.0}, {3, "Null/USB", "USB", 1, 0, 44100.0}});
+    fx.defaults.set(AudioDevices::kInputDeviceKey, std::string("Null/USB"));
+    fx.backend.refuseStreams([](const AudioStreamRequest& r) { return r.inputDevice == 3u; });
+    store->setError(std::nullopt);
+    store->record();
+    fx.tasks.runAll();
+    EXPECT_EQ(store->error(), "Микрофон недоступен. Проверьте устройство ввода в настройках звука Linux.");
+    // It opens at its own rate only, which the check asks for: the count-in and the take go on.
+    fx.backend.refuseStreams([](const AudioStreamRequest& r) { return r.inputDevice == 3u && r.sampleRate != 44100.0; });
 
     store->record();
     fx.tasks.runAll();

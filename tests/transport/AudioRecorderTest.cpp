@@ -285,6 +285,12 @@ TEST(AudioRecorder, OverdubPlaybackAndCaptureStartTogether) {
         rig.run(1024);
         EXPECT_TRUE(rig.recorder.stop().deviceGaps) << input;
     }
+    // One in the output after the overdub has played to its end is not the take's.
+    rig.recorder.start(setup);
+    rig.run(36000);
+    rig.backend.reportGapNextBlock(false, true);
+    rig.run(1024);
+    EXPECT_FALSE(rig.recorder.stop().deviceGaps);
 }
 
 TEST(AudioRecorder, DirectMonitoringPlaysTheInputAtTheMonitorLevel) {
