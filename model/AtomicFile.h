@@ -8,6 +8,7 @@
 #include <string>
 
 #include "model/ByteSink.h"
+#include "model/StudioError.h"
 
 namespace tessoral {
 
@@ -23,10 +24,20 @@ namespace tessoral {
 // killed writer left: each write removes those of its own target first, and removeStale() those
 // of a whole folder. Writes of one target within the program take turns, so at most one
 // temporary per target exists at a time.
+// A file-system call that failed while a file was written, with the system's error number.
+class FileWriteError : public PlatformError {
+public:
+    FileWriteError(std::string message, int code) : PlatformError(std::move(message)), code_(code) {}
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
 namespace AtomicFile {
 
 // Streams the file: `produce` writes the whole content into the sink it is given.
-// Errors of the file system are thrown as PlatformError; an exception thrown by
+// Errors of the file system are thrown as FileWriteError; an exception thrown by
 // `produce` is passed on unchanged. Either way the target is untouched.
 void write(const std::filesystem::path& target, const std::function<void(ByteSink&)>& produce);
 

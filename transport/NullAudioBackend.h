@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -72,6 +73,9 @@ public:
     // The next openStream() with output channels throws a PlatformError with this detail (once).
     void failNextOutputOpen(std::string detail);
     bool requestInputAccess() override;
+    // Manual mode: while set, stopping a stream waits until it is cleared, as a device whose sound
+    // server no longer answers.
+    void holdStops(bool held);
 
     // The request of the most recently opened stream.
     std::optional<AudioStreamRequest> lastRequest() const;
@@ -102,6 +106,9 @@ private:
     std::optional<std::string> outputFailure_;
     bool inputGapNext_ = false;
     bool outputGapNext_ = false;
+    std::mutex holdMutex_;
+    std::condition_variable released_;
+    bool stopsHeld_ = false;  // under holdMutex_
 };
 
 }  // namespace tessoral

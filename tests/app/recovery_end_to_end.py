@@ -36,8 +36,15 @@ recovery copy holds both before the export ends. Alone, the signal lets the expo
 whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its file, the
 program ends by that signal with no export file (so the export was still running) and no temporary,
 the copy on disk; the next start offers it first and "Восстановить" brings both back.
-Fails when Xvfb or xdotool is missing.
+A take being recorded meets the quit signals: the program records from a private PulseAudio
+server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM,
+SIGTERM then SIGHUP 0.1 s later, or SIGINT twice. Each time the take is ended and placed first:
+the recovery copy holds it, as long as the status line said, and "Восстановить" at the next start
+brings it back (saved with Ctrl+S, read by plistlib).
+Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
+import array
+import glob
 import importlib.util
 import math
 import random
@@ -57,6 +64,12 @@ e2e = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(e2e)
 
 ODD = b"\xff\xfe"
+# How long a state may take to come on a machine three times oversubscribed.
+LIMIT = 180
+
+
+def wait_for(predicate, what):
+    return e2e.wait_for(predicate, what, timeout=LIMIT)
 
 
 def write_wav(path, seconds, hertz, hits=False):
@@ -109,12 +122,12 @@ class Program:
 
     def main_and_dialog(self, process, what):
         """Waits for the main window and one dialog over it; returns (main, dialog)."""
-        found = e2e.wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what, timeout=30)
+        found = wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what)
         ordered = sorted(found, key=self.area)
         return ordered[-1], ordered[0]
 
     def main_window(self, process):
-        return e2e.wait_for(lambda: self.windows(process), "the main window", timeout=30)[0]
+        return wait_for(lambda: self.windows(process), "the main window")[0]
 
     def key(self, window, *keys):
         self.run.xdotool("windowfocus", "--sync", window, check=False)
@@ -123,7 +136,7 @@ class Program:
 
     def save_as(self, process, known, path):
         """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
-        dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
+        dialog = wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
         self.key(dialog, "ctrl+a")
         self.run.xdotool("type", "--delay", "5", path)
         time.sleep(0.2)
@@ -193,50 +206,50 @@ def signals_meet_unsaved_writes(p, later):
     process, log = p.run.launch(*clips)
     later.append(process)
     window = p.main_window(process)
-    e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips", 120)
+    wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips")
     for markers, (delay, part, later_signal) in enumerate(
             ((0, 0, signal.SIGHUP), (0.1, 0.25, signal.SIGTERM), (0.3, 0.75, signal.SIGINT)), 1):
         p.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker (%s s)" % delay)
+        wait_for(lambda: "Маркер: " in e2e.text(log), "the marker (%s s)" % delay)
         assert not os.path.exists(copy_file), "autosaved before the signals (%s s)" % delay
         process.send_signal(signal.SIGTERM)
         sent = time.time()
         if delay:
             # `delay` after the first, or earlier once `part` of the copy is written: during its write.
-            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write", 30)
+            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write", LIMIT)
         process.send_signal(later_signal)
         print("%s %.3f s after SIGTERM, %d%% of the copy written" % (later_signal.name, time.time() - sent,
                                                                   100 * copied() // whole))
         assert not os.path.exists(meta_file), "the copy was whole before the second signal (%s s)" % delay
         # Sent together, the two are delivered lowest number first: either may be the later one.
         ended = (-signal.SIGHUP, -signal.SIGTERM) if delay == 0 else (-later_signal,)
-        assert process.wait(timeout=60) in ended, "%s s: exit code %s" % (delay, process.returncode)
+        assert process.wait(timeout=LIMIT) in ended, "%s s: exit code %s" % (delay, process.returncode)
         assert marker_count(copy_file) == markers and temporaries(p.data) == [], "%s s: the copy" % delay
 
         process, log = p.run.launch()
         later.append(process)
         window, question = p.main_and_dialog(process, "the recovery question (%s s)" % delay)
         p.key(question, "Return")  # "Восстановить"
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay, 60)
+        wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay)
         p.key(window, "ctrl+s")
         if markers == 1:
             p.save_as(process, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay, 60)
+        wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay)
         assert marker_count(project) == markers and len(clip_names(project)) == 2, "%s s: edits lost" % delay
     print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
 
     # Ctrl+S of the large project: SIGTERMs 0.2 and 0.5 s after its write began (or earlier at a
     # third and two thirds of it), both while it is written.
     p.key(window, "m")
-    e2e.wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
+    wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
     p.key(window, "ctrl+s")
-    began = poll(lambda: saved() is not None and time.time(), "the save's write", 30)
+    began = poll(lambda: saved() is not None and time.time(), "the save's write", LIMIT)
     for delay, part in ((0.2, 3), (0.5, 1.5)):
-        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay, 30)
+        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay, LIMIT)
         process.send_signal(signal.SIGTERM)
         print("SIGTERM %.3f s into the save, %d%% written" % (time.time() - began, 100 * (saved() or 0) // whole))
         assert saved() is not None, "the save ended before the SIGTERM at %s s" % delay
-    assert process.wait(timeout=60) == -signal.SIGTERM, "a save and two signals: exit code %s" % process.returncode
+    assert process.wait(timeout=LIMIT) == -signal.SIGTERM, "a save and two signals: exit code %s" % process.returncode
     assert marker_count(project) == 4 and not os.path.exists(copy_file), "the save lost the marker"
     print("two SIGTERMs during a large save: the saved file holds the marker")
 
@@ -254,29 +267,29 @@ def long_export_and_signals(programs, scratch, later):
         process, log = p.run.launch(wav)
         later.append(process)
         window = p.main_window(process)
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import", 60)
+        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
         p.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+        wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
         p.key(window, "ctrl+shift+e")
-        sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+        sheet = wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
         p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
         p.save_as(process, [window, sheet], m4a)
-        e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+        wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
         process.send_signal(signal.SIGTERM)
         signalled = time.time()
-        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy", 60)
+        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy", LIMIT)
         print("the copy %.2f s after the signal" % (time.time() - signalled))
         assert not os.path.exists(m4a), "the copy waited for the export"
         if not second_signal:
-            assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+            assert process.wait(timeout=LIMIT) == 0, "one signal: exit code %s" % process.returncode
             print("the export finished %.2f s after the signal" % (time.time() - signalled))
             assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
             continue
         # And as soon as the export writes its file, which then goes at once.
-        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write", 120)
+        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write", LIMIT)
         print("the export's write %.2f s after the signal" % (time.time() - signalled))
         process.send_signal(signal.SIGTERM)
-        code = process.wait(timeout=30)
+        code = process.wait(timeout=LIMIT)
         assert not os.path.exists(m4a), "the export ended before the second signal"
         assert code == -signal.SIGTERM, "two signals: exit code %s" % code
         assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
@@ -285,15 +298,108 @@ def long_export_and_signals(programs, scratch, later):
         later.append(r)
         window, question = p.main_and_dialog(r, "the recovery question after two signals")
         p.key(question, "Return")  # "Восстановить"
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore", 60)
+        wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore")
         project = os.path.join(p.run.scratch, "restored.tessoral")
         p.key(window, "ctrl+s")
         p.save_as(r, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project", 60)
+        wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project")
         assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
         p.key(window, "ctrl+q")
-        assert r.wait(timeout=30) == 0
+        assert r.wait(timeout=LIMIT) == 0
     print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
+
+
+def pulse_source(folder, env):
+    """A private PulseAudio server with a 48 kHz null sink (as root, as the transport's tests start
+    it), warmed with one short stream; `env` gets the ALSA configuration that names its PCMs."""
+    socket = os.path.join(folder, "native")
+    server = subprocess.Popen(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                               "--load=module-null-sink sink_name=tessoral_null rate=48000 format=float32le channels=2",
+                               "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % socket],
+                              env=dict(os.environ, PULSE_RUNTIME_PATH=folder, HOME=folder),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    wait_for(lambda: os.path.exists(socket) or server.poll() is not None, "the sound server")
+    assert server.poll() is None, "pulseaudio did not start"
+    plugin = glob.glob("/usr/lib*/alsa-lib/libasound_module_pcm_pulse.so") + \
+        glob.glob("/usr/lib*/*/alsa-lib/libasound_module_pcm_pulse.so")
+    assert plugin, "ALSA's pulse plugin (libasound2-plugins) is not installed"
+    with open(os.path.join(folder, "asound.conf"), "w") as f:
+        f.write('pcm_type.pulse { lib "%s" }\n' % plugin[0])
+        for pcm, device in (("out", "tessoral_null"), ("monitor", "tessoral_null.monitor")):
+            f.write('pcm.tessoral_%s { type pulse server "unix:%s" device "%s" }\n' % (pcm, socket, device))
+        # PortAudio 19.6 asserts when every PCM it lists opens: one that cannot keeps it going.
+        f.write('pcm.tessoral_unreachable { type pulse server "unix:%s/absent" }\n' % folder)
+    subprocess.run(["pacat", "--server=unix:" + socket, "--device=tessoral_null", "--raw", "--format=float32le",
+                    "--rate=48000", "--channels=2"], input=bytes(48000 * 8 // 4), check=True, timeout=LIMIT)
+    env.pop("TESSORAL_AUDIO")
+    env.update(ALSA_CONFIG_PATH=os.path.join(folder, "asound.conf"), JACK_NO_START_SERVER="1")
+    return server, socket
+
+
+def take(project):
+    """The recorded clip of `project`: its length in seconds and its peak."""
+    with open(project, "rb") as f:
+        clip = [t for t in plistlib.load(f)["tracks"] if t["name"].startswith("Запись")]
+    assert len(clip) == 1, "no take in %s" % project
+    left = array.array("f", clip[0]["left"])
+    return len(left) / 48000, max(map(abs, left))
+
+
+def takes_and_signals(p, later):
+    """A take recorded over the project from a PulseAudio source meets the quit signals (see the
+    module's text)."""
+    server, socket = pulse_source(p.run.scratch, p.run.env)
+    os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
+    with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
+        f.write("[General]\ninput.device.uid=ALSA/tessoral_monitor\noutput.device.uid=ALSA/tessoral_out\n")
+    bed = os.path.join(p.run.scratch, "bed.wav")
+    write_wav(bed, 60, 440)
+    copy_file = os.path.join(p.data, "Recovery.tessoral")
+    try:
+        for first, second in ((signal.SIGTERM, None), (signal.SIGTERM, signal.SIGHUP), (signal.SIGINT, signal.SIGINT)):
+            what = "+".join(s.name for s in (first, second) if s)
+            process, log = p.run.launch(bed)
+            later.append(process)
+            window = p.main_window(process)
+            wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the bed (%s)" % what)
+            height = int(dict(l.split("=") for l in p.run.xdotool("getwindowgeometry", "--shell", window).split())["HEIGHT"])
+            p.run.xdotool("mousemove", "--window", window, "152", str(height - 58), "click", "1")  # the record button
+            wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (%s)" % what)
+            wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short", "source-outputs"],
+                                            capture_output=True, text=True).stdout.strip(), "the capture (%s)" % what)
+            time.sleep(3)  # a take of about three seconds
+            process.send_signal(first)
+            if second == signal.SIGHUP:
+                time.sleep(0.1)  # a logout
+            elif second:  # Ctrl+C again once the first has reached the program
+                status = "/proc/%d/status" % process.pid
+                wait_for(lambda: not int(re.search(r"ShdPnd:\s*(\w+)", read(status).decode())[1], 16) & 1 << first - 1,
+                         "the first %s's delivery" % first.name)
+            if second:
+                process.send_signal(second)
+            assert process.wait(timeout=LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
+            said = re.search(r"Запись добавлена: (\d+):([\d.]+)", e2e.text(log))
+            assert said, "%s: the take was not placed" % what
+            length, peak = take(copy_file)
+            assert abs(length - 60 * int(said[1]) - float(said[2])) < 0.001 and length > 1 and peak > 0.1, \
+                "%s: the copy's take: %.3f s, peak %.2f (%s)" % (what, length, peak, said[0])
+
+            r, log_r = p.run.launch()
+            later.append(r)
+            window, question = p.main_and_dialog(r, "the recovery question (%s)" % what)
+            p.key(question, "Return")  # "Восстановить"
+            wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % what)
+            project = os.path.join(p.run.scratch, "%s.tessoral" % what)
+            p.key(window, "ctrl+s")
+            p.save_as(r, [window], project)
+            wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save (%s)" % what)
+            assert take(project)[0] == length and len(clip_names(project)) == 2, "%s: the take did not come back" % what
+            p.key(window, "ctrl+q")
+            assert r.wait(timeout=LIMIT) == 0
+            print("%s during a take: the take of %.3f s in the copy and back" % (what, length))
+    finally:
+        server.terminate()
+        server.wait()
 
 
 def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
@@ -304,21 +410,21 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
         "a file was opened before the answer (%s)" % what
     if hand_over:
         later, _ = p.run.launch(hand_over, display=False)
-        assert later.wait(timeout=30) == 0, "the handing-over start did not exit 0"
+        assert later.wait(timeout=LIMIT) == 0, "the handing-over start did not exit 0"
     time.sleep(1.5)
     assert p.recovery() == copy, "the recovery copy changed before it was answered (%s)" % what
     assert "Добавлено дорожек" not in e2e.text(log), "a handed-over file was opened before the answer"
     p.key(question, "Return")  # "Восстановить", the default button
-    e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s)" % what)
+    wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s)" % what)
     if len(expected) > 2:
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import after the restore (%s)" % what)
+        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import after the restore (%s)" % what)
     time.sleep(0.5)
     assert p.windows(process) == [window], "a further question appeared (%s)" % what
     p.key(window, "ctrl+s")
-    e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
+    wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
     assert clip_names(project) == sorted(expected), "%s: %s" % (what, clip_names(project))
     p.key(window, "ctrl+q")
-    assert process.wait(timeout=30) == 0, "quitting did not exit 0 (%s)" % what
+    assert process.wait(timeout=LIMIT) == 0, "quitting did not exit 0 (%s)" % what
 
 
 def main(binary):
@@ -328,6 +434,7 @@ def main(binary):
     long_run = Program(binary, display)
     exporting = [Program(binary, display), Program(binary, display)]
     large = Program(binary, display)
+    recording = Program(binary, display)
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
@@ -348,19 +455,19 @@ def main(binary):
         # The first program: open, save, take a handed-over file, autosave.
         a, log_a = first.run.launch(tone)
         window = first.main_window(a)
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
+        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
         first.key(window, "ctrl+s")
         first.save_as(a, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
+        wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
         second, _ = first.run.launch(other, display=False)
-        assert second.wait(timeout=30) == 0
-        e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording", 60)
+        assert second.wait(timeout=LIMIT) == 0
+        wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
+        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
 
         # Both autosave within a minute of their start. The long one is caught while it writes.
         copy_a = os.path.join(first.data, "Recovery.plist")
         caught = None
-        deadline = time.time() + 100
+        deadline = time.time() + 60 + LIMIT
         while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
             if caught is None:
                 found = temporaries(long_run.data)
@@ -373,14 +480,14 @@ def main(binary):
         assert caught is not None, "the long program did not autosave"
         assert os.path.exists(copy_a), "the first program did not autosave"
         # Its metadata follows the copy: both whole, naming the saved project, before the kill.
-        e2e.wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
+        wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
                      len((plist_or_none(os.path.join(first.data, "Recovery.tessoral")) or {}).get("tracks", [])) == 2,
                      "the first program's whole recovery copy")
         a.send_signal(signal.SIGKILL)
         a.wait()
         copy = first.recovery()
 
-        assert busy.wait(timeout=60) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
+        assert busy.wait(timeout=LIMIT) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
         assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
         with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
             restored = plistlib.load(f)
@@ -392,7 +499,7 @@ def main(binary):
         later.append(q)
         first.main_and_dialog(q, "the recovery question before a SIGTERM")
         q.send_signal(signal.SIGTERM)
-        assert q.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % q.returncode
+        assert q.wait(timeout=LIMIT) == 0, "SIGTERM during the question: exit code %s" % q.returncode
         assert first.recovery() == copy, "the copy changed when the program was ended during its question"
         assert "Проект открыт" not in e2e.text(log_q)
 
@@ -420,15 +527,15 @@ def main(binary):
         e, log_e = first.run.launch(odd_project)
         later.append(e)
         window = first.main_window(e)
-        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
+        wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
         h, _ = first.run.launch(third, display=False)
-        assert h.wait(timeout=30) == 0
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
+        assert h.wait(timeout=LIMIT) == 0
+        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
         first.key(window, "ctrl+s")
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
+        wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
         assert len(clip_names(odd_project)) == 4, clip_names(odd_project)
         first.key(window, "ctrl+q")
-        assert e.wait(timeout=30) == 0
+        assert e.wait(timeout=LIMIT) == 0
         print("names with FF FE: ok")
 
         # Logout, shutdown, a closed terminal: an edit two seconds old, long before any autosave,
@@ -440,13 +547,13 @@ def main(binary):
             s, log_s = first.run.launch(project)
             later.append(s)
             window = first.main_window(s)
-            e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
+            wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
             first.key(window, "m")
-            e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
+            wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
             time.sleep(2)
             assert not os.path.exists(copy_file), "autosaved before the %s" % sig.name
             s.send_signal(sig)
-            assert s.wait(timeout=30) == 0, "%s: exit code %s" % (sig.name, s.returncode)
+            assert s.wait(timeout=LIMIT) == 0, "%s: exit code %s" % (sig.name, s.returncode)
             assert marker_count(copy_file) == markers, "%s: the copy lacks the edit" % sig.name
             assert (plist_or_none(meta_file) or {}).get("path") == project, "%s: metadata" % sig.name
 
@@ -454,12 +561,12 @@ def main(binary):
             later.append(r)
             window, question = first.main_and_dialog(r, "the recovery question after a %s" % sig.name)
             first.key(question, "Return")  # "Восстановить"
-            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
+            wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
             first.key(window, "ctrl+s")
-            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
+            wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
             assert marker_count(project) == markers, "%s: the edit did not come back" % sig.name
             r.send_signal(signal.SIGINT)
-            assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
+            assert r.wait(timeout=LIMIT) == 0, "SIGINT: exit code %s" % r.returncode
             assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
         # A signal while a question waits: the edit is written all the same, and the work of every
         # quit is done before the program ends (the window's place kept among it).
@@ -471,23 +578,24 @@ def main(binary):
         s, log_s = first.run.launch(project)
         later.append(s)
         window = first.main_window(s)
-        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
+        wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
         first.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
+        wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
         first.key(window, "ctrl+q")
         first.main_and_dialog(s, "the unsaved-changes question")
         s.send_signal(signal.SIGTERM)
-        assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
+        assert s.wait(timeout=LIMIT) == 0, "SIGTERM during the question: exit code %s" % s.returncode
         assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
         with open(conf, encoding="utf-8") as f:
             assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
         print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
         signals_meet_unsaved_writes(large, later)
         long_export_and_signals(exporting, first.run.scratch, later)
+        takes_and_signals(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run, large.run, *(p.run for p in exporting)):
+        for run in (first.run, long_run.run, large.run, recording.run, *(p.run for p in exporting)):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -496,12 +604,12 @@ def main(binary):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        for p in (long_run, large, *exporting):
+        for p in (long_run, large, recording, *exporting):
             p.run.xvfb = None
             p.run.close()
         first.run.close()
 
 
 if __name__ == "__main__":
-    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool"))
+    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
     sys.exit(main(program) if program else code)

@@ -45,14 +45,25 @@ protected:
     }
 };
 
+// Spins until `done` says so; a failure (not a hang) after two minutes.
+template <class Done>
+void spinUntil(Done&& done, const char* what) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return ADD_FAILURE() << "timed out waiting for " << what;
+        std::this_thread::yield();
+    }
+}
+
 // Waits until the thread `tid` of this process sleeps in a lock (a futex wait).
 void waitUntilBlocked(pid_t tid) {
     const std::string file = "/proc/self/task/" + std::to_string(tid) + "/syscall";
     const std::string futex = std::to_string(SYS_futex) + " ";
-    for (std::string line; line.rfind(futex, 0) != 0; std::this_thread::yield()) {
+    spinUntil([&, line = std::string()]() mutable {
         std::ifstream in(file);
         std::getline(in, line);
-    }
+        return line.rfind(futex, 0) == 0;
+    }, "the quit to wait");
 }
 
 double unixNow() {
@@ -280,6 +291,14 @@ TEST_F(StoreAutosave, AQuitSignalWritesAtOnceWhatTheCopyLacksAndNothingElse) {
     store->setDirty(false);
     EXPECT_FALSE(store->writeRecoveryBeforeQuit());
     EXPECT_FALSE(copyExists());
+
+    // A copy that cannot be written: one line on standard error says which and why.
+    edit("Ещё раз");
+    std::filesystem::create_directory(copyFile());
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "tessoral: the recovery copy " + copyFile().string() + " could not be written: Is a directory\n");
 }
 
 TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
@@ -321,29 +340,33 @@ TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
     }
 
     // An autosave writing on a real worker, held inside its write by a write of the metadata under
-    // way (its copy already on disk): the quit waits for it and finds every change written.
-    edit("На потоке");
-    fx.scheduler.advanceBy(60);
-    std::promise<void> held, release;
-    std::thread holder([&] {
-        AtomicFile::write(metaFile(), [&](ByteSink&) {
-            held.set_value();
-            release.get_future().wait();
+    // way (its copy already on disk): the quit waits for it and finds every change written, or
+    // writes the one made while the copy was being written.
+    for (const bool editWhileWritten : {false, true}) {
+        edit("На потоке");
+        fx.scheduler.advanceBy(60);
+        std::promise<void> held, release;
+        std::thread holder([&] {
+            AtomicFile::write(metaFile(), [&](ByteSink&) {
+                held.set_value();
+                release.get_future().wait();
+            });
         });
-    });
-    held.get_future().wait();
-    std::filesystem::remove(copyFile());
-    std::thread worker([&] { fx.tasks.runNextWithoutResult(); });
-    while (!copyExists()) std::this_thread::yield();
-    // Released once the quit waits (on the autosave, or on the held file when it did not wait).
-    std::thread releaser([&, quitting = static_cast<pid_t>(::gettid())] {
-        waitUntilBlocked(quitting);
-        release.set_value();
-    });
-    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
-    for (std::thread* t : {&releaser, &worker, &holder}) t->join();
-    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
-    EXPECT_TRUE(RecoveryInfo::read(metaFile()));
+        held.get_future().wait();
+        std::filesystem::remove(copyFile());
+        std::thread worker([&] { fx.tasks.runNextWithoutResult(); });
+        spinUntil([&] { return copyExists(); }, "the autosave's copy");
+        if (editWhileWritten) edit("Во время записи");
+        // Released once the quit waits (on the autosave, or on the held file when it did not wait).
+        std::thread releaser([&, quitting = static_cast<pid_t>(::gettid())] {
+            waitUntilBlocked(quitting);
+            release.set_value();
+        });
+        EXPECT_EQ(store->writeRecoveryBeforeQuit(), editWhileWritten);
+        for (std::thread* t : {&releaser, &worker, &holder}) t->join();
+        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session())) << editWhileWritten;
+        EXPECT_TRUE(RecoveryInfo::read(metaFile()));
+    }
 }
 
 TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {
