@@ -62,14 +62,9 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 _spec = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "end_to_end.py"))
 e2e = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(e2e)
+e2e.LIMIT = 180  # every wait: a machine three times oversubscribed
 
 ODD = b"\xff\xfe"
-# How long a state may take to come on a machine three times oversubscribed.
-LIMIT = 180
-
-
-def wait_for(predicate, what):
-    return e2e.wait_for(predicate, what, timeout=LIMIT)
 
 
 def write_wav(path, seconds, hertz, hits=False):
@@ -122,12 +117,12 @@ class Program:
 
     def main_and_dialog(self, process, what):
         """Waits for the main window and one dialog over it; returns (main, dialog)."""
-        found = wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what)
+        found = e2e.wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what)
         ordered = sorted(found, key=self.area)
         return ordered[-1], ordered[0]
 
     def main_window(self, process):
-        return wait_for(lambda: self.windows(process), "the main window")[0]
+        return e2e.wait_for(lambda: self.windows(process), "the main window")[0]
 
     def key(self, window, *keys):
         self.run.xdotool("windowfocus", "--sync", window, check=False)
@@ -136,7 +131,7 @@ class Program:
 
     def save_as(self, process, known, path):
         """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
-        dialog = wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
+        dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
         self.key(dialog, "ctrl+a")
         self.run.xdotool("type", "--delay", "5", path)
         time.sleep(0.2)
@@ -170,9 +165,9 @@ def plist_or_none(path):
         return None
 
 
-def poll(predicate, what, timeout):
+def poll(predicate, what):
     """Like e2e.wait_for, but looks every millisecond (for a write that lasts a fraction of a second)."""
-    deadline = time.time() + timeout
+    deadline = time.time() + e2e.LIMIT
     while time.time() < deadline:
         value = predicate()
         if value:
@@ -206,50 +201,50 @@ def signals_meet_unsaved_writes(p, later):
     process, log = p.run.launch(*clips)
     later.append(process)
     window = p.main_window(process)
-    wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips")
+    e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips")
     for markers, (delay, part, later_signal) in enumerate(
             ((0, 0, signal.SIGHUP), (0.1, 0.25, signal.SIGTERM), (0.3, 0.75, signal.SIGINT)), 1):
         p.key(window, "m")
-        wait_for(lambda: "Маркер: " in e2e.text(log), "the marker (%s s)" % delay)
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker (%s s)" % delay)
         assert not os.path.exists(copy_file), "autosaved before the signals (%s s)" % delay
         process.send_signal(signal.SIGTERM)
         sent = time.time()
         if delay:
             # `delay` after the first, or earlier once `part` of the copy is written: during its write.
-            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write", LIMIT)
+            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write")
         process.send_signal(later_signal)
         print("%s %.3f s after SIGTERM, %d%% of the copy written" % (later_signal.name, time.time() - sent,
                                                                   100 * copied() // whole))
         assert not os.path.exists(meta_file), "the copy was whole before the second signal (%s s)" % delay
         # Sent together, the two are delivered lowest number first: either may be the later one.
         ended = (-signal.SIGHUP, -signal.SIGTERM) if delay == 0 else (-later_signal,)
-        assert process.wait(timeout=LIMIT) in ended, "%s s: exit code %s" % (delay, process.returncode)
+        assert process.wait(timeout=60) in ended, "%s s: exit code %s" % (delay, process.returncode)
         assert marker_count(copy_file) == markers and temporaries(p.data) == [], "%s s: the copy" % delay
 
         process, log = p.run.launch()
         later.append(process)
         window, question = p.main_and_dialog(process, "the recovery question (%s s)" % delay)
         p.key(question, "Return")  # "Восстановить"
-        wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay)
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay)
         p.key(window, "ctrl+s")
         if markers == 1:
             p.save_as(process, [window], project)
-        wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay)
         assert marker_count(project) == markers and len(clip_names(project)) == 2, "%s s: edits lost" % delay
     print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
 
     # Ctrl+S of the large project: SIGTERMs 0.2 and 0.5 s after its write began (or earlier at a
     # third and two thirds of it), both while it is written.
     p.key(window, "m")
-    wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
+    e2e.wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
     p.key(window, "ctrl+s")
-    began = poll(lambda: saved() is not None and time.time(), "the save's write", LIMIT)
+    began = poll(lambda: saved() is not None and time.time(), "the save's write")
     for delay, part in ((0.2, 3), (0.5, 1.5)):
-        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay, LIMIT)
+        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay)
         process.send_signal(signal.SIGTERM)
         print("SIGTERM %.3f s into the save, %d%% written" % (time.time() - began, 100 * (saved() or 0) // whole))
         assert saved() is not None, "the save ended before the SIGTERM at %s s" % delay
-    assert process.wait(timeout=LIMIT) == -signal.SIGTERM, "a save and two signals: exit code %s" % process.returncode
+    assert process.wait(timeout=60) == -signal.SIGTERM, "a save and two signals: exit code %s" % process.returncode
     assert marker_count(project) == 4 and not os.path.exists(copy_file), "the save lost the marker"
     print("two SIGTERMs during a large save: the saved file holds the marker")
 
@@ -267,29 +262,29 @@ def long_export_and_signals(programs, scratch, later):
         process, log = p.run.launch(wav)
         later.append(process)
         window = p.main_window(process)
-        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
         p.key(window, "m")
-        wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
         p.key(window, "ctrl+shift+e")
-        sheet = wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+        sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
         p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
         p.save_as(process, [window, sheet], m4a)
-        wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+        e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
         process.send_signal(signal.SIGTERM)
         signalled = time.time()
-        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy", LIMIT)
+        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy")
         print("the copy %.2f s after the signal" % (time.time() - signalled))
         assert not os.path.exists(m4a), "the copy waited for the export"
         if not second_signal:
-            assert process.wait(timeout=LIMIT) == 0, "one signal: exit code %s" % process.returncode
+            assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
             print("the export finished %.2f s after the signal" % (time.time() - signalled))
             assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
             continue
         # And as soon as the export writes its file, which then goes at once.
-        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write", LIMIT)
+        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write")
         print("the export's write %.2f s after the signal" % (time.time() - signalled))
         process.send_signal(signal.SIGTERM)
-        code = process.wait(timeout=LIMIT)
+        code = process.wait(timeout=30)
         assert not os.path.exists(m4a), "the export ended before the second signal"
         assert code == -signal.SIGTERM, "two signals: exit code %s" % code
         assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
@@ -298,14 +293,14 @@ def long_export_and_signals(programs, scratch, later):
         later.append(r)
         window, question = p.main_and_dialog(r, "the recovery question after two signals")
         p.key(question, "Return")  # "Восстановить"
-        wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore")
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore")
         project = os.path.join(p.run.scratch, "restored.tessoral")
         p.key(window, "ctrl+s")
         p.save_as(r, [window], project)
-        wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project")
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project")
         assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
         p.key(window, "ctrl+q")
-        assert r.wait(timeout=LIMIT) == 0
+        assert r.wait(timeout=30) == 0
     print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
 
 
@@ -318,10 +313,9 @@ def pulse_source(folder, env):
                                "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % socket],
                               env=dict(os.environ, PULSE_RUNTIME_PATH=folder, HOME=folder),
                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for(lambda: os.path.exists(socket) or server.poll() is not None, "the sound server")
+    e2e.wait_for(lambda: os.path.exists(socket) or server.poll() is not None, "the sound server")
     assert server.poll() is None, "pulseaudio did not start"
-    plugin = glob.glob("/usr/lib*/alsa-lib/libasound_module_pcm_pulse.so") + \
-        glob.glob("/usr/lib*/*/alsa-lib/libasound_module_pcm_pulse.so")
+    plugin = glob.glob("/usr/lib*/*/alsa-lib/libasound_module_pcm_pulse.so")
     assert plugin, "ALSA's pulse plugin (libasound2-plugins) is not installed"
     with open(os.path.join(folder, "asound.conf"), "w") as f:
         f.write('pcm_type.pulse { lib "%s" }\n' % plugin[0])
@@ -330,7 +324,7 @@ def pulse_source(folder, env):
         # PortAudio 19.6 asserts when every PCM it lists opens: one that cannot keeps it going.
         f.write('pcm.tessoral_unreachable { type pulse server "unix:%s/absent" }\n' % folder)
     subprocess.run(["pacat", "--server=unix:" + socket, "--device=tessoral_null", "--raw", "--format=float32le",
-                    "--rate=48000", "--channels=2"], input=bytes(48000 * 8 // 4), check=True, timeout=LIMIT)
+                    "--rate=48000", "--channels=2"], input=bytes(48000 * 8 // 4), check=True, timeout=e2e.LIMIT)
     env.pop("TESSORAL_AUDIO")
     env.update(ALSA_CONFIG_PATH=os.path.join(folder, "asound.conf"), JACK_NO_START_SERVER="1")
     return server, socket
@@ -361,41 +355,41 @@ def takes_and_signals(p, later):
             process, log = p.run.launch(bed)
             later.append(process)
             window = p.main_window(process)
-            wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the bed (%s)" % what)
+            e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the bed (%s)" % what)
             height = int(dict(l.split("=") for l in p.run.xdotool("getwindowgeometry", "--shell", window).split())["HEIGHT"])
             p.run.xdotool("mousemove", "--window", window, "152", str(height - 58), "click", "1")  # the record button
-            wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (%s)" % what)
-            wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short", "source-outputs"],
-                                            capture_output=True, text=True).stdout.strip(), "the capture (%s)" % what)
-            time.sleep(3)  # a take of about three seconds
+            e2e.wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (%s)" % what)
+            e2e.wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short", "source-outputs"],
+                                                capture_output=True, text=True).stdout.strip(), "the capture (%s)" % what)
+            time.sleep(5)  # a take of seconds (a sound server may deliver its first buffers late)
             process.send_signal(first)
             if second == signal.SIGHUP:
                 time.sleep(0.1)  # a logout
             elif second:  # Ctrl+C again once the first has reached the program
                 status = "/proc/%d/status" % process.pid
-                wait_for(lambda: not int(re.search(r"ShdPnd:\s*(\w+)", read(status).decode())[1], 16) & 1 << first - 1,
-                         "the first %s's delivery" % first.name)
+                e2e.wait_for(lambda: not int(re.search(r"ShdPnd:\s*(\w+)", read(status).decode())[1], 16) & 1 << first - 1,
+                             "the first %s's delivery" % first.name)
             if second:
                 process.send_signal(second)
-            assert process.wait(timeout=LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
+            assert process.wait(timeout=e2e.LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
             said = re.search(r"Запись добавлена: (\d+):([\d.]+)", e2e.text(log))
             assert said, "%s: the take was not placed" % what
             length, peak = take(copy_file)
-            assert abs(length - 60 * int(said[1]) - float(said[2])) < 0.001 and length > 1 and peak > 0.1, \
+            assert abs(length - 60 * int(said[1]) - float(said[2])) < 0.001 and length > 0.5 and peak > 0.1, \
                 "%s: the copy's take: %.3f s, peak %.2f (%s)" % (what, length, peak, said[0])
 
             r, log_r = p.run.launch()
             later.append(r)
             window, question = p.main_and_dialog(r, "the recovery question (%s)" % what)
             p.key(question, "Return")  # "Восстановить"
-            wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % what)
+            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % what)
             project = os.path.join(p.run.scratch, "%s.tessoral" % what)
             p.key(window, "ctrl+s")
             p.save_as(r, [window], project)
-            wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save (%s)" % what)
+            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save (%s)" % what)
             assert take(project)[0] == length and len(clip_names(project)) == 2, "%s: the take did not come back" % what
             p.key(window, "ctrl+q")
-            assert r.wait(timeout=LIMIT) == 0
+            assert r.wait(timeout=e2e.LIMIT) == 0
             print("%s during a take: the take of %.3f s in the copy and back" % (what, length))
     finally:
         server.terminate()
@@ -410,21 +404,21 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
         "a file was opened before the answer (%s)" % what
     if hand_over:
         later, _ = p.run.launch(hand_over, display=False)
-        assert later.wait(timeout=LIMIT) == 0, "the handing-over start did not exit 0"
+        assert later.wait(timeout=30) == 0, "the handing-over start did not exit 0"
     time.sleep(1.5)
     assert p.recovery() == copy, "the recovery copy changed before it was answered (%s)" % what
     assert "Добавлено дорожек" not in e2e.text(log), "a handed-over file was opened before the answer"
     p.key(question, "Return")  # "Восстановить", the default button
-    wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s)" % what)
+    e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s)" % what)
     if len(expected) > 2:
-        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import after the restore (%s)" % what)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the import after the restore (%s)" % what)
     time.sleep(0.5)
     assert p.windows(process) == [window], "a further question appeared (%s)" % what
     p.key(window, "ctrl+s")
-    wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
+    e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
     assert clip_names(project) == sorted(expected), "%s: %s" % (what, clip_names(project))
     p.key(window, "ctrl+q")
-    assert process.wait(timeout=LIMIT) == 0, "quitting did not exit 0 (%s)" % what
+    assert process.wait(timeout=30) == 0, "quitting did not exit 0 (%s)" % what
 
 
 def main(binary):
@@ -455,19 +449,19 @@ def main(binary):
         # The first program: open, save, take a handed-over file, autosave.
         a, log_a = first.run.launch(tone)
         window = first.main_window(a)
-        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
         first.key(window, "ctrl+s")
         first.save_as(a, [window], project)
-        wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
         second, _ = first.run.launch(other, display=False)
-        assert second.wait(timeout=LIMIT) == 0
-        wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
+        assert second.wait(timeout=30) == 0
+        e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
 
         # Both autosave within a minute of their start. The long one is caught while it writes.
         copy_a = os.path.join(first.data, "Recovery.plist")
         caught = None
-        deadline = time.time() + 60 + LIMIT
+        deadline = time.time() + 60 + e2e.LIMIT
         while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
             if caught is None:
                 found = temporaries(long_run.data)
@@ -480,14 +474,14 @@ def main(binary):
         assert caught is not None, "the long program did not autosave"
         assert os.path.exists(copy_a), "the first program did not autosave"
         # Its metadata follows the copy: both whole, naming the saved project, before the kill.
-        wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
+        e2e.wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
                      len((plist_or_none(os.path.join(first.data, "Recovery.tessoral")) or {}).get("tracks", [])) == 2,
                      "the first program's whole recovery copy")
         a.send_signal(signal.SIGKILL)
         a.wait()
         copy = first.recovery()
 
-        assert busy.wait(timeout=LIMIT) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
+        assert busy.wait(timeout=60) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
         assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
         with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
             restored = plistlib.load(f)
@@ -499,7 +493,7 @@ def main(binary):
         later.append(q)
         first.main_and_dialog(q, "the recovery question before a SIGTERM")
         q.send_signal(signal.SIGTERM)
-        assert q.wait(timeout=LIMIT) == 0, "SIGTERM during the question: exit code %s" % q.returncode
+        assert q.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % q.returncode
         assert first.recovery() == copy, "the copy changed when the program was ended during its question"
         assert "Проект открыт" not in e2e.text(log_q)
 
@@ -527,15 +521,15 @@ def main(binary):
         e, log_e = first.run.launch(odd_project)
         later.append(e)
         window = first.main_window(e)
-        wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
+        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
         h, _ = first.run.launch(third, display=False)
-        assert h.wait(timeout=LIMIT) == 0
-        wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
+        assert h.wait(timeout=30) == 0
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
         first.key(window, "ctrl+s")
-        wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
         assert len(clip_names(odd_project)) == 4, clip_names(odd_project)
         first.key(window, "ctrl+q")
-        assert e.wait(timeout=LIMIT) == 0
+        assert e.wait(timeout=30) == 0
         print("names with FF FE: ok")
 
         # Logout, shutdown, a closed terminal: an edit two seconds old, long before any autosave,
@@ -547,13 +541,13 @@ def main(binary):
             s, log_s = first.run.launch(project)
             later.append(s)
             window = first.main_window(s)
-            wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
+            e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
             first.key(window, "m")
-            wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
+            e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
             time.sleep(2)
             assert not os.path.exists(copy_file), "autosaved before the %s" % sig.name
             s.send_signal(sig)
-            assert s.wait(timeout=LIMIT) == 0, "%s: exit code %s" % (sig.name, s.returncode)
+            assert s.wait(timeout=30) == 0, "%s: exit code %s" % (sig.name, s.returncode)
             assert marker_count(copy_file) == markers, "%s: the copy lacks the edit" % sig.name
             assert (plist_or_none(meta_file) or {}).get("path") == project, "%s: metadata" % sig.name
 
@@ -561,12 +555,12 @@ def main(binary):
             later.append(r)
             window, question = first.main_and_dialog(r, "the recovery question after a %s" % sig.name)
             first.key(question, "Return")  # "Восстановить"
-            wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
+            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
             first.key(window, "ctrl+s")
-            wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
+            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
             assert marker_count(project) == markers, "%s: the edit did not come back" % sig.name
             r.send_signal(signal.SIGINT)
-            assert r.wait(timeout=LIMIT) == 0, "SIGINT: exit code %s" % r.returncode
+            assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
             assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
         # A signal while a question waits: the edit is written all the same, and the work of every
         # quit is done before the program ends (the window's place kept among it).
@@ -578,13 +572,13 @@ def main(binary):
         s, log_s = first.run.launch(project)
         later.append(s)
         window = first.main_window(s)
-        wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
+        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
         first.key(window, "m")
-        wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
         first.key(window, "ctrl+q")
         first.main_and_dialog(s, "the unsaved-changes question")
         s.send_signal(signal.SIGTERM)
-        assert s.wait(timeout=LIMIT) == 0, "SIGTERM during the question: exit code %s" % s.returncode
+        assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
         assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
         with open(conf, encoding="utf-8") as f:
             assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"

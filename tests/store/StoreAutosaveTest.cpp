@@ -292,13 +292,18 @@ TEST_F(StoreAutosave, AQuitSignalWritesAtOnceWhatTheCopyLacksAndNothingElse) {
     EXPECT_FALSE(store->writeRecoveryBeforeQuit());
     EXPECT_FALSE(copyExists());
 
-    // A copy that cannot be written: one line on standard error says which and why.
+    // A copy that cannot be written (a folder in its place, a file in its folder's): one line on
+    // standard error says which and why.
     edit("Ещё раз");
     std::filesystem::create_directory(copyFile());
-    testing::internal::CaptureStderr();
-    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "tessoral: the recovery copy " + copyFile().string() + " could not be written: Is a directory\n");
+    for (const std::string reason : {"Is a directory", "Not a directory"}) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "tessoral: the recovery copy " + copyFile().string() + " could not be written: " + reason + "\n");
+        std::filesystem::remove_all(copyFile().parent_path());
+        writeFile(copyFile().parent_path(), std::vector<std::uint8_t>{});
+    }
 }
 
 TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
