@@ -45,25 +45,19 @@ protected:
     }
 };
 
-// Spins until `done` says so; a failure (not a hang) after two minutes.
-template <class Done>
-void spinUntil(Done&& done, const char* what) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return ADD_FAILURE() << "timed out waiting for " << what;
-        std::this_thread::yield();
-    }
-}
+// A spin's end: a failure (not a hang) two minutes from now.
+std::chrono::steady_clock::time_point spinLimit() { return std::chrono::steady_clock::now() + std::chrono::minutes(2); }
 
 // Waits until the thread `tid` of this process sleeps in a lock (a futex wait).
 void waitUntilBlocked(pid_t tid) {
     const std::string file = "/proc/self/task/" + std::to_string(tid) + "/syscall";
     const std::string futex = std::to_string(SYS_futex) + " ";
-    spinUntil([&, line = std::string()]() mutable {
+    const auto limit = spinLimit();
+    for (std::string line; line.rfind(futex, 0) != 0; std::this_thread::yield()) {
+        if (std::chrono::steady_clock::now() > limit) return ADD_FAILURE() << "the quit never waited";
         std::ifstream in(file);
         std::getline(in, line);
-        return line.rfind(futex, 0) == 0;
-    }, "the quit to wait");
+    }
 }
 
 double unixNow() {
@@ -360,7 +354,8 @@ TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
         held.get_future().wait();
         std::filesystem::remove(copyFile());
         std::thread worker([&] { fx.tasks.runNextWithoutResult(); });
-        spinUntil([&] { return copyExists(); }, "the autosave's copy");
+        for (const auto limit = spinLimit(); !copyExists() && std::chrono::steady_clock::now() < limit;) std::this_thread::yield();
+        ASSERT_TRUE(copyExists());
         if (editWhileWritten) edit("Во время записи");
         // Released once the quit waits (on the autosave, or on the held file when it did not wait).
         std::thread releaser([&, quitting = static_cast<pid_t>(::gettid())] {
