@@ -38,9 +38,10 @@ program ends by that signal with no export file (so the export was still running
 the copy on disk; the next start offers it first and "Восстановить" brings both back.
 A take being recorded meets the quit signals: the program records from a private PulseAudio
 server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM,
-SIGTERM then SIGHUP 0.1 s later, or SIGINT twice. Each time the take is ended and placed first:
-the recovery copy holds it, as long as the status line said, and "Восстановить" at the next start
-brings it back (saved with Ctrl+S, read by plistlib).
+SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never stops), or SIGINT
+twice. Each time the take is ended and placed first: the recovery copy holds it, as long as the
+status line said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by
+plistlib).
 Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
 import array
@@ -362,6 +363,8 @@ def takes_and_signals(p, later):
             e2e.wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short", "source-outputs"],
                                                 capture_output=True, text=True).stdout.strip(), "the capture (%s)" % what)
             time.sleep(5)  # a take of seconds (a sound server may deliver its first buffers late)
+            if second == signal.SIGHUP:  # and the sound server stops answering: its streams never stop
+                server.send_signal(signal.SIGSTOP)
             process.send_signal(first)
             if second == signal.SIGHUP:
                 time.sleep(0.1)  # a logout
@@ -372,6 +375,7 @@ def takes_and_signals(p, later):
             if second:
                 process.send_signal(second)
             assert process.wait(timeout=e2e.LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
+            server.send_signal(signal.SIGCONT)
             said = re.search(r"Запись добавлена: (\d+):([\d.]+)", e2e.text(log))
             assert said, "%s: the take was not placed" % what
             length, peak = take(copy_file)
@@ -392,6 +396,7 @@ def takes_and_signals(p, later):
             assert r.wait(timeout=e2e.LIMIT) == 0
             print("%s during a take: the take of %.3f s in the copy and back" % (what, length))
     finally:
+        server.send_signal(signal.SIGCONT)
         server.terminate()
         server.wait()
 
