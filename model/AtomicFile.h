@@ -12,6 +12,16 @@
 
 namespace tessoral {
 
+// A file-system call that failed while a file was written, with the system's error number.
+class FileWriteError : public PlatformError {
+public:
+    FileWriteError(std::string message, int code) : PlatformError(std::move(message)), code_(code) {}
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
+
 // The one way files are written: the bytes go to a temporary file beside the target,
 // which is flushed to disk (fsync) and then renamed over the target; the folder is
 // flushed last. A reader never sees a half-written file, and on any failure the
@@ -24,16 +34,6 @@ namespace tessoral {
 // killed writer left: each write removes those of its own target first, and removeStale() those
 // of a whole folder. Writes of one target within the program take turns, so at most one
 // temporary per target exists at a time.
-// A file-system call that failed while a file was written, with the system's error number.
-class FileWriteError : public PlatformError {
-public:
-    FileWriteError(std::string message, int code) : PlatformError(std::move(message)), code_(code) {}
-    int code() const noexcept { return code_; }
-
-private:
-    int code_;
-};
-
 namespace AtomicFile {
 
 // Streams the file: `produce` writes the whole content into the sink it is given.

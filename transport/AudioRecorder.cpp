@@ -73,12 +73,13 @@ std::string describe(const std::exception& e) {
 // monitoring it also plays the input (both outputs from a one-channel input) at the monitor level.
 class AudioRecorder::InputCallback final : public AudioCallback {
 public:
-    InputCallback(CaptureRing& ring, std::optional<float> directLevel) : ring_(ring), directLevel_(directLevel) {}
+    InputCallback(std::shared_ptr<CaptureRing> ring, std::optional<float> directLevel)
+        : ring_(std::move(ring)), directLevel_(directLevel) {}
 
     void process(const AudioBlock& block) noexcept override {
         const std::int64_t n = std::max<std::int64_t>(block.frames, 0);
         const bool hasInput = block.input && block.inputChannels > 0 && block.input[0];
-        if (hasInput) ring_.push(block.input, block.inputChannels, n, block.inputTime, block.inputGap);
+        if (hasInput) ring_->push(block.input, block.inputChannels, n, block.inputTime, block.inputGap);
         for (int c = 0; c < block.outputChannels; ++c) {
             float* out = block.output[c];
             if (!out) continue;
@@ -93,7 +94,7 @@ public:
     }
 
 private:
-    CaptureRing& ring_;
+    const std::shared_ptr<CaptureRing> ring_;
     const std::optional<float> directLevel_;
 };
 
@@ -286,7 +287,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         request.sampleRate = device.sampleRate;
         request.outputChannels = direct ? 2 : 0;
         request.lowLatency = setup.monitorLevel.has_value();
-        inputCallback_ = std::make_shared<InputCallback>(*ring_, direct ? std::optional<float>(level) : std::nullopt);
+        inputCallback_ = std::make_shared<InputCallback>(ring_, direct ? std::optional<float>(level) : std::nullopt);
         // The device latencies are in the timestamps the gate and the overdub start go by:
         // counting them again here would place the take early by their sum.
         latency_ = RecordingLatency::total(0.0, 0.0, setup.manualLatencyMilliseconds);
@@ -305,7 +306,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             const Device again = inputDevice(inputUID);
             if (again.sampleRate != device.sampleRate || again.channels != device.channels)
                 inputDoesNotStart();
-            inputCallback_ = std::make_shared<InputCallback>(*ring_, std::nullopt);
+            inputCallback_ = std::make_shared<InputCallback>(ring_, std::nullopt);
             request.outputChannels = 0;
             try {
                 captureStream_ = backend_.openStream(request, *inputCallback_);
@@ -365,8 +366,7 @@ AudioRecorder::Progress AudioRecorder::tick() {
 RecordedTake AudioRecorder::stop() {
     std::shared_ptr<RecordingBuffer> buffer = active_ ? buffer_ : nullptr;
     // The input stops and the capture thread finishes first, so the loss counts are final.
-    stopStream(captureStream_, std::make_shared<std::pair<std::shared_ptr<InputCallback>, std::shared_ptr<CaptureRing>>>(
-                                   inputCallback_, ring_));
+    stopStream(captureStream_, inputCallback_);
     stopWorker();
     // Only input dropped between the take's first kept frame and its end is missing from it: a
     // device that delivers faster than real time overruns the ring once the take is full. Nor is
@@ -401,8 +401,7 @@ void AudioRecorder::stopOverdub() noexcept {
 
 void AudioRecorder::teardown() noexcept {
     // The input stops first, so the capture thread sees every buffer that was captured.
-    stopStream(captureStream_, std::make_shared<std::pair<std::shared_ptr<InputCallback>, std::shared_ptr<CaptureRing>>>(
-                                   inputCallback_, ring_));
+    stopStream(captureStream_, inputCallback_);
     stopWorker();
     captureStream_.reset();
     stopStream(monitorStream_, monitorCallback_);
