@@ -374,6 +374,8 @@ def takes_and_signals(p, later):
                              "the first %s's delivery" % first.name)
             if second:
                 process.send_signal(second)
+            if second == signal.SIGHUP:  # well before the sound library gives up waiting (minutes)
+                e2e.wait_for(lambda: os.path.exists(os.path.join(p.data, "Recovery.plist")), "the copy (%s)" % what, 60)
             assert process.wait(timeout=e2e.LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
             server.send_signal(signal.SIGCONT)
             said = re.search(r"Запись добавлена: (\d+):([\d.]+)", e2e.text(log))

@@ -116,6 +116,7 @@ TEST_F(StoreRecording, ShortSelectionRecordsPlainAtTheCursorOnANewRow) {
     recordFor(24000);
     EXPECT_EQ(newest().frames(), 24000);
     EXPECT_EQ(fx.backend.openStreams(), 1);
+    fx.backend.pump(4800);  // and it may still call in
     fx.backend.holdStops(false);
     for (const auto until = std::chrono::steady_clock::now() + 60s; fx.backend.openStreams() > 0;)
         ASSERT_LT(std::chrono::steady_clock::now(), until) << "the stream was never closed";
