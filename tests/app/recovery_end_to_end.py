@@ -38,8 +38,8 @@ program ends by that signal with no export file (so the export was still running
 the copy on disk; the next start offers it first and "Восстановить" brings both back.
 A take being recorded meets the quit signals: the program records from a private PulseAudio
 server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM,
-SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never stops), or SIGINT
-twice. Each time the take is ended and placed first: the recovery copy holds it, as long as the
+SIGINT twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never
+stops). Each time the take is ended and placed first: the recovery copy holds it, as long as the
 status line said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by
 plistlib).
 Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
@@ -351,7 +351,7 @@ def takes_and_signals(p, later):
     write_wav(bed, 60, 440)
     copy_file = os.path.join(p.data, "Recovery.tessoral")
     try:
-        for first, second in ((signal.SIGTERM, None), (signal.SIGTERM, signal.SIGHUP), (signal.SIGINT, signal.SIGINT)):
+        for first, second in ((signal.SIGTERM, None), (signal.SIGINT, signal.SIGINT), (signal.SIGTERM, signal.SIGHUP)):
             what = "+".join(s.name for s in (first, second) if s)
             process, log = p.run.launch(bed)
             later.append(process)
