@@ -10,8 +10,8 @@
 #include <system_error>
 #include <vector>
 
+#include "model/AtomicFile.h"
 #include "model/Localization.h"
-#include "model/StudioError.h"
 
 namespace tessoral::AppPaths {
 
@@ -45,8 +45,9 @@ void createFolders(const std::filesystem::path& folder, const std::filesystem::p
         struct stat st {};
         if (::stat(p.c_str(), &st) == 0) {
             if (S_ISDIR(st.st_mode)) break;
-            throw PlatformError(L("Не удалось записать файл «{0}»: {1}", forFile.filename().string(),
-                                  std::error_code(ENOTDIR, std::system_category()).message()));
+            throw FileWriteError(L("Не удалось записать файл «{0}»: {1}", forFile.filename().string(),
+                                   std::error_code(ENOTDIR, std::system_category()).message()),
+                                 ENOTDIR);
         }
         missing.push_back(p);
         const auto parent = p.parent_path();
@@ -55,8 +56,10 @@ void createFolders(const std::filesystem::path& folder, const std::filesystem::p
     }
     for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
         if (::mkdir(it->c_str(), 0700) != 0 && errno != EEXIST) {
-            throw PlatformError(L("Не удалось записать файл «{0}»: {1}", forFile.filename().string(),
-                                  std::error_code(errno, std::system_category()).message()));
+            const int error = errno;
+            throw FileWriteError(L("Не удалось записать файл «{0}»: {1}", forFile.filename().string(),
+                                   std::error_code(error, std::system_category()).message()),
+                                 error);
         }
     }
 }

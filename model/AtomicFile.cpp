@@ -43,8 +43,8 @@ public:
 
     [[noreturn]] void operator()(int error) const {
         const std::string detail = std::error_code(error, std::system_category()).message();
-        if (describe_) throw PlatformError(describe_(detail));
-        throw PlatformError(L("Не удалось записать файл «{0}»: {1}", target_.filename().string(), detail));
+        if (describe_) throw FileWriteError(describe_(detail), error);
+        throw FileWriteError(L("Не удалось записать файл «{0}»: {1}", target_.filename().string(), detail), error);
     }
 
 private:

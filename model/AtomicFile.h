@@ -8,8 +8,19 @@
 #include <string>
 
 #include "model/ByteSink.h"
+#include "model/StudioError.h"
 
 namespace tessoral {
+
+// A file-system call that failed while a file was written, with the system's error number.
+class FileWriteError : public PlatformError {
+public:
+    FileWriteError(std::string message, int code) : PlatformError(std::move(message)), code_(code) {}
+    int code() const noexcept { return code_; }
+
+private:
+    int code_;
+};
 
 // The one way files are written: the bytes go to a temporary file beside the target,
 // which is flushed to disk (fsync) and then renamed over the target; the folder is
@@ -26,7 +37,7 @@ namespace tessoral {
 namespace AtomicFile {
 
 // Streams the file: `produce` writes the whole content into the sink it is given.
-// Errors of the file system are thrown as PlatformError; an exception thrown by
+// Errors of the file system are thrown as FileWriteError; an exception thrown by
 // `produce` is passed on unchanged. Either way the target is untouched.
 void write(const std::filesystem::path& target, const std::function<void(ByteSink&)>& produce);
 

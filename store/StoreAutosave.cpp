@@ -5,11 +5,14 @@
 #include <QLocale>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <system_error>
 
 #include "model/AppPaths.h"
+#include "model/AtomicFile.h"
 #include "model/Bplist.h"
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
@@ -40,9 +43,11 @@ std::string shortDateTime(const PlistDate& date) {
 }
 
 // The recovery copy and its metadata, written from copies of the project and its file's path;
-// false at the first failure.
+// false at the first failure, whose reason goes to `failure` when given: the system's own words in
+// English for a refused file-system call (read in a journal, whatever the interface language).
 bool writeRecovery(const Session& copy, const std::optional<std::filesystem::path>& projectURL,
-                   const std::filesystem::path& copyURL, const std::filesystem::path& metaURL) {
+                   const std::filesystem::path& copyURL, const std::filesystem::path& metaURL,
+                   std::string* failure = nullptr) {
     try {
         AppPaths::createFolders(copyURL.parent_path(), copyURL);
         ProjectIO::save(copy, copyURL);
@@ -51,9 +56,24 @@ bool writeRecovery(const Session& copy, const std::optional<std::filesystem::pat
         if (projectURL) info.path = *projectURL;
         info.write(metaURL);
         return true;
+    } catch (const FileWriteError& error) {
+        const char* words = ::strerrordesc_np(error.code());
+        if (failure) *failure = words ? words : error.message();
+        return false;
+    } catch (const std::exception& error) {
+        if (failure) *failure = error.what();
+        return false;
     } catch (...) {
+        if (failure) *failure = "unknown failure";
         return false;
     }
+}
+
+// One line on standard error, which the desktop session's journal keeps: a quit signal leaves
+// nobody to read an alert. Plain bytes, as no formatting of the C library follows the locale here.
+void tellJournal(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
 }
 
 }  // namespace
@@ -147,7 +167,8 @@ bool StudioStore::writeRecoveryBeforeQuit() {
     const auto copyURL = recoveryURL();
     const auto metaURL = recoveryMetaURL();
     if (!copyURL || !metaURL) return false;
-    // Busy or recording does not stop it: what the project holds now is all there will be.
+    // Busy does not stop it: what the project holds now is all there will be (a take being
+    // recorded was ended and placed by the quit first).
     if (!dirty_ || session_.tracks.empty() || editCounter_ == autosavedCounter_) return false;
     if (!recoveryAnswered_) {
         // A copy an earlier run left, still waiting for its question, is never overwritten.
@@ -155,7 +176,11 @@ bool StudioStore::writeRecoveryBeforeQuit() {
         if (std::filesystem::exists(*copyURL, ec) || ec) return false;
         recoveryAnswered_ = true;
     }
-    if (!writeRecovery(session_, projectURL_, *copyURL, *metaURL)) return false;
+    std::string failure;
+    if (!writeRecovery(session_, projectURL_, *copyURL, *metaURL, &failure)) {
+        tellJournal("tessoral: the recovery copy " + copyURL->native() + " could not be written: " + failure + "\n");
+        return false;
+    }
     autosavedCounter_ = editCounter_;
     return true;
 }

@@ -304,7 +304,8 @@ public:
     // For a program told to end (a quit signal), before it waits for the work under way: writes
     // the recovery copy at once, on the calling thread, with the autosave's writer, when the copy
     // on disk lacks unsaved changes; writes nothing without them. An autosave queued or under way
-    // never writes over it afterwards. True when a copy was written.
+    // never writes over it afterwards. True when a copy was written; when it cannot be written, one
+    // line on standard error names the copy and the reason.
     bool writeRecoveryBeforeQuit();
 
 private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <condition_variable>
 
 #include "model/Defaults.h"
 #include "model/Localization.h"
@@ -25,6 +26,8 @@ namespace {
 constexpr double kCaptureRingSeconds = 2.0;
 // How often the capture thread looks for new input.
 constexpr auto kWorkerPoll = std::chrono::milliseconds(5);
+// How long a stream may take to stop before it is left to stop by itself.
+constexpr auto kStopLimit = std::chrono::seconds(2);
 // Input rates the converter is asked to take; a device claiming a rate outside them is refused
 // (the converter's set-up does not finish for absurd rates).
 constexpr double kLowestInputRate = 1000.0;
@@ -70,12 +73,13 @@ std::string describe(const std::exception& e) {
 // monitoring it also plays the input (both outputs from a one-channel input) at the monitor level.
 class AudioRecorder::InputCallback final : public AudioCallback {
 public:
-    InputCallback(CaptureRing& ring, std::optional<float> directLevel) : ring_(ring), directLevel_(directLevel) {}
+    InputCallback(std::shared_ptr<CaptureRing> ring, std::optional<float> directLevel)
+        : ring_(std::move(ring)), directLevel_(directLevel) {}
 
     void process(const AudioBlock& block) noexcept override {
         const std::int64_t n = std::max<std::int64_t>(block.frames, 0);
         const bool hasInput = block.input && block.inputChannels > 0 && block.input[0];
-        if (hasInput) ring_.push(block.input, block.inputChannels, n, block.inputTime, block.inputGap);
+        if (hasInput) ring_->push(block.input, block.inputChannels, n, block.inputTime, block.inputGap);
         for (int c = 0; c < block.outputChannels; ++c) {
             float* out = block.output[c];
             if (!out) continue;
@@ -90,7 +94,7 @@ public:
     }
 
 private:
-    CaptureRing& ring_;
+    const std::shared_ptr<CaptureRing> ring_;
     const std::optional<float> directLevel_;
 };
 
@@ -270,7 +274,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             formatNotSupported();
         }
         const auto ringFrames = static_cast<std::int64_t>(std::ceil(device.sampleRate * kCaptureRingSeconds));
-        ring_ = std::make_unique<CaptureRing>(channels, std::max<std::int64_t>(ringFrames, 16384));
+        ring_ = std::make_shared<CaptureRing>(channels, std::max<std::int64_t>(ringFrames, 16384));
 
         // Direct monitoring plays the input through the capture stream itself; it needs both
         // devices to be the defaults.
@@ -283,7 +287,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         request.sampleRate = device.sampleRate;
         request.outputChannels = direct ? 2 : 0;
         request.lowLatency = setup.monitorLevel.has_value();
-        inputCallback_ = std::make_unique<InputCallback>(*ring_, direct ? std::optional<float>(level) : std::nullopt);
+        inputCallback_ = std::make_shared<InputCallback>(ring_, direct ? std::optional<float>(level) : std::nullopt);
         // The device latencies are in the timestamps the gate and the overdub start go by:
         // counting them again here would place the take early by their sum.
         latency_ = RecordingLatency::total(0.0, 0.0, setup.manualLatencyMilliseconds);
@@ -302,7 +306,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             const Device again = inputDevice(inputUID);
             if (again.sampleRate != device.sampleRate || again.channels != device.channels)
                 inputDoesNotStart();
-            inputCallback_ = std::make_unique<InputCallback>(*ring_, std::nullopt);
+            inputCallback_ = std::make_shared<InputCallback>(ring_, std::nullopt);
             request.outputChannels = 0;
             try {
                 captureStream_ = backend_.openStream(request, *inputCallback_);
@@ -315,7 +319,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         }
 
         if (setup.monitorLevel && !directRuns) {
-            monitorCallback_ = std::make_unique<MonitorCallback>(monitorRing_, level);
+            monitorCallback_ = std::make_shared<MonitorCallback>(monitorRing_, level);
             try {
                 monitorStream_ = openOutput(outputUID, *monitorCallback_);
             } catch (const std::exception&) {
@@ -325,7 +329,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
 
         if (setup.playback && setup.playback->frames() > 0) {
             try {
-                overdubCallback_ = std::make_unique<OverdubCallback>(*setup.playback);
+                overdubCallback_ = std::make_shared<OverdubCallback>(*setup.playback);
                 overdubStream_ = openOutput(outputUID, *overdubCallback_);
                 const double start = captureStream_->time() + kOverdubLeadSeconds;
                 overdubCallback_->schedule(start, overdubStream_->sampleRate());
@@ -362,7 +366,7 @@ AudioRecorder::Progress AudioRecorder::tick() {
 RecordedTake AudioRecorder::stop() {
     std::shared_ptr<RecordingBuffer> buffer = active_ ? buffer_ : nullptr;
     // The input stops and the capture thread finishes first, so the loss counts are final.
-    if (captureStream_) captureStream_->stop();
+    stopStream(captureStream_, inputCallback_);
     stopWorker();
     // Only input dropped between the take's first kept frame and its end is missing from it: a
     // device that delivers faster than real time overruns the ring once the take is full. Nor is
@@ -389,7 +393,7 @@ RecordedTake AudioRecorder::stop() {
 }
 
 void AudioRecorder::stopOverdub() noexcept {
-    if (overdubStream_) overdubStream_->stop();
+    stopStream(overdubStream_, overdubCallback_);
     overdubStream_.reset();
     overdubCallback_.reset();
     overdubbing_ = false;
@@ -397,12 +401,12 @@ void AudioRecorder::stopOverdub() noexcept {
 
 void AudioRecorder::teardown() noexcept {
     // The input stops first, so the capture thread sees every buffer that was captured.
-    if (captureStream_) captureStream_->stop();
+    stopStream(captureStream_, inputCallback_);
     stopWorker();
     captureStream_.reset();
-    if (monitorStream_) monitorStream_->stop();
+    stopStream(monitorStream_, monitorCallback_);
     monitorStream_.reset();
-    if (overdubStream_) overdubStream_->stop();
+    stopStream(overdubStream_, overdubCallback_);
     overdubStream_.reset();
     inputCallback_.reset();
     monitorCallback_.reset();
@@ -417,6 +421,37 @@ void AudioRecorder::teardown() noexcept {
     overdubbing_ = false;
     latency_ = 0.0;
     captureStopFrame_ = std::numeric_limits<std::int64_t>::max();
+}
+
+void AudioRecorder::stopStream(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee) noexcept {
+    if (!stream) return;
+    struct Stopping {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool stopped = false;
+        // Handed over when the wait ends first, destroyed by the stopping thread.
+        std::unique_ptr<AudioStream> stream;
+        std::shared_ptr<const void> callee;
+    };
+    try {
+        auto stopping = std::make_shared<Stopping>();
+        std::thread([stopping, device = stream.get()] {
+            device->stop();
+            std::unique_lock lock(stopping->mutex);
+            stopping->stopped = true;
+            auto stream = std::move(stopping->stream);
+            auto callee = std::move(stopping->callee);
+            lock.unlock();
+            stopping->done.notify_all();
+            stream.reset();  // before what its callback uses
+        }).detach();
+        std::unique_lock lock(stopping->mutex);
+        if (stopping->done.wait_for(lock, kStopLimit, [&] { return stopping->stopped; })) return;
+        stopping->stream = std::move(stream);
+        stopping->callee = std::move(callee);
+    } catch (...) {
+        stream->stop();  // no thread to spare: stopped here, however long it takes
+    }
 }
 
 // ---- capture thread ----

@@ -126,6 +126,11 @@ private:
     void stopWorker();
     void workerLoop();
     void teardown() noexcept;
+    // Stops `stream`. A device that has not stopped after kStopLimit (a sound server that no
+    // longer answers) is left to stop on a thread of its own, which then destroys the stream and
+    // `callee` (what its callback uses); `stream` is empty then. The capture thread has drained
+    // everything captured before: the take keeps it.
+    void stopStream(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee) noexcept;
 
     AudioBackend& backend_;
     const Defaults& defaults_;
@@ -141,13 +146,14 @@ private:
     std::shared_ptr<CaptureGate> gate_;
     std::shared_ptr<RecordingBuffer> buffer_;
     std::shared_ptr<MonitorRing> monitorRing_;
-    std::unique_ptr<CaptureRing> ring_;
+    std::shared_ptr<CaptureRing> ring_;
     std::unique_ptr<CaptureProcessor> processor_;
 
-    // Callbacks outlive the streams that call them: declared first, destroyed last.
-    std::unique_ptr<InputCallback> inputCallback_;
-    std::unique_ptr<MonitorCallback> monitorCallback_;
-    std::unique_ptr<OverdubCallback> overdubCallback_;
+    // Callbacks outlive the streams that call them: declared first, destroyed last. Shared with
+    // a stream that did not stop in time (see stopStream).
+    std::shared_ptr<InputCallback> inputCallback_;
+    std::shared_ptr<MonitorCallback> monitorCallback_;
+    std::shared_ptr<OverdubCallback> overdubCallback_;
     std::unique_ptr<AudioStream> captureStream_;
     std::unique_ptr<AudioStream> monitorStream_;
     std::unique_ptr<AudioStream> overdubStream_;

@@ -78,6 +78,10 @@ public:
 
     void stop() noexcept override {
         if (backend_.mode() == NullAudioBackend::Mode::manual) {
+            {
+                std::unique_lock hold(backend_.holdMutex_);
+                backend_.released_.wait(hold, [this] { return !backend_.stopsHeld_; });
+            }
             // Not while a pump runs this stream's cycle. What the device still had queued is
             // thrown away, as a sound server does on a stop.
             std::lock_guard lock(backend_.mutex_);
@@ -354,6 +358,14 @@ void NullAudioBackend::refuseStreams(std::function<bool(const AudioStreamRequest
 void NullAudioBackend::failNextOutputOpen(std::string detail) {
     std::lock_guard lock(mutex_);
     outputFailure_ = std::move(detail);
+}
+
+void NullAudioBackend::holdStops(bool held) {
+    {
+        std::lock_guard lock(holdMutex_);
+        stopsHeld_ = held;
+    }
+    released_.notify_all();
 }
 
 bool NullAudioBackend::requestInputAccess() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -76,6 +77,9 @@ public:
     // that does not open (or not at that rate); null refuses none.
     void refuseStreams(std::function<bool(const AudioStreamRequest&)> refused);
     bool requestInputAccess() override;
+    // Manual mode: while set, stopping a stream waits until it is cleared, as a device whose sound
+    // server no longer answers.
+    void holdStops(bool held);
 
     // The request of the most recently opened stream.
     std::optional<AudioStreamRequest> lastRequest() const;
@@ -107,6 +111,9 @@ private:
     std::function<bool(const AudioStreamRequest&)> refused_;
     bool inputGapNext_ = false;
     bool outputGapNext_ = false;
+    std::mutex holdMutex_;
+    std::condition_variable released_;
+    bool stopsHeld_ = false;  // under holdMutex_
 };
 
 }  // namespace tessoral

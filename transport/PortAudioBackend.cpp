@@ -196,7 +196,9 @@ PortAudioBackend::PortAudioBackend() {
 
 PortAudioBackend::~PortAudioBackend() {
     std::lock_guard lock(mutex_);
-    if (!initialized_) return;
+    // A stream left to a device that did not stop is still open: closing the library would wait
+    // for that device too. The process is ending; the system closes it.
+    if (!initialized_ || openStreams_ > 0) return;
     QuietStderr quiet;
     Pa_Terminate();
 }

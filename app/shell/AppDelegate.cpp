@@ -74,13 +74,25 @@ bool AppDelegate::windowShouldClose() {
     return false;
 }
 
+void AppDelegate::keepUnsavedWork() {
+    if (store_) {
+        // A take being recorded is unsaved work too: stopping ends it and places it in the project
+        // before it returns (the captured audio is read and the clip added on this thread), so the
+        // copy written next holds it.
+        store_->stop();
+        // Then the unsaved changes go to the recovery copy, from the project as it stands: a save
+        // or an export under way adds nothing to it and may last minutes.
+        store_->writeRecoveryBeforeQuit();
+    }
+    // A second signal ends the program from now on.
+    if (workKept) workKept();
+}
+
 void AppDelegate::quitWithoutAsking() {
     if (terminating_) return;
     terminating_ = true;
-    // The unsaved changes go to the recovery copy first, from the project as it stands: a save or
-    // an export under way adds nothing to it and may last minutes, and a second signal ends the
-    // program as soon as the copy is whole. Then that work finishes and the event loop is left.
-    if (store_) store_->writeRecoveryBeforeQuit();
+    keepUnsavedWork();
+    // Then the work under way finishes and the event loop is left.
     if (terminate) terminate();
 }
 
@@ -91,7 +103,7 @@ void AppDelegate::quitOnSignal(bool questionWaits) {
     }
     if (terminating_) return;
     terminating_ = true;
-    if (store_) store_->writeRecoveryBeforeQuit();
+    keepUnsavedWork();
     if (finishWork) finishWork();
     if (endNow) endNow();
 }

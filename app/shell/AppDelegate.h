@@ -38,9 +38,10 @@ public:
     // manager all end here.
     void requestQuit();
     bool quitting() const { return terminating_; }
-    // Quits without the unsaved-changes question (the program was told to end by a signal):
-    // unsaved changes are written to the recovery copy, which the next start offers, and then
-    // `terminate` lets the work under way finish.
+    // Quits without the unsaved-changes question (the program was told to end by a signal): a
+    // recording is ended and its take placed, the unsaved changes are written to the recovery copy,
+    // which the next start offers, `workKept` is told, and then `terminate` lets the work under way
+    // finish.
     void quitWithoutAsking();
     // A quit signal. While one of the store's questions waits in its own event loop
     // (`questionWaits`), leaving through that loop would act on an answer nobody gave (the
@@ -54,10 +55,15 @@ public:
     std::function<void()> finishWork;
     // Ends the process at once, past every event loop; set by the application.
     std::function<void()> endNow;
+    // The unsaved work is on disk (or there was none, or it could not be written); set by the
+    // application.
+    std::function<void()> workKept;
     // Brings the main window to the front.
     std::function<void()> activate;
 
 private:
+    void keepUnsavedWork();
+
     QPointer<StudioStore> store_;
     std::vector<std::filesystem::path> pending_;
     bool demo_;

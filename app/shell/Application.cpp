@@ -172,6 +172,7 @@ int runApplication(int argc, char** argv) {
         tasks.waitForIdle();
     };
     delegate.finishWork = finishWork;
+    delegate.workKept = [&] { quitSignals.unsavedWorkKept(); };
     delegate.terminate = [&] {
         finishWork();
         // exit(), not quit(): quit() would first offer every window a close, and the window's close

@@ -13,8 +13,8 @@ namespace tessoral {
 // writes unsaved changes to the recovery copy, lets the writes under way finish and quits. A logout
 // sends SIGHUP right after SIGTERM and people press Ctrl+C twice, so a later signal never cuts a
 // write that carries the person's work: until the program says that work is kept
-// (`unsavedWorkKept`: the copy written, the save under way finished), a later signal waits, and the
-// program then ends by it at once. From then on a later signal ends it at once; either way the
+// (`unsavedWorkKept`: a take under way placed and the copy written, or the save under way
+// finished), a later signal waits, and the program then ends by it at once. From then on a later signal ends it at once; either way the
 // temporaries still being written (an export's) are removed first. One instance per program.
 class QuitSignals : public QObject {
     Q_OBJECT

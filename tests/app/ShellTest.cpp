@@ -11,6 +11,8 @@
 #include "app/shell/WindowPlacement.h"
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
+#include "model/RecordingPreferences.h"
+#include "transport/AudioDevices.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -329,6 +331,13 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
         fx.delegate().connectStore(fx.store());
         fx.loadDemo();
         ASSERT_TRUE(fx.store().dirty());
+        // A take under way is ended and placed first.
+        fx.services.backend.setDevices({{1, "Null/Input", "Input", 2, 0, 48000.0}});
+        fx.services.defaults.set(AudioDevices::kInputDeviceKey, std::string("Null/Input"));
+        fx.services.defaults.set(RecordingPreferences::kPlayProjectKey, false);
+        fx.store().record();
+        fx.services.backend.pump(4800);
+        ASSERT_TRUE(fx.store().transport().recording());
         std::vector<std::string> steps;
         const auto step = [&](const char* name) {
             steps.push_back((std::filesystem::exists(*fx.store().recoveryURL()) ? "copy, " : "") + std::string(name));
@@ -336,10 +345,13 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
         fx.delegate().terminate = [&] { step("terminate"); };
         fx.delegate().finishWork = [&] { step("finish"); };
         fx.delegate().endNow = [&] { step("end"); };
+        fx.delegate().workKept = [&] { step("kept"); };
         fx.delegate().quitOnSignal(questionWaits);
-        const std::vector<std::string> expected =
-            questionWaits ? std::vector<std::string>{"copy, finish", "copy, end"} : std::vector<std::string>{"copy, terminate"};
+        const std::vector<std::string> expected = questionWaits
+                                                      ? std::vector<std::string>{"copy, kept", "copy, finish", "copy, end"}
+                                                      : std::vector<std::string>{"copy, kept", "copy, terminate"};
         EXPECT_EQ(steps, expected);
+        EXPECT_EQ(fx.store().session().tracks.size(), 4u);
         EXPECT_TRUE(fx.services.prompts.alerts.empty());
         EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));
     }

@@ -165,8 +165,11 @@ def text(log):
     return log.read().decode("utf-8", "replace")
 
 
-def wait_for(predicate, what, timeout=30.0):
-    deadline = time.time() + timeout
+LIMIT = 30.0  # how long wait_for waits by default (a test may raise it)
+
+
+def wait_for(predicate, what, timeout=None):
+    deadline = time.time() + (timeout or LIMIT)
     while time.time() < deadline:
         value = predicate()
         if value:

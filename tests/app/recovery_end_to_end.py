@@ -36,8 +36,16 @@ recovery copy holds both before the export ends. Alone, the signal lets the expo
 whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its file, the
 program ends by that signal with no export file (so the export was still running) and no temporary,
 the copy on disk; the next start offers it first and "Восстановить" brings both back.
-Fails when Xvfb or xdotool is missing.
+A take being recorded meets the quit signals: the program records from a private PulseAudio
+server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM,
+SIGINT twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never
+stops). Each time the take is ended and placed first: the recovery copy holds it, as long as the
+status line said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by
+plistlib).
+Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
+import array
+import glob
 import importlib.util
 import math
 import random
@@ -55,6 +63,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 _spec = importlib.util.spec_from_file_location("end_to_end", os.path.join(HERE, "end_to_end.py"))
 e2e = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(e2e)
+e2e.LIMIT = 180  # every wait: a machine three times oversubscribed
 
 ODD = b"\xff\xfe"
 
@@ -109,12 +118,12 @@ class Program:
 
     def main_and_dialog(self, process, what):
         """Waits for the main window and one dialog over it; returns (main, dialog)."""
-        found = e2e.wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what, timeout=30)
+        found = e2e.wait_for(lambda: (lambda w: w if len(w) >= 2 else None)(self.windows(process)), what)
         ordered = sorted(found, key=self.area)
         return ordered[-1], ordered[0]
 
     def main_window(self, process):
-        return e2e.wait_for(lambda: self.windows(process), "the main window", timeout=30)[0]
+        return e2e.wait_for(lambda: self.windows(process), "the main window")[0]
 
     def key(self, window, *keys):
         self.run.xdotool("windowfocus", "--sync", window, check=False)
@@ -157,9 +166,9 @@ def plist_or_none(path):
         return None
 
 
-def poll(predicate, what, timeout):
+def poll(predicate, what):
     """Like e2e.wait_for, but looks every millisecond (for a write that lasts a fraction of a second)."""
-    deadline = time.time() + timeout
+    deadline = time.time() + e2e.LIMIT
     while time.time() < deadline:
         value = predicate()
         if value:
@@ -193,7 +202,7 @@ def signals_meet_unsaved_writes(p, later):
     process, log = p.run.launch(*clips)
     later.append(process)
     window = p.main_window(process)
-    e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips", 120)
+    e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the two eight-minute clips")
     for markers, (delay, part, later_signal) in enumerate(
             ((0, 0, signal.SIGHUP), (0.1, 0.25, signal.SIGTERM), (0.3, 0.75, signal.SIGINT)), 1):
         p.key(window, "m")
@@ -203,7 +212,7 @@ def signals_meet_unsaved_writes(p, later):
         sent = time.time()
         if delay:
             # `delay` after the first, or earlier once `part` of the copy is written: during its write.
-            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write", 30)
+            poll(lambda: copied() > (whole * part if time.time() < sent + delay else 1), "the copy's write")
         process.send_signal(later_signal)
         print("%s %.3f s after SIGTERM, %d%% of the copy written" % (later_signal.name, time.time() - sent,
                                                                   100 * copied() // whole))
@@ -217,11 +226,11 @@ def signals_meet_unsaved_writes(p, later):
         later.append(process)
         window, question = p.main_and_dialog(process, "the recovery question (%s s)" % delay)
         p.key(question, "Return")  # "Восстановить"
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay, 60)
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay)
         p.key(window, "ctrl+s")
         if markers == 1:
             p.save_as(process, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay, 60)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay)
         assert marker_count(project) == markers and len(clip_names(project)) == 2, "%s s: edits lost" % delay
     print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
 
@@ -230,9 +239,9 @@ def signals_meet_unsaved_writes(p, later):
     p.key(window, "m")
     e2e.wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
     p.key(window, "ctrl+s")
-    began = poll(lambda: saved() is not None and time.time(), "the save's write", 30)
+    began = poll(lambda: saved() is not None and time.time(), "the save's write")
     for delay, part in ((0.2, 3), (0.5, 1.5)):
-        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay, 30)
+        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay)
         process.send_signal(signal.SIGTERM)
         print("SIGTERM %.3f s into the save, %d%% written" % (time.time() - began, 100 * (saved() or 0) // whole))
         assert saved() is not None, "the save ended before the SIGTERM at %s s" % delay
@@ -254,7 +263,7 @@ def long_export_and_signals(programs, scratch, later):
         process, log = p.run.launch(wav)
         later.append(process)
         window = p.main_window(process)
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import", 60)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
         p.key(window, "m")
         e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
         p.key(window, "ctrl+shift+e")
@@ -264,7 +273,7 @@ def long_export_and_signals(programs, scratch, later):
         e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
         process.send_signal(signal.SIGTERM)
         signalled = time.time()
-        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy", 60)
+        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy")
         print("the copy %.2f s after the signal" % (time.time() - signalled))
         assert not os.path.exists(m4a), "the copy waited for the export"
         if not second_signal:
@@ -273,7 +282,7 @@ def long_export_and_signals(programs, scratch, later):
             assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
             continue
         # And as soon as the export writes its file, which then goes at once.
-        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write", 120)
+        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write")
         print("the export's write %.2f s after the signal" % (time.time() - signalled))
         process.send_signal(signal.SIGTERM)
         code = process.wait(timeout=30)
@@ -285,15 +294,113 @@ def long_export_and_signals(programs, scratch, later):
         later.append(r)
         window, question = p.main_and_dialog(r, "the recovery question after two signals")
         p.key(question, "Return")  # "Восстановить"
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore", 60)
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore")
         project = os.path.join(p.run.scratch, "restored.tessoral")
         p.key(window, "ctrl+s")
         p.save_as(r, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project", 60)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project")
         assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
         p.key(window, "ctrl+q")
         assert r.wait(timeout=30) == 0
     print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
+
+
+def pulse_source(folder, env):
+    """A private PulseAudio server with a 48 kHz null sink (as root, as the transport's tests start
+    it), warmed with one short stream; `env` gets the ALSA configuration that names its PCMs."""
+    socket = os.path.join(folder, "native")
+    server = subprocess.Popen(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                               "--load=module-null-sink sink_name=tessoral_null rate=48000 format=float32le channels=2",
+                               "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % socket],
+                              env=dict(os.environ, PULSE_RUNTIME_PATH=folder, HOME=folder),
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    e2e.wait_for(lambda: os.path.exists(socket) or server.poll() is not None, "the sound server")
+    assert server.poll() is None, "pulseaudio did not start"
+    plugin = glob.glob("/usr/lib*/*/alsa-lib/libasound_module_pcm_pulse.so")
+    assert plugin, "ALSA's pulse plugin (libasound2-plugins) is not installed"
+    with open(os.path.join(folder, "asound.conf"), "w") as f:
+        f.write('pcm_type.pulse { lib "%s" }\n' % plugin[0])
+        for pcm, device in (("out", "tessoral_null"), ("monitor", "tessoral_null.monitor")):
+            f.write('pcm.tessoral_%s { type pulse server "unix:%s" device "%s" }\n' % (pcm, socket, device))
+        # PortAudio 19.6 asserts when every PCM it lists opens: one that cannot keeps it going.
+        f.write('pcm.tessoral_unreachable { type pulse server "unix:%s/absent" }\n' % folder)
+    subprocess.run(["pacat", "--server=unix:" + socket, "--device=tessoral_null", "--raw", "--format=float32le",
+                    "--rate=48000", "--channels=2"], input=bytes(48000 * 8 // 4), check=True, timeout=e2e.LIMIT)
+    env.pop("TESSORAL_AUDIO")
+    env.update(ALSA_CONFIG_PATH=os.path.join(folder, "asound.conf"), JACK_NO_START_SERVER="1")
+    return server, socket
+
+
+def take(project):
+    """The recorded clip of `project`: its length in seconds and its peak."""
+    with open(project, "rb") as f:
+        clip = [t for t in plistlib.load(f)["tracks"] if t["name"].startswith("Запись")]
+    assert len(clip) == 1, "no take in %s" % project
+    left = array.array("f", clip[0]["left"])
+    return len(left) / 48000, max(map(abs, left))
+
+
+def takes_and_signals(p, later):
+    """A take recorded over the project from a PulseAudio source meets the quit signals (see the
+    module's text)."""
+    server, socket = pulse_source(p.run.scratch, p.run.env)
+    os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
+    with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
+        f.write("[General]\ninput.device.uid=ALSA/tessoral_monitor\noutput.device.uid=ALSA/tessoral_out\n")
+    bed = os.path.join(p.run.scratch, "bed.wav")
+    write_wav(bed, 60, 440)
+    copy_file = os.path.join(p.data, "Recovery.tessoral")
+    try:
+        for first, second in ((signal.SIGTERM, None), (signal.SIGINT, signal.SIGINT), (signal.SIGTERM, signal.SIGHUP)):
+            what = "+".join(s.name for s in (first, second) if s)
+            process, log = p.run.launch(bed)
+            later.append(process)
+            window = p.main_window(process)
+            e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the bed (%s)" % what)
+            height = int(dict(l.split("=") for l in p.run.xdotool("getwindowgeometry", "--shell", window).split())["HEIGHT"])
+            p.run.xdotool("mousemove", "--window", window, "152", str(height - 58), "click", "1")  # the record button
+            e2e.wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (%s)" % what)
+            e2e.wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short", "source-outputs"],
+                                                capture_output=True, text=True).stdout.strip(), "the capture (%s)" % what)
+            time.sleep(5)  # a take of seconds (a sound server may deliver its first buffers late)
+            if second == signal.SIGHUP:  # and the sound server stops answering: its streams never stop
+                server.send_signal(signal.SIGSTOP)
+            process.send_signal(first)
+            if second == signal.SIGHUP:
+                time.sleep(0.1)  # a logout
+            elif second:  # Ctrl+C again once the first has reached the program
+                status = "/proc/%d/status" % process.pid
+                e2e.wait_for(lambda: not int(re.search(r"ShdPnd:\s*(\w+)", read(status).decode())[1], 16) & 1 << first - 1,
+                             "the first %s's delivery" % first.name)
+            if second:
+                process.send_signal(second)
+            if second == signal.SIGHUP:  # well before the sound library gives up waiting (minutes)
+                e2e.wait_for(lambda: os.path.exists(os.path.join(p.data, "Recovery.plist")), "the copy (%s)" % what, 60)
+            assert process.wait(timeout=e2e.LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
+            server.send_signal(signal.SIGCONT)
+            said = re.search(r"Запись добавлена: (\d+):([\d.]+)", e2e.text(log))
+            assert said, "%s: the take was not placed" % what
+            length, peak = take(copy_file)
+            assert abs(length - 60 * int(said[1]) - float(said[2])) < 0.001 and length > 0.5 and peak > 0.1, \
+                "%s: the copy's take: %.3f s, peak %.2f (%s)" % (what, length, peak, said[0])
+
+            r, log_r = p.run.launch()
+            later.append(r)
+            window, question = p.main_and_dialog(r, "the recovery question (%s)" % what)
+            p.key(question, "Return")  # "Восстановить"
+            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % what)
+            project = os.path.join(p.run.scratch, "%s.tessoral" % what)
+            p.key(window, "ctrl+s")
+            p.save_as(r, [window], project)
+            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save (%s)" % what)
+            assert take(project)[0] == length and len(clip_names(project)) == 2, "%s: the take did not come back" % what
+            p.key(window, "ctrl+q")
+            assert r.wait(timeout=e2e.LIMIT) == 0
+            print("%s during a take: the take of %.3f s in the copy and back" % (what, length))
+    finally:
+        server.send_signal(signal.SIGCONT)
+        server.terminate()
+        server.wait()
 
 
 def restore_and_check(p, process, log, copy, project, expected, what, hand_over=None):
@@ -328,6 +435,7 @@ def main(binary):
     long_run = Program(binary, display)
     exporting = [Program(binary, display), Program(binary, display)]
     large = Program(binary, display)
+    recording = Program(binary, display)
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
@@ -355,12 +463,12 @@ def main(binary):
         second, _ = first.run.launch(other, display=False)
         assert second.wait(timeout=30) == 0
         e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording", 60)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
 
         # Both autosave within a minute of their start. The long one is caught while it writes.
         copy_a = os.path.join(first.data, "Recovery.plist")
         caught = None
-        deadline = time.time() + 100
+        deadline = time.time() + 60 + e2e.LIMIT
         while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
             if caught is None:
                 found = temporaries(long_run.data)
@@ -484,10 +592,11 @@ def main(binary):
         print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
         signals_meet_unsaved_writes(large, later)
         long_export_and_signals(exporting, first.run.scratch, later)
+        takes_and_signals(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run, large.run, *(p.run for p in exporting)):
+        for run in (first.run, long_run.run, large.run, recording.run, *(p.run for p in exporting)):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -496,12 +605,12 @@ def main(binary):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        for p in (long_run, large, *exporting):
+        for p in (long_run, large, recording, *exporting):
             p.run.xvfb = None
             p.run.close()
         first.run.close()
 
 
 if __name__ == "__main__":
-    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool"))
+    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
     sys.exit(main(program) if program else code)

@@ -45,11 +45,16 @@ protected:
     }
 };
 
+// A spin's end: a failure (not a hang) two minutes from now.
+std::chrono::steady_clock::time_point spinLimit() { return std::chrono::steady_clock::now() + std::chrono::minutes(2); }
+
 // Waits until the thread `tid` of this process sleeps in a lock (a futex wait).
 void waitUntilBlocked(pid_t tid) {
     const std::string file = "/proc/self/task/" + std::to_string(tid) + "/syscall";
     const std::string futex = std::to_string(SYS_futex) + " ";
+    const auto limit = spinLimit();
     for (std::string line; line.rfind(futex, 0) != 0; std::this_thread::yield()) {
+        if (std::chrono::steady_clock::now() > limit) return ADD_FAILURE() << "the quit never waited";
         std::ifstream in(file);
         std::getline(in, line);
     }
@@ -280,6 +285,19 @@ TEST_F(StoreAutosave, AQuitSignalWritesAtOnceWhatTheCopyLacksAndNothingElse) {
     store->setDirty(false);
     EXPECT_FALSE(store->writeRecoveryBeforeQuit());
     EXPECT_FALSE(copyExists());
+
+    // A copy that cannot be written (a folder in its place, a file in its folder's): one line on
+    // standard error says which and why.
+    edit("Ещё раз");
+    std::filesystem::create_directory(copyFile());
+    for (const std::string reason : {"Is a directory", "Not a directory"}) {
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(store->writeRecoveryBeforeQuit());
+        EXPECT_EQ(testing::internal::GetCapturedStderr(),
+                  "tessoral: the recovery copy " + copyFile().string() + " could not be written: " + reason + "\n");
+        std::filesystem::remove_all(copyFile().parent_path());
+        writeFile(copyFile().parent_path(), std::vector<std::uint8_t>{});
+    }
 }
 
 TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
@@ -321,29 +339,34 @@ TEST_F(StoreAutosave, AQuitSettlesAnAutosaveWhoseResultNeverArrived) {
     }
 
     // An autosave writing on a real worker, held inside its write by a write of the metadata under
-    // way (its copy already on disk): the quit waits for it and finds every change written.
-    edit("На потоке");
-    fx.scheduler.advanceBy(60);
-    std::promise<void> held, release;
-    std::thread holder([&] {
-        AtomicFile::write(metaFile(), [&](ByteSink&) {
-            held.set_value();
-            release.get_future().wait();
+    // way (its copy already on disk): the quit waits for it and finds every change written, or
+    // writes the one made while the copy was being written.
+    for (const bool editWhileWritten : {false, true}) {
+        edit("На потоке");
+        fx.scheduler.advanceBy(60);
+        std::promise<void> held, release;
+        std::thread holder([&] {
+            AtomicFile::write(metaFile(), [&](ByteSink&) {
+                held.set_value();
+                release.get_future().wait();
+            });
         });
-    });
-    held.get_future().wait();
-    std::filesystem::remove(copyFile());
-    std::thread worker([&] { fx.tasks.runNextWithoutResult(); });
-    while (!copyExists()) std::this_thread::yield();
-    // Released once the quit waits (on the autosave, or on the held file when it did not wait).
-    std::thread releaser([&, quitting = static_cast<pid_t>(::gettid())] {
-        waitUntilBlocked(quitting);
-        release.set_value();
-    });
-    EXPECT_FALSE(store->writeRecoveryBeforeQuit());
-    for (std::thread* t : {&releaser, &worker, &holder}) t->join();
-    EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session()));
-    EXPECT_TRUE(RecoveryInfo::read(metaFile()));
+        held.get_future().wait();
+        std::filesystem::remove(copyFile());
+        std::thread worker([&] { fx.tasks.runNextWithoutResult(); });
+        for (const auto limit = spinLimit(); !copyExists() && std::chrono::steady_clock::now() < limit;) std::this_thread::yield();
+        ASSERT_TRUE(copyExists());
+        if (editWhileWritten) edit("Во время записи");
+        // Released once the quit waits (on the autosave, or on the held file when it did not wait).
+        std::thread releaser([&, quitting = static_cast<pid_t>(::gettid())] {
+            waitUntilBlocked(quitting);
+            release.set_value();
+        });
+        EXPECT_EQ(store->writeRecoveryBeforeQuit(), editWhileWritten);
+        for (std::thread* t : {&releaser, &worker, &holder}) t->join();
+        EXPECT_EQ(ProjectIO::encode(ProjectIO::load(copyFile())), ProjectIO::encode(store->session())) << editWhileWritten;
+        EXPECT_TRUE(RecoveryInfo::read(metaFile()));
+    }
 }
 
 TEST(StoreAutosaveOff, WithoutADataFolderNothingIsWrittenOrOffered) {

@@ -109,6 +109,17 @@ TEST_F(StoreRecording, ShortSelectionRecordsPlainAtTheCursorOnANewRow) {
 
     store->undo();
     EXPECT_EQ(store->session().tracks.size(), 1u);
+
+    // A device that does not stop (a sound server that no longer answers) is left to stop by
+    // itself: the take is placed all the same, and the stream goes once the device lets it.
+    fx.backend.holdStops(true);
+    recordFor(24000);
+    EXPECT_EQ(newest().frames(), 24000);
+    EXPECT_EQ(fx.backend.openStreams(), 1);
+    fx.backend.pump(4800);  // and it may still call in
+    fx.backend.holdStops(false);
+    for (const auto until = std::chrono::steady_clock::now() + 60s; fx.backend.openStreams() > 0;)
+        ASSERT_LT(std::chrono::steady_clock::now(), until) << "the stream was never closed";
 }
 
 TEST_F(StoreRecording, PreRollBeforeZeroStillKeepsTheTakeFromTheSelection) {
