@@ -162,16 +162,19 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
     connect(slider_, &QSlider::sliderPressed, this, &MixerFader::pressed);
     connect(slider_, &QSlider::valueChanged, this, &MixerFader::moved);
     connect(slider_, &QSlider::sliderReleased, this, &MixerFader::released);
-    connect(slider_, &ValueSliderTrack::keyStepped, this, [this] {
+    connect(slider_, &ValueSliderTrack::keyBurstStarted, this, [this] {
         if (begin_) begin_();
-        commitDraft();
     });
+    connect(slider_, &ValueSliderTrack::keyBurstEnded, this, &MixerFader::commitDraft);
     connect(zero_, &QPushButton::clicked, this, [this] {
         draft_ = 0.0;
         place();
         commitDraft();
     });
 }
+
+// A burst of key steps still open goes with the fader, uncommitted.
+MixerFader::~MixerFader() { slider_->disconnect(this); }
 
 QString MixerFader::readoutText(double dB) {
     const std::string sign = std::signbit(dB) || std::isnan(dB) ? "" : "+";

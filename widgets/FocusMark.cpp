@@ -98,23 +98,37 @@ bool FocusMark::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+FocusMark::Keyboard* FocusMark::keyboardIn(QWidget* window) {
+    keyboard_.removeIf([](const Keyboard& k) { return !k.window; });
+    for (Keyboard& k : keyboard_)
+        if (k.window == window) return &k;
+    return nullptr;
+}
+
 void FocusMark::focusIn(QWidget* widget, Qt::FocusReason reason) {
     if (!markable(widget)) return;
+    QWidget* window = widget->window();
+    Keyboard* keyboard = keyboardIn(window);
     switch (reason) {
         case Qt::TabFocusReason:
         case Qt::BacktabFocusReason:
         case Qt::ShortcutFocusReason:
-            keyboard_ = widget;
+            if (keyboard) keyboard->control = widget;
+            else keyboard_.append(Keyboard{window, widget});
             show(widget);
             break;
         case Qt::PopupFocusReason:
         case Qt::ActiveWindowFocusReason:
-            // Back from a menu, a popover or another window: the mark comes back with the focus.
-            if (widget == keyboard_) show(widget);
+            // Back from a menu, a popover or another window: the mark comes back with the focus,
+            // also to the control that took the place of one gone meanwhile.
+            if (keyboard && keyboard->control != widget &&
+                (!keyboard->control || !keyboard->control->isVisible() || !keyboard->control->isEnabled()))
+                keyboard->control = widget;
+            if (keyboard && keyboard->control == widget) show(widget);
             else hide();
             break;
         default:
-            keyboard_ = nullptr;
+            keyboard_.removeIf([window](const Keyboard& k) { return k.window == window; });
             hide();
             break;
     }

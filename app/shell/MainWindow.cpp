@@ -138,31 +138,49 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::focusNextPrevChild(bool next) {
+    // A control disabled while it holds the focus (the loop button while playback is prepared)
+    // keeps it rather than handing it to the next control, where Return would press something
+    // else. Tab from it while it stays disabled goes on from its place.
+    QWidget* focus = focusWidget();
+    if (focus && focus != this && !focus->isEnabled() && focus != keptDisabled_) {
+        keptDisabled_ = focus;
+        focus->installEventFilter(this);
+        return true;
+    }
     return ReadingOrder::step(this, next, lastFocus_) || QMainWindow::focusNextPrevChild(next);
 }
 
+void MainWindow::awaitReturn(QWidget* control) {
+    if (lost_ && lost_ != control && lost_ != keptDisabled_) lost_->removeEventFilter(this);
+    lost_ = control;
+    control->installEventFilter(this);
+}
+
 void MainWindow::followFocus(QWidget* old, QWidget* now) {
+    // The window itself holding the focus is no control's: a control waiting to take it back still waits.
+    if (now == this) return;
     if (now && now->window() == this) {
         lastFocus_ = now;
-        if (lost_) lost_->removeEventFilter(this);
+        if (lost_ && lost_ != keptDisabled_) lost_->removeEventFilter(this);
         lost_ = nullptr;
         return;
     }
     // A control that started a command and was disabled (or hidden) while it runs, with its panel,
     // leaves the focus nowhere: it takes it back once it can, unless another control took it.
-    if (!now && old && old == lastFocus_ && old->window() == this && !(old->isVisible() && old->isEnabled())) {
-        if (lost_) lost_->removeEventFilter(this);
-        lost_ = old;
-        old->installEventFilter(this);
-    }
+    if (!now && old && old == lastFocus_ && old->window() == this && !(old->isVisible() && old->isEnabled()))
+        awaitReturn(old);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == keptDisabled_ && event->type() == QEvent::EnabledChange && keptDisabled_->isEnabled()) {
+        keptDisabled_ = nullptr;
+        if (watched != lost_) watched->removeEventFilter(this);
+    }
     if (watched == lost_ && (event->type() == QEvent::EnabledChange || event->type() == QEvent::Show)) {
         QWidget* control = lost_;
         QWidget* focus = QApplication::focusWidget();
         if (control->isVisible() && control->isEnabled() && isActiveWindow() && (!focus || focus == this)) {
-            control->removeEventFilter(this);
+            if (control != keptDisabled_) control->removeEventFilter(this);
             lost_ = nullptr;
             // As when a popup hands the focus back: its mark returns where the keyboard put it.
             control->setFocus(Qt::ActiveWindowFocusReason);
@@ -185,6 +203,18 @@ void MainWindow::bringForward() {
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::ActivationChange || !isActiveWindow()) return;
+    // The control that held the focus was disabled or removed while another window was active (a
+    // sheet's command locks the panels): the window itself holds the focus, instead of Qt handing
+    // it to its first control, and the control takes it back once it can.
+    if (!focusWidget()) {
+        QWidget* last = lastFocus_ && lastFocus_->window() == this ? lastFocus_.data() : nullptr;
+        if (last && last->isVisible() && last->isEnabled()) {
+            last->setFocus(Qt::ActiveWindowFocusReason);
+        } else {
+            if (last) awaitReturn(last);
+            setFocus(Qt::OtherFocusReason);
+        }
+    }
     // Some window managers give the activation to this window when a dialog over a sheet closes
     // (xfwm4), although the sheet still holds its keyboard: it goes on to the sheet, where Escape
     // and Tab work.

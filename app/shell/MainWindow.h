@@ -67,6 +67,10 @@ private:
     QMetaObject::Connection focusFollower_;
     QPointer<QWidget> lastFocus_;
     QPointer<QWidget> lost_;
+    // Waits for `control`, which the focus left disabled or hidden, to take the focus back.
+    void awaitReturn(QWidget* control);
+    // A control that keeps the focus while it is disabled.
+    QPointer<QWidget> keptDisabled_;
     bool shown_ = false;
     bool placed_ = false;  // the program's start placed it on a screen
 };
