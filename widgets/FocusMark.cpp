@@ -119,11 +119,7 @@ void FocusMark::focusIn(QWidget* widget, Qt::FocusReason reason) {
             break;
         case Qt::PopupFocusReason:
         case Qt::ActiveWindowFocusReason:
-            // Back from a menu, a popover or another window: the mark comes back with the focus,
-            // also to the control that took the place of one gone meanwhile.
-            if (keyboard && keyboard->control != widget &&
-                (!keyboard->control || !keyboard->control->isVisible() || !keyboard->control->isEnabled()))
-                keyboard->control = widget;
+            // Back from a menu, a popover or another window: the mark comes back with the focus.
             if (keyboard && keyboard->control == widget) show(widget);
             else hide();
             break;

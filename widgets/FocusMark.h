@@ -12,9 +12,7 @@ namespace tessoral {
 // brought the focus (Tab, Shift+Tab, a shortcut), stays when a popup or another window hands the
 // focus back, and goes when the pointer moves the focus; it follows the control as it moves or
 // scrolls and is cut where a scroll area cuts the control. Each window keeps its own keyboard
-// control while another has the focus (a sheet and a dialog over it); when the focus comes back to
-// a window whose keyboard control has gone meanwhile (removed, hidden or disabled), the control
-// that takes its place is marked.
+// control while another has the focus (a sheet, a dialog over the sheet).
 class FocusMark : public QObject {
     Q_OBJECT
 public:

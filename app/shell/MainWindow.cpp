@@ -151,7 +151,7 @@ bool MainWindow::focusNextPrevChild(bool next) {
 }
 
 void MainWindow::awaitReturn(QWidget* control) {
-    if (lost_ && lost_ != control && lost_ != keptDisabled_) lost_->removeEventFilter(this);
+    // The filter stays: it serves `keptDisabled_` too, and a control passed on is no longer watched for.
     lost_ = control;
     control->installEventFilter(this);
 }
@@ -161,7 +161,6 @@ void MainWindow::followFocus(QWidget* old, QWidget* now) {
     if (now == this) return;
     if (now && now->window() == this) {
         lastFocus_ = now;
-        if (lost_ && lost_ != keptDisabled_) lost_->removeEventFilter(this);
         lost_ = nullptr;
         return;
     }
@@ -172,15 +171,12 @@ void MainWindow::followFocus(QWidget* old, QWidget* now) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == keptDisabled_ && event->type() == QEvent::EnabledChange && keptDisabled_->isEnabled()) {
+    if (watched == keptDisabled_ && event->type() == QEvent::EnabledChange && keptDisabled_->isEnabled())
         keptDisabled_ = nullptr;
-        if (watched != lost_) watched->removeEventFilter(this);
-    }
     if (watched == lost_ && (event->type() == QEvent::EnabledChange || event->type() == QEvent::Show)) {
         QWidget* control = lost_;
         QWidget* focus = QApplication::focusWidget();
         if (control->isVisible() && control->isEnabled() && isActiveWindow() && (!focus || focus == this)) {
-            if (control != keptDisabled_) control->removeEventFilter(this);
             lost_ = nullptr;
             // As when a popup hands the focus back: its mark returns where the keyboard put it.
             control->setFocus(Qt::ActiveWindowFocusReason);
@@ -203,28 +199,31 @@ void MainWindow::bringForward() {
 void MainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() != QEvent::ActivationChange || !isActiveWindow()) return;
-    // The control that held the focus was disabled or removed while another window was active (a
-    // sheet's command locks the panels): the window itself holds the focus, instead of Qt handing
-    // it to its first control, and the control takes it back once it can.
-    if (!focusWidget()) {
-        QWidget* last = lastFocus_ && lastFocus_->window() == this ? lastFocus_.data() : nullptr;
-        if (last && last->isVisible() && last->isEnabled()) {
-            last->setFocus(Qt::ActiveWindowFocusReason);
-        } else {
-            if (last) awaitReturn(last);
-            setFocus(Qt::OtherFocusReason);
-        }
-    }
     // Some window managers give the activation to this window when a dialog over a sheet closes
     // (xfwm4), although the sheet still holds its keyboard: it goes on to the sheet, where Escape
     // and Tab work.
     QPointer<QWidget> modal = QApplication::activeModalWidget();
-    if (!modal || modal == this || !modal->isVisible()) return;
+    if (!modal || modal == this || !modal->isVisible()) return regainFocus();
     QTimer::singleShot(0, modal, [modal] {
         if (!modal || !modal->isVisible() || modal->isActiveWindow() || QApplication::activeModalWidget() != modal) return;
         modal->raise();
         modal->activateWindow();
     });
+}
+
+void MainWindow::regainFocus() {
+    // The control that held the focus was disabled, hidden or removed while another window was
+    // active (a sheet's command locks the panels), where Qt would hand the focus to the window's
+    // first control: the window holds it, and the control takes it back once it can.
+    QWidget* focus = focusWidget();
+    if (focus && focus->isVisible() && focus->isEnabled()) return;
+    QWidget* last = focus ? focus : lastFocus_.data();
+    if (last && last->window() == this && last->isVisible() && last->isEnabled()) {
+        last->setFocus(Qt::ActiveWindowFocusReason);
+        return;
+    }
+    if (last && last->window() == this) awaitReturn(last);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

@@ -69,6 +69,8 @@ private:
     QPointer<QWidget> lost_;
     // Waits for `control`, which the focus left disabled or hidden, to take the focus back.
     void awaitReturn(QWidget* control);
+    // On activation: the window holds the focus where its control can no longer.
+    void regainFocus();
     // A control that keeps the focus while it is disabled.
     QPointer<QWidget> keptDisabled_;
     bool shown_ = false;

@@ -29,8 +29,10 @@
 #include "panels/WorkspaceBrowser.h"
 #include "timeline/LaneHeader.h"
 #include "timeline/MultitrackTimeline.h"
+#include "widgets/FocusMark.h"
 #include "widgets/SegmentedControl.h"
 #include "widgets/ToolButton.h"
+#include "widgets/ValueSlider.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -120,6 +122,14 @@ void keyboardWindow(StudioFixture& fx) {
     fx.delegate().connectStore(fx.store());
     fx.settle();
 }
+
+struct PaintedDown : QObject {  // whether a button was last painted pressed
+    bool down = false;
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (e->type() == QEvent::Paint) down = static_cast<QAbstractButton*>(o)->isDown();
+        return false;
+    }
+};
 
 void press(StudioFixture& fx, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &fx.window();
@@ -276,15 +286,26 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     QTest::mouseClick(loop, Qt::LeftButton);
     QTest::mouseClick(loop, Qt::LeftButton);
     EXPECT_EQ(QApplication::focusWidget(), row->muteButton());
-    // Space on the focused button plays and pauses, as everywhere in the window.
+    // Space on the focused loop button (disabled while the playback is prepared) plays and pauses.
+    loop->setFocus(Qt::TabFocusReason);
     ASSERT_FALSE(fx.store().transport().playing());
     press(fx, Qt::Key_Space);
     fx.settle();
     EXPECT_TRUE(fx.store().transport().playing());
-    EXPECT_TRUE(muted());
+    EXPECT_EQ(FocusMark::marked(), loop);
     press(fx, Qt::Key_Space);
     fx.settle();
     EXPECT_FALSE(fx.store().transport().playing());
+    // A focused slider takes the arrows, Home and End; keys with no pause between are one undo step.
+    fx.store().moveCursor(1.0, false);
+    const std::size_t steps = fx.store().undoNames().size();
+    row->gainSlider()->slider()->setFocus(Qt::TabFocusReason);
+    for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Up, Qt::Key_Up, Qt::Key_PageUp, Qt::Key_Down, Qt::Key_Left})
+        QTest::keyClick(row->gainSlider()->slider(), key);
+    EXPECT_EQ(fx.store().playhead(), 1.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fx.store().undoNames().size() > steps; }, 20000));
+    EXPECT_EQ(fx.store().undoNames().size(), steps + 1);
+    EXPECT_NEAR(Session(fx.store().session()).lane(lane)->gainDB, -60 + 7.2, 1e-9);
     // Return on a focused picker opens its list.
     auto* rack = fx.view().findChild<EffectsRackView*>();
     ASSERT_TRUE(rack);
@@ -297,6 +318,14 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     EXPECT_TRUE(QApplication::activePopupWidget());
     if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
     pump();
+    // Return on an effect's parameters opens its popover, with the button painted released.
+    PaintedDown painted;
+    slot->parametersButton()->installEventFilter(&painted);
+    slot->parametersButton()->setFocus(Qt::TabFocusReason);
+    press(fx, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activePopupWidget() && !painted.down; }, 5000));
+    pump();
+    if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
 
     // A focused segmented control takes ← and → before the playhead does: the browser's pages.
     auto* browser = fx.view().findChild<WorkspaceBrowser*>();
@@ -338,6 +367,33 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     fx.store().addRackEffect(EffectPreset::telephone);
     fx.settle();
     EXPECT_EQ(QApplication::focusWidget(), adds.value(1));
+    // Speed and Pitch applied from a slider: the window is activated while the panels are locked.
+    row->gainSlider()->slider()->setFocus(Qt::TabFocusReason);
+    press(fx, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+    fx.store().setTimeRate(1.5);
+    fx.store().applyTimePitch();
+    QApplication::setActiveWindow(&fx.window());
+    fx.settle();
+    EXPECT_EQ(FocusMark::marked(), row->gainSlider()->slider());
+    // A dialog over the export sheet (the file chooser), then Escape; the picker hidden meanwhile.
+    for (QWidget* control : std::initializer_list<QWidget*>{fx.view().header()->exportButton(), browser->picker()}) {
+        control->setFocus(Qt::TabFocusReason);
+        fx.store().setShowExport(true);
+        pump();
+        auto* chooser = new QDialog(fx.view().sheets()->topSheet());
+        auto* field = new QLineEdit(chooser);
+        chooser->show();
+        QApplication::setActiveWindow(chooser);
+        field->setFocus(Qt::OtherFocusReason);
+        pump();
+        chooser->close();
+        fx.store().setShowBrowser(control != browser->picker());
+        QTest::keyClick(fx.view().sheets()->topSheet(), Qt::Key_Escape);
+        QApplication::setActiveWindow(&fx.window());
+        fx.store().setShowBrowser(true);
+        pump();
+        EXPECT_EQ(FocusMark::marked(), control);
+    }
 }
 
 TEST(Keyboard, ARowChosenWithTheArrowsScrollsIntoView) {

@@ -121,27 +121,27 @@ TEST_F(EssentialSoundTest, RowsWriteOneDecimalAndOffKeepsTheAmount) {
 
     EssentialSound s(SoundType::dialogue);
     s.matchLoudness = false;
-    s.reduceNoise = {true, 4.26};
+    s.reduceNoise = {true, 4.21};
     give(s);
     EssentialOptionRow* noise = option(0);
     ASSERT_TRUE(noise->slider()->isVisible());
-    // One key step (+0.1) as a whole gesture: released at 4.36, stored as 4.4.
+    // One key step (+0.1) as a whole gesture: released at 4.31, stored as 4.3.
     QTest::keyClick(noise->slider()->slider(), Qt::Key_Right);
     static_cast<ValueSliderTrack*>(noise->slider()->slider())->endKeyBurst();
     p.fx.settle();
-    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.4);
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.3);
     EXPECT_EQ(store.undoNames().back(), L("Основной звук: {0}", L("Уменьшить шум")));
 
     noise->checkBox()->click();
     p.fx.settle();
     EXPECT_FALSE(stored().reduceNoise.enabled);
-    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.4);
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.3);
     EXPECT_FALSE(noise->slider()->isVisible());
     noise->checkBox()->click();
     p.fx.settle();
     EXPECT_TRUE(noise->slider()->isVisible());
-    EXPECT_DOUBLE_EQ(noise->slider()->value(), 4.4);
-    EXPECT_EQ(noise->slider()->displayLabel()->text(), QStringLiteral("4.4"));
+    EXPECT_DOUBLE_EQ(noise->slider()->value(), 4.3);
+    EXPECT_EQ(noise->slider()->displayLabel()->text(), QStringLiteral("4.3"));
 }
 
 TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {
@@ -153,13 +153,13 @@ TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {
 
     EssentialSound s(SoundType::effects);
     s.matchLoudness = false;
-    s.panorama = {true, -0.04};
+    s.panorama = {true, 0.14};
     give(s);
     EssentialOptionRow* pan = option(8);
     QTest::keyClick(pan->slider()->slider(), Qt::Key_Left);
     static_cast<ValueSliderTrack*>(pan->slider()->slider())->endKeyBurst();
     p.fx.settle();
-    EXPECT_DOUBLE_EQ(stored().panorama.amount, -0.2);
+    EXPECT_DOUBLE_EQ(stored().panorama.amount, -0.1);
     EXPECT_EQ(pan->slider()->displayLabel()->text(), qs(L("Л")) + QStringLiteral(" 0"));
 }
 
