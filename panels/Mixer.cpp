@@ -173,9 +173,6 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
     });
 }
 
-// A burst of key steps still open goes with the fader, uncommitted.
-MixerFader::~MixerFader() { slider_->disconnect(this); }
-
 QString MixerFader::readoutText(double dB) {
     const std::string sign = std::signbit(dB) || std::isnan(dB) ? "" : "+";
     return qs(sign + num::fixed(dB, 1) + " dB");

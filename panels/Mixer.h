@@ -37,7 +37,6 @@ public:
 
     MixerFader(double value, const QColor& color, std::function<void()> begin, std::function<void(double)> commit,
                QWidget* parent = nullptr);
-    ~MixerFader() override;
 
     // The stored value: a change resets the draft.
     void setValue(double value);

@@ -101,8 +101,8 @@ void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
 }
 
 void ValueSliderTrack::keyReleaseEvent(QKeyEvent* event) {
-    // A release Qt marks as a repeat leaves the key down.
-    if (stepKey(event->key()) && !event->isAutoRepeat()) {
+    // A repeat's release is followed by its press before the pause runs out.
+    if (stepKey(event->key())) {
         held_.remove(keyId(event));
         if (held_.isEmpty() && burst_) idle_.start();
     }
@@ -111,14 +111,14 @@ void ValueSliderTrack::keyReleaseEvent(QKeyEvent* event) {
 
 void ValueSliderTrack::endKeyBurst() {
     idle_.stop();
+    // The releases of keys held now may go elsewhere.
+    held_.clear();
     if (!burst_) return;
     burst_ = false;
     Q_EMIT keyBurstEnded();
 }
 
 void ValueSliderTrack::focusOutEvent(QFocusEvent* event) {
-    // The releases of keys held now go elsewhere.
-    held_.clear();
     endKeyBurst();
     QSlider::focusOutEvent(event);
 }
@@ -196,8 +196,6 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
         if (commit_) commit_(draft_);
     });
 }
-
-ValueSlider::~ValueSlider() { slider_->disconnect(this); }
 
 int ValueSlider::positionOf(double value) const {
     const double span = upper_ - lower_;

@@ -67,8 +67,6 @@ public:
     ValueSlider(const QString& title, double value, double lower, double upper, const QString& display,
                 bool compact, std::function<void()> begin, std::function<void(double)> commit,
                 QWidget* parent = nullptr);
-    // A burst of key steps still open goes with the slider, uncommitted.
-    ~ValueSlider() override;
 
     // The host's committed value: a change resets the draft (also in the middle of a drag).
     void setValue(double value);

@@ -123,14 +123,6 @@ void keyboardWindow(StudioFixture& fx) {
     fx.settle();
 }
 
-struct PaintedDown : QObject {  // whether a button was last painted pressed
-    bool down = false;
-    bool eventFilter(QObject* o, QEvent* e) override {
-        if (e->type() == QEvent::Paint) down = static_cast<QAbstractButton*>(o)->isDown();
-        return false;
-    }
-};
-
 void press(StudioFixture& fx, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
     QWidget* to = QApplication::focusWidget() ? QApplication::focusWidget() : &fx.window();
     QTest::keyClick(to, key, modifiers);
@@ -286,7 +278,7 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     QTest::mouseClick(loop, Qt::LeftButton);
     QTest::mouseClick(loop, Qt::LeftButton);
     EXPECT_EQ(QApplication::focusWidget(), row->muteButton());
-    // Space on the focused loop button (disabled while the playback is prepared) plays and pauses.
+    // Space on the focused button plays and pauses, as everywhere in the window.
     loop->setFocus(Qt::TabFocusReason);
     ASSERT_FALSE(fx.store().transport().playing());
     press(fx, Qt::Key_Space);
@@ -319,7 +311,13 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
     pump();
     // Return on an effect's parameters opens its popover, with the button painted released.
-    PaintedDown painted;
+    struct : QObject {  // whether the button was last painted pressed
+        bool down = false;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            if (e->type() == QEvent::Paint) down = static_cast<QAbstractButton*>(o)->isDown();
+            return false;
+        }
+    } painted;
     slot->parametersButton()->installEventFilter(&painted);
     slot->parametersButton()->setFocus(Qt::TabFocusReason);
     press(fx, Qt::Key_Return);
