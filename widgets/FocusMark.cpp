@@ -54,6 +54,11 @@ protected:
     }
 };
 
+// The last control the keyboard focused in a window, kept on the window.
+constexpr char kKeyboard[] = "tessoralKeyboardFocus";
+
+QWidget* keyboardIn(QObject* window) { return window->property(kKeyboard).value<QPointer<QWidget>>(); }
+
 bool markable(QWidget* w) {
     return w && !w->isWindow() && !qobject_cast<QMenu*>(w) && !qobject_cast<QMenuBar*>(w);
 }
@@ -98,33 +103,24 @@ bool FocusMark::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
-FocusMark::Keyboard* FocusMark::keyboardIn(QWidget* window) {
-    keyboard_.removeIf([](const Keyboard& k) { return !k.window; });
-    for (Keyboard& k : keyboard_)
-        if (k.window == window) return &k;
-    return nullptr;
-}
-
 void FocusMark::focusIn(QWidget* widget, Qt::FocusReason reason) {
     if (!markable(widget)) return;
     QWidget* window = widget->window();
-    Keyboard* keyboard = keyboardIn(window);
     switch (reason) {
         case Qt::TabFocusReason:
         case Qt::BacktabFocusReason:
         case Qt::ShortcutFocusReason:
-            if (keyboard) keyboard->control = widget;
-            else keyboard_.append(Keyboard{window, widget});
+            window->setProperty(kKeyboard, QVariant::fromValue(QPointer<QWidget>(widget)));
             show(widget);
             break;
         case Qt::PopupFocusReason:
         case Qt::ActiveWindowFocusReason:
             // Back from a menu, a popover or another window: the mark comes back with the focus.
-            if (keyboard && keyboard->control == widget) show(widget);
+            if (widget == keyboardIn(window)) show(widget);
             else hide();
             break;
         default:
-            keyboard_.removeIf([window](const Keyboard& k) { return k.window == window; });
+            window->setProperty(kKeyboard, QVariant());
             hide();
             break;
     }

@@ -36,13 +36,6 @@ private:
     void schedulePlacing();
     void place();
 
-    // The last control the keyboard focused in each window.
-    struct Keyboard {
-        QPointer<QWidget> window;
-        QPointer<QWidget> control;
-    };
-    Keyboard* keyboardIn(QWidget* window);
-    QList<Keyboard> keyboard_;
     QPointer<QWidget> target_;    // the control the ring is around
     QPointer<QWidget> ring_;
     QList<QPointer<QWidget>> watched_;

@@ -188,13 +188,9 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
     connect(slider_, &QSlider::sliderPressed, this, &ValueSlider::pressed);
     connect(slider_, &QSlider::valueChanged, this, &ValueSlider::moved);
     connect(slider_, &QSlider::sliderReleased, this, &ValueSlider::released);
-    // A burst of key steps is one gesture.
-    connect(slider_, &ValueSliderTrack::keyBurstStarted, this, [this] {
-        if (begin_) begin_();
-    });
-    connect(slider_, &ValueSliderTrack::keyBurstEnded, this, [this] {
-        if (commit_) commit_(draft_);
-    });
+    // A burst of key steps is a gesture as a press is.
+    connect(slider_, &ValueSliderTrack::keyBurstStarted, this, &ValueSlider::pressed);
+    connect(slider_, &ValueSliderTrack::keyBurstEnded, this, &ValueSlider::released);
 }
 
 int ValueSlider::positionOf(double value) const {

@@ -82,7 +82,7 @@ public:
     bool compact() const { return compact_; }
     bool dragging() const { return pressed_; }
     QString title() const { return title_; }
-    QSlider* slider() const { return slider_; }
+    ValueSliderTrack* slider() const { return slider_; }
     QLabel* titleLabel() const { return titleLabel_; }
     QLabel* displayLabel() const { return displayLabel_; }
 

@@ -183,15 +183,14 @@ bool KeyMonitor::handleKey(QKeyEvent* event, QObject* receiver) {
         return false;
     const auto which = command(event->key(), event->nativeScanCode(), event->modifiers(), store_->locked());
     if (!which) return false;
-    // A focused segmented control walks its segments with the bare arrows; a focused slider
-    // steps with every bare arrow, Home and End.
-    const bool bareKey = !(event->modifiers() & ~Qt::KeypadModifier);
-    const bool arrow = *which == Command::stepBack || *which == Command::stepForward;
-    if (bareKey && arrow && qobject_cast<const SegmentedControl*>(receiver)) return false;
-    if (bareKey && qobject_cast<const QAbstractSlider*>(receiver) &&
-        (arrow || *which == Command::rowAbove || *which == Command::rowBelow || *which == Command::home ||
-         *which == Command::end))
+    // A focused segmented control walks its segments with the bare arrows.
+    if ((*which == Command::stepBack || *which == Command::stepForward) && !(event->modifiers() & ~Qt::KeypadModifier) &&
+        qobject_cast<const SegmentedControl*>(receiver))
         return false;
+    // A focused slider steps with the arrows, Home and End.
+    const bool sliderKey = *which == Command::home || *which == Command::end || *which == Command::stepBack ||
+                           *which == Command::stepForward || *which == Command::rowBelow || *which == Command::rowAbove;
+    if (sliderKey && qobject_cast<const QAbstractSlider*>(receiver)) return false;
     // Holding Delete deletes once per press: the repeats are swallowed without acting.
     if (*which == Command::deleteSelection &&
         held_.press(event->key(), event->nativeScanCode(), event->timestamp(), event->isAutoRepeat()))

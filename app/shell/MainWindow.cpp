@@ -212,11 +212,11 @@ void MainWindow::changeEvent(QEvent* event) {
 }
 
 void MainWindow::regainFocus() {
-    // The control that held the focus was disabled, hidden or removed while another window was
-    // active (a sheet's command locks the panels), where Qt would hand the focus to the window's
-    // first control: the window holds it, and the control takes it back once it can.
+    // The control that held the focus was disabled or removed while another window was active (a
+    // sheet's command locks the panels), where Qt would hand the focus to the window's first
+    // control: the window holds it, and the control takes it back once it can.
     QWidget* focus = focusWidget();
-    if (focus && focus->isVisible() && focus->isEnabled()) return;
+    if (focus && focus->isEnabled()) return;
     QWidget* last = focus ? focus : lastFocus_.data();
     if (last && last->window() == this && last->isVisible() && last->isEnabled()) {
         last->setFocus(Qt::ActiveWindowFocusReason);

@@ -127,7 +127,7 @@ TEST_F(EssentialSoundTest, RowsWriteOneDecimalAndOffKeepsTheAmount) {
     ASSERT_TRUE(noise->slider()->isVisible());
     // One key step (+0.1) as a whole gesture: released at 4.31, stored as 4.3.
     QTest::keyClick(noise->slider()->slider(), Qt::Key_Right);
-    static_cast<ValueSliderTrack*>(noise->slider()->slider())->endKeyBurst();
+    noise->slider()->slider()->endKeyBurst();
     p.fx.settle();
     EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.3);
     EXPECT_EQ(store.undoNames().back(), L("Основной звук: {0}", L("Уменьшить шум")));
@@ -157,7 +157,7 @@ TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {
     give(s);
     EssentialOptionRow* pan = option(8);
     QTest::keyClick(pan->slider()->slider(), Qt::Key_Left);
-    static_cast<ValueSliderTrack*>(pan->slider()->slider())->endKeyBurst();
+    pan->slider()->slider()->endKeyBurst();
     p.fx.settle();
     EXPECT_DOUBLE_EQ(stored().panorama.amount, -0.1);
     EXPECT_EQ(pan->slider()->displayLabel()->text(), qs(L("Л")) + QStringLiteral(" 0"));

@@ -120,29 +120,28 @@ TEST(ValueSlider, TheWheelChangesNothingAndABurstOfKeyStepsIsOneGesture) {
     EXPECT_TRUE(host.commits.empty());
 
     // → held (X11 repeats it as release and press pairs) with Page Up: arrows 1/100 of the range, pages 1/10.
-    auto* track = static_cast<ValueSliderTrack*>(s->slider());
     for (auto [press, key] : {std::pair(true, Qt::Key_Right), {false, Qt::Key_Right}, {true, Qt::Key_Right},
                               {true, Qt::Key_PageUp}, {false, Qt::Key_Right}})
-        press ? QTest::keyPress(track, key) : QTest::keyRelease(track, key);
-    EXPECT_FALSE(track->burstIdle().isActive());
-    QTest::keyRelease(track, Qt::Key_PageUp);
+        press ? QTest::keyPress(s->slider(), key) : QTest::keyRelease(s->slider(), key);
+    EXPECT_FALSE(s->slider()->burstIdle().isActive());
+    QTest::keyRelease(s->slider(), Qt::Key_PageUp);
     EXPECT_EQ(host.begins, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !host.commits.empty(); }, 20000));
     EXPECT_NEAR(host.commits.at(0), 72 * (0.02 + 0.1), 0.01);
     // Keys held end by the focus leaving, disabling, hiding or a press; a key that moves nothing starts none.
-    QApplication::setActiveWindow(s.get());
-    track->setFocus(Qt::TabFocusReason);
-    const std::function<void()> ends[] = {[&] { track->clearFocus(); }, [&] { s->setEnabled(false); },
-                                          [&] { s->hide(); }, [&] { QTest::mouseClick(track, Qt::LeftButton); }};
+    QFocusEvent out(QEvent::FocusOut);
+    const std::function<void()> ends[] = {[&] { QApplication::sendEvent(s->slider(), &out); },
+                                          [&] { s->setEnabled(false); }, [&] { s->hide(); },
+                                          [&] { QTest::mouseClick(s->slider(), Qt::LeftButton); }};
     for (const auto& end : ends) {
-        for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Down}) QTest::keyPress(track, key);
+        for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Down}) QTest::keyPress(s->slider(), key);
         end();
         EXPECT_EQ(std::size_t(host.begins), host.commits.size());
         s->setEnabled(true), s->show();
     }
-    QTest::keyClick(track, Qt::Key_Home);
-    EXPECT_TRUE(track->burstIdle().isActive());  // the keys held as a burst ended are let go
-    for (int i = 0; i < 2; ++i, track->endKeyBurst()) QTest::keyClick(track, Qt::Key_Home);
+    QTest::keyClick(s->slider(), Qt::Key_Home);
+    EXPECT_TRUE(s->slider()->burstIdle().isActive());  // the keys held as a burst ended are let go
+    for (int i = 0; i < 2; ++i, s->slider()->endKeyBurst()) QTest::keyClick(s->slider(), Qt::Key_Home);
     EXPECT_EQ(host.commits.size(), 7u);
 }
 
