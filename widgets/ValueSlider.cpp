@@ -53,11 +53,6 @@ bool stepKey(int key) {
     }
 }
 
-// The key's place on the keyboard where the platform gives it, else the key.
-quint64 keyId(const QKeyEvent* event) {
-    return event->nativeScanCode() != 0 ? (quint64(1) << 32) | event->nativeScanCode() : quint64(quint32(event->key()));
-}
-
 void setSecondary(QLabel* label) {
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, Palette::secondaryText());
@@ -89,12 +84,12 @@ void ValueSliderTrack::mousePressEvent(QMouseEvent* event) {
 void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
     const bool step = stepKey(event->key());
     if (step) {
-        held_.insert(keyId(event));
+        held_.insert(event->key());
         idle_.stop();
     }
     const int before = value();
     QSlider::keyPressEvent(event);
-    if (step && value() != before && !isSliderDown() && !burst_) {
+    if (value() != before && !isSliderDown() && !burst_) {
         burst_ = true;
         Q_EMIT keyBurstStarted();
     }
@@ -103,7 +98,7 @@ void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
 void ValueSliderTrack::keyReleaseEvent(QKeyEvent* event) {
     // A repeat's release is followed by its press before the pause runs out.
     if (stepKey(event->key())) {
-        held_.remove(keyId(event));
+        held_.remove(event->key());
         if (held_.isEmpty() && burst_) idle_.start();
     }
     QSlider::keyReleaseEvent(event);

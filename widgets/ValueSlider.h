@@ -46,14 +46,14 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    QSet<quint64> held_;  // step keys down, by their place on the keyboard
+    QSet<int> held_;  // step keys down
     bool burst_ = false;
     QTimer idle_;
 };
 
 // A labelled horizontal slider that edits one number of the model as one gesture. The user moves
-// a private draft; `begin` runs when the press starts and `commit(draft)` once when it ends (also
-// when the draft did not move). Nothing in the model changes while the thumb moves, and the value
+// a private draft; `begin` runs when the press (or a burst of key steps) starts and `commit(draft)`
+// once when it ends (also when the draft did not move). Nothing in the model changes while the thumb moves, and the value
 // text keeps the committed value the host gives until the host gives a new one.
 //
 // Not compact: a header row (title, value text) above the slider. Compact: the value text in a

@@ -139,19 +139,14 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 bool MainWindow::focusNextPrevChild(bool next) {
     // A control disabled while it holds the focus (the loop button while playback is prepared)
-    // keeps it rather than handing it to the next control, where Return would press something
-    // else. Tab from it while it stays disabled goes on from its place.
-    QWidget* focus = focusWidget();
-    if (focus && focus != this && !focus->isEnabled() && focus != keptDisabled_) {
-        keptDisabled_ = focus;
-        focus->installEventFilter(this);
-        return true;
-    }
+    // leaves it to the window rather than to the next control, where Return would press something
+    // else, and takes it back once enabled.
+    if (QWidget* focus = focusWidget(); focus && !focus->isEnabled()) return false;
     return ReadingOrder::step(this, next, lastFocus_) || QMainWindow::focusNextPrevChild(next);
 }
 
 void MainWindow::awaitReturn(QWidget* control) {
-    // The filter stays: it serves `keptDisabled_` too, and a control passed on is no longer watched for.
+    if (lost_) lost_->removeEventFilter(this);
     lost_ = control;
     control->installEventFilter(this);
 }
@@ -161,6 +156,7 @@ void MainWindow::followFocus(QWidget* old, QWidget* now) {
     if (now == this) return;
     if (now && now->window() == this) {
         lastFocus_ = now;
+        if (lost_) lost_->removeEventFilter(this);
         lost_ = nullptr;
         return;
     }
@@ -171,12 +167,11 @@ void MainWindow::followFocus(QWidget* old, QWidget* now) {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == keptDisabled_ && event->type() == QEvent::EnabledChange && keptDisabled_->isEnabled())
-        keptDisabled_ = nullptr;
     if (watched == lost_ && (event->type() == QEvent::EnabledChange || event->type() == QEvent::Show)) {
         QWidget* control = lost_;
         QWidget* focus = QApplication::focusWidget();
         if (control->isVisible() && control->isEnabled() && isActiveWindow() && (!focus || focus == this)) {
+            control->removeEventFilter(this);
             lost_ = nullptr;
             // As when a popup hands the focus back: its mark returns where the keyboard put it.
             control->setFocus(Qt::ActiveWindowFocusReason);

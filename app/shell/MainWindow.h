@@ -71,8 +71,6 @@ private:
     void awaitReturn(QWidget* control);
     // On activation: the window holds the focus where its control can no longer.
     void regainFocus();
-    // A control that keeps the focus while it is disabled.
-    QPointer<QWidget> keptDisabled_;
     bool shown_ = false;
     bool placed_ = false;  // the program's start placed it on a screen
 };
