@@ -26,10 +26,6 @@ bool ReturnKey::handle(QWidget* window, QKeyEvent* event) {
     QWidget* focus = window->focusWidget();
     if (!focus || focus == window || !focus->isEnabled()) return false;
     if (auto* button = qobject_cast<QAbstractButton*>(focus)) {
-        // Qt paints the button pressed and not again once released: a popover that the click
-        // opens over the window would leave it drawn pressed after it closes.
-        QObject::connect(button, &QAbstractButton::released, button, qOverload<>(&QWidget::update),
-                         Qt::SingleShotConnection);
         button->animateClick();
         return true;
     }
