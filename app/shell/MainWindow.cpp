@@ -210,14 +210,13 @@ void MainWindow::regainFocus() {
     // The control that held the focus was disabled or removed while another window was active (a
     // sheet's command locks the panels), where Qt would hand the focus to the window's first
     // control: the window holds it, and the control takes it back once it can.
-    QWidget* focus = focusWidget();
-    if (focus && focus->isEnabled()) return;
-    QWidget* last = focus ? focus : lastFocus_.data();
-    if (last && last->window() == this && last->isVisible() && last->isEnabled()) {
+    if (focusWidget()) return;
+    QWidget* last = lastFocus_;  // one of this window's controls
+    if (last && last->isVisible() && last->isEnabled()) {
         last->setFocus(Qt::ActiveWindowFocusReason);
         return;
     }
-    if (last && last->window() == this) awaitReturn(last);
+    if (last) awaitReturn(last);
     setFocus(Qt::OtherFocusReason);
 }
 

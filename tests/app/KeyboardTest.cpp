@@ -314,6 +314,7 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     auto* name = new QLineEdit(chooser);
     chooser->show();
     QApplication::setActiveWindow(chooser);
+    name->clearFocus();
     name->setFocus(Qt::OtherFocusReason);
     pump();
     QTest::keyClick(fx.view().sheets()->topSheet(), Qt::Key_Escape);

@@ -119,8 +119,7 @@ TEST(ValueSlider, TheWheelChangesNothingAndAKeyStepIsAWholeGesture) {
     EXPECT_EQ(host.begins, 0);
     EXPECT_TRUE(host.commits.empty());
 
-    // → held (X11 repeats it as release and press pairs) with Page Up; ended by the focus leaving,
-    // disabling, hiding or a press, and a key that moves nothing starts none.
+    // → held (X11 repeats: release and press pairs) with Page Up; ended by focus loss, disabling, hiding, a press.
     for (auto [press, key] : {std::pair(true, Qt::Key_Right), {false, Qt::Key_Right}, {true, Qt::Key_Right},
                               {true, Qt::Key_PageUp}, {false, Qt::Key_Right}})
         press ? QTest::keyPress(s->slider(), key) : QTest::keyRelease(s->slider(), key);
