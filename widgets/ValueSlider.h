@@ -25,7 +25,6 @@ public:
 
     explicit ValueSliderTrack(QWidget* parent = nullptr);
 
-    bool inKeyBurst() const { return burst_; }
     // Runs out `kBurstIdleMs` after the last step key is released.
     const QTimer& burstIdle() const { return idle_; }
     void endKeyBurst();
@@ -53,8 +52,9 @@ private:
 
 // A labelled horizontal slider that edits one number of the model as one gesture. The user moves
 // a private draft; `begin` runs when the press (or a burst of key steps) starts and `commit(draft)`
-// once when it ends (also when the draft did not move). Nothing in the model changes while the thumb moves, and the value
-// text keeps the committed value the host gives until the host gives a new one.
+// once when it ends (also when the draft did not move). Nothing in the model changes while the
+// thumb moves, and the value text keeps the committed value the host gives until the host gives a
+// new one.
 //
 // Not compact: a header row (title, value text) above the slider. Compact: the value text in a
 // 36-wide right-aligned column right of the slider, no title row.
