@@ -162,10 +162,8 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
     connect(slider_, &QSlider::sliderPressed, this, &MixerFader::pressed);
     connect(slider_, &QSlider::valueChanged, this, &MixerFader::moved);
     connect(slider_, &QSlider::sliderReleased, this, &MixerFader::released);
-    connect(slider_, &ValueSliderTrack::keyStepped, this, [this] {
-        if (begin_) begin_();
-        commitDraft();
-    });
+    connect(slider_, &ValueSliderTrack::keyBurstStarted, this, &MixerFader::pressed);
+    connect(slider_, &ValueSliderTrack::keyBurstEnded, this, &MixerFader::released);
     connect(zero_, &QPushButton::clicked, this, [this] {
         draft_ = 0.0;
         place();

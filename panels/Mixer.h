@@ -26,7 +26,7 @@ class ValueSliderTrack;
 
 // The vertical gain fader of a mixer strip: a scale from +12 to −60 dB, a slider in hundredths of
 // a dB, the "%+.1f dB" readout and a "0 dB" button. The slider moves a private draft: `begin` runs
-// when a press starts, `commit(draft)` once when it ends (a key step is a whole gesture; the wheel
+// when a press starts, `commit(draft)` once when it ends (a burst of key steps is one gesture; the wheel
 // is left to the scroll view). After a commit the draft shows the stored value again, so a
 // refused change springs back.
 class MixerFader : public QWidget {

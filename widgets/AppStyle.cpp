@@ -6,6 +6,7 @@
 #include <QPainterPath>
 #include <QStyleFactory>
 #include <QStyleOption>
+#include <QToolButton>
 
 #include <algorithm>
 
@@ -44,6 +45,9 @@ QColor AppStyle::focusRing() { return Palette::primaryText(); }
 
 void AppStyle::drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                              const QWidget* widget) const {
+    // A tool button's own focus frame is a filled box that reads as pressed: the focus mark alone
+    // shows its focus.
+    if (element == PE_FrameFocusRect && qobject_cast<const QToolButton*>(widget)) return;
     if (element != PE_IndicatorCheckBox && element != PE_IndicatorRadioButton) {
         QProxyStyle::drawPrimitive(element, option, painter, widget);
         return;

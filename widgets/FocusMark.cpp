@@ -54,6 +54,11 @@ protected:
     }
 };
 
+// The last control the keyboard focused in a window, kept on the window.
+constexpr char kKeyboard[] = "tessoralKeyboardFocus";
+
+QWidget* keyboardIn(QObject* window) { return window->property(kKeyboard).value<QPointer<QWidget>>(); }
+
 bool markable(QWidget* w) {
     return w && !w->isWindow() && !qobject_cast<QMenu*>(w) && !qobject_cast<QMenuBar*>(w);
 }
@@ -100,21 +105,22 @@ bool FocusMark::eventFilter(QObject* watched, QEvent* event) {
 
 void FocusMark::focusIn(QWidget* widget, Qt::FocusReason reason) {
     if (!markable(widget)) return;
+    QWidget* window = widget->window();
     switch (reason) {
         case Qt::TabFocusReason:
         case Qt::BacktabFocusReason:
         case Qt::ShortcutFocusReason:
-            keyboard_ = widget;
+            window->setProperty(kKeyboard, QVariant::fromValue(QPointer<QWidget>(widget)));
             show(widget);
             break;
         case Qt::PopupFocusReason:
         case Qt::ActiveWindowFocusReason:
             // Back from a menu, a popover or another window: the mark comes back with the focus.
-            if (widget == keyboard_) show(widget);
+            if (widget == keyboardIn(window)) show(widget);
             else hide();
             break;
         default:
-            keyboard_ = nullptr;
+            window->setProperty(kKeyboard, QVariant());
             hide();
             break;
     }

@@ -11,7 +11,8 @@ namespace tessoral {
 // buttons, sliders and the program's own painted controls alike. It shows while the keyboard
 // brought the focus (Tab, Shift+Tab, a shortcut), stays when a popup or another window hands the
 // focus back, and goes when the pointer moves the focus; it follows the control as it moves or
-// scrolls and is cut where a scroll area cuts the control.
+// scrolls and is cut where a scroll area cuts the control. Each window keeps its own keyboard
+// control while another has the focus (a sheet, a dialog over the sheet).
 class FocusMark : public QObject {
     Q_OBJECT
 public:
@@ -35,7 +36,6 @@ private:
     void schedulePlacing();
     void place();
 
-    QPointer<QWidget> keyboard_;  // the last control the keyboard focused
     QPointer<QWidget> target_;    // the control the ring is around
     QPointer<QWidget> ring_;
     QList<QPointer<QWidget>> watched_;

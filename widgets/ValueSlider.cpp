@@ -45,6 +45,14 @@ QStyle* absoluteStyle() {
     return style;
 }
 
+bool stepKey(int key) {
+    switch (key) {
+        case Qt::Key_Left: case Qt::Key_Right: case Qt::Key_Up: case Qt::Key_Down:
+        case Qt::Key_PageUp: case Qt::Key_PageDown: case Qt::Key_Home: case Qt::Key_End: return true;
+        default: return false;
+    }
+}
+
 void setSecondary(QLabel* label) {
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, Palette::secondaryText());
@@ -56,11 +64,15 @@ void setSecondary(QLabel* label) {
 ValueSliderTrack::ValueSliderTrack(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
     setStyle(absoluteStyle());
     setFocusPolicy(Qt::TabFocus);
+    idle_.setSingleShot(true);
+    idle_.setInterval(kBurstIdleMs);
+    connect(&idle_, &QTimer::timeout, this, &ValueSliderTrack::endKeyBurst);
 }
 
 void ValueSliderTrack::wheelEvent(QWheelEvent* event) { event->ignore(); }
 
 void ValueSliderTrack::mousePressEvent(QMouseEvent* event) {
+    endKeyBurst();
     QStyleOptionSlider opt;
     initStyleOption(&opt);
     const QRect thumb = style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, this);
@@ -70,9 +82,50 @@ void ValueSliderTrack::mousePressEvent(QMouseEvent* event) {
 }
 
 void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
+    const bool step = stepKey(event->key());
+    if (step) {
+        held_.insert(event->key());
+        idle_.stop();
+    }
     const int before = value();
     QSlider::keyPressEvent(event);
-    if (value() != before && !isSliderDown()) Q_EMIT keyStepped();
+    if (value() != before && !isSliderDown() && !burst_) {
+        burst_ = true;
+        Q_EMIT keyBurstStarted();
+    }
+}
+
+void ValueSliderTrack::keyReleaseEvent(QKeyEvent* event) {
+    // A repeat's release is followed by its press before the pause runs out.
+    if (stepKey(event->key())) {
+        held_.remove(event->key());
+        if (held_.isEmpty() && burst_) idle_.start();
+    }
+    QSlider::keyReleaseEvent(event);
+}
+
+void ValueSliderTrack::endKeyBurst() {
+    idle_.stop();
+    // The releases of keys held now may go elsewhere.
+    held_.clear();
+    if (!burst_) return;
+    burst_ = false;
+    Q_EMIT keyBurstEnded();
+}
+
+void ValueSliderTrack::focusOutEvent(QFocusEvent* event) {
+    endKeyBurst();
+    QSlider::focusOutEvent(event);
+}
+
+void ValueSliderTrack::hideEvent(QHideEvent* event) {
+    endKeyBurst();
+    QSlider::hideEvent(event);
+}
+
+void ValueSliderTrack::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) endKeyBurst();
+    QSlider::changeEvent(event);
 }
 
 ValueSlider::ValueSlider(const QString& title, double value, double lower, double upper, const QString& display,
@@ -112,6 +165,9 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
     row->setSpacing(7);
     slider_ = new ValueSliderTrack(this);
     slider_->setRange(0, kSteps);
+    // An arrow moves a hundredth of the range, Page Up and Page Down a tenth.
+    slider_->setSingleStep(kSteps / 100);
+    slider_->setPageStep(kSteps / 10);
     slider_->setAttribute(Qt::WA_MacSmallSize);
     slider_->setAccessibleName(title.isEmpty() ? QString::fromStdString(L("Громкость дорожки")) : title);
     row->addWidget(slider_, 1);
@@ -127,11 +183,9 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
     connect(slider_, &QSlider::sliderPressed, this, &ValueSlider::pressed);
     connect(slider_, &QSlider::valueChanged, this, &ValueSlider::moved);
     connect(slider_, &QSlider::sliderReleased, this, &ValueSlider::released);
-    connect(slider_, &ValueSliderTrack::keyStepped, this, [this] {
-        // A key step is a whole gesture of its own.
-        if (begin_) begin_();
-        if (commit_) commit_(draft_);
-    });
+    // A burst of key steps is a gesture as a press is.
+    connect(slider_, &ValueSliderTrack::keyBurstStarted, this, &ValueSlider::pressed);
+    connect(slider_, &ValueSliderTrack::keyBurstEnded, this, &ValueSlider::released);
 }
 
 int ValueSlider::positionOf(double value) const {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QSet>
 #include <QSlider>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include <functional>
@@ -11,27 +13,48 @@ class QLabel;
 namespace tessoral {
 
 // The slider inside a ValueSlider: the wheel passes to the parent (a scroll view scrolls), a press
-// on the track jumps there (a press on the thumb grabs it in place), and a key step reports itself so the owner can treat it as a whole
-// gesture.
+// on the track jumps there (a press on the thumb grabs it in place), and the keys that step it
+// (arrows, Page Up/Down, Home, End) move it in bursts that the owner treats as one gesture each.
+// A burst starts with the first step that moves the slider and ends when no step key is held for
+// `kBurstIdleMs` (X11 repeats a held key as release and press pairs), when the focus leaves, when
+// the slider is hidden or disabled, or when a press grabs it.
 class ValueSliderTrack : public QSlider {
     Q_OBJECT
 public:
+    static constexpr int kBurstIdleMs = 400;
+
     explicit ValueSliderTrack(QWidget* parent = nullptr);
 
+    // Runs out `kBurstIdleMs` after the last step key is released.
+    const QTimer& burstIdle() const { return idle_; }
+    void endKeyBurst();
+
 Q_SIGNALS:
-    // A keyboard step moved the slider from one position to another.
-    void keyStepped();
+    // The first key step of a burst moved the slider.
+    void keyBurstStarted();
+    // The burst's last step is over.
+    void keyBurstEnded();
 
 protected:
     void wheelEvent(QWheelEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    QSet<int> held_;  // step keys down
+    bool burst_ = false;
+    QTimer idle_;
 };
 
 // A labelled horizontal slider that edits one number of the model as one gesture. The user moves
-// a private draft; `begin` runs when the press starts and `commit(draft)` once when it ends (also
-// when the draft did not move). Nothing in the model changes while the thumb moves, and the value
-// text keeps the committed value the host gives until the host gives a new one.
+// a private draft; `begin` runs when the press (or a burst of key steps) starts and `commit(draft)`
+// once when it ends (also when the draft did not move). Nothing in the model changes while the
+// thumb moves, and the value text keeps the committed value the host gives until the host gives a
+// new one.
 //
 // Not compact: a header row (title, value text) above the slider. Compact: the value text in a
 // 36-wide right-aligned column right of the slider, no title row.
@@ -59,7 +82,7 @@ public:
     bool compact() const { return compact_; }
     bool dragging() const { return pressed_; }
     QString title() const { return title_; }
-    QSlider* slider() const { return slider_; }
+    ValueSliderTrack* slider() const { return slider_; }
     QLabel* titleLabel() const { return titleLabel_; }
     QLabel* displayLabel() const { return displayLabel_; }
 

@@ -1,6 +1,7 @@
 #include "app/menus/KeyMonitor.h"
 
 #include <QAbstractItemView>
+#include <QAbstractSlider>
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
@@ -186,6 +187,10 @@ bool KeyMonitor::handleKey(QKeyEvent* event, QObject* receiver) {
     if ((*which == Command::stepBack || *which == Command::stepForward) && !(event->modifiers() & ~Qt::KeypadModifier) &&
         qobject_cast<const SegmentedControl*>(receiver))
         return false;
+    // A focused slider steps with the arrows, Home and End.
+    const bool sliderKey = *which == Command::home || *which == Command::end || *which == Command::stepBack ||
+                           *which == Command::stepForward || *which == Command::rowBelow || *which == Command::rowAbove;
+    if (sliderKey && qobject_cast<const QAbstractSlider*>(receiver)) return false;
     // Holding Delete deletes once per press: the repeats are swallowed without acting.
     if (*which == Command::deleteSelection &&
         held_.press(event->key(), event->nativeScanCode(), event->timestamp(), event->isAutoRepeat()))

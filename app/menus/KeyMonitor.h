@@ -46,7 +46,8 @@ private:
 // The main window's single-key shortcuts and Ctrl+wheel zoom. An application-wide event filter
 // sees every key press and wheel turn before the window does; for each it either runs one store
 // command and swallows the event, or lets it pass unchanged, so text fields, lists, sheets,
-// menus and the views under the pointer behave as usual.
+// menus and the views under the pointer behave as usual; a focused segmented control keeps ← and
+// →, a focused slider its arrows, Home and End.
 //
 // Letters follow the physical key (the X keyboard's key code, the same under X11 and Wayland), so
 // they work on any layout; without a key code (synthetic events) the Latin letter or the Russian

@@ -138,10 +138,22 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 bool MainWindow::focusNextPrevChild(bool next) {
+    // A control disabled while it holds the focus (the loop button while playback is prepared)
+    // leaves it to the window rather than to the next control, where Return would press something
+    // else, and takes it back once enabled.
+    if (QWidget* focus = focusWidget(); focus && !focus->isEnabled()) return false;
     return ReadingOrder::step(this, next, lastFocus_) || QMainWindow::focusNextPrevChild(next);
 }
 
+void MainWindow::awaitReturn(QWidget* control) {
+    if (lost_) lost_->removeEventFilter(this);
+    lost_ = control;
+    control->installEventFilter(this);
+}
+
 void MainWindow::followFocus(QWidget* old, QWidget* now) {
+    // The window itself holding the focus is no control's: a control waiting to take it back still waits.
+    if (now == this) return;
     if (now && now->window() == this) {
         lastFocus_ = now;
         if (lost_) lost_->removeEventFilter(this);
@@ -150,11 +162,8 @@ void MainWindow::followFocus(QWidget* old, QWidget* now) {
     }
     // A control that started a command and was disabled (or hidden) while it runs, with its panel,
     // leaves the focus nowhere: it takes it back once it can, unless another control took it.
-    if (!now && old && old == lastFocus_ && old->window() == this && !(old->isVisible() && old->isEnabled())) {
-        if (lost_) lost_->removeEventFilter(this);
-        lost_ = old;
-        old->installEventFilter(this);
-    }
+    if (!now && old && old == lastFocus_ && old->window() == this && !(old->isVisible() && old->isEnabled()))
+        awaitReturn(old);
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -189,12 +198,26 @@ void MainWindow::changeEvent(QEvent* event) {
     // (xfwm4), although the sheet still holds its keyboard: it goes on to the sheet, where Escape
     // and Tab work.
     QPointer<QWidget> modal = QApplication::activeModalWidget();
-    if (!modal || modal == this || !modal->isVisible()) return;
+    if (!modal || modal == this || !modal->isVisible()) return regainFocus();
     QTimer::singleShot(0, modal, [modal] {
         if (!modal || !modal->isVisible() || modal->isActiveWindow() || QApplication::activeModalWidget() != modal) return;
         modal->raise();
         modal->activateWindow();
     });
+}
+
+void MainWindow::regainFocus() {
+    // The control that held the focus was disabled or removed while another window was active (a
+    // sheet's command locks the panels), where Qt would hand the focus to the window's first
+    // control: the window holds it, and the control takes it back once it can.
+    if (focusWidget()) return;
+    QWidget* last = lastFocus_;  // one of this window's controls
+    if (last && last->isVisible() && last->isEnabled()) {
+        last->setFocus(Qt::ActiveWindowFocusReason);
+        return;
+    }
+    if (last) awaitReturn(last);
+    setFocus(Qt::OtherFocusReason);
 }
 
 void MainWindow::showEvent(QShowEvent* event) {

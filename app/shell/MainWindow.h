@@ -67,6 +67,10 @@ private:
     QMetaObject::Connection focusFollower_;
     QPointer<QWidget> lastFocus_;
     QPointer<QWidget> lost_;
+    // Waits for `control`, which the focus left disabled or hidden, to take the focus back.
+    void awaitReturn(QWidget* control);
+    // On activation: the window holds the focus where its control can no longer.
+    void regainFocus();
     bool shown_ = false;
     bool placed_ = false;  // the program's start placed it on a screen
 };

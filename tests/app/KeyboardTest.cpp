@@ -29,6 +29,7 @@
 #include "panels/WorkspaceBrowser.h"
 #include "timeline/LaneHeader.h"
 #include "timeline/MultitrackTimeline.h"
+#include "widgets/FocusMark.h"
 #include "widgets/SegmentedControl.h"
 #include "widgets/ToolButton.h"
 
@@ -277,14 +278,49 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     QTest::mouseClick(loop, Qt::LeftButton);
     EXPECT_EQ(QApplication::focusWidget(), row->muteButton());
     // Space on the focused button plays and pauses, as everywhere in the window.
+    loop->setFocus(Qt::TabFocusReason);
     ASSERT_FALSE(fx.store().transport().playing());
     press(fx, Qt::Key_Space);
     fx.settle();
     EXPECT_TRUE(fx.store().transport().playing());
-    EXPECT_TRUE(muted());
+    EXPECT_EQ(FocusMark::marked(), loop);
     press(fx, Qt::Key_Space);
     fx.settle();
     EXPECT_FALSE(fx.store().transport().playing());
+    // A focused slider takes the arrows, Home and End; keys with no pause between are one undo step.
+    fx.store().moveCursor(1.0, false);
+    const std::size_t steps = fx.store().undoNames().size();
+    QWidget* gain = row->findChild<QAbstractSlider*>();  // the row's volume
+    gain->setFocus(Qt::TabFocusReason);
+    for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Up, Qt::Key_Up, Qt::Key_Right, Qt::Key_Left, Qt::Key_Down, Qt::Key_PageUp})
+        QTest::keyClick(gain, key);
+    EXPECT_EQ(fx.store().playhead(), 1.0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::abs(Session(fx.store().session()).lane(lane)->gainDB + 52.08) < 1e-9; }, 20000));
+    EXPECT_EQ(fx.store().undoNames().size(), steps + 1);
+    // The mark comes back after Speed and Pitch's Apply (the window activated while the panels are
+    // locked, or after), and after a dialog over the export sheet whose field takes the focus (the file chooser).
+    for (bool unlocked : {false, true}) {
+        press(fx, Qt::Key_T, Qt::ControlModifier | Qt::ShiftModifier);
+        fx.store().setTimeRate(1.5), fx.store().applyTimePitch();
+        if (unlocked) fx.settle();
+        QApplication::setActiveWindow(&fx.window());
+        fx.settle();
+        EXPECT_EQ(FocusMark::marked(), gain);
+    }
+    fx.view().header()->exportButton()->setFocus(Qt::TabFocusReason);
+    fx.store().setShowExport(true);
+    pump();
+    auto* chooser = new QDialog(fx.view().sheets()->topSheet());
+    auto* name = new QLineEdit(chooser);
+    chooser->show();
+    QApplication::setActiveWindow(chooser);
+    name->clearFocus();
+    name->setFocus(Qt::OtherFocusReason);
+    pump();
+    QTest::keyClick(fx.view().sheets()->topSheet(), Qt::Key_Escape);
+    QApplication::setActiveWindow(&fx.window());
+    pump();
+    EXPECT_EQ(FocusMark::marked(), fx.view().header()->exportButton());
     // Return on a focused picker opens its list.
     auto* rack = fx.view().findChild<EffectsRackView*>();
     ASSERT_TRUE(rack);
@@ -297,6 +333,15 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     EXPECT_TRUE(QApplication::activePopupWidget());
     if (QApplication::activePopupWidget()) QApplication::activePopupWidget()->close();
     pump();
+    // Return opens an effect's parameters; after Escape its button shows the focus by the mark alone.
+    fx.window().setAttribute(Qt::WA_KeyboardFocusChange);
+    slot->parametersButton()->setFocus(Qt::TabFocusReason);
+    press(fx, Qt::Key_Return);
+    EXPECT_TRUE(QTest::qWaitFor([] { return QApplication::activePopupWidget(); }, 5000));
+    press(fx, Qt::Key_Escape);
+    const QImage focused = slot->parametersButton()->grab().toImage();
+    slot->parametersButton()->clearFocus();
+    EXPECT_EQ(slot->parametersButton()->grab().toImage(), focused);
 
     // A focused segmented control takes ← and → before the playhead does: the browser's pages.
     auto* browser = fx.view().findChild<WorkspaceBrowser*>();

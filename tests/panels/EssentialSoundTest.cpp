@@ -121,12 +121,13 @@ TEST_F(EssentialSoundTest, RowsWriteOneDecimalAndOffKeepsTheAmount) {
 
     EssentialSound s(SoundType::dialogue);
     s.matchLoudness = false;
-    s.reduceNoise = {true, 4.25};
+    s.reduceNoise = {true, 4.21};
     give(s);
     EssentialOptionRow* noise = option(0);
     ASSERT_TRUE(noise->slider()->isVisible());
-    // One key step (+0.001) is a whole gesture: released at 4.251, stored as 4.3.
+    // One key step (+0.1) as a whole gesture: released at 4.31, stored as 4.3.
     QTest::keyClick(noise->slider()->slider(), Qt::Key_Right);
+    noise->slider()->slider()->endKeyBurst();
     p.fx.settle();
     EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.3);
     EXPECT_EQ(store.undoNames().back(), L("Основной звук: {0}", L("Уменьшить шум")));
@@ -152,10 +153,11 @@ TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {
 
     EssentialSound s(SoundType::effects);
     s.matchLoudness = false;
-    s.panorama = {true, -0.05};
+    s.panorama = {true, 0.14};
     give(s);
     EssentialOptionRow* pan = option(8);
     QTest::keyClick(pan->slider()->slider(), Qt::Key_Left);
+    pan->slider()->slider()->endKeyBurst();
     p.fx.settle();
     EXPECT_DOUBLE_EQ(stored().panorama.amount, -0.1);
     EXPECT_EQ(pan->slider()->displayLabel()->text(), qs(L("Л")) + QStringLiteral(" 0"));

@@ -68,6 +68,9 @@ TEST_F(MixerTest, AFaderGestureIsOneUndoStepAndUndoMovesItBack) {
     store.undo();
     EXPECT_DOUBLE_EQ(fader->draft(), 0.0);
     EXPECT_EQ(fader->readout()->text(), QStringLiteral("+0.0 dB"));
+    for (int i = 0; i < 2; ++i) QTest::keyClick(fader->slider(), Qt::Key_Down);  // one more, by keys
+    fader->slider()->endKeyBurst();
+    EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, -0.2);
 }
 
 TEST_F(MixerTest, ZeroButtonCommitsAtOnceEvenAtZero) {
