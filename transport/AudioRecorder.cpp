@@ -367,6 +367,7 @@ RecordedTake AudioRecorder::stop() {
     std::shared_ptr<RecordingBuffer> buffer = active_ ? buffer_ : nullptr;
     // The input stops and the capture thread finishes first, so the loss counts are final.
     stopStream(captureStream_, inputCallback_);
+    workerHeld_.store(false);
     stopWorker();
     // Only input dropped between the take's first kept frame and its end is missing from it: a
     // device that delivers faster than real time overruns the ring once the take is full. Nor is
@@ -481,7 +482,7 @@ void AudioRecorder::workerLoop() {
     std::array<float*, 2> out{scratch[0].data(), channels > 1 ? scratch[1].data() : nullptr};
     std::array<const float*, 2> in{out[0], out[1]};
     auto drain = [&] {
-        for (;;) {
+        while (!workerHeld_.load()) {
             workerBusy_.store(true);
             const auto block = ring_->pop(out.data());
             if (!block) {

@@ -108,6 +108,11 @@ public:
     // when it has. For tests and shutdown.
     bool waitUntilIdle(std::chrono::milliseconds timeout) const;
 
+    // For tests: while held, the capture thread takes nothing from the ring, as one that the
+    // system does not schedule; what the input delivers meanwhile piles up and overruns it.
+    // stop() lets go of it first.
+    void holdCaptureThread(bool held) { workerHeld_.store(held); }
+
     class InputCallback;
     class MonitorCallback;
     class OverdubCallback;
@@ -163,6 +168,7 @@ private:
     std::condition_variable workerWake_;
     bool workerQuit_ = false;              // under workerMutex_
     std::atomic<bool> workerBusy_{false};  // the capture thread is handling a buffer
+    std::atomic<bool> workerHeld_{false};  // see holdCaptureThread
     std::atomic<std::int64_t> workerLost_{0};  // input frames of buffers the capture thread could not convert
     // The take ends at this many kept frames (the buffer's limit or the punch-out); set before the
     // capture thread starts. The capture thread notes the input lost (dropped by the ring or the

@@ -173,15 +173,17 @@ TEST(AudioRecorder, OnlyTheCorrectionMovesThePunchOutFrame) {
 }
 
 TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
-    // Pumping runs far faster than the capture thread: the two-second ring from the input callback
-    // overflows and whole buffers are dropped. Whatever was dropped is counted, in 48 kHz frames.
+    // The capture thread is held while the input delivers: the two-second ring from the input
+    // callback overflows and whole buffers are dropped. Whatever was dropped is counted, in 48 kHz frames.
     {
         Rig rig;
         rig.chooseInput("ALSA/Stereo");
         const std::int64_t frames = 20 * 48000;
         rig.input({frameNumbers(frames), frameNumbers(frames, -1.0f)});
         rig.recorder.start(plainSetup(frames));
+        rig.recorder.holdCaptureThread(true);
         rig.backend.pump(frames);
+        rig.recorder.holdCaptureThread(false);
         ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
         const RecordedTake take = rig.recorder.stop();
         EXPECT_GT(take.lostFrames, 0);
@@ -195,7 +197,9 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
         const std::int64_t frames = 20 * 44100;
         rig.input({sine(440.0, 44100.0, frames)})->setNoCaptureTime(true);
         rig.recorder.start(plainSetup(30 * 48000));
+        rig.recorder.holdCaptureThread(true);
         rig.backend.pump(frames);
+        rig.recorder.holdCaptureThread(false);
         ASSERT_TRUE(rig.recorder.waitUntilIdle(10s));
         const RecordedTake take = rig.recorder.stop();
         EXPECT_GT(take.lostFrames, 0);
@@ -213,7 +217,9 @@ TEST(AudioRecorder, InputLostWhileTheCaptureFallsBehindIsHandedWithTheTake) {
             script->setTimeOffset(1.0);
             script->setSpeed(speed);
             rig.recorder.start(plainSetup(11 * 48000));
+            rig.recorder.holdCaptureThread(true);
             rig.backend.pump(30 * 48000);
+            rig.recorder.holdCaptureThread(false);
             rig.run(12 * 48000);
             rig.backend.pump(20 * 48000);
             const RecordedTake take = rig.recorder.stop();
