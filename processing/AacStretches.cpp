@@ -41,7 +41,8 @@ constexpr std::int64_t kJoinChoices = 94;  // about two seconds
 // Frames either side of a join over which the joined stream is held to the earlier encoder's own
 // error (a third of a second at either rate).
 constexpr std::int64_t kJoinWindow = AacStretches::kJoinWindow;
-constexpr std::int64_t kWarmFrames = 3;   // packets decoded before the first frame wanted
+constexpr std::int64_t kWarmFrames = 3;
+constexpr std::int64_t kPauseFrames = 64;  // frames between the encoders' pauses   // packets decoded before the first frame wanted
 // Past the last frame a join's window reaches, the encoder still sees what it looks ahead to.
 constexpr std::int64_t kTailFrames = kJoinChoices + kJoinWindow + kWarmFrames;
 // Samples measured past a stretch's end, so that every value interpolated before it is measured.
@@ -76,17 +77,16 @@ using Frame = std::unique_ptr<AVFrame, FrameFree>;
 
 std::atomic<int> threadsSet{0};
 
-// Runs job(i) for every i below n on up to AacStretches::threads() threads, each through `runner`
-// when given; rethrows the first failure.
-void forEach(std::size_t n, const AacStretches::Runner& runner, const std::function<void(std::size_t)>& job) {
+// Runs job(i) for every i below n on up to AacStretches::threads() threads; rethrows the first
+// failure.
+void forEach(std::size_t n, const std::function<void(std::size_t)>& job) {
     const std::size_t threads = std::min<std::size_t>(n, static_cast<std::size_t>(AacStretches::threads()));
     std::atomic<std::size_t> next{0};
     std::vector<std::exception_ptr> errors(n);
     auto work = [&] {
         for (std::size_t i; (i = next.fetch_add(1)) < n;) {
             try {
-                if (runner) runner([&] { job(i); });
-                else job(i);
+                job(i);
             } catch (...) {
                 errors[i] = std::current_exception();
             }
@@ -176,6 +176,7 @@ struct AacStretches::Impl {
     std::vector<const AVPacket*> file;   // the joined stream
     float giveUpAbove = std::numeric_limits<float>::infinity();
     AacStretches::Runner runner;
+    std::function<void()> pause;
     const std::atomic<bool>* cancelled = nullptr;
     std::atomic<bool> givenUp{false};
     std::mutex reachedMutex;
@@ -245,6 +246,7 @@ struct AacStretches::Impl {
             const std::int64_t n = std::min(kFrame, to - at);
             check(av_frame_make_writable(frame.get()));
             frame->nb_samples = static_cast<int>(n);
+            if (pause && (at - from) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
             source(at, static_cast<std::size_t>(n), reinterpret_cast<float*>(frame->data[0]), reinterpret_cast<float*>(frame->data[1]));
             frame->pts = at;
             check(avcodec_send_frame(codec.get(), frame.get()));
@@ -253,6 +255,11 @@ struct AacStretches::Impl {
         if (stopped()) return;
         check(avcodec_send_frame(codec.get(), nullptr));
         drain();
+    }
+
+    void run(std::size_t n, const std::function<void(std::size_t)>& job) const {
+        if (runner) runner(n, job);
+        else forEach(n, job);
     }
 
     // Given up, or cancelled (which counts as given up once the encoding ends).
@@ -347,11 +354,11 @@ struct AacStretches::Impl {
             stretch.begin = i * length;
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
-        forEach(stretches.size(), runner, [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
+        run(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
         if (stopped()) return true;
         std::vector<std::optional<std::int64_t>> found(stretches.size());
         found[0] = 0;
-        forEach(stretches.size() - 1, runner, [&](std::size_t i) {
+        run(stretches.size() - 1, [&](std::size_t i) {
             if (!stopped()) found[i + 1] = join(stretches[i], stretches[i + 1], source);
         });
         if (stopped()) return true;
@@ -411,6 +418,7 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
     Impl& s = *impl_;
     s.giveUpAbove = options.giveUpAbove;
     s.runner = std::move(options.runner);
+    s.pause = std::move(options.pause);
     s.cancelled = options.cancelled;
     s.format = format;
     s.rate = sampleRate;
@@ -422,7 +430,7 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
         s.stretches.clear();
         s.stretches.resize(1);
         s.stretches[0].end = s.frames;
-        forEach(1, s.runner, [&](std::size_t) { s.encode(s.stretches[0], true, source); });
+        s.run(1, [&](std::size_t) { s.encode(s.stretches[0], true, source); });
         s.joins = {0, s.stated};
         s.file.clear();
         for (const Packet& packet : s.stretches[0].packets) s.file.push_back(packet.get());
@@ -446,7 +454,7 @@ AacStretches::Peaks AacStretches::peaks() const {
     if (s.stopped()) return {s.reached, s.reached};
     if (s.file.empty()) return {};
     std::vector<Peaks> parts(s.stretches.size());
-    forEach(parts.size(), s.runner, [&](std::size_t i) {
+    s.run(parts.size(), [&](std::size_t i) {
         if (!s.stopped()) parts[i] = s.measure(s.joins[i], s.joins[i + 1]);
     });
     Peaks peaks;

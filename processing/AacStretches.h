@@ -33,10 +33,10 @@ public:
     // Fills `left` and `right` with the `frames` frames of the signal from frame `from`; called
     // from several threads at once.
     using Source = std::function<void(std::int64_t from, std::size_t frames, float* left, float* right)>;
-    // Runs one job of the encoding (a stretch's encoder, a join, a stretch's measurement) on the
-    // calling thread, when it sees fit; the jobs of one step come from up to threads() threads at
-    // once. By default each runs at once.
-    using Runner = std::function<void(const std::function<void()>& job)>;
+    // Runs job(i) for every i below `jobs` (a stretch's encoder, a join, a stretch's measurement
+    // each) side by side as it sees fit, and returns when all have ended; rethrows the first
+    // failure. By default they run on up to threads() threads.
+    using Runner = std::function<void(std::size_t jobs, const std::function<void(std::size_t)>& job)>;
 
     struct Options {
         // A linear peak as peaks() reads it: the encoding stops as soon as what a stretch's own
@@ -44,6 +44,9 @@ public:
         // peak that passed, and the encoding is no file.
         float giveUpAbove = std::numeric_limits<float>::infinity();
         Runner runner;
+        // Called between stretches of a second or so of a stretch's encoding, on the thread that
+        // encodes it: may hold it there while more urgent work runs.
+        std::function<void()> pause;
         // Once set, the encoding stops as soon as it can (it is given up) and is no file.
         const std::atomic<bool>* cancelled = nullptr;
     };

@@ -261,36 +261,64 @@ void writeNamingFailures(const std::filesystem::path& target, const std::functio
     }
 }
 
-// Cores handed to jobs one at a time, the most urgent waiting job first.
+// Cores handed to jobs, the most urgent waiting job first. A job asks for its core where it
+// starts and may give it to a more urgent one where it pauses.
 class Cores {
 public:
     explicit Cores(int count) : count_(std::max(count, 1)), free_(count_) {}
 
     int count() const { return count_; }
 
-    // Runs `job` on the calling thread once a core is free and no more urgent job (a lower
-    // `urgency`) waits for one; at once, without a core, when `cancelled` (the job then does
-    // nearly nothing).
-    void run(int urgency, const std::atomic<bool>& cancelled, const std::function<void()>& job) {
-        std::unique_lock lock(mutex_);
-        const auto waiting = waiting_.insert(urgency);
-        changed_.wait(lock, [&] { return cancelled || (free_ > 0 && *waiting_.begin() == urgency); });
-        waiting_.erase(waiting);
-        const bool held = !cancelled;
-        if (held) --free_;
-        changed_.notify_all();
-        lock.unlock();
-        struct Release {
-            Cores& cores;
-            bool held;
-            ~Release() {
-                if (!held) return;
-                std::lock_guard guard(cores.mutex_);
-                ++cores.free_;
-                cores.changed_.notify_all();
+    // Runs job(i) for every i below n, each on a core once no more urgent job (a lower `urgency`)
+    // waits for one, on up to count() threads; all n wait from the call on, and `asked` is called
+    // then. Once `cancelled`, the jobs run at once without a core (they then do nearly nothing).
+    // Rethrows the first failure.
+    void run(int urgency, const std::atomic<bool>& cancelled, std::size_t n, const std::function<void(std::size_t)>& job,
+             const std::function<void()>& asked) {
+        {
+            std::lock_guard guard(mutex_);
+            for (std::size_t i = 0; i < n; ++i) waiting_.insert(urgency);
+        }
+        asked();
+        std::atomic<std::size_t> next{0};
+        std::vector<std::exception_ptr> errors(n);
+        auto work = [&] {
+            for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+                {
+                    std::unique_lock lock(mutex_);
+                    take(lock, urgency, cancelled);
+                }
+                try {
+                    job(i);
+                } catch (...) {
+                    errors[i] = std::current_exception();
+                }
+                if (held_) {
+                    std::lock_guard guard(mutex_);
+                    give();
+                }
             }
-        } release{*this, held};
-        job();
+        };
+        std::vector<std::thread> threads;
+        try {
+            for (std::size_t t = 1; t < std::min<std::size_t>(n, static_cast<std::size_t>(count_)); ++t) threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            // Fewer threads: the jobs are shared among those there are.
+        }
+        work();
+        for (auto& thread : threads) thread.join();
+        for (auto& error : errors)
+            if (error) std::rethrow_exception(error);
+    }
+
+    // On a job's thread: gives its core to a more urgent job waiting for one, and waits for it
+    // back.
+    void pause(int urgency, const std::atomic<bool>& cancelled) {
+        std::unique_lock lock(mutex_);
+        if (!held_ || waiting_.empty() || *waiting_.begin() >= urgency) return;
+        give();
+        waiting_.insert(urgency);
+        take(lock, urgency, cancelled);
     }
 
     // Wakes the jobs waiting for a core, so that cancelled ones go.
@@ -300,12 +328,29 @@ public:
     }
 
 private:
+    // Waits for this thread's turn (its ticket in waiting_) and takes a core, or none once cancelled.
+    void take(std::unique_lock<std::mutex>& lock, int urgency, const std::atomic<bool>& cancelled) {
+        changed_.wait(lock, [&] { return cancelled || (free_ > 0 && *waiting_.begin() == urgency); });
+        waiting_.erase(waiting_.find(urgency));
+        held_ = !cancelled;
+        free_ -= held_;
+        changed_.notify_all();
+    }
+    void give() {
+        held_ = false;
+        ++free_;
+        changed_.notify_all();
+    }
+
     const int count_;
     std::mutex mutex_;
     std::condition_variable changed_;
     int free_;
     std::multiset<int> waiting_;
+    static thread_local bool held_;  // whether this thread holds a core
 };
+
+thread_local bool Cores::held_ = false;
 
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
 // decoding it gives; the file is the loudest that lands at or under the aim.
@@ -338,7 +383,8 @@ public:
         int urgency = 0;          // its place in the order of tries when it started
         std::atomic<bool> cancelled{false};
         std::thread thread;
-        // Set once it ends, under the search's lock.
+        // Set under the search's lock: once its first jobs wait for cores, and once it ends.
+        bool asked = false;
         bool done = false;
         bool over = false;        // passed the aim (or was given up)
         double peakDB = 0.0;      // the true peak; a whole encoding's only
@@ -438,9 +484,14 @@ private:
         }
         cores_.wake();
         tries_ = kept;
+        // One at a time, once every other one running waits for cores: their jobs get cores in
+        // the order of the tries.
         int running = 0;
-        for (const auto& pass : started_)
-            running += !pass->done && !pass->cancelled;
+        for (const auto& pass : started_) {
+            if (pass->done || pass->cancelled) continue;
+            if (!pass->asked) return;
+            ++running;
+        }
         for (int i = 0; i < maxPasses_ && running < cores_.count(); ++i) {
             if (tries_[i]) {
                 if (tries_[i]->done && !tries_[i]->over) break;  // nothing after it is needed
@@ -449,7 +500,7 @@ private:
             const std::optional<Try> wanted = planned(i, over);
             if (!wanted) break;
             tries_[i] = launch(*wanted, i);
-            ++running;
+            return;
         }
     }
 
@@ -484,7 +535,14 @@ private:
             AacStretches::Options options;
             if (!pass.whole) options.giveUpAbove = static_cast<float>(std::pow(10.0, aim_ / 20.0));
             options.cancelled = &pass.cancelled;
-            options.runner = [this, &pass](const std::function<void()>& job) { cores_.run(pass.urgency, pass.cancelled, job); };
+            options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {
+                cores_.run(pass.urgency, pass.cancelled, n, job, [this, &pass] {
+                    std::lock_guard lock(mutex_);
+                    pass.asked = true;
+                    ended_.notify_all();
+                });
+            };
+            options.pause = [this, &pass] { cores_.pause(pass.urgency, pass.cancelled); };
             encoding = std::make_unique<AacStretches>(format_, rate_, audio_.frames(), source, std::move(options));
             if (!encoding->gaveUp()) {
                 // The peak an encoding is held to the aim by: its true peak, as a player decodes it.
