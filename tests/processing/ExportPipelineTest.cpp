@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -678,6 +679,16 @@ TEST(ExportPipeline, AnAacFileAndItsFiguresAreTheSameOnAnyNumberOfCores) {
         EXPECT_EQ(results.back(), results.front()) << threads << " threads";
     }
     EXPECT_GE(results.front().encodings, 4);
+    // Unless set, as many threads as the CPUs this thread may run on (taskset narrows them).
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&one);
+    for (int cpu = 0; CPU_COUNT(&one) == 0; ++cpu)
+        if (CPU_ISSET(cpu, &all)) CPU_SET(cpu, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(AacStretches::threads(), 1);
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(AacStretches::threads(), CPU_COUNT(&all));
 }
 
 TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
