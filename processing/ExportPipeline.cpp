@@ -361,9 +361,8 @@ thread_local bool Cores::held_ = false;
 // the range where a gain may land, down: the signal as it is first (the file when it lands;
 // otherwise its overshoot tells where that range starts, kAbove over the gain that would bring
 // the overshoot to the aim), then each step down; the first that lands is the file. The last
-// encoding allowed goes kBelow under that gain, and runs whole: when nothing lands, the file is
-// the whole encoding that came closest. Encodings other than those whole ones are given up as
-// soon as a stretch passes the aim.
+// encoding allowed goes kBelow under that gain, and runs whole: it is the file when nothing
+// lands. Encodings other than those two are given up as soon as a stretch passes the aim.
 //
 // Which gains are tried and which is the file follow from what the encodings measure alone; the
 // cores decide only how many run at once. Those that may be needed next run beside the ones that
@@ -387,7 +386,7 @@ public:
         bool asked = false;
         bool done = false;
         bool over = false;        // passed the aim (or was given up)
-        double peakDB = 0.0;      // the true peak; a whole encoding's only
+        double peakDB = 0.0;      // the true peak, where not given up
         std::exception_ptr failure;
         std::unique_ptr<AacStretches> encoding;
         // What a player decodes from it, measured whole, beside the file being written.
@@ -408,8 +407,8 @@ public:
                 throw;
             }
             if (chosen) {
-                passes_ = *chosen < 0 ? maxPasses_ : *chosen + 1;
-                Pass& pass = *tries_[static_cast<std::size_t>(*chosen < 0 ? -*chosen - 1 : *chosen)];
+                passes_ = *chosen + 1;
+                Pass& pass = *tries_[static_cast<std::size_t>(*chosen)];
                 lock.unlock();
                 stopAll(&pass);
                 measure(pass);
@@ -452,19 +451,15 @@ private:
         return tries_[0]->peakDB - aim_;
     }
 
-    // The try that decides: the first (in order) that landed, all before it having gone over;
-    // -1 - i for the i-th when none landed and it came closest; none while undecided. Rethrows
-    // the failure of one that counts.
+    // The try that decides: the first (in order) that landed, all before it having gone over; the
+    // last allowed when none landed; none while undecided. Rethrows the failure of one that counts.
     std::optional<int> decided() const {
         for (int i = 0; i < maxPasses_; ++i) {
             if (static_cast<std::size_t>(i) >= tries_.size() || !tries_[i] || !tries_[i]->done) return std::nullopt;
             if (tries_[i]->failure) std::rethrow_exception(tries_[i]->failure);
             if (!tries_[i]->over) return i;
         }
-        int closest = 0;
-        for (int i = 1; i < maxPasses_; ++i)
-            if (tries_[i]->whole && tries_[i]->peakDB < tries_[closest]->peakDB) closest = i;
-        return -closest - 1;
+        return maxPasses_ - 1;
     }
 
     // Files the encodings started under the tries they stand for, drops those no try needs, and
