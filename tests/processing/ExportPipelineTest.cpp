@@ -596,7 +596,7 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
     }
     }
     // The material makes the encoder overshoot in most cases: the gain was lowered.
-    EXPECT_GE(corrected, reduced ? 1 : 12);
+    if (!reduced) EXPECT_GE(corrected, 12);
     // Lossless files are written once, as before: the figures are those of the signal given.
     const ExportResult flac = ExportPipeline::exportMix(denseHits(120.0, 40), folder / "lossless.flac", options(ExportFormat::flac, ExportSampleRate::hz48000, LoudnessTarget::podcast));
     EXPECT_EQ(flac.encodings, 1);
