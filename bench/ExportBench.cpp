@@ -6,6 +6,9 @@
 // the encoder overshoots the ceiling and the signal is encoded again at lower gains, each encoding
 // in stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file). Songs of
 // 2, 3 and 8 minutes as AAC 256 at 44.1 kHz with the streaming target stand beside the same peer.
+// The AAC exports with a target run on 8 threads and on 2 (the argument; the file is the same),
+// beside the peer on one: `bench/run.sh --benchmark_filter='Aac(Podcast|Streaming|Encode)'`, or
+// under `taskset -c 0,1` for a machine of two cores.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -19,6 +22,7 @@
 
 #include "BenchSupport.h"
 #include "model/AudioData.h"
+#include "processing/AacStretches.h"
 #include "processing/ExportPipeline.h"
 
 using namespace tessoral;
@@ -123,7 +127,9 @@ void exportPodcast(benchmark::State& state, const AudioData& audio, const char* 
         return;
     }
     ExportResult result;
+    AacStretches::setThreads(static_cast<int>(state.range(0)));
     for (auto _ : state) result = ExportPipeline::exportMix(audio, m.dir / name, options);
+    AacStretches::setThreads(0);
     // The file as written: how close the ceiling lets it come to the target.
     state.counters["encodings"] = result.encodings;
     state.counters["LUFS"] = result.measurement.lufs.value_or(-HUGE_VAL);
@@ -202,15 +208,15 @@ BENCHMARK(ExportFlac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(b
 BENCHMARK(FfmpegFlacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportAac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacStreamingSong2Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingSong2Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacEncodeAndCheckSong2MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacStreamingSong3Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingSong3Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacEncodeAndCheckSong3MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacStreamingSong8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingSong8Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacEncodeAndCheckSong8MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportFlac44k8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegFlac44kExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacPodcast8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacPodcast8Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacEncodeAndCheckPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacPodcastDenseHits8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacPodcastDenseHits8Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacEncodeAndCheckDenseHitsPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

@@ -1,5 +1,7 @@
 #include "processing/AacStretches.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -38,10 +40,9 @@ constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stret
 constexpr std::int64_t kJoinChoices = 94;  // about two seconds
 // Frames either side of a join over which the joined stream is held to the earlier encoder's own
 // error (a third of a second at either rate).
-constexpr std::int64_t kJoinWindow = 15;
-constexpr std::int64_t kWarmFrames = 3;   // packets decoded before the first frame wanted
-// How much more than the earlier encoder's own error the joined stream may err around a join.
-constexpr double kJoinTolerance = 1.25;
+constexpr std::int64_t kJoinWindow = AacStretches::kJoinWindow;
+constexpr std::int64_t kWarmFrames = 3;
+constexpr std::int64_t kPauseFrames = 64;  // frames between the encoders' pauses   // packets decoded before the first frame wanted
 // Past the last frame a join's window reaches, the encoder still sees what it looks ahead to.
 constexpr std::int64_t kTailFrames = kJoinChoices + kJoinWindow + kWarmFrames;
 // Samples measured past a stretch's end, so that every value interpolated before it is measured.
@@ -74,9 +75,12 @@ struct FrameFree {
 };
 using Frame = std::unique_ptr<AVFrame, FrameFree>;
 
-// Runs job(i) for every i below n on up to one thread per core; rethrows the first failure.
+std::atomic<int> threadsSet{0};
+
+// Runs job(i) for every i below n on up to AacStretches::threads() threads; rethrows the first
+// failure.
 void forEach(std::size_t n, const std::function<void(std::size_t)>& job) {
-    const std::size_t threads = std::min<std::size_t>(n, std::max(1u, std::thread::hardware_concurrency()));
+    const std::size_t threads = std::min<std::size_t>(n, static_cast<std::size_t>(AacStretches::threads()));
     std::atomic<std::size_t> next{0};
     std::vector<std::exception_ptr> errors(n);
     auto work = [&] {
@@ -171,6 +175,9 @@ struct AacStretches::Impl {
     std::vector<std::int64_t> joins;     // where each stretch starts in the file; the file's length last
     std::vector<const AVPacket*> file;   // the joined stream
     float giveUpAbove = std::numeric_limits<float>::infinity();
+    AacStretches::Runner runner;
+    std::function<void()> pause;
+    const std::atomic<bool>* cancelled = nullptr;
     std::atomic<bool> givenUp{false};
     std::mutex reachedMutex;
     float reached = 0.0f;  // the true peak that passed giveUpAbove
@@ -178,6 +185,7 @@ struct AacStretches::Impl {
     // Encodes `stretch` from kLeadFrames before it to a few frames past it (to the signal's end
     // for the last), keeping the packets a join may use.
     void encode(Stretch& stretch, bool last, const Source& source) {
+        if (stopped()) return;
         Codec codec(AudioEncoder::openEncoder(format, rate, true));
         if (codec->frame_size != kFrame) fail(AVERROR(EINVAL));
         Frame frame(made(av_frame_alloc()));
@@ -234,18 +242,29 @@ struct AacStretches::Impl {
                 av_packet_unref(packet.get());
             }
         };
-        for (std::int64_t at = from; at < to && !givenUp.load(std::memory_order_relaxed); at += kFrame) {
+        for (std::int64_t at = from; at < to && !stopped(); at += kFrame) {
             const std::int64_t n = std::min(kFrame, to - at);
             check(av_frame_make_writable(frame.get()));
             frame->nb_samples = static_cast<int>(n);
+            if (pause && (at - from) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
             source(at, static_cast<std::size_t>(n), reinterpret_cast<float*>(frame->data[0]), reinterpret_cast<float*>(frame->data[1]));
             frame->pts = at;
             check(avcodec_send_frame(codec.get(), frame.get()));
             drain();
         }
-        if (givenUp) return;
+        if (stopped()) return;
         check(avcodec_send_frame(codec.get(), nullptr));
         drain();
+    }
+
+    void run(std::size_t n, const std::function<void(std::size_t)>& job) const {
+        if (runner) runner(n, job);
+        else forEach(n, job);
+    }
+
+    // Given up, or cancelled (which counts as given up once the encoding ends).
+    bool stopped() const {
+        return givenUp.load(std::memory_order_relaxed) || (cancelled && cancelled->load(std::memory_order_relaxed));
     }
 
     // The error energy of each frame from `from` to `to` (frame-aligned) of what `stretch`'s own
@@ -282,7 +301,7 @@ struct AacStretches::Impl {
     // errs from the signal little more than a's own stream does there. Where the two encoders
     // chose different windows the join frame's halves do not cancel each other's folding and it
     // errs by about the signal itself. Failing that, the frame that comes closest, when within
-    // twice a's error.
+    // twice a's error (chooseJoin).
     std::optional<std::int64_t> join(const Stretch& a, const Stretch& b, const Source& source) const {
         const std::int64_t end = std::min(stated, frames) / kFrame * kFrame;
         const std::int64_t from = b.begin - kJoinWindow * kFrame;
@@ -316,27 +335,10 @@ struct AacStretches::Impl {
             }
             return error;
         };
-        const double floor = 1e-9 * static_cast<double>(2 * kJoinWindow * kFrame);
-        std::optional<std::int64_t> closest;
-        double closestRatio = 2.0;
-        for (std::int64_t k = 0; b.begin + (k + kJoinWindow) * kFrame <= to; ++k) {
-            const std::int64_t t = b.begin + k * kFrame;
-            const auto ownAt = static_cast<std::size_t>(k + kJoinWindow);  // t's frame among a's
-            double alone = 0.0, joined = 0.0;
-            for (std::size_t f = ownAt - kJoinWindow; f < ownAt + kJoinWindow; ++f) alone += (*own)[f];
-            for (std::size_t f = ownAt - kJoinWindow; f < ownAt; ++f) joined += (*own)[f];
-            for (std::size_t f = ownAt + 1; f < ownAt + kJoinWindow; ++f) joined += (*later)[f - kJoinWindow];
-            if (joined > closestRatio * alone + floor) continue;
-            const std::optional<double> frame = joinFrame(t);
-            if (!frame) continue;
-            joined += *frame;
-            if (joined <= kJoinTolerance * alone + floor) return t;
-            if (joined <= closestRatio * alone + floor) {
-                closest = t;
-                closestRatio = (joined - floor) / std::max(alone, 1e-30);
-            }
-        }
-        return closest;
+        const std::optional<std::size_t> k =
+            chooseJoin(*own, *later, [&](std::size_t at) { return joinFrame(b.begin + static_cast<std::int64_t>(at) * kFrame); });
+        if (!k) return std::nullopt;
+        return b.begin + static_cast<std::int64_t>(*k) * kFrame;
     }
 
     // Lays the signal out in stretches, encodes them side by side and joins them; false when a
@@ -352,11 +354,14 @@ struct AacStretches::Impl {
             stretch.begin = i * length;
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
-        forEach(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
-        if (givenUp) return true;
+        run(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
+        if (stopped()) return true;
         std::vector<std::optional<std::int64_t>> found(stretches.size());
         found[0] = 0;
-        forEach(stretches.size() - 1, [&](std::size_t i) { found[i + 1] = join(stretches[i], stretches[i + 1], source); });
+        run(stretches.size() - 1, [&](std::size_t i) {
+            if (!stopped()) found[i + 1] = join(stretches[i], stretches[i + 1], source);
+        });
+        if (stopped()) return true;
         joins.clear();
         for (const auto& at : found) {
             if (!at) return false;
@@ -408,26 +413,32 @@ struct AacStretches::Impl {
     }
 };
 
-AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source, float giveUpAbove)
+AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source, Options options)
     : impl_(std::make_unique<Impl>()) {
     Impl& s = *impl_;
-    s.giveUpAbove = giveUpAbove;
+    s.giveUpAbove = options.giveUpAbove;
+    s.runner = std::move(options.runner);
+    s.pause = std::move(options.pause);
+    s.cancelled = options.cancelled;
     s.format = format;
     s.rate = sampleRate;
     s.frames = std::max<std::int64_t>(frames, 0);
     s.reference.reset(AudioEncoder::openEncoder(format, sampleRate, true));
     s.stated = AudioEncoder::statedLength(format, sampleRate, s.frames, std::max(s.reference->initial_padding, 0));
-    if (!s.encodeInStretches(source) && !s.givenUp) {
+    if (!s.encodeInStretches(source) && !s.stopped()) {
         // The whole signal on one encoder.
         s.stretches.clear();
         s.stretches.resize(1);
         s.stretches[0].end = s.frames;
-        s.encode(s.stretches[0], true, source);
+        s.run(1, [&](std::size_t) { s.encode(s.stretches[0], true, source); });
         s.joins = {0, s.stated};
         s.file.clear();
         for (const Packet& packet : s.stretches[0].packets) s.file.push_back(packet.get());
     }
 }
+
+AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source)
+    : AacStretches(format, sampleRate, frames, source, Options{}) {}
 
 AacStretches::~AacStretches() = default;
 
@@ -436,14 +447,16 @@ int AacStretches::count(int sampleRate, std::int64_t frames) {
     return static_cast<int>(std::clamp<double>(std::round(stretches), 1.0, 1e6));
 }
 
-bool AacStretches::gaveUp() const { return impl_->givenUp; }
+bool AacStretches::gaveUp() const { return impl_->stopped(); }
 
 AacStretches::Peaks AacStretches::peaks() const {
     const Impl& s = *impl_;
-    if (s.givenUp) return {s.reached, s.reached};
+    if (s.stopped()) return {s.reached, s.reached};
     if (s.file.empty()) return {};
     std::vector<Peaks> parts(s.stretches.size());
-    forEach(parts.size(), [&](std::size_t i) { parts[i] = s.measure(s.joins[i], s.joins[i + 1]); });
+    s.run(parts.size(), [&](std::size_t i) {
+        if (!s.stopped()) parts[i] = s.measure(s.joins[i], s.joins[i + 1]);
+    });
     Peaks peaks;
     for (const Peaks& part : parts) {
         peaks.truePeak = std::max(peaks.truePeak, part.truePeak);
@@ -479,6 +492,42 @@ std::vector<std::int64_t> AacStretches::joins() const {
     const auto& joins = impl_->joins;
     return joins.size() > 2 ? std::vector<std::int64_t>(joins.begin() + 1, joins.end() - 1) : std::vector<std::int64_t>{};
 }
+
+std::optional<std::size_t> AacStretches::chooseJoin(std::span<const double> own, std::span<const double> later,
+                                                    const std::function<std::optional<double>(std::size_t k)>& joinFrame) {
+    constexpr auto window = static_cast<std::size_t>(kJoinWindow);
+    // Errors this small are the decoder's rounding: any join will do there.
+    const double floor = 1e-9 * static_cast<double>(2 * kJoinWindow * kFrame);
+    std::optional<std::size_t> closest;
+    double closestRatio = 2.0;
+    for (std::size_t k = 0; k + window <= later.size() && k + 2 * window <= own.size(); ++k) {
+        const std::size_t ownAt = k + window;  // the join frame among the earlier encoder's
+        double alone = 0.0, joined = 0.0;
+        for (std::size_t f = ownAt - window; f < ownAt + window; ++f) alone += own[f];
+        for (std::size_t f = ownAt - window; f < ownAt; ++f) joined += own[f];
+        for (std::size_t f = k + 1; f < k + window; ++f) joined += later[f];
+        if (joined > closestRatio * alone + floor) continue;
+        const std::optional<double> frame = joinFrame(k);
+        if (!frame) continue;
+        joined += *frame;
+        if (joined <= kJoinTolerance * alone + floor) return k;
+        if (joined <= closestRatio * alone + floor) {
+            closest = k;
+            closestRatio = (joined - floor) / std::max(alone, 1e-30);
+        }
+    }
+    return closest;
+}
+
+int AacStretches::threads() {
+    if (const int set = threadsSet.load(std::memory_order_relaxed); set > 0) return set;
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (sched_getaffinity(0, sizeof cpus, &cpus) == 0 && CPU_COUNT(&cpus) > 0) return CPU_COUNT(&cpus);
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+void AacStretches::setThreads(int threads) { threadsSet.store(std::max(threads, 0), std::memory_order_relaxed); }
 
 int AacStretches::stretches() const { return static_cast<int>(impl_->stretches.size()); }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
+#include <span>
 #include <vector>
 
 #include "model/ExportFormat.h"
@@ -30,13 +33,28 @@ public:
     // Fills `left` and `right` with the `frames` frames of the signal from frame `from`; called
     // from several threads at once.
     using Source = std::function<void(std::int64_t from, std::size_t frames, float* left, float* right)>;
+    // Runs job(i) for every i below `jobs` (a stretch's encoder, a join, a stretch's measurement
+    // each) side by side as it sees fit, and returns when all have ended; rethrows the first
+    // failure. By default they run on up to threads() threads.
+    using Runner = std::function<void(std::size_t jobs, const std::function<void(std::size_t)>& job)>;
+
+    struct Options {
+        // A linear peak as peaks() reads it: the encoding stops as soon as what a stretch's own
+        // encoder decodes to over its stretch passes it; gaveUp() then tells, peaks() gives the
+        // peak that passed, and the encoding is no file.
+        float giveUpAbove = std::numeric_limits<float>::infinity();
+        Runner runner;
+        // Called between stretches of a second or so of a stretch's encoding, on the thread that
+        // encodes it: may hold it there while more urgent work runs.
+        std::function<void()> pause;
+        // Once set, the encoding stops as soon as it can (it is given up) and is no file.
+        const std::atomic<bool>* cancelled = nullptr;
+    };
 
     // Encodes the `frames` frames of `source` at `sampleRate` in `format` (one of the AAC
-    // formats). Throws as AudioEncoder does. With `giveUpAbove` (a linear peak as peaks() reads
-    // it) the encoding stops as soon as what a stretch decodes to passes it: gaveUp() then tells,
-    // peaks() gives the peak that passed, and the encoding is no file.
-    AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source,
-                 float giveUpAbove = std::numeric_limits<float>::infinity());
+    // formats). Throws as AudioEncoder does.
+    AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source, Options options);
+    AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source);
     ~AacStretches();
     AacStretches(const AacStretches&) = delete;
     AacStretches& operator=(const AacStretches&) = delete;
@@ -60,6 +78,24 @@ public:
     static int count(int sampleRate, std::int64_t frames);
     // Where, in frames of the signal, each stretch after the first takes over.
     std::vector<std::int64_t> joins() const;
+
+    // The join rule, on the error energy of each frame around the later stretch's start: `own`
+    // the earlier encoder's from kJoinWindow frames before it, `later` the later encoder's from
+    // it; `joinFrame(k)` the error of the frame k frames after the start decoded from the earlier
+    // encoder's packets before it and the later one's own (none where it cannot be decoded so).
+    // The first k whose window of kJoinWindow frames either side errs at most kJoinTolerance
+    // times the earlier encoder's own; else the one that comes closest, when within twice; else
+    // none (the signal is then encoded whole).
+    static constexpr std::int64_t kJoinWindow = 15;
+    static constexpr double kJoinTolerance = 1.25;
+    static std::optional<std::size_t> chooseJoin(std::span<const double> own, std::span<const double> later,
+                                                 const std::function<std::optional<double>(std::size_t k)>& joinFrame);
+
+    // How many threads encode stretches at once by default: the CPUs this process may run on
+    // (its affinity mask), or the number set. The file never depends on it.
+    static int threads();
+    // Sets that number for tests and benchmarks; 0 gives the process's own count back.
+    static void setThreads(int threads);
 
 private:
     struct Impl;

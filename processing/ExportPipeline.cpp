@@ -1,13 +1,17 @@
 #include "processing/ExportPipeline.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <functional>
 #include <future>
 #include <limits>
 #include <memory>
 #include <new>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <thread>
@@ -196,13 +200,6 @@ void encodeInto(int fd, const AudioData& audio, int rate, ExportFormat format) {
     encoder.finish();
 }
 
-// How far under the aim a corrected encoding reaches when the signal itself overshoots the aim by
-// `overshoot` dB. An encoder is close to linear in gain but not quite: its quantisation moves the
-// decoded peaks of dense material by a few tenths of a dB from one gain to the next, more where
-// the overshoot is large. Encodings that still land over are corrected again from what they
-// measured; the reserve never grows with the number of tries.
-double ceilingReserve(double overshoot) { return 0.1 + 0.1 * std::clamp(overshoot, 0.0, 2.0); }
-
 // The loudness and peaks of a decoded signal at `rate` hertz handed over piece by piece: the true
 // and sample peaks at that rate, the loudness at the working rate (converted as import converts).
 class DecodedMeter {
@@ -264,138 +261,309 @@ void writeNamingFailures(const std::filesystem::path& target, const std::functio
     }
 }
 
-// Encodings of one signal at plain gains, each in stretches side by side (AacStretches) and
-// measured on what decoding it gives; the file is the loudest that lands at or under the aim.
+// Cores handed to jobs, the most urgent waiting job first. A job asks for its core where it
+// starts and may give it to a more urgent one where it pauses.
+class Cores {
+public:
+    explicit Cores(int count) : count_(std::max(count, 1)), free_(count_) {}
+
+    int count() const { return count_; }
+
+    // Runs job(i) for every i below n, each on a core once no more urgent job (a lower `urgency`)
+    // waits for one, on up to count() threads; all n wait from the call on, and `asked` is called
+    // then. Once `cancelled`, the jobs run at once without a core (they then do nearly nothing).
+    // Rethrows the first failure.
+    void run(int urgency, const std::atomic<bool>& cancelled, std::size_t n, const std::function<void(std::size_t)>& job,
+             const std::function<void()>& asked) {
+        {
+            std::lock_guard guard(mutex_);
+            for (std::size_t i = 0; i < n; ++i) waiting_.insert(urgency);
+        }
+        asked();
+        std::atomic<std::size_t> next{0};
+        std::vector<std::exception_ptr> errors(n);
+        auto work = [&] {
+            for (std::size_t i; (i = next.fetch_add(1)) < n;) {
+                {
+                    std::unique_lock lock(mutex_);
+                    take(lock, urgency, cancelled);
+                }
+                try {
+                    job(i);
+                } catch (...) {
+                    errors[i] = std::current_exception();
+                }
+                if (held_) {
+                    std::lock_guard guard(mutex_);
+                    give();
+                }
+            }
+        };
+        std::vector<std::thread> threads;
+        try {
+            for (std::size_t t = 1; t < std::min<std::size_t>(n, static_cast<std::size_t>(count_)); ++t) threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            // Fewer threads: the jobs are shared among those there are.
+        }
+        work();
+        for (auto& thread : threads) thread.join();
+        for (auto& error : errors)
+            if (error) std::rethrow_exception(error);
+    }
+
+    // On a job's thread: gives its core to a more urgent job waiting for one, and waits for it
+    // back.
+    void pause(int urgency, const std::atomic<bool>& cancelled) {
+        std::unique_lock lock(mutex_);
+        if (!held_ || waiting_.empty() || *waiting_.begin() >= urgency) return;
+        give();
+        waiting_.insert(urgency);
+        take(lock, urgency, cancelled);
+    }
+
+    // Wakes the jobs waiting for a core, so that cancelled ones go.
+    void wake() {
+        std::lock_guard guard(mutex_);
+        changed_.notify_all();
+    }
+
+private:
+    // Waits for this thread's turn (its ticket in waiting_) and takes a core, or none once cancelled.
+    void take(std::unique_lock<std::mutex>& lock, int urgency, const std::atomic<bool>& cancelled) {
+        changed_.wait(lock, [&] { return cancelled || (free_ > 0 && *waiting_.begin() == urgency); });
+        waiting_.erase(waiting_.find(urgency));
+        held_ = !cancelled;
+        free_ -= held_;
+        changed_.notify_all();
+    }
+    void give() {
+        held_ = false;
+        ++free_;
+        changed_.notify_all();
+    }
+
+    const int count_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int free_;
+    std::multiset<int> waiting_;
+    static thread_local bool held_;  // whether this thread holds a core
+};
+
+thread_local bool Cores::held_ = false;
+
+// Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
+// decoding it gives; the file is the loudest that lands at or under the aim.
 //
-// An encoding of a few minutes is only a few stretches, so several gains are encoded at once, in
-// rounds. The first round takes the signal as it is (the file when it lands under; otherwise it
-// tells the signal's own overshoot) and, beside it, gains lower by a dB or so. While nothing has
-// landed, the next round is lowered from the quietest encoding that went over by its excess and
-// a reserve of tenths of a dB (an encoder is close to linear in gain). Once one has landed, louder
-// gains are tried in fine steps up to kReach above the loudest that landed, and again above any
-// louder one that lands: this encoder's overshoot is not monotonic in gain (a gain may land
-// where a quieter one went over), so the search does not stop at the first gain that goes over.
+// This encoder's overshoot is not monotonic in gain: on dense material a gain may land where one
+// a quarter dB under it goes a dB over, and one may land almost a dB above the gain that would
+// bring the signal's own overshoot to the aim. So every step of kStep is tried, from the top of
+// the range where a gain may land, down: the signal as it is first (the file when it lands;
+// otherwise its overshoot tells where that range starts, kAbove over the gain that would bring
+// the overshoot to the aim), then each step down; the first that lands is the file. The last
+// encoding allowed goes kBelow under that gain, and runs whole: it is the file when nothing
+// lands. Encodings other than those two are given up as soon as a stretch passes the aim.
+//
+// Which gains are tried and which is the file follow from what the encodings measure alone; the
+// cores decide only how many run at once. Those that may be needed next run beside the ones that
+// decide, their jobs getting cores after the earlier encodings' jobs (before the signal's own
+// overshoot is known, on the guess that the range starts at the top), and are dropped when they
+// turn out not to be needed.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
-        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)) {}
+        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()) {}
+
+    ~CeilingSearch() { stopAll(); }
 
     struct Pass {
-        double gainDB;
-        double peakDB;   // the true peak, or where it passed the aim when given up
-        bool gaveUp;
+        double gainDB = 0.0;
+        bool whole = false;       // run to its end whatever it measures
+        int urgency = 0;          // its place in the order of tries when it started
+        std::atomic<bool> cancelled{false};
+        std::thread thread;
+        // Set under the search's lock: once its first jobs wait for cores, and once it ends.
+        bool asked = false;
+        bool done = false;
+        bool over = false;        // passed the aim (or was given up)
+        double peakDB = 0.0;      // the true peak, where not given up
+        std::exception_ptr failure;
         std::unique_ptr<AacStretches> encoding;
-        // What a player decodes from it, measured whole, beside the encodings that follow.
+        // What a player decodes from it, measured whole, beside the file being written.
         std::future<WrittenPeaks> measured;
     };
 
-    // The chosen encoding, its measurement under way; passes() tells how many were made.
+    // The chosen encoding, its measurement under way; passes() tells how many were tried.
     Pass& run() {
-        // As many encodings at once as keep every core busy with their stretches.
-        const double cores = std::max(1u, std::thread::hardware_concurrency());
-        const int side = std::clamp(static_cast<int>(std::lround(cores / AacStretches::count(rate_, audio_.frames()))), 1, kMostSideBySide);
-        const double step = kReach / std::max(side, 2);
-        // The first round leaves room for at least one more; lower gains go beside the signal as
-        // it is only where its own peak already comes near the aim (the sample peak will do).
-        std::vector<double> gains{0.0};
-        const double own = Loudness::decibels(Loudness::samplePeakLinear(audio_));
-        if (own > aim_ - kFirstSpread)
-            for (int i = 1; i < std::min(side, maxPasses_ - 1); ++i) gains.push_back(std::clamp(aim_ - own, -kFirstSpread, 0.0) - kFirstSpread * i / side);
-        while (!gains.empty()) {
-            encodeRound(gains);
-            gains.clear();
-            const int allowed = std::min(side, maxPasses_ - passes());
-            const Pass* best = loudestUnder();
-            if (!best) {
-                // Lowered by the excess of an encoding that went over and the reserve, from
-                // whichever asks for the lowest gain; one given up (whose excess is known only in
-                // part) takes the reserve twice.
-                double from = HUGE_VAL;
-                for (const Pass& over : passes_) {
-                    const double reserves = over.gaveUp ? 2.0 : 1.0;
-                    from = std::min(from, over.gainDB - (over.peakDB - aim_) - reserves * ceilingReserve(passes_.front().peakDB - aim_));
-                }
-                for (int i = 0; i < allowed; ++i) gains.push_back(from - step * i);
-                continue;
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            std::optional<int> chosen;
+            try {
+                chosen = decided();
+                if (!chosen) start();
+            } catch (...) {
+                lock.unlock();
+                stopAll();
+                throw;
             }
-            const double top = std::min(0.0, best->gainDB + kReach + 1e-9);
-            for (double gain = best->gainDB + step; gain <= top && static_cast<int>(gains.size()) < allowed; gain += step)
-                if (!tried(gain, step / 2)) gains.push_back(gain);
+            if (chosen) {
+                passes_ = *chosen + 1;
+                Pass& pass = *tries_[static_cast<std::size_t>(*chosen)];
+                lock.unlock();
+                stopAll(&pass);
+                measure(pass);
+                return pass;
+            }
+            ended_.wait(lock);
         }
-        Pass* chosen = const_cast<Pass*>(loudestUnder());
-        if (!chosen) {
-            // Nothing landed under: the whole encoding that came closest.
-            chosen = &passes_.front();
-            for (Pass& pass : passes_)
-                if (!pass.gaveUp && pass.peakDB < chosen->peakDB) chosen = &pass;
-        }
-        if (!chosen->measured.valid()) measure(*chosen);
-        return *chosen;
     }
 
-    int passes() const { return static_cast<int>(passes_.size()); }
+    int passes() const { return passes_; }
 
 private:
-    // How far above the loudest gain that landed louder ones are tried, dB; the spread of the first
-    // round's gains under the signal's own; the most encodings in one round.
-    static constexpr double kReach = 0.6;
-    static constexpr double kFirstSpread = 1.2;
-    static constexpr int kMostSideBySide = 4;
+    // The step between the gains tried, dB; how far above the gain that would bring the signal's
+    // own overshoot to the aim the tries start, and how far under it the last one goes.
+    static constexpr double kStep = 0.25;
+    static constexpr double kAbove = 1.0;
+    static constexpr double kBelow = 1.5;
 
-    bool tried(double gain, double within) const {
-        return std::any_of(passes_.begin(), passes_.end(), [&](const Pass& pass) { return std::fabs(pass.gainDB - gain) < within; });
+    struct Try {
+        double gainDB;
+        bool whole;
+    };
+
+    // The i-th gain to try, given the signal's own overshoot `over` (dB; none while unknown,
+    // for a guess that the range starts at the top); none past the passes allowed, and for the
+    // last one while the overshoot is unknown.
+    std::optional<Try> planned(int i, std::optional<double> over) const {
+        if (i >= maxPasses_) return std::nullopt;
+        if (i == 0) return Try{0.0, true};
+        const double range = over ? std::max(std::floor((*over - kAbove) / kStep), 1.0) : 1.0;  // steps to its top
+        const double gain = -kStep * (range + i - 1);
+        if (i + 1 < maxPasses_) return Try{gain, false};
+        if (!over) return std::nullopt;
+        return Try{std::min(gain, -*over - kBelow), true};
     }
 
-    // Encodes the signal at each of `gains` side by side. The signal as it is, and every encoding
-    // of the last round allowed, run to their end whatever they measure: the others are given up
-    // as soon as they pass the aim.
-    void encodeRound(const std::vector<double>& gains) {
-        const bool last = passes() + static_cast<int>(gains.size()) >= maxPasses_;
-        std::vector<std::future<Pass>> round;
-        for (std::size_t i = 1; i < gains.size(); ++i)
-            round.push_back(std::async(std::launch::async, [this, gain = gains[i], last] { return encode(gain, last); }));
+    // The signal's own overshoot once known.
+    std::optional<double> overshoot() const {
+        if (tries_.empty() || !tries_[0]->done || tries_[0]->failure) return std::nullopt;
+        return tries_[0]->peakDB - aim_;
+    }
+
+    // The try that decides: the first (in order) that landed, all before it having gone over; the
+    // last allowed when none landed; none while undecided. Rethrows the failure of one that counts.
+    std::optional<int> decided() const {
+        for (int i = 0; i < maxPasses_; ++i) {
+            if (static_cast<std::size_t>(i) >= tries_.size() || !tries_[i] || !tries_[i]->done) return std::nullopt;
+            if (tries_[i]->failure) std::rethrow_exception(tries_[i]->failure);
+            if (!tries_[i]->over) return i;
+        }
+        return maxPasses_ - 1;
+    }
+
+    // Files the encodings started under the tries they stand for, drops those no try needs, and
+    // starts the next ones while fewer run than there are cores.
+    void start() {
+        const std::optional<double> over = overshoot();
+        const auto stands = [&](const Pass& pass, const Try& wanted) {
+            return pass.whole == wanted.whole && std::fabs(pass.gainDB - wanted.gainDB) < 1e-9;
+        };
+        std::vector<Pass*> kept(static_cast<std::size_t>(maxPasses_), nullptr);
+        for (const auto& pass : started_) {
+            if (pass->cancelled) continue;
+            bool needed = false;
+            for (int i = 0; i < maxPasses_ && !needed; ++i)
+                if (const auto wanted = planned(i, over); wanted && !kept[i] && stands(*pass, *wanted)) kept[i] = pass.get(), needed = true;
+            if (!needed) pass->cancelled = true;
+        }
+        cores_.wake();
+        tries_ = kept;
+        // One at a time, once every other one running waits for cores: their jobs get cores in
+        // the order of the tries.
+        int running = 0;
+        for (const auto& pass : started_) {
+            if (pass->done || pass->cancelled) continue;
+            if (!pass->asked) return;
+            ++running;
+        }
+        for (int i = 0; i < maxPasses_ && running < cores_.count(); ++i) {
+            if (tries_[i]) {
+                if (tries_[i]->done && !tries_[i]->over) break;  // nothing after it is needed
+                continue;
+            }
+            const std::optional<Try> wanted = planned(i, over);
+            if (!wanted) break;
+            tries_[i] = launch(*wanted, i);
+            return;
+        }
+    }
+
+    Pass* launch(const Try& wanted, int urgency) {
+        auto pass = std::make_unique<Pass>();
+        pass->gainDB = wanted.gainDB;
+        pass->whole = wanted.whole;
+        pass->urgency = urgency;
+        Pass& p = *pass;
+        started_.push_back(std::move(pass));
+        p.thread = std::thread([this, &p] { encode(p); });
+        return &p;
+    }
+
+    // Encodes the signal at the pass's gain, and tells the search when it ends.
+    void encode(Pass& pass) {
+        std::unique_ptr<AacStretches> encoding;
+        double peakDB = HUGE_VAL;
+        bool over = true;
         std::exception_ptr failure;
-        std::vector<Pass> made;
         try {
-            made.push_back(encode(gains.front(), last || passes_.empty()));
+            const auto gain = static_cast<float>(std::pow(10.0, pass.gainDB / 20.0));
+            const AudioData& audio = audio_;
+            auto source = [&audio, gain](std::int64_t from, std::size_t frames, float* left, float* right) {
+                const float* l = audio.left.data() + from;
+                const float* r = audio.right.data() + from;
+                for (std::size_t i = 0; i < frames; ++i) {
+                    left[i] = clipSample(l[i] * gain);
+                    right[i] = clipSample(r[i] * gain);
+                }
+            };
+            AacStretches::Options options;
+            if (!pass.whole) options.giveUpAbove = static_cast<float>(std::pow(10.0, aim_ / 20.0));
+            options.cancelled = &pass.cancelled;
+            options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {
+                cores_.run(pass.urgency, pass.cancelled, n, job, [this, &pass] {
+                    std::lock_guard lock(mutex_);
+                    pass.asked = true;
+                    ended_.notify_all();
+                });
+            };
+            options.pause = [this, &pass] { cores_.pause(pass.urgency, pass.cancelled); };
+            encoding = std::make_unique<AacStretches>(format_, rate_, audio_.frames(), source, std::move(options));
+            if (!encoding->gaveUp()) {
+                // The peak an encoding is held to the aim by: its true peak, as a player decodes it.
+                peakDB = Loudness::decibels(encoding->peaks().truePeak);
+                over = encoding->gaveUp() || peakDB > aim_;
+            }
         } catch (...) {
             failure = std::current_exception();
         }
-        for (auto& pass : round) {
-            try {
-                made.push_back(pass.get());
-            } catch (...) {
-                if (!failure) failure = std::current_exception();
-            }
-        }
-        if (failure) std::rethrow_exception(failure);
-        const Pass* before = loudestUnder();
-        const double loudest = before ? before->gainDB : -HUGE_VAL;
-        for (Pass& pass : made) passes_.push_back(std::move(pass));
-        // The loudest that landed is measured beside the rounds that follow.
-        if (Pass* best = const_cast<Pass*>(loudestUnder()); best && best->gainDB > loudest) measure(*best);
+        std::lock_guard lock(mutex_);
+        pass.encoding = std::move(encoding);
+        pass.peakDB = peakDB;
+        pass.over = over;
+        pass.failure = failure;
+        pass.done = true;
+        ended_.notify_all();
     }
 
-    Pass encode(double gainDB, bool whole) const {
-        const auto gain = static_cast<float>(std::pow(10.0, gainDB / 20.0));
-        const AudioData& audio = audio_;
-        auto source = [&audio, gain](std::int64_t from, std::size_t frames, float* left, float* right) {
-            const float* l = audio.left.data() + from;
-            const float* r = audio.right.data() + from;
-            for (std::size_t i = 0; i < frames; ++i) {
-                left[i] = clipSample(l[i] * gain);
-                right[i] = clipSample(r[i] * gain);
-            }
-        };
-        const auto giveUpAbove = whole ? std::numeric_limits<float>::infinity() : static_cast<float>(std::pow(10.0, aim_ / 20.0));
-        auto encoding = std::make_unique<AacStretches>(format_, rate_, audio_.frames(), source, giveUpAbove);
-        const double peakDB = encodedPeakDB(*encoding);
-        const bool gaveUp = encoding->gaveUp();
-        return Pass{gainDB, peakDB, gaveUp, std::move(encoding), {}};
+    // Cancels every encoding but `keep` and waits for them all to end.
+    void stopAll(const Pass* keep = nullptr) {
+        for (const auto& pass : started_)
+            if (pass.get() != keep) pass->cancelled = true;
+        cores_.wake();
+        for (const auto& pass : started_)
+            if (pass->thread.joinable()) pass->thread.join();
     }
-
-    // The peak an encoding is held to the aim by: its true peak, as a player decodes it.
-    static double encodedPeakDB(const AacStretches& encoding) { return Loudness::decibels(encoding.peaks().truePeak); }
 
     void measure(Pass& pass) const {
         pass.measured = std::async(std::launch::async, [encoding = pass.encoding.get(), rate = rate_] {
@@ -405,19 +573,17 @@ private:
         });
     }
 
-    const Pass* loudestUnder() const {
-        const Pass* best = nullptr;
-        for (const Pass& pass : passes_)
-            if (!(pass.peakDB > aim_) && (!best || pass.gainDB > best->gainDB)) best = &pass;
-        return best;
-    }
-
     const AudioData& audio_;
     const int rate_;
     const ExportFormat format_;
     const double aim_;
     const int maxPasses_;
-    std::vector<Pass> passes_;
+    Cores cores_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    std::vector<std::unique_ptr<Pass>> started_;
+    std::vector<Pass*> tries_;  // the encoding that stands for each try, where started
+    int passes_ = 0;
 };
 
 }  // namespace

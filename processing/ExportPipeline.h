@@ -53,7 +53,8 @@ struct ExportResult {
     // "wav32f", which keeps such samples).
     bool clipped = false;
     std::int64_t frames = 0;
-    // Whole encodings made: more than one where a lossy encoder overshot the ceiling.
+    // Encodings the file was chosen from: more than one where a lossy encoder overshot the
+    // ceiling (those run ahead on spare cores and not needed are not counted).
     int encodings = 1;
     friend bool operator==(const ExportResult&, const ExportResult&) = default;
 };
@@ -95,7 +96,7 @@ struct WrittenPeaks {
     std::optional<double> lufs;
     double truePeak = -std::numeric_limits<double>::infinity();
     double samplePeak = -std::numeric_limits<double>::infinity();
-    int passes = 0;  // encodings made (see ExportResult::encodings)
+    int passes = 0;  // encodings the file was chosen from (see ExportResult::encodings)
 };
 
 // Encodings writeWithinCeiling may start to bring a lossy file under its ceiling, and how far
@@ -105,14 +106,13 @@ inline constexpr double kCeilingMargin = 0.1;
 
 // Writes an AAC file like write(), encoded in stretches side by side (AacStretches), and measures
 // it on what a player decodes from it (at the file's own rate; the loudness at 48 kHz). Where
-// its peak as a player reconstructs it (AacStretches::peaks) passes `ceilingDBTP` less kCeilingMargin (a lossy encoder's overshoot), the signal
-// is encoded again at plain gains lowered by the overshoot and a reserve of tenths of a dB (an
-// encoder is close to linear in gain), several side by side, and once an encoding lands under,
-// louder gains are tried in fine steps up to a few tenths of a dB above the loudest that landed,
-// up to `maxPasses` encodings (at least one). The file
-// is the loudest encoding that lands at or under the aim (or, when none does, the one that came
-// closest); the others never reach the disk. Returns the loudness (at 48 kHz) and peaks of the
-// file as written, the true peak on the 4x meter.
+// its peak as a player reconstructs it (AacStretches::peaks) passes `ceilingDBTP` less
+// kCeilingMargin (a lossy encoder's overshoot), the signal is encoded again at plain gains a
+// quarter dB apart, from a little above the gain its overshoot asks for down, up to `maxPasses`
+// encodings (at least one). The file is the first that lands at or under the aim (or, when none
+// does, the last, the quietest); the others never reach the disk. Which gains are tried and which
+// is the file never depend on the number of cores. Returns the loudness (at 48 kHz) and peaks of
+// the file as written, the true peak on the 4x meter.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
                                 ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
 
