@@ -582,7 +582,9 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
             for (auto& step : steps) {
                 const auto [gain, peak, plain] = step.get();
                 EXPECT_LE(*plain.lufs, unencoded + gain + 0.1);
-                if (peak <= ceiling - ExportPipeline::kCeilingMargin) EXPECT_LE(*plain.lufs - *peer.lufs, 0.6) << "lands at " << gain;
+                if (peak <= ceiling - ExportPipeline::kCeilingMargin) {
+                    EXPECT_LE(*plain.lufs - *peer.lufs, 0.6) << "lands at " << gain;
+                }
                 tried += " " + std::to_string(gain) + ": " + Loudness::label(plain.lufs, peak);
             }
             corrected += r.encodings > 1;
@@ -596,7 +598,9 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
     }
     }
     // The material makes the encoder overshoot in most cases: the gain was lowered.
-    if (!reduced) EXPECT_GE(corrected, 12);
+    if (!reduced) {
+        EXPECT_GE(corrected, 12);
+    }
     // Lossless files are written once, as before: the figures are those of the signal given.
     const ExportResult flac = ExportPipeline::exportMix(denseHits(120.0, 40), folder / "lossless.flac", options(ExportFormat::flac, ExportSampleRate::hz48000, LoudnessTarget::podcast));
     EXPECT_EQ(flac.encodings, 1);
