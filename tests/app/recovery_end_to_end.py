@@ -227,6 +227,8 @@ def signals_meet_unsaved_writes(p, later):
         window, question = p.main_and_dialog(process, "the recovery question (%s s)" % delay)
         p.key(question, "Return")  # "Восстановить"
         e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay)
+        # The question gone first: while it shows, the main window hands its activation on to it.
+        e2e.wait_for(lambda: question not in p.windows(process), "the question to close")
         p.key(window, "ctrl+s")
         if markers == 1:
             p.save_as(process, [window], project)
@@ -295,6 +297,8 @@ def long_export_and_signals(programs, scratch, later):
         window, question = p.main_and_dialog(r, "the recovery question after two signals")
         p.key(question, "Return")  # "Восстановить"
         e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore")
+        # The question gone first: while it shows, the main window hands its activation on to it.
+        e2e.wait_for(lambda: question not in p.windows(r), "the question to close")
         project = os.path.join(p.run.scratch, "restored.tessoral")
         p.key(window, "ctrl+s")
         p.save_as(r, [window], project)
@@ -389,6 +393,8 @@ def takes_and_signals(p, later):
             window, question = p.main_and_dialog(r, "the recovery question (%s)" % what)
             p.key(question, "Return")  # "Восстановить"
             e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % what)
+            # The question gone first: while it shows, the main window hands its activation on to it.
+            e2e.wait_for(lambda: question not in p.windows(r), "the question to close")
             project = os.path.join(p.run.scratch, "%s.tessoral" % what)
             p.key(window, "ctrl+s")
             p.save_as(r, [window], project)
@@ -563,6 +569,8 @@ def main(binary):
             window, question = first.main_and_dialog(r, "the recovery question after a %s" % sig.name)
             first.key(question, "Return")  # "Восстановить"
             e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
+            # The question gone first: while it shows, the main window hands its activation on to it.
+            e2e.wait_for(lambda: question not in first.windows(r), "the question to close")
             first.key(window, "ctrl+s")
             e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
             assert marker_count(project) == markers, "%s: the edit did not come back" % sig.name
