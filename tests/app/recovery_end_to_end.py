@@ -125,6 +125,22 @@ class Program:
     def main_window(self, process):
         return e2e.wait_for(lambda: self.windows(process), "the main window")[0]
 
+    def restore_and_save(self, later, what, project=None):
+        """Starts the program, answers its recovery question with "Восстановить" and saves with
+        Ctrl+S (into `project` when the restored project has no file); returns (process, log, window)."""
+        process, log = self.run.launch()
+        later.append(process)
+        window, question = self.main_and_dialog(process, "the recovery question (%s)" % what)
+        self.key(question, "Return")  # "Восстановить"
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s)" % what)
+        # The question gone first: while it shows, the main window hands its activation on to it.
+        e2e.wait_for(lambda: question not in self.windows(process), "the question to close")
+        self.key(window, "ctrl+s")
+        if project:
+            self.save_as(process, [window], project)
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
+        return process, log, window
+
     def key(self, window, *keys):
         self.run.xdotool("windowfocus", "--sync", window, check=False)
         time.sleep(0.3)
@@ -222,17 +238,7 @@ def signals_meet_unsaved_writes(p, later):
         assert process.wait(timeout=60) in ended, "%s s: exit code %s" % (delay, process.returncode)
         assert marker_count(copy_file) == markers and temporaries(p.data) == [], "%s s: the copy" % delay
 
-        process, log = p.run.launch()
-        later.append(process)
-        window, question = p.main_and_dialog(process, "the recovery question (%s s)" % delay)
-        p.key(question, "Return")  # "Восстановить"
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log), "the restore (%s s)" % delay)
-        # The question gone first: while it shows, the main window hands its activation on to it.
-        e2e.wait_for(lambda: question not in p.windows(process), "the question to close")
-        p.key(window, "ctrl+s")
-        if markers == 1:
-            p.save_as(process, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s s)" % delay)
+        process, log, window = p.restore_and_save(later, "%s s" % delay, project if markers == 1 else None)
         assert marker_count(project) == markers and len(clip_names(project)) == 2, "%s s: edits lost" % delay
     print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
 
@@ -292,17 +298,8 @@ def long_export_and_signals(programs, scratch, later):
         assert code == -signal.SIGTERM, "two signals: exit code %s" % code
         assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
 
-        r, log_r = p.run.launch()
-        later.append(r)
-        window, question = p.main_and_dialog(r, "the recovery question after two signals")
-        p.key(question, "Return")  # "Восстановить"
-        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore")
-        # The question gone first: while it shows, the main window hands its activation on to it.
-        e2e.wait_for(lambda: question not in p.windows(r), "the question to close")
         project = os.path.join(p.run.scratch, "restored.tessoral")
-        p.key(window, "ctrl+s")
-        p.save_as(r, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save of the restored project")
+        r, log_r, window = p.restore_and_save(later, "after two signals", project)
         assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
         p.key(window, "ctrl+q")
         assert r.wait(timeout=30) == 0
@@ -388,17 +385,8 @@ def takes_and_signals(p, later):
             assert abs(length - 60 * int(said[1]) - float(said[2])) < 0.001 and length > 0.5 and peak > 0.1, \
                 "%s: the copy's take: %.3f s, peak %.2f (%s)" % (what, length, peak, said[0])
 
-            r, log_r = p.run.launch()
-            later.append(r)
-            window, question = p.main_and_dialog(r, "the recovery question (%s)" % what)
-            p.key(question, "Return")  # "Восстановить"
-            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % what)
-            # The question gone first: while it shows, the main window hands its activation on to it.
-            e2e.wait_for(lambda: question not in p.windows(r), "the question to close")
             project = os.path.join(p.run.scratch, "%s.tessoral" % what)
-            p.key(window, "ctrl+s")
-            p.save_as(r, [window], project)
-            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save (%s)" % what)
+            r, log_r, window = p.restore_and_save(later, what, project)
             assert take(project)[0] == length and len(clip_names(project)) == 2, "%s: the take did not come back" % what
             p.key(window, "ctrl+q")
             assert r.wait(timeout=e2e.LIMIT) == 0
