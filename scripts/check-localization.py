@@ -12,7 +12,7 @@ declared: menu entries (the menu binder's add(menu, L(...)), addAction and addMe
 segmented pickers and combo boxes (added one by one, or from a local list: a loop over a braced list,
 or a list handed to addItems or indexed in addItem), every function named title() (the vocabularies' display titles),
 window titles and undo step names (checkpoint, shown in the Edit menu), the device pickers' system
-entry (fillDevicePicker) and the settings window's section headings. A word of their English that
+entry (fillDevicePicker), the settings window's section headings and the texts push buttons are built with. A word of their English that
 begins in lower case must be a short article, conjunction or preposition, or a unit ("dB", "kHz").
 
 A number before a Russian noun takes the noun's plural form for that number: such a text goes through
@@ -118,6 +118,8 @@ TITLE_CALLS = [
     re.compile(r'(?<![A-Za-z0-9_])title\s*=\s*L\(\s*((?:' + LITERAL + r'\s*)+)'),  # a dialog's title
     # A device picker's first item (the system's device) and a settings section's heading.
     re.compile(r'(?<![A-Za-z0-9_])(?:fillDevicePicker|section)\([^;"]*?L\(\s*((?:' + LITERAL + r'\s*)+)'),
+    # A push button's text, after its icon when it has one.
+    re.compile(r'(?<![A-Za-z0-9_])QPushButton\([^;]*?(?<![A-Za-z0-9_])L\(\s*((?:' + LITERAL + r'\s*)+)'),
 ]
 PICKER_LIST = re.compile(r'SegmentedControl\(\s*\{([^{}]*)\}')
 # Picker items built from a local list: a loop over a braced list that adds each entry, or a named
