@@ -10,6 +10,7 @@
 
 #include "BplistTestSupport.h"
 #include "model/AppPaths.h"
+#include "model/AtomicFile.h"
 #include "model/EffectParameters.h"
 #include "model/FavoritesStore.h"
 #include "model/Localization.h"
@@ -153,6 +154,14 @@ TEST(FavoritesFile, SaveWritesSortedPrettyJSONAndRoundTrips) {
     struct stat st {};
     ASSERT_EQ(::stat((dir / "data" / "Tessoral").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+    // A folder the system refuses to create: its reason's number goes with the failure.
+    std::filesystem::create_symlink("loop", dir / "loop");
+    try {
+        FavoritesStore(dir / "loop" / "Tessoral" / "Favorites.json").save(list);
+        ADD_FAILURE() << "saved inside a loop of links";
+    } catch (const FileWriteError& e) {
+        EXPECT_EQ(e.code(), ELOOP) << e.what();
+    }
 
     bool ok = false;
     const std::string out = test::python(R"(
