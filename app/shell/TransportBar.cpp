@@ -151,7 +151,7 @@ void TransportBar::refreshButtons() {
     stop_->setEnabled(!busyOther);
 
     play_->setSymbol(playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
-    play_->setTitle(qs(playing ? L("Пауза") : L("Воспроизвести")));
+    play_->setTitle(qs(playing ? L("Пауза#button") : L("Воспроизвести")));
     play_->setActive(playing);
     play_->setEnabled(!locked && !s.session().tracks.empty());
 

@@ -79,7 +79,7 @@ TEST(TransportBar, EnableTableOverIdlePlayingBusyAndRecording) {
     ASSERT_TRUE(fx.studio->transport().playing());
     expectRow(bar, {true, true, true, true, true}, "playing");
     EXPECT_EQ(bar.playButton()->symbol(), QStringLiteral("pause.fill"));
-    EXPECT_EQ(bar.playButton()->title(), qs(L("Пауза")));
+    EXPECT_EQ(bar.playButton()->title(), qs(L("Пауза#button")));
     EXPECT_TRUE(bar.playButton()->active());
     fx.store().stop();
     pump();

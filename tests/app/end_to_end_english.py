@@ -223,12 +223,12 @@ class Keyboard(English):
         stops = ["Навигатор", "Эффекты", "Основной звук", "Обход всей цепочки", "В начало", "Остановить",
                  "Воспроизвести", "Записать с микрофона", "Повтор", "Диагностика"]
         # Each Space waits until the play button shows the state it should bring.
-        steps = self.keys("alt", "space=>" + t("Пауза"), "space=>" + t("Воспроизвести"), "Tab->" + t(stops[0]),
+        steps = self.keys("alt", "space=>" + t("Пауза#button"), "space=>" + t("Воспроизвести"), "Tab->" + t(stops[0]),
                           "Right", "Right",
                           *["Tab->" + t(stop) for stop in stops[1:]], "Return", "Tab->" + t("Сканировать"),
                           "Return")
         # Space after a bare Alt plays (the play button is named for pausing), and pauses again.
-        assert t("Пауза") not in steps[0]["shown"] and t("Пауза") in steps[1]["shown"], "Space after Alt"
+        assert t("Пауза#button") not in steps[0]["shown"] and t("Пауза#button") in steps[1]["shown"], "Space after Alt"
         assert t("Воспроизвести") in steps[2]["shown"], "the second Space did not pause"
         # → on the browser's page picker: the markers, then the history.
         assert t("Нет маркеров") in steps[4]["shown"] and steps[4]["focus"]["name"] == t("Навигатор"), steps[4]
