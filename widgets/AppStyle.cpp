@@ -130,6 +130,8 @@ int AppStyle::styleHint(StyleHint hint, const QStyleOption* option, const QWidge
     // would take the next Space (play and pause) for the first menu. F10 and Alt+letter open the
     // menus; Alt still closes an open menu.
     if (hint == SH_MenuBar_AltKeyNavigation) return qobject_cast<const QMenuBar*>(widget) ? 0 : 1;
+    // A dialog's buttons show their texts alone, as every other button of the program does.
+    if (hint == SH_DialogButtonBox_ButtonsHaveIcons) return 0;
     return QProxyStyle::styleHint(hint, option, widget, returnData);
 }
 

@@ -1,6 +1,7 @@
 #include "app/shell/QtPrompts.h"
 
 #include <QAbstractButton>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -54,7 +55,8 @@ std::optional<std::error_code> unexaminable(const std::filesystem::path& path) {
 // Qt's own file dialog checks the chosen names through their text, in which a name that is no
 // UTF-8 does not exist: it would refuse to open such a file or folder, and would replace one
 // without asking. Those checks are made here on the real names, none of them throwing: a name the
-// system cannot examine is refused with its reason and the dialog stays open.
+// system cannot examine is refused with its reason and the dialog stays open. Replacing a file is
+// asked here for every name, in the program's look, "No" the default.
 class FileDialog final : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
@@ -81,25 +83,34 @@ public:
             return std::filesystem::exists(p, ec);
         };
         const auto byBytes = [&](const QString& f) { return !QFileInfo::exists(f) && exists(FileNames::native(f)); };
+        if (acceptMode() == QFileDialog::AcceptSave && !files.isEmpty()) {
+            const QString& chosen = files.constFirst();
+            const std::filesystem::path target = FileNames::native(chosen);
+            std::error_code ec;
+            const bool folder = std::filesystem::is_directory(target, ec);
+            if (folder && byBytes(chosen)) {
+                setDirectory(FileNames::display(target));
+                return;
+            }
+            // A native dialog has asked already; Qt's own is left to take the name after the answer.
+            if (!folder && exists(target) && (shownOwn_ || byBytes(chosen))) {
+                if (!replaceConfirmed(target)) return;
+                if (byBytes(chosen)) {
+                    QDialog::accept();
+                    return;
+                }
+                setOption(QFileDialog::DontConfirmOverwrite, true);
+                QFileDialog::accept();
+                setOption(QFileDialog::DontConfirmOverwrite, false);
+                return;
+            }
+            QFileDialog::accept();
+            return;
+        }
         const bool found = std::all_of(files.begin(), files.end(), [&](const QString& f) { return QFileInfo::exists(f) || byBytes(f); });
         if (files.isEmpty() || !found || std::none_of(files.begin(), files.end(), byBytes)) {
             QFileDialog::accept();
             return;
-        }
-        if (acceptMode() == QFileDialog::AcceptSave) {
-            const std::filesystem::path target = FileNames::native(files.constFirst());
-            std::error_code ec;
-            if (std::filesystem::is_directory(target, ec)) {
-                setDirectory(FileNames::display(target));
-                return;
-            }
-            QMessageBox box(QMessageBox::Warning, windowTitle(),
-                            QFileDialog::tr("%1 already exists.\nDo you want to replace it?")
-                                .arg(FileNames::display(target.filename())),
-                            QMessageBox::Yes | QMessageBox::No, this);
-            box.setDefaultButton(QMessageBox::No);
-            QtPrompts::styleButtons(box);
-            if (box.exec() != QMessageBox::Yes) return;
         }
         QDialog::accept();
     }
@@ -112,6 +123,10 @@ protected:
             shownOwn_ = true;
             resize(QtPrompts::fileDialogSize(parentWidget()));
             given_ = size();
+            // Open, Save or the folder chooser's prompt: the default button in the program's look.
+            if (auto* buttons = findChild<QDialogButtonBox*>(QStringLiteral("buttonBox")))
+                for (QAbstractButton* b : buttons->buttons())
+                    if (buttons->buttonRole(b) == QDialogButtonBox::AcceptRole) styling::makeProminent(b);
             // The detailed view's size, type and date as wide as their texts, the name in the rest:
             // dates are never cut in the middle.
             if (auto* tree = findChild<QTreeView*>(QStringLiteral("treeView"))) {
@@ -127,6 +142,19 @@ protected:
 private:
     bool shownOwn_ = false;
     QSize given_;
+
+    bool replaceConfirmed(const std::filesystem::path& target) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(),
+                        QFileDialog::tr("%1 already exists.\nDo you want to replace it?")
+                            .arg(FileNames::display(target.filename())),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        box.setObjectName(QStringLiteral("replaceQuestion"));
+        box.setWindowModality(Qt::WindowModal);
+        box.setDefaultButton(QMessageBox::No);
+        QtPrompts::usePlainText(box);
+        QtPrompts::styleButtons(box);
+        return box.exec() == QMessageBox::Yes;
+    }
 
     void refuse(const std::filesystem::path& path, const std::error_code& failure) {
         QString shown = qs(UnicodeText::wellFormed(path.filename().empty() ? path.native() : path.filename().native()));
