@@ -247,7 +247,8 @@ class Dialogs(sess.Session):
         assert "Действие прервано" not in self.text(), "an exception escaped an event handler"
 
         # Save As over it: the program's question, its default "Нет" filled with the accent (Qt's own
-        # box draws it grey), answers Return and leaves the file and the dialog as they were.
+        # box draws it grey) and no red or green ball beside "Нет" and "Да", answers Return and leaves
+        # the file and the dialog as they were.
         saved_at = os.stat(project).st_mtime_ns
         self.focus(self.window)
         run.xdotool("key", "ctrl+shift+s")
@@ -257,9 +258,11 @@ class Dialogs(sess.Session):
         self.grab("replace-question")
         pixels = self.right_part(box, *self.geometry(box)[2:])
         hue = colorsys.rgb_to_hsv(0.40, 0.86, 0.62)[0]
-        filled = sum(abs(h - hue) < 0.03 and sat > 0.3 for h, sat, _ in
-                     (colorsys.rgb_to_hsv(*(c / 255 for c in pixels[i:i + 3])) for i in range(0, len(pixels), 3)))
+        hsv = [colorsys.rgb_to_hsv(*(c / 255 for c in pixels[i:i + 3])) for i in range(0, len(pixels), 3)]
+        filled = sum(abs(h - hue) < 0.03 and sat > 0.3 for h, sat, _ in hsv)
         assert filled > 1000, "the question's default button is not filled (%d pixels)" % filled
+        red = sum(min(h, 1 - h) < 0.05 and sat > 0.2 and v > 0.3 for h, sat, v in hsv)
+        assert red < 10, "a red ball beside No (%d pixels)" % red
         run.xdotool("key", "Return")
         e2e.wait_for(lambda: box not in self.windows(self.process), "the question to close")
         self.alive("answering the question")
