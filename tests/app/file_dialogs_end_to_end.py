@@ -6,8 +6,7 @@ In Save As a person types a 256-byte file name, a name behind a loop of symbolic
 a folder they may not enter (another user's private folder: when this test runs as root, the program
 runs as the user "nobody"); in Open, a name behind the loop. Each ends in the dialog's message with
 the system's reason (read from the status log), the program keeps running, and the project saved
-afterwards reads back whole with Python's plistlib. Saved over again, the question whether to replace
-it is the program's, "Нет" its default: Return leaves the file as it was.
+afterwards reads back whole with Python's plistlib.
 
 The program runs as on a plain desktop (no platform theme, no variable of the tests), where Qt shows
 its own dialog: Open is at least 900 × 540, the right part of its detailed view (size, type, date)
@@ -20,7 +19,6 @@ and a second Escape, sent to whatever window holds the focus, closes the sheet.
 
 Fails when Xvfb, xdotool, xprop, openbox, xfwm4, dbus-run-session or ffmpeg is missing.
 """
-import colorsys
 import importlib.util
 import itertools
 import os
@@ -245,31 +243,6 @@ class Dialogs(sess.Session):
         frames = len(left) // 4 if isinstance(left, (bytes, bytearray)) else len(left)
         assert frames == 2 * 48000, "the clip holds %d frames" % frames
         assert "Действие прервано" not in self.text(), "an exception escaped an event handler"
-
-        # Save As over it: the program's question, its default "Нет" filled with the accent (Qt's own
-        # box draws it grey) and no red or green ball beside "Нет" and "Да", answers Return and leaves
-        # the file and the dialog as they were.
-        saved_at = os.stat(project).st_mtime_ns
-        self.focus(self.window)
-        run.xdotool("key", "ctrl+shift+s")
-        dialog = self.dialog(self.process, self.window, "the save-as dialog over the project")
-        self.type_path(project)
-        box = self.dialog(self.process, [self.window, dialog], "the replace question")
-        self.grab("replace-question")
-        pixels = self.right_part(box, *self.geometry(box)[2:])
-        hue = colorsys.rgb_to_hsv(0.40, 0.86, 0.62)[0]
-        hsv = [colorsys.rgb_to_hsv(*(c / 255 for c in pixels[i:i + 3])) for i in range(0, len(pixels), 3)]
-        filled = sum(abs(h - hue) < 0.03 and sat > 0.3 for h, sat, _ in hsv)
-        assert filled > 1000, "the question's default button is not filled (%d pixels)" % filled
-        red = sum(min(h, 1 - h) < 0.05 and sat > 0.2 and v > 0.3 for h, sat, v in hsv)
-        assert red < 10, "a red ball beside No (%d pixels)" % red
-        run.xdotool("key", "Return")
-        e2e.wait_for(lambda: box not in self.windows(self.process), "the question to close")
-        self.alive("answering the question")
-        assert dialog in self.windows(self.process) and os.stat(project).st_mtime_ns == saved_at, "Return replaced"
-        self.focus(dialog)
-        run.xdotool("key", "Escape")
-        e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the save-as dialog to close")
 
         # Under xfwm4 (its settings come over a session bus): the export sheet keeps the keyboard
         # after its save dialog is cancelled.

@@ -86,14 +86,12 @@ with tempfile.TemporaryDirectory() as t:
                                   'QStringList items;\nitems << qs(L("Другие дорожки"));\np->addItems(items);\n'
                                   'QStringList labels{qs(L("Цепочка клипа"))};\np->addItem(labels[i], values[i]);\n'
                                   'fillDevicePicker(in_, ins_, qs(L("Системный по умолчанию")));\nf = section(qs(L("Экспорт")));\n'
-                                  'r = new QPushButton(qs(L("Обновить список устройств")), row);\n'
-                                  'o = new QPushButton(Icons::icon(QStringLiteral("folder"), c, 14),\n  qs(L("Открыть аудио")), this);\n'}
+                                  'r = new QPushButton(Icons::icon(QStringLiteral("r"), c, 14),\n qs(L("Обновить")), row);\n'}
     table = {"Такты и доли": "Bars and Beats", "Большой зал": "Large Hall", "{0} клип|{0} клипа|{0} клипов": "{0} clip|{0} clips",
              "Сдвиг на {0} с": "Moved by {0} s", "До {0} клипов": "Up to {0} clips", "Нажмите кнопку «{0}»": "Press the {0} button",
              "Тёплый голос": "Warm Voice", "Все клипы": "All Clips", "Радио": "Radio", "Тихий зал": "Quiet Room",
              "Другие дорожки": "Other Tracks", "Цепочка клипа": "Clip Chain",
-             "Системный по умолчанию": "System Default", "Экспорт": "Export Defaults",
-             "Обновить список устройств": "Refresh Device List", "Открыть аудио": "Open Audio"}
+             "Системный по умолчанию": "System Default", "Экспорт": "Export Defaults", "Обновить": "Refresh List"}
     for rel, text in good.items():
         write(t, rel, text)
     write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
@@ -101,8 +99,7 @@ with tempfile.TemporaryDirectory() as t:
     for key, english in (("Такты и доли", "Bars and beats"), ("Большой зал", "Large hall"), ("Тёплый голос", "Warm voice"),
                          ("Все клипы", "All clips"), ("Тихий зал", "Quiet room"), ("Другие дорожки", "Other tracks"),
                          ("Цепочка клипа", "Clip chain"),
-                         ("Системный по умолчанию", "System default"), ("Экспорт", "Export defaults"),
-                         ("Обновить список устройств", "Refresh device list"), ("Открыть аудио", "Open audio")):
+                         ("Системный по умолчанию", "System default"), ("Экспорт", "Export defaults"), ("Обновить", "Refresh list")):
         write(t, "resources/Localization/en.json", json.dumps(dict(table, **{key: english}), ensure_ascii=False))
         expect(f"mixed capitalisation {english!r}", run("check-localization.py", t), 1)
     write(t, "resources/Localization/en.json", json.dumps(table, ensure_ascii=False))
