@@ -1,5 +1,9 @@
 #include "processing/AudioIO.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -22,6 +26,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -59,9 +64,10 @@ struct FrameFree {
 }
 [[noreturn]] void failUnsupported() { throw StudioError(L("Этот формат аудио не поддерживается.")); }
 // While a file is opened, a refused allocation means a size its header declares beyond any
-// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory.
+// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory. So does an invalid argument:
+// the MP3 reader's answer to a frame or tag that runs past the end of the file.
 [[noreturn]] void failOpen(int code) {
-    if (code == AVERROR(ENOMEM)) code = AVERROR_INVALIDDATA;
+    if (code == AVERROR(ENOMEM) || code == AVERROR(EINVAL)) code = AVERROR_INVALIDDATA;
     throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(code)));
 }
 [[noreturn]] void failRead(int code) {
@@ -70,6 +76,124 @@ struct FrameFree {
 [[noreturn]] void failDecode(int code) {
     throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", ffmpeg::errorText(code)));
 }
+
+// The file as the demuxer sees it, read through a descriptor of our own. For a WAV file (RIFF,
+// RIFX, RF64, BW64) the file ends where its `data` chunk ends, and the chunks before it that the
+// program does not use (bext, LIST, ID3, cue and the rest) read as JUNK, which the demuxer steps
+// over without reading. Two kinds of files stay importable that way: one whose data chunk is
+// followed by a long run of zeros (a recorder that preallocated its file and never finished it:
+// on a seekable file FFmpeg looks for more chunks after `data`, 8 bytes at a time, for minutes on
+// a gigabyte) and one with metadata larger than any allocation FFmpeg may make (a BWF coding
+// history of 70 MB). Every other file is seen as it is.
+class SourceView {
+public:
+    explicit SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) failOpen(AVERROR(errno));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) failOpen(AVERROR(errno));
+        end_ = st.st_size;
+        scanWave();
+    }
+    ~SourceView() {
+        if (io_) av_freep(&io_->buffer);
+        avio_context_free(&io_);
+        ::close(fd_);
+    }
+    SourceView(const SourceView&) = delete;
+    SourceView& operator=(const SourceView&) = delete;
+
+    // The context for AVFormatContext::pb; it stays ours (FFmpeg never frees a custom one).
+    AVIOContext* io() {
+        constexpr int kBuffer = 32768;  // the size the file protocol reads with
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+        if (buffer) io_ = avio_alloc_context(buffer, kBuffer, 0, this, &SourceView::read, nullptr, &SourceView::seek);
+        if (!io_) {
+            av_free(buffer);
+            failOpen(AVERROR(ENOMEM));
+        }
+        return io_;
+    }
+
+private:
+    static int read(void* opaque, std::uint8_t* buffer, int size) {
+        auto& v = *static_cast<SourceView*>(opaque);
+        const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
+        if (n <= 0) return AVERROR_EOF;
+        ssize_t got;
+        do got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
+        while (got < 0 && errno == EINTR);
+        if (got < 0) return AVERROR(errno);
+        if (got == 0) return AVERROR_EOF;
+        for (const std::int64_t tag : v.junk_) {
+            for (std::int64_t i = std::max(tag, v.position_); i < std::min(tag + 4, v.position_ + got); ++i)
+                buffer[i - v.position_] = static_cast<std::uint8_t>("JUNK"[i - tag]);
+        }
+        v.position_ += got;
+        return static_cast<int>(got);
+    }
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
+        auto& v = *static_cast<SourceView*>(opaque);
+        std::int64_t to = offset;
+        switch (whence & ~AVSEEK_FORCE) {
+            case AVSEEK_SIZE: return v.end_;
+            case SEEK_SET: break;
+            case SEEK_CUR: to = v.position_ + offset; break;
+            case SEEK_END: to = v.end_ + offset; break;
+            default: return AVERROR(EINVAL);
+        }
+        if (to < 0) return AVERROR(EINVAL);
+        v.position_ = to;
+        return to;
+    }
+
+    bool readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
+        return at >= 0 && at + static_cast<std::int64_t>(n) <= end_ &&
+               ::pread(fd_, out, n, at) == static_cast<ssize_t>(n);
+    }
+
+    // Walks the chunks up to `data`. It stops, leaving the file as it is from there, at anything
+    // that is not a chunk header (a four-character code of printable ASCII): a file that does not
+    // pad an odd chunk, damage, or a run of zeros.
+    void scanWave() {
+        unsigned char h[12];
+        if (!readAt(0, h, 12) || std::memcmp(h + 8, "WAVE", 4) != 0) return;
+        const bool bigEndian = std::memcmp(h, "RIFX", 4) == 0;
+        const bool wide = std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0;
+        if (!bigEndian && !wide && std::memcmp(h, "RIFF", 4) != 0) return;
+        auto number = [&](const unsigned char* b, int bytes) {
+            std::uint64_t v = 0;
+            for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[bigEndian ? bytes - 1 - i : i]} << (8 * i);
+            return v;
+        };
+        std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
+        std::int64_t at = 12;
+        for (int chunks = 0; chunks < 1024 && readAt(at, h, 8); ++chunks) {
+            if (!std::all_of(h, h + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; })) return;
+            const std::uint64_t size = number(h + 4, 4);
+            const std::int64_t body = at + 8;
+            if (std::memcmp(h, "data", 4) == 0) {
+                // A size of 0 (or all ones outside RF64) is a stream's: its sound runs to the end.
+                const std::uint64_t length = wide ? wideDataSize.value_or(0) : size;
+                if (length > 0 && (wide || length != 0xFFFFFFFF) && length < static_cast<std::uint64_t>(end_ - body))
+                    end_ = body + static_cast<std::int64_t>(length);
+                return;
+            }
+            if (std::memcmp(h, "ds64", 4) == 0) {
+                unsigned char d[8];
+                if (size >= 16 && readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
+            } else if (std::memcmp(h, "fmt ", 4) != 0 && std::memcmp(h, "fact", 4) != 0) {
+                junk_.push_back(at);
+            }
+            at = body + static_cast<std::int64_t>(size + (size & 1));
+        }
+    }
+
+    int fd_;
+    std::int64_t end_ = 0;
+    std::int64_t position_ = 0;
+    std::vector<std::int64_t> junk_;  // where a chunk's code reads as JUNK
+    AVIOContext* io_ = nullptr;
+};
 
 // Converts `n` samples of one channel to float, reading every `stride`-th element.
 template <class T, class F>
@@ -533,11 +657,14 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     }
 
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
-    AVFormatContext* rawFormat = nullptr;
+    SourceView source(path);
+    AVIOContext* io = source.io();
+    AVFormatContext* rawFormat = avformat_alloc_context();
+    if (!rawFormat) failOpen(AVERROR(ENOMEM));
+    rawFormat->pb = io;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = "file:" + path.string();
-    int rc = avformat_open_input(&rawFormat, url.c_str(), nullptr, &options);
+    int rc = avformat_open_input(&rawFormat, path.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) failOpen(rc);
     std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
