@@ -78,7 +78,7 @@ struct FrameFree {
 }
 
 // The file as the demuxer sees it, read through a descriptor of our own. For a WAV file (RIFF,
-// RIFX, RF64, BW64) the file ends where its `data` chunk ends, and the chunks before it that the
+// RF64, BW64) the file ends where its `data` chunk ends, and the chunks before it that the
 // program does not use (bext, LIST, ID3, cue and the rest) read as JUNK, which the demuxer steps
 // over without reading. Two kinds of files stay importable that way: one whose data chunk is
 // followed by a long run of zeros (a recorder that preallocated its file and never finished it:
@@ -119,11 +119,8 @@ private:
         auto& v = *static_cast<SourceView*>(opaque);
         const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
         if (n <= 0) return AVERROR_EOF;
-        ssize_t got;
-        do got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
-        while (got < 0 && errno == EINTR);
-        if (got < 0) return AVERROR(errno);
-        if (got == 0) return AVERROR_EOF;
+        const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
+        if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
         for (const std::int64_t tag : v.junk_) {
             for (std::int64_t i = std::max(tag, v.position_); i < std::min(tag + 4, v.position_ + got); ++i)
                 buffer[i - v.position_] = static_cast<std::uint8_t>("JUNK"[i - tag]);
@@ -131,19 +128,12 @@ private:
         v.position_ += got;
         return static_cast<int>(got);
     }
+    // FFmpeg asks for the size, and seeks only to absolute positions.
     static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
         auto& v = *static_cast<SourceView*>(opaque);
-        std::int64_t to = offset;
-        switch (whence & ~AVSEEK_FORCE) {
-            case AVSEEK_SIZE: return v.end_;
-            case SEEK_SET: break;
-            case SEEK_CUR: to = v.position_ + offset; break;
-            case SEEK_END: to = v.end_ + offset; break;
-            default: return AVERROR(EINVAL);
-        }
-        if (to < 0) return AVERROR(EINVAL);
-        v.position_ = to;
-        return to;
+        if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return v.end_;
+        if ((whence & ~AVSEEK_FORCE) != SEEK_SET) return AVERROR(EINVAL);
+        return v.position_ = offset;
     }
 
     bool readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
@@ -151,36 +141,33 @@ private:
                ::pread(fd_, out, n, at) == static_cast<ssize_t>(n);
     }
 
-    // Walks the chunks up to `data`. It stops, leaving the file as it is from there, at anything
-    // that is not a chunk header (a four-character code of printable ASCII): a file that does not
-    // pad an odd chunk, damage, or a run of zeros.
+    // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte),
+    // giving up after 1024 of them: a long run of zeros before the data reads as 8-byte chunks.
     void scanWave() {
         unsigned char h[12];
         if (!readAt(0, h, 12) || std::memcmp(h + 8, "WAVE", 4) != 0) return;
-        const bool bigEndian = std::memcmp(h, "RIFX", 4) == 0;
         const bool wide = std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0;
-        if (!bigEndian && !wide && std::memcmp(h, "RIFF", 4) != 0) return;
-        auto number = [&](const unsigned char* b, int bytes) {
+        if (!wide && std::memcmp(h, "RIFF", 4) != 0) return;
+        auto number = [](const unsigned char* b, int bytes) {  // little-endian
             std::uint64_t v = 0;
-            for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[bigEndian ? bytes - 1 - i : i]} << (8 * i);
+            for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[i]} << (8 * i);
             return v;
         };
         std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
         std::int64_t at = 12;
         for (int chunks = 0; chunks < 1024 && readAt(at, h, 8); ++chunks) {
-            if (!std::all_of(h, h + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; })) return;
             const std::uint64_t size = number(h + 4, 4);
             const std::int64_t body = at + 8;
             if (std::memcmp(h, "data", 4) == 0) {
-                // A size of 0 (or all ones outside RF64) is a stream's: its sound runs to the end.
+                // A size of 0 is a stream's: its sound runs to the end of the file.
                 const std::uint64_t length = wide ? wideDataSize.value_or(0) : size;
-                if (length > 0 && (wide || length != 0xFFFFFFFF) && length < static_cast<std::uint64_t>(end_ - body))
+                if (length > 0 && length < static_cast<std::uint64_t>(end_ - body))
                     end_ = body + static_cast<std::int64_t>(length);
                 return;
             }
             if (std::memcmp(h, "ds64", 4) == 0) {
                 unsigned char d[8];
-                if (size >= 16 && readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
+                if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
             } else if (std::memcmp(h, "fmt ", 4) != 0 && std::memcmp(h, "fact", 4) != 0) {
                 junk_.push_back(at);
             }
@@ -664,7 +651,8 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     rawFormat->pb = io;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    int rc = avformat_open_input(&rawFormat, path.c_str(), nullptr, &options);
+    const std::string url = "file:" + path.string();  // the name that files it refers to are found beside
+    int rc = avformat_open_input(&rawFormat, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) failOpen(rc);
     std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
