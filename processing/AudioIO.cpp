@@ -90,7 +90,11 @@ public:
     explicit SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
         if (fd_ < 0) failOpen(AVERROR(errno));
         struct stat st {};
-        if (::fstat(fd_, &st) != 0) failOpen(AVERROR(errno));
+        if (::fstat(fd_, &st) != 0) {
+            const int error = errno;
+            ::close(fd_);
+            failOpen(AVERROR(error));
+        }
         end_ = st.st_size;
         scanWave();
     }
@@ -128,7 +132,8 @@ private:
         v.position_ += got;
         return static_cast<int>(got);
     }
-    // FFmpeg asks for the size, and seeks only to absolute positions.
+    // FFmpeg seeks only to absolute positions. It asks for the size at every chunk of a WAV file:
+    // answered from what we hold, where the file protocol made a system call for each.
     static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
         auto& v = *static_cast<SourceView*>(opaque);
         if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return v.end_;
