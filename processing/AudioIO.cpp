@@ -79,12 +79,13 @@ struct FrameFree {
 
 // The file as the demuxer sees it, read through a descriptor of our own. For a WAV file (RIFF,
 // RF64, BW64) the file ends where its `data` chunk ends, and the chunks before it that the
-// program does not use (bext, LIST, ID3, cue and the rest) read as JUNK, which the demuxer steps
-// over without reading. Two kinds of files stay importable that way: one whose data chunk is
-// followed by a long run of zeros (a recorder that preallocated its file and never finished it:
-// on a seekable file FFmpeg looks for more chunks after `data`, 8 bytes at a time, for minutes on
-// a gigabyte) and one with metadata larger than any allocation FFmpeg may make (a BWF coding
-// history of 70 MB). Every other file is seen as it is.
+// program does not use (bext, LIST, ID3, cue and the rest) read as JUNK; in an MP4 file the
+// cover (moov/udta/meta/ilst/covr) reads as a `free` atom. The demuxer steps over both without
+// reading them. Two kinds of files stay importable that way: a WAV whose data chunk is followed
+// by a long run of zeros (a recorder that preallocated its file and never finished it: on a
+// seekable file FFmpeg looks for more chunks after `data`, 8 bytes at a time, for minutes on a
+// gigabyte), and metadata larger than any allocation FFmpeg may make (a BWF coding history of
+// 70 MB, a cover of 72 MB). Every other file is seen as it is.
 class SourceView {
 public:
     explicit SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
@@ -97,6 +98,8 @@ public:
         }
         end_ = st.st_size;
         scanWave();
+        unsigned char h[8];
+        if (readAt(0, h, 8) && std::memcmp(h + 4, "ftyp", 4) == 0) scanBoxes(0, end_, 0);
     }
     ~SourceView() {
         if (io_) av_freep(&io_->buffer);
@@ -125,9 +128,9 @@ private:
         if (n <= 0) return AVERROR_EOF;
         const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
         if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
-        for (const std::int64_t tag : v.junk_) {
+        for (const auto& [tag, code] : v.renamed_) {
             for (std::int64_t i = std::max(tag, v.position_); i < std::min(tag + 4, v.position_ + got); ++i)
-                buffer[i - v.position_] = static_cast<std::uint8_t>("JUNK"[i - tag]);
+                buffer[i - v.position_] = static_cast<std::uint8_t>(code[i - tag]);
         }
         v.position_ += got;
         return static_cast<int>(got);
@@ -174,16 +177,39 @@ private:
                 unsigned char d[8];
                 if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
             } else if (std::memcmp(h, "fmt ", 4) != 0 && std::memcmp(h, "fact", 4) != 0) {
-                junk_.push_back(at);
+                renamed_.emplace_back(at, "JUNK");
             }
             at = body + static_cast<std::int64_t>(size + (size & 1));
+        }
+    }
+
+    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them.
+    void scanBoxes(std::int64_t at, std::int64_t to, int depth) {
+        static constexpr const char* kPath[] = {"moov", "udta", "meta", "ilst"};
+        unsigned char h[8];
+        for (int boxes = 0; boxes < 1024 && at < to && readAt(at, h, 8); ++boxes) {
+            auto number = [](const unsigned char* b, int bytes) {  // big-endian
+                std::uint64_t v = 0;
+                for (int i = 0; i < bytes; ++i) v = v << 8 | b[i];
+                return v;
+            };
+            // The walk ends at a 64-bit size (1) or one running to the end of the file (0): an mdat box.
+            const std::uint64_t size = number(h, 4);
+            if (size < 8 || size > static_cast<std::uint64_t>(to - at)) return;
+            if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
+                renamed_.emplace_back(at + 4, "free");
+            } else if (depth < 4 && std::memcmp(h + 4, kPath[depth], 4) == 0) {
+                // The meta box starts with its version and flags, 4 bytes.
+                scanBoxes(at + (depth == 2 ? 12 : 8), at + static_cast<std::int64_t>(size), depth + 1);
+            }
+            at += static_cast<std::int64_t>(size);
         }
     }
 
     int fd_;
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
-    std::vector<std::int64_t> junk_;  // where a chunk's code reads as JUNK
+    std::vector<std::pair<std::int64_t, const char*>> renamed_;  // where a code reads as another
     AVIOContext* io_ = nullptr;
 };
 

@@ -14,6 +14,7 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "model/AudioData.h"
@@ -367,13 +368,17 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
     for (const std::string& bytes : {mp3.substr(0, 300), hugeTag + mp3, "\xff\xfb" + noiseBytes,
                                      std::string("ID3\3\0\0\0\0\1\0", 10) + apic + mp3.substr(0, 300)})
         EXPECT_EQ(messageOf<PlatformError>(writeBytes("damaged.mp3", bytes)), kDamaged) << bytes.size();
-    // A 20 MB cover in an .m4a is one allocation of its size, and imports.
-    const std::string cover = (dir_ / "cover.png").string();
-    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i color=black:s=2600x2600 -frames:v 1 -c:v png "
-                           "-compression_level 0 '" + cover + "'").c_str()), 0);
-    EXPECT_GT(fs::file_size(cover), 20'000'000u);
-    EXPECT_EQ(AudioIO::read(sineFile(48000, 2, 4800, "-i '" + cover + "' -map 0 -map 1 -c:a aac -c:v copy "
-                                     "-disposition:v attached_pic", "cover.m4a")).frames(), 4800);
+    // Covers import: in a FLAC file's header (15.9 MB: one allocation of its size) and in an .m4a
+    // (72 MB: never read).
+    for (const auto& [side, args, name] : {std::tuple{2300, "-c:a flac", "cover.flac"}, {4900, "-c:a aac", "cover.m4a"}}) {
+        const std::string cover = (dir_ / "cover.png").string();
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i color=black:s=" + std::to_string(side) + "x" +
+                               std::to_string(side) + " -frames:v 1 -c:v png -compression_level 0 '" + cover + "'").c_str()), 0);
+        const fs::path file = sineFile(48000, 2, 4800, "-i '" + cover + "' -map 0 -map 1 -c:v copy -disposition:v attached_pic " + args, name);
+        EXPECT_GT(fs::file_size(file), std::uintmax_t(side * side * 3)) << name;
+        EXPECT_EQ(AudioIO::read(file).frames(), 4800) << name;
+        fs::remove(file);
+    }
     // 4.9 KB WAVs whose LIST/INFO sub-chunk or bext chunk declares 0x7FFFFF00 bytes: damaged,
     // refused without allocating what they declare (the peak is reset first where the kernel allows).
     for (const std::string chunk : {"LIST" + le32(0x7FFFFF0C) + "INFOINAM", std::string("bext")}) {
