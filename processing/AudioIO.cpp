@@ -1,5 +1,9 @@
 #include "processing/AudioIO.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -22,6 +26,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/mem.h>
 #include <libavutil/samplefmt.h>
 }
 
@@ -59,9 +64,10 @@ struct FrameFree {
 }
 [[noreturn]] void failUnsupported() { throw StudioError(L("Этот формат аудио не поддерживается.")); }
 // While a file is opened, a refused allocation means a size its header declares beyond any
-// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory.
+// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory. So does an invalid argument:
+// the MP3 reader's answer to a frame or tag that runs past the end of the file.
 [[noreturn]] void failOpen(int code) {
-    if (code == AVERROR(ENOMEM)) code = AVERROR_INVALIDDATA;
+    if (code == AVERROR(ENOMEM) || code == AVERROR(EINVAL)) code = AVERROR_INVALIDDATA;
     throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(code)));
 }
 [[noreturn]] void failRead(int code) {
@@ -70,6 +76,142 @@ struct FrameFree {
 [[noreturn]] void failDecode(int code) {
     throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", ffmpeg::errorText(code)));
 }
+
+// The file as the demuxer sees it, read through a descriptor of our own. For a WAV file (RIFF,
+// RF64, BW64) the file ends where its `data` chunk ends, and the chunks before it that the
+// program does not use (bext, LIST, ID3, cue and the rest) read as JUNK; in an MP4 file the
+// cover (moov/udta/meta/ilst/covr) reads as a `free` atom. The demuxer steps over both without
+// reading them. Two kinds of files stay importable that way: a WAV whose data chunk is followed
+// by a long run of zeros (a recorder that preallocated its file and never finished it: on a
+// seekable file FFmpeg looks for more chunks after `data`, 8 bytes at a time, for minutes on a
+// gigabyte), and metadata larger than any allocation FFmpeg may make (a BWF coding history of
+// 70 MB, a cover of 72 MB). Every other file is seen as it is.
+class SourceView {
+public:
+    explicit SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+        if (fd_ < 0) failOpen(AVERROR(errno));
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            const int error = errno;
+            ::close(fd_);
+            failOpen(AVERROR(error));
+        }
+        end_ = st.st_size;
+        scanWave();
+        unsigned char h[8];
+        if (readAt(0, h, 8) && std::memcmp(h + 4, "ftyp", 4) == 0) scanBoxes(0, end_, 0);
+    }
+    ~SourceView() {
+        if (io_) av_freep(&io_->buffer);
+        avio_context_free(&io_);
+        ::close(fd_);
+    }
+    SourceView(const SourceView&) = delete;
+    SourceView& operator=(const SourceView&) = delete;
+
+    // The context for AVFormatContext::pb; it stays ours (FFmpeg never frees a custom one).
+    AVIOContext* io() {
+        constexpr int kBuffer = 32768;  // the size the file protocol reads with
+        auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+        if (buffer) io_ = avio_alloc_context(buffer, kBuffer, 0, this, &SourceView::read, nullptr, &SourceView::seek);
+        if (!io_) {
+            av_free(buffer);
+            failOpen(AVERROR(ENOMEM));
+        }
+        return io_;
+    }
+
+private:
+    static int read(void* opaque, std::uint8_t* buffer, int size) {
+        auto& v = *static_cast<SourceView*>(opaque);
+        const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
+        if (n <= 0) return AVERROR_EOF;
+        const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
+        if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
+        for (const auto& [tag, code] : v.renamed_) {
+            for (std::int64_t i = std::max(tag, v.position_); i < std::min(tag + 4, v.position_ + got); ++i)
+                buffer[i - v.position_] = static_cast<std::uint8_t>(code[i - tag]);
+        }
+        v.position_ += got;
+        return static_cast<int>(got);
+    }
+    // FFmpeg seeks only to absolute positions. It asks for the size at every chunk of a WAV file:
+    // answered from what we hold, where the file protocol made a system call for each.
+    static std::int64_t seek(void* opaque, std::int64_t offset, int whence) {
+        auto& v = *static_cast<SourceView*>(opaque);
+        if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return v.end_;
+        if ((whence & ~AVSEEK_FORCE) != SEEK_SET) return AVERROR(EINVAL);
+        return v.position_ = offset;
+    }
+
+    bool readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
+        return at >= 0 && at + static_cast<std::int64_t>(n) <= end_ &&
+               ::pread(fd_, out, n, at) == static_cast<ssize_t>(n);
+    }
+
+    // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte),
+    // giving up after 1024 of them: a long run of zeros before the data reads as 8-byte chunks.
+    void scanWave() {
+        unsigned char h[12];
+        if (!readAt(0, h, 12) || std::memcmp(h + 8, "WAVE", 4) != 0) return;
+        const bool wide = std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0;
+        if (!wide && std::memcmp(h, "RIFF", 4) != 0) return;
+        auto number = [](const unsigned char* b, int bytes) {  // little-endian
+            std::uint64_t v = 0;
+            for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[i]} << (8 * i);
+            return v;
+        };
+        std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
+        std::int64_t at = 12;
+        for (int chunks = 0; chunks < 1024 && readAt(at, h, 8); ++chunks) {
+            const std::uint64_t size = number(h + 4, 4);
+            const std::int64_t body = at + 8;
+            if (std::memcmp(h, "data", 4) == 0) {
+                // A size of 0 is a stream's: its sound runs to the end of the file.
+                const std::uint64_t length = wide ? wideDataSize.value_or(0) : size;
+                if (length > 0 && length < static_cast<std::uint64_t>(end_ - body))
+                    end_ = body + static_cast<std::int64_t>(length);
+                return;
+            }
+            if (std::memcmp(h, "ds64", 4) == 0) {
+                unsigned char d[8];
+                if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
+            } else if (std::memcmp(h, "fmt ", 4) != 0 && std::memcmp(h, "fact", 4) != 0) {
+                renamed_.emplace_back(at, "JUNK");
+            }
+            at = body + static_cast<std::int64_t>(size + (size & 1));
+        }
+    }
+
+    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them.
+    void scanBoxes(std::int64_t at, std::int64_t to, int depth) {
+        static constexpr const char* kPath[] = {"moov", "udta", "meta", "ilst"};
+        unsigned char h[8];
+        for (int boxes = 0; boxes < 1024 && at < to && readAt(at, h, 8); ++boxes) {
+            auto number = [](const unsigned char* b, int bytes) {  // big-endian
+                std::uint64_t v = 0;
+                for (int i = 0; i < bytes; ++i) v = v << 8 | b[i];
+                return v;
+            };
+            // The walk ends at a 64-bit size (1) or one running to the end of the file (0): an mdat box.
+            const std::uint64_t size = number(h, 4);
+            if (size < 8 || size > static_cast<std::uint64_t>(to - at)) return;
+            if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
+                renamed_.emplace_back(at + 4, "free");
+            } else if (depth < 4 && std::memcmp(h + 4, kPath[depth], 4) == 0) {
+                // The meta box starts with its version and flags, 4 bytes.
+                scanBoxes(at + (depth == 2 ? 12 : 8), at + static_cast<std::int64_t>(size), depth + 1);
+            }
+            at += static_cast<std::int64_t>(size);
+        }
+    }
+
+    int fd_;
+    std::int64_t end_ = 0;
+    std::int64_t position_ = 0;
+    std::vector<std::pair<std::int64_t, const char*>> renamed_;  // where a code reads as another
+    AVIOContext* io_ = nullptr;
+};
 
 // Converts `n` samples of one channel to float, reading every `stride`-th element.
 template <class T, class F>
@@ -533,10 +675,14 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     }
 
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
-    AVFormatContext* rawFormat = nullptr;
+    SourceView source(path);
+    AVIOContext* io = source.io();
+    AVFormatContext* rawFormat = avformat_alloc_context();
+    if (!rawFormat) failOpen(AVERROR(ENOMEM));
+    rawFormat->pb = io;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = "file:" + path.string();
+    const std::string url = "file:" + path.string();  // the name that files it refers to are found beside
     int rc = avformat_open_input(&rawFormat, url.c_str(), nullptr, &options);
     av_dict_free(&options);
     if (rc < 0) failOpen(rc);

@@ -15,7 +15,9 @@ void setUp();
 // FFmpeg works in packets and frames, and encoding and decoding 8 minutes of stereo in every
 // export and import format passes with a bound of 8 MiB (the FLAC encoder's context needs over
 // 6 MiB, AAC about 2 MiB, PCM, MP3 and Vorbis under 256 KiB); a picture in a FLAC file's header
-// holds at most 16 MiB. A larger request fails with AVERROR(ENOMEM).
+// holds at most 16 MiB. A larger request fails with AVERROR(ENOMEM). Larger metadata of a valid
+// file is never read: the decoder hides a WAV file's chunks other than its sound and an MP4
+// file's cover from the demuxer, and FFmpeg skips an ID3v2 picture it cannot allocate.
 inline constexpr std::size_t kMaxAllocation = std::size_t{64} << 20;
 
 // The library's text for an AVERROR code ("Invalid data found when processing input").

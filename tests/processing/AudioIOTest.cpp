@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "model/AudioData.h"
@@ -112,6 +114,9 @@ std::string messageOf(const fs::path& p) {
 }
 
 const std::string kLengthMessage = "Откройте аудиофайл длительностью от одного сэмпла до 8 минут.";
+const std::string kDamaged = "Не удалось открыть аудиофайл: файл повреждён или не является аудиофайлом";
+
+std::string le32(std::uint32_t v) { return {char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; }
 
 struct Format {
     const char* name;
@@ -352,19 +357,37 @@ TEST_F(AudioIOTest, DamagedFilesGiveReadableErrors) {
     ASSERT_EQ(::mkfifo((dir_ / "pipe.wav").c_str(), 0600), 0);
     EXPECT_FALSE(messageOf<PlatformError>(dir_ / "pipe.wav").empty());
     const auto noise = whiteNoise(5000, 12345);
-    EXPECT_TRUE(fails(writeBytes("noise.m4a", std::string(reinterpret_cast<const char*>(noise.data()), 20000))));
+    const std::string noiseBytes(reinterpret_cast<const char*>(noise.data()), 20000);
+    EXPECT_TRUE(fails(writeBytes("noise.m4a", noiseBytes)));
     // A file that cannot be opened is the library's error, passed on with its detail.
     EXPECT_NE(messageOf<PlatformError>(dir_ / "missing.flac").find(": "), std::string::npos);
+    // MP3s cut inside a frame, of noise, or whose ID3v2 tag or picture claims 256 MB: damaged.
+    const auto bare = test::readFile(sineFile(44100, 2, 44100, "-c:a libmp3lame -id3v2_version 0", "bare.mp3"));
+    const std::string mp3(bare.begin(), bare.end()), hugeTag("ID3\3\0\0\x7f\x7f\x7f\x7f", 10);
+    const std::string apic = "APIC" + std::string("\x0f\xff\xff\xff\0\0\0image/png\0\3\0", 19);
+    for (const std::string& bytes : {mp3.substr(0, 300), hugeTag + mp3, "\xff\xfb" + noiseBytes,
+                                     std::string("ID3\3\0\0\0\0\1\0", 10) + apic + mp3.substr(0, 300)})
+        EXPECT_EQ(messageOf<PlatformError>(writeBytes("damaged.mp3", bytes)), kDamaged) << bytes.size();
+    // Covers import: in a FLAC file's header (15.9 MB: one allocation of its size) and in an .m4a
+    // (72 MB: never read).
+    for (const auto& [side, args, name] : {std::tuple{2300, "-c:a flac", "cover.flac"}, {4900, "-c:a aac", "cover.m4a"}}) {
+        const std::string cover = (dir_ / "cover.png").string();
+        ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -f lavfi -i color=black:s=" + std::to_string(side) + "x" +
+                               std::to_string(side) + " -frames:v 1 -c:v png -compression_level 0 '" + cover + "'").c_str()), 0);
+        const fs::path file = sineFile(48000, 2, 4800, "-i '" + cover + "' -map 0 -map 1 -c:v copy -disposition:v attached_pic " + args, name);
+        EXPECT_GT(fs::file_size(file), std::uintmax_t(side * side * 3)) << name;
+        EXPECT_EQ(AudioIO::read(file).frames(), 4800) << name;
+        fs::remove(file);
+    }
     // 4.9 KB WAVs whose LIST/INFO sub-chunk or bext chunk declares 0x7FFFFF00 bytes: damaged,
     // refused without allocating what they declare (the peak is reset first where the kernel allows).
-    auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
     for (const std::string chunk : {"LIST" + le32(0x7FFFFF0C) + "INFOINAM", std::string("bext")}) {
         const std::string riff = "WAVEfmt " + le32(16) + le32(0x00020001) + le32(48000) + le32(192000) +
                                  le32(0x00100004) + chunk + le32(0x7FFFFF00) + std::string(4800, 'x');
         std::ofstream("/proc/self/clear_refs") << "5";
         const std::int64_t before = peakResidentKiB();
         EXPECT_EQ(messageOf<PlatformError>(writeBytes("huge.wav", "RIFF" + le32(std::uint32_t(riff.size())) + riff)),
-                  "Не удалось открыть аудиофайл: файл повреждён или не является аудиофайлом") << chunk;
+                  kDamaged) << chunk;
         EXPECT_LT(peakResidentKiB() - before, 100 * 1024) << chunk << ": KiB";
     }
 
@@ -491,6 +514,40 @@ TEST_F(AudioIOTest, StatedLengthIsCheckedUpFrontInEveryContainer) {
     const AudioData full = AudioIO::read(silence(480, "-c:a pcm_s16le", "full.mka"));
     EXPECT_EQ(full.frames(), 23'040'000);
     EXPECT_EQ(AudioIO::read(sineFile(44100, 2, 44100, "-c:a pcm_s16le", "second.mka")).frames(), 48000);
+}
+
+// A WAV file's sound is its data chunk. What follows it is never read: 256 MB of zeros (a
+// recorder that preallocated its file and never finished it), ending in a chunk that declares
+// 2 GB. A 70 MB coding history before it is skipped. The fact chunk still states the length,
+// and a data size of 0 is a stream's, whose sound runs to the end of the file.
+TEST_F(AudioIOTest, AWavFileIsItsDataChunk) {
+    for (const std::string form : {"RIFF", "RF64", "BW64"}) {
+        const fs::path file = sineFile(48000, 2, 96000, form == "RIFF" ? "-c:a pcm_s16le" : "-rf64 always", "tail.wav");
+        std::fstream(file, std::ios::binary | std::ios::in | std::ios::out) << form;
+        const std::uintmax_t end = fs::file_size(file) + (std::uintmax_t{256} << 20);
+        fs::resize_file(file, end - 24);  // a hole: no disk space
+        std::ofstream(file, std::ios::binary | std::ios::app) << "bext" << le32(0x7FFFFF00) << std::string(16, 'x');
+        const auto start = std::chrono::steady_clock::now();
+        const AudioData audio = AudioIO::read(file);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << form;
+        EXPECT_EQ(audio.frames(), 96000) << form;
+        EXPECT_NEAR(measure(audio.right, kFreq[1], 4800, 91200).amplitude, 0.5, 0.001) << form;
+        fs::remove(file);
+    }
+    const auto pcm = test::readFile(sineFile(48000, 2, 96000, "-c:a pcm_s16le -map_metadata -1 -fflags +bitexact", "bare.wav"));
+    std::string bytes(pcm.begin(), pcm.end());
+    ASSERT_EQ(bytes.substr(36, 4), "data");
+    {
+        std::ofstream bwf(dir_ / "bwf.wav", std::ios::binary);
+        bwf << "RIFF" << le32(std::uint32_t(bytes.size() + (70 << 20))) << bytes.substr(8, 28) << "bext" << le32(70 << 20);
+        bwf.seekp(70 << 20, std::ios::cur);
+        bwf << bytes.substr(36);
+    }
+    EXPECT_EQ(AudioIO::read(dir_ / "bwf.wav").frames(), 96000);
+    EXPECT_EQ(AudioIO::read(writeBytes("stream.wav", bytes.replace(40, 4, le32(0)))).frames(), 96000);
+    const auto adpcm = test::readFile(sineFile(48000, 2, 48000, "-c:a adpcm_ms -map_metadata -1", "adpcm.wav"));
+    bytes.assign(adpcm.begin(), adpcm.end());
+    EXPECT_EQ(AudioIO::read(writeBytes("fact.wav", bytes.replace(bytes.find("fact") + 8, 4, le32(40000)))).frames(), 40000);
 }
 
 // Vorbis decodes every frame up to the length the Ogg stream states, in .ogg and .oga alike:
