@@ -103,11 +103,12 @@ def temporaries(folder):
 class Program:
     """One program's private folders on a shared display."""
 
-    def __init__(self, binary, display=None):
+    def __init__(self, binary, server=None):
         self.run = e2e.Run(binary)
         self.run.env["TESSORAL_QT_DIALOGS"] = "1"
-        if display:
-            self.run.env["DISPLAY"] = display
+        if server:  # its display, watched by every start
+            self.run.env["DISPLAY"] = server.env["DISPLAY"]
+            self.run.xvfb, self.run.xvfb_log = server.xvfb, server.xvfb_log
         self.data = os.path.join(self.run.env["XDG_DATA_HOME"], "Tessoral")
 
     def windows(self, process):
@@ -444,11 +445,10 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
 def main(binary):
     first = Program(binary)
     first.run.start_display()
-    display = first.run.env["DISPLAY"]
-    long_run = Program(binary, display)
-    exporting = [Program(binary, display), Program(binary, display)]
-    large = Program(binary, display)
-    recording = Program(binary, display)
+    long_run = Program(binary, first.run)
+    exporting = [Program(binary, first.run), Program(binary, first.run)]
+    large = Program(binary, first.run)
+    recording = Program(binary, first.run)
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
