@@ -61,8 +61,9 @@ class Run:
         self.logs = []
 
     def start_display(self):
-        # -noreset: the server never starts over when its last client leaves (between two starts
-        # of the program), which on a loaded machine left a start of the program unable to connect.
+        # -noreset: the server never starts over when its last client leaves (between two starts of
+        # the program). A client connecting while it starts over is refused, which on a loaded machine
+        # happens to a few connections in a hundred.
         r, w = os.pipe()
         self.xvfb_log = open(os.path.join(self.scratch, "xvfb.txt"), "w+b")
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
