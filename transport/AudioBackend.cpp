@@ -9,6 +9,8 @@
 
 namespace tessoral {
 
+const std::chrono::seconds kStreamStopLimit{2};
+
 void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee,
                   std::chrono::steady_clock::time_point deadline) noexcept {
     if (!stream) return;
