@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -76,6 +77,17 @@ public:
     // The stream's clock in seconds, the clock of AudioBlock's times.
     virtual double time() const = 0;
 };
+
+// How long the streams of one stop may take, together, before those still stopping are left to
+// stop by themselves (a sound server that no longer answers never lets them stop).
+extern const std::chrono::seconds kStreamStopLimit;
+
+// Stops `stream` on a thread of its own and waits until `deadline` at most. A stream that has not
+// stopped by then is left to that thread, which destroys it once the device lets it stop and then
+// `callee` (what its callback uses); `stream` is empty then. Streams stopped one after another
+// with the same deadline wait no longer together than one of them.
+void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee,
+                  std::chrono::steady_clock::time_point deadline) noexcept;
 
 // The platform's audio devices. Used from the main thread, except that a stream may also be
 // opened, run and destroyed on one worker at a time (a probe of the input: opening may wait on a

@@ -26,8 +26,6 @@ namespace {
 constexpr double kCaptureRingSeconds = 2.0;
 // How often the capture thread looks for new input.
 constexpr auto kWorkerPoll = std::chrono::milliseconds(5);
-// How long a stream may take to stop before it is left to stop by itself.
-constexpr auto kStopLimit = std::chrono::seconds(2);
 // Input rates the converter is asked to take; a device claiming a rate outside them is refused
 // (the converter's set-up does not finish for absurd rates).
 constexpr double kLowestInputRate = 1000.0;
@@ -365,8 +363,10 @@ AudioRecorder::Progress AudioRecorder::tick() {
 
 RecordedTake AudioRecorder::stop() {
     std::shared_ptr<RecordingBuffer> buffer = active_ ? buffer_ : nullptr;
+    // Every stream of the recording stops by one deadline.
+    const auto deadline = std::chrono::steady_clock::now() + kStreamStopLimit;
     // The input stops and the capture thread finishes first, so the loss counts are final.
-    stopStream(captureStream_, inputCallback_);
+    stopStreamBy(captureStream_, inputCallback_, deadline);
     workerHeld_.store(false);
     stopWorker();
     // Only input dropped between the take's first kept frame and its end is missing from it: a
@@ -387,27 +387,27 @@ RecordedTake AudioRecorder::stop() {
     }
     const bool gaps =
         (takeStarted_ && gapsUpToTakeEnd_ > gapsBeforeTake_) || (overdubCallback_ && overdubCallback_->gaps() > 0);
-    teardown();
+    teardown(deadline);
     std::optional<AudioData> audio = buffer ? buffer->makeAudio() : std::nullopt;
     if (!audio) nothingCaptured();
     return RecordedTake{std::move(*audio), lost, gaps};
 }
 
 void AudioRecorder::stopOverdub() noexcept {
-    stopStream(overdubStream_, overdubCallback_);
+    stopStreamBy(overdubStream_, overdubCallback_, std::chrono::steady_clock::now() + kStreamStopLimit);
     overdubStream_.reset();
     overdubCallback_.reset();
     overdubbing_ = false;
 }
 
-void AudioRecorder::teardown() noexcept {
+void AudioRecorder::teardown(std::chrono::steady_clock::time_point deadline) noexcept {
     // The input stops first, so the capture thread sees every buffer that was captured.
-    stopStream(captureStream_, inputCallback_);
+    stopStreamBy(captureStream_, inputCallback_, deadline);
     stopWorker();
     captureStream_.reset();
-    stopStream(monitorStream_, monitorCallback_);
+    stopStreamBy(monitorStream_, monitorCallback_, deadline);
     monitorStream_.reset();
-    stopStream(overdubStream_, overdubCallback_);
+    stopStreamBy(overdubStream_, overdubCallback_, deadline);
     overdubStream_.reset();
     inputCallback_.reset();
     monitorCallback_.reset();
@@ -422,37 +422,6 @@ void AudioRecorder::teardown() noexcept {
     overdubbing_ = false;
     latency_ = 0.0;
     captureStopFrame_ = std::numeric_limits<std::int64_t>::max();
-}
-
-void AudioRecorder::stopStream(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee) noexcept {
-    if (!stream) return;
-    struct Stopping {
-        std::mutex mutex;
-        std::condition_variable done;
-        bool stopped = false;
-        // Handed over when the wait ends first, destroyed by the stopping thread.
-        std::unique_ptr<AudioStream> stream;
-        std::shared_ptr<const void> callee;
-    };
-    try {
-        auto stopping = std::make_shared<Stopping>();
-        std::thread([stopping, device = stream.get()] {
-            device->stop();
-            std::unique_lock lock(stopping->mutex);
-            stopping->stopped = true;
-            auto stream = std::move(stopping->stream);
-            auto callee = std::move(stopping->callee);
-            lock.unlock();
-            stopping->done.notify_all();
-            stream.reset();  // before what its callback uses
-        }).detach();
-        std::unique_lock lock(stopping->mutex);
-        if (stopping->done.wait_for(lock, kStopLimit, [&] { return stopping->stopped; })) return;
-        stopping->stream = std::move(stream);
-        stopping->callee = std::move(callee);
-    } catch (...) {
-        stream->stop();  // no thread to spare: stopped here, however long it takes
-    }
 }
 
 // ---- capture thread ----

@@ -130,12 +130,9 @@ private:
     void startWorker();
     void stopWorker();
     void workerLoop();
-    void teardown() noexcept;
-    // Stops `stream`. A device that has not stopped after kStopLimit (a sound server that no
-    // longer answers) is left to stop on a thread of its own, which then destroys the stream and
-    // `callee` (what its callback uses); `stream` is empty then. The capture thread has drained
-    // everything captured before: the take keeps it.
-    void stopStream(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee) noexcept;
+    // Stops every stream by `deadline` (see stopStreamBy): one left to stop by itself is gone from
+    // here, and the capture thread has drained everything captured before, which the take keeps.
+    void teardown(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kStreamStopLimit) noexcept;
 
     AudioBackend& backend_;
     const Defaults& defaults_;

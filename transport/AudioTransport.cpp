@@ -36,7 +36,7 @@ AudioTransport::AudioTransport(AudioBackend& backend, Scheduler& scheduler, cons
 AudioTransport::~AudioTransport() {
     timer_.reset();
     recorder_.reset();
-    if (stream_) stream_->stop();
+    stopStreamBy(stream_, voice_, std::chrono::steady_clock::now() + kStreamStopLimit);
     stream_.reset();
     voice_.reset();
 }
@@ -49,7 +49,7 @@ void AudioTransport::play(const AudioData& audio, double start, bool loop, std::
 
     std::vector<ClickPlacement> placements;
     if (clicks) placements = MetronomeClicks::placements(*clicks, start, audio.frames());
-    auto voice = std::make_unique<PlaybackVoice>(audio, loop, std::move(placements), generation_);
+    auto voice = std::make_shared<PlaybackVoice>(audio, loop, std::move(placements), generation_);
     std::unique_ptr<AudioStream> stream = openOutput(*voice);
     stream->start();  // on failure the stream is closed before the voice goes
 
@@ -164,7 +164,7 @@ void AudioTransport::stop() {
 
 void AudioTransport::teardownPlayback() {
     generation_ = Uuid::random();
-    if (stream_) stream_->stop();
+    stopStreamBy(stream_, voice_, std::chrono::steady_clock::now() + kStreamStopLimit);
     stream_.reset();
     voice_.reset();
     audio_ = AudioData();

@@ -75,7 +75,8 @@ public:
     // the device does not open or start; the transport is then stopped. Audio without frames
     // plays nothing (the transport is left stopped).
     void play(const AudioData& audio, double start, bool loop, std::optional<BeatGrid> clicks);
-    // Ends playback at once; safe at any time.
+    // Ends playback at once; safe at any time. A device that does not stop within
+    // kStreamStopLimit (a sound server that no longer answers) is left to stop by itself.
     void stop();
 
     // Stops playback and starts recording as `setup` says. Does nothing while recording. Throws
@@ -127,8 +128,9 @@ private:
     double start_ = 0.0;
     bool loop_ = false;
     int tailTicks_ = 0;  // ticks since the last frame was handed to the device
-    // The voice outlives the stream that calls it: declared first, destroyed last.
-    std::unique_ptr<PlaybackVoice> voice_;
+    // The voice outlives the stream that calls it: declared first, destroyed last; shared with
+    // the thread that stops a stream whose device does not stop in time.
+    std::shared_ptr<PlaybackVoice> voice_;
     std::unique_ptr<AudioStream> stream_;
     std::unique_ptr<RepeatingTimer> timer_;
     std::unique_ptr<AudioRecorder> recorder_;

@@ -78,14 +78,17 @@ void AppDelegate::keepUnsavedWork() {
     if (store_) {
         // A take being recorded is unsaved work too: stopping ends it and places it in the project
         // before it returns (the captured audio is read and the clip added on this thread), so the
-        // copy written next holds it.
-        store_->stop();
+        // copy written next holds it. Playback goes on until the copy is written.
+        if (!store_->transport().playing()) store_->stop();
         // Then the unsaved changes go to the recovery copy, from the project as it stands: a save
         // or an export under way adds nothing to it and may last minutes.
         store_->writeRecoveryBeforeQuit();
     }
     // A second signal ends the program from now on.
     if (workKept) workKept();
+    // Playback stops last, so the copy never waits for an output device that does not stop (see
+    // kStreamStopLimit).
+    if (store_) store_->stop();
 }
 
 void AppDelegate::quitWithoutAsking() {

@@ -326,7 +326,11 @@ TEST(Shell, WindowPlacementKeepsTheFrameOnAScreen) {
 TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
     // The copy is on disk before the work under way is waited for; with one of the store's
     // questions waiting, that work still finishes before the program ends past the question.
-    for (const bool questionWaits : {false, true}) {
+    // The sound server answers no stop: a take's three streams (input, monitor, the project
+    // played under it) are left to stop by themselves within two seconds together, and playback
+    // stops only after the copy.
+    for (const int round : {0, 1, 2}) {
+        const bool questionWaits = round == 1, playing = round == 2;
         StudioFixture fx;
         fx.delegate().connectStore(fx.store());
         fx.loadDemo();
@@ -334,25 +338,37 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
         // A take under way is ended and placed first.
         fx.services.backend.setDevices({{1, "Null/Input", "Input", 2, 0, 48000.0}});
         fx.services.defaults.set(AudioDevices::kInputDeviceKey, std::string("Null/Input"));
-        fx.services.defaults.set(RecordingPreferences::kPlayProjectKey, false);
-        fx.store().record();
+        fx.services.defaults.set(RecordingPreferences::kMonitorKey, true);
+        if (playing)
+            fx.store().playPause();
+        else
+            fx.store().record();
+        fx.settle();
         fx.services.backend.pump(4800);
-        ASSERT_TRUE(fx.store().transport().recording());
+        ASSERT_TRUE(playing ? fx.store().transport().playing() : fx.store().transport().overdubbing());
+        ASSERT_EQ(fx.services.backend.openStreams(), playing ? 1 : 3);
+        fx.services.backend.holdStops(true);
         std::vector<std::string> steps;
         const auto step = [&](const char* name) {
-            steps.push_back((std::filesystem::exists(*fx.store().recoveryURL()) ? "copy, " : "") + std::string(name));
+            steps.push_back((std::filesystem::exists(*fx.store().recoveryURL()) ? "copy, " : "") + std::string(name) +
+                            (fx.store().transport().playing() ? " playing" : ""));
         };
         fx.delegate().terminate = [&] { step("terminate"); };
         fx.delegate().finishWork = [&] { step("finish"); };
         fx.delegate().endNow = [&] { step("end"); };
         fx.delegate().workKept = [&] { step("kept"); };
+        const auto signalled = std::chrono::steady_clock::now();
         fx.delegate().quitOnSignal(questionWaits);
-        const std::vector<std::string> expected = questionWaits
-                                                      ? std::vector<std::string>{"copy, kept", "copy, finish", "copy, end"}
-                                                      : std::vector<std::string>{"copy, kept", "copy, terminate"};
+        EXPECT_LT(std::chrono::steady_clock::now() - signalled, std::chrono::seconds(4));
+        const std::vector<std::string> expected =
+            questionWaits ? std::vector<std::string>{"copy, kept", "copy, finish", "copy, end"}
+                          : std::vector<std::string>{playing ? "copy, kept playing" : "copy, kept", "copy, terminate"};
         EXPECT_EQ(steps, expected);
-        EXPECT_EQ(fx.store().session().tracks.size(), 4u);
+        EXPECT_EQ(fx.store().session().tracks.size(), playing ? 3u : 4u);
         EXPECT_TRUE(fx.services.prompts.alerts.empty());
         EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));
+        fx.services.backend.holdStops(false);
+        for (const auto until = signalled + std::chrono::seconds(60); fx.services.backend.openStreams() > 0;)
+            ASSERT_LT(std::chrono::steady_clock::now(), until) << "a stream was never closed";
     }
 }

@@ -61,13 +61,19 @@ class Run:
         self.logs = []
 
     def start_display(self):
+        # -noreset: the server never starts over when its last client leaves (between two starts of
+        # the program). A client connecting while it starts over is refused, which on a loaded machine
+        # happens to a few connections in a hundred.
         r, w = os.pipe()
-        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1600x1000x24", "-nolisten", "tcp"],
-                                     pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.xvfb_log = open(os.path.join(self.scratch, "xvfb.txt"), "w+b")
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1600x1000x24", "-nolisten", "tcp",
+                                      "-noreset"], pass_fds=(w,), stdout=subprocess.DEVNULL, stderr=self.xvfb_log)
         os.close(w)
         self.env["DISPLAY"] = ":" + first_line(r, "Xvfb")
 
     def launch(self, *args, display=True):
+        if self.xvfb and self.xvfb.poll() is not None:
+            raise RuntimeError("Xvfb ended with %s: %s" % (self.xvfb.returncode, text(self.xvfb_log)[-1000:]))
         log = open(os.path.join(self.scratch, "log%d.txt" % len(self.logs)), "w+b")
         self.logs.append(log)
         env = dict(self.env)

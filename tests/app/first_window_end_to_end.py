@@ -65,7 +65,7 @@ class Screen:
             if os.path.exists("/tmp/.X%d-lock" % number) or os.path.exists("/tmp/.X11-unix/X%d" % number):
                 continue
             xvfb = subprocess.Popen(["Xvfb", ":%d" % number, "-screen", "0", "%dx%dx24" % (self.width, self.height),
-                                     "-nolisten", "tcp"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                     "-nolisten", "tcp", "-noreset"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             deadline = time.time() + 20
             while xvfb.poll() is None and not os.path.exists("/tmp/.X11-unix/X%d" % number) and time.time() < deadline:
                 time.sleep(0.05)

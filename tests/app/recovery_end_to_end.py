@@ -41,7 +41,9 @@ server (a null sink, whose monitor records the project that plays over it) and g
 SIGINT twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never
 stops). Each time the take is ended and placed first: the recovery copy holds it, as long as the
 status line said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by
-plistlib).
+plistlib). Then the sound server stops during playback and a SIGTERM comes, alone or followed by a
+SIGHUP (a logout). With the server stopped, every copy is on disk within 10 s of the first signal
+and the program ends by itself.
 Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
 import array
@@ -101,11 +103,12 @@ def temporaries(folder):
 class Program:
     """One program's private folders on a shared display."""
 
-    def __init__(self, binary, display=None):
+    def __init__(self, binary, server=None):
         self.run = e2e.Run(binary)
         self.run.env["TESSORAL_QT_DIALOGS"] = "1"
-        if display:
-            self.run.env["DISPLAY"] = display
+        if server:  # its display, watched by every start
+            self.run.env["DISPLAY"] = server.env["DISPLAY"]
+            self.run.xvfb, self.run.xvfb_log = server.xvfb, server.xvfb_log
         self.data = os.path.join(self.run.env["XDG_DATA_HOME"], "Tessoral")
 
     def windows(self, process):
@@ -352,21 +355,29 @@ def takes_and_signals(p, later):
     write_wav(bed, 60, 440)
     copy_file = os.path.join(p.data, "Recovery.tessoral")
     try:
-        for first, second in ((signal.SIGTERM, None), (signal.SIGINT, signal.SIGINT), (signal.SIGTERM, signal.SIGHUP)):
-            what = "+".join(s.name for s in (first, second) if s)
+        for first, second, playing in ((signal.SIGTERM, None, False), (signal.SIGINT, signal.SIGINT, False),
+                                       (signal.SIGTERM, signal.SIGHUP, False), (signal.SIGTERM, None, True),
+                                       (signal.SIGTERM, signal.SIGHUP, True)):
+            what = "+".join(s.name for s in (first, second) if s) + (" during playback" if playing else "")
+            frozen = playing or second == signal.SIGHUP  # the sound server stopped: its streams never stop
             process, log = p.run.launch(bed)
             later.append(process)
             window = p.main_window(process)
             e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the bed (%s)" % what)
             height = int(dict(l.split("=") for l in p.run.xdotool("getwindowgeometry", "--shell", window).split())["HEIGHT"])
-            p.run.xdotool("mousemove", "--window", window, "152", str(height - 58), "click", "1")  # the record button
-            e2e.wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (%s)" % what)
-            e2e.wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short", "source-outputs"],
-                                                capture_output=True, text=True).stdout.strip(), "the capture (%s)" % what)
+            if playing:
+                p.key(window, "space")
+            else:
+                p.run.xdotool("mousemove", "--window", window, "152", str(height - 58), "click", "1")  # the record button
+                e2e.wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (%s)" % what)
+            e2e.wait_for(lambda: subprocess.run(["pactl", "--server=unix:" + socket, "list", "short",
+                                                 "sink-inputs" if playing else "source-outputs"],
+                                                capture_output=True, text=True).stdout.strip(), "the stream (%s)" % what)
             time.sleep(5)  # a take of seconds (a sound server may deliver its first buffers late)
-            if second == signal.SIGHUP:  # and the sound server stops answering: its streams never stop
+            if frozen:
                 server.send_signal(signal.SIGSTOP)
             process.send_signal(first)
+            signalled = time.time()
             if second == signal.SIGHUP:
                 time.sleep(0.1)  # a logout
             elif second:  # Ctrl+C again once the first has reached the program
@@ -375,10 +386,19 @@ def takes_and_signals(p, later):
                              "the first %s's delivery" % first.name)
             if second:
                 process.send_signal(second)
-            if second == signal.SIGHUP:  # well before the sound library gives up waiting (minutes)
-                e2e.wait_for(lambda: os.path.exists(os.path.join(p.data, "Recovery.plist")), "the copy (%s)" % what, 60)
-            assert process.wait(timeout=e2e.LIMIT) in (0, -(second or 0)), "%s: exit code %s" % (what, process.returncode)
+            if frozen:  # within seconds, well before the sound library gives up waiting (minutes)
+                e2e.wait_for(lambda: os.path.exists(os.path.join(p.data, "Recovery.plist")), "the copy (%s)" % what,
+                             max(signalled + 10 - time.time(), 0.01))
+                print("%s: the copy %.2f s after the first signal" % (what, time.time() - signalled))
+            # Then the program ends by itself, the sound server still stopped.
+            assert process.wait(timeout=30 if frozen else e2e.LIMIT) in (0, -(second or 0)), \
+                "%s: exit code %s" % (what, process.returncode)
             server.send_signal(signal.SIGCONT)
+            if playing:
+                assert clip_names(copy_file) == ["bed"], "%s: the copy holds %s" % (what, clip_names(copy_file))
+                os.remove(copy_file)
+                os.remove(os.path.join(p.data, "Recovery.plist"))
+                continue
             said = re.search(r"Запись добавлена: (\d+):([\d.]+)", e2e.text(log))
             assert said, "%s: the take was not placed" % what
             length, peak = take(copy_file)
@@ -425,11 +445,10 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
 def main(binary):
     first = Program(binary)
     first.run.start_display()
-    display = first.run.env["DISPLAY"]
-    long_run = Program(binary, display)
-    exporting = [Program(binary, display), Program(binary, display)]
-    large = Program(binary, display)
-    recording = Program(binary, display)
+    long_run = Program(binary, first.run)
+    exporting = [Program(binary, first.run), Program(binary, first.run)]
+    large = Program(binary, first.run)
+    recording = Program(binary, first.run)
     later = []
     try:
         scratch = os.fsencode(first.run.scratch)
