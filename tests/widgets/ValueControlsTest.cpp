@@ -1,6 +1,7 @@
 // The value slider's one-gesture protocol, the number field's submit rule in several locales and
 // the time ruler's ticks, drawn offscreen.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QLabel>
 #include <QLocale>
@@ -125,10 +126,19 @@ TEST(ValueSlider, TheWheelChangesNothingAndAKeyStepIsAWholeGesture) {
         press ? QTest::keyPress(s->slider(), key) : QTest::keyRelease(s->slider(), key);
     EXPECT_FALSE(s->slider()->burstIdle().isActive());
     QTest::keyRelease(s->slider(), Qt::Key_PageUp);
+    QElapsedTimer idle;
+    idle.start();
     EXPECT_EQ(host.begins, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !host.commits.empty(); }, 20000));
+    // A coarse timer may run out up to 5 % early.
+    EXPECT_GE(idle.elapsed(), ValueSliderTrack::kBurstIdleMs * 95 / 100);
+    EXPECT_LT(idle.elapsed(), 4000);
+    // Also ended by any other key, a press elsewhere, and from outside (a quit).
     const std::function<void()> ends[] = {[&] { s->slider()->clearFocus(); }, [&] { s->setEnabled(false); },
-                                          [&] { s->hide(); }, [&] { QTest::mouseClick(s->slider(), Qt::LeftButton); }};
+                                          [&] { s->hide(); }, [&] { QTest::mouseClick(s->slider(), Qt::LeftButton); },
+                                          [&] { QTest::keyClick(s->slider(), Qt::Key_Space); },
+                                          [&] { QTest::mouseClick(s->displayLabel(), Qt::LeftButton); },
+                                          [&] { ValueSliderTrack::endOpenBursts(); }};
     for (const auto& end : ends) {
         for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Down}) QTest::keyPress(s->slider(), key);
         end();
@@ -138,7 +148,7 @@ TEST(ValueSlider, TheWheelChangesNothingAndAKeyStepIsAWholeGesture) {
     QTest::keyClick(s->slider(), Qt::Key_Home);
     EXPECT_TRUE(s->slider()->burstIdle().isActive());  // the keys held as a burst ended are let go
     for (int i = 0; i < 2; ++i, s->slider()->endKeyBurst()) QTest::keyClick(s->slider(), Qt::Key_Home);
-    EXPECT_EQ(host.commits.size(), 7u);
+    EXPECT_EQ(host.commits.size(), 10u);
 }
 
 TEST(ValueSlider, TheHostsNewValueResetsTheDraftEvenMidDragAndDisablingEndsTheGesture) {
