@@ -22,6 +22,7 @@ import os
 import plistlib
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -262,6 +263,51 @@ class Keyboard(English):
         return 0
 
 
+class Bursts(Keyboard):
+    """A step of Right on the focused row volume followed 0.1 s later (its burst still open) by Space,
+    by Ctrl+Z and by SIGTERM: the step is in before each acts. The playback starts and goes on, the
+    undo takes back that one step and the redo brings it again, and the program exits 0 with all
+    three steps in the recovery copy."""
+
+    def step_then(self, *keys):
+        self.keys("Tab->" + EN["Громкость дорожки"])
+        self.run.xdotool("key", "Right")
+        time.sleep(0.1)
+        if keys:
+            self.run.xdotool("key", *keys)
+
+    def walk(self):
+        run, t = self.run, EN.get
+        tone = os.path.join(run.scratch, "tone.wav")
+        e2e.write_tone(tone, 120.0)
+        program, log = run.launch(tone)
+        window = e2e.wait_for(lambda: self.windows(program), "the window")[0]
+        e2e.wait_for(lambda: EN["Добавлено дорожек: {0}"].replace("{0}", "1") in e2e.text(log), "the import")
+        self.focus(window)
+        self.step_then("space")
+        e2e.wait_for(lambda: t("Пауза") in self.keys("look")[0]["shown"], "the playback")
+        assert t("Пауза") in self.keys("look")[0]["shown"], "the playback stopped by itself"
+        self.keys("space=>" + t("Воспроизвести"))
+        undone, redone = [t("Отменено: {0}").replace("{0}", t("Громкость дорожки")),
+                          t("Повторено: {0}").replace("{0}", t("Громкость дорожки"))]
+        self.step_then("ctrl+z")
+        e2e.wait_for(lambda: undone in e2e.text(log), "the undo")
+        run.xdotool("key", "ctrl+shift+z")
+        e2e.wait_for(lambda: redone in e2e.text(log), "the redo")
+        assert e2e.text(log).count(t("Отменено: {0}").replace("{0}", "")) == 1, "more than one undo"
+        self.step_then()
+        program.send_signal(signal.SIGTERM)
+        assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
+        with open(os.path.join(run.env["XDG_DATA_HOME"], "Tessoral", "Recovery.tessoral"), "rb") as f:
+            copy = plistlib.load(f)
+        # A row with one clip is stored folded into its clip.
+        gain = (copy.get("lanes") or copy["tracks"])[0]["gainDB"]
+        # Three steps of a hundredth of -60…12 dB from 0 dB, each from the thumb's place.
+        assert abs(gain - (-60 + 72 * (8333 + 300) / 10000)) < 1e-9, "the copy holds %r dB" % gain
+        print("bursts: Space, Ctrl+Z and SIGTERM each came after the open step; the copy holds %.4f dB" % gain)
+        return 0
+
+
 def english(program):
     # Without its tools the test proves nothing: it fails.
     for tool in ("Xvfb", "xdotool", "dbus-daemon", "openbox", "xprop"):
@@ -273,7 +319,8 @@ def english(program):
         print("FAILED: the accessibility bus or Python's dbus module is missing (scripts/setup-deps.sh installs them)")
         return 1
     first = e2e.reporting("english", English(program, python))
-    return e2e.reporting("keyboard", Keyboard(program, python)) or first
+    keyboard = e2e.reporting("keyboard", Keyboard(program, python))
+    return e2e.reporting("bursts", Bursts(program, python)) or keyboard or first
 
 
 if __name__ == "__main__":
