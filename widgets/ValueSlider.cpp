@@ -109,9 +109,6 @@ bool ValueSliderTrack::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::Close:
             if (watched->isWidgetType()) endKeyBurst();
             break;
-        case QEvent::FocusIn:
-            if (watched->isWidgetType() && watched != this) endKeyBurst();
-            break;
         default:
             break;
     }

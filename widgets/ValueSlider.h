@@ -18,7 +18,7 @@ namespace tessoral {
 // A burst starts with the first step that moves the slider and ends when no step key is held for
 // `kBurstIdleMs` (X11 repeats a held key as release and press pairs), when the focus leaves, when
 // the slider is hidden or disabled, or when a press grabs it. While a burst is open every other key,
-// shortcut, pointer press, focus change or window close anywhere in the application ends it first
+// shortcut, pointer press or window close anywhere in the application ends it first
 // (its commit lands before that input acts), and `endOpenBursts` ends it from outside the event
 // flow (a quit signal).
 class ValueSliderTrack : public QSlider {
