@@ -90,11 +90,9 @@ void ValueSliderTrack::endOpenBursts() {
 
 bool ValueSliderTrack::eventFilter(QObject* watched, QEvent* event) {
     // Input reaches the window first and then its widget: only deliveries to widgets count. A step
-    // key on this slider continues the burst, also as it passes on to the slider's parents.
+    // key on this slider continues the burst, also as it passes on to the slider's parents. A
+    // shortcut is offered to the focused widget (ShortcutOverride) before it acts.
     switch (event->type()) {
-        case QEvent::Shortcut:
-            endKeyBurst();
-            break;
         case QEvent::ShortcutOverride:
         case QEvent::KeyPress:
             if (watched->isWidgetType() && !(stepKey(static_cast<QKeyEvent*>(event)->key()) &&
