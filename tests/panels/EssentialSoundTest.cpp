@@ -142,6 +142,23 @@ TEST_F(EssentialSoundTest, RowsWriteOneDecimalAndOffKeepsTheAmount) {
     EXPECT_TRUE(noise->slider()->isVisible());
     EXPECT_DOUBLE_EQ(noise->slider()->value(), 4.3);
     EXPECT_EQ(noise->slider()->displayLabel()->text(), QStringLiteral("4.3"));
+
+    // Matching loudness, each step analyses the clip again: steps taken meanwhile count, in order.
+    s.reduceNoise = {true, 4.3};
+    s.matchLoudness = true;
+    give(s);
+    ValueSliderTrack* keys = noise->slider()->slider();
+    QTest::keyClick(keys, Qt::Key_Right);
+    keys->endKeyBurst();
+    ASSERT_TRUE(store.busy());
+    QTest::keyClick(keys, Qt::Key_Right);
+    keys->endKeyBurst();
+    QTest::keyClick(keys, Qt::Key_Right);  // a burst still open as both analyses land
+    p.fx.settle();
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.5);
+    keys->endKeyBurst();
+    p.fx.settle();
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.6);
 }
 
 TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {
