@@ -104,8 +104,14 @@ bool ValueSliderTrack::eventFilter(QObject* watched, QEvent* event) {
         case QEvent::NonClientAreaMouseButtonPress:
         case QEvent::TabletPress:
         case QEvent::TouchBegin:
-        case QEvent::Close:
             if (watched->isWidgetType()) endKeyBurst();
+            break;
+        case QEvent::Close:
+            // A window or a dialog; not a tooltip or a popup that goes by itself.
+            if (watched->isWidgetType()) {
+                const Qt::WindowType type = static_cast<QWidget*>(watched)->windowType();
+                if (type == Qt::Window || type == Qt::Dialog) endKeyBurst();
+            }
             break;
         default:
             break;
