@@ -184,8 +184,8 @@ class Keyboard(English):
     """Without a pointer, under Openbox, as started for a person: a bare Alt tap leaves Space to play;
     Tab alone reaches the chain's power, the inspector's pages and the transport's buttons; the arrows
     switch the browser's pages; "Scan" keeps the focus; Return on the export sheet's focused Cancel
-    cancels; with the sheet open, a handed-over file leaves Escape to close it. Space, Ctrl+Z (then its redo)
-    and SIGTERM 0.1 s after a step on the focused row volume come after it: each one step, all in the copy."""
+    cancels; with the sheet open, a handed-over file leaves Escape to close it. Space, Ctrl+Z (and redo),
+    SIGTERM right after a step on the focused row volume act after it: one step each, all in the copy."""
 
     def step_then(self, *keys):
         while self.keys("Tab->" + EN["Громкость дорожки"])[-1]["focus"]["role"] != "slider":
@@ -277,8 +277,7 @@ class Keyboard(English):
         assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
         with open(os.path.join(run.env["XDG_DATA_HOME"], "Tessoral", "Recovery.tessoral"), "rb") as f:
             copy = plistlib.load(f)
-        # Steps of 100 thumb places over -60…12 dB on the rows (those with one clip are stored in it): two,
-        # and the held key's one or more.
+        # Two steps of 100 thumb places over -60…12 dB and the held key's (a row with one clip is in it).
         gains = [r["gainDB"] for r in copy.get("lanes") or copy["tracks"]]
         assert sum(round((g + 60) * 10000 / 72) - 8333 for g in gains) >= 300, "the copy holds %s dB" % gains
         print("keyboard: ok")
