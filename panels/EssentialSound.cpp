@@ -22,6 +22,7 @@
 #include "panels/PanelSupport.h"
 #include "panels/ProcessingSheetStyle.h"
 #include "store/StudioStore.h"
+#include "store/TransportSignals.h"
 #include "widgets/Icons.h"
 #include "widgets/ToolButton.h"
 #include "widgets/ValueSlider.h"
@@ -186,7 +187,8 @@ EssentialOptionRow::EssentialOptionRow(EssentialSoundView& view, const QString& 
 void EssentialOptionRow::setAmount(const EssentialAmount& amount) {
     shown_ = amount;
     check_->setChecked(amount.enabled);
-    slider_->setValue(amount.amount);
+    // A gesture under way keeps its draft: its own commit comes after this value.
+    if (!slider_->dragging()) slider_->setValue(amount.amount);
     slider_->setDisplay(display_(amount.amount));
     slider_->setVisible(amount.enabled);
 }
@@ -212,13 +214,41 @@ EssentialSoundView::EssentialSoundView(StudioStore& store, TransportSignals* tra
     build();
     for (auto signal : {&StudioStore::selectedIDChanged, &StudioStore::sessionChanged, &StudioStore::busyChanged})
         connect(&store_, signal, this, &EssentialSoundView::refresh);
-    followLocked(this, store_, transport);
+    // Locked, the panel is closed, except while the clip is analysed for its own change: every step
+    // a person takes meanwhile counts.
+    connect(&store_, &StudioStore::busyChanged, this, &EssentialSoundView::followLock);
+    if (transport) connect(transport, &TransportSignals::recordingChanged, this, &EssentialSoundView::followLock);
+    followLock();
     refresh();
 }
 
 void EssentialSoundView::write(const QString& label, std::function<void(EssentialSound&)> mutation) {
     ++writes_;
-    store_.updateEssential(label.toStdString(), mutation);
+    act([this, name = label.toStdString(), mutation = std::move(mutation)] { store_.updateEssential(name, mutation); });
+}
+
+void EssentialSoundView::act(std::function<void()> change) {
+    if (store_.locked()) {
+        if (analysing_) waiting_.push_back(std::move(change));
+        return;
+    }
+    // Set first: the analysis a change starts locks the store before the change returns.
+    analysing_ = true;
+    change();
+    if (!store_.locked()) analysing_ = false;
+}
+
+void EssentialSoundView::followLock() {
+    if (!store_.locked()) {
+        analysing_ = false;
+        // What was told meanwhile, in order, so the last value wins.
+        while (!waiting_.empty() && !store_.locked()) {
+            std::function<void()> next = std::move(waiting_.front());
+            waiting_.pop_front();
+            act(std::move(next));
+        }
+    }
+    setEnabled(!store_.locked() || analysing_);
 }
 
 void EssentialSoundView::build() {
@@ -255,7 +285,7 @@ void EssentialSoundView::build() {
     name_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     headerRow->addWidget(name_, 1);
     reset_ = new ToolButton(QStringLiteral("arrow.counterclockwise"), qs(L("Сбросить: убрать обработку основного звука")),
-                            false, Palette::primaryText(), [this] { store_.resetEssentialSound(); }, header);
+                            false, Palette::primaryText(), [this] { act([this] { store_.resetEssentialSound(); }); }, header);
     reset_->setObjectName(QStringLiteral("reset"));
     headerRow->addWidget(reset_);
     column->addWidget(header);
@@ -268,7 +298,7 @@ void EssentialSoundView::build() {
     int i = 0;
     for (SoundType type : allCases<SoundType>()) {
         auto* b = new SoundTypeButton(type, grid);
-        connect(b, &QAbstractButton::clicked, this, [this, type] { store_.setEssentialType(type); });
+        connect(b, &QAbstractButton::clicked, this, [this, type] { act([this, type] { store_.setEssentialType(type); }); });
         gridLayout->addWidget(b, i / 2, i % 2);
         typeButtons_.push_back(b);
         ++i;
@@ -344,7 +374,7 @@ void EssentialSoundView::build() {
         measure_ = new QPushButton(qs(L("Измерить")), gainRow_);
         measure_->setFont(Fonts::ui(11));
         measure_->setToolTip(qs(L("Заново измерить громкость и подобрать усиление")));
-        connect(measure_, &QPushButton::clicked, this, &EssentialSoundView::measure);
+        connect(measure_, &QPushButton::clicked, this, [this] { act([this] { measure(); }); });
         row->addWidget(measure_);
     }
     loudness->rows()->addWidget(gainRow_);

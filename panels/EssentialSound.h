@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QWidget>
 
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -141,9 +142,15 @@ private:
     void build();
     void refresh();
     void measure();
+    // Runs a change now, or after the analysis this panel started (in the order told); while the
+    // store is locked for anything else the change is refused.
+    void act(std::function<void()> change);
+    void followLock();
 
     StudioStore& store_;
     int writes_ = 0;
+    bool analysing_ = false;
+    std::deque<std::function<void()>> waiting_;
     QStackedWidget* states_ = nullptr;
     QLabel* empty_ = nullptr;
     QWidget* dot_ = nullptr;

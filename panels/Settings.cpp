@@ -268,7 +268,9 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         monitorLevel_ = new QSlider(Qt::Horizontal, monitorRow_);
         monitorLevel_->setObjectName(QStringLiteral("monitorLevelSlider"));
         monitorLevel_->setRange(0, kLevelSteps);
-        monitorLevel_->setPageStep(50);
+        // An arrow moves a hundredth of the range and a page a tenth, as every other slider does.
+        monitorLevel_->setSingleStep(kLevelSteps / 100);
+        monitorLevel_->setPageStep(kLevelSteps / 10);
         h->addWidget(monitorLevel_, 1);
         monitorLevelValue_ = valueLabel(monitorRow_);
         h->addWidget(monitorLevelValue_);

@@ -1,5 +1,6 @@
 #include "widgets/ValueSlider.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -53,6 +54,12 @@ bool stepKey(int key) {
     }
 }
 
+// The tracks whose key burst is open (one at most in practice: a burst needs the focus).
+QList<ValueSliderTrack*>& openBursts() {
+    static QList<ValueSliderTrack*> tracks;
+    return tracks;
+}
+
 void setSecondary(QLabel* label) {
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, Palette::secondaryText());
@@ -67,6 +74,49 @@ ValueSliderTrack::ValueSliderTrack(QWidget* parent) : QSlider(Qt::Horizontal, pa
     idle_.setSingleShot(true);
     idle_.setInterval(kBurstIdleMs);
     connect(&idle_, &QTimer::timeout, this, &ValueSliderTrack::endKeyBurst);
+}
+
+ValueSliderTrack::~ValueSliderTrack() {
+    if (burst_) {
+        qApp->removeEventFilter(this);
+        openBursts().removeAll(this);
+    }
+}
+
+void ValueSliderTrack::endOpenBursts() {
+    // A commit may end or start other bursts: take one at a time.
+    while (!openBursts().isEmpty()) openBursts().front()->endKeyBurst();
+}
+
+bool ValueSliderTrack::eventFilter(QObject* watched, QEvent* event) {
+    // Input reaches the window first and then its widget: only deliveries to widgets count. A step
+    // key on this slider continues the burst, also as it passes on to the slider's parents. A
+    // shortcut is offered to the focused widget (ShortcutOverride) before it acts.
+    switch (event->type()) {
+        case QEvent::ShortcutOverride:
+        case QEvent::KeyPress:
+            if (watched->isWidgetType() && !(stepKey(static_cast<QKeyEvent*>(event)->key()) &&
+                                             (watched == this || static_cast<QWidget*>(watched)->isAncestorOf(this))))
+                endKeyBurst();
+            break;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::TabletPress:
+        case QEvent::TouchBegin:
+            if (watched->isWidgetType()) endKeyBurst();
+            break;
+        case QEvent::Close:
+            // A window or a dialog; not a tooltip or a popup that goes by itself.
+            if (watched->isWidgetType()) {
+                const Qt::WindowType type = static_cast<QWidget*>(watched)->windowType();
+                if (type == Qt::Window || type == Qt::Dialog) endKeyBurst();
+            }
+            break;
+        default:
+            break;
+    }
+    return QSlider::eventFilter(watched, event);
 }
 
 void ValueSliderTrack::wheelEvent(QWheelEvent* event) { event->ignore(); }
@@ -91,6 +141,8 @@ void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
     QSlider::keyPressEvent(event);
     if (value() != before && !isSliderDown() && !burst_) {
         burst_ = true;
+        openBursts().append(this);
+        qApp->installEventFilter(this);
         Q_EMIT keyBurstStarted();
     }
 }
@@ -110,6 +162,8 @@ void ValueSliderTrack::endKeyBurst() {
     held_.clear();
     if (!burst_) return;
     burst_ = false;
+    qApp->removeEventFilter(this);
+    openBursts().removeAll(this);
     Q_EMIT keyBurstEnded();
 }
 

@@ -17,13 +17,21 @@ namespace tessoral {
 // (arrows, Page Up/Down, Home, End) move it in bursts that the owner treats as one gesture each.
 // A burst starts with the first step that moves the slider and ends when no step key is held for
 // `kBurstIdleMs` (X11 repeats a held key as release and press pairs), when the focus leaves, when
-// the slider is hidden or disabled, or when a press grabs it.
+// the slider is hidden or disabled, or when a press grabs it. While a burst is open every other key,
+// shortcut, pointer press or window close anywhere in the application ends it first
+// (its commit lands before that input acts), and `endOpenBursts` ends it from outside the event
+// flow (a quit signal).
 class ValueSliderTrack : public QSlider {
     Q_OBJECT
 public:
     static constexpr int kBurstIdleMs = 400;
 
     explicit ValueSliderTrack(QWidget* parent = nullptr);
+    ~ValueSliderTrack() override;
+
+    // Ends every open burst, so its step is in the model when this returns.
+    static void endOpenBursts();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
     // Runs out `kBurstIdleMs` after the last step key is released.
     const QTimer& burstIdle() const { return idle_; }

@@ -1,6 +1,7 @@
 #include "app/shell/AppDelegate.h"
 
 #include "store/StudioStore.h"
+#include "widgets/ValueSlider.h"
 
 namespace tessoral {
 
@@ -75,6 +76,8 @@ bool AppDelegate::windowShouldClose() {
 }
 
 void AppDelegate::keepUnsavedWork() {
+    // A slider's key burst still open is the last change: its step goes in before anything else.
+    ValueSliderTrack::endOpenBursts();
     if (store_) {
         // A take being recorded is unsaved work too: stopping ends it and places it in the project
         // before it returns (the captured audio is read and the clip added on this thread), so the

@@ -22,6 +22,7 @@ import os
 import plistlib
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -183,7 +184,13 @@ class Keyboard(English):
     """Without a pointer, under Openbox, as started for a person: a bare Alt tap leaves Space to play;
     Tab alone reaches the chain's power, the inspector's pages and the transport's buttons; the arrows
     switch the browser's pages; "Scan" keeps the focus; Return on the export sheet's focused Cancel
-    cancels; with the sheet open, a handed-over file leaves Escape to close it."""
+    cancels; with the sheet open, a handed-over file leaves Escape to close it. Space, Ctrl+Z (and redo),
+    SIGTERM right after a step on the focused row volume act after it: one step each, all in the copy."""
+
+    def step_then(self, *keys):
+        while self.keys("Tab->" + EN["Громкость дорожки"])[-1]["focus"]["role"] != "slider":
+            pass  # a step of that name on the history page
+        self.run.xdotool(*(["key", "Right", "sleep", "0.1", "key", *keys] if keys else ["keydown", "Right"]))
 
     def keys(self, *presses):
         out = subprocess.run([self.python, READER, "keys", "Tessoral", *presses], env=self.run.env,
@@ -256,8 +263,23 @@ class Keyboard(English):
         time.sleep(1.0)
         assert self.windows(program) == [window], "Return on Cancel opened a window"
         self.grab("keyboard")
-        program.kill()  # the project has changes: quitting would ask about them
-        program.wait()
+        self.step_then("space")
+        e2e.wait_for(lambda: t("Пауза") in self.keys("look")[0]["shown"], "the playback")
+        self.keys("space=>" + t("Воспроизвести"))
+        self.step_then("ctrl+z")
+        undone = t("Отменено: {0}").replace("{0}", t("Громкость дорожки"))
+        e2e.wait_for(lambda: e2e.text(log).count(undone) == 1, "the undo")
+        run.xdotool("key", "ctrl+shift+z")
+        e2e.wait_for(lambda: t("Повторено: {0}").replace("{0}", t("Громкость дорожки")) in e2e.text(log), "the redo")
+        self.step_then()  # → held: the burst stays open until the program has read the key (a look later)
+        self.keys("look")
+        program.send_signal(signal.SIGTERM)
+        assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
+        with open(os.path.join(run.env["XDG_DATA_HOME"], "Tessoral", "Recovery.tessoral"), "rb") as f:
+            copy = plistlib.load(f)
+        # Two steps of 100 thumb places over -60…12 dB and the held key's (a row with one clip is in it).
+        gains = [r["gainDB"] for r in copy.get("lanes") or copy["tracks"]]
+        assert sum(round((g + 60) * 10000 / 72) - 8333 for g in gains) >= 300, "the copy holds %s dB" % gains
         print("keyboard: ok")
         return 0
 

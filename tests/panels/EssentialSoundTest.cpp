@@ -142,6 +142,18 @@ TEST_F(EssentialSoundTest, RowsWriteOneDecimalAndOffKeepsTheAmount) {
     EXPECT_TRUE(noise->slider()->isVisible());
     EXPECT_DOUBLE_EQ(noise->slider()->value(), 4.3);
     EXPECT_EQ(noise->slider()->displayLabel()->text(), QStringLiteral("4.3"));
+
+    // Matching loudness, each step analyses the clip again: steps taken meanwhile count.
+    s.matchLoudness = true;
+    give(s);
+    ValueSliderTrack* keys = noise->slider()->slider();
+    for (int i = 0; i < 2; ++i, keys->endKeyBurst()) QTest::keyClick(keys, Qt::Key_Right);
+    QTest::keyClick(keys, Qt::Key_Right);  // still open as both analyses land
+    p.fx.settle();
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.4);
+    keys->endKeyBurst();
+    p.fx.settle();
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.5);
 }
 
 TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {

@@ -71,6 +71,9 @@ TEST_F(MixerTest, AFaderGestureIsOneUndoStepAndUndoMovesItBack) {
     for (int i = 0; i < 2; ++i) QTest::keyClick(fader->slider(), Qt::Key_Down);  // one more, by keys
     fader->slider()->endKeyBurst();
     EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, -0.2);
+    QTest::keyClick(fader->slider(), Qt::Key_PageUp);  // a page is 1 dB
+    ValueSliderTrack::endOpenBursts();
+    EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, 0.8);
 }
 
 TEST_F(MixerTest, ZeroButtonCommitsAtOnceEvenAtZero) {

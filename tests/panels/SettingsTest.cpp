@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
+#include <QTest>
 
 
 #include <gtest/gtest.h>
@@ -107,9 +108,13 @@ TEST_F(SettingsTest, LatencyAndMonitoringLevelTexts) {
     view->monitorLevelSlider()->setValue(456);
     EXPECT_EQ(settings.number("record.monitor.level"), 0.456);
     EXPECT_EQ(view->monitorLevelValue()->text(), QStringLiteral("46 %"));
+    QTest::keyClick(view->monitorLevelSlider(), Qt::Key_Right);
+    EXPECT_EQ(view->monitorLevelValue()->text(), QStringLiteral("47 %"));
+    QTest::keyClick(view->monitorLevelSlider(), Qt::Key_PageDown);
+    EXPECT_DOUBLE_EQ(*settings.number("record.monitor.level"), 0.366);
     view->monitorToggle()->setChecked(false);
     EXPECT_TRUE(view->monitorLevelRow()->isHidden());
-    EXPECT_EQ(settings.number("record.monitor.level"), 0.456);
+    EXPECT_EQ(settings.number("record.monitor.level"), 0.366);
 }
 
 TEST_F(SettingsTest, ValuesOutsideThePickersStayAsTheyAre) {

@@ -124,11 +124,18 @@ TEST(ValueSlider, TheWheelChangesNothingAndAKeyStepIsAWholeGesture) {
                               {true, Qt::Key_PageUp}, {false, Qt::Key_Right}})
         press ? QTest::keyPress(s->slider(), key) : QTest::keyRelease(s->slider(), key);
     EXPECT_FALSE(s->slider()->burstIdle().isActive());
+    QWidget(nullptr, Qt::ToolTip).close();  // a tooltip going away is no input
     QTest::keyRelease(s->slider(), Qt::Key_PageUp);
+    const auto released = std::chrono::steady_clock::now();
     EXPECT_EQ(host.begins, 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !host.commits.empty(); }, 20000));
+    const auto idle = std::chrono::steady_clock::now() - released;  // a coarse timer runs out up to 5 % early
+    EXPECT_TRUE(idle >= std::chrono::milliseconds(ValueSliderTrack::kBurstIdleMs * 95 / 100) && idle < std::chrono::seconds(4));
     const std::function<void()> ends[] = {[&] { s->slider()->clearFocus(); }, [&] { s->setEnabled(false); },
-                                          [&] { s->hide(); }, [&] { QTest::mouseClick(s->slider(), Qt::LeftButton); }};
+                                          [&] { s->hide(); }, [&] { QTest::mouseClick(s->slider(), Qt::LeftButton); },
+                                          [&] { QTest::keyClick(s->slider(), Qt::Key_Space); },
+                                          [&] { QTest::mouseClick(s->displayLabel(), Qt::LeftButton); },
+                                          [&] { QWidget().close(); }, [&] { ValueSliderTrack::endOpenBursts(); }};
     for (const auto& end : ends) {
         for (Qt::Key key : {Qt::Key_Home, Qt::Key_End, Qt::Key_Down}) QTest::keyPress(s->slider(), key);
         end();
@@ -138,7 +145,7 @@ TEST(ValueSlider, TheWheelChangesNothingAndAKeyStepIsAWholeGesture) {
     QTest::keyClick(s->slider(), Qt::Key_Home);
     EXPECT_TRUE(s->slider()->burstIdle().isActive());  // the keys held as a burst ended are let go
     for (int i = 0; i < 2; ++i, s->slider()->endKeyBurst()) QTest::keyClick(s->slider(), Qt::Key_Home);
-    EXPECT_EQ(host.commits.size(), 7u);
+    EXPECT_EQ(host.commits.size(), 11u);
 }
 
 TEST(ValueSlider, TheHostsNewValueResetsTheDraftEvenMidDragAndDisablingEndsTheGesture) {
