@@ -1,5 +1,8 @@
 #include "processing/ExportPipeline.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -372,7 +375,8 @@ std::atomic<bool> holdFirst{false};
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
 // the tries, and the file is decided only once every try before it has ended. The cores decide
 // only how many run at once; the jobs of later tries get cores after the earlier ones' (and give
-// theirs up where an earlier one waits), and those not needed are dropped.
+// theirs up where an earlier one waits), a try started while an earlier one still runs runs at a
+// lower priority, and those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -430,6 +434,8 @@ private:
     // own overshoot to the aim the last one goes.
     static constexpr double kStep = 0.25;
     static constexpr double kBelow = 1.5;
+    // The niceness of encodings started ahead of need.
+    static constexpr int kAheadNice = 10;
 
     struct Try {
         double gainDB;
@@ -507,8 +513,16 @@ private:
         pass->whole = wanted.whole;
         pass->urgency = urgency;
         Pass& p = *pass;
+        // Started while an earlier try still runs, it may not be needed: it and the threads it
+        // starts run at a lower priority, so that it never slows the one that decides.
+        const bool ahead = std::any_of(started_.begin(), started_.end(), [&](const auto& other) {
+            return other->urgency < urgency && !other->done && !other->cancelled;
+        });
         started_.push_back(std::move(pass));
-        p.thread = std::thread([this, &p] { encode(p); });
+        p.thread = std::thread([this, &p, ahead] {
+            if (ahead) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kAheadNice);
+            encode(p);
+        });
         return &p;
     }
 
