@@ -579,7 +579,6 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
         EXPECT_NEAR(r.measurement.samplePeak, 20.0 * std::log10(maxAbs(decoded)), 0.01);
         ASSERT_TRUE(peer.lufs && r.measurement.lufs);
         EXPECT_NEAR(*r.measurement.lufs, *peer.lufs, 0.1);
-        EXPECT_GE(r.encodings, 1);
         EXPECT_LE(r.encodings, ExportPipeline::kCeilingPasses);
         EXPECT_EQ(topLevelBoxes(file), (std::vector<std::string>{"ftyp", "free", "mdat", "moov"}));
 
