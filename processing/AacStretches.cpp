@@ -202,21 +202,24 @@ struct AacStretches::Impl {
         const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
         const std::int64_t keepTo = last ? kAll : stretch.end + (kJoinChoices + kJoinWindow) * kFrame;
         // Where the encoding may be given up, what its own packets decode to over the stretch is
-        // measured as they come.
+        // measured as they come: from past the frames where the join before it may stand (up to
+        // there the file may hold the earlier encoder's packets, and this one, fresh, codes worse),
+        // so that only what the joined file is sure to hold gives the encoding up.
         std::optional<Decoder> own;
         TruePeakMeter ownLeft(kAsPlayed), ownRight(kAsPlayed);
         std::int64_t position = 0;
+        const std::int64_t watchFrom = stretch.begin == 0 ? 0 : stretch.begin + (kJoinChoices + 1) * kFrame;
         if (std::isfinite(giveUpAbove)) own.emplace(*codec);
         auto watch = [&](const AVPacket& kept) {
             if (!own || kept.pts >= stretch.end) return;
             if (own->decoded() == 0) position = kept.pts;
             own->decode(kept, [&](const float* l, const float* r, std::size_t count) {
                 const auto n = static_cast<std::int64_t>(count);
-                if (position < stretch.begin && position + n == stretch.begin && stretch.begin > 0) {
+                if (position < watchFrom && position + n == watchFrom && watchFrom > 0) {
                     ownLeft.follow(l, count);
                     ownRight.follow(r, count);
                 }
-                const std::int64_t lo = std::max(position, stretch.begin), hi = std::min(position + n, stretch.end);
+                const std::int64_t lo = std::max(position, watchFrom), hi = std::min(position + n, stretch.end);
                 if (hi > lo) {
                     ownLeft.add(l + (lo - position), static_cast<std::size_t>(hi - lo));
                     ownRight.add(r + (lo - position), static_cast<std::size_t>(hi - lo));

@@ -40,8 +40,9 @@ public:
 
     struct Options {
         // A linear peak as peaks() reads it: the encoding stops as soon as what a stretch's own
-        // encoder decodes to over its stretch passes it; gaveUp() then tells, peaks() gives the
-        // peak that passed, and the encoding is no file.
+        // encoder decodes to over its stretch (past the frames where the join before it may
+        // stand) passes it; gaveUp() then tells, peaks() gives the peak that passed, and the
+        // encoding is no file.
         float giveUpAbove = std::numeric_limits<float>::infinity();
         Runner runner;
         // Called between stretches of a second or so of a stretch's encoding, on the thread that

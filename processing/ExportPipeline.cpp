@@ -1,5 +1,8 @@
 #include "processing/ExportPipeline.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -352,23 +355,28 @@ private:
 
 thread_local bool Cores::held_ = false;
 
+std::atomic<bool> holdFirst{false};
+
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
 // decoding it gives; the file is the loudest that lands at or under the aim.
 //
 // This encoder's overshoot is not monotonic in gain: on dense material a gain may land where one
-// a quarter dB under it goes a dB over, and one may land almost a dB above the gain that would
-// bring the signal's own overshoot to the aim. So every step of kStep is tried, from the top of
-// the range where a gain may land, down: the signal as it is first (the file when it lands;
-// otherwise its overshoot tells where that range starts, kAbove over the gain that would bring
-// the overshoot to the aim), then each step down; the first that lands is the file. The last
-// encoding allowed goes kBelow under that gain, and runs whole: it is the file when nothing
-// lands. Encodings other than those two are given up as soon as a stretch passes the aim.
+// a quarter dB under it goes a dB over, and on hard-clipped material its peak jumps by several dB
+// between neighbouring steps, so a gain far above the one that would bring the signal's own
+// overshoot to the aim may land. So every step of kStep is tried from the top down: the signal
+// as it is first (the file when it lands), then each step down from kStep under it; the first
+// that lands is the file. The last encoding allowed goes kBelow under the gain that would bring
+// the signal's own overshoot to the aim (or the walk's next step, when lower), and runs whole: it
+// is the file when nothing lands. Encodings other than those two are given up as soon as a
+// stretch passes the aim, which makes a step that goes over cheap on material that overshoots
+// throughout.
 //
-// Which gains are tried and which is the file follow from what the encodings measure alone; the
-// cores decide only how many run at once. Those that may be needed next run beside the ones that
-// decide, their jobs getting cores after the earlier encodings' jobs (before the signal's own
-// overshoot is known, on the guess that the range starts at the top), and are dropped when they
-// turn out not to be needed.
+// Which gains are tried and which is the file follow from what the encodings measure alone, and
+// the steps down do not depend on the signal's own overshoot: every encoding started is one of
+// the tries, and the file is decided only once every try before it has ended. The cores decide
+// only how many run at once; the jobs of later tries get cores after the earlier ones' (and give
+// theirs up where an earlier one waits), a try started while an earlier one still runs runs at a
+// lower priority, and those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -399,8 +407,9 @@ public:
         for (;;) {
             std::optional<int> chosen;
             try {
+                // Filed first, so that the decision rests on the tries as planned.
+                start();
                 chosen = decided();
-                if (!chosen) start();
             } catch (...) {
                 lock.unlock();
                 stopAll();
@@ -421,25 +430,24 @@ public:
     int passes() const { return passes_; }
 
 private:
-    // The step between the gains tried, dB; how far above the gain that would bring the signal's
-    // own overshoot to the aim the tries start, and how far under it the last one goes.
+    // The step between the gains tried, dB; how far under the gain that would bring the signal's
+    // own overshoot to the aim the last one goes.
     static constexpr double kStep = 0.25;
-    static constexpr double kAbove = 1.0;
     static constexpr double kBelow = 1.5;
+    // The niceness of encodings started ahead of need.
+    static constexpr int kAheadNice = 10;
 
     struct Try {
         double gainDB;
         bool whole;
     };
 
-    // The i-th gain to try, given the signal's own overshoot `over` (dB; none while unknown,
-    // for a guess that the range starts at the top); none past the passes allowed, and for the
-    // last one while the overshoot is unknown.
+    // The i-th gain to try, given the signal's own overshoot `over` (dB; none while unknown); none
+    // past the passes allowed, and for the last one while the overshoot is unknown.
     std::optional<Try> planned(int i, std::optional<double> over) const {
         if (i >= maxPasses_) return std::nullopt;
         if (i == 0) return Try{0.0, true};
-        const double range = over ? std::max(std::floor((*over - kAbove) / kStep), 1.0) : 1.0;  // steps to its top
-        const double gain = -kStep * (range + i - 1);
+        const double gain = -kStep * i;
         if (i + 1 < maxPasses_) return Try{gain, false};
         if (!over) return std::nullopt;
         return Try{std::min(gain, -*over - kBelow), true};
@@ -505,8 +513,16 @@ private:
         pass->whole = wanted.whole;
         pass->urgency = urgency;
         Pass& p = *pass;
+        // Started while an earlier try still runs, it may not be needed: it and the threads it
+        // starts run at a lower priority, so that it never slows the one that decides.
+        const bool ahead = std::any_of(started_.begin(), started_.end(), [&](const auto& other) {
+            return other->urgency < urgency && !other->done && !other->cancelled;
+        });
         started_.push_back(std::move(pass));
-        p.thread = std::thread([this, &p] { encode(p); });
+        p.thread = std::thread([this, &p, ahead] {
+            if (ahead) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kAheadNice);
+            encode(p);
+        });
         return &p;
     }
 
@@ -547,7 +563,11 @@ private:
         } catch (...) {
             failure = std::current_exception();
         }
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        if (pass.urgency == 0 && holdFirst.load())
+            ended_.wait(lock, [&] {
+                return std::all_of(started_.begin(), started_.end(), [&](const auto& other) { return other.get() == &pass || other->done; });
+            });
         pass.encoding = std::move(encoding);
         pass.peakDB = peakDB;
         pass.over = over;
@@ -587,6 +607,8 @@ private:
 };
 
 }  // namespace
+
+void holdFirstEncodingForTesting(bool hold) { holdFirst.store(hold); }
 
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
     const int rate = wholeRate(sampleRate);

@@ -101,20 +101,26 @@ struct WrittenPeaks {
 
 // Encodings writeWithinCeiling may start to bring a lossy file under its ceiling, and how far
 // under the ceiling (dB) it aims.
-inline constexpr int kCeilingPasses = 12;
+inline constexpr int kCeilingPasses = 24;
 inline constexpr double kCeilingMargin = 0.1;
 
 // Writes an AAC file like write(), encoded in stretches side by side (AacStretches), and measures
 // it on what a player decodes from it (at the file's own rate; the loudness at 48 kHz). Where
 // its peak as a player reconstructs it (AacStretches::peaks) passes `ceilingDBTP` less
 // kCeilingMargin (a lossy encoder's overshoot), the signal is encoded again at plain gains a
-// quarter dB apart, from a little above the gain its overshoot asks for down, up to `maxPasses`
-// encodings (at least one). The file is the first that lands at or under the aim (or, when none
-// does, the last, the quietest); the others never reach the disk. Which gains are tried and which
-// is the file never depend on the number of cores. Returns the loudness (at 48 kHz) and peaks of
-// the file as written, the true peak on the 4x meter.
+// quarter dB apart from the top down, up to `maxPasses` encodings (at least one; the last goes
+// well under the gain its overshoot asks for). The file is the first that lands at or under the
+// aim (or, when none does, the last, the quietest); the others never reach the disk. Which gains
+// are tried and which is the file never depend on the number of cores or on which encoding ends
+// first. Returns the loudness (at 48 kHz) and peaks of the file as written, the true peak on the
+// 4x meter.
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
                                 ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
+
+// For tests: while set, the end of the signal's first encoding is told to the search only once
+// every other encoding started beside it has ended (as when its thread is held back on a busy
+// machine).
+void holdFirstEncodingForTesting(bool hold);
 
 }  // namespace ExportPipeline
 
