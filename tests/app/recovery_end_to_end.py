@@ -313,6 +313,8 @@ def pulse_source(folder, env):
     """A private PulseAudio server with a 48 kHz null sink (as root, as the transport's tests start
     it), warmed with one short stream; `env` gets the ALSA configuration that names its PCMs."""
     socket = os.path.join(folder, "native")
+    if os.path.exists(socket):  # left by a server before
+        os.remove(socket)
     server = subprocess.Popen(["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                                "--load=module-null-sink sink_name=tessoral_null rate=48000 format=float32le channels=2",
                                "--load=module-native-protocol-unix socket=%s auth-anonymous=1" % socket],
@@ -330,7 +332,7 @@ def pulse_source(folder, env):
         f.write('pcm.tessoral_unreachable { type pulse server "unix:%s/absent" }\n' % folder)
     subprocess.run(["pacat", "--server=unix:" + socket, "--device=tessoral_null", "--raw", "--format=float32le",
                     "--rate=48000", "--channels=2"], input=bytes(48000 * 8 // 4), check=True, timeout=e2e.LIMIT)
-    env.pop("TESSORAL_AUDIO")
+    env.pop("TESSORAL_AUDIO", None)
     env.update(ALSA_CONFIG_PATH=os.path.join(folder, "asound.conf"), JACK_NO_START_SERVER="1")
     return server, socket
 
@@ -394,6 +396,10 @@ def takes_and_signals(p, later):
             assert process.wait(timeout=30 if frozen else e2e.LIMIT) in (0, -(second or 0)), \
                 "%s: exit code %s" % (what, process.returncode)
             server.send_signal(signal.SIGCONT)
+            if frozen:  # a server stopped under open streams may abort once it goes on: a new one
+                server.terminate()
+                server.wait()
+                server, socket = pulse_source(p.run.scratch, p.run.env)
             if playing:
                 assert clip_names(copy_file) == ["bed"], "%s: the copy holds %s" % (what, clip_names(copy_file))
                 os.remove(copy_file)
@@ -442,7 +448,165 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
     assert process.wait(timeout=30) == 0, "quitting did not exit 0 (%s)" % what
 
 
-def main(binary):
+def copies(first, long_run, later):
+    """The recovery copies: autosave (and a SIGTERM during one), the question offered first
+    whatever starts the program, names that are no UTF-8, and an edit kept by a quit signal."""
+    scratch = os.fsencode(first.run.scratch)
+    tone = os.path.join(scratch, b"tone.wav")
+    other = os.path.join(scratch, b"other.wav")
+    third = os.path.join(scratch, b"third" + ODD + b".wav")
+    fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
+    long_wav = os.path.join(os.fsencode(long_run.run.scratch), b"long.wav")
+    project = os.path.join(first.run.scratch, "session.tessoral")
+    for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
+        write_wav(path, seconds, hertz)
+    write_wav(long_wav, 300, 220)  # about 115 MB as a project
+
+    # The long recording: its autosave is interrupted by SIGTERM.
+    busy, busy_log = long_run.run.launch(long_wav)
+    # Its window first: appearing later, it would take the focus from the first program's keys.
+    long_run.main_window(busy)
+    # The first program: open, save, take a handed-over file, autosave.
+    a, log_a = first.run.launch(tone)
+    window = first.main_window(a)
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
+    first.key(window, "ctrl+s")
+    first.save_as(a, [window], project)
+    e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
+    second, _ = first.run.launch(other, display=False)
+    assert second.wait(timeout=30) == 0
+    e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
+
+    # Both autosave within a minute of their start. The long one is caught while it writes.
+    copy_a = os.path.join(first.data, "Recovery.plist")
+    caught = None
+    deadline = time.time() + 60 + e2e.LIMIT
+    while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
+        if caught is None:
+            found = temporaries(long_run.data)
+            if any(n.startswith(".Recovery.tessoral.") for n in found):
+                busy.send_signal(signal.SIGTERM)
+                caught = found
+            elif os.path.exists(os.path.join(long_run.data, "Recovery.plist")):
+                raise AssertionError("the long autosave ended before it was seen")
+        time.sleep(0.001)
+    assert caught is not None, "the long program did not autosave"
+    assert os.path.exists(copy_a), "the first program did not autosave"
+    # Its metadata follows the copy: both whole, naming the saved project, before the kill.
+    e2e.wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
+                 len((plist_or_none(os.path.join(first.data, "Recovery.tessoral")) or {}).get("tracks", [])) == 2,
+                 "the first program's whole recovery copy")
+    a.send_signal(signal.SIGKILL)
+    a.wait()
+    copy = first.recovery()
+
+    assert busy.wait(timeout=60) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
+    assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
+    with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
+        restored = plistlib.load(f)
+    assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
+    print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
+
+    # Logout while the question waits: the program ends and the copy stays as it was.
+    q, log_q = first.run.launch(project)
+    later.append(q)
+    first.main_and_dialog(q, "the recovery question before a SIGTERM")
+    q.send_signal(signal.SIGTERM)
+    assert q.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % q.returncode
+    assert first.recovery() == copy, "the copy changed when the program was ended during its question"
+    assert "Проект открыт" not in e2e.text(log_q)
+
+    # 1. The project on the command line.
+    b, log_b = first.run.launch(project)
+    later.append(b)
+    restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
+    # The save discarded the copy; put the crashed one back for the next start.
+    first.put_recovery(copy)
+    # 2. An audio file named with bytes that are no UTF-8.
+    c, log_c = first.run.launch(third)
+    later.append(c)
+    restore_and_check(first, c, log_c, copy, project, ["tone", "other", "third\ufffd\ufffd"], "audio argument")
+    first.put_recovery(copy)
+    # 3. No argument; the file is handed over while the question waits.
+    d, log_d = first.run.launch()
+    later.append(d)
+    restore_and_check(first, d, log_d, copy, project, ["tone", "other", "fourth\ufffd\ufffd"], "hand-over",
+                      hand_over=fourth)
+    print("recovery offered first: project, audio file and hand-over")
+
+    # A project and a WAV whose names hold FF FE, with no recovery copy.
+    odd_project = os.path.join(scratch, b"Project" + ODD + b".tessoral")
+    shutil.copyfile(os.fsencode(project), odd_project)
+    e, log_e = first.run.launch(odd_project)
+    later.append(e)
+    window = first.main_window(e)
+    e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
+    h, _ = first.run.launch(third, display=False)
+    assert h.wait(timeout=30) == 0
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
+    first.key(window, "ctrl+s")
+    e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
+    assert len(clip_names(odd_project)) == 4, clip_names(odd_project)
+    first.key(window, "ctrl+q")
+    assert e.wait(timeout=30) == 0
+    print("names with FF FE: ok")
+
+    # Logout, shutdown, a closed terminal: an edit two seconds old, long before any autosave,
+    # is written to the recovery copy before the program quits; the next start asks first and
+    # "Восстановить" brings it back. With nothing unsaved a signal (Ctrl+C) writes nothing.
+    copy_file = os.path.join(first.data, "Recovery.tessoral")
+    meta_file = os.path.join(first.data, "Recovery.plist")
+    for markers, sig in enumerate((signal.SIGTERM, signal.SIGHUP), 1):
+        s, log_s = first.run.launch(project)
+        later.append(s)
+        window = first.main_window(s)
+        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
+        first.key(window, "m")
+        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
+        time.sleep(2)
+        assert not os.path.exists(copy_file), "autosaved before the %s" % sig.name
+        s.send_signal(sig)
+        assert s.wait(timeout=30) == 0, "%s: exit code %s" % (sig.name, s.returncode)
+        assert marker_count(copy_file) == markers, "%s: the copy lacks the edit" % sig.name
+        assert (plist_or_none(meta_file) or {}).get("path") == project, "%s: metadata" % sig.name
+
+        r, log_r = first.run.launch()
+        later.append(r)
+        window, question = first.main_and_dialog(r, "the recovery question after a %s" % sig.name)
+        first.key(question, "Return")  # "Восстановить"
+        e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
+        # The question gone first: while it shows, the main window hands its activation on to it.
+        e2e.wait_for(lambda: question not in first.windows(r), "the question to close")
+        first.key(window, "ctrl+s")
+        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
+        assert marker_count(project) == markers, "%s: the edit did not come back" % sig.name
+        r.send_signal(signal.SIGINT)
+        assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
+        assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
+    # A signal while a question waits: the edit is written all the same, and the work of every
+    # quit is done before the program ends (the window's place kept among it).
+    conf = os.path.join(first.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
+    with open(conf, encoding="utf-8") as f:
+        settings = re.sub(r"(?ms)^\[Tessoral\.Main\]\n.*?(?=^\[|\Z)", "", f.read())
+    with open(conf, "w", encoding="utf-8") as f:
+        f.write(settings)
+    s, log_s = first.run.launch(project)
+    later.append(s)
+    window = first.main_window(s)
+    e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
+    first.key(window, "m")
+    e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
+    first.key(window, "ctrl+q")
+    first.main_and_dialog(s, "the unsaved-changes question")
+    s.send_signal(signal.SIGTERM)
+    assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
+    assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
+    with open(conf, encoding="utf-8") as f:
+        assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
+    print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
+
+def main(binary, part):
     first = Program(binary)
     first.run.start_display()
     long_run = Program(binary, first.run)
@@ -451,163 +615,13 @@ def main(binary):
     recording = Program(binary, first.run)
     later = []
     try:
-        scratch = os.fsencode(first.run.scratch)
-        tone = os.path.join(scratch, b"tone.wav")
-        other = os.path.join(scratch, b"other.wav")
-        third = os.path.join(scratch, b"third" + ODD + b".wav")
-        fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
-        long_wav = os.path.join(os.fsencode(long_run.run.scratch), b"long.wav")
-        project = os.path.join(first.run.scratch, "session.tessoral")
-        for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
-            write_wav(path, seconds, hertz)
-        write_wav(long_wav, 300, 220)  # about 115 MB as a project
-
-        # The long recording: its autosave is interrupted by SIGTERM.
-        busy, busy_log = long_run.run.launch(long_wav)
-        # Its window first: appearing later, it would take the focus from the first program's keys.
-        long_run.main_window(busy)
-        # The first program: open, save, take a handed-over file, autosave.
-        a, log_a = first.run.launch(tone)
-        window = first.main_window(a)
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
-        first.key(window, "ctrl+s")
-        first.save_as(a, [window], project)
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_a), "the save")
-        second, _ = first.run.launch(other, display=False)
-        assert second.wait(timeout=30) == 0
-        e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
-
-        # Both autosave within a minute of their start. The long one is caught while it writes.
-        copy_a = os.path.join(first.data, "Recovery.plist")
-        caught = None
-        deadline = time.time() + 60 + e2e.LIMIT
-        while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
-            if caught is None:
-                found = temporaries(long_run.data)
-                if any(n.startswith(".Recovery.tessoral.") for n in found):
-                    busy.send_signal(signal.SIGTERM)
-                    caught = found
-                elif os.path.exists(os.path.join(long_run.data, "Recovery.plist")):
-                    raise AssertionError("the long autosave ended before it was seen")
-            time.sleep(0.001)
-        assert caught is not None, "the long program did not autosave"
-        assert os.path.exists(copy_a), "the first program did not autosave"
-        # Its metadata follows the copy: both whole, naming the saved project, before the kill.
-        e2e.wait_for(lambda: (plist_or_none(copy_a) or {}).get("path") == project and
-                     len((plist_or_none(os.path.join(first.data, "Recovery.tessoral")) or {}).get("tracks", [])) == 2,
-                     "the first program's whole recovery copy")
-        a.send_signal(signal.SIGKILL)
-        a.wait()
-        copy = first.recovery()
-
-        assert busy.wait(timeout=60) == 0, "SIGTERM during an autosave: exit code %s" % busy.returncode
-        assert temporaries(long_run.data) == [], "left behind: %s" % temporaries(long_run.data)
-        with open(os.path.join(long_run.data, "Recovery.tessoral"), "rb") as f:
-            restored = plistlib.load(f)
-        assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
-        print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
-
-        # Logout while the question waits: the program ends and the copy stays as it was.
-        q, log_q = first.run.launch(project)
-        later.append(q)
-        first.main_and_dialog(q, "the recovery question before a SIGTERM")
-        q.send_signal(signal.SIGTERM)
-        assert q.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % q.returncode
-        assert first.recovery() == copy, "the copy changed when the program was ended during its question"
-        assert "Проект открыт" not in e2e.text(log_q)
-
-        # 1. The project on the command line.
-        b, log_b = first.run.launch(project)
-        later.append(b)
-        restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
-        # The save discarded the copy; put the crashed one back for the next start.
-        first.put_recovery(copy)
-        # 2. An audio file named with bytes that are no UTF-8.
-        c, log_c = first.run.launch(third)
-        later.append(c)
-        restore_and_check(first, c, log_c, copy, project, ["tone", "other", "third\ufffd\ufffd"], "audio argument")
-        first.put_recovery(copy)
-        # 3. No argument; the file is handed over while the question waits.
-        d, log_d = first.run.launch()
-        later.append(d)
-        restore_and_check(first, d, log_d, copy, project, ["tone", "other", "fourth\ufffd\ufffd"], "hand-over",
-                          hand_over=fourth)
-        print("recovery offered first: project, audio file and hand-over")
-
-        # A project and a WAV whose names hold FF FE, with no recovery copy.
-        odd_project = os.path.join(scratch, b"Project" + ODD + b".tessoral")
-        shutil.copyfile(os.fsencode(project), odd_project)
-        e, log_e = first.run.launch(odd_project)
-        later.append(e)
-        window = first.main_window(e)
-        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_e), "the project named with FF FE")
-        h, _ = first.run.launch(third, display=False)
-        assert h.wait(timeout=30) == 0
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_e), "the WAV named with FF FE, handed over")
-        first.key(window, "ctrl+s")
-        e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_e), "the save under the FF FE name")
-        assert len(clip_names(odd_project)) == 4, clip_names(odd_project)
-        first.key(window, "ctrl+q")
-        assert e.wait(timeout=30) == 0
-        print("names with FF FE: ok")
-
-        # Logout, shutdown, a closed terminal: an edit two seconds old, long before any autosave,
-        # is written to the recovery copy before the program quits; the next start asks first and
-        # "Восстановить" brings it back. With nothing unsaved a signal (Ctrl+C) writes nothing.
-        copy_file = os.path.join(first.data, "Recovery.tessoral")
-        meta_file = os.path.join(first.data, "Recovery.plist")
-        for markers, sig in enumerate((signal.SIGTERM, signal.SIGHUP), 1):
-            s, log_s = first.run.launch(project)
-            later.append(s)
-            window = first.main_window(s)
-            e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project (%s)" % sig.name)
-            first.key(window, "m")
-            e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker (%s)" % sig.name)
-            time.sleep(2)
-            assert not os.path.exists(copy_file), "autosaved before the %s" % sig.name
-            s.send_signal(sig)
-            assert s.wait(timeout=30) == 0, "%s: exit code %s" % (sig.name, s.returncode)
-            assert marker_count(copy_file) == markers, "%s: the copy lacks the edit" % sig.name
-            assert (plist_or_none(meta_file) or {}).get("path") == project, "%s: metadata" % sig.name
-
-            r, log_r = first.run.launch()
-            later.append(r)
-            window, question = first.main_and_dialog(r, "the recovery question after a %s" % sig.name)
-            first.key(question, "Return")  # "Восстановить"
-            e2e.wait_for(lambda: "Проект восстановлен из автосохранения" in e2e.text(log_r), "the restore (%s)" % sig.name)
-            # The question gone first: while it shows, the main window hands its activation on to it.
-            e2e.wait_for(lambda: question not in first.windows(r), "the question to close")
-            first.key(window, "ctrl+s")
-            e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log_r), "the save after the %s" % sig.name)
-            assert marker_count(project) == markers, "%s: the edit did not come back" % sig.name
-            r.send_signal(signal.SIGINT)
-            assert r.wait(timeout=30) == 0, "SIGINT: exit code %s" % r.returncode
-            assert not os.path.exists(copy_file) and not os.path.exists(meta_file), "written without a change"
-        # A signal while a question waits: the edit is written all the same, and the work of every
-        # quit is done before the program ends (the window's place kept among it).
-        conf = os.path.join(first.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")
-        with open(conf, encoding="utf-8") as f:
-            settings = re.sub(r"(?ms)^\[Tessoral\.Main\]\n.*?(?=^\[|\Z)", "", f.read())
-        with open(conf, "w", encoding="utf-8") as f:
-            f.write(settings)
-        s, log_s = first.run.launch(project)
-        later.append(s)
-        window = first.main_window(s)
-        e2e.wait_for(lambda: "Проект открыт" in e2e.text(log_s), "the project before the question")
-        first.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log_s), "the marker before the question")
-        first.key(window, "ctrl+q")
-        first.main_and_dialog(s, "the unsaved-changes question")
-        s.send_signal(signal.SIGTERM)
-        assert s.wait(timeout=30) == 0, "SIGTERM during the question: exit code %s" % s.returncode
-        assert marker_count(copy_file) == 3, "the copy lacks the edit made before the question"
-        with open(conf, encoding="utf-8") as f:
-            assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
-        print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
-        signals_meet_unsaved_writes(large, later)
-        long_export_and_signals(exporting, first.run.scratch, later)
-        takes_and_signals(recording, later)
+        if part == "copies":
+            copies(first, long_run, later)
+        elif part == "writes":
+            signals_meet_unsaved_writes(large, later)
+            long_export_and_signals(exporting, first.run.scratch, later)
+        else:
+            takes_and_signals(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
@@ -627,5 +641,9 @@ def main(binary):
 
 
 if __name__ == "__main__":
+    # One part a run (copies, writes or takes), so each stays short enough to read and to rerun.
+    part = sys.argv.pop(2) if len(sys.argv) > 2 else ""
+    if part not in ("copies", "writes", "takes"):
+        sys.exit("usage: recovery_end_to_end.py TESSORAL copies|writes|takes")
     program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
-    sys.exit(main(program) if program else code)
+    sys.exit(main(program, part) if program else code)
