@@ -149,11 +149,25 @@ private:
     std::int64_t decoded_ = 0;
 };
 
+// An encoder under way, and what watches what it makes.
+struct StretchEncoder {
+    Codec codec;
+    Frame frame;
+    Packet packet;
+    std::int64_t start = 0;  // the first frame it was given
+    std::int64_t at = 0;     // the next frame to give it
+    std::optional<Decoder> own;
+    TruePeakMeter ownLeft{kAsPlayed}, ownRight{kAsPlayed};
+    std::int64_t position = 0;  // of the next frame `own` decodes
+    std::size_t watched = 0;    // the packets `own` has decoded
+};
+
 // What one encoder made: the packets kept, one frame apart, in order.
 struct Stretch {
     std::int64_t begin = 0;  // where the stretch starts before it is joined
     std::int64_t end = 0;
     std::vector<Packet> packets;
+    std::unique_ptr<StretchEncoder> encoder;  // while it may be taken on
 
     // The packet that starts at `pts`, or none.
     const AVPacket* at(std::int64_t pts) const {
@@ -174,90 +188,115 @@ struct AacStretches::Impl {
     std::vector<Stretch> stretches;
     std::vector<std::int64_t> joins;     // where each stretch starts in the file; the file's length last
     std::vector<const AVPacket*> file;   // the joined stream
-    float giveUpAbove = std::numeric_limits<float>::infinity();
+    float watchAbove = std::numeric_limits<float>::infinity();
+    bool giveUp = false;
+    std::function<void()> passed;
+    std::atomic<bool> passedOnce{false};
     AacStretches::Runner runner;
     std::function<void()> pause;
     const std::atomic<bool>* cancelled = nullptr;
     std::atomic<bool> givenUp{false};
     std::mutex reachedMutex;
-    float reached = 0.0f;  // the true peak that passed giveUpAbove
+    float reached = 0.0f;  // the true peak that passed watchAbove
 
     // Encodes `stretch` from kLeadFrames before it to a few frames past it (to the signal's end
-    // for the last), keeping the packets a join may use.
+    // for the last), keeping the packets a join may use. Unless last, its encoder is kept, so that
+    // extend() can take it on.
     void encode(Stretch& stretch, bool last, const Source& source) {
         if (stopped()) return;
-        Codec codec(AudioEncoder::openEncoder(format, rate, true));
-        if (codec->frame_size != kFrame) fail(AVERROR(EINVAL));
-        Frame frame(made(av_frame_alloc()));
-        Packet packet(made(av_packet_alloc()));
-        frame->format = AV_SAMPLE_FMT_FLTP;
-        frame->sample_rate = rate;
-        frame->nb_samples = kFrame;
-        check(av_channel_layout_copy(&frame->ch_layout, &codec->ch_layout));
-        check(av_frame_get_buffer(frame.get(), 0));
-
-        constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
-        const std::int64_t from = std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame);
-        const std::int64_t to = last ? frames : std::min(frames, stretch.end + kTailFrames * kFrame);
-        const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
-        const std::int64_t keepTo = last ? kAll : stretch.end + (kJoinChoices + kJoinWindow) * kFrame;
+        auto encoder = std::make_unique<StretchEncoder>();
+        StretchEncoder& e = *encoder;
+        e.codec.reset(AudioEncoder::openEncoder(format, rate, true));
+        if (e.codec->frame_size != kFrame) fail(AVERROR(EINVAL));
+        e.frame.reset(made(av_frame_alloc()));
+        e.packet.reset(made(av_packet_alloc()));
+        e.frame->format = AV_SAMPLE_FMT_FLTP;
+        e.frame->sample_rate = rate;
+        e.frame->nb_samples = kFrame;
+        check(av_channel_layout_copy(&e.frame->ch_layout, &e.codec->ch_layout));
+        check(av_frame_get_buffer(e.frame.get(), 0));
+        e.start = e.at = std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame);
         // Where the encoding may be given up, what its own packets decode to over the stretch is
         // measured as they come: from past the frames where the join before it may stand (up to
         // there the file may hold the earlier encoder's packets, and this one, fresh, codes worse),
         // so that only what the joined file is sure to hold gives the encoding up.
-        std::optional<Decoder> own;
-        TruePeakMeter ownLeft(kAsPlayed), ownRight(kAsPlayed);
-        std::int64_t position = 0;
+        if (std::isfinite(watchAbove)) e.own.emplace(*e.codec);
+        stretch.encoder = std::move(encoder);
+        feed(stretch, last, source);
+    }
+
+    // Takes `stretch`'s encoder on through the stretch after it, which it then stands for.
+    void extend(Stretch& stretch, const Stretch& next, bool last, const Source& source) {
+        stretch.end = next.end;
+        if (stretch.encoder) feed(stretch, last, source);
+    }
+
+    // Gives `stretch`'s encoder the signal up to a few frames past the stretch's end (to the end
+    // of the signal, and then the encoder's own end, for the last).
+    void feed(Stretch& stretch, bool last, const Source& source) {
+        StretchEncoder& e = *stretch.encoder;
+        constexpr std::int64_t kAll = std::numeric_limits<std::int64_t>::max();
+        const std::int64_t to = last ? frames : std::min(frames, stretch.end + kTailFrames * kFrame);
+        const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
         const std::int64_t watchFrom = stretch.begin == 0 ? 0 : stretch.begin + (kJoinChoices + 1) * kFrame;
-        if (std::isfinite(giveUpAbove)) own.emplace(*codec);
-        auto watch = [&](const AVPacket& kept) {
-            if (!own || kept.pts >= stretch.end) return;
-            if (own->decoded() == 0) position = kept.pts;
-            own->decode(kept, [&](const float* l, const float* r, std::size_t count) {
+        auto watchPacket = [&](const AVPacket& kept) {
+            if (e.own->decoded() == 0) e.position = kept.pts;
+            e.own->decode(kept, [&](const float* l, const float* r, std::size_t count) {
                 const auto n = static_cast<std::int64_t>(count);
-                if (position < watchFrom && position + n == watchFrom && watchFrom > 0) {
-                    ownLeft.follow(l, count);
-                    ownRight.follow(r, count);
+                if (e.position < watchFrom && e.position + n == watchFrom && watchFrom > 0) {
+                    e.ownLeft.follow(l, count);
+                    e.ownRight.follow(r, count);
                 }
-                const std::int64_t lo = std::max(position, watchFrom), hi = std::min(position + n, stretch.end);
+                const std::int64_t lo = std::max(e.position, watchFrom), hi = std::min(e.position + n, stretch.end);
                 if (hi > lo) {
-                    ownLeft.add(l + (lo - position), static_cast<std::size_t>(hi - lo));
-                    ownRight.add(r + (lo - position), static_cast<std::size_t>(hi - lo));
+                    e.ownLeft.add(l + (lo - e.position), static_cast<std::size_t>(hi - lo));
+                    e.ownRight.add(r + (lo - e.position), static_cast<std::size_t>(hi - lo));
                 }
-                position += n;
+                e.position += n;
             });
-            const float peak = std::max(ownLeft.peak(), ownRight.peak());
-            if (peak > giveUpAbove) {
-                std::lock_guard lock(reachedMutex);
-                reached = std::max(reached, peak);
-                givenUp = true;
+            const float peak = std::max(e.ownLeft.peak(), e.ownRight.peak());
+            if (peak > watchAbove) {
+                {
+                    std::lock_guard lock(reachedMutex);
+                    reached = std::max(reached, peak);
+                }
+                if (giveUp) givenUp = true;
+                else e.own.reset();  // told once is enough
+                if (!passedOnce.exchange(true) && passed) passed();
             }
+        };
+        // In order, the packets kept that start within the stretch (those past it wait for an
+        // extension).
+        auto watch = [&] {
+            while (e.own && !givenUp && e.watched < stretch.packets.size() && stretch.packets[e.watched]->pts < stretch.end)
+                watchPacket(*stretch.packets[e.watched++]);
         };
         auto drain = [&] {
             for (;;) {
-                const int rc = avcodec_receive_packet(codec.get(), packet.get());
+                const int rc = avcodec_receive_packet(e.codec.get(), e.packet.get());
                 if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
                 check(rc);
-                if (packet->pts >= keepFrom && packet->pts < keepTo) {
-                    stretch.packets.emplace_back(made(av_packet_clone(packet.get())));
-                    watch(*stretch.packets.back());
+                if (e.packet->pts >= keepFrom) {
+                    stretch.packets.emplace_back(made(av_packet_clone(e.packet.get())));
+                    watch();
                 }
-                av_packet_unref(packet.get());
+                av_packet_unref(e.packet.get());
             }
         };
-        for (std::int64_t at = from; at < to && !stopped(); at += kFrame) {
-            const std::int64_t n = std::min(kFrame, to - at);
-            check(av_frame_make_writable(frame.get()));
-            frame->nb_samples = static_cast<int>(n);
-            if (pause && (at - from) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
-            source(at, static_cast<std::size_t>(n), reinterpret_cast<float*>(frame->data[0]), reinterpret_cast<float*>(frame->data[1]));
-            frame->pts = at;
-            check(avcodec_send_frame(codec.get(), frame.get()));
+        for (; e.at < to && !stopped(); e.at += kFrame) {
+            const std::int64_t n = std::min(kFrame, to - e.at);
+            check(av_frame_make_writable(e.frame.get()));
+            e.frame->nb_samples = static_cast<int>(n);
+            if (pause && (e.at - e.start) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
+            source(e.at, static_cast<std::size_t>(n), reinterpret_cast<float*>(e.frame->data[0]), reinterpret_cast<float*>(e.frame->data[1]));
+            e.frame->pts = e.at;
+            check(avcodec_send_frame(e.codec.get(), e.frame.get()));
             drain();
         }
-        if (stopped()) return;
-        check(avcodec_send_frame(codec.get(), nullptr));
+        if (stopped() || !last) return;
+        check(avcodec_send_frame(e.codec.get(), nullptr));
         drain();
+        stretch.encoder.reset();
     }
 
     void run(std::size_t n, const std::function<void(std::size_t)>& job) const {
@@ -364,12 +403,24 @@ struct AacStretches::Impl {
         run(stretches.size() - 1, [&](std::size_t i) {
             if (!stopped()) found[i + 1] = join(stretches[i], stretches[i + 1], source);
         });
+        // Where a join cannot be placed, the earlier encoder goes on through the later stretch,
+        // as one encoder over both would, and the join after them is sought again.
+        for (std::size_t i = 1; i < stretches.size() && !stopped();) {
+            if (found[i]) {
+                stretches[i - 1].encoder.reset();
+                ++i;
+                continue;
+            }
+            const bool last = i + 1 == stretches.size();
+            run(1, [&](std::size_t) { extend(stretches[i - 1], stretches[i], last, source); });
+            stretches.erase(stretches.begin() + static_cast<std::ptrdiff_t>(i));
+            found.erase(found.begin() + static_cast<std::ptrdiff_t>(i));
+            if (!last) run(1, [&](std::size_t) { found[i] = join(stretches[i - 1], stretches[i], source); });
+        }
+        for (Stretch& stretch : stretches) stretch.encoder.reset();
         if (stopped()) return true;
         joins.clear();
-        for (const auto& at : found) {
-            if (!at) return false;
-            joins.push_back(*at);
-        }
+        for (const auto& at : found) joins.push_back(*at);
         joins.push_back(stated);
         file.clear();
         for (std::size_t i = 0; i < stretches.size(); ++i)
@@ -419,7 +470,9 @@ struct AacStretches::Impl {
 AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t frames, const Source& source, Options options)
     : impl_(std::make_unique<Impl>()) {
     Impl& s = *impl_;
-    s.giveUpAbove = options.giveUpAbove;
+    s.watchAbove = options.watchAbove;
+    s.giveUp = options.giveUp;
+    s.passed = std::move(options.passed);
     s.runner = std::move(options.runner);
     s.pause = std::move(options.pause);
     s.cancelled = options.cancelled;

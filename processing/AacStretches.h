@@ -24,8 +24,9 @@ namespace tessoral {
 // stretches meet, the join is held to the earlier encoder: it goes on the first frame (within
 // two seconds of the later stretch's start) where the joined stream, a third of a second either
 // side, errs from the signal little more than the earlier encoder's own stream does (which also
-// tells where the two chose different window shapes). A stream whose joins cannot all be placed
-// so is encoded whole, on one thread. The stretches' length follows
+// tells where the two chose different window shapes). Where a join cannot be placed so, the
+// earlier encoder goes on through the later stretch, as one encoder over both would, and the
+// join after them is sought again. The stretches' length follows
 // from the signal's alone, so the same samples always give the same file; a signal shorter than
 // a stretch and a half is one encoding, exactly as AudioEncoder writes it.
 class AacStretches {
@@ -39,11 +40,14 @@ public:
     using Runner = std::function<void(std::size_t jobs, const std::function<void(std::size_t)>& job)>;
 
     struct Options {
-        // A linear peak as peaks() reads it: the encoding stops as soon as what a stretch's own
-        // encoder decodes to over its stretch (past the frames where the join before it may
-        // stand) passes it; gaveUp() then tells, peaks() gives the peak that passed, and the
-        // encoding is no file.
-        float giveUpAbove = std::numeric_limits<float>::infinity();
+        // A linear peak as peaks() reads it, watched on what each stretch's own encoder decodes
+        // to over its stretch (past the frames where the join before it may stand) as it comes:
+        // as soon as one passes it, `passed` is called once, on the thread that encodes, and with
+        // `giveUp` the encoding stops: gaveUp() then tells, peaks() gives the peak that passed,
+        // and the encoding is no file.
+        float watchAbove = std::numeric_limits<float>::infinity();
+        bool giveUp = false;
+        std::function<void()> passed;
         Runner runner;
         // Called between stretches of a second or so of a stretch's encoding, on the thread that
         // encodes it: may hold it there while more urgent work runs.

@@ -374,9 +374,10 @@ std::atomic<bool> holdFirst{false};
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
 // the tries, and the file is decided only once every try before it has ended. The cores decide
-// only how many run at once; the jobs of later tries get cores after the earlier ones' (and give
-// theirs up where an earlier one waits), a try started while an earlier one still runs runs at a
-// lower priority, and those not needed are dropped.
+// only how many run at once. A try starts while earlier ones still run only once each of them is
+// known to pass the aim somewhere (so a file that lands at once is one encoding, however many
+// cores there are); it then runs at a lower priority, and its jobs get cores after the earlier
+// tries' (and give theirs up where an earlier one waits). Those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -393,6 +394,7 @@ public:
         // Set under the search's lock: once its first jobs wait for cores, and once it ends.
         bool asked = false;
         bool done = false;
+        bool passed = false;      // known to pass the aim somewhere, while it still runs
         bool over = false;        // passed the aim (or was given up)
         double peakDB = 0.0;      // the true peak, where not given up
         std::exception_ptr failure;
@@ -497,7 +499,9 @@ private:
         }
         for (int i = 0; i < maxPasses_ && running < cores_.count(); ++i) {
             if (tries_[i]) {
-                if (tries_[i]->done && !tries_[i]->over) break;  // nothing after it is needed
+                // Nothing after one that landed is needed, and nothing after one that may still
+                // land is started ahead: a file that lands at once is one encoding on every core.
+                if (tries_[i]->done ? !tries_[i]->over : !tries_[i]->passed) break;
                 continue;
             }
             const std::optional<Try> wanted = planned(i, over);
@@ -544,7 +548,13 @@ private:
                 }
             };
             AacStretches::Options options;
-            if (!pass.whole) options.giveUpAbove = static_cast<float>(std::pow(10.0, aim_ / 20.0));
+            options.watchAbove = static_cast<float>(std::pow(10.0, aim_ / 20.0));
+            options.giveUp = !pass.whole;
+            options.passed = [this, &pass] {
+                std::lock_guard lock(mutex_);
+                pass.passed = true;
+                ended_.notify_all();
+            };
             options.cancelled = &pass.cancelled;
             options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {
                 cores_.run(pass.urgency, pass.cancelled, n, job, [this, &pass] {
