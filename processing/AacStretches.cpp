@@ -397,7 +397,10 @@ struct AacStretches::Impl {
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
         run(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
-        if (stopped()) return true;
+        if (stopped()) {
+            for (Stretch& stretch : stretches) stretch.encoder.reset();
+            return true;
+        }
         std::vector<std::optional<std::int64_t>> found(stretches.size());
         found[0] = 0;
         run(stretches.size() - 1, [&](std::size_t i) {

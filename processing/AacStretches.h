@@ -90,7 +90,7 @@ public:
     // encoder's packets before it and the later one's own (none where it cannot be decoded so).
     // The first k whose window of kJoinWindow frames either side errs at most kJoinTolerance
     // times the earlier encoder's own; else the one that comes closest, when within twice; else
-    // none (the signal is then encoded whole).
+    // none (the earlier encoder then goes on through the later stretch).
     static constexpr std::int64_t kJoinWindow = 15;
     static constexpr double kJoinTolerance = 1.25;
     static std::optional<std::size_t> chooseJoin(std::span<const double> own, std::span<const double> later,

@@ -748,22 +748,48 @@ TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
     // A fresh encoder codes the first gap it meets in a steady tone far worse than one that has
     // run for a minute: here the gap comes 11 ms after the second stretch starts. And music.
     const AudioData gaps = toneWithGaps(120.0, 48000), song = pop(121.0, 3);
+    // Two tones over noise for 100 s, then over faint noise: a fresh encoder at the third
+    // stretch codes the faint noise far worse, so the second encoder goes on to the end.
+    std::vector<float> tonesLeft(185 * 48000), tonesRight(tonesLeft.size());
+    SplitMix64 rng(1);
+    for (std::size_t i = 0; i < tonesLeft.size(); ++i) {
+        const double t = i / 48000.0, noise = t < 100.0 ? 0.05 : 0.005;
+        tonesLeft[i] = static_cast<float>(0.3 * std::sin(2.0 * std::numbers::pi * 220.0 * t) + noise * rng.uniform());
+        tonesRight[i] = static_cast<float>(0.3 * std::sin(2.0 * std::numbers::pi * 330.0 * t) + noise * rng.uniform());
+    }
+    const AudioData tones(tonesLeft, tonesRight);
     int n = 0;
     for (const auto& [audio, rate, format, stretches] : {std::tuple{&stereo, 48000, ExportFormat::aac128, 1},
                                                          std::tuple{&mono, 44100, ExportFormat::aac256, 1},
                                                          std::tuple{static_cast<const AudioData*>(&hits), 44100, ExportFormat::aac128, 2},
                                                          std::tuple{&gaps, 48000, ExportFormat::aac128, 2},
-                                                         std::tuple{&song, 48000, ExportFormat::aac256, 2}}) {
+                                                         std::tuple{&song, 48000, ExportFormat::aac256, 2},
+                                                         std::tuple{&tones, 48000, ExportFormat::aac128, 2}}) {
         SCOPED_TRACE(n);
         const fs::path file = folder / ("joined" + std::to_string(n++) + ".m4a");
         const AudioData& signal = *audio;
-        const AacStretches encoding(format, rate, signal.frames(), [&](std::int64_t from, std::size_t count, float* l, float* r) {
+        const auto source = [&](std::int64_t from, std::size_t count, float* l, float* r) {
             for (std::size_t i = 0; i < count; ++i) {  // clipped, as the writer clips
                 l[i] = std::clamp(signal.left[static_cast<std::size_t>(from) + i], -1.0f, 1.0f);
                 r[i] = std::clamp(signal.right[static_cast<std::size_t>(from) + i], -1.0f, 1.0f);
             }
-        });
+        };
+        const AacStretches encoding(format, rate, signal.frames(), source);
         EXPECT_EQ(encoding.stretches(), stretches);
+        if (stretches == 2) {
+            // Watched at the file's own peak, nothing passes (the later encoder's poor start is
+            // the earlier one's in the file); under it, the watch tells once and the encoding goes
+            // on to the same file.
+            const float peak = encoding.peaks().truePeak;
+            int told = 0;
+            const AacStretches atPeak(format, rate, signal.frames(), source, {.watchAbove = peak * 1.001f, .giveUp = true, .passed = [&] { ++told; }});
+            EXPECT_FALSE(atPeak.gaveUp());
+            EXPECT_EQ(told, 0);
+            const AacStretches under(format, rate, signal.frames(), source, {.watchAbove = peak * 0.25f, .passed = [&] { ++told; }});
+            EXPECT_EQ(told, 1);
+            EXPECT_FALSE(under.gaveUp());
+            EXPECT_EQ(under.peaks().truePeak, peak);
+        }
         {
             const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
             ASSERT_GE(fd, 0);
@@ -911,3 +937,4 @@ TEST(ExportPipeline, AWriteFailingHalfwayKeepsTheOldTarget) {
     const auto bytes = test::readFile(target);
     EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old contents");
 }
+
