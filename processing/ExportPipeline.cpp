@@ -365,11 +365,11 @@ std::atomic<bool> holdFirst{false};
 // between neighbouring steps, so a gain far above the one that would bring the signal's own
 // overshoot to the aim may land. So every step of kStep is tried from the top down: the signal
 // as it is first (the file when it lands), then each step down from kStep under it; the first
-// that lands is the file. The last encoding allowed goes kBelow under the gain that would bring
-// the signal's own overshoot to the aim (or the walk's next step, when lower), and runs whole: it
-// is the file when nothing lands. Encodings other than those two are given up as soon as a
-// stretch passes the aim, which makes a step that goes over cheap on material that overshoots
-// throughout.
+// that lands is the file. The last try allowed goes kBelow under the gain that would bring the
+// signal's own overshoot to the aim (or the walk's next step, when lower), and runs whole: it is
+// the file when nothing lands. The others are given up as soon as a stretch passes the aim, which
+// makes a step that goes over cheap on material that overshoots throughout; where the first was
+// given up, the signal is encoded whole once more, for its overshoot, once the last try is due.
 //
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
@@ -388,6 +388,7 @@ public:
     struct Pass {
         double gainDB = 0.0;
         bool whole = false;       // run to its end whatever it measures
+        bool probe = false;       // no try: the signal as it is, for its overshoot
         int urgency = 0;          // its place in the order of tries when it started
         std::atomic<bool> cancelled{false};
         std::thread thread;
@@ -448,17 +449,18 @@ private:
     // past the passes allowed, and for the last one while the overshoot is unknown.
     std::optional<Try> planned(int i, std::optional<double> over) const {
         if (i >= maxPasses_) return std::nullopt;
-        if (i == 0) return Try{0.0, true};
+        if (i == 0) return Try{0.0, maxPasses_ == 1};
         const double gain = -kStep * i;
         if (i + 1 < maxPasses_) return Try{gain, false};
         if (!over) return std::nullopt;
         return Try{std::min(gain, -*over - kBelow), true};
     }
 
-    // The signal's own overshoot once known.
+    // The signal's own overshoot once known: from an encoding of it as it is that ran whole.
     std::optional<double> overshoot() const {
-        if (tries_.empty() || !tries_[0]->done || tries_[0]->failure) return std::nullopt;
-        return tries_[0]->peakDB - aim_;
+        for (const auto& pass : started_)
+            if (pass->done && !pass->failure && pass->gainDB == 0.0 && pass->peakDB < HUGE_VAL) return pass->peakDB - aim_;
+        return std::nullopt;
     }
 
     // The try that decides: the first (in order) that landed, all before it having gone over; the
@@ -482,6 +484,10 @@ private:
         std::vector<Pass*> kept(static_cast<std::size_t>(maxPasses_), nullptr);
         for (const auto& pass : started_) {
             if (pass->cancelled) continue;
+            if (pass->probe) {
+                if (over && !pass->done) pass->cancelled = true;
+                continue;
+            }
             bool needed = false;
             for (int i = 0; i < maxPasses_ && !needed; ++i)
                 if (const auto wanted = planned(i, over); wanted && !kept[i] && stands(*pass, *wanted)) kept[i] = pass.get(), needed = true;
@@ -505,17 +511,23 @@ private:
                 continue;
             }
             const std::optional<Try> wanted = planned(i, over);
-            if (!wanted) break;
+            if (!wanted) {
+                // The last try waits for the signal's own overshoot, where the first did not run whole.
+                const bool probing = std::any_of(started_.begin(), started_.end(), [](const auto& pass) { return pass->probe; });
+                if (i + 1 == maxPasses_ && !over && !probing) launch(Try{0.0, true}, i, true);
+                break;
+            }
             tries_[i] = launch(*wanted, i);
             return;
         }
     }
 
-    Pass* launch(const Try& wanted, int urgency) {
+    Pass* launch(const Try& wanted, int urgency, bool probe = false) {
         auto pass = std::make_unique<Pass>();
         pass->gainDB = wanted.gainDB;
         pass->whole = wanted.whole;
         pass->urgency = urgency;
+        pass->probe = probe;
         Pass& p = *pass;
         // Started while an earlier try still runs, it may not be needed: it and the threads it
         // starts run at a lower priority, so that it never slows the one that decides.
