@@ -485,6 +485,7 @@ private:
         for (const auto& pass : started_) {
             if (pass->cancelled) continue;
             if (pass->probe) {
+                if (pass->failure) std::rethrow_exception(pass->failure);
                 if (over && !pass->done) pass->cancelled = true;
                 continue;
             }
