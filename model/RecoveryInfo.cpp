@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -23,6 +24,14 @@ std::vector<std::uint8_t> RecoveryInfo::encode() const {
         const std::string& bytes = path->native();
         if (UnicodeText::wellFormed(bytes) != bytes)
             root.emplace_back("pathBytes", PlistValue(PlistValue::Data(bytes.begin(), bytes.end())));
+    }
+    if (!essentialAnalysis.empty()) {
+        std::string ids;
+        for (const Uuid& id : essentialAnalysis) {
+            if (!ids.empty()) ids += ' ';
+            ids += id.text();
+        }
+        root.emplace_back("essentialAnalysis", ids);
     }
     return Bplist::encode(PlistOut(std::move(root)));
 }
@@ -43,6 +52,14 @@ RecoveryInfo RecoveryInfo::decode(std::span<const std::uint8_t> bytes) {
         } else if (key == "path" && reader.kind(value) == PlistKind::string) {
             const std::string text = reader.string(value);
             if (usable(text)) info.path = std::filesystem::path(text);
+ } else if (key == "essentialAnalysis" && reader.kind(value) == PlistKind::string) {
+            const std::string text = reader.string(value);
+            for (std::size_t at = 0; at < text.size();) {
+                const std::size_t end = std::min(text.find(' ', at), text.size());
+                if (const auto id = Uuid::parse(std::string_view(text).substr(at, end - at)))
+                    info.essentialAnalysis.push_back(*id);
+                at = end + 1;
+            }
         } else if (key == "pathBytes" && reader.kind(value) == PlistKind::data) {
             const auto range = reader.data(value);
             if (range.size > 0 && range.size <= kMaxFileSize) {

@@ -7,12 +7,14 @@
 #include <vector>
 
 #include "model/Bplist.h"
+#include "model/Uuid.h"
 
 namespace tessoral {
 
 // The small file beside an autosaved recovery copy ("Recovery.plist"): a binary property-list
 // dictionary with "date" (when the copy was written, a property-list date) and "path" (the
-// project's own file, absent for a project never saved).
+// project's own file, absent for a project never saved), and "essentialAnalysis" (the clips whose
+// essential-sound analysis the copy lacks, their ids apart by spaces).
 struct RecoveryInfo {
     // Longest metadata file read; anything larger is not ours.
     static constexpr std::uint64_t kMaxFileSize = 64 * 1024;
@@ -21,6 +23,7 @@ struct RecoveryInfo {
 
     std::optional<PlistDate> date;
     std::optional<std::filesystem::path> path;
+    std::vector<Uuid> essentialAnalysis;
 
     std::vector<std::uint8_t> encode() const;
     // Reads what the bytes hold. An entry of the wrong type, a date that is not a finite time within

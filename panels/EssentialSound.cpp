@@ -1,6 +1,8 @@
 #include "panels/EssentialSound.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QKeyEvent>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -165,18 +167,19 @@ EssentialOptionRow::EssentialOptionRow(EssentialSoundView& view, const QString& 
     column->setSpacing(4);
     check_ = makeCheckBox(title, help, this);
     connect(check_, &QCheckBox::clicked, this, [this](bool on) {
+        // Only the switch: an amount asked for meanwhile and still waiting keeps its value.
         const Field field = field_;
-        const double amount = shown_.amount;
-        view_.write(title_, [field, on, amount](EssentialSound& s) { s.*field = EssentialAmount{on, amount}; });
+        askedOn_ = on;
+        view_.write(title_, [field, on](EssentialSound& s) { (s.*field).enabled = on; });
     });
     column->addWidget(check_);
     slider_ = new ValueSlider(
         title, shown_.amount, lower, upper, display_(shown_.amount), true, [this] { view_.store().stop(); },
         [this](double v) {
             const Field field = field_;
-            const bool enabled = shown_.enabled;
             const double a = stored(v);
-            view_.write(title_, [field, enabled, a](EssentialSound& s) { s.*field = EssentialAmount{enabled, a}; });
+            asked_ = a;
+            view_.write(title_, [field, a](EssentialSound& s) { (s.*field).amount = a; });
         },
         this);
     slider_->setToolTip(qs(L("{0}: количество", title.toStdString())));
@@ -186,11 +189,16 @@ EssentialOptionRow::EssentialOptionRow(EssentialSoundView& view, const QString& 
 
 void EssentialOptionRow::setAmount(const EssentialAmount& amount) {
     shown_ = amount;
-    check_->setChecked(amount.enabled);
+    // While changes the panel sent still wait for an analysis, an earlier one landing does not move
+    // the controls back: the next step goes on from what the person set last.
+    if (askedOn_ && (*askedOn_ == amount.enabled || !view_.pending())) askedOn_.reset();
+    if (asked_ && (*asked_ == amount.amount || !view_.pending())) asked_.reset();
+    const bool on = askedOn_.value_or(amount.enabled);
+    check_->setChecked(on);
     // A gesture under way keeps its draft: its own commit comes after this value.
-    if (!slider_->dragging()) slider_->setValue(amount.amount);
+    if (!slider_->dragging() && !asked_) slider_->setValue(amount.amount);
     slider_->setDisplay(display_(amount.amount));
-    slider_->setVisible(amount.enabled);
+    slider_->setVisible(on);
 }
 
 void EssentialOptionRow::setTitle(const QString& title) {
@@ -220,6 +228,25 @@ EssentialSoundView::EssentialSoundView(StudioStore& store, TransportSignals* tra
     if (transport) connect(transport, &TransportSignals::recordingChanged, this, &EssentialSoundView::followLock);
     followLock();
     refresh();
+    qApp->installEventFilter(this);
+}
+
+bool EssentialSoundView::eventFilter(QObject* watched, QEvent* event) {
+    // While the project is locked for this panel's analysis, what that lock refuses says so.
+    if (!analysing_ || !store_.busy() || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
+    bool refused = false;
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool modifier = key->key() == Qt::Key_Control || key->key() == Qt::Key_Shift ||
+                              key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta;
+        // Space on the panel's own buttons and checkboxes is one of its changes.
+        const bool own = qobject_cast<QAbstractButton*>(watched) && isAncestorOf(static_cast<QWidget*>(watched));
+        refused = ((key->modifiers() & Qt::ControlModifier) && !modifier) || (key->key() == Qt::Key_Space && !own);
+    } else if (event->type() == QEvent::Close) {
+        refused = static_cast<QWidget*>(watched)->windowType() == Qt::Window;
+    }
+    if (refused) store_.setStatus(L("Дождитесь конца анализа дорожки: до тех пор воспроизведение, отмена и сохранение недоступны"));
+    return QWidget::eventFilter(watched, event);
 }
 
 void EssentialSoundView::write(const QString& label, std::function<void(EssentialSound&)> mutation) {

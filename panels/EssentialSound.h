@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,6 +96,9 @@ private:
     Field field_;
     std::function<QString(double)> display_;
     EssentialAmount shown_;
+    // What the person set last and the panel sent, until the clip shows it.
+    std::optional<double> asked_;
+    std::optional<bool> askedOn_;
     QCheckBox* check_ = nullptr;
     ValueSlider* slider_ = nullptr;
 };
@@ -115,6 +119,8 @@ public:
     // How many writes the panel has made (a refresh makes none).
     int writes() const { return writes_; }
     StudioStore& store() { return store_; }
+    // A change the panel sent is being analysed, or waits for that analysis.
+    bool pending() const { return analysing_ || !waiting_.empty(); }
 
     QStackedWidget* states() const { return states_; }
     QLabel* emptyLabel() const { return empty_; }
@@ -137,6 +143,9 @@ public:
     QComboBox* presetPicker() const { return preset_; }
     QCheckBox* duckingCheck() const { return ducking_; }
     QLabel* countLabel() const { return count_; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void build();

@@ -247,6 +247,7 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         h->addWidget(new QLabel(qs(L("Коррекция задержки, мс")), row));
         latency_ = new QSlider(Qt::Horizontal, row);
         latency_->setObjectName(QStringLiteral("latencySlider"));
+        latency_->setAccessibleName(qs(L("Коррекция задержки, мс")));
         latency_->setRange(-200, 200);
         latency_->setSingleStep(1);
         latency_->setPageStep(10);
@@ -267,6 +268,7 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         h->addWidget(new QLabel(qs(L("Громкость мониторинга")), monitorRow_));
         monitorLevel_ = new QSlider(Qt::Horizontal, monitorRow_);
         monitorLevel_->setObjectName(QStringLiteral("monitorLevelSlider"));
+        monitorLevel_->setAccessibleName(qs(L("Громкость мониторинга")));
         monitorLevel_->setRange(0, kLevelSteps);
         // An arrow moves a hundredth of the range and a page a tenth, as every other slider does.
         monitorLevel_->setSingleStep(kLevelSteps / 100);

@@ -47,13 +47,15 @@ std::string shortDateTime(const PlistDate& date) {
 // English for a refused file-system call (read in a journal, whatever the interface language).
 bool writeRecovery(const Session& copy, const std::optional<std::filesystem::path>& projectURL,
                    const std::filesystem::path& copyURL, const std::filesystem::path& metaURL,
-                   std::string* failure = nullptr) {
+                   std::string* failure = nullptr, const std::vector<Uuid>& owed = {}) {
     try {
         AppPaths::createFolders(copyURL.parent_path(), copyURL);
         ProjectIO::save(copy, copyURL);
         RecoveryInfo info;
         info.date = PlistDate::now();
         if (projectURL) info.path = *projectURL;
+        for (const Uuid& id : owed)
+            if (copy.track(id)) info.essentialAnalysis.push_back(id);
         info.write(metaURL);
         return true;
     } catch (const FileWriteError& error) {
@@ -148,6 +150,8 @@ void StudioStore::autosave() {
 }
 
 bool StudioStore::writeRecoveryBeforeQuit() {
+    // A change still being analysed is in the copy, and so is every one the panel holds for after it.
+    settleEssentialAnalysis();
     // An autosave still queued never writes; one under way is waited for and, like one that
     // finished but whose result will never be delivered, settled as its result would have been.
     // Nothing older can then land on the copy written here.
@@ -177,7 +181,7 @@ bool StudioStore::writeRecoveryBeforeQuit() {
         recoveryAnswered_ = true;
     }
     std::string failure;
-    if (!writeRecovery(session_, projectURL_, *copyURL, *metaURL, &failure)) {
+    if (!writeRecovery(session_, projectURL_, *copyURL, *metaURL, &failure, essentialOwed_)) {
         tellJournal("tessoral: the recovery copy " + copyURL->native() + " could not be written: " + failure + "\n");
         return false;
     }
@@ -236,6 +240,8 @@ bool StudioStore::offerRecovery() {
     setDirty(true);
     clearHistory();
     setStatus(L("Проект восстановлен из автосохранения"));
+    // The analysis a quit cut short, now over the clip's settings as the copy holds them.
+    if (info) redoEssentialAnalysis(info->essentialAnalysis);
     return true;
 }
 

@@ -111,21 +111,33 @@ void StudioStore::commitEssential(const Uuid& idRef, const std::optional<Essenti
             needsLoudness = chainSignature(*previous) != chainSignature(*settings);
     }
 
-    if (!needsHum && !needsLoudness) {
-        EssentialSoundEngine::Applied result;
-        try {
-            result = EssentialSoundEngine::apply(settings, previous, clip.rack);
-        } catch (...) {
-            setError(describe(std::current_exception()));
-            return;
-        }
-        stop();
-        checkpoint(name);
-        storeEssential(std::move(result), previous, std::nullopt, *index);
-        setStatus(settings ? L("Основной звук обновлён") : L("Основной звук сброшен"));
+    // A quit is writing the project away: what analysis it needs is redone at restore.
+    if (essentialSettling_ && settings && (needsHum || needsLoudness)) {
+        if (std::find(essentialOwed_.begin(), essentialOwed_.end(), id) == essentialOwed_.end())
+            essentialOwed_.push_back(id);
+    } else if (needsHum || needsLoudness) {
+        runEssentialAnalysis(id, settings, previous, name, needsHum, needsLoudness, true);
         return;
     }
+    EssentialSoundEngine::Applied result;
+    try {
+        result = EssentialSoundEngine::apply(settings, previous, clip.rack);
+    } catch (...) {
+        setError(describe(std::current_exception()));
+        return;
+    }
+    stop();
+    checkpoint(name);
+    storeEssential(std::move(result), previous, std::nullopt, *index);
+    setStatus(settings ? L("Основной звук обновлён") : L("Основной звук сброшен"));
+}
 
+void StudioStore::runEssentialAnalysis(const Uuid& id, const std::optional<EssentialSound>& settings,
+                                       const std::optional<EssentialSound>& previous, const std::string& name,
+                                       bool needsHum, bool needsLoudness, bool step) {
+    const auto index = session_.trackIndex(id);
+    if (!index) return;
+    const Track& clip = session_.tracks[*index];
     stop();
     std::function<EssentialOutcome()> work = [clip = clip, settings, previous, needsHum, needsLoudness] {
         std::optional<EssentialSound> chosen = settings;
@@ -145,15 +157,64 @@ void StudioStore::commitEssential(const Uuid& idRef, const std::optional<Essenti
         }
         return outcome;
     };
-    std::function<void(EssentialOutcome&&)> apply = [this, id, previous, name](EssentialOutcome&& outcome) {
+    const std::uint64_t number = ++essentialRuns_;
+    essentialRun_ = EssentialRun{number, id, settings, previous, name, step};
+    std::function<void(EssentialOutcome&&)> apply = [this, id, previous, name, number, step](EssentialOutcome&& outcome) {
+        // A quit settled the change without its analysis.
+        if (!essentialRun_ || essentialRun_->number != number) return;
+        essentialRun_.reset();
         const auto at = session_.trackIndex(id);
         if (!at) return;
-        checkpoint(name);
+        if (step) checkpoint(name);
         const std::optional<double> gain = outcome.gain;
         storeEssential(std::move(outcome.applied), previous, gain, *at);
         setStatus(gain ? L("Основной звук: усиление {0} dB", signedOneDecimal(*gain)) : L("Основной звук обновлён"));
     };
-    runLong<EssentialOutcome>(L("Основной звук: анализ дорожки…"), std::move(work), std::move(apply));
+    std::function<void()> failed = [this, number] {
+        if (essentialRun_ && essentialRun_->number == number) essentialRun_.reset();
+    };
+    runLong<EssentialOutcome>(L("Основной звук: анализ дорожки…"), std::move(work), std::move(apply), std::move(failed));
+}
+
+void StudioStore::settleEssentialAnalysis() {
+    if (!essentialRun_) return;
+    const EssentialRun run = std::move(*essentialRun_);
+    essentialRun_.reset();
+    essentialSettling_ = true;
+    if (const auto at = session_.trackIndex(run.id)) {
+        try {
+            EssentialSoundEngine::Applied result =
+                EssentialSoundEngine::apply(run.settings, run.previous, session_.tracks[*at].rack);
+            if (run.step) checkpoint(run.name);
+            storeEssential(std::move(result), run.previous, std::nullopt, *at);
+            if (run.settings &&
+                std::find(essentialOwed_.begin(), essentialOwed_.end(), run.id) == essentialOwed_.end())
+                essentialOwed_.push_back(run.id);
+        } catch (...) {
+            // Its analysis would have failed the same way: the change never was.
+        }
+    }
+    // Unlocked, the panel sends what it was told meanwhile, each taken at once.
+    setBusy(false);
+    essentialSettling_ = false;
+}
+
+void StudioStore::redoEssentialAnalysis(std::vector<Uuid> ids) {
+    if (locked()) return;
+    while (!ids.empty()) {
+        const Uuid id = ids.front();
+        ids.erase(ids.begin());
+        const Track* clip = session_.track(id);
+        if (!clip || !clip->essentialSound) continue;
+        const EssentialSound& s = *clip->essentialSound;
+        const bool hum = s.type == SoundType::dialogue && s.removeHum.enabled && !s.humFrequency;
+        if (!hum && !s.matchLoudness) continue;
+        runEssentialAnalysis(id, s, s, {}, hum, s.matchLoudness, false);
+        if (!ids.empty())
+            connect(this, &StudioStore::busyChanged, this, [this, ids] { redoEssentialAnalysis(ids); },
+                    Qt::SingleShotConnection);
+        return;
+    }
 }
 
 void StudioStore::storeEssential(EssentialSoundEngine::Applied result, const std::optional<EssentialSound>& previous,

@@ -674,6 +674,30 @@ private:
     void storeEssential(EssentialSoundEngine::Applied result, const std::optional<EssentialSound>& previous,
                         std::optional<double> gain, std::size_t index);
     void runEssentialDucking(const std::optional<std::vector<Uuid>>& only, std::optional<std::int64_t> step);
+    // A quit during an analysis: its change goes into the project at once, unanalysed, as does
+    // every change sent meanwhile; their clips are owed the analysis (`essentialOwed_`).
+    void settleEssentialAnalysis();
+    // The background path of a change: hum detection and loudness, then the result stored (one
+    // undo step named `name` when `step`).
+    void runEssentialAnalysis(const Uuid& id, const std::optional<EssentialSound>& settings,
+                              const std::optional<EssentialSound>& previous, const std::string& name, bool needsHum,
+                              bool needsLoudness, bool step);
+    // Redoes the analysis of a restored copy's clips that were quit in the middle of theirs, one
+    // after the other; no undo step.
+    void redoEssentialAnalysis(std::vector<Uuid> ids);
+    // A change being analysed: dropped when a quit has settled it.
+    struct EssentialRun {
+        std::uint64_t number = 0;
+        Uuid id;
+        std::optional<EssentialSound> settings;
+        std::optional<EssentialSound> previous;
+        std::string name;
+        bool step = true;
+    };
+    std::optional<EssentialRun> essentialRun_;
+    std::uint64_t essentialRuns_ = 0;
+    bool essentialSettling_ = false;
+    std::vector<Uuid> essentialOwed_;
 
     // ==== Loudness matching command (StoreLoudness.cpp) ====
 public:

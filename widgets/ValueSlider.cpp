@@ -1,5 +1,6 @@
 #include "widgets/ValueSlider.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QEvent>
 #include <QHBoxLayout>
@@ -60,6 +61,49 @@ QList<ValueSliderTrack*>& openBursts() {
     return tracks;
 }
 
+// What assistive technology sees of a value slider: the value in the host's own units, the text
+// shown beside it, and its steps and value changes made as one gesture each.
+class ValueSliderAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ValueSliderAccessible(ValueSliderTrack* track) : QAccessibleWidget(track, QAccessible::Slider) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value && owner()) return owner()->displayLabel()->text();
+        return QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override { return owner() ? owner()->draft() : 0.0; }
+    void setCurrentValue(const QVariant& value) override {
+        if (owner()) owner()->assist(value.toDouble());
+    }
+    QVariant maximumValue() const override { return owner() ? std::max(owner()->lower(), owner()->upper()) : 0.0; }
+    QVariant minimumValue() const override { return owner() ? std::min(owner()->lower(), owner()->upper()) : 0.0; }
+    QVariant minimumStepSize() const override {
+        return owner() ? std::fabs(owner()->upper() - owner()->lower()) / 100.0 : 0.0;
+    }
+    QStringList actionNames() const override {
+        return QStringList{increaseAction(), decreaseAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == increaseAction() || name == decreaseAction()) {
+            if (owner()) owner()->assistStep(name == increaseAction() ? 1 : -1);
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    ValueSlider* owner() const { return qobject_cast<ValueSlider*>(widget()->parentWidget()); }
+};
+
+QAccessibleInterface* sliderAccessible(const QString&, QObject* object) {
+    if (auto* track = qobject_cast<ValueSliderTrack*>(object)) return new ValueSliderAccessible(track);
+    return nullptr;
+}
+
 void setSecondary(QLabel* label) {
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, Palette::secondaryText());
@@ -69,6 +113,8 @@ void setSecondary(QLabel* label) {
 }  // namespace
 
 ValueSliderTrack::ValueSliderTrack(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+    static const bool accessible = (QAccessible::installFactory(sliderAccessible), true);
+    (void)accessible;
     setStyle(absoluteStyle());
     setFocusPolicy(Qt::TabFocus);
     idle_.setSingleShot(true);
@@ -297,6 +343,20 @@ void ValueSlider::released() {
     if (!pressed_) return;
     pressed_ = false;
     if (commit_) commit_(draft_);
+}
+
+void ValueSlider::assist(double value) {
+    // A burst of keys under way is a gesture of its own, which ends first.
+    slider_->endKeyBurst();
+    if (!isEnabled() || pressed_ || !std::isfinite(value)) return;
+    pressed();
+    draft_ = std::clamp(value, std::min(lower_, upper_), std::max(lower_, upper_));
+    placeThumb();
+    released();
+}
+
+void ValueSlider::assistStep(int steps) {
+    assist(valueAt(std::clamp(slider_->value() + steps * slider_->singleStep(), 0, kSteps)));
 }
 
 void ValueSlider::changeEvent(QEvent* event) {

@@ -82,6 +82,9 @@ public:
     void setRange(double lower, double upper);
     void setBegin(std::function<void()> begin) { begin_ = std::move(begin); }
     void setCommit(std::function<void(double)> commit) { commit_ = std::move(commit); }
+    // A value set or a step taken by assistive technology: one gesture each, as a key burst is.
+    void assist(double value);
+    void assistStep(int steps);
 
     double value() const { return value_; }
     double draft() const { return draft_; }

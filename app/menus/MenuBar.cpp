@@ -141,11 +141,11 @@ void editMenu(Builder& b, QMenu* menu) {
     b.add(menu, L("Отменить {0}"),
           {[s] { return !s->undoNames().empty() && !s->locked(); }, {},
            // Undo names are stored in the running language already: shown as they are.
-           [s] { return L("Отменить {0}", s->undoNames().empty() ? std::string() : s->undoNames().back()); }},
+           [s] { return s->undoNames().empty() ? L("Отменить") : L("Отменить {0}", s->undoNames().back()); }},
           [s] { s->undo(); }, {QKeySequence(Qt::CTRL | Qt::Key_Z)});
     b.add(menu, L("Повторить {0}"),
           {[s] { return !s->redoNames().empty() && !s->locked(); }, {},
-           [s] { return L("Повторить {0}", s->redoNames().empty() ? std::string() : s->redoNames().back()); }},
+           [s] { return s->redoNames().empty() ? L("Повторить") : L("Повторить {0}", s->redoNames().back()); }},
           [s] { s->redo(); }, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z)});
     menu->addSeparator();
     // Never disabled; a focused text field takes them, else the store.

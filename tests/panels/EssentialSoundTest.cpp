@@ -154,6 +154,42 @@ TEST_F(EssentialSoundTest, RowsWriteOneDecimalAndOffKeepsTheAmount) {
     keys->endKeyBurst();
     p.fx.settle();
     EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.5);
+    // Each analysis lands between two steps: the next goes on from the last one set, not from it.
+    for (int i = 0; i < 4; ++i, i > 1 && p.fx.tasks.runNext()) QTest::keyClick(keys, Qt::Key_Right), keys->endKeyBurst();
+    // The switch sent meanwhile keeps the amount that waits before it.
+    noise->checkBox()->click();
+    p.fx.settle();
+    EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 4.9);
+    EXPECT_FALSE(stored().reduceNoise.enabled);
+}
+
+TEST_F(EssentialSoundTest, EveryChangeMadeDuringAnAnalysisLandsAlsoAtAQuit) {
+    EssentialSound s(SoundType::dialogue);
+    s.matchLoudness = false;
+    s.reduceNoise = {true, 5.0};
+    give(s);
+    ValueSliderTrack* keys = option(0)->slider()->slider();
+    const std::string locked = L("Дождитесь конца анализа дорожки: до тех пор воспроизведение, отмена и сохранение недоступны");
+    for (bool quit : {false, true}) {
+        option(2)->checkBox()->click();  // hum on, its frequency found by an analysis
+        ASSERT_TRUE(store.busy());
+        for (int i = 0; i < 2; ++i, keys->endKeyBurst()) QTest::keyClick(keys, Qt::Key_Right);
+        option(3)->checkBox()->click();
+        QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(store.status(), locked);
+        if (quit) store.writeRecoveryBeforeQuit();
+        p.fx.settle();
+        EXPECT_EQ(stored().humFrequency.has_value(), !quit);
+        EXPECT_TRUE(stored().removeHum.enabled && stored().deess.enabled);
+        EXPECT_DOUBLE_EQ(stored().reduceNoise.amount, 5.2);
+        // Locked for other work, the panel is closed and says nothing of its own.
+        store.setBusy(true);
+        EXPECT_FALSE(view.isEnabled());
+        QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_NE(store.status(), locked);
+        store.setBusy(false);
+        give(s);
+    }
 }
 
 TEST_F(EssentialSoundTest, PanoramaTextsAndItsOneDecimalWrite) {

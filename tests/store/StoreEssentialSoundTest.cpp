@@ -155,6 +155,22 @@ TEST_F(StoreEssentialSound, AutomaticHumOnADialogueClipStoresTheDetectedFrequenc
     EXPECT_EQ(track(id).rack.front().preset, EffectPreset::dehum60);
 }
 
+TEST_F(StoreEssentialSound, AQuitDuringTheAnalysisKeepsTheChangeAndTheRestoreRedoesIt) {
+    const Uuid id = place(rowA, atLoudness(noise(96000, 0.3f, 5), -40.0));
+    store->setEssentialType(SoundType::dialogue);
+    EXPECT_TRUE(store->writeRecoveryBeforeQuit());
+    settle();  // the analysis ending after the copy is dropped
+    EXPECT_EQ(lastStep(), "Основной звук: Диалог");
+    EXPECT_DOUBLE_EQ(track(id).gainDB, 0.0);
+    restart();
+    fx.prompts.alertAnswers.push_back(0);
+    ASSERT_TRUE(store->offerRecovery());
+    settle();
+    EXPECT_EQ(settings(id).type, SoundType::dialogue);
+    EXPECT_DOUBLE_EQ(track(id).gainDB, 12.0);
+    EXPECT_TRUE(store->undoNames().empty());
+}
+
 TEST_F(StoreEssentialSound, AChainThatDoesNotFitTheRackFailsAndKeepsTheRack) {
     const Uuid id = place(rowA, noise(96000, 0.3f));
     Session s = store->session();
