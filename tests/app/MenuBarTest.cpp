@@ -78,7 +78,7 @@ TEST(Menus, LockedKeepsOnlyTheClipboardSettingsAndQuitAndRecordingOnlyTheModes) 
 
 TEST(Menus, UndoAndRedoNameTheStepAsStored) {
     StudioFixture fx;
-    QAction* undo = entry(fx, L("Правка"), L("Отменить {0}", std::string()));
+    QAction* undo = entry(fx, L("Правка"), L("Отменить"));
     ASSERT_NE(undo, nullptr);
     EXPECT_FALSE(undo->isEnabled());
 
