@@ -237,13 +237,16 @@ bool EssentialSoundView::eventFilter(QObject* watched, QEvent* event) {
     bool refused = false;
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
-        const bool modifier = key->key() == Qt::Key_Control || key->key() == Qt::Key_Shift ||
-                              key->key() == Qt::Key_Alt || key->key() == Qt::Key_Meta;
-        // Space on the panel's own buttons and checkboxes is one of its changes.
+        // Space plays, except on the panel's own buttons and checkboxes (one of its changes) and in
+        // text being typed.
         const bool own = qobject_cast<QAbstractButton*>(watched) && isAncestorOf(static_cast<QWidget*>(watched));
-        refused = ((key->modifiers() & Qt::ControlModifier) && !modifier) || (key->key() == Qt::Key_Space && !own);
+        const bool typing = watched->inherits("QLineEdit") || watched->inherits("QAbstractSpinBox") ||
+                            watched->inherits("QTextEdit") || watched->inherits("QPlainTextEdit");
+        refused = (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && !own && !typing) ||
+                  key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
+                  key->matches(QKeySequence::Save) || key->matches(QKeySequence::SaveAs);
     } else if (event->type() == QEvent::Close) {
-        refused = static_cast<QWidget*>(watched)->windowType() == Qt::Window;
+        refused = watched == window();
     }
     if (refused) store_.setStatus(L("Дождитесь конца анализа дорожки: до тех пор воспроизведение, отмена и сохранение недоступны"));
     return QWidget::eventFilter(watched, event);

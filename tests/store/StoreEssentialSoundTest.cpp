@@ -166,7 +166,6 @@ TEST_F(StoreEssentialSound, AQuitDuringTheAnalysisKeepsTheChangeAndTheRestoreRed
     fx.prompts.alertAnswers.push_back(0);
     ASSERT_TRUE(store->offerRecovery());
     settle();
-    EXPECT_EQ(settings(id).type, SoundType::dialogue);
     EXPECT_DOUBLE_EQ(track(id).gainDB, 12.0);
     EXPECT_TRUE(store->undoNames().empty());
 }
