@@ -40,6 +40,9 @@ void AppDelegate::connectStore(StudioStore& store) {
 
 void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files) {
     if (store_) {
+        // The request comes from outside the event flow (a later start): a slider's key burst still
+        // open is a step made before it, and the import about to start would lock the store.
+        ValueSliderTrack::endOpenBursts();
         if (activate) activate();
         if (!files.empty()) store_->open(files);
         return;
@@ -50,6 +53,8 @@ void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files)
 
 bool AppDelegate::shouldTerminate() {
     if (!store_) return true;
+    // The session manager asks from outside the event flow: a key burst still open is unsaved work.
+    ValueSliderTrack::endOpenBursts();
     if (store_->transport().recording()) {
         store_->stop();
         return false;

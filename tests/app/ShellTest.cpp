@@ -1,6 +1,7 @@
 // Start-up routing, the recovery offer, "--demo", and the quit and close rules.
 #include <QScreen>
 #include <QSettings>
+#include <QTest>
 
 #include <fstream>
 #include <iterator>
@@ -12,7 +13,9 @@
 #include "model/Localization.h"
 #include "model/ProjectIO.h"
 #include "model/RecordingPreferences.h"
+#include "timeline/LaneHeader.h"
 #include "transport/AudioDevices.h"
+#include "widgets/ValueSlider.h"
 
 using namespace tessoral;
 using namespace tessoral::test;
@@ -153,6 +156,15 @@ TEST(Shell, OpenRequestAfterConnectionOpensAtOnce) {
     fx.delegate().openDocuments({writeTone(fx.services.home.path() / "late.wav")});
     fx.settle();
     EXPECT_EQ(trackNames(fx.store()), std::vector<std::string>{"late"});
+    // A row volume key just before (its burst still open) is a step of its own, before the import.
+    fx.window().show();
+    ValueSliderTrack* gain = fx.view().findChild<LaneHeader*>()->gainSlider()->slider();
+    QTest::keyClick(gain, Qt::Key_PageUp);
+    fx.delegate().openDocuments({writeTone(fx.services.home.path() / "later.wav")});
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()), (std::vector<std::string>{"late", "later"}));
+    EXPECT_GT(fx.store().session().lanes[0].gainDB, 1.0);
+    EXPECT_EQ(fx.store().undoNames(), (std::vector<std::string>{"Импорт аудио", "Громкость дорожки", "Импорт аудио"}));
 }
 
 TEST(Shell, CloseUnsavedDontSaveAsksOnceAndQuits) {
@@ -248,6 +260,17 @@ TEST(Shell, QuitWithNothingUnsavedQuitsUnasked) {
     fx.delegate().requestQuit();
     EXPECT_TRUE(fx.services.prompts.alerts.empty());
     EXPECT_EQ(fx.terminations, 1);
+    // A row volume key just before the session manager's request is unsaved: the question comes.
+    StudioFixture keyed;
+    keyed.delegate().connectStore(keyed.store());
+    keyed.loadDemo();
+    keyed.store().setDirty(false);
+    keyed.window().show();
+    QTest::keyClick(keyed.view().findChild<LaneHeader*>()->gainSlider()->slider(), Qt::Key_PageUp);
+    keyed.services.prompts.alertAnswers = {1};  // "Отмена"
+    keyed.delegate().requestQuit();
+    EXPECT_EQ(keyed.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(keyed.terminations, 0);
 }
 
 TEST(Shell, QuitWhileBusyIsRefusedSilently) {
