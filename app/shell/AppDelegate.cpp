@@ -59,6 +59,8 @@ bool AppDelegate::shouldTerminate() {
         store_->stop();
         return false;
     }
+    // An import under way only reads its files: the quit gives it up rather than wait for it.
+    store_->abandonImport();
     return store_->allowDiscard();
 }
 
@@ -71,6 +73,7 @@ bool AppDelegate::windowShouldClose() {
         store_->stop();
         return false;
     }
+    store_->abandonImport();
     if (store_->allowDiscard()) {
         // The quit request that follows passes without asking a second time.
         store_->setDirty(false);

@@ -283,6 +283,19 @@ TEST(Shell, QuitWhileBusyIsRefusedSilently) {
     EXPECT_TRUE(fx.services.prompts.alerts.empty());
     EXPECT_EQ(fx.terminations, 0);
     fx.store().setBusy(false);
+    // An import only reads its files: the quit and the close give it up and ask about the project as
+    // it stands; the import's clips never land.
+    fx.store().open({writeTone(fx.services.home.path() / "one.wav")});
+    fx.services.prompts.alertAnswers = {1, 2};  // "Отмена", then "Не сохранять"
+    fx.delegate().requestQuit();
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_EQ(fx.store().status(), L("Импорт прерван"));
+    fx.store().open({writeTone(fx.services.home.path() / "two.wav")});
+    fx.window().close();
+    fx.settle();
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 2u);
+    EXPECT_EQ(fx.terminations, 1);
+    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
 }
 
 TEST(Shell, WindowOpensOnTheScreenFirstAndAKeptFrameComesBackOntoIt) {
