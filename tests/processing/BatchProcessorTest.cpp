@@ -136,15 +136,11 @@ TEST(BatchProcessor, OutputRateFollowsTheInputWithinTheFormat) {
     // of zeros after it (sparse files) keep the file's own rate, and the tail is never read.
     const fs::path bwf = in / "bwf.wav", tail = writeInput(in / "tail.wav", 44100, ExportFormat::wav16);
     const auto wav = test::readFile(writeInput(bwf, 96000, ExportFormat::wav16));
-    const auto data = std::search(wav.begin(), wav.end(), "data", "data" + 4) - wav.begin();
-    {
-        const auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
-        std::ofstream out(bwf, std::ios::binary);
-        out << "RIFF" << le32(std::uint32_t(wav.size() + (70 << 20))) << std::string(wav.begin() + 8, wav.begin() + data)
-            << "bext" << le32(70 << 20);
-        out.seekp(70 << 20, std::ios::cur);
-        out << std::string(wav.begin() + data, wav.end());
-    }
+    const auto data = std::search(wav.begin(), wav.end(), "data", "data" + 4);
+    const auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    std::ofstream file(bwf, std::ios::binary);
+    file << "RIFF" << le32(std::uint32_t(wav.size() + (70 << 20))) << std::string(wav.begin() + 8, data) << "bext" << le32(70 << 20);
+    file.seekp(70 << 20, std::ios::cur) << std::string(data, wav.end()) << std::flush;
     fs::resize_file(tail, fs::file_size(tail) + (std::uintmax_t{256} << 20));
     job = BatchJob{{bwf, tail}, {}, false, out.path(), ExportFormat::flac};
     const auto start = std::chrono::steady_clock::now();

@@ -131,19 +131,18 @@ TEST(QtTaskRunner, WorkRunsOnWorkersAndResultsOnTheMainThread) {
                    ++results;
                });
     // A read is never waited for at the end: it may hold a decoder for minutes.
-    std::atomic<bool> readStarted{false}, release{false}, readDone{false};
+    std::atomic<int> read{0};  // 1 running, 2 let go, 3 ended
     runner.run(&context, TaskPriority::userRead, [&] {
-        readStarted = true;
+        read = 1;
         for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-             !release && std::chrono::steady_clock::now() < until;)
+             read == 1 && std::chrono::steady_clock::now() < until;)
             QThread::msleep(1);
-        readDone = true;
+        read = 3;
     }, [&](TaskResult<void>) { ++results; });
-    spinUntil([&] { return results == 3 && readStarted; });
+    spinUntil([&] { return results == 3 && read == 1; });
     runner.waitForIdle();
-    EXPECT_FALSE(readDone);
-    EXPECT_TRUE(runner.abandonReads());
-    release = true;
+    EXPECT_TRUE(runner.abandonReads() && read == 1);
+    read = 2;
     spinUntil([&] { return results == 4; });
     EXPECT_EQ(results, 4);
     EXPECT_NE(userThread, nullptr);
