@@ -164,11 +164,12 @@ TEST(Shell, OpenRequestAfterConnectionOpensAtOnce) {
     fx.delegate().openDocuments({writeTone(fx.services.home.path() / "later.wav")});
     fx.settle();
     EXPECT_EQ(fx.store().undoNames(), (std::vector<std::string>{"Импорт аудио", "Громкость дорожки", "Импорт аудио"}));
-    fx.store().setDirty(false);
-    QTest::keyClick(gain, Qt::Key_PageUp);
+    const double stepped = fx.store().session().lanes[0].gainDB;
+    QTest::keyClick(gain, Qt::Key_PageDown);
     fx.services.prompts.alertAnswers = {1};  // "Отмена"
     fx.delegate().requestQuit();
     EXPECT_EQ(fx.services.prompts.alerts.size(), 1u);
+    EXPECT_LT(fx.store().session().lanes[0].gainDB, stepped);  // in the project the question is about
 }
 
 TEST(Shell, CloseUnsavedDontSaveAsksOnceAndQuits) {
