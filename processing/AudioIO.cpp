@@ -654,6 +654,10 @@ AudioData read(const std::filesystem::path& path) { return decode(path, defaultD
 
 AudioData read(const std::filesystem::path& path, int decoderThreads) { return decode(path, decoderThreads, false, nullptr); }
 
+AudioData readWithSourceRate(const std::filesystem::path& path, int& sourceRate) {
+    return decode(path, defaultDecoderThreads(), false, &sourceRate);
+}
+
 AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate) {
     return decode(path, defaultDecoderThreads(), true, &sampleRate);
 }

@@ -21,6 +21,9 @@ AudioData read(const std::filesystem::path& path);
 // files and ALAC in MP4 use them (read(path) gives them up to four), everything else decodes on
 // one. A damaged frame is refused whatever the count.
 AudioData read(const std::filesystem::path& path, int decoderThreads);
+// read(path), and the rate of the file's own stream (as it states it) in `sourceRate`: the one
+// opening of the file tells both.
+AudioData readWithSourceRate(const std::filesystem::path& path, int& sourceRate);
 
 // The same decoding without the conversion to 48 kHz: the frames keep the stream's own rate,
 // which is stored in `sampleRate` (the first stream rate when it changes midway).

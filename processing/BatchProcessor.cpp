@@ -1,10 +1,5 @@
 #include "processing/BatchProcessor.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
-#include <memory>
 #include <new>
 #include <system_error>
 
@@ -13,7 +8,6 @@ extern "C" {
 #include "model/StudioError.h"
 #include "processing/AudioEdits.h"
 #include "processing/AudioIO.h"
-#include "processing/FFmpegSupport.h"
 #include "processing/RackRenderer.h"
 
 namespace tessoral::BatchProcessor {
@@ -30,10 +24,6 @@ std::filesystem::path standardized(const std::filesystem::path& p) {
     auto absolute = std::filesystem::absolute(p, ec);
     return (ec ? p : absolute).lexically_normal();
 }
-
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
 
 // The user-facing text of an error of one file.
 std::string describe(const std::exception& e) {
@@ -59,25 +49,6 @@ std::filesystem::path outputURL(const std::filesystem::path& input, const std::f
     return candidate;
 }
 
-int inputSampleRate(const std::filesystem::path& path) {
-    ffmpeg::setUp();
-    AVFormatContext* raw = nullptr;
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = "file:" + path.string();
-    int rc = avformat_open_input(&raw, url.c_str(), nullptr, &options);
-    av_dict_free(&options);
-    if (rc < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(rc)));
-    std::unique_ptr<AVFormatContext, FormatCloser> format(raw);
-    rc = avformat_find_stream_info(format.get(), nullptr);
-    if (rc < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(rc)));
-    const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (index < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(index)));
-    const int rate = format->streams[index]->codecpar->sample_rate;
-    if (rate <= 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(AVERROR_INVALIDDATA)));
-    return rate;
-}
-
 BatchReport run(const BatchJob& job, const std::function<bool()>& isCancelled,
                 const std::function<void(std::size_t, const std::string&)>& progress) {
     BatchReport report;
@@ -94,12 +65,14 @@ BatchReport run(const BatchJob& job, const std::function<bool()>& isCancelled,
         const std::string name = input.filename().string();
         tell(i, name);
         try {
-            AudioData audio = AudioIO::read(input);
+            // The file is opened once, by the reader, which also tells its own rate.
+            int sourceRate = 0;
+            AudioData audio = AudioIO::readWithSourceRate(input, sourceRate);
             audio = RackRenderer::apply(job.rack, audio, isCancelled);
             if (job.normalize && audio.frames() > 0)
                 audio = AudioEdits::apply(EditAction::normalize, audio, FrameRange{0, audio.frames()}, 0.0);
             const auto url = outputURL(input, job.outputFolder, job.format);
-            int rate = job.sampleRate ? rawValue(*job.sampleRate) : inputSampleRate(input);
+            int rate = job.sampleRate ? rawValue(*job.sampleRate) : sourceRate;
             if (isAAC(job.format) && rate > 48000) rate = 48000;
             audio = ExportPipeline::resample(audio, rate);
             if (job.dither && job.format == ExportFormat::wav16) ExportPipeline::dither16(audio, kDitherSeed);

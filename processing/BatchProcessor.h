@@ -59,10 +59,6 @@ std::filesystem::path outputURL(const std::filesystem::path& input, const std::f
 BatchReport run(const BatchJob& job, const std::function<bool()>& isCancelled,
                 const std::function<void(std::size_t, const std::string&)>& progress);
 
-// The sample rate of the first audio stream of a file, as the container states it.
-// Throws PlatformError when the file cannot be opened or states no rate.
-int inputSampleRate(const std::filesystem::path& path);
-
 }  // namespace BatchProcessor
 
 }  // namespace tessoral

@@ -226,7 +226,15 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
             setSelection(std::nullopt);
             setStatus(L("Добавлено дорожек: {0}", static_cast<std::int64_t>(made.size())));
         },
-        [this] { setStatus(L("Импорт не выполнен")); });
+        [this] { setStatus(L("Импорт не выполнен")); }, TaskPriority::userRead);
+}
+
+void StudioStore::abandonImport() {
+    if (!importDropped_) return;
+    *importDropped_ = true;
+    importDropped_.reset();
+    setStatus(L("Импорт прерван"));
+    setBusy(false);
 }
 
 // ---- save and export ----

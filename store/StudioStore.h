@@ -326,6 +326,11 @@ public:
     void openPanel();
     // Opens a project file, or imports the audio files.
     void open(const std::vector<std::filesystem::path>& urls);
+    // An import is reading its files (it also makes the store busy).
+    bool importing() const { return importDropped_ != nullptr; }
+    // Gives the import under way up, for a quit: its clips were part of nothing yet, its result is
+    // dropped when it comes, and the store is no longer busy with it.
+    void abandonImport();
     // True when the project was written.
     bool saveProject(bool asNew);
     // Exports the mix (the export sheet's button).
@@ -885,6 +890,8 @@ private:
     // The autosave write under way: its outcome, for a quit that ends before its result arrives.
     struct AutosaveWrite;
     std::shared_ptr<AutosaveWrite> autosaveWrite_;  // plain, core only
+    // The import under way: true once it was given up.
+    std::shared_ptr<bool> importDropped_;  // plain, core only
 };
 
 }  // namespace tessoral
@@ -898,8 +905,14 @@ void StudioStore::runLong(std::string working, std::function<T()> work, std::fun
                           std::function<void()> failed, TaskPriority priority) {
     setBusy(true);
     if (!working.empty()) setStatus(std::move(working));
+    std::shared_ptr<bool> dropped;
+    if (priority == TaskPriority::userRead) importDropped_ = dropped = std::make_shared<bool>(false);
     services_.tasks->run(this, priority, std::move(work),
-                         [this, apply = std::move(apply), failed = std::move(failed)](TaskResult<T> result) mutable {
+                         [this, dropped, apply = std::move(apply), failed = std::move(failed)](TaskResult<T> result) mutable {
+                             if (dropped) {
+                                 if (*dropped) return;
+                                 importDropped_.reset();
+                             }
                              if (result.ok()) {
                                  try {
                                      apply(std::move(result.value()));

@@ -44,9 +44,11 @@ public:
 QtTaskRunner::QtTaskRunner()
     : relay_(std::make_unique<Relay>()),
       userPool_(std::make_unique<QThreadPool>()),
-      utilityPool_(std::make_unique<QThreadPool>()) {
+      utilityPool_(std::make_unique<QThreadPool>()),
+      readPool_(std::make_unique<QThreadPool>()) {
     const int cores = std::max(1, QThread::idealThreadCount());
     userPool_->setMaxThreadCount(cores);
+    readPool_->setMaxThreadCount(cores);
     utilityPool_->setMaxThreadCount(std::max(1, cores / 2));
     utilityPool_->setThreadPriority(QThread::LowPriority);
 }
@@ -54,8 +56,10 @@ QtTaskRunner::QtTaskRunner()
 QtTaskRunner::~QtTaskRunner() {
     userPool_->clear();
     utilityPool_->clear();
+    readPool_->clear();
     userPool_->waitForDone();
     utilityPool_->waitForDone();
+    readPool_->waitForDone();
 }
 
 void QtTaskRunner::waitForIdle() {
@@ -63,12 +67,19 @@ void QtTaskRunner::waitForIdle() {
     utilityPool_->waitForDone();
 }
 
+bool QtTaskRunner::abandonReads() {
+    readPool_->clear();
+    return readPool_->activeThreadCount() > 0;
+}
+
 void QtTaskRunner::submit(QObject* context, TaskPriority priority, std::function<void()> work,
                           std::function<void()> finish) {
     QPointer<QObject> guard(context);
     const bool guarded = context != nullptr;
     Relay* relay = relay_.get();
-    QThreadPool& pool = priority == TaskPriority::utility ? *utilityPool_ : *userPool_;
+    QThreadPool& pool = priority == TaskPriority::utility    ? *utilityPool_
+                        : priority == TaskPriority::userRead ? *readPool_
+                                                             : *userPool_;
     pool.start([relay, guarded, guard = std::move(guard), work = std::move(work), finish = std::move(finish)]() mutable {
         work();  // never throws: run() wraps it
         relay->deliver(guarded, std::move(guard), std::move(finish));

@@ -16,7 +16,9 @@ class QThreadPool;
 
 namespace tessoral {
 
-enum class TaskPriority { userInitiated, utility };
+// `userRead`: user-initiated work that only reads a person's files into something that is part of
+// nothing yet (an import): the program may end without waiting for it.
+enum class TaskPriority { userInitiated, utility, userRead };
 
 // What a background task gave: its value, or the exception it threw.
 template <class T>
@@ -97,16 +99,21 @@ protected:
                         std::function<void()> finish) = 0;
 };
 
-// The program's runner: a thread pool for user-initiated work and a second, smaller pool of
-// low-priority threads for utility work. Results travel to the main thread as queued calls.
+// The program's runner: a thread pool for user-initiated work, a second, smaller pool of
+// low-priority threads for utility work, and a third for reads. Results travel to the main thread
+// as queued calls.
 class QtTaskRunner final : public TaskRunner {
 public:
     QtTaskRunner();
     // Drops the tasks that have not started, waits for the running ones; results not yet delivered
     // are dropped.
     ~QtTaskRunner() override;
-    // Waits until both pools are idle (results may still be queued). For tests and shutdown.
+    // Waits until the user-initiated and utility work is done (results may still be queued); reads
+    // are not waited for. For tests and shutdown.
     void waitForIdle();
+    // Drops the reads that have not started; true when one is still running (a decoder may take
+    // minutes over a damaged file): the program then ends without destroying the runner.
+    bool abandonReads();
 
 protected:
     void submit(QObject* context, TaskPriority priority, std::function<void()> work,
@@ -117,6 +124,7 @@ private:
     std::unique_ptr<Relay> relay_;  // lives on the main thread and receives the results
     std::unique_ptr<QThreadPool> userPool_;
     std::unique_ptr<QThreadPool> utilityPool_;
+    std::unique_ptr<QThreadPool> readPool_;
 };
 
 // Runs nothing by itself: a test calls runNext() or runAll(). The work runs on the calling thread,

@@ -40,6 +40,9 @@ void AppDelegate::connectStore(StudioStore& store) {
 
 void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files) {
     if (store_) {
+        // The request comes from outside the event flow (a later start): a slider's key burst still
+        // open is a step made before it, and the import about to start would lock the store.
+        ValueSliderTrack::endOpenBursts();
         if (activate) activate();
         if (!files.empty()) store_->open(files);
         return;
@@ -50,10 +53,14 @@ void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files)
 
 bool AppDelegate::shouldTerminate() {
     if (!store_) return true;
+    // The session manager asks from outside the event flow: a key burst still open is unsaved work.
+    ValueSliderTrack::endOpenBursts();
     if (store_->transport().recording()) {
         store_->stop();
         return false;
     }
+    // An import under way only reads its files: the quit gives it up rather than wait for it.
+    store_->abandonImport();
     return store_->allowDiscard();
 }
 
@@ -66,6 +73,7 @@ bool AppDelegate::windowShouldClose() {
         store_->stop();
         return false;
     }
+    store_->abandonImport();
     if (store_->allowDiscard()) {
         // The quit request that follows passes without asking a second time.
         store_->setDirty(false);

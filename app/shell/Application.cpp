@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocalServer>
 #include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
@@ -160,7 +161,8 @@ int runApplication(int argc, char** argv) {
 
     // What every way out does before it leaves: the window's place kept, the transport stopped, a
     // running batch stopped at its next check and the work already handed to the pools (a save, an
-    // autosave, an export) finished, so no half-written file stays behind. Every way reaches it with
+    // autosave, an export) finished, so no half-written file stays behind; an import still reading
+    // its files is not waited for. Every way reaches it with
     // the unsaved work kept (saved, in the recovery copy, or given up by the person): a second quit
     // signal that waited for that ends the program now, and a later one ends it at once.
     QuitSignals quitSignals;
@@ -200,6 +202,14 @@ int runApplication(int argc, char** argv) {
     studioPtr = nullptr;
     studio.reset();
     tasks.waitForIdle();
+    if (tasks.abandonReads()) {
+        // An import still reading (a decoder may take minutes over a damaged file) is not waited
+        // for: its clips were never part of the project, and everything else is on disk by now.
+        // Leaving past the destructors keeps them from running beside it.
+        QLocalServer::removeServer(instance.socketPath());
+        std::fflush(nullptr);
+        ::_exit(code);
+    }
     return code;
 }
 

@@ -2,9 +2,12 @@
 // (read by ffprobe), and the controller's state around a run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <deque>
+#include <fstream>
 
 #include "model/BplistTestSupport.h"
 #include "model/Localization.h"
@@ -128,7 +131,24 @@ TEST(BatchProcessor, OutputRateFollowsTheInputWithinTheFormat) {
     ASSERT_EQ(report.written.size(), 1u);
     EXPECT_EQ(ffprobe(report.written[0], "sample_rate"), "44100");
     EXPECT_EQ(ffprobe(report.written[0], "duration_ts"), "44100");
-    EXPECT_EQ(BatchProcessor::inputSampleRate(in / "hi.flac"), 96000);
+
+    // Each file is opened once, by the reader: a 70 MB coding history before the sound and 256 MB
+    // of zeros after it (sparse files) keep the file's own rate, and the tail is never read.
+    const fs::path bwf = in / "bwf.wav", tail = writeInput(in / "tail.wav", 44100, ExportFormat::wav16);
+    const auto wav = test::readFile(writeInput(bwf, 96000, ExportFormat::wav16));
+    const auto data = std::search(wav.begin(), wav.end(), "data", "data" + 4);
+    const auto le32 = [](std::uint32_t v) { return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)}; };
+    std::ofstream file(bwf, std::ios::binary);
+    file << "RIFF" << le32(std::uint32_t(wav.size() + (70 << 20))) << std::string(wav.begin() + 8, data) << "bext" << le32(70 << 20);
+    file.seekp(70 << 20, std::ios::cur) << std::string(data, wav.end()) << std::flush;
+    fs::resize_file(tail, fs::file_size(tail) + (std::uintmax_t{256} << 20));
+    job = BatchJob{{bwf, tail}, {}, false, out.path(), ExportFormat::flac};
+    const auto start = std::chrono::steady_clock::now();
+    report = BatchProcessor::run(job, {}, {});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // a tail read takes ~30 s
+    ASSERT_EQ(report.written.size(), 2u) << (report.failures.empty() ? "" : report.failures[0].message);
+    EXPECT_EQ(ffprobe(report.written[0], "sample_rate") + ffprobe(report.written[0], "duration_ts"), "9600096000");
+    EXPECT_EQ(ffprobe(report.written[1], "sample_rate") + ffprobe(report.written[1], "duration_ts"), "4410044100");
 }
 
 TEST(BatchProcessor, NormalizeBringsEachFileToSixteenLUFS) {
