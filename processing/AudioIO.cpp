@@ -63,10 +63,8 @@ struct FrameFree {
     throw StudioError(L("Поддерживаются моно и стерео. Сначала сведите многоканальный файл."));
 }
 [[noreturn]] void failUnsupported() { throw StudioError(L("Этот формат аудио не поддерживается.")); }
-// While a file is opened, a refused allocation means a size its header declares beyond any
-// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory. So does an invalid argument:
-// the MP3 reader's answer to a frame or tag that runs past the end of the file.
-// A system error (an errno code) rather than one about the file's contents.
+// A failure of the system (an errno code) rather than something about the file's contents; see
+// failOpen for the two errno codes that are the latter.
 bool systemError(int code) { return code > -4096 && code != AVERROR(ENOMEM) && code != AVERROR(EINVAL); }
 // The reason in the program's words, never the library's English: a code without a text of the
 // program's own (a codec's private one, such as the AC3 parser's) means damage, or a failure of
@@ -74,6 +72,9 @@ bool systemError(int code) { return code > -4096 && code != AVERROR(ENOMEM) && c
 std::string reason(int code) {
     return ffmpeg::errorText(code, systemError(code) ? L("ошибка ввода-вывода") : L("файл повреждён или не является аудиофайлом"));
 }
+// While a file is opened, a refused allocation means a size its header declares beyond any
+// audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory. So does an invalid argument:
+// the MP3 reader's answer to a frame or tag that runs past the end of the file.
 [[noreturn]] void failOpen(int code) {
     if (code == AVERROR(ENOMEM) || code == AVERROR(EINVAL)) code = AVERROR_INVALIDDATA;
     throw PlatformError(L("Не удалось открыть аудиофайл: {0}", reason(code)));
@@ -757,11 +758,13 @@ public:
         source_.endBeforeZeros();
         check();
     }
-    // The same for a failed read; true when the demuxer has nothing more to read.
+    // The same for a failed read; true when reading is over: the demuxer failed again and again
+    // at the end of the view (one that does so before the end is refused).
     bool readError(int code) {
         error(code, true);
-        if (++failedReads_ > kFailedReads) fail(*held_, inRead_);
-        return source_.exhausted();
+        if (++failedReads_ <= kFailedReads) return false;
+        if (!source_.exhausted()) fail(*held_, inRead_);
+        return true;
     }
     void packetRead() {
         failedReads_ = 0;
