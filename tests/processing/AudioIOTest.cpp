@@ -434,8 +434,7 @@ TEST_F(AudioIOTest, DamageInsideTheStreamIsRefused) {
         const fs::path damaged = writeBytes(std::string("damaged.") + ext, bytes);
         for (const int threads : {1, 4}) {
             const std::string message = test::refusal<PlatformError>([&] { AudioIO::read(damaged, threads); });
-            EXPECT_EQ(message.rfind("Не удалось декодировать аудиофайл: ", 0), 0u) << threads << ": " << message;
-            EXPECT_GT(message.size(), std::string("Не удалось декодировать аудиофайл: ").size());
+            EXPECT_EQ(message, "Не удалось декодировать аудиофайл: файл повреждён или не является аудиофайлом") << threads;
         }
     }
 }
@@ -572,7 +571,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     const fs::path mp3 = sine("-c:a libmp3lame", "s.mp3"), ac3 = sine("-c:a ac3", "s.ac3"), rf64 = sine("-rf64 always", "s.rf64.wav");
     const fs::path wav = sine("-c:a pcm_s16le -map_metadata -1 -fflags +bitexact", "s.wav");
     const auto wb = test::readFile(wav);
-    const std::string w(wb.begin(), wb.end()), fmt = w.substr(12, 24), data = w.substr(36);
+    const std::string w(wb.begin(), wb.end()), fmt = w.substr(12, 24), data = "data" + le32(384003) + w.substr(44) + "abc" + '\0';
     const std::pair<fs::path, std::string> tails[] = {
         {mp3, zeros}, {mp3, "\r\n"}, {mp3, "LYRICSBEGININD0000210LYR00005hello000034LYRICS200"}, {sine("-c:a mp2", "s.mp2"), zeros},
         {ac3, noise}, {sine("-c:a libopus", "s.opus"), std::string(65536, '\0')}, {sine("-c:a aac", "s.aac"), ""},
@@ -581,7 +580,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
         rows.push_back({edited(from, [&](std::string& b) { b += tail; }), from.extension() == ".w64" ? from : fs::path(), ""});
     fs::resize_file(rows[6].file, fs::file_size(rows[6].file) + (std::uintmax_t{256} << 20));
     for (const std::size_t cut : {1, 2, 3, 5, 1001}) rows.push_back({edited(wav, [&](std::string& b) { b.resize(b.size() - cut); }), {}, ""});
-    rows.push_back({writeBytes("stray.wav", "RIFF" + le32(384012) + "WAVE" + fmt + "data" + le32(384003) + w.substr(44) + "abc" + '\0'), {}, ""});
+    rows.push_back({writeBytes("stray.wav", "RIFF" + le32(384012) + "WAVE" + fmt + data), {}, ""});
     {
         std::ofstream late(dir_ / "late.wav", std::ios::binary);
         late << "RIFF" << le32(std::uint32_t(w.size() + (70 << 20) + 8)) << "WAVE" << data << "bext" << le32(70 << 20);
