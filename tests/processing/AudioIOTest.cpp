@@ -568,14 +568,15 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     // between), an RF64 never finished, an odd chunk's pad byte before `data`. Damage inside the
     // stream is still refused, in the program's words (the AC3 parser's own code has no text).
     const std::string noise(reinterpret_cast<const char*>(whiteNoise(256, 7).data()), 1024), zeros(16, '\0');
-    const fs::path mp3 = sine("-c:a libmp3lame", "s.mp3"), ac3 = sine("-c:a ac3", "s.ac3"), rf64 = sine("-rf64 always", "s.rf64.wav");
+    const fs::path mp3 = sine("-c:a libmp3lame", "s.mp3"), ac3 = sine("-c:a ac3", "s.ac3"), opus = sine("-c:a libopus", "s.opus");
+    const fs::path rf64 = sine("-rf64 always", "s.rf64.wav");
     const fs::path wav = sine("-c:a pcm_s16le -map_metadata -1 -fflags +bitexact", "s.wav");
     const auto wb = test::readFile(wav);
     const std::string w(wb.begin(), wb.end()), fmt = w.substr(12, 24), data = "data" + le32(384003) + w.substr(44) + "abc" + '\0';
     const std::pair<fs::path, std::string> tails[] = {
         {mp3, zeros}, {mp3, "\r\n"}, {mp3, "LYRICSBEGININD0000210LYR00005hello000034LYRICS200"}, {sine("-c:a mp2", "s.mp2"), zeros},
-        {ac3, noise}, {sine("-c:a libopus", "s.opus"), std::string(65536, '\0')}, {sine("-c:a aac", "s.aac"), ""},
-        {sine("-c:a pcm_s16le", "s.w64"), "stray"}};
+        {ac3, noise}, {opus, std::string(65536, '\0')}, {sine("-c:a aac", "s.aac"), ""},
+        {sine("-c:a adpcm_ms", "s.w64"), zeros}};
     for (const auto& [from, tail] : tails)  // the ffmpeg program refuses the W64 file
         rows.push_back({edited(from, [&](std::string& b) { b += tail; }), from.extension() == ".w64" ? from : fs::path(), ""});
     fs::resize_file(rows[6].file, fs::file_size(rows[6].file) + (std::uintmax_t{256} << 20));
@@ -591,6 +592,10 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     rows.push_back({writeBytes("pad.wav", "RIFF" + le32(std::uint32_t(w.size() + 14)) + "WAVE" + fmt + "LIST" + le32(5) +
                                               "INFOx" + '\0' + data + "bext" + le32(0x7FFFFF00) + zeros), wav, ""});
     auto inMiddle = [&](std::string& b) { b.replace(b.size() / 2, noise.size(), noise); };
+    rows.push_back({edited(wav, [](std::string& b) { b.resize(47); }), {}, damaged});  // less than a frame
+    // Junk that yields no frame for megabytes is judged damage rather than read on.
+    rows.push_back({edited(opus, [](std::string& b) { b += std::string(8 << 20, '\1'); }), {},
+                    "Не удалось прочитать аудиофайл: файл повреждён или не является аудиофайлом"});
     rows.push_back({edited(mp3, [&](std::string& b) { inMiddle(b), b += zeros; }), {}, damaged});
     rows.push_back({edited(ac3, inMiddle), {}, damaged});
 
