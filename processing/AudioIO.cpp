@@ -759,15 +759,17 @@ public:
         check();
     }
     // The same for a failed read; true when reading is over: the demuxer failed again and again
-    // at the end of the view (one that does so before the end is refused).
+    // without moving on, at the end of the view (before it, the file is refused).
     bool readError(int code) {
         error(code, true);
-        if (++failedReads_ <= kFailedReads) return false;
+        stuck_ = source_.position() == failedAt_ ? stuck_ + 1 : 0;
+        failedAt_ = source_.position();
+        if (stuck_ <= kStuck) return false;
         if (!source_.exhausted()) fail(*held_, inRead_);
         return true;
     }
     void packetRead() {
-        failedReads_ = 0;
+        stuck_ = 0;
         check();
     }
     // A decoded frame that holds samples.
@@ -782,14 +784,15 @@ private:
     }
     [[noreturn]] static void fail(int code, bool inRead) { inRead ? failRead(code) : failDecode(code); }
     static constexpr std::int64_t kWindow = std::int64_t{4} << 20;  // many frames of every codec
-    static constexpr int kFailedReads = 64;
+    static constexpr int kStuck = 64;
 
     SourceView& source_;
     bool sound_ = false;
     std::optional<int> held_;
     bool inRead_ = false;
     std::int64_t at_ = 0;  // where the view's reading stood at the held error
-    int failedReads_ = 0;  // in a row
+    std::int64_t failedAt_ = -1;  // where the view's reading stood at the last failed read
+    int stuck_ = 0;               // failed reads in a row there
 };
 
 thread_local int decoderThreadsUsed = 0;
