@@ -569,8 +569,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     // stream is still refused, in the program's words (the AC3 parser's own code has no text).
     const std::string noise(reinterpret_cast<const char*>(whiteNoise(256, 7).data()), 1024), zeros(16, '\0');
     const fs::path mp3 = sine("-c:a libmp3lame", "s.mp3"), ac3 = sine("-c:a ac3", "s.ac3"), opus = sine("-c:a libopus", "s.opus");
-    const fs::path rf64 = sine("-rf64 always", "s.rf64.wav");
-    const fs::path wav = sine("-c:a pcm_s16le -map_metadata -1 -fflags +bitexact", "s.wav");
+    const fs::path wav = sine("-c:a pcm_s16le -map_metadata -1 -fflags +bitexact", "s.wav"), rf64 = sine("-rf64 always", "s.rf.wav");
     const auto wb = test::readFile(wav);
     const std::string w(wb.begin(), wb.end()), fmt = w.substr(12, 24), data = "data" + le32(384003) + w.substr(44) + "abc" + '\0';
     const std::pair<fs::path, std::string> tails[] = {
@@ -582,11 +581,8 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     fs::resize_file(rows[6].file, fs::file_size(rows[6].file) + (std::uintmax_t{256} << 20));
     for (const std::size_t cut : {1, 2, 3, 5, 1001}) rows.push_back({edited(wav, [&](std::string& b) { b.resize(b.size() - cut); }), {}, ""});
     rows.push_back({writeBytes("stray.wav", "RIFF" + le32(384012) + "WAVE" + fmt + data), {}, ""});
-    {
-        std::ofstream late(dir_ / "late.wav", std::ios::binary);
-        late << "RIFF" << le32(std::uint32_t(w.size() + (70 << 20) + 8)) << "WAVE" << data << "bext" << le32(70 << 20);
-        late.seekp(70 << 20, std::ios::cur) << fmt;
-    }
+    (std::ofstream(dir_ / "late.wav", std::ios::binary) << "RIFF" << le32(std::uint32_t(w.size() + (70 << 20) + 8)) << "WAVE"
+                                                         << data << "bext" << le32(70 << 20)).seekp(70 << 20, std::ios::cur) << fmt;
     rows.push_back({dir_ / "late.wav", wav, ""});
     rows.push_back({edited(rf64, [](std::string& b) { b.replace(28, 8, 8, '\0'); }), rf64, ""});
     rows.push_back({writeBytes("pad.wav", "RIFF" + le32(std::uint32_t(w.size() + 14)) + "WAVE" + fmt + "LIST" + le32(5) +
