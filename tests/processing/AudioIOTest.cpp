@@ -589,9 +589,6 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
                                               "INFOx" + '\0' + data + "bext" + le32(0x7FFFFF00) + zeros), wav, ""});
     auto inMiddle = [&](std::string& b) { b.replace(b.size() / 2, noise.size(), noise); };
     rows.push_back({edited(wav, [](std::string& b) { b.resize(47); }), {}, damaged});  // less than a frame
-    // Junk that yields no frame for megabytes is judged damage rather than read on.
-    rows.push_back({edited(opus, [](std::string& b) { b += std::string(8 << 20, '\1'); }), {},
-                    "Не удалось прочитать аудиофайл: файл повреждён или не является аудиофайлом"});
     rows.push_back({edited(mp3, [&](std::string& b) { inMiddle(b), b += zeros; }), {}, damaged});
     rows.push_back({edited(ac3, inMiddle), {}, damaged});
 
