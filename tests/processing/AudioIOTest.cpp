@@ -564,7 +564,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     };
     const std::string damaged = "Не удалось декодировать аудиофайл: файл повреждён или не является аудиофайлом";
     // What follows the last whole frame: a writer's zeros, line end or Lyrics3 tag, random bytes, a
-    // preallocated file never filled, a partial last frame; `fmt ` after `data` (a 70 MB bext
+    // preallocated file never filled (4 GB), a partial last frame; `fmt ` after `data` (a 70 MB bext
     // between), an RF64 never finished, an odd chunk's pad byte before `data`. Damage inside the
     // stream is still refused, in the program's words (the AC3 parser's own code has no text).
     const std::string noise(reinterpret_cast<const char*>(whiteNoise(256, 7).data()), 1024), zeros(16, '\0');
@@ -578,7 +578,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
         {sine("-c:a adpcm_ms", "s.w64"), zeros}};
     for (const auto& [from, tail] : tails)  // the ffmpeg program refuses the W64 file
         rows.push_back({edited(from, [&](std::string& b) { b += tail; }), from.extension() == ".w64" ? from : fs::path(), ""});
-    fs::resize_file(rows[6].file, fs::file_size(rows[6].file) + (std::uintmax_t{256} << 20));
+    fs::resize_file(rows[6].file, fs::file_size(rows[6].file) + (std::uintmax_t{4} << 30));
     for (const std::size_t cut : {1, 2, 3, 5, 1001}) rows.push_back({edited(wav, [&](std::string& b) { b.resize(b.size() - cut); }), {}, ""});
     rows.push_back({writeBytes("stray.wav", "RIFF" + le32(384012) + "WAVE" + fmt + data), {}, ""});
     (std::ofstream(dir_ / "late.wav", std::ios::binary) << "RIFF" << le32(std::uint32_t(w.size() + (70 << 20) + 8)) << "WAVE"
