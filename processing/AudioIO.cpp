@@ -63,18 +63,27 @@ struct FrameFree {
     throw StudioError(L("Поддерживаются моно и стерео. Сначала сведите многоканальный файл."));
 }
 [[noreturn]] void failUnsupported() { throw StudioError(L("Этот формат аудио не поддерживается.")); }
+// A failure of the system (an errno code) rather than something about the file's contents; see
+// failOpen for the two errno codes that are the latter.
+bool systemError(int code) { return code > -4096 && code != AVERROR(ENOMEM) && code != AVERROR(EINVAL); }
+// The reason in the program's words, never the library's English: a code without a text of the
+// program's own (a codec's private one, such as the AC3 parser's) means damage, or a failure of
+// the system when it is an errno code.
+std::string reason(int code) {
+    return ffmpeg::errorText(code, systemError(code) ? L("ошибка ввода-вывода") : L("файл повреждён или не является аудиофайлом"));
+}
 // While a file is opened, a refused allocation means a size its header declares beyond any
 // audio's (ffmpeg::kMaxAllocation): damage, not a lack of memory. So does an invalid argument:
 // the MP3 reader's answer to a frame or tag that runs past the end of the file.
 [[noreturn]] void failOpen(int code) {
     if (code == AVERROR(ENOMEM) || code == AVERROR(EINVAL)) code = AVERROR_INVALIDDATA;
-    throw PlatformError(L("Не удалось открыть аудиофайл: {0}", ffmpeg::errorText(code)));
+    throw PlatformError(L("Не удалось открыть аудиофайл: {0}", reason(code)));
 }
 [[noreturn]] void failRead(int code) {
-    throw PlatformError(L("Не удалось прочитать аудиофайл: {0}", ffmpeg::errorText(code)));
+    throw PlatformError(L("Не удалось прочитать аудиофайл: {0}", reason(code)));
 }
 [[noreturn]] void failDecode(int code) {
-    throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", ffmpeg::errorText(code)));
+    throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", reason(code)));
 }
 
 // The file as the demuxer sees it, read through a descriptor of our own. For a WAV file (RIFF,
@@ -98,6 +107,7 @@ public:
         }
         end_ = st.st_size;
         scanWave();
+        scanWave64();
         unsigned char h[8];
         if (readAt(0, h, 8) && std::memcmp(h + 4, "ftyp", 4) == 0) scanBoxes(0, end_, 0);
     }
@@ -121,16 +131,32 @@ public:
         return io_;
     }
 
+    // Where the demuxer has read up to.
+    std::int64_t position() const { return position_; }
+    bool exhausted() const { return position_ >= end_; }
+
+    // When nothing but zeros follows what the demuxer has read, the file ends there for it: a
+    // preallocated file never filled is passed at once instead of being searched for frames.
+    void endBeforeZeros() {
+        if (position_ >= end_ || position_ < dataAt_) return;
+        const std::int64_t next = nextNonZero(position_, end_);
+        if (next == end_) end_ = position_;
+        else dataAt_ = next;
+    }
+
 private:
+    static constexpr std::int64_t kZeroBlock = 1 << 20;
+
     static int read(void* opaque, std::uint8_t* buffer, int size) {
         auto& v = *static_cast<SourceView*>(opaque);
         const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
         if (n <= 0) return AVERROR_EOF;
         const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
         if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
-        for (const auto& [tag, code] : v.renamed_) {
-            for (std::int64_t i = std::max(tag, v.position_); i < std::min(tag + 4, v.position_ + got); ++i)
-                buffer[i - v.position_] = static_cast<std::uint8_t>(code[i - tag]);
+        for (const auto& [at, bytes] : v.renamed_) {
+            const auto end = at + static_cast<std::int64_t>(bytes.size());
+            for (std::int64_t i = std::max(at, v.position_); i < std::min(end, v.position_ + got); ++i)
+                buffer[i - v.position_] = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(i - at)]);
         }
         v.position_ += got;
         return static_cast<int>(got);
@@ -168,9 +194,7 @@ private:
             const std::int64_t body = at + 8;
             if (std::memcmp(h, "data", 4) == 0) {
                 // A size of 0 is a stream's: its sound runs to the end of the file.
-                const std::uint64_t length = wide ? wideDataSize.value_or(0) : size;
-                if (length > 0 && length < static_cast<std::uint64_t>(end_ - body))
-                    end_ = body + static_cast<std::int64_t>(length);
+                endWithData(body, wide ? wideDataSize.value_or(0) : size, wide);
                 return;
             }
             if (std::memcmp(h, "ds64", 4) == 0) {
@@ -180,6 +204,84 @@ private:
                 renamed_.emplace_back(at, "JUNK");
             }
             at = body + static_cast<std::int64_t>(size + (size & 1));
+        }
+    }
+
+    // The first position in [from, to) whose byte is not zero, or `to`. Holes of a sparse file
+    // are passed without reading them.
+    std::int64_t nextNonZero(std::int64_t from, std::int64_t to) const {
+        std::vector<unsigned char> block(kZeroBlock);
+        for (std::int64_t at = from; at < to;) {
+            const off_t data = ::lseek(fd_, at, SEEK_DATA);
+            if (data < 0 && errno == ENXIO) return to;  // holes up to the end
+            if (data > at) at = std::min<std::int64_t>(data, to);
+            const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
+            const ssize_t got = n > 0 ? ::pread(fd_, block.data(), n, at) : 0;
+            if (got <= 0) return to;
+            const auto size = static_cast<std::size_t>(got);
+            // All zeros when every byte equals the one before it and the first is zero.
+            if (block[0] != 0 || std::memcmp(block.data(), block.data() + 1, size - 1) != 0)
+                return at + (std::find_if(block.begin(), block.begin() + got, [](unsigned char b) { return b != 0; }) - block.begin());
+            at += got;
+        }
+        return to;
+    }
+
+    static std::string littleEndian(std::uint64_t v, int bytes) {
+        std::string b;
+        for (int i = 0; i < bytes; ++i) b.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+        return b;
+    }
+
+    // At the `data` chunk whose body starts at `body` and states `length` bytes (0: unknown, the
+    // sound runs to the end of the file): the file ends with it. An RF64 file stating 0 in its
+    // ds64 chunk (a recording never finished) is shown with the size of what it holds. A writer
+    // may put the `fmt ` chunk after `data`, where the demuxer finds it: the view then ends
+    // after it, and the chunks in between read as JUNK.
+    void endWithData(std::int64_t body, std::uint64_t length, bool wide) {
+        unsigned char h[8];
+        if (length == 0 || length >= static_cast<std::uint64_t>(end_ - body)) {
+            // The demuxer takes the ds64 chunk only as the first one.
+            if (wide && length == 0 && readAt(12, h, 4) && std::memcmp(h, "ds64", 4) == 0)
+                renamed_.emplace_back(28, littleEndian(static_cast<std::uint64_t>(end_ - body), 8));
+            return;
+        }
+        const std::int64_t dataEnd = body + static_cast<std::int64_t>(length);
+        std::int64_t at = dataEnd + static_cast<std::int64_t>(length & 1);
+        std::vector<std::int64_t> between;
+        for (int chunks = 0; chunks < 64 && readAt(at, h, 8); ++chunks) {
+            const std::uint64_t size = h[4] | h[5] << 8 | h[6] << 16 | std::uint64_t{h[7]} << 24;
+            if (std::memcmp(h, "fmt ", 4) == 0) {
+                if (size > static_cast<std::uint64_t>(end_ - at - 8)) break;
+                for (const std::int64_t junk : between) renamed_.emplace_back(junk, "JUNK");
+                end_ = at + 8 + static_cast<std::int64_t>(size);
+                return;
+            }
+            between.push_back(at);
+            at += 8 + static_cast<std::int64_t>(size + (size & 1));
+        }
+        end_ = dataEnd;
+    }
+
+    // A Wave64 file ends with its data chunk, as a WAV file does (the demuxer reads what follows
+    // as a chunk, and refuses a few stray bytes). Chunks are 16-byte GUIDs and 64-bit sizes that
+    // count their headers, each aligned to 8 bytes.
+    void scanWave64() {
+        static constexpr unsigned char kRiff[16] = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11,
+                                                    0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+        static constexpr unsigned char kData[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+        unsigned char h[24];
+        if (!readAt(0, h, 16) || std::memcmp(h, kRiff, 16) != 0) return;
+        std::int64_t at = 40;
+        for (int chunks = 0; chunks < 1024 && readAt(at, h, 24); ++chunks) {
+            std::uint64_t size = 0;
+            for (int i = 0; i < 8; ++i) size |= std::uint64_t{h[16 + i]} << (8 * i);
+            if (size < 24 || size > static_cast<std::uint64_t>(end_ - at)) return;
+            if (std::memcmp(h, "data", 4) == 0 && std::memcmp(h + 4, kData, 12) == 0) {
+                end_ = at + static_cast<std::int64_t>(size);
+                return;
+            }
+            at += static_cast<std::int64_t>((size + 7) / 8 * 8);
         }
     }
 
@@ -209,7 +311,8 @@ private:
     int fd_;
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
-    std::vector<std::pair<std::int64_t, const char*>> renamed_;  // where a code reads as another
+    std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others
+    std::int64_t dataAt_ = 0;  // a position known to hold a byte other than zero (0: none known)
     AVIOContext* io_ = nullptr;
 };
 
@@ -566,22 +669,13 @@ int vorbisSeek(void* file, ogg_int64_t offset, int whence) {
 }
 long vorbisTell(void* file) { return static_cast<long>(::ftello(static_cast<FILE*>(file))); }
 
-// libvorbisfile's error codes as text (the library has no text of its own).
+// libvorbisfile's error codes in the program's words (the library has no text of its own).
 std::string vorbisErrorText(long code) {
     switch (code) {
-        case OV_HOLE: return "Vorbis: interruption in the data (damaged or missing pages)";
-        case OV_EREAD: return "Vorbis: read error";
-        case OV_EFAULT: return "Vorbis: internal error";
-        case OV_EIMPL: return "Vorbis: feature not implemented";
-        case OV_EINVAL: return "Vorbis: invalid argument";
-        case OV_ENOTVORBIS: return "Vorbis: not Vorbis data";
-        case OV_EBADHEADER: return "Vorbis: invalid header";
-        case OV_EVERSION: return "Vorbis: unsupported version";
-        case OV_ENOTAUDIO: return "Vorbis: not audio data";
-        case OV_EBADPACKET: return "Vorbis: invalid packet";
-        case OV_EBADLINK: return "Vorbis: damaged stream section";
-        case OV_ENOSEEK: return "Vorbis: stream is not seekable";
-        default: return "Vorbis: error " + num::integer(code);
+        case OV_EREAD: return reason(AVERROR(EIO));
+        case OV_EIMPL:
+        case OV_EVERSION: return reason(AVERROR_PATCHWELCOME);
+        default: return reason(AVERROR_INVALIDDATA);
     }
 }
 
@@ -641,6 +735,65 @@ AudioData finished(Collector& collector, const StatedLength& stated) {
     }
     return audio;
 }
+
+// What follows the last whole frame is no damage: bytes a writer left there (zeros, a line end,
+// an MP3's Lyrics3 tag) or the partial last frame of a file cut short. The whole frames before
+// them import, as the ffmpeg program plays them. So an error about the data, once sound has been
+// decoded, is held back: a frame decoded after it shows damage inside the stream, which is
+// refused with that error; the end of the file reached without one makes it the tail. Zeros to
+// the end of the file are not searched for frames, and a tail that yields no frame for kWindow
+// bytes, or that the demuxer does not move through, is refused as damage rather than read on.
+class Tail {
+public:
+    explicit Tail(SourceView& source) : source_(source) {}
+
+    // An error of the decoder, or of the demuxer (`inRead`). Thrown unless it may be the tail's.
+    void error(int code, bool inRead) {
+        if (!sound_ || systemError(code)) fail(code, inRead);
+        if (!held_) {
+            held_ = code;
+            inRead_ = inRead;
+            at_ = source_.position();
+        }
+        source_.endBeforeZeros();
+        check();
+    }
+    // The same for a failed read; true when reading is over: the demuxer failed again and again
+    // without moving on, at the end of the view (before it, the file is refused).
+    bool readError(int code) {
+        error(code, true);
+        stuck_ = source_.position() == failedAt_ ? stuck_ + 1 : 0;
+        failedAt_ = source_.position();
+        if (stuck_ <= kStuck) return false;
+        if (!source_.exhausted()) fail(*held_, inRead_);
+        return true;
+    }
+    void packetRead() {
+        stuck_ = 0;
+        check();
+    }
+    // A decoded frame that holds samples.
+    void sound() {
+        if (held_) fail(*held_, inRead_);
+        sound_ = true;
+    }
+
+private:
+    void check() const {
+        if (held_ && source_.position() - at_ > kWindow) fail(*held_, inRead_);
+    }
+    [[noreturn]] static void fail(int code, bool inRead) { inRead ? failRead(code) : failDecode(code); }
+    static constexpr std::int64_t kWindow = std::int64_t{4} << 20;  // many frames of every codec
+    static constexpr int kStuck = 64;
+
+    SourceView& source_;
+    bool sound_ = false;
+    std::optional<int> held_;
+    bool inRead_ = false;
+    std::int64_t at_ = 0;  // where the view's reading stood at the held error
+    std::int64_t failedAt_ = -1;  // where the view's reading stood at the last failed read
+    int stuck_ = 0;               // failed reads in a row there
+};
 
 thread_local int decoderThreadsUsed = 0;
 
@@ -775,12 +928,17 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     bool trimToStated = stated.trim;
     bool reachedStated = false;
     std::optional<std::int64_t> nextStart;  // where the next frame should start, where times are exact
+    Tail tail(source);
 
+    // Takes the decoded frames; true when it stopped at an error held back as the tail's.
     auto drain = [&]() {
         for (;;) {
             const int r = avcodec_receive_frame(decoder.get(), frame.get());
-            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return;
-            if (r < 0) failDecode(r);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return false;
+            if (r < 0) {
+                tail.error(r, false);
+                return true;
+            }
             const int channels = frame->ch_layout.nb_channels;
             const int rate = frame->sample_rate > 0 ? frame->sample_rate : decoder->sample_rate;
             if (channels >= 3) failMultichannel();
@@ -791,6 +949,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
                 if (nextStart && start > *nextStart + 1) failDecode(AVERROR_INVALIDDATA);
                 nextStart = start + frame->nb_samples;
             }
+            if (frame->nb_samples > 0) tail.sound();
             std::int64_t n = frame->nb_samples;
             if (trimToStated) n = std::min<std::int64_t>(n, stated.sourceFrames - sourceTaken);
             if (n > 0) {
@@ -807,7 +966,11 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
             rc = av_read_frame(format.get(), packet.get());
             if (rc == AVERROR_EOF) break;
             if (rc == AVERROR(EAGAIN)) continue;
-            if (rc < 0) failRead(rc);
+            if (rc < 0) {
+                if (tail.readError(rc)) break;
+                continue;
+            }
+            tail.packetRead();
             if (packet->stream_index == index) {
                 int sent = avcodec_send_packet(decoder.get(), packet.get());
                 if (sent == AVERROR(EAGAIN)) {
@@ -816,7 +979,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
                     sent = avcodec_send_packet(decoder.get(), packet.get());
                 }
                 av_packet_unref(packet.get());
-                if (sent < 0 && sent != AVERROR(EAGAIN)) failDecode(sent);
+                if (sent < 0 && sent != AVERROR(EAGAIN)) tail.error(sent, false);
                 drain();
             } else {
                 av_packet_unref(packet.get());
@@ -824,7 +987,9 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         }
         if (!reachedStated) {
             avcodec_send_packet(decoder.get(), nullptr);
-            drain();
+            // Each held error is one frame's; the frames after it still come.
+            for (int frames = 0; drain() && frames < 1024; ++frames) {
+            }
             // A damaged last frame leaves no later frame to show the gap.
             if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames) failDecode(AVERROR_INVALIDDATA);
         }

@@ -15,7 +15,9 @@ inline constexpr std::int64_t kDecodeAbortFrames = 23'040'000 + kDecodeBlock;
 // Decodes an audio file (any format FFmpeg reads) into 48 kHz stereo of 1 … 23,040,000 frames.
 // A mono file gives the same samples on both channels. Throws StudioError with a finished
 // message for files outside the limits, and PlatformError (a localised lead-in with the
-// library's detail) when the file cannot be opened or read.
+// library's detail) when the file cannot be opened or read. Damage inside the stream is refused;
+// what follows the last whole frame (a tag, stray bytes, zeros, a partial last frame) is not
+// damage, and the whole frames before it are the file's sound.
 AudioData read(const std::filesystem::path& path);
 // The same with the codec allowed up to `decoderThreads` threads for its frames: FLAC in its own
 // files and ALAC in MP4 use them (read(path) gives them up to four), everything else decodes on

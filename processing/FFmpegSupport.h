@@ -22,5 +22,8 @@ inline constexpr std::size_t kMaxAllocation = std::size_t{64} << 20;
 
 // The library's text for an AVERROR code ("Invalid data found when processing input").
 std::string errorText(int code);
+// The same for a person's eyes: a code without a text of the program's own (the library's text is
+// English, and a codec's private codes have none) reads as `otherwise`.
+std::string errorText(int code, const std::string& otherwise);
 
 }  // namespace tessoral::ffmpeg
