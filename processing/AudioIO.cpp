@@ -135,19 +135,14 @@ public:
     void dropTrailingZeros() {
         constexpr std::int64_t kKept = 1 << 20;
         std::vector<unsigned char> block(kZeroBlock);
-        std::int64_t to = end_;
-        while (to > 0) {
+        for (std::int64_t to = dataEnd(); to > 0;) {
             const std::int64_t from = std::max<std::int64_t>(0, to - kZeroBlock);
             const auto n = static_cast<std::size_t>(to - from);
             if (::pread(fd_, block.data(), n, from) != static_cast<ssize_t>(n)) return;
-            if (allZero(block.data(), n)) {
-                to = from;
-                continue;
-            }
-            const auto nonZero = std::find_if(block.rbegin() + static_cast<std::ptrdiff_t>(kZeroBlock - n), block.rend(),
-                                              [](unsigned char b) { return b != 0; });
-            if (nonZero != block.rend()) {
-                end_ = std::min(end_, from + static_cast<std::int64_t>(block.rend() - nonZero) + kKept);
+            if (!allZero(block.data(), n)) {
+                std::size_t last = n;
+                while (block[last - 1] == 0) --last;
+                end_ = std::min(end_, from + static_cast<std::int64_t>(last) + kKept);
                 return;
             }
             to = from;
@@ -176,6 +171,25 @@ public:
 
 private:
     static constexpr std::int64_t kZeroBlock = 1 << 20;
+
+    // Holes of a sparse or preallocated file read as zeros; the scans pass them without reading.
+    // The first position at or after `at` that may hold data (end_ or beyond when none does).
+    std::int64_t skipHole(std::int64_t at) const {
+        const off_t data = ::lseek(fd_, at, SEEK_DATA);
+        if (data >= 0) return std::max<std::int64_t>(data, at);
+        return errno == ENXIO ? std::max(at, end_) : at;
+    }
+    // Where the file's last stretch of data ends (end_ where the system cannot tell).
+    std::int64_t dataEnd() const {
+        std::int64_t end = 0;
+        for (off_t at = 0;;) {
+            const off_t data = ::lseek(fd_, at, SEEK_DATA);
+            if (data < 0) return errno == ENXIO ? std::min(end, end_) : end_;
+            at = ::lseek(fd_, data, SEEK_HOLE);
+            if (at < 0) return end_;
+            end = at;
+        }
+    }
 
     // Compared as memory, which the C library does many bytes at a time.
     static bool allZero(const unsigned char* p, std::size_t n) {
@@ -243,7 +257,7 @@ private:
     // The first position in [from, to) whose byte is not zero, or `to`.
     std::int64_t nextNonZero(std::int64_t from, std::int64_t to) const {
         std::vector<unsigned char> block(kZeroBlock);
-        for (std::int64_t at = from; at < to; at += kZeroBlock) {
+        for (std::int64_t at = skipHole(from); at < to; at = skipHole(at + kZeroBlock)) {
             const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
             const ssize_t got = ::pread(fd_, block.data(), n, at);
             if (got <= 0) return to;
@@ -422,7 +436,7 @@ private:
     // The first position at or after `from` where `pattern` (4 bytes) starts, or end_.
     std::int64_t find(const char* pattern, std::int64_t from) const {
         std::vector<char> block(kZeroBlock + 3);
-        for (std::int64_t at = from; at < end_; at += kZeroBlock) {
+        for (std::int64_t at = skipHole(from); at < end_; at = skipHole(at + kZeroBlock)) {
             const ssize_t got = ::pread(fd_, block.data(), static_cast<std::size_t>(std::min<std::int64_t>(kZeroBlock + 3, end_ - at)), at);
             if (got < 4) return end_;
             if (const void* hit = ::memmem(block.data(), static_cast<std::size_t>(got), pattern, 4))
