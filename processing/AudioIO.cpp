@@ -309,8 +309,6 @@ private:
         }
     }
 
-    // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte),
-    // giving up after 1024 of them: a long run of zeros before the data reads as 8-byte chunks.
     // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte).
     // The chunks between the ones the program uses become one JUNK chunk each run; a run of
     // zeros (8-byte empty chunks to the demuxer) is passed at once. A RIFX file is seen as the
@@ -344,8 +342,9 @@ private:
             if (!used && !unused) unused = at;
             if (used && bigEndian) {
                 renamed_.emplace_back(at + 4, le32(static_cast<std::uint32_t>(size)));
-                if (std::memcmp(h, "fact", 4) == 0 && readAt(body, h, 4))
-                    renamed_.emplace_back(body, le32(static_cast<std::uint32_t>(number(h, 4))));
+                unsigned char frames[4];
+                if (std::memcmp(h, "fact", 4) == 0 && readAt(body, frames, 4))
+                    renamed_.emplace_back(body, le32(static_cast<std::uint32_t>(number(frames, 4))));
             }
             if (std::memcmp(h, "data", 4) == 0) {
                 // A size of 0 is a stream's: its sound runs to the end of the file.
