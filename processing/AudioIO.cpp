@@ -86,7 +86,11 @@ struct FrameFree {
 // by a long run of zeros (a recorder that preallocated its file and never finished it: on a
 // seekable file FFmpeg looks for more chunks after `data`, 8 bytes at a time, for minutes on a
 // gigabyte), and metadata larger than any allocation FFmpeg may make (a BWF coding history of
-// 70 MB, a cover of 72 MB). Every other file is seen as it is.
+// 70 MB, a cover of 72 MB). Likewise an Ogg, CAF, Matroska or WebM file ends where its last page,
+// chunk or segment ends, and a stream of bare codec frames soon after its last byte that is not
+// zero: whatever follows (a preallocated tail, any bytes) is never searched, which the demuxers
+// and libvorbisfile did for seconds to minutes. A RIFX (big-endian WAV) file is seen as the
+// little-endian WAV it would be. Every other file is seen as it is.
 class SourceView {
 public:
     explicit SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
