@@ -369,7 +369,6 @@ private:
             at = body + static_cast<std::int64_t>(size + (size & 1));
         }
         if (unused) junkRun(*unused, std::max(at, *unused + 8));
-        if (bigEndian) unsupported_ = true;  // no data chunk found
     }
 
     // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them.
