@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -94,7 +95,11 @@ std::string reason(int code) {
 // by a long run of zeros (a recorder that preallocated its file and never finished it: on a
 // seekable file FFmpeg looks for more chunks after `data`, 8 bytes at a time, for minutes on a
 // gigabyte), and metadata larger than any allocation FFmpeg may make (a BWF coding history of
-// 70 MB, a cover of 72 MB). Every other file is seen as it is.
+// 70 MB, a cover of 72 MB). Likewise an Ogg, CAF, Matroska or WebM file ends where its last page,
+// chunk or segment ends, and a stream of bare codec frames soon after its last byte that is not
+// zero: whatever follows (a preallocated tail, any bytes) is never searched, which the demuxers
+// and libvorbisfile did for seconds to minutes. A RIFX (big-endian WAV) file is seen as the
+// little-endian WAV it would be. Every other file is seen as it is.
 class SourceView {
 public:
     explicit SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
@@ -110,6 +115,9 @@ public:
         scanWave64();
         unsigned char h[8];
         if (readAt(0, h, 8) && std::memcmp(h + 4, "ftyp", 4) == 0) scanBoxes(0, end_, 0);
+        if (readAt(0, h, 8) && std::memcmp(h, "OggS", 4) == 0) scanOgg();
+        if (readAt(0, h, 8) && std::memcmp(h, "caff", 4) == 0) scanCaf();
+        if (readAt(0, h, 8) && std::memcmp(h, "\x1A\x45\xDF\xA3", 4) == 0) scanMatroska();
     }
     ~SourceView() {
         if (io_) av_freep(&io_->buffer);
@@ -144,8 +152,76 @@ public:
         else dataAt_ = next;
     }
 
+    // A big-endian WAV (RIFX) in a form the program cannot read: refused in its own words.
+    bool unsupported() const { return unsupported_; }
+
+    // For a stream of bare codec frames (MP3, AC3, ADTS, FLAC), which no header bounds: a run of
+    // zeros at the end of the file (a preallocated file never filled) is seen only up to 1 MB,
+    // more than any frame's size and the most that the format probe reads, so what the probe saw
+    // stays inside the view and a frame that ends in zeros stays whole.
+    void dropTrailingZeros() {
+        constexpr std::int64_t kKept = 1 << 20;
+        std::vector<unsigned char> block(kZeroBlock);
+        for (std::int64_t to = dataEnd(); to > 0;) {
+            const std::int64_t from = std::max<std::int64_t>(0, to - kZeroBlock);
+            const auto n = static_cast<std::size_t>(to - from);
+            if (::pread(fd_, block.data(), n, from) != static_cast<ssize_t>(n)) return;
+            if (!allZero(block.data(), n)) {
+                std::size_t last = n;
+                while (block[last - 1] == 0) --last;
+                end_ = std::min(end_, from + static_cast<std::int64_t>(last) + kKept);
+                return;
+            }
+            to = from;
+        }
+    }
+
+    // Read callbacks in the form of stdio's, for a library that reads the view itself.
+    std::size_t readItems(void* buffer, std::size_t size, std::size_t count) {
+        if (size == 0) return 0;
+        std::size_t done = 0;
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        while (done < size * count) {
+            const int got = read(this, out + done, static_cast<int>(std::min<std::size_t>(size * count - done, 1 << 20)));
+            if (got <= 0) break;
+            done += static_cast<std::size_t>(got);
+        }
+        return done / size;
+    }
+    int seekTo(std::int64_t offset, int whence) {
+        const std::int64_t base = whence == SEEK_END ? end_ : whence == SEEK_CUR ? position_ : 0;
+        if (base + offset < 0) return -1;
+        position_ = base + offset;
+        return 0;
+    }
+    std::int64_t tell() const { return position_; }
+
 private:
     static constexpr std::int64_t kZeroBlock = 1 << 20;
+
+    // Holes of a sparse or preallocated file read as zeros; the scans pass them without reading.
+    // The first position at or after `at` that may hold data (end_ or beyond when none does).
+    std::int64_t skipHole(std::int64_t at) const {
+        const off_t data = ::lseek(fd_, at, SEEK_DATA);
+        if (data >= 0) return std::max<std::int64_t>(data, at);
+        return errno == ENXIO ? std::max(at, end_) : at;
+    }
+    // Where the file's last stretch of data ends (end_ where the system cannot tell).
+    std::int64_t dataEnd() const {
+        std::int64_t end = 0;
+        for (off_t at = 0;;) {
+            const off_t data = ::lseek(fd_, at, SEEK_DATA);
+            if (data < 0) return errno == ENXIO ? std::min(end, end_) : end_;
+            at = ::lseek(fd_, data, SEEK_HOLE);
+            if (at < 0) return end_;
+            end = at;
+        }
+    }
+
+    // Compared as memory, which the C library does many bytes at a time.
+    static bool allZero(const unsigned char* p, std::size_t n) {
+        return n == 0 || (p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0);
+    }
 
     static int read(void* opaque, std::uint8_t* buffer, int size) {
         auto& v = *static_cast<SourceView*>(opaque);
@@ -153,6 +229,7 @@ private:
         if (n <= 0) return AVERROR_EOF;
         const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
         if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
+        if (v.swapWidth_ > 1) v.swapSamples(buffer, got);
         for (const auto& [at, bytes] : v.renamed_) {
             const auto end = at + static_cast<std::int64_t>(bytes.size());
             for (std::int64_t i = std::max(at, v.position_); i < std::min(end, v.position_ + got); ++i)
@@ -160,6 +237,24 @@ private:
         }
         v.position_ += got;
         return static_cast<int>(got);
+    }
+
+    // Reverses the byte order of the big-endian samples among the `n` bytes read at position_. A
+    // sample cut by the edge of the buffer is read whole on its own.
+    void swapSamples(std::uint8_t* buffer, std::int64_t n) const {
+        const std::int64_t from = std::max(position_, swapFrom_), to = std::min(position_ + n, swapTo_);
+        const int w = swapWidth_;
+        for (std::int64_t s = swapFrom_ + (from - swapFrom_) / w * w; s < to; s += w) {
+            if (s >= position_ && s + w <= position_ + n) {
+                std::reverse(buffer + (s - position_), buffer + (s - position_ + w));
+                continue;
+            }
+            std::array<std::uint8_t, 8> sample{};
+            if (::pread(fd_, sample.data(), static_cast<std::size_t>(w), s) != w) continue;
+            std::reverse(sample.begin(), sample.begin() + w);
+            for (std::int64_t i = std::max(s, position_); i < std::min(s + w, position_ + n); ++i)
+                buffer[i - position_] = sample[static_cast<std::size_t>(i - s)];
+        }
     }
     // FFmpeg seeks only to absolute positions. It asks for the size at every chunk of a WAV file:
     // answered from what we hold, where the file protocol made a system call for each.
@@ -170,61 +265,132 @@ private:
         return v.position_ = offset;
     }
 
+    // The scans read through a block of the file held here: a walk over many small chunks
+    // makes one system call per block, not one per chunk.
     bool readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
-        return at >= 0 && at + static_cast<std::int64_t>(n) <= end_ &&
-               ::pread(fd_, out, n, at) == static_cast<ssize_t>(n);
+        const auto wanted = static_cast<std::int64_t>(n);
+        if (at < 0 || at + wanted > end_) return false;
+        if (at < cacheAt_ || at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) {
+            cache_.resize(kCacheBlock);
+            const ssize_t got = ::pread(fd_, cache_.data(), cache_.size(), at);
+            cache_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            cacheAt_ = at;
+            if (at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) return false;
+        }
+        std::memcpy(out, cache_.data() + (at - cacheAt_), n);
+        return true;
     }
 
-    // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte),
-    // giving up after 1024 of them: a long run of zeros before the data reads as 8-byte chunks.
+    // The first position in [from, to) whose byte is not zero, or `to`.
+    std::int64_t nextNonZero(std::int64_t from, std::int64_t to) const {
+        std::vector<unsigned char> block(kZeroBlock);
+        for (std::int64_t at = skipHole(from); at < to; at = skipHole(at + kZeroBlock)) {
+            const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
+            const ssize_t got = ::pread(fd_, block.data(), n, at);
+            if (got <= 0) return to;
+            if (allZero(block.data(), static_cast<std::size_t>(got))) continue;
+            const auto nonZero = std::find_if(block.begin(), block.begin() + got, [](unsigned char b) { return b != 0; });
+            if (nonZero != block.begin() + got) return at + (nonZero - block.begin());
+        }
+        return to;
+    }
+
+    // Rewrites the header of the chunk at `at` so that it spans [at, to) and reads as JUNK: the
+    // demuxer steps over a run of chunks the program does not use in one seek. A run longer than
+    // a chunk can be is split.
+    void junkRun(std::int64_t at, std::int64_t to) {
+        constexpr std::int64_t kLongest = 0xFFFFFFF0;
+        while (to - at - 8 > kLongest) {
+            const std::int64_t piece = std::min(kLongest, to - at - 16);
+            renamed_.emplace_back(at, "JUNK" + le32(static_cast<std::uint32_t>(piece)));
+            at += 8 + piece;
+        }
+        renamed_.emplace_back(at, "JUNK" + le32(static_cast<std::uint32_t>(to - at - 8)));
+    }
+    static std::string le32(std::uint32_t v) {
+        return {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char(v >> 24)};
+    }
+
+    // The `fmt ` chunk's body. WAVE_FORMAT_EXTENSIBLE's count of valid bits is set to the bits
+    // each sample takes, so that 24 valid bits in 32-bit slots read as the 32-bit integers they
+    // are (FFmpeg takes them for 24-bit floats). In a RIFX file the fields are turned little-endian
+    // and the samples are swapped as they are read; only integer and float samples are read so.
+    void scanFormat(std::int64_t body, std::uint64_t size, bool bigEndian) {
+        std::array<unsigned char, 24> f{};
+        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, f.size()));
+        if (n < 16 || !readAt(body, f.data(), n)) return;
+        auto field = [&](std::size_t at) { return bigEndian ? f[at] << 8 | f[at + 1] : f[at + 1] << 8 | f[at]; };
+        const int tag = field(0), bits = field(14);
+        if (bigEndian) {
+            if ((tag != 1 && tag != 3) || bits % 8 != 0 || bits < 8 || bits > 64) {
+                unsupported_ = true;
+                return;
+            }
+            std::string fields(reinterpret_cast<const char*>(f.data()), std::min<std::size_t>(n, 18));
+            for (const auto& [at, width] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}})
+                if (at + width <= static_cast<int>(fields.size())) std::reverse(fields.begin() + at, fields.begin() + at + width);
+            renamed_.emplace_back(body, fields);
+            swapWidth_ = bits / 8;
+        } else if (tag == 0xFFFE && n >= 20 && field(18) != bits) {
+            renamed_.emplace_back(body + 18, std::string{char(bits & 0xFF), char(bits >> 8)});
+        }
+    }
+
+    // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte).
+    // The chunks between the ones the program uses become one JUNK chunk each run; a run of
+    // zeros (8-byte empty chunks to the demuxer) is passed at once. A RIFX file is seen as the
+    // little-endian WAV it would be.
     void scanWave() {
         unsigned char h[12];
         if (!readAt(0, h, 12) || std::memcmp(h + 8, "WAVE", 4) != 0) return;
         const bool wide = std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0;
-        if (!wide && std::memcmp(h, "RIFF", 4) != 0) return;
-        auto number = [](const unsigned char* b, int bytes) {  // little-endian
+        const bool bigEndian = std::memcmp(h, "RIFX", 4) == 0;
+        if (!wide && !bigEndian && std::memcmp(h, "RIFF", 4) != 0) return;
+        auto number = [bigEndian](const unsigned char* b, int bytes) {
             std::uint64_t v = 0;
-            for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[i]} << (8 * i);
+            for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[bigEndian ? bytes - 1 - i : i]} << (8 * i);
             return v;
         };
+        if (bigEndian) renamed_.emplace_back(0, "RIFF" + le32(static_cast<std::uint32_t>(number(h + 4, 4))));
         std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
+        std::optional<std::int64_t> unused;         // where the run of unused chunks before `at` starts
         std::int64_t at = 12;
-        for (int chunks = 0; chunks < 1024 && readAt(at, h, 8); ++chunks) {
+        while (readAt(at, h, 8)) {
+            if (std::all_of(h, h + 8, [](unsigned char b) { return b == 0; })) {
+                if (!unused) unused = at;
+                at += (nextNonZero(at, end_) - at) / 8 * 8;
+                if (!readAt(at, h, 8)) break;
+            }
             const std::uint64_t size = number(h + 4, 4);
             const std::int64_t body = at + 8;
+            const bool used = std::memcmp(h, "data", 4) == 0 || std::memcmp(h, "ds64", 4) == 0 ||
+                              std::memcmp(h, "fmt ", 4) == 0 || std::memcmp(h, "fact", 4) == 0;
+            if (used && unused) junkRun(*std::exchange(unused, std::nullopt), at);
+            if (!used && !unused) unused = at;
+            if (used && bigEndian) {
+                renamed_.emplace_back(at + 4, le32(static_cast<std::uint32_t>(size)));
+                unsigned char frames[4];
+                if (std::memcmp(h, "fact", 4) == 0 && readAt(body, frames, 4))
+                    renamed_.emplace_back(body, le32(static_cast<std::uint32_t>(number(frames, 4))));
+            }
             if (std::memcmp(h, "data", 4) == 0) {
                 // A size of 0 is a stream's: its sound runs to the end of the file.
-                endWithData(body, wide ? wideDataSize.value_or(0) : size, wide);
+                const std::uint64_t length = wide ? wideDataSize.value_or(0) : size;
+                if (bigEndian && swapWidth_ == 0) unsupported_ = true;  // no format before the samples
+                swapFrom_ = body;
+                swapTo_ = length > 0 && length < static_cast<std::uint64_t>(end_ - body) ? body + static_cast<std::int64_t>(length) : end_;
+                endWithData(body, length, wide);
                 return;
             }
             if (std::memcmp(h, "ds64", 4) == 0) {
                 unsigned char d[8];
                 if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
-            } else if (std::memcmp(h, "fmt ", 4) != 0 && std::memcmp(h, "fact", 4) != 0) {
-                renamed_.emplace_back(at, "JUNK");
+            } else if (std::memcmp(h, "fmt ", 4) == 0) {
+                scanFormat(body, size, bigEndian);
             }
             at = body + static_cast<std::int64_t>(size + (size & 1));
         }
-    }
-
-    // The first position in [from, to) whose byte is not zero, or `to`. Holes of a sparse file
-    // are passed without reading them.
-    std::int64_t nextNonZero(std::int64_t from, std::int64_t to) const {
-        std::vector<unsigned char> block(kZeroBlock);
-        for (std::int64_t at = from; at < to;) {
-            const off_t data = ::lseek(fd_, at, SEEK_DATA);
-            if (data < 0 && errno == ENXIO) return to;  // holes up to the end
-            if (data > at) at = std::min<std::int64_t>(data, to);
-            const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
-            const ssize_t got = n > 0 ? ::pread(fd_, block.data(), n, at) : 0;
-            if (got <= 0) return to;
-            const auto size = static_cast<std::size_t>(got);
-            // All zeros when every byte equals the one before it and the first is zero.
-            if (block[0] != 0 || std::memcmp(block.data(), block.data() + 1, size - 1) != 0)
-                return at + (std::find_if(block.begin(), block.begin() + got, [](unsigned char b) { return b != 0; }) - block.begin());
-            at += got;
-        }
-        return to;
+        if (unused) junkRun(*unused, std::max(at, *unused + 8));
     }
 
     static std::string littleEndian(std::uint64_t v, int bytes) {
@@ -308,11 +474,115 @@ private:
         }
     }
 
+    // An Ogg file ends with its last page: the view ends there, so that what follows (zeros or any
+    // bytes) is never searched for pages, which libvorbisfile does from the end of the file at
+    // every open. Pages are found as the demuxers find them, by their capture pattern and
+    // checksum, past damage too: damage inside the stream stays inside the view.
+    void scanOgg() {
+        std::vector<unsigned char> page(27 + 255 + 255 * 255);
+        std::int64_t at = 0, last = 0;
+        while (at < end_) {
+            std::size_t length = 0;
+            if (readAt(at, page.data(), 27) && std::memcmp(page.data(), "OggS", 4) == 0 && page[4] == 0 &&
+                readAt(at + 27, page.data() + 27, page[26])) {
+                length = 27 + page[26];
+                for (int i = 0; i < page[26]; ++i) length += page[27 + static_cast<std::size_t>(i)];
+                if (!readAt(at, page.data(), length) || !oggChecksumHolds(page.data(), length)) length = 0;
+            }
+            if (length > 0) {
+                at += static_cast<std::int64_t>(length);
+                last = at;
+            } else {
+                at = find("OggS", at + 1);
+            }
+        }
+        if (last > 0) end_ = last;
+    }
+    static bool oggChecksumHolds(unsigned char* page, std::size_t length) {
+        static const auto table = [] {
+            std::array<std::uint32_t, 256> t{};
+            for (std::uint32_t i = 0; i < 256; ++i) {
+                std::uint32_t r = i << 24;
+                for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
+                t[i] = r;
+            }
+            return t;
+        }();
+        const std::uint32_t stated = std::uint32_t{page[22]} | std::uint32_t{page[23]} << 8 |
+                                     std::uint32_t{page[24]} << 16 | std::uint32_t{page[25]} << 24;
+        std::fill(page + 22, page + 26, 0);
+        std::uint32_t crc = 0;
+        for (std::size_t i = 0; i < length; ++i) crc = crc << 8 ^ table[(crc >> 24) ^ page[i]];
+        return crc == stated;
+    }
+    // The first position at or after `from` where `pattern` (4 bytes) starts, or end_.
+    std::int64_t find(const char* pattern, std::int64_t from) const {
+        std::vector<char> block(kZeroBlock + 3);
+        for (std::int64_t at = skipHole(from); at < end_; at = skipHole(at + kZeroBlock)) {
+            const ssize_t got = ::pread(fd_, block.data(), static_cast<std::size_t>(std::min<std::int64_t>(kZeroBlock + 3, end_ - at)), at);
+            if (got < 4) return end_;
+            if (const void* hit = ::memmem(block.data(), static_cast<std::size_t>(got), pattern, 4))
+                return at + (static_cast<const char*>(hit) - block.data());
+        }
+        return end_;
+    }
+
+    // A CAF file's chunks, 12-byte headers with a big-endian 64-bit size, up to the first header
+    // that is not one (zeros or other bytes after the file's end); a data chunk of unknown size
+    // runs to the end of the file, as does a chunk cut short by it.
+    void scanCaf() {
+        unsigned char h[12];
+        std::int64_t at = 8;
+        while (readAt(at, h, 12) && std::all_of(h, h + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; })) {
+            std::uint64_t size = 0;
+            for (int i = 4; i < 12; ++i) size = size << 8 | h[i];
+            if (size > static_cast<std::uint64_t>(end_ - at - 12)) return;
+            at += 12 + static_cast<std::int64_t>(size);
+        }
+        end_ = at;
+    }
+
+    // A Matroska or WebM file ends with its segment, when the segment states its size.
+    void scanMatroska() {
+        // A variable-length number of 1 to 8 bytes at `at`; for a size, all ones means unknown.
+        auto number = [this](std::int64_t& at, bool isSize) -> std::optional<std::uint64_t> {
+            unsigned char b[8];
+            if (!readAt(at, b, 1) || b[0] == 0) return std::nullopt;
+            int length = 1;
+            while ((b[0] & (0x80 >> (length - 1))) == 0) ++length;
+            if (!readAt(at, b, static_cast<std::size_t>(length))) return std::nullopt;
+            std::uint64_t v = isSize ? b[0] & (0xFF >> length) : b[0];
+            bool unknown = v == (0xFFu >> length);
+            for (int i = 1; i < length; ++i) {
+                v = v << 8 | b[i];
+                unknown = unknown && b[i] == 0xFF;
+            }
+            at += length;
+            if (isSize && unknown) return std::nullopt;
+            return v;
+        };
+        std::int64_t at = 0;
+        for (int element = 0; element < 2; ++element) {
+            const auto id = number(at, false);
+            const auto size = number(at, true);
+            if (!id || !size || *size > static_cast<std::uint64_t>(end_ - at)) return;
+            at += static_cast<std::int64_t>(*size);
+            if (*id == 0x18538067) end_ = at;  // the segment
+        }
+    }
+
     int fd_;
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
     std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others
     std::int64_t dataAt_ = 0;  // a position known to hold a byte other than zero (0: none known)
+    bool unsupported_ = false;
+    int swapWidth_ = 0;  // bytes per sample of a RIFX file's samples in [swapFrom_, swapTo_)
+    std::int64_t swapFrom_ = 0;
+    std::int64_t swapTo_ = 0;
+    static constexpr std::size_t kCacheBlock = 65536;
+    mutable std::vector<unsigned char> cache_;
+    mutable std::int64_t cacheAt_ = 0;
     AVIOContext* io_ = nullptr;
 };
 
@@ -362,6 +632,19 @@ bool channelToFloat(const AVFrame& frame, int channels, int c, int n, float* out
         default:
             return false;
     }
+}
+
+// Sets every sample that is not a number (NaN, an infinity) to silence, as the source holds no
+// sound there; returns how many there were.
+std::int64_t silenceNonFinite(float* x, std::size_t n) {
+    std::int64_t count = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(x[i])) {
+            x[i] = 0.0f;
+            ++count;
+        }
+    }
+    return count;
 }
 
 // Collects decoded samples, resampled to 48 kHz, into the two output channels. A run of frames
@@ -415,6 +698,10 @@ public:
 
     std::int64_t frames() const { return static_cast<std::int64_t>(left_.size()); }
 
+    // Samples that were not numbers, silenced on the way.
+    std::int64_t replaced() const { return replaced_; }
+    void noteReplaced(std::int64_t n) { replaced_ += n; }
+
 private:
     void startRun(int rate, int channels) {
         endRun();
@@ -447,12 +734,16 @@ private:
         afterOutput(before);
     }
 
-    // Mono material inside a stereo signal goes to both channels; then the length check.
+    // Mono material inside a stereo signal goes to both channels; then the length check. Finite
+    // samples whose filtering overflows (near the float range's end) are silenced too.
     void afterOutput(std::size_t before) {
+        replaced_ += silenceNonFinite(left_.data() + before, left_.size() - before);
+        if (channels_ == 2) replaced_ += silenceNonFinite(right_.data() + before, right_.size() - before);
         if (stereo_ && channels_ == 1) right_.insert(right_.end(), left_.begin() + static_cast<std::ptrdiff_t>(before), left_.end());
         if (frames() > kDecodeAbortFrames) throw StudioError(L("Слишком длинный аудиофайл."));
     }
 
+    std::int64_t replaced_ = 0;
     std::vector<float> left_;
     std::vector<float> right_;
     bool stereo_ = false;
@@ -489,6 +780,7 @@ public:
         for (int c = 0; c < channels; ++c) {
             float* out = b.samples[static_cast<std::size_t>(c)].data() + b.frames;
             if (!channelToFloat(frame, channels, c, n, out)) failUnsupported();
+            replaced_ += silenceNonFinite(out, static_cast<std::size_t>(n));
         }
         b.frames += n;
         if (b.frames >= kDecodeBlock) send();
@@ -499,6 +791,7 @@ public:
         for (int c = 0; c < channels; ++c) {
             const auto i = static_cast<std::size_t>(c);
             std::copy(in[i], in[i] + n, b.samples[i].data() + b.frames);
+            replaced_ += silenceNonFinite(b.samples[i].data() + b.frames, static_cast<std::size_t>(n));
         }
         b.frames += n;
         if (b.frames >= kDecodeBlock) send();
@@ -521,6 +814,7 @@ public:
         }
         changed_.notify_all();
         worker_.join();
+        collector_.noteReplaced(replaced_);
         // The resampling side stopped first only when it failed on an earlier block.
         if (consumerFailure_) std::rethrow_exception(consumerFailure_);
         if (failure) std::rethrow_exception(failure);
@@ -609,6 +903,7 @@ private:
     }
 
     Collector& collector_;
+    std::int64_t replaced_ = 0;       // reading side only
     std::unique_ptr<Block> filling_;  // reading side only
     std::mutex lock_;
     std::condition_variable changed_;
@@ -660,14 +955,14 @@ StatedLength statedLength(const AVFormatContext& format, const AVStream& stream,
     return s;
 }
 
-// Read callbacks of libvorbisfile over a file of our own.
-std::size_t vorbisRead(void* buffer, std::size_t size, std::size_t count, void* file) {
-    return std::fread(buffer, size, count, static_cast<FILE*>(file));
+// Read callbacks of libvorbisfile over the file as the view shows it.
+std::size_t vorbisRead(void* buffer, std::size_t size, std::size_t count, void* view) {
+    return static_cast<SourceView*>(view)->readItems(buffer, size, count);
 }
-int vorbisSeek(void* file, ogg_int64_t offset, int whence) {
-    return ::fseeko(static_cast<FILE*>(file), static_cast<off_t>(offset), whence);
+int vorbisSeek(void* view, ogg_int64_t offset, int whence) {
+    return static_cast<SourceView*>(view)->seekTo(offset, whence);
 }
-long vorbisTell(void* file) { return static_cast<long>(::ftello(static_cast<FILE*>(file))); }
+long vorbisTell(void* view) { return static_cast<long>(static_cast<SourceView*>(view)->tell()); }
 
 // libvorbisfile's error codes in the program's words (the library has no text of its own).
 std::string vorbisErrorText(long code) {
@@ -679,22 +974,17 @@ std::string vorbisErrorText(long code) {
     }
 }
 
-struct FileCloser {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-
 // Vorbis in Ogg through libvorbisfile, which delivers every frame up to the length the last page
 // states (FFmpeg's decoders lose up to a block's overlap, 128 frames, at the end of some files).
 // Chained streams may change rate and channel count; damaged data is refused. `statedFrames` is
 // the length the last page states (at the stream's rate; 0 when unknown): a single stream that
 // ends more than one Vorbis block (8192 frames) short of it lost pages that libvorbisfile did not
 // report (damage in the middle can make it see an early end).
-void decodeVorbis(const std::filesystem::path& path, std::int64_t statedFrames, Pipeline& pipeline) {
-    std::unique_ptr<FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file) failOpen(AVERROR(errno));
+void decodeVorbis(SourceView& source, std::int64_t statedFrames, Pipeline& pipeline) {
+    source.seekTo(0, SEEK_SET);
     OggVorbis_File vorbis;
     const ov_callbacks callbacks{vorbisRead, vorbisSeek, nullptr, vorbisTell};
-    const int opened = ov_open_callbacks(file.get(), &vorbis, nullptr, 0, callbacks);
+    const int opened = ov_open_callbacks(&source, &vorbis, nullptr, 0, callbacks);
     // A failed open has cleaned up after itself.
     if (opened < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", vorbisErrorText(opened)));
     struct Clear {
@@ -724,8 +1014,11 @@ void decodeVorbis(const std::filesystem::path& path, std::int64_t statedFrames, 
 }
 
 // 7. and 8.: the decoded signal cut to the clip limit, or the refusal of a file without sound.
+thread_local std::int64_t nonFiniteSilenced = 0;
+
 AudioData finished(Collector& collector, const StatedLength& stated) {
     AudioData audio = collector.finish();
+    nonFiniteSilenced = collector.replaced();
     if (audio.empty()) {
         // A container that states no length and holds nothing is a file of zero frames.
         if (!(stated.expectedFrames > 0.0)) {
@@ -817,11 +1110,14 @@ AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate) {
 
 int lastDecoderThreads() { return decoderThreadsUsed; }
 
+std::int64_t lastSilencedSamples() { return nonFiniteSilenced; }
+
 namespace {
 
 AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
     ffmpeg::setUp();
     decoderThreadsUsed = 0;
+    nonFiniteSilenced = 0;
 
     // 0. Only regular files: opening a FIFO or a device could wait for ever.
     std::error_code statusError;
@@ -833,14 +1129,21 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
 
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
     SourceView source(path);
+    if (source.unsupported()) failUnsupported();
     AVIOContext* io = source.io();
+    const std::string url = "file:" + path.string();  // the name that files it refers to are found beside
+    const AVInputFormat* probed = nullptr;
+    int rc = av_probe_input_buffer2(io, &probed, url.c_str(), nullptr, 0, 0);
+    if (rc < 0) failOpen(rc);
+    for (const char* bare : {"mp3", "ac3", "eac3", "aac", "flac"}) {
+        if (std::strcmp(probed->name, bare) == 0) source.dropTrailingZeros();
+    }
     AVFormatContext* rawFormat = avformat_alloc_context();
     if (!rawFormat) failOpen(AVERROR(ENOMEM));
     rawFormat->pb = io;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const std::string url = "file:" + path.string();  // the name that files it refers to are found beside
-    int rc = avformat_open_input(&rawFormat, url.c_str(), nullptr, &options);
+    rc = avformat_open_input(&rawFormat, url.c_str(), probed, &options);
     av_dict_free(&options);
     if (rc < 0) failOpen(rc);
     std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
@@ -883,7 +1186,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         Collector collector(reserve, ownRate);
         if (rateOut) *rateOut = sourceRate;
         Pipeline pipeline(collector);
-        pipeline.run([&] { decodeVorbis(path, stated.trim ? stated.sourceFrames : 0, pipeline); });
+        pipeline.run([&] { decodeVorbis(source, stated.trim ? stated.sourceFrames : 0, pipeline); });
         return finished(collector, stated);
     }
 

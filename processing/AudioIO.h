@@ -36,4 +36,8 @@ AudioData readAtOwnRate(const std::filesystem::path& path, int& sampleRate);
 // parallel decoding can be seen from it.
 int lastDecoderThreads();
 
+// How many samples the last decoding on the calling thread found that were not numbers (NaN or
+// an infinity, in a float file): each became silence.
+std::int64_t lastSilencedSamples();
+
 }  // namespace tessoral::AudioIO

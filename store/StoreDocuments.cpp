@@ -184,20 +184,27 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
     const auto clips = static_cast<std::int64_t>(session_.tracks.size());
     const auto rows = static_cast<std::int64_t>(session_.lanes.size());
     const std::int64_t room = std::min<std::int64_t>(limits::kMaxClips - clips, limits::kMaxLanes - rows);
-    runLong<std::vector<Track>>(
+    // The clips, and how many samples of theirs were not numbers (silenced by the reader).
+    struct Imported {
+        std::vector<Track> clips;
+        std::int64_t silenced = 0;
+    };
+    runLong<Imported>(
         L("Импорт аудио…"),
         [urls, budget, room, rows] {
             // Whichever limit binds, the message names the row limit.
             if (static_cast<std::int64_t>(urls.size()) > room)
                 throw StudioError(L("Можно добавить до {0} дорожек.", limits::kMaxLanes));
             std::int64_t bytes = budget;
-            std::vector<Track> made;
+            Imported imported;
+            std::vector<Track>& made = imported.clips;
             made.reserve(urls.size());
             for (std::size_t i = 0; i < urls.size(); ++i) {
                 // With several files at once, the message says which one was refused.
                 AudioData audio;
                 try {
                     audio = AudioIO::read(urls[i]);
+                    imported.silenced += AudioIO::lastSilencedSamples();
                 } catch (...) {
                     throw StudioError(L("Файл «{0}» не импортирован: {1}",
                                         UnicodeText::wellFormed(urls[i].filename().native()),
@@ -212,9 +219,10 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
                 clip.color = (rows + static_cast<std::int64_t>(i)) % limits::kPaletteSize;
                 made.push_back(std::move(clip));
             }
-            return made;
+            return imported;
         },
-        [this](std::vector<Track>&& made) {
+        [this](Imported&& imported) {
+            std::vector<Track>& made = imported.clips;
             checkpoint(L("Импорт аудио"));
             const std::optional<Uuid> first = made.empty() ? std::nullopt : std::optional<Uuid>(made.front().id);
             for (Track& clip : made) {
@@ -224,7 +232,9 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
             }
             setSelectedID(first);
             setSelection(std::nullopt);
-            setStatus(L("Добавлено дорожек: {0}", static_cast<std::int64_t>(made.size())));
+            std::string text = L("Добавлено дорожек: {0}", static_cast<std::int64_t>(made.size()));
+            if (imported.silenced > 0) text += L(". Сэмплы, не являющиеся числами, заменены тишиной: {0}", imported.silenced);
+            setStatus(std::move(text));
         },
         [this] { setStatus(L("Импорт не выполнен")); }, TaskPriority::userRead);
 }

@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -611,6 +613,105 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
                 ASSERT_TRUE(audio.left[i / 2] == expected[i] && audio.right[i / 2] == expected[i + 1]) << i / 2;
         }
     }
+}
+
+// Samples in unusual forms and long tails after the sound. Each file imports as the 2 s of sines
+// (lossless ones at 48 kHz to within a 16-bit step of the source's right channel, every sample a
+// number) or is refused in the program's words, in bounded time: the tails are holes of 4 GB and
+// more, which once were searched for minutes (one ends in a page header whose checksum fails).
+// Samples that are not numbers are silenced before resampling, so they do not spread; finite
+// samples that overflow in the resampling are silenced after it.
+TEST_F(AudioIOTest, UnusualSamplesAndLongTailsImportInTime) {
+    const fs::path raw = writeSines(48000, 2, 96000);
+    const auto source = test::readFile(raw);
+    auto bytesOf = [](const fs::path& p) {
+        const auto b = test::readFile(p);
+        return std::string(b.begin(), b.end());
+    };
+    // The samples as the ffmpeg program writes them in a raw form.
+    auto samples = [&](const std::string& form, int rate = 48000) {
+        return bytesOf(encode(raw, "-f f32le -ar 48000 -ac 2", "-ar " + std::to_string(rate) + " -f " + form, "raw"));
+    };
+    auto field = [](std::uint64_t v, int bytes, bool big) {
+        std::string f(static_cast<std::size_t>(bytes), '\0');
+        for (int i = 0; i < bytes; ++i) f[static_cast<std::size_t>(big ? bytes - 1 - i : i)] = char(v >> (8 * i));
+        return f;
+    };
+    // A WAV file (RIFX: big-endian) of 48 kHz stereo around `data`.
+    auto wave = [&](const std::string& name, bool big, int tag, int bits, const std::string& extra, const std::string& data,
+                    int rate = 48000) {
+        const std::string fmt = field(tag, 2, big) + field(2, 2, big) + field(rate, 4, big) + field(rate * bits / 4, 4, big) +
+                                field(bits / 4, 2, big) + field(bits, 2, big) + extra;
+        const std::string body = "WAVEfmt " + field(fmt.size(), 4, big) + fmt + "data" + field(data.size(), 4, big) + data;
+        return writeBytes(name, (big ? "RIFX" : "RIFF") + field(body.size(), 4, big) + body);
+    };
+    std::string slots;  // 24-bit samples in 32-bit slots, low byte zero
+    const std::string s24 = samples("s24le");
+    for (std::size_t i = 0; i < s24.size(); i += 3) slots += '\0' + s24.substr(i, 3);
+    const std::string extensible = field(22, 2, false) + field(24, 2, false) + field(3, 4, false) +
+                                   std::string("\x01\0\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 16);
+    std::string floats = samples("f32le", 44100), huge = floats;
+    for (const auto& [frame, value] : {std::pair{100, NAN}, {200, INFINITY}, {300, -INFINITY}})
+        std::memcpy(&floats[std::size_t(frame) * 8], &value, 4);
+    for (const float value : {FLT_MAX, -FLT_MAX}) std::memcpy(&huge[huge.size() / 2 + (value > 0 ? 0 : 8)], &value, 4);
+    const std::string s16 = samples("s16be");
+    auto tailed = [&](const fs::path& p, int gigabytes = 4) {
+        fs::resize_file(p, fs::file_size(p) + (std::uintmax_t(gigabytes) << 30));
+        return p;
+    };
+    auto codec = [&](const std::string& args, const std::string& name, int gigabytes = 4) {
+        return tailed(sineFile(48000, 2, 96000, args, name), gigabytes);
+    };
+    // A WAV file with 5000 chunks before its data, and one with a hole of 5 GB between `fmt ` and `data`.
+    std::string wav = bytesOf(sineFile(48000, 2, 96000, "-c:a pcm_s16le -map_metadata -1 -fflags +bitexact", "plain.wav"));
+    ASSERT_EQ(wav.substr(36, 4), "data");
+    std::string lists;
+    for (int i = 0; i < 5000; ++i) lists += "LIST" + field(4, 4, false) + "INFO";
+    const fs::path chunks = tailed(writeBytes("chunks.wav", wav.substr(0, 36) + lists + wav.substr(36)));
+    const fs::path gap = writeBytes("gap.wav", wav.substr(0, 36));
+    fs::resize_file(gap, 36 + (std::uintmax_t{5} << 30));
+    std::ofstream(gap, std::ios::binary | std::ios::app) << wav.substr(36);
+    const fs::path ogg = codec("-c:a libvorbis", "tail.ogg");
+    std::ofstream(ogg, std::ios::binary | std::ios::app) << "OggS" << std::string(23, '\0');
+
+    const double exact = 1.0 / 32768, any = 2.0;
+    const std::tuple<fs::path, double, double, std::string> rows[] = {  // file, level and sample tolerances, refusal
+        {wave("24-in-32.wav", false, 0xFFFE, 32, extensible, slots), 0.001, exact, ""},
+        {wave("nan.wav", false, 3, 32, "", floats, 44100), 0.001, any, ""},
+        {wave("rifx-adpcm.wav", true, 2, 16, "", s16), 0.0, 0.0, "Этот формат аудио не поддерживается."},
+        {wave("huge.wav", false, 3, 32, "", huge, 44100), 0.001, any, ""},
+        {wave("rifx.wav", true, 1, 16, "", s16), 0.001, exact, ""},
+        {wave("rifx24.wav", true, 1, 24, "", samples("s24be")), 0.001, exact, ""},
+        {wave("rifx-float.wav", true, 3, 32, "", samples("f32be")), 0.001, exact, ""},
+        {tailed(wave("rifx-tail.wav", true, 1, 16, "", s16)), 0.001, exact, ""}, {chunks, 0.001, exact, ""}, {gap, 0.001, exact, ""},
+        {ogg, 0.05, any, ""}, {codec("-c:a libopus", "tail.opus"), 0.05, any, ""},
+        {codec("-c:a pcm_s16le", "tail.caf"), 0.001, exact, ""}, {codec("-c:a flac", "tail.mka"), 0.001, exact, ""},
+        {codec("-c:a libopus", "tail.webm"), 0.05, any, ""}, {codec("-c:a flac", "tail.flac", 64), 0.001, exact, ""}};
+    for (const auto& [file, tolerance, sampleTolerance, refusal] : rows) {
+        SCOPED_TRACE(file.filename().string());
+        const auto start = std::chrono::steady_clock::now();
+        if (!refusal.empty()) {
+            EXPECT_EQ(messageOf<StudioError>(file), refusal);
+            EXPECT_EQ(AudioIO::lastSilencedSamples(), 0);
+            continue;
+        }
+        const AudioData audio = AudioIO::read(file);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_NEAR(static_cast<double>(audio.frames()), 96000, 1.0);
+        EXPECT_NEAR(measure(audio.right, kFreq[1], 4800, 91200).amplitude, 0.5, tolerance);
+        float worst = 0, x = 0;
+        for (std::size_t i = 0; i < std::min<std::size_t>(audio.right.size(), 96000); ++i) {
+            std::memcpy(&x, &source[i * 8 + 4], 4);
+            worst = std::max(worst, std::fabs(audio.right[i] - x));
+        }
+        EXPECT_LE(worst, sampleTolerance);
+        EXPECT_TRUE(std::all_of(audio.left.begin(), audio.left.end(), [](float v) { return std::isfinite(v); }));
+        if (file.filename() != "huge.wav") EXPECT_EQ(AudioIO::lastSilencedSamples(), file.filename() == "nan.wav" ? 3 : 0);
+        fs::remove(file);
+    }
+    // A CAF file cut short (a copy broken off) imports the frames it holds.
+    const std::string caf = bytesOf(sineFile(48000, 2, 96000, "-c:a pcm_s16le", "whole.caf"));
+    EXPECT_EQ(AudioIO::read(writeBytes("cut.caf", caf.substr(0, caf.find("data") + 16 + 4 * 50000))).frames(), 50000);
 }
 
 // Vorbis decodes every frame up to the length the Ogg stream states, in .ogg and .oga alike:

@@ -2,6 +2,7 @@
 // folder, the written audio checked with ffprobe.
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 
@@ -309,6 +310,17 @@ TEST_F(StoreDocuments, ImportAddsOneRowPerFileAsOneStep) {
     EXPECT_EQ(store->selectedLaneID(), s.lanes[5].id);
     EXPECT_EQ(store->undoNames(), std::vector<std::string>{"Импорт аудио"});
     EXPECT_EQ(store->status(), "Добавлено дорожек: 2");
+    // A float file's samples that are not numbers (NaN, an infinity) import as silence, and the status says so.
+    const float samples[4] = {0.5f, std::nanf(""), INFINITY, -0.5f};  // two stereo frames
+    std::ofstream(fx.home.path() / "nan.wav", std::ios::binary)
+        << std::string("RIFF\x34\0\0\0WAVEfmt \x10\0\0\0\x03\0\x02\0\x80\xBB\0\0\0\xDC\x05\0\x08\0\x20\0data\x10\0\0\0", 44)
+        << std::string(reinterpret_cast<const char*>(samples), sizeof samples);
+    store->open({fx.home.path() / "nan.wav"});
+    fx.tasks.runAll();
+    EXPECT_EQ(store->status(), "Добавлено дорожек: 1. Сэмплы, не являющиеся числами, заменены тишиной: 2");
+    const Track& added = store->session().tracks.back();
+    EXPECT_EQ(std::vector<float>(added.audio.left.begin(), added.audio.left.end()), (std::vector<float>{0.5f, 0.0f}));
+    EXPECT_EQ(std::vector<float>(added.audio.right.begin(), added.audio.right.end()), (std::vector<float>{0.0f, -0.5f}));
 }
 
 TEST_F(StoreDocuments, ImportRefusalsNameTheRowLimit) {
