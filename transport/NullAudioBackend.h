@@ -44,6 +44,10 @@ public:
 
     std::vector<BackendDevice> deviceTable() const override;
     bool refreshDevices() override;
+    // Nothing to scan: the list is the one given. Safe to leave running past the backend.
+    std::function<bool()> scanner() override {
+        return [] { return true; };
+    }
     std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
 
     // Manual mode: runs every started stream's callback for `frames` frames in blocks of at
