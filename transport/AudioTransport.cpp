@@ -215,7 +215,7 @@ void AudioTransport::tick() noexcept {
 void AudioTransport::watch(std::uint64_t cycles) {
     watchedCycles_ = cycles;
     quietTicks_ = 0;
-    quietSince_ = std::chrono::steady_clock::now();
+    quietSince_ = scheduler_.now();
 }
 
 bool AudioTransport::silent(std::uint64_t cycles) {
@@ -223,10 +223,9 @@ bool AudioTransport::silent(std::uint64_t cycles) {
         watch(cycles);
         return false;
     }
-    const auto now = std::chrono::steady_clock::now();
     ++quietTicks_;
     return static_cast<double>(quietTicks_) * kTickSeconds >= kSilentSeconds &&
-           std::chrono::duration<double>(now - quietSince_).count() >= kSilentSeconds;
+           scheduler_.now() - quietSince_ >= kSilentSeconds;
 }
 
 void AudioTransport::tickPlayback() {

@@ -208,7 +208,7 @@ private:
     bool quit_ = false;
 };
 
-NullAudioBackend::NullAudioBackend(Mode mode) : mode_(mode) {}
+NullAudioBackend::NullAudioBackend(Mode mode) : mode_(mode), hold_(std::make_shared<Hold>()) {}
 
 NullAudioBackend::~NullAudioBackend() = default;
 
@@ -227,12 +227,38 @@ std::vector<BackendDevice> NullAudioBackend::deviceTable() const {
     return devices_;
 }
 
+struct NullAudioBackend::Hold {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+    void pass() {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [this] { return !held; });
+    }
+};
+
+void NullAudioBackend::hold(bool held) {
+    {
+        std::lock_guard lock(hold_->mutex);
+        hold_->held = held;
+    }
+    hold_->released.notify_all();
+}
+
+std::function<bool()> NullAudioBackend::scanner() {
+    return [hold = hold_] {
+        hold->pass();
+        return true;
+    };
+}
+
 bool NullAudioBackend::refreshDevices() {
     std::lock_guard lock(mutex_);
     return streams_.empty();
 }
 
 std::unique_ptr<AudioStream> NullAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
+    hold_->pass();
     {
         std::lock_guard lock(mutex_);
         lastRequest_ = request;

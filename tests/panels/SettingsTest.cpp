@@ -167,6 +167,17 @@ TEST_F(SettingsTest, MissingMicrophoneWarnsUntilARefreshFindsIt) {
     EXPECT_EQ(settings.string("input.device.uid"), "usb/Podcast Mic");
 }
 
+TEST_F(SettingsTest, AScanTheSoundServerKeepsWaitingLeavesTheWindowAndTheListsKnown) {
+    backend.hold(true);
+    build();  // the scan waits on its own thread
+    EXPECT_TRUE(view->scanning());
+    EXPECT_EQ(view->outputPicker()->count(), 3);
+    view->refreshButton()->click();  // the known lists meanwhile
+    EXPECT_EQ(view->microphonePicker()->count(), 2);
+    backend.hold(false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->scanning(); }, 10000));
+}
+
 TEST_F(SettingsTest, ExportWritingItsDefaultsBackShowsAtOnce) {
     build();
     prefs.set("export.default.format", std::string("flac"));

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <numbers>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "TransportTestSupport.h"
@@ -16,6 +17,7 @@
 namespace tessoral {
 namespace {
 
+using namespace std::chrono_literals;
 using test::ManualRig;
 using test::ramp;
 
@@ -181,6 +183,38 @@ TEST(AudioTransport, DeviceThatFailsLeavesTheTransportStopped) {
     EXPECT_FALSE(rig.transport.playing());
     EXPECT_EQ(rig.scheduler.activeTimers(), 0);
     EXPECT_EQ(rig.backend.openStreams(), 0);
+}
+
+TEST(AudioTransport, ASoundServerThatDoesNotAnswerOrStopsCallingIsTold) {
+    ManualRig rig;
+    std::vector<std::string> failures;
+    rig.transport.failed = [&](std::exception_ptr e) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const StudioError& error) {
+            failures.push_back(error.message());
+        }
+    };
+    // An opening kept waiting is given up after a second, and its stream closed once it comes.
+    rig.backend.hold(true);
+    EXPECT_THROW(rig.transport.play(ramp(48000), 0.0, false, std::nullopt), SoundServerSilent);
+    EXPECT_FALSE(rig.transport.playing());
+    rig.backend.hold(false);
+    for (int i = 0; i < 5000 && rig.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(rig.backend.openStreams(), 0);
+
+    // Playback whose device stops calling ends with a plain note; one that calls goes on.
+    rig.transport.play(ramp(480000), 0.0, false, std::nullopt);
+    for (int i = 0; i < 40; ++i) {
+        rig.backend.pump(1600);
+        rig.scheduler.advanceBy(AudioTransport::kTickSeconds);
+    }
+    rig.scheduler.advanceBy(AudioTransport::kSilentSeconds - 0.1);
+    EXPECT_TRUE(rig.transport.playing());
+    EXPECT_TRUE(failures.empty());
+    rig.scheduler.advanceBy(0.2);
+    EXPECT_FALSE(rig.transport.playing());
+    EXPECT_EQ(failures, std::vector<std::string>{"Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено."});
 }
 
 TEST(AudioTransport, PlaysOnTheStoredOutputDeviceOrTheDefault) {

@@ -328,7 +328,6 @@ TEST(PulseNullSink, ARecordingLinesUpWithWhatWasHeard) {
     // With a dropout of the project played under the take (a loaded machine; the pulse plugin
     // stamps no output time) what followed was heard late: the take, which says so, holds it where
     // it was heard, never early, and never later than the silence it holds before the click.
-    // Late by no more than the silence the take holds before the click: the starved device's.
     std::int64_t silent = 0;
     for (std::int64_t i = placed.frames.lower; i < click; ++i) silent += std::abs(take.left[static_cast<std::size_t>(i)]) < 0.01f;
     if (dropout) EXPECT_GE(heard, 5.0 - kInTime) << "with a dropout";
