@@ -174,8 +174,10 @@ TEST_F(SettingsTest, AScanTheSoundServerKeepsWaitingLeavesTheWindowAndTheListsKn
     EXPECT_EQ(view->outputPicker()->count(), 3);
     view->refreshButton()->click();  // the known lists meanwhile
     EXPECT_EQ(view->microphonePicker()->count(), 2);
+    backend.setDevices({device(1, "alsa/Built-in", "Встроенный", 2, 2), device(5, "usb/Podcast Mic", "Podcast Mic", 1, 0)});
     backend.hold(false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !view->scanning(); }, 10000));
+    EXPECT_EQ(view->microphonePicker()->count(), 3) << "what the scan found, once it lands";
 }
 
 TEST_F(SettingsTest, ExportWritingItsDefaultsBackShowsAtOnce) {
