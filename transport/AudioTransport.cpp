@@ -214,7 +214,6 @@ void AudioTransport::tick() noexcept {
 
 void AudioTransport::watch(std::uint64_t cycles) {
     watchedCycles_ = cycles;
-    quietTicks_ = 0;
     quietSince_ = scheduler_.now();
 }
 
@@ -223,9 +222,7 @@ bool AudioTransport::silent(std::uint64_t cycles) {
         watch(cycles);
         return false;
     }
-    ++quietTicks_;
-    return static_cast<double>(quietTicks_) * kTickSeconds >= kSilentSeconds &&
-           scheduler_.now() - quietSince_ >= kSilentSeconds;
+    return scheduler_.now() - quietSince_ >= kSilentSeconds;
 }
 
 void AudioTransport::tickPlayback() {

@@ -48,8 +48,8 @@ public:
     static constexpr std::int64_t kMaxMeteredFrames = 144000;
     // At a natural end, the longest wait for the device to play out what it holds.
     static constexpr double kMaxTailSeconds = 1.0;
-    // A stream whose device has not called it for this long, in ticks and on the scheduler's
-    // clock alike, counts as lost with its sound server.
+    // A stream whose device has not called it for this long (on the scheduler's clock) counts as
+    // lost with its sound server.
     static constexpr double kSilentSeconds = 2.5;
 
     // The backend, scheduler and settings must outlive the transport.
@@ -154,9 +154,8 @@ private:
     double start_ = 0.0;
     bool loop_ = false;
     int tailTicks_ = 0;  // ticks since the last frame was handed to the device
-    // The watched stream's last cycle count, the ticks since it changed and the clock then.
+    // The watched stream's last cycle count and the clock when it changed.
     std::uint64_t watchedCycles_ = 0;
-    int quietTicks_ = 0;
     double quietSince_ = 0.0;  // on the scheduler's clock
     // The voice outlives the stream that calls it: declared first, destroyed last; shared with
     // the thread that stops a stream whose device does not stop in time.

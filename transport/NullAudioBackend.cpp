@@ -404,6 +404,11 @@ std::optional<AudioStreamRequest> NullAudioBackend::lastRequest() const {
     return lastRequest_;
 }
 
+int NullAudioBackend::closedStreams() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
 int NullAudioBackend::openStreams() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(streams_.size());
@@ -412,6 +417,7 @@ int NullAudioBackend::openStreams() const {
 void NullAudioBackend::detach(NullAudioStream* stream) {
     std::lock_guard lock(mutex_);
     streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
+    ++closed_;
 }
 
 }  // namespace tessoral

@@ -89,6 +89,8 @@ public:
     // The request of the most recently opened stream.
     std::optional<AudioStreamRequest> lastRequest() const;
     int openStreams() const;
+    // Streams closed so far.
+    int closedStreams() const;
 
 private:
     friend class NullAudioStream;
@@ -106,6 +108,7 @@ private:
     std::optional<std::string> failure_;
     std::optional<AudioStreamRequest> lastRequest_;
     std::vector<NullAudioStream*> streams_;
+    int closed_ = 0;
     std::atomic<std::int64_t> pumped_{0};
     std::shared_ptr<NullInputScript> input_;
     double inputLatency_ = 0.0;
