@@ -204,8 +204,12 @@ TEST(AudioTransport, ASoundServerThatDoesNotAnswerOrStopsCallingIsTold) {
     EXPECT_EQ(rig.backend.closedStreams(), 1);
     EXPECT_EQ(rig.backend.openStreams(), 0);
 
-    // Playback whose device stops calling ends with a plain note; one that calls goes on.
+    // Playback whose device stops calling ends with a plain note; one that calls goes on, and its
+    // watch starts with it (the clock has gone on before).
+    rig.scheduler.advanceBy(AudioTransport::kSilentSeconds + 1.0);
     rig.transport.play(ramp(480000), 0.0, false, std::nullopt);
+    rig.scheduler.advanceBy(AudioTransport::kTickSeconds);
+    EXPECT_TRUE(rig.transport.playing());
     for (int i = 0; i < 40; ++i) {
         rig.backend.pump(1600);
         rig.scheduler.advanceBy(AudioTransport::kTickSeconds);
