@@ -17,6 +17,9 @@ namespace tessoral {
 
 namespace {
 
+// How long the window waits for a stream that stopped calling to stop before leaving it to stop.
+constexpr std::chrono::milliseconds kSilentStopLimit{250};
+
 float peak(const float* samples, std::int64_t from, std::int64_t to) {
     return to > from ? vec::maxMagnitude(samples + from, static_cast<std::size_t>(to - from)) : 0.0f;
 }
@@ -137,8 +140,8 @@ void AudioTransport::endRecording(bool serverLost) {
     if (!recording_) return;
     std::optional<RecordedTake> take;
     std::exception_ptr error;
-    // A device that no longer calls is not waited for.
-    const auto deadline = std::chrono::steady_clock::now() + (serverLost ? std::chrono::seconds(0) : kStreamStopLimit);
+    // A device that no longer calls is hardly waited for.
+    const auto deadline = std::chrono::steady_clock::now() + (serverLost ? kSilentStopLimit : kStreamStopLimit);
     try {
         take = recorder_->stop(deadline);
         take->serverLost = serverLost;
@@ -229,7 +232,7 @@ void AudioTransport::tickPlayback() {
     if (!voice_) return;
     if (silent(voice_->cycles())) {
         // The sound server stopped or went away: the stream is left to stop by itself.
-        teardownPlayback(std::chrono::steady_clock::now());
+        teardownPlayback(std::chrono::steady_clock::now() + kSilentStopLimit);
         stop();
         throw PlatformError(L("Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено."));
     }

@@ -221,6 +221,7 @@ TEST(AudioTransport, ASoundServerThatDoesNotAnswerOrStopsCallingIsTold) {
     rig.scheduler.advanceBy(0.2);
     EXPECT_FALSE(rig.transport.playing());
     EXPECT_EQ(failures, std::vector<std::string>{"Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено."});
+    for (int i = 0; i < 5000 && rig.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);  // one left to stop
 }
 
 TEST(AudioTransport, PlaysOnTheStoredOutputDeviceOrTheDefault) {
