@@ -350,11 +350,10 @@ def ping(display, window, limit=5.0):
     The answer goes where a window manager takes it, the root's substructure redirect (free on this
     display without one), held only while waiting: a window mapped meanwhile is mapped."""
     x, w = ctypes.CDLL(ctypes.util.find_library("X11")), ctypes.c_ulong(int(window))
-    x.XOpenDisplay.restype = ctypes.c_void_p
-    x.XDefaultRootWindow.restype = x.XInternAtom.restype = ctypes.c_ulong
+    x.XOpenDisplay.restype, x.XDefaultRootWindow.restype = ctypes.c_void_p, ctypes.c_ulong
+    x.XInternAtom.restype = ctypes.c_ulong
     d = ctypes.c_void_p(x.XOpenDisplay(display.encode()))
-    event, reply = XClientMessage(type=33, window=w.value, format=32), XClientMessage()
-    event.message_type = x.XInternAtom(d, b"WM_PROTOCOLS", 0)
+    event, reply = XClientMessage(33, 0, 0, None, w.value, x.XInternAtom(d, b"WM_PROTOCOLS", 0), 32), XClientMessage()
     event.data[0], event.data[2] = x.XInternAtom(d, b"_NET_WM_PING", 0), w.value
     x.XSelectInput(d, ctypes.c_ulong(x.XDefaultRootWindow(d)), ctypes.c_long(1 << 19 | 1 << 20))
     sent = time.time()
@@ -460,17 +459,15 @@ def takes_and_signals(p, later):
 
 
 def stopped_and_killed_server(p, later):
-    """The sound server stopped (SIGSTOP): Space from stop, the settings opened and their Refresh
-    each leave the window answering the window manager's ping within a second; Space says that the
-    server does not answer, and a SIGTERM while the settings' device scan waits writes the copy
-    within 5 s and ends the program. Then the server killed (SIGKILL) during a take is told."""
+    """The sound server stopped: Space, the settings and their Refresh leave the window answering
+    the ping within a second, Space says the server does not answer, a SIGTERM while the device scan
+    waits writes the copy within 5 s and ends the program. A server killed during a take is told."""
     server, socket = pulse_source(p.run.scratch, p.run.env)
     copy_files = [os.path.join(p.data, n) for n in ("Recovery.tessoral", "Recovery.plist")]
 
     def answers(window, what):
         took = ping(p.run.env["DISPLAY"], window)
         assert took is not None and took < 1.0, "%s: the window answered after %s s" % (what, took)
-        print("%s: the window answered in %.3f s" % (what, took))
 
     def launch(what):
         process, log = p.run.launch(os.path.join(p.run.scratch, "bed.wav"))
@@ -497,9 +494,7 @@ def stopped_and_killed_server(p, later):
         p.run.xdotool("mousemove", "--window", shown, "120", "865", "click", "1")  # "Обновить список устройств"
         answers(shown, "Refresh, the server stopped")
         process.send_signal(signal.SIGTERM)
-        signalled = time.time()
         e2e.wait_for(lambda: all(map(os.path.exists, copy_files)), "the copy, the server stopped", 5)
-        print("SIGTERM, the server stopped and a scan waiting: the copy %.2f s after" % (time.time() - signalled))
         assert process.wait(timeout=15) == 0 and clip_names(copy_files[0]) == ["bed"]
         list(map(os.remove, copy_files))
         server.send_signal(signal.SIGCONT)
@@ -513,10 +508,8 @@ def stopped_and_killed_server(p, later):
         e2e.wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (server killed)")
         time.sleep(2)
         server.kill()
-        said = e2e.wait_for(lambda: re.search(r"Запись добавлена: [\d:.]+ · звуковой сервер перестал отвечать: "
-                                              r"запись остановлена, в дубле первые [\d:.]+", e2e.text(log)),
-                            "the note of the take (server killed)", 15)
-        print("a take, the server killed: " + said[0])
+        e2e.wait_for(lambda: re.search(r"Запись добавлена: [\d:.]+ · звуковой сервер перестал отвечать: "
+                                       r"запись остановлена, в дубле первые [\d:.]+", e2e.text(log)), "the take's note", 15)
         process.send_signal(signal.SIGTERM)
         assert process.wait(timeout=30) == 0
     finally:
