@@ -128,7 +128,7 @@ TEST_F(StoreRecording, ShortSelectionRecordsPlainAtTheCursorOnANewRow) {
     EXPECT_FALSE(store->transport().recording());
     EXPECT_EQ(store->status(), "Запись добавлена: 00:00.500 · звуковой сервер перестал отвечать: запись остановлена, "
                                "в дубле первые 00:00.500");
-    while (fx.backend.openStreams() > 0) std::this_thread::yield();  // one left to stop by itself
+    for (int i = 0; i < 5000 && fx.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);  // one left to stop
 }
 
 TEST_F(StoreRecording, PreRollBeforeZeroStillKeepsTheTakeFromTheSelection) {
