@@ -9,10 +9,14 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <system_error>
+#include <thread>
 
 #include "model/AppPaths.h"
 #include "model/EnumTraits.h"
@@ -389,8 +393,35 @@ void SettingsView::fillDevicePicker(QComboBox* picker, const std::vector<AudioDe
 }
 
 void SettingsView::refreshDevices() {
+    showDevices();  // the last known lists until the scan lands
+    if (!backend_ || scanLanded_) return;
+    // On a thread of its own, left to itself should the program end first: a sound server that
+    // does not answer keeps a scan waiting for minutes. It holds nothing of this window.
+    auto landed = std::make_shared<std::atomic<bool>>(false);
+    try {
+        std::thread([scan = backend_->scanner(), landed] {
+            scan();  // refused while a stream is open: the lists are read again anyway
+            landed->store(true);
+        }).detach();
+    } catch (const std::system_error&) {
+        return;
+    }
+    scanLanded_ = std::move(landed);
+    if (!scanWatch_) {
+        scanWatch_ = new QTimer(this);
+        scanWatch_->setInterval(100);
+        connect(scanWatch_, &QTimer::timeout, this, [this] {
+            if (!scanLanded_ || !scanLanded_->load()) return;
+            scanLanded_.reset();
+            scanWatch_->stop();
+            showDevices();
+        });
+    }
+    scanWatch_->start();
+}
+
+void SettingsView::showDevices() {
     if (backend_) {
-        backend_->refreshDevices();  // refused while a stream is open: the lists are read again anyway
         inputs_ = AudioDevices::devices(*backend_, AudioDeviceScope::input);
         outputs_ = AudioDevices::devices(*backend_, AudioDeviceScope::output);
     }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 class QSlider;
 
 namespace tessoral {
@@ -48,9 +50,12 @@ public:
     const std::vector<AudioDevice>& inputs() const { return inputs_; }
     const std::vector<AudioDevice>& outputs() const { return outputs_; }
 
-    // Scans the devices again (the backend refuses while a stream is open: the lists are read
-    // again all the same) and fills both pickers.
+    // Fills both pickers from the devices known now and scans the devices again away from the
+    // window (the backend refuses while a stream is open: the lists are read again all the same);
+    // the pickers are filled again when the scan lands. A press while a scan runs starts no other.
     void refreshDevices();
+    // A device scan is under way.
+    bool scanning() const { return scanLanded_ != nullptr; }
     // Shows what the settings hold now.
     void reload();
 
@@ -89,6 +94,7 @@ protected:
 
 private:
     void build(const std::filesystem::path& dataFolder);
+    void showDevices();
     void fillDevicePicker(QComboBox* picker, const std::vector<AudioDevice>& devices, const QString& systemEntry);
     void write(const std::string& key, const QVariant& value);
 
@@ -98,6 +104,9 @@ private:
     QString launchLanguage_;
     std::vector<AudioDevice> inputs_;
     std::vector<AudioDevice> outputs_;
+    // Set by the running scan's thread when it ends; watched by the timer.
+    std::shared_ptr<std::atomic<bool>> scanLanded_;
+    QTimer* scanWatch_ = nullptr;
 
     QComboBox* language_ = nullptr;
     QLabel* languageNote_ = nullptr;

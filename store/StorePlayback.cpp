@@ -8,14 +8,16 @@
 #include "model/VectorOps.h"
 #include "processing/RackRenderer.h"
 #include "store/StudioStore.h"
+#include "transport/AudioDevices.h"
+#include "transport/AudioTransport.h"
 
 namespace tessoral {
 
 namespace {
 
-// A rendered mix and its largest sample magnitude over both channels.
+// A rendered mix, playing on its device, and its largest sample magnitude over both channels.
 struct RenderedMix {
-    AudioData audio;
+    AudioTransport::Prepared output;
     float peak = 0.0f;
 };
 
@@ -31,7 +33,8 @@ float peakOf(const AudioData& audio) {
 void StudioStore::installTransportCallbacks() {
     // The transport is owned by the store and calls back on the main thread only; the store clears
     // these before the transport goes. The recording area installs `recordingFinished` itself.
-    transport_->failed = [this](std::exception_ptr failure) { setError(describe(failure)); };
+    // The status line no longer speaks of playback or a take under way.
+    transport_->failed = [this](std::exception_ptr failure) { reportRecordingFailure(std::move(failure)); };
     transport_->playbackFinished = [this](double position) {
         setCursor(position);
         setStatus(L("Воспроизведение завершено"));
@@ -90,20 +93,26 @@ void StudioStore::playPause() {
         clicks = BeatGrid{tempo, std::clamp<std::int64_t>(session_.beatsPerBar, 1, 16)};
     }
     const bool loop = loop_;
+    const std::string outputUID = defaults().string(AudioDevices::kOutputDeviceKey).value_or("");
 
-    runLong<RenderedMix>(
+    // The device is opened and started on the worker too: a sound server may keep an opening
+    // waiting, and the window must not wait with it.
+    runLong<std::shared_ptr<RenderedMix>>(
         L("Подготовка воспроизведения…"),
-        [source = std::move(source), start, end] {
-            RenderedMix mix;
-            mix.audio = RackRenderer::mix(source, TimeRange{start, end});
-            mix.peak = peakOf(mix.audio);
+        [backend = services_.backend, outputUID, source = std::move(source), start, end, loop, clicks] {
+            auto mix = std::make_shared<RenderedMix>();
+            const AudioData audio = RackRenderer::mix(source, TimeRange{start, end});
+            mix->peak = peakOf(audio);
+            mix->output = AudioTransport::prepare(*backend, outputUID, audio, start, loop, clicks,
+                                                  std::chrono::steady_clock::now() + kStreamOpenLimit);
             return mix;
         },
-        [this, start, loop, clicks](RenderedMix&& mix) {
-            transport_->play(mix.audio, start, loop, clicks);
+        [this](std::shared_ptr<RenderedMix>&& mix) {
+            transport_->play(std::move(mix->output));
             if (transport_->playing())
-                setStatus(mix.peak > 1.0f ? L("Пики выше 0 dB: уменьшите громкость микса") : L("Воспроизведение"));
-        });
+                setStatus(mix->peak > 1.0f ? L("Пики выше 0 dB: уменьшите громкость микса") : L("Воспроизведение"));
+        },
+        [this] { setStatus(error_.value_or("")); });
 }
 
 void StudioStore::seek(double time) {

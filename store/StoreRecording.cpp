@@ -303,6 +303,8 @@ void StudioStore::finishRecording(RecordedTake take) {
         const double lost = std::max(framesToSeconds(take.lostFrames), 0.01);
         status += L(" · потеряно {0} с входного сигнала", num::fixed(lost, 2));
     }
+    if (take.serverLost)
+        status += L(" · звуковой сервер перестал отвечать: запись остановлена, в дубле первые {0}", timeLabel(length));
     if (take.deviceGaps)
         status += L(" · звуковое устройство сообщило о сбое: запись может не совпадать по времени");
     setStatus(std::move(status));

@@ -2,12 +2,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "model/Frames.h"
+#include "model/StudioError.h"
 
 namespace tessoral {
 
@@ -89,6 +91,27 @@ extern const std::chrono::seconds kStreamStopLimit;
 void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee,
                   std::chrono::steady_clock::time_point deadline) noexcept;
 
+// How long the opening of a stream may keep its caller waiting, on a worker and on the main thread,
+// before the sound server counts as not answering (a stopped one keeps an opening waiting 30 s).
+extern const std::chrono::milliseconds kStreamOpenLimit;
+extern const std::chrono::milliseconds kMainThreadOpenLimit;
+
+// A device or sound server that did not answer in time; its message says so.
+class SoundServerSilent final : public PlatformError {
+public:
+    SoundServerSilent();
+};
+
+class AudioBackend;
+
+// Opens a stream for `callback` (and starts it when `start`) on a thread of its own and waits until
+// `deadline` at most. An opening that has not ended by then is left to that thread, which
+// destroys the stream once the device lets it (before it lets go of `callback`), and
+// SoundServerSilent is thrown. Otherwise returns the stream or throws what opening or starting threw.
+std::unique_ptr<AudioStream> openStreamBy(AudioBackend& backend, const AudioStreamRequest& request,
+                                          std::shared_ptr<AudioCallback> callback, bool start,
+                                          std::chrono::steady_clock::time_point deadline);
+
 // The platform's audio devices. Used from the main thread, except that a stream may also be
 // opened, run and destroyed on one worker at a time (a probe of the input: opening may wait on a
 // sound server); every stream it opened must be destroyed before it.
@@ -103,6 +126,17 @@ public:
     // Opens a stream that calls `callback` once started. Throws PlatformError when the
     // device cannot be opened with the request. The callback must outlive the stream.
     virtual std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) = 0;
+
+    // openStream and refreshDevices as functions that may run on any thread and may outlive the
+    // backend, so that an opening or a scan a sound server keeps waiting can be left behind at
+    // the program's end. By default they call this backend, which must then outlive them.
+    using Opener = std::function<std::unique_ptr<AudioStream>(const AudioStreamRequest&, AudioCallback&)>;
+    virtual Opener opener() {
+        return [this](const AudioStreamRequest& request, AudioCallback& callback) { return openStream(request, callback); };
+    }
+    virtual std::function<bool()> scanner() {
+        return [this] { return refreshDevices(); };
+    }
 
     // Whether the program may capture from the input devices. Linux asks no per-program
     // permission: granted unless a backend says otherwise.

@@ -78,6 +78,7 @@ public:
         const std::int64_t n = std::max<std::int64_t>(block.frames, 0);
         const bool hasInput = block.input && block.inputChannels > 0 && block.input[0];
         if (hasInput) ring_->push(block.input, block.inputChannels, n, block.inputTime, block.inputGap);
+        cycles_.fetch_add(1, std::memory_order_relaxed);
         for (int c = 0; c < block.outputChannels; ++c) {
             float* out = block.output[c];
             if (!out) continue;
@@ -91,9 +92,12 @@ public:
         }
     }
 
+    std::uint64_t cycles() const { return cycles_.load(std::memory_order_relaxed); }
+
 private:
     const std::shared_ptr<CaptureRing> ring_;
     const std::optional<float> directLevel_;
+    std::atomic<std::uint64_t> cycles_{0};
 };
 
 // The separate monitor output: the newest captured frames from the monitor ring, or silence for a
@@ -208,15 +212,19 @@ AudioStreamRequest AudioRecorder::checkInput() const {
 void AudioRecorder::probeInput(AudioBackend& backend, const AudioStreamRequest& request) {
     struct Ignore final : AudioCallback {
         void process(const AudioBlock&) noexcept override {}
-    } ignore;
+    };
     try {
-        backend.openStream(request, ignore);  // destroyed at once
+        // Destroyed at once.
+        openStreamBy(backend, request, std::make_shared<Ignore>(), false, std::chrono::steady_clock::now() + kStreamOpenLimit);
+    } catch (const SoundServerSilent&) {
+        throw;
     } catch (const PlatformError&) {
         inputDoesNotStart();
     }
 }
 
-std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, AudioCallback& callback) {
+std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, const std::shared_ptr<AudioCallback>& callback,
+                                                       std::chrono::steady_clock::time_point deadline) {
     AudioStreamRequest request;
     request.outputChannels = 2;
     request.sampleRate = kSampleRate;
@@ -224,17 +232,15 @@ std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, A
     if (const auto id = AudioDevices::deviceID(backend_, uid)) {
         request.outputDevice = id;
         try {
-            auto stream = backend_.openStream(request, callback);
-            stream->start();
-            return stream;
+            return openStreamBy(backend_, request, callback, true, deadline);
+        } catch (const SoundServerSilent&) {
+            throw;
         } catch (const PlatformError&) {
             // The chosen output refused: the default output plays instead.
             request.outputDevice.reset();
         }
     }
-    auto stream = backend_.openStream(request, callback);
-    stream->start();
-    return stream;
+    return openStreamBy(backend_, request, callback, true, deadline);
 }
 
 void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool()>& cancelled) {
@@ -293,10 +299,14 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
                                 .value_or(std::numeric_limits<std::int64_t>::max());
         takeEnd_ = std::min(buffer_->limit(), captureStopFrame_);
         startWorker();
+        // The openings on this (the main) thread wait a second at most, all together.
+        const auto deadline = std::chrono::steady_clock::now() + kMainThreadOpenLimit;
         bool directRuns = direct;
         try {
-            captureStream_ = backend_.openStream(request, *inputCallback_);
+            captureStream_ = openStreamBy(backend_, request, inputCallback_, false, deadline);
             captureStream_->start();
+        } catch (const SoundServerSilent&) {
+            throw;
         } catch (const PlatformError&) {
             captureStream_.reset();
             if (!direct) inputDoesNotStart();
@@ -307,8 +317,10 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             inputCallback_ = std::make_shared<InputCallback>(ring_, std::nullopt);
             request.outputChannels = 0;
             try {
-                captureStream_ = backend_.openStream(request, *inputCallback_);
+                captureStream_ = openStreamBy(backend_, request, inputCallback_, false, deadline);
                 captureStream_->start();
+            } catch (const SoundServerSilent&) {
+                throw;
             } catch (const PlatformError&) {
                 captureStream_.reset();
                 inputDoesNotStart();
@@ -319,7 +331,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         if (setup.monitorLevel && !directRuns) {
             monitorCallback_ = std::make_shared<MonitorCallback>(monitorRing_, level);
             try {
-                monitorStream_ = openOutput(outputUID, *monitorCallback_);
+                monitorStream_ = openOutput(outputUID, monitorCallback_, deadline);
             } catch (const std::exception&) {
                 monitorStream_.reset();  // recording goes on without monitoring
             }
@@ -328,10 +340,12 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         if (setup.playback && setup.playback->frames() > 0) {
             try {
                 overdubCallback_ = std::make_shared<OverdubCallback>(*setup.playback);
-                overdubStream_ = openOutput(outputUID, *overdubCallback_);
+                overdubStream_ = openOutput(outputUID, overdubCallback_, deadline);
                 const double start = captureStream_->time() + kOverdubLeadSeconds;
                 overdubCallback_->schedule(start, overdubStream_->sampleRate());
                 gate_->arm(start);
+            } catch (const SoundServerSilent&) {
+                throw;
             } catch (const std::exception& e) {
                 overdubFailed(describe(e));
             }
@@ -343,6 +357,9 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         origin_ = setup.plan.origin;
         monitoring_ = directRuns || monitorStream_ != nullptr;
         active_ = true;
+    } catch (const SoundServerSilent&) {
+        teardown(std::chrono::steady_clock::now());  // a server that does not answer is not waited for
+        throw;
     } catch (...) {
         teardown();
         throw;
@@ -358,13 +375,15 @@ AudioRecorder::Progress AudioRecorder::tick() {
     p.leftLevel = peaks.left;
     p.rightLevel = peaks.right;
     p.reachedEnd = captured >= buffer_->limit() || captured >= captureStopFrame_;
+    p.cycles = cycles();
     return p;
 }
 
-RecordedTake AudioRecorder::stop() {
+std::uint64_t AudioRecorder::cycles() const { return inputCallback_ ? inputCallback_->cycles() : 0; }
+
+RecordedTake AudioRecorder::stop(std::chrono::steady_clock::time_point deadline) {
     std::shared_ptr<RecordingBuffer> buffer = active_ ? buffer_ : nullptr;
     // Every stream of the recording stops by one deadline.
-    const auto deadline = std::chrono::steady_clock::now() + kStreamStopLimit;
     // The input stops and the capture thread finishes first, so the loss counts are final.
     stopStreamBy(captureStream_, inputCallback_, deadline);
     workerHeld_.store(false);

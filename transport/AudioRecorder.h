@@ -94,7 +94,10 @@ public:
         float leftLevel = 0.0f;
         float rightLevel = 0.0f;
         bool reachedEnd = false;  // the buffer is full or the punch-out frame is reached
+        std::uint64_t cycles = 0;  // see cycles()
     };
+    // The input device's callback cycles so far (one that stopped calling leaves it standing).
+    std::uint64_t cycles() const;
     // The recording tick: position and decaying input peaks. Zeros when no capture runs.
     Progress tick();
 
@@ -102,7 +105,8 @@ public:
     // reported a dropout while the take ran (input) or the overdub played (output). Throws
     // StudioError "Запись не содержит звука. Проверьте выбранный микрофон." when nothing was captured (also
     // when no capture ran).
-    RecordedTake stop();
+    // Streams that have not stopped by `deadline` are left to stop by themselves.
+    RecordedTake stop(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kStreamStopLimit);
 
     // Waits at most `timeout` until the capture thread has handled every captured buffer; true
     // when it has. For tests and shutdown.
@@ -126,7 +130,8 @@ private:
     Device inputDevice(const std::string& uid) const;
     // inputDevice(), refused unless it has a rate and a channel.
     Device usableInput(const std::string& uid) const;
-    std::unique_ptr<AudioStream> openOutput(const std::string& uid, AudioCallback& callback);
+    std::unique_ptr<AudioStream> openOutput(const std::string& uid, const std::shared_ptr<AudioCallback>& callback,
+                                            std::chrono::steady_clock::time_point deadline);
     void startWorker();
     void stopWorker();
     void workerLoop();

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "model/Defaults.h"
+#include "model/Localization.h"
 #include "model/StudioError.h"
 #include "model/VectorOps.h"
 #include "transport/AudioBackend.h"
@@ -15,6 +16,9 @@
 namespace tessoral {
 
 namespace {
+
+// How long the window waits for a stream that stopped calling to stop before leaving it to stop.
+constexpr std::chrono::milliseconds kSilentStopLimit{250};
 
 float peak(const float* samples, std::int64_t from, std::int64_t to) {
     return to > from ? vec::maxMagnitude(samples + from, static_cast<std::size_t>(to - from)) : 0.0f;
@@ -45,22 +49,54 @@ void AudioTransport::play(const AudioData& audio, double start, bool loop, std::
     stop();
     generation_ = Uuid::random();
     if (audio.empty()) return;
-    if (!std::isfinite(start)) start = 0.0;
+    const std::string uid = defaults_.string(AudioDevices::kOutputDeviceKey).value_or("");
+    play(prepare(backend_, uid, audio, start, loop, clicks, std::chrono::steady_clock::now() + kMainThreadOpenLimit));
+}
 
+AudioTransport::Prepared AudioTransport::prepare(AudioBackend& backend, const std::string& outputUID,
+                                                 const AudioData& audio, double start, bool loop,
+                                                 const std::optional<BeatGrid>& clicks,
+                                                 std::chrono::steady_clock::time_point deadline) {
+    Prepared prepared;
+    if (audio.empty()) return prepared;
+    prepared.audio = audio;
+    prepared.start = std::isfinite(start) ? start : 0.0;
+    prepared.loop = loop;
     std::vector<ClickPlacement> placements;
-    if (clicks) placements = MetronomeClicks::placements(*clicks, start, audio.frames());
-    auto voice = std::make_shared<PlaybackVoice>(audio, loop, std::move(placements), generation_);
-    std::unique_ptr<AudioStream> stream = openOutput(*voice);
-    stream->start();  // on failure the stream is closed before the voice goes
+    if (clicks) placements = MetronomeClicks::placements(*clicks, prepared.start, audio.frames());
+    prepared.voice = std::make_shared<PlaybackVoice>(audio, loop, std::move(placements), Uuid::random());
+    AudioStreamRequest request;
+    request.outputChannels = 2;
+    request.sampleRate = kSampleRate;
+    if (const auto id = outputUID.empty() ? std::nullopt : AudioDevices::deviceID(backend, outputUID)) {
+        request.outputDevice = id;
+        try {
+            prepared.stream = openStreamBy(backend, request, prepared.voice, true, deadline);
+            return prepared;
+        } catch (const SoundServerSilent&) {
+            throw;
+        } catch (const PlatformError&) {
+            // The chosen device refused: the default output plays instead.
+            request.outputDevice.reset();
+        }
+    }
+    prepared.stream = openStreamBy(backend, request, prepared.voice, true, deadline);
+    return prepared;
+}
 
-    voice_ = std::move(voice);
-    stream_ = std::move(stream);
-    audio_ = audio;
-    start_ = start;
-    loop_ = loop;
+void AudioTransport::play(Prepared prepared) {
+    stop();
+    if (!prepared.stream || !prepared.voice) return;
+    generation_ = prepared.voice->generation();
+    voice_ = std::move(prepared.voice);
+    stream_ = std::move(prepared.stream);
+    audio_ = std::move(prepared.audio);
+    start_ = prepared.start;
+    loop_ = prepared.loop;
     tailTicks_ = 0;
-    position_ = start;
+    position_ = start_;
     playing_ = true;
+    watch(voice_->cycles());
     resetMeters();
     try {
         timer_ = scheduler_.repeat(kTickSeconds, [this] { tick(); });
@@ -83,6 +119,7 @@ void AudioTransport::record(const RecordingSetup& setup, const std::function<boo
     position_ = std::isfinite(setup.plan.origin) ? setup.plan.origin : 0.0;
     leftLevel_ = rightLevel_ = 0.0f;
     recording_ = true;
+    watch(recorder_->cycles());
     try {
         timer_ = scheduler_.repeat(kTickSeconds, [this] { tick(); });
     } catch (...) {
@@ -97,16 +134,21 @@ void AudioTransport::record(const RecordingSetup& setup, const std::function<boo
     notify();
 }
 
-void AudioTransport::stopRecording() {
+void AudioTransport::stopRecording() { endRecording(false); }
+
+void AudioTransport::endRecording(bool serverLost) {
     if (!recording_) return;
     std::optional<RecordedTake> take;
     std::exception_ptr error;
+    // A device that no longer calls is hardly waited for.
+    const auto deadline = std::chrono::steady_clock::now() + (serverLost ? kSilentStopLimit : kStreamStopLimit);
     try {
-        take = recorder_->stop();
+        take = recorder_->stop(deadline);
+        take->serverLost = serverLost;
     } catch (...) {
         error = std::current_exception();
     }
-    teardownPlayback();
+    teardownPlayback(deadline);
     // Destroying the timer from inside its own tick is allowed.
     timer_.reset();
     recording_ = false;
@@ -129,26 +171,10 @@ void AudioTransport::tickRecording() {
     position_ = progress.position;
     leftLevel_ = progress.leftLevel;
     rightLevel_ = progress.rightLevel;
-    if (progress.reachedEnd) stopRecording();
-}
-
-std::unique_ptr<AudioStream> AudioTransport::openOutput(PlaybackVoice& voice) {
-    AudioStreamRequest request;
-    request.outputChannels = 2;
-    request.sampleRate = kSampleRate;
-    const std::string uid = defaults_.string(AudioDevices::kOutputDeviceKey).value_or("");
-    if (!uid.empty()) {
-        if (const auto id = AudioDevices::deviceID(backend_, uid)) {
-            request.outputDevice = id;
-            try {
-                return backend_.openStream(request, voice);
-            } catch (const PlatformError&) {
-                // The chosen device refused: the default output plays instead.
-                request.outputDevice.reset();
-            }
-        }
-    }
-    return backend_.openStream(request, voice);
+    if (progress.reachedEnd)
+        stopRecording();
+    else if (silent(progress.cycles))
+        endRecording(true);
 }
 
 void AudioTransport::stop() {
@@ -162,9 +188,9 @@ void AudioTransport::stop() {
     notify();
 }
 
-void AudioTransport::teardownPlayback() {
+void AudioTransport::teardownPlayback(std::chrono::steady_clock::time_point deadline) {
     generation_ = Uuid::random();
-    stopStreamBy(stream_, voice_, std::chrono::steady_clock::now() + kStreamStopLimit);
+    stopStreamBy(stream_, voice_, deadline);
     stream_.reset();
     voice_.reset();
     audio_ = AudioData();
@@ -189,8 +215,27 @@ void AudioTransport::tick() noexcept {
     }
 }
 
+void AudioTransport::watch(std::uint64_t cycles) {
+    watchedCycles_ = cycles;
+    quietSince_ = scheduler_.now();
+}
+
+bool AudioTransport::silent(std::uint64_t cycles) {
+    if (cycles != watchedCycles_) {
+        watch(cycles);
+        return false;
+    }
+    return scheduler_.now() - quietSince_ >= kSilentSeconds;
+}
+
 void AudioTransport::tickPlayback() {
     if (!voice_) return;
+    if (silent(voice_->cycles())) {
+        // The sound server stopped or went away: the stream is left to stop by itself.
+        teardownPlayback(std::chrono::steady_clock::now() + kSilentStopLimit);
+        stop();
+        throw PlatformError(L("Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено."));
+    }
     if (!loop_ && voice_->finished() && tailHeard()) {
         finishNaturally(voice_->generation());
         return;

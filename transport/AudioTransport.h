@@ -31,6 +31,16 @@ struct RecordingSetup;
 // on the main thread; only the voice it plays and the capture run on audio threads.
 class AudioTransport {
 public:
+    // A playback opened ahead of play(), possibly on a worker: its voice and the running stream
+    // that plays it (declared after the voice, so it goes first).
+    struct Prepared {
+        AudioData audio;
+        double start = 0.0;
+        bool loop = false;
+        std::shared_ptr<PlaybackVoice> voice;
+        std::unique_ptr<AudioStream> stream;
+    };
+
     static constexpr double kTickSeconds = 1.0 / 30.0;
     // Frames of one tick at 48 kHz, scanned for the peak levels.
     static constexpr std::int64_t kLevelFrames = 1600;
@@ -38,6 +48,9 @@ public:
     static constexpr std::int64_t kMaxMeteredFrames = 144000;
     // At a natural end, the longest wait for the device to play out what it holds.
     static constexpr double kMaxTailSeconds = 1.0;
+    // A stream whose device has not called it for this long (on the scheduler's clock) counts as
+    // lost with its sound server.
+    static constexpr double kSilentSeconds = 2.5;
 
     // The backend, scheduler and settings must outlive the transport.
     AudioTransport(AudioBackend& backend, Scheduler& scheduler, const Defaults& defaults);
@@ -75,6 +88,15 @@ public:
     // the device does not open or start; the transport is then stopped. Audio without frames
     // plays nothing (the transport is left stopped).
     void play(const AudioData& audio, double start, bool loop, std::optional<BeatGrid> clicks);
+    // Opens and starts the output for such a playback, on any thread: the output device chosen
+    // by `outputUID` (the default output when it is unknown or refuses). Throws PlatformError when
+    // no device opens and SoundServerSilent when the sound server does not answer by `deadline`.
+    // Frame 0 of `audio` sounds at once; the voice's generation becomes the transport's at play().
+    static Prepared prepare(AudioBackend& backend, const std::string& outputUID, const AudioData& audio, double start,
+                            bool loop, const std::optional<BeatGrid>& clicks,
+                            std::chrono::steady_clock::time_point deadline);
+    // Stops whatever played and plays what prepare() opened.
+    void play(Prepared prepared);
     // Ends playback at once; safe at any time. A device that does not stop within
     // kStreamStopLimit (a sound server that no longer answers) is left to stop by itself.
     void stop();
@@ -99,11 +121,15 @@ private:
     void tickRecording();
     bool tailHeard();
     void finishNaturally(const Uuid& captured);
-    void teardownPlayback();
+    void teardownPlayback(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kStreamStopLimit);
+    // Whether the callback counted by `cycles` stood still for kSilentSeconds (see there) since
+    // watch() or since the count last moved.
+    bool silent(std::uint64_t cycles);
+    void watch(std::uint64_t cycles);
+    void endRecording(bool serverLost);
     void resetMeters();
     void feedMeters(std::int64_t frame);
     void meterRange(std::int64_t from, std::int64_t to);
-    std::unique_ptr<AudioStream> openOutput(PlaybackVoice& voice);
     void notify();
 
     AudioBackend& backend_;
@@ -128,6 +154,9 @@ private:
     double start_ = 0.0;
     bool loop_ = false;
     int tailTicks_ = 0;  // ticks since the last frame was handed to the device
+    // The watched stream's last cycle count and the clock when it changed.
+    std::uint64_t watchedCycles_ = 0;
+    double quietSince_ = 0.0;  // on the scheduler's clock
     // The voice outlives the stream that calls it: declared first, destroyed last; shared with
     // the thread that stops a stream whose device does not stop in time.
     std::shared_ptr<PlaybackVoice> voice_;

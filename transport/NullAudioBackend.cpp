@@ -208,7 +208,7 @@ private:
     bool quit_ = false;
 };
 
-NullAudioBackend::NullAudioBackend(Mode mode) : mode_(mode) {}
+NullAudioBackend::NullAudioBackend(Mode mode) : mode_(mode), hold_(std::make_shared<Hold>()) {}
 
 NullAudioBackend::~NullAudioBackend() = default;
 
@@ -227,12 +227,38 @@ std::vector<BackendDevice> NullAudioBackend::deviceTable() const {
     return devices_;
 }
 
+struct NullAudioBackend::Hold {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool held = false;
+    void pass() {
+        std::unique_lock lock(mutex);
+        released.wait(lock, [this] { return !held; });
+    }
+};
+
+void NullAudioBackend::hold(bool held) {
+    {
+        std::lock_guard lock(hold_->mutex);
+        hold_->held = held;
+    }
+    hold_->released.notify_all();
+}
+
+std::function<bool()> NullAudioBackend::scanner() {
+    return [hold = hold_] {
+        hold->pass();
+        return true;
+    };
+}
+
 bool NullAudioBackend::refreshDevices() {
     std::lock_guard lock(mutex_);
     return streams_.empty();
 }
 
 std::unique_ptr<AudioStream> NullAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
+    hold_->pass();
     {
         std::lock_guard lock(mutex_);
         lastRequest_ = request;
@@ -378,6 +404,11 @@ std::optional<AudioStreamRequest> NullAudioBackend::lastRequest() const {
     return lastRequest_;
 }
 
+int NullAudioBackend::closedStreams() const {
+    std::lock_guard lock(mutex_);
+    return closed_;
+}
+
 int NullAudioBackend::openStreams() const {
     std::lock_guard lock(mutex_);
     return static_cast<int>(streams_.size());
@@ -386,6 +417,7 @@ int NullAudioBackend::openStreams() const {
 void NullAudioBackend::detach(NullAudioStream* stream) {
     std::lock_guard lock(mutex_);
     streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
+    ++closed_;
 }
 
 }  // namespace tessoral

@@ -41,9 +41,14 @@ public:
     void setDevices(std::vector<BackendDevice> devices);
     // The next openStream() throws a PlatformError with this detail (once).
     void failNextOpen(std::string detail);
+    // While held, every opening and device scan waits, as on a sound server that does not answer.
+    void hold(bool held);
 
     std::vector<BackendDevice> deviceTable() const override;
     bool refreshDevices() override;
+    // Nothing to scan: the list is the one given (waits while held). Safe to leave running past
+    // the backend.
+    std::function<bool()> scanner() override;
     std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
 
     // Manual mode: runs every started stream's callback for `frames` frames in blocks of at
@@ -84,6 +89,8 @@ public:
     // The request of the most recently opened stream.
     std::optional<AudioStreamRequest> lastRequest() const;
     int openStreams() const;
+    // Streams closed so far.
+    int closedStreams() const;
 
 private:
     friend class NullAudioStream;
@@ -94,11 +101,14 @@ private:
     void readHeard(std::int64_t from, std::int64_t frames, float* left, float* right) const noexcept;
 
     const Mode mode_;
+    struct Hold;
+    const std::shared_ptr<Hold> hold_;
     mutable std::mutex mutex_;  // guards the fields below (main thread against paced threads' close)
     std::vector<BackendDevice> devices_;
     std::optional<std::string> failure_;
     std::optional<AudioStreamRequest> lastRequest_;
     std::vector<NullAudioStream*> streams_;
+    int closed_ = 0;
     std::atomic<std::int64_t> pumped_{0};
     std::shared_ptr<NullInputScript> input_;
     double inputLatency_ = 0.0;

@@ -80,6 +80,7 @@ void PlaybackVoice::process(const AudioBlock& block) noexcept {
         if (right) std::fill(right + o, right + n, 0.0f);
     }
     played_.store(cursor_, std::memory_order_release);
+    cycles_.fetch_add(1, std::memory_order_relaxed);
     if (!loop_ && cursor_ >= frames_ && !finished_.load(std::memory_order_relaxed)) {
         // The last frame is the o-th of this cycle: it is heard o frames after the cycle's first.
         const double rest = static_cast<double>(o) / kSampleRate;

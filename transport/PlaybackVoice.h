@@ -61,6 +61,8 @@ public:
     // place in the cycle.
     double finishedCycleEnd() const { return cycleEnd_.load(std::memory_order_acquire); }
     const Uuid& generation() const { return generation_; }
+    // Render cycles so far (a device that stopped calling leaves it standing).
+    std::uint64_t cycles() const { return cycles_.load(std::memory_order_relaxed); }
 
 private:
     void addClicks(std::int64_t from, std::int64_t to, float* left, float* right) const noexcept;
@@ -79,6 +81,7 @@ private:
     std::atomic<bool> finished_{false};
     std::atomic<double> heardEnd_{0.0};  // NaN when the output time was unknown
     std::atomic<double> cycleEnd_{0.0};
+    std::atomic<std::uint64_t> cycles_{0};
 
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
     static_assert(std::atomic<bool>::is_always_lock_free);

@@ -73,16 +73,34 @@ std::string errorDetail(PaError error) {
 
 }  // namespace
 
+// PortAudio's state. Its list of open streams and its device scan are not thread-safe: opening,
+// closing and rescanning take turns. A scan or an opening that a sound server keeps waiting keeps
+// the turn meanwhile, so the device list is read under a lock of its own.
+struct PortAudioBackend::Library {
+    std::recursive_mutex turn;
+    bool initialized = false;  // under turn
+    int openStreams = 0;       // under turn
+    mutable std::mutex listMutex;
+    std::vector<BackendDevice> devices;          // under listMutex
+    std::optional<std::uint32_t> defaultInput;  // under listMutex
+
+    void scan();  // under turn
+    bool refresh();
+    static std::unique_ptr<AudioStream> open(const std::shared_ptr<Library>& self, const AudioStreamRequest& request,
+                                             AudioCallback& callback);
+};
+
 class PortAudioStream final : public AudioStream {
 public:
-    PortAudioStream(PortAudioBackend& backend, AudioCallback& callback) : backend_(backend), callback_(callback) {}
+    PortAudioStream(std::shared_ptr<PortAudioBackend::Library> library, AudioCallback& callback)
+        : library_(std::move(library)), callback_(callback) {}
 
     ~PortAudioStream() override {
-        std::lock_guard lock(backend_.mutex_);
+        std::lock_guard lock(library_->turn);
         if (stream_) {
             Pa_StopStream(stream_);
             Pa_CloseStream(stream_);
-            --backend_.openStreams_;
+            --library_->openStreams;
         }
     }
 
@@ -124,7 +142,7 @@ public:
             stream_ = nullptr;
             throwOpen(error);
         }
-        ++backend_.openStreams_;
+        ++library_->openStreams;
     }
 
     void start() override {
@@ -175,7 +193,7 @@ private:
         return paContinue;
     }
 
-    PortAudioBackend& backend_;
+    const std::shared_ptr<PortAudioBackend::Library> library_;
     AudioCallback& callback_;
     AudioStreamRequest request_;
     PaStream* stream_ = nullptr;
@@ -187,20 +205,23 @@ void PortAudioBackend::silenceLibraryMessages() {
     jack_set_info_function(&silentJack);
 }
 
-PortAudioBackend::PortAudioBackend() {
+PortAudioBackend::PortAudioBackend() : library_(std::make_shared<Library>()) {
     silenceLibraryMessages();
+    std::lock_guard lock(library_->turn);
     QuietStderr quiet;
-    initialized_ = Pa_Initialize() == paNoError;
-    scan();
+    library_->initialized = Pa_Initialize() == paNoError;
+    library_->scan();
 }
 
 PortAudioBackend::~PortAudioBackend() {
-    std::lock_guard lock(mutex_);
-    // A stream left to a device that did not stop is still open: closing the library would wait
-    // for that device too. The process is ending; the system closes it.
-    if (!initialized_ || openStreams_ > 0) return;
+    // A stream left to a device that did not stop is still open, and a scan or an opening may
+    // still wait on a sound server: closing the library would wait for them too. The process is
+    // ending; the system closes it.
+    std::unique_lock lock(library_->turn, std::try_to_lock);
+    if (!lock.owns_lock() || !library_->initialized || library_->openStreams > 0) return;
     QuietStderr quiet;
     Pa_Terminate();
+    library_->initialized = false;
 }
 
 std::vector<std::string> PortAudioBackend::deviceUIDs(
@@ -220,62 +241,84 @@ std::vector<std::string> PortAudioBackend::deviceUIDs(
     return uids;
 }
 
-void PortAudioBackend::scan() {
-    devices_.clear();
-    if (!initialized_) return;
-    const PaDeviceIndex count = Pa_GetDeviceCount();
-    std::vector<std::pair<std::string, std::string>> names;
-    for (PaDeviceIndex i = 0; i < count; ++i) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (!info) continue;
-        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
-        BackendDevice device;
-        device.id = static_cast<std::uint32_t>(i);
-        device.name = info->name ? info->name : "";
-        device.inputChannels = std::max(info->maxInputChannels, 0);
-        device.outputChannels = std::max(info->maxOutputChannels, 0);
-        device.defaultSampleRate = info->defaultSampleRate;
-        names.emplace_back(host && host->name ? host->name : "", device.name);
-        devices_.push_back(std::move(device));
+void PortAudioBackend::Library::scan() {
+    std::vector<BackendDevice> found;
+    std::optional<std::uint32_t> input;
+    if (initialized) {
+        const PaDeviceIndex count = Pa_GetDeviceCount();
+        std::vector<std::pair<std::string, std::string>> names;
+        for (PaDeviceIndex i = 0; i < count; ++i) {
+            const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
+            if (!info) continue;
+            const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
+            BackendDevice device;
+            device.id = static_cast<std::uint32_t>(i);
+            device.name = info->name ? info->name : "";
+            device.inputChannels = std::max(info->maxInputChannels, 0);
+            device.outputChannels = std::max(info->maxOutputChannels, 0);
+            device.defaultSampleRate = info->defaultSampleRate;
+            names.emplace_back(host && host->name ? host->name : "", device.name);
+            found.push_back(std::move(device));
+        }
+        const std::vector<std::string> uids = deviceUIDs(names);
+        for (std::size_t i = 0; i < found.size(); ++i) found[i].uid = uids[i];
+        const PaDeviceIndex index = Pa_GetDefaultInputDevice();
+        if (index != paNoDevice && index >= 0) input = static_cast<std::uint32_t>(index);
     }
-    const std::vector<std::string> uids = deviceUIDs(names);
-    for (std::size_t i = 0; i < devices_.size(); ++i) devices_[i].uid = uids[i];
+    std::lock_guard lock(listMutex);
+    devices = std::move(found);
+    defaultInput = input;
 }
 
-std::vector<BackendDevice> PortAudioBackend::deviceTable() const {
-    std::lock_guard lock(mutex_);
-    return devices_;
-}
-
-bool PortAudioBackend::refreshDevices() {
-    std::lock_guard lock(mutex_);
-    if (openStreams_ > 0) return false;
+bool PortAudioBackend::Library::refresh() {
+    std::lock_guard lock(turn);
+    if (openStreams > 0) return false;
     QuietStderr quiet;
-    if (initialized_) Pa_Terminate();
-    initialized_ = Pa_Initialize() == paNoError;
+    if (initialized) Pa_Terminate();
+    initialized = Pa_Initialize() == paNoError;
     scan();
     return true;
 }
 
+std::unique_ptr<AudioStream> PortAudioBackend::Library::open(const std::shared_ptr<Library>& self,
+                                                             const AudioStreamRequest& request, AudioCallback& callback) {
+    std::lock_guard lock(self->turn);
+    if (!self->initialized) throwOpen(paNotInitialized);
+    auto stream = std::make_unique<PortAudioStream>(self, callback);
+    stream->open(request);
+    return stream;
+}
+
+std::vector<BackendDevice> PortAudioBackend::deviceTable() const {
+    std::lock_guard lock(library_->listMutex);
+    return library_->devices;
+}
+
+bool PortAudioBackend::refreshDevices() { return library_->refresh(); }
+
 bool PortAudioBackend::hasOutputDevice() const {
-    std::lock_guard lock(mutex_);
-    return std::any_of(devices_.begin(), devices_.end(), [](const BackendDevice& d) { return d.outputChannels > 0; });
+    std::lock_guard lock(library_->listMutex);
+    return std::any_of(library_->devices.begin(), library_->devices.end(),
+                       [](const BackendDevice& d) { return d.outputChannels > 0; });
 }
 
 std::optional<std::uint32_t> PortAudioBackend::defaultInputDevice() const {
-    std::lock_guard lock(mutex_);
-    if (!initialized_) return std::nullopt;
-    const PaDeviceIndex index = Pa_GetDefaultInputDevice();
-    if (index == paNoDevice || index < 0) return std::nullopt;
-    return static_cast<std::uint32_t>(index);
+    std::lock_guard lock(library_->listMutex);
+    return library_->defaultInput;
 }
 
 std::unique_ptr<AudioStream> PortAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
-    std::lock_guard lock(mutex_);
-    if (!initialized_) throwOpen(paNotInitialized);
-    auto stream = std::make_unique<PortAudioStream>(*this, callback);
-    stream->open(request);
-    return stream;
+    return Library::open(library_, request, callback);
+}
+
+AudioBackend::Opener PortAudioBackend::opener() {
+    return [library = library_](const AudioStreamRequest& request, AudioCallback& callback) {
+        return Library::open(library, request, callback);
+    };
+}
+
+std::function<bool()> PortAudioBackend::scanner() {
+    return [library = library_] { return library->refresh(); };
 }
 
 }  // namespace tessoral

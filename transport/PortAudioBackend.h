@@ -28,6 +28,10 @@ public:
     bool refreshDevices() override;
     std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
     std::optional<std::uint32_t> defaultInputDevice() const override;
+    // Hold the library's state, not the backend: an opening or a scan left waiting on a sound
+    // server ends by itself after the backend is gone, and the library is then left open.
+    Opener opener() override;
+    std::function<bool()> scanner() override;
 
     bool hasOutputDevice() const;
 
@@ -38,16 +42,10 @@ public:
     // Installs the silent ALSA and JACK error handlers (done by the constructor; idempotent).
     static void silenceLibraryMessages();
 
-private:
-    friend class PortAudioStream;
-    void scan();
+    struct Library;
 
-    // PortAudio's list of open streams and its device scan are not thread-safe: opening, closing
-    // and rescanning take turns (a probe opens an input on a worker).
-    mutable std::recursive_mutex mutex_;
-    bool initialized_ = false;
-    int openStreams_ = 0;
-    std::vector<BackendDevice> devices_;
+private:
+    std::shared_ptr<Library> library_;
 };
 
 }  // namespace tessoral

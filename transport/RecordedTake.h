@@ -15,6 +15,8 @@ struct RecordedTake {
     // The input or the overdub device reported a dropout while the take ran: the take may be
     // out of time with what was heard.
     bool deviceGaps = false;
+    // The input stopped delivering (its sound server stopped or went away): the take ends there.
+    bool serverLost = false;
 };
 
 }  // namespace tessoral

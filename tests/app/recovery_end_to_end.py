@@ -47,6 +47,8 @@ and the program ends by itself.
 Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
 import array
+import ctypes
+import ctypes.util
 import glob
 import importlib.util
 import math
@@ -337,6 +339,39 @@ def pulse_source(folder, env):
     return server, socket
 
 
+class XClientMessage(ctypes.Structure):  # an XEvent (24 longs) holding a ClientMessage
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
+                ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
+
+
+def ping(display, window, limit=5.0):
+    """Seconds until `window` answers the window manager's liveness check (_NET_WM_PING), or None.
+    The answer goes where a window manager takes it, the root's substructure redirect (free on this
+    display without one), held only while waiting: a window mapped meanwhile is mapped."""
+    x, w = ctypes.CDLL(ctypes.util.find_library("X11")), ctypes.c_ulong(int(window))
+    x.XOpenDisplay.restype, x.XDefaultRootWindow.restype = ctypes.c_void_p, ctypes.c_ulong
+    x.XInternAtom.restype = ctypes.c_ulong
+    d = ctypes.c_void_p(x.XOpenDisplay(display.encode()))
+    event, reply = XClientMessage(33, 0, 0, None, w.value, x.XInternAtom(d, b"WM_PROTOCOLS", 0), 32), XClientMessage()
+    event.data[0], event.data[2] = x.XInternAtom(d, b"_NET_WM_PING", 0), w.value
+    x.XSelectInput(d, ctypes.c_ulong(x.XDefaultRootWindow(d)), ctypes.c_long(1 << 19 | 1 << 20))
+    sent = time.time()
+    x.XSendEvent(d, w, 0, ctypes.c_long(0), ctypes.byref(event))
+    x.XFlush(d)
+    try:
+        while time.time() - sent < limit:
+            while x.XPending(d):
+                x.XNextEvent(d, ctypes.byref(reply))
+                if reply.type == 20:  # MapRequest: its window is where a ClientMessage has its type
+                    x.XMapWindow(d, ctypes.c_ulong(reply.message_type))
+                elif reply.type == 33 and reply.data[0] == event.data[0]:
+                    return time.time() - sent
+            time.sleep(0.002)
+    finally:
+        x.XCloseDisplay(d)
+
+
 def take(project):
     """The recorded clip of `project`: its length in seconds and its peak."""
     with open(project, "rb") as f:
@@ -417,6 +452,66 @@ def takes_and_signals(p, later):
             p.key(window, "ctrl+q")
             assert r.wait(timeout=e2e.LIMIT) == 0
             print("%s during a take: the take of %.3f s in the copy and back" % (what, length))
+    finally:
+        server.send_signal(signal.SIGCONT)
+        server.terminate()
+        server.wait()
+
+
+def stopped_and_killed_server(p, later):
+    """The sound server stopped: Space, the settings and their Refresh leave the window answering
+    the ping within a second, Space says the server does not answer, a SIGTERM while the device scan
+    waits writes the copy within 5 s and ends the program. A server killed during a take is told."""
+    server, socket = pulse_source(p.run.scratch, p.run.env)
+    copy_files = [os.path.join(p.data, n) for n in ("Recovery.tessoral", "Recovery.plist")]
+
+    def answers(window, what):
+        took = ping(p.run.env["DISPLAY"], window)
+        assert took is not None and took < 1.0, "%s: the window answered after %s s" % (what, took)
+
+    def launch(what):
+        process, log = p.run.launch(os.path.join(p.run.scratch, "bed.wav"))
+        later.append(process)
+        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the bed (%s)" % what)
+        return process, log, p.main_window(process)
+
+    def other_window(process, window, what):
+        return e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], what, 5)[0]
+
+    try:
+        process, log, window = launch("server stopped")
+        server.send_signal(signal.SIGSTOP)
+        p.key(window, "space")
+        answers(window, "Space from stop, the server stopped")
+        e2e.wait_for(lambda: "Звуковой сервер не отвечает." in e2e.text(log).split("Подготовка воспроизведения…")[-1],
+                     "the note that the server does not answer")
+        p.key(other_window(process, window, "the alert"), "Return")
+        e2e.wait_for(lambda: len(p.windows(process)) == 1, "the alert to close")
+        # The scan that opening the settings starts waits on the server (and the log, stderr, with it).
+        p.key(window, "ctrl+comma")
+        shown = other_window(process, window, "the settings")
+        answers(shown, "the settings opened, the server stopped")
+        p.run.xdotool("mousemove", "--window", shown, "120", "865", "click", "1")  # "Обновить список устройств"
+        answers(shown, "Refresh, the server stopped")
+        process.send_signal(signal.SIGTERM)
+        e2e.wait_for(lambda: all(map(os.path.exists, copy_files)), "the copy, the server stopped", 5)
+        assert process.wait(timeout=15) == 0 and clip_names(copy_files[0]) == ["bed"]
+        list(map(os.remove, copy_files))
+        server.send_signal(signal.SIGCONT)
+        server.terminate()
+        server.wait()
+
+        server, socket = pulse_source(p.run.scratch, p.run.env)
+        process, log, window = launch("server killed")
+        height = int(dict(l.split("=") for l in p.run.xdotool("getwindowgeometry", "--shell", window).split())["HEIGHT"])
+        p.run.xdotool("mousemove", "--window", window, "152", str(height - 58), "click", "1")  # the record button
+        e2e.wait_for(lambda: "Запись поверх проекта" in e2e.text(log), "the recording (server killed)")
+        time.sleep(2)
+        server.kill()
+        e2e.wait_for(lambda: re.search(r"Запись добавлена: [\d:.]+ · звуковой сервер перестал отвечать: "
+                                       r"запись остановлена, в дубле первые [\d:.]+", e2e.text(log)), "the take's note", 15)
+        process.send_signal(signal.SIGTERM)
+        assert process.wait(timeout=30) == 0
     finally:
         server.send_signal(signal.SIGCONT)
         server.terminate()
@@ -622,6 +717,7 @@ def main(binary, part):
             long_export_and_signals(exporting, first.run.scratch, later)
         else:
             takes_and_signals(recording, later)
+            stopped_and_killed_server(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)

@@ -167,6 +167,17 @@ TEST_F(SettingsTest, MissingMicrophoneWarnsUntilARefreshFindsIt) {
     EXPECT_EQ(settings.string("input.device.uid"), "usb/Podcast Mic");
 }
 
+TEST_F(SettingsTest, AScanTheSoundServerKeepsWaitingLeavesTheWindowAndTheListsKnown) {
+    backend.hold(true);
+    build();  // the scan waits on its own thread
+    view->refreshButton()->click();  // the known lists meanwhile
+    EXPECT_TRUE(view->scanning() && view->microphonePicker()->count() == 2);
+    backend.setDevices({device(1, "alsa/Built-in", "Встроенный", 2, 2), device(5, "usb/Podcast Mic", "Podcast Mic", 1, 0)});
+    backend.hold(false);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !view->scanning(); }, 10000));
+    EXPECT_EQ(view->microphonePicker()->count(), 3) << "what the scan found, once it lands";
+}
+
 TEST_F(SettingsTest, ExportWritingItsDefaultsBackShowsAtOnce) {
     build();
     prefs.set("export.default.format", std::string("flac"));

@@ -120,7 +120,12 @@ TEST_F(StoreAutosave, WritesNothingWhenOffEmptyBusyOrRecording) {
     store->setBusy(false);
 
     startRecording(0.0);
-    tick();
+    for (int second = 0; second < 60; second += 2) {  // the input goes on calling all the while
+        fx.backend.pump(16);
+        fx.scheduler.advanceBy(2);
+    }
+    fx.tasks.runAll();
+    EXPECT_TRUE(store->transport().recording());
     EXPECT_FALSE(copyExists());
     store->transport().stopRecording();
 

@@ -117,7 +117,7 @@ TEST_F(StorePlayback, NothingToPlayOrAFailingStartLeavesTheStoreUsable) {
     EXPECT_FALSE(store->transport().playing());
     ASSERT_TRUE(store->error());
     EXPECT_NE(store->error()->find("нет устройства"), std::string::npos);
-    EXPECT_EQ(store->status(), "Подготовка воспроизведения…");
+    EXPECT_EQ(store->status(), *store->error());  // no longer "preparing"
 }
 
 TEST_F(StorePlayback, SeekClampsAndRestartsPlayback) {
@@ -174,9 +174,9 @@ TEST_F(StorePlayback, ASelectionPlaysToItsEndOrLoopsInsideIt) {
 TEST_F(StorePlayback, StopWhenIdleSetsNoStatusAndCancelsNothingElse) {
     store->stop();
     EXPECT_EQ(store->status(), "Готово");
-    // Stopping a recording hands over the take instead of setting a status.
+    // Stopping a recording hands over the take, or its failure, instead of setting a status.
     startRecording(0.0);
     store->stop();
     EXPECT_FALSE(store->transport().recording());
-    EXPECT_EQ(store->status(), "Готово");
+    EXPECT_EQ(store->status(), "Запись не содержит звука. Проверьте выбранный микрофон.");
 }

@@ -120,6 +120,15 @@ TEST_F(StoreRecording, ShortSelectionRecordsPlainAtTheCursorOnANewRow) {
     fx.backend.holdStops(false);
     for (const auto until = std::chrono::steady_clock::now() + 60s; fx.backend.openStreams() > 0;)
         ASSERT_LT(std::chrono::steady_clock::now(), until) << "the stream was never closed";
+
+    // A device that stops calling ends the take, which the status says kept what came before.
+    store->record();
+    capture(24000);
+    fx.scheduler.advanceBy(3.0);
+    EXPECT_FALSE(store->transport().recording());
+    EXPECT_EQ(store->status(), "Запись добавлена: 00:00.500 · звуковой сервер перестал отвечать: запись остановлена, "
+                               "в дубле первые 00:00.500");
+    for (int i = 0; i < 5000 && fx.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);  // one left to stop
 }
 
 TEST_F(StoreRecording, PreRollBeforeZeroStillKeepsTheTakeFromTheSelection) {

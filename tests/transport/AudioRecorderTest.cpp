@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <thread>
 
 #include "model/Defaults.h"
 #include "model/RecordingPreferences.h"
@@ -417,6 +418,17 @@ TEST(AudioRecorder, FailureTable) {
         rig.backend.failNextOutputOpen("no output");
         EXPECT_EQ(startFailure(rig, setup),
                   "Не удалось воспроизвести проект во время записи: Не удалось открыть звуковое устройство: no output");
+    }
+    {
+        // A sound server that does not answer: the start gives up after a second, the probe before
+        // a count-in after three, and both say so; the openings left behind close their streams.
+        Rig rig;
+        rig.backend.hold(true);
+        EXPECT_EQ(startFailure(rig, plainSetup()), "Звуковой сервер не отвечает. Проверьте, что он запущен, и попробуйте ещё раз.");
+        EXPECT_THROW(AudioRecorder::probeInput(rig.backend, rig.recorder.checkInput()), SoundServerSilent);
+        rig.backend.hold(false);
+        for (int i = 0; i < 5000 && rig.backend.closedStreams() < 2; ++i) std::this_thread::sleep_for(1ms);
+        EXPECT_EQ(rig.backend.closedStreams(), 2);
     }
     {
         Rig rig;

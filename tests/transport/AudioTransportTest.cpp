@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <numbers>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "TransportTestSupport.h"
@@ -16,6 +17,7 @@
 namespace tessoral {
 namespace {
 
+using namespace std::chrono_literals;
 using test::ManualRig;
 using test::ramp;
 
@@ -181,6 +183,33 @@ TEST(AudioTransport, DeviceThatFailsLeavesTheTransportStopped) {
     EXPECT_FALSE(rig.transport.playing());
     EXPECT_EQ(rig.scheduler.activeTimers(), 0);
     EXPECT_EQ(rig.backend.openStreams(), 0);
+}
+
+TEST(AudioTransport, ADeviceThatStopsCallingEndsPlaybackWithANote) {
+    ManualRig rig;
+    std::exception_ptr failure;
+    rig.transport.failed = [&](std::exception_ptr e) { failure = e; };
+    // Playback whose device stops calling ends with a plain note; one that calls goes on, watched
+    // from its start (the clock went on before), by time (a burst of ticks is no time).
+    rig.scheduler.advanceBy(AudioTransport::kSilentSeconds + 1.0);
+    rig.transport.play(ramp(480000), 0.0, false, std::nullopt);
+    rig.scheduler.advanceBy(AudioTransport::kTickSeconds);
+    for (int i = 0; i < 30; ++i) {
+        rig.backend.pump(1600);
+        rig.scheduler.advanceBy(AudioTransport::kTickSeconds);
+    }
+    rig.scheduler.advance(100);
+    rig.scheduler.advanceBy(AudioTransport::kSilentSeconds - 0.1);
+    EXPECT_TRUE(rig.transport.playing() && !failure);
+    rig.scheduler.advanceBy(0.2);
+    EXPECT_FALSE(rig.transport.playing());
+    ASSERT_TRUE(failure);
+    try {
+        std::rethrow_exception(failure);
+    } catch (const StudioError& e) {
+        EXPECT_EQ(e.message(), "Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено.");
+    }
+    for (int i = 0; i < 5000 && rig.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);  // one left to stop
 }
 
 TEST(AudioTransport, PlaysOnTheStoredOutputDeviceOrTheDefault) {
