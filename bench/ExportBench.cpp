@@ -62,19 +62,8 @@ struct ExportMaterial {
     bool ready = false;
 
     static AudioData outroSting() {
-        const std::vector<float> speech = test::speechLike(48000.0, static_cast<double>(bench::frames()) / 48000.0 + 1.0, 5);
-        AudioData audio = bench::synthesize(3, [&](std::size_t i, SplitMix64& bed) {
-            return std::pair{0.5 * speech[i] + 0.003 * bed.uniform(), 0.45 * speech[i] + 0.003 * bed.uniform()};
-        });
-        std::vector<float>& l = audio.left.mutableVector();
-        std::vector<float>& r = audio.right.mutableVector();
-        const std::size_t end = l.size() - std::min<std::size_t>(l.size(), 72000);
-        for (std::size_t i = end - std::min<std::size_t>(end, 48000); i < end; ++i) {
-            const double x = std::clamp(6.0 * std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000.0), -1.0, 1.0);
-            l[i] = static_cast<float>(x);
-            r[i] = static_cast<float>(-0.9 * x);
-        }
-        return audio;
+        auto [left, right] = test::outroSting(static_cast<double>(bench::frames()) / 48000.0);
+        return AudioData(std::move(left), std::move(right));
     }
 
     static AudioData clippedBursts() {
