@@ -804,11 +804,12 @@ TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
         };
         const AacStretches encoding(format, rate, signal.frames(), source);
         EXPECT_EQ(encoding.stretches(), stretches);
+        const AacStretches::Peaks peaks = encoding.peaks();
         if (audio == &gaps || audio == &hits) {
             // Watched at the file's own peak, nothing passes (the later encoder's poor start is
             // the earlier one's in the file); under it, the watch tells once and the encoding goes
             // on to the same file.
-            const float peak = encoding.peaks().truePeak;
+            const float peak = peaks.truePeak;
             int told = 0;
             const AacStretches atPeak(format, rate, signal.frames(), source, {.watchAbove = peak * 1.001f, .giveUp = true, .passed = [&](int) { ++told; }});
             EXPECT_FALSE(atPeak.gaveUp());
@@ -841,8 +842,8 @@ TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
         EXPECT_EQ(decoded, player);
         // Measured in stretches side by side, the peaks are the whole decoded signal's.
         const AudioData whole(left, right);
-        EXPECT_FLOAT_EQ(encoding.peaks().truePeak, reconstruction_peak::peakLinear(whole));
-        EXPECT_FLOAT_EQ(encoding.peaks().samplePeak, Loudness::samplePeakLinear(whole));
+        EXPECT_FLOAT_EQ(peaks.truePeak, reconstruction_peak::peakLinear(whole));
+        EXPECT_FLOAT_EQ(peaks.samplePeak, Loudness::samplePeakLinear(whole));
         ExportPipeline::write(signal, rate, folder / "whole.m4a", format);
         if (stretches == 1) {
             // One stretch: byte for byte the file a single encoder writes.
@@ -879,7 +880,7 @@ TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
         }
         // An encoder that has not run for long before its stretch overshoots further.
         const auto singlePeak = test::ebur128Measure(ffmpegDecode<float>(folder / "whole.m4a", "f32le"), rate).truePeakDB;
-        EXPECT_LT(Loudness::decibels(encoding.peaks().truePeak), singlePeak + 0.3);
+        EXPECT_LT(Loudness::decibels(peaks.truePeak), singlePeak + 0.3);
     }
     // The join rule itself, on frame errors: the earlier encoder errs 1 in each frame, the later
     // one `later` from the stretch's start on, the join frame `frame` (none where it is NaN).
