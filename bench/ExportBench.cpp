@@ -62,8 +62,16 @@ struct ExportMaterial {
     bool ready = false;
 
     static AudioData outroSting() {
-        auto [left, right] = test::outroSting(static_cast<double>(bench::frames()) / 48000.0);
-        return AudioData(std::move(left), std::move(right));
+        const std::vector<float> speech = test::speechLike(48000.0, static_cast<double>(bench::frames()) / 48000.0, 5);
+        std::vector<float> l(speech.size()), r(speech.size());
+        for (std::size_t i = 0; i < speech.size(); ++i) l[i] = 0.5f * speech[i], r[i] = 0.45f * speech[i];
+        const std::size_t end = l.size() - std::min<std::size_t>(l.size(), 72000);
+        for (std::size_t i = end - std::min<std::size_t>(end, 48000); i < end; ++i) {
+            const double x = std::clamp(6.0 * std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000.0), -1.0, 1.0);
+            l[i] = static_cast<float>(x);
+            r[i] = static_cast<float>(-0.9 * x);
+        }
+        return AudioData(std::move(l), std::move(r));
     }
 
     static AudioData clippedBursts() {

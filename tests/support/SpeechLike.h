@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdint>
 #include <numbers>
-#include <utility>
 #include <vector>
 
 #include "model/SplitMix64.h"
@@ -162,21 +161,6 @@ inline std::vector<float> damaged(std::vector<float> x, const std::vector<Damage
         }
     }
     return x;
-}
-
-// A spoken programme of `seconds` at 48 kHz whose only hot spot is its outro sting: a clipped
-// 440 Hz burst of one second ending 1.5 s before the end (both channels, the right inverted).
-inline std::pair<std::vector<float>, std::vector<float>> outroSting(double seconds) {
-    const std::vector<float> speech = speechLike(48000.0, seconds, 5);
-    std::vector<float> l(speech.size()), r(speech.size());
-    for (std::size_t i = 0; i < speech.size(); ++i) l[i] = 0.5f * speech[i], r[i] = 0.45f * speech[i];
-    const std::size_t end = l.size() - std::min<std::size_t>(l.size(), 72000);
-    for (std::size_t i = end - std::min<std::size_t>(end, 48000); i < end; ++i) {
-        const double x = std::clamp(6.0 * std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000.0), -1.0, 1.0);
-        l[i] = static_cast<float>(x);
-        r[i] = static_cast<float>(-0.9 * x);
-    }
-    return {std::move(l), std::move(r)};
 }
 
 }  // namespace tessoral::test
