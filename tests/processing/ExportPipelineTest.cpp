@@ -691,6 +691,17 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     EXPECT_GT(clipped.truePeak, -1.0);
     EXPECT_NEAR(clipped.truePeak, test::ebur128Measure(clippedDecoded, 48000).truePeakDB, 0.1);
     fs::remove(folder / "clipped.m4a");
+    // One channel clipped at every gain, the other clean: nothing lands, and the last try goes to
+    // the walk's next step (2.75 dB down) where 1.5 dB under the gain that brings the first
+    // one's overshoot to the aim would be higher (about 2 dB down): the file is that encoding.
+    const AudioData half(Loudness::scaled(mix, 1000.0f).left.toVector(), Loudness::scaled(mix, 0.3f).right.toVector());
+    const double own = ExportPipeline::writeWithinCeiling(half, 48000, folder / "half.m4a", ExportFormat::aac128, HUGE_VAL, 1).truePeak;
+    EXPECT_EQ(ExportPipeline::writeWithinCeiling(half, 48000, folder / "half.m4a", ExportFormat::aac128, own - 0.4, 12).passes, 12);
+    const AudioData down = Loudness::scaled(half, static_cast<float>(std::pow(10.0, -2.75 / 20.0)));
+    ExportPipeline::writeWithinCeiling(down, 48000, folder / "down.m4a", ExportFormat::aac128, HUGE_VAL, 1);
+    EXPECT_TRUE(test::readFile(folder / "half.m4a") == test::readFile(folder / "down.m4a"));
+    fs::remove(folder / "half.m4a");
+    fs::remove(folder / "down.m4a");
     // Under the ceiling at the first pass: one encoding, and the file is that one.
     const AudioData quiet = Loudness::scaled(mix, 0.1f);
     const auto easy = ExportPipeline::writeWithinCeiling(quiet, 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0);
@@ -811,8 +822,11 @@ TEST(AacStretches, TheJoinedStreamIsOneFileAndItsPeaksAreWhatItDecodesTo) {
             // on to the same file.
             const float peak = peaks.truePeak;
             int told = 0;
-            const AacStretches atPeak(format, rate, signal.frames(), source, {.watchAbove = peak * 1.001f, .giveUp = true, .passed = [&](int) { ++told; }});
+            // (Its first stretch encoded alone first, the file is the same.)
+            const AacStretches atPeak(format, rate, signal.frames(), source,
+                                      {.watchAbove = peak * 1.001f, .giveUp = true, .passed = [&](int) { ++told; }, .first = 0});
             EXPECT_FALSE(atPeak.gaveUp());
+            EXPECT_EQ(atPeak.joins(), encoding.joins());
             EXPECT_EQ(told, 0);
             const AacStretches under(format, rate, signal.frames(), source, {.watchAbove = peak * 0.25f, .passed = [&](int) { ++told; }});
             EXPECT_EQ(told, 1);
