@@ -27,6 +27,7 @@
 #include "processing/AacStretches.h"
 #include "processing/ExportPipeline.h"
 #include "support/SpeechLike.h"
+#include "support/TestSignals.h"
 
 using namespace tessoral;
 
@@ -58,7 +59,7 @@ struct ExportMaterial {
     // Speech with a 1-s clipped burst ending 1.5 s before the end.
     AudioData sting = outroSting();
     // Square bursts clipped at half scale and stabs clipped at full scale over a quiet bed.
-    AudioData bursts = clippedBursts();
+    AudioData bursts = test::clippedBursts(static_cast<double>(bench::frames()) / 48000.0, 12);
     bool ready = false;
 
     static AudioData outroSting() {
@@ -72,25 +73,6 @@ struct ExportMaterial {
             r[i] = static_cast<float>(-0.9 * x);
         }
         return AudioData(std::move(l), std::move(r));
-    }
-
-    static AudioData clippedBursts() {
-        SplitMix64 rng(12);
-        AudioData audio = bench::synthesize(4, [](std::size_t, SplitMix64& bed) {
-            return std::pair{0.003 * bed.uniform(), 0.003 * bed.uniform()};
-        });
-        std::vector<float>& l = audio.left.mutableVector();
-        std::vector<float>& r = audio.right.mutableVector();
-        for (std::size_t at = 1200, k = 0; at + 4800 < l.size(); at += 14400 + rng.next() % 14400, ++k) {
-            const double hz = 300.0 + 300.0 * std::fabs(rng.uniform()), top = k % 28 == 27 ? 1.0 : 0.5;
-            const std::size_t length = 240 + rng.next() % 720;
-            for (std::size_t i = 0; i < length; ++i) {
-                const double x = std::clamp(8.0 * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / 48000.0), -top, top);
-                l[at + i] += static_cast<float>(x);
-                r[at + i] += static_cast<float>(0.9 * x);
-            }
-        }
-        return audio;
     }
 
     static AudioData denseHits() {

@@ -168,26 +168,6 @@ AudioData pop(double seconds, std::uint64_t seed, int rate = 48000, bool voice =
     return AudioData(std::move(l), std::move(r));
 }
 
-// A hits track pushed into a clipper: square bursts of 5 to 20 ms, 0.3 to 0.6 s apart, at 300 to
-// 600 Hz, clipped at half scale, and every 28th a stab clipped at full scale; a quiet bed. Brought
-// to a target, the bursts meet the limiter, and the encoder's peak jumps by dB between gains.
-AudioData clippedBursts(double seconds, std::uint64_t seed) {
-    const auto n = static_cast<std::size_t>(seconds * 48000.0);
-    SplitMix64 rng(seed);
-    std::vector<float> l(n), r(n);
-    for (std::size_t i = 0; i < n; ++i) l[i] = static_cast<float>(0.003 * rng.uniform()), r[i] = static_cast<float>(0.003 * rng.uniform());
-    for (std::size_t at = 1200, k = 0; at + 4800 < n; at += 14400 + rng.next() % 14400, ++k) {
-        const double hz = 300.0 + 300.0 * std::fabs(rng.uniform()), top = k % 28 == 27 ? 1.0 : 0.5;
-        const std::size_t length = 240 + rng.next() % 720;
-        for (std::size_t i = 0; i < length; ++i) {
-            const double x = std::clamp(8.0 * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / 48000.0), -top, top);
-            l[at + i] += static_cast<float>(x);
-            r[at + i] += static_cast<float>(0.9 * x);
-        }
-    }
-    return AudioData(std::move(l), std::move(r));
-}
-
 // The peak an encoding is held to the ceiling by, as the export reads it.
 double ceilingPeakDB(const AudioData& decoded) { return Loudness::decibels(reconstruction_peak::peakLinear(decoded)); }
 
@@ -563,7 +543,7 @@ TEST(ExportPipeline, LossyExportsOfDenseHitsLandUnderTheCeilingAndReportTheFile)
     auto check = [&](const std::tuple<int, F, R, T, bool>& c) {
         const auto& [m, format, sampleRate, target, join] = c;
         const double seconds = join ? joinedSeconds : 20.0, ceiling = *truePeakCeiling(target);
-        const AudioData mix = m == 0 ? denseHits(seconds, 40) : m == 4 ? clippedBursts(seconds, 12) : pop(seconds, m == 3 ? 8 : 4 + m, 48000, m > 1, m == 3);
+        const AudioData mix = m == 0 ? denseHits(seconds, 40) : m == 4 ? test::clippedBursts(seconds, 12) : pop(seconds, m == 3 ? 8 : 4 + m, 48000, m > 1, m == 3);
         const int rate = rawValue(sampleRate);
         const std::string name = std::string(names[m]) + "_" + std::string(rawValue(format)) + "_" + std::to_string(rate) + "_" +
                                  std::string(rawValue(target)) + (join ? "_joined" : "");
