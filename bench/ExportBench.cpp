@@ -2,10 +2,12 @@
 // (written once as a 32-bit float WAV) with the same encoders. A 44.1 kHz FLAC pair adds the
 // conversion, done by soxr at 28-bit precision on both sides. AAC 128 with the podcast target
 // (−16 LUFS, −1 dBTP) stands beside the ffmpeg program's encoding plus its own loudness and
-// true-peak check of the file (the ebur128 filter), on the plain mix and on dense noise hits, where
-// the encoder overshoots the ceiling and the signal is encoded again at lower gains, each encoding
-// in stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file). Songs of
-// 2, 3 and 8 minutes as AAC 256 at 44.1 kHz with the streaming target stand beside the same peer.
+// true-peak check of the file (the ebur128 filter), on the plain mix, on dense noise hits and on a
+// spoken programme whose only hot spot is a clipped sting 1.5 s before its end, where the encoder
+// overshoots the ceiling and the signal is encoded again at lower gains, each encoding in
+// stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file). A song
+// of 8 minutes as AAC 256 at 44.1 kHz and clipped bursts as AAC 128 (several tries each) with the
+// streaming target stand beside the same peer.
 // The AAC exports with a target run on 8 threads and on 2 (the argument; the file is the same),
 // beside the peer on one: `bench/run.sh --benchmark_filter='Aac(Podcast|Streaming|Encode)'`, or
 // under `taskset -c 0,1` for a machine of two cores.
@@ -24,6 +26,8 @@
 #include "model/AudioData.h"
 #include "processing/AacStretches.h"
 #include "processing/ExportPipeline.h"
+#include "support/SpeechLike.h"
+#include "support/TestSignals.h"
 
 using namespace tessoral;
 
@@ -40,8 +44,7 @@ struct ExportMaterial {
     });
     // Short noise hits, three to eight a second, over a quiet noise bed.
     AudioData hits = denseHits();
-    // A song: drums on every beat at 112 bpm, a bass line and a chord pad; its first two and three
-    // minutes are the shorter mixes.
+    // A song: drums on every beat at 112 bpm, a bass line and a chord pad.
     AudioData song = bench::synthesize(3, [](std::size_t i, SplitMix64& rng) {
         const double t = static_cast<double>(i) / 48000.0, beat = std::fmod(t, 60.0 / 112.0);
         const double tau = 2.0 * std::numbers::pi, root = 55.0 * std::pow(2.0, (static_cast<int>(t / 4.3) % 3) / 12.0 * 5.0);
@@ -53,8 +56,24 @@ struct ExportMaterial {
         const double bass = 0.3 * std::sin(tau * root * t);
         return std::pair{drum + pad + bass + 0.8 * hat, drum + 1.1 * pad + bass + 1.2 * hat};
     });
-    AudioData song2 = opening(song, 2.0), song3 = opening(song, 3.0);
+    // Speech with a 1-s clipped burst ending 1.5 s before the end.
+    AudioData sting = outroSting();
+    // Square bursts clipped at half scale and stabs clipped at full scale over a quiet bed.
+    AudioData bursts = test::clippedBursts(static_cast<double>(bench::frames()) / 48000.0, 12);
     bool ready = false;
+
+    static AudioData outroSting() {
+        const std::vector<float> speech = test::speechLike(48000.0, static_cast<double>(bench::frames()) / 48000.0, 5);
+        std::vector<float> l(speech.size()), r(speech.size());
+        for (std::size_t i = 0; i < speech.size(); ++i) l[i] = 0.5f * speech[i], r[i] = 0.45f * speech[i];
+        const std::size_t end = l.size() - std::min<std::size_t>(l.size(), 72000);
+        for (std::size_t i = end - std::min<std::size_t>(end, 48000); i < end; ++i) {
+            const double x = std::clamp(6.0 * std::sin(2.0 * std::numbers::pi * 440.0 * static_cast<double>(i) / 48000.0), -1.0, 1.0);
+            l[i] = static_cast<float>(x);
+            r[i] = static_cast<float>(-0.9 * x);
+        }
+        return AudioData(std::move(l), std::move(r));
+    }
 
     static AudioData denseHits() {
         SplitMix64 rng(40);
@@ -78,17 +97,11 @@ struct ExportMaterial {
         return audio;
     }
 
-    static AudioData opening(const AudioData& audio, double minutes) {
-        const auto n = std::min(audio.left.size(), static_cast<std::size_t>(minutes * 60.0 * 48000.0));
-        return AudioData(std::vector<float>(audio.left.data(), audio.left.data() + n),
-                         std::vector<float>(audio.right.data(), audio.right.data() + n));
-    }
-
     ExportMaterial() {
         try {
             ExportPipeline::write(song, 48000, dir / "song8.wav", ExportFormat::wav32f);
-            ExportPipeline::write(song2, 48000, dir / "song2.wav", ExportFormat::wav32f);
-            ExportPipeline::write(song3, 48000, dir / "song3.wav", ExportFormat::wav32f);
+            ExportPipeline::write(sting, 48000, dir / "sting.wav", ExportFormat::wav32f);
+            ExportPipeline::write(bursts, 48000, dir / "bursts.wav", ExportFormat::wav32f);
             ExportPipeline::write(mix, 48000, dir / "mix.wav", ExportFormat::wav32f);
             ExportPipeline::write(hits, 48000, dir / "hits.wav", ExportFormat::wav32f);
             ready = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
@@ -185,14 +198,20 @@ void FfmpegAacEncodeAndCheckDenseHitsPeer(benchmark::State& state) {
 // Songs of 2, 3 and 8 minutes as AAC 256 at 44.1 kHz with the streaming target (−14 LUFS, −1 dBTP),
 // beside the ffmpeg program's encoding at that rate plus its loudness and true-peak check.
 constexpr ExportOptions kStreaming44{ExportFormat::aac256, ExportSampleRate::hz44100, LoudnessTarget::streaming, false};
-void ExportAacStreamingSong2Min(benchmark::State& state) { exportPodcast(state, material().song2, "song2.m4a", kStreaming44); }
-void ExportAacStreamingSong3Min(benchmark::State& state) { exportPodcast(state, material().song3, "song3.m4a", kStreaming44); }
 void ExportAacStreamingSong8Min(benchmark::State& state) { exportPodcast(state, material().song, "song8.m4a", kStreaming44); }
 void songPeer(benchmark::State& state, const char* input, const char* name) {
     ffmpegPeer(state, "-ar 44100 -c:a aac -b:a 256k", name, input, ebur128Check(name));
 }
-void FfmpegAacEncodeAndCheckSong2MinPeer(benchmark::State& state) { songPeer(state, "song2.wav", "peer-song2.m4a"); }
-void FfmpegAacEncodeAndCheckSong3MinPeer(benchmark::State& state) { songPeer(state, "song3.wav", "peer-song3.m4a"); }
+void ExportAacPodcastOutroSting8Min(benchmark::State& state) { exportPodcast(state, material().sting, "sting.m4a"); }
+void FfmpegAacEncodeAndCheckOutroStingPeer(benchmark::State& state) {
+    ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-sting.m4a", "sting.wav", ebur128Check("peer-sting.m4a"));
+}
+void ExportAacStreamingClippedBursts8Min(benchmark::State& state) {
+    exportPodcast(state, material().bursts, "bursts.m4a", {ExportFormat::aac128, ExportSampleRate::hz48000, LoudnessTarget::streaming, false});
+}
+void FfmpegAacEncodeAndCheckClippedBurstsPeer(benchmark::State& state) {
+    ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-bursts.m4a", "bursts.wav", ebur128Check("peer-bursts.m4a"));
+}
 void FfmpegAacEncodeAndCheckSong8MinPeer(benchmark::State& state) { songPeer(state, "song8.wav", "peer-song8.m4a"); }
 
 void ExportFlac44k8Min(benchmark::State& state) {
@@ -208,10 +227,10 @@ BENCHMARK(ExportFlac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(b
 BENCHMARK(FfmpegFlacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportAac8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacExportPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacStreamingSong2Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(FfmpegAacEncodeAndCheckSong2MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(ExportAacStreamingSong3Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
-BENCHMARK(FfmpegAacEncodeAndCheckSong3MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacPodcastOutroSting8Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckOutroStingPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(ExportAacStreamingClippedBursts8Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
+BENCHMARK(FfmpegAacEncodeAndCheckClippedBurstsPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportAacStreamingSong8Min)->ArgName("threads")->Arg(8)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(FfmpegAacEncodeAndCheckSong8MinPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);
 BENCHMARK(ExportFlac44k8Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(bench::medianOfRepetitions);

@@ -190,7 +190,9 @@ struct AacStretches::Impl {
     std::vector<const AVPacket*> file;   // the joined stream
     float watchAbove = std::numeric_limits<float>::infinity();
     bool giveUp = false;
-    std::function<void()> passed;
+    std::function<void(int)> passed;
+    std::optional<int> firstStretch;
+    std::function<void()> widened;
     std::atomic<bool> passedOnce{false};
     AacStretches::Runner runner;
     std::function<void()> pause;
@@ -262,7 +264,7 @@ struct AacStretches::Impl {
                 }
                 if (giveUp) givenUp = true;
                 else e.own.reset();  // told once is enough
-                if (!passedOnce.exchange(true) && passed) passed();
+                if (!passedOnce.exchange(true) && passed) passed(static_cast<int>(&stretch - stretches.data()));
             }
         };
         // In order, the packets kept that start within the stretch (those past it wait for an
@@ -396,7 +398,19 @@ struct AacStretches::Impl {
             stretch.begin = i * length;
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
-        run(stretches.size(), [&](std::size_t i) { encode(stretches[i], i + 1 == stretches.size(), source); });
+        // The stretch asked for first, alone: where the watch passes there, the others never start.
+        const std::size_t n = stretches.size();
+        const std::optional<int> asked = giveUp && n > 1 ? firstStretch : std::nullopt;
+        const std::size_t lead = asked && *asked >= 0 && static_cast<std::size_t>(*asked) < n ? static_cast<std::size_t>(*asked) : n;
+        if (lead < n) {
+            run(1, [&](std::size_t) { encode(stretches[lead], lead + 1 == n, source); });
+            if (!stopped() && widened) widened();
+        }
+        if (!stopped())
+            run(n - (lead < n), [&](std::size_t j) {
+                const std::size_t i = j + (j >= lead);
+                encode(stretches[i], i + 1 == n, source);
+            });
         if (stopped()) {
             for (Stretch& stretch : stretches) stretch.encoder.reset();
             return true;
@@ -476,6 +490,8 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
     s.watchAbove = options.watchAbove;
     s.giveUp = options.giveUp;
     s.passed = std::move(options.passed);
+    s.firstStretch = options.first;
+    s.widened = std::move(options.widened);
     s.runner = std::move(options.runner);
     s.pause = std::move(options.pause);
     s.cancelled = options.cancelled;

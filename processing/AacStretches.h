@@ -42,12 +42,17 @@ public:
     struct Options {
         // A linear peak as peaks() reads it, watched on what each stretch's own encoder decodes
         // to over its stretch (past the frames where the join before it may stand) as it comes:
-        // as soon as one passes it, `passed` is called once, on the thread that encodes, and with
-        // `giveUp` the encoding stops: gaveUp() then tells, peaks() gives the peak that passed,
-        // and the encoding is no file.
+        // as soon as one passes it, `passed` is called once with that stretch's index, on the
+        // thread that encodes, and with `giveUp` the encoding stops: gaveUp() then tells, peaks()
+        // gives the peak that passed, and the encoding is no file.
         float watchAbove = std::numeric_limits<float>::infinity();
         bool giveUp = false;
-        std::function<void()> passed;
+        std::function<void(int stretch)> passed;
+        // With `giveUp`, a stretch (an index as `passed` tells it) encoded alone before the others,
+        // where the watch is likely to pass soonest; `widened` is called once the others start.
+        // Which stretch goes first changes what the encoding costs, never what it gives.
+        std::optional<int> first;
+        std::function<void()> widened;
         Runner runner;
         // Called between stretches of a second or so of a stretch's encoding, on the thread that
         // encodes it: may hold it there while more urgent work runs.

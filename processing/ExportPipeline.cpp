@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -264,6 +265,15 @@ void writeNamingFailures(const std::filesystem::path& target, const std::functio
     }
 }
 
+// The highest niceness an encoding's thread has run at, for tests.
+std::atomic<int> highestNice{std::numeric_limits<int>::min()};
+void noteNice() {
+    errno = 0;
+    const int nice = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    if (errno != 0) return;
+    for (int seen = highestNice.load(); nice > seen && !highestNice.compare_exchange_weak(seen, nice);) {}
+}
+
 // Cores handed to jobs, the most urgent waiting job first. A job asks for its core where it
 // starts and may give it to a more urgent one where it pauses.
 class Cores {
@@ -286,6 +296,7 @@ public:
         std::atomic<std::size_t> next{0};
         std::vector<std::exception_ptr> errors(n);
         auto work = [&] {
+            noteNice();
             for (std::size_t i; (i = next.fetch_add(1)) < n;) {
                 {
                     std::unique_lock lock(mutex_);
@@ -371,13 +382,20 @@ std::atomic<bool> holdFirst{false};
 // makes a step that goes over cheap on material that overshoots throughout; where the first was
 // given up, the signal is encoded whole once more, for its overshoot, once the last try is due.
 //
+// A try that goes over costs about the stretch where it does: each try after the first encodes
+// first, alone, the stretch where the latest try known to go over went over (where the peak that
+// passed the aim is most likely to pass it again), and only once that stretch stays under the aim
+// the others; an encoding that goes over anywhere goes over whatever its stretches' order, so
+// that order changes only the cost.
+//
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
 // the tries, and the file is decided only once every try before it has ended. The cores decide
 // only how many run at once. A try starts while earlier ones still run only once each of them is
-// known to pass the aim somewhere (so a file that lands at once is one encoding, however many
-// cores there are); it then runs at a lower priority, and its jobs get cores after the earlier
-// tries' (and give theirs up where an earlier one waits). Those not needed are dropped.
+// known to pass the aim somewhere or still encodes its first stretch alone (so a file that lands
+// at once is one encoding, however many cores there are); every try runs at the program's own
+// priority (any of them may become the file), and the jobs of a later try get cores after the
+// earlier tries' and give theirs up where an earlier one waits. Those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -396,6 +414,7 @@ public:
         bool asked = false;
         bool done = false;
         bool passed = false;      // known to pass the aim somewhere, while it still runs
+        bool leading = false;     // still encoding the stretch it started with, alone
         bool over = false;        // passed the aim (or was given up)
         double peakDB = 0.0;      // the true peak, where not given up
         std::exception_ptr failure;
@@ -437,8 +456,6 @@ private:
     // own overshoot to the aim the last one goes.
     static constexpr double kStep = 0.25;
     static constexpr double kBelow = 1.5;
-    // The niceness of encodings started ahead of need.
-    static constexpr int kAheadNice = 10;
 
     struct Try {
         double gainDB;
@@ -507,8 +524,9 @@ private:
         for (int i = 0; i < maxPasses_ && running < cores_.count(); ++i) {
             if (tries_[i]) {
                 // Nothing after one that landed is needed, and nothing after one that may still
-                // land is started ahead: a file that lands at once is one encoding on every core.
-                if (tries_[i]->done ? !tries_[i]->over : !tries_[i]->passed) break;
+                // land over the whole signal is started ahead: a file that lands at once is one
+                // encoding on every core.
+                if (tries_[i]->done ? !tries_[i]->over : !tries_[i]->passed && !tries_[i]->leading) break;
                 continue;
             }
             const std::optional<Try> wanted = planned(i, over);
@@ -530,21 +548,15 @@ private:
         pass->urgency = urgency;
         pass->probe = probe;
         Pass& p = *pass;
-        // Started while an earlier try still runs, it may not be needed: it and the threads it
-        // starts run at a lower priority, so that it never slows the one that decides.
-        const bool ahead = std::any_of(started_.begin(), started_.end(), [&](const auto& other) {
-            return other->urgency < urgency && !other->done && !other->cancelled;
-        });
+        const bool leads = !wanted.whole && lastOver_ >= 0;
+        p.leading = leads;
         started_.push_back(std::move(pass));
-        p.thread = std::thread([this, &p, ahead] {
-            if (ahead) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kAheadNice);
-            encode(p);
-        });
+        p.thread = std::thread([this, &p, leads, first = lastOver_] { encode(p, leads ? std::optional<int>(first) : std::nullopt); });
         return &p;
     }
 
     // Encodes the signal at the pass's gain, and tells the search when it ends.
-    void encode(Pass& pass) {
+    void encode(Pass& pass, std::optional<int> first) {
         std::unique_ptr<AacStretches> encoding;
         double peakDB = HUGE_VAL;
         bool over = true;
@@ -563,9 +575,16 @@ private:
             AacStretches::Options options;
             options.watchAbove = static_cast<float>(std::pow(10.0, aim_ / 20.0));
             options.giveUp = !pass.whole;
-            options.passed = [this, &pass] {
+            options.passed = [this, &pass](int stretch) {
                 std::lock_guard lock(mutex_);
                 pass.passed = true;
+                lastOver_ = stretch;
+                ended_.notify_all();
+            };
+            options.first = first;
+            options.widened = [this, &pass] {
+                std::lock_guard lock(mutex_);
+                pass.leading = false;
                 ended_.notify_all();
             };
             options.cancelled = &pass.cancelled;
@@ -595,6 +614,7 @@ private:
         pass.peakDB = peakDB;
         pass.over = over;
         pass.failure = failure;
+        pass.leading = false;
         pass.done = true;
         ended_.notify_all();
     }
@@ -626,12 +646,15 @@ private:
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
     std::vector<Pass*> tries_;  // the encoding that stands for each try, where started
+    int lastOver_ = -1;         // the stretch where the latest try told to go over did, if any
     int passes_ = 0;
 };
 
 }  // namespace
 
 void holdFirstEncodingForTesting(bool hold) { holdFirst.store(hold); }
+
+int highestEncodingNiceForTesting() { return highestNice.exchange(std::numeric_limits<int>::min()); }
 
 void write(const AudioData& audio, double sampleRate, const std::filesystem::path& target, ExportFormat format) {
     const int rate = wholeRate(sampleRate);

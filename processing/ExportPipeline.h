@@ -122,6 +122,10 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
 // machine).
 void holdFirstEncodingForTesting(bool hold);
 
+// For tests: the highest niceness any encoding job of writeWithinCeiling ran at since the last
+// call (the lowest int when none ran).
+int highestEncodingNiceForTesting();
+
 }  // namespace ExportPipeline
 
 }  // namespace tessoral

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/AudioData.h"
+#include "model/SplitMix64.h"
 #include "model/StudioError.h"
 
 namespace tessoral::test {
@@ -80,6 +81,26 @@ std::string refusal(F&& f) {
         return e.message();
     }
     return "";
+}
+
+// A hits track pushed into a clipper: square bursts of 5 to 20 ms, 0.3 to 0.6 s apart, at 300 to
+// 600 Hz, clipped at half scale, and every 28th a stab clipped at full scale; a quiet bed. Brought
+// to a target, the bursts meet the limiter, and the encoder's peak jumps by dB between gains.
+inline AudioData clippedBursts(double seconds, std::uint64_t seed) {
+    const auto n = static_cast<std::size_t>(seconds * 48000.0);
+    SplitMix64 rng(seed);
+    std::vector<float> l(n), r(n);
+    for (std::size_t i = 0; i < n; ++i) l[i] = static_cast<float>(0.003 * rng.uniform()), r[i] = static_cast<float>(0.003 * rng.uniform());
+    for (std::size_t at = 1200, k = 0; at + 4800 < n; at += 14400 + rng.next() % 14400, ++k) {
+        const double hz = 300.0 + 300.0 * std::fabs(rng.uniform()), top = k % 28 == 27 ? 1.0 : 0.5;
+        const std::size_t length = 240 + rng.next() % 720;
+        for (std::size_t i = 0; i < length; ++i) {
+            const double x = std::clamp(8.0 * std::sin(2.0 * std::numbers::pi * hz * static_cast<double>(i) / 48000.0), -top, top);
+            l[at + i] += static_cast<float>(x);
+            r[at + i] += static_cast<float>(0.9 * x);
+        }
+    }
+    return AudioData(std::move(l), std::move(r));
 }
 
 }  // namespace tessoral::test

@@ -68,8 +68,8 @@ struct EbuMeasurement {
 // libebur128's integrated loudness and true peak of interleaved stereo. Silence after the end
 // flushes its interpolator, which otherwise never sees the last samples against the zeros that
 // follow them (our meter does).
-inline EbuMeasurement ebur128Measure(std::span<const float> interleaved, unsigned rate = 48000) {
-    ebur128_state* st = ebur128_init(2, rate, EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK);
+inline EbuMeasurement ebur128Measure(std::span<const float> interleaved, unsigned rate = 48000, bool truePeak = true) {
+    ebur128_state* st = ebur128_init(2, rate, truePeak ? EBUR128_MODE_I | EBUR128_MODE_TRUE_PEAK : EBUR128_MODE_I);
     ebur128_add_frames_float(st, interleaved.data(), interleaved.size() / 2);
     EbuMeasurement out{};
     double lufs = 0.0;
@@ -78,8 +78,7 @@ inline EbuMeasurement ebur128Measure(std::span<const float> interleaved, unsigne
     const std::vector<float> tail(2 * 64, 0.0f);
     ebur128_add_frames_float(st, tail.data(), 64);
     double left = 0.0, right = 0.0;
-    ebur128_true_peak(st, 0, &left);
-    ebur128_true_peak(st, 1, &right);
+    if (truePeak) ebur128_true_peak(st, 0, &left), ebur128_true_peak(st, 1, &right);
     out.truePeakDB = 20.0 * std::log10(std::max(left, right));
     ebur128_destroy(&st);
     return out;
