@@ -1,6 +1,7 @@
 #include "app/shell/QtPrompts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -41,6 +42,19 @@ void configure(QFileDialog& dialog) {
         QGuiApplication::platformName() == "minimal")
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
+}
+
+// Gives the keyboard back to `window` once the dialog or question over it has closed. A window
+// manager passes it on to the window under a closing one, but not always when two close back to
+// back (a question over the file dialog answered by a click, then the dialog): Openbox then leaves
+// it with no window at all, and the program's keys do nothing until a click.
+void giveKeyboardBack(QWidget* window) {
+    if (!window || !window->isVisible()) return;
+    QWidget* top = window->window();
+    QWidget* modal = QApplication::activeModalWidget();
+    // Another question or dialog still open over it keeps the keyboard.
+    if (modal && modal != top && modal->isVisible()) return;
+    top->activateWindow();
 }
 
 // Whether the system could not examine a typed path at all (as opposed to finding nothing there):
@@ -153,7 +167,9 @@ private:
         box.setDefaultButton(QMessageBox::No);
         QtPrompts::usePlainText(box);
         QtPrompts::styleButtons(box);
-        return box.exec() == QMessageBox::Yes;
+        const bool yes = box.exec() == QMessageBox::Yes;
+        if (!yes) giveKeyboardBack(this);
+        return yes;
     }
 
     void refuse(const std::filesystem::path& path, const std::error_code& failure) {
@@ -177,6 +193,7 @@ private:
         QtPrompts::usePlainText(box);
         QtPrompts::styleButtons(box);
         box.exec();
+        giveKeyboardBack(this);
     }
 };
 
@@ -260,9 +277,11 @@ std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, Q
 
 std::optional<int> QtPrompts::alert(const AlertRequest& request) {
     std::vector<QAbstractButton*> buttons;
-    const auto box = makeAlert(request, parent_ ? parent_() : nullptr, buttons);
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    const auto box = makeAlert(request, parent, buttons);
     OpenDialog open;
     box->exec();
+    giveKeyboardBack(parent);
     QAbstractButton* clicked = box->clickedButton();
     // Dismissed without a button (Escape, the window's close): the cancel button's answer.
     if (!clicked) clicked = box->escapeButton();
@@ -285,7 +304,8 @@ QStringList QtPrompts::nameFilters(const std::vector<FileFilter>& filters) {
 }
 
 std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenRequest& request) {
-    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    FileDialog dialog(parent, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
@@ -295,13 +315,15 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
     OpenDialog open;
     const int answer = dialog.exec();
     dialog.keepSize();
+    giveKeyboardBack(parent);
     if (answer != QDialog::Accepted) return out;
     for (const QString& f : dialog.selectedFiles()) out.push_back(toPath(f));
     return out;
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest& request) {
-    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    FileDialog dialog(parent, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -315,12 +337,14 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
     OpenDialog open;
     const int answer = dialog.exec();
     dialog.keepSize();
+    giveKeyboardBack(parent);
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return withExtension(toPath(dialog.selectedFiles().constFirst()), request.extension);
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest& request) {
-    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    FileDialog dialog(parent, qs(request.title));
     configure(dialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
@@ -329,6 +353,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest
     OpenDialog open;
     const int answer = dialog.exec();
     dialog.keepSize();
+    giveKeyboardBack(parent);
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());
 }
