@@ -13,6 +13,10 @@ its own dialog: Open is at least 900 × 540, the right part of its detailed view
 shortens no text ("…") and is pixel for pixel what it is with 400 pixels more room, and the size given
 it comes back next time.
 
+Over an existing project, Save As asks whether to replace it: "No" by Return keeps the dialog, and
+"Yes" clicked on the second question writes the file; then Space alone plays, under Openbox and
+under xfwm4 (the main window has the keyboard again).
+
 Then xfwm4 replaces Openbox (it gives the focus to the main window when a dialog over a sheet
 closes): Escape in the save dialog opened from the export sheet leaves the keyboard on the sheet,
 and a second Escape, sent to whatever window holds the focus, closes the sheet.
@@ -35,7 +39,7 @@ sess = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(sess)
 e2e = sess.e2e
 
-TOOLS = ("Xvfb", "xdotool", "xprop", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
+TOOLS = ("Xvfb", "xdotool", "xprop", "xwininfo", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
 NOBODY = 65534
 
 
@@ -125,6 +129,49 @@ class Dialogs(sess.Session):
         e2e.wait_for(lambda: box not in self.windows(self.process), "the message to close")
         assert dialog in self.windows(self.process), "the dialog closed after " + what
         print("refused: %s" % what)
+
+    def yes_button(self, box):
+        """Where the question `box` shows "Yes", in its own coordinates: the button left of the
+        default "No" (the one filled with the accent colour), on the row where "No" is widest."""
+        info = subprocess.run(["xwininfo", "-id", box], env=self.run.env, capture_output=True, text=True).stdout
+        v = {k.strip(): int(n) for k, _, n in (l.partition(":") for l in info.splitlines()) if n.strip().lstrip("-").isdigit()}
+        x, y, w, h = v["Absolute upper-left X"], v["Absolute upper-left Y"], v["Width"], v["Height"]
+        rgb = subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0", "-video_size",
+                              "%dx%d" % (w, h), "-i", "%s+%d,%d" % (self.run.env["DISPLAY"], x, y), "-frames:v", "1",
+                              "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], env=self.run.env, capture_output=True,
+                             check=True, timeout=30).stdout
+        pixel = lambda px, py: rgb[3 * (py * w + px):3 * (py * w + px) + 3]
+        accent = lambda p: p[1] > p[0] + 60 and p[1] > 150
+        row = max(range(h), key=lambda py: sum(accent(pixel(px, py)) for px in range(w)))
+        start = next(px for px in range(w) if accent(pixel(px, row)))
+        ground = pixel(2, row)
+        differs = lambda px: max(abs(a - b) for a, b in zip(pixel(px, row), ground)) > 12
+        right = next(px for px in range(start - 1, 0, -1) if differs(px))  # across the gap
+        left = next(px for px in range(right, 0, -1) if not differs(px))
+        assert right - left > 30, "no button left of the default one in the question"
+        return (left + right) // 2, row
+
+    def replace_by_mouse(self, project, what):
+        """Save As over `project`: No (Return) to the first question, Yes by a click to the second;
+        the file is written and Space, with no window focused by the test, plays."""
+        run = self.run
+        saved, played = self.text().count("Проект сохранён"), self.text().count("Подготовка воспроизведения…")
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+shift+s")
+        dialog = self.dialog(self.process, self.window, "the save-as dialog (%s)" % what)
+        self.type_path(project)
+        question = self.dialog(self.process, [self.window, dialog], "the replace question (%s)" % what)
+        run.xdotool("key", "Return")
+        e2e.wait_for(lambda: self.windows(self.process) == [self.window, dialog], "No to keep the dialog (%s)" % what)
+        run.xdotool("key", "Return")  # the name is still there; the keyboard is back in the dialog
+        question = self.dialog(self.process, [self.window, dialog], "the second replace question (%s)" % what)
+        x, y = self.yes_button(question)
+        run.xdotool("mousemove", "--window", question, str(x), str(y), "click", "1")
+        e2e.wait_for(lambda: self.text().count("Проект сохранён") > saved, "Yes to replace (%s)" % what)
+        e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the dialog to close (%s)" % what)
+        run.xdotool("key", "space")
+        e2e.wait_for(lambda: self.text().count("Подготовка воспроизведения…") > played,
+                     "Space to play after the dialog (%s)" % what, timeout=10)
 
     def main(self):
         run = self.run
@@ -243,6 +290,7 @@ class Dialogs(sess.Session):
         frames = len(left) // 4 if isinstance(left, (bytes, bytearray)) else len(left)
         assert frames == 2 * 48000, "the clip holds %d frames" % frames
         assert "Действие прервано" not in self.text(), "an exception escaped an event handler"
+        self.replace_by_mouse(project, "Openbox")
 
         # Under xfwm4 (its settings come over a session bus): the export sheet keeps the keyboard
         # after its save dialog is cancelled.
@@ -265,6 +313,7 @@ class Dialogs(sess.Session):
         self.grab("sheet-after-dialog")
         run.xdotool("key", "Escape")
         e2e.wait_for(lambda: self.windows(self.process) == [self.window], "a second Escape to close the sheet")
+        self.replace_by_mouse(project, "xfwm4")
 
         self.focus(self.window)
         run.xdotool("key", "ctrl+q")
