@@ -167,9 +167,7 @@ private:
         box.setDefaultButton(QMessageBox::No);
         QtPrompts::usePlainText(box);
         QtPrompts::styleButtons(box);
-        const bool yes = box.exec() == QMessageBox::Yes;
-        if (!yes) giveKeyboardBack(this);
-        return yes;
+        return box.exec() == QMessageBox::Yes;
     }
 
     void refuse(const std::filesystem::path& path, const std::error_code& failure) {
@@ -193,7 +191,6 @@ private:
         QtPrompts::usePlainText(box);
         QtPrompts::styleButtons(box);
         box.exec();
-        giveKeyboardBack(this);
     }
 };
 
