@@ -196,12 +196,19 @@ private:
 
 int openCount = 0;
 
-// Counts a dialog as open for as long as it runs.
+// Counts a dialog as open for as long as it runs; then gives the keyboard back to the window it
+// opened over.
 struct OpenDialog {
-    OpenDialog() { ++openCount; }
-    ~OpenDialog() { --openCount; }
+    explicit OpenDialog(QWidget* over) : over_(over) { ++openCount; }
+    ~OpenDialog() {
+        --openCount;
+        giveKeyboardBack(over_);
+    }
     OpenDialog(const OpenDialog&) = delete;
     OpenDialog& operator=(const OpenDialog&) = delete;
+
+private:
+    QPointer<QWidget> over_;
 };
 
 }  // namespace
@@ -276,9 +283,8 @@ std::optional<int> QtPrompts::alert(const AlertRequest& request) {
     std::vector<QAbstractButton*> buttons;
     const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
     const auto box = makeAlert(request, parent, buttons);
-    OpenDialog open;
+    OpenDialog open(parent);
     box->exec();
-    giveKeyboardBack(parent);
     QAbstractButton* clicked = box->clickedButton();
     // Dismissed without a button (Escape, the window's close): the cancel button's answer.
     if (!clicked) clicked = box->escapeButton();
@@ -309,10 +315,9 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
     if (!request.filters.empty()) dialog.setNameFilters(nameFilters(request.filters));
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     std::vector<std::filesystem::path> out;
-    OpenDialog open;
+    OpenDialog open(parent);
     const int answer = dialog.exec();
     dialog.keepSize();
-    giveKeyboardBack(parent);
     if (answer != QDialog::Accepted) return out;
     for (const QString& f : dialog.selectedFiles()) out.push_back(toPath(f));
     return out;
@@ -331,10 +336,9 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
     }
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     dialog.selectFile(qs(request.proposedName));
-    OpenDialog open;
+    OpenDialog open(parent);
     const int answer = dialog.exec();
     dialog.keepSize();
-    giveKeyboardBack(parent);
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return withExtension(toPath(dialog.selectedFiles().constFirst()), request.extension);
 }
@@ -347,10 +351,9 @@ std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
-    OpenDialog open;
+    OpenDialog open(parent);
     const int answer = dialog.exec();
     dialog.keepSize();
-    giveKeyboardBack(parent);
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return toPath(dialog.selectedFiles().constFirst());
 }
