@@ -1,7 +1,6 @@
 #include "app/shell/QtPrompts.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -49,12 +48,7 @@ void configure(QFileDialog& dialog) {
 // back (a question over the file dialog answered by a click, then the dialog): Openbox then leaves
 // it with no window at all, and the program's keys do nothing until a click.
 void giveKeyboardBack(QWidget* window) {
-    if (!window || !window->isVisible()) return;
-    QWidget* top = window->window();
-    QWidget* modal = QApplication::activeModalWidget();
-    // Another question or dialog still open over it keeps the keyboard.
-    if (modal && modal != top && modal->isVisible()) return;
-    top->activateWindow();
+    if (window) window->window()->activateWindow();
 }
 
 // Whether the system could not examine a typed path at all (as opposed to finding nothing there):
