@@ -27,6 +27,7 @@ import importlib.util
 import itertools
 import os
 import plistlib
+import re
 import shutil
 import signal
 import subprocess
@@ -131,25 +132,18 @@ class Dialogs(sess.Session):
         print("refused: %s" % what)
 
     def yes_button(self, box):
-        """Where the question `box` shows "Yes", in its own coordinates: the button left of the
-        default "No" (the one filled with the accent colour), on the row where "No" is widest."""
+        """Where the question `box` shows "Yes" on the screen: left of the default "No", which is
+        filled with the accent colour."""
         info = subprocess.run(["xwininfo", "-id", box], env=self.run.env, capture_output=True, text=True).stdout
-        v = {k.strip(): int(n) for k, _, n in (l.partition(":") for l in info.splitlines()) if n.strip().lstrip("-").isdigit()}
-        x, y, w, h = v["Absolute upper-left X"], v["Absolute upper-left Y"], v["Width"], v["Height"]
+        x, y, w, h = (int(re.search(k + r":\s*(-?\d+)", info).group(1)) for k in ("Absolute upper-left X",
+                                                                                 "Absolute upper-left Y", "Width", "Height"))
         rgb = subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0", "-video_size",
                               "%dx%d" % (w, h), "-i", "%s+%d,%d" % (self.run.env["DISPLAY"], x, y), "-frames:v", "1",
                               "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], env=self.run.env, capture_output=True,
                              check=True, timeout=30).stdout
-        pixel = lambda px, py: rgb[3 * (py * w + px):3 * (py * w + px) + 3]
-        accent = lambda p: p[1] > p[0] + 60 and p[1] > 150
-        row = max(range(h), key=lambda py: sum(accent(pixel(px, py)) for px in range(w)))
-        start = next(px for px in range(w) if accent(pixel(px, row)))
-        ground = pixel(2, row)
-        differs = lambda px: max(abs(a - b) for a, b in zip(pixel(px, row), ground)) > 12
-        right = next(px for px in range(start - 1, 0, -1) if differs(px))  # across the gap
-        left = next(px for px in range(right, 0, -1) if not differs(px))
-        assert right - left > 30, "no button left of the default one in the question"
-        return (left + right) // 2, row
+        accent = [(i // 3 % w, i // 3 // w) for i in range(0, len(rgb), 3) if rgb[i + 1] > max(150, rgb[i] + 60)]
+        assert accent, "no default button in the question"
+        return x + min(px for px, _ in accent) - 30, y + sorted(py for _, py in accent)[len(accent) // 2]
 
     def replace_by_mouse(self, project, what):
         """Save As over `project`: No (Return) to the first question, Yes by a click to the second;
@@ -160,13 +154,12 @@ class Dialogs(sess.Session):
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog (%s)" % what)
         self.type_path(project)
-        question = self.dialog(self.process, [self.window, dialog], "the replace question (%s)" % what)
+        self.dialog(self.process, [self.window, dialog], "the replace question (%s)" % what)
         run.xdotool("key", "Return")
-        e2e.wait_for(lambda: self.windows(self.process) == [self.window, dialog], "No to keep the dialog (%s)" % what)
+        e2e.wait_for(lambda: set(self.windows(self.process)) == {self.window, dialog}, "No to keep the dialog (%s)" % what)
         run.xdotool("key", "Return")  # the name is still there; the keyboard is back in the dialog
         question = self.dialog(self.process, [self.window, dialog], "the second replace question (%s)" % what)
-        x, y = self.yes_button(question)
-        run.xdotool("mousemove", "--window", question, str(x), str(y), "click", "1")
+        run.xdotool("mousemove", *map(str, self.yes_button(question)), "click", "1")
         e2e.wait_for(lambda: self.text().count("Проект сохранён") > saved, "Yes to replace (%s)" % what)
         e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the dialog to close (%s)" % what)
         run.xdotool("key", "space")
