@@ -260,11 +260,11 @@ def main():
         run.xdotool("key", "Escape")
         wait_for(lambda: len(run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split()) == 1,
                  "the question to close")
-        # The program goes on: Space, pressed after Escape, plays.
-        played = text(log).count("Подготовка воспроизведения…")
+        # The program goes on: M, pressed after Escape, adds a marker.
+        markers = text(log).count("Маркер: ")
         run.xdotool("windowfocus", "--sync", window, check=False)
-        run.xdotool("key", "space")
-        wait_for(lambda: text(log).count("Подготовка воспроизведения…") > played, "Space to play after Escape")
+        run.xdotool("key", "m")
+        wait_for(lambda: text(log).count("Маркер: ") > markers, "M to add a marker after Escape")
         assert first.poll() is None, "Escape ended the program"
 
         # Ctrl+Q, then "Не сохранять" (the button after the default "Сохранить").
