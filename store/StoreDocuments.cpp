@@ -301,7 +301,7 @@ void StudioStore::revealFiles(const std::vector<std::filesystem::path>& files) {
     // The failure may come later, and is said apart from the line it follows.
     QPointer<StudioStore> self(this);
     services_.shell->reveal(files, [self, shown = status_, failure] {
-        if (!self || self->revealFailureSaid_) return;
+        if (!self) return;
         self->revealNote_ = self->services_.scheduler->singleShot(kRevealNoteSeconds, [self, shown, failure] {
             if (!self || self->revealFailureSaid_ || self->status_ != shown) return;
             self->revealFailureSaid_ = true;
