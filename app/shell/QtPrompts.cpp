@@ -1,6 +1,7 @@
 #include "app/shell/QtPrompts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QShowEvent>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -30,6 +32,8 @@ namespace {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr const char* kDialogSizeKey = "Tessoral.FileDialog/size";
+// How long the window manager has to give the keyboard to a window after a dialog closes.
+constexpr int kKeyboardBackMs = 250;
 
 std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 
@@ -43,12 +47,16 @@ void configure(QFileDialog& dialog) {
     dialog.setWindowModality(Qt::WindowModal);
 }
 
-// Gives the keyboard back to `window` once the dialog or question over it has closed. A window
+// Gives the keyboard back to `window` once the dialog or question over it has closed. The window
 // manager passes it on to the window under a closing one, but not always when two close back to
 // back (a question over the file dialog answered by a click, then the dialog): Openbox then leaves
-// it with no window at all, and the program's keys do nothing until a click.
+// it with no window at all, and the program's keys do nothing until a click. So when, after the
+// window manager's turn, none of the program's windows has it, `window` takes it.
 void giveKeyboardBack(QWidget* window) {
-    if (window) window->window()->activateWindow();
+    if (!window) return;
+    QTimer::singleShot(kKeyboardBackMs, window, [window] {
+        if (!QApplication::activeWindow()) window->window()->activateWindow();
+    });
 }
 
 // Whether the system could not examine a typed path at all (as opposed to finding nothing there):

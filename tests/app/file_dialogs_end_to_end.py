@@ -162,6 +162,8 @@ class Dialogs(sess.Session):
         run.xdotool("mousemove", *map(str, self.yes_button(question)), "click", "1")
         e2e.wait_for(lambda: self.text().count("Проект сохранён") > saved, "Yes to replace (%s)" % what)
         e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the dialog to close (%s)" % what)
+        e2e.wait_for(lambda: run.xdotool("getwindowfocus", check=False) == self.window,
+                     "the keyboard back on the window (%s)" % what, timeout=10)
         run.xdotool("key", "space")
         e2e.wait_for(lambda: self.text().count("Подготовка воспроизведения…") > played,
                      "Space to play after the dialog (%s)" % what, timeout=10)
