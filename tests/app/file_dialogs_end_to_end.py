@@ -180,6 +180,8 @@ class Dialogs(sess.Session):
         sess.make_wav(tone, 2.0, 440)
         os.symlink("loop", os.path.join(work, "loop"))
         open(os.path.join(work, "take.aiff"), "wb").close()  # a type name wider than Qt's first guess
+        replaced = os.path.join(work, "replaced.tessoral")
+        open(replaced, "wb").close()
         private = os.path.join(scratch, "private")
         os.makedirs(private)
         prefix = []
@@ -215,6 +217,7 @@ class Dialogs(sess.Session):
             "the window named Tessoral")[0]
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in self.text(), "the import")
         time.sleep(0.8)
+        self.replace_by_mouse(replaced, "Openbox")
 
         # Save As: a 256-byte name, a name behind a loop of links, a folder that may not be entered.
         self.focus(self.window)
@@ -275,8 +278,9 @@ class Dialogs(sess.Session):
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog again")
         self.focus(dialog)
+        saves = self.text().count("Проект сохранён")
         self.type_path(project)
-        e2e.wait_for(lambda: "Проект сохранён" in self.text(), "the save")
+        e2e.wait_for(lambda: self.text().count("Проект сохранён") > saves, "the save")
         with open(project, "rb") as f:
             saved = plistlib.load(f)
         tracks = saved["tracks"]
@@ -285,7 +289,6 @@ class Dialogs(sess.Session):
         frames = len(left) // 4 if isinstance(left, (bytes, bytearray)) else len(left)
         assert frames == 2 * 48000, "the clip holds %d frames" % frames
         assert "Действие прервано" not in self.text(), "an exception escaped an event handler"
-        self.replace_by_mouse(project, "Openbox")
 
         # Under xfwm4 (its settings come over a session bus): the export sheet keeps the keyboard
         # after its save dialog is cancelled.
