@@ -19,7 +19,7 @@ A number before a Russian noun takes the noun's plural form for that number: suc
 LP with three forms (one, few, many: "{0} клип|{0} клипа|{0} клипов"). A plain L text whose English puts
 a placeholder before a plural noun ("{0} semitones") while the Russian puts it before a word is an
 error, as is an LP key without three forms or with two forms alike (unless the counted word is an
-abbreviation, "отсч."), and a counted word whose form differs from the one another LP key gives it.
+abbreviation, "отсч.", or the count follows its noun, "файлов: {0}"), and a counted word whose form differs from the one another LP key gives it.
 """
 import json
 import os
@@ -193,8 +193,8 @@ def plural_problems(key):
     if any(w is None for w in words):
         return []
     words = [w.group(1) for w in words]
-    if words[0].endswith("."):
-        return []  # an abbreviation reads for every count
+    if words[0].endswith(".") or re.search(r"[А-Яа-яЁё]+:\s*\{0\}", forms[0]):
+        return []  # an abbreviation, or a count after its noun ("файлов: {0}"), reads for every count
     if len(set(forms)) != 3:
         return [f"forms alike ({' | '.join(words)}): the noun takes three forms"]
     return []

@@ -119,8 +119,11 @@ void StudioStore::exportMarkerRanges() {
     };
     std::function<void(std::vector<std::filesystem::path>&&)> apply =
         [this, folder](std::vector<std::filesystem::path>&& files) {
-            setStatus(L("Экспортировано файлов: {0} в «{1}»", static_cast<std::int64_t>(files.size()),
-                        folderName(folder)));
+            // The count after the noun reads for every number in Russian; the English counts "file".
+            setStatus(LP(static_cast<long long>(files.size()),
+                         "Экспортировано файлов: {0} в «{1}»|Экспортировано файлов: {0} в «{1}»|"
+                         "Экспортировано файлов: {0} в «{1}»",
+                         folderName(folder)));
             revealFiles(files);
         };
     runLong<std::vector<std::filesystem::path>>(L("Экспорт диапазонов маркеров…"), std::move(work), std::move(apply),

@@ -316,11 +316,15 @@ void StudioStore::revealFiles(const std::vector<std::filesystem::path>& files) {
         files.size() == 1 ? L("Не удалось показать файл в файловом менеджере: {0}", files.front().string())
                           : L("Не удалось показать файлы в файловом менеджере: {0}",
                               files.front().parent_path().string());
-    // The failure may come later; it joins the line it belongs to while that is still shown.
+    // The failure may come later, and is said apart from the line it follows.
     QPointer<StudioStore> self(this);
     services_.shell->reveal(files, [self, shown = status_, failure] {
         if (!self) return;
-        self->setStatus(self->status_ == shown && !shown.empty() ? shown + " · " + failure : failure);
+        self->revealNote_ = self->services_.scheduler->singleShot(kRevealNoteSeconds, [self, shown, failure] {
+            if (!self || self->revealFailureSaid_ || self->status_ != shown) return;
+            self->revealFailureSaid_ = true;
+            self->setStatus(failure);
+        });
     });
 }
 

@@ -343,8 +343,11 @@ public:
     Session isolatedTrackSession() const;
     // The three demo clips (also for tests and benchmarks).
     static std::vector<Track> demoClips();
-    // Shows the files in the file manager; when nothing can, the status line says where they are.
+    // Shows the files in the file manager. When nothing can, the status line says where they are,
+    // once a run and on a line of its own: the line that reports the work stays whole for
+    // kRevealNoteSeconds first, and one that has taken its place meanwhile is not written over.
     void revealFiles(const std::vector<std::filesystem::path>& files);
+    static constexpr double kRevealNoteSeconds = 4.0;
     // Opens a web, mail or file:// address with the desktop's default application; when nothing
     // can, the status line says `failure`. True when it opened.
     bool openExternal(const std::string& url, const std::string& failure);
@@ -876,6 +879,8 @@ private:
     PunchPlan recordPlan_;                       // plain, core only
     bool recordingTask_ = false;                 // plain
     std::unique_ptr<SingleShot> countdownTask_;  // plain, core only: destroying it cancels the count-in
+    std::unique_ptr<SingleShot> revealNote_;     // plain, core only: the file manager's failure, due
+    bool revealFailureSaid_ = false;             // plain, core only
     std::set<Uuid> spectrogramJobs_;             // plain, core only
     std::optional<DragOrigin> dragOrigin_;       // plain, core only
     std::optional<TrimDrag> trimDrag_;

@@ -1,6 +1,7 @@
 #include "app/shell/QtPrompts.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -12,6 +13,7 @@
 #include <QScreen>
 #include <QSettings>
 #include <QShowEvent>
+#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -30,6 +32,8 @@ namespace {
 QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 constexpr const char* kDialogSizeKey = "Tessoral.FileDialog/size";
+// How long the window manager has to give the keyboard to a window after a dialog closes.
+constexpr int kKeyboardBackMs = 250;
 
 std::filesystem::path toPath(const QString& s) { return FileNames::native(s); }
 
@@ -41,6 +45,18 @@ void configure(QFileDialog& dialog) {
         QGuiApplication::platformName() == "minimal")
         dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setWindowModality(Qt::WindowModal);
+}
+
+// Gives the keyboard back to `window` once the dialog or question over it has closed. The window
+// manager passes it on to the window under a closing one, but not always when two close back to
+// back (a question over the file dialog answered by a click, then the dialog): Openbox then leaves
+// it with no window at all, and the program's keys do nothing until a click. So when, after the
+// window manager's turn, none of the program's windows has it, `window` takes it.
+void giveKeyboardBack(QWidget* window) {
+    if (!window) return;
+    QTimer::singleShot(kKeyboardBackMs, window, [window] {
+        if (!QApplication::activeWindow()) window->window()->activateWindow();
+    });
 }
 
 // Whether the system could not examine a typed path at all (as opposed to finding nothing there):
@@ -182,12 +198,19 @@ private:
 
 int openCount = 0;
 
-// Counts a dialog as open for as long as it runs.
+// Counts a dialog as open for as long as it runs; then gives the keyboard back to the window it
+// opened over.
 struct OpenDialog {
-    OpenDialog() { ++openCount; }
-    ~OpenDialog() { --openCount; }
+    explicit OpenDialog(QWidget* over) : over_(over) { ++openCount; }
+    ~OpenDialog() {
+        --openCount;
+        giveKeyboardBack(over_);
+    }
     OpenDialog(const OpenDialog&) = delete;
     OpenDialog& operator=(const OpenDialog&) = delete;
+
+private:
+    QPointer<QWidget> over_;
 };
 
 }  // namespace
@@ -260,8 +283,9 @@ std::unique_ptr<QMessageBox> QtPrompts::makeAlert(const AlertRequest& request, Q
 
 std::optional<int> QtPrompts::alert(const AlertRequest& request) {
     std::vector<QAbstractButton*> buttons;
-    const auto box = makeAlert(request, parent_ ? parent_() : nullptr, buttons);
-    OpenDialog open;
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    const auto box = makeAlert(request, parent, buttons);
+    OpenDialog open(parent);
     box->exec();
     QAbstractButton* clicked = box->clickedButton();
     // Dismissed without a button (Escape, the window's close): the cancel button's answer.
@@ -285,14 +309,15 @@ QStringList QtPrompts::nameFilters(const std::vector<FileFilter>& filters) {
 }
 
 std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenRequest& request) {
-    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    FileDialog dialog(parent, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
     if (!request.filters.empty()) dialog.setNameFilters(nameFilters(request.filters));
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     std::vector<std::filesystem::path> out;
-    OpenDialog open;
+    OpenDialog open(parent);
     const int answer = dialog.exec();
     dialog.keepSize();
     if (answer != QDialog::Accepted) return out;
@@ -301,7 +326,8 @@ std::vector<std::filesystem::path> QtPrompts::chooseFilesToOpen(const OpenReques
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest& request) {
-    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    FileDialog dialog(parent, qs(request.title));
     configure(dialog);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -312,7 +338,7 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
     }
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
     dialog.selectFile(qs(request.proposedName));
-    OpenDialog open;
+    OpenDialog open(parent);
     const int answer = dialog.exec();
     dialog.keepSize();
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
@@ -320,13 +346,14 @@ std::optional<std::filesystem::path> QtPrompts::chooseSaveFile(const SaveRequest
 }
 
 std::optional<std::filesystem::path> QtPrompts::chooseFolder(const FolderRequest& request) {
-    FileDialog dialog(parent_ ? parent_() : nullptr, qs(request.title));
+    const QPointer<QWidget> parent = parent_ ? parent_() : nullptr;
+    FileDialog dialog(parent, qs(request.title));
     configure(dialog);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     if (!request.prompt.empty()) dialog.setLabelText(QFileDialog::Accept, qs(request.prompt));
     if (request.folder) dialog.setDirectory(FileNames::display(*request.folder));
-    OpenDialog open;
+    OpenDialog open(parent);
     const int answer = dialog.exec();
     dialog.keepSize();
     if (answer != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;

@@ -13,6 +13,8 @@
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QAbstractButton>
+#include <QAccessible>
+#include <QLabel>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QSettings>
@@ -300,18 +302,20 @@ void typeIntoFileDialog(const QString& name, std::function<void(QPointer<QFileDi
 }
 
 // Answers the next file dialog with `name`. A question that follows is answered with `confirm`
-// (Yes or No); after No the dialog is cancelled.
-void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nullopt) {
+// (Yes or No), its text read into `read` as a screen reader reads it; after No the dialog is cancelled.
+void answerFileDialog(const QString& name, std::optional<bool> confirm = std::nullopt, QString* read = nullptr) {
     if (!confirm) {
         typeIntoFileDialog(name, nullptr);
         return;
     }
-    typeIntoFileDialog(name, [yes = *confirm](QPointer<QFileDialog> guard) {
+    typeIntoFileDialog(name, [yes = *confirm, read](QPointer<QFileDialog> guard) {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box) {
             ADD_FAILURE() << "no question";
             return;
         }
+        if (auto* label = box->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")); label && read)
+            *read = QAccessible::queryAccessibleInterface(label)->text(QAccessible::Name);
         EXPECT_TRUE(box->defaultButton() == box->button(QMessageBox::No) && test::accentFilled(box->defaultButton()));
         yes ? box->button(QMessageBox::Yes)->click() : QTest::keyClick(box, Qt::Key_Return);  // No is Return's
         if (!yes) QTimer::singleShot(0, [guard] { if (guard) guard->reject(); });
@@ -372,6 +376,12 @@ TEST(QtPrompts, TheFileDialogsOpenAndReplaceNamesThatAreNoUtf8) {
     EXPECT_EQ(prompts.chooseSaveFile(save), std::nullopt);
     answerFileDialog("mix.wav", true);
     EXPECT_EQ(prompts.chooseSaveFile(save), folder / "mix.wav");
+    // A name that looks like markup reads as it is written.
+    writeTone(folder / "<b>mix.wav");
+    QString question;
+    answerFileDialog("<b>mix.wav", true, &question);
+    EXPECT_EQ(prompts.chooseSaveFile(save), folder / "<b>mix.wav");
+    EXPECT_TRUE(question.startsWith("<b>mix.wav")) << question.toStdString();
     std::filesystem::remove_all(folder);  // QTemporaryDir cannot remove a name that is no UTF-8
 }
 

@@ -378,9 +378,11 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
         ASSERT_EQ(fx.services.backend.openStreams(), playing ? 1 : 3);
         fx.services.backend.holdStops(true);
         std::vector<std::string> steps;
+        std::vector<std::chrono::steady_clock::time_point> times;
         const auto step = [&](const char* name) {
             steps.push_back((std::filesystem::exists(*fx.store().recoveryURL()) ? "copy, " : "") + std::string(name) +
                             (fx.store().transport().playing() ? " playing" : ""));
+            times.push_back(std::chrono::steady_clock::now());
         };
         fx.delegate().terminate = [&] { step("terminate"); };
         fx.delegate().finishWork = [&] { step("finish"); };
@@ -393,6 +395,11 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
             questionWaits ? std::vector<std::string>{"copy, kept", "copy, finish", "copy, end"}
                           : std::vector<std::string>{playing ? "copy, kept playing" : "copy, kept", "copy, terminate"};
         EXPECT_EQ(steps, expected);
+        // Playback stops last: the output that does not stop is waited for two seconds, no longer.
+        if (playing && times.size() == 2) {
+            EXPECT_GE(times[1] - times[0], std::chrono::seconds(2));
+            EXPECT_LT(times[1] - times[0], std::chrono::milliseconds(2750));
+        }
         EXPECT_EQ(fx.store().session().tracks.size(), playing ? 3u : 4u);
         EXPECT_TRUE(fx.services.prompts.alerts.empty());
         EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));

@@ -25,7 +25,6 @@ import shutil
 import signal
 import subprocess
 import sys
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -184,13 +183,27 @@ class Keyboard(English):
     """Without a pointer, under Openbox, as started for a person: a bare Alt tap leaves Space to play;
     Tab alone reaches the chain's power, the inspector's pages and the transport's buttons; the arrows
     switch the browser's pages; "Scan" keeps the focus; Return on the export sheet's focused Cancel
-    cancels; with the sheet open, a handed-over file leaves Escape to close it. Space, Ctrl+Z (and redo),
-    SIGTERM right after a step on the focused row volume act after it: one step each, all in the copy."""
+    cancels (Space then plays in the main window, no window opened); with the sheet open, a handed-over
+    file leaves Escape to close it. Space, Ctrl+Z (and redo), SIGTERM right after a step on the focused
+    row volume act after it: one step each, all in the copy."""
 
     def step_then(self, *keys):
-        while self.keys("Tab->" + EN["Громкость дорожки"])[-1]["focus"]["role"] != "slider":
+        """A step on the focused row volume, then `keys`; what was shown before the step."""
+        while (before := self.keys("Tab->" + EN["Громкость дорожки"])[-1])["focus"]["role"] != "slider":
             pass  # a step of that name on the history page
         self.run.xdotool(*(["key", "Right", "sleep", "0.1", "key", *keys] if keys else ["keydown", "Right"]))
+        return before["shown"]
+
+    def space_after_step(self, window, program):
+        """Space right after a step plays, and the step is in: the row reads one step up (+0.7 dB from
+        0), the history holds one step more. No window opened meanwhile."""
+        counted = lambda shown: [int(n.split()[0]) for n in shown if re.fullmatch(r"\d+ steps?", n)]
+        before = self.step_then("space")
+        shown = e2e.wait_for(lambda: (lambda s: EN["Пауза#button"] in s and s)(self.keys("look")[0]["shown"]),
+                             "the playback")
+        assert "+0.7" in shown and counted(shown) == [c + 1 for c in counted(before)] != [], \
+            "the step before Space: %s, then %s" % (counted(before), [n for n in shown if n.startswith("+")])
+        assert self.windows(program) == [window], "a window opened after the export sheet"
 
     def keys(self, *presses):
         out = subprocess.run([self.python, READER, "keys", "Tessoral", *presses], env=self.run.env,
@@ -260,11 +273,8 @@ class Keyboard(English):
                 assert focus and focus["name"] == t("Отмена"), "the hand-over took the keyboard: %s" % focus
             run.xdotool("key", "Escape" if handed_over else "Return")
             e2e.wait_for(lambda: self.windows(program) == [window], "the sheet to close")
-        time.sleep(1.0)
-        assert self.windows(program) == [window], "Return on Cancel opened a window"
         self.grab("keyboard")
-        self.step_then("space")
-        e2e.wait_for(lambda: t("Пауза#button") in self.keys("look")[0]["shown"], "the playback")
+        self.space_after_step(window, program)
         self.keys("space=>" + t("Воспроизвести"))
         self.step_then("ctrl+z")
         undone = t("Отменено: {0}").replace("{0}", t("Громкость дорожки"))

@@ -13,6 +13,10 @@ its own dialog: Open is at least 900 × 540, the right part of its detailed view
 shortens no text ("…") and is pixel for pixel what it is with 400 pixels more room, and the size given
 it comes back next time.
 
+Over an existing project, Save As asks whether to replace it: "No" by Return keeps the dialog, and
+"Yes" clicked on the second question writes the file; then Space alone plays, under Openbox and
+under xfwm4 (the main window has the keyboard again).
+
 Then xfwm4 replaces Openbox (it gives the focus to the main window when a dialog over a sheet
 closes): Escape in the save dialog opened from the export sheet leaves the keyboard on the sheet,
 and a second Escape, sent to whatever window holds the focus, closes the sheet.
@@ -23,6 +27,7 @@ import importlib.util
 import itertools
 import os
 import plistlib
+import re
 import shutil
 import signal
 import subprocess
@@ -35,7 +40,7 @@ sess = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(sess)
 e2e = sess.e2e
 
-TOOLS = ("Xvfb", "xdotool", "xprop", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
+TOOLS = ("Xvfb", "xdotool", "xprop", "xwininfo", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
 NOBODY = 65534
 
 
@@ -126,6 +131,44 @@ class Dialogs(sess.Session):
         assert dialog in self.windows(self.process), "the dialog closed after " + what
         print("refused: %s" % what)
 
+    def yes_button(self, box):
+        """Where the question `box` shows "Yes" on the screen: left of the default "No", which is
+        filled with the accent colour."""
+        info = subprocess.run(["xwininfo", "-id", box], env=self.run.env, capture_output=True, text=True).stdout
+        x, y, w, h = (int(re.search(k + r":\s*(-?\d+)", info).group(1)) for k in ("Absolute upper-left X",
+                                                                                 "Absolute upper-left Y", "Width", "Height"))
+        rgb = subprocess.run(["ffmpeg", "-loglevel", "error", "-f", "x11grab", "-draw_mouse", "0", "-video_size",
+                              "%dx%d" % (w, h), "-i", "%s+%d,%d" % (self.run.env["DISPLAY"], x, y), "-frames:v", "1",
+                              "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], env=self.run.env, capture_output=True,
+                             check=True, timeout=30).stdout
+        accent = [(i // 3 % w, i // 3 // w) for i in range(0, len(rgb), 3) if rgb[i + 1] > max(150, rgb[i] + 60)]
+        assert accent, "no default button in the question"
+        return x + min(px for px, _ in accent) - 30, y + sorted(py for _, py in accent)[len(accent) // 2]
+
+    def replace_by_mouse(self, project, what):
+        """Save As over `project`: No (Return) to the first question, Yes by a click to the second;
+        the file is written and Space, with no window focused by the test, plays."""
+        run = self.run
+        saved, played = self.text().count("Проект сохранён"), self.text().count("Подготовка воспроизведения…")
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+shift+s")
+        dialog = self.dialog(self.process, self.window, "the save-as dialog (%s)" % what)
+        self.type_path(project)
+        self.dialog(self.process, [self.window, dialog], "the replace question (%s)" % what)
+        run.xdotool("key", "Return")
+        e2e.wait_for(lambda: set(self.windows(self.process)) == {self.window, dialog}, "No to keep the dialog (%s)" % what)
+        self.focus(dialog)
+        run.xdotool("key", "Return")  # the name is still there
+        question = self.dialog(self.process, [self.window, dialog], "the second replace question (%s)" % what)
+        run.xdotool("mousemove", *map(str, self.yes_button(question)), "click", "1")
+        e2e.wait_for(lambda: self.text().count("Проект сохранён") > saved, "Yes to replace (%s)" % what)
+        e2e.wait_for(lambda: self.windows(self.process) == [self.window], "the dialog to close (%s)" % what)
+        e2e.wait_for(lambda: run.xdotool("getwindowfocus", check=False) == self.window,
+                     "the keyboard back on the window (%s)" % what, timeout=10)
+        run.xdotool("key", "space")
+        e2e.wait_for(lambda: self.text().count("Подготовка воспроизведения…") > played,
+                     "Space to play after the dialog (%s)" % what, timeout=10)
+
     def main(self):
         run = self.run
         run.start_display()
@@ -138,6 +181,8 @@ class Dialogs(sess.Session):
         sess.make_wav(tone, 2.0, 440)
         os.symlink("loop", os.path.join(work, "loop"))
         open(os.path.join(work, "take.aiff"), "wb").close()  # a type name wider than Qt's first guess
+        replaced = os.path.join(work, "replaced.tessoral")
+        open(replaced, "wb").close()
         private = os.path.join(scratch, "private")
         os.makedirs(private)
         prefix = []
@@ -173,6 +218,8 @@ class Dialogs(sess.Session):
             "the window named Tessoral")[0]
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in self.text(), "the import")
         time.sleep(0.8)
+        for round in range(3):  # Openbox does not lose the keyboard every time
+            self.replace_by_mouse(replaced, "Openbox, round %d" % round)
 
         # Save As: a 256-byte name, a name behind a loop of links, a folder that may not be entered.
         self.focus(self.window)
@@ -233,8 +280,9 @@ class Dialogs(sess.Session):
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog again")
         self.focus(dialog)
+        saves = self.text().count("Проект сохранён")
         self.type_path(project)
-        e2e.wait_for(lambda: "Проект сохранён" in self.text(), "the save")
+        e2e.wait_for(lambda: self.text().count("Проект сохранён") > saves, "the save")
         with open(project, "rb") as f:
             saved = plistlib.load(f)
         tracks = saved["tracks"]
@@ -265,6 +313,7 @@ class Dialogs(sess.Session):
         self.grab("sheet-after-dialog")
         run.xdotool("key", "Escape")
         e2e.wait_for(lambda: self.windows(self.process) == [self.window], "a second Escape to close the sheet")
+        self.replace_by_mouse(project, "xfwm4")
 
         self.focus(self.window)
         run.xdotool("key", "ctrl+q")

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ClipTestSupport.h"
+#include "model/Localization.h"
 #include "processing/MarkerExport.h"
 #include "support/TestTools.h"
 
@@ -222,9 +223,13 @@ TEST_F(StoreBounce, MissingRangeMarkersAreExplainedBeforeAnyChooser) {
     std::filesystem::create_directories(folder);
     fx.prompts.folderAnswers.push_back(folder);
     store->exportMarkerRanges();
+    // One file, in English: the singular.
+    Localization::use(AppLanguage::english,
+                      Localization::table(AppLanguage::english, TESSORAL_SOURCE_DIR "/resources/Localization"));
     run();
+    Localization::use(AppLanguage::russian, {});
     EXPECT_EQ(folderEntries(folder), std::vector<std::string>{"01 Куплет.wav"});
-    EXPECT_EQ(store->status(), "Экспортировано файлов: 1 в «clip»");
+    EXPECT_EQ(store->status(), "Exported 1 file to “clip”");
     // The whole project writes its ranges over silence too (every clip under them muted).
     s = store->session();
     s.tracks[0].muted = true;

@@ -448,30 +448,35 @@ TEST_F(StoreDocuments, ExportOfTheTimeSelectionOnly) {
 TEST_F(StoreDocuments, ARevealNothingCanShowSaysWhereTheFilesAre) {
     const auto a = fx.home.path() / "Папка" / "Микс.wav";
     const auto b = fx.home.path() / "Папка" / "Второй.wav";
-    const std::string one = L("Не удалось показать файл в файловом менеджере: {0}", a.string());
+    const double note = StudioStore::kRevealNoteSeconds;
     // A desktop that shows it: the line stays as it is.
     store->setStatus("Экспорт готов: Микс.wav");
     store->revealFiles({a});
+    fx.scheduler.advanceBy(note + 1);
     EXPECT_EQ(store->status(), "Экспорт готов: Микс.wav");
 
-    // The failure joins the line it belongs to.
-    fx.shell.failing = true;
+    // One that cannot, its answer coming late: the line stays whole for a while; a failure whose line
+    // was replaced meanwhile is not said over the new one.
+    fx.shell.failing = fx.shell.later = true;
     store->revealFiles({a});
-    EXPECT_EQ(store->status(), "Экспорт готов: Микс.wav · " + one);
-    // Several files: their folder.
-    store->setStatus("");
+    fx.shell.runPending();
+    store->setStatus("Пауза");
+    fx.scheduler.advanceBy(note + 1);
+    EXPECT_EQ(store->status(), "Пауза");
+    // The next is said on a line of its own (several files: their folder), once a run.
+    store->setStatus("Экспорт готов: Микс.wav");
     store->revealFiles({a, b});
+    fx.shell.runPending();
+    fx.scheduler.advanceBy(note - 0.5);
+    EXPECT_EQ(store->status(), "Экспорт готов: Микс.wav");
+    fx.scheduler.advanceBy(1);
     EXPECT_EQ(store->status(), L("Не удалось показать файлы в файловом менеджере: {0}", a.parent_path().string()));
-
-    // A failure that comes after the line changed stands alone; one that comes after the store is
-    // gone is dropped.
-    fx.shell.later = true;
     store->setStatus("Экспорт готов: Микс.wav");
     store->revealFiles({a});
-    store->setStatus("Пауза");
-    EXPECT_EQ(store->status(), "Пауза");
     fx.shell.runPending();
-    EXPECT_EQ(store->status(), one);
+    fx.scheduler.advanceBy(note + 1);
+    EXPECT_EQ(store->status(), "Экспорт готов: Микс.wav");
+    // One that comes after the store is gone is dropped.
     store->revealFiles({a});
     store.reset();
     fx.shell.runPending();
