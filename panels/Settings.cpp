@@ -1,5 +1,6 @@
 #include "panels/Settings.h"
 
+#include <QAccessibleWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEvent>
@@ -144,6 +145,37 @@ void setChecked(QCheckBox* box, bool on) {
     if (box->isChecked() != on) box->setChecked(on);
 }
 
+// What assistive technology reads of the monitoring level: the percent shown beside the slider,
+// not the slider's finer steps.
+class LevelSliderAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit LevelSliderAccessible(QSlider* slider) : QAccessibleWidget(slider, QAccessible::Slider) {}
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Value) return SettingsView::levelText(slider()->value() / double(kLevelSteps));
+        return QAccessibleWidget::text(t);
+    }
+    QVariant currentValue() const override { return slider()->value() * 100.0 / kLevelSteps; }
+    void setCurrentValue(const QVariant& value) override {
+        slider()->setValue(static_cast<int>(std::llround(std::clamp(value.toDouble(), 0.0, 100.0) * kLevelSteps / 100.0)));
+    }
+    QVariant maximumValue() const override { return 100.0; }
+    QVariant minimumValue() const override { return 0.0; }
+    QVariant minimumStepSize() const override { return 1.0; }
+
+private:
+    QSlider* slider() const { return static_cast<QSlider*>(widget()); }
+};
+
+QAccessibleInterface* levelSliderAccessible(const QString&, QObject* object) {
+    auto* slider = qobject_cast<QSlider*>(object);
+    if (slider && slider->objectName() == QLatin1String("monitorLevelSlider")) return new LevelSliderAccessible(slider);
+    return nullptr;
+}
+
 }  // namespace
 
 SettingsView::SettingsView(Preferences& preferences, AudioBackend* backend, std::filesystem::path dataFolder,
@@ -270,6 +302,8 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         auto* h = new QHBoxLayout(monitorRow_);
         h->setContentsMargins(0, 0, 0, 0);
         h->addWidget(new QLabel(qs(L("Громкость мониторинга")), monitorRow_));
+        static const bool accessible = (QAccessible::installFactory(levelSliderAccessible), true);
+        (void)accessible;
         monitorLevel_ = new QSlider(Qt::Horizontal, monitorRow_);
         monitorLevel_->setObjectName(QStringLiteral("monitorLevelSlider"));
         monitorLevel_->setAccessibleName(qs(L("Громкость мониторинга")));

@@ -2,6 +2,7 @@
 // control writing its key with its type, values outside a picker's choices left alone, the
 // language note, the missing microphone and the device refresh.
 
+#include <QAccessible>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -108,13 +109,19 @@ TEST_F(SettingsTest, LatencyAndMonitoringLevelTexts) {
     view->monitorLevelSlider()->setValue(456);
     EXPECT_EQ(settings.number("record.monitor.level"), 0.456);
     EXPECT_EQ(view->monitorLevelValue()->text(), QStringLiteral("46 %"));
+    // Assistive technology reads and sets the percent shown, not the slider's steps.
+    QAccessibleInterface* level = QAccessible::queryAccessibleInterface(view->monitorLevelSlider());
+    EXPECT_EQ(level->text(QAccessible::Value), QStringLiteral("46 %"));
+    EXPECT_DOUBLE_EQ(level->valueInterface()->currentValue().toDouble(), 45.6);
+    level->valueInterface()->setCurrentValue(45.7);
+    EXPECT_EQ(settings.number("record.monitor.level"), 0.457);
     QTest::keyClick(view->monitorLevelSlider(), Qt::Key_Right);
     EXPECT_EQ(view->monitorLevelValue()->text(), QStringLiteral("47 %"));
     QTest::keyClick(view->monitorLevelSlider(), Qt::Key_PageDown);
-    EXPECT_DOUBLE_EQ(*settings.number("record.monitor.level"), 0.366);
+    EXPECT_DOUBLE_EQ(*settings.number("record.monitor.level"), 0.367);
     view->monitorToggle()->setChecked(false);
     EXPECT_TRUE(view->monitorLevelRow()->isHidden());
-    EXPECT_EQ(settings.number("record.monitor.level"), 0.366);
+    EXPECT_EQ(settings.number("record.monitor.level"), 0.367);
 }
 
 TEST_F(SettingsTest, ValuesOutsideThePickersStayAsTheyAre) {
