@@ -159,9 +159,13 @@ def check_fits(screen, window, log, what, fills=True):
     if fills:
         assert fw >= aw - 40 and fh >= ah - 40, "%s: the window leaves much of the work area unused" % what
     before = e2e.text(log).count("Подготовка воспроизведения…")
+    playing = e2e.text(log).count("tessoral.status: Воспроизведение\n") + e2e.text(log).count("Пики выше 0 dB")
     run.xdotool("mousemove", "--window", window, str(PLAY_X), str(client[3] - PLAY_FROM_BOTTOM), "click", "1")
     e2e.wait_for(lambda: e2e.text(log).count("Подготовка воспроизведения…") > before,
                  "a click on the transport bar's play button (%s)" % what, timeout=15)
+    # Stop acts on playback, not on its preparation (the mix is rendered on a worker first).
+    e2e.wait_for(lambda: e2e.text(log).count("tessoral.status: Воспроизведение\n") + e2e.text(log).count("Пики выше 0 dB")
+                 > playing, "playback after the click (%s)" % what, timeout=60)
     run.xdotool("mousemove", "--window", window, str(STOP_X), str(client[3] - PLAY_FROM_BOTTOM), "click", "1")
     e2e.wait_for(lambda: "Остановлено" in e2e.text(log), "a click on the stop button (%s)" % what, timeout=15)
 

@@ -154,10 +154,19 @@ class Program:
     def save_as(self, process, known, path):
         """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
         dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
-        self.key(dialog, "ctrl+a")
-        self.run.xdotool("type", "--delay", "5", path)
-        time.sleep(0.2)
-        self.run.xdotool("key", "Return")
+        # On a loaded machine the dialog may not take keys yet when it is mapped: the name is typed
+        # again while the dialog is still open, never once it has closed.
+        for attempt in range(3):
+            self.key(dialog, "ctrl+a")
+            self.run.xdotool("type", "--delay", "5", path)
+            time.sleep(0.2)
+            self.run.xdotool("key", "Return")
+            deadline = time.time() + 20
+            while time.time() < deadline and dialog in self.windows(process):
+                time.sleep(0.1)
+            if dialog not in self.windows(process):
+                return
+        raise AssertionError("the save dialog took no name")
 
     def recovery(self):
         return (read(os.path.join(self.data, "Recovery.tessoral")), read(os.path.join(self.data, "Recovery.plist")))
