@@ -27,8 +27,9 @@ three quarters of the copy written: always during its write). Each time the prog
 later signal with the copy whole and no temporary, and the next start offers it and "Восстановить"
 brings the clips and every marker back (saved with Ctrl+S, read by plistlib).
 Then a marker and Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began
-(earlier at a third and two thirds of it), both asserted to meet the write: the save finishes, the
-program ends by the signal, and the saved file holds the marker.
+(earlier at a third and two thirds of it; the second once the first has reached the program), both
+asserted to meet the write: the save finishes, the program ends by the signal, and the saved file
+holds the marker.
 
 A quit signal meets a long export: an eight-minute WAV imported and a marker added (both unsaved),
 an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon as it runs. The
@@ -207,6 +208,14 @@ def poll(predicate, what):
     raise AssertionError("timed out waiting for " + what)
 
 
+def delivered(process, sig):
+    """Whether no `sig` sent to `process` still waits for delivery. Two of one kind sent while the
+    first waits (the program in a long write or fsync) are one signal to the kernel: a second one is
+    sent once the first has reached the program."""
+    with open("/proc/%d/status" % process.pid) as f:
+        return not int(re.search(r"ShdPnd:\s*(\w+)", f.read())[1], 16) & 1 << sig - 1
+
+
 def writing(folder, target):
     """The size of the temporary being written for `target` in `folder`, or None."""
     for name in temporaries(folder):
@@ -257,13 +266,14 @@ def signals_meet_unsaved_writes(p, later):
     print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
 
     # Ctrl+S of the large project: SIGTERMs 0.2 and 0.5 s after its write began (or earlier at a
-    # third and two thirds of it), both while it is written.
+    # third and two thirds of it), both while it is written, the second once the first is delivered.
     p.key(window, "m")
     e2e.wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
     p.key(window, "ctrl+s")
     began = poll(lambda: saved() is not None and time.time(), "the save's write")
     for delay, part in ((0.2, 3), (0.5, 1.5)):
-        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay)
+        poll(lambda: delivered(process, signal.SIGTERM) and
+             (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay)
         process.send_signal(signal.SIGTERM)
         print("SIGTERM %.3f s into the save, %d%% written" % (time.time() - began, 100 * (saved() or 0) // whole))
         assert saved() is not None, "the save ended before the SIGTERM at %s s" % delay
@@ -427,9 +437,7 @@ def takes_and_signals(p, later):
             if second == signal.SIGHUP:
                 time.sleep(0.1)  # a logout
             elif second:  # Ctrl+C again once the first has reached the program
-                status = "/proc/%d/status" % process.pid
-                e2e.wait_for(lambda: not int(re.search(r"ShdPnd:\s*(\w+)", read(status).decode())[1], 16) & 1 << first - 1,
-                             "the first %s's delivery" % first.name)
+                e2e.wait_for(lambda: delivered(process, first), "the first %s's delivery" % first.name)
             if second:
                 process.send_signal(second)
             if frozen:  # within seconds, well before the sound library gives up waiting (minutes)
