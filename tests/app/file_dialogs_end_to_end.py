@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """The real program's Save As and Open dialogs under Xvfb and Openbox, driven with X input: names the
-system cannot examine end in a message, never in the end of the program.
+system cannot examine end in a message, never in the end of the program. In two parts, each with
+its own display: under Openbox, and under xfwm4 (the export sheet and Save As over a project).
 
 In Save As a person types a 256-byte file name, a name behind a loop of symbolic links, and a name in
 a folder they may not enter (another user's private folder: when this test runs as root, the program
@@ -17,9 +18,9 @@ Over an existing project, Save As asks whether to replace it: "No" by Return kee
 "Yes" clicked on the second question writes the file; then Space alone plays, under Openbox and
 under xfwm4 (the main window has the keyboard again).
 
-Then xfwm4 replaces Openbox (it gives the focus to the main window when a dialog over a sheet
-closes): Escape in the save dialog opened from the export sheet leaves the keyboard on the sheet,
-and a second Escape, sent to whatever window holds the focus, closes the sheet.
+Under xfwm4 (it gives the focus to the main window when a dialog over a sheet closes): Escape in the
+save dialog opened from the export sheet leaves the keyboard on the sheet, and a second Escape, sent
+to whatever window holds the focus, closes the sheet.
 
 Fails when Xvfb, xdotool, xprop, openbox, xfwm4, dbus-run-session or ffmpeg is missing.
 """
@@ -42,6 +43,9 @@ e2e = sess.e2e
 
 TOOLS = ("Xvfb", "xdotool", "xprop", "xwininfo", "openbox", "xfwm4", "dbus-run-session", "ffmpeg")
 NOBODY = 65534
+# Each part's window manager (xfwm4 takes its settings over a session bus) and the name it gives itself.
+WINDOW_MANAGERS = {"openbox": (["openbox"], "Openbox"),
+                   "xfwm4": (["dbus-run-session", "--", "xfwm4", "--compositor=off"], "Xfwm4")}
 
 
 def elided(pixels, width):
@@ -63,8 +67,9 @@ def elided(pixels, width):
 
 
 class Dialogs(sess.Session):
-    def __init__(self, program):
+    def __init__(self, program, part):
         super().__init__(program)
+        self.part = part
         self.wm = None
         self.process = None
         self.log = None
@@ -172,7 +177,7 @@ class Dialogs(sess.Session):
     def main(self):
         run = self.run
         run.start_display()
-        self.start_wm(["openbox"], "Openbox")
+        self.start_wm(*WINDOW_MANAGERS[self.part])
 
         scratch = run.scratch
         work = os.path.join(scratch, "work")
@@ -218,6 +223,19 @@ class Dialogs(sess.Session):
             "the window named Tessoral")[0]
         e2e.wait_for(lambda: "Добавлено дорожек: 1" in self.text(), "the import")
         time.sleep(0.8)
+        if self.part == "openbox":
+            self.names_and_sizes(work, private, replaced)
+        else:
+            self.sheet_kept(replaced)
+
+        self.focus(self.window)
+        run.xdotool("key", "ctrl+q")
+        assert self.process.wait(timeout=30) == 0, "quitting did not exit 0"
+        print("file dialogs (%s): ok" % self.part)
+        return 0
+
+    def names_and_sizes(self, work, private, replaced):
+        run = self.run
         for round in range(3):  # Openbox does not lose the keyboard every time
             self.replace_by_mouse(replaced, "Openbox, round %d" % round)
 
@@ -292,9 +310,10 @@ class Dialogs(sess.Session):
         assert frames == 2 * 48000, "the clip holds %d frames" % frames
         assert "Действие прервано" not in self.text(), "an exception escaped an event handler"
 
+    def sheet_kept(self, replaced):
+        run = self.run
         # Under xfwm4 (its settings come over a session bus): the export sheet keeps the keyboard
         # after its save dialog is cancelled.
-        self.start_wm(["dbus-run-session", "--", "xfwm4", "--compositor=off"], "Xfwm4")
         self.focus(self.window)
         run.xdotool("key", "ctrl+shift+e")
         sheet = self.dialog(self.process, self.window, "the export sheet")
@@ -313,20 +332,18 @@ class Dialogs(sess.Session):
         self.grab("sheet-after-dialog")
         run.xdotool("key", "Escape")
         e2e.wait_for(lambda: self.windows(self.process) == [self.window], "a second Escape to close the sheet")
-        self.replace_by_mouse(project, "xfwm4")
-
-        self.focus(self.window)
-        run.xdotool("key", "ctrl+q")
-        assert self.process.wait(timeout=30) == 0, "quitting did not exit 0"
-        print("file dialogs: ok")
-        return 0
+        self.replace_by_mouse(replaced, "xfwm4")
 
 
 def main():
+    # One part a run: the dialogs under Openbox, or the export sheet's keyboard under xfwm4.
+    if len(sys.argv) < 3 or sys.argv[2] not in WINDOW_MANAGERS:
+        print("usage: file_dialogs_end_to_end.py PATH_TO_TESSORAL " + "|".join(WINDOW_MANAGERS))
+        return 2
     program, code = e2e.required_tools("file_dialogs_end_to_end.py", TOOLS)
     if not program:
         return code
-    return e2e.reporting("file dialogs", Dialogs(program))
+    return e2e.reporting("file dialogs", Dialogs(program, sys.argv[2]))
 
 
 if __name__ == "__main__":

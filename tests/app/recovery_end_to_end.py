@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Crash recovery and file names in the real program under Xvfb, driven with X input.
 
-A first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over by a later
-start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens a long
-recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a whole
-recovery copy and no temporary file. Then, each time from the killed program's recovery copy:
+Autosave: a first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over
+by a later start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens
+a long recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a
+whole recovery copy and no temporary file. `tessoral project.tessoral` then shows the recovery
+question first; the copy stays byte-identical while it waits; "Восстановить" gives the autosaved
+clips (saved with Ctrl+S, read by plistlib) and the project file is not opened over them.
 
-- `tessoral project.tessoral`: the recovery question shows first; the copy stays byte-identical
-  while it waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib)
-  and the project file is not opened over them (and a SIGTERM while the question waits ends the
-  program with the copy untouched);
+Copies: the same first steps end with a SIGTERM, which writes the copy at once. A SIGTERM while its
+question waits ends the program with the copy untouched. Then, each time from that copy:
+
 - `tessoral third<FF FE>.wav`: the question first; then the file is imported into the restored
   project;
 - `tessoral` alone, and while its question waits a later start hands over `fourth<FF FE>.wav`:
@@ -21,30 +22,32 @@ before a SIGTERM (then a SIGHUP) is in the recovery copy, offered first at the n
 brought back by "Восстановить"; a SIGINT with nothing unsaved writes no copy; a SIGTERM while the
 unsaved-changes question waits writes the edit too, and the window's place is kept.
 
-Two signals back to back on a dirty session of two eight-minute clips and a marker: SIGTERM, then
-SIGHUP at once (a logout), SIGTERM 0.1 s later and SIGINT 0.3 s later (earlier at a quarter and
+Writes: two signals back to back on a dirty session of two eight-minute clips and a marker: SIGTERM,
+then SIGHUP at once (a logout), SIGTERM 0.1 s later and SIGINT 0.3 s later (earlier at a quarter and
 three quarters of the copy written: always during its write). Each time the program ends by the
 later signal with the copy whole and no temporary, and the next start offers it and "Восстановить"
-brings the clips and every marker back (saved with Ctrl+S, read by plistlib).
-Then a marker and Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began
-(earlier at a third and two thirds of it; the second once the first has reached the program), both
-asserted to meet the write: the save finishes, the program ends by the signal, and the saved file
-holds the marker.
+brings the clips and every marker back (saved with Ctrl+S, read by plistlib). Then a marker and
+Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began (earlier at a third
+and two thirds of it; the second once the first has reached the program), both asserted to meet the
+write: the save finishes, the program ends by the signal, and the saved file holds the marker.
 
-A quit signal meets a long export: an eight-minute WAV imported and a marker added (both unsaved),
-an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon as it runs. The
-recovery copy holds both before the export ends. Alone, the signal lets the export finish (the
-whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its file, the
-program ends by that signal with no export file (so the export was still running) and no temporary,
-the copy on disk; the next start offers it first and "Восстановить" brings both back.
-A take being recorded meets the quit signals: the program records from a private PulseAudio
-server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM,
-SIGINT twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never
-stops). Each time the take is ended and placed first: the recovery copy holds it, as long as the
-status line said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by
-plistlib). Then the sound server stops during playback and a SIGTERM comes, alone or followed by a
-SIGHUP (a logout). With the server stopped, every copy is on disk within 10 s of the first signal
-and the program ends by itself.
+Export: a quit signal meets a long export: an eight-minute WAV imported and a marker added (both
+unsaved), an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon as it runs.
+The recovery copy holds both before the export ends. Alone, the signal lets the export finish (the
+whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its
+file, the program ends by that signal with no export file (so the export was still running) and no
+temporary, the copy on disk; the next start offers it first and "Восстановить" brings both back.
+
+Takes: a take being recorded meets the quit signals: the program records from a private PulseAudio
+server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM, SIGINT
+twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never stops).
+Each time the take is ended and placed first: the recovery copy holds it, as long as the status line
+said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by plistlib).
+
+Playback: the sound server stops during playback and a SIGTERM comes, alone or followed by a SIGHUP
+(a logout). With the server stopped, every copy is on disk within 10 s of the first signal and the
+program ends by itself.
+
 Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
 import array
@@ -400,9 +403,9 @@ def take(project):
     return len(left) / 48000, max(map(abs, left))
 
 
-def takes_and_signals(p, later):
-    """A take recorded over the project from a PulseAudio source meets the quit signals (see the
-    module's text)."""
+def takes_and_signals(p, later, playing):
+    """A take recorded over the project from a PulseAudio source (or with `playing`, playback)
+    meets the quit signals (see the module's text)."""
     server, socket = pulse_source(p.run.scratch, p.run.env)
     os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
     with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
@@ -411,9 +414,9 @@ def takes_and_signals(p, later):
     write_wav(bed, 60, 440)
     copy_file = os.path.join(p.data, "Recovery.tessoral")
     try:
-        for first, second, playing in ((signal.SIGTERM, None, False), (signal.SIGINT, signal.SIGINT, False),
-                                       (signal.SIGTERM, signal.SIGHUP, False), (signal.SIGTERM, None, True),
-                                       (signal.SIGTERM, signal.SIGHUP, True)):
+        rounds = (((signal.SIGTERM, None), (signal.SIGTERM, signal.SIGHUP)) if playing else
+                  ((signal.SIGTERM, None), (signal.SIGINT, signal.SIGINT), (signal.SIGTERM, signal.SIGHUP)))
+        for first, second in rounds:
             what = "+".join(s.name for s in (first, second) if s) + (" during playback" if playing else "")
             frozen = playing or second == signal.SIGHUP  # the sound server stopped: its streams never stop
             process, log = p.run.launch(bed)
@@ -560,25 +563,9 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
     assert process.wait(timeout=30) == 0, "quitting did not exit 0 (%s)" % what
 
 
-def copies(first, long_run, later):
-    """The recovery copies: autosave (and a SIGTERM during one), the question offered first
-    whatever starts the program, names that are no UTF-8, and an edit kept by a quit signal."""
-    scratch = os.fsencode(first.run.scratch)
-    tone = os.path.join(scratch, b"tone.wav")
-    other = os.path.join(scratch, b"other.wav")
-    third = os.path.join(scratch, b"third" + ODD + b".wav")
-    fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
-    long_wav = os.path.join(os.fsencode(long_run.run.scratch), b"long.wav")
-    project = os.path.join(first.run.scratch, "session.tessoral")
-    for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
-        write_wav(path, seconds, hertz)
-    write_wav(long_wav, 300, 220)  # about 115 MB as a project
-
-    # The long recording: its autosave is interrupted by SIGTERM.
-    busy, busy_log = long_run.run.launch(long_wav)
-    # Its window first: appearing later, it would take the focus from the first program's keys.
-    long_run.main_window(busy)
-    # The first program: open, save, take a handed-over file, autosave.
+def saved_and_handed_over(first, tone, other, project):
+    """Starts the program with `tone`, saves it as `project` (Ctrl+S) and has a later start hand
+    `other` over, which makes the project unsaved again; returns (process, log)."""
     a, log_a = first.run.launch(tone)
     window = first.main_window(a)
     e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
@@ -588,8 +575,29 @@ def copies(first, long_run, later):
     second, _ = first.run.launch(other, display=False)
     assert second.wait(timeout=30) == 0
     e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
+    return a, log_a
 
+
+def autosave(first, long_run, later):
+    """Autosave within a minute of the start (and a SIGTERM during one); the copy a killed program
+    left is offered first when the project is named on the command line."""
+    scratch = first.run.scratch
+    tone, other = os.path.join(scratch, "tone.wav"), os.path.join(scratch, "other.wav")
+    long_wav = os.path.join(long_run.run.scratch, "long.wav")
+    project = os.path.join(scratch, "session.tessoral")
+    write_wav(tone, 2, 330)
+    write_wav(other, 1, 440)
+    write_wav(long_wav, 300, 220)  # about 115 MB as a project
+
+    # The long recording: its autosave is interrupted by SIGTERM.
+    busy, busy_log = long_run.run.launch(long_wav)
+    later.append(busy)
+    # Its window first: appearing later, it would take the focus from the first program's keys.
+    long_run.main_window(busy)
+    # The first program: open, save, take a handed-over file, autosave.
+    a, log_a = saved_and_handed_over(first, tone, other, project)
+    later.append(a)
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
     # Both autosave within a minute of their start. The long one is caught while it writes.
     copy_a = os.path.join(first.data, "Recovery.plist")
     caught = None
@@ -620,6 +628,32 @@ def copies(first, long_run, later):
     assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
     print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
 
+    # The project on the command line.
+    b, log_b = first.run.launch(project)
+    later.append(b)
+    restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
+    print("recovery offered first: project argument")
+
+
+def copies(first, later):
+    """The question offered first whatever starts the program, names that are no UTF-8, and an edit
+    kept by a quit signal. The copy offered is the one a SIGTERM writes at once (the autosave part
+    restores one that a killed program left)."""
+    scratch = os.fsencode(first.run.scratch)
+    tone = os.path.join(scratch, b"tone.wav")
+    other = os.path.join(scratch, b"other.wav")
+    third = os.path.join(scratch, b"third" + ODD + b".wav")
+    fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
+    project = os.path.join(first.run.scratch, "session.tessoral")
+    for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
+        write_wav(path, seconds, hertz)
+    a, _ = saved_and_handed_over(first, tone, other, project)
+    later.append(a)
+    a.send_signal(signal.SIGTERM)
+    assert a.wait(timeout=60) == 0, "SIGTERM after the hand-over: exit code %s" % a.returncode
+    assert len(clip_names(os.path.join(first.data, "Recovery.tessoral"))) == 2, "the copy lacks the handed-over clip"
+    copy = first.recovery()
+
     # Logout while the question waits: the program ends and the copy stays as it was.
     q, log_q = first.run.launch(project)
     later.append(q)
@@ -629,23 +663,18 @@ def copies(first, long_run, later):
     assert first.recovery() == copy, "the copy changed when the program was ended during its question"
     assert "Проект открыт" not in e2e.text(log_q)
 
-    # 1. The project on the command line.
-    b, log_b = first.run.launch(project)
-    later.append(b)
-    restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
-    # The save discarded the copy; put the crashed one back for the next start.
-    first.put_recovery(copy)
-    # 2. An audio file named with bytes that are no UTF-8.
+    # An audio file named with bytes that are no UTF-8.
     c, log_c = first.run.launch(third)
     later.append(c)
     restore_and_check(first, c, log_c, copy, project, ["tone", "other", "third\ufffd\ufffd"], "audio argument")
+    # The save discarded the copy; put it back for the next start.
     first.put_recovery(copy)
-    # 3. No argument; the file is handed over while the question waits.
+    # No argument; the file is handed over while the question waits.
     d, log_d = first.run.launch()
     later.append(d)
     restore_and_check(first, d, log_d, copy, project, ["tone", "other", "fourth\ufffd\ufffd"], "hand-over",
                       hand_over=fourth)
-    print("recovery offered first: project, audio file and hand-over")
+    print("recovery offered first: audio file and hand-over")
 
     # A project and a WAV whose names hold FF FE, with no recovery copy.
     odd_project = os.path.join(scratch, b"Project" + ODD + b".tessoral")
@@ -718,6 +747,10 @@ def copies(first, long_run, later):
         assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
     print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
 
+
+PARTS = ("autosave", "copies", "writes", "export", "takes", "playback")
+
+
 def main(binary, part):
     first = Program(binary)
     first.run.start_display()
@@ -727,14 +760,18 @@ def main(binary, part):
     recording = Program(binary, first.run)
     later = []
     try:
-        if part == "copies":
-            copies(first, long_run, later)
+        if part == "autosave":
+            autosave(first, long_run, later)
+        elif part == "copies":
+            copies(first, later)
         elif part == "writes":
             signals_meet_unsaved_writes(large, later)
+        elif part == "export":
             long_export_and_signals(exporting, first.run.scratch, later)
         else:
-            takes_and_signals(recording, later)
-            stopped_and_killed_server(recording, later)
+            takes_and_signals(recording, later, playing=part == "playback")
+            if part == "playback":
+                stopped_and_killed_server(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
@@ -754,9 +791,9 @@ def main(binary, part):
 
 
 if __name__ == "__main__":
-    # One part a run (copies, writes or takes), so each stays short enough to read and to rerun.
+    # One part a run, so each stays short enough to read and to rerun.
     part = sys.argv.pop(2) if len(sys.argv) > 2 else ""
-    if part not in ("copies", "writes", "takes"):
-        sys.exit("usage: recovery_end_to_end.py TESSORAL copies|writes|takes")
+    if part not in PARTS:
+        sys.exit("usage: recovery_end_to_end.py TESSORAL " + "|".join(PARTS))
     program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
     sys.exit(main(program, part) if program else code)
