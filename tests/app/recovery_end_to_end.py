@@ -31,12 +31,13 @@ Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began
 and two thirds of it; the second once the first has reached the program), both asserted to meet the
 write: the save finishes, the program ends by the signal, and the saved file holds the marker.
 
-Export: a quit signal meets a long export: an eight-minute WAV imported and a marker added (both
-unsaved), an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon as it runs.
-The recovery copy holds both before the export ends. Alone, the signal lets the export finish (the
-whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its
-file, the program ends by that signal with no export file (so the export was still running) and no
-temporary, the copy on disk; the next start offers it first and "Восстановить" brings both back.
+Export (two parts): a quit signal meets a long export: an eight-minute WAV imported and a marker
+added (both unsaved), an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon
+as it runs. The recovery copy holds both before the export ends. Alone, the signal lets the export
+finish (the whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export
+writes its file, the program ends by that signal with no export file (so the export was still
+running) and no temporary, the copy on disk; the next start offers it first and "Восстановить"
+brings both back.
 
 Takes: a take being recorded meets the quit signals: the program records from a private PulseAudio
 server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM, SIGINT
@@ -285,52 +286,53 @@ def signals_meet_unsaved_writes(p, later):
     print("two SIGTERMs during a large save: the saved file holds the marker")
 
 
-def long_export_and_signals(programs, scratch, later):
-    """The quit signals meeting a long AAC export (see the module's text), one program each."""
+def long_export_and_signals(p, scratch, later, second_signal):
+    """The quit signals meeting a long AAC export (see the module's text): one, which lets it
+    finish, or with `second_signal` a second one while it writes its file."""
     wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip, and encoded more than once
     write_wav(wav, 480, 220, hits=True)
-    for second_signal, p in zip((False, True), programs):
-        p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
-        os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
-        with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
-            f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\nexport.default.samplerate=44100\n")
-        m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
-        process, log = p.run.launch(wav)
-        later.append(process)
-        window = p.main_window(process)
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
-        p.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
-        p.key(window, "ctrl+shift+e")
-        sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
-        p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
-        p.save_as(process, [window, sheet], m4a)
-        e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
-        process.send_signal(signal.SIGTERM)
-        signalled = time.time()
-        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy")
-        print("the copy %.2f s after the signal" % (time.time() - signalled))
-        assert not os.path.exists(m4a), "the copy waited for the export"
-        if not second_signal:
-            assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
-            print("the export finished %.2f s after the signal" % (time.time() - signalled))
-            assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
-            continue
-        # And as soon as the export writes its file, which then goes at once.
-        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write")
-        print("the export's write %.2f s after the signal" % (time.time() - signalled))
-        process.send_signal(signal.SIGTERM)
-        code = process.wait(timeout=30)
-        assert not os.path.exists(m4a), "the export ended before the second signal"
-        assert code == -signal.SIGTERM, "two signals: exit code %s" % code
-        assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
+    p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
+    os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
+    with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
+        f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\nexport.default.samplerate=44100\n")
+    m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
+    process, log = p.run.launch(wav)
+    later.append(process)
+    window = p.main_window(process)
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
+    p.key(window, "m")
+    e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+    p.key(window, "ctrl+shift+e")
+    sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+    p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
+    p.save_as(process, [window, sheet], m4a)
+    e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+    process.send_signal(signal.SIGTERM)
+    signalled = time.time()
+    poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy")
+    print("the copy %.2f s after the signal" % (time.time() - signalled))
+    assert not os.path.exists(m4a), "the copy waited for the export"
+    if not second_signal:
+        assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+        print("the export finished %.2f s after the signal" % (time.time() - signalled))
+        assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
+        print("a quit signal during a long export: the copy at once, the export finished")
+        return
+    # And as soon as the export writes its file, which then goes at once.
+    poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write")
+    print("the export's write %.2f s after the signal" % (time.time() - signalled))
+    process.send_signal(signal.SIGTERM)
+    code = process.wait(timeout=30)
+    assert not os.path.exists(m4a), "the export ended before the second signal"
+    assert code == -signal.SIGTERM, "two signals: exit code %s" % code
+    assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
 
-        project = os.path.join(p.run.scratch, "restored.tessoral")
-        r, log_r, window = p.restore_and_save(later, "after two signals", project)
-        assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
-        p.key(window, "ctrl+q")
-        assert r.wait(timeout=30) == 0
-    print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
+    project = os.path.join(p.run.scratch, "restored.tessoral")
+    r, log_r, window = p.restore_and_save(later, "after two signals", project)
+    assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
+    p.key(window, "ctrl+q")
+    assert r.wait(timeout=30) == 0
+    print("two quit signals during a long export: the copy at once, the export ended by the second")
 
 
 def pulse_source(folder, env):
@@ -748,14 +750,14 @@ def copies(first, later):
     print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
 
 
-PARTS = ("autosave", "copies", "writes", "export", "takes", "playback")
+PARTS = ("autosave", "copies", "writes", "export", "export_cut", "takes", "playback")
 
 
 def main(binary, part):
     first = Program(binary)
     first.run.start_display()
     long_run = Program(binary, first.run)
-    exporting = [Program(binary, first.run), Program(binary, first.run)]
+    exporting = Program(binary, first.run)
     large = Program(binary, first.run)
     recording = Program(binary, first.run)
     later = []
@@ -766,8 +768,8 @@ def main(binary, part):
             copies(first, later)
         elif part == "writes":
             signals_meet_unsaved_writes(large, later)
-        elif part == "export":
-            long_export_and_signals(exporting, first.run.scratch, later)
+        elif part in ("export", "export_cut"):
+            long_export_and_signals(exporting, first.run.scratch, later, second_signal=part == "export_cut")
         else:
             takes_and_signals(recording, later, playing=part == "playback")
             if part == "playback":
@@ -775,7 +777,7 @@ def main(binary, part):
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run, large.run, recording.run, *(p.run for p in exporting)):
+        for run in (first.run, long_run.run, large.run, recording.run, exporting.run):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -784,7 +786,7 @@ def main(binary, part):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        for p in (long_run, large, recording, *exporting):
+        for p in (long_run, large, recording, exporting):
             p.run.xvfb = None
             p.run.close()
         first.run.close()
