@@ -10,8 +10,9 @@ screen reader would: every window of the application named NAME, as a JSON tree 
                                              wait) and prints a JSON list of {"key", "focus": {"role",
                                              "name"}, "shown": [names on screen]} after each; KEY->TEXT
                                              presses KEY until TEXT has the focus (at most 300 times,
-                                             else its focus is null); KEY=>TEXT presses KEY once and
-                                             waits until TEXT is shown (at most 30 s)
+                                             each once the focus has moved, else its focus is null);
+                                             KEY=>TEXT presses KEY once and waits until TEXT is
+                                             shown (at most 30 s)
 
 Needs the session bus in DBUS_SESSION_BUS_ADDRESS and Python's dbus module (python3-dbus).
 """
