@@ -10,8 +10,9 @@ screen reader would: every window of the application named NAME, as a JSON tree 
                                              wait) and prints a JSON list of {"key", "focus": {"role",
                                              "name"}, "shown": [names on screen]} after each; KEY->TEXT
                                              presses KEY until TEXT has the focus (at most 300 times,
-                                             else its focus is null); KEY=>TEXT presses KEY once and
-                                             waits until TEXT is shown (at most 30 s)
+                                             each once the focus has moved, else its focus is null);
+                                             KEY=>TEXT presses KEY once and waits until TEXT is
+                                             shown (at most 30 s)
 
 Needs the session bus in DBUS_SESSION_BUS_ADDRESS and Python's dbus module (python3-dbus).
 """
@@ -58,17 +59,19 @@ class Reader:
 FOCUSED, SHOWING = 12, 25  # bits of the AT-SPI state set
 
 
-def look(reader, ref, depth=0):
-    """The focused object among the shown ones under `ref` (hidden pages left out), and their names."""
+def look(reader, ref, depth=0, names=True):
+    """The focused object among the shown ones under `ref` (hidden pages left out), and their names
+    (without `names`, only the focused one's: a quicker look while tabbing)."""
     try:
         bits = sum(int(w) << (32 * i) for i, w in enumerate(reader._object(ref).GetState(dbus_interface=ACCESSIBLE)))
         if depth > 0 and not bits >> SHOWING & 1:
             return None, []
-        name = reader.name(ref)
-        focus, shown = ({"role": reader.role(ref), "name": name} if bits >> FOCUSED & 1 else None), [name] if name else []
+        focused = bits >> FOCUSED & 1
+        name = reader.name(ref) if names or focused else ""
+        focus, shown = ({"role": reader.role(ref), "name": name, "at": ref} if focused else None), [name] if name else []
         for child in reader.children(ref) if depth < 40 else []:
-            f, names = look(reader, child, depth + 1)
-            focus, shown = focus or f, shown + names
+            f, names_below = look(reader, child, depth + 1, names)
+            focus, shown = focus or f, shown + names_below
         return focus, shown
     except dbus.exceptions.DBusException:
         return None, []  # an object that went while it was read
@@ -82,7 +85,23 @@ def keys(reader, wanted, presses):
         key, _, target = press.partition("->")
         key, _, awaited = key.partition("=>")
         deadline = time.time() + 30
-        for _ in range(300 if target else 1):
+        if target:
+            # Tab until `target` has the focus, each press once the focus has left where it was (or
+            # after a second, for a press that moves it nowhere).
+            focus = look(reader, app, names=False)[0]
+            for _ in range(300):
+                subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=30)
+                moved = time.time() + 1.0
+                before, focus = focus, look(reader, app, names=False)[0]
+                while focus and before and focus["at"] == before["at"] and time.time() < moved:
+                    time.sleep(0.02)
+                    focus = look(reader, app, names=False)[0]
+                if focus and focus["name"] == target:
+                    break
+            else:
+                focus = None
+            shown = look(reader, app)[1]
+        else:
             if key != "look":
                 subprocess.run(["xdotool", "key", "--clearmodifiers", key], check=True, timeout=30)
             time.sleep(0.15 if key != "look" else 1.0)
@@ -90,10 +109,8 @@ def keys(reader, wanted, presses):
             while awaited and awaited not in shown and time.time() < deadline:
                 time.sleep(0.15)
                 focus, shown = look(reader, app)
-            if not target or (focus and focus["name"] == target):
-                break
-        else:
-            focus = None
+        if focus:
+            focus = {"role": focus["role"], "name": focus["name"]}
         out.append({"key": press, "focus": focus, "shown": shown})
     json.dump(out, sys.stdout, ensure_ascii=False)
     return 0

@@ -180,12 +180,17 @@ class English(session.Session):
 
 
 class Keyboard(English):
-    """Without a pointer, under Openbox, as started for a person: a bare Alt tap leaves Space to play;
-    Tab alone reaches the chain's power, the inspector's pages and the transport's buttons; the arrows
-    switch the browser's pages; "Scan" keeps the focus; Return on the export sheet's focused Cancel
-    cancels (Space then plays in the main window, no window opened); with the sheet open, a handed-over
-    file leaves Escape to close it. Space, Ctrl+Z (and redo), SIGTERM right after a step on the focused
-    row volume act after it: one step each, all in the copy."""
+    """Without a pointer, under Openbox, as started for a person. The keyboard part: a bare Alt tap
+    leaves Space to play; Tab alone reaches the chain's power, the inspector's pages and the
+    transport's buttons; the arrows switch the browser's pages; "Scan" keeps the focus. The sheet
+    part: Return on the export sheet's focused Cancel cancels (Space then plays in the main window, no
+    window opened); with the sheet open, a handed-over file leaves Escape to close it. Space, Ctrl+Z
+    (and redo), SIGTERM right after a step on the focused row volume act after it: one step each, all
+    in the copy."""
+
+    def __init__(self, program, python, part):
+        super().__init__(program, python)
+        self.part = part
 
     def step_then(self, *keys):
         """A step on the focused row volume, then `keys`; what was shown before the step."""
@@ -227,7 +232,7 @@ class Keyboard(English):
             wm.wait()
 
     def walk(self):
-        run, t = self.run, EN.get
+        run = self.run
         tone = os.path.join(run.scratch, "tone.wav")
         # Long enough that it still plays when the second Space comes, with the 30 s that each Space's
         # state may take to show on a loaded machine: an ended tone would read as paused.
@@ -240,6 +245,14 @@ class Keyboard(English):
         # The clip chosen with a click: the chain's header shows its power button.
         run.xdotool("mousemove", "--window", window, str(session.LANES_LEFT + 20), str(session.LANES_TOP + 70),
                     "click", "1")
+        if self.part == "keyboard":
+            self.tab_stops(program, log)
+        else:
+            self.sheet_and_steps(program, log, window, tone, added)
+        return 0
+
+    def tab_stops(self, program, log):
+        t = EN.get
         stops = ["Навигатор", "Эффекты", "Основной звук", "Обход всей цепочки", "В начало", "Остановить",
                  "Воспроизвести", "Записать с микрофона", "Повтор", "Диагностика"]
         # Each Space waits until the play button shows the state it should bring.
@@ -258,7 +271,14 @@ class Keyboard(English):
         # The scan locks the panels: Scan, disabled meanwhile, takes the focus back once it is enabled.
         e2e.wait_for(lambda: (self.keys("look")[0]["focus"] or {}).get("name") == t("Сканировать"),
                      "the focus back on Scan after the scan")
+        program.send_signal(signal.SIGTERM)
+        assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
+        print("keyboard: ok")
 
+    def sheet_and_steps(self, program, log, window, tone, added):
+        run, t = self.run, EN.get
+        # The browser on its history page, as the Tab stops leave it: it counts the steps.
+        assert t("Начальное состояние") in self.keys("Tab->" + t("Навигатор"), "Right", "Right")[-1]["shown"]
         # The export sheet: Return on Cancel closes it, no save dialog follows.
         for handed_over in (False, True):
             self.focus(window)
@@ -290,8 +310,7 @@ class Keyboard(English):
         # Two steps of 100 thumb places over -60…12 dB and the held key's (a row with one clip is in it).
         gains = [r["gainDB"] for r in copy.get("lanes") or copy["tracks"]]
         assert sum(round((g + 60) * 10000 / 72) - 8333 for g in gains) >= 300, "the copy holds %s dB" % gains
-        print("keyboard: ok")
-        return 0
+        print("sheet: ok")
 
 
 def english(program, part):
@@ -304,12 +323,13 @@ def english(program, part):
     if not os.path.exists(BUS_LAUNCHER) or not python:
         print("FAILED: the accessibility bus or Python's dbus module is missing (scripts/setup-deps.sh installs them)")
         return 1
-    return e2e.reporting(part, (English if part == "english" else Keyboard)(program, python))
+    return e2e.reporting(part, English(program, python) if part == "english" else Keyboard(program, python, part))
 
 
 if __name__ == "__main__":
-    # One part a run: the English window, or the keyboard alone.
-    if len(sys.argv) < 3 or sys.argv[2] not in ("english", "keyboard"):
-        print("usage: end_to_end_english.py PATH_TO_TESSORAL english|keyboard")
+    # One part a run: the English window, or the keyboard alone (its Tab stops, or the export sheet and
+    # the steps).
+    if len(sys.argv) < 3 or sys.argv[2] not in ("english", "keyboard", "sheet"):
+        print("usage: end_to_end_english.py PATH_TO_TESSORAL english|keyboard|sheet")
         sys.exit(2)
     sys.exit(english(os.path.abspath(sys.argv[1]), sys.argv[2]))

@@ -1,15 +1,16 @@
 #!/usr/bin/env python3
 """Crash recovery and file names in the real program under Xvfb, driven with X input.
 
-A first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over by a later
-start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens a long
-recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a whole
-recovery copy and no temporary file. Then, each time from the killed program's recovery copy:
+Autosave: a first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over
+by a later start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens
+a long recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a
+whole recovery copy and no temporary file. `tessoral project.tessoral` then shows the recovery
+question first; the copy stays byte-identical while it waits; "Восстановить" gives the autosaved
+clips (saved with Ctrl+S, read by plistlib) and the project file is not opened over them.
 
-- `tessoral project.tessoral`: the recovery question shows first; the copy stays byte-identical
-  while it waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib)
-  and the project file is not opened over them (and a SIGTERM while the question waits ends the
-  program with the copy untouched);
+Copies: the same first steps end with a SIGTERM, which writes the copy at once. A SIGTERM while its
+question waits ends the program with the copy untouched. Then, each time from that copy:
+
 - `tessoral third<FF FE>.wav`: the question first; then the file is imported into the restored
   project;
 - `tessoral` alone, and while its question waits a later start hands over `fourth<FF FE>.wav`:
@@ -21,29 +22,33 @@ before a SIGTERM (then a SIGHUP) is in the recovery copy, offered first at the n
 brought back by "Восстановить"; a SIGINT with nothing unsaved writes no copy; a SIGTERM while the
 unsaved-changes question waits writes the edit too, and the window's place is kept.
 
-Two signals back to back on a dirty session of two eight-minute clips and a marker: SIGTERM, then
-SIGHUP at once (a logout), SIGTERM 0.1 s later and SIGINT 0.3 s later (earlier at a quarter and
+Writes: two signals back to back on a dirty session of two eight-minute clips and a marker: SIGTERM,
+then SIGHUP at once (a logout), SIGTERM 0.1 s later and SIGINT 0.3 s later (earlier at a quarter and
 three quarters of the copy written: always during its write). Each time the program ends by the
 later signal with the copy whole and no temporary, and the next start offers it and "Восстановить"
-brings the clips and every marker back (saved with Ctrl+S, read by plistlib).
-Then a marker and Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began
-(earlier at a third and two thirds of it), both asserted to meet the write: the save finishes, the
-program ends by the signal, and the saved file holds the marker.
+brings the clips and every marker back (saved with Ctrl+S, read by plistlib). Then a marker and
+Ctrl+S of that 368 MB project, with SIGTERMs 0.2 and 0.5 s after its write began (earlier at a third
+and two thirds of it; the second once the first has reached the program), both asserted to meet the
+write: the save finishes, the program ends by the signal, and the saved file holds the marker.
 
-A quit signal meets a long export: an eight-minute WAV imported and a marker added (both unsaved),
-an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon as it runs. The
-recovery copy holds both before the export ends. Alone, the signal lets the export finish (the
-whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export writes its file, the
-program ends by that signal with no export file (so the export was still running) and no temporary,
-the copy on disk; the next start offers it first and "Восстановить" brings both back.
-A take being recorded meets the quit signals: the program records from a private PulseAudio
-server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM,
-SIGINT twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never
-stops). Each time the take is ended and placed first: the recovery copy holds it, as long as the
-status line said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by
-plistlib). Then the sound server stops during playback and a SIGTERM comes, alone or followed by a
-SIGHUP (a logout). With the server stopped, every copy is on disk within 10 s of the first signal
-and the program ends by itself.
+Export (two parts): a quit signal meets a long export: an eight-minute WAV imported and a marker
+added (both unsaved), an AAC export (44.1 kHz) with the Podcast target started and a SIGTERM as soon
+as it runs. The recovery copy holds both before the export ends. Alone, the signal lets the export
+finish (the whole file, exit 0); with a second SIGTERM as soon as the copy is on disk and the export
+writes its file, the program ends by that signal with no export file (so the export was still
+running) and no temporary, the copy on disk; the next start offers it first and "Восстановить"
+brings both back.
+
+Takes: a take being recorded meets the quit signals: the program records from a private PulseAudio
+server (a null sink, whose monitor records the project that plays over it) and gets SIGTERM, SIGINT
+twice, or SIGTERM then SIGHUP 0.1 s later (with the sound server stopped: the device never stops).
+Each time the take is ended and placed first: the recovery copy holds it, as long as the status line
+said, and "Восстановить" at the next start brings it back (saved with Ctrl+S, read by plistlib).
+
+Playback: the sound server stops during playback and a SIGTERM comes, alone or followed by a SIGHUP
+(a logout). With the server stopped, every copy is on disk within 10 s of the first signal and the
+program ends by itself.
+
 Fails when Xvfb, xdotool or PulseAudio (with ALSA's pulse plugin) is missing.
 """
 import array
@@ -207,6 +212,14 @@ def poll(predicate, what):
     raise AssertionError("timed out waiting for " + what)
 
 
+def delivered(process, sig):
+    """Whether no `sig` sent to `process` still waits for delivery. Two of one kind sent while the
+    first waits (the program in a long write or fsync) are one signal to the kernel: a second one is
+    sent once the first has reached the program."""
+    with open("/proc/%d/status" % process.pid) as f:
+        return not int(re.search(r"ShdPnd:\s*(\w+)", f.read())[1], 16) & 1 << sig - 1
+
+
 def writing(folder, target):
     """The size of the temporary being written for `target` in `folder`, or None."""
     for name in temporaries(folder):
@@ -257,13 +270,14 @@ def signals_meet_unsaved_writes(p, later):
     print("a second signal after 0, 0.1 and 0.3 s: the copy whole, the edits back")
 
     # Ctrl+S of the large project: SIGTERMs 0.2 and 0.5 s after its write began (or earlier at a
-    # third and two thirds of it), both while it is written.
+    # third and two thirds of it), both while it is written, the second once the first is delivered.
     p.key(window, "m")
     e2e.wait_for(lambda: e2e.text(log).count("Маркер: ") == 1, "the marker before the save")
     p.key(window, "ctrl+s")
     began = poll(lambda: saved() is not None and time.time(), "the save's write")
     for delay, part in ((0.2, 3), (0.5, 1.5)):
-        poll(lambda: (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay)
+        poll(lambda: delivered(process, signal.SIGTERM) and
+             (saved() or 0) > (whole / part if time.time() < began + delay else 0), "the save at %s s" % delay)
         process.send_signal(signal.SIGTERM)
         print("SIGTERM %.3f s into the save, %d%% written" % (time.time() - began, 100 * (saved() or 0) // whole))
         assert saved() is not None, "the save ended before the SIGTERM at %s s" % delay
@@ -272,52 +286,53 @@ def signals_meet_unsaved_writes(p, later):
     print("two SIGTERMs during a large save: the saved file holds the marker")
 
 
-def long_export_and_signals(programs, scratch, later):
-    """The quit signals meeting a long AAC export (see the module's text), one program each."""
+def long_export_and_signals(p, scratch, later, second_signal):
+    """The quit signals meeting a long AAC export (see the module's text): one, which lets it
+    finish, or with `second_signal` a second one while it writes its file."""
     wav = os.path.join(scratch, "eight minutes.wav")  # the longest clip, and encoded more than once
     write_wav(wav, 480, 220, hits=True)
-    for second_signal, p in zip((False, True), programs):
-        p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
-        os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
-        with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
-            f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\nexport.default.samplerate=44100\n")
-        m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
-        process, log = p.run.launch(wav)
-        later.append(process)
-        window = p.main_window(process)
-        e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
-        p.key(window, "m")
-        e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
-        p.key(window, "ctrl+shift+e")
-        sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
-        p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
-        p.save_as(process, [window, sheet], m4a)
-        e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
-        process.send_signal(signal.SIGTERM)
-        signalled = time.time()
-        poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy")
-        print("the copy %.2f s after the signal" % (time.time() - signalled))
-        assert not os.path.exists(m4a), "the copy waited for the export"
-        if not second_signal:
-            assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
-            print("the export finished %.2f s after the signal" % (time.time() - signalled))
-            assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
-            continue
-        # And as soon as the export writes its file, which then goes at once.
-        poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write")
-        print("the export's write %.2f s after the signal" % (time.time() - signalled))
-        process.send_signal(signal.SIGTERM)
-        code = process.wait(timeout=30)
-        assert not os.path.exists(m4a), "the export ended before the second signal"
-        assert code == -signal.SIGTERM, "two signals: exit code %s" % code
-        assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
+    p.run.env.pop("TESSORAL_QT_DIALOGS")  # the dialogs as a person gets them
+    os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
+    with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
+        f.write("[General]\nexport.default.format=aac128\nexport.default.loudness=podcast\nexport.default.samplerate=44100\n")
+    m4a, copy_file = os.path.join(p.run.scratch, "mix.m4a"), os.path.join(p.data, "Recovery.tessoral")
+    process, log = p.run.launch(wav)
+    later.append(process)
+    window = p.main_window(process)
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log), "the eight-minute import")
+    p.key(window, "m")
+    e2e.wait_for(lambda: "Маркер: " in e2e.text(log), "the marker")
+    p.key(window, "ctrl+shift+e")
+    sheet = e2e.wait_for(lambda: [w for w in p.windows(process) if w != window], "the export sheet")[0]
+    p.key(sheet, "Return")  # "Экспортировать", with the AAC 128 and Podcast of the settings
+    p.save_as(process, [window, sheet], m4a)
+    e2e.wait_for(lambda: "Экспорт…" in e2e.text(log), "the export's start")
+    process.send_signal(signal.SIGTERM)
+    signalled = time.time()
+    poll(lambda: os.path.exists(copy_file) and marker_count(copy_file) == 1, "the copy")
+    print("the copy %.2f s after the signal" % (time.time() - signalled))
+    assert not os.path.exists(m4a), "the copy waited for the export"
+    if not second_signal:
+        assert process.wait(timeout=180) == 0, "one signal: exit code %s" % process.returncode
+        print("the export finished %.2f s after the signal" % (time.time() - signalled))
+        assert os.path.getsize(m4a) > 480 * 128000 // 16 and temporaries(p.run.scratch) == [], "export unfinished"
+        print("a quit signal during a long export: the copy at once, the export finished")
+        return
+    # And as soon as the export writes its file, which then goes at once.
+    poll(lambda: writing(p.run.scratch, "mix.m4a") is not None, "the export's write")
+    print("the export's write %.2f s after the signal" % (time.time() - signalled))
+    process.send_signal(signal.SIGTERM)
+    code = process.wait(timeout=30)
+    assert not os.path.exists(m4a), "the export ended before the second signal"
+    assert code == -signal.SIGTERM, "two signals: exit code %s" % code
+    assert marker_count(copy_file) == 1 and temporaries(p.data) == [] and temporaries(p.run.scratch) == []
 
-        project = os.path.join(p.run.scratch, "restored.tessoral")
-        r, log_r, window = p.restore_and_save(later, "after two signals", project)
-        assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
-        p.key(window, "ctrl+q")
-        assert r.wait(timeout=30) == 0
-    print("quit signals during a long export: the copy at once; the export finishes or a second signal ends it")
+    project = os.path.join(p.run.scratch, "restored.tessoral")
+    r, log_r, window = p.restore_and_save(later, "after two signals", project)
+    assert marker_count(project) == 1 and len(clip_names(project)) == 1, "the edits did not come back"
+    p.key(window, "ctrl+q")
+    assert r.wait(timeout=30) == 0
+    print("two quit signals during a long export: the copy at once, the export ended by the second")
 
 
 def pulse_source(folder, env):
@@ -390,9 +405,9 @@ def take(project):
     return len(left) / 48000, max(map(abs, left))
 
 
-def takes_and_signals(p, later):
-    """A take recorded over the project from a PulseAudio source meets the quit signals (see the
-    module's text)."""
+def takes_and_signals(p, later, playing):
+    """A take recorded over the project from a PulseAudio source (or with `playing`, playback)
+    meets the quit signals (see the module's text)."""
     server, socket = pulse_source(p.run.scratch, p.run.env)
     os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
     with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
@@ -401,9 +416,9 @@ def takes_and_signals(p, later):
     write_wav(bed, 60, 440)
     copy_file = os.path.join(p.data, "Recovery.tessoral")
     try:
-        for first, second, playing in ((signal.SIGTERM, None, False), (signal.SIGINT, signal.SIGINT, False),
-                                       (signal.SIGTERM, signal.SIGHUP, False), (signal.SIGTERM, None, True),
-                                       (signal.SIGTERM, signal.SIGHUP, True)):
+        rounds = (((signal.SIGTERM, None), (signal.SIGTERM, signal.SIGHUP)) if playing else
+                  ((signal.SIGTERM, None), (signal.SIGINT, signal.SIGINT), (signal.SIGTERM, signal.SIGHUP)))
+        for first, second in rounds:
             what = "+".join(s.name for s in (first, second) if s) + (" during playback" if playing else "")
             frozen = playing or second == signal.SIGHUP  # the sound server stopped: its streams never stop
             process, log = p.run.launch(bed)
@@ -427,9 +442,7 @@ def takes_and_signals(p, later):
             if second == signal.SIGHUP:
                 time.sleep(0.1)  # a logout
             elif second:  # Ctrl+C again once the first has reached the program
-                status = "/proc/%d/status" % process.pid
-                e2e.wait_for(lambda: not int(re.search(r"ShdPnd:\s*(\w+)", read(status).decode())[1], 16) & 1 << first - 1,
-                             "the first %s's delivery" % first.name)
+                e2e.wait_for(lambda: delivered(process, first), "the first %s's delivery" % first.name)
             if second:
                 process.send_signal(second)
             if frozen:  # within seconds, well before the sound library gives up waiting (minutes)
@@ -552,25 +565,9 @@ def restore_and_check(p, process, log, copy, project, expected, what, hand_over=
     assert process.wait(timeout=30) == 0, "quitting did not exit 0 (%s)" % what
 
 
-def copies(first, long_run, later):
-    """The recovery copies: autosave (and a SIGTERM during one), the question offered first
-    whatever starts the program, names that are no UTF-8, and an edit kept by a quit signal."""
-    scratch = os.fsencode(first.run.scratch)
-    tone = os.path.join(scratch, b"tone.wav")
-    other = os.path.join(scratch, b"other.wav")
-    third = os.path.join(scratch, b"third" + ODD + b".wav")
-    fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
-    long_wav = os.path.join(os.fsencode(long_run.run.scratch), b"long.wav")
-    project = os.path.join(first.run.scratch, "session.tessoral")
-    for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
-        write_wav(path, seconds, hertz)
-    write_wav(long_wav, 300, 220)  # about 115 MB as a project
-
-    # The long recording: its autosave is interrupted by SIGTERM.
-    busy, busy_log = long_run.run.launch(long_wav)
-    # Its window first: appearing later, it would take the focus from the first program's keys.
-    long_run.main_window(busy)
-    # The first program: open, save, take a handed-over file, autosave.
+def saved_and_handed_over(first, tone, other, project):
+    """Starts the program with `tone`, saves it as `project` (Ctrl+S) and has a later start hand
+    `other` over, which makes the project unsaved again; returns (process, log)."""
     a, log_a = first.run.launch(tone)
     window = first.main_window(a)
     e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(log_a), "the import of tone.wav")
@@ -580,8 +577,29 @@ def copies(first, long_run, later):
     second, _ = first.run.launch(other, display=False)
     assert second.wait(timeout=30) == 0
     e2e.wait_for(lambda: e2e.text(log_a).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
+    return a, log_a
 
+
+def autosave(first, long_run, later):
+    """Autosave within a minute of the start (and a SIGTERM during one); the copy a killed program
+    left is offered first when the project is named on the command line."""
+    scratch = first.run.scratch
+    tone, other = os.path.join(scratch, "tone.wav"), os.path.join(scratch, "other.wav")
+    long_wav = os.path.join(long_run.run.scratch, "long.wav")
+    project = os.path.join(scratch, "session.tessoral")
+    write_wav(tone, 2, 330)
+    write_wav(other, 1, 440)
+    write_wav(long_wav, 300, 220)  # about 115 MB as a project
+
+    # The long recording: its autosave is interrupted by SIGTERM.
+    busy, busy_log = long_run.run.launch(long_wav)
+    later.append(busy)
+    # Its window first: appearing later, it would take the focus from the first program's keys.
+    long_run.main_window(busy)
+    # The first program: open, save, take a handed-over file, autosave.
+    a, log_a = saved_and_handed_over(first, tone, other, project)
+    later.append(a)
+    e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
     # Both autosave within a minute of their start. The long one is caught while it writes.
     copy_a = os.path.join(first.data, "Recovery.plist")
     caught = None
@@ -612,6 +630,32 @@ def copies(first, long_run, later):
     assert len(restored["tracks"]) == 1 and len(restored["tracks"][0]["left"]) == 300 * 48000 * 4
     print("SIGTERM during an autosave: exit 0, a whole copy, no temporary")
 
+    # The project on the command line.
+    b, log_b = first.run.launch(project)
+    later.append(b)
+    restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
+    print("recovery offered first: project argument")
+
+
+def copies(first, later):
+    """The question offered first whatever starts the program, names that are no UTF-8, and an edit
+    kept by a quit signal. The copy offered is the one a SIGTERM writes at once (the autosave part
+    restores one that a killed program left)."""
+    scratch = os.fsencode(first.run.scratch)
+    tone = os.path.join(scratch, b"tone.wav")
+    other = os.path.join(scratch, b"other.wav")
+    third = os.path.join(scratch, b"third" + ODD + b".wav")
+    fourth = os.path.join(scratch, b"fourth" + ODD + b".wav")
+    project = os.path.join(first.run.scratch, "session.tessoral")
+    for path, seconds, hertz in ((tone, 2, 330), (other, 1, 440), (third, 1, 550), (fourth, 1, 660)):
+        write_wav(path, seconds, hertz)
+    a, _ = saved_and_handed_over(first, tone, other, project)
+    later.append(a)
+    a.send_signal(signal.SIGTERM)
+    assert a.wait(timeout=60) == 0, "SIGTERM after the hand-over: exit code %s" % a.returncode
+    assert len(clip_names(os.path.join(first.data, "Recovery.tessoral"))) == 2, "the copy lacks the handed-over clip"
+    copy = first.recovery()
+
     # Logout while the question waits: the program ends and the copy stays as it was.
     q, log_q = first.run.launch(project)
     later.append(q)
@@ -621,23 +665,18 @@ def copies(first, long_run, later):
     assert first.recovery() == copy, "the copy changed when the program was ended during its question"
     assert "Проект открыт" not in e2e.text(log_q)
 
-    # 1. The project on the command line.
-    b, log_b = first.run.launch(project)
-    later.append(b)
-    restore_and_check(first, b, log_b, copy, project, ["tone", "other"], "project argument")
-    # The save discarded the copy; put the crashed one back for the next start.
-    first.put_recovery(copy)
-    # 2. An audio file named with bytes that are no UTF-8.
+    # An audio file named with bytes that are no UTF-8.
     c, log_c = first.run.launch(third)
     later.append(c)
     restore_and_check(first, c, log_c, copy, project, ["tone", "other", "third\ufffd\ufffd"], "audio argument")
+    # The save discarded the copy; put it back for the next start.
     first.put_recovery(copy)
-    # 3. No argument; the file is handed over while the question waits.
+    # No argument; the file is handed over while the question waits.
     d, log_d = first.run.launch()
     later.append(d)
     restore_and_check(first, d, log_d, copy, project, ["tone", "other", "fourth\ufffd\ufffd"], "hand-over",
                       hand_over=fourth)
-    print("recovery offered first: project, audio file and hand-over")
+    print("recovery offered first: audio file and hand-over")
 
     # A project and a WAV whose names hold FF FE, with no recovery copy.
     odd_project = os.path.join(scratch, b"Project" + ODD + b".tessoral")
@@ -710,27 +749,35 @@ def copies(first, long_run, later):
         assert re.search(r"(?m)^\[Tessoral\.Main\]\ngeometry=", f.read()), "the window's place was not kept"
     print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
 
+
+PARTS = ("autosave", "copies", "writes", "export", "export_cut", "takes", "playback")
+
+
 def main(binary, part):
     first = Program(binary)
     first.run.start_display()
     long_run = Program(binary, first.run)
-    exporting = [Program(binary, first.run), Program(binary, first.run)]
+    exporting = Program(binary, first.run)
     large = Program(binary, first.run)
     recording = Program(binary, first.run)
     later = []
     try:
-        if part == "copies":
-            copies(first, long_run, later)
+        if part == "autosave":
+            autosave(first, long_run, later)
+        elif part == "copies":
+            copies(first, later)
         elif part == "writes":
             signals_meet_unsaved_writes(large, later)
-            long_export_and_signals(exporting, first.run.scratch, later)
+        elif part in ("export", "export_cut"):
+            long_export_and_signals(exporting, first.run.scratch, later, second_signal=part == "export_cut")
         else:
-            takes_and_signals(recording, later)
-            stopped_and_killed_server(recording, later)
+            takes_and_signals(recording, later, playing=part == "playback")
+            if part == "playback":
+                stopped_and_killed_server(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
-        for run in (first.run, long_run.run, large.run, recording.run, *(p.run for p in exporting)):
+        for run in (first.run, long_run.run, large.run, recording.run, exporting.run):
             for i, log in enumerate(run.logs):
                 print("---- log %d ----" % i)
                 print(e2e.text(log)[-3000:])
@@ -739,16 +786,16 @@ def main(binary, part):
         for process in later:
             if process.poll() is None:
                 process.kill()
-        for p in (long_run, large, recording, *exporting):
+        for p in (long_run, large, recording, exporting):
             p.run.xvfb = None
             p.run.close()
         first.run.close()
 
 
 if __name__ == "__main__":
-    # One part a run (copies, writes or takes), so each stays short enough to read and to rerun.
+    # One part a run, so each stays short enough to read and to rerun.
     part = sys.argv.pop(2) if len(sys.argv) > 2 else ""
-    if part not in ("copies", "writes", "takes"):
-        sys.exit("usage: recovery_end_to_end.py TESSORAL copies|writes|takes")
+    if part not in PARTS:
+        sys.exit("usage: recovery_end_to_end.py TESSORAL " + "|".join(PARTS))
     program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
     sys.exit(main(program, part) if program else code)
