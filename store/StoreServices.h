@@ -24,6 +24,9 @@ struct StoreServices {
     AudioBackend* backend = nullptr;
     // The per-user data folder (AppPaths::dataFolder()); none turns autosave and recovery off.
     std::optional<std::filesystem::path> dataFolder;
+    // How often an unsaved project is copied there, in seconds on the scheduler's clock.
+    static constexpr double kAutosaveSeconds = 60.0;
+    double autosaveSeconds = kAutosaveSeconds;
 };
 
 }  // namespace tessoral

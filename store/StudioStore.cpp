@@ -44,7 +44,7 @@ StudioStore::StudioStore(StoreServices services, QObject* parent)
 
     loadExportDefaults();
     installTransportCallbacks();
-    autosaveTimer_ = services_.scheduler->repeat(kAutosaveSeconds, [this] { autosave(); });
+    autosaveTimer_ = services_.scheduler->repeat(services_.autosaveSeconds, [this] { autosave(); });
 }
 
 StudioStore::~StudioStore() {

@@ -103,7 +103,7 @@ public:
     static constexpr std::size_t kUndoLimit = 12;
     static constexpr std::int64_t kUndoMemoryBytes = 536'870'912;  // 512 MiB
     // Autosave period in seconds.
-    static constexpr double kAutosaveSeconds = 60.0;
+    static constexpr double kAutosaveSeconds = StoreServices::kAutosaveSeconds;
 
     const StoreServices& services() const { return services_; }
 

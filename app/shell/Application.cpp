@@ -129,6 +129,9 @@ int runApplication(int argc, char** argv) {
     services.shell = &shell;
     services.backend = backend.get();
     services.dataFolder = AppPaths::dataFolder();
+    // TESSORAL_AUTOSAVE_SECONDS: another autosave period, for end-to-end tests that wait for it.
+    if (const double seconds = qEnvironmentVariable("TESSORAL_AUTOSAVE_SECONDS").toDouble(); seconds > 0.0)
+        services.autosaveSeconds = seconds;
 
     auto studio = std::make_unique<Studio>(services, request.demo);
     studioPtr = studio.get();

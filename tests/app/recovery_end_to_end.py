@@ -2,11 +2,11 @@
 """Crash recovery and file names in the real program under Xvfb, driven with X input.
 
 Autosave: a first program opens a WAV, saves the project (Ctrl+S), takes a second WAV handed over
-by a later start, autosaves it after a minute and is killed with SIGKILL. A program beside it opens
-a long recording, and a SIGTERM reaches it while its autosave is being written: it exits 0 with a
-whole recovery copy and no temporary file. `tessoral project.tessoral` then shows the recovery
-question first; the copy stays byte-identical while it waits; "Восстановить" gives the autosaved
-clips (saved with Ctrl+S, read by plistlib) and the project file is not opened over them.
+by a later start, autosaves it after its period (15 s here, a minute otherwise) and is killed with
+SIGKILL. A program beside it opens a long recording, and a SIGTERM reaches it while its autosave is
+being written: it exits 0 with a whole recovery copy and no temporary file. `tessoral
+project.tessoral` then shows the recovery question first; the copy stays byte-identical while it
+waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib) and the project file is not opened over them.
 
 Copies: the same first steps end with a SIGTERM, which writes the copy at once. A SIGTERM while its
 question waits ends the program with the copy untouched. Then, each time from that copy:
@@ -66,6 +66,7 @@ import signal
 import struct
 import subprocess
 import sys
+import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -580,9 +581,14 @@ def saved_and_handed_over(first, tone, other, project):
     return a, log_a
 
 
+AUTOSAVE_SECONDS = 15  # the period the autosave part's programs are given (a minute otherwise)
+
+
 def autosave(first, long_run, later):
-    """Autosave within a minute of the start (and a SIGTERM during one); the copy a killed program
-    left is offered first when the project is named on the command line."""
+    """Autosave within its period of the start (and a SIGTERM during one); the copy a killed
+    program left is offered first when the project is named on the command line."""
+    for p in (first, long_run):
+        p.run.env["TESSORAL_AUTOSAVE_SECONDS"] = str(AUTOSAVE_SECONDS)
     scratch = first.run.scratch
     tone, other = os.path.join(scratch, "tone.wav"), os.path.join(scratch, "other.wav")
     long_wav = os.path.join(long_run.run.scratch, "long.wav")
@@ -591,28 +597,39 @@ def autosave(first, long_run, later):
     write_wav(other, 1, 440)
     write_wav(long_wav, 300, 220)  # about 115 MB as a project
 
-    # The long recording: its autosave is interrupted by SIGTERM.
+    # The long recording: its autosave is interrupted by SIGTERM, caught while it writes (watched
+    # from its start on).
     busy, busy_log = long_run.run.launch(long_wav)
     later.append(busy)
+    caught = None
+
+    def catch():
+        nonlocal caught
+        deadline = time.time() + AUTOSAVE_SECONDS + e2e.LIMIT
+        while time.time() < deadline and busy.poll() is None:
+            found = temporaries(long_run.data)
+            if any(n.startswith(".Recovery.tessoral.") for n in found):
+                busy.send_signal(signal.SIGTERM)
+                caught = found
+                return
+            if os.path.exists(os.path.join(long_run.data, "Recovery.plist")):
+                caught = "the long autosave ended before it was seen"
+                return
+            time.sleep(0.001)
+
+    watcher = threading.Thread(target=catch)
+    watcher.start()
     # Its window first: appearing later, it would take the focus from the first program's keys.
     long_run.main_window(busy)
     # The first program: open, save, take a handed-over file, autosave.
     a, log_a = saved_and_handed_over(first, tone, other, project)
     later.append(a)
     e2e.wait_for(lambda: "Добавлено дорожек: 1" in e2e.text(busy_log), "the import of the long recording")
-    # Both autosave within a minute of their start. The long one is caught while it writes.
+    # Both autosave within their period.
     copy_a = os.path.join(first.data, "Recovery.plist")
-    caught = None
-    deadline = time.time() + 60 + e2e.LIMIT
-    while time.time() < deadline and (caught is None or not os.path.exists(copy_a)):
-        if caught is None:
-            found = temporaries(long_run.data)
-            if any(n.startswith(".Recovery.tessoral.") for n in found):
-                busy.send_signal(signal.SIGTERM)
-                caught = found
-            elif os.path.exists(os.path.join(long_run.data, "Recovery.plist")):
-                raise AssertionError("the long autosave ended before it was seen")
-        time.sleep(0.001)
+    e2e.wait_for(lambda: os.path.exists(copy_a), "the first program's autosave", AUTOSAVE_SECONDS + e2e.LIMIT)
+    watcher.join()
+    assert not isinstance(caught, str), caught
     assert caught is not None, "the long program did not autosave"
     assert os.path.exists(copy_a), "the first program did not autosave"
     # Its metadata follows the copy: both whole, naming the saved project, before the kill.
