@@ -6,7 +6,8 @@ by a later start, autosaves it after its period (15 s here, a minute otherwise) 
 SIGKILL. A program beside it opens a long recording, and a SIGTERM reaches it while its autosave is
 being written: it exits 0 with a whole recovery copy and no temporary file. `tessoral
 project.tessoral` then shows the recovery question first; the copy stays byte-identical while it
-waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib) and the project file is not opened over them.
+waits; "Восстановить" gives the autosaved clips (saved with Ctrl+S, read by plistlib) and the
+project file is not opened over them.
 
 Copies: the same first steps end with a SIGTERM, which writes the copy at once. A SIGTERM while its
 question waits ends the program with the copy untouched. Then, each time from that copy:
