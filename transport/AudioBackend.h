@@ -93,6 +93,8 @@ void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const vo
 
 // How long the opening of a stream may keep its caller waiting, on a worker and on the main thread,
 // before the sound server counts as not answering (a stopped one keeps an opening waiting 30 s).
+// Nobody waits on the worker: it gives a server that a busy machine holds up for seconds the time
+// to answer, and still tells of a stopped one well before the sound library gives up.
 extern const std::chrono::milliseconds kStreamOpenLimit;
 extern const std::chrono::milliseconds kMainThreadOpenLimit;
 
