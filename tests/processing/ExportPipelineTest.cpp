@@ -722,7 +722,7 @@ TEST(ExportPipeline, AnAacFileAndItsFiguresAreTheSameOnAnyNumberOfCores) {
     std::vector<std::vector<std::uint8_t>> files;
     std::vector<ExportResult> results;
 #if defined(__SANITIZE_ADDRESS__)
-    const auto runs = {std::pair{1, false}, {2, true}, {8, true}};  // slow there: fewer rounds
+    const auto runs = {std::pair{2, true}, {8, true}};  // slow there: the tries beside each other only
 #else
     const auto runs = {std::pair{1, false}, {2, true}, {4, true}, {8, true}, {8, false}};
 #endif
