@@ -151,6 +151,16 @@ class Program:
         if project:
             self.save_as(process, [window], project)
         e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save (%s)" % what)
+        # On a loaded machine the dialog's name field may have lost the first keys typed (the
+        # dialog then saves under what remains): saved again with Save As, as a person would.
+        for attempt in range(2):
+            if not project or os.path.exists(project):
+                break
+            saves = e2e.text(log).count("Проект сохранён")
+            self.key(window, "ctrl+shift+s")
+            self.save_as(process, [window], project)
+            e2e.wait_for(lambda: e2e.text(log).count("Проект сохранён") > saves, "the save again (%s)" % what)
+        assert not project or os.path.exists(project), "%s: saved elsewhere: %s" % (what, os.listdir(os.path.dirname(project)))
         return process, log, window
 
     def key(self, window, *keys):
