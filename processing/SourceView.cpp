@@ -1,0 +1,421 @@
+#include "processing/SourceView.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <optional>
+
+extern "C" {
+#include <libavformat/avio.h>
+#include <libavutil/error.h>
+#include <libavutil/mem.h>
+}
+
+namespace tessoral::AudioIO {
+
+SourceView::SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    if (fd_ < 0) failOpen(AVERROR(errno));
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        failOpen(AVERROR(error));
+    }
+    end_ = st.st_size;
+    scanWave();
+    scanWave64();
+    unsigned char h[8];
+    if (readAt(0, h, 8) && std::memcmp(h + 4, "ftyp", 4) == 0) scanBoxes(0, end_, 0);
+    if (readAt(0, h, 8) && std::memcmp(h, "OggS", 4) == 0) scanOgg();
+    if (readAt(0, h, 8) && std::memcmp(h, "caff", 4) == 0) scanCaf();
+    if (readAt(0, h, 8) && std::memcmp(h, "\x1A\x45\xDF\xA3", 4) == 0) scanMatroska();
+}
+
+SourceView::~SourceView() {
+    if (io_) av_freep(&io_->buffer);
+    avio_context_free(&io_);
+    ::close(fd_);
+}
+
+AVIOContext* SourceView::io() {
+    constexpr int kBuffer = 32768;  // the size the file protocol reads with
+    auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
+    if (buffer) io_ = avio_alloc_context(buffer, kBuffer, 0, this, &SourceView::read, nullptr, &SourceView::seek);
+    if (!io_) {
+        av_free(buffer);
+        failOpen(AVERROR(ENOMEM));
+    }
+    return io_;
+}
+
+void SourceView::endBeforeZeros() {
+    if (position_ >= end_ || position_ < dataAt_) return;
+    const std::int64_t next = nextNonZero(position_, end_);
+    if (next == end_) end_ = position_;
+    else dataAt_ = next;
+}
+
+void SourceView::dropTrailingZeros() {
+    constexpr std::int64_t kKept = 1 << 20;
+    std::vector<unsigned char> block(kZeroBlock);
+    for (std::int64_t to = dataEnd(); to > 0;) {
+        const std::int64_t from = std::max<std::int64_t>(0, to - kZeroBlock);
+        const auto n = static_cast<std::size_t>(to - from);
+        if (::pread(fd_, block.data(), n, from) != static_cast<ssize_t>(n)) return;
+        if (!allZero(block.data(), n)) {
+            std::size_t last = n;
+            while (block[last - 1] == 0) --last;
+            end_ = std::min(end_, from + static_cast<std::int64_t>(last) + kKept);
+            return;
+        }
+        to = from;
+    }
+}
+
+std::size_t SourceView::readItems(void* buffer, std::size_t size, std::size_t count) {
+    if (size == 0) return 0;
+    std::size_t done = 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    while (done < size * count) {
+        const int got = read(this, out + done, static_cast<int>(std::min<std::size_t>(size * count - done, 1 << 20)));
+        if (got <= 0) break;
+        done += static_cast<std::size_t>(got);
+    }
+    return done / size;
+}
+
+int SourceView::seekTo(std::int64_t offset, int whence) {
+    const std::int64_t base = whence == SEEK_END ? end_ : whence == SEEK_CUR ? position_ : 0;
+    if (base + offset < 0) return -1;
+    position_ = base + offset;
+    return 0;
+}
+
+std::int64_t SourceView::skipHole(std::int64_t at) const {
+    const off_t data = ::lseek(fd_, at, SEEK_DATA);
+    if (data >= 0) return std::max<std::int64_t>(data, at);
+    return errno == ENXIO ? std::max(at, end_) : at;
+}
+
+std::int64_t SourceView::dataEnd() const {
+    std::int64_t end = 0;
+    for (off_t at = 0;;) {
+        const off_t data = ::lseek(fd_, at, SEEK_DATA);
+        if (data < 0) return errno == ENXIO ? std::min(end, end_) : end_;
+        at = ::lseek(fd_, data, SEEK_HOLE);
+        if (at < 0) return end_;
+        end = at;
+    }
+}
+
+int SourceView::read(void* opaque, std::uint8_t* buffer, int size) {
+    auto& v = *static_cast<SourceView*>(opaque);
+    const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
+    if (n <= 0) return AVERROR_EOF;
+    const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
+    if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
+    if (v.swapWidth_ > 1) v.swapSamples(buffer, got);
+    for (const auto& [at, bytes] : v.renamed_) {
+        const auto end = at + static_cast<std::int64_t>(bytes.size());
+        for (std::int64_t i = std::max(at, v.position_); i < std::min(end, v.position_ + got); ++i)
+            buffer[i - v.position_] = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(i - at)]);
+    }
+    v.position_ += got;
+    return static_cast<int>(got);
+}
+
+void SourceView::swapSamples(std::uint8_t* buffer, std::int64_t n) const {
+    const std::int64_t from = std::max(position_, swapFrom_), to = std::min(position_ + n, swapTo_);
+    const int w = swapWidth_;
+    for (std::int64_t s = swapFrom_ + (from - swapFrom_) / w * w; s < to; s += w) {
+        if (s >= position_ && s + w <= position_ + n) {
+            std::reverse(buffer + (s - position_), buffer + (s - position_ + w));
+            continue;
+        }
+        std::array<std::uint8_t, 8> sample{};
+        if (::pread(fd_, sample.data(), static_cast<std::size_t>(w), s) != w) continue;
+        std::reverse(sample.begin(), sample.begin() + w);
+        for (std::int64_t i = std::max(s, position_); i < std::min(s + w, position_ + n); ++i)
+            buffer[i - position_] = sample[static_cast<std::size_t>(i - s)];
+    }
+}
+
+std::int64_t SourceView::seek(void* opaque, std::int64_t offset, int whence) {
+    auto& v = *static_cast<SourceView*>(opaque);
+    if ((whence & ~AVSEEK_FORCE) == AVSEEK_SIZE) return v.end_;
+    if ((whence & ~AVSEEK_FORCE) != SEEK_SET) return AVERROR(EINVAL);
+    return v.position_ = offset;
+}
+
+bool SourceView::readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
+    const auto wanted = static_cast<std::int64_t>(n);
+    if (at < 0 || at + wanted > end_) return false;
+    if (at < cacheAt_ || at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) {
+        cache_.resize(kCacheBlock);
+        const ssize_t got = ::pread(fd_, cache_.data(), cache_.size(), at);
+        cache_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        cacheAt_ = at;
+        if (at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) return false;
+    }
+    std::memcpy(out, cache_.data() + (at - cacheAt_), n);
+    return true;
+}
+
+std::int64_t SourceView::nextNonZero(std::int64_t from, std::int64_t to) const {
+    std::vector<unsigned char> block(kZeroBlock);
+    for (std::int64_t at = skipHole(from); at < to; at = skipHole(at + kZeroBlock)) {
+        const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
+        const ssize_t got = ::pread(fd_, block.data(), n, at);
+        if (got <= 0) return to;
+        if (allZero(block.data(), static_cast<std::size_t>(got))) continue;
+        const auto nonZero = std::find_if(block.begin(), block.begin() + got, [](unsigned char b) { return b != 0; });
+        if (nonZero != block.begin() + got) return at + (nonZero - block.begin());
+    }
+    return to;
+}
+
+void SourceView::junkRun(std::int64_t at, std::int64_t to) {
+    constexpr std::int64_t kLongest = 0xFFFFFFF0;
+    while (to - at - 8 > kLongest) {
+        const std::int64_t piece = std::min(kLongest, to - at - 16);
+        renamed_.emplace_back(at, "JUNK" + le32(static_cast<std::uint32_t>(piece)));
+        at += 8 + piece;
+    }
+    renamed_.emplace_back(at, "JUNK" + le32(static_cast<std::uint32_t>(to - at - 8)));
+}
+
+void SourceView::scanFormat(std::int64_t body, std::uint64_t size, bool bigEndian) {
+    std::array<unsigned char, 24> f{};
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(size, f.size()));
+    if (n < 16 || !readAt(body, f.data(), n)) return;
+    auto field = [&](std::size_t at) { return bigEndian ? f[at] << 8 | f[at + 1] : f[at + 1] << 8 | f[at]; };
+    const int tag = field(0), bits = field(14);
+    if (bigEndian) {
+        if ((tag != 1 && tag != 3) || bits % 8 != 0 || bits < 8 || bits > 64) {
+            unsupported_ = true;
+            return;
+        }
+        std::string fields(reinterpret_cast<const char*>(f.data()), std::min<std::size_t>(n, 18));
+        for (const auto& [at, width] : {std::pair{0, 2}, {2, 2}, {4, 4}, {8, 4}, {12, 2}, {14, 2}, {16, 2}})
+            if (at + width <= static_cast<int>(fields.size())) std::reverse(fields.begin() + at, fields.begin() + at + width);
+        renamed_.emplace_back(body, fields);
+        swapWidth_ = bits / 8;
+    } else if (tag == 0xFFFE && n >= 20 && field(18) != bits) {
+        renamed_.emplace_back(body + 18, std::string{char(bits & 0xFF), char(bits >> 8)});
+    }
+}
+
+void SourceView::scanWave() {
+    unsigned char h[12];
+    if (!readAt(0, h, 12) || std::memcmp(h + 8, "WAVE", 4) != 0) return;
+    const bool wide = std::memcmp(h, "RF64", 4) == 0 || std::memcmp(h, "BW64", 4) == 0;
+    const bool bigEndian = std::memcmp(h, "RIFX", 4) == 0;
+    if (!wide && !bigEndian && std::memcmp(h, "RIFF", 4) != 0) return;
+    auto number = [bigEndian](const unsigned char* b, int bytes) {
+        std::uint64_t v = 0;
+        for (int i = 0; i < bytes; ++i) v |= std::uint64_t{b[bigEndian ? bytes - 1 - i : i]} << (8 * i);
+        return v;
+    };
+    if (bigEndian) renamed_.emplace_back(0, "RIFF" + le32(static_cast<std::uint32_t>(number(h + 4, 4))));
+    std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
+    std::optional<std::int64_t> unused;         // where the run of unused chunks before `at` starts
+    std::int64_t at = 12;
+    while (readAt(at, h, 8)) {
+        if (std::all_of(h, h + 8, [](unsigned char b) { return b == 0; })) {
+            if (!unused) unused = at;
+            at += (nextNonZero(at, end_) - at) / 8 * 8;
+            if (!readAt(at, h, 8)) break;
+        }
+        const std::uint64_t size = number(h + 4, 4);
+        const std::int64_t body = at + 8;
+        const bool used = std::memcmp(h, "data", 4) == 0 || std::memcmp(h, "ds64", 4) == 0 ||
+                          std::memcmp(h, "fmt ", 4) == 0 || std::memcmp(h, "fact", 4) == 0;
+        if (used && unused) junkRun(*std::exchange(unused, std::nullopt), at);
+        if (!used && !unused) unused = at;
+        if (used && bigEndian) {
+            renamed_.emplace_back(at + 4, le32(static_cast<std::uint32_t>(size)));
+            unsigned char frames[4];
+            if (std::memcmp(h, "fact", 4) == 0 && readAt(body, frames, 4))
+                renamed_.emplace_back(body, le32(static_cast<std::uint32_t>(number(frames, 4))));
+        }
+        if (std::memcmp(h, "data", 4) == 0) {
+            // A size of 0 is a stream's: its sound runs to the end of the file.
+            const std::uint64_t length = wide ? wideDataSize.value_or(0) : size;
+            if (bigEndian && swapWidth_ == 0) unsupported_ = true;  // no format before the samples
+            swapFrom_ = body;
+            swapTo_ = length > 0 && length < static_cast<std::uint64_t>(end_ - body) ? body + static_cast<std::int64_t>(length) : end_;
+            endWithData(body, length, wide);
+            return;
+        }
+        if (std::memcmp(h, "ds64", 4) == 0) {
+            unsigned char d[8];
+            if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
+        } else if (std::memcmp(h, "fmt ", 4) == 0) {
+            scanFormat(body, size, bigEndian);
+        }
+        at = body + static_cast<std::int64_t>(size + (size & 1));
+    }
+    if (unused) junkRun(*unused, std::max(at, *unused + 8));
+}
+
+void SourceView::endWithData(std::int64_t body, std::uint64_t length, bool wide) {
+    unsigned char h[8];
+    if (length == 0 || length >= static_cast<std::uint64_t>(end_ - body)) {
+        // The demuxer takes the ds64 chunk only as the first one.
+        if (wide && length == 0 && readAt(12, h, 4) && std::memcmp(h, "ds64", 4) == 0)
+            renamed_.emplace_back(28, littleEndian(static_cast<std::uint64_t>(end_ - body), 8));
+        return;
+    }
+    const std::int64_t dataEnd = body + static_cast<std::int64_t>(length);
+    std::int64_t at = dataEnd + static_cast<std::int64_t>(length & 1);
+    std::vector<std::int64_t> between;
+    for (int chunks = 0; chunks < 64 && readAt(at, h, 8); ++chunks) {
+        const std::uint64_t size = h[4] | h[5] << 8 | h[6] << 16 | std::uint64_t{h[7]} << 24;
+        if (std::memcmp(h, "fmt ", 4) == 0) {
+            if (size > static_cast<std::uint64_t>(end_ - at - 8)) break;
+            for (const std::int64_t junk : between) renamed_.emplace_back(junk, "JUNK");
+            end_ = at + 8 + static_cast<std::int64_t>(size);
+            return;
+        }
+        between.push_back(at);
+        at += 8 + static_cast<std::int64_t>(size + (size & 1));
+    }
+    end_ = dataEnd;
+}
+
+void SourceView::scanWave64() {
+    static constexpr unsigned char kRiff[16] = {'r', 'i', 'f', 'f', 0x2E, 0x91, 0xCF, 0x11,
+                                                0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+    static constexpr unsigned char kData[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1, 0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
+    unsigned char h[24];
+    if (!readAt(0, h, 16) || std::memcmp(h, kRiff, 16) != 0) return;
+    std::int64_t at = 40;
+    for (int chunks = 0; chunks < 1024 && readAt(at, h, 24); ++chunks) {
+        std::uint64_t size = 0;
+        for (int i = 0; i < 8; ++i) size |= std::uint64_t{h[16 + i]} << (8 * i);
+        if (size < 24 || size > static_cast<std::uint64_t>(end_ - at)) return;
+        if (std::memcmp(h, "data", 4) == 0 && std::memcmp(h + 4, kData, 12) == 0) {
+            end_ = at + static_cast<std::int64_t>(size);
+            return;
+        }
+        at += static_cast<std::int64_t>((size + 7) / 8 * 8);
+    }
+}
+
+void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
+    static constexpr const char* kPath[] = {"moov", "udta", "meta", "ilst"};
+    unsigned char h[8];
+    for (int boxes = 0; boxes < 1024 && at < to && readAt(at, h, 8); ++boxes) {
+        auto number = [](const unsigned char* b, int bytes) {  // big-endian
+            std::uint64_t v = 0;
+            for (int i = 0; i < bytes; ++i) v = v << 8 | b[i];
+            return v;
+        };
+        // The walk ends at a 64-bit size (1) or one running to the end of the file (0): an mdat box.
+        const std::uint64_t size = number(h, 4);
+        if (size < 8 || size > static_cast<std::uint64_t>(to - at)) return;
+        if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
+            renamed_.emplace_back(at + 4, "free");
+        } else if (depth < 4 && std::memcmp(h + 4, kPath[depth], 4) == 0) {
+            // The meta box starts with its version and flags, 4 bytes.
+            scanBoxes(at + (depth == 2 ? 12 : 8), at + static_cast<std::int64_t>(size), depth + 1);
+        }
+        at += static_cast<std::int64_t>(size);
+    }
+}
+
+void SourceView::scanOgg() {
+    std::vector<unsigned char> page(27 + 255 + 255 * 255);
+    std::int64_t at = 0, last = 0;
+    while (at < end_) {
+        std::size_t length = 0;
+        if (readAt(at, page.data(), 27) && std::memcmp(page.data(), "OggS", 4) == 0 && page[4] == 0 &&
+            readAt(at + 27, page.data() + 27, page[26])) {
+            length = 27 + page[26];
+            for (int i = 0; i < page[26]; ++i) length += page[27 + static_cast<std::size_t>(i)];
+            if (!readAt(at, page.data(), length) || !oggChecksumHolds(page.data(), length)) length = 0;
+        }
+        if (length > 0) {
+            at += static_cast<std::int64_t>(length);
+            last = at;
+        } else {
+            at = find("OggS", at + 1);
+        }
+    }
+    if (last > 0) end_ = last;
+}
+
+bool SourceView::oggChecksumHolds(unsigned char* page, std::size_t length) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t r = i << 24;
+            for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
+            t[i] = r;
+        }
+        return t;
+    }();
+    const std::uint32_t stated = std::uint32_t{page[22]} | std::uint32_t{page[23]} << 8 |
+                                 std::uint32_t{page[24]} << 16 | std::uint32_t{page[25]} << 24;
+    std::fill(page + 22, page + 26, 0);
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < length; ++i) crc = crc << 8 ^ table[(crc >> 24) ^ page[i]];
+    return crc == stated;
+}
+
+std::int64_t SourceView::find(const char* pattern, std::int64_t from) const {
+    std::vector<char> block(kZeroBlock + 3);
+    for (std::int64_t at = skipHole(from); at < end_; at = skipHole(at + kZeroBlock)) {
+        const ssize_t got = ::pread(fd_, block.data(), static_cast<std::size_t>(std::min<std::int64_t>(kZeroBlock + 3, end_ - at)), at);
+        if (got < 4) return end_;
+        if (const void* hit = ::memmem(block.data(), static_cast<std::size_t>(got), pattern, 4))
+            return at + (static_cast<const char*>(hit) - block.data());
+    }
+    return end_;
+}
+
+void SourceView::scanCaf() {
+    unsigned char h[12];
+    std::int64_t at = 8;
+    while (readAt(at, h, 12) && std::all_of(h, h + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; })) {
+        std::uint64_t size = 0;
+        for (int i = 4; i < 12; ++i) size = size << 8 | h[i];
+        if (size > static_cast<std::uint64_t>(end_ - at - 12)) return;
+        at += 12 + static_cast<std::int64_t>(size);
+    }
+    end_ = at;
+}
+
+void SourceView::scanMatroska() {
+    // A variable-length number of 1 to 8 bytes at `at`; for a size, all ones means unknown.
+    auto number = [this](std::int64_t& at, bool isSize) -> std::optional<std::uint64_t> {
+        unsigned char b[8];
+        if (!readAt(at, b, 1) || b[0] == 0) return std::nullopt;
+        int length = 1;
+        while ((b[0] & (0x80 >> (length - 1))) == 0) ++length;
+        if (!readAt(at, b, static_cast<std::size_t>(length))) return std::nullopt;
+        std::uint64_t v = isSize ? b[0] & (0xFF >> length) : b[0];
+        bool unknown = v == (0xFFu >> length);
+        for (int i = 1; i < length; ++i) {
+            v = v << 8 | b[i];
+            unknown = unknown && b[i] == 0xFF;
+        }
+        at += length;
+        if (isSize && unknown) return std::nullopt;
+        return v;
+    };
+    std::int64_t at = 0;
+    for (int element = 0; element < 2; ++element) {
+        const auto id = number(at, false);
+        const auto size = number(at, true);
+        if (!id || !size || *size > static_cast<std::uint64_t>(end_ - at)) return;
+        at += static_cast<std::int64_t>(*size);
+        if (*id == 0x18538067) end_ = at;  // the segment
+    }
+}
+
+}  // namespace tessoral::AudioIO
