@@ -89,6 +89,11 @@ namespace {
 [[noreturn]] void failDecode(int code) {
     throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", reason(code)));
 }
+// A library's EIO is a failure of the system only when a read of the file failed: the WavPack
+// demuxer gives it for a block that the end of the file cuts short.
+int causeOf(int code, const SourceView& source) {
+    return code == AVERROR(EIO) && !source.readFailed() ? AVERROR_INVALIDDATA : code;
+}
 
 
 // Converts `n` samples of one channel to float, reading every `stride`-th element.
@@ -430,9 +435,14 @@ struct StatedLength {
     double slackFrames = 0.0;       // at 48 kHz: how far the statement may exceed the decoded length
 };
 
-StatedLength statedLength(const AVFormatContext& format, const AVStream& stream, int sampleRate) {
+// A chained Ogg file (`chained`) states only its last link's length: nothing that describes the
+// file's sound.
+StatedLength statedLength(const AVFormatContext& format, const AVStream& stream, int sampleRate, bool chained) {
     StatedLength s;
     s.expectedFrames = std::nan("");
+    if (chained) return s;
+    // The Ogg demuxer's duration already runs from the stream's first granule.
+    const bool fromStart = format.iformat && std::strcmp(format.iformat->name, "ogg") == 0;
     const bool estimated = format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
     const int frameSize = stream.codecpar->frame_size > 0 ? stream.codecpar->frame_size : 2048;
     const double codecFrames = sampleRate > 0 ? 2.0 * frameSize * kSampleRate / sampleRate : 0.0;
@@ -441,7 +451,7 @@ StatedLength statedLength(const AVFormatContext& format, const AVStream& stream,
         std::int64_t duration = stream.duration;
         // A stated start offset is the encoder's priming, which the decoder drops; such a
         // duration also counts the end padding, up to about two codec frames.
-        if (stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0 && stream.start_time < duration) {
+        if (!fromStart && stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0 && stream.start_time < duration) {
             duration -= stream.start_time;
             s.slackFrames = codecFrames;
         }
@@ -520,6 +530,7 @@ void decodeVorbis(SourceView& source, std::int64_t statedFrames, Pipeline& pipel
 
 // 7. and 8.: the decoded signal cut to the clip limit, or the refusal of a file without sound.
 thread_local std::int64_t nonFiniteSilenced = 0;
+thread_local bool endedEarly = false;
 
 AudioData finished(Collector& collector, const StatedLength& stated) {
     AudioData audio = collector.finish();
@@ -547,6 +558,7 @@ public:
 
     // An error of the decoder, or of the demuxer (`inRead`). Thrown unless it may be the tail's.
     void error(int code, bool inRead) {
+        code = causeOf(code, source_);
         if (!sound_ || systemError(code)) fail(code, inRead);
         if (!held_) {
             held_ = code;
@@ -593,6 +605,51 @@ private:
     int stuck_ = 0;               // failed reads in a row there
 };
 
+// Whether a FLAC stream of which `decoded` frames decoded was cut short by the end of its file,
+// rather than damaged: its last frame header whose checksum holds is that of the frame that
+// would have come next, or of the last frame decoded when that frame runs exactly to the end.
+// A last frame whose header is damaged vanishes without an error, and is refused.
+bool flacCutShort(const SourceView& source, const AVCodecParameters& stream, std::int64_t decoded) {
+    if (stream.extradata_size < 2) return false;
+    const std::int64_t blockSize = stream.extradata[0] << 8 | stream.extradata[1];  // STREAMINFO's least
+    const std::string tail = source.lastBytes(std::int64_t{1} << 20);
+    const auto* b = reinterpret_cast<const unsigned char*>(tail.data());
+    auto crc = [b](std::size_t from, std::size_t to, int bits, unsigned poly) {
+        unsigned r = 0;
+        const unsigned top = 1u << (bits - 1), mask = (top << 1) - 1;
+        for (std::size_t i = from; i < to; ++i) {
+            r ^= static_cast<unsigned>(b[i]) << (bits - 8);
+            for (int k = 0; k < 8; ++k) r = (r & top) != 0 ? ((r << 1) ^ poly) & mask : (r << 1) & mask;
+        }
+        return r;
+    };
+    for (std::size_t at = tail.size() >= 6 ? tail.size() - 6 : 0; at-- > 0;) {
+        if (b[at] != 0xFF || (b[at + 1] & 0xFE) != 0xF8) continue;
+        // The frame's (fixed blocks) or first sample's number, coded as UTF-8 is.
+        std::size_t i = at + 4;
+        int more = 0;
+        std::int64_t number = b[i];
+        while (more < 6 && (b[i] & (0x80 >> more)) != 0) ++more;
+        if (more == 1 || more > 6) continue;
+        if (more > 0) number &= 0x7F >> more;
+        for (int k = 1; k < more && i + static_cast<std::size_t>(k) < tail.size(); ++k) number = number << 6 | (b[i + k] & 0x3F);
+        i += static_cast<std::size_t>(std::max(more, 1));
+        const int sizeCode = b[at + 2] >> 4, rateCode = b[at + 2] & 15;
+        std::int64_t size = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576 << (sizeCode - 2) : sizeCode >= 8 ? 256 << (sizeCode - 8) : 0;
+        if (sizeCode == 6 || sizeCode == 7) {
+            size = 1;
+            for (int k = 0; k <= sizeCode - 6; ++k) size += i < tail.size() ? std::int64_t{b[i++]} << (8 * (sizeCode - 6 - k)) : 0;
+        }
+        i += rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
+        if (sizeCode == 0 || i >= tail.size() || crc(at, i, 8, 0x07) != b[i]) continue;
+        const std::int64_t start = (b[at + 1] & 1) != 0 ? number : number * blockSize;
+        const bool wholeToTheEnd = tail.size() - at >= 2 && crc(at, tail.size() - 2, 16, 0x8005) ==
+                                                                  (static_cast<unsigned>(b[tail.size() - 2]) << 8 | b[tail.size() - 1]);
+        return start == decoded || (start + size == decoded && wholeToTheEnd);
+    }
+    return false;
+}
+
 thread_local int decoderThreadsUsed = 0;
 
 int defaultDecoderThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
@@ -617,12 +674,15 @@ int lastDecoderThreads() { return decoderThreadsUsed; }
 
 std::int64_t lastSilencedSamples() { return nonFiniteSilenced; }
 
+bool lastEndedEarly() { return endedEarly; }
+
 namespace {
 
 AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
     ffmpeg::setUp();
     decoderThreadsUsed = 0;
     nonFiniteSilenced = 0;
+    endedEarly = false;
 
     // 0. Only regular files: opening a FIFO or a device could wait for ever.
     std::error_code statusError;
@@ -635,13 +695,18 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
     SourceView source(path);
     if (source.unsupported()) failUnsupported();
+    if (source.pagesMissing()) failDecode(AVERROR_INVALIDDATA);
     AVIOContext* io = source.io();
     const std::string url = "file:" + path.string();  // the name that files it refers to are found beside
     const AVInputFormat* probed = nullptr;
     int rc = av_probe_input_buffer2(io, &probed, url.c_str(), nullptr, 0, 0);
-    if (rc < 0) failOpen(rc);
+    if (rc < 0) failOpen(causeOf(rc, source));
     for (const char* bare : {"mp3", "ac3", "eac3", "aac", "flac"}) {
         if (std::strcmp(probed->name, bare) == 0) source.dropTrailingZeros();
+    }
+    if (std::strcmp(probed->name, "mp3") == 0) {
+        source.passTags();
+        io = source.io();  // the probe's bytes read again, through the search for tags
     }
     AVFormatContext* rawFormat = avformat_alloc_context();
     if (!rawFormat) failOpen(AVERROR(ENOMEM));
@@ -650,10 +715,10 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     rc = avformat_open_input(&rawFormat, url.c_str(), probed, &options);
     av_dict_free(&options);
-    if (rc < 0) failOpen(rc);
+    if (rc < 0) failOpen(causeOf(rc, source));
     std::unique_ptr<AVFormatContext, FormatCloser> format(rawFormat);
     rc = avformat_find_stream_info(format.get(), nullptr);
-    if (rc < 0) failOpen(rc);
+    if (rc < 0) failOpen(causeOf(rc, source));
     const AVCodec* codec = nullptr;
     const int index = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
     if (index == AVERROR_DECODER_NOT_FOUND) failUnsupported();
@@ -669,7 +734,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     // 3. The length pre-check, whenever the file states its length (in the stream or only in the
     // container) rather than leaving it to an estimate from the bit rate.
     const int sourceRate = stream.codecpar->sample_rate;
-    const StatedLength stated = statedLength(*format, stream, sourceRate);
+    const StatedLength stated = statedLength(*format, stream, sourceRate, source.chained());
     if (stated.stated) {
         const double e = stated.expectedFrames;
         if (!(e > 0.0 && e <= static_cast<double>(limits::kMaxFrames) + stated.slackFrames)) {
@@ -716,7 +781,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     if (codec->id == AV_CODEC_ID_FLAC || codec->id == AV_CODEC_ID_ALAC)
         decoder->err_recognition |= AV_EF_CRCCHECK | AV_EF_EXPLODE;
     rc = avcodec_open2(decoder.get(), codec, nullptr);
-    if (rc < 0) failOpen(rc);
+    if (rc < 0) failOpen(causeOf(rc, source));
     // Frame threads run only where the codec started them.
     decoderThreadsUsed = (decoder->active_thread_type & FF_THREAD_FRAME) != 0 ? std::max(decoder->thread_count, 1) : 1;
     if (decoder->ch_layout.nb_channels >= 3) failMultichannel();
@@ -737,6 +802,13 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     bool reachedStated = false;
     std::optional<std::int64_t> nextStart;  // where the next frame should start, where times are exact
     Tail tail(source);
+
+    // In a chained Ogg Opus file whose links share a serial number the demuxer does not see the
+    // next link begin, and passes its header packets on as if they were sound.
+    const bool chainedOpus = source.chained() && codec->id == AV_CODEC_ID_OPUS;
+    auto linkHeader = [&](const AVPacket& p) {
+        return chainedOpus && p.size >= 8 && (std::memcmp(p.data, "OpusHead", 8) == 0 || std::memcmp(p.data, "OpusTags", 8) == 0);
+    };
 
     // Takes the decoded frames; true when it stopped at an error held back as the tail's.
     auto drain = [&]() {
@@ -779,7 +851,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
                 continue;
             }
             tail.packetRead();
-            if (packet->stream_index == index) {
+            if (packet->stream_index == index && !linkHeader(*packet)) {
                 int sent = avcodec_send_packet(decoder.get(), packet.get());
                 if (sent == AVERROR(EAGAIN)) {
                     // The decoder's output is full: take it, then the packet is accepted.
@@ -798,8 +870,12 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
             // Each held error is one frame's; the frames after it still come.
             for (int frames = 0; drain() && frames < 1024; ++frames) {
             }
-            // A damaged last frame leaves no later frame to show the gap.
-            if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames) failDecode(AVERROR_INVALIDDATA);
+            // A damaged last frame leaves no later frame to show the gap; a FLAC file cut short
+            // is no damage.
+            if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames &&
+                !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
+                failDecode(AVERROR_INVALIDDATA);
+            endedEarly = trimToStated && sourceTaken < stated.sourceFrames;
         }
     });
 

@@ -40,4 +40,8 @@ int lastDecoderThreads();
 // an infinity, in a float file): each became silence.
 std::int64_t lastSilencedSamples();
 
+// Whether the file that the last decoding on the calling thread read ends before the length it
+// states (a copy or download cut short): its whole frames were imported.
+bool lastEndedEarly();
+
 }  // namespace tessoral::AudioIO

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <iterator>
+#include <map>
 #include <optional>
 
 extern "C" {
@@ -33,6 +35,8 @@ SourceView::SourceView(const std::filesystem::path& path) : fd_(::open(path.c_st
     if (readAt(0, h, 8) && std::memcmp(h, "OggS", 4) == 0) scanOgg();
     if (readAt(0, h, 8) && std::memcmp(h, "caff", 4) == 0) scanCaf();
     if (readAt(0, h, 8) && std::memcmp(h, "\x1A\x45\xDF\xA3", 4) == 0) scanMatroska();
+    std::stable_sort(renamed_.begin(), renamed_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& r : renamed_) longestRename_ = std::max(longestRename_, r.second.size());
 }
 
 SourceView::~SourceView() {
@@ -42,6 +46,9 @@ SourceView::~SourceView() {
 }
 
 AVIOContext* SourceView::io() {
+    if (io_) av_freep(&io_->buffer);
+    avio_context_free(&io_);
+    position_ = 0;
     constexpr int kBuffer = 32768;  // the size the file protocol reads with
     auto* buffer = static_cast<unsigned char*>(av_malloc(kBuffer));
     if (buffer) io_ = avio_alloc_context(buffer, kBuffer, 0, this, &SourceView::read, nullptr, &SourceView::seek);
@@ -95,6 +102,14 @@ int SourceView::seekTo(std::int64_t offset, int whence) {
     return 0;
 }
 
+std::string SourceView::lastBytes(std::int64_t n) const {
+    n = std::min(n, end_);
+    std::string bytes(static_cast<std::size_t>(n), '\0');
+    const ssize_t got = ::pread(fd_, bytes.data(), bytes.size(), end_ - n);
+    bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+    return bytes;
+}
+
 std::int64_t SourceView::skipHole(std::int64_t at) const {
     const off_t data = ::lseek(fd_, at, SEEK_DATA);
     if (data >= 0) return std::max<std::int64_t>(data, at);
@@ -117,15 +132,53 @@ int SourceView::read(void* opaque, std::uint8_t* buffer, int size) {
     const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
     if (n <= 0) return AVERROR_EOF;
     const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
-    if (got <= 0) return got < 0 ? AVERROR(errno) : AVERROR_EOF;
-    if (v.swapWidth_ > 1) v.swapSamples(buffer, got);
-    for (const auto& [at, bytes] : v.renamed_) {
-        const auto end = at + static_cast<std::int64_t>(bytes.size());
-        for (std::int64_t i = std::max(at, v.position_); i < std::min(end, v.position_ + got); ++i)
-            buffer[i - v.position_] = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(i - at)]);
+    if (got < 0) {
+        const int error = errno;
+        v.readFailed_ = true;
+        return AVERROR(error);
     }
+    if (got == 0) return AVERROR_EOF;
+    if (v.tagsFrom_ > 0) v.findTags(v.position_ + got);
+    if (v.swapWidth_ > 1) v.swapSamples(buffer, got);
+    v.rename(buffer, got);
     v.position_ += got;
     return static_cast<int>(got);
+}
+
+void SourceView::rename(std::uint8_t* buffer, std::int64_t n) const {
+    const std::int64_t from = position_ - static_cast<std::int64_t>(longestRename_);
+    auto it = std::lower_bound(renamed_.begin(), renamed_.end(), from, [](const auto& r, std::int64_t at) { return r.first < at; });
+    for (; it != renamed_.end() && it->first < position_ + n; ++it) {
+        const auto& [at, bytes] = *it;
+        const auto end = at + static_cast<std::int64_t>(bytes.size());
+        for (std::int64_t i = std::max(at, position_); i < std::min(end, position_ + n); ++i)
+            buffer[i - position_] = static_cast<std::uint8_t>(bytes[static_cast<std::size_t>(i - at)]);
+    }
+}
+
+// A tag's header is 10 bytes: "ID3", a version of 2 to 4, a revision, flags (0x10: a 10-byte
+// footer follows) and the size in four 7-bit bytes. Only a tag followed by a frame, another tag
+// or the end of the file counts: three such bytes inside a frame's data are not one.
+void SourceView::findTags(std::int64_t to) {
+    while (tagsFrom_ < std::min(to, end_)) {
+        const std::int64_t at = find("ID3", tagsFrom_, to);
+        if (at >= to) {
+            tagsFrom_ = to;
+            return;
+        }
+        tagsFrom_ = at + 1;
+        unsigned char h[10];
+        if (!readAt(at, h, 10) || h[3] < 2 || h[3] > 4 || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) continue;
+        const std::int64_t next = at + 10 + (h[6] << 21 | h[7] << 14 | h[8] << 7 | h[9]) + ((h[5] & 0x10) != 0 ? 10 : 0);
+        unsigned char f[3];
+        const bool followed = next == end_ || (readAt(next, f, 3) && ((f[0] == 0xFF && (f[1] & 0xE0) == 0xE0) ||
+                                                                   std::memcmp(f, "ID3", 3) == 0 || std::memcmp(f, "TAG", 3) == 0));
+        if (!followed) continue;
+        const std::pair<std::int64_t, std::string> tag{at, "TAG"};
+        renamed_.insert(std::upper_bound(renamed_.begin(), renamed_.end(), tag, [](const auto& a, const auto& b) { return a.first < b.first; }), tag);
+        longestRename_ = std::max<std::size_t>(longestRename_, 3);
+        tagsFrom_ = next;
+    }
 }
 
 void SourceView::swapSamples(std::uint8_t* buffer, std::int64_t n) const {
@@ -223,6 +276,7 @@ void SourceView::scanWave() {
     if (bigEndian) renamed_.emplace_back(0, "RIFF" + le32(static_cast<std::uint32_t>(number(h + 4, 4))));
     std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
     std::optional<std::int64_t> unused;         // where the run of unused chunks before `at` starts
+    bool formatSeen = false;  // the demuxer takes the first `fmt ` chunk
     std::int64_t at = 12;
     while (readAt(at, h, 8)) {
         if (std::all_of(h, h + 8, [](unsigned char b) { return b == 0; })) {
@@ -254,7 +308,7 @@ void SourceView::scanWave() {
         if (std::memcmp(h, "ds64", 4) == 0) {
             unsigned char d[8];
             if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
-        } else if (std::memcmp(h, "fmt ", 4) == 0) {
+        } else if (std::memcmp(h, "fmt ", 4) == 0 && !std::exchange(formatSeen, true)) {
             scanFormat(body, size, bigEndian);
         }
         at = body + static_cast<std::int64_t>(size + (size & 1));
@@ -330,20 +384,38 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
 
 void SourceView::scanOgg() {
     std::vector<unsigned char> page(27 + 255 + 255 * 255);
+    std::map<std::uint32_t, std::uint32_t> next;  // a stream's serial number: its next page's number
+    bool begun = false;                           // a page that begins no stream has been seen
     std::int64_t at = 0, last = 0;
+    auto number = [&](std::size_t i) {
+        return std::uint32_t{page[i]} | std::uint32_t{page[i + 1]} << 8 | std::uint32_t{page[i + 2]} << 16 | std::uint32_t{page[i + 3]} << 24;
+    };
     while (at < end_) {
         std::size_t length = 0;
+        bool first = false;
+        std::uint32_t serial = 0;
         if (readAt(at, page.data(), 27) && std::memcmp(page.data(), "OggS", 4) == 0 && page[4] == 0 &&
             readAt(at + 27, page.data() + 27, page[26])) {
-            length = 27 + page[26];
-            for (int i = 0; i < page[26]; ++i) length += page[27 + static_cast<std::size_t>(i)];
-            if (!readAt(at, page.data(), length) || !oggChecksumHolds(page.data(), length)) length = 0;
+            first = (page[5] & 2) != 0;
+            serial = number(14);
+            // A page of no stream begun is not checked: its checksum would cost its whole length
+            // at every such capture pattern.
+            if (first || next.count(serial) != 0) {
+                length = 27 + page[26];
+                for (int i = 0; i < page[26]; ++i) length += page[27 + static_cast<std::size_t>(i)];
+                if (!readAt(at, page.data(), length) || !oggChecksumHolds(page.data(), length)) length = 0;
+            }
         }
         if (length > 0) {
+            const std::uint32_t sequence = number(18);
+            if (first && begun) chained_ = true;
+            if (!first && sequence != next[serial]) pagesMissing_ = true;
+            begun = begun || !first;
+            next[serial] = sequence + 1;
             at += static_cast<std::int64_t>(length);
             last = at;
         } else {
-            at = find("OggS", at + 1);
+            at = find("OggS", at + 1, end_);
         }
     }
     if (last > 0) end_ = last;
@@ -367,15 +439,25 @@ bool SourceView::oggChecksumHolds(unsigned char* page, std::size_t length) {
     return crc == stated;
 }
 
-std::int64_t SourceView::find(const char* pattern, std::int64_t from) const {
-    std::vector<char> block(kZeroBlock + 3);
-    for (std::int64_t at = skipHole(from); at < end_; at = skipHole(at + kZeroBlock)) {
-        const ssize_t got = ::pread(fd_, block.data(), static_cast<std::size_t>(std::min<std::int64_t>(kZeroBlock + 3, end_ - at)), at);
-        if (got < 4) return end_;
-        if (const void* hit = ::memmem(block.data(), static_cast<std::size_t>(got), pattern, 4))
-            return at + (static_cast<const char*>(hit) - block.data());
+std::int64_t SourceView::find(std::string_view pattern, std::int64_t from, std::int64_t until) const {
+    until = std::min(until, end_);
+    const auto n = static_cast<std::int64_t>(pattern.size());
+    for (std::int64_t at = from; at < until;) {
+        if (foundAt_ < 0 || at < foundAt_ || at + n > foundAt_ + static_cast<std::int64_t>(found_.size())) {
+            at = skipHole(at);
+            if (at >= until) break;
+            found_.resize(kZeroBlock);
+            const ssize_t got = ::pread(fd_, found_.data(), static_cast<std::size_t>(std::min(kZeroBlock, end_ - at)), at);
+            found_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            foundAt_ = at;
+            if (static_cast<std::int64_t>(found_.size()) < n) break;
+        }
+        const auto offset = static_cast<std::size_t>(at - foundAt_);
+        if (const void* hit = ::memmem(found_.data() + offset, found_.size() - offset, pattern.data(), pattern.size()))
+            return std::min(until, foundAt_ + (static_cast<const char*>(hit) - found_.data()));
+        at = foundAt_ + static_cast<std::int64_t>(found_.size()) - (n - 1);  // a pattern across the blocks' edge
     }
-    return end_;
+    return until;
 }
 
 void SourceView::scanCaf() {
@@ -408,13 +490,28 @@ void SourceView::scanMatroska() {
         if (isSize && unknown) return std::nullopt;
         return v;
     };
+    // Cluster, Cues, Tags, SeekHead, Info, Tracks, Attachments, Chapters and Void.
+    static constexpr std::uint64_t kInSegment[] = {0x1F43B675, 0x1C53BB6B, 0x1254C367, 0x114D9B74, 0x1549A966,
+                                                   0x1654AE6B, 0x1941A469, 0x1043A770, 0xEC};
     std::int64_t at = 0;
     for (int element = 0; element < 2; ++element) {
         const auto id = number(at, false);
         const auto size = number(at, true);
         if (!id || !size || *size > static_cast<std::uint64_t>(end_ - at)) return;
+        if (*id == 0x18538067) {  // the segment
+            std::int64_t child = at;
+            for (std::int64_t next = child; child < end_; child = next) {
+                const auto childId = number(next, false);
+                const auto childSize = number(next, true);
+                if (!childId || !childSize || *childSize > static_cast<std::uint64_t>(end_ - next) ||
+                    std::find(std::begin(kInSegment), std::end(kInSegment), *childId) == std::end(kInSegment))
+                    break;
+                next += static_cast<std::int64_t>(*childSize);
+            }
+            end_ = std::max(at + static_cast<std::int64_t>(*size), child);
+            return;
+        }
         at += static_cast<std::int64_t>(*size);
-        if (*id == 0x18538067) end_ = at;  // the segment
     }
 }
 

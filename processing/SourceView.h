@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -34,7 +35,9 @@ public:
     SourceView(const SourceView&) = delete;
     SourceView& operator=(const SourceView&) = delete;
 
-    // The context for AVFormatContext::pb; it stays ours (FFmpeg never frees a custom one).
+    // The context for AVFormatContext::pb, reading from the start of the view; it stays ours
+    // (FFmpeg never frees a custom one). A second call replaces the first context, so that what
+    // a probe read through it passes the view's renaming again.
     AVIOContext* io();
 
     // Where the demuxer has read up to.
@@ -48,11 +51,29 @@ public:
     // A big-endian WAV (RIFX) in a form the program cannot read: refused in its own words.
     bool unsupported() const { return unsupported_; }
 
+    // An Ogg file whose pages of a stream are not numbered one after the other: a page is missing
+    // or fails its checksum inside the stream (the demuxers resync past it without a word).
+    bool pagesMissing() const { return pagesMissing_; }
+    // An Ogg file of several streams one after the other (a chained stream recording): what its
+    // demuxer states as the duration is the last link's.
+    bool chained() const { return chained_; }
+    // Whether the system failed a read of the file (an errno), as opposed to a library's own
+    // "I/O error" about what it read.
+    bool readFailed() const { return readFailed_; }
+
+    // For a stream of MP3 frames: an ID3v2 tag between frames (joined files, each with its tag)
+    // reads as the ID3v1 tag the decoder steps over ("TAG"), instead of as a damaged frame. Tags
+    // are found as the demuxer reads, so the search never runs ahead of it by more than a block.
+    void passTags() { tagsFrom_ = 1; }
+
     // For a stream of bare codec frames (MP3, AC3, ADTS, FLAC), which no header bounds: a run of
     // zeros at the end of the file (a preallocated file never filled) is seen only up to 1 MB,
     // more than any frame's size and the most that the format probe reads, so what the probe saw
     // stays inside the view and a frame that ends in zeros stays whole.
     void dropTrailingZeros();
+
+    // The last `n` bytes of the view (fewer in a shorter file).
+    std::string lastBytes(std::int64_t n) const;
 
     // Read callbacks in the form of stdio's, for a library that reads the view itself.
     std::size_t readItems(void* buffer, std::size_t size, std::size_t count);
@@ -74,6 +95,10 @@ private:
     }
 
     static int read(void* opaque, std::uint8_t* buffer, int size);
+    // Applies the renamed bytes to the `n` bytes read at position_.
+    void rename(std::uint8_t* buffer, std::int64_t n) const;
+    // Marks the ID3v2 tags that start before `to` (passTags).
+    void findTags(std::int64_t to);
 
     // Reverses the byte order of the big-endian samples among the `n` bytes read at position_. A
     // sample cut by the edge of the buffer is read whole on its own.
@@ -136,29 +161,39 @@ private:
     // checksum, past damage too: damage inside the stream stays inside the view.
     void scanOgg();
     static bool oggChecksumHolds(unsigned char* page, std::size_t length);
-    // The first position at or after `from` where `pattern` (4 bytes) starts, or end_.
-    std::int64_t find(const char* pattern, std::int64_t from) const;
+    // The first position in [from, until) where `pattern` starts, or `until`. Each
+    // byte is read once over a walk of rising `from`s: the block read last is searched first.
+    std::int64_t find(std::string_view pattern, std::int64_t from, std::int64_t until) const;
 
     // A CAF file's chunks, 12-byte headers with a big-endian 64-bit size, up to the first header
     // that is not one (zeros or other bytes after the file's end); a data chunk of unknown size
     // runs to the end of the file, as does a chunk cut short by it.
     void scanCaf();
 
-    // A Matroska or WebM file ends with its segment, when the segment states its size.
+    // A Matroska or WebM file ends with its segment, when the segment states its size, or with
+    // the last of the segment's elements that follow one another past a stated size too small
+    // (the demuxer reads on through them).
     void scanMatroska();
 
     int fd_;
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
-    std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others
+    std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others, in order
+    std::size_t longestRename_ = 0;
     std::int64_t dataAt_ = 0;  // a position known to hold a byte other than zero (0: none known)
     bool unsupported_ = false;
+    bool pagesMissing_ = false;
+    bool chained_ = false;
+    bool readFailed_ = false;
+    std::int64_t tagsFrom_ = 0;  // where the search for ID3v2 tags goes on (0: no search)
     int swapWidth_ = 0;  // bytes per sample of a RIFX file's samples in [swapFrom_, swapTo_)
     std::int64_t swapFrom_ = 0;
     std::int64_t swapTo_ = 0;
     static constexpr std::size_t kCacheBlock = 65536;
     mutable std::vector<unsigned char> cache_;
     mutable std::int64_t cacheAt_ = 0;
+    mutable std::vector<char> found_;  // the block find() read last, at foundAt_
+    mutable std::int64_t foundAt_ = -1;
     AVIOContext* io_ = nullptr;
 };
 
