@@ -74,7 +74,7 @@ void remember(const std::shared_ptr<BatchController::Work>& work) {
 const std::vector<std::string>& audioExtensions() {
     static const std::vector<std::string> extensions{"wav", "wave", "aif", "aiff", "aifc", "flac", "mp3", "m4a",
                                                      "mp4", "aac",  "caf", "ogg", "oga",  "opus", "wma",
-                                                     "ape", "wv",   "mka", "webm", "au",  "snd",  "ac3", "mp2"};
+                                                     "ape", "wv",   "w64", "mka", "webm", "au",  "snd",  "ac3", "mp2"};
     return extensions;
 }
 

@@ -875,7 +875,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
             if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames &&
                 !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
                 failDecode(AVERROR_INVALIDDATA);
-            endedEarly = trimToStated && sourceTaken < stated.sourceFrames;
+            endedEarly = (trimToStated && sourceTaken < stated.sourceFrames) || source.cutShort();
         }
     });
 

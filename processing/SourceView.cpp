@@ -318,6 +318,8 @@ void SourceView::scanWave() {
 
 void SourceView::endWithData(std::int64_t body, std::uint64_t length, bool wide) {
     unsigned char h[8];
+    // A stream's writer, which cannot go back to its header, states 0 or the most it can.
+    cutShort_ = length > static_cast<std::uint64_t>(end_ - body) && length != 0xFFFFFFFF;
     if (length == 0 || length >= static_cast<std::uint64_t>(end_ - body)) {
         // The demuxer takes the ds64 chunk only as the first one.
         if (wide && length == 0 && readAt(12, h, 4) && std::memcmp(h, "ds64", 4) == 0)
@@ -466,7 +468,10 @@ void SourceView::scanCaf() {
     while (readAt(at, h, 12) && std::all_of(h, h + 4, [](unsigned char c) { return c >= 0x20 && c < 0x7F; })) {
         std::uint64_t size = 0;
         for (int i = 4; i < 12; ++i) size = size << 8 | h[i];
-        if (size > static_cast<std::uint64_t>(end_ - at - 12)) return;
+        if (size > static_cast<std::uint64_t>(end_ - at - 12)) {
+            cutShort_ = std::memcmp(h, "data", 4) == 0 && size != ~std::uint64_t{0};
+            return;
+        }
         at += 12 + static_cast<std::int64_t>(size);
     }
     end_ = at;

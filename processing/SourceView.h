@@ -57,6 +57,8 @@ public:
     // An Ogg file of several streams one after the other (a chained stream recording): what its
     // demuxer states as the duration is the last link's.
     bool chained() const { return chained_; }
+    // A WAV or CAF file whose sound chunk states more than the file holds: a copy cut short.
+    bool cutShort() const { return cutShort_; }
     // Whether the system failed a read of the file (an errno), as opposed to a library's own
     // "I/O error" about what it read.
     bool readFailed() const { return readFailed_; }
@@ -185,6 +187,7 @@ private:
     bool pagesMissing_ = false;
     bool chained_ = false;
     bool readFailed_ = false;
+    bool cutShort_ = false;
     std::int64_t tagsFrom_ = 0;  // where the search for ID3v2 tags goes on (0: no search)
     int swapWidth_ = 0;  // bytes per sample of a RIFX file's samples in [swapFrom_, swapTo_)
     std::int64_t swapFrom_ = 0;

@@ -27,7 +27,7 @@ constexpr const char* kProjectExtension = "tessoral";
 const std::vector<std::string>& openableExtensions() {
     static const std::vector<std::string> extensions{
         kProjectExtension, "wav", "wave", "aif", "aiff", "aifc", "flac", "mp3", "m4a", "mp4", "aac", "caf",
-        "ogg", "oga", "opus", "wma", "ape", "wv", "mka", "webm", "au", "snd", "ac3", "mp2"};
+        "ogg", "oga", "opus", "wma", "ape", "wv", "w64", "mka", "webm", "au", "snd", "ac3", "mp2"};
     return extensions;
 }
 
@@ -188,6 +188,7 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
     struct Imported {
         std::vector<Track> clips;
         std::int64_t silenced = 0;
+        std::vector<std::string> endedEarly;  // the files that end before the length they state
     };
     runLong<Imported>(
         L("Импорт аудио…"),
@@ -205,6 +206,7 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
                 try {
                     audio = AudioIO::read(urls[i]);
                     imported.silenced += AudioIO::lastSilencedSamples();
+                    if (AudioIO::lastEndedEarly()) imported.endedEarly.push_back(UnicodeText::wellFormed(urls[i].filename().native()));
                 } catch (...) {
                     throw StudioError(L("Файл «{0}» не импортирован: {1}",
                                         UnicodeText::wellFormed(urls[i].filename().native()),
@@ -234,6 +236,7 @@ void StudioStore::importAudio(const std::vector<std::filesystem::path>& urls) {
             setSelection(std::nullopt);
             std::string text = L("Добавлено дорожек: {0}", static_cast<std::int64_t>(made.size()));
             if (imported.silenced > 0) text += L(". Сэмплы, не являющиеся числами, заменены тишиной: {0}", imported.silenced);
+            for (const std::string& name : imported.endedEarly) text += L(". Файл «{0}» обрывается раньше, чем указано в нём", name);
             setStatus(std::move(text));
         },
         [this] { setStatus(L("Импорт не выполнен")); }, TaskPriority::userRead);

@@ -321,6 +321,12 @@ TEST_F(StoreDocuments, ImportAddsOneRowPerFileAsOneStep) {
     const Track& added = store->session().tracks.back();
     EXPECT_EQ(std::vector<float>(added.audio.left.begin(), added.audio.left.end()), (std::vector<float>{0.5f, 0.0f}));
     EXPECT_EQ(std::vector<float>(added.audio.right.begin(), added.audio.right.end()), (std::vector<float>{0.0f, -0.5f}));
+    // A copy cut short imports its whole frames, and the status says that it ends early.
+    std::ofstream(fx.home.path() / "cut.wav", std::ios::binary)
+        << std::string("RIFF\x34\0\0\0WAVEfmt \x10\0\0\0\x03\0\x02\0\x80\xBB\0\0\0\xDC\x05\0\x08\0\x20\0data\x18\0\0\0", 44) << std::string(20, '\0');
+    store->open({fx.home.path() / "cut.wav"});
+    fx.tasks.runAll();
+    EXPECT_EQ(store->status(), "Добавлено дорожек: 1. Файл «cut.wav» обрывается раньше, чем указано в нём");
 }
 
 TEST_F(StoreDocuments, ImportRefusalsNameTheRowLimit) {
