@@ -799,7 +799,26 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     // skipping would import a clip with a stretch missing and everything after it moved earlier.
     std::int64_t sourceTaken = 0;  // frames given to the converter, at the stream's rate
     bool trimToStated = stated.trim;
-    bool reachedStated = false;
+    // The frames past the stated length are held back: the end padding that the statement cuts,
+    // unless more follows than any padding is. Then the statement does not describe the stream
+    // (a Vorbis stream's beside a skeleton that starts it later than its first page), and what
+    // the file holds imports.
+    const int frameSize = stream.codecpar->frame_size > 0 ? stream.codecpar->frame_size : 2048;
+    const std::int64_t mostPadding = std::max<std::int64_t>(kDecodeBlock, 2 * std::int64_t{frameSize});
+    struct {
+        std::array<std::vector<float>, 2> samples;
+        int rate = 0;
+        int channels = 0;
+    } beyond;
+    auto release = [&] {
+        trimToStated = false;
+        const auto n = static_cast<int>(beyond.samples[0].size());
+        if (n == 0) return;
+        pipeline.add({beyond.samples[0].data(), beyond.channels == 2 ? beyond.samples[1].data() : nullptr}, beyond.rate,
+                     beyond.channels, n);
+        sourceTaken += n;
+        for (auto& c : beyond.samples) c.clear();
+    };
     std::optional<std::int64_t> nextStart;  // where the next frame should start, where times are exact
     Tail tail(source);
 
@@ -823,26 +842,35 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
             const int rate = frame->sample_rate > 0 ? frame->sample_rate : decoder->sample_rate;
             if (channels >= 3) failMultichannel();
             if (channels <= 0 || rate <= 0) throw StudioError(L("Не удалось прочитать аудиофайл."));
-            if (rate != sourceRate) trimToStated = false;
+            if (trimToStated && (rate != sourceRate || (!beyond.samples[0].empty() && channels != beyond.channels))) release();
             if (exactTimes && frame->best_effort_timestamp != AV_NOPTS_VALUE) {
                 const std::int64_t start = av_rescale_q(frame->best_effort_timestamp, stream.time_base, AVRational{1, rate});
                 if (nextStart && start > *nextStart + 1) failDecode(AVERROR_INVALIDDATA);
                 nextStart = start + frame->nb_samples;
             }
             if (frame->nb_samples > 0) tail.sound();
-            std::int64_t n = frame->nb_samples;
-            if (trimToStated) n = std::min<std::int64_t>(n, stated.sourceFrames - sourceTaken);
+            const int all = frame->nb_samples;
+            const int n = trimToStated ? static_cast<int>(std::clamp<std::int64_t>(stated.sourceFrames - sourceTaken, 0, all)) : all;
             if (n > 0) {
-                pipeline.add(*frame, rate, channels, static_cast<int>(n));
+                pipeline.add(*frame, rate, channels, n);
                 sourceTaken += n;
             }
-            if (trimToStated && sourceTaken >= stated.sourceFrames) reachedStated = true;
+            if (n < all) {
+                beyond.rate = rate;
+                beyond.channels = channels;
+                std::vector<float> whole(static_cast<std::size_t>(all));
+                for (int c = 0; c < channels; ++c) {
+                    if (!channelToFloat(*frame, channels, c, all, whole.data())) failUnsupported();
+                    beyond.samples[static_cast<std::size_t>(c)].insert(beyond.samples[static_cast<std::size_t>(c)].end(), whole.begin() + n, whole.end());
+                }
+                if (static_cast<std::int64_t>(beyond.samples[0].size()) > mostPadding) release();
+            }
             av_frame_unref(frame.get());
         }
     };
 
     pipeline.run([&] {
-        while (!reachedStated) {
+        for (;;) {
             rc = av_read_frame(format.get(), packet.get());
             if (rc == AVERROR_EOF) break;
             if (rc == AVERROR(EAGAIN)) continue;
@@ -865,18 +893,18 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
                 av_packet_unref(packet.get());
             }
         }
-        if (!reachedStated) {
-            avcodec_send_packet(decoder.get(), nullptr);
-            // Each held error is one frame's; the frames after it still come.
-            for (int frames = 0; drain() && frames < 1024; ++frames) {
-            }
-            // A damaged last frame leaves no later frame to show the gap; a FLAC file cut short
-            // is no damage.
-            if (exactTimes && trimToStated && sourceTaken < stated.sourceFrames &&
-                !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
-                failDecode(AVERROR_INVALIDDATA);
-            endedEarly = (trimToStated && sourceTaken < stated.sourceFrames) || source.cutShort();
+        avcodec_send_packet(decoder.get(), nullptr);
+        // Each held error is one frame's; the frames after it still come.
+        for (int frames = 0; drain() && frames < 1024; ++frames) {
         }
+        // A damaged last frame leaves no later frame to show the gap; a FLAC file cut short is
+        // no damage.
+        const std::int64_t missing = trimToStated ? stated.sourceFrames - sourceTaken : 0;
+        if (exactTimes && missing > 0 && !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
+            failDecode(AVERROR_INVALIDDATA);
+        // A decoder may lose the last frame or two to bytes after them; only where times are
+        // exact is a frame's shortfall the file's.
+        endedEarly = source.cutShort() || missing > (exactTimes ? 0 : 2 * std::int64_t{frameSize});
     });
 
     return finished(collector, stated);

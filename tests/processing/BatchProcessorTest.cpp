@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 
@@ -142,13 +143,17 @@ TEST(BatchProcessor, OutputRateFollowsTheInputWithinTheFormat) {
     file << "RIFF" << le32(std::uint32_t(wav.size() + (70 << 20))) << std::string(wav.begin() + 8, data) << "bext" << le32(70 << 20);
     file.seekp(70 << 20, std::ios::cur) << std::string(data, wav.end()) << std::flush;
     fs::resize_file(tail, fs::file_size(tail) + (std::uintmax_t{256} << 20));
-    job = BatchJob{{bwf, tail}, {}, false, out.path(), ExportFormat::flac};
+    // A Vorbis file (read by its own decoder) keeps its rate too.
+    const fs::path ogg = in / "v.ogg";
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -f lavfi -i sine=r=22050 -t 1 -c:a libvorbis '" + ogg.string() + "'").c_str()), 0);
+    job = BatchJob{{bwf, tail, ogg}, {}, false, out.path(), ExportFormat::flac};
     const auto start = std::chrono::steady_clock::now();
     report = BatchProcessor::run(job, {}, {});
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));  // a tail read takes ~30 s
-    ASSERT_EQ(report.written.size(), 2u) << (report.failures.empty() ? "" : report.failures[0].message);
+    ASSERT_EQ(report.written.size(), 3u) << (report.failures.empty() ? "" : report.failures[0].message);
     EXPECT_EQ(ffprobe(report.written[0], "sample_rate") + ffprobe(report.written[0], "duration_ts"), "9600096000");
     EXPECT_EQ(ffprobe(report.written[1], "sample_rate") + ffprobe(report.written[1], "duration_ts"), "4410044100");
+    EXPECT_EQ(ffprobe(report.written[2], "sample_rate") + ffprobe(report.written[2], "duration_ts"), "2205022050");
 }
 
 TEST(BatchProcessor, NormalizeBringsEachFileToSixteenLUFS) {
