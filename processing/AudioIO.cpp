@@ -435,12 +435,9 @@ struct StatedLength {
     double slackFrames = 0.0;       // at 48 kHz: how far the statement may exceed the decoded length
 };
 
-// A chained Ogg file (`chained`) states only its last link's length: nothing that describes the
-// file's sound.
-StatedLength statedLength(const AVFormatContext& format, const AVStream& stream, int sampleRate, bool chained) {
+StatedLength statedLength(const AVFormatContext& format, const AVStream& stream, int sampleRate) {
     StatedLength s;
     s.expectedFrames = std::nan("");
-    if (chained) return s;
     // The Ogg demuxer's duration already runs from the stream's first granule.
     const bool fromStart = format.iformat && std::strcmp(format.iformat->name, "ogg") == 0;
     const bool estimated = format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
@@ -734,7 +731,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     // 3. The length pre-check, whenever the file states its length (in the stream or only in the
     // container) rather than leaving it to an estimate from the bit rate.
     const int sourceRate = stream.codecpar->sample_rate;
-    const StatedLength stated = statedLength(*format, stream, sourceRate, source.chained());
+    const StatedLength stated = statedLength(*format, stream, sourceRate);
     if (stated.stated) {
         const double e = stated.expectedFrames;
         if (!(e > 0.0 && e <= static_cast<double>(limits::kMaxFrames) + stated.slackFrames)) {
