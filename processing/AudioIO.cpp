@@ -431,15 +431,14 @@ struct StatedLength {
     bool stated = false;            // the file states its length: not an estimate from the bit rate
     double expectedFrames = 0.0;    // at 48 kHz; NaN when nothing is known
     bool trim = false;              // the stream's own exact length: the decoded signal is cut to it
-    std::int64_t sourceFrames = 0;  // at the stream's own rate; meaningful with trim
+    std::int64_t sourceFrames = 0;  // at the stream's own rate, where the stream states its length
     double slackFrames = 0.0;       // at 48 kHz: how far the statement may exceed the decoded length
 };
 
 StatedLength statedLength(const AVFormatContext& format, const AVStream& stream, int sampleRate) {
     StatedLength s;
     s.expectedFrames = std::nan("");
-    // The Ogg demuxer's duration already runs from the stream's first granule.
-    const bool fromStart = format.iformat && std::strcmp(format.iformat->name, "ogg") == 0;
+    const bool ogg = format.iformat && std::strcmp(format.iformat->name, "ogg") == 0;
     const bool estimated = format.duration_estimation_method == AVFMT_DURATION_FROM_BITRATE;
     const int frameSize = stream.codecpar->frame_size > 0 ? stream.codecpar->frame_size : 2048;
     const double codecFrames = sampleRate > 0 ? 2.0 * frameSize * kSampleRate / sampleRate : 0.0;
@@ -448,14 +447,17 @@ StatedLength statedLength(const AVFormatContext& format, const AVStream& stream,
         std::int64_t duration = stream.duration;
         // A stated start offset is the encoder's priming, which the decoder drops; such a
         // duration also counts the end padding, up to about two codec frames.
-        if (!fromStart && stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0 && stream.start_time < duration) {
+        if (stream.start_time != AV_NOPTS_VALUE && stream.start_time > 0 && stream.start_time < duration) {
             duration -= stream.start_time;
             s.slackFrames = codecFrames;
         }
         s.expectedFrames = static_cast<double>(duration) * tb.num / tb.den * kSampleRate;
         s.stated = !estimated && sampleRate > 0;
-        s.trim = s.stated;
-        if (s.trim) s.sourceFrames = av_rescale_q(duration, tb, AVRational{1, sampleRate});
+        // The Ogg demuxer cuts each stream's end padding at its last granule itself; its duration
+        // runs from where a skeleton stream says the stream starts, which need not be where its
+        // data does, and in a chained file it is the last link's: no length to cut the sound to.
+        s.trim = s.stated && !ogg;
+        if (s.stated) s.sourceFrames = av_rescale_q(duration, tb, AVRational{1, sampleRate});
     } else if (format.duration != AV_NOPTS_VALUE && format.duration >= 0) {
         // Only the container states a duration (Matroska, WebM): it counts for the length check,
         // but in the container's own resolution (a millisecond) and with the codec's delay and
@@ -753,7 +755,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         Collector collector(reserve, ownRate);
         if (rateOut) *rateOut = sourceRate;
         Pipeline pipeline(collector);
-        pipeline.run([&] { decodeVorbis(source, stated.trim ? stated.sourceFrames : 0, pipeline); });
+        pipeline.run([&] { decodeVorbis(source, stated.stated ? stated.sourceFrames : 0, pipeline); });
         return finished(collector, stated);
     }
 
