@@ -490,11 +490,10 @@ std::string vorbisErrorText(long code) {
 
 // Vorbis in Ogg through libvorbisfile, which delivers every frame up to the length the last page
 // states (FFmpeg's decoders lose up to a block's overlap, 128 frames, at the end of some files).
-// Chained streams may change rate and channel count; damaged data is refused. `statedFrames` is
-// the length the last page states (at the stream's rate; 0 when unknown): a single stream that
-// ends more than one Vorbis block (8192 frames) short of it lost pages that libvorbisfile did not
-// report (damage in the middle can make it see an early end).
-void decodeVorbis(SourceView& source, std::int64_t statedFrames, Pipeline& pipeline) {
+// Chained streams may change rate and channel count; damaged data is refused (a page missing or
+// failing its checksum inside the stream, which libvorbisfile may take for an early end, was
+// refused before: SourceView::pagesMissing).
+void decodeVorbis(SourceView& source, Pipeline& pipeline) {
     source.seekTo(0, SEEK_SET);
     OggVorbis_File vorbis;
     const ov_callbacks callbacks{vorbisRead, vorbisSeek, nullptr, vorbisTell};
@@ -505,16 +504,11 @@ void decodeVorbis(SourceView& source, std::int64_t statedFrames, Pipeline& pipel
         OggVorbis_File* v;
         ~Clear() { ov_clear(v); }
     } clear{&vorbis};
-    std::int64_t decoded = 0;
     for (;;) {
         float** pcm = nullptr;
         int link = 0;
         const long n = ov_read_float(&vorbis, &pcm, static_cast<int>(kDecodeBlock), &link);
-        if (n == 0) {
-            if (ov_streams(&vorbis) == 1 && decoded + 8192 < statedFrames)
-                throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_HOLE)));
-            return;
-        }
+        if (n == 0) return;
         if (n < 0) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(n)));
         const vorbis_info* info = ov_info(&vorbis, link);
         if (!info || !pcm) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_EBADLINK)));
@@ -523,7 +517,6 @@ void decodeVorbis(SourceView& source, std::int64_t statedFrames, Pipeline& pipel
             throw StudioError(L("Не удалось прочитать аудиофайл."));
         const std::array<const float*, 2> in{pcm[0], info->channels == 2 ? pcm[1] : nullptr};
         pipeline.add(in, static_cast<int>(info->rate), info->channels, static_cast<int>(n));
-        decoded += n;
     }
 }
 
@@ -755,7 +748,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         Collector collector(reserve, ownRate);
         if (rateOut) *rateOut = sourceRate;
         Pipeline pipeline(collector);
-        pipeline.run([&] { decodeVorbis(source, stated.stated ? stated.sourceFrames : 0, pipeline); });
+        pipeline.run([&] { decodeVorbis(source, pipeline); });
         return finished(collector, stated);
     }
 
