@@ -276,7 +276,7 @@ void SourceView::scanWave() {
     if (bigEndian) renamed_.emplace_back(0, "RIFF" + le32(static_cast<std::uint32_t>(number(h + 4, 4))));
     std::optional<std::uint64_t> wideDataSize;  // from the ds64 chunk
     std::optional<std::int64_t> unused;         // where the run of unused chunks before `at` starts
-    bool formatSeen = false;  // the demuxer takes the first `fmt ` chunk
+    std::vector<std::string> seen;  // the demuxer takes the first ds64, fmt and fact chunks: later ones are unused
     std::int64_t at = 12;
     while (readAt(at, h, 8)) {
         if (std::all_of(h, h + 8, [](unsigned char b) { return b == 0; })) {
@@ -286,8 +286,10 @@ void SourceView::scanWave() {
         }
         const std::uint64_t size = number(h + 4, 4);
         const std::int64_t body = at + 8;
-        const bool used = std::memcmp(h, "data", 4) == 0 || std::memcmp(h, "ds64", 4) == 0 ||
-                          std::memcmp(h, "fmt ", 4) == 0 || std::memcmp(h, "fact", 4) == 0;
+        const std::string name(reinterpret_cast<const char*>(h), 4);
+        const bool used = name == "data" || ((name == "ds64" || name == "fmt " || name == "fact") &&
+                                             std::find(seen.begin(), seen.end(), name) == seen.end());
+        if (used) seen.push_back(name);
         if (used && unused) junkRun(*std::exchange(unused, std::nullopt), at);
         if (!used && !unused) unused = at;
         if (used && bigEndian) {
@@ -305,10 +307,10 @@ void SourceView::scanWave() {
             endWithData(body, length, wide);
             return;
         }
-        if (std::memcmp(h, "ds64", 4) == 0) {
+        if (used && name == "ds64") {
             unsigned char d[8];
             if (readAt(body + 8, d, 8)) wideDataSize = number(d, 8);
-        } else if (std::memcmp(h, "fmt ", 4) == 0 && !std::exchange(formatSeen, true)) {
+        } else if (used && name == "fmt ") {
             scanFormat(body, size, bigEndian);
         }
         at = body + static_cast<std::int64_t>(size + (size & 1));

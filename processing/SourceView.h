@@ -131,9 +131,9 @@ private:
     void scanFormat(std::int64_t body, std::uint64_t size, bool bigEndian);
 
     // Walks the chunks up to `data` as the demuxer does (an odd size is followed by a pad byte).
-    // The chunks between the ones the program uses become one JUNK chunk each run; a run of
-    // zeros (8-byte empty chunks to the demuxer) is passed at once. A RIFX file is seen as the
-    // little-endian WAV it would be.
+    // The chunks between the ones the program uses (a later ds64, fmt or fact chunk among them)
+    // become one JUNK chunk each run; a run of zeros (8-byte empty chunks to the demuxer) is passed
+    // at once. A RIFX file is seen as the little-endian WAV it would be.
     void scanWave();
 
     static std::string littleEndian(std::uint64_t v, int bytes) {
