@@ -618,10 +618,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     // copies cut short (their whole frames import, and the reader says they end early); a page
     // missing or damaged inside Ogg Opus and FLAC; junk with a capture pattern every 4 KB after an
     // Ogg stream, and 40 MB of chunks before a WAV's data, each within the 2 s.
-    auto bytesOf = [](const fs::path& p) {
-        const auto b = test::readFile(p);
-        return std::string(b.begin(), b.end());
-    };
+    auto bytesOf = [](const fs::path& p) { const auto b = test::readFile(p); return std::string(b.begin(), b.end()); };
     auto joined = [&](const fs::path& a, const fs::path& b) { return edited(a, [&](std::string& x) { x += bytesOf(b); }); };
     rows.push_back({joined(sine("-c:a libopus -fflags +bitexact", "a.opus"), sineFile(48000, 1, 70000, "-c:a libopus -fflags +bitexact", "b.opus")), {}, ""});
     rows.push_back({joined(mp3, sineFile(48000, 2, 50000, "-c:a libmp3lame", "b.mp3")), {}, ""});
@@ -641,9 +638,8 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
                         const std::size_t first = 27 + std::size_t(std::uint8_t(b[26])) + std::size_t(std::uint8_t(b[27]));
                         b = oggPage(7, 2, 0, fishead) + shifted.substr(0, first) + oggPage(7, 0, 1, fisbone) + oggPage(7, 4, 2, "") + shifted.substr(first);
                     }), {}, ""});
-    rows.push_back({edited(sine("-c:a flac -fflags +bitexact", "s.mka"), [](std::string& b) {
-                        b.replace(b.find("\x18\x53\x80\x67") + 5, 7, std::string(5, '\0') + "\x10" + std::string(1, '\0'));
-                    }), {}, ""});
+    auto segment = [](std::string& b) { b.replace(b.find("\x18\x53\x80\x67") + 5, 7, std::string(5, '\0') + "\x10" + std::string(1, '\0')); };
+    rows.push_back({edited(sine("-c:a flac -fflags +bitexact", "s.mka"), segment), {}, ""});
     // The ffmpeg program decodes an MP3 followed by 1 MB of zeros as it does these (random bytes: in 30 s).
     const fs::path zeroed = edited(mp3, [](std::string& b) { b += std::string(1 << 20, '\0'); });
     rows.push_back({edited(mp3, [](std::string& b) { b += std::string(reinterpret_cast<const char*>(whiteNoise(1 << 18, 9).data()), 1 << 20); }), zeroed, ""});
@@ -662,11 +658,7 @@ TEST_F(AudioIOTest, FilesImportTheirWholeAudioOrAreRefused) {
     for (int i = 0; i < (40 << 20) / 24; ++i) walk += "fact" + le32(4) + le32(96000) + "LIST" + le32(4) + "INFO";
     rows.push_back({writeBytes("walk.wav", "RIFF" + le32(std::uint32_t(w.size() + walk.size() - 8)) + "WAVE" + fmt + walk + w.substr(36)), wav, ""});
 
-    auto cpu = [] {
-        timespec t{};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-        return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-    };
+    auto cpu = [t = timespec{}]() mutable { return clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t), double(t.tv_sec) + double(t.tv_nsec) / 1e9; };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.file.filename().string());
         const double start = cpu();
@@ -747,10 +739,9 @@ TEST_F(AudioIOTest, UnusualSamplesAndLongTailsImportInTime) {
     std::ofstream(gap, std::ios::binary | std::ios::app) << wav.substr(36);
     const fs::path ogg = codec("-c:a libvorbis", "tail.ogg");
     // A RIFX file with a second `fmt ` chunk (stating 24-bit samples): the first one holds.
-    std::string rifx = bytesOf(wave("two.wav", true, 1, 16, "", s16));
-    rifx.insert(rifx.find("data"), "fmt " + field(16, 4, true) + field(1, 2, true) + field(2, 2, true) + field(48000, 4, true) +
-                                       field(288000, 4, true) + field(6, 2, true) + field(24, 2, true));
-    const fs::path twoFormats = writeBytes("two.wav", rifx);
+    std::string rifx = bytesOf(wave("two.wav", true, 1, 16, "", s16)), second = field(1, 2, true) + field(2, 2, true);
+    const fs::path twoFormats = writeBytes("two.wav", rifx.insert(rifx.find("data"), "fmt " + field(16, 4, true) + second + field(48000, 4, true) +
+                                                                                     field(288000, 4, true) + field(6, 2, true) + field(24, 2, true)));
     std::ofstream(ogg, std::ios::binary | std::ios::app) << "OggS" << std::string(23, '\0');
 
     // Lossless samples at 48 kHz within a 16-bit step; resampled ones (44.1 kHz) and lossy codecs
