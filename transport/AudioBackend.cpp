@@ -13,7 +13,7 @@
 
 namespace tessoral {
 
-const std::chrono::seconds kStreamStopLimit{2};
+const std::chrono::milliseconds kStreamStopLimit{1500};
 const std::chrono::milliseconds kStreamOpenLimit{10000};
 const std::chrono::milliseconds kMainThreadOpenLimit{1000};
 

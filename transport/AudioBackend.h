@@ -82,7 +82,7 @@ public:
 
 // How long the streams of one stop may take, together, before those still stopping are left to
 // stop by themselves (a sound server that no longer answers never lets them stop).
-extern const std::chrono::seconds kStreamStopLimit;
+extern const std::chrono::milliseconds kStreamStopLimit;
 
 // Stops `stream` on a thread of its own and waits until `deadline` at most. A stream that has not
 // stopped by then is left to that thread, which destroys it once the device lets it stop and then

@@ -16,6 +16,7 @@
 
 #include "model/Localization.h"
 #include "model/NumberFormat.h"
+#include "model/StandardError.h"
 #include "model/StudioError.h"
 
 namespace tessoral {
@@ -36,14 +37,16 @@ public:
         std::fflush(stderr);
         saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
         const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && sink >= 0 && ::dup2(sink, STDERR_FILENO) >= 0) {
-            quiet_ = true;
+        if (saved_ >= 0 && sink >= 0) {
+            StandardError::divert(saved_);  // the program's own lines still reach it
+            quiet_ = ::dup2(sink, STDERR_FILENO) >= 0;
         }
         if (sink >= 0) ::close(sink);
     }
     ~QuietStderr() {
         std::fflush(stderr);
         if (quiet_) ::dup2(saved_, STDERR_FILENO);
+        StandardError::divert(-1);
         if (saved_ >= 0) ::close(saved_);
     }
     QuietStderr(const QuietStderr&) = delete;
@@ -311,6 +314,7 @@ bool PortAudioBackend::Library::refresh() {
 std::unique_ptr<AudioStream> PortAudioBackend::Library::open(const std::shared_ptr<Library>& self,
                                                              const AudioStreamRequest& request, AudioCallback& callback) {
     std::lock_guard lock(self->turn);
+    QuietStderr quiet;  // the library's own reports of a failed opening
     if (!self->initialized) throwOpen(paNotInitialized);
     auto stream = std::make_unique<PortAudioStream>(self, callback);
     stream->open(request);

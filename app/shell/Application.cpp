@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 #include <memory>
 
@@ -29,6 +30,7 @@
 #include "model/AppPaths.h"
 #include "model/Localization.h"
 #include "model/MemoryRelease.h"
+#include "model/StandardError.h"
 #include "model/SettingsMigration.h"
 #include "panels/BatchSheet.h"
 #include "store/QtScheduler.h"
@@ -50,6 +52,12 @@ void print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+// Qt's messages (the status log among them) in Qt's format, past a device scan's quiet.
+void toStandardError(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    StandardError::write((qFormatLogMessage(type, context, message) + QLatin1Char('\n')).toLocal8Bit().toStdString());
+    if (type == QtFatalMsg) std::abort();
+}
+
 std::unique_ptr<AudioBackend> makeBackend() {
     // TESSORAL_AUDIO=null: the silent paced backend (virtual displays, machines without sound).
     if (qEnvironmentVariable("TESSORAL_AUDIO") == QStringLiteral("null"))
@@ -63,6 +71,7 @@ std::unique_ptr<AudioBackend> makeBackend() {
 
 int runApplication(int argc, char** argv) {
     MemoryRelease::configure();  // before any worker thread allocates
+    qInstallMessageHandler(toStandardError);
     QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
     QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessoral"));
