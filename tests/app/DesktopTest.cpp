@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QTest>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -474,6 +475,22 @@ TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) 
         if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
     });
     EXPECT_EQ(prompts.alert(request), std::nullopt);
+
+    // A question opened just after keeps the keyboard, even before it has it; once it closes the
+    // keyboard comes back to the window within half a second when the window manager left it nowhere.
+    bool stolen = true;
+    QTimer::singleShot(0, [] { QApplication::setActiveWindow(nullptr); });
+    QTimer::singleShot(600, [&window, &stolen] {
+        stolen = QApplication::activeWindow() == &window;
+        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
+    });
+    prompts.alert(request);
+    EXPECT_FALSE(stolen);
+    QApplication::setActiveWindow(nullptr);
+    QElapsedTimer back;
+    back.start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 3000));
+    EXPECT_LT(back.elapsed(), 500);
 }
 
 namespace {
