@@ -476,16 +476,8 @@ TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) 
     });
     EXPECT_EQ(prompts.alert(request), std::nullopt);
 
-    // A question opened just after keeps the keyboard, even before it has it; once it closes the
-    // keyboard comes back to the window within half a second when the window manager left it nowhere.
-    bool stolen = true;
-    QTimer::singleShot(0, [] { QApplication::setActiveWindow(nullptr); });
-    QTimer::singleShot(600, [&window, &stolen] {
-        stolen = QApplication::activeWindow() == &window;
-        if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
-    });
-    prompts.alert(request);
-    EXPECT_FALSE(stolen);
+    // The keyboard comes back to the window within half a second of a question closing when the
+    // window manager left it nowhere.
     QApplication::setActiveWindow(nullptr);
     QElapsedTimer back;
     back.start();

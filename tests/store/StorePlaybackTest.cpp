@@ -62,6 +62,15 @@ TEST_F(StorePlayback, BusyWithItsStatusUntilTheRenderRuns) {
     EXPECT_FALSE(store->transport().playing());
     EXPECT_NEAR(store->cursor(), 4.0, 0.05);
     EXPECT_EQ(store->status(), "Пауза");
+
+    // A device that stops calling ends playback where it was last heard, not at its start.
+    playStart();
+    fx.backend.pump(48000);
+    fx.scheduler.advanceBy(1.0);
+    fx.scheduler.advanceBy(8.5);
+    EXPECT_FALSE(store->transport().playing());
+    EXPECT_NEAR(store->playhead(), 5.0, 0.05);
+    EXPECT_EQ(store->status(), "Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено.");
 }
 
 TEST_F(StorePlayback, StartFollowsTheCursorTheSelectionAndLoop) {
