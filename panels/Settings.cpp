@@ -369,9 +369,7 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         h->addStretch(1);
         form.addRow(row);
     }
-    devicesNote_ = note(qs(L("Микрофон и устройство вывода применяются со следующей записи или воспроизведения. "
-                             "Звук не покидает этот компьютер.")),
-                        secondary, this);
+    devicesNote_ = note(devicesNoteText(), secondary, this);
     form.addRow(devicesNote_);
 
     // Writes: every change of a control, each slider step included.
@@ -441,6 +439,7 @@ void SettingsView::refreshDevices() {
         return;
     }
     scanLanded_ = std::move(landed);
+    devicesNote_->setText(devicesNoteText());
     if (!scanWatch_) {
         scanWatch_ = new QTimer(this);
         scanWatch_->setInterval(100);
@@ -448,10 +447,20 @@ void SettingsView::refreshDevices() {
             if (!scanLanded_ || !scanLanded_->load()) return;
             scanLanded_.reset();
             scanWatch_->stop();
+            devicesNote_->setText(devicesNoteText());
             showDevices();
         });
     }
     scanWatch_->start();
+}
+
+QString SettingsView::devicesNoteText() const {
+    // Until the scan lands the lists may be empty or old: a sound server can keep it minutes.
+    if (scanning())
+        return qs(L("Идёт поиск звуковых устройств: списки заполнятся, когда он закончится. "
+                    "Звук не покидает этот компьютер."));
+    return qs(L("Микрофон и устройство вывода применяются со следующей записи или воспроизведения. "
+                "Звук не покидает этот компьютер."));
 }
 
 void SettingsView::showDevices() {

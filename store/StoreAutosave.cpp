@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "model/AppPaths.h"
+#include "model/StandardError.h"
 #include "model/AtomicFile.h"
 #include "model/Bplist.h"
 #include "model/Localization.h"
@@ -73,10 +74,7 @@ bool writeRecovery(const Session& copy, const std::optional<std::filesystem::pat
 
 // One line on standard error, which the desktop session's journal keeps: a quit signal leaves
 // nobody to read an alert. Plain bytes, as no formatting of the C library follows the locale here.
-void tellJournal(const std::string& line) {
-    std::fwrite(line.data(), 1, line.size(), stderr);
-    std::fflush(stderr);
-}
+void tellJournal(const std::string& line) { StandardError::write(line); }
 
 }  // namespace
 

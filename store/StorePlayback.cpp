@@ -34,7 +34,16 @@ void StudioStore::installTransportCallbacks() {
     // The transport is owned by the store and calls back on the main thread only; the store clears
     // these before the transport goes. The recording area installs `recordingFinished` itself.
     // The status line no longer speaks of playback or a take under way.
-    transport_->failed = [this](std::exception_ptr failure) { reportRecordingFailure(std::move(failure)); };
+    transport_->failed = [this](std::exception_ptr failure) {
+        // Playback the sound server ended stays where it was heard last.
+        try {
+            if (failure) std::rethrow_exception(failure);
+        } catch (const PlaybackLost&) {
+            setCursor(transport_->position());
+        } catch (...) {
+        }
+        reportRecordingFailure(std::move(failure));
+    };
     transport_->playbackFinished = [this](double position) {
         setCursor(position);
         setStatus(L("Воспроизведение завершено"));
@@ -42,6 +51,10 @@ void StudioStore::installTransportCallbacks() {
 }
 
 void StudioStore::stop() {
+    if (playbackStart_) {
+        dropPlaybackStart();
+        return;
+    }
     if (countdownTask_) {
         countdownTask_.reset();  // cancels the pending count-in
         recordingTask_ = false;  // before busy's signal, so views read the start as over
@@ -60,7 +73,19 @@ void StudioStore::stop() {
     transport_->stop();
 }
 
+void StudioStore::dropPlaybackStart() {
+    // The worker's result is dropped when it lands; the store stays busy until then.
+    *playbackStart_ = true;
+    playbackStart_.reset();
+    setStatus(L("Остановлено"));
+}
+
 void StudioStore::playPause() {
+    // Space again before the device has opened: playback will not start.
+    if (playbackStart_) {
+        dropPlaybackStart();
+        return;
+    }
     if (locked()) return;
     if (transport_->playing()) {
         setCursor(transport_->position());
@@ -97,6 +122,7 @@ void StudioStore::playPause() {
 
     // The device is opened and started on the worker too: a sound server may keep an opening
     // waiting, and the window must not wait with it.
+    auto dropped = playbackStart_ = std::make_shared<bool>(false);
     runLong<std::shared_ptr<RenderedMix>>(
         L("Подготовка воспроизведения…"),
         [backend = services_.backend, outputUID, source = std::move(source), start, end, loop, clicks] {
@@ -107,12 +133,22 @@ void StudioStore::playPause() {
                                                   std::chrono::steady_clock::now() + kStreamOpenLimit);
             return mix;
         },
-        [this](std::shared_ptr<RenderedMix>&& mix) {
+        [this, dropped](std::shared_ptr<RenderedMix>&& mix) {
+            if (*dropped) {
+                // Stopped before it started: its stream goes, without the window waiting on it.
+                stopStreamBy(mix->output.stream, mix->output.voice, std::chrono::steady_clock::now() + kStreamStopLimit);
+                return;
+            }
+            playbackStart_.reset();
             transport_->play(std::move(mix->output));
             if (transport_->playing())
                 setStatus(mix->peak > 1.0f ? L("Пики выше 0 dB: уменьшите громкость микса") : L("Воспроизведение"));
         },
-        [this] { setStatus(error_.value_or("")); });
+        [this, dropped] {
+            if (*dropped) return;
+            playbackStart_.reset();
+            setStatus(error_.value_or(""));
+        });
 }
 
 void StudioStore::seek(double time) {

@@ -879,6 +879,9 @@ private:
     PunchPlan recordPlan_;                       // plain, core only
     bool recordingTask_ = false;                 // plain
     std::unique_ptr<SingleShot> countdownTask_;  // plain, core only: destroying it cancels the count-in
+    // A playback being prepared on a worker; set to true when it is stopped before it starts.
+    std::shared_ptr<bool> playbackStart_;
+    void dropPlaybackStart();
     std::unique_ptr<SingleShot> revealNote_;     // plain, core only: the file manager's failure, due
     bool revealFailureSaid_ = false;             // plain, core only
     std::set<Uuid> spectrogramJobs_;             // plain, core only

@@ -1,5 +1,6 @@
 #include "transport/AudioBackend.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <system_error>
@@ -12,19 +13,58 @@
 
 namespace tessoral {
 
-const std::chrono::seconds kStreamStopLimit{2};
+const std::chrono::milliseconds kStreamStopLimit{1500};
 const std::chrono::milliseconds kStreamOpenLimit{10000};
 const std::chrono::milliseconds kMainThreadOpenLimit{1000};
 
 SoundServerSilent::SoundServerSilent()
-    : PlatformError(L("Звуковой сервер не отвечает. Проверьте, что он запущен, и попробуйте ещё раз.")) {}
+    : SoundServerFault(L("Звуковой сервер не отвечает. Проверьте, что он запущен, и попробуйте ещё раз.")) {}
+
+SoundServerGone::SoundServerGone()
+    : SoundServerFault(L("Звуковой сервер не запущен. Запустите его и попробуйте ещё раз.")) {}
+
+namespace {
+
+// What every opening waits on: its own end, its backend's start, or the program's end. Never
+// destroyed: a thread left to an opening may still take it while the process ends.
+struct Openings {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool givenUp = false;  // under mutex
+};
+
+Openings& openings() {
+    static Openings* all = new Openings;
+    return *all;
+}
+
+}  // namespace
+
+void giveUpStreamOpenings() noexcept {
+    Openings& all = openings();
+    {
+        std::lock_guard lock(all.mutex);
+        all.givenUp = true;
+    }
+    all.changed.notify_all();
+}
+
+void wakeStreamOpenings() noexcept {
+    Openings& all = openings();
+    { std::lock_guard lock(all.mutex); }
+    all.changed.notify_all();
+}
 
 std::unique_ptr<AudioStream> openStreamBy(AudioBackend& backend, const AudioStreamRequest& request,
                                           std::shared_ptr<AudioCallback> callback, bool start,
                                           std::chrono::steady_clock::time_point deadline) {
-    struct Opening {
-        std::mutex mutex;
-        std::condition_variable done;
+    Openings& all = openings();
+    {
+        std::unique_lock lock(all.mutex);
+        all.changed.wait_until(lock, deadline, [&] { return all.givenUp || backend.started(); });
+        if (all.givenUp || !backend.started()) throw SoundServerSilent();
+    }
+    struct Opening {  // under the openings' mutex
         bool ended = false;
         bool abandoned = false;
         std::unique_ptr<AudioStream> stream;
@@ -32,7 +72,7 @@ std::unique_ptr<AudioStream> openStreamBy(AudioBackend& backend, const AudioStre
     };
     auto opening = std::make_shared<Opening>();
     AudioBackend::Opener open = backend.opener();
-    auto run = [opening, open, request, callback, start] {
+    auto run = [&all, opening, open, request, callback, start] {
         std::unique_ptr<AudioStream> stream;
         std::exception_ptr error;
         try {
@@ -42,21 +82,25 @@ std::unique_ptr<AudioStream> openStreamBy(AudioBackend& backend, const AudioStre
             stream.reset();
             error = std::current_exception();
         }
-        std::unique_lock lock(opening->mutex);
-        if (opening->abandoned) return;  // the stream goes here, before the callback
+        std::unique_lock lock(all.mutex);
+        if (opening->abandoned) {
+            lock.unlock();
+            return;  // the stream goes here, before the callback
+        }
         opening->stream = std::move(stream);
         opening->error = error;
         opening->ended = true;
         lock.unlock();
-        opening->done.notify_all();
+        all.changed.notify_all();
     };
     try {
         std::thread(run).detach();
     } catch (const std::system_error&) {
         run();  // no thread to spare: opened here, however long it takes
     }
-    std::unique_lock lock(opening->mutex);
-    if (!opening->done.wait_until(lock, deadline, [&] { return opening->ended; })) {
+    std::unique_lock lock(all.mutex);
+    all.changed.wait_until(lock, deadline, [&] { return opening->ended || all.givenUp; });
+    if (!opening->ended) {
         opening->abandoned = true;
         throw SoundServerSilent();
     }
@@ -101,6 +145,95 @@ std::unique_ptr<AudioBackend> AudioBackend::system() {
     if (portAudio->hasOutputDevice()) return portAudio;
     portAudio.reset();
     return std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::paced);
+}
+
+struct StartingAudioBackend::State {
+    std::atomic<bool> started{false};
+    std::mutex mutex;
+    std::condition_variable made;
+    std::shared_ptr<AudioBackend> backend;  // under mutex
+};
+
+StartingAudioBackend::StartingAudioBackend(std::function<std::unique_ptr<AudioBackend>()> make)
+    : state_(std::make_shared<State>()) {
+    auto run = [state = state_, make = std::move(make)] {
+        std::shared_ptr<AudioBackend> backend;
+        try {
+            backend = make();
+        } catch (...) {
+        }
+        // A library that did not start leaves a machine without sound: playback runs silently.
+        if (!backend) backend = std::make_shared<NullAudioBackend>(NullAudioBackend::Mode::paced);
+        {
+            std::lock_guard lock(state->mutex);
+            state->backend = std::move(backend);
+            state->started.store(true);
+        }
+        state->made.notify_all();
+        wakeStreamOpenings();
+    };
+    try {
+        std::thread(run).detach();
+    } catch (const std::system_error&) {
+        run();  // no thread to spare: started here, however long it takes
+    }
+}
+
+StartingAudioBackend::~StartingAudioBackend() = default;
+
+std::shared_ptr<AudioBackend> StartingAudioBackend::made() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->backend;
+}
+
+bool StartingAudioBackend::started() const { return state_->started.load(); }
+
+std::vector<BackendDevice> StartingAudioBackend::deviceTable() const {
+    const auto backend = made();
+    return backend ? backend->deviceTable() : std::vector<BackendDevice>{};
+}
+
+bool StartingAudioBackend::refreshDevices() {
+    const auto backend = made();
+    return backend && backend->refreshDevices();
+}
+
+std::unique_ptr<AudioStream> StartingAudioBackend::openStream(const AudioStreamRequest& request, AudioCallback& callback) {
+    const auto backend = made();
+    if (!backend) throw SoundServerSilent();
+    return backend->openStream(request, callback);
+}
+
+AudioBackend::Opener StartingAudioBackend::opener() {
+    return [state = state_](const AudioStreamRequest& request, AudioCallback& callback) {
+        std::shared_ptr<AudioBackend> backend;
+        {
+            std::lock_guard lock(state->mutex);
+            backend = state->backend;
+        }
+        if (!backend) throw SoundServerSilent();
+        return backend->opener()(request, callback);
+    };
+}
+
+std::function<bool()> StartingAudioBackend::scanner() {
+    if (const auto backend = made()) return [backend, scan = backend->scanner()] { return scan(); };
+    // The start's own scan is the fresh one: it is waited for, not repeated.
+    return [state = state_] {
+        std::unique_lock lock(state->mutex);
+        state->made.wait(lock, [&] { return state->backend != nullptr; });
+        return true;
+    };
+}
+
+bool StartingAudioBackend::requestInputAccess() {
+    const auto backend = made();
+    return !backend || backend->requestInputAccess();
+}
+
+std::optional<std::uint32_t> StartingAudioBackend::defaultInputDevice() const {
+    const auto backend = made();
+    return backend ? backend->defaultInputDevice() : std::nullopt;
 }
 
 }  // namespace tessoral

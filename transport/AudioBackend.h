@@ -82,7 +82,7 @@ public:
 
 // How long the streams of one stop may take, together, before those still stopping are left to
 // stop by themselves (a sound server that no longer answers never lets them stop).
-extern const std::chrono::seconds kStreamStopLimit;
+extern const std::chrono::milliseconds kStreamStopLimit;
 
 // Stops `stream` on a thread of its own and waits until `deadline` at most. A stream that has not
 // stopped by then is left to that thread, which destroys it once the device lets it stop and then
@@ -98,18 +98,37 @@ void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const vo
 extern const std::chrono::milliseconds kStreamOpenLimit;
 extern const std::chrono::milliseconds kMainThreadOpenLimit;
 
+// The sound server, not the device, is why a stream did not open: the message names the server.
+class SoundServerFault : public PlatformError {
+public:
+    using PlatformError::PlatformError;
+};
+
 // A device or sound server that did not answer in time; its message says so.
-class SoundServerSilent final : public PlatformError {
+class SoundServerSilent final : public SoundServerFault {
 public:
     SoundServerSilent();
 };
+
+// The sound server that carries a device is not running (it refused the connection).
+class SoundServerGone final : public SoundServerFault {
+public:
+    SoundServerGone();
+};
+
+// Every opening waiting in openStreamBy, now and later, gives up at once with SoundServerSilent;
+// what it opens meanwhile is left to its thread. For the program's end, which waits for no device.
+void giveUpStreamOpenings() noexcept;
+// Wakes the openings that wait for a backend to start (see AudioBackend::started).
+void wakeStreamOpenings() noexcept;
 
 class AudioBackend;
 
 // Opens a stream for `callback` (and starts it when `start`) on a thread of its own and waits until
 // `deadline` at most. An opening that has not ended by then is left to that thread, which
 // destroys the stream once the device lets it (before it lets go of `callback`), and
-// SoundServerSilent is thrown. Otherwise returns the stream or throws what opening or starting threw.
+// SoundServerSilent is thrown; so it is when the backend has not started by then (the opening then
+// never begins). Otherwise returns the stream or throws what opening or starting threw.
 std::unique_ptr<AudioStream> openStreamBy(AudioBackend& backend, const AudioStreamRequest& request,
                                           std::shared_ptr<AudioCallback> callback, bool start,
                                           std::chrono::steady_clock::time_point deadline);
@@ -121,6 +140,9 @@ class AudioBackend {
 public:
     virtual ~AudioBackend() = default;
 
+    // Whether the sound library has started and its devices are known (until then the device table
+    // is empty). Thread-safe; once true, it stays true.
+    virtual bool started() const { return true; }
     // Every device in the system's order.
     virtual std::vector<BackendDevice> deviceTable() const = 0;
     // Scans the devices again; refused (false) while a stream is open.
@@ -155,6 +177,32 @@ public:
     // JACK; on a machine where it finds no output device, the null backend paced by the
     // monotonic clock, so playback runs silently with a moving playhead.
     static std::unique_ptr<AudioBackend> system();
+};
+
+// A backend made on a thread of its own: starting a sound library scans the devices, which a
+// stopped sound server keeps waiting for minutes, and nobody waits with it. Until it is made the
+// device table is empty, openings wait for it (as long as their caller waits) and a scan waits
+// for it instead of scanning again. Then everything goes to the backend made. Destroying this
+// waits for nothing: a start still under way is left to its thread.
+class StartingAudioBackend final : public AudioBackend {
+public:
+    explicit StartingAudioBackend(std::function<std::unique_ptr<AudioBackend>()> make);
+    ~StartingAudioBackend() override;
+
+    bool started() const override;
+    std::vector<BackendDevice> deviceTable() const override;
+    bool refreshDevices() override;
+    std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
+    Opener opener() override;
+    std::function<bool()> scanner() override;
+    bool requestInputAccess() override;
+    std::optional<std::uint32_t> defaultInputDevice() const override;
+
+    struct State;
+
+private:
+    std::shared_ptr<AudioBackend> made() const;
+    std::shared_ptr<State> state_;
 };
 
 }  // namespace tessoral

@@ -175,6 +175,8 @@ AudioRecorder::AudioRecorder(AudioBackend& backend, const Defaults& defaults)
 AudioRecorder::~AudioRecorder() { teardown(); }
 
 AudioRecorder::Device AudioRecorder::inputDevice(const std::string& uid) const {
+    // Devices not yet known: the sound library still waits on the server.
+    if (!backend_.started()) throw SoundServerSilent();
     const auto table = backend_.deviceTable();
     auto find = [&](std::uint32_t id) -> const BackendDevice* {
         for (const BackendDevice& d : table)
@@ -216,7 +218,7 @@ void AudioRecorder::probeInput(AudioBackend& backend, const AudioStreamRequest& 
     try {
         // Destroyed at once.
         openStreamBy(backend, request, std::make_shared<Ignore>(), false, std::chrono::steady_clock::now() + kStreamOpenLimit);
-    } catch (const SoundServerSilent&) {
+    } catch (const SoundServerFault&) {
         throw;
     } catch (const PlatformError&) {
         inputDoesNotStart();
@@ -233,7 +235,7 @@ std::unique_ptr<AudioStream> AudioRecorder::openOutput(const std::string& uid, c
         request.outputDevice = id;
         try {
             return openStreamBy(backend_, request, callback, true, deadline);
-        } catch (const SoundServerSilent&) {
+        } catch (const SoundServerFault&) {
             throw;
         } catch (const PlatformError&) {
             // The chosen output refused: the default output plays instead.
@@ -305,7 +307,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         try {
             captureStream_ = openStreamBy(backend_, request, inputCallback_, false, deadline);
             captureStream_->start();
-        } catch (const SoundServerSilent&) {
+        } catch (const SoundServerFault&) {
             throw;
         } catch (const PlatformError&) {
             captureStream_.reset();
@@ -319,7 +321,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
             try {
                 captureStream_ = openStreamBy(backend_, request, inputCallback_, false, deadline);
                 captureStream_->start();
-            } catch (const SoundServerSilent&) {
+            } catch (const SoundServerFault&) {
                 throw;
             } catch (const PlatformError&) {
                 captureStream_.reset();
@@ -344,7 +346,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
                 const double start = captureStream_->time() + kOverdubLeadSeconds;
                 overdubCallback_->schedule(start, overdubStream_->sampleRate());
                 gate_->arm(start);
-            } catch (const SoundServerSilent&) {
+            } catch (const SoundServerFault&) {
                 throw;
             } catch (const std::exception& e) {
                 overdubFailed(describe(e));
@@ -357,7 +359,7 @@ void AudioRecorder::start(const RecordingSetup& setup, const std::function<bool(
         origin_ = setup.plan.origin;
         monitoring_ = directRuns || monitorStream_ != nullptr;
         active_ = true;
-    } catch (const SoundServerSilent&) {
+    } catch (const SoundServerFault&) {
         teardown(std::chrono::steady_clock::now());  // a server that does not answer is not waited for
         throw;
     } catch (...) {

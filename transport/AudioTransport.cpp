@@ -26,6 +26,9 @@ float peak(const float* samples, std::int64_t from, std::int64_t to) {
 
 }  // namespace
 
+PlaybackLost::PlaybackLost()
+    : SoundServerFault(L("Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено.")) {}
+
 AudioTransport::AudioTransport(AudioBackend& backend, Scheduler& scheduler, const Defaults& defaults)
     : backend_(backend),
       scheduler_(scheduler),
@@ -73,7 +76,7 @@ AudioTransport::Prepared AudioTransport::prepare(AudioBackend& backend, const st
         try {
             prepared.stream = openStreamBy(backend, request, prepared.voice, true, deadline);
             return prepared;
-        } catch (const SoundServerSilent&) {
+        } catch (const SoundServerFault&) {
             throw;
         } catch (const PlatformError&) {
             // The chosen device refused: the default output plays instead.
@@ -234,7 +237,7 @@ void AudioTransport::tickPlayback() {
         // The sound server stopped or went away: the stream is left to stop by itself.
         teardownPlayback(std::chrono::steady_clock::now() + kSilentStopLimit);
         stop();
-        throw PlatformError(L("Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено."));
+        throw PlaybackLost();
     }
     if (!loop_ && voice_->finished() && tailHeard()) {
         finishNaturally(voice_->generation());

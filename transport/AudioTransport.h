@@ -24,6 +24,13 @@ class RepeatingTimer;
 class Scheduler;
 struct RecordingSetup;
 
+// Playback that the sound server ended by no longer calling; the transport's position is where it
+// was last heard.
+class PlaybackLost final : public SoundServerFault {
+public:
+    PlaybackLost();
+};
+
 // The one object that plays and records through the audio devices. It plays a rendered 48 kHz
 // stereo mix from a timeline position, once or looped, with optional metronome clicks, and
 // publishes the playhead and the live meters; it records the chosen input into memory (through

@@ -4,6 +4,7 @@
 #include <jack/jack.h>
 #include <portaudio.h>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 
 #include "model/Localization.h"
 #include "model/NumberFormat.h"
+#include "model/StandardError.h"
 #include "model/StudioError.h"
 
 namespace tessoral {
@@ -35,14 +37,16 @@ public:
         std::fflush(stderr);
         saved_ = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
         const int sink = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved_ >= 0 && sink >= 0 && ::dup2(sink, STDERR_FILENO) >= 0) {
-            quiet_ = true;
+        if (saved_ >= 0 && sink >= 0) {
+            StandardError::divert(saved_);  // the program's own lines still reach it
+            quiet_ = ::dup2(sink, STDERR_FILENO) >= 0;
         }
         if (sink >= 0) ::close(sink);
     }
     ~QuietStderr() {
         std::fflush(stderr);
         if (quiet_) ::dup2(saved_, STDERR_FILENO);
+        StandardError::divert(-1);
         if (saved_ >= 0) ::close(saved_);
     }
     QuietStderr(const QuietStderr&) = delete;
@@ -58,17 +62,27 @@ private:
     bool quiet_ = false;
 };
 
-std::string errorDetail(PaError error) {
-    std::string detail = Pa_GetErrorText(error);
-    if (error == paUnanticipatedHostError) {
-        const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-        if (host && host->errorText && *host->errorText) detail += std::string(": ") + host->errorText;
-    }
-    return detail;
+// The library's own texts (English, and about its own notions: "Illegal combination of I/O devices"
+// is what ALSA's every failed opening but a busy device reads as) never reach a person; the
+// program says what it knows in its own words.
+[[noreturn]] void throwOpen(PaError error) {
+    if (error == paDeviceUnavailable)
+        throw PlatformError(L("Звуковое устройство занято другой программой. Закройте её или выберите другое устройство в настройках."));
+    throw PlatformError(L("Не удалось открыть звуковое устройство. Проверьте, что оно подключено, или выберите другое в настройках."));
 }
 
-[[noreturn]] void throwOpen(PaError error) {
-    throw PlatformError(L("Не удалось открыть звуковое устройство: {0}", errorDetail(error)));
+// Whether the sound server behind the ALSA device `name` (a pulse or pipewire PCM) refuses the
+// connection: it is not running. The library folds that into its device error; ALSA tells it.
+// A hardware device, an unknown name or a device that opens say nothing of the kind.
+bool serverRefuses(const char* name, snd_pcm_stream_t direction) {
+    if (!name || !*name) return false;
+    snd_pcm_t* pcm = nullptr;
+    const int error = snd_pcm_open(&pcm, name, direction, SND_PCM_NONBLOCK);
+    if (error >= 0) {
+        snd_pcm_close(pcm);
+        return false;
+    }
+    return error == -ECONNREFUSED || error == -EHOSTDOWN;
 }
 
 }  // namespace
@@ -106,7 +120,8 @@ public:
 
     void open(const AudioStreamRequest& request) {
         request_ = request;
-        PaStreamParameters out{}, in{};
+        PaStreamParameters& out = out_;
+        PaStreamParameters& in = in_;
         PaStreamParameters* outPtr = nullptr;
         PaStreamParameters* inPtr = nullptr;
         const PaDeviceIndex count = Pa_GetDeviceCount();
@@ -140,6 +155,8 @@ public:
                                             paNoFlag, &PortAudioStream::render, this);
         if (error != paNoError) {
             stream_ = nullptr;
+            if (serverRefuses(alsaName(outPtr), SND_PCM_STREAM_PLAYBACK) || serverRefuses(alsaName(inPtr), SND_PCM_STREAM_CAPTURE))
+                throw SoundServerGone();
             throwOpen(error);
         }
         ++library_->openStreams;
@@ -148,8 +165,11 @@ public:
     void start() override {
         if (!stream_ || Pa_IsStreamActive(stream_) == 1) return;
         const PaError error = Pa_StartStream(stream_);
-        if (error != paNoError)
-            throw PlatformError(L("Не удалось запустить звуковое устройство: {0}", errorDetail(error)));
+        if (error == paNoError) return;
+        if (serverRefuses(alsaName(request_.outputChannels > 0 ? &out_ : nullptr), SND_PCM_STREAM_PLAYBACK) ||
+            serverRefuses(alsaName(request_.inputChannels > 0 ? &in_ : nullptr), SND_PCM_STREAM_CAPTURE))
+            throw SoundServerGone();
+        throw PlatformError(L("Не удалось запустить звуковое устройство. Проверьте, что оно подключено, или выберите другое в настройках."));
     }
 
     void stop() noexcept override {
@@ -193,9 +213,20 @@ private:
         return paContinue;
     }
 
+    // The ALSA name of the device `p` opens (ALSA's names are the devices' own); none for another
+    // host or no device.
+    static const char* alsaName(const PaStreamParameters* p) {
+        if (!p || p->device == paNoDevice) return nullptr;
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(p->device);
+        const PaHostApiInfo* host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+        return host && host->type == paALSA ? info->name : nullptr;
+    }
+
     const std::shared_ptr<PortAudioBackend::Library> library_;
     AudioCallback& callback_;
     AudioStreamRequest request_;
+    PaStreamParameters out_{};
+    PaStreamParameters in_{};
     PaStream* stream_ = nullptr;
 };
 
@@ -283,6 +314,7 @@ bool PortAudioBackend::Library::refresh() {
 std::unique_ptr<AudioStream> PortAudioBackend::Library::open(const std::shared_ptr<Library>& self,
                                                              const AudioStreamRequest& request, AudioCallback& callback) {
     std::lock_guard lock(self->turn);
+    QuietStderr quiet;  // the library's own reports of a failed opening
     if (!self->initialized) throwOpen(paNotInitialized);
     auto stream = std::make_unique<PortAudioStream>(self, callback);
     stream->open(request);

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 #include <memory>
 
@@ -29,6 +30,7 @@
 #include "model/AppPaths.h"
 #include "model/Localization.h"
 #include "model/MemoryRelease.h"
+#include "model/StandardError.h"
 #include "model/SettingsMigration.h"
 #include "panels/BatchSheet.h"
 #include "store/QtScheduler.h"
@@ -50,17 +52,26 @@ void print(FILE* stream, const QString& text) {
     std::fflush(stream);
 }
 
+// Qt's messages (the status log among them) in Qt's format, past a device scan's quiet.
+void toStandardError(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    StandardError::write((qFormatLogMessage(type, context, message) + QLatin1Char('\n')).toLocal8Bit().toStdString());
+    if (type == QtFatalMsg) std::abort();
+}
+
 std::unique_ptr<AudioBackend> makeBackend() {
     // TESSORAL_AUDIO=null: the silent paced backend (virtual displays, machines without sound).
     if (qEnvironmentVariable("TESSORAL_AUDIO") == QStringLiteral("null"))
         return std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::paced);
-    return AudioBackend::system();
+    // The sound library starts beside the window: a stopped sound server keeps its device scan
+    // waiting for minutes.
+    return std::make_unique<StartingAudioBackend>([] { return AudioBackend::system(); });
 }
 
 }  // namespace
 
 int runApplication(int argc, char** argv) {
     MemoryRelease::configure();  // before any worker thread allocates
+    qInstallMessageHandler(toStandardError);
     QCoreApplication::setOrganizationName(QStringLiteral("Tessoral"));
     QCoreApplication::setApplicationName(QStringLiteral("Tessoral"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessoral"));
@@ -109,8 +120,8 @@ int runApplication(int argc, char** argv) {
     }
 
     QtScheduler scheduler;
-    // Before the tasks: a worker may still be opening a device when the program ends, and the
-    // runner waits for it before the backend goes.
+    // Before the tasks, which go first: an opening a worker still waits for when the program ends
+    // is given up (see finishWork), and the runner is idle before the backend goes.
     std::unique_ptr<AudioBackend> backend = makeBackend();
     QtTaskRunner tasks;
     DesktopShell shell;
@@ -174,6 +185,9 @@ int runApplication(int argc, char** argv) {
         window.saveWindowGeometry();
         studio->store().stop();
         BatchRuns::cancelAllAndWait();
+        // A playback being prepared may wait on a sound server for seconds: its opening is left
+        // to itself, as a device scan is, and the worker is free at once.
+        giveUpStreamOpenings();
         tasks.waitForIdle();
     };
     delegate.finishWork = finishWork;
@@ -204,11 +218,13 @@ int runApplication(int argc, char** argv) {
     const int code = app.exec();
     studioPtr = nullptr;
     studio.reset();
+    giveUpStreamOpenings();
     tasks.waitForIdle();
-    if (tasks.abandonReads()) {
+    if (tasks.abandonReads() || !backend->started()) {
         // An import still reading (a decoder may take minutes over a damaged file) is not waited
         // for: its clips were never part of the project, and everything else is on disk by now.
-        // Leaving past the destructors keeps them from running beside it.
+        // Nor is the sound library still starting on a server that does not answer. Leaving past
+        // the destructors keeps them from running beside either.
         QLocalServer::removeServer(instance.socketPath());
         std::fflush(nullptr);
         ::_exit(code);

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "model/Localization.h"
+#include "model/StandardError.h"
 #include "store/StudioStore.h"
 
 namespace tessoral {
@@ -34,9 +35,7 @@ void GuardedApplication::report(std::exception_ptr failure) noexcept {
             store_->setError(text);
             return;
         }
-        const std::string line = "tessoral: " + text + "\n";
-        std::fwrite(line.data(), 1, line.size(), stderr);
-        std::fflush(stderr);
+        StandardError::write("tessoral: " + text + "\n");
     } catch (...) {
         // Reporting failed as well (no memory): the event stays unhandled, the program runs on.
     }

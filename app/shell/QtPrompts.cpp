@@ -52,9 +52,14 @@ void configure(QFileDialog& dialog) {
 // back (a question over the file dialog answered by a click, then the dialog): Openbox then leaves
 // it with no window at all, and the program's keys do nothing until a click. So when, after the
 // window manager's turn, none of the program's windows has it, `window` takes it.
+int openCount = 0;
+
+// A dialog that opened meanwhile keeps it: it may not have it yet as it is mapped, and taking it
+// for the window it blocks would drop the keys a person types into it as it opens.
 void giveKeyboardBack(QWidget* window) {
     if (!window) return;
     QTimer::singleShot(kKeyboardBackMs, window, [window] {
+        if (openCount > 0 || QApplication::activeModalWidget()) return;
         if (!QApplication::activeWindow()) window->window()->activateWindow();
     });
 }
@@ -195,8 +200,6 @@ private:
         box.exec();
     }
 };
-
-int openCount = 0;
 
 // Counts a dialog as open for as long as it runs; then gives the keyboard back to the window it
 // opened over.

@@ -19,6 +19,7 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QTest>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -474,6 +475,14 @@ TEST(QtPrompts, AlertButtonsKeepTheirOrderEscapeIsCancelAndTheAnswerIsTheIndex) 
         if (auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) shown->reject();
     });
     EXPECT_EQ(prompts.alert(request), std::nullopt);
+
+    // The keyboard comes back to the window within half a second of a question closing when the
+    // window manager left it nowhere.
+    QApplication::setActiveWindow(nullptr);
+    QElapsedTimer back;
+    back.start();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == &window; }, 3000));
+    EXPECT_LT(back.elapsed(), 500);
 }
 
 namespace {

@@ -395,9 +395,10 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
             questionWaits ? std::vector<std::string>{"copy, kept", "copy, finish", "copy, end"}
                           : std::vector<std::string>{playing ? "copy, kept playing" : "copy, kept", "copy, terminate"};
         EXPECT_EQ(steps, expected);
-        // Playback stops last: the output that does not stop is waited for two seconds, no longer.
+        // Playback stops last: the output that does not stop is waited for 1.5 s; the program then
+        // ends well within three seconds of the signal, loaded machine included.
         if (playing && times.size() == 2) {
-            EXPECT_GE(times[1] - times[0], std::chrono::seconds(2));
+            EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(1500));
             EXPECT_LT(times[1] - times[0], std::chrono::milliseconds(2750));
         }
         EXPECT_EQ(fx.store().session().tracks.size(), playing ? 3u : 4u);

@@ -3,6 +3,9 @@
 #include "StoreTestSupport.h"
 #include "model/StudioError.h"
 
+#include <chrono>
+#include <thread>
+
 using namespace tessoral;
 using namespace tessoral::test;
 
@@ -31,10 +34,20 @@ TEST_F(StorePlayback, BusyWithItsStatusUntilTheRenderRuns) {
     EXPECT_TRUE(store->locked());
     EXPECT_EQ(store->status(), "Подготовка воспроизведения…");
     EXPECT_EQ(fx.tasks.nextPriority(), TaskPriority::userInitiated);
-    store->playPause();  // ignored while busy
-    store->seek(1.0);    // ignored while busy
+    store->seek(1.0);  // ignored while busy
     EXPECT_EQ(fx.tasks.pending(), 1u);
     EXPECT_EQ(store->cursor(), 3.0);
+    // Space again, or Stop, before the device has opened: it never starts, and says so.
+    for (void (StudioStore::*again)() : {&StudioStore::playPause, &StudioStore::stop}) {
+        (store.get()->*again)();
+        EXPECT_EQ(store->status(), "Остановлено");
+        fx.tasks.runAll();
+        EXPECT_FALSE(store->busy() || store->transport().playing());
+        EXPECT_EQ(store->status(), "Остановлено");
+        for (int i = 0; i < 5000 && fx.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_EQ(fx.backend.openStreams(), 0);
+        store->playPause();
+    }
 
     fx.tasks.runAll();
     EXPECT_FALSE(store->busy());
@@ -49,6 +62,15 @@ TEST_F(StorePlayback, BusyWithItsStatusUntilTheRenderRuns) {
     EXPECT_FALSE(store->transport().playing());
     EXPECT_NEAR(store->cursor(), 4.0, 0.05);
     EXPECT_EQ(store->status(), "Пауза");
+
+    // A device that stops calling ends playback where it was last heard, not at its start.
+    playStart();
+    fx.backend.pump(48000);
+    fx.scheduler.advanceBy(1.0);
+    fx.scheduler.advanceBy(8.5);
+    EXPECT_FALSE(store->transport().playing());
+    EXPECT_NEAR(store->playhead(), 5.0, 0.05);
+    EXPECT_EQ(store->status(), "Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено.");
 }
 
 TEST_F(StorePlayback, StartFollowsTheCursorTheSelectionAndLoop) {

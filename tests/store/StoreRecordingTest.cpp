@@ -124,7 +124,7 @@ TEST_F(StoreRecording, ShortSelectionRecordsPlainAtTheCursorOnANewRow) {
     // A device that stops calling ends the take, which the status says kept what came before.
     store->record();
     capture(24000);
-    fx.scheduler.advanceBy(AudioTransport::kSilentSeconds + 0.5);
+    fx.scheduler.advanceBy(8.5);
     EXPECT_FALSE(store->transport().recording());
     EXPECT_EQ(store->status(), "Запись добавлена: 00:00.500 · звуковой сервер перестал отвечать: запись остановлена, "
                                "в дубле первые 00:00.500");

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <future>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -13,13 +15,17 @@
 #include <thread>
 
 #include "TransportTestSupport.h"
+#include "model/Defaults.h"
 #include "transport/AudioDevices.h"
+#include "transport/AudioRecorder.h"
+#include "transport/PlaybackVoice.h"
 #include "transport/PortAudioBackend.h"
 
 namespace tessoral {
 namespace {
 
 using test::ScopedEnv;
+using namespace std::chrono_literals;
 
 TEST(AudioDevices, ListsFollowTheChannelsOfEachScope) {
     NullAudioBackend backend;
@@ -149,6 +155,47 @@ TEST(PortAudioBackend, ScansThisMachineQuietly) {
         EXPECT_FALSE(d.uid.empty());
         EXPECT_NE(d.uid.find('/'), std::string::npos);
     }
+}
+
+TEST(StartingAudioBackend, DevicesArriveWhenTheStartEndsAndAQuitWaitsForNoOpening) {
+    std::promise<void> go;
+    StartingAudioBackend backend([ready = go.get_future().share()] {
+        ready.wait();  // a sound server that keeps the library's start waiting
+        auto made = std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::manual);
+        made->setDevices({{3, "ALSA/Mic", "Mic", 1, 0}, {4, "ALSA/Speakers", "Speakers", 0, 2}});
+        return made;
+    });
+    auto callback = std::make_shared<PlaybackVoice>(AudioData::silence(10), false, std::vector<ClickPlacement>{}, Uuid::random());
+    const auto open = [&](auto wait) { return openStreamBy(backend, {}, callback, true, std::chrono::steady_clock::now() + wait); };
+    MemoryDefaults defaults;
+    AudioRecorder recorder(backend, defaults);
+    // Before: no devices; Record and Space say the server does not answer.
+    EXPECT_TRUE(!backend.started() && backend.deviceTable().empty());
+    EXPECT_THROW(recorder.checkInput(), SoundServerSilent);
+    EXPECT_THROW(open(100ms), SoundServerSilent);
+    // An opening waiting for the start and a scan under way get the devices when it ends.
+    bool scanned = false;
+    std::thread scan([scanner = backend.scanner(), &scanned] { scanned = scanner(); });
+    std::thread later([&go] { std::this_thread::sleep_for(200ms), go.set_value(); });
+    EXPECT_TRUE(open(60s) && backend.started());
+    scan.join();
+    later.join();
+    EXPECT_TRUE(scanned);
+    EXPECT_EQ(recorder.checkInput().inputChannels, 1);
+    // The program's end gives up every opening at once, however long its caller would wait.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            StartingAudioBackend never([]() -> std::unique_ptr<AudioBackend> { std::this_thread::sleep_for(60s); return nullptr; });
+            std::thread([] { std::this_thread::sleep_for(100ms), giveUpStreamOpenings(); }).detach();
+            const auto asked = std::chrono::steady_clock::now();
+            try {
+                openStreamBy(never, {}, callback, true, asked + 30s);
+            } catch (const SoundServerSilent&) {
+                std::_Exit(std::chrono::steady_clock::now() - asked < 5s ? 0 : 2);
+            }
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(NullAudioBackend, PacedModeKeepsTimeWithTheClock) {

@@ -420,11 +420,14 @@ TEST(AudioRecorder, FailureTable) {
                   "Не удалось воспроизвести проект во время записи: Не удалось открыть звуковое устройство: no output");
     }
     {
-        // A sound server that does not answer: the start gives up after a second, the probe before
-        // a count-in after three, and both say so; the openings left behind close their streams.
+        // A sound server that does not answer: the start gives up after a second (the window
+        // waits no longer), the probe before a count-in after ten, and both say so; the openings
+        // left behind close their streams.
         Rig rig;
         rig.backend.hold(true);
+        const auto pressed = std::chrono::steady_clock::now();
         EXPECT_EQ(startFailure(rig, plainSetup()), "Звуковой сервер не отвечает. Проверьте, что он запущен, и попробуйте ещё раз.");
+        EXPECT_LT(std::chrono::steady_clock::now() - pressed, 2500ms);
         EXPECT_THROW(AudioRecorder::probeInput(rig.backend, rig.recorder.checkInput()), SoundServerSilent);
         rig.backend.hold(false);
         for (int i = 0; i < 5000 && rig.backend.closedStreams() < 2; ++i) std::this_thread::sleep_for(1ms);
