@@ -4,6 +4,7 @@
 #include <QTest>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include <gtest/gtest.h>
@@ -267,28 +268,64 @@ TEST(Shell, QuitWithNothingUnsavedQuitsUnasked) {
     EXPECT_EQ(fx.terminations, 1);
 }
 
-TEST(Shell, QuitWhileBusyIsRefusedSilently) {
+TEST(Shell, QuitWhileBusySaysWhyAndAnImportRunsOnUnlessTheQuitIsConfirmed) {
     StudioFixture fx;
     fx.delegate().connectStore(fx.store());
     fx.loadDemo();
-    fx.store().setBusy(true);
-    fx.delegate().requestQuit();
-    fx.window().close();
+    fx.store().setBusy(true);  // an export, a count-in, an analysis, playback being prepared
+    for (const auto& quit : std::vector<std::function<void()>>{[&] { fx.delegate().requestQuit(); },
+                                                                 [&] { fx.window().close(); }}) {
+        fx.store().setStatus("Экспорт…");
+        quit();
+        EXPECT_EQ(fx.store().status(), L("Программа занята: выход станет возможен, когда закончится текущая работа"));
+    }
     EXPECT_TRUE(fx.services.prompts.alerts.empty());
     EXPECT_EQ(fx.terminations, 0);
     fx.store().setBusy(false);
-    // An import only reads its files: a quit or a close gives it up and asks about the project as it
-    // stands; the import's clips never land.
-    fx.services.prompts.alertAnswers = {1, 2};  // "Отмена", then "Не сохранять"
+    // An import only reads its files: the question is asked while it runs, and "Отмена" leaves it
+    // running to its clip.
+    fx.services.prompts.alertAnswers = {1, 1, 0};  // "Отмена" twice, then "Сохранить"
     fx.store().open({writeTone(fx.services.home.path() / "one.wav")});
     fx.delegate().requestQuit();
-    EXPECT_EQ(fx.store().status(), L("Импорт прерван"));
+    fx.window().close();
+    EXPECT_TRUE(fx.store().importing());
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()).back(), "one");
+    // Confirmed, and the project as it stands saved: the quit gives the import up.
+    const auto file = fx.services.home.path() / "Демо.tessoral";
+    fx.services.prompts.saveAnswers = {file};
     fx.store().open({writeTone(fx.services.home.path() / "two.wav")});
     fx.window().close();
     fx.settle();
-    EXPECT_EQ(fx.services.prompts.alerts.size(), 2u);
+    EXPECT_EQ(fx.services.prompts.alerts.size(), 3u);
     EXPECT_EQ(fx.terminations, 1);
-    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+    EXPECT_EQ(fx.store().status(), L("Импорт прерван"));
+    EXPECT_EQ(fx.store().session().tracks.size(), 4u);
+    EXPECT_EQ(ProjectIO::load(file).tracks.size(), 4u);
+}
+
+TEST(Shell, FilesHandedOverWaitForAQuestionAndForTheBusyStore) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    bool question = true;
+    fx.delegate().questionOpen = [&] { return question; };
+    fx.delegate().handOver({writeTone(fx.services.home.path() / "one.wav")});
+    EXPECT_EQ(fx.delegate().handedOver().size(), 1u);
+    question = false;
+    QTRY_VERIFY(fx.store().importing());
+    fx.settle();
+    // The next arrives while an analysis holds the store, one more while the one before imports.
+    fx.store().setBusy(true);
+    fx.delegate().handOver({writeTone(fx.services.home.path() / "two.wav")});
+    fx.store().setBusy(false);
+    EXPECT_EQ(fx.delegate().handedOver().size(), 1u);
+    QTRY_VERIFY(fx.store().importing());
+    fx.delegate().handOver({writeTone(fx.services.home.path() / "three.wav")});
+    EXPECT_EQ(fx.delegate().handedOver().size(), 1u);
+    fx.settle();
+    QTRY_VERIFY(fx.store().importing());
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()), (std::vector<std::string>{"one", "two", "three"}));
 }
 
 TEST(Shell, WindowOpensOnTheScreenFirstAndAKeptFrameComesBackOntoIt) {
