@@ -105,7 +105,6 @@ bool AppDelegate::windowShouldClose() {
         return false;
     }
     if (allowQuit()) {
-        store_->abandonImport();
         // The quit request that follows passes without asking a second time.
         store_->setDirty(false);
         store_->stop();
