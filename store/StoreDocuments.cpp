@@ -96,7 +96,7 @@ bool StudioStore::allowDiscard() { return !locked() && askToDiscard(); }
 
 bool StudioStore::allowQuit() { return !holdsQuit() && askToDiscard(); }
 
-bool StudioStore::holdsQuit() const { return transport_->recording() || (busy_ && !importing()); }
+bool StudioStore::holdsQuit() const { return busy_ && !importing(); }
 
 bool StudioStore::askToDiscard() {
     if (!dirty_) return true;
@@ -107,7 +107,7 @@ bool StudioStore::askToDiscard() {
     alert.style = AlertRequest::Style::warning;
     const auto answer = services_.prompts->alert(alert);
     // An import may still be reading (or have landed meanwhile): the project as it stands is saved.
-    if (answer == 0) return !holdsQuit() && writeProject(false);
+    if (answer == 0) return writeProject(false);
     if (answer == 2) {
         clearRecovery();
         return true;

@@ -322,10 +322,11 @@ public:
 public:
     // The unsaved-changes question; true when the open project may be thrown away.
     bool allowDiscard();
-    // The same question before a quit: an import under way only reads its files and does not hold
-    // the quit (the caller gives it up once this returns true); other work and a recording do.
+    // The same question before a quit, once a recording is ended: an import under way only reads
+    // its files and does not hold the quit (the caller gives it up once this returns true); other
+    // work does.
     bool allowQuit();
-    // Work under way that a quit waits for: a recording, or busy with more than an import.
+    // Work under way that a quit waits for: busy with more than an import.
     bool holdsQuit() const;
     void newProject();
     void openPanel();

@@ -366,6 +366,8 @@ void ValueSlider::speakAs(double scale, std::function<QString()> text) {
     spokenText_ = std::move(text);
 }
 
+void ValueSlider::setSpokenValue(double value) { assist(value / spokenScale_); }
+
 QString ValueSlider::spokenText() const { return spokenText_ ? spokenText_() : displayLabel_->text(); }
 
 void ValueSlider::changeEvent(QEvent* event) {

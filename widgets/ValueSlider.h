@@ -117,7 +117,7 @@ public:
     double spokenMinimum() const override { return std::min(lower_, upper_) * spokenScale_; }
     double spokenMaximum() const override { return std::max(lower_, upper_) * spokenScale_; }
     double spokenStep() const override { return std::fabs(upper_ - lower_) * spokenScale_ / 100.0; }
-    void setSpokenValue(double value) override { assist(value / spokenScale_); }
+    void setSpokenValue(double value) override;
     void stepSpoken(int steps) override { assistStep(steps); }
 
     double value() const { return value_; }

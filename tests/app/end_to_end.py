@@ -246,9 +246,8 @@ def main():
         else:
             print("setxkbmap is not installed: the Russian layout keys were not tried")
 
-        # Two later starts, 0.1 s apart, hand their files to the first and leave, without needing a
-        # display. Ctrl+Q while they import asks about the unsaved project; Escape keeps everything,
-        # the imports included.
+        # Two later starts 0.1 s apart hand their files over (no display needed) and leave. Ctrl+Q
+        # while they import asks about the project; Escape keeps everything, the imports included.
         write_tone(tone, 400.0)
         second, _ = run.launch(tone, display=False)
         time.sleep(0.1)
