@@ -7,7 +7,6 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <cstdio>
 #include <unistd.h>
