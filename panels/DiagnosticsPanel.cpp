@@ -296,6 +296,7 @@ void DiagnosticsPanel::buildParameters() {
                                    [this](double v) { writeSettings([v](DiagnosticSettings& x) { x.clickSensitivity = v; }); },
                                    clicks_);
     sensitivity_->setObjectName(QStringLiteral("clickSensitivity"));
+    sensitivity_->speakAs(100.0);  // in the percent shown
     clicks_->layout()->addWidget(sensitivity_);
     clicks_->layout()->addWidget(
         style::note(qs(L("Щелчки восстанавливаются интерполяцией по соседним участкам (линейное предсказание).")), 10,

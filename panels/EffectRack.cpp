@@ -109,6 +109,7 @@ RackSlotView::RackSlotView(StudioStore& store, TransportSignals* transport, Uuid
     wet_ = new ValueSlider(
         qs(L("Обработанный сигнал")), slot_.wet, 0.0, 1.0, percent(slot_.wet), true, [this] { store_.stop(); },
         [this](double wet) { store_.setRackSlotWet(trackID_, slot_.id, wet); }, this);
+    wet_->speakAs(100.0);  // in the percent shown
     body->addWidget(wet_);
 
     auto* bottom = new QHBoxLayout;

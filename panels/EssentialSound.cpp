@@ -236,6 +236,12 @@ bool EssentialSoundView::eventFilter(QObject* watched, QEvent* event) {
     if (!analysing_ || !store_.busy() || !watched->isWidgetType()) return QWidget::eventFilter(watched, event);
     bool refused = false;
     if (event->type() == QEvent::KeyPress) {
+        auto* receiver = static_cast<QWidget*>(watched);
+        // The press a receiver below refused, passed on to its parent: said once.
+        if (event == refusedPress_ && refusedAt_ && receiver != refusedAt_ && receiver->isAncestorOf(refusedAt_)) {
+            refusedAt_ = receiver;
+            return QWidget::eventFilter(watched, event);
+        }
         const auto* key = static_cast<QKeyEvent*>(event);
         // Space plays, except on the panel's own buttons and checkboxes (one of its changes) and in
         // text being typed.
@@ -245,6 +251,8 @@ bool EssentialSoundView::eventFilter(QObject* watched, QEvent* event) {
         refused = (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier && !own && !typing) ||
                   key->matches(QKeySequence::Undo) || key->matches(QKeySequence::Redo) ||
                   key->matches(QKeySequence::Save) || key->matches(QKeySequence::SaveAs);
+        refusedPress_ = refused ? event : nullptr;
+        refusedAt_ = receiver;
     } else if (event->type() == QEvent::Close) {
         refused = watched == window();
     }

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QFrame>
+#include <QPointer>
 #include <QWidget>
 
 #include <deque>
@@ -160,6 +161,10 @@ private:
     int writes_ = 0;
     bool analysing_ = false;
     std::deque<std::function<void()>> waiting_;
+    // The last refused press and where it was seen: it passes on up the parent chain, and the
+    // filter sees it again at every receiver.
+    const QEvent* refusedPress_ = nullptr;
+    QPointer<QWidget> refusedAt_;
     QStackedWidget* states_ = nullptr;
     QLabel* empty_ = nullptr;
     QWidget* dot_ = nullptr;

@@ -134,6 +134,7 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
     }
     row->addWidget(scale);
     slider_ = new ValueSliderTrack(controls_);
+    slider_->setAssisted(this);
     slider_->setOrientation(Qt::Vertical);
     slider_->setRange(int(kLower) * kHundredths, int(kUpper) * kHundredths);
     slider_->setSingleStep(10);
@@ -169,6 +170,32 @@ MixerFader::MixerFader(double value, const QColor& color, std::function<void()> 
         place();
         commitDraft();
     });
+}
+
+// The track outlives this part of the object by a moment: nothing reads the value through it then.
+MixerFader::~MixerFader() { slider_->setAssisted(nullptr); }
+
+void MixerFader::setOwnerName(const QString& name) {
+    slider_->setAccessibleName(qs(L("{0}: фейдер громкости", name.toStdString())));
+}
+
+QString MixerFader::spokenText() const { return readout_->text(); }
+
+double MixerFader::spokenStep() const { return double(slider_->singleStep()) / kHundredths; }
+
+void MixerFader::setSpokenValue(double value) {
+    // A burst of keys under way is a gesture of its own, which ends first.
+    slider_->endKeyBurst();
+    if (!isEnabled() || pressed_ || !std::isfinite(value)) return;
+    pressed();
+    draft_ = std::clamp(value, kLower, kUpper);
+    place();
+    released();
+}
+
+void MixerFader::stepSpoken(int steps) {
+    const int position = std::clamp(slider_->value() + steps * slider_->singleStep(), slider_->minimum(), slider_->maximum());
+    setSpokenValue(double(position) / kHundredths);
 }
 
 QString MixerFader::readoutText(double dB) {
@@ -298,8 +325,10 @@ MixerStrip::MixerStrip(StudioStore& store, TransportSignals* transport, const La
                                store_.setLanePan(id, v);
                            },
                            this);
-    // Compact without a value text: the slider takes the strip's width.
+    // Compact without a value text: the slider takes the strip's width. Assistive technology reads
+    // the text above it, and the value as shown there (R 25% is 25).
     if (pan_->displayLabel()) pan_->displayLabel()->hide();
+    pan_->speakAs(100.0, [this] { return panLabel_->text(); });
     column->addWidget(pan_);
 
     fader_ = new MixerFader(lane.gainDB, Palette::track(lane.color), [this] { store_.stop(); },
@@ -338,6 +367,9 @@ void MixerStrip::refresh() {
     const QColor color = Palette::track(lane_.color);
     name_->setText(qs(lane_.name));
     static_cast<NameButton*>(name_)->setColor(color);
+    // Every strip's controls are told apart by their row's name.
+    pan_->slider()->setAccessibleName(qs(L("{0}: панорама", lane_.name)));
+    fader_->setOwnerName(qs(lane_.name));
     mute_->setActive(lane_.muted);
     solo_->setActive(lane_.solo);
     panLabel_->setText(panText(lane_.pan));
@@ -418,6 +450,7 @@ MixerWorkspace::MixerWorkspace(StudioStore& store, TransportSignals* transport, 
     column->addWidget(meter_, 0, Qt::AlignHCenter);
     masterFader_ = new MixerFader(store_.session().masterDB, QColor(Qt::white), [this] { store_.stop(); },
                                   [this](double dB) { store_.setMaster(dB); }, master_);
+    masterFader_->setOwnerName(title->text());
     column->addWidget(masterFader_, 0, Qt::AlignHCenter);
     column->addWidget(label(qs(L("Стерео · 48 kHz")), Fonts::ui(10), Palette::secondaryText(), master_), 0,
                       Qt::AlignHCenter);

@@ -8,6 +8,7 @@
 
 #include "model/Lane.h"
 #include "model/Uuid.h"
+#include "widgets/ValueSlider.h"
 
 class QAbstractButton;
 class QHBoxLayout;
@@ -21,15 +22,14 @@ class MeterView;
 class StudioStore;
 class ToolButton;
 class TransportSignals;
-class ValueSlider;
-class ValueSliderTrack;
 
 // The vertical gain fader of a mixer strip: a scale from +12 to −60 dB, a slider in hundredths of
 // a dB, the "%+.1f dB" readout and a "0 dB" button. The slider moves a private draft: `begin` runs
 // when a press starts, `commit(draft)` once when it ends (a burst of key steps is one gesture; the wheel
 // is left to the scroll view). After a commit the draft shows the stored value again, so a
-// refused change springs back.
-class MixerFader : public QWidget {
+// refused change springs back. Assistive technology reads and sets the value in dB, each change
+// one gesture.
+class MixerFader : public QWidget, public AssistedValue {
     Q_OBJECT
 public:
     static constexpr double kLower = -60.0;
@@ -37,10 +37,13 @@ public:
 
     MixerFader(double value, const QColor& color, std::function<void()> begin, std::function<void(double)> commit,
                QWidget* parent = nullptr);
+    ~MixerFader() override;
 
     // The stored value: a change resets the draft.
     void setValue(double value);
     void setColor(const QColor& color);
+    // What the fader is called for assistive technology: the name of its row (or "MASTER").
+    void setOwnerName(const QString& name);
     double value() const { return value_; }
     double draft() const { return draft_; }
     // The controls that take input (disabled while the store is locked, for the master).
@@ -51,6 +54,14 @@ public:
 
     // "%+.1f dB" with an ASCII sign ("+0.0 dB", "-6.0 dB").
     static QString readoutText(double dB);
+
+    QString spokenText() const override;
+    double spokenValue() const override { return draft_; }
+    double spokenMinimum() const override { return kLower; }
+    double spokenMaximum() const override { return kUpper; }
+    double spokenStep() const override;
+    void setSpokenValue(double value) override;
+    void stepSpoken(int steps) override;
 
 protected:
     void changeEvent(QEvent* event) override;

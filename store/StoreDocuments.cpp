@@ -92,8 +92,13 @@ Track demoRhythm() {
 
 // ---- the unsaved-changes question ----
 
-bool StudioStore::allowDiscard() {
-    if (locked()) return false;
+bool StudioStore::allowDiscard() { return !locked() && askToDiscard(); }
+
+bool StudioStore::allowQuit() { return !holdsQuit() && askToDiscard(); }
+
+bool StudioStore::holdsQuit() const { return busy_ && !importing(); }
+
+bool StudioStore::askToDiscard() {
     if (!dirty_) return true;
     AlertRequest alert;
     alert.message = L("Сохранить изменения в проекте?");
@@ -101,7 +106,8 @@ bool StudioStore::allowDiscard() {
     alert.buttons = {L("Сохранить"), L("Отмена"), L("Не сохранять")};
     alert.style = AlertRequest::Style::warning;
     const auto answer = services_.prompts->alert(alert);
-    if (answer == 0) return saveProject(false);
+    // An import may still be reading (or have landed meanwhile): the project as it stands is saved.
+    if (answer == 0) return writeProject(false);
     if (answer == 2) {
         clearRecovery();
         return true;
@@ -252,8 +258,9 @@ void StudioStore::abandonImport() {
 
 // ---- save and export ----
 
-bool StudioStore::saveProject(bool asNew) {
-    if (locked()) return false;
+bool StudioStore::saveProject(bool asNew) { return !locked() && writeProject(asNew); }
+
+bool StudioStore::writeProject(bool asNew) {
     std::optional<std::filesystem::path> target = asNew ? std::nullopt : projectURL_;
     if (!target) {
         SaveRequest request;

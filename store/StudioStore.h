@@ -322,6 +322,12 @@ public:
 public:
     // The unsaved-changes question; true when the open project may be thrown away.
     bool allowDiscard();
+    // The same question before a quit, once a recording is ended: an import under way only reads
+    // its files and does not hold the quit (the caller gives it up once this returns true); other
+    // work does.
+    bool allowQuit();
+    // Work under way that a quit waits for: busy with more than an import.
+    bool holdsQuit() const;
     void newProject();
     void openPanel();
     // Opens a project file, or imports the audio files.
@@ -785,6 +791,11 @@ Q_SIGNALS:
     void laneDragOriginChanged();
 
 private:
+    // The question itself, for allowDiscard and allowQuit.
+    bool askToDiscard();
+    // Writes the project (asks for a file when it has none or `asNew`); saveProject without the lock.
+    bool writeProject(bool asNew);
+
     // ---- the long-command helper ----
     // Runs `work` on a worker (over copies the caller captured), then on the main thread `apply`
     // with its result; a failure of either puts its message in `error` and runs `failed` (when

@@ -260,6 +260,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
                            },
                            this);
     pan_->setObjectName(QStringLiteral("lanePan"));
+    pan_->speakAs(100.0);  // "R25" is 25
     pan_->setToolTip(qs(L("Панорама дорожки: действует на все её клипы")));
     column->addWidget(pan_);
     column->addStretch(1);

@@ -61,7 +61,7 @@ QList<ValueSliderTrack*>& openBursts() {
     return tracks;
 }
 
-// What assistive technology sees of a value slider: the value in the host's own units, the text
+// What assistive technology sees of a value slider: its owner's value in the unit shown, the text
 // shown beside it, and its steps and value changes made as one gesture each.
 class ValueSliderAccessible : public QAccessibleWidget, public QAccessibleValueInterface {
 public:
@@ -72,31 +72,29 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Value && owner()) return owner()->displayLabel()->text();
+        if (t == QAccessible::Value && owner()) return owner()->spokenText();
         return QAccessibleWidget::text(t);
     }
-    QVariant currentValue() const override { return owner() ? owner()->draft() : 0.0; }
+    QVariant currentValue() const override { return owner() ? owner()->spokenValue() : 0.0; }
     void setCurrentValue(const QVariant& value) override {
-        if (owner()) owner()->assist(value.toDouble());
+        if (owner()) owner()->setSpokenValue(value.toDouble());
     }
-    QVariant maximumValue() const override { return owner() ? std::max(owner()->lower(), owner()->upper()) : 0.0; }
-    QVariant minimumValue() const override { return owner() ? std::min(owner()->lower(), owner()->upper()) : 0.0; }
-    QVariant minimumStepSize() const override {
-        return owner() ? std::fabs(owner()->upper() - owner()->lower()) / 100.0 : 0.0;
-    }
+    QVariant maximumValue() const override { return owner() ? owner()->spokenMaximum() : 0.0; }
+    QVariant minimumValue() const override { return owner() ? owner()->spokenMinimum() : 0.0; }
+    QVariant minimumStepSize() const override { return owner() ? owner()->spokenStep() : 0.0; }
     QStringList actionNames() const override {
         return QStringList{increaseAction(), decreaseAction()} + QAccessibleWidget::actionNames();
     }
     void doAction(const QString& name) override {
         if (name == increaseAction() || name == decreaseAction()) {
-            if (owner()) owner()->assistStep(name == increaseAction() ? 1 : -1);
+            if (owner()) owner()->stepSpoken(name == increaseAction() ? 1 : -1);
             return;
         }
         QAccessibleWidget::doAction(name);
     }
 
 private:
-    ValueSlider* owner() const { return qobject_cast<ValueSlider*>(widget()->parentWidget()); }
+    AssistedValue* owner() const { return static_cast<ValueSliderTrack*>(widget())->assisted(); }
 };
 
 QAccessibleInterface* sliderAccessible(const QString&, QObject* object) {
@@ -264,6 +262,7 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(7);
     slider_ = new ValueSliderTrack(this);
+    slider_->setAssisted(this);
     slider_->setRange(0, kSteps);
     // An arrow moves a hundredth of the range, Page Up and Page Down a tenth.
     slider_->setSingleStep(kSteps / 100);
@@ -287,6 +286,9 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
     connect(slider_, &ValueSliderTrack::keyBurstStarted, this, &ValueSlider::pressed);
     connect(slider_, &ValueSliderTrack::keyBurstEnded, this, &ValueSlider::released);
 }
+
+// The track outlives this part of the object by a moment: nothing reads the value through it then.
+ValueSlider::~ValueSlider() { slider_->setAssisted(nullptr); }
 
 int ValueSlider::positionOf(double value) const {
     const double span = upper_ - lower_;
@@ -358,6 +360,15 @@ void ValueSlider::assist(double value) {
 void ValueSlider::assistStep(int steps) {
     assist(valueAt(std::clamp(slider_->value() + steps * slider_->singleStep(), 0, kSteps)));
 }
+
+void ValueSlider::speakAs(double scale, std::function<QString()> text) {
+    if (std::isfinite(scale) && scale != 0.0) spokenScale_ = scale;
+    spokenText_ = std::move(text);
+}
+
+void ValueSlider::setSpokenValue(double value) { assist(value / spokenScale_); }
+
+QString ValueSlider::spokenText() const { return spokenText_ ? spokenText_() : displayLabel_->text(); }
 
 void ValueSlider::changeEvent(QEvent* event) {
     // A slider disabled in the middle of a press never sees the release: end the gesture here.

@@ -6,11 +6,27 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <cmath>
 #include <functional>
 
 class QLabel;
 
 namespace tessoral {
+
+// What assistive technology reads and sets through a ValueSliderTrack, implemented by the control
+// that owns the track: the value in the unit its text on the screen shows (a screen reader speaks
+// the number), and a value set or a step taken as one gesture each, as a key burst is.
+class AssistedValue {
+public:
+    virtual ~AssistedValue() = default;
+    virtual QString spokenText() const = 0;
+    virtual double spokenValue() const = 0;
+    virtual double spokenMinimum() const = 0;
+    virtual double spokenMaximum() const = 0;
+    virtual double spokenStep() const = 0;
+    virtual void setSpokenValue(double value) = 0;
+    virtual void stepSpoken(int steps) = 0;
+};
 
 // The slider inside a ValueSlider: the wheel passes to the parent (a scroll view scrolls), a press
 // on the track jumps there (a press on the thumb grabs it in place), and the keys that step it
@@ -37,6 +53,10 @@ public:
     const QTimer& burstIdle() const { return idle_; }
     void endKeyBurst();
 
+    // The control assistive technology reads the value from and sets it through.
+    void setAssisted(AssistedValue* owner) { assisted_ = owner; }
+    AssistedValue* assisted() const { return assisted_; }
+
 Q_SIGNALS:
     // The first key step of a burst moved the slider.
     void keyBurstStarted();
@@ -56,6 +76,7 @@ private:
     QSet<int> held_;  // step keys down
     bool burst_ = false;
     QTimer idle_;
+    AssistedValue* assisted_ = nullptr;
 };
 
 // A labelled horizontal slider that edits one number of the model as one gesture. The user moves
@@ -66,7 +87,7 @@ private:
 //
 // Not compact: a header row (title, value text) above the slider. Compact: the value text in a
 // 36-wide right-aligned column right of the slider, no title row.
-class ValueSlider : public QWidget {
+class ValueSlider : public QWidget, public AssistedValue {
     Q_OBJECT
 public:
     // Positions of the underlying slider over the range: the draft is continuous to this grain.
@@ -75,6 +96,7 @@ public:
     ValueSlider(const QString& title, double value, double lower, double upper, const QString& display,
                 bool compact, std::function<void()> begin, std::function<void(double)> commit,
                 QWidget* parent = nullptr);
+    ~ValueSlider() override;
 
     // The host's committed value: a change resets the draft (also in the middle of a drag).
     void setValue(double value);
@@ -85,6 +107,18 @@ public:
     // A value set or a step taken by assistive technology: one gesture each, as a key burst is.
     void assist(double value);
     void assistStep(int steps);
+    // Assistive technology reads the value times `scale` (100 for a share shown in percent or a
+    // pan shown as "L 25%"), and `text` when given instead of the value text (a slider whose text
+    // stands elsewhere).
+    void speakAs(double scale, std::function<QString()> text = {});
+
+    QString spokenText() const override;
+    double spokenValue() const override { return draft_ * spokenScale_; }
+    double spokenMinimum() const override { return std::min(lower_, upper_) * spokenScale_; }
+    double spokenMaximum() const override { return std::max(lower_, upper_) * spokenScale_; }
+    double spokenStep() const override { return std::fabs(upper_ - lower_) * spokenScale_ / 100.0; }
+    void setSpokenValue(double value) override;
+    void stepSpoken(int steps) override { assistStep(steps); }
 
     double value() const { return value_; }
     double draft() const { return draft_; }
@@ -119,6 +153,8 @@ private:
     bool placing_ = false;
     std::function<void()> begin_;
     std::function<void(double)> commit_;
+    double spokenScale_ = 1.0;
+    std::function<QString()> spokenText_;
     ValueSliderTrack* slider_ = nullptr;
     QLabel* titleLabel_ = nullptr;
     QLabel* displayLabel_ = nullptr;

@@ -134,6 +134,7 @@ ClipProperties::ClipProperties(StudioStore& store, const Uuid& clip, QWidget* pa
     pan_ = new ValueSlider(ui::qs(L("Панорама клипа")), t.pan, -1, 1, panText(t), false, [this] { store_.stop(); },
                            [this](double v) { store_.setClipPan(id_, v); }, this);
     pan_->setObjectName(QStringLiteral("pan-") + idText);
+    pan_->speakAs(100.0);  // "R 25%" is 25
     column->addWidget(pan_);
 
     mute_ = new QCheckBox(ui::qs(L("Выключить клип")), this);

@@ -1,5 +1,6 @@
 #include "app/shell/AppDelegate.h"
 
+#include "model/Localization.h"
 #include "store/StudioStore.h"
 #include "widgets/ValueSlider.h"
 
@@ -13,7 +14,10 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
 }
 }  // namespace
 
-AppDelegate::AppDelegate(bool demoRequested, QObject* parent) : QObject(parent), demo_(demoRequested) {}
+AppDelegate::AppDelegate(bool demoRequested, QObject* parent) : QObject(parent), demo_(demoRequested) {
+    handOverRetry_.setInterval(200);
+    connect(&handOverRetry_, &QTimer::timeout, this, &AppDelegate::deliverHandedOver);
+}
 
 void AppDelegate::connectStore(StudioStore& store) {
     if (store_) return;
@@ -51,6 +55,24 @@ void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files)
     if (!files.empty()) pending_ = files;
 }
 
+void AppDelegate::handOver(const std::vector<std::filesystem::path>& files) {
+    if (activate) activate();
+    handedOver_.insert(handedOver_.end(), files.begin(), files.end());
+    deliverHandedOver();
+}
+
+void AppDelegate::deliverHandedOver() {
+    // A question's answer is the middle of a command, and a locked store would refuse the files.
+    if ((questionOpen && questionOpen()) || (store_ && store_->locked())) {
+        handOverRetry_.start();
+        return;
+    }
+    handOverRetry_.stop();
+    auto files = std::move(handedOver_);
+    handedOver_.clear();
+    openDocuments(files);
+}
+
 bool AppDelegate::shouldTerminate() {
     if (!store_) return true;
     // The session manager asks from outside the event flow: a key burst still open is unsaved work.
@@ -59,9 +81,18 @@ bool AppDelegate::shouldTerminate() {
         store_->stop();
         return false;
     }
-    // An import under way only reads its files: the quit gives it up rather than wait for it.
+    if (!allowQuit()) return false;
+    // An import under way only reads its files: a confirmed quit gives it up rather than wait for it.
     store_->abandonImport();
-    return store_->allowDiscard();
+    return true;
+}
+
+bool AppDelegate::allowQuit() {
+    if (store_->holdsQuit()) {
+        store_->setStatus(L("Программа занята: выход станет возможен, когда закончится текущая работа"));
+        return false;
+    }
+    return store_->allowQuit();
 }
 
 bool AppDelegate::windowShouldClose() {
@@ -73,8 +104,7 @@ bool AppDelegate::windowShouldClose() {
         store_->stop();
         return false;
     }
-    store_->abandonImport();
-    if (store_->allowDiscard()) {
+    if (allowQuit()) {
         // The quit request that follows passes without asking a second time.
         store_->setDirty(false);
         store_->stop();

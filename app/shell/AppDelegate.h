@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <filesystem>
 #include <functional>
@@ -29,6 +30,11 @@ public:
     // queued (replacing an earlier queued request).
     void openDocuments(const std::vector<std::filesystem::path>& files);
     const std::vector<std::filesystem::path>& pending() const { return pending_; }
+    // Files handed over by a later start. While a question waits for its answer (`questionOpen`)
+    // or the store is locked (an import, an analysis, an export, a recording), they wait too and
+    // are opened as soon as both are over; none is ever dropped.
+    void handOver(const std::vector<std::filesystem::path>& files);
+    const std::vector<std::filesystem::path>& handedOver() const { return handedOver_; }
 
     // The quit question: true = quit now. A recording is stopped and the program stays.
     bool shouldTerminate();
@@ -60,12 +66,19 @@ public:
     std::function<void()> workKept;
     // Brings the main window to the front.
     std::function<void()> activate;
+    // One of the program's questions or dialogs waits for an answer; set by the application.
+    std::function<bool()> questionOpen;
 
 private:
     void keepUnsavedWork();
+    // The quit question, or the status line saying why the work under way holds the quit.
+    bool allowQuit();
+    void deliverHandedOver();
 
     QPointer<StudioStore> store_;
     std::vector<std::filesystem::path> pending_;
+    std::vector<std::filesystem::path> handedOver_;
+    QTimer handOverRetry_;
     bool demo_;
     bool terminating_ = false;
 };

@@ -7,7 +7,6 @@
 #include <QSessionManager>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -151,26 +150,14 @@ int runApplication(int argc, char** argv) {
 
     if (!request.files.empty()) delegate.openDocuments(request.files);
 
-    // Files handed over by a later start. While one of the store's questions waits for an answer,
-    // they wait too: the store is in the middle of a command then.
-    std::vector<std::filesystem::path> handedOver;
-    QTimer handOverRetry;
-    handOverRetry.setInterval(200);
-    const auto deliver = [&] {
-        if (QtPrompts::openDialogs() > 0) {
-            handOverRetry.start();
-            return;
-        }
-        handOverRetry.stop();
-        auto files = std::move(handedOver);
-        handedOver.clear();
-        delegate.openDocuments(files);
-    };
-    QObject::connect(&handOverRetry, &QTimer::timeout, &window, deliver);
+    // Files handed over by a later start wait while a question waits for its answer or the store
+    // is busy.
+    delegate.questionOpen = [] { return QtPrompts::openDialogs() > 0; };
     QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list, const QByteArray& token) {
-        for (const QByteArray& f : list) handedOver.emplace_back(f.toStdString());
+        std::vector<std::filesystem::path> files;
+        for (const QByteArray& f : list) files.emplace_back(f.toStdString());
         SingleInstance::adoptActivationToken(token, QGuiApplication::platformName());
-        deliver();
+        delegate.handOver(files);
     });
 
     // What every way out does before it leaves: the window's place kept, the transport stopped, a

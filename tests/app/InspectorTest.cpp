@@ -199,6 +199,7 @@ TEST(ClipProperties, GainAndPanTexts) {
     EXPECT_EQ(props->panSlider()->displayLabel()->text(), qs(L("Центр")));
     fx.store().setClipPan(id, -0.35);
     EXPECT_EQ(props->panSlider()->displayLabel()->text(), QStringLiteral("L 35%"));
+    EXPECT_DOUBLE_EQ(props->panSlider()->spokenValue(), -35.0);  // a screen reader speaks what is shown
     fx.store().setClipPan(id, 1.0);
     EXPECT_EQ(props->panSlider()->displayLabel()->text(), QStringLiteral("R 100%"));
     fx.store().setClipPan(id, -0.004);

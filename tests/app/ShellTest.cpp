@@ -267,28 +267,54 @@ TEST(Shell, QuitWithNothingUnsavedQuitsUnasked) {
     EXPECT_EQ(fx.terminations, 1);
 }
 
-TEST(Shell, QuitWhileBusyIsRefusedSilently) {
+TEST(Shell, QuitWhileBusySaysWhyAndAnImportRunsOnUnlessTheQuitIsConfirmed) {
     StudioFixture fx;
     fx.delegate().connectStore(fx.store());
     fx.loadDemo();
-    fx.store().setBusy(true);
+    fx.store().setBusy(true);  // an export, a count-in, an analysis, playback being prepared
     fx.delegate().requestQuit();
+    EXPECT_EQ(fx.store().status(), L("Программа занята: выход станет возможен, когда закончится текущая работа"));
+    fx.store().setStatus({});
     fx.window().close();
-    EXPECT_TRUE(fx.services.prompts.alerts.empty());
-    EXPECT_EQ(fx.terminations, 0);
+    EXPECT_EQ(fx.store().status(), L("Программа занята: выход станет возможен, когда закончится текущая работа"));
+    EXPECT_TRUE(fx.services.prompts.alerts.empty() && fx.terminations == 0);
     fx.store().setBusy(false);
-    // An import only reads its files: a quit or a close gives it up and asks about the project as it
-    // stands; the import's clips never land.
-    fx.services.prompts.alertAnswers = {1, 2};  // "Отмена", then "Не сохранять"
+    // An import only reads its files: the question is asked while it runs, and "Отмена" leaves it
+    // running to its clip. Confirmed (the project as it stands saved), the quit gives it up.
+    fx.services.prompts.alertAnswers = {1, 1, 0};  // "Отмена" twice, then "Сохранить"
+    const auto file = fx.services.home.path() / "Демо.tessoral";
+    fx.services.prompts.saveAnswers = {file};
     fx.store().open({writeTone(fx.services.home.path() / "one.wav")});
     fx.delegate().requestQuit();
-    EXPECT_EQ(fx.store().status(), L("Импорт прерван"));
+    fx.window().close();
+    fx.settle();
     fx.store().open({writeTone(fx.services.home.path() / "two.wav")});
     fx.window().close();
     fx.settle();
-    EXPECT_EQ(fx.services.prompts.alerts.size(), 2u);
     EXPECT_EQ(fx.terminations, 1);
-    EXPECT_EQ(fx.store().session().tracks.size(), 3u);
+    EXPECT_EQ(fx.store().status(), L("Импорт прерван"));
+    EXPECT_EQ(trackNames(fx.store()).back(), "one");
+    EXPECT_EQ(ProjectIO::load(file).tracks.size(), 4u);
+}
+
+TEST(Shell, FilesHandedOverWaitForAQuestionAndForTheBusyStore) {
+    StudioFixture fx;
+    fx.delegate().connectStore(fx.store());
+    bool question = true;
+    fx.delegate().questionOpen = [&] { return question; };
+    const auto handOver = [&](const char* name) { fx.delegate().handOver({writeTone(fx.services.home.path() / name)}); };
+    handOver("one.wav");
+    EXPECT_FALSE(fx.store().importing());
+    fx.store().setBusy(true);  // an analysis
+    question = false;
+    handOver("two.wav");
+    fx.store().setBusy(false);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fx.store().importing(); }));
+    handOver("three.wav");  // while the ones before import
+    fx.settle();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return fx.store().importing(); }));
+    fx.settle();
+    EXPECT_EQ(trackNames(fx.store()), (std::vector<std::string>{"one", "two", "three"}));
 }
 
 TEST(Shell, WindowOpensOnTheScreenFirstAndAKeptFrameComesBackOntoIt) {

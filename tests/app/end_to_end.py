@@ -4,9 +4,9 @@
 - `tessoral tone.wav` maps a window named "Tessoral" and imports the file;
 - a click on play, then on stop, logs "Подготовка воспроизведения…" and "Остановлено";
 - Space plays, then logs "Пауза"; under a Russian layout Ь adds a marker, Д plays and Л stops;
-- a second `tessoral other.wav` (even without a display) hands the file to the first and exits 0;
-- Ctrl+Q asks to save, Escape keeps the program; Ctrl+Q, "Не сохранять" ends it with 0 and
-  the window geometry is saved;
+- two later starts 0.1 s apart (even without a display) hand their files to the first and exit 0;
+- Ctrl+Q during their imports asks to save, Escape keeps the program and both become clips;
+  Ctrl+Q, "Не сохранять" ends it with 0 and the window geometry is saved;
 - after a SIGKILL the socket left behind is taken over by the next start.
 Then end_to_end_session.py runs a whole editing session (open, drag, effect, undo and redo, FLAC
 export, save, restart, save as) in a fresh program.
@@ -246,20 +246,21 @@ def main():
         else:
             print("setxkbmap is not installed: the Russian layout keys were not tried")
 
-        # A second start hands its file to the first and leaves, without needing a display.
-        second, _ = run.launch(other, display=False)
-        assert second.wait(timeout=30) == 0, "the second start did not exit 0"
-        wait_for(lambda: text(log).count("Добавлено дорожек: 1") >= 2, "the handed-over import")
-        assert first.poll() is None
-
-        # Ctrl+Q asks about the unsaved project; Escape keeps everything.
+        # Two later starts 0.1 s apart hand their files over (no display needed) and leave. Ctrl+Q
+        # while they import asks about the project; Escape keeps everything, the imports included.
+        write_tone(tone, 400.0)
+        second, _ = run.launch(tone, display=False)
+        time.sleep(0.1)
+        third, _ = run.launch(other, display=False)
+        assert second.wait(timeout=30) == 0 and third.wait(timeout=30) == 0, "a later start did not exit 0"
+        wait_for(lambda: text(log).count("Импорт аудио…") >= 2, "the handed-over import")
         run.xdotool("windowfocus", "--sync", window, check=False)
         run.xdotool("key", "ctrl+q")
         question = wait_for(lambda: others(run, window), "the save question")[0]
         run.xdotool("windowfocus", "--sync", question, check=False)
         run.xdotool("key", "Escape")
-        wait_for(lambda: len(run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split()) == 1,
-                 "the question to close")
+        wait_for(lambda: text(log).count("Добавлено дорожек: 1") >= 3, "both handed-over files as clips")
+        assert "Импорт прерван" not in text(log) and first.poll() is None
         # The program goes on: M, pressed after Escape, adds a marker.
         markers = text(log).count("Маркер: ")
         run.xdotool("windowfocus", "--sync", window, check=False)

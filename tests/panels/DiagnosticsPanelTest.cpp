@@ -129,6 +129,7 @@ TEST_F(DiagnosticsPanelTest, ScopeLineFollowsClipSelectionAndTheLastFinding) {
 TEST_F(DiagnosticsPanelTest, ParameterTextsSilenceActionAndTheStepperLimits) {
     build();
     EXPECT_EQ(panel->sensitivitySlider()->displayLabel()->text(), QStringLiteral("50%"));
+    EXPECT_EQ(panel->sensitivitySlider()->spokenValue(), 50.0);
     panel->kindPicker()->activated(1);
     EXPECT_EQ(store.diagnostics().kind, DiagnosticKind::clipping);
     EXPECT_EQ(panel->clipThresholdSlider()->displayLabel()->text(), QStringLiteral("-0.1 dBFS"));

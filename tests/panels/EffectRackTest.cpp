@@ -200,6 +200,7 @@ TEST_F(Rack, TheWetSliderShowsTheStoredValueUntilRelease) {
     ASSERT_TRUE(s.store->transport().playing());
     auto* row = rack->slotRows()[0];
     EXPECT_EQ(row->wetSlider()->displayLabel()->text(), QStringLiteral("100%"));
+    EXPECT_EQ(row->wetSlider()->spokenValue(), 100.0);  // a screen reader speaks the percent shown
     test::dragThumb(row->wetSlider()->slider(), 0.4, [&] {
         EXPECT_FALSE(s.store->transport().playing());  // stopped at the press
         EXPECT_EQ(row->wetSlider()->displayLabel()->text(), QStringLiteral("100%"));

@@ -7,6 +7,7 @@
 #include <QScrollArea>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -174,10 +175,12 @@ TEST_F(EssentialSoundTest, EveryChangeMadeDuringAnAnalysisLandsAlsoAtAQuit) {
         for (int i = 0; i < 2; ++i, keys->endKeyBurst()) QTest::keyClick(keys, Qt::Key_Right);
         QTest::keyClick(option(3)->checkBox(), Qt::Key_Space);  // the panel's own change: not refused
         for (const std::function<void()>& refused : std::vector<std::function<void()>>{
-                 [&] { QTest::keyClick(&view, Qt::Key_Z, Qt::ControlModifier); },
+                 [&] { QTest::keyClick(option(0)->slider(), Qt::Key_Z, Qt::ControlModifier); },
                  [&] { QTest::keyClick(&view, Qt::Key_Space); }, [&] { view.close(), view.show(); }}) {
             EXPECT_EQ(store.status(), L("Основной звук: анализ дорожки…"));
+            QSignalSpy said(&store, &StudioStore::statusChanged);
             refused();
+            EXPECT_EQ(said.count(), 1);  // once, though every receiver up the parent chain sees the press
             EXPECT_EQ(store.status(), L("Дождитесь конца анализа дорожки: до тех пор воспроизведение, отмена и сохранение недоступны"));
             store.setStatus(L("Основной звук: анализ дорожки…"));
         }

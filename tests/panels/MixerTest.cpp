@@ -1,3 +1,4 @@
+#include <QAccessible>
 #include <QApplication>
 #include <QLabel>
 #include <QPushButton>
@@ -148,6 +149,34 @@ TEST_F(MixerTest, APanGestureIsOneNamedStep) {
     ASSERT_EQ(store.undoNames().size(), before + 1);
     EXPECT_EQ(store.undoNames().back(), "Панорама дорожки");
     EXPECT_DOUBLE_EQ(store.session().lanes[0].pan, -1.0);
+}
+
+TEST_F(MixerTest, AssistiveTechnologyTellsTheFadersApartAndReadsAndSetsWhatIsShown) {
+    const Uuid lane = ws.addLane("Vocals");
+    store.changeLane(Uuid(lane), "set", [](Lane& l) { l.gainDB = -6.0, l.pan = 0.25; });
+    MixerWorkspace mixer(store, &transport);
+    QAccessibleInterface* fader = QAccessible::queryAccessibleInterface(mixer.strip(lane)->fader()->slider());
+    QAccessibleInterface* master = QAccessible::queryAccessibleInterface(mixer.masterFader()->slider());
+    QAccessibleInterface* pan = QAccessible::queryAccessibleInterface(mixer.strip(lane)->panSlider()->slider());
+    EXPECT_EQ(master->text(QAccessible::Name) + fader->text(QAccessible::Name) + pan->text(QAccessible::Name),
+              qs(L("{0}: фейдер громкости", "MASTER") + L("{0}: фейдер громкости", "Vocals") + L("{0}: панорама", "Vocals")));
+    // In dB for a fader (−60…+12); a pan shown as "R 25%" is 25.
+    EXPECT_EQ(fader->text(QAccessible::Value), QStringLiteral("-6.0 dB"));
+    EXPECT_EQ(fader->valueInterface()->minimumValue().toDouble() + fader->valueInterface()->maximumValue().toDouble(), -48.0);
+    EXPECT_EQ(pan->text(QAccessible::Value) + pan->valueInterface()->currentValue().toString(), QStringLiteral("R 25%25"));
+    // Each set value and each step is one undo step; locked, nothing moves.
+    const auto before = store.undoNames().size();
+    fader->valueInterface()->setCurrentValue(-12.5);
+    for (auto* action : {&QAccessibleActionInterface::increaseAction, &QAccessibleActionInterface::increaseAction,
+                         &QAccessibleActionInterface::decreaseAction})
+        fader->actionInterface()->doAction((*action)());
+    pan->valueInterface()->setCurrentValue(-50.0);
+    master->valueInterface()->setCurrentValue(-3.0);
+    mixer.strip(lane)->setEnabled(false);  // as while locked
+    fader->valueInterface()->setCurrentValue(0.0);
+    EXPECT_EQ(store.undoNames().size(), before + 6);
+    EXPECT_DOUBLE_EQ(fader->valueInterface()->currentValue().toDouble(), -12.4);
+    EXPECT_TRUE(store.session().lanes[0].pan == -0.5 && store.session().masterDB == -3.0);
 }
 
 // Counts paint events per watched widget.

@@ -117,6 +117,7 @@ TEST(LaneHeader, EachControlIsOneNamedUndoStep) {
     EXPECT_DOUBLE_EQ(h.fx.store->session().lanes[1].gainDB, -60.0);
     oneStep([&] { slide(header->panSlider(), header->panSlider()->slider()->maximum()); }, "Панорама дорожки");
     EXPECT_DOUBLE_EQ(h.fx.store->session().lanes[1].pan, 1.0);
+    EXPECT_DOUBLE_EQ(header->panSlider()->spokenValue(), 100.0);  // "R100" is 100
     EXPECT_FALSE(h.fx.store->session().lanes[0].muted || h.fx.store->session().lanes[0].solo);
 }
 
