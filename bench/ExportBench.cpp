@@ -21,6 +21,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -240,6 +241,15 @@ void exportPodcast(benchmark::State& state, const AudioData& audio, const char* 
     state.counters["threads"] = AacStretches::threads();
     state.counters["cpu_s"] = benchmark::Counter(cpuSeconds(RUSAGE_SELF) - cpu, benchmark::Counter::kAvgIterations);
     state.counters["encodings"] = result.encodings;
+    // How much of the signal the encoders were given in all, in whole signals.
+    double given = 0.0;
+    for (const ExportPipeline::TriedEncoding& tried : ExportPipeline::lastTriesForTesting()) {
+        given += static_cast<double>(tried.frames) / static_cast<double>(std::max<std::int64_t>(audio.frames(), 1));
+        if (std::getenv("TESSORAL_BENCH_TRIES"))
+            std::fprintf(stderr, "%s: %+.2f dB %s, %.2f of the signal, started %d%s\n", name, tried.gainDB, tried.over ? "over" : "under",
+                         static_cast<double>(tried.frames) / static_cast<double>(audio.frames()), tried.started, tried.file ? ", the file" : "");
+    }
+    state.counters["encoded"] = given;
     state.counters["LUFS"] = result.measurement.lufs.value_or(-HUGE_VAL);
     state.counters["dBTP"] = result.measurement.truePeak;
     state.SetBytesProcessed(state.iterations() * audio.bytes());

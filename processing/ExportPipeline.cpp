@@ -465,9 +465,9 @@ public:
     // Every try started, in order (after run(): none still runs but the file).
     std::vector<TriedEncoding> tried(const Pass& file) const {
         std::vector<std::pair<int, TriedEncoding>> all;
-        for (const auto& pass : started_)
-            if (!pass->probe)
-                all.push_back({pass->urgency, {pass->gainDB, pass->done && pass->over, pass->frames.load(), pass.get() == &file}});
+        for (std::size_t k = 0; k < started_.size(); ++k)
+            if (const Pass& pass = *started_[k]; !pass.probe)
+                all.push_back({pass.urgency, {pass.gainDB, pass.done && pass.over, pass.frames.load(), &pass == &file, static_cast<int>(k)}});
         std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
         std::vector<TriedEncoding> out;
         for (const auto& [urgency, tried] : all) out.push_back(tried);

@@ -125,12 +125,13 @@ void holdFirstEncodingForTesting(bool hold);
 
 // For tests: each encoding the last writeWithinCeiling started, in the order of its tries: its
 // gain, whether it ended over the aim, how many frames of the signal its encoders were given, and
-// whether it is the file.
+// whether it is the file, and how many encodings started before it.
 struct TriedEncoding {
     double gainDB = 0.0;
     bool over = false;
     std::int64_t frames = 0;
     bool file = false;
+    int started = 0;
 };
 std::vector<TriedEncoding> lastTriesForTesting();
 
