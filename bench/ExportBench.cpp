@@ -343,7 +343,7 @@ void FfmpegFlac44kExportPeer(benchmark::State& state) {
 
 // The ducked speech's tries, as the export makes them (joined from stretches) and as one encoder
 // makes them whole: the peak each is held to the aim by (dB), for the gains from 0 down to
-// −2 dB (the counters j<gain> and w<gain>, the gain in hundredths of a dB).
+// −4 dB (the counters j<gain> and w<gain>, the gain in hundredths of a dB).
 void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
     ExportMaterial& m = material();
     if (!m.ready) {
@@ -364,7 +364,7 @@ void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
     };
     const AudioData given = decoded((m.dir / "ducked-given.wav").string());
     for (auto _ : state) {
-        for (int step = 0; step <= 8; ++step) {
+        for (int step = 0; step <= 16; ++step) {
             const double gain = -0.25 * step;
             const AudioData scaled = Loudness::scaled(given, static_cast<float>(std::pow(10.0, gain / 20.0)));
             const auto source = [&](std::int64_t from, std::size_t frames, float* l, float* r) {
