@@ -191,8 +191,10 @@ struct AacStretches::Impl {
     float watchAbove = std::numeric_limits<float>::infinity();
     bool giveUp = false;
     std::function<void(int)> passed;
-    std::optional<int> firstStretch;
+    std::vector<int> firstStretches;
     std::function<void()> widened;
+    bool finishPassed = false;
+    std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
     std::atomic<bool> passedOnce{false};
     AacStretches::Runner runner;
     std::function<void()> pause;
@@ -262,15 +264,20 @@ struct AacStretches::Impl {
                     std::lock_guard lock(reachedMutex);
                     reached = std::max(reached, peak);
                 }
-                if (giveUp) givenUp = true;
-                else e.own.reset();  // told once is enough
+                if (giveUp) {
+                    const Stretch* none = nullptr;
+                    if (finishPassed) finishing.compare_exchange_strong(none, &stretch);
+                    givenUp = true;
+                } else {
+                    e.own.reset();  // told once is enough
+                }
                 if (!passedOnce.exchange(true) && passed) passed(static_cast<int>(&stretch - stretches.data()));
             }
         };
         // In order, the packets kept that start within the stretch (those past it wait for an
         // extension).
         auto watch = [&] {
-            while (e.own && !givenUp && e.watched < stretch.packets.size() && stretch.packets[e.watched]->pts < stretch.end)
+            while (e.own && !halted(stretch) && e.watched < stretch.packets.size() && stretch.packets[e.watched]->pts < stretch.end)
                 watchPacket(*stretch.packets[e.watched++]);
         };
         auto drain = [&] {
@@ -285,7 +292,7 @@ struct AacStretches::Impl {
                 av_packet_unref(e.packet.get());
             }
         };
-        for (; e.at < to && !stopped(); e.at += kFrame) {
+        for (; e.at < to && !halted(stretch); e.at += kFrame) {
             const std::int64_t n = std::min(kFrame, to - e.at);
             check(av_frame_make_writable(e.frame.get()));
             e.frame->nb_samples = static_cast<int>(n);
@@ -309,6 +316,10 @@ struct AacStretches::Impl {
     // Given up, or cancelled (which counts as given up once the encoding ends).
     bool stopped() const {
         return givenUp.load(std::memory_order_relaxed) || (cancelled && cancelled->load(std::memory_order_relaxed));
+    }
+    // Whether `stretch`'s encoder stops: once stopped, unless it is the one encoded on for its peak.
+    bool halted(const Stretch& stretch) const {
+        return stopped() && (finishing.load() != &stretch || (cancelled && cancelled->load(std::memory_order_relaxed)));
     }
 
     // The error energy of each frame from `from` to `to` (frame-aligned) of what `stretch`'s own
@@ -398,19 +409,31 @@ struct AacStretches::Impl {
             stretch.begin = i * length;
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
-        // The stretch asked for first, alone: where the watch passes there, the others never start.
+        // The stretches asked for first: the first alone, then the rest side by side; where the
+        // watch passes there, the others never start.
         const std::size_t n = stretches.size();
-        const std::optional<int> asked = giveUp && n > 1 ? firstStretch : std::nullopt;
-        const std::size_t lead = asked && *asked >= 0 && static_cast<std::size_t>(*asked) < n ? static_cast<std::size_t>(*asked) : n;
-        if (lead < n) {
-            run(1, [&](std::size_t) { encode(stretches[lead], lead + 1 == n, source); });
+        std::vector<std::size_t> order;
+        for (const int asked : firstStretches)
+            if (giveUp && n > 1 && asked >= 0 && static_cast<std::size_t>(asked) < n &&
+                std::find(order.begin(), order.end(), static_cast<std::size_t>(asked)) == order.end())
+                order.push_back(static_cast<std::size_t>(asked));
+        const std::size_t leads = order.size();
+        for (std::size_t i = 0; i < n; ++i)
+            if (std::find(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(leads), i) == order.begin() + static_cast<std::ptrdiff_t>(leads))
+                order.push_back(i);
+        auto encodeFrom = [&](std::size_t from, std::size_t count) {
+            if (count > 0 && !stopped())
+                run(count, [&](std::size_t j) {
+                    const std::size_t i = order[from + j];
+                    encode(stretches[i], i + 1 == n, source);
+                });
+        };
+        if (leads > 0) {
+            encodeFrom(0, 1);
+            encodeFrom(1, leads - 1);
             if (!stopped() && widened) widened();
         }
-        if (!stopped())
-            run(n - (lead < n), [&](std::size_t j) {
-                const std::size_t i = j + (j >= lead);
-                encode(stretches[i], i + 1 == n, source);
-            });
+        encodeFrom(leads, n - leads);
         if (stopped()) {
             for (Stretch& stretch : stretches) stretch.encoder.reset();
             return true;
@@ -490,7 +513,8 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
     s.watchAbove = options.watchAbove;
     s.giveUp = options.giveUp;
     s.passed = std::move(options.passed);
-    s.firstStretch = options.first;
+    s.firstStretches = std::move(options.first);
+    s.finishPassed = options.finishPassed;
     s.widened = std::move(options.widened);
     s.runner = std::move(options.runner);
     s.pause = std::move(options.pause);

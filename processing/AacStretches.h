@@ -48,11 +48,17 @@ public:
         float watchAbove = std::numeric_limits<float>::infinity();
         bool giveUp = false;
         std::function<void(int stretch)> passed;
-        // With `giveUp`, a stretch (an index as `passed` tells it) encoded alone before the others,
-        // where the watch is likely to pass soonest; `widened` is called once the others start.
-        // Which stretch goes first changes what the encoding costs, never what it gives.
-        std::optional<int> first;
+        // With `giveUp`, stretches (indices as `passed` tells them) encoded before the others,
+        // where the watch is likely to pass soonest: the first of them alone, then the rest side
+        // by side. Once they all stay under the watch, `widened` is called before the others
+        // start; it may hold the encoding there (until `cancelled`, say). Which stretches go
+        // first changes what the encoding costs, never what it gives.
+        std::vector<int> first;
         std::function<void()> widened;
+        // With `giveUp`, the stretch that passes first is encoded on to its end (the others
+        // stop), so that peaks() gives the peak of its own stream there: a lower bound of how far
+        // the signal overshoots.
+        bool finishPassed = false;
         Runner runner;
         // Called between stretches of a second or so of a stretch's encoding, on the thread that
         // encodes it: may hold it there while more urgent work runs.
@@ -70,7 +76,8 @@ public:
     AacStretches& operator=(const AacStretches&) = delete;
 
     // The peak as a player reconstructs it (reconstruction_peak) and the sample peak (linear)
-    // of what a player decodes from the file, measured in stretches side by side.
+    // of what a player decodes from the file, measured in stretches side by side; where given
+    // up, the highest the watch saw.
     struct Peaks {
         float truePeak = 0.0f;
         float samplePeak = 0.0f;

@@ -383,19 +383,28 @@ std::atomic<bool> holdFirst{false};
 // given up, the signal is encoded whole once more, for its overshoot, once the last try is due.
 //
 // A try that goes over costs about the stretch where it does: each try after the first encodes
-// first, alone, the stretch where the latest try known to go over went over (where the peak that
-// passed the aim is most likely to pass it again), and only once that stretch stays under the aim
-// the others; an encoding that goes over anywhere goes over whatever its stretches' order, so
+// first the stretches where earlier tries went over, the most recent first and alone (where the
+// peak that passed the aim is most likely to pass it again), and only once they all stay under the
+// aim the others; an encoding that goes over anywhere goes over whatever its stretches' order, so
 // that order changes only the cost.
+//
+// The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
+// lower bound of the signal's overshoot, from which the step likely to land first follows (the
+// overshoot is close to linear in a plain gain). That try starts at once, beside the walk from the
+// top down; the steps between are tried as ever, each one costing about a stretch where it goes
+// over where an earlier one did.
 //
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
-// the tries, and the file is decided only once every try before it has ended. The cores decide
-// only how many run at once. A try starts while earlier ones still run only once each of them is
-// known to pass the aim somewhere or still encodes its first stretch alone (so a file that lands
-// at once is one encoding, however many cores there are); every try runs at the program's own
-// priority (any of them may become the file), and the jobs of a later try get cores after the
-// earlier tries' and give theirs up where an earlier one waits. Those not needed are dropped.
+// the tries, and the file is decided only once every try before it has ended. The cores and the
+// timing decide only how many run at once and which stretches each encodes first. A try starts
+// while earlier ones still run only once each of them is known to pass the aim somewhere or still
+// encodes the stretches it started with (so a file that lands at once is one encoding, however
+// many cores there are), and goes on past those stretches only once every earlier try is known to
+// pass the aim, or where it is the step likely to land: work is started ahead only where it is
+// likely to be the file. Every try runs at the program's own priority (any of them may become the
+// file), and the jobs of a later try get cores after the earlier tries' and give theirs up where
+// an earlier one waits. Those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -414,7 +423,9 @@ public:
         bool asked = false;
         bool done = false;
         bool passed = false;      // known to pass the aim somewhere, while it still runs
-        bool leading = false;     // still encoding the stretch it started with, alone
+        bool leading = false;     // still encoding the stretches it started with
+        bool waiting = false;     // they stayed under the aim: waiting to go on to the others
+        std::atomic<std::int64_t> frames{0};  // of the signal its encoders were given
         bool over = false;        // passed the aim (or was given up)
         double peakDB = 0.0;      // the true peak, where not given up
         std::exception_ptr failure;
@@ -450,6 +461,18 @@ public:
     }
 
     int passes() const { return passes_; }
+
+    // Every try started, in order (after run(): none still runs but the file).
+    std::vector<TriedEncoding> tried(const Pass& file) const {
+        std::vector<std::pair<int, TriedEncoding>> all;
+        for (std::size_t k = 0; k < started_.size(); ++k)
+            if (const Pass& pass = *started_[k]; !pass.probe)
+                all.push_back({pass.urgency, {pass.gainDB, pass.done && pass.over, pass.frames.load(), &pass == &file, static_cast<int>(k)}});
+        std::sort(all.begin(), all.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<TriedEncoding> out;
+        for (const auto& [urgency, tried] : all) out.push_back(tried);
+        return out;
+    }
 
 private:
     // The step between the gains tried, dB; how far under the gain that would bring the signal's
@@ -511,7 +534,13 @@ private:
                 if (const auto wanted = planned(i, over); wanted && !kept[i] && stands(*pass, *wanted)) kept[i] = pass.get(), needed = true;
             if (!needed) pass->cancelled = true;
         }
+        // Nothing after a try that landed can be the file.
+        for (int i = 0, landed = maxPasses_; i < maxPasses_; ++i) {
+            if (i > landed && kept[i]) kept[i]->cancelled = true, kept[i] = nullptr;
+            if (kept[i] && kept[i]->done && !kept[i]->over) landed = std::min(landed, i);
+        }
         cores_.wake();
+        ended_.notify_all();
         tries_ = kept;
         // One at a time, once every other one running waits for cores: their jobs get cores in
         // the order of the tries.
@@ -521,12 +550,24 @@ private:
             if (!pass->asked) return;
             ++running;
         }
-        for (int i = 0; i < maxPasses_ && running < cores_.count(); ++i) {
+        if (const std::optional<int> likely = likelyFile(); likely && !tries_[*likely] && running < cores_.count()) {
+            // No earlier try under way may still be the file.
+            bool before = true;
+            for (int i = 0; i < *likely && before; ++i)
+                if (const Pass* earlier = tries_[i]; earlier && !knownOver(earlier))
+                    before = !earlier->done && earlier->leading && !earlier->waiting;
+            if (before) {
+                tries_[*likely] = launch(*planned(*likely, over), *likely);
+                return;
+            }
+        }
+        const std::optional<int> likely = likelyFile();
+        for (int i = 0; i < maxPasses_ && running < cores_.count() && (!likely || i < *likely); ++i) {
             if (tries_[i]) {
                 // Nothing after one that landed is needed, and nothing after one that may still
                 // land over the whole signal is started ahead: a file that lands at once is one
                 // encoding on every core.
-                if (tries_[i]->done ? !tries_[i]->over : !tries_[i]->passed && !tries_[i]->leading) break;
+                if (tries_[i]->done ? !tries_[i]->over : !tries_[i]->passed && (!tries_[i]->leading || tries_[i]->waiting)) break;
                 continue;
             }
             const std::optional<Try> wanted = planned(i, over);
@@ -548,15 +589,38 @@ private:
         pass->urgency = urgency;
         pass->probe = probe;
         Pass& p = *pass;
-        const bool leads = !wanted.whole && lastOver_ >= 0;
+        const bool leads = !wanted.whole && !overAt_.empty();
         p.leading = leads;
         started_.push_back(std::move(pass));
-        p.thread = std::thread([this, &p, leads, first = lastOver_] { encode(p, leads ? std::optional<int>(first) : std::nullopt); });
+        p.thread = std::thread([this, &p, first = leads ? overAt_ : std::vector<int>{}] { encode(p, first); });
         return &p;
     }
 
+    // Known to pass the aim (while it runs: where it is given up at that).
+    static bool knownOver(const Pass* pass) { return pass && (pass->done ? pass->over : pass->passed && !pass->whole); }
+
+    // The step likely to land first, once the first try's overshoot is known: the first at or
+    // under the gain that brings it to the aim not known to pass the aim. None before, and none
+    // that would be the last try (that one waits for the signal's own overshoot).
+    std::optional<int> likelyFile() const {
+        if (!firstOver_ || maxPasses_ < 3 || tries_.size() < static_cast<std::size_t>(maxPasses_)) return std::nullopt;
+        int i = std::clamp(static_cast<int>(std::ceil(*firstOver_ / kStep - 1e-6)), 1, maxPasses_ - 2);
+        while (i < maxPasses_ - 1 && knownOver(tries_[i])) ++i;
+        if (i >= maxPasses_ - 1) return std::nullopt;
+        return i;
+    }
+
+    // Whether the pass may go on past the stretches it started with: every earlier try is known
+    // to pass the aim, or it is the step likely to land.
+    bool mayWiden(const Pass& pass) const {
+        if (pass.urgency == likelyFile()) return true;
+        for (int i = 0; i < pass.urgency; ++i)
+            if (!knownOver(tries_[i])) return false;
+        return true;
+    }
+
     // Encodes the signal at the pass's gain, and tells the search when it ends.
-    void encode(Pass& pass, std::optional<int> first) {
+    void encode(Pass& pass, std::vector<int> first) {
         std::unique_ptr<AacStretches> encoding;
         double peakDB = HUGE_VAL;
         bool over = true;
@@ -564,7 +628,8 @@ private:
         try {
             const auto gain = static_cast<float>(std::pow(10.0, pass.gainDB / 20.0));
             const AudioData& audio = audio_;
-            auto source = [&audio, gain](std::int64_t from, std::size_t frames, float* left, float* right) {
+            auto source = [&audio, gain, &pass](std::int64_t from, std::size_t frames, float* left, float* right) {
+                pass.frames.fetch_add(static_cast<std::int64_t>(frames), std::memory_order_relaxed);
                 const float* l = audio.left.data() + from;
                 const float* r = audio.right.data() + from;
                 for (std::size_t i = 0; i < frames; ++i) {
@@ -578,13 +643,18 @@ private:
             options.passed = [this, &pass](int stretch) {
                 std::lock_guard lock(mutex_);
                 pass.passed = true;
-                lastOver_ = stretch;
+                overAt_.erase(std::remove(overAt_.begin(), overAt_.end(), stretch), overAt_.end());
+                overAt_.insert(overAt_.begin(), stretch);
                 ended_.notify_all();
             };
-            options.first = first;
+            options.first = std::move(first);
+            options.finishPassed = pass.urgency == 0 && !pass.probe;
             options.widened = [this, &pass] {
-                std::lock_guard lock(mutex_);
-                pass.leading = false;
+                std::unique_lock lock(mutex_);
+                pass.waiting = true;
+                ended_.notify_all();
+                ended_.wait(lock, [&] { return pass.cancelled || mayWiden(pass); });
+                pass.leading = pass.waiting = false;
                 ended_.notify_all();
             };
             options.cancelled = &pass.cancelled;
@@ -601,6 +671,10 @@ private:
                 // The peak an encoding is held to the aim by: its true peak, as a player decodes it.
                 peakDB = Loudness::decibels(encoding->peaks().truePeak);
                 over = encoding->gaveUp() || peakDB > aim_;
+            } else if (pass.urgency == 0 && !pass.probe) {
+                const double seen = Loudness::decibels(encoding->peaks().truePeak) - aim_;
+                std::lock_guard lock(mutex_);
+                if (seen > 0.0 && std::isfinite(seen)) firstOver_ = seen;
             }
         } catch (...) {
             failure = std::current_exception();
@@ -621,8 +695,12 @@ private:
 
     // Cancels every encoding but `keep` and waits for them all to end.
     void stopAll(const Pass* keep = nullptr) {
-        for (const auto& pass : started_)
-            if (pass.get() != keep) pass->cancelled = true;
+        {
+            std::lock_guard lock(mutex_);
+            for (const auto& pass : started_)
+                if (pass.get() != keep) pass->cancelled = true;
+            ended_.notify_all();
+        }
         cores_.wake();
         for (const auto& pass : started_)
             if (pass->thread.joinable()) pass->thread.join();
@@ -646,13 +724,24 @@ private:
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
     std::vector<Pass*> tries_;  // the encoding that stands for each try, where started
-    int lastOver_ = -1;         // the stretch where the latest try told to go over did, if any
+    std::vector<int> overAt_;   // the stretches where tries told to go over did, the latest first
+    std::optional<double> firstOver_;  // how far the first try is known to pass the aim (dB)
     int passes_ = 0;
 };
 
 }  // namespace
 
+namespace {
+std::mutex triedMutex;
+std::vector<TriedEncoding> lastTried;
+}  // namespace
+
 void holdFirstEncodingForTesting(bool hold) { holdFirst.store(hold); }
+
+std::vector<TriedEncoding> lastTriesForTesting() {
+    std::lock_guard lock(triedMutex);
+    return lastTried;
+}
 
 int highestEncodingNiceForTesting() { return highestNice.exchange(std::numeric_limits<int>::min()); }
 
@@ -680,6 +769,10 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
     WrittenPeaks figures;
     try {
         CeilingSearch::Pass& chosen = search.run();
+        {
+            std::lock_guard lock(triedMutex);
+            lastTried = search.tried(chosen);
+        }
         // The file is written while what it decodes to is measured whole, as a player decodes it.
         writeNamingFailures(target, [&](int fd) { chosen.encoding->writeInto(fd); });
         figures = chosen.measured.get();

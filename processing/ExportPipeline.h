@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <vector>
 
 #include "model/AudioData.h"
 #include "model/ExportFormat.h"
@@ -121,6 +122,18 @@ WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const
 // every other encoding started beside it has ended (as when its thread is held back on a busy
 // machine).
 void holdFirstEncodingForTesting(bool hold);
+
+// For tests: each encoding the last writeWithinCeiling started, in the order of its tries: its
+// gain, whether it ended over the aim, how many frames of the signal its encoders were given, and
+// whether it is the file, and how many encodings started before it.
+struct TriedEncoding {
+    double gainDB = 0.0;
+    bool over = false;
+    std::int64_t frames = 0;
+    bool file = false;
+    int started = 0;
+};
+std::vector<TriedEncoding> lastTriesForTesting();
 
 // For tests: the highest niceness any encoding job of writeWithinCeiling ran at since the last
 // call (the lowest int when none ran).
