@@ -142,7 +142,9 @@ void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const vo
 
 std::unique_ptr<AudioBackend> AudioBackend::system() {
     auto portAudio = std::make_unique<PortAudioBackend>();
-    if (portAudio->hasOutputDevice()) return portAudio;
+    // No device while a sound server is not running: kept, so that playing says so, and finds
+    // the server's devices once it runs.
+    if (portAudio->hasOutputDevice() || PortAudioBackend::soundServerRefuses()) return portAudio;
     portAudio.reset();
     return std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::paced);
 }

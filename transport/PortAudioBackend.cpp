@@ -85,6 +85,14 @@ bool serverRefuses(const char* name, snd_pcm_stream_t direction) {
     return error == -ECONNREFUSED || error == -EHOSTDOWN;
 }
 
+// Whether a sound server that ALSA is set up for (as the default device, or PulseAudio's or
+// PipeWire's own device) refuses the connection: installed, but not running.
+bool anyServerRefuses(snd_pcm_stream_t direction) {
+    for (const char* name : {"default", "pipewire", "pulse"})
+        if (serverRefuses(name, direction)) return true;
+    return false;
+}
+
 }  // namespace
 
 // PortAudio's state. Its list of open streams and its device scan are not thread-safe: opening,
@@ -98,7 +106,8 @@ struct PortAudioBackend::Library {
     std::vector<BackendDevice> devices;          // under listMutex
     std::optional<std::uint32_t> defaultInput;  // under listMutex
 
-    void scan();  // under turn
+    void scan();     // under turn
+    void restart();  // under turn, with no stream open
     bool refresh();
     static std::unique_ptr<AudioStream> open(const std::shared_ptr<Library>& self, const AudioStreamRequest& request,
                                              AudioCallback& callback);
@@ -134,7 +143,11 @@ public:
         auto configure = [&](PaStreamParameters& p, std::optional<std::uint32_t> id, PaDeviceIndex fallback,
                              int channels, bool output) {
             p.device = pick(id, fallback);
-            if (p.device == paNoDevice) throwOpen(paInvalidDevice);
+            if (p.device == paNoDevice) {
+                // No device at all while the server that brings them is not running.
+                if (anyServerRefuses(output ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE)) throw SoundServerGone();
+                throwOpen(paInvalidDevice);
+            }
             const PaDeviceInfo* info = Pa_GetDeviceInfo(p.device);
             if (!info) throwOpen(paInvalidDevice);
             p.channelCount = channels;
@@ -305,16 +318,22 @@ bool PortAudioBackend::Library::refresh() {
     std::lock_guard lock(turn);
     if (openStreams > 0) return false;
     QuietStderr quiet;
+    restart();
+    return true;
+}
+
+void PortAudioBackend::Library::restart() {
     if (initialized) Pa_Terminate();
     initialized = Pa_Initialize() == paNoError;
     scan();
-    return true;
 }
 
 std::unique_ptr<AudioStream> PortAudioBackend::Library::open(const std::shared_ptr<Library>& self,
                                                              const AudioStreamRequest& request, AudioCallback& callback) {
     std::lock_guard lock(self->turn);
     QuietStderr quiet;  // the library's own reports of a failed opening
+    // No device known: a sound server started since the last scan brings its own.
+    if (self->openStreams == 0 && (!self->initialized || Pa_GetDeviceCount() <= 0)) self->restart();
     if (!self->initialized) throwOpen(paNotInitialized);
     auto stream = std::make_unique<PortAudioStream>(self, callback);
     stream->open(request);
@@ -332,6 +351,12 @@ bool PortAudioBackend::hasOutputDevice() const {
     std::lock_guard lock(library_->listMutex);
     return std::any_of(library_->devices.begin(), library_->devices.end(),
                        [](const BackendDevice& d) { return d.outputChannels > 0; });
+}
+
+bool PortAudioBackend::soundServerRefuses() {
+    silenceLibraryMessages();
+    QuietStderr quiet;
+    return anyServerRefuses(SND_PCM_STREAM_PLAYBACK);
 }
 
 std::optional<std::uint32_t> PortAudioBackend::defaultInputDevice() const {

@@ -34,6 +34,9 @@ public:
     std::function<bool()> scanner() override;
 
     bool hasOutputDevice() const;
+    // Whether a sound server ALSA is set up for (its default device, PulseAudio's or PipeWire's)
+    // refuses to play: installed but not running.
+    static bool soundServerRefuses();
 
     // The uids of devices given as (host API name, device name), in order: "host/name", the
     // second and later of equal names suffixed " #2", " #3", …; empty when a name is empty.

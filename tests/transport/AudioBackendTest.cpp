@@ -92,19 +92,21 @@ std::string capturedStderr(Work&& work) {
 // (as the jack plugin does), and a JACK server name nobody runs: the same on every machine.
 class PrivateAudioSetup {
 public:
-    PrivateAudioSetup()
-        : path_(writeConfig()),
+    explicit PrivateAudioSetup(const std::string& more = {})
+        : path_(writeConfig(more)),
           alsa_("ALSA_CONFIG_PATH", path_),
           jack_("JACK_DEFAULT_SERVER", "tessoral-test-absent-" + std::to_string(::getpid())),
           noStart_("JACK_NO_START_SERVER", "1") {}
     ~PrivateAudioSetup() { std::remove(path_.c_str()); }
+    // The configuration changes under the running program (a new file in its place).
+    void change(const std::string& more) { std::rename(writeConfig(more).c_str(), path_.c_str()); }
 
 private:
-    static std::string writeConfig() {
+    static std::string writeConfig(const std::string& more) {
         char path[] = "/tmp/tessoral-alsa-XXXXXX";
         const int file = mkstemp(path);
         const std::string text = std::string("pcm_type.tessoralnoisy { lib \"") + TESSORAL_NOISY_ALSA_PCM +
-                                 "\" }\npcm.tessoralnoisy { type tessoralnoisy }\n";
+                                 "\" }\npcm.tessoralnoisy { type tessoralnoisy }\n" + more;
         EXPECT_EQ(::write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
         close(file);
         return path;
@@ -114,34 +116,54 @@ private:
 };
 
 TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) {
-    PrivateAudioSetup setup;
-    {
-        // The premise: opened directly, the plugin does print.
-        const std::string direct = capturedStderr([] {
-            snd_pcm_t* pcm = nullptr;
-            if (snd_pcm_open(&pcm, "tessoralnoisy", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0) snd_pcm_close(pcm);
-        });
-        ASSERT_NE(direct.find("snd_pcm_tessoralnoisy_open: WARNING"), std::string::npos) << direct;
-    }
-    std::vector<BackendDevice> table;
-    bool hasOutput = true;
-    std::unique_ptr<AudioBackend> chosen;
-    const std::string noise = capturedStderr([&] {
+    const auto plugin = test::pulsePlugin();
+    ASSERT_TRUE(plugin) << "ALSA's pulse plugin (libasound2-plugins) is not installed";
+    // Without devices: nothing set up for sound, or a sound server set up as the default that is
+    // not running (its socket absent).
+    for (const bool server : {false, true}) {
+        SCOPED_TRACE(server ? "a sound server that is not running" : "no sound at all");
+        PrivateAudioSetup setup(server ? "pcm_type.pulse { lib \"" + *plugin + "\" }\n"
+                                         "pcm.default { type pulse server \"unix:/tmp/tessoral-absent-server\" }\n"
+                                       : "");
         {
-            PortAudioBackend backend;
-            table = backend.deviceTable();
-            hasOutput = backend.hasOutputDevice();
-            EXPECT_TRUE(backend.refreshDevices());
+            // The premise: opened directly, the plugin does print.
+            const std::string direct = capturedStderr([] {
+                snd_pcm_t* pcm = nullptr;
+                if (snd_pcm_open(&pcm, "tessoralnoisy", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) == 0) snd_pcm_close(pcm);
+            });
+            ASSERT_NE(direct.find("snd_pcm_tessoralnoisy_open: WARNING"), std::string::npos) << direct;
         }
-        chosen = AudioBackend::system();
-    });
-    EXPECT_EQ(noise, "") << "ALSA, its plugins and JACK must stay silent";
-    EXPECT_TRUE(table.empty());
-    EXPECT_FALSE(hasOutput);
-    // Nothing to play through: the program still plays, through the paced null backend.
-    auto* null = dynamic_cast<NullAudioBackend*>(chosen.get());
-    ASSERT_NE(null, nullptr);
-    EXPECT_EQ(null->mode(), NullAudioBackend::Mode::paced);
+        std::vector<BackendDevice> table;
+        bool hasOutput = true;
+        std::unique_ptr<AudioBackend> chosen;
+        const std::string noise = capturedStderr([&] {
+            {
+                PortAudioBackend backend;
+                table = backend.deviceTable();
+                hasOutput = backend.hasOutputDevice();
+                EXPECT_TRUE(backend.refreshDevices());
+            }
+            chosen = AudioBackend::system();
+        });
+        EXPECT_EQ(noise, "") << "ALSA, its plugins and JACK must stay silent";
+        EXPECT_TRUE(table.empty());
+        EXPECT_FALSE(hasOutput);
+        auto* null = dynamic_cast<NullAudioBackend*>(chosen.get());
+        if (!server) {
+            // Nothing to play through: the program still plays, through the paced null backend.
+            ASSERT_NE(null, nullptr);
+            EXPECT_EQ(null->mode(), NullAudioBackend::Mode::paced);
+            continue;
+        }
+        // Playing says the server is not running; once it runs (here: a default that plays), the
+        // next try finds its device.
+        ASSERT_EQ(null, nullptr);
+        PlaybackVoice voice(AudioData::silence(10), false, {}, Uuid::random());
+        const AudioStreamRequest request;
+        EXPECT_THROW(chosen->openStream(request, voice), SoundServerGone);
+        setup.change("pcm.default { type null }\n");
+        EXPECT_NE(chosen->openStream(request, voice), nullptr);
+    }
 }
 
 TEST(PortAudioBackend, ScansThisMachineQuietly) {

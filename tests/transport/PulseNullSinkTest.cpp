@@ -36,6 +36,7 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using test::ScopedEnv;
+using test::pulsePlugin;
 
 
 std::optional<std::string> onPath(const std::string& program) {
@@ -46,21 +47,6 @@ std::optional<std::string> onPath(const std::string& program) {
         const fs::path candidate = fs::path(list.substr(from, to - from)) / program;
         if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
         from = to + 1;
-    }
-    return std::nullopt;
-}
-
-// ALSA's pulse PCM plugin: in ALSA's plugin folder, or in TESSORAL_TEST_ALSA_PLUGINS.
-std::optional<std::string> pulsePlugin() {
-    std::vector<std::string> folders;
-    if (const char* dir = std::getenv("TESSORAL_TEST_ALSA_PLUGINS")) folders.emplace_back(dir);
-    folders.emplace_back("/usr/lib/x86_64-linux-gnu/alsa-lib");
-    folders.emplace_back("/usr/lib/aarch64-linux-gnu/alsa-lib");
-    folders.emplace_back("/usr/lib64/alsa-lib");
-    folders.emplace_back("/usr/lib/alsa-lib");
-    for (const auto& folder : folders) {
-        const fs::path p = fs::path(folder) / "libasound_module_pcm_pulse.so";
-        if (fs::exists(p)) return p.string();
     }
     return std::nullopt;
 }

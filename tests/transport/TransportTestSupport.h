@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,20 @@
 #include "transport/NullAudioBackend.h"
 
 namespace tessoral::test {
+
+// ALSA's pulse PCM plugin: in ALSA's plugin folder, or in TESSORAL_TEST_ALSA_PLUGINS.
+inline std::optional<std::string> pulsePlugin() {
+    std::vector<std::string> folders;
+    if (const char* dir = std::getenv("TESSORAL_TEST_ALSA_PLUGINS")) folders.emplace_back(dir);
+    for (const char* dir : {"/usr/lib/x86_64-linux-gnu/alsa-lib", "/usr/lib/aarch64-linux-gnu/alsa-lib",
+                            "/usr/lib64/alsa-lib", "/usr/lib/alsa-lib"})
+        folders.emplace_back(dir);
+    for (const auto& folder : folders) {
+        const std::filesystem::path p = std::filesystem::path(folder) / "libasound_module_pcm_pulse.so";
+        if (std::filesystem::exists(p)) return p.string();
+    }
+    return std::nullopt;
+}
 
 // Sets an environment variable for the life of the scope, then puts back what was there.
 class ScopedEnv {
