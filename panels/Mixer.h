@@ -25,8 +25,8 @@ class TransportSignals;
 
 // The vertical gain fader of a mixer strip: a scale from +12 to −60 dB, a slider in hundredths of
 // a dB, the "%+.1f dB" readout and a "0 dB" button. The slider moves a private draft: `begin` runs
-// when a press starts, `commit(draft)` once when it ends (a burst of key steps is one gesture; the wheel
-// is left to the scroll view). After a commit the draft shows the stored value again, so a
+// when a press starts, `commit(draft)` once when it ends (a burst of key steps or wheel turns is one
+// gesture; the wheel steps only a fader that holds the focus). After a commit the draft shows the stored value again, so a
 // refused change springs back. Assistive technology reads and sets the value in dB, each change
 // one gesture.
 class MixerFader : public QWidget, public AssistedValue {

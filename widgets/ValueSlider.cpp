@@ -163,7 +163,18 @@ bool ValueSliderTrack::eventFilter(QObject* watched, QEvent* event) {
     return QSlider::eventFilter(watched, event);
 }
 
-void ValueSliderTrack::wheelEvent(QWheelEvent* event) { event->ignore(); }
+void ValueSliderTrack::wheelEvent(QWheelEvent* event) {
+    // Unfocused, the turn goes on to the view around (the wheel guard keeps it from a focus the
+    // slider was not given by a person); focused, it steps the slider in a burst, as held keys do.
+    if (!hasFocus() || isSliderDown()) {
+        event->ignore();
+        return;
+    }
+    const int before = value();
+    QSlider::wheelEvent(event);
+    if (value() != before) openBurst();
+    if (burst_) idle_.start();
+}
 
 void ValueSliderTrack::mousePressEvent(QMouseEvent* event) {
     endKeyBurst();
@@ -183,12 +194,15 @@ void ValueSliderTrack::keyPressEvent(QKeyEvent* event) {
     }
     const int before = value();
     QSlider::keyPressEvent(event);
-    if (value() != before && !isSliderDown() && !burst_) {
-        burst_ = true;
-        openBursts().append(this);
-        qApp->installEventFilter(this);
-        Q_EMIT keyBurstStarted();
-    }
+    if (value() != before && !isSliderDown()) openBurst();
+}
+
+void ValueSliderTrack::openBurst() {
+    if (burst_) return;
+    burst_ = true;
+    openBursts().append(this);
+    qApp->installEventFilter(this);
+    Q_EMIT keyBurstStarted();
 }
 
 void ValueSliderTrack::keyReleaseEvent(QKeyEvent* event) {

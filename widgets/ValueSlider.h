@@ -28,7 +28,8 @@ public:
     virtual void stepSpoken(int steps) = 0;
 };
 
-// The slider inside a ValueSlider: the wheel passes to the parent (a scroll view scrolls), a press
+// The slider inside a ValueSlider: the wheel passes to the parent (a scroll view scrolls) unless
+// the slider holds the focus, where its turns step it in a burst as the keys do, a press
 // on the track jumps there (a press on the thumb grabs it in place), and the keys that step it
 // (arrows, Page Up/Down, Home, End) move it in bursts that the owner treats as one gesture each.
 // A burst starts with the first step that moves the slider and ends when no step key is held for
@@ -73,6 +74,8 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
+    void openBurst();
+
     QSet<int> held_;  // step keys down
     bool burst_ = false;
     QTimer idle_;

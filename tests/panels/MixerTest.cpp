@@ -3,6 +3,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,17 @@ TEST_F(MixerTest, AFaderGestureIsOneUndoStepAndUndoMovesItBack) {
     QTest::keyClick(fader->slider(), Qt::Key_PageUp);  // a page is 1 dB
     ValueSliderTrack::endOpenBursts();
     EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, 0.8);
+    // Two turns of the wheel on the focused fader: one step, three tenths a turn, as shown.
+    mixer.show();
+    mixer.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&mixer));
+    fader->slider()->setFocus(Qt::TabFocusReason);
+    QWheelEvent turn(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                     Qt::NoScrollPhase, false);
+    for (int i = 0; i < 2; ++i) QApplication::sendEvent(fader->slider(), &turn);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return store.undoNames().size() == before + 3; }, 20000));
+    EXPECT_NEAR(store.session().lanes[0].gainDB, 1.4, 1e-9);
+    EXPECT_EQ(fader->readout()->text(), QStringLiteral("+1.4 dB"));
 }
 
 TEST_F(MixerTest, ZeroButtonCommitsAtOnceEvenAtZero) {
