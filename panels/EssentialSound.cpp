@@ -523,7 +523,8 @@ void EssentialSoundView::refresh() {
     }
     std::string gain = num::fixed(clip.gainDB, 1);
     if (gain.empty() || gain.front() != '-') gain.insert(gain.begin(), '+');
-    gain_->setText(qs(L("Громкость клипа {0} dB", gain)));
+    // The value keeps its unit on its line when the text wraps.
+    gain_->setText(qs(L("Громкость клипа {0} dB", gain)).replace(QStringLiteral(" dB"), QStringLiteral("\u00A0dB")));
 
     cards_[1]->setVisible(type == SoundType::dialogue);
     cards_[2]->setVisible(type == SoundType::dialogue);
