@@ -238,4 +238,9 @@ std::optional<std::uint32_t> StartingAudioBackend::defaultInputDevice() const {
     return backend ? backend->defaultInputDevice() : std::nullopt;
 }
 
+bool StartingAudioBackend::awaitsDevices() const {
+    const auto backend = made();
+    return backend && backend->awaitsDevices();
+}
+
 }  // namespace tessoral

@@ -172,10 +172,13 @@ public:
             if (d.inputChannels > 0) return d.id;
         return std::nullopt;
     }
+    // Whether it lists no device while an opening may still tell why (a sound server that is not
+    // running) or find devices the last scan missed (it has started since).
+    virtual bool awaitsDevices() const { return false; }
 
     // The program's backend: PortAudio over ALSA, PulseAudio/PipeWire (through ALSA) and
-    // JACK; on a machine where it finds no output device, the null backend paced by the
-    // monotonic clock, so playback runs silently with a moving playhead.
+    // JACK; on a machine where it finds no output device and no sound server is set up, the null
+    // backend paced by the monotonic clock, so playback runs silently with a moving playhead.
     static std::unique_ptr<AudioBackend> system();
 };
 
@@ -197,6 +200,7 @@ public:
     std::function<bool()> scanner() override;
     bool requestInputAccess() override;
     std::optional<std::uint32_t> defaultInputDevice() const override;
+    bool awaitsDevices() const override;
 
     struct State;
 

@@ -22,6 +22,14 @@ namespace tessoral {
 
 namespace {
 
+// Opens a stream that is destroyed at once, to learn whether it opens.
+void openAndClose(AudioBackend& backend, const AudioStreamRequest& request, std::chrono::steady_clock::time_point deadline) {
+    struct Ignore final : AudioCallback {
+        void process(const AudioBlock&) noexcept override {}
+    };
+    openStreamBy(backend, request, std::make_shared<Ignore>(), false, deadline);
+}
+
 // Seconds of input the ring between the device and the capture thread holds.
 constexpr double kCaptureRingSeconds = 2.0;
 // How often the capture thread looks for new input.
@@ -177,6 +185,19 @@ AudioRecorder::~AudioRecorder() { teardown(); }
 AudioRecorder::Device AudioRecorder::inputDevice(const std::string& uid) const {
     // Devices not yet known: the sound library still waits on the server.
     if (!backend_.started()) throw SoundServerSilent();
+    if (backend_.awaitsDevices()) {
+        // None listed: an opening of the default input tells of a sound server that is not
+        // running, or finds the devices of one started since. Bounded: the window waits for it.
+        AudioStreamRequest any;
+        any.outputChannels = 0;
+        any.inputChannels = 1;
+        try {
+            openAndClose(backend_, any, std::chrono::steady_clock::now() + kMainThreadOpenLimit);
+        } catch (const SoundServerFault&) {
+            throw;
+        } catch (const PlatformError&) {
+        }
+    }
     const auto table = backend_.deviceTable();
     auto find = [&](std::uint32_t id) -> const BackendDevice* {
         for (const BackendDevice& d : table)
@@ -212,12 +233,8 @@ AudioStreamRequest AudioRecorder::checkInput() const {
 }
 
 void AudioRecorder::probeInput(AudioBackend& backend, const AudioStreamRequest& request) {
-    struct Ignore final : AudioCallback {
-        void process(const AudioBlock&) noexcept override {}
-    };
     try {
-        // Destroyed at once.
-        openStreamBy(backend, request, std::make_shared<Ignore>(), false, std::chrono::steady_clock::now() + kStreamOpenLimit);
+        openAndClose(backend, request, std::chrono::steady_clock::now() + kStreamOpenLimit);
     } catch (const SoundServerFault&) {
         throw;
     } catch (const PlatformError&) {

@@ -359,6 +359,11 @@ bool PortAudioBackend::soundServerRefuses() {
     return anyServerRefuses(SND_PCM_STREAM_PLAYBACK);
 }
 
+bool PortAudioBackend::awaitsDevices() const {
+    std::lock_guard lock(library_->listMutex);
+    return library_->devices.empty();
+}
+
 std::optional<std::uint32_t> PortAudioBackend::defaultInputDevice() const {
     std::lock_guard lock(library_->listMutex);
     return library_->defaultInput;

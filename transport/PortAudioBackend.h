@@ -28,6 +28,8 @@ public:
     bool refreshDevices() override;
     std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& request, AudioCallback& callback) override;
     std::optional<std::uint32_t> defaultInputDevice() const override;
+    // With no device listed an opening scans again first, and tells of a server not running.
+    bool awaitsDevices() const override;
     // Hold the library's state, not the backend: an opening or a scan left waiting on a sound
     // server ends by itself after the backend is gone, and the library is then left open.
     Opener opener() override;

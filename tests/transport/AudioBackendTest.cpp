@@ -155,14 +155,18 @@ TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) 
             EXPECT_EQ(null->mode(), NullAudioBackend::Mode::paced);
             continue;
         }
-        // Playing says the server is not running; once it runs (here: a default that plays), the
-        // next try finds its device.
+        // Playing and recording say the server is not running; once it runs (here: a default that
+        // plays), the next try finds its device.
         ASSERT_EQ(null, nullptr);
         PlaybackVoice voice(AudioData::silence(10), false, {}, Uuid::random());
         const AudioStreamRequest request;
+        MemoryDefaults defaults;
+        AudioRecorder recorder(*chosen, defaults);
         EXPECT_THROW(chosen->openStream(request, voice), SoundServerGone);
+        EXPECT_THROW(recorder.checkInput(), SoundServerGone);
         setup.change("pcm.default { type null }\n");
         EXPECT_NE(chosen->openStream(request, voice), nullptr);
+        EXPECT_GT(recorder.checkInput().inputChannels, 0);
     }
 }
 
