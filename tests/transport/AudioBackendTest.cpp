@@ -118,12 +118,13 @@ private:
 TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) {
     const auto plugin = test::pulsePlugin();
     ASSERT_TRUE(plugin) << "ALSA's pulse plugin (libasound2-plugins) is not installed";
-    // Without devices: nothing set up for sound, or a sound server set up as the default that is
-    // not running (its socket absent).
-    for (const bool server : {false, true}) {
-        SCOPED_TRACE(server ? "a sound server that is not running" : "no sound at all");
-        PrivateAudioSetup setup(server ? "pcm_type.pulse { lib \"" + *plugin + "\" }\n"
-                                         "pcm.default { type pulse server \"unix:/tmp/tessoral-absent-server\" }\n"
+    // Without devices: nothing set up for sound, or a sound server that is not running (its
+    // socket absent) set up as the default, PipeWire's or PulseAudio's device.
+    for (const std::string device : {"", "default", "pipewire", "pulse"}) {
+        SCOPED_TRACE("a sound server that is not running as: " + device);
+        const bool server = !device.empty();
+        PrivateAudioSetup setup(server ? "pcm_type.pulse { lib \"" + *plugin + "\" }\npcm." + device +
+                                             " { type pulse server \"unix:/tmp/tessoral-absent-server\" }\n"
                                        : "");
         {
             // The premise: opened directly, the plugin does print.
@@ -158,14 +159,18 @@ TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) 
         // Playing and recording say the server is not running; once it runs (here: a default that
         // plays), the next try finds its device.
         ASSERT_EQ(null, nullptr);
+        StartingAudioBackend backend([&chosen] { return std::move(chosen); });  // as the program starts it
+        for (const auto until = std::chrono::steady_clock::now() + 10s; !backend.started() && std::chrono::steady_clock::now() < until;)
+            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(backend.started());
         PlaybackVoice voice(AudioData::silence(10), false, {}, Uuid::random());
         const AudioStreamRequest request;
         MemoryDefaults defaults;
-        AudioRecorder recorder(*chosen, defaults);
-        EXPECT_THROW(chosen->openStream(request, voice), SoundServerGone);
+        AudioRecorder recorder(backend, defaults);
+        EXPECT_THROW(backend.openStream(request, voice), SoundServerGone);
         EXPECT_THROW(recorder.checkInput(), SoundServerGone);
         setup.change("pcm.default { type null }\n");
-        EXPECT_NE(chosen->openStream(request, voice), nullptr);
+        EXPECT_NE(backend.openStream(request, voice), nullptr);
         EXPECT_GT(recorder.checkInput().inputChannels, 0);
     }
 }
