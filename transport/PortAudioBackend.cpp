@@ -86,10 +86,11 @@ bool serverRefuses(const char* name, snd_pcm_stream_t direction) {
 }
 
 // Whether a sound server that ALSA is set up for (as the default device, or PulseAudio's or
-// PipeWire's own device) refuses the connection: installed, but not running.
-bool anyServerRefuses(snd_pcm_stream_t direction) {
+// PipeWire's own device) refuses the connection: installed, but not running (which refuses
+// recording and playing alike).
+bool anyServerRefuses() {
     for (const char* name : {"default", "pipewire", "pulse"})
-        if (serverRefuses(name, direction)) return true;
+        if (serverRefuses(name, SND_PCM_STREAM_PLAYBACK)) return true;
     return false;
 }
 
@@ -145,7 +146,7 @@ public:
             p.device = pick(id, fallback);
             if (p.device == paNoDevice) {
                 // No device at all while the server that brings them is not running.
-                if (anyServerRefuses(output ? SND_PCM_STREAM_PLAYBACK : SND_PCM_STREAM_CAPTURE)) throw SoundServerGone();
+                if (anyServerRefuses()) throw SoundServerGone();
                 throwOpen(paInvalidDevice);
             }
             const PaDeviceInfo* info = Pa_GetDeviceInfo(p.device);
@@ -356,7 +357,7 @@ bool PortAudioBackend::hasOutputDevice() const {
 bool PortAudioBackend::soundServerRefuses() {
     silenceLibraryMessages();
     QuietStderr quiet;
-    return anyServerRefuses(SND_PCM_STREAM_PLAYBACK);
+    return anyServerRefuses();
 }
 
 bool PortAudioBackend::awaitsDevices() const {

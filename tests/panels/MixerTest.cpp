@@ -76,13 +76,14 @@ TEST_F(MixerTest, AFaderGestureIsOneUndoStepAndUndoMovesItBack) {
     QTest::keyClick(fader->slider(), Qt::Key_PageUp);  // a page is 1 dB
     ValueSliderTrack::endOpenBursts();
     EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, 0.8);
-    // Two turns of the wheel on the focused fader: one step, three tenths a turn, as shown.
+    // Two turns of the wheel once the fader has the focus: one step, three tenths a turn, as shown.
     mixer.show();
     mixer.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&mixer));
-    fader->slider()->setFocus(Qt::TabFocusReason);
     QWheelEvent turn(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(fader->slider(), &turn);  // passing over it: the view around scrolls
+    fader->slider()->setFocus(Qt::TabFocusReason);
     for (int i = 0; i < 2; ++i) QApplication::sendEvent(fader->slider(), &turn);
     ASSERT_TRUE(QTest::qWaitFor([&] { return store.undoNames().size() == before + 3; }, 20000));
     EXPECT_NEAR(store.session().lanes[0].gainDB, 1.4, 1e-9);
