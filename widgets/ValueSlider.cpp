@@ -164,15 +164,11 @@ bool ValueSliderTrack::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void ValueSliderTrack::wheelEvent(QWheelEvent* event) {
-    // Unfocused, the turn goes on to the view around (the wheel guard keeps it from a focus the
-    // slider was not given by a person); focused, it steps the slider in a burst, as held keys do.
-    if (!hasFocus() || isSliderDown()) {
-        event->ignore();
-        return;
-    }
+    // The application's wheel guard passes a turn on to the view around unless a person gave the
+    // slider the focus; here it steps the slider, a run of turns one burst as held keys are.
     const int before = value();
     QSlider::wheelEvent(event);
-    if (value() != before) openBurst();
+    if (value() != before && !isSliderDown()) openBurst();
     if (burst_) idle_.start();
 }
 

@@ -28,8 +28,8 @@ public:
     virtual void stepSpoken(int steps) = 0;
 };
 
-// The slider inside a ValueSlider: the wheel passes to the parent (a scroll view scrolls) unless
-// the slider holds the focus, where its turns step it in a burst as the keys do, a press
+// The slider inside a ValueSlider: the wheel steps it only once a person gave it the focus (the
+// application's wheel guard passes other turns on to the view around), in bursts as the keys do, a press
 // on the track jumps there (a press on the thumb grabs it in place), and the keys that step it
 // (arrows, Page Up/Down, Home, End) move it in bursts that the owner treats as one gesture each.
 // A burst starts with the first step that moves the slider and ends when no step key is held for

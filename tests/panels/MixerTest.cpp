@@ -88,6 +88,12 @@ TEST_F(MixerTest, AFaderGestureIsOneUndoStepAndUndoMovesItBack) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return store.undoNames().size() == before + 3; }, 20000));
     EXPECT_NEAR(store.session().lanes[0].gainDB, 1.4, 1e-9);
     EXPECT_EQ(fader->readout()->text(), QStringLiteral("+1.4 dB"));
+    // A turn while the thumb is held belongs to the drag: one step when it is let go.
+    fader->slider()->setSliderDown(true);
+    QApplication::sendEvent(fader->slider(), &turn);
+    fader->slider()->setSliderDown(false);
+    EXPECT_FALSE(fader->slider()->burstIdle().isActive());
+    EXPECT_EQ(store.undoNames().size(), before + 4);
 }
 
 TEST_F(MixerTest, ZeroButtonCommitsAtOnceEvenAtZero) {
