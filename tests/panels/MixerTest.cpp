@@ -77,8 +77,7 @@ TEST_F(MixerTest, AFaderGestureIsOneUndoStepAndUndoMovesItBack) {
     ValueSliderTrack::endOpenBursts();
     EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, 0.8);
     // Two turns of the wheel once the fader has the focus: one step, three tenths a turn, as shown.
-    mixer.show();
-    mixer.activateWindow();
+    mixer.show(), mixer.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&mixer));
     QWheelEvent turn(QPointF(5, 5), QPointF(5, 5), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
                      Qt::NoScrollPhase, false);

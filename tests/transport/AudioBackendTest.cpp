@@ -121,7 +121,7 @@ TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) 
     // Without devices: nothing set up for sound, or a sound server that is not running (its
     // socket absent) set up as the default, PipeWire's or PulseAudio's device.
     for (const std::string device : {"", "default", "pipewire", "pulse"}) {
-        SCOPED_TRACE("a sound server that is not running as: " + device);
+        SCOPED_TRACE("the server not running as: " + device);
         const bool server = !device.empty();
         PrivateAudioSetup setup(server ? "pcm_type.pulse { lib \"" + *plugin + "\" }\npcm." + device +
                                              " { type pulse server \"unix:/tmp/tessoral-absent-server\" }\n"
@@ -160,17 +160,14 @@ TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) 
         // plays), the next try finds its device.
         ASSERT_EQ(null, nullptr);
         StartingAudioBackend backend([&chosen] { return std::move(chosen); });  // as the program starts it
-        for (const auto until = std::chrono::steady_clock::now() + 10s; !backend.started() && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(1ms);
-        ASSERT_TRUE(backend.started());
-        PlaybackVoice voice(AudioData::silence(10), false, {}, Uuid::random());
-        const AudioStreamRequest request;
+        auto voice = std::make_shared<PlaybackVoice>(AudioData::silence(10), false, std::vector<ClickPlacement>{}, Uuid::random());
+        const auto open = [&] { return openStreamBy(backend, {}, voice, false, std::chrono::steady_clock::now() + 10s); };
         MemoryDefaults defaults;
         AudioRecorder recorder(backend, defaults);
-        EXPECT_THROW(backend.openStream(request, voice), SoundServerGone);
+        EXPECT_THROW(open(), SoundServerGone);
         EXPECT_THROW(recorder.checkInput(), SoundServerGone);
         setup.change("pcm.default { type null }\n");
-        EXPECT_NE(backend.openStream(request, voice), nullptr);
+        EXPECT_NE(open(), nullptr);
         EXPECT_GT(recorder.checkInput().inputChannels, 0);
     }
 }
