@@ -402,7 +402,8 @@ std::atomic<bool> holdFirst{false};
 // encodes the stretches it started with (so a file that lands at once is one encoding, however
 // many cores there are), and goes on past those stretches only once every earlier try is known to
 // pass the aim, or where it is the step likely to land: work is started ahead only where it is
-// likely to be the file. Every try runs at the program's own priority (any of them may become the
+// likely to be the file. Beside a try that may still land, one more at most runs, however many
+// cores there are: a landing makes whatever the others encoded needless. Every try runs at the program's own priority (any of them may become the
 // file), and the jobs of a later try get cores after the earlier tries' and give theirs up where
 // an earlier one waits. Those not needed are dropped.
 class CeilingSearch {
@@ -479,6 +480,8 @@ private:
     // own overshoot to the aim the last one goes.
     static constexpr double kStep = 0.25;
     static constexpr double kBelow = 1.5;
+    // How many tries that may still be the file run at once.
+    static constexpr int kOpenTries = 2;
 
     struct Try {
         double gainDB;
@@ -545,11 +548,16 @@ private:
         // One at a time, once every other one running waits for cores: their jobs get cores in
         // the order of the tries.
         int running = 0;
+        int open = 0;  // of those, the tries that may still be the file
         for (const auto& pass : started_) {
             if (pass->done || pass->cancelled) continue;
             if (!pass->asked) return;
             ++running;
+            open += !pass->probe && !knownOver(pass.get());
         }
+        // Beside a try that may still land, one more at most: more cores than that would only
+        // encode ahead what a landing makes needless.
+        if (open >= kOpenTries) return;
         if (const std::optional<int> likely = likelyFile(); likely && !tries_[*likely] && running < cores_.count()) {
             // No earlier try under way may still be the file.
             bool before = true;
