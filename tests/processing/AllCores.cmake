@@ -2,7 +2,10 @@
 # every core the machine has: one at a time, so that none is slowed by the others. (Under the
 # sanitizers some of them are not built; naming them there is harmless.)
 set_tests_properties(
-    ExportPipeline.AnAacFileAndItsFiguresAreTheSameOnAnyNumberOfCores
+    ExportPipeline/AnAacFile.AndItsFiguresAreTheSameOnAnyNumberOfCores/1_threads
+    ExportPipeline/AnAacFile.AndItsFiguresAreTheSameOnAnyNumberOfCores/2_threads_held
+    ExportPipeline/AnAacFile.AndItsFiguresAreTheSameOnAnyNumberOfCores/4_threads_held
+    ExportPipeline/AnAacFile.AndItsFiguresAreTheSameOnAnyNumberOfCores/8_threads_held
     ExportPipeline.LoudnessTargetsKeepTheTruePeakUnderTheCeiling
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/hits_aac128_48000_podcast_joined
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/clipped_aac256_48000_streaming_joined

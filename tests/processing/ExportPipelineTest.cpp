@@ -699,33 +699,6 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     EXPECT_TRUE(test::readFile(folder / "half.m4a") == test::readFile(folder / "down.m4a"));
     fs::remove(folder / "half.m4a");
     fs::remove(folder / "down.m4a");
-    // Two stretches, the overshoot a clipped burst late in the second: each try given up after
-    // the first encodes that stretch (and its lead-in) alone; of the tries after the first, only
-    // the file and the step likely to land (started ahead) go on past it, on one core or eight.
-    // On one core the walk from the top starts only after the steps from that one (which the
-    // first try's overshoot there tells) down to the file.
-#if !defined(__SANITIZE_ADDRESS__)  // far too slow there
-    const std::size_t n = 100 * 48000;
-    std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
-    for (std::size_t i = 88 * 48000; i < 89 * 48000; ++i)
-        bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -1.0f, 1.0f);
-    for (const int threads : {1, 8}) {
-        AacStretches::setThreads(threads);
-        const auto late = ExportPipeline::writeWithinCeiling(AudioData::mono(bed), 48000, folder / "late.m4a", ExportFormat::aac128, -1.0);
-        AacStretches::setThreads(0);
-        const auto tries = ExportPipeline::lastTriesForTesting();
-        int given = 0, wide = 0;
-        for (std::size_t i = 1; i < tries.size(); ++i) {
-            given += tries[i].over && tries[i].frames < std::int64_t(n * 65 / 100);
-            wide += !tries[i].file && tries[i].frames >= std::int64_t(n * 65 / 100);
-            if (tries[i].file) EXPECT_EQ(late.passes, int(i + 1));
-            if (tries[i].file && threads == 1) EXPECT_LT(tries[i].started, tries[1].started);
-        }
-        EXPECT_GE(given, 2) << threads;
-        EXPECT_LE(wide, 1) << threads;
-    }
-    fs::remove(folder / "late.m4a");
-#endif
     // Under the ceiling at the first pass: one encoding, and the file is that one.
     const AudioData quiet = Loudness::scaled(mix, 0.1f);
     const auto easy = ExportPipeline::writeWithinCeiling(quiet, 48000, folder / "easy.m4a", ExportFormat::aac128, -1.0);
@@ -742,21 +715,57 @@ TEST(ExportPipeline, AnOvershootIsLoweredAgainWithinBoundedPassesAndTheFileIsWha
     EXPECT_EQ(test::folderEntries(folder.path()).size(), 3u);
 }
 
-TEST(ExportPipeline, AnAacFileAndItsFiguresAreTheSameOnAnyNumberOfCores) {
-    // Two stretches of dense hits, far over the ceiling as they are: the gains under it run
-    // several at once or one by one.
+#if !defined(__SANITIZE_ADDRESS__)  // far too slow there
+class ALateOvershoot : public ::testing::TestWithParam<int> {};
+
+TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
     test::TempFolder folder;
-    // With the first encoding held back until those beside it have ended, as on a busy machine,
-    // the file is still decided on the tries in order.
+    const int threads = GetParam();
+    // Two stretches, the overshoot a clipped burst late in the second: each try given up after
+    // the first encodes that stretch (and its lead-in) alone; of the tries after the first, only
+    // the file and the step likely to land (started ahead) go on past it, on one core or eight.
+    // On one core the walk from the top starts only after the steps from that one (which the
+    // first try's overshoot there tells) down to the file.
+    const std::size_t n = 100 * 48000;
+    std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+    for (std::size_t i = 88 * 48000; i < 89 * 48000; ++i)
+        bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -1.0f, 1.0f);
+    AacStretches::setThreads(threads);
+    const auto late = ExportPipeline::writeWithinCeiling(AudioData::mono(bed), 48000, folder / "late.m4a", ExportFormat::aac128, -1.0);
+    AacStretches::setThreads(0);
+    const auto tries = ExportPipeline::lastTriesForTesting();
+    int given = 0, wide = 0;
+    for (std::size_t i = 1; i < tries.size(); ++i) {
+        given += tries[i].over && tries[i].frames < std::int64_t(n * 65 / 100);
+        wide += !tries[i].file && tries[i].frames >= std::int64_t(n * 65 / 100);
+        if (tries[i].file) EXPECT_EQ(late.passes, int(i + 1));
+        if (tries[i].file && threads == 1) EXPECT_LT(tries[i].started, tries[1].started);
+    }
+    EXPECT_GE(given, 2);
+    EXPECT_LE(wide, 1);
+    fs::remove(folder / "late.m4a");
+    EXPECT_TRUE(test::folderEntries(folder.path()).empty());
+}
+INSTANTIATE_TEST_SUITE_P(ExportPipeline, ALateOvershoot, ::testing::Values(1, 8));  // threads
+#endif
+
+// Two stretches of dense hits, far over the ceiling as they are: the gains under it run several
+// at once or one by one. With the first encoding held back until those beside it have ended, as on
+// a busy machine, the file is still decided on the tries in order. Each way of running is a test
+// of its own, checked against the export on eight threads, nothing held.
+struct CoresCase {
+    int threads;
+    bool held;
+};
+void PrintTo(const CoresCase& c, std::ostream* out) { *out << c.threads << (c.held ? "_threads_held" : "_threads"); }
+class AnAacFile : public ::testing::TestWithParam<CoresCase> {};
+
+TEST_P(AnAacFile, AndItsFiguresAreTheSameOnAnyNumberOfCores) {
+    test::TempFolder folder;
     const AudioData hits = denseHits(100.0, 40);
     std::vector<std::vector<std::uint8_t>> files;
     std::vector<ExportResult> results;
-#if defined(__SANITIZE_ADDRESS__)
-    const auto runs = {std::pair{2, true}, {8, true}};  // slow there: the tries beside each other only
-#else
-    const auto runs = {std::pair{1, false}, {2, true}, {4, true}, {8, true}, {8, false}};
-#endif
-    for (const auto& [threads, held] : runs) {
+    for (const auto& [threads, held] : {CoresCase{8, false}, GetParam()}) {
         AacStretches::setThreads(threads);
         ExportPipeline::holdFirstEncodingForTesting(held);
         results.push_back(ExportPipeline::exportMix(hits, folder / "hits.m4a", options(ExportFormat::aac128, ExportSampleRate::hz48000, LoudnessTarget::streaming)));
@@ -775,7 +784,17 @@ TEST(ExportPipeline, AnAacFileAndItsFiguresAreTheSameOnAnyNumberOfCores) {
     // Tries ran beside each other, and every one of them (any may become the file) at the
     // program's own priority.
     EXPECT_EQ(ExportPipeline::highestEncodingNiceForTesting(), getpriority(PRIO_PROCESS, 0));
-    // Unless set, as many threads as the CPUs this thread may run on (taskset narrows them).
+}
+#if defined(__SANITIZE_ADDRESS__)
+// Slow there: the tries beside each other only.
+INSTANTIATE_TEST_SUITE_P(ExportPipeline, AnAacFile, ::testing::Values(CoresCase{2, true}, CoresCase{8, true}));
+#else
+INSTANTIATE_TEST_SUITE_P(ExportPipeline, AnAacFile,
+                         ::testing::Values(CoresCase{1, false}, CoresCase{2, true}, CoresCase{4, true}, CoresCase{8, true}));
+#endif
+
+// Unless set, as many encoding threads as the CPUs this thread may run on (taskset narrows them).
+TEST(ExportPipeline, EncodingThreadsAreTheCpusThisThreadMayRunOn) {
     cpu_set_t all, one;
     ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
     CPU_ZERO(&one);
