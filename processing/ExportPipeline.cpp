@@ -368,6 +368,35 @@ thread_local bool Cores::held_ = false;
 
 std::atomic<bool> holdFirst{false};
 
+}  // namespace
+
+// An encoder overshoots most where the signal is hottest, and most often at its peak.
+std::vector<int> stretchesHottestFirst(const AudioData& audio, int rate) {
+    const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
+    const std::size_t n = bounds.size() - 1;
+    std::vector<float> peaks(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto from = static_cast<std::size_t>(bounds[i]), length = static_cast<std::size_t>(bounds[i + 1] - bounds[i]);
+        peaks[i] = std::max(vec::maxMagnitude(audio.left.data() + from, length), vec::maxMagnitude(audio.right.data() + from, length));
+    }
+    const float near = *std::max_element(peaks.begin(), peaks.end()) * static_cast<float>(std::pow(10.0, -1.0 / 20.0));
+    std::vector<std::pair<long, std::int64_t>> keys(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        std::int64_t count = 0;
+        for (auto f = bounds[i]; f < bounds[i + 1]; ++f) {
+            const auto k = static_cast<std::size_t>(f);
+            count += std::fabs(audio.left.data()[k]) >= near || std::fabs(audio.right.data()[k]) >= near;
+        }
+        keys[i] = {std::lround(10.0 * Loudness::decibels(std::max(peaks[i], 1e-9f))), count};
+    }
+    std::vector<int> order(n);
+    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<int>(i);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] > keys[b]; });
+    return order;
+}
+
+namespace {
+
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
 // decoding it gives; the file is the loudest that lands at or under the aim.
 //
@@ -413,7 +442,7 @@ class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
         : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()),
-          hottest_(hottestStretches(audio, rate)) {}
+          hottest_(stretchesHottestFirst(audio, rate)) {}
 
     ~CeilingSearch() { stopAll(); }
 
@@ -594,33 +623,6 @@ private:
         }
     }
 
-    // The stretches (AacStretches::bounds) from the hottest down: by their sample peak (to a tenth
-    // of a dB), then by how many samples come within a dB of the signal's peak. An encoder
-    // overshoots most where the signal is hottest and most often at its peak.
-    static std::vector<int> hottestStretches(const AudioData& audio, int rate) {
-        const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
-        const std::size_t n = bounds.size() - 1;
-        std::vector<float> peaks(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const auto from = static_cast<std::size_t>(bounds[i]), length = static_cast<std::size_t>(bounds[i + 1] - bounds[i]);
-            peaks[i] = std::max(vec::maxMagnitude(audio.left.data() + from, length), vec::maxMagnitude(audio.right.data() + from, length));
-        }
-        const float near = *std::max_element(peaks.begin(), peaks.end()) * static_cast<float>(std::pow(10.0, -1.0 / 20.0));
-        std::vector<std::pair<long, std::int64_t>> keys(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            std::int64_t count = 0;
-            for (auto f = bounds[i]; f < bounds[i + 1]; ++f) {
-                const auto k = static_cast<std::size_t>(f);
-                count += std::fabs(audio.left.data()[k]) >= near || std::fabs(audio.right.data()[k]) >= near;
-            }
-            keys[i] = {std::lround(10.0 * Loudness::decibels(std::max(peaks[i], 1e-9f))), count};
-        }
-        std::vector<int> order(n);
-        for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<int>(i);
-        std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] > keys[b]; });
-        return order;
-    }
-
     Pass* launch(const Try& wanted, int urgency, bool probe = false) {
         auto pass = std::make_unique<Pass>();
         pass->gainDB = wanted.gainDB;
@@ -641,12 +643,14 @@ private:
     // Known to pass the aim (while it runs: where it is given up at that).
     static bool knownOver(const Pass* pass) { return pass && (pass->done ? pass->over : pass->passed && !pass->whole); }
 
-    // The step likely to land first, once the first try's overshoot is known: the first at or
-    // under the gain that brings it to the aim not known to pass the aim. None before, and none
-    // that would be the last try (that one waits for the signal's own overshoot).
+    // The step likely to land first, once the first try's overshoot is known: from the step just
+    // above the gain that brings it to the aim (the overshoot often grows less than the gain
+    // near full scale, and where it does not, that step goes over in the stretch it starts
+    // with) down, the first not known to pass the aim. None before, and none that would be the
+    // last try (that one waits for the signal's own overshoot).
     std::optional<int> likelyFile() const {
         if (!firstOver_ || maxPasses_ < 3 || tries_.size() < static_cast<std::size_t>(maxPasses_)) return std::nullopt;
-        int i = std::clamp(static_cast<int>(std::ceil(*firstOver_ / kStep - 1e-6)), 1, maxPasses_ - 2);
+        int i = std::clamp(static_cast<int>(std::ceil(*firstOver_ / kStep - 1e-6)) - 1, 1, maxPasses_ - 2);
         while (i < maxPasses_ - 1 && knownOver(tries_[i])) ++i;
         if (i >= maxPasses_ - 1) return std::nullopt;
         return i;

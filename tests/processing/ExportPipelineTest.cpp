@@ -813,7 +813,7 @@ TEST(ExportPipeline, EncodingThreadsAreTheCpusThisThreadMayRunOn) {
 // on, the likeliest to pass first.
 TEST(AacStretches, TheOtherStretchesGoInWavesWhenTold) {
     const int rate = 16000;
-    const std::vector<float> silence(rate * 240, 0.0f);  // silence: the encoders' work is not what is looked at
+    const std::vector<float> silence(rate * 360, 0.0f);  // silence: the encoders' work is not what is looked at
     std::vector<std::int64_t> reads;  // where each run of reads starts, jobs run one by one
     std::int64_t next = -1;
     const auto source = [&](std::int64_t from, std::size_t count, float* l, float* r) {
@@ -829,14 +829,21 @@ TEST(AacStretches, TheOtherStretchesGoInWavesWhenTold) {
                                   batches.push_back(jobs);
                                   for (std::size_t i = 0; i < jobs; ++i) job(i);
                               }});
-    ASSERT_EQ(waves.stretches(), 4);
-    EXPECT_EQ(std::vector<std::size_t>(batches.begin(), batches.begin() + 3), (std::vector<std::size_t>{1, 2, 1}));
+    ASSERT_EQ(waves.stretches(), 6);
+    EXPECT_EQ(std::vector<std::size_t>(batches.begin(), batches.begin() + 3), (std::vector<std::size_t>{1, 2, 3}));
     // Each encoder reads from about 30 s before its stretch (at this rate) on.
     const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, std::int64_t(silence.size()));
     std::vector<int> order;
-    for (std::size_t k = 0; k < 4; ++k)
+    for (std::size_t k = 0; k < 6; ++k)
         order.push_back(int(std::upper_bound(bounds.begin(), bounds.end(), reads[k] + 40 * rate) - bounds.begin()) - 1);
-    EXPECT_EQ(order, (std::vector<int>{1, 3, 2, 0}));
+    EXPECT_EQ(order, (std::vector<int>{1, 3, 2, 0, 4, 5}));
+    // The order the search gives them: by the peak on either channel, then by the frames near it.
+    std::vector<float> left(std::size_t(rate) * 300, 0.0f), right(left.size(), 0.0f);  // five stretches
+    const auto at = [&](int stretch) { return std::size_t(stretch * 60 + 30) * rate; };
+    right[at(3)] = 0.9f;
+    std::fill_n(left.begin() + std::ptrdiff_t(at(1)), 50, -0.9f);
+    left[at(4)] = 0.5f;
+    EXPECT_EQ(ExportPipeline::stretchesHottestFirst(AudioData(left, right), rate), (std::vector<int>{1, 3, 4, 0, 2}));
 }
 
 // Lengths that end inside a codec frame, stereo and mono, both rates and bit rates; dense hits
