@@ -341,9 +341,26 @@ void FfmpegFlac44kExportPeer(benchmark::State& state) {
     ffmpegPeer(state, "-af aresample=44100:resampler=soxr:precision=28 -c:a flac -sample_fmt s32", "peer44.flac");
 }
 
+// The second of the signal (to the nearest tenth) where its reconstructed peak lies.
+double peakSecond(const AudioData& audio) {
+    constexpr std::size_t kBlock = 4800, kContext = reconstruction_peak::kBefore + reconstruction_peak::kAfter;
+    const std::size_t n = audio.left.size();
+    float best = -1.0f;
+    std::size_t at = 0;
+    for (std::size_t from = 0; from < n; from += kBlock) {
+        const std::size_t lo = from - std::min(from, kContext), hi = std::min(n, from + kBlock + kContext);
+        const float peak = std::max(reconstruction_peak::peakLinear(audio.left.span().subspan(lo, hi - lo)),
+                                    reconstruction_peak::peakLinear(audio.right.span().subspan(lo, hi - lo)));
+        if (peak > best) best = peak, at = from;
+    }
+    return static_cast<double>(at) / 48000.0;
+}
+
 // The ducked speech's tries, as the export makes them (joined from stretches) and as one encoder
 // makes them whole: the peak each is held to the aim by (dB), for the gains from 0 down to
-// −4 dB (the counters j<gain> and w<gain>, the gain in hundredths of a dB).
+// −4 dB (the counters j<gain> and w<gain>, the gain in hundredths of a dB), the second where
+// each lies (ja<gain>, wa<gain>) and how far the joined one lies from the nearest join (jd<gain>,
+// seconds, negative before it).
 void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
     ExportMaterial& m = material();
     if (!m.ready) {
@@ -374,11 +391,23 @@ void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
                 }
             };
             const AacStretches joined(ExportFormat::aac128, 48000, scaled.frames(), source);
+            std::vector<float> joinedLeft, joinedRight;
+            joined.decode([&](const float* l, const float* r, std::size_t n) {
+                joinedLeft.insert(joinedLeft.end(), l, l + n);
+                joinedRight.insert(joinedRight.end(), r, r + n);
+            });
+            const double joinedAt = peakSecond(AudioData(std::move(joinedLeft), std::move(joinedRight)));
+            double fromJoin = HUGE_VAL;
+            for (const std::int64_t at : joined.joins())
+                if (const double d = joinedAt - static_cast<double>(at) / 48000.0; std::fabs(d) < std::fabs(fromJoin)) fromJoin = d;
             ExportPipeline::write(scaled, 48000, m.dir / "ducked-whole.m4a", ExportFormat::aac128);
-            const float whole = reconstruction_peak::peakLinear(decoded((m.dir / "ducked-whole.m4a").string()));
+            const AudioData whole = decoded((m.dir / "ducked-whole.m4a").string());
             const std::string tag = std::to_string(static_cast<int>(-100.0 * gain));
             state.counters["j" + tag] = Loudness::decibels(joined.peaks().truePeak);
-            state.counters["w" + tag] = Loudness::decibels(whole);
+            state.counters["w" + tag] = Loudness::decibels(reconstruction_peak::peakLinear(whole));
+            state.counters["ja" + tag] = joinedAt;
+            state.counters["jd" + tag] = fromJoin;
+            state.counters["wa" + tag] = peakSecond(whole);
         }
     }
 }
