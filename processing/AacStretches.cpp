@@ -192,8 +192,7 @@ struct AacStretches::Impl {
     bool giveUp = false;
     std::function<void(int)> passed;
     std::vector<int> firstStretches;
-    std::function<bool()> widened;
-    std::vector<int> rank;
+    std::function<void()> widened;
     bool finishPassed = false;
     std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
     std::atomic<bool> passedOnce{false};
@@ -400,12 +399,15 @@ struct AacStretches::Impl {
     // Lays the signal out in stretches, encodes them side by side and joins them; false when a
     // join could not be placed.
     bool encodeInStretches(const Source& source) {
-        const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, frames);
+        // Stretches of about kStretchSeconds, whole frames each, the last one taking the rest.
+        const std::int64_t count = AacStretches::count(rate, frames);
+        const std::int64_t length = (frames / count) / kFrame * kFrame;
         stretches.clear();
-        stretches.resize(bounds.size() - 1);
-        for (std::size_t i = 0; i < stretches.size(); ++i) {
-            stretches[i].begin = bounds[i];
-            stretches[i].end = bounds[i + 1];
+        stretches.resize(static_cast<std::size_t>(count));
+        for (std::int64_t i = 0; i < count; ++i) {
+            Stretch& stretch = stretches[static_cast<std::size_t>(i)];
+            stretch.begin = i * length;
+            stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
         // The stretches asked for first: the first alone, then the rest side by side; where the
         // watch passes there, the others never start.
@@ -416,13 +418,9 @@ struct AacStretches::Impl {
                 std::find(order.begin(), order.end(), static_cast<std::size_t>(asked)) == order.end())
                 order.push_back(static_cast<std::size_t>(asked));
         const std::size_t leads = order.size();
-        auto add = [&](std::size_t i) {
-            if (i < n && std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
-        };
-        if (giveUp)
-            for (const int ranked : rank)
-                if (ranked >= 0) add(static_cast<std::size_t>(ranked));
-        for (std::size_t i = 0; i < n; ++i) add(i);
+        for (std::size_t i = 0; i < n; ++i)
+            if (std::find(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(leads), i) == order.begin() + static_cast<std::ptrdiff_t>(leads))
+                order.push_back(i);
         auto encodeFrom = [&](std::size_t from, std::size_t count) {
             if (count > 0 && !stopped())
                 run(count, [&](std::size_t j) {
@@ -430,15 +428,12 @@ struct AacStretches::Impl {
                     encode(stretches[i], i + 1 == n, source);
                 });
         };
-        bool allAtOnce = true;
         if (leads > 0) {
             encodeFrom(0, 1);
             encodeFrom(1, leads - 1);
-            if (!stopped() && widened) allAtOnce = widened();
+            if (!stopped() && widened) widened();
         }
-        // The others: all at once, or in waves of twice as many each.
-        for (std::size_t from = leads, wave = allAtOnce ? n : 2; from < n; from += wave, wave *= 2)
-            encodeFrom(from, std::min(wave, n - from));
+        encodeFrom(leads, n - leads);
         if (stopped()) {
             for (Stretch& stretch : stretches) stretch.encoder.reset();
             return true;
@@ -521,7 +516,6 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
     s.firstStretches = std::move(options.first);
     s.finishPassed = options.finishPassed;
     s.widened = std::move(options.widened);
-    s.rank = std::move(options.rank);
     s.runner = std::move(options.runner);
     s.pause = std::move(options.pause);
     s.cancelled = options.cancelled;
@@ -550,17 +544,6 @@ AacStretches::~AacStretches() = default;
 int AacStretches::count(int sampleRate, std::int64_t frames) {
     const double stretches = static_cast<double>(std::max<std::int64_t>(frames, 0)) / (kStretchSeconds * std::max(sampleRate, 1));
     return static_cast<int>(std::clamp<double>(std::round(stretches), 1.0, 1e6));
-}
-
-std::vector<std::int64_t> AacStretches::bounds(int sampleRate, std::int64_t frames) {
-    // Stretches of about kStretchSeconds, whole frames each, the last one taking the rest.
-    frames = std::max<std::int64_t>(frames, 0);
-    const std::int64_t n = count(sampleRate, frames);
-    const std::int64_t length = (frames / n) / kFrame * kFrame;
-    std::vector<std::int64_t> out;
-    for (std::int64_t i = 0; i < n; ++i) out.push_back(i * length);
-    out.push_back(frames);
-    return out;
 }
 
 bool AacStretches::gaveUp() const { return impl_->stopped(); }

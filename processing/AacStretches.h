@@ -51,15 +51,10 @@ public:
         // With `giveUp`, stretches (indices as `passed` tells them) encoded before the others,
         // where the watch is likely to pass soonest: the first of them alone, then the rest side
         // by side. Once they all stay under the watch, `widened` is called before the others
-        // start; it may hold the encoding there (until `cancelled`, say), and tells whether the
-        // others go all at once or in waves: two side by side, then four, then eight and so on,
-        // so that an encoding that passes the watch there has encoded little of the others,
-        // however many threads run. `rank` orders the others, the likeliest to pass first (the
-        // rest follow in the signal's order). Which stretches go first changes what the encoding
-        // costs, never what it gives.
+        // start; it may hold the encoding there (until `cancelled`, say). Which stretches go
+        // first changes what the encoding costs, never what it gives.
         std::vector<int> first;
-        std::function<bool()> widened;
-        std::vector<int> rank;
+        std::function<void()> widened;
         // With `giveUp`, the stretch that passes first is encoded on to its end (the others
         // stop), so that peaks() gives the peak of its own stream there: a lower bound of how far
         // the signal overshoots.
@@ -98,8 +93,6 @@ public:
     int stretches() const;
     // How many stretches a signal of `frames` frames at `sampleRate` is encoded in.
     static int count(int sampleRate, std::int64_t frames);
-    // Where each of those stretches starts, in frames of the signal, and the signal's end last.
-    static std::vector<std::int64_t> bounds(int sampleRate, std::int64_t frames);
     // Where, in frames of the signal, each stretch after the first takes over.
     std::vector<std::int64_t> joins() const;
 

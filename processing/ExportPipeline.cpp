@@ -368,35 +368,6 @@ thread_local bool Cores::held_ = false;
 
 std::atomic<bool> holdFirst{false};
 
-}  // namespace
-
-// An encoder overshoots most where the signal is hottest, and most often at its peak.
-std::vector<int> stretchesHottestFirst(const AudioData& audio, int rate) {
-    const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
-    const std::size_t n = bounds.size() - 1;
-    std::vector<float> peaks(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto from = static_cast<std::size_t>(bounds[i]), length = static_cast<std::size_t>(bounds[i + 1] - bounds[i]);
-        peaks[i] = std::max(vec::maxMagnitude(audio.left.data() + from, length), vec::maxMagnitude(audio.right.data() + from, length));
-    }
-    const float near = *std::max_element(peaks.begin(), peaks.end()) * static_cast<float>(std::pow(10.0, -1.0 / 20.0));
-    std::vector<std::pair<long, std::int64_t>> keys(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        std::int64_t count = 0;
-        for (auto f = bounds[i]; f < bounds[i + 1]; ++f) {
-            const auto k = static_cast<std::size_t>(f);
-            count += std::fabs(audio.left.data()[k]) >= near || std::fabs(audio.right.data()[k]) >= near;
-        }
-        keys[i] = {std::lround(10.0 * Loudness::decibels(std::max(peaks[i], 1e-9f))), count};
-    }
-    std::vector<int> order(n);
-    for (std::size_t i = 0; i < n; ++i) order[i] = static_cast<int>(i);
-    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return keys[a] > keys[b]; });
-    return order;
-}
-
-namespace {
-
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
 // decoding it gives; the file is the loudest that lands at or under the aim.
 //
@@ -411,14 +382,11 @@ namespace {
 // makes a step that goes over cheap on material that overshoots throughout; where the first was
 // given up, the signal is encoded whole once more, for its overshoot, once the last try is due.
 //
-// A try that goes over costs about the stretch where it does: each try encodes first the
-// stretches where earlier tries went over, the most recent first and alone (where the peak that
-// passed the aim is most likely to pass it again), or, before any did, the hottest stretch of the
-// signal alone; only once they all stay under the aim the others, the hottest first. The steps
-// above the one likely to land (below) encode those others in waves of two, then four and so on,
-// on any number of cores, so that one going over there has encoded little of the rest; the first
-// try, the step likely to land and those after it encode them all at once. An encoding that goes
-// over anywhere goes over whatever its stretches' order, so that order changes only the cost.
+// A try that goes over costs about the stretch where it does: each try after the first encodes
+// first the stretches where earlier tries went over, the most recent first and alone (where the
+// peak that passed the aim is most likely to pass it again), and only once they all stay under the
+// aim the others; an encoding that goes over anywhere goes over whatever its stretches' order, so
+// that order changes only the cost.
 //
 // The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
 // lower bound of the signal's overshoot, from which the step likely to land first follows (the
@@ -441,8 +409,7 @@ namespace {
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
-        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()),
-          hottest_(stretchesHottestFirst(audio, rate)) {}
+        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()) {}
 
     ~CeilingSearch() { stopAll(); }
 
@@ -630,27 +597,22 @@ private:
         pass->urgency = urgency;
         pass->probe = probe;
         Pass& p = *pass;
-        // Where no try has gone over yet, the hottest stretch leads.
-        std::vector<int> first = overAt_;
-        if (first.empty() && hottest_.size() > 1) first.push_back(hottest_.front());
-        const bool leads = !wanted.whole && !first.empty();
+        const bool leads = !wanted.whole && !overAt_.empty();
         p.leading = leads;
         started_.push_back(std::move(pass));
-        p.thread = std::thread([this, &p, first = leads ? std::move(first) : std::vector<int>{}] { encode(p, first); });
+        p.thread = std::thread([this, &p, first = leads ? overAt_ : std::vector<int>{}] { encode(p, first); });
         return &p;
     }
 
     // Known to pass the aim (while it runs: where it is given up at that).
     static bool knownOver(const Pass* pass) { return pass && (pass->done ? pass->over : pass->passed && !pass->whole); }
 
-    // The step likely to land first, once the first try's overshoot is known: from the step just
-    // above the gain that brings it to the aim (the overshoot often grows less than the gain
-    // near full scale, and where it does not, that step goes over in the stretch it starts
-    // with) down, the first not known to pass the aim. None before, and none that would be the
-    // last try (that one waits for the signal's own overshoot).
+    // The step likely to land first, once the first try's overshoot is known: the first at or
+    // under the gain that brings it to the aim not known to pass the aim. None before, and none
+    // that would be the last try (that one waits for the signal's own overshoot).
     std::optional<int> likelyFile() const {
         if (!firstOver_ || maxPasses_ < 3 || tries_.size() < static_cast<std::size_t>(maxPasses_)) return std::nullopt;
-        int i = std::clamp(static_cast<int>(std::ceil(*firstOver_ / kStep - 1e-6)) - 1, 1, maxPasses_ - 2);
+        int i = std::clamp(static_cast<int>(std::ceil(*firstOver_ / kStep - 1e-6)), 1, maxPasses_ - 2);
         while (i < maxPasses_ - 1 && knownOver(tries_[i])) ++i;
         if (i >= maxPasses_ - 1) return std::nullopt;
         return i;
@@ -694,7 +656,6 @@ private:
                 ended_.notify_all();
             };
             options.first = std::move(first);
-            options.rank = hottest_;
             options.finishPassed = pass.urgency == 0 && !pass.probe;
             options.widened = [this, &pass] {
                 std::unique_lock lock(mutex_);
@@ -703,10 +664,6 @@ private:
                 ended_.wait(lock, [&] { return pass.cancelled || mayWiden(pass); });
                 pass.leading = pass.waiting = false;
                 ended_.notify_all();
-                // The first try, the step likely to land and those after it (once it went over) go
-                // on all at once; a step above it, likely to go over, in waves.
-                const std::optional<int> likely = likelyFile();
-                return pass.urgency == 0 || !likely || pass.urgency >= *likely;
             };
             options.cancelled = &pass.cancelled;
             options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {
@@ -775,7 +732,6 @@ private:
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
     std::vector<Pass*> tries_;  // the encoding that stands for each try, where started
-    const std::vector<int> hottest_;
     std::vector<int> overAt_;   // the stretches where tries told to go over did, the latest first
     std::optional<double> firstOver_;  // how far the first try is known to pass the aim (dB)
     int passes_ = 0;

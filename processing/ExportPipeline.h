@@ -118,11 +118,6 @@ inline constexpr double kCeilingMargin = 0.1;
 WrittenPeaks writeWithinCeiling(const AudioData& audio, double sampleRate, const std::filesystem::path& target,
                                 ExportFormat format, double ceilingDBTP, int maxPasses = kCeilingPasses);
 
-// The stretches an AAC encoding of `audio` at `rate` is made in (AacStretches::bounds), from the
-// hottest down: by their sample peak on either channel (to a tenth of a dB), then by how many
-// frames come within a dB of the signal's peak, then in order.
-std::vector<int> stretchesHottestFirst(const AudioData& audio, int rate);
-
 // For tests: while set, the end of the signal's first encoding is told to the search only once
 // every other encoding started beside it has ended (as when its thread is held back on a busy
 // machine).

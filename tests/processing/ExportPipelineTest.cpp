@@ -721,8 +721,8 @@ class ALateOvershoot : public ::testing::TestWithParam<int> {};
 TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
     test::TempFolder folder;
     const int threads = GetParam();
-    // Two stretches, the overshoot a clipped burst late in the second, the hotter: each try given
-    // up encodes that stretch (and its lead-in) alone, the first one too; of the tries after it, only
+    // Two stretches, the overshoot a clipped burst late in the second: each try given up after
+    // the first encodes that stretch (and its lead-in) alone; of the tries after the first, only
     // the file and the step likely to land (started ahead) go on past it, on one core or eight.
     // On one core the walk from the top starts only after the steps from that one (which the
     // first try's overshoot there tells) down to the file.
@@ -735,11 +735,8 @@ TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
     AacStretches::setThreads(0);
     const auto tries = ExportPipeline::lastTriesForTesting();
     int given = 0, wide = 0;
-    ASSERT_TRUE(tries[0].over);
-    EXPECT_LE(tries[0].frames, std::int64_t(n * 61 / 100));
     for (std::size_t i = 1; i < tries.size(); ++i) {
-        if (tries[i].over) EXPECT_LE(tries[i].frames, std::int64_t(n * 61 / 100)) << i;
-        given += tries[i].over;
+        given += tries[i].over && tries[i].frames < std::int64_t(n * 65 / 100);
         wide += !tries[i].file && tries[i].frames >= std::int64_t(n * 65 / 100);
         if (tries[i].file) EXPECT_EQ(late.passes, int(i + 1));
         if (tries[i].file && threads == 1) EXPECT_LT(tries[i].started, tries[1].started);
@@ -807,43 +804,6 @@ TEST(ExportPipeline, EncodingThreadsAreTheCpusThisThreadMayRunOn) {
     EXPECT_EQ(AacStretches::threads(), 1);
     ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
     EXPECT_EQ(AacStretches::threads(), CPU_COUNT(&all));
-}
-
-// Told to go on in waves, the stretches after the first go two side by side, then four, and so
-// on, the likeliest to pass first.
-TEST(AacStretches, TheOtherStretchesGoInWavesWhenTold) {
-    const int rate = 16000;
-    const std::vector<float> silence(rate * 360, 0.0f);  // silence: the encoders' work is not what is looked at
-    std::vector<std::int64_t> reads;  // where each run of reads starts, jobs run one by one
-    std::int64_t next = -1;
-    const auto source = [&](std::int64_t from, std::size_t count, float* l, float* r) {
-        if (from != next) reads.push_back(from);
-        next = from + static_cast<std::int64_t>(count);
-        std::copy_n(silence.begin() + from, count, l);
-        std::copy_n(silence.begin() + from, count, r);
-    };
-    std::vector<std::size_t> batches;
-    const AacStretches waves(ExportFormat::aac128, rate, std::int64_t(silence.size()), source,
-                             {.giveUp = true, .first = {1}, .widened = [] { return false; }, .rank = {3, 2},
-                              .runner = [&](std::size_t jobs, const std::function<void(std::size_t)>& job) {
-                                  batches.push_back(jobs);
-                                  for (std::size_t i = 0; i < jobs; ++i) job(i);
-                              }});
-    ASSERT_EQ(waves.stretches(), 6);
-    EXPECT_EQ(std::vector<std::size_t>(batches.begin(), batches.begin() + 3), (std::vector<std::size_t>{1, 2, 3}));
-    // Each encoder reads from about 30 s before its stretch (at this rate) on.
-    const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, std::int64_t(silence.size()));
-    std::vector<int> order;
-    for (std::size_t k = 0; k < 6; ++k)
-        order.push_back(int(std::upper_bound(bounds.begin(), bounds.end(), reads[k] + 40 * rate) - bounds.begin()) - 1);
-    EXPECT_EQ(order, (std::vector<int>{1, 3, 2, 0, 4, 5}));
-    // The order the search gives them: by the peak on either channel, then by the frames near it.
-    std::vector<float> left(std::size_t(rate) * 300, 0.0f), right(left.size(), 0.0f);  // five stretches
-    const auto at = [&](int stretch) { return std::size_t(stretch * 60 + 30) * rate; };
-    right[at(1)] = 0.9f;
-    std::fill_n(left.begin() + std::ptrdiff_t(at(3)), 50, -0.9f);
-    left[at(4)] = 0.5f;
-    EXPECT_EQ(ExportPipeline::stretchesHottestFirst(AudioData(left, right), rate), (std::vector<int>{3, 1, 4, 0, 2}));
 }
 
 // Lengths that end inside a codec frame, stereo and mono, both rates and bit rates; dense hits
