@@ -192,7 +192,7 @@ struct AacStretches::Impl {
     bool giveUp = false;
     std::function<void(int)> passed;
     std::vector<int> firstStretches;
-    std::function<void()> widened;
+    std::function<std::vector<int>()> widened;
     bool finishPassed = false;
     std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
     std::atomic<bool> passedOnce{false};
@@ -410,17 +410,11 @@ struct AacStretches::Impl {
             stretch.end = i + 1 == count ? frames : (i + 1) * length;
         }
         // The stretches asked for first: the first alone, then the rest side by side; where the
-        // watch passes there, the others never start.
+        // watch passes there, the others never start. Those asked for once these stay under it
+        // go next, in the same way.
         const std::size_t n = stretches.size();
         std::vector<std::size_t> order;
-        for (const int asked : firstStretches)
-            if (giveUp && n > 1 && asked >= 0 && static_cast<std::size_t>(asked) < n &&
-                std::find(order.begin(), order.end(), static_cast<std::size_t>(asked)) == order.end())
-                order.push_back(static_cast<std::size_t>(asked));
-        const std::size_t leads = order.size();
-        for (std::size_t i = 0; i < n; ++i)
-            if (std::find(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(leads), i) == order.begin() + static_cast<std::ptrdiff_t>(leads))
-                order.push_back(i);
+        std::size_t done = 0;
         auto encodeFrom = [&](std::size_t from, std::size_t count) {
             if (count > 0 && !stopped())
                 run(count, [&](std::size_t j) {
@@ -428,12 +422,20 @@ struct AacStretches::Impl {
                     encode(stretches[i], i + 1 == n, source);
                 });
         };
-        if (leads > 0) {
-            encodeFrom(0, 1);
-            encodeFrom(1, leads - 1);
-            if (!stopped() && widened) widened();
+        for (std::vector<int> asked = firstStretches; giveUp && n > 1 && !stopped();) {
+            for (const int a : asked)
+                if (a >= 0 && static_cast<std::size_t>(a) < n && std::find(order.begin(), order.end(), static_cast<std::size_t>(a)) == order.end())
+                    order.push_back(static_cast<std::size_t>(a));
+            if (order.size() == done) break;
+            encodeFrom(done, 1);
+            encodeFrom(done + 1, order.size() - done - 1);
+            done = order.size();
+            if (stopped() || !widened) break;
+            asked = widened();
         }
-        encodeFrom(leads, n - leads);
+        for (std::size_t i = 0; i < n; ++i)
+            if (std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
+        encodeFrom(done, n - done);
         if (stopped()) {
             for (Stretch& stretch : stretches) stretch.encoder.reset();
             return true;

@@ -51,10 +51,12 @@ public:
         // With `giveUp`, stretches (indices as `passed` tells them) encoded before the others,
         // where the watch is likely to pass soonest: the first of them alone, then the rest side
         // by side. Once they all stay under the watch, `widened` is called before the others
-        // start; it may hold the encoding there (until `cancelled`, say). Which stretches go
-        // first changes what the encoding costs, never what it gives.
+        // start; it may hold the encoding there (until `cancelled`, say), and gives the stretches
+        // where the watch has since become likely to pass: those not yet encoded go first in the
+        // same way, and `widened` is called again. Which stretches go first changes what the
+        // encoding costs, never what it gives.
         std::vector<int> first;
-        std::function<void()> widened;
+        std::function<std::vector<int>()> widened;
         // With `giveUp`, the stretch that passes first is encoded on to its end (the others
         // stop), so that peaks() gives the peak of its own stream there: a lower bound of how far
         // the signal overshoots.

@@ -664,6 +664,9 @@ private:
                 ended_.wait(lock, [&] { return pass.cancelled || mayWiden(pass); });
                 pass.leading = pass.waiting = false;
                 ended_.notify_all();
+                // Where tries have gone over since it started (an earlier one it waited for, say)
+                // goes next.
+                return overAt_;
             };
             options.cancelled = &pass.cancelled;
             options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {

@@ -747,6 +747,32 @@ TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
     EXPECT_TRUE(test::folderEntries(folder.path()).empty());
 }
 INSTANTIATE_TEST_SUITE_P(ExportPipeline, ALateOvershoot, ::testing::Values(1, 8));  // threads
+
+// Three stretches, a clipped burst in the last; the first stretch asked for stays under the watch,
+// and the last is asked for once it has: on one thread, the middle one is never encoded.
+TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
+    const std::size_t n = 150 * 48000;
+    std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+    for (std::size_t i = 110 * 48000; i < 111 * 48000; ++i)
+        bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -1.0f, 1.0f);
+    std::atomic<std::int64_t> given{0};
+    const auto source = [&](std::int64_t from, std::size_t count, float* l, float* r) {
+        given += static_cast<std::int64_t>(count);
+        std::copy_n(bed.data() + from, count, l);
+        std::copy_n(bed.data() + from, count, r);
+    };
+    int told = -1, asked = 0;
+    AacStretches::setThreads(1);
+    const AacStretches encoding(ExportFormat::aac128, 48000, std::int64_t(n), source,
+                                {.watchAbove = 0.7f, .giveUp = true, .passed = [&](int stretch) { told = stretch; }, .first = {0},
+                                 .widened = [&] { return ++asked == 1 ? std::vector<int>{2, 0} : std::vector<int>{}; }});
+    AacStretches::setThreads(0);
+    EXPECT_TRUE(encoding.gaveUp());
+    EXPECT_EQ(told, 2);
+    EXPECT_EQ(asked, 1);
+    // The first stretch and the last one's lead-in to the burst: about 71 s of the 150.
+    EXPECT_LT(given.load(), std::int64_t(85 * 48000));
+}
 #endif
 
 // Two stretches of dense hits, far over the ceiling as they are: the gains under it run several
