@@ -390,9 +390,9 @@ std::atomic<bool> holdFirst{false};
 //
 // The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
 // lower bound of the signal's overshoot, from which the step likely to land first follows (the
-// overshoot is close to linear in a plain gain). That try starts at once, beside the walk from the
-// top down; the steps between are tried as ever, each one costing about a stretch where it goes
-// over where an earlier one did.
+// overshoot is close to linear in a plain gain). The steps from the top down to that one start
+// side by side, as cores allow, each encoding only the stretches where tries went over until every
+// step before it is known to pass the aim: most of them pass it there, each at the cost of a stretch.
 //
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
@@ -401,9 +401,9 @@ std::atomic<bool> holdFirst{false};
 // while earlier ones still run only once each of them is known to pass the aim somewhere or still
 // encodes the stretches it started with (so a file that lands at once is one encoding, however
 // many cores there are), and goes on past those stretches only once every earlier try is known to
-// pass the aim, or where it is the step likely to land: work is started ahead only where it is
-// likely to be the file. Beside a try that may still land, one more at most runs, however many
-// cores there are: a landing makes whatever the others encoded needless. Every try runs at the program's own priority (any of them may become the
+// pass the aim: a try encodes ahead only where it is the file unless it goes over. Beside a try
+// that stayed under the aim in those stretches, one more at most starts, however many cores there
+// are: a landing makes whatever the others encoded needless. Every try runs at the program's own priority (any of them may become the
 // file), and the jobs of a later try get cores after the earlier tries' and give theirs up where
 // an earlier one waits. Those not needed are dropped.
 class CeilingSearch {
@@ -480,7 +480,7 @@ private:
     // own overshoot to the aim the last one goes.
     static constexpr double kStep = 0.25;
     static constexpr double kBelow = 1.5;
-    // How many tries that may still be the file run at once.
+    // How many tries that stayed under the aim where earlier ones went over run at once.
     static constexpr int kOpenTries = 2;
 
     struct Try {
@@ -547,30 +547,21 @@ private:
         tries_ = kept;
         // One at a time, once every other one running waits for cores: their jobs get cores in
         // the order of the tries.
+        // Down to the step likely to land, as cores allow, once it is known.
+        const std::optional<int> likely = likelyFile();
         int running = 0;
-        int open = 0;  // of those, the tries that may still be the file
+        int open = 0;  // of those, the tries that may still be the file (once the likely step is
+                       // known, those past the stretches they started with)
         for (const auto& pass : started_) {
             if (pass->done || pass->cancelled) continue;
             if (!pass->asked) return;
             ++running;
-            open += !pass->probe && !knownOver(pass.get());
+            open += !pass->probe && !knownOver(pass.get()) && (!likely || !pass->leading || pass->waiting);
         }
         // Beside a try that may still land, one more at most: more cores than that would only
         // encode ahead what a landing makes needless.
         if (open >= kOpenTries) return;
-        if (const std::optional<int> likely = likelyFile(); likely && !tries_[*likely] && running < cores_.count()) {
-            // No earlier try under way may still be the file.
-            bool before = true;
-            for (int i = 0; i < *likely && before; ++i)
-                if (const Pass* earlier = tries_[i]; earlier && !knownOver(earlier))
-                    before = !earlier->done && earlier->leading && !earlier->waiting;
-            if (before) {
-                tries_[*likely] = launch(*planned(*likely, over), *likely);
-                return;
-            }
-        }
-        const std::optional<int> likely = likelyFile();
-        for (int i = 0; i < maxPasses_ && running < cores_.count() && (!likely || i < *likely); ++i) {
+        for (int i = 0; i < maxPasses_ && running < cores_.count() && (!likely || i <= *likely); ++i) {
             if (tries_[i]) {
                 // Nothing after one that landed is needed, and nothing after one that may still
                 // land over the whole signal is started ahead: a file that lands at once is one
@@ -609,7 +600,8 @@ private:
 
     // The step likely to land first, once the first try's overshoot is known: the first at or
     // under the gain that brings it to the aim not known to pass the aim. None before, and none
-    // that would be the last try (that one waits for the signal's own overshoot).
+    // that would be the last try (that one waits for the signal's own overshoot): then the steps
+    // start one by one.
     std::optional<int> likelyFile() const {
         if (!firstOver_ || maxPasses_ < 3 || tries_.size() < static_cast<std::size_t>(maxPasses_)) return std::nullopt;
         int i = std::clamp(static_cast<int>(std::ceil(*firstOver_ / kStep - 1e-6)), 1, maxPasses_ - 2);
@@ -619,9 +611,8 @@ private:
     }
 
     // Whether the pass may go on past the stretches it started with: every earlier try is known
-    // to pass the aim, or it is the step likely to land.
+    // to pass the aim.
     bool mayWiden(const Pass& pass) const {
-        if (pass.urgency == likelyFile()) return true;
         for (int i = 0; i < pass.urgency; ++i)
             if (!knownOver(tries_[i])) return false;
         return true;
