@@ -385,14 +385,16 @@ std::atomic<bool> holdFirst{false};
 // A try that goes over costs about the stretch where it does: each try after the first encodes
 // first the stretches where earlier tries went over, the most recent first and alone (where the
 // peak that passed the aim is most likely to pass it again), and only once they all stay under the
-// aim the others; an encoding that goes over anywhere goes over whatever its stretches' order, so
-// that order changes only the cost.
+// aim the others (first, where tries have gone over elsewhere since it started: those); an
+// encoding that goes over anywhere goes over whatever its stretches' order, so that order changes
+// only the cost.
 //
 // The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
 // lower bound of the signal's overshoot, from which the step likely to land first follows (the
 // overshoot is close to linear in a plain gain). The steps from the top down to that one start
 // side by side, as cores allow, each encoding only the stretches where tries went over until every
-// step before it is known to pass the aim: most of them pass it there, each at the cost of a stretch.
+// step before it is known to pass the aim: most of them go over there, each at the cost of a
+// stretch.
 //
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
@@ -403,9 +405,9 @@ std::atomic<bool> holdFirst{false};
 // many cores there are), and goes on past those stretches only once every earlier try is known to
 // pass the aim: a try encodes ahead only where it is the file unless it goes over. Beside a try
 // that stayed under the aim in those stretches, one more at most starts, however many cores there
-// are: a landing makes whatever the others encoded needless. Every try runs at the program's own priority (any of them may become the
-// file), and the jobs of a later try get cores after the earlier tries' and give theirs up where
-// an earlier one waits. Those not needed are dropped.
+// are: a landing makes whatever the others encoded needless. Every try runs at the program's own
+// priority (any of them may become the file), and the jobs of a later try get cores after the
+// earlier tries' and give theirs up where an earlier one waits. Those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
