@@ -156,8 +156,8 @@ class English(session.Session):
         assert not any(CYRILLIC.search(n) for n in question), question
         self.grab("english-question")
         run.xdotool("key", "Return")
-        self.dialog(program, window, "the save dialog")
-        self.type_path(project)
+        dialog = self.dialog(program, window, "the save dialog")
+        self.type_path(dialog, project)
         assert program.wait(timeout=30) == 0, "quitting with Save did not exit 0"
         assert EN["Проект сохранён"] in e2e.text(log)
         with open(project, "rb") as f:
@@ -320,7 +320,7 @@ class Keyboard(English):
 
 def english(program, part):
     # Without its tools the test proves nothing: it fails.
-    for tool in ("Xvfb", "xdotool", "dbus-daemon", "openbox", "xprop"):
+    for tool in ("Xvfb", "xdotool", "xwininfo", "dbus-daemon", "openbox", "xprop"):
         if not shutil.which(tool):
             print("FAILED: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
             return 1

@@ -122,7 +122,7 @@ class Program:
         self.data = os.path.join(self.run.env["XDG_DATA_HOME"], "Tessoral")
 
     def windows(self, process):
-        return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
+        return e2e.windows(self.run, process)
 
     def area(self, window):
         out = self.run.xdotool("getwindowgeometry", "--shell", window, check=False)
@@ -156,26 +156,14 @@ class Program:
         return process, log, window
 
     def key(self, window, *keys):
-        self.run.xdotool("windowfocus", "--sync", window, check=False)
-        time.sleep(0.3)
+        e2e.focus(self.run, window)
         self.run.xdotool("key", *keys)
 
     def save_as(self, process, known, path):
         """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
         dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
-        # On a loaded machine the dialog may not take keys yet when it is mapped: the name is typed
-        # again while the dialog is still open, never once it has closed.
-        for attempt in range(3):
-            self.key(dialog, "ctrl+a")
-            self.run.xdotool("type", "--delay", "5", path)
-            time.sleep(0.2)
-            self.run.xdotool("key", "Return")
-            deadline = time.time() + 20
-            while time.time() < deadline and dialog in self.windows(process):
-                time.sleep(0.1)
-            if dialog not in self.windows(process):
-                return
-        raise AssertionError("the save dialog took no name")
+        e2e.type_name(self.run, dialog, path, "the save dialog")
+        e2e.wait_for(lambda: dialog not in self.windows(process), "the save dialog to close")
 
     def recovery(self):
         return (read(os.path.join(self.data, "Recovery.tessoral")), read(os.path.join(self.data, "Recovery.plist")))
@@ -847,5 +835,5 @@ if __name__ == "__main__":
     part = sys.argv.pop(2) if len(sys.argv) > 2 else ""
     if part not in PARTS:
         sys.exit("usage: recovery_end_to_end.py TESSORAL " + "|".join(PARTS))
-    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
+    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "xwininfo", "pulseaudio", "pacat", "pactl"))
     sys.exit(main(program, part) if program else code)
