@@ -397,15 +397,22 @@ def take(project):
     return len(left) / 48000, max(map(abs, left))
 
 
-def takes_and_signals(p, later, playing):
-    """A take recorded over the project from a PulseAudio source (or with `playing`, playback)
-    meets the quit signals (see the module's text)."""
-    server, socket = pulse_source(p.run.scratch, p.run.env)
+def devices_and_bed(p):
+    """The private sound server's monitor and sink as the program's devices; a bed of 60 s to play
+    or to record over. Returns the bed's path."""
     os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
     with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
         f.write("[General]\ninput.device.uid=ALSA/tessoral_monitor\noutput.device.uid=ALSA/tessoral_out\n")
     bed = os.path.join(p.run.scratch, "bed.wav")
     write_wav(bed, 60, 440)
+    return bed
+
+
+def takes_and_signals(p, later, playing):
+    """A take recorded over the project from a PulseAudio source (or with `playing`, playback)
+    meets the quit signals (see the module's text)."""
+    server, socket = pulse_source(p.run.scratch, p.run.env)
+    bed = devices_and_bed(p)
     copy_file = os.path.join(p.data, "Recovery.tessoral")
     try:
         rounds = (((signal.SIGTERM, None), (signal.SIGTERM, signal.SIGHUP)) if playing else
@@ -788,7 +795,7 @@ def copies(first, later):
     print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
 
 
-PARTS = ("autosave", "copies", "writes", "export", "export_cut", "takes", "playback")
+PARTS = ("autosave", "copies", "writes", "export", "export_cut", "takes", "playback", "stopped")
 
 
 def main(binary, part):
@@ -808,10 +815,11 @@ def main(binary, part):
             signals_meet_unsaved_writes(large, later)
         elif part in ("export", "export_cut"):
             long_export_and_signals(exporting, first.run.scratch, later, second_signal=part == "export_cut")
+        elif part == "stopped":
+            devices_and_bed(recording)
+            stopped_and_killed_server(recording, later)
         else:
             takes_and_signals(recording, later, playing=part == "playback")
-            if part == "playback":
-                stopped_and_killed_server(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
