@@ -136,7 +136,10 @@ class Program:
         return ordered[-1], ordered[0]
 
     def main_window(self, process):
-        return e2e.wait_for(lambda: self.windows(process), "the main window")[0]
+        # The first window shown is the main one (nothing can pop up before it): seen without a look
+        # at each window's kind, at once.
+        return e2e.wait_for(lambda: self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid),
+                                                     check=False).split(), "the main window")[0]
 
     def restore_and_save(self, later, what, project=None):
         """Starts the program, answers its recovery question with "Восстановить" and saves with
