@@ -153,6 +153,7 @@ class Dialogs(sess.Session):
         the file is written and Space, with no window focused by the test, plays."""
         run = self.run
         saved, played = self.text().count("Проект сохранён"), self.text().count("Подготовка воспроизведения…")
+        playing = self.text().count("Воспроизведение")
         self.focus(self.window)
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog (%s)" % what)
@@ -171,8 +172,10 @@ class Dialogs(sess.Session):
         run.xdotool("key", "space")
         e2e.wait_for(lambda: self.text().count("Подготовка воспроизведения…") > played,
                      "Space to play after the dialog (%s)" % what, timeout=10)
-        # K stops it at once (a start still being prepared too), before the keys that come next: the
-        # next Space plays again however long the tone would still play.
+        # Once it plays (the program is no longer busy starting it, when the next round's keys would
+        # find Save As disabled), K stops it: the next Space plays again however long the tone would
+        # still play.
+        e2e.wait_for(lambda: self.text().count("Воспроизведение") > playing, "the playback (%s)" % what)
         run.xdotool("key", "k")
 
     def main(self):
