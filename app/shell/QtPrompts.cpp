@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
@@ -91,6 +93,7 @@ public:
     }
 
     void accept() override {
+        dropLeftoverSelection();
         const QStringList files = selectedFiles();
         for (const QString& f : files) {
             const std::filesystem::path path = FileNames::native(f);
@@ -163,6 +166,20 @@ protected:
 private:
     bool shownOwn_ = false;
     QSize given_;
+
+    // A path typed through a folder selects that folder as its name is typed, and Qt takes it out of
+    // the selection again as the path goes on; when the folder's listing changes meanwhile (on a busy
+    // machine) it may stay selected, and the selection goes before the typed name: Return would
+    // open that folder and the name would be lost. The list only offers what it shows, so anything
+    // else selected is such a leftover.
+    void dropLeftoverSelection() {
+        auto* list = findChild<QListView*>(QStringLiteral("listView"));
+        if (!list || !list->selectionModel()) return;
+        QItemSelection leftover;
+        for (const QModelIndex& index : list->selectionModel()->selectedIndexes())
+            if (index.parent() != list->rootIndex()) leftover.select(index, index);
+        if (!leftover.isEmpty()) list->selectionModel()->select(leftover, QItemSelectionModel::Deselect);
+    }
 
     bool replaceConfirmed(const std::filesystem::path& target) {
         QMessageBox box(QMessageBox::Warning, windowTitle(),

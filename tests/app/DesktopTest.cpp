@@ -15,6 +15,7 @@
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QLabel>
+#include <QListView>
 #include <QPushButton>
 #include <QMessageBox>
 #include <QSettings>
@@ -281,8 +282,9 @@ QFileDialog* openFileDialog() {
 // Types `name` into the next file dialog as a person would and accepts it; `then` answers what
 // follows (it runs once the accept has returned to the event loop). Whatever is still open a few
 // seconds later is closed and counts as a failure.
-void typeIntoFileDialog(const QString& name, std::function<void(QPointer<QFileDialog>)> then) {
-    QTimer::singleShot(0, [name, then] {
+void typeIntoFileDialog(const QString& name, std::function<void(QPointer<QFileDialog>)> then,
+                        std::function<void(QFileDialog*)> alsoSelect = nullptr) {
+    QTimer::singleShot(0, [name, then, alsoSelect] {
         QFileDialog* dialog = openFileDialog();
         if (!dialog) {
             ADD_FAILURE() << "no file dialog";
@@ -296,6 +298,7 @@ void typeIntoFileDialog(const QString& name, std::function<void(QPointer<QFileDi
             while (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) modal->reject();
         });
         dialog->selectFile(name);
+        if (alsoSelect) alsoSelect(dialog);
         const auto take = dialog->findChild<QDialogButtonBox*>()->button(dialog->acceptMode() == QFileDialog::AcceptSave ? QDialogButtonBox::Save : QDialogButtonBox::Open);
         EXPECT_TRUE(!take->isEnabled() || test::accentFilled(take));  // in the default look once Qt takes the name
         static_cast<QDialog*>(dialog)->accept();
@@ -372,6 +375,13 @@ TEST(QtPrompts, TheFileDialogsOpenAndReplaceNamesThatAreNoUtf8) {
     // A new name keeps its text; an ordinary name that exists is asked about the same way.
     answerFileDialog("mix.wav");
     EXPECT_EQ(prompts.chooseSaveFile(save), folder / "mix.wav");
+    // A path typed through the dialog's own folder, that folder left selected in the list (as a
+    // listing that changes while the path is typed may leave it): the typed name is taken.
+    typeIntoFileDialog(dir.path() + "/typed.wav", nullptr, [path = dir.path()](QFileDialog* dialog) {
+        dialog->findChild<QListView*>(QStringLiteral("listView"))->selectionModel()->select(
+            dialog->findChild<QFileSystemModel*>()->index(path), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    });
+    EXPECT_EQ(prompts.chooseSaveFile(save), folder / "typed.wav");
     writeTone(folder / "mix.wav");
     answerFileDialog("mix.wav", false);
     EXPECT_EQ(prompts.chooseSaveFile(save), std::nullopt);

@@ -10,8 +10,10 @@
 - after a SIGKILL the socket left behind is taken over by the next start.
 Then end_to_end_session.py runs a whole editing session (open, drag, effect, undo and redo, FLAC
 export, save, restart, save as) in a fresh program.
-Exits 77 (skipped) when Xvfb or xdotool is missing.
+Exits 77 (skipped) when Xvfb, xdotool or xwininfo is missing.
 """
+import ctypes
+import ctypes.util
 import importlib.util
 import os
 import shutil
@@ -110,7 +112,70 @@ def drag(run, window, x0, y0, x1, y1, modifier=None, steps=6, pause=0.05):
         run.xdotool("keyup", modifier)
 
 
-def script_arguments(name, tools=("Xvfb", "xdotool")):
+class _SelectionEvent(ctypes.Structure):
+    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
+                ("display", ctypes.c_void_p), ("requestor", ctypes.c_ulong), ("selection", ctypes.c_ulong),
+                ("target", ctypes.c_ulong), ("property", ctypes.c_ulong), ("time", ctypes.c_ulong)]
+
+
+class _Event(ctypes.Union):
+    _fields_ = [("type", ctypes.c_int), ("selection", _SelectionEvent), ("pad", ctypes.c_long * 24)]
+
+
+def _xlib():
+    x = ctypes.cdll.LoadLibrary(ctypes.util.find_library("X11") or "libX11.so.6")
+    d, w, a, p = ctypes.c_void_p, ctypes.c_ulong, ctypes.c_ulong, ctypes.POINTER
+    for name, res, args in (
+            ("XOpenDisplay", d, [ctypes.c_char_p]), ("XDefaultRootWindow", w, [d]),
+            ("XCreateSimpleWindow", w, [d, w, ctypes.c_int, ctypes.c_int, ctypes.c_uint, ctypes.c_uint,
+                                        ctypes.c_uint, ctypes.c_ulong, ctypes.c_ulong]),
+            ("XInternAtom", a, [d, ctypes.c_char_p, ctypes.c_int]), ("XSetSelectionOwner", ctypes.c_int, [d, a, w, w]),
+            ("XConvertSelection", ctypes.c_int, [d, a, a, a, w, w]),
+            ("XCheckTypedWindowEvent", ctypes.c_int, [d, w, ctypes.c_int, p(_Event)]),
+            ("XGetWindowProperty", ctypes.c_int, [d, w, a, ctypes.c_long, ctypes.c_long, ctypes.c_int, a, p(a),
+                                                  p(ctypes.c_int), p(ctypes.c_ulong), p(ctypes.c_ulong), p(d)]),
+            ("XFree", ctypes.c_int, [d]), ("XFlush", ctypes.c_int, [d]), ("XCloseDisplay", ctypes.c_int, [d])):
+        getattr(x, name).restype, getattr(x, name).argtypes = res, args
+    return x
+
+
+def primary(run, clear=False, timeout=5.0):
+    """The text of the X server's primary selection as its owner gives it (a line edit owns it once
+    its text is selected), None while it has no owner or no answer came in `timeout` seconds. With
+    `clear`, the selection is left with no owner instead."""
+    x = _xlib()
+    display = x.XOpenDisplay(run.env["DISPLAY"].encode())
+    if not display:
+        raise RuntimeError("no connection to the display " + run.env["DISPLAY"])
+    try:
+        window = x.XCreateSimpleWindow(display, x.XDefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0)
+        atom = lambda name: x.XInternAtom(display, name, 0)
+        if clear:  # owned by this connection, which closes: no owner
+            x.XSetSelectionOwner(display, atom(b"PRIMARY"), window, 0)
+            x.XFlush(display)
+            return None
+        x.XConvertSelection(display, atom(b"PRIMARY"), atom(b"UTF8_STRING"), atom(b"TESSORAL_E2E"), window, 0)
+        x.XFlush(display)
+        event, deadline = _Event(), time.time() + timeout
+        while not x.XCheckTypedWindowEvent(display, window, 31, ctypes.byref(event)):  # SelectionNotify
+            if time.time() > deadline:
+                return None
+            time.sleep(0.02)
+        if not event.selection.property:
+            return None
+        kind, size, count, left, data = ctypes.c_ulong(), ctypes.c_int(), ctypes.c_ulong(), ctypes.c_ulong(), ctypes.c_void_p()
+        x.XGetWindowProperty(display, window, event.selection.property, 0, 1 << 20, 1, 0, ctypes.byref(kind),
+                             ctypes.byref(size), ctypes.byref(count), ctypes.byref(left), ctypes.byref(data))
+        if not data.value:
+            return None
+        text = ctypes.string_at(data.value, count.value).decode("utf-8", "replace")
+        x.XFree(data)
+        return text
+    finally:
+        x.XCloseDisplay(display)
+
+
+def script_arguments(name, tools=("Xvfb", "xdotool", "xwininfo")):
     """The program path from the command line, or the exit code when there is none (2) or a tool is
     missing (SKIP)."""
     if len(sys.argv) < 2:
@@ -184,17 +249,55 @@ def wait_for(predicate, what, timeout=None):
     raise AssertionError("timed out waiting for " + what)
 
 
-def others(run, window):
-    """The program's visible windows other than the main one (its dialogs)."""
-    found = run.xdotool("search", "--onlyvisible", "--name", "^Tessoral$", check=False).split()
-    return [w for w in found if w != window]
+def windows(run, process):
+    """The program's windows that are shown and that a window manager would frame: its main window
+    and dialogs, no tooltip, menu or other popup (one shows as a dialog opens when the pointer rests on
+    a view)."""
+    found = run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
+    return [w for w in found if "Override Redirect State: no" in subprocess.run(
+        ["xwininfo", "-id", w], env=run.env, capture_output=True, text=True, timeout=30).stdout]
+
+
+def focus(run, window, what="the window"):
+    """Gives `window` the keyboard and waits until the X server has it there: keys sent after that
+    reach it."""
+    def focused():
+        run.xdotool("windowfocus", "--sync", window, check=False)
+        return run.xdotool("getwindowfocus", check=False) == window
+    wait_for(focused, "the keyboard on " + what)
+
+
+def type_name(run, dialog, text, what):
+    """Types `text` into the field of `dialog` that has the keyboard (a file dialog's name), in place
+    of what it holds, and presses Return once the field holds it: read back through the primary
+    selection that selecting the field's text makes. Typed again while it holds anything else."""
+    held = None
+    for _ in range(3):
+        focus(run, dialog, what)
+        primary(run, clear=True)
+        run.xdotool("key", "ctrl+a")
+        run.xdotool("type", "--delay", "5", text)
+        run.xdotool("key", "ctrl+a")
+        deadline = time.time() + LIMIT / 2
+        while held != text and time.time() < deadline:
+            time.sleep(0.05)
+            held = primary(run)
+        if held == text:
+            run.xdotool("key", "Return")
+            return
+    raise AssertionError("the name field of %s holds %r, not %r" % (what, held, text))
+
+
+def others(run, process, window):
+    """The program's dialogs: its windows other than the main one."""
+    return [w for w in windows(run, process) if w != window]
 
 
 def main():
     if len(sys.argv) < 2:
         print("usage: end_to_end.py PATH_TO_TESSORAL")
         return 2
-    for tool in ("Xvfb", "xdotool"):
+    for tool in ("Xvfb", "xdotool", "xwininfo"):
         if not shutil.which(tool):
             print("skipped: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
             return SKIP
@@ -224,7 +327,7 @@ def main():
         wait_for(lambda: "Остановлено" in text(log), "the stop click")
 
         # Single keys: Space plays, Space again pauses.
-        run.xdotool("windowfocus", "--sync", window, check=False)
+        focus(run, window)
         run.xdotool("key", "space")
         wait_for(lambda: text(log).count("Подготовка воспроизведения…") >= 2, "Space to play")
         time.sleep(0.5)
@@ -254,26 +357,25 @@ def main():
         third, _ = run.launch(other, display=False)
         assert second.wait(timeout=30) == 0 and third.wait(timeout=30) == 0, "a later start did not exit 0"
         wait_for(lambda: text(log).count("Импорт аудио…") >= 2, "the handed-over import")
-        run.xdotool("windowfocus", "--sync", window, check=False)
+        focus(run, window)
         run.xdotool("key", "ctrl+q")
-        question = wait_for(lambda: others(run, window), "the save question")[0]
-        run.xdotool("windowfocus", "--sync", question, check=False)
+        question = wait_for(lambda: others(run, first, window), "the save question")[0]
+        focus(run, question, "the save question")
         run.xdotool("key", "Escape")
         wait_for(lambda: text(log).count("Добавлено дорожек: 1") >= 3, "both handed-over files as clips")
         assert "Импорт прерван" not in text(log) and first.poll() is None
         # The program goes on: M, pressed after Escape, adds a marker.
         markers = text(log).count("Маркер: ")
-        run.xdotool("windowfocus", "--sync", window, check=False)
+        focus(run, window)
         run.xdotool("key", "m")
         wait_for(lambda: text(log).count("Маркер: ") > markers, "M to add a marker after Escape")
         assert first.poll() is None, "Escape ended the program"
 
         # Ctrl+Q, then "Не сохранять" (the button after the default "Сохранить").
-        run.xdotool("windowfocus", "--sync", window, check=False)
+        focus(run, window)
         run.xdotool("key", "ctrl+q")
-        question = wait_for(lambda: others(run, window), "the save question again")[0]
-        run.xdotool("windowfocus", "--sync", question, check=False)
-        time.sleep(0.3)
+        question = wait_for(lambda: others(run, first, window), "the save question again")[0]
+        focus(run, question, "the save question")
         run.xdotool("key", "Tab", "space")
         assert first.wait(timeout=30) == 0, "quitting did not exit 0"
         conf = os.path.join(run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf")

@@ -156,8 +156,8 @@ class English(session.Session):
         assert not any(CYRILLIC.search(n) for n in question), question
         self.grab("english-question")
         run.xdotool("key", "Return")
-        self.dialog(program, window, "the save dialog")
-        self.type_path(project)
+        dialog = self.dialog(program, window, "the save dialog")
+        self.type_path(dialog, project)
         assert program.wait(timeout=30) == 0, "quitting with Save did not exit 0"
         assert EN["Проект сохранён"] in e2e.text(log)
         with open(project, "rb") as f:
@@ -181,21 +181,24 @@ class English(session.Session):
 
 class Keyboard(English):
     """Without a pointer, under Openbox, as started for a person. The keyboard part: a bare Alt tap
-    leaves Space to play; Tab alone reaches the chain's power, the inspector's pages and the
-    transport's buttons; the arrows switch the browser's pages; "Scan" keeps the focus. The sheet
-    part: Return on the export sheet's focused Cancel cancels (Space then plays in the main window, no
-    window opened); with the sheet open, a handed-over file leaves Escape to close it. Space, Ctrl+Z
-    (and redo), SIGTERM right after a step on the focused row volume act after it: one step each, all
-    in the copy."""
+    leaves Space to play; the arrows switch the browser's pages; Tab alone reaches the chain's power
+    and the inspector's pages. The transport part: Tab alone reaches the transport's buttons; "Scan"
+    keeps the focus. The sheet part: Return on the export sheet's focused Cancel cancels (Space then
+    plays in the main window, no window opened); with the sheet open, a handed-over file leaves Escape
+    to close it. The steps and undo parts: Space, Ctrl+Z (and redo), SIGTERM right after a step on the
+    focused row volume act after it: one step each, all in the copy."""
 
     def __init__(self, program, python, part):
         super().__init__(program, python)
         self.part = part
 
     def step_then(self, *keys):
-        """A step on the focused row volume, then `keys`; what was shown before the step."""
-        while (before := self.keys("Tab->" + EN["Громкость дорожки"])[-1])["focus"]["role"] != "slider":
-            pass  # a step of that name on the history page
+        """A step on the focused row volume (Tab to it unless it has the keyboard), then `keys`; what was
+        shown before the step."""
+        volume = {"role": "slider", "name": EN["Громкость дорожки"]}
+        before = self.keys("look")[0]
+        while before["focus"] != volume:  # a step of that name on the history page is passed by
+            before = self.keys("Tab->" + volume["name"])[-1]
         self.run.xdotool(*(["key", "Right", "sleep", "0.1", "key", *keys] if keys else ["keydown", "Right"]))
         return before["shown"]
 
@@ -245,7 +248,7 @@ class Keyboard(English):
         # The clip chosen with a click: the chain's header shows its power button.
         run.xdotool("mousemove", "--window", window, str(session.LANES_LEFT + 20), str(session.LANES_TOP + 70),
                     "click", "1")
-        if self.part == "keyboard":
+        if self.part in ("keyboard", "transport"):
             self.tab_stops(program, log)
         else:
             self.sheet_and_steps(program, log, window, tone, added)
@@ -253,19 +256,24 @@ class Keyboard(English):
 
     def tab_stops(self, program, log):
         t = EN.get
-        stops = ["Навигатор", "Эффекты", "Основной звук", "Обход всей цепочки", "В начало", "Остановить",
-                 "Воспроизвести", "Записать с микрофона", "Повтор", "Диагностика"]
-        # Each Space waits until the play button shows the state it should bring.
-        steps = self.keys("alt", "space=>" + t("Пауза#button"), "space=>" + t("Воспроизвести"), "Tab->" + t(stops[0]),
-                          "Right", "Right",
-                          *["Tab->" + t(stop) for stop in stops[1:]], "Return", "Tab->" + t("Сканировать"),
-                          "Return")
-        # Space after a bare Alt plays (the play button is named for pausing), and pauses again.
-        assert t("Пауза#button") not in steps[0]["shown"] and t("Пауза#button") in steps[1]["shown"], "Space after Alt"
-        assert t("Воспроизвести") in steps[2]["shown"], "the second Space did not pause"
-        # → on the browser's page picker: the markers, then the history.
-        assert t("Нет маркеров") in steps[4]["shown"] and steps[4]["focus"]["name"] == t("Навигатор"), steps[4]
-        assert t("Начальное состояние") in steps[5]["shown"], "→ did not reach the history page"
+        if self.part == "keyboard":
+            # Each Space waits until the play button shows the state it should bring.
+            steps = self.keys("alt", "space=>" + t("Пауза#button"), "space=>" + t("Воспроизвести"),
+                              "Tab->" + t("Навигатор"), "Right", "Right",
+                              *["Tab->" + t(stop) for stop in ("Эффекты", "Основной звук", "Обход всей цепочки")])
+            # Space after a bare Alt plays (the play button is named for pausing), and pauses again.
+            assert t("Пауза#button") not in steps[0]["shown"] and t("Пауза#button") in steps[1]["shown"], \
+                "Space after Alt"
+            assert t("Воспроизвести") in steps[2]["shown"], "the second Space did not pause"
+            # → on the browser's page picker: the markers, then the history.
+            assert t("Нет маркеров") in steps[4]["shown"] and steps[4]["focus"]["name"] == t("Навигатор"), steps[4]
+            assert t("Начальное состояние") in steps[5]["shown"], "→ did not reach the history page"
+            program.send_signal(signal.SIGTERM)
+            assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
+            print("keyboard: ok")
+            return
+        stops = ["В начало", "Остановить", "Воспроизвести", "Записать с микрофона", "Повтор", "Диагностика"]
+        self.keys(*["Tab->" + t(stop) for stop in stops], "Return", "Tab->" + t("Сканировать"), "Return")
         e2e.wait_for(lambda: EN["{0}: проблем не найдено"].replace("{0}", t("Щелчки")) in e2e.text(log), "the scan",
                      timeout=120)
         # The scan locks the panels: Scan, disabled meanwhile, takes the focus back once it is enabled.
@@ -273,12 +281,13 @@ class Keyboard(English):
                      "the focus back on Scan after the scan")
         program.send_signal(signal.SIGTERM)
         assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
-        print("keyboard: ok")
+        print("transport: ok")
 
     def sheet_and_steps(self, program, log, window, tone, added):
         run, t = self.run, EN.get
         # The browser on its history page, as the Tab stops leave it: it counts the steps.
-        assert t("Начальное состояние") in self.keys("Tab->" + t("Навигатор"), "Right", "Right")[-1]["shown"]
+        if self.part != "undo":
+            assert t("Начальное состояние") in self.keys("Tab->" + t("Навигатор"), "Right", "Right")[-1]["shown"]
         # The export sheet: Return on Cancel closes it, no save dialog follows.
         for handed_over in (False, True) if self.part == "sheet" else ():
             self.focus(window)
@@ -298,29 +307,37 @@ class Keyboard(English):
             assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
             print("sheet: ok")
             return
-        self.grab("keyboard")
-        self.space_after_step(window, program)
-        self.keys("space=>" + t("Воспроизвести"))
-        self.step_then("ctrl+z")
-        undone = t("Отменено: {0}").replace("{0}", t("Громкость дорожки"))
-        e2e.wait_for(lambda: e2e.text(log).count(undone) == 1, "the undo")
-        run.xdotool("key", "ctrl+shift+z")
-        e2e.wait_for(lambda: t("Повторено: {0}").replace("{0}", t("Громкость дорожки")) in e2e.text(log), "the redo")
-        self.step_then()  # → held: the burst stays open until the program has read the key (a look later)
-        self.keys("look")
+        if self.part == "steps":
+            self.grab("keyboard")
+            self.space_after_step(window, program)
+            self.keys("space=>" + t("Воспроизвести"))
+            places = 100  # the step's: 100 thumb places over -60…12 dB
+        else:
+            self.step_then("ctrl+z")
+            undone = t("Отменено: {0}").replace("{0}", t("Громкость дорожки"))
+            e2e.wait_for(lambda: e2e.text(log).count(undone) == 1, "the undo")
+            run.xdotool("key", "ctrl+shift+z")
+            e2e.wait_for(lambda: t("Повторено: {0}").replace("{0}", t("Громкость дорожки")) in e2e.text(log),
+                         "the redo")
+            self.step_then()  # → held: the burst stays open until the program has read the key (a look later)
+            self.keys("look")
+            places = 200  # the redone step's and the held key's
         program.send_signal(signal.SIGTERM)
         assert program.wait(timeout=60) == 0, "exit code %s after SIGTERM" % program.returncode
         with open(os.path.join(run.env["XDG_DATA_HOME"], "Tessoral", "Recovery.tessoral"), "rb") as f:
             copy = plistlib.load(f)
-        # Two steps of 100 thumb places over -60…12 dB and the held key's (a row with one clip is in it).
+        # Every step in it (a row with one clip is in it).
         gains = [r["gainDB"] for r in copy.get("lanes") or copy["tracks"]]
-        assert sum(round((g + 60) * 10000 / 72) - 8333 for g in gains) >= 300, "the copy holds %s dB" % gains
-        print("steps: ok")
+        assert sum(round((g + 60) * 10000 / 72) - 8333 for g in gains) >= places, "the copy holds %s dB" % gains
+        print("%s: ok" % self.part)
+
+
+PARTS = ("english", "keyboard", "transport", "sheet", "steps", "undo")
 
 
 def english(program, part):
     # Without its tools the test proves nothing: it fails.
-    for tool in ("Xvfb", "xdotool", "dbus-daemon", "openbox", "xprop"):
+    for tool in ("Xvfb", "xdotool", "xwininfo", "dbus-daemon", "openbox", "xprop"):
         if not shutil.which(tool):
             print("FAILED: %s is not installed (scripts/setup-deps.sh installs it)" % tool)
             return 1
@@ -332,9 +349,9 @@ def english(program, part):
 
 
 if __name__ == "__main__":
-    # One part a run: the English window, or the keyboard alone (its Tab stops, the export sheet, or
-    # the steps on a row's volume).
-    if len(sys.argv) < 3 or sys.argv[2] not in ("english", "keyboard", "sheet", "steps"):
-        print("usage: end_to_end_english.py PATH_TO_TESSORAL english|keyboard|sheet|steps")
+    # One part a run: the English window, or the keyboard alone (its Tab stops in the panels or on the
+    # transport, the export sheet, or the steps on a row's volume with Space or with undo).
+    if len(sys.argv) < 3 or sys.argv[2] not in PARTS:
+        print("usage: end_to_end_english.py PATH_TO_TESSORAL " + "|".join(PARTS))
         sys.exit(2)
     sys.exit(english(os.path.abspath(sys.argv[1]), sys.argv[2]))

@@ -10,7 +10,7 @@
   works as Alt does: Shift+drag moves a clip to another row and Shift+brush erases part of a
   painted stroke (checked by attenuating the mask and measuring the saved audio); without a window
   manager Alt does both.
-Exits 77 (skipped) when Xvfb, xdotool, xset, setxkbmap or openbox is missing.
+Exits 77 (skipped) when Xvfb, xdotool, xwininfo, xset, setxkbmap or openbox is missing.
 """
 import importlib.util
 import math
@@ -35,7 +35,7 @@ def load(name):
 e2e = load("end_to_end")
 sess = load("end_to_end_session")
 
-TOOLS = ("Xvfb", "xdotool", "xset", "setxkbmap", "openbox")
+TOOLS = ("Xvfb", "xdotool", "xwininfo", "xset", "setxkbmap", "openbox")
 
 
 def clips(path):
@@ -101,8 +101,8 @@ class Desk(sess.Session):
         self.focus(self.window)
         self.key(key)
         if self.saves == 0:
-            self.dialog(self.process, self.window, "the save dialog")
-            self.type_path(self.project)
+            dialog = self.dialog(self.process, self.window, "the save dialog")
+            self.type_path(dialog, self.project)
         self.saves += 1
         e2e.wait_for(lambda: self.text().count("Проект сохранён") >= self.saves, "the save")
         return clips(self.project)

@@ -66,20 +66,22 @@ class Session:
         build = os.path.dirname(os.path.dirname(os.path.abspath(program)))
         self.grabs = os.environ.get("TESSORAL_E2E_GRABS", os.path.join(build, "e2e-grabs"))
         self.step = 0
+        self.named = {}  # what each dialog is, for messages
 
     def close(self):
         self.run.close()
 
     # ---- helpers ----
     def windows(self, process):
-        return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
+        return e2e.windows(self.run, process)
 
     def dialog(self, process, known, what):
-        """Waits for a window of the program other than `known` (a window or a list) and focuses it."""
+        """Waits for a window of the program other than `known` (a window or a list) and gives it the
+        keyboard."""
         known = known if isinstance(known, list) else [known]
         found = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], what, timeout=20)
-        self.run.xdotool("windowfocus", "--sync", found[0], check=False)
-        time.sleep(0.3)
+        e2e.focus(self.run, found[0], what)
+        self.named[found[0]] = what
         return found[0]
 
     def geometry(self, window):
@@ -88,8 +90,7 @@ class Session:
         return int(v["X"]), int(v["Y"]), int(v["WIDTH"]), int(v["HEIGHT"])
 
     def focus(self, window):
-        self.run.xdotool("windowfocus", "--sync", window, check=False)
-        time.sleep(0.2)
+        e2e.focus(self.run, window)
 
     def grab(self, name):
         self.step += 1
@@ -100,12 +101,9 @@ class Session:
         subprocess.run(["ffmpeg", "-loglevel", "error", "-y", "-f", "x11grab", "-i", self.run.env["DISPLAY"],
                         "-frames:v", "1", path], env=self.run.env, timeout=30, check=False)
 
-    def type_path(self, path):
-        """Replaces the file dialog's name field with `path` and accepts."""
-        self.run.xdotool("key", "ctrl+a")
-        self.run.xdotool("type", "--delay", "5", path)
-        time.sleep(0.2)
-        self.run.xdotool("key", "Return")
+    def type_path(self, dialog, path):
+        """Replaces the name in the file dialog `dialog` with `path` and accepts."""
+        e2e.type_name(self.run, dialog, path, self.named.get(dialog, "the file dialog"))
 
     # ---- the session ----
     def main(self):
@@ -129,8 +127,8 @@ class Session:
         # Ctrl+O: both files in the open dialog.
         self.focus(window)
         run.xdotool("key", "ctrl+o")
-        self.dialog(first, window, "the open dialog")
-        self.type_path('"%s" "%s"' % (a, b))
+        dialog = self.dialog(first, window, "the open dialog")
+        self.type_path(dialog, '"%s" "%s"' % (a, b))
         e2e.wait_for(lambda: "Добавлено дорожек: 2" in e2e.text(log), "the import of both files")
         time.sleep(0.5)
         self.grab("opened")
@@ -176,8 +174,8 @@ class Session:
         run.xdotool("mousemove", "--window", sheet, str(sw // 2), "8", "click", "1")
         time.sleep(0.3)
         run.xdotool("key", "Return")
-        self.dialog(first, [window, sheet], "the export save dialog")
-        self.type_path(flac)
+        dialog = self.dialog(first, [window, sheet], "the export save dialog")
+        self.type_path(dialog, flac)
         e2e.wait_for(lambda: "Экспорт готов: mix.flac" in e2e.text(log), "the export", timeout=60)
         e2e.wait_for(lambda: self.windows(first) == [window], "the sheet to close")
         self.grab("exported")
@@ -185,8 +183,8 @@ class Session:
         # Ctrl+S through the save dialog, then Ctrl+Q quits without a question.
         self.focus(window)
         run.xdotool("key", "ctrl+s")
-        self.dialog(first, window, "the save dialog")
-        self.type_path(project)
+        dialog = self.dialog(first, window, "the save dialog")
+        self.type_path(dialog, project)
         e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log), "the save")
         self.grab("saved")
         self.focus(window)
@@ -205,7 +203,7 @@ class Session:
         # The keys reached the window: no question came up at the restart.
         assert sorted(self.windows(second)) == sorted([window, dialog]) and \
             run.xdotool("getwindowname", dialog) == "Сохранить проект", "a question appeared at the restart"
-        self.type_path(copy)
+        self.type_path(dialog, copy)
         e2e.wait_for(lambda: "Проект сохранён" in e2e.text(log2), "the save as")
         self.grab("saved-as")
         self.focus(window)

@@ -122,8 +122,7 @@ class Dialogs(sess.Session):
         system's reason (in the system's language) must follow in a message over the dialog, which
         closes with Return and leaves the dialog open."""
         count = self.text().count(message)
-        self.focus(dialog)
-        self.type_path(typed)
+        self.type_path(dialog, typed)
         box = self.dialog(self.process, [self.window, dialog], "the message for " + what)
         e2e.wait_for(lambda: self.text().count(message) > count, "the message for " + what, timeout=10)
         line = [l for l in self.text().splitlines() if message in l][-1]
@@ -154,10 +153,11 @@ class Dialogs(sess.Session):
         the file is written and Space, with no window focused by the test, plays."""
         run = self.run
         saved, played = self.text().count("Проект сохранён"), self.text().count("Подготовка воспроизведения…")
+        playing = self.text().count("Воспроизведение")
         self.focus(self.window)
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog (%s)" % what)
-        self.type_path(project)
+        self.type_path(dialog, project)
         self.dialog(self.process, [self.window, dialog], "the replace question (%s)" % what)
         run.xdotool("key", "Return")
         e2e.wait_for(lambda: set(self.windows(self.process)) == {self.window, dialog}, "No to keep the dialog (%s)" % what)
@@ -172,6 +172,11 @@ class Dialogs(sess.Session):
         run.xdotool("key", "space")
         e2e.wait_for(lambda: self.text().count("Подготовка воспроизведения…") > played,
                      "Space to play after the dialog (%s)" % what, timeout=10)
+        # Once it plays (the program is no longer busy starting it, when the next round's keys would
+        # find Save As disabled), K stops it: the next Space plays again however long the tone would
+        # still play.
+        e2e.wait_for(lambda: self.text().count("Воспроизведение") > playing, "the playback (%s)" % what)
+        run.xdotool("key", "k")
 
     def main(self):
         run = self.run
@@ -296,9 +301,8 @@ class Dialogs(sess.Session):
         self.focus(self.window)
         run.xdotool("key", "ctrl+shift+s")
         dialog = self.dialog(self.process, self.window, "the save-as dialog again")
-        self.focus(dialog)
         saves = self.text().count("Проект сохранён")
-        self.type_path(project)
+        self.type_path(dialog, project)
         e2e.wait_for(lambda: self.text().count("Проект сохранён") > saves, "the save")
         with open(project, "rb") as f:
             saved = plistlib.load(f)

@@ -122,7 +122,7 @@ class Program:
         self.data = os.path.join(self.run.env["XDG_DATA_HOME"], "Tessoral")
 
     def windows(self, process):
-        return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
+        return e2e.windows(self.run, process)
 
     def area(self, window):
         out = self.run.xdotool("getwindowgeometry", "--shell", window, check=False)
@@ -136,7 +136,10 @@ class Program:
         return ordered[-1], ordered[0]
 
     def main_window(self, process):
-        return e2e.wait_for(lambda: self.windows(process), "the main window")[0]
+        # The first window shown is the main one (nothing can pop up before it): seen without a look
+        # at each window's kind, at once.
+        return e2e.wait_for(lambda: self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid),
+                                                     check=False).split(), "the main window")[0]
 
     def restore_and_save(self, later, what, project=None):
         """Starts the program, answers its recovery question with "Восстановить" and saves with
@@ -156,26 +159,14 @@ class Program:
         return process, log, window
 
     def key(self, window, *keys):
-        self.run.xdotool("windowfocus", "--sync", window, check=False)
-        time.sleep(0.3)
+        e2e.focus(self.run, window)
         self.run.xdotool("key", *keys)
 
     def save_as(self, process, known, path):
         """Types `path` into the save dialog that opens over the windows `known`, and accepts."""
         dialog = e2e.wait_for(lambda: [w for w in self.windows(process) if w not in known], "the save dialog")[0]
-        # On a loaded machine the dialog may not take keys yet when it is mapped: the name is typed
-        # again while the dialog is still open, never once it has closed.
-        for attempt in range(3):
-            self.key(dialog, "ctrl+a")
-            self.run.xdotool("type", "--delay", "5", path)
-            time.sleep(0.2)
-            self.run.xdotool("key", "Return")
-            deadline = time.time() + 20
-            while time.time() < deadline and dialog in self.windows(process):
-                time.sleep(0.1)
-            if dialog not in self.windows(process):
-                return
-        raise AssertionError("the save dialog took no name")
+        e2e.type_name(self.run, dialog, path, "the save dialog")
+        e2e.wait_for(lambda: dialog not in self.windows(process), "the save dialog to close")
 
     def recovery(self):
         return (read(os.path.join(self.data, "Recovery.tessoral")), read(os.path.join(self.data, "Recovery.plist")))
@@ -409,15 +400,22 @@ def take(project):
     return len(left) / 48000, max(map(abs, left))
 
 
-def takes_and_signals(p, later, playing):
-    """A take recorded over the project from a PulseAudio source (or with `playing`, playback)
-    meets the quit signals (see the module's text)."""
-    server, socket = pulse_source(p.run.scratch, p.run.env)
+def devices_and_bed(p):
+    """The private sound server's monitor and sink as the program's devices; a bed of 60 s to play
+    or to record over. Returns the bed's path."""
     os.makedirs(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral"))
     with open(os.path.join(p.run.env["XDG_CONFIG_HOME"], "Tessoral", "Tessoral.conf"), "w") as f:
         f.write("[General]\ninput.device.uid=ALSA/tessoral_monitor\noutput.device.uid=ALSA/tessoral_out\n")
     bed = os.path.join(p.run.scratch, "bed.wav")
     write_wav(bed, 60, 440)
+    return bed
+
+
+def takes_and_signals(p, later, playing):
+    """A take recorded over the project from a PulseAudio source (or with `playing`, playback)
+    meets the quit signals (see the module's text)."""
+    server, socket = pulse_source(p.run.scratch, p.run.env)
+    bed = devices_and_bed(p)
     copy_file = os.path.join(p.data, "Recovery.tessoral")
     try:
         rounds = (((signal.SIGTERM, None), (signal.SIGTERM, signal.SIGHUP)) if playing else
@@ -800,7 +798,7 @@ def copies(first, later):
     print("quit signals: SIGTERM and SIGHUP keep the edit, SIGINT without a change writes nothing")
 
 
-PARTS = ("autosave", "copies", "writes", "export", "export_cut", "takes", "playback")
+PARTS = ("autosave", "copies", "writes", "export", "export_cut", "takes", "playback", "stopped")
 
 
 def main(binary, part):
@@ -820,10 +818,11 @@ def main(binary, part):
             signals_meet_unsaved_writes(large, later)
         elif part in ("export", "export_cut"):
             long_export_and_signals(exporting, first.run.scratch, later, second_signal=part == "export_cut")
+        elif part == "stopped":
+            devices_and_bed(recording)
+            stopped_and_killed_server(recording, later)
         else:
             takes_and_signals(recording, later, playing=part == "playback")
-            if part == "playback":
-                stopped_and_killed_server(recording, later)
         return 0
     except Exception as error:  # report with the programs' output
         print("FAILED:", error)
@@ -847,5 +846,5 @@ if __name__ == "__main__":
     part = sys.argv.pop(2) if len(sys.argv) > 2 else ""
     if part not in PARTS:
         sys.exit("usage: recovery_end_to_end.py TESSORAL " + "|".join(PARTS))
-    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "pulseaudio", "pacat", "pactl"))
+    program, code = e2e.required_tools("recovery_end_to_end.py", ("Xvfb", "xdotool", "xwininfo", "pulseaudio", "pacat", "pactl"))
     sys.exit(main(program, part) if program else code)
