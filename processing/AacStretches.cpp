@@ -192,6 +192,7 @@ struct AacStretches::Impl {
     bool giveUp = false;
     std::function<void(int)> passed;
     std::vector<int> firstStretches;
+    std::vector<int> hotStretches;
     std::function<std::vector<int>()> widened;
     bool finishPassed = false;
     std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
@@ -399,22 +400,23 @@ struct AacStretches::Impl {
     // Lays the signal out in stretches, encodes them side by side and joins them; false when a
     // join could not be placed.
     bool encodeInStretches(const Source& source) {
-        // Stretches of about kStretchSeconds, whole frames each, the last one taking the rest.
-        const std::int64_t count = AacStretches::count(rate, frames);
-        const std::int64_t length = (frames / count) / kFrame * kFrame;
+        const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, frames);
         stretches.clear();
-        stretches.resize(static_cast<std::size_t>(count));
-        for (std::int64_t i = 0; i < count; ++i) {
-            Stretch& stretch = stretches[static_cast<std::size_t>(i)];
-            stretch.begin = i * length;
-            stretch.end = i + 1 == count ? frames : (i + 1) * length;
+        stretches.resize(bounds.size() - 1);
+        for (std::size_t i = 0; i < stretches.size(); ++i) {
+            stretches[i].begin = bounds[i];
+            stretches[i].end = bounds[i + 1];
         }
         // The stretches asked for first: the first alone, then the rest side by side; where the
         // watch passes there, the others never start. Those asked for once these stay under it
-        // go next, in the same way.
+        // go next, in the same way; then the hot ones not yet encoded, side by side; then the rest.
         const std::size_t n = stretches.size();
         std::vector<std::size_t> order;
         std::size_t done = 0;
+        auto add = [&](int i) {
+            const auto at = static_cast<std::size_t>(i);
+            if (i >= 0 && at < n && std::find(order.begin(), order.end(), at) == order.end()) order.push_back(at);
+        };
         auto encodeFrom = [&](std::size_t from, std::size_t count) {
             if (count > 0 && !stopped())
                 run(count, [&](std::size_t j) {
@@ -423,9 +425,7 @@ struct AacStretches::Impl {
                 });
         };
         for (std::vector<int> asked = firstStretches; giveUp && n > 1 && !stopped();) {
-            for (const int a : asked)
-                if (a >= 0 && static_cast<std::size_t>(a) < n && std::find(order.begin(), order.end(), static_cast<std::size_t>(a)) == order.end())
-                    order.push_back(static_cast<std::size_t>(a));
+            for (const int a : asked) add(a);
             if (order.size() == done) break;
             encodeFrom(done, 1);
             encodeFrom(done + 1, order.size() - done - 1);
@@ -433,8 +433,12 @@ struct AacStretches::Impl {
             if (stopped() || !widened) break;
             asked = widened();
         }
-        for (std::size_t i = 0; i < n; ++i)
-            if (std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
+        if (giveUp && n > 1) {
+            for (const int h : hotStretches) add(h);
+            encodeFrom(done, order.size() - done);
+            done = order.size();
+        }
+        for (std::size_t i = 0; i < n; ++i) add(static_cast<int>(i));
         encodeFrom(done, n - done);
         if (stopped()) {
             for (Stretch& stretch : stretches) stretch.encoder.reset();
@@ -516,6 +520,7 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
     s.giveUp = options.giveUp;
     s.passed = std::move(options.passed);
     s.firstStretches = std::move(options.first);
+    s.hotStretches = std::move(options.hot);
     s.finishPassed = options.finishPassed;
     s.widened = std::move(options.widened);
     s.runner = std::move(options.runner);
@@ -546,6 +551,17 @@ AacStretches::~AacStretches() = default;
 int AacStretches::count(int sampleRate, std::int64_t frames) {
     const double stretches = static_cast<double>(std::max<std::int64_t>(frames, 0)) / (kStretchSeconds * std::max(sampleRate, 1));
     return static_cast<int>(std::clamp<double>(std::round(stretches), 1.0, 1e6));
+}
+
+std::vector<std::int64_t> AacStretches::bounds(int sampleRate, std::int64_t frames) {
+    // Stretches of about kStretchSeconds, whole frames each, the last one taking the rest.
+    frames = std::max<std::int64_t>(frames, 0);
+    const std::int64_t n = count(sampleRate, frames);
+    const std::int64_t length = (frames / n) / kFrame * kFrame;
+    std::vector<std::int64_t> out;
+    for (std::int64_t i = 0; i < n; ++i) out.push_back(i * length);
+    out.push_back(frames);
+    return out;
 }
 
 bool AacStretches::gaveUp() const { return impl_->stopped(); }

@@ -57,6 +57,9 @@ public:
         // encoding costs, never what it gives.
         std::vector<int> first;
         std::function<std::vector<int>()> widened;
+        // With `giveUp`, stretches encoded side by side once those are done and before the
+        // others: where the watch is likely to pass, though no encoding has yet passed it there.
+        std::vector<int> hot;
         // With `giveUp`, the stretch that passes first is encoded on to its end (the others
         // stop), so that peaks() gives the peak of its own stream there: a lower bound of how far
         // the signal overshoots.
@@ -95,6 +98,8 @@ public:
     int stretches() const;
     // How many stretches a signal of `frames` frames at `sampleRate` is encoded in.
     static int count(int sampleRate, std::int64_t frames);
+    // Where each of those stretches starts, in frames of the signal, and the signal's end last.
+    static std::vector<std::int64_t> bounds(int sampleRate, std::int64_t frames);
     // Where, in frames of the signal, each stretch after the first takes over.
     std::vector<std::int64_t> joins() const;
 

@@ -368,6 +368,26 @@ thread_local bool Cores::held_ = false;
 
 std::atomic<bool> holdFirst{false};
 
+// The stretches of an AAC encoding of `audio` at `rate` (AacStretches::bounds) where the signal
+// peaks within kHotRange of its highest, in order, where they are at most half of them: an encoder
+// overshoots most where the signal is hottest. None where more are (the signal is as hot
+// throughout, as a limited mix is).
+constexpr double kHotRange = 1.0;
+std::vector<int> hotStretches(const AudioData& audio, int rate) {
+    const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
+    const std::size_t n = bounds.size() - 1;
+    std::vector<float> peaks(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto from = static_cast<std::size_t>(bounds[i]), length = static_cast<std::size_t>(bounds[i + 1] - bounds[i]);
+        peaks[i] = std::max(vec::maxMagnitude(audio.left.data() + from, length), vec::maxMagnitude(audio.right.data() + from, length));
+    }
+    std::vector<int> hot;
+    const float near = n > 0 ? *std::max_element(peaks.begin(), peaks.end()) * static_cast<float>(std::pow(10.0, -kHotRange / 20.0)) : 0.0f;
+    for (std::size_t i = 0; i < n; ++i)
+        if (peaks[i] >= near) hot.push_back(static_cast<int>(i));
+    return 2 * hot.size() <= n ? hot : std::vector<int>{};
+}
+
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
 // decoding it gives; the file is the loudest that lands at or under the aim.
 //
@@ -388,6 +408,11 @@ std::atomic<bool> holdFirst{false};
 // aim the others (first, where tries have gone over elsewhere since it started: those); an
 // encoding that goes over anywhere goes over whatever its stretches' order, so that order changes
 // only the cost.
+//
+// Where a few stretches are hotter than the rest (hotStretches), every try encodes those side by
+// side before the others (after the stretches it leads with): so the first, on many cores, does
+// not encode the whole signal before it goes over in one of them, and a try that widens does not
+// encode the rest side by side before it goes over at a hot spot that no earlier try reached.
 //
 // The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
 // lower bound of the signal's overshoot, from which the step likely to land first follows (the
@@ -411,7 +436,8 @@ std::atomic<bool> holdFirst{false};
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
-        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()) {}
+        : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()),
+          hot_(hotStretches(audio, rate)) {}
 
     ~CeilingSearch() { stopAll(); }
 
@@ -649,6 +675,7 @@ private:
                 ended_.notify_all();
             };
             options.first = std::move(first);
+            options.hot = hot_;
             options.finishPassed = pass.urgency == 0 && !pass.probe;
             options.widened = [this, &pass] {
                 std::unique_lock lock(mutex_);
@@ -724,6 +751,7 @@ private:
     const double aim_;
     const int maxPasses_;
     Cores cores_;
+    const std::vector<int> hot_;
     std::mutex mutex_;
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
