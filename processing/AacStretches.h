@@ -58,7 +58,7 @@ public:
         std::vector<int> first;
         std::function<std::vector<int>()> widened;
         // With `giveUp`, stretches encoded side by side once those are done and before the
-        // others: where the watch is likely to pass, though no encoding has yet passed it there.
+        // others: where the watch is likely to pass, though no encoding has passed it yet.
         std::vector<int> hot;
         // With `giveUp`, the stretch that passes first is encoded on to its end (the others
         // stop), so that peaks() gives the peak of its own stream there: a lower bound of how far

@@ -368,12 +368,13 @@ thread_local bool Cores::held_ = false;
 
 std::atomic<bool> holdFirst{false};
 
-// The stretches of an AAC encoding of `audio` at `rate` (AacStretches::bounds) where the signal
-// peaks within kHotRange of its highest, in order, where they are at most half of them: an encoder
-// overshoots most where the signal is hottest. None where more are (the signal is as hot
-// throughout, as a limited mix is).
+// The stretches of an AAC encoding of `audio` at `rate` (AacStretches::bounds) that peak within
+// kHotRange of the highest, in order, where they are at most half of them: an encoder overshoots
+// most where the signal is hottest. None where more are (the signal is as hot throughout, as a
+// limited mix is); `nearAim` then tells whether it peaks within kHotRange of `aim` (dBTP): an
+// encoder then overshoots it almost anywhere.
 constexpr double kHotRange = 1.0;
-std::vector<int> hotStretches(const AudioData& audio, int rate) {
+std::vector<int> hotStretches(const AudioData& audio, int rate, double aim, bool& nearAim) {
     const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
     const std::size_t n = bounds.size() - 1;
     std::vector<float> peaks(n);
@@ -382,9 +383,11 @@ std::vector<int> hotStretches(const AudioData& audio, int rate) {
         peaks[i] = std::max(vec::maxMagnitude(audio.left.data() + from, length), vec::maxMagnitude(audio.right.data() + from, length));
     }
     std::vector<int> hot;
-    const float near = n > 0 ? *std::max_element(peaks.begin(), peaks.end()) * static_cast<float>(std::pow(10.0, -kHotRange / 20.0)) : 0.0f;
+    const float top = n > 0 ? *std::max_element(peaks.begin(), peaks.end()) : 0.0f;
+    const auto range = static_cast<float>(std::pow(10.0, -kHotRange / 20.0));
     for (std::size_t i = 0; i < n; ++i)
-        if (peaks[i] >= near) hot.push_back(static_cast<int>(i));
+        if (peaks[i] >= top * range) hot.push_back(static_cast<int>(i));
+    nearAim = top >= static_cast<float>(std::pow(10.0, aim / 20.0)) * range;
     return 2 * hot.size() <= n ? hot : std::vector<int>{};
 }
 
@@ -409,10 +412,11 @@ std::vector<int> hotStretches(const AudioData& audio, int rate) {
 // encoding that goes over anywhere goes over whatever its stretches' order, so that order changes
 // only the cost.
 //
-// Where a few stretches are hotter than the rest (hotStretches), every try encodes those side by
-// side before the others (after the stretches it leads with): so the first, on many cores, does
-// not encode the whole signal before it goes over in one of them, and a try that widens does not
-// encode the rest side by side before it goes over at a hot spot that no earlier try reached.
+// The first try encodes the stretches where it is likely to go over side by side before the
+// others, so that on many cores it does not encode the whole signal before it goes over there:
+// where a few are hotter than the rest (hotStretches), those; where the signal is as hot
+// throughout and peaks near the aim, the first two (the first, with no lead-in, reaches its own
+// soonest).
 //
 // The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
 // lower bound of the signal's overshoot, from which the step likely to land first follows (the
@@ -437,7 +441,7 @@ class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
         : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()),
-          hot_(hotStretches(audio, rate)) {}
+          hot_(hotStretches(audio, rate, aim, nearAim_)) {}
 
     ~CeilingSearch() { stopAll(); }
 
@@ -675,7 +679,7 @@ private:
                 ended_.notify_all();
             };
             options.first = std::move(first);
-            options.hot = hot_;
+            if (pass.urgency == 0) options.hot = hot_.empty() && nearAim_ ? std::vector<int>{0, 1} : hot_;
             options.finishPassed = pass.urgency == 0 && !pass.probe;
             options.widened = [this, &pass] {
                 std::unique_lock lock(mutex_);
@@ -751,6 +755,7 @@ private:
     const double aim_;
     const int maxPasses_;
     Cores cores_;
+    bool nearAim_ = false;
     const std::vector<int> hot_;
     std::mutex mutex_;
     std::condition_variable ended_;
