@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <alsa/asoundlib.h>
+#include <portaudio.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -122,6 +123,10 @@ TEST(PortAudioBackend, StartsQuietlyAndFallsBackToTheNullBackendWithoutDevices) 
     // socket absent) set up as the default, PipeWire's or PulseAudio's device.
     for (const std::string device : {"", "default", "pipewire", "pulse"}) {
         SCOPED_TRACE("the server not running as: " + device);
+        // The backend of the round before may have left the library open (its destructor does not
+        // wait for a stream or a scan still under way): a fresh start lists the devices anew.
+        while (Pa_Terminate() == paNoError) {
+        }
         const bool server = !device.empty();
         PrivateAudioSetup setup(server ? "pcm_type.pulse { lib \"" + *plugin + "\" }\npcm." + device +
                                              " { type pulse server \"unix:/tmp/tessoral-absent-server\" }\n"
