@@ -368,13 +368,14 @@ thread_local bool Cores::held_ = false;
 
 std::atomic<bool> holdFirst{false};
 
-// The stretches of an AAC encoding of `audio` at `rate` (AacStretches::bounds) that peak within
-// kHotRange of the highest, in order, where they are at most half of them: an encoder overshoots
-// most where the signal is hottest. None where more are (the signal is as hot throughout, as a
-// limited mix is); `nearAim` then tells whether it peaks within kHotRange of `aim` (dBTP): an
-// encoder then overshoots it almost anywhere.
+// The stretches the first try encodes before the others, side by side: those of an AAC encoding
+// of `audio` at `rate` (AacStretches::bounds) that peak within kHotRange of the highest, in order,
+// where they are at most half of them (an encoder overshoots most where the signal is hottest).
+// Where more are, the signal is as hot throughout, as a limited mix is: where it peaks within
+// kHotRange of `aim` (dBTP), an encoder overshoots it almost anywhere, and the first two go first
+// (the first, with no lead-in, reaches its own soonest); else none do.
 constexpr double kHotRange = 1.0;
-std::vector<int> hotStretches(const AudioData& audio, int rate, double aim, bool& nearAim) {
+std::vector<int> firstHotStretches(const AudioData& audio, int rate, double aim) {
     const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
     const std::size_t n = bounds.size() - 1;
     std::vector<float> peaks(n);
@@ -387,8 +388,9 @@ std::vector<int> hotStretches(const AudioData& audio, int rate, double aim, bool
     const auto range = static_cast<float>(std::pow(10.0, -kHotRange / 20.0));
     for (std::size_t i = 0; i < n; ++i)
         if (peaks[i] >= top * range) hot.push_back(static_cast<int>(i));
-    nearAim = top >= static_cast<float>(std::pow(10.0, aim / 20.0)) * range;
-    return 2 * hot.size() <= n ? hot : std::vector<int>{};
+    if (2 * hot.size() <= n) return hot;
+    const bool nearAim = top >= static_cast<float>(std::pow(10.0, aim / 20.0)) * range;
+    return nearAim ? std::vector<int>{0, 1} : std::vector<int>{};
 }
 
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
@@ -413,10 +415,8 @@ std::vector<int> hotStretches(const AudioData& audio, int rate, double aim, bool
 // only the cost.
 //
 // The first try encodes the stretches where it is likely to go over side by side before the
-// others, so that on many cores it does not encode the whole signal before it goes over there:
-// where a few are hotter than the rest (hotStretches), those; where the signal is as hot
-// throughout and peaks near the aim, the first two (the first, with no lead-in, reaches its own
-// soonest).
+// others, so that on many cores it does not encode the whole signal before it goes over there
+// (firstHotStretches).
 //
 // The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
 // lower bound of the signal's overshoot, from which the step likely to land first follows (the
@@ -441,7 +441,7 @@ class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
         : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()),
-          hot_(hotStretches(audio, rate, aim, nearAim_)) {}
+          firstHot_(maxPasses_ > 1 ? firstHotStretches(audio, rate, aim) : std::vector<int>{}) {}
 
     ~CeilingSearch() { stopAll(); }
 
@@ -679,7 +679,7 @@ private:
                 ended_.notify_all();
             };
             options.first = std::move(first);
-            if (pass.urgency == 0) options.hot = hot_.empty() && nearAim_ ? std::vector<int>{0, 1} : hot_;
+            if (pass.urgency == 0) options.hot = firstHot_;
             options.finishPassed = pass.urgency == 0 && !pass.probe;
             options.widened = [this, &pass] {
                 std::unique_lock lock(mutex_);
@@ -755,8 +755,7 @@ private:
     const double aim_;
     const int maxPasses_;
     Cores cores_;
-    bool nearAim_ = false;
-    const std::vector<int> hot_;
+    const std::vector<int> firstHot_;  // what the first try encodes first (firstHotStretches)
     std::mutex mutex_;
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
