@@ -168,6 +168,11 @@ struct Stretch {
     std::int64_t end = 0;
     std::vector<Packet> packets;
     std::unique_ptr<StretchEncoder> encoder;  // while it may be taken on
+    // Set by the thread that encodes it: the highest peak its watch saw past the watch, where it
+    // passed; and whether `passed` was told.
+    float passedPeak = 0.0f;
+    bool told = false;
+    bool hot = false;  // encoded in the hot stage
 
     // The packet that starts at `pts`, or none.
     const AVPacket* at(std::int64_t pts) const {
@@ -261,10 +266,6 @@ struct AacStretches::Impl {
             });
             const float peak = std::max(e.ownLeft.peak(), e.ownRight.peak());
             if (peak > watchAbove) {
-                {
-                    std::lock_guard lock(reachedMutex);
-                    reached = std::max(reached, peak);
-                }
                 if (giveUp) {
                     const Stretch* none = nullptr;
                     if (finishPassed) finishing.compare_exchange_strong(none, &stretch);
@@ -272,7 +273,15 @@ struct AacStretches::Impl {
                 } else {
                     e.own.reset();  // told once is enough
                 }
-                if (!passedOnce.exchange(true) && passed) passed(static_cast<int>(&stretch - stretches.data()));
+                // Where the stretch first passed is encoded on, its peak alone: the others go
+                // on only to show where the watch passes most.
+                if (!finishPassed || finishing.load() == &stretch) {
+                    std::lock_guard lock(reachedMutex);
+                    reached = std::max(reached, peak);
+                }
+                stretch.passedPeak = peak;
+                const bool tell = finishPassed ? !std::exchange(stretch.told, true) : !passedOnce.exchange(true);
+                if (tell && passed) passed(static_cast<int>(&stretch - stretches.data()));
             }
         };
         // In order, the packets kept that start within the stretch (those past it wait for an
@@ -318,9 +327,10 @@ struct AacStretches::Impl {
     bool stopped() const {
         return givenUp.load(std::memory_order_relaxed) || (cancelled && cancelled->load(std::memory_order_relaxed));
     }
-    // Whether `stretch`'s encoder stops: once stopped, unless it is the one encoded on for its peak.
+    // Whether `stretch`'s encoder stops: once stopped, unless it is encoded on for its peak.
     bool halted(const Stretch& stretch) const {
-        return stopped() && (finishing.load() != &stretch || (cancelled && cancelled->load(std::memory_order_relaxed)));
+        const bool finishes = finishing.load() == &stretch || (finishPassed && stretch.hot);
+        return stopped() && (!finishes || (cancelled && cancelled->load(std::memory_order_relaxed)));
     }
 
     // The error energy of each frame from `from` to `to` (frame-aligned) of what `stretch`'s own
@@ -435,6 +445,7 @@ struct AacStretches::Impl {
         }
         if (giveUp && n > 1) {
             for (const int h : hotStretches) add(h);
+            for (std::size_t j = done; j < order.size(); ++j) stretches[order[j]].hot = true;
             encodeFrom(done, order.size() - done);
             done = order.size();
         }
@@ -565,6 +576,16 @@ std::vector<std::int64_t> AacStretches::bounds(int sampleRate, std::int64_t fram
 }
 
 bool AacStretches::gaveUp() const { return impl_->stopped(); }
+
+std::vector<int> AacStretches::passedHottestFirst() const {
+    std::vector<int> out;
+    for (std::size_t i = 0; i < impl_->stretches.size(); ++i)
+        if (impl_->stretches[i].passedPeak > 0.0f) out.push_back(static_cast<int>(i));
+    std::stable_sort(out.begin(), out.end(), [&](int a, int b) {
+        return impl_->stretches[static_cast<std::size_t>(a)].passedPeak > impl_->stretches[static_cast<std::size_t>(b)].passedPeak;
+    });
+    return out;
+}
 
 AacStretches::Peaks AacStretches::peaks() const {
     const Impl& s = *impl_;

@@ -60,9 +60,11 @@ public:
         // With `giveUp`, stretches encoded side by side once those are done and before the
         // others: where the watch is likely to pass, though no encoding has passed it yet.
         std::vector<int> hot;
-        // With `giveUp`, the stretch that passes first is encoded on to its end (the others
-        // stop), so that peaks() gives the peak of its own stream there: a lower bound of how far
-        // the signal overshoots.
+        // With `giveUp`, the stretch that passes first is encoded on to its end, so that peaks()
+        // gives the peak of its own stream there: a lower bound of how far the signal
+        // overshoots. So are those of `hot` that have started, so that passedHottestFirst()
+        // tells where it passes most; the others stop. `passed` is told of each stretch where
+        // the watch passes.
         bool finishPassed = false;
         Runner runner;
         // Called between stretches of a second or so of a stretch's encoding, on the thread that
@@ -89,6 +91,8 @@ public:
     };
     Peaks peaks() const;
     bool gaveUp() const;
+    // The stretches where the watch passed, the highest peak it saw first.
+    std::vector<int> passedHottestFirst() const;
     // Decodes the file from its start, as a player does (the encoder's priming left out, the end
     // where the file states it), and hands the signal to `sink` in order.
     void decode(const AudioEncoder::DecodedSink& sink) const;

@@ -418,9 +418,10 @@ std::vector<int> firstHotStretches(const AudioData& audio, int rate, double aim)
 // others, so that on many cores it does not encode the whole signal before it goes over there
 // (firstHotStretches).
 //
-// The first try, given up, encodes on the stretch where it went over, for that stretch's peak: a
-// lower bound of the signal's overshoot, from which the step likely to land first follows (the
-// overshoot is close to linear in a plain gain). The steps from the top down to that one start
+// The first try, given up, encodes on the stretch where it went over, and those it started with,
+// for their peaks: a lower bound of the signal's overshoot, from which the step likely to land
+// first follows (the overshoot is close to linear in a plain gain), and where it went over most,
+// which later tries encode first after where tries after it went over. The steps from the top down to that one start
 // side by side, as cores allow, each encoding only the stretches where tries went over until every
 // step before it is known to pass the aim: most of them go over there, each at the cost of a
 // stretch.
@@ -620,10 +621,10 @@ private:
         pass->urgency = urgency;
         pass->probe = probe;
         Pass& p = *pass;
-        const bool leads = !wanted.whole && !overAt_.empty();
-        p.leading = leads;
+        std::vector<int> first = wanted.whole ? std::vector<int>{} : leads();
+        p.leading = !first.empty();
         started_.push_back(std::move(pass));
-        p.thread = std::thread([this, &p, first = leads ? overAt_ : std::vector<int>{}] { encode(p, first); });
+        p.thread = std::thread([this, &p, first = std::move(first)] { encode(p, first); });
         return &p;
     }
 
@@ -650,6 +651,15 @@ private:
         return true;
     }
 
+    // The stretches a try leads with: where tries went over, the latest first, then where only
+    // the first did.
+    std::vector<int> leads() const {
+        std::vector<int> out = overAt_;
+        for (const int stretch : firstOverAt_)
+            if (std::find(out.begin(), out.end(), stretch) == out.end()) out.push_back(stretch);
+        return out;
+    }
+
     // Encodes the signal at the pass's gain, and tells the search when it ends.
     void encode(Pass& pass, std::vector<int> first) {
         std::unique_ptr<AacStretches> encoding;
@@ -674,8 +684,12 @@ private:
             options.passed = [this, &pass](int stretch) {
                 std::lock_guard lock(mutex_);
                 pass.passed = true;
-                overAt_.erase(std::remove(overAt_.begin(), overAt_.end(), stretch), overAt_.end());
-                overAt_.insert(overAt_.begin(), stretch);
+                if (pass.urgency == 0) {
+                    if (std::find(firstOverAt_.begin(), firstOverAt_.end(), stretch) == firstOverAt_.end()) firstOverAt_.push_back(stretch);
+                } else {
+                    overAt_.erase(std::remove(overAt_.begin(), overAt_.end(), stretch), overAt_.end());
+                    overAt_.insert(overAt_.begin(), stretch);
+                }
                 ended_.notify_all();
             };
             options.first = std::move(first);
@@ -690,7 +704,7 @@ private:
                 ended_.notify_all();
                 // Where tries have gone over since it started (an earlier one it waited for, say)
                 // goes next.
-                return overAt_;
+                return leads();
             };
             options.cancelled = &pass.cancelled;
             options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {
@@ -710,6 +724,7 @@ private:
                 const double seen = Loudness::decibels(encoding->peaks().truePeak) - aim_;
                 std::lock_guard lock(mutex_);
                 if (seen > 0.0 && std::isfinite(seen)) firstOver_ = seen;
+                firstOverAt_ = encoding->passedHottestFirst();
             }
         } catch (...) {
             failure = std::current_exception();
@@ -760,7 +775,9 @@ private:
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
     std::vector<Pass*> tries_;  // the encoding that stands for each try, where started
-    std::vector<int> overAt_;   // the stretches where tries told to go over did, the latest first
+    std::vector<int> overAt_;   // the stretches where tries after the first went over, the latest first
+    // Where the first went over: as it did, then (once it ended) where it went over most first.
+    std::vector<int> firstOverAt_;
     std::optional<double> firstOver_;  // how far the first try is known to pass the aim (dB)
     int passes_ = 0;
 };

@@ -7,6 +7,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
@@ -748,11 +749,16 @@ INSTANTIATE_TEST_SUITE_P(ExportPipeline, ALateOvershoot, ::testing::Values(1, 8)
 
 // Three stretches, a clipped burst in the last; the first stretch asked for stays under the watch,
 // and the last is asked for once it has: on one thread, the middle one is never encoded.
+// Then a second, milder burst in the first, both stretches hot on two threads: each is encoded to
+// its end and told, the hotter first among where it passed.
 TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     const std::size_t n = 150 * 48000;
     std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
-    for (std::size_t i = 110 * 48000; i < 111 * 48000; ++i)
-        bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -1.0f, 1.0f);
+    const auto burst = [&](int second, float clip) {
+        for (auto i = std::size_t(second) * 48000; i < std::size_t(second + 1) * 48000; ++i)
+            bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -clip, clip);
+    };
+    burst(110, 1.0f);
     std::atomic<std::int64_t> given{0};
     const auto source = [&](std::int64_t from, std::size_t count, float* l, float* r) {
         given += static_cast<std::int64_t>(count);
@@ -764,12 +770,37 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     const AacStretches encoding(ExportFormat::aac128, 48000, std::int64_t(n), source,
                                 {.watchAbove = 0.7f, .giveUp = true, .passed = [&](int stretch) { told = stretch; }, .first = {0},
                                  .widened = [&] { return ++asked == 1 ? std::vector<int>{2, 0} : std::vector<int>{}; }});
-    AacStretches::setThreads(0);
     EXPECT_TRUE(encoding.gaveUp());
     EXPECT_EQ(told, 2);
     EXPECT_EQ(asked, 1);
     // The first stretch and the last one's lead-in to the burst: about 71 s of the 150.
     EXPECT_LT(given.load(), std::int64_t(85 * 48000));
+
+    burst(30, 0.8f);
+    given = 0;
+    std::mutex mutex;
+    std::condition_variable moved;
+    std::int64_t firstAt = 0, lastAt = 0;
+    // Side by side whatever the machine's load: the first passes only once the last has started,
+    // the last reaches its burst only once the first has passed.
+    const auto sideBySide = [&](std::int64_t from, std::size_t count, float* l, float* r) {
+        std::unique_lock lock(mutex);
+        (from < 50 * 48000 ? firstAt : lastAt) = from + static_cast<std::int64_t>(count);
+        moved.notify_all();
+        moved.wait(lock, [&] { return from < 50 * 48000 ? from < 29 * 48000 || lastAt > 0 : from < 105 * 48000 || firstAt > 32 * 48000; });
+        lock.unlock();
+        source(from, count, l, r);
+    };
+    std::vector<int> tells;
+    AacStretches::setThreads(2);
+    const AacStretches hot(ExportFormat::aac128, 48000, std::int64_t(n), sideBySide,
+                           {.watchAbove = 0.7f, .giveUp = true, .passed = [&](int stretch) { tells.push_back(stretch); }, .hot = {0, 2},
+                            .finishPassed = true});
+    AacStretches::setThreads(0);
+    EXPECT_TRUE(hot.gaveUp());
+    EXPECT_EQ(tells, (std::vector<int>{0, 2}));
+    EXPECT_EQ(hot.passedHottestFirst(), (std::vector<int>{2, 0}));
+    EXPECT_LT(given.load(), std::int64_t(115 * 48000));
 }
 #endif
 
