@@ -200,6 +200,7 @@ struct AacStretches::Impl {
     std::vector<int> hotStretches;
     std::function<std::vector<int>()> widened;
     bool finishPassed = false;
+    bool finishHot = false;
     std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
     std::atomic<bool> passedOnce{false};
     AacStretches::Runner runner;
@@ -280,7 +281,7 @@ struct AacStretches::Impl {
                     reached = std::max(reached, peak);
                 }
                 stretch.passedPeak = peak;
-                const bool tell = finishPassed ? !std::exchange(stretch.told, true) : !passedOnce.exchange(true);
+                const bool tell = finishHot ? !std::exchange(stretch.told, true) : !passedOnce.exchange(true);
                 if (tell && passed) passed(static_cast<int>(&stretch - stretches.data()));
             }
         };
@@ -329,7 +330,7 @@ struct AacStretches::Impl {
     }
     // Whether `stretch`'s encoder stops: once stopped, unless it is encoded on for its peak.
     bool halted(const Stretch& stretch) const {
-        const bool finishes = finishing.load() == &stretch || (finishPassed && stretch.hot);
+        const bool finishes = finishing.load() == &stretch || (finishHot && stretch.hot);
         return stopped() && (!finishes || (cancelled && cancelled->load(std::memory_order_relaxed)));
     }
 
@@ -533,6 +534,7 @@ AacStretches::AacStretches(ExportFormat format, int sampleRate, std::int64_t fra
     s.firstStretches = std::move(options.first);
     s.hotStretches = std::move(options.hot);
     s.finishPassed = options.finishPassed;
+    s.finishHot = options.finishHot;
     s.widened = std::move(options.widened);
     s.runner = std::move(options.runner);
     s.pause = std::move(options.pause);

@@ -62,10 +62,12 @@ public:
         std::vector<int> hot;
         // With `giveUp`, the stretch that passes first is encoded on to its end, so that peaks()
         // gives the peak of its own stream there: a lower bound of how far the signal
-        // overshoots. So are those of `hot` that have started, so that passedHottestFirst()
-        // tells where it passes most; the others stop. `passed` is told of each stretch where
-        // the watch passes.
+        // overshoots; the others stop.
         bool finishPassed = false;
+        // With `finishPassed`, so are those of `hot` that have started, so that
+        // passedHottestFirst() tells where it passes most, and `passed` is told of each stretch
+        // where the watch passes (else of the first only).
+        bool finishHot = false;
         Runner runner;
         // Called between stretches of a second or so of a stretch's encoding, on the thread that
         // encodes it: may hold it there while more urgent work runs.

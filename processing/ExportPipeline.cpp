@@ -370,12 +370,16 @@ std::atomic<bool> holdFirst{false};
 
 // The stretches the first try encodes before the others, side by side: those of an AAC encoding
 // of `audio` at `rate` (AacStretches::bounds) that peak within kHotRange of the highest, in order,
-// where they are at most half of them (an encoder overshoots most where the signal is hottest).
-// Where more are, the signal is as hot throughout, as a limited mix is: where it peaks within
-// kHotRange of `aim` (dBTP), an encoder overshoots it almost anywhere, and the first two go first
-// (the first, with no lead-in, reaches its own soonest); else none do.
+// where they are at most half of them (an encoder overshoots most where the signal is hottest):
+// `hot`. Where more are, the signal is as hot throughout, as a limited mix is: where it peaks
+// within kHotRange of `aim` (dBTP), an encoder overshoots it almost anywhere, and the first two go
+// first (the first, with no lead-in, reaches its own soonest); else none do.
 constexpr double kHotRange = 1.0;
-std::vector<int> firstHotStretches(const AudioData& audio, int rate, double aim) {
+struct FirstStretches {
+    std::vector<int> stretches;
+    bool hot = false;
+};
+FirstStretches firstHotStretches(const AudioData& audio, int rate, double aim) {
     const std::vector<std::int64_t> bounds = AacStretches::bounds(rate, audio.frames());
     const std::size_t n = bounds.size() - 1;
     std::vector<float> peaks(n);
@@ -388,9 +392,9 @@ std::vector<int> firstHotStretches(const AudioData& audio, int rate, double aim)
     const auto range = static_cast<float>(std::pow(10.0, -kHotRange / 20.0));
     for (std::size_t i = 0; i < n; ++i)
         if (peaks[i] >= top * range) hot.push_back(static_cast<int>(i));
-    if (2 * hot.size() <= n) return hot;
+    if (2 * hot.size() <= n) return {std::move(hot), true};
     const bool nearAim = top >= static_cast<float>(std::pow(10.0, aim / 20.0)) * range;
-    return nearAim ? std::vector<int>{0, 1} : std::vector<int>{};
+    return {nearAim ? std::vector<int>{0, 1} : std::vector<int>{}};
 }
 
 // Encodings of one signal at plain gains, each in stretches (AacStretches) and measured on what
@@ -418,13 +422,15 @@ std::vector<int> firstHotStretches(const AudioData& audio, int rate, double aim)
 // others, so that on many cores it does not encode the whole signal before it goes over there
 // (firstHotStretches).
 //
-// The first try, given up, encodes on the stretch where it went over, and those it started with,
-// for their peaks: a lower bound of the signal's overshoot, from which the step likely to land
-// first follows (the overshoot is close to linear in a plain gain), and where it went over most,
-// which later tries encode first after where tries after it went over. The steps from the top down to that one start
-// side by side, as cores allow, each encoding only the stretches where tries went over until every
-// step before it is known to pass the aim: most of them go over there, each at the cost of a
-// stretch.
+// The first try, given up, encodes on the stretch where it went over for its peak: a lower bound
+// of the signal's overshoot, from which the step likely to land first follows (the overshoot is
+// close to linear in a plain gain). Where it started with stretches clearly hotter than the rest,
+// it encodes on those too, for where it went over most: later tries encode those first after where
+// tries after it went over. (On a signal as hot throughout, the two it started with are no more
+// likely to go over than the others, and only where it went over first leads.) The steps from the
+// top down to the likely one start side by side, as cores allow, each encoding only the stretches
+// where tries went over until every step before it is known to pass the aim: most of them go over
+// there, each at the cost of a stretch.
 //
 // Which gains are tried and which is the file follow from what the encodings measure alone, and
 // the steps down do not depend on the signal's own overshoot: every encoding started is one of
@@ -442,7 +448,7 @@ class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
         : audio_(audio), rate_(rate), format_(format), aim_(aim), maxPasses_(std::max(maxPasses, 1)), cores_(AacStretches::threads()),
-          firstHot_(maxPasses_ > 1 ? firstHotStretches(audio, rate, aim) : std::vector<int>{}) {}
+          firstHot_(maxPasses_ > 1 ? firstHotStretches(audio, rate, aim) : FirstStretches{}) {}
 
     ~CeilingSearch() { stopAll(); }
 
@@ -693,8 +699,9 @@ private:
                 ended_.notify_all();
             };
             options.first = std::move(first);
-            if (pass.urgency == 0) options.hot = firstHot_;
+            if (pass.urgency == 0) options.hot = firstHot_.stretches;
             options.finishPassed = pass.urgency == 0 && !pass.probe;
+            options.finishHot = options.finishPassed && firstHot_.hot;
             options.widened = [this, &pass] {
                 std::unique_lock lock(mutex_);
                 pass.waiting = true;
@@ -724,7 +731,7 @@ private:
                 const double seen = Loudness::decibels(encoding->peaks().truePeak) - aim_;
                 std::lock_guard lock(mutex_);
                 if (seen > 0.0 && std::isfinite(seen)) firstOver_ = seen;
-                firstOverAt_ = encoding->passedHottestFirst();
+                if (firstHot_.hot) firstOverAt_ = encoding->passedHottestFirst();
             }
         } catch (...) {
             failure = std::current_exception();
@@ -770,7 +777,7 @@ private:
     const double aim_;
     const int maxPasses_;
     Cores cores_;
-    const std::vector<int> firstHot_;  // what the first try encodes first (firstHotStretches)
+    const FirstStretches firstHot_;  // what the first try encodes first (firstHotStretches)
     std::mutex mutex_;
     std::condition_variable ended_;
     std::vector<std::unique_ptr<Pass>> started_;
