@@ -310,9 +310,9 @@ TEST(PulseNullSink, ARecordingLinesUpWithWhatWasHeard) {
     ASSERT_GE(click, 0) << "the click is in the take";
     const double heard = placed.start + static_cast<double>(click - placed.frames.lower) / 48000.0;
     // Built with the sanitizers, the callbacks run several times slower and the device times jitter
-    // more: 7.0 ms off once with nothing reported.
+    // more: 7.0 ms and 11.2 ms off once each with nothing reported, beside the other tests.
 #if defined(__SANITIZE_ADDRESS__)
-    constexpr double kInTime = 0.010;
+    constexpr double kInTime = 0.020;
 #else
     constexpr double kInTime = 0.005;
 #endif
