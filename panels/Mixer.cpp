@@ -329,6 +329,7 @@ MixerStrip::MixerStrip(StudioStore& store, TransportSignals* transport, const La
     // the text above it, and the value as shown there (R 25% is 25).
     if (pan_->displayLabel()) pan_->displayLabel()->hide();
     pan_->speakAs(100.0, [this] { return panLabel_->text(); });
+    pan_->stepIn(100);  // whole percents, as shown
     column->addWidget(pan_);
 
     fader_ = new MixerFader(lane.gainDB, Palette::track(lane.color), [this] { store_.stop(); },

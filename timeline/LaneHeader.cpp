@@ -251,6 +251,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
                             },
                             this);
     gain_->setObjectName(QStringLiteral("laneGain"));
+    gain_->stepIn(10);  // tenths of a dB, as the read-out shows
     gain_->setToolTip(qs(L("Громкость дорожки, dB: действует на все её клипы")));
     column->addWidget(gain_);
     pan_ = new ValueSlider(qs(L("Панорама дорожки")), 0.0, -1.0, 1.0, panLabel(0.0), true, [this] { store_.stop(); },
@@ -261,6 +262,7 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
                            this);
     pan_->setObjectName(QStringLiteral("lanePan"));
     pan_->speakAs(100.0);  // "R25" is 25
+    pan_->stepIn(100);     // whole percents
     pan_->setToolTip(qs(L("Панорама дорожки: действует на все её клипы")));
     column->addWidget(pan_);
     column->addStretch(1);
@@ -268,7 +270,12 @@ LaneHeader::LaneHeader(StudioStore& store, Uuid lane, QWidget* parent) : QWidget
 
 void LaneHeader::setLane(const Lane& lane, int clipCount, bool selected, bool dragging) {
     const bool first = lane_.name.empty() && name_->text().isEmpty();
-    if (first || lane.name != lane_.name) name_->setText(qs(lane.name));
+    if (first || lane.name != lane_.name) {
+        name_->setText(qs(lane.name));
+        // Every row's sliders are told apart by the row's name, as the mixer's are.
+        gain_->slider()->setAccessibleName(qs(L("{0}: громкость", lane.name)));
+        pan_->slider()->setAccessibleName(qs(L("{0}: панорама", lane.name)));
+    }
     const bool repaint = selected != selected_ || dragging != dragging_ || lane.color != lane_.color;
     lane_ = lane;
     selected_ = selected;

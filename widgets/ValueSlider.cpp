@@ -114,7 +114,8 @@ ValueSliderTrack::ValueSliderTrack(QWidget* parent) : QSlider(Qt::Horizontal, pa
     static const bool accessible = (QAccessible::installFactory(sliderAccessible), true);
     (void)accessible;
     setStyle(absoluteStyle());
-    setFocusPolicy(Qt::TabFocus);
+    // A click or a drag gives it the keyboard and the wheel, as Tab does.
+    setFocusPolicy(Qt::StrongFocus);
     idle_.setSingleShot(true);
     idle_.setInterval(kBurstIdleMs);
     connect(&idle_, &QTimer::timeout, this, &ValueSliderTrack::endKeyBurst);
@@ -273,10 +274,7 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
     row->setSpacing(7);
     slider_ = new ValueSliderTrack(this);
     slider_->setAssisted(this);
-    slider_->setRange(0, kSteps);
-    // An arrow moves a hundredth of the range, Page Up and Page Down a tenth.
-    slider_->setSingleStep(kSteps / 100);
-    slider_->setPageStep(kSteps / 10);
+    fitSteps();
     slider_->setAttribute(Qt::WA_MacSmallSize);
     slider_->setAccessibleName(title.isEmpty() ? QString::fromStdString(L("Громкость дорожки")) : title);
     row->addWidget(slider_, 1);
@@ -300,16 +298,39 @@ ValueSlider::ValueSlider(const QString& title, double value, double lower, doubl
 // The track outlives this part of the object by a moment: nothing reads the value through it then.
 ValueSlider::~ValueSlider() { slider_->setAssisted(nullptr); }
 
+int ValueSlider::positions() const {
+    const double span = upper_ - lower_;
+    if (perUnit_ <= 0 || !(span > 0) || !std::isfinite(span)) return kSteps;
+    return static_cast<int>(std::clamp<double>(std::lround(span * perUnit_), 1, kSteps));
+}
+
+void ValueSlider::fitSteps() {
+    // In steps of the unit: an arrow one, a page ten. Otherwise an arrow moves a hundredth of the
+    // range, Page Up and Page Down a tenth.
+    slider_->setRange(0, positions());
+    slider_->setSingleStep(perUnit_ > 0 ? 1 : kSteps / 100);
+    slider_->setPageStep(perUnit_ > 0 ? 10 : kSteps / 10);
+}
+
+void ValueSlider::stepIn(int perUnit) {
+    perUnit_ = std::max(perUnit, 0);
+    fitSteps();
+    placeThumb();
+}
+
 int ValueSlider::positionOf(double value) const {
     const double span = upper_ - lower_;
     if (!std::isfinite(value) || !(span > 0)) return 0;
     const double f = std::clamp((value - lower_) / span, 0.0, 1.0);
-    return static_cast<int>(std::lround(f * kSteps));
+    return static_cast<int>(std::lround(f * positions()));
 }
 
 double ValueSlider::valueAt(int position) const {
     if (position <= 0) return lower_;
-    if (position >= kSteps) return upper_;
+    if (position >= positions()) return upper_;
+    // Counted in whole steps from the lower end, so that a step lands on the value shown (−2.3,
+    // not −2.2999999999999972).
+    if (perUnit_ > 0) return double(std::llround(lower_ * perUnit_) + position) / perUnit_;
     return lower_ + (upper_ - lower_) * (static_cast<double>(position) / kSteps);
 }
 
@@ -335,6 +356,7 @@ void ValueSlider::setRange(double lower, double upper) {
     if (lower == lower_ && upper == upper_) return;
     lower_ = lower;
     upper_ = upper;
+    fitSteps();
     placeThumb();
 }
 
@@ -362,13 +384,15 @@ void ValueSlider::assist(double value) {
     slider_->endKeyBurst();
     if (!isEnabled() || pressed_ || !std::isfinite(value)) return;
     pressed();
+    // A value set from outside lands on a step, as every other change does.
+    if (perUnit_ > 0) value = std::round(value * perUnit_) / perUnit_;
     draft_ = std::clamp(value, std::min(lower_, upper_), std::max(lower_, upper_));
     placeThumb();
     released();
 }
 
 void ValueSlider::assistStep(int steps) {
-    assist(valueAt(std::clamp(slider_->value() + steps * slider_->singleStep(), 0, kSteps)));
+    assist(valueAt(std::clamp(slider_->value() + steps * slider_->singleStep(), 0, positions())));
 }
 
 void ValueSlider::speakAs(double scale, std::function<QString()> text) {

@@ -28,8 +28,9 @@ public:
     virtual void stepSpoken(int steps) = 0;
 };
 
-// The slider inside a ValueSlider: the wheel steps it only once a person gave it the focus (the
-// application's wheel guard passes other turns on to the view around), in bursts as the keys do, a press
+// The slider inside a ValueSlider: a click, a drag or Tab gives it the keyboard; the wheel steps it
+// only once a person gave it the focus (the application's wheel guard passes other turns on to the
+// view around), in bursts as the keys do, a press
 // on the track jumps there (a press on the thumb grabs it in place), and the keys that step it
 // (arrows, Page Up/Down, Home, End) move it in bursts that the owner treats as one gesture each.
 // A burst starts with the first step that moves the slider and ends when no step key is held for
@@ -110,6 +111,10 @@ public:
     // A value set or a step taken by assistive technology: one gesture each, as a key burst is.
     void assist(double value);
     void assistStep(int steps);
+    // The value moves in steps of 1/`perUnit` of its unit (10: tenths of a dB), by drag, key, wheel and
+    // assistive technology alike: an arrow is one step, a page ten. 0 (the default): a hundredth of
+    // the range by the keys, continuous to 1/kSteps of it by drag.
+    void stepIn(int perUnit);
     // Assistive technology reads the value times `scale` (100 for a share shown in percent or a
     // pan shown as "L 25%"), and `text` when given instead of the value text (a slider whose text
     // stands elsewhere).
@@ -119,7 +124,9 @@ public:
     double spokenValue() const override { return draft_ * spokenScale_; }
     double spokenMinimum() const override { return std::min(lower_, upper_) * spokenScale_; }
     double spokenMaximum() const override { return std::max(lower_, upper_) * spokenScale_; }
-    double spokenStep() const override { return std::fabs(upper_ - lower_) * spokenScale_ / 100.0; }
+    double spokenStep() const override {
+        return perUnit_ > 0 ? spokenScale_ / perUnit_ : std::fabs(upper_ - lower_) * spokenScale_ / 100.0;
+    }
     void setSpokenValue(double value) override;
     void stepSpoken(int steps) override { assistStep(steps); }
 
@@ -139,6 +146,8 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    int positions() const;
+    void fitSteps();
     int positionOf(double value) const;
     double valueAt(int position) const;
     void placeThumb();
@@ -154,6 +163,7 @@ private:
     bool compact_;
     bool pressed_ = false;
     bool placing_ = false;
+    int perUnit_ = 0;
     std::function<void()> begin_;
     std::function<void(double)> commit_;
     double spokenScale_ = 1.0;

@@ -287,15 +287,24 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     press(fx, Qt::Key_Space);
     fx.settle();
     EXPECT_FALSE(fx.store().transport().playing());
-    // A focused slider takes the arrows, Home and End; keys with no pause between are one undo step.
+    // A click on a slider gives it the keyboard, and Space still plays and pauses.
+    QWidget* gain = row->findChild<QAbstractSlider*>();  // the row's volume
+    QTest::mouseClick(gain, Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), gain);
+    for (const bool playing : {true, false}) {
+        press(fx, Qt::Key_Space);
+        fx.settle();
+        EXPECT_EQ(fx.store().transport().playing(), playing);
+    }
+    // A focused slider takes the arrows, Home and End, in the units shown; keys with no pause
+    // between are one undo step.
     fx.store().moveCursor(1.0, false);
     const std::size_t steps = fx.store().undoNames().size();
-    QWidget* gain = row->findChild<QAbstractSlider*>();  // the row's volume
     gain->setFocus(Qt::TabFocusReason);
     for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Up, Qt::Key_Up, Qt::Key_Right, Qt::Key_Left, Qt::Key_Down, Qt::Key_PageUp})
         QTest::keyClick(gain, key);
     EXPECT_EQ(fx.store().playhead(), 1.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return std::abs(Session(fx.store().session()).lane(lane)->gainDB + 52.08) < 1e-9; }, 20000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return std::abs(Session(fx.store().session()).lane(lane)->gainDB + 58.9) < 1e-9; }, 20000));
     EXPECT_EQ(fx.store().undoNames().size(), steps + 1);
     // The mark comes back after Speed and Pitch's Apply (the window activated while the panels are
     // locked, or after), and after a dialog over the export sheet whose field takes the focus (the file chooser).

@@ -4,6 +4,7 @@
 // the wheel changes it.
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QDialog>
 #include <QFocusEvent>
 #include <QPushButton>
@@ -28,6 +29,7 @@
 #include "app/shell/MainWindow.h"
 #include "app/shell/StudioView.h"
 #include "model/RecordingPreferences.h"
+#include "panels/Mixer.h"
 #include "store/StudioStore.h"
 #include "widgets/SegmentedControl.h"
 #include "widgets/WheelGuard.h"
@@ -215,6 +217,32 @@ TEST(Wheel, PassingOverTheSettingsPickersAndSlidersWritesNoSetting) {
     check(w.fx, settings->findChild<QSlider*>(QStringLiteral("latencySlider")),
           setting(RecordingPreferences::kLatencyKey), false);
     settings->close();
+}
+
+// A click on a mixer fader gives it the wheel and the arrows: Up steps it by a tenth of a dB, the
+// row selection stays.
+TEST(Wheel, AClickedMixerFaderTakesTheWheelAndTheArrows) {
+    Shown w;
+    StudioStore& s = w.fx.store();
+    s.setEditorMode(EditorMode::mixer);
+    pump();
+    auto* mixer = w.fx.view().findChild<MixerWorkspace*>();
+    ASSERT_TRUE(mixer && !mixer->strips().empty());
+    MixerFader* fader = mixer->strips().front()->fader();
+    const Uuid lane = mixer->strips().front()->lane().id;
+    const auto gain = [&s, lane] {
+        for (const Lane& l : s.session().lanes)
+            if (l.id == lane) return l.gainDB;
+        return 0.0;
+    };
+    check(w.fx, fader->slider(), [fader] { return fader->readout()->text().toStdString(); }, false);
+    ValueSliderTrack::endOpenBursts();
+    const double turned = gain();
+    const auto selected = s.selectedLaneID();
+    QTest::keyClick(fader->slider(), Qt::Key_Up);
+    ValueSliderTrack::endOpenBursts();
+    EXPECT_NEAR(gain(), turned + 0.1, 1e-9);
+    EXPECT_EQ(s.selectedLaneID(), selected);
 }
 
 // A control that gets the keyboard focus from its window (the window activated again, Qt's first

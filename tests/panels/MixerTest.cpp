@@ -195,6 +195,19 @@ TEST_F(MixerTest, AssistiveTechnologyTellsTheFadersApartAndReadsAndSetsWhatIsSho
     EXPECT_EQ(store.undoNames().size(), before + 6);
     EXPECT_DOUBLE_EQ(fader->valueInterface()->currentValue().toDouble(), -12.4);
     EXPECT_TRUE(store.session().lanes[0].pan == -0.5 && store.session().masterDB == -3.0);
+    // A set while an arrow's step is still open (held, or within the pause after it) counts too,
+    // after that step, as a step of its own.
+    mixer.strip(lane)->setEnabled(true);
+    for (const bool held : {true, false}) {
+        const auto keyed = store.undoNames().size();
+        QTest::keyPress(mixer.strip(lane)->fader()->slider(), Qt::Key_Up);
+        if (!held) QTest::keyRelease(mixer.strip(lane)->fader()->slider(), Qt::Key_Up);
+        fader->valueInterface()->setCurrentValue(held ? -20.0 : -30.0);
+        if (held) QTest::keyRelease(mixer.strip(lane)->fader()->slider(), Qt::Key_Up);
+        EXPECT_EQ(store.undoNames().size(), keyed + 2) << held;
+        EXPECT_DOUBLE_EQ(store.session().lanes[0].gainDB, held ? -20.0 : -30.0) << held;
+        EXPECT_EQ(fader->text(QAccessible::Value), MixerFader::readoutText(held ? -20.0 : -30.0));
+    }
 }
 
 // Counts paint events per watched widget.

@@ -1,6 +1,8 @@
 // Row headers: the name edit, read-outs, the reorder handle and the row menu with the clip's
 // automation entries, over a real store.
+#include <QAccessible>
 #include <QAction>
+#include <QTest>
 #include <QSlider>
 #include <QLabel>
 #include <QLineEdit>
@@ -8,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "timeline/ClipAutomationMenu.h"
+#include "model/Localization.h"
 #include "timeline/LaneHeader.h"
 #include "timeline/TimelineTestSupport.h"
 #include "widgets/ToolButton.h"
@@ -119,6 +122,30 @@ TEST(LaneHeader, EachControlIsOneNamedUndoStep) {
     EXPECT_DOUBLE_EQ(h.fx.store->session().lanes[1].pan, 1.0);
     EXPECT_DOUBLE_EQ(header->panSlider()->spokenValue(), 100.0);  // "R100" is 100
     EXPECT_FALSE(h.fx.store->session().lanes[0].muted || h.fx.store->session().lanes[0].solo);
+
+    // For a screen reader: named by the row, stepped in the units shown (0.1 dB, 1 %), a step or a
+    // set value one undo step each, as are an arrow and a page.
+    h.fx.store->renameLane(h.ids[1], "Bass & Keys");
+    QAccessibleInterface* gain = QAccessible::queryAccessibleInterface(header->gainSlider()->slider());
+    QAccessibleInterface* pan = QAccessible::queryAccessibleInterface(header->panSlider()->slider());
+    EXPECT_EQ(gain->text(QAccessible::Name) + pan->text(QAccessible::Name),
+              QString::fromStdString(L("{0}: громкость", "Bass & Keys") + L("{0}: панорама", "Bass & Keys")));
+    EXPECT_EQ(gain->valueInterface()->minimumStepSize().toDouble() * 10 + pan->valueInterface()->minimumStepSize().toDouble(), 2.0);
+    const auto increase = QAccessibleActionInterface::increaseAction();
+    oneStep([&] { gain->actionInterface()->doAction(increase); }, "Громкость дорожки");
+    EXPECT_EQ(h.fx.store->session().lanes[1].gainDB, -59.9);
+    oneStep([&] { gain->valueInterface()->setCurrentValue(-2.2776); }, "Громкость дорожки");
+    EXPECT_EQ(h.fx.store->session().lanes[1].gainDB, -2.3);
+    EXPECT_EQ(header->gainSlider()->displayLabel()->text(), gainLabel(-2.3));
+    oneStep([&] { QTest::keyClick(header->gainSlider()->slider(), Qt::Key_Down), ValueSliderTrack::endOpenBursts(); }, "Громкость дорожки");
+    EXPECT_EQ(h.fx.store->session().lanes[1].gainDB, -2.4);
+    oneStep([&] { QTest::keyClick(header->gainSlider()->slider(), Qt::Key_PageUp), ValueSliderTrack::endOpenBursts(); }, "Громкость дорожки");
+    EXPECT_EQ(h.fx.store->session().lanes[1].gainDB, -1.4);
+    oneStep([&] { pan->actionInterface()->doAction(QAccessibleActionInterface::decreaseAction()); }, "Панорама дорожки");
+    EXPECT_EQ(h.fx.store->session().lanes[1].pan, 0.99);
+    oneStep([&] { pan->valueInterface()->setCurrentValue(-25.4); }, "Панорама дорожки");
+    EXPECT_EQ(h.fx.store->session().lanes[1].pan, -0.25);
+    EXPECT_EQ(pan->valueInterface()->currentValue().toDouble(), -25.0);
 }
 
 TEST(LaneHeader, NameCommitsTrimmedOnceAndRefusesBlanks) {
