@@ -55,22 +55,38 @@ void AppDelegate::openDocuments(const std::vector<std::filesystem::path>& files)
     if (!files.empty()) pending_ = files;
 }
 
-void AppDelegate::handOver(const std::vector<std::filesystem::path>& files) {
+void AppDelegate::handOver(const std::vector<std::filesystem::path>& files, std::function<bool()> confirm,
+                           std::function<void()> refuse) {
+    handedOver_.push_back({files, std::move(confirm), std::move(refuse)});
+    if (terminating_) {
+        refuseHandedOver();
+        return;
+    }
     if (activate) activate();
-    handedOver_.insert(handedOver_.end(), files.begin(), files.end());
     deliverHandedOver();
 }
 
 void AppDelegate::deliverHandedOver() {
     // A question's answer is the middle of a command, and a locked store would refuse the files.
-    if ((questionOpen && questionOpen()) || (store_ && store_->locked())) {
+    if (!store_ || (questionOpen && questionOpen()) || store_->locked()) {
         handOverRetry_.start();
         return;
     }
     handOverRetry_.stop();
-    auto files = std::move(handedOver_);
+    auto waiting = std::move(handedOver_);
     handedOver_.clear();
+    std::vector<std::filesystem::path> files;
+    for (HandedOver& h : waiting)
+        if (!h.confirm || h.confirm()) files.insert(files.end(), h.files.begin(), h.files.end());
     openDocuments(files);
+}
+
+void AppDelegate::refuseHandedOver() {
+    handOverRetry_.stop();
+    auto waiting = std::move(handedOver_);
+    handedOver_.clear();
+    for (HandedOver& h : waiting)
+        if (h.refuse) h.refuse();
 }
 
 bool AppDelegate::shouldTerminate() {
@@ -135,6 +151,7 @@ void AppDelegate::keepUnsavedWork() {
 void AppDelegate::quitWithoutAsking() {
     if (terminating_) return;
     terminating_ = true;
+    refuseHandedOver();
     keepUnsavedWork();
     // Then the work under way finishes and the event loop is left.
     if (terminate) terminate();
@@ -147,6 +164,7 @@ void AppDelegate::quitOnSignal(bool questionWaits) {
     }
     if (terminating_) return;
     terminating_ = true;
+    refuseHandedOver();
     keepUnsavedWork();
     if (finishWork) finishWork();
     if (endNow) endNow();
@@ -156,6 +174,7 @@ void AppDelegate::requestQuit() {
     if (terminating_) return;
     if (!shouldTerminate()) return;
     terminating_ = true;
+    refuseHandedOver();
     if (terminate) terminate();
 }
 

@@ -30,11 +30,14 @@ public:
     // queued (replacing an earlier queued request).
     void openDocuments(const std::vector<std::filesystem::path>& files);
     const std::vector<std::filesystem::path>& pending() const { return pending_; }
-    // Files handed over by a later start. While a question waits for its answer (`questionOpen`)
-    // or the store is locked (an import, an analysis, an export, a recording), they wait too and
-    // are opened as soon as both are over; none is ever dropped.
-    void handOver(const std::vector<std::filesystem::path>& files);
-    const std::vector<std::filesystem::path>& handedOver() const { return handedOver_; }
+    // Files handed over by a later start. While the store is not connected yet, a question waits
+    // for its answer (`questionOpen`) or the store is locked (an import, an analysis, an export, a
+    // recording), they wait too. Once all is over, `confirm` asks the later start whether they are
+    // still wanted (it may have given up) and they are opened when it says so; a quit refuses the
+    // ones still waiting (`refuse`). Without `confirm` they are opened.
+    void handOver(const std::vector<std::filesystem::path>& files, std::function<bool()> confirm = {},
+                  std::function<void()> refuse = {});
+    std::size_t handedOver() const { return handedOver_.size(); }
 
     // The quit question: true = quit now. A recording is stopped and the program stays.
     bool shouldTerminate();
@@ -74,10 +77,16 @@ private:
     // The quit question, or the status line saying why the work under way holds the quit.
     bool allowQuit();
     void deliverHandedOver();
+    void refuseHandedOver();
+    struct HandedOver {
+        std::vector<std::filesystem::path> files;
+        std::function<bool()> confirm;
+        std::function<void()> refuse;
+    };
 
     QPointer<StudioStore> store_;
     std::vector<std::filesystem::path> pending_;
-    std::vector<std::filesystem::path> handedOver_;
+    std::vector<HandedOver> handedOver_;
     QTimer handOverRetry_;
     bool demo_;
     bool terminating_ = false;

@@ -99,8 +99,17 @@ int runApplication(int argc, char** argv) {
     // A program already runs: hand the files over before opening a display of our own.
     QByteArrayList requestFiles;
     for (const auto& f : request.files) requestFiles << QByteArray::fromStdString(f.native());
-    if (SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles, 3000, qgetenv("XDG_ACTIVATION_TOKEN")))
-        return 0;
+    // It decides whether they are opened; a start whose files it did not take says so and fails.
+    switch (const auto delivery = SingleInstance::send(SingleInstance::defaultSocketPath(), requestFiles,
+                                                       SingleInstance::kAnswerMs, qgetenv("XDG_ACTIVATION_TOKEN"));
+            delivery) {
+        case SingleInstance::Delivery::opened: return 0;
+        case SingleInstance::Delivery::refused:
+        case SingleInstance::Delivery::noAnswer:
+            print(stderr, QStringLiteral("tessoral: %1\n").arg(SingleInstance::notOpenedText(delivery, requestFiles.size())));
+            return 1;
+        case SingleInstance::Delivery::nobody: break;
+    }
 
     GuardedApplication app(argc, argv);
     // Qt's own texts, dates and numbers in the interface language, before the first widget.
@@ -153,12 +162,16 @@ int runApplication(int argc, char** argv) {
     // Files handed over by a later start wait while a question waits for its answer or the store
     // is busy.
     delegate.questionOpen = [] { return QtPrompts::openDialogs() > 0; };
-    QObject::connect(&instance, &SingleInstance::filesReceived, &window, [&](const QByteArrayList& list, const QByteArray& token) {
-        std::vector<std::filesystem::path> files;
-        for (const QByteArray& f : list) files.emplace_back(f.toStdString());
-        SingleInstance::adoptActivationToken(token, QGuiApplication::platformName());
-        delegate.handOver(files);
-    });
+    // The later start learns whether they are opened: they are when the delegate confirms them, and
+    // not when the program quits first.
+    QObject::connect(&instance, &SingleInstance::filesReceived, &window,
+                     [&](const QByteArrayList& list, const QByteArray& token, quint64 request) {
+                         std::vector<std::filesystem::path> files;
+                         for (const QByteArray& f : list) files.emplace_back(f.toStdString());
+                         SingleInstance::adoptActivationToken(token, QGuiApplication::platformName());
+                         delegate.handOver(files, [&instance, request] { return instance.confirm(request); },
+                                           [&instance, request] { instance.refuse(request); });
+                     });
 
     // What every way out does before it leaves: the window's place kept, the transport stopped, a
     // running batch stopped at its next check and the work already handed to the pools (a save, an

@@ -24,6 +24,10 @@
 #include <QTimer>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <QProcess>
+
+#include <csignal>
+#include <optional>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -96,16 +100,29 @@ TEST(CommandLine, FileNamesKeepTheirBytesAndLocalUrisGiveTheirFiles) {
 namespace {
 
 // Hands files over from another thread while this one runs the primary's event loop.
-bool handOver(const QString& path, const QByteArrayList& files, SingleInstance::Role* role) {
+// `silentMs` > 0: the primary does not answer meanwhile (stopped), and the start waits that long.
+bool handOver(const QString& path, const QByteArrayList& files, SingleInstance::Role* role, int silentMs = 0,
+              QString* error = nullptr) {
     std::atomic<bool> done{false};
     std::thread client([&] {
         SingleInstance second(path);
-        *role = second.start(files, 3000);
+        *role = second.start(files, silentMs > 0 ? silentMs : 3000);
+        if (error) *error = second.errorText();
         done = true;
     });
+    if (silentMs > 0) client.join();
     while (!done) QApplication::processEvents(QEventLoop::AllEvents, 10);
-    client.join();
+    if (client.joinable()) client.join();
     return *role == SingleInstance::Role::handedOver;
+}
+
+// Confirms every hand-over `first` receives (as the program does once it can open them), or
+// refuses them (as it does when it quits); `answers` records what each confirmation said.
+void decide(SingleInstance& first, std::vector<bool>& answers, bool open = true) {
+    QObject::connect(&first, &SingleInstance::filesReceived, &first, [&first, &answers, open](auto&&, auto&&, quint64 r) {
+        if (open) answers.push_back(first.confirm(r));
+        else first.refuse(r);
+    });
 }
 
 }  // namespace
@@ -116,6 +133,8 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     SingleInstance first(path);
     ASSERT_EQ(first.start({}), SingleInstance::Role::primary);
     QSignalSpy received(&first, &SingleInstance::filesReceived);
+    std::vector<bool> answers;
+    decide(first, answers);
     SingleInstance::Role role{};
     // Names are bytes: UTF-8 or not, they arrive as they were sent.
     const QByteArrayList files{"/music/other.wav", "/music/Ёлка.wav", "/music/\xff\xfe.wav"};
@@ -140,6 +159,68 @@ TEST(SingleInstance, ASecondStartHandsItsFilesToTheFirst) {
     pump();
     EXPECT_EQ(received.count(), 2);
     EXPECT_TRUE(received.at(1).at(1).toByteArray().isEmpty());
+    EXPECT_EQ(answers, (std::vector<bool>{true, true}));
+    EXPECT_EQ(first.waiting(), 0u);
+
+    // A first program stopped past the start's wait: the start says so in the interface language
+    // and fails; woken, the program finds the start gone and does not open the file.
+    QString error;
+    EXPECT_FALSE(handOver(path, {"/a.wav"}, &role, 300, &error));
+    EXPECT_EQ(error, SingleInstance::notOpenedText(SingleInstance::Delivery::noAnswer, 1));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return received.count() == 3; }));
+    EXPECT_EQ(answers, (std::vector<bool>{true, true, false}));
+    // A program holding the files (a question waits) is heard from every second: the start waits
+    // past its own limit of silence for the decision.
+    SingleInstance holding(dir.filePath("holding.socket"));
+    ASSERT_EQ(holding.start({}), SingleInstance::Role::primary);
+    std::optional<quint64> held;
+    QObject::connect(&holding, &SingleInstance::filesReceived, &holding, [&](auto&&, auto&&, quint64 r) { held = r; });
+    std::thread waiting([&] { role = SingleInstance(holding.socketPath()).start({"/a.wav"}, 3000); });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return held.has_value(); }));
+    QTest::qWait(4000);
+    EXPECT_TRUE(holding.confirm(*held));
+    waiting.join();
+    EXPECT_EQ(role, SingleInstance::Role::handedOver);
+    // A program that quits before it could open them refuses them; the start says so.
+    SingleInstance quitting(dir.filePath("quitting.socket"));
+    ASSERT_EQ(quitting.start({}), SingleInstance::Role::primary);
+    decide(quitting, answers, false);
+    EXPECT_FALSE(handOver(quitting.socketPath(), {"/a.wav", "/b.wav"}, &role, 0, &error));
+    EXPECT_EQ(error, SingleInstance::notOpenedText(SingleInstance::Delivery::refused, 2));
+    EXPECT_EQ(error, qs(L("Запущенный Tessoral завершает работу: {0}",
+                          LP(2, "{0} файл не открыт|{0} файла не открыты|{0} файлов не открыто"))));
+}
+
+// The start stopped between the program's "about to open" and its own last word: the program
+// gives the files up after a while, and the start, woken, learns that they were not opened.
+TEST(SingleInstance, AStartStoppedBeforeItsLastWordLeavesTheFilesUnopened) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("tessoral.socket");
+    SingleInstance first(path);
+    ASSERT_EQ(first.start({}), SingleInstance::Role::primary);
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TESSORAL_HANDOVER_SOCKET"), path);
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    std::optional<bool> confirmed;
+    QObject::connect(&first, &SingleInstance::filesReceived, &first, [&](auto&&, auto&&, quint64 request) {
+        ::kill(pid_t(child.processId()), SIGSTOP);
+        confirmed = first.confirm(request);
+        ::kill(pid_t(child.processId()), SIGCONT);
+    });
+    child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=SingleInstanceChild.*")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return confirmed.has_value(); }, 60000));
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString output = QString::fromUtf8(child.readAll());
+    EXPECT_FALSE(*confirmed);
+    EXPECT_TRUE(output.contains(QStringLiteral("delivery 1\n"))) << output.toStdString();  // refused
+}
+
+TEST(SingleInstanceChild, HandsAFileOver) {
+    const QString path = qEnvironmentVariable("TESSORAL_HANDOVER_SOCKET");
+    if (path.isEmpty()) GTEST_SKIP() << "run by SingleInstance.AStartStoppedBeforeItsLastWord…";
+    std::printf("delivery %d\n", int(SingleInstance::send(path, {"/a.wav"})));
 }
 
 TEST(SingleInstance, AStaleSocketFromAKilledProgramIsTakenOver) {
@@ -158,6 +239,8 @@ TEST(SingleInstance, AStaleSocketFromAKilledProgramIsTakenOver) {
 
     SingleInstance instance(path);
     EXPECT_EQ(instance.start({"/a.wav"}), SingleInstance::Role::primary);
+    std::vector<bool> answers;
+    decide(instance, answers);
     SingleInstance::Role role{};
     EXPECT_TRUE(handOver(path, {"/b.wav"}, &role));
 }
@@ -168,6 +251,8 @@ TEST(SingleInstance, GarbageOnTheSocketIsIgnored) {
     SingleInstance first(path);
     ASSERT_EQ(first.start({}), SingleInstance::Role::primary);
     QSignalSpy received(&first, &SingleInstance::filesReceived);
+    std::vector<bool> answers;
+    decide(first, answers);
     std::atomic<bool> done{false};
     std::thread client([&] {
         // Plain garbage, and the right magic with an absurd file count that must not be reserved.

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "AppTestSupport.h"
@@ -315,6 +317,35 @@ TEST(Shell, FilesHandedOverWaitForAQuestionAndForTheBusyStore) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return fx.store().importing(); }));
     fx.settle();
     EXPECT_EQ(trackNames(fx.store()), (std::vector<std::string>{"one", "two", "three"}));
+}
+
+// A file handed over while the quit question waits: opened after "Отмена" (the later start
+// confirms it), refused after "Не сохранять", and never opened then.
+TEST(Shell, AFileHandedOverDuringTheQuitQuestionIsOpenedOnlyWhenTheProgramStays) {
+    for (const int answer : {1, 2}) {  // "Отмена", "Не сохранять"
+        StudioFixture fx;
+        fx.delegate().connectStore(fx.store());
+        fx.loadDemo();
+        bool asking = false;
+        int confirms = 0;
+        int refusals = 0;
+        fx.delegate().questionOpen = [&] { return asking; };
+        fx.services.prompts.onAlert = [&](const AlertRequest&) {
+            asking = true;
+            fx.delegate().handOver({writeTone(fx.services.home.path() / "late.wav")}, [&] { return ++confirms; },
+                                   [&] { ++refusals; });
+        };
+        fx.services.prompts.alertAnswers = {answer};
+        fx.delegate().requestQuit();
+        asking = false;
+        EXPECT_EQ(fx.terminations, answer == 2 ? 1 : 0);
+        if (answer == 1) ASSERT_TRUE(QTest::qWaitFor([&] { return fx.store().importing(); }));
+        fx.settle();
+        EXPECT_EQ(confirms + 10 * refusals, answer == 1 ? 1 : 10) << answer;
+        EXPECT_EQ(fx.delegate().handedOver(), 0u);
+        const auto names = trackNames(fx.store());
+        EXPECT_EQ(std::count(names.begin(), names.end(), "late"), answer == 1 ? 1 : 0) << answer;
+    }
 }
 
 TEST(Shell, WindowOpensOnTheScreenFirstAndAKeptFrameComesBackOntoIt) {
