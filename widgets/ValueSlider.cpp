@@ -307,7 +307,10 @@ int ValueSlider::positions() const {
 void ValueSlider::fitSteps() {
     // In steps of the unit: an arrow one, a page ten. Otherwise an arrow moves a hundredth of the
     // range, Page Up and Page Down a tenth.
+    // The thumb clamped into a new range is no move of the person's: the draft stays.
+    placing_ = true;
     slider_->setRange(0, positions());
+    placing_ = false;
     slider_->setSingleStep(perUnit_ > 0 ? 1 : kSteps / 100);
     slider_->setPageStep(perUnit_ > 0 ? 10 : kSteps / 10);
 }

@@ -300,6 +300,7 @@ TEST(Keyboard, ReturnPressesTheFocusedButtonAndSpaceStillPlays) {
     // between are one undo step.
     fx.store().moveCursor(1.0, false);
     const std::size_t steps = fx.store().undoNames().size();
+    gain->clearFocus();  // tabbed into now, for its mark below
     gain->setFocus(Qt::TabFocusReason);
     for (Qt::Key key : {Qt::Key_End, Qt::Key_Home, Qt::Key_Up, Qt::Key_Up, Qt::Key_Right, Qt::Key_Left, Qt::Key_Down, Qt::Key_PageUp})
         QTest::keyClick(gain, key);

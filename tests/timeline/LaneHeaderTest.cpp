@@ -99,6 +99,7 @@ TEST(LaneHeader, ShowsTheRowAndFollowsIt) {
 TEST(LaneHeader, EachControlIsOneNamedUndoStep) {
     HeaderFixture h(2);
     LaneHeader* header = h.header(1);
+    EXPECT_EQ(header->gainSlider()->draft() * 100 + header->panSlider()->draft(), 0.0);  // the row's own
     auto slide = [](ValueSlider* slider, int to) {
         QSlider* s = slider->slider();
         s->setSliderDown(true);
