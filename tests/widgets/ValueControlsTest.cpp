@@ -172,6 +172,13 @@ TEST(ValueSlider, AssistiveTechnologyReadsTheValueShownAndEachChangeIsAGesture) 
     EXPECT_EQ(host.begins, 3);
     ASSERT_EQ(host.commits.size(), 3u);
     EXPECT_TRUE(std::fabs(host.commits[0] - 0.72) < 0.01 && host.commits[1] == -6.0 && std::fabs(host.commits[2] + 6.72) < 0.01);
+    // Stepped in tenths over a range that grows: a step goes on from the value, on the new grid.
+    ValueSlider tenths({}, 0.5, 0, 1, {}, true, {}, [&host](double v) { host.commits.push_back(v); });
+    tenths.stepIn(10);
+    tenths.setRange(0, 2);
+    tenths.setValue(1.5);
+    tenths.assistStep(1);
+    EXPECT_EQ(host.commits.back(), 1.6);
 }
 
 TEST(ValueSlider, TheHostsNewValueResetsTheDraftEvenMidDragAndDisablingEndsTheGesture) {
