@@ -229,6 +229,31 @@ TEST(StartingAudioBackend, DevicesArriveWhenTheStartEndsAndAQuitWaitsForNoOpenin
             }
         },
         ::testing::ExitedWithCode(0), "");
+    // So it does an opening that began on a started library and that the sound server keeps.
+    EXPECT_EXIT(
+        {
+            NullAudioBackend held(NullAudioBackend::Mode::manual);
+            held.hold(true);
+            struct Stuck final : AudioBackend {
+                NullAudioBackend& held;
+                std::promise<void> began;
+                explicit Stuck(NullAudioBackend& b) : held(b) {}
+                std::vector<BackendDevice> deviceTable() const override { return {}; }
+                bool refreshDevices() override { return false; }
+                std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& r, AudioCallback& c) override {
+                    began.set_value();
+                    return held.openStream(r, c);
+                }
+            } stuck(held);
+            std::thread([began = stuck.began.get_future()] { began.wait(), giveUpStreamOpenings(); }).detach();
+            const auto asked = std::chrono::steady_clock::now();
+            try {
+                openStreamBy(stuck, {}, callback, true, asked + 30s);
+            } catch (const SoundServerSilent&) {
+                std::_Exit(std::chrono::steady_clock::now() - asked < 5s ? 0 : 2);
+            }
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(NullAudioBackend, PacedModeKeepsTimeWithTheClock) {
