@@ -35,11 +35,14 @@ void StudioStore::installTransportCallbacks() {
     // these before the transport goes. The recording area installs `recordingFinished` itself.
     // The status line no longer speaks of playback or a take under way.
     transport_->failed = [this](std::exception_ptr failure) {
-        // Playback the sound server ended stays where it was heard last.
+        // Playback the sound server ended stays where it was heard last, and the status says why:
+        // no press failed, so no alert waits for the next one (Space would only close it).
         try {
             if (failure) std::rethrow_exception(failure);
-        } catch (const PlaybackLost&) {
+        } catch (const PlaybackLost& lost) {
             setCursor(transport_->position());
+            setStatus(lost.message());
+            return;
         } catch (...) {
         }
         reportRecordingFailure(std::move(failure));

@@ -76,6 +76,8 @@ TEST_F(StorePlayback, BusyWithItsStatusUntilTheRenderRuns) {
     EXPECT_FALSE(store->transport().playing());
     EXPECT_NEAR(store->playhead(), 5.0, 0.05);
     EXPECT_EQ(store->status(), "Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено.");
+    EXPECT_FALSE(store->error());  // no alert for the next Space to close first
+    EXPECT_FALSE(store->busy());
 }
 
 TEST_F(StorePlayback, StartFollowsTheCursorTheSelectionAndLoop) {
