@@ -369,8 +369,9 @@ void SettingsView::build(const std::filesystem::path& dataFolder) {
         h->addStretch(1);
         form.addRow(row);
     }
-    devicesNote_ = note(devicesNoteText(), secondary, this);
+    devicesNote_ = note(QString(), secondary, this);
     form.addRow(devicesNote_);
+    showDevicesNote();
 
     // Writes: every change of a control, each slider step included.
     connect(language_, &QComboBox::currentIndexChanged, this, [this](int index) {
@@ -439,7 +440,7 @@ void SettingsView::refreshDevices() {
         return;
     }
     scanLanded_ = std::move(landed);
-    devicesNote_->setText(devicesNoteText());
+    showDevicesNote();
     if (!scanWatch_) {
         scanWatch_ = new QTimer(this);
         scanWatch_->setInterval(100);
@@ -447,20 +448,25 @@ void SettingsView::refreshDevices() {
             if (!scanLanded_ || !scanLanded_->load()) return;
             scanLanded_.reset();
             scanWatch_->stop();
-            devicesNote_->setText(devicesNoteText());
             showDevices();
         });
     }
     scanWatch_->start();
 }
 
-QString SettingsView::devicesNoteText() const {
+void SettingsView::showDevicesNote() {
     // Until the scan lands the lists may be empty or old: a sound server can keep it minutes.
-    if (scanning())
-        return qs(L("Идёт поиск звуковых устройств: списки заполнятся, когда он закончится. "
-                    "Звук не покидает этот компьютер."));
-    return qs(L("Микрофон и устройство вывода применяются со следующей записи или воспроизведения. "
-                "Звук не покидает этот компьютер."));
+    // One that is not running brings no device: the lists say nothing of it, the note does.
+    const bool gone = !scanning() && backend_ && backend_->soundServerGone();
+    const QString text =
+        scanning() ? qs(L("Идёт поиск звуковых устройств: списки заполнятся, когда он закончится. "
+                          "Звук не покидает этот компьютер."))
+        : gone     ? qs(L("Звуковой сервер не запущен. Запустите его и попробуйте ещё раз."))
+                   : qs(L("Микрофон и устройство вывода применяются со следующей записи или воспроизведения. "
+                          "Звук не покидает этот компьютер."));
+    devicesNote_->setText(text);
+    devicesNote_->setMinimumHeight(std::max(0, devicesNote_->heightForWidth(kNoteWidth)));
+    setColor(devicesNote_, gone ? panels::orange() : Palette::secondaryText());
 }
 
 void SettingsView::showDevices() {
@@ -470,6 +476,7 @@ void SettingsView::showDevices() {
     }
     fillDevicePicker(input_, inputs_, qs(L("Системный по умолчанию")));
     fillDevicePicker(output_, outputs_, qs(L("Системное по умолчанию")));
+    showDevicesNote();
     reload();
 }
 

@@ -95,7 +95,7 @@ protected:
 private:
     void build(const std::filesystem::path& dataFolder);
     void showDevices();
-    QString devicesNoteText() const;
+    void showDevicesNote();
     void fillDevicePicker(QComboBox* picker, const std::vector<AudioDevice>& devices, const QString& systemEntry);
     void write(const std::string& key, const QVariant& value);
 

@@ -35,11 +35,14 @@ void StudioStore::installTransportCallbacks() {
     // these before the transport goes. The recording area installs `recordingFinished` itself.
     // The status line no longer speaks of playback or a take under way.
     transport_->failed = [this](std::exception_ptr failure) {
-        // Playback the sound server ended stays where it was heard last.
+        // Playback the sound server ended stays where it was heard last, and the status says why:
+        // no press failed, so no alert waits for the next one (Space would only close it).
         try {
             if (failure) std::rethrow_exception(failure);
-        } catch (const PlaybackLost&) {
+        } catch (const PlaybackLost& lost) {
             setCursor(transport_->position());
+            setStatus(lost.message());
+            return;
         } catch (...) {
         }
         reportRecordingFailure(std::move(failure));
@@ -74,10 +77,12 @@ void StudioStore::stop() {
 }
 
 void StudioStore::dropPlaybackStart() {
-    // The worker's result is dropped when it lands; the store stays busy until then.
+    // The worker's result is dropped when it lands, however long a sound server keeps its opening
+    // waiting: the store is free again at once, and the next Space starts anew.
     *playbackStart_ = true;
     playbackStart_.reset();
     setStatus(L("Остановлено"));
+    setBusy(false);
 }
 
 void StudioStore::playPause() {
@@ -121,10 +126,13 @@ void StudioStore::playPause() {
     const std::string outputUID = defaults().string(AudioDevices::kOutputDeviceKey).value_or("");
 
     // The device is opened and started on the worker too: a sound server may keep an opening
-    // waiting, and the window must not wait with it.
+    // waiting, and the window must not wait with it. A start dropped meanwhile has freed the store
+    // already (see dropPlaybackStart): its result only lets go of its stream.
     auto dropped = playbackStart_ = std::make_shared<bool>(false);
-    runLong<std::shared_ptr<RenderedMix>>(
-        L("Подготовка воспроизведения…"),
+    setBusy(true);
+    setStatus(L("Подготовка воспроизведения…"));
+    services_.tasks->run(
+        this, TaskPriority::userInitiated,
         [backend = services_.backend, outputUID, source = std::move(source), start, end, loop, clicks] {
             auto mix = std::make_shared<RenderedMix>();
             const AudioData audio = RackRenderer::mix(source, TimeRange{start, end});
@@ -133,21 +141,24 @@ void StudioStore::playPause() {
                                                   std::chrono::steady_clock::now() + kStreamOpenLimit);
             return mix;
         },
-        [this, dropped](std::shared_ptr<RenderedMix>&& mix) {
+        [this, dropped](TaskResult<std::shared_ptr<RenderedMix>> result) {
             if (*dropped) {
                 // Stopped before it started: its stream goes, without the window waiting on it.
-                stopStreamBy(mix->output.stream, mix->output.voice, std::chrono::steady_clock::now() + kStreamStopLimit);
+                if (result.ok())
+                    stopStreamBy(result.value()->output.stream, result.value()->output.voice,
+                                 std::chrono::steady_clock::now() + kStreamStopLimit);
                 return;
             }
             playbackStart_.reset();
-            transport_->play(std::move(mix->output));
-            if (transport_->playing())
-                setStatus(mix->peak > 1.0f ? L("Пики выше 0 dB: уменьшите громкость микса") : L("Воспроизведение"));
-        },
-        [this, dropped] {
-            if (*dropped) return;
-            playbackStart_.reset();
-            setStatus(error_.value_or(""));
+            try {
+                const auto mix = std::move(result.value());
+                transport_->play(std::move(mix->output));
+                if (transport_->playing())
+                    setStatus(mix->peak > 1.0f ? L("Пики выше 0 dB: уменьшите громкость микса") : L("Воспроизведение"));
+            } catch (...) {
+                reportRecordingFailure(std::current_exception());
+            }
+            setBusy(false);
         });
 }
 

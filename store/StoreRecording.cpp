@@ -144,7 +144,8 @@ void StudioStore::record() {
     }
     // Nor after the count-in when the input is listed but does not open (a sound server without
     // a source): it is opened and closed first, on a worker, as a sound server may keep an
-    // opening waiting.
+    // opening waiting, which the status says meanwhile.
+    setStatus(L("Проверка микрофона…"));
     services_.tasks->run(
         this, TaskPriority::userInitiated,
         [backend = services_.backend, input] { AudioRecorder::probeInput(*backend, input); },

@@ -144,7 +144,7 @@ std::unique_ptr<AudioBackend> AudioBackend::system() {
     auto portAudio = std::make_unique<PortAudioBackend>();
     // No device while a sound server is not running: kept, so that playing says so, and finds
     // the server's devices once it runs.
-    if (portAudio->hasOutputDevice() || PortAudioBackend::soundServerRefuses()) return portAudio;
+    if (portAudio->hasOutputDevice() || portAudio->soundServerGone()) return portAudio;
     portAudio.reset();
     return std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::paced);
 }
@@ -241,6 +241,11 @@ std::optional<std::uint32_t> StartingAudioBackend::defaultInputDevice() const {
 bool StartingAudioBackend::awaitsDevices() const {
     const auto backend = made();
     return backend && backend->awaitsDevices();
+}
+
+bool StartingAudioBackend::soundServerGone() const {
+    const auto backend = made();
+    return backend && backend->soundServerGone();
 }
 
 }  // namespace tessoral

@@ -175,6 +175,9 @@ public:
     // Whether it lists no device while an opening may still tell why (a sound server that is not
     // running) or find devices the last scan missed (it has started since).
     virtual bool awaitsDevices() const { return false; }
+    // Whether the last scan found no output device because the sound server that brings them
+    // refuses connections: it is installed but not running. Thread-safe.
+    virtual bool soundServerGone() const { return false; }
 
     // The program's backend: PortAudio over ALSA, PulseAudio/PipeWire (through ALSA) and
     // JACK; on a machine where it finds no output device and no sound server is set up, the null
@@ -201,6 +204,7 @@ public:
     bool requestInputAccess() override;
     std::optional<std::uint32_t> defaultInputDevice() const override;
     bool awaitsDevices() const override;
+    bool soundServerGone() const override;
 
     struct State;
 

@@ -43,6 +43,9 @@ public:
     void failNextOpen(std::string detail);
     // While held, every opening and device scan waits, as on a sound server that does not answer.
     void hold(bool held);
+    // What soundServerGone() reports, as of a sound server that is not running.
+    void setSoundServerGone(bool gone) { serverGone_.store(gone); }
+    bool soundServerGone() const override { return serverGone_.load(); }
 
     std::vector<BackendDevice> deviceTable() const override;
     bool refreshDevices() override;
@@ -110,6 +113,7 @@ private:
     std::vector<NullAudioStream*> streams_;
     int closed_ = 0;
     std::atomic<std::int64_t> pumped_{0};
+    std::atomic<bool> serverGone_{false};
     std::shared_ptr<NullInputScript> input_;
     double inputLatency_ = 0.0;
     double outputLatency_ = 0.0;

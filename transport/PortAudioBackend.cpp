@@ -106,6 +106,7 @@ struct PortAudioBackend::Library {
     mutable std::mutex listMutex;
     std::vector<BackendDevice> devices;          // under listMutex
     std::optional<std::uint32_t> defaultInput;  // under listMutex
+    bool serverGone = false;                     // under listMutex
 
     void scan();     // under turn
     void restart();  // under turn, with no stream open
@@ -310,9 +311,14 @@ void PortAudioBackend::Library::scan() {
         const PaDeviceIndex index = Pa_GetDefaultInputDevice();
         if (index != paNoDevice && index >= 0) input = static_cast<std::uint32_t>(index);
     }
+    // No output device: a sound server that is not running may be why (asked only then, as a
+    // server that does not answer keeps the question waiting).
+    const bool gone = std::none_of(found.begin(), found.end(), [](const BackendDevice& d) { return d.outputChannels > 0; }) &&
+                      anyServerRefuses();
     std::lock_guard lock(listMutex);
     devices = std::move(found);
     defaultInput = input;
+    serverGone = gone;
 }
 
 bool PortAudioBackend::Library::refresh() {
@@ -354,10 +360,9 @@ bool PortAudioBackend::hasOutputDevice() const {
                        [](const BackendDevice& d) { return d.outputChannels > 0; });
 }
 
-bool PortAudioBackend::soundServerRefuses() {
-    silenceLibraryMessages();
-    QuietStderr quiet;
-    return anyServerRefuses();
+bool PortAudioBackend::soundServerGone() const {
+    std::lock_guard lock(library_->listMutex);
+    return library_->serverGone;
 }
 
 bool PortAudioBackend::awaitsDevices() const {

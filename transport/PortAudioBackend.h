@@ -35,10 +35,11 @@ public:
     Opener opener() override;
     std::function<bool()> scanner() override;
 
+    // A scan that found no output device asks whether a sound server ALSA is set up for (its default
+    // device, PulseAudio's or PipeWire's) refuses to play: installed but not running.
+    bool soundServerGone() const override;
+
     bool hasOutputDevice() const;
-    // Whether a sound server ALSA is set up for (its default device, PulseAudio's or PipeWire's)
-    // refuses to play: installed but not running.
-    static bool soundServerRefuses();
 
     // The uids of devices given as (host API name, device name), in order: "host/name", the
     // second and later of equal names suffixed " #2", " #3", …; empty when a name is empty.

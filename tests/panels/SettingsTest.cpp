@@ -183,6 +183,19 @@ TEST_F(SettingsTest, AScanTheSoundServerKeepsWaitingLeavesTheWindowAndTheListsKn
     backend.hold(false);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !view->scanning(); }, 10000));
     EXPECT_EQ(view->microphonePicker()->count(), 3) << "what the scan found, once it lands";
+    // A sound server that is not running brings no device: the note says so, until it runs again.
+    const QString usual = view->devicesNote()->text();
+    for (const bool gone : {true, false}) {
+        backend.setDevices(gone ? std::vector<BackendDevice>{} : std::vector{device(2, "alsa/HDMI", "HDMI", 0, 2)});
+        backend.setSoundServerGone(gone);
+        view->refreshButton()->click();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !view->scanning(); }, 10000));
+        EXPECT_EQ(view->outputPicker()->count(), gone ? 1 : 2);
+        EXPECT_EQ(view->devicesNote()->text(),
+                  gone ? qs(L("Звуковой сервер не запущен. Запустите его и попробуйте ещё раз.")) : usual);
+        EXPECT_EQ(view->devicesNote()->palette().color(QPalette::WindowText),
+                  gone ? panels::orange() : Palette::secondaryText());
+    }
 }
 
 TEST_F(SettingsTest, ExportWritingItsDefaultsBackShowsAtOnce) {

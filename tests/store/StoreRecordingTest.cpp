@@ -290,6 +290,7 @@ TEST_F(StoreRecording, CountInStepsOncePerSecondBeforeTheCapture) {
     fx.backend.failNextOpen("no source");
     store->record();
     EXPECT_TRUE(store->recordingTask());
+    EXPECT_EQ(store->status(), "Проверка микрофона…");
     fx.tasks.runAll();
     EXPECT_EQ(store->error(), "Микрофон недоступен. Проверьте устройство ввода в настройках звука Linux.");
     EXPECT_EQ(store->status(), *store->error());

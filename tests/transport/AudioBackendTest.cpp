@@ -196,6 +196,7 @@ TEST(StartingAudioBackend, DevicesArriveWhenTheStartEndsAndAQuitWaitsForNoOpenin
         ready.wait();  // a sound server that keeps the library's start waiting
         auto made = std::make_unique<NullAudioBackend>(NullAudioBackend::Mode::manual);
         made->setDevices({{3, "ALSA/Mic", "Mic", 1, 0}, {4, "ALSA/Speakers", "Speakers", 0, 2}});
+        made->setSoundServerGone(true);
         return made;
     });
     auto callback = std::make_shared<PlaybackVoice>(AudioData::silence(10), false, std::vector<ClickPlacement>{}, Uuid::random());
@@ -203,7 +204,7 @@ TEST(StartingAudioBackend, DevicesArriveWhenTheStartEndsAndAQuitWaitsForNoOpenin
     MemoryDefaults defaults;
     AudioRecorder recorder(backend, defaults);
     // Before: no devices; Record and Space say the server does not answer.
-    EXPECT_TRUE(!backend.started() && backend.deviceTable().empty());
+    EXPECT_TRUE(!backend.started() && backend.deviceTable().empty() && !backend.soundServerGone());
     EXPECT_THROW(recorder.checkInput(), SoundServerSilent);
     EXPECT_THROW(open(100ms), SoundServerSilent);
     // An opening waiting for the start and a scan under way get the devices when it ends.
@@ -213,20 +214,43 @@ TEST(StartingAudioBackend, DevicesArriveWhenTheStartEndsAndAQuitWaitsForNoOpenin
     EXPECT_TRUE(open(60s) && backend.started());
     scan.join();
     later.join();
-    EXPECT_TRUE(scanned);
+    EXPECT_TRUE(scanned && backend.soundServerGone());  // as the backend made says
     EXPECT_EQ(recorder.checkInput().inputChannels, 1);
     // The program's end gives up every opening at once, however long its caller would wait.
+    const auto givesUpAtOnce = [&](AudioBackend& on) {
+        const auto asked = std::chrono::steady_clock::now();
+        try {
+            openStreamBy(on, {}, callback, true, asked + 30s);
+        } catch (const SoundServerSilent&) {
+            std::_Exit(std::chrono::steady_clock::now() - asked < 5s ? 0 : 2);
+        }
+    };
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
         {
             StartingAudioBackend never([]() -> std::unique_ptr<AudioBackend> { std::this_thread::sleep_for(60s); return nullptr; });
             std::thread([] { std::this_thread::sleep_for(100ms), giveUpStreamOpenings(); }).detach();
-            const auto asked = std::chrono::steady_clock::now();
-            try {
-                openStreamBy(never, {}, callback, true, asked + 30s);
-            } catch (const SoundServerSilent&) {
-                std::_Exit(std::chrono::steady_clock::now() - asked < 5s ? 0 : 2);
-            }
+            givesUpAtOnce(never);
+        },
+        ::testing::ExitedWithCode(0), "");
+    // So it does an opening that began on a started library and that the sound server keeps.
+    EXPECT_EXIT(
+        {
+            NullAudioBackend held(NullAudioBackend::Mode::manual);
+            held.hold(true);
+            struct Stuck final : AudioBackend {
+                NullAudioBackend& held;
+                std::promise<void> began;
+                explicit Stuck(NullAudioBackend& b) : held(b) {}
+                std::vector<BackendDevice> deviceTable() const override { return {}; }
+                bool refreshDevices() override { return false; }
+                std::unique_ptr<AudioStream> openStream(const AudioStreamRequest& r, AudioCallback& c) override {
+                    began.set_value();
+                    return held.openStream(r, c);
+                }
+            } stuck(held);
+            std::thread([began = stuck.began.get_future()] { began.wait(), giveUpStreamOpenings(); }).detach();
+            givesUpAtOnce(stuck);
         },
         ::testing::ExitedWithCode(0), "");
 }

@@ -1,5 +1,6 @@
 // Playback through the manual null backend: playhead, natural end, loops, replaced plays,
-// device choice, metronome clicks and the meters the timer feeds.
+// device choice, metronome clicks, the meters the timer feeds, and the watch on a device that
+// stops calling (for a take too).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -12,6 +13,8 @@
 #include "TransportTestSupport.h"
 #include "model/StudioError.h"
 #include "transport/AudioDevices.h"
+#include "transport/AudioRecorder.h"
+#include "transport/NullInputScript.h"
 #include "transport/PlaybackVoice.h"
 
 namespace tessoral {
@@ -212,6 +215,45 @@ TEST(AudioTransport, ADeviceThatStopsCallingEndsPlaybackWithANote) {
         EXPECT_EQ(e.message(), "Звуковой сервер не отвечает или завершил работу: воспроизведение остановлено.");
     }
     for (int i = 0; i < 5000 && rig.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);  // one left to stop
+}
+
+TEST(AudioTransport, ATakeOutlastsTheWatchWhileItsDeviceCallsAndEndsWithANoteWhenItStops) {
+    ManualRig rig;
+    rig.backend.setDevices({{1, "ALSA/Mic", "Mic", 1, 0}});
+    rig.backend.setInput(std::make_shared<NullInputScript>(std::vector<std::vector<float>>{std::vector<float>(48000 * 15, 0.25f)}));
+    std::vector<RecordedTake> takes;
+    rig.transport.recordingFinished = [&](RecordedTake take) { takes.push_back(std::move(take)); };
+    RecordingSetup setup;
+    setup.maximumFrames = 60 * 48000;
+    setup.plan.origin = 1.0;
+    // Device time and the clock go on together, a tenth of a second at a time.
+    const auto capture = [&](int tenths) {
+        for (int i = 0; i < tenths && rig.transport.recording(); ++i) {
+            rig.backend.pump(4800);
+            ASSERT_TRUE(rig.transport.waitUntilCaptureIdle(5s));
+            rig.scheduler.advanceBy(0.1);
+        }
+    };
+    // 12 s while the device calls: still recording well past the watch, ended by the stop alone.
+    rig.transport.record(setup);
+    capture(120);
+    EXPECT_TRUE(rig.transport.recording() && takes.empty());
+    EXPECT_NEAR(rig.transport.position(), 13.0, 1e-9);
+    rig.transport.stopRecording();
+    ASSERT_EQ(takes.size(), 1u);
+    EXPECT_EQ(takes[0].audio.frames(), 120 * 4800);
+    EXPECT_EQ(takes[0].audio.right[500000], 0.25f);
+    EXPECT_FALSE(takes[0].serverLost || takes[0].deviceGaps || takes[0].lostFrames);
+    // A device that stops calling after 2 s ends the take at the watch's limit, which keeps those 2 s.
+    rig.transport.record(setup);
+    capture(20);
+    rig.scheduler.advanceBy(AudioTransport::kSilentSeconds - 0.1);
+    EXPECT_TRUE(rig.transport.recording() && takes.size() == 1u);
+    rig.scheduler.advanceBy(0.2);
+    EXPECT_FALSE(rig.transport.recording());
+    ASSERT_EQ(takes.size(), 2u);
+    EXPECT_EQ(takes[1].audio.frames(), 20 * 4800);
+    EXPECT_TRUE(takes[1].serverLost);
 }
 
 TEST(AudioTransport, PlaysOnTheStoredOutputDeviceOrTheDefault) {
