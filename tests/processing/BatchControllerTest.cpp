@@ -2,6 +2,7 @@
 // through the main-thread queue.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
 #include <future>
 #include <mutex>
@@ -177,12 +178,17 @@ TEST(BatchController, CancelledRunAndTheSheetGoingAway) {
     std::weak_ptr<BatchController> weak = c;
     std::shared_ptr<BatchController::Work> work = c->work;
     c.reset();  // the sheet is closed: the running batch keeps the controller until it ends
-    std::thread worker(std::move(held));
+    std::promise<void> returned;
+    std::thread worker([&] {
+        held();
+        returned.set_value();
+    });
     // A stop while the second input is read ends the batch with that read still held.
     secondLaunched.get_future().wait();
     work->cancel();
-    worker.join();
+    EXPECT_EQ(returned.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
     gate.set_value();
+    worker.join();
     for (auto& r : readers) r.join();
     ASSERT_FALSE(weak.expired());
     loop.pump();
