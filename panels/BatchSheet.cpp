@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 #include <condition_variable>
 #include <mutex>
 
@@ -105,6 +106,8 @@ BatchController::Executors executors(TaskRunner* tasks) {
                    },
                    [](TaskResult<void>) {});
     };
+    // An input's read goes with the reads the program may end without: a stop gives it up.
+    ex.read = [tasks](std::function<void()> read) { tasks->runRead(std::move(read)); };
     ex.main = [](std::function<void()> call) {
         QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(call), Qt::QueuedConnection);
     };
@@ -141,6 +144,21 @@ std::string summaryOf(const BatchReport& report) {
     if (report.cancelled) summary += L(" · остановлено");
     if (!report.failures.empty()) summary += L(" · ошибок: {0}", report.failures.size());
     return summary;
+}
+
+// The report's lines under its summary, each with whether it warns: each failure, each input cut
+// short, and after a stop the inputs that were done.
+std::vector<std::pair<std::string, bool>> reportLines(const BatchReport& report) {
+    std::vector<std::pair<std::string, bool>> lines;
+    for (const BatchFailure& f : report.failures) lines.emplace_back(f.file + ": " + f.message, true);
+    for (const std::string& name : report.endedEarly)
+        lines.emplace_back(L("Файл «{0}» обрывается раньше, чем указано в нём", name), true);
+    if (report.cancelled && !report.done.empty()) {
+        std::string names;
+        for (const std::string& name : report.done) names += (names.empty() ? "" : ", ") + name;
+        lines.emplace_back(L("Обработаны до остановки: {0}", names), false);
+    }
+    return lines;
 }
 
 }  // namespace
@@ -183,7 +201,10 @@ BatchProcessSheet::BatchProcessSheet(StudioStore& store, TransportSignals*, QWid
     QPointer<StudioStore> revealer(&store_);
     // The batch ends with its own status line, to which a failure to show its files is joined.
     batch_->finished = [revealer](const BatchReport& report) {
-        if (revealer) revealer->setStatus(L("Пакетная обработка: {0}", summaryOf(report)));
+        if (!revealer) return;
+        std::string status = L("Пакетная обработка: {0}", summaryOf(report));
+        for (const std::string& name : report.endedEarly) status += L(". Файл «{0}» обрывается раньше, чем указано в нём", name);
+        revealer->setStatus(std::move(status));
     };
     batch_->reveal = [revealer](const std::vector<std::filesystem::path>& files) {
         if (revealer) revealer->revealFiles(files);
@@ -523,9 +544,10 @@ void BatchProcessSheet::refreshReport() {
         delete item->widget();
         delete item;
     }
-    for (const BatchFailure& f : report->failures) {
-        auto* line = panels::style::label(qs(f.file + ": " + f.message), Fonts::ui(10), panels::orange(), reportBox_);
-        line->setObjectName(QStringLiteral("failure"));
+    for (const auto& [text, warns] : reportLines(*report)) {
+        auto* line = panels::style::label(qs(text), Fonts::ui(10), warns ? panels::orange() : Palette::secondaryText(),
+                                          reportBox_);
+        line->setObjectName(QStringLiteral("reportLine"));
         line->setWordWrap(true);
         line->setMaximumHeight(2 * line->fontMetrics().lineSpacing() + 2);
         failureRows_->addWidget(line);
@@ -550,7 +572,7 @@ std::vector<QAbstractButton*> BatchProcessSheet::removeButtons() const {
     return out;
 }
 
-std::vector<QLabel*> BatchProcessSheet::failureLabels() const {
+std::vector<QLabel*> BatchProcessSheet::reportLabels() const {
     std::vector<QLabel*> out;
     for (int i = 0; i < failureRows_->count(); ++i)
         if (auto* l = qobject_cast<QLabel*>(failureRows_->itemAt(i)->widget())) out.push_back(l);

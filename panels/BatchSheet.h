@@ -69,7 +69,8 @@ public:
     QLabel* progressLabel() const { return progressText_; }
     QWidget* reportBox() const { return reportBox_; }
     QLabel* reportSummary() const { return reportSummary_; }
-    std::vector<QLabel*> failureLabels() const;
+    // The lines under the summary: failures, inputs cut short, the inputs done before a stop.
+    std::vector<QLabel*> reportLabels() const;
     QLabel* resultLabel() const { return result_; }
     QPushButton* closeButton() const { return close_; }
     QPushButton* startButton() const { return start_; }

@@ -46,7 +46,8 @@ void BatchController::start(const std::vector<EffectSlot>& rack) {
     std::weak_ptr<BatchController> weak = weak_from_this();
     std::shared_ptr<BatchController> strong = shared_from_this();
     auto post = executors_.main;
-    executors_.background([job = std::move(job), handle, weak, strong = std::move(strong), post]() mutable {
+    auto read = executors_.read;
+    executors_.background([job = std::move(job), handle, weak, strong = std::move(strong), post, read]() mutable {
         auto progress = [&](std::size_t count, const std::string& name) {
             post([weak, count, name] {
                 if (auto self = weak.lock()) {
@@ -58,7 +59,7 @@ void BatchController::start(const std::vector<EffectSlot>& rack) {
         };
         BatchReport result;
         try {
-            result = BatchProcessor::run(job, [&] { return handle->isCancelled(); }, progress);
+            result = BatchProcessor::run(job, [&] { return handle->isCancelled(); }, progress, read);
         } catch (const std::exception& e) {
             // Nothing may leave the worker; what little can fail outside a file is reported.
             result.failures.push_back({std::string(), e.what()});

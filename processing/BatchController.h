@@ -22,14 +22,16 @@ namespace tessoral {
 class BatchController : public std::enable_shared_from_this<BatchController> {
 public:
     // Where work runs: `background` runs a job on a worker thread; `main` queues a job on the
-    // main thread.
+    // main thread; `read`, called on the worker, runs an input's read on a thread that a stop
+    // leaves to itself (none: the worker reads, and a stop waits for its read).
     struct Executors {
         std::function<void(std::function<void()>)> background;
         std::function<void(std::function<void()>)> main;
+        BatchProcessor::ReadLauncher read;
     };
 
     // The running batch: cancelling it makes the engine stop at its next check (before the next
-    // file or the next effect of the current file).
+    // file or the next effect of the current file, or, with a read executor, while it reads).
     class Work {
     public:
         void cancel() { cancelled_.store(true, std::memory_order_relaxed); }

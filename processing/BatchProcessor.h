@@ -39,11 +39,17 @@ struct BatchReport {
     std::vector<std::filesystem::path> written;  // in input order
     std::vector<BatchFailure> failures;          // in input order
     bool cancelled = false;
+    std::vector<std::string> done;        // the file names of the inputs behind `written`, in the same order
+    std::vector<std::string> endedEarly;  // of those, the inputs that end before the length they state
 
     friend bool operator==(const BatchReport&, const BatchReport&) = default;
 };
 
 namespace BatchProcessor {
+
+// Runs one input's read on another thread, now or later: the batch waits for it while no stop
+// comes, and on a stop leaves it to itself and drops what it reads.
+using ReadLauncher = std::function<void(std::function<void()>)>;
 
 // The seed of the batch dither generator.
 inline constexpr std::uint64_t kDitherSeed = 0x9e3779b97f4a7c15ull;
@@ -53,11 +59,14 @@ inline constexpr std::uint64_t kDitherSeed = 0x9e3779b97f4a7c15ull;
 std::filesystem::path outputURL(const std::filesystem::path& input, const std::filesystem::path& folder,
                                 ExportFormat format);
 
-// Asks `isCancelled` before each input (and the rack before each active effect); calls
-// `progress(index, fileName)` before each input and `progress(inputs.size(), "")` once at the
-// end in every case. Every per-file error is recorded in the report; nothing is thrown.
+// Asks `isCancelled` before each input, after its read (and the rack before each active
+// effect); calls `progress(index, fileName)` before each input and `progress(inputs.size(), "")`
+// once at the end in every case. Every per-file error is recorded in the report; nothing is
+// thrown. With `launchRead`, each read runs through it and `isCancelled` is asked while it is
+// awaited, so a stop is answered whatever the reader does; without it the calling thread reads.
 BatchReport run(const BatchJob& job, const std::function<bool()>& isCancelled,
-                const std::function<void(std::size_t, const std::string&)>& progress);
+                const std::function<void(std::size_t, const std::string&)>& progress,
+                const ReadLauncher& launchRead = {});
 
 }  // namespace BatchProcessor
 

@@ -72,6 +72,8 @@ bool QtTaskRunner::abandonReads() {
     return readPool_->activeThreadCount() > 0;
 }
 
+void QtTaskRunner::runRead(std::function<void()> work) { readPool_->start(std::move(work)); }
+
 void QtTaskRunner::submit(QObject* context, TaskPriority priority, std::function<void()> work,
                           std::function<void()> finish) {
     QPointer<QObject> guard(context);

@@ -92,6 +92,11 @@ public:
         submit(context, priority, std::move(body), std::move(finish));
     }
 
+    // Runs `work`, a read that its caller may give up (its caller waits for it while no stop
+    // comes), with the reads that the program does not wait for at its end; nothing reaches the
+    // main thread. `work` must not throw. Callable from any thread.
+    virtual void runRead(std::function<void()> work) = 0;
+
 protected:
     // The type-erased core: `work` runs on a worker and never throws; `finish` then runs on the
     // main thread unless `context` is gone by then.
@@ -114,6 +119,7 @@ public:
     // Drops the reads that have not started; true when one is still running (a decoder may take
     // minutes over a damaged file): the program then ends without destroying the runner.
     bool abandonReads();
+    void runRead(std::function<void()> work) override;
 
 protected:
     void submit(QObject* context, TaskPriority priority, std::function<void()> work,
@@ -142,6 +148,8 @@ public:
     std::size_t pending() const { return queue_.size(); }
     // The priority of the oldest waiting task.
     std::optional<TaskPriority> nextPriority() const;
+    // Runs the read at once, on the calling thread.
+    void runRead(std::function<void()> work) override { work(); }
 
 protected:
     void submit(QObject* context, TaskPriority priority, std::function<void()> work,

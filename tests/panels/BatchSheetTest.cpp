@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <future>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include "panels/WorkspaceTestSupport.h"
 #include "support/views/Contrast.h"
 #include "support/TestTools.h"
+#include "widgets/Palette.h"
 
 namespace tessoral {
 namespace {
@@ -74,6 +76,8 @@ TEST_F(BatchTest, RealFilesThroughTheClipsChainIntoFlac) {
     };
     const fs::path broken = in / "broken.wav";
     std::ofstream(broken) << "RIFF this is no audio at all";
+    const fs::path cut = sineFile(in, "cut.wav", 48000, 2, "pcm_s16le", 1.0);
+    fs::resize_file(cut, fs::file_size(cut) - 4000);
 
     store.setExportFormat(ExportFormat::flac);
     BatchProcessSheet sheet(store, nullptr);
@@ -83,7 +87,7 @@ TEST_F(BatchTest, RealFilesThroughTheClipsChainIntoFlac) {
     EXPECT_EQ(sheet.ratePicker()->currentText(), qs(L("Как у исходного файла")));
     EXPECT_TRUE(sheet.normalizeToggle()->isChecked());
 
-    ws.fx.prompts.openAnswers.push_back({inputs[0], inputs[1], inputs[2], broken});
+    ws.fx.prompts.openAnswers.push_back({inputs[0], inputs[1], inputs[2], broken, cut});
     ws.fx.prompts.folderAnswers.push_back(out);
     sheet.addFiles();
     sheet.chooseFolder();
@@ -93,7 +97,7 @@ TEST_F(BatchTest, RealFilesThroughTheClipsChainIntoFlac) {
     const auto& ext = ws.fx.prompts.opens[0].filters[0].extensions;
     EXPECT_NE(std::find(ext.begin(), ext.end(), "wav"), ext.end());
     EXPECT_EQ(std::find(ext.begin(), ext.end(), "tessoral"), ext.end());
-    EXPECT_EQ(sheet.fileCountLabel()->text(), qs(L("Файлы: {0}", 4)));
+    EXPECT_EQ(sheet.fileCountLabel()->text(), qs(L("Файлы: {0}", 5)));
     ASSERT_TRUE(sheet.startButton()->isEnabled());
 
     // The line of an earlier export, and a desktop that cannot show files.
@@ -108,18 +112,21 @@ TEST_F(BatchTest, RealFilesThroughTheClipsChainIntoFlac) {
     pump(5);
     ASSERT_FALSE(sheet.controller()->running);
 
-    EXPECT_EQ(sheet.reportSummary()->text(), qs(L("Готово файлов: {0}", 3) + L(" · ошибок: {0}", 1)));
-    const auto failures = sheet.failureLabels();
-    ASSERT_EQ(failures.size(), 1u);
-    EXPECT_TRUE(failures[0]->text().startsWith(QStringLiteral("broken.wav: ")));
-    EXPECT_EQ(failures[0]->palette().color(QPalette::WindowText), panels::orange());
+    EXPECT_EQ(sheet.reportSummary()->text(), qs(L("Готово файлов: {0}", 4) + L(" · ошибок: {0}", 1)));
+    // The failure, then the file cut short (written from what it holds), both warnings.
+    const auto lines = sheet.reportLabels();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_TRUE(lines[0]->text().startsWith(QStringLiteral("broken.wav: ")));
+    EXPECT_EQ(lines[1]->text(), qs(L("Файл «{0}» обрывается раньше, чем указано в нём", "cut.wav")));
+    for (QLabel* line : lines) EXPECT_EQ(line->palette().color(QPalette::WindowText), panels::orange());
 
     const auto& written = sheet.controller()->report->written;
-    ASSERT_EQ(written.size(), 3u);
+    ASSERT_EQ(written.size(), 4u);
     ASSERT_EQ(ws.fx.shell.revealed.size(), 1u);
     EXPECT_EQ(ws.fx.shell.revealed[0], written);
-    // The batch ends with its own line, whole.
-    EXPECT_EQ(store.status(), L("Пакетная обработка: {0}", L("Готово файлов: {0}", 3) + L(" · ошибок: {0}", 1)));
+    // The batch ends with its own line, whole, which names the file cut short as an import does.
+    EXPECT_EQ(store.status(), L("Пакетная обработка: {0}", L("Готово файлов: {0}", 4) + L(" · ошибок: {0}", 1)) +
+                                  L(". Файл «{0}» обрывается раньше, чем указано в нём", "cut.wav"));
     const int rates[] = {44100, 48000, 96000};
     const double seconds[] = {2.0, 1.5, 1.25};
     for (std::size_t i = 0; i < 3; ++i) {
@@ -138,9 +145,38 @@ TEST_F(BatchTest, RealFilesThroughTheClipsChainIntoFlac) {
     }
 }
 
-TEST_F(BatchTest, StopAfterTheFirstFileKeepsWhatWasFinished) {
+// Work on real threads, where every read after the first waits until the test opens the gate.
+class GatedRunner final : public TaskRunner {
+public:
+    QtTaskRunner inner;
+    std::promise<void> gate;
+    std::atomic<int> reads{0};
+
+    ~GatedRunner() override {
+        try {
+            gate.set_value();  // a test that ended early leaves no read held
+        } catch (const std::future_error&) {
+        }
+    }
+    void runRead(std::function<void()> work) override {
+        inner.runRead([work = std::move(work), open = open_, first = reads++ == 0] {
+            if (!first) open.wait();
+            work();
+        });
+    }
+
+protected:
+    void submit(QObject* context, TaskPriority priority, std::function<void()> work, std::function<void()> finish) override {
+        inner.run(context, priority, std::move(work), [finish = std::move(finish)](TaskResult<void>) { finish(); });
+    }
+
+private:
+    std::shared_future<void> open_ = gate.get_future().share();
+};
+
+TEST_F(BatchTest, StopWhileAFileIsReadKeepsWhatWasFinished) {
     // A store whose work runs on real threads, so the batch can be stopped while it runs.
-    QtTaskRunner runner;
+    GatedRunner runner;
     StoreServices services = ws.fx.services();
     services.tasks = &runner;
     StudioStore threaded(services);
@@ -150,30 +186,35 @@ TEST_F(BatchTest, StopAfterTheFirstFileKeepsWhatWasFinished) {
     const fs::path out = files.path() / "out";
     fs::create_directories(out);
     std::vector<fs::path> inputs;
-    for (int i = 0; i < 8; ++i) inputs.push_back(sineFile(files.path(), "s" + std::to_string(i) + ".wav", 48000, 2, "pcm_s16le", 4.0));
+    for (int i = 0; i < 3; ++i) inputs.push_back(sineFile(files.path(), "s" + std::to_string(i) + ".wav", 48000, 2, "pcm_s16le", 1.0));
 
     BatchProcessSheet sheet(threaded, nullptr);
     sheet.controller()->addFiles(inputs);
     sheet.controller()->chooseFolder(out);
     sheet.start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (sheet.controller()->done < 1 && sheet.controller()->running && std::chrono::steady_clock::now() < deadline)
+    // The second file's read is held; the stop ends the batch all the same.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((sheet.controller()->done < 1 || runner.reads < 2) && std::chrono::steady_clock::now() < deadline)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
     ASSERT_TRUE(sheet.controller()->running);
     EXPECT_TRUE(sheet.stopButton()->isVisible() || !sheet.isVisible());
     sheet.stopButton()->click();
     while (sheet.controller()->running && std::chrono::steady_clock::now() < deadline)
         QApplication::processEvents(QEventLoop::AllEvents, 5);
-    runner.waitForIdle();
+    EXPECT_FALSE(sheet.controller()->running);
+    runner.gate.set_value();
+    runner.inner.waitForIdle();
     pump();
     ASSERT_TRUE(sheet.controller()->report.has_value());
     const auto& report = *sheet.controller()->report;
     EXPECT_TRUE(report.cancelled);
-    EXPECT_GE(report.written.size(), 1u);
-    EXPECT_LT(report.written.size(), inputs.size());
-    for (const auto& f : report.written) EXPECT_TRUE(fs::exists(f)) << f;
-    EXPECT_EQ(sheet.reportSummary()->text(),
-              qs(L("Готово файлов: {0}", report.written.size()) + L(" · остановлено")));
+    EXPECT_EQ(report.written, (std::vector<fs::path>{out / "s0 (обработано).wav"}));
+    EXPECT_EQ(sheet.reportSummary()->text(), qs(L("Готово файлов: {0}", 1) + L(" · остановлено")));
+    // The files done are named, as a note, not a warning.
+    const auto lines = sheet.reportLabels();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]->text(), qs(L("Обработаны до остановки: {0}", "s0.wav")));
+    EXPECT_EQ(lines[0]->palette().color(QPalette::WindowText), Palette::secondaryText());
     EXPECT_EQ(BatchRuns::running(), 0);
 }
 

@@ -2,7 +2,9 @@
 // through the main-thread queue.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -10,13 +12,14 @@
 #include "processing/BatchController.h"
 #include "processing/ExportPipeline.h"
 #include "support/TestAudio.h"
+#include "support/TestTools.h"
 
 using namespace tessoral;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A main-thread queue pumped by the test; background work runs inline.
+// A main-thread queue pumped by the test; background work and reads run inline.
 struct Loop {
     std::mutex mutex;
     std::deque<std::function<void()>> queue;
@@ -26,7 +29,8 @@ struct Loop {
                 [this](std::function<void()> job) {
                     std::lock_guard lock(mutex);
                     queue.push_back(std::move(job));
-                }};
+                },
+                [](std::function<void()> read) { read(); }};
     }
     // Runs every queued job, including those queued meanwhile.
     void pump() {
@@ -140,8 +144,27 @@ TEST(BatchController, CancelledRunAndTheSheetGoingAway) {
     std::function<void()> held;
     auto executors = loop.executors();
     executors.background = [&](std::function<void()> job) { held = std::move(job); };
+    // Reads run on threads of their own; the second waits until the test opens it.
+    std::promise<void> gate;
+    std::shared_future<void> open = gate.get_future().share();
+    std::promise<void> secondLaunched;
+    std::vector<std::thread> readers;
+    executors.read = [&](std::function<void()> read) {
+        if (readers.empty()) {
+            readers.emplace_back(std::move(read));
+            return;
+        }
+        readers.emplace_back([read = std::move(read), open] {
+            open.wait();
+            read();
+        });
+        secondLaunched.set_value();
+    };
     auto c = BatchController::create(executors);
-    c->addFiles({input(in / "1.wav"), input(in / "2.wav")});
+    // The first input is cut short: what its reader's decoding found is reported.
+    const fs::path cut = input(in / "cut.wav");
+    fs::resize_file(cut, fs::file_size(cut) - 2000);
+    c->addFiles({cut, input(in / "2.wav"), input(in / "3.wav")});
     c->chooseFolder(out.path());
     BatchController* raw = c.get();
     std::optional<BatchReport> seen;
@@ -152,17 +175,30 @@ TEST(BatchController, CancelledRunAndTheSheetGoingAway) {
     c->reveal = [&](const std::vector<fs::path>&) { revealed = true; };
     c->start({});
     ASSERT_TRUE(c->work);
-    c->work->cancel();
     std::weak_ptr<BatchController> weak = c;
+    std::shared_ptr<BatchController::Work> work = c->work;
     c.reset();  // the sheet is closed: the running batch keeps the controller until it ends
-    std::thread worker(std::move(held));
+    std::promise<void> returned;
+    std::thread worker([&] {
+        held();
+        returned.set_value();
+    });
+    // A stop while the second input is read ends the batch with that read still held.
+    secondLaunched.get_future().wait();
+    work->cancel();
+    EXPECT_EQ(returned.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    gate.set_value();
     worker.join();
+    for (auto& r : readers) r.join();
     ASSERT_FALSE(weak.expired());
     loop.pump();
     EXPECT_TRUE(weak.expired());
     ASSERT_TRUE(seen);
     EXPECT_TRUE(seen->cancelled);
-    EXPECT_TRUE(seen->written.empty());
-    EXPECT_FALSE(revealed);
-    EXPECT_TRUE(fs::is_empty(out.path()));
+    EXPECT_EQ(seen->written, (std::vector<fs::path>{out / "cut (обработано).wav"}));
+    EXPECT_EQ(seen->done, (std::vector<std::string>{"cut.wav"}));
+    EXPECT_EQ(seen->endedEarly, (std::vector<std::string>{"cut.wav"}));
+    EXPECT_TRUE(revealed);
+    // The given-up read's audio went nowhere.
+    EXPECT_EQ(test::folderEntries(out.path()), (std::vector<std::string>{"cut (обработано).wav"}));
 }

@@ -73,12 +73,17 @@ TEST(BatchProcessor, DamagedFileIsOneFailure) {
     test::TempFolder in, out;
     BatchJob job;
     test::writeFile(in / "two.wav", {'R', 'I', 'F', 'F', 0, 1, 2, 3, 'n', 'o', 'p', 'e'});
-    job.inputs = {writeInput(in / "one.wav"), in / "two.wav", writeInput(in / "three.wav")};
+    // A file cut short is written from what it holds, and named in the report.
+    const fs::path three = writeInput(in / "three.wav");
+    fs::resize_file(three, fs::file_size(three) - 3000);
+    job.inputs = {writeInput(in / "one.wav"), in / "two.wav", three};
     job.outputFolder = out.path();
     job.rack = {EffectSlot(EffectPreset::invert)};
     const auto report = BatchProcessor::run(job, [] { return false; }, {});
     EXPECT_FALSE(report.cancelled);
     EXPECT_EQ(report.written, (std::vector<fs::path>{out / "one (обработано).wav", out / "three (обработано).wav"}));
+    EXPECT_EQ(report.done, (std::vector<std::string>{"one.wav", "three.wav"}));
+    EXPECT_EQ(report.endedEarly, (std::vector<std::string>{"three.wav"}));
     ASSERT_EQ(report.failures.size(), 1u);
     EXPECT_EQ(report.failures[0].file, "two.wav");
     EXPECT_FALSE(report.failures[0].message.empty());
@@ -90,16 +95,21 @@ TEST(BatchProcessor, CancellingDuringTheSecondFile) {
     BatchJob job;
     job.inputs = {writeInput(in / "1.wav"), writeInput(in / "2.wav"), writeInput(in / "3.wav")};
     job.outputFolder = out.path();
-    job.rack = {EffectSlot(EffectPreset::invert), EffectSlot(EffectPreset::invert)};
-    Progress p;
-    // The query turns true once the second file is under way: the rack asks it before its effects.
-    const auto report =
-        BatchProcessor::run(job, [&] { return !p.calls.empty() && p.calls.back().first == 1; }, p.callback());
-    EXPECT_TRUE(report.cancelled);
-    EXPECT_EQ(report.written, (std::vector<fs::path>{out / "1 (обработано).wav"}));
-    EXPECT_TRUE(report.failures.empty());
-    EXPECT_EQ(p.calls, (decltype(p.calls){{0, "1.wav"}, {1, "2.wav"}, {3, ""}}));
-    EXPECT_EQ(test::folderEntries(out.path()), (std::vector<std::string>{"1 (обработано).wav"}));
+    // The query turns true once the second file is under way: the rack asks it before its
+    // effects, and without effects the batch asks it when the file has been read.
+    for (const auto& rack : {std::vector<EffectSlot>{EffectSlot(EffectPreset::invert), EffectSlot(EffectPreset::invert)},
+                             std::vector<EffectSlot>{}}) {
+        job.rack = rack;
+        fs::remove_all(out.path() / "1 (обработано).wav");
+        Progress p;
+        const auto report =
+            BatchProcessor::run(job, [&] { return !p.calls.empty() && p.calls.back().first == 1; }, p.callback());
+        EXPECT_TRUE(report.cancelled);
+        EXPECT_EQ(report.written, (std::vector<fs::path>{out / "1 (обработано).wav"}));
+        EXPECT_TRUE(report.failures.empty());
+        EXPECT_EQ(p.calls, (decltype(p.calls){{0, "1.wav"}, {1, "2.wav"}, {3, ""}}));
+        EXPECT_EQ(test::folderEntries(out.path()), (std::vector<std::string>{"1 (обработано).wav"}));
+    }
 
     // Cancelled before any input: nothing is processed, the final call still comes.
     Progress q;
