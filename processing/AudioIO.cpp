@@ -627,19 +627,29 @@ bool flacCutShort(const SourceView& source, const AVCodecParameters& stream, std
         for (int k = 1; k < more && i + static_cast<std::size_t>(k) < tail.size(); ++k) number = number << 6 | (b[i + k] & 0x3F);
         i += static_cast<std::size_t>(std::max(more, 1));
         const int sizeCode = b[at + 2] >> 4, rateCode = b[at + 2] & 15;
+        if (sizeCode == 0) continue;  // reserved
         std::int64_t size = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576 << (sizeCode - 2) : sizeCode >= 8 ? 256 << (sizeCode - 8) : 0;
         if (sizeCode == 6 || sizeCode == 7) {
             size = 1;
             for (int k = 0; k <= sizeCode - 6; ++k) size += i < tail.size() ? std::int64_t{b[i++]} << (8 * (sizeCode - 6 - k)) : 0;
         }
         i += rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
-        if (sizeCode == 0 || i >= tail.size() || crc(at, i, 8, 0x07) != b[i]) continue;
+        if (i >= tail.size() || crc(at, i, 8, 0x07) != b[i]) continue;
         const std::int64_t start = (b[at + 1] & 1) != 0 ? number : number * blockSize;
         const bool wholeToTheEnd = tail.size() - at >= 2 && crc(at, tail.size() - 2, 16, 0x8005) ==
                                                                   (static_cast<unsigned>(b[tail.size() - 2]) << 8 | b[tail.size() - 1]);
         return start == decoded || (start + size == decoded && wholeToTheEnd);
     }
     return false;
+}
+
+// The frames that FLAC in an Ogg file states in its STREAMINFO block (0: none stated, or not such
+// a stream). The Ogg demuxer states no length of its own before the last page, which a copy cut
+// short has lost.
+std::int64_t flacInOggLength(const std::string& container, const AVCodecParameters& stream) {
+    if (stream.codec_id != AV_CODEC_ID_FLAC || container != "ogg" || stream.extradata_size < 18) return 0;
+    const std::uint8_t* b = stream.extradata;
+    return std::int64_t{b[13] & 0x0F} << 32 | std::int64_t{b[14]} << 24 | b[15] << 16 | b[16] << 8 | b[17];
 }
 
 thread_local int decoderThreadsUsed = 0;
@@ -892,11 +902,14 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         // A damaged last frame leaves no later frame to show the gap; a FLAC file cut short is
         // no damage.
         const std::int64_t missing = trimToStated ? stated.sourceFrames - sourceTaken : 0;
-        if (exactTimes && missing > 0 && !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
+        if (exactTimes && missing > 0 && !source.cutShort() &&
+            !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
             failDecode(AVERROR_INVALIDDATA);
         // A decoder may lose the last frame or two to bytes after them; only where times are
-        // exact is a frame's shortfall the file's.
-        endedEarly = source.cutShort() || missing > (exactTimes ? 0 : 2 * std::int64_t{frameSize});
+        // exact (and in PCM, whose frames are single samples) is a frame's shortfall the file's.
+        const bool pcm = codec->id >= AV_CODEC_ID_PCM_S16LE && codec->id < AV_CODEC_ID_ADPCM_IMA_QT;
+        endedEarly = source.cutShort() || missing > (exactTimes || pcm ? 0 : 2 * std::int64_t{frameSize}) ||
+                     sourceTaken < flacInOggLength(container, *stream.codecpar);
     });
 
     return finished(collector, stated);

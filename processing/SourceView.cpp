@@ -141,6 +141,7 @@ int SourceView::read(void* opaque, std::uint8_t* buffer, int size) {
     if (v.tagsFrom_ > 0) v.findTags(v.position_ + got);
     if (v.swapWidth_ > 1) v.swapSamples(buffer, got);
     v.rename(buffer, got);
+    v.zero(buffer, got);
     v.position_ += got;
     return static_cast<int>(got);
 }
@@ -156,9 +157,19 @@ void SourceView::rename(std::uint8_t* buffer, std::int64_t n) const {
     }
 }
 
-// A tag's header is 10 bytes: "ID3", a version of 2 to 4, a revision, flags (0x10: a 10-byte
-// footer follows) and the size in four 7-bit bytes. Only a tag followed by a frame, another tag
-// or the end of the file counts: three such bytes inside a frame's data are not one.
+void SourceView::zero(std::uint8_t* buffer, std::int64_t n) const {
+    auto it = std::upper_bound(zeroed_.begin(), zeroed_.end(), position_, [](std::int64_t at, const auto& r) { return at < r.second; });
+    for (; it != zeroed_.end() && it->first < position_ + n; ++it) {
+        const std::int64_t from = std::max(it->first, position_), to = std::min(it->second, position_ + n);
+        std::memset(buffer + (from - position_), 0, static_cast<std::size_t>(to - from));
+    }
+}
+
+// A tag's header is 10 bytes: "ID3", a version of 2 to 4, a revision, flags (0x10 in version 4:
+// a 10-byte footer follows) and the size in four 7-bit bytes, which counts an extended header and
+// padding. Only a tag followed by a frame, another tag or the end of the file counts: three such
+// bytes inside a frame's data are not one. The whole tag reads as zeros, which hold no frame
+// sync: a picture in it is full of false ones.
 void SourceView::findTags(std::int64_t to) {
     while (tagsFrom_ < std::min(to, end_)) {
         const std::int64_t at = find("ID3", tagsFrom_, to);
@@ -169,14 +180,12 @@ void SourceView::findTags(std::int64_t to) {
         tagsFrom_ = at + 1;
         unsigned char h[10];
         if (!readAt(at, h, 10) || h[3] < 2 || h[3] > 4 || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) continue;
-        const std::int64_t next = at + 10 + (h[6] << 21 | h[7] << 14 | h[8] << 7 | h[9]) + ((h[5] & 0x10) != 0 ? 10 : 0);
+        const std::int64_t next = at + 10 + (h[6] << 21 | h[7] << 14 | h[8] << 7 | h[9]) + (h[3] == 4 && (h[5] & 0x10) != 0 ? 10 : 0);
         unsigned char f[3];
         const bool followed = next == end_ || (readAt(next, f, 3) && ((f[0] == 0xFF && (f[1] & 0xE0) == 0xE0) ||
                                                                    std::memcmp(f, "ID3", 3) == 0 || std::memcmp(f, "TAG", 3) == 0));
         if (!followed) continue;
-        const std::pair<std::int64_t, std::string> tag{at, "TAG"};
-        renamed_.insert(std::upper_bound(renamed_.begin(), renamed_.end(), tag, [](const auto& a, const auto& b) { return a.first < b.first; }), tag);
-        longestRename_ = std::max<std::size_t>(longestRename_, 3);
+        zeroed_.emplace_back(at, next);
         tagsFrom_ = next;
     }
 }
@@ -355,8 +364,12 @@ void SourceView::scanWave64() {
     for (int chunks = 0; chunks < 1024 && readAt(at, h, 24); ++chunks) {
         std::uint64_t size = 0;
         for (int i = 0; i < 8; ++i) size |= std::uint64_t{h[16 + i]} << (8 * i);
-        if (size < 24 || size > static_cast<std::uint64_t>(end_ - at)) return;
-        if (std::memcmp(h, "data", 4) == 0 && std::memcmp(h + 4, kData, 12) == 0) {
+        const bool data = std::memcmp(h, "data", 4) == 0 && std::memcmp(h + 4, kData, 12) == 0;
+        if (size < 24 || size > static_cast<std::uint64_t>(end_ - at)) {
+            cutShort_ = data && size >= 24;
+            return;
+        }
+        if (data) {
             end_ = at + static_cast<std::int64_t>(size);
             return;
         }
@@ -374,8 +387,14 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
             return v;
         };
         // The walk ends at a 64-bit size (1) or one running to the end of the file (0): an mdat box.
-        const std::uint64_t size = number(h, 4);
-        if (size < 8 || size > static_cast<std::uint64_t>(to - at)) return;
+        std::uint64_t size = number(h, 4);
+        unsigned char wide[8];
+        if (size == 1 && readAt(at + 8, wide, 8)) size = number(wide, 8);
+        if (size < 8 || size > static_cast<std::uint64_t>(to - at)) {
+            // The sound's box runs past the end of the file: a copy cut short.
+            cutShort_ = depth == 0 && size >= 8 && std::memcmp(h + 4, "mdat", 4) == 0;
+            return;
+        }
         if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
             renamed_.emplace_back(at + 4, "free");
         } else if (depth < 4 && std::memcmp(h + 4, kPath[depth], 4) == 0) {
@@ -389,6 +408,7 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
 void SourceView::scanOgg() {
     std::vector<unsigned char> page(27 + 255 + 255 * 255);
     std::map<std::uint32_t, std::uint32_t> next;  // a stream's serial number: its next page's number
+    std::map<std::uint32_t, bool> sounding;       // whether a page of the stream has stated a position
     bool begun = false;                           // a page that begins no stream has been seen
     std::int64_t at = 0, last = 0;
     auto number = [&](std::size_t i) {
@@ -413,7 +433,12 @@ void SourceView::scanOgg() {
         if (length > 0) {
             const std::uint32_t sequence = number(18);
             if (first && begun) chained_ = true;
-            if (!first && sequence != next[serial]) pagesMissing_ = true;
+            // A file cut out of a longer one keeps the pages' numbers: right after its header
+            // pages, the first page of sound jumps in number and in position alike.
+            const auto granule = static_cast<std::int64_t>(std::uint64_t{number(6)} | std::uint64_t{number(10)} << 32);
+            const bool cut = !first && !sounding[serial] && granule > 0 && sequence > next[serial];
+            if (!first && sequence != next[serial] && !cut) pagesMissing_ = true;
+            if (granule > 0) sounding[serial] = true;
             begun = begun || !first;
             next[serial] = sequence + 1;
             at += static_cast<std::int64_t>(length);

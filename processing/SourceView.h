@@ -57,15 +57,17 @@ public:
     // An Ogg file of several streams one after the other (a chained stream recording): what its
     // demuxer states as the duration is the last link's.
     bool chained() const { return chained_; }
-    // A WAV or CAF file whose sound chunk states more than the file holds: a copy cut short.
+    // A WAV, Wave64, CAF or MP4 file whose sound chunk or box states more than the file holds: a
+    // copy cut short.
     bool cutShort() const { return cutShort_; }
     // Whether the system failed a read of the file (an errno), as opposed to a library's own
     // "I/O error" about what it read.
     bool readFailed() const { return readFailed_; }
 
-    // For a stream of MP3 frames: an ID3v2 tag between frames (joined files, each with its tag)
-    // reads as the ID3v1 tag the decoder steps over ("TAG"), instead of as a damaged frame. Tags
-    // are found as the demuxer reads, so the search never runs ahead of it by more than a block.
+    // For a stream of MP3 frames: an ID3v2 tag between frames (joined files, each with its tag,
+    // a cover among them) reads as zeros, which the parser passes, instead of as damaged frames.
+    // Tags are found as the demuxer reads, so the search never runs ahead of it by more than a
+    // block, and each byte is searched once.
     void passTags() { tagsFrom_ = 1; }
 
     // For a stream of bare codec frames (MP3, AC3, ADTS, FLAC), which no header bounds: a run of
@@ -101,6 +103,8 @@ private:
     void rename(std::uint8_t* buffer, std::int64_t n) const;
     // Marks the ID3v2 tags that start before `to` (passTags).
     void findTags(std::int64_t to);
+    // Clears the bytes of the marked tags among the `n` bytes read at position_.
+    void zero(std::uint8_t* buffer, std::int64_t n) const;
 
     // Reverses the byte order of the big-endian samples among the `n` bytes read at position_. A
     // sample cut by the edge of the buffer is read whole on its own.
@@ -154,7 +158,8 @@ private:
     // count their headers, each aligned to 8 bytes.
     void scanWave64();
 
-    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them.
+    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them; an
+    // `mdat` box at the top that the end of the file cuts is a copy cut short.
     void scanBoxes(std::int64_t at, std::int64_t to, int depth);
 
     // An Ogg file ends with its last page: the view ends there, so that what follows (zeros or any
@@ -189,6 +194,7 @@ private:
     bool readFailed_ = false;
     bool cutShort_ = false;
     std::int64_t tagsFrom_ = 0;  // where the search for ID3v2 tags goes on (0: no search)
+    std::vector<std::pair<std::int64_t, std::int64_t>> zeroed_;  // [from, to) that read as zeros, in order
     int swapWidth_ = 0;  // bytes per sample of a RIFX file's samples in [swapFrom_, swapTo_)
     std::int64_t swapFrom_ = 0;
     std::int64_t swapTo_ = 0;
