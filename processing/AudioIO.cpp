@@ -479,9 +479,10 @@ int vorbisSeek(void* view, ogg_int64_t offset, int whence) {
 long vorbisTell(void* view) { return static_cast<long>(static_cast<SourceView*>(view)->tell()); }
 
 // libvorbisfile's error codes in the program's words (the library has no text of its own).
-std::string vorbisErrorText(long code) {
+// OV_EREAD is a failure of the system only where a read of the file failed (causeOf).
+std::string vorbisErrorText(long code, const SourceView& source) {
     switch (code) {
-        case OV_EREAD: return reason(AVERROR(EIO));
+        case OV_EREAD: return reason(causeOf(AVERROR(EIO), source));
         case OV_EIMPL:
         case OV_EVERSION: return reason(AVERROR_PATCHWELCOME);
         default: return reason(AVERROR_INVALIDDATA);
@@ -499,7 +500,7 @@ void decodeVorbis(SourceView& source, Pipeline& pipeline) {
     const ov_callbacks callbacks{vorbisRead, vorbisSeek, nullptr, vorbisTell};
     const int opened = ov_open_callbacks(&source, &vorbis, nullptr, 0, callbacks);
     // A failed open has cleaned up after itself.
-    if (opened < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", vorbisErrorText(opened)));
+    if (opened < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", vorbisErrorText(opened, source)));
     struct Clear {
         OggVorbis_File* v;
         ~Clear() { ov_clear(v); }
@@ -509,9 +510,9 @@ void decodeVorbis(SourceView& source, Pipeline& pipeline) {
         int link = 0;
         const long n = ov_read_float(&vorbis, &pcm, static_cast<int>(kDecodeBlock), &link);
         if (n == 0) return;
-        if (n < 0) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(n)));
+        if (n < 0) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(n, source)));
         const vorbis_info* info = ov_info(&vorbis, link);
-        if (!info || !pcm) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_EBADLINK)));
+        if (!info || !pcm) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_EBADLINK, source)));
         if (info->channels >= 3) failMultichannel();
         if (info->channels < 1 || info->rate <= 0 || info->rate > std::numeric_limits<int>::max())
             throw StudioError(L("Не удалось прочитать аудиофайл."));
@@ -656,7 +657,8 @@ thread_local int decoderThreadsUsed = 0;
 
 int defaultDecoderThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
-AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut);
+AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut,
+                 std::pair<std::int64_t, std::int64_t> range = {0, INT64_MAX});
 
 }  // namespace
 
@@ -680,7 +682,38 @@ bool lastEndedEarly() { return endedEarly; }
 
 namespace {
 
-AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
+// Each link of a chain whose links differ in codec decoded as a file of its own, one after the
+// other: the whole chain, as a chain of one codec imports.
+AudioData decodeLinks(const std::filesystem::path& path, const SourceView& source, int decoderThreads, bool ownRate, int* rateOut) {
+    std::vector<float> left, right;
+    bool stereo = false;
+    std::int64_t silenced = 0;
+    bool early = false;
+    for (const auto& link : source.links()) {
+        int rate = 0;
+        const AudioData part = decode(path, decoderThreads, ownRate, &rate, link);
+        if (rateOut && left.empty()) *rateOut = rate;
+        silenced += nonFiniteSilenced;
+        early = early || endedEarly;
+        if (!part.left.sharesStorageWith(part.right) && !stereo) {
+            stereo = true;
+            right = left;
+        }
+        left.insert(left.end(), part.left.begin(), part.left.end());
+        if (stereo) right.insert(right.end(), part.right.begin(), part.right.end());
+        if (static_cast<std::int64_t>(left.size()) > kDecodeAbortFrames) throw StudioError(L("Слишком длинный аудиофайл."));
+    }
+    nonFiniteSilenced = silenced;
+    endedEarly = early;
+    const auto keep = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(left.size()), limits::kMaxFrames));
+    left.resize(keep);
+    if (!stereo) return AudioData::mono(std::move(left));
+    right.resize(keep);
+    return AudioData(std::move(left), std::move(right));
+}
+
+AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut,
+                 std::pair<std::int64_t, std::int64_t> range) {
     ffmpeg::setUp();
     decoderThreadsUsed = 0;
     nonFiniteSilenced = 0;
@@ -695,7 +728,8 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     }
 
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
-    SourceView source(path);
+    SourceView source(path, range.first, range.second);
+    if (!source.links().empty()) return decodeLinks(path, source, decoderThreads, ownRate, rateOut);
     if (source.unsupported()) failUnsupported();
     if (source.pagesMissing()) failDecode(AVERROR_INVALIDDATA);
     AVIOContext* io = source.io();

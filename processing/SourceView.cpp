@@ -19,7 +19,8 @@ extern "C" {
 
 namespace tessoral::AudioIO {
 
-SourceView::SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+SourceView::SourceView(const std::filesystem::path& path, std::int64_t from, std::int64_t to)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), base_(from) {
     if (fd_ < 0) failOpen(AVERROR(errno));
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
@@ -27,7 +28,7 @@ SourceView::SourceView(const std::filesystem::path& path) : fd_(::open(path.c_st
         ::close(fd_);
         failOpen(AVERROR(error));
     }
-    end_ = st.st_size;
+    end_ = std::clamp<std::int64_t>(std::min<std::int64_t>(to, st.st_size) - from, 0, st.st_size);
     scanWave();
     scanWave64();
     unsigned char h[8];
@@ -72,7 +73,7 @@ void SourceView::dropTrailingZeros() {
     for (std::int64_t to = dataEnd(); to > 0;) {
         const std::int64_t from = std::max<std::int64_t>(0, to - kZeroBlock);
         const auto n = static_cast<std::size_t>(to - from);
-        if (::pread(fd_, block.data(), n, from) != static_cast<ssize_t>(n)) return;
+        if (readFile(block.data(), n, from) != static_cast<ssize_t>(n)) return;
         if (!allZero(block.data(), n)) {
             std::size_t last = n;
             while (block[last - 1] == 0) --last;
@@ -105,25 +106,30 @@ int SourceView::seekTo(std::int64_t offset, int whence) {
 std::string SourceView::lastBytes(std::int64_t n) const {
     n = std::min(n, end_);
     std::string bytes(static_cast<std::size_t>(n), '\0');
-    const ssize_t got = ::pread(fd_, bytes.data(), bytes.size(), end_ - n);
+    const ssize_t got = readFile(bytes.data(), bytes.size(), end_ - n);
     bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     return bytes;
 }
 
+ssize_t SourceView::readFile(void* out, std::size_t n, std::int64_t at) const {
+    n = static_cast<std::size_t>(std::clamp<std::int64_t>(end_ - at, 0, static_cast<std::int64_t>(n)));
+    return ::pread(fd_, out, n, base_ + at);
+}
+
 std::int64_t SourceView::skipHole(std::int64_t at) const {
-    const off_t data = ::lseek(fd_, at, SEEK_DATA);
-    if (data >= 0) return std::max<std::int64_t>(data, at);
+    const off_t data = ::lseek(fd_, base_ + at, SEEK_DATA);
+    if (data >= 0) return std::max<std::int64_t>(data - base_, at);
     return errno == ENXIO ? std::max(at, end_) : at;
 }
 
 std::int64_t SourceView::dataEnd() const {
     std::int64_t end = 0;
-    for (off_t at = 0;;) {
+    for (off_t at = base_;;) {
         const off_t data = ::lseek(fd_, at, SEEK_DATA);
-        if (data < 0) return errno == ENXIO ? std::min(end, end_) : end_;
+        if (data < 0 || data - base_ >= end_) return data >= 0 || errno == ENXIO ? std::min(end, end_) : end_;
         at = ::lseek(fd_, data, SEEK_HOLE);
         if (at < 0) return end_;
-        end = at;
+        end = at - base_;
     }
 }
 
@@ -131,7 +137,7 @@ int SourceView::read(void* opaque, std::uint8_t* buffer, int size) {
     auto& v = *static_cast<SourceView*>(opaque);
     const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
     if (n <= 0) return AVERROR_EOF;
-    const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
+    const ssize_t got = v.readFile(buffer, static_cast<std::size_t>(n), v.position_);
     if (got < 0) {
         const int error = errno;
         v.readFailed_ = true;
@@ -199,7 +205,7 @@ void SourceView::swapSamples(std::uint8_t* buffer, std::int64_t n) const {
             continue;
         }
         std::array<std::uint8_t, 8> sample{};
-        if (::pread(fd_, sample.data(), static_cast<std::size_t>(w), s) != w) continue;
+        if (readFile(sample.data(), static_cast<std::size_t>(w), s) != w) continue;
         std::reverse(sample.begin(), sample.begin() + w);
         for (std::int64_t i = std::max(s, position_); i < std::min(s + w, position_ + n); ++i)
             buffer[i - position_] = sample[static_cast<std::size_t>(i - s)];
@@ -218,7 +224,7 @@ bool SourceView::readAt(std::int64_t at, unsigned char* out, std::size_t n) cons
     if (at < 0 || at + wanted > end_) return false;
     if (at < cacheAt_ || at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) {
         cache_.resize(kCacheBlock);
-        const ssize_t got = ::pread(fd_, cache_.data(), cache_.size(), at);
+        const ssize_t got = readFile(cache_.data(), cache_.size(), at);
         cache_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
         cacheAt_ = at;
         if (at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) return false;
@@ -231,7 +237,7 @@ std::int64_t SourceView::nextNonZero(std::int64_t from, std::int64_t to) const {
     std::vector<unsigned char> block(kZeroBlock);
     for (std::int64_t at = skipHole(from); at < to; at = skipHole(at + kZeroBlock)) {
         const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
-        const ssize_t got = ::pread(fd_, block.data(), n, at);
+        const ssize_t got = readFile(block.data(), n, at);
         if (got <= 0) return to;
         if (allZero(block.data(), static_cast<std::size_t>(got))) continue;
         const auto nonZero = std::find_if(block.begin(), block.begin() + got, [](unsigned char b) { return b != 0; });
@@ -410,6 +416,7 @@ void SourceView::scanOgg() {
     std::map<std::uint32_t, std::uint32_t> next;  // a stream's serial number: its next page's number
     std::map<std::uint32_t, bool> sounding;       // whether a page of the stream has stated a position
     bool begun = false;                           // a page that begins no stream has been seen
+    std::vector<std::pair<std::int64_t, std::string>> links{{0, {}}};  // where each link starts, its codecs
     std::int64_t at = 0, last = 0;
     auto number = [&](std::size_t i) {
         return std::uint32_t{page[i]} | std::uint32_t{page[i + 1]} << 8 | std::uint32_t{page[i + 2]} << 16 | std::uint32_t{page[i + 3]} << 24;
@@ -432,7 +439,14 @@ void SourceView::scanOgg() {
         }
         if (length > 0) {
             const std::uint32_t sequence = number(18);
-            if (first && begun) chained_ = true;
+            if (first && begun) {
+                chained_ = true;
+                begun = false;
+                links.push_back({at, {}});
+            }
+            // A link's codecs, by the start of each stream's first packet (a skeleton aside).
+            const std::string kind(reinterpret_cast<const char*>(page.data()) + 27 + page[26], std::min<std::size_t>(length - 27 - page[26], 5));
+            if (first && kind != "fishe") links.back().second += kind;
             // A file cut out of a longer one keeps the pages' numbers: right after its header
             // pages, the first page of sound jumps in number and in position alike.
             const auto granule = static_cast<std::int64_t>(std::uint64_t{number(6)} | std::uint64_t{number(10)} << 32);
@@ -448,6 +462,12 @@ void SourceView::scanOgg() {
         }
     }
     if (last > 0) end_ = last;
+    for (std::size_t i = 1; i < links.size(); ++i) {
+        if (links[i].second != links[0].second) {
+            for (std::size_t k = 0; k < links.size(); ++k) links_.emplace_back(links[k].first, k + 1 < links.size() ? links[k + 1].first : end_);
+            return;
+        }
+    }
 }
 
 bool SourceView::oggChecksumHolds(unsigned char* page, std::size_t length) {
@@ -476,7 +496,7 @@ std::int64_t SourceView::find(std::string_view pattern, std::int64_t from, std::
             at = skipHole(at);
             if (at >= until) break;
             found_.resize(kZeroBlock);
-            const ssize_t got = ::pread(fd_, found_.data(), static_cast<std::size_t>(std::min(kZeroBlock, end_ - at)), at);
+            const ssize_t got = readFile(found_.data(), static_cast<std::size_t>(std::min(kZeroBlock, end_ - at)), at);
             found_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
             foundAt_ = at;
             if (static_cast<std::int64_t>(found_.size()) < n) break;

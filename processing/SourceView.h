@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cstdint>
+#include <sys/types.h>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,7 +32,8 @@ namespace tessoral::AudioIO {
 // little-endian WAV it would be. Every other file is seen as it is.
 class SourceView {
 public:
-    explicit SourceView(const std::filesystem::path& path);
+    // The bytes [from, to) of the file, seen as a file of their own (to beyond the end: up to it).
+    explicit SourceView(const std::filesystem::path& path, std::int64_t from = 0, std::int64_t to = INT64_MAX);
     ~SourceView();
     SourceView(const SourceView&) = delete;
     SourceView& operator=(const SourceView&) = delete;
@@ -57,6 +60,9 @@ public:
     // An Ogg file of several streams one after the other (a chained stream recording): what its
     // demuxer states as the duration is the last link's.
     bool chained() const { return chained_; }
+    // For a chained Ogg file whose links differ in codec (Vorbis, then Opus): each link's bytes
+    // [from, to), which no one demuxer reads in one go. Empty for any other file.
+    const std::vector<std::pair<std::int64_t, std::int64_t>>& links() const { return links_; }
     // A WAV, Wave64, CAF or MP4 file whose sound chunk or box states more than the file holds: a
     // copy cut short.
     bool cutShort() const { return cutShort_; }
@@ -86,6 +92,9 @@ public:
 
 private:
     static constexpr std::int64_t kZeroBlock = 1 << 20;
+
+    // pread of the view's bytes [at, at + n), cut at the view's end.
+    ssize_t readFile(void* out, std::size_t n, std::int64_t at) const;
 
     // Holes of a sparse or preallocated file read as zeros; the scans pass them without reading.
     // The first position at or after `at` that may hold data (end_ or beyond when none does).
@@ -183,6 +192,7 @@ private:
     void scanMatroska();
 
     int fd_;
+    std::int64_t base_ = 0;  // where the view starts in the file
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
     std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others, in order
@@ -191,6 +201,7 @@ private:
     bool unsupported_ = false;
     bool pagesMissing_ = false;
     bool chained_ = false;
+    std::vector<std::pair<std::int64_t, std::int64_t>> links_;
     bool readFailed_ = false;
     bool cutShort_ = false;
     std::int64_t tagsFrom_ = 0;  // where the search for ID3v2 tags goes on (0: no search)
