@@ -524,6 +524,7 @@ void decodeVorbis(SourceView& source, Pipeline& pipeline) {
 // 7. and 8.: the decoded signal cut to the clip limit, or the refusal of a file without sound.
 thread_local std::int64_t nonFiniteSilenced = 0;
 thread_local bool endedEarly = false;
+thread_local std::int64_t bytesRead = 0;
 
 AudioData finished(Collector& collector, const StatedLength& stated) {
     AudioData audio = collector.finish();
@@ -680,6 +681,8 @@ std::int64_t lastSilencedSamples() { return nonFiniteSilenced; }
 
 bool lastEndedEarly() { return endedEarly; }
 
+std::int64_t lastBytesRead() { return bytesRead; }
+
 namespace {
 
 // Each link of a chain whose links differ in codec decoded as a file of its own, one after the
@@ -687,13 +690,14 @@ namespace {
 AudioData decodeLinks(const std::filesystem::path& path, const SourceView& source, int decoderThreads, bool ownRate, int* rateOut) {
     std::vector<float> left, right;
     bool stereo = false;
-    std::int64_t silenced = 0;
+    std::int64_t silenced = 0, read = source.bytesRead();
     bool early = false;
     for (const auto& link : source.links()) {
         int rate = 0;
         const AudioData part = decode(path, decoderThreads, ownRate, &rate, link);
         if (rateOut && left.empty()) *rateOut = rate;
         silenced += nonFiniteSilenced;
+        read += bytesRead;
         early = early || endedEarly;
         if (!part.left.sharesStorageWith(part.right) && !stereo) {
             stereo = true;
@@ -705,6 +709,7 @@ AudioData decodeLinks(const std::filesystem::path& path, const SourceView& sourc
     }
     nonFiniteSilenced = silenced;
     endedEarly = early;
+    bytesRead = read;
     const auto keep = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(left.size()), limits::kMaxFrames));
     left.resize(keep);
     if (!stereo) return AudioData::mono(std::move(left));
@@ -730,6 +735,10 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
     SourceView source(path, range.first, range.second);
     if (!source.links().empty()) return decodeLinks(path, source, decoderThreads, ownRate, rateOut);
+    struct CountReads {
+        const SourceView& source;
+        ~CountReads() { bytesRead = source.bytesRead(); }
+    } countReads{source};
     if (source.unsupported()) failUnsupported();
     if (source.pagesMissing()) failDecode(AVERROR_INVALIDDATA);
     AVIOContext* io = source.io();

@@ -113,7 +113,9 @@ std::string SourceView::lastBytes(std::int64_t n) const {
 
 ssize_t SourceView::readFile(void* out, std::size_t n, std::int64_t at) const {
     n = static_cast<std::size_t>(std::clamp<std::int64_t>(end_ - at, 0, static_cast<std::int64_t>(n)));
-    return ::pread(fd_, out, n, base_ + at);
+    const ssize_t got = ::pread(fd_, out, n, base_ + at);
+    bytesRead_ += std::max<ssize_t>(got, 0);
+    return got;
 }
 
 std::int64_t SourceView::skipHole(std::int64_t at) const {
@@ -411,8 +413,99 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
     }
 }
 
+// The Ogg checksum (CRC-32, polynomial 0x04C11DB7, no reflection, initial value 0) of any page
+// in a window of the file, from the checksums of the window's prefixes: a checksum is linear, so
+// that of [a, b) is prefix(b) + prefix(a)·x^(8(b−a)) (mod the polynomial). Each byte is summed
+// once for all the pages that may hold it (capture patterns close together in junk claim up to
+// 64 KB each), and each page costs one multiplication.
+class SourceView::OggChecksums {
+public:
+    explicit OggChecksums(const SourceView& view) : view_(view) {
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t r = i << 24;
+            for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ kPoly : r << 1;
+            table_[i] = r;
+        }
+        shifts_.push_back(1);  // x^0
+        toField_ = multiples(shift(26));
+    }
+
+    // Whether the page of `length` bytes at `at` has the checksum that its bytes 22…25 (`stated`)
+    // hold; those bytes count as zeros.
+    bool holds(std::int64_t at, std::int64_t length, const unsigned char* stated) {
+        if (at < from_ || at + length > from_ + static_cast<std::int64_t>(bytes_.size())) load(at);
+        if (at + length > from_ + static_cast<std::int64_t>(bytes_.size())) return false;
+        const auto a = static_cast<std::size_t>(at - from_), b = a + static_cast<std::size_t>(length);
+        // What precedes the page and its stated checksum, both carried to the page's byte 26.
+        std::uint32_t field = 0;
+        for (int i = 0; i < 4; ++i) field = step(field, stated[i]);
+        const std::uint32_t carried = multiply(prefix_[a], toField_) ^ field;
+        const std::uint32_t sum = prefix_[b] ^ times(carried, shift(b - a - 26));
+        return sum == (std::uint32_t{stated[0]} | std::uint32_t{stated[1]} << 8 | std::uint32_t{stated[2]} << 16 | std::uint32_t{stated[3]} << 24);
+    }
+
+private:
+    static constexpr std::uint32_t kPoly = 0x04C11DB7u;
+    static constexpr std::int64_t kWindow = std::int64_t{1} << 20;
+    static constexpr std::int64_t kLongestPage = 27 + 255 + 255 * 255;
+
+    std::uint32_t step(std::uint32_t crc, unsigned char byte) const { return crc << 8 ^ table_[(crc >> 24) ^ byte]; }
+    // The products of a factor with every 4-bit polynomial.
+    using Multiples = std::array<std::uint32_t, 16>;
+    static Multiples multiples(std::uint32_t b) {
+        Multiples m{};
+        for (std::uint32_t v = 1; v < 16; v <<= 1) {
+            m[v] = b;
+            b = (b & 0x80000000u) != 0 ? (b << 1) ^ kPoly : b << 1;
+        }
+        for (std::uint32_t v = 1; v < 16; ++v) m[v] = m[v & (v - 1)] ^ m[v & (~v + 1)];
+        return m;
+    }
+    // a·b mod the polynomial, for b's multiples, four bits of `a` at a time.
+    std::uint32_t multiply(std::uint32_t a, const Multiples& b) const {
+        std::uint32_t r = 0;
+        for (int i = 28; i >= 0; i -= 4) r = (r << 4 ^ table_[r >> 28]) ^ b[a >> i & 15];
+        return r;
+    }
+    // The same for any b (pages of one length share it).
+    std::uint32_t times(std::uint32_t a, std::uint32_t b) {
+        if (b != factor_ || !factorSet_) {
+            factor_ = b;
+            factorSet_ = true;
+            factorMultiples_ = multiples(b);
+        }
+        return multiply(a, factorMultiples_);
+    }
+    // x^(8n) mod the polynomial.
+    std::uint32_t shift(std::size_t n) {
+        while (shifts_.size() <= n) shifts_.push_back(shifts_.back() << 8 ^ table_[shifts_.back() >> 24]);
+        return shifts_[n];
+    }
+    void load(std::int64_t at) {
+        from_ = at;
+        bytes_.resize(static_cast<std::size_t>(kWindow + kLongestPage));
+        const ssize_t got = view_.readFile(bytes_.data(), bytes_.size(), at);
+        bytes_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        prefix_.resize(bytes_.size() + 1);
+        prefix_[0] = 0;
+        for (std::size_t i = 0; i < bytes_.size(); ++i) prefix_[i + 1] = step(prefix_[i], bytes_[i]);
+    }
+
+    const SourceView& view_;
+    std::array<std::uint32_t, 256> table_{};
+    std::vector<std::uint32_t> shifts_;
+    Multiples factorMultiples_{};
+    Multiples toField_{};  // of x^208: what precedes a page, carried past its first 26 bytes
+    std::uint32_t factor_ = 0;
+    bool factorSet_ = false;
+    std::vector<unsigned char> bytes_;
+    std::vector<std::uint32_t> prefix_;
+    std::int64_t from_ = 0;
+};
+
 void SourceView::scanOgg() {
-    std::vector<unsigned char> page(27 + 255 + 255 * 255);
+    std::vector<unsigned char> page(27 + 255);
+    OggChecksums checksums(*this);
     std::map<std::uint32_t, std::uint32_t> next;  // a stream's serial number: its next page's number
     std::map<std::uint32_t, bool> sounding;       // whether a page of the stream has stated a position
     bool begun = false;                           // a page that begins no stream has been seen
@@ -432,9 +525,11 @@ void SourceView::scanOgg() {
             // A page of no stream begun is not checked: its checksum would cost its whole length
             // at every such capture pattern.
             if (first || next.count(serial) != 0) {
-                length = 27 + page[26];
-                for (int i = 0; i < page[26]; ++i) length += page[27 + static_cast<std::size_t>(i)];
-                if (!readAt(at, page.data(), length) || !oggChecksumHolds(page.data(), length)) length = 0;
+                const unsigned char* lacing = page.data() + 27;
+                unsigned sum = 0;
+                for (unsigned i = 0, n = page[26]; i < n; ++i) sum += lacing[i];
+                length = 27 + page[26] + sum;
+                if (!checksums.holds(at, static_cast<std::int64_t>(length), page.data() + 22)) length = 0;
             }
         }
         if (length > 0) {
@@ -445,8 +540,10 @@ void SourceView::scanOgg() {
                 links.push_back({at, {}});
             }
             // A link's codecs, by the start of each stream's first packet (a skeleton aside).
-            const std::string kind(reinterpret_cast<const char*>(page.data()) + 27 + page[26], std::min<std::size_t>(length - 27 - page[26], 5));
-            if (first && kind != "fishe") links.back().second += kind;
+            char kind[5] = {};
+            if (first && readAt(at + 27 + page[26], reinterpret_cast<unsigned char*>(kind), std::min<std::size_t>(length - 27 - page[26], 5)) &&
+                std::memcmp(kind, "fishe", 5) != 0)
+                links.back().second.append(kind, 5);
             // A file cut out of a longer one keeps the pages' numbers: right after its header
             // pages, the first page of sound jumps in number and in position alike.
             const auto granule = static_cast<std::int64_t>(std::uint64_t{number(6)} | std::uint64_t{number(10)} << 32);
@@ -470,23 +567,6 @@ void SourceView::scanOgg() {
     }
 }
 
-bool SourceView::oggChecksumHolds(unsigned char* page, std::size_t length) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t r = i << 24;
-            for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            t[i] = r;
-        }
-        return t;
-    }();
-    const std::uint32_t stated = std::uint32_t{page[22]} | std::uint32_t{page[23]} << 8 |
-                                 std::uint32_t{page[24]} << 16 | std::uint32_t{page[25]} << 24;
-    std::fill(page + 22, page + 26, 0);
-    std::uint32_t crc = 0;
-    for (std::size_t i = 0; i < length; ++i) crc = crc << 8 ^ table[(crc >> 24) ^ page[i]];
-    return crc == stated;
-}
 
 std::int64_t SourceView::find(std::string_view pattern, std::int64_t from, std::int64_t until) const {
     until = std::min(until, end_);

@@ -82,6 +82,9 @@ public:
     // stays inside the view and a frame that ends in zeros stays whole.
     void dropTrailingZeros();
 
+    // How many bytes of the file the view has read, the scans' included (holes are not read).
+    std::int64_t bytesRead() const { return bytesRead_; }
+
     // The last `n` bytes of the view (fewer in a shorter file).
     std::string lastBytes(std::int64_t n) const;
 
@@ -176,7 +179,7 @@ private:
     // every open. Pages are found as the demuxers find them, by their capture pattern and
     // checksum, past damage too: damage inside the stream stays inside the view.
     void scanOgg();
-    static bool oggChecksumHolds(unsigned char* page, std::size_t length);
+    class OggChecksums;
     // The first position in [from, until) where `pattern` starts, or `until`. Each
     // byte is read once over a walk of rising `from`s: the block read last is searched first.
     std::int64_t find(std::string_view pattern, std::int64_t from, std::int64_t until) const;
@@ -193,6 +196,7 @@ private:
 
     int fd_;
     std::int64_t base_ = 0;  // where the view starts in the file
+    mutable std::int64_t bytesRead_ = 0;
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
     std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others, in order
