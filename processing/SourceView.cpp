@@ -237,8 +237,10 @@ bool SourceView::readAt(std::int64_t at, unsigned char* out, std::size_t n) cons
 
 std::int64_t SourceView::nextNonZero(std::int64_t from, std::int64_t to) const {
     std::vector<unsigned char> block(kZeroBlock);
-    for (std::int64_t at = skipHole(from); at < to; at = skipHole(at + kZeroBlock)) {
-        const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
+    // A few bytes first: data usually follows at once, where a whole block would be read again
+    // and again.
+    for (std::int64_t at = skipHole(from), size = 4096; at < to; at = skipHole(at + size), size = std::min(2 * size, kZeroBlock)) {
+        const auto n = static_cast<std::size_t>(std::min(size, to - at));
         const ssize_t got = readFile(block.data(), n, at);
         if (got <= 0) return to;
         if (allZero(block.data(), static_cast<std::size_t>(got))) continue;
