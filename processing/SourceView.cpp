@@ -224,14 +224,21 @@ std::int64_t SourceView::seek(void* opaque, std::int64_t offset, int whence) {
 bool SourceView::readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
     const auto wanted = static_cast<std::int64_t>(n);
     if (at < 0 || at + wanted > end_) return false;
-    if (at < cacheAt_ || at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) {
-        cache_.resize(kCacheBlock);
-        const ssize_t got = readFile(cache_.data(), cache_.size(), at);
-        cache_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        cacheAt_ = at;
-        if (at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) return false;
+    auto holds = [&](const Cache& c) { return at >= c.at && at + wanted <= c.at + static_cast<std::int64_t>(c.bytes.size()); };
+    if (!holds(caches_[lastCache_])) {
+        // Two blocks: a walk that looks ahead (a tag's end, a page's) keeps its own place.
+        lastCache_ = holds(caches_[1 - lastCache_]) ? 1 - lastCache_ : (lastCache_ + 1) % 2;
+        Cache& c = caches_[lastCache_];
+        if (!holds(c)) {
+            c.bytes.resize(kCacheBlock);
+            const ssize_t got = readFile(c.bytes.data(), c.bytes.size(), at);
+            c.bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            c.at = at;
+            if (!holds(c)) return false;
+        }
     }
-    std::memcpy(out, cache_.data() + (at - cacheAt_), n);
+    const Cache& c = caches_[lastCache_];
+    std::memcpy(out, c.bytes.data() + (at - c.at), n);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cstdint>
 #include <sys/types.h>
+#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -214,8 +215,12 @@ private:
     std::int64_t swapFrom_ = 0;
     std::int64_t swapTo_ = 0;
     static constexpr std::size_t kCacheBlock = 65536;
-    mutable std::vector<unsigned char> cache_;
-    mutable std::int64_t cacheAt_ = 0;
+    struct Cache {
+        std::vector<unsigned char> bytes;
+        std::int64_t at = 0;
+    };
+    mutable std::array<Cache, 2> caches_;
+    mutable int lastCache_ = 0;  // the cache read last
     mutable std::vector<char> found_;  // the block find() read last, at foundAt_
     mutable std::int64_t foundAt_ = -1;
     AVIOContext* io_ = nullptr;
