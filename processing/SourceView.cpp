@@ -397,7 +397,8 @@ void SourceView::scanWave64() {
 void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
     static constexpr const char* kPath[] = {"moov", "udta", "meta", "ilst"};
     unsigned char h[8];
-    for (int boxes = 0; boxes < 1024 && at < to && readAt(at, h, 8); ++boxes) {
+    std::int64_t freeFrom = -1;  // where the run of free boxes that `at` ends starts (at the top)
+    for (int boxes = 0; (depth == 0 || boxes < 1024) && at < to && readAt(at, h, 8); ++boxes) {
         auto number = [](const unsigned char* b, int bytes) {  // big-endian
             std::uint64_t v = 0;
             for (int i = 0; i < bytes; ++i) v = v << 8 | b[i];
@@ -412,6 +413,9 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
             cutShort_ = depth == 0 && size >= 8 && std::memcmp(h + 4, "mdat", 4) == 0;
             return;
         }
+        const bool unused = std::memcmp(h + 4, "free", 4) == 0 || std::memcmp(h + 4, "skip", 4) == 0;
+        if (depth == 0 && !unused) freeFrom = -1;
+        if (depth == 0 && unused && freeFrom < 0) freeFrom = at;
         if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
             renamed_.emplace_back(at + 4, "free");
         } else if (depth < 4 && std::memcmp(h + 4, kPath[depth], 4) == 0) {
@@ -420,6 +424,8 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
         }
         at += static_cast<std::int64_t>(size);
     }
+    // Free boxes to the end of the file: the demuxer would step through each, 8 bytes at a time.
+    if (depth == 0 && at == end_ && freeFrom > 0) end_ = freeFrom;
 }
 
 // The Ogg checksum (CRC-32, polynomial 0x04C11DB7, no reflection, initial value 0) of any page
@@ -640,7 +646,9 @@ void SourceView::scanMatroska() {
         const auto size = number(at, true);
         if (!id || !size || *size > static_cast<std::uint64_t>(end_ - at)) return;
         if (*id == 0x18538067) {  // the segment
-            std::int64_t child = at;
+            // A cluster of fewer than 8 bytes holds no block, and a Void nothing: a run of them at
+            // the end is not read through (the demuxer takes each one apart).
+            std::int64_t child = at, held = at;
             for (std::int64_t next = child; child < end_; child = next) {
                 const auto childId = number(next, false);
                 const auto childSize = number(next, true);
@@ -648,8 +656,9 @@ void SourceView::scanMatroska() {
                     std::find(std::begin(kInSegment), std::end(kInSegment), *childId) == std::end(kInSegment))
                     break;
                 next += static_cast<std::int64_t>(*childSize);
+                if (*childId != 0xEC && (*childId != 0x1F43B675 || *childSize >= 8)) held = next;
             }
-            end_ = std::max(at + static_cast<std::int64_t>(*size), child);
+            end_ = std::max(at + static_cast<std::int64_t>(*size), held);
             return;
         }
         at += static_cast<std::int64_t>(*size);

@@ -171,8 +171,9 @@ private:
     // count their headers, each aligned to 8 bytes.
     void scanWave64();
 
-    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them; an
-    // `mdat` box at the top that the end of the file cuts is a copy cut short.
+    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them below the
+    // top; an `mdat` box at the top that the end of the file cuts is a copy cut short, and free
+    // boxes that run to the end of the file are not part of it.
     void scanBoxes(std::int64_t at, std::int64_t to, int depth);
 
     // An Ogg file ends with its last page: the view ends there, so that what follows (zeros or any
