@@ -629,7 +629,14 @@ bool flacCutShort(const SourceView& source, const AVCodecParameters& stream, std
         for (int k = 1; k < more && i + static_cast<std::size_t>(k) < tail.size(); ++k) number = number << 6 | (b[i + k] & 0x3F);
         i += static_cast<std::size_t>(std::max(more, 1));
         const int sizeCode = b[at + 2] >> 4, rateCode = b[at + 2] & 15;
-        if (sizeCode == 0) continue;  // reserved
+        // Sound data may read as a header whose checksum holds (one in 256 do): the rate and the
+        // channels must be the stream's, the reserved codes unused.
+        static constexpr int kRates[] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
+        const int channelCode = b[at + 3] >> 4;
+        const int channels = channelCode < 8 ? channelCode + 1 : channelCode <= 10 ? 2 : 0;
+        if (sizeCode == 0 || rateCode == 15 || (rateCode > 0 && rateCode < 12 && kRates[rateCode] != stream.sample_rate) ||
+            channels != stream.ch_layout.nb_channels || ((b[at + 3] >> 1) & 7) == 3 || (b[at + 3] & 1) != 0)
+            continue;
         std::int64_t size = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576 << (sizeCode - 2) : sizeCode >= 8 ? 256 << (sizeCode - 8) : 0;
         if (sizeCode == 6 || sizeCode == 7) {
             size = 1;
@@ -638,12 +645,9 @@ bool flacCutShort(const SourceView& source, const AVCodecParameters& stream, std
         i += rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
         if (i >= tail.size() || crc(at, i, 8, 0x07) != b[i]) continue;
         const std::int64_t start = (b[at + 1] & 1) != 0 ? number : number * blockSize;
-        if (start == decoded) return true;
-        if (start + size == decoded)
-            return tail.size() - at >= 2 &&
-                   crc(at, tail.size() - 2, 16, 0x8005) == (static_cast<unsigned>(b[tail.size() - 2]) << 8 | b[tail.size() - 1]);
-        // Sound data whose bytes read as a header with a checksum that holds (one in 256 do),
-        // or the header of an earlier frame: the search goes on.
+        return start == decoded || (start + size == decoded && tail.size() - at >= 2 &&
+                                    crc(at, tail.size() - 2, 16, 0x8005) ==
+                                        (static_cast<unsigned>(b[tail.size() - 2]) << 8 | b[tail.size() - 1]));
     }
     return false;
 }

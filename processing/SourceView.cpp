@@ -560,9 +560,10 @@ void SourceView::scanOgg() {
                 std::memcmp(kind, "fishe", 5) != 0)
                 links.back().second.append(kind, 5);
             // A file cut out of a longer one keeps the pages' numbers: right after its header
-            // pages, the first page of sound jumps in number and in position alike.
+            // pages, the first page of sound jumps in number and in position alike, and follows
+            // the page before it at once (damage leaves bytes that are no page between them).
             const auto granule = static_cast<std::int64_t>(std::uint64_t{number(6)} | std::uint64_t{number(10)} << 32);
-            const bool cut = !first && !sounding[serial] && granule > 0 && sequence > next[serial];
+            const bool cut = !first && !sounding[serial] && granule > 0 && sequence > next[serial] && at == last;
             if (!first && sequence != next[serial] && !cut) pagesMissing_ = true;
             if (granule > 0) sounding[serial] = true;
             begun = begun || !first;
