@@ -479,9 +479,10 @@ int vorbisSeek(void* view, ogg_int64_t offset, int whence) {
 long vorbisTell(void* view) { return static_cast<long>(static_cast<SourceView*>(view)->tell()); }
 
 // libvorbisfile's error codes in the program's words (the library has no text of its own).
-std::string vorbisErrorText(long code) {
+// OV_EREAD is a failure of the system only where a read of the file failed (causeOf).
+std::string vorbisErrorText(long code, const SourceView& source) {
     switch (code) {
-        case OV_EREAD: return reason(AVERROR(EIO));
+        case OV_EREAD: return reason(causeOf(AVERROR(EIO), source));
         case OV_EIMPL:
         case OV_EVERSION: return reason(AVERROR_PATCHWELCOME);
         default: return reason(AVERROR_INVALIDDATA);
@@ -499,7 +500,7 @@ void decodeVorbis(SourceView& source, Pipeline& pipeline) {
     const ov_callbacks callbacks{vorbisRead, vorbisSeek, nullptr, vorbisTell};
     const int opened = ov_open_callbacks(&source, &vorbis, nullptr, 0, callbacks);
     // A failed open has cleaned up after itself.
-    if (opened < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", vorbisErrorText(opened)));
+    if (opened < 0) throw PlatformError(L("Не удалось открыть аудиофайл: {0}", vorbisErrorText(opened, source)));
     struct Clear {
         OggVorbis_File* v;
         ~Clear() { ov_clear(v); }
@@ -509,9 +510,9 @@ void decodeVorbis(SourceView& source, Pipeline& pipeline) {
         int link = 0;
         const long n = ov_read_float(&vorbis, &pcm, static_cast<int>(kDecodeBlock), &link);
         if (n == 0) return;
-        if (n < 0) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(n)));
+        if (n < 0) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(n, source)));
         const vorbis_info* info = ov_info(&vorbis, link);
-        if (!info || !pcm) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_EBADLINK)));
+        if (!info || !pcm) throw PlatformError(L("Не удалось декодировать аудиофайл: {0}", vorbisErrorText(OV_EBADLINK, source)));
         if (info->channels >= 3) failMultichannel();
         if (info->channels < 1 || info->rate <= 0 || info->rate > std::numeric_limits<int>::max())
             throw StudioError(L("Не удалось прочитать аудиофайл."));
@@ -523,6 +524,7 @@ void decodeVorbis(SourceView& source, Pipeline& pipeline) {
 // 7. and 8.: the decoded signal cut to the clip limit, or the refusal of a file without sound.
 thread_local std::int64_t nonFiniteSilenced = 0;
 thread_local bool endedEarly = false;
+thread_local std::int64_t bytesRead = 0;
 
 AudioData finished(Collector& collector, const StatedLength& stated) {
     AudioData audio = collector.finish();
@@ -627,26 +629,44 @@ bool flacCutShort(const SourceView& source, const AVCodecParameters& stream, std
         for (int k = 1; k < more && i + static_cast<std::size_t>(k) < tail.size(); ++k) number = number << 6 | (b[i + k] & 0x3F);
         i += static_cast<std::size_t>(std::max(more, 1));
         const int sizeCode = b[at + 2] >> 4, rateCode = b[at + 2] & 15;
+        // Sound data may read as a header whose checksum holds (one in 256 do): the rate and the
+        // channels must be the stream's, the reserved codes unused.
+        static constexpr int kRates[] = {0, 88200, 176400, 192000, 8000, 16000, 22050, 24000, 32000, 44100, 48000, 96000};
+        const int channelCode = b[at + 3] >> 4;
+        const int channels = channelCode < 8 ? channelCode + 1 : channelCode <= 10 ? 2 : 0;
+        if (sizeCode == 0 || rateCode == 15 || (rateCode > 0 && rateCode < 12 && kRates[rateCode] != stream.sample_rate) ||
+            channels != stream.ch_layout.nb_channels || ((b[at + 3] >> 1) & 7) == 3 || (b[at + 3] & 1) != 0)
+            continue;
         std::int64_t size = sizeCode == 1 ? 192 : sizeCode <= 5 ? 576 << (sizeCode - 2) : sizeCode >= 8 ? 256 << (sizeCode - 8) : 0;
         if (sizeCode == 6 || sizeCode == 7) {
             size = 1;
             for (int k = 0; k <= sizeCode - 6; ++k) size += i < tail.size() ? std::int64_t{b[i++]} << (8 * (sizeCode - 6 - k)) : 0;
         }
         i += rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
-        if (sizeCode == 0 || i >= tail.size() || crc(at, i, 8, 0x07) != b[i]) continue;
+        if (i >= tail.size() || crc(at, i, 8, 0x07) != b[i]) continue;
         const std::int64_t start = (b[at + 1] & 1) != 0 ? number : number * blockSize;
-        const bool wholeToTheEnd = tail.size() - at >= 2 && crc(at, tail.size() - 2, 16, 0x8005) ==
-                                                                  (static_cast<unsigned>(b[tail.size() - 2]) << 8 | b[tail.size() - 1]);
-        return start == decoded || (start + size == decoded && wholeToTheEnd);
+        return start == decoded || (start + size == decoded && tail.size() - at >= 2 &&
+                                    crc(at, tail.size() - 2, 16, 0x8005) ==
+                                        (static_cast<unsigned>(b[tail.size() - 2]) << 8 | b[tail.size() - 1]));
     }
     return false;
+}
+
+// The frames that FLAC in an Ogg file states in its STREAMINFO block (0: none stated, or not such
+// a stream). The Ogg demuxer states no length of its own before the last page, which a copy cut
+// short has lost.
+std::int64_t flacInOggLength(const std::string& container, const AVCodecParameters& stream) {
+    if (stream.codec_id != AV_CODEC_ID_FLAC || container != "ogg" || stream.extradata_size < 18) return 0;
+    const std::uint8_t* b = stream.extradata;
+    return std::int64_t{b[13] & 0x0F} << 32 | std::int64_t{b[14]} << 24 | b[15] << 16 | b[16] << 8 | b[17];
 }
 
 thread_local int decoderThreadsUsed = 0;
 
 int defaultDecoderThreads() { return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 4u)); }
 
-AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut);
+AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut,
+                 std::pair<std::int64_t, std::int64_t> range = {0, INT64_MAX});
 
 }  // namespace
 
@@ -668,9 +688,44 @@ std::int64_t lastSilencedSamples() { return nonFiniteSilenced; }
 
 bool lastEndedEarly() { return endedEarly; }
 
+std::int64_t lastBytesRead() { return bytesRead; }
+
 namespace {
 
-AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut) {
+// Each link of a chain whose links differ in codec decoded as a file of its own, one after the
+// other: the whole chain, as a chain of one codec imports.
+AudioData decodeLinks(const std::filesystem::path& path, const SourceView& source, int decoderThreads, bool ownRate, int* rateOut) {
+    std::vector<float> left, right;
+    bool stereo = false;
+    std::int64_t silenced = 0, read = source.bytesRead();
+    bool early = false;
+    for (const auto& link : source.links()) {
+        int rate = 0;
+        const AudioData part = decode(path, decoderThreads, ownRate, &rate, link);
+        if (rateOut && left.empty()) *rateOut = rate;
+        silenced += nonFiniteSilenced;
+        read += bytesRead;
+        early = early || endedEarly;
+        if (!part.left.sharesStorageWith(part.right) && !stereo) {
+            stereo = true;
+            right = left;
+        }
+        left.insert(left.end(), part.left.begin(), part.left.end());
+        if (stereo) right.insert(right.end(), part.right.begin(), part.right.end());
+        if (static_cast<std::int64_t>(left.size()) > kDecodeAbortFrames) throw StudioError(L("Слишком длинный аудиофайл."));
+    }
+    nonFiniteSilenced = silenced;
+    endedEarly = early;
+    bytesRead = read;
+    const auto keep = static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(left.size()), limits::kMaxFrames));
+    left.resize(keep);
+    if (!stereo) return AudioData::mono(std::move(left));
+    right.resize(keep);
+    return AudioData(std::move(left), std::move(right));
+}
+
+AudioData decode(const std::filesystem::path& path, int decoderThreads, bool ownRate, int* rateOut,
+                 std::pair<std::int64_t, std::int64_t> range) {
     ffmpeg::setUp();
     decoderThreadsUsed = 0;
     nonFiniteSilenced = 0;
@@ -685,7 +740,12 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     }
 
     // 1. Open. Only the local file protocol: a playlist inside the file must not reach the network.
-    SourceView source(path);
+    SourceView source(path, range.first, range.second);
+    if (!source.links().empty()) return decodeLinks(path, source, decoderThreads, ownRate, rateOut);
+    struct CountReads {
+        const SourceView& source;
+        ~CountReads() { bytesRead = source.bytesRead(); }
+    } countReads{source};
     if (source.unsupported()) failUnsupported();
     if (source.pagesMissing()) failDecode(AVERROR_INVALIDDATA);
     AVIOContext* io = source.io();
@@ -892,11 +952,14 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         // A damaged last frame leaves no later frame to show the gap; a FLAC file cut short is
         // no damage.
         const std::int64_t missing = trimToStated ? stated.sourceFrames - sourceTaken : 0;
-        if (exactTimes && missing > 0 && !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
+        if (exactTimes && missing > 0 && !source.cutShort() &&
+            !(codec->id == AV_CODEC_ID_FLAC && flacCutShort(source, *stream.codecpar, sourceTaken)))
             failDecode(AVERROR_INVALIDDATA);
         // A decoder may lose the last frame or two to bytes after them; only where times are
-        // exact is a frame's shortfall the file's.
-        endedEarly = source.cutShort() || missing > (exactTimes ? 0 : 2 * std::int64_t{frameSize});
+        // exact (and in PCM, whose frames are single samples) is a frame's shortfall the file's.
+        const bool pcm = codec->id >= AV_CODEC_ID_PCM_S16LE && codec->id < AV_CODEC_ID_ADPCM_IMA_QT;
+        endedEarly = source.cutShort() || missing > (exactTimes || pcm ? 0 : 2 * std::int64_t{frameSize}) ||
+                     sourceTaken < flacInOggLength(container, *stream.codecpar);
     });
 
     return finished(collector, stated);

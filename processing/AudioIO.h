@@ -44,4 +44,8 @@ std::int64_t lastSilencedSamples();
 // states (a copy or download cut short): its whole frames were imported.
 bool lastEndedEarly();
 
+// How many bytes of the file the last decoding on the calling thread read (each byte read twice
+// counts twice): a few times the file's size at most, whatever it holds.
+std::int64_t lastBytesRead();
+
 }  // namespace tessoral::AudioIO

@@ -19,7 +19,8 @@ extern "C" {
 
 namespace tessoral::AudioIO {
 
-SourceView::SourceView(const std::filesystem::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+SourceView::SourceView(const std::filesystem::path& path, std::int64_t from, std::int64_t to)
+    : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), base_(from) {
     if (fd_ < 0) failOpen(AVERROR(errno));
     struct stat st {};
     if (::fstat(fd_, &st) != 0) {
@@ -27,7 +28,7 @@ SourceView::SourceView(const std::filesystem::path& path) : fd_(::open(path.c_st
         ::close(fd_);
         failOpen(AVERROR(error));
     }
-    end_ = st.st_size;
+    end_ = std::clamp<std::int64_t>(std::min<std::int64_t>(to, st.st_size) - from, 0, st.st_size);
     scanWave();
     scanWave64();
     unsigned char h[8];
@@ -72,7 +73,7 @@ void SourceView::dropTrailingZeros() {
     for (std::int64_t to = dataEnd(); to > 0;) {
         const std::int64_t from = std::max<std::int64_t>(0, to - kZeroBlock);
         const auto n = static_cast<std::size_t>(to - from);
-        if (::pread(fd_, block.data(), n, from) != static_cast<ssize_t>(n)) return;
+        if (readFile(block.data(), n, from) != static_cast<ssize_t>(n)) return;
         if (!allZero(block.data(), n)) {
             std::size_t last = n;
             while (block[last - 1] == 0) --last;
@@ -105,25 +106,32 @@ int SourceView::seekTo(std::int64_t offset, int whence) {
 std::string SourceView::lastBytes(std::int64_t n) const {
     n = std::min(n, end_);
     std::string bytes(static_cast<std::size_t>(n), '\0');
-    const ssize_t got = ::pread(fd_, bytes.data(), bytes.size(), end_ - n);
+    const ssize_t got = readFile(bytes.data(), bytes.size(), end_ - n);
     bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
     return bytes;
 }
 
+ssize_t SourceView::readFile(void* out, std::size_t n, std::int64_t at) const {
+    n = static_cast<std::size_t>(std::clamp<std::int64_t>(end_ - at, 0, static_cast<std::int64_t>(n)));
+    const ssize_t got = ::pread(fd_, out, n, base_ + at);
+    bytesRead_ += std::max<ssize_t>(got, 0);
+    return got;
+}
+
 std::int64_t SourceView::skipHole(std::int64_t at) const {
-    const off_t data = ::lseek(fd_, at, SEEK_DATA);
-    if (data >= 0) return std::max<std::int64_t>(data, at);
+    const off_t data = ::lseek(fd_, base_ + at, SEEK_DATA);
+    if (data >= 0) return std::max<std::int64_t>(data - base_, at);
     return errno == ENXIO ? std::max(at, end_) : at;
 }
 
 std::int64_t SourceView::dataEnd() const {
     std::int64_t end = 0;
-    for (off_t at = 0;;) {
+    for (off_t at = base_;;) {
         const off_t data = ::lseek(fd_, at, SEEK_DATA);
-        if (data < 0) return errno == ENXIO ? std::min(end, end_) : end_;
+        if (data < 0 || data - base_ >= end_) return data >= 0 || errno == ENXIO ? std::min(end, end_) : end_;
         at = ::lseek(fd_, data, SEEK_HOLE);
         if (at < 0) return end_;
-        end = at;
+        end = at - base_;
     }
 }
 
@@ -131,7 +139,7 @@ int SourceView::read(void* opaque, std::uint8_t* buffer, int size) {
     auto& v = *static_cast<SourceView*>(opaque);
     const std::int64_t n = std::min<std::int64_t>(size, v.end_ - v.position_);
     if (n <= 0) return AVERROR_EOF;
-    const ssize_t got = ::pread(v.fd_, buffer, static_cast<std::size_t>(n), v.position_);
+    const ssize_t got = v.readFile(buffer, static_cast<std::size_t>(n), v.position_);
     if (got < 0) {
         const int error = errno;
         v.readFailed_ = true;
@@ -141,6 +149,7 @@ int SourceView::read(void* opaque, std::uint8_t* buffer, int size) {
     if (v.tagsFrom_ > 0) v.findTags(v.position_ + got);
     if (v.swapWidth_ > 1) v.swapSamples(buffer, got);
     v.rename(buffer, got);
+    v.zero(buffer, got);
     v.position_ += got;
     return static_cast<int>(got);
 }
@@ -156,9 +165,19 @@ void SourceView::rename(std::uint8_t* buffer, std::int64_t n) const {
     }
 }
 
-// A tag's header is 10 bytes: "ID3", a version of 2 to 4, a revision, flags (0x10: a 10-byte
-// footer follows) and the size in four 7-bit bytes. Only a tag followed by a frame, another tag
-// or the end of the file counts: three such bytes inside a frame's data are not one.
+void SourceView::zero(std::uint8_t* buffer, std::int64_t n) const {
+    auto it = std::upper_bound(zeroed_.begin(), zeroed_.end(), position_, [](std::int64_t at, const auto& r) { return at < r.second; });
+    for (; it != zeroed_.end() && it->first < position_ + n; ++it) {
+        const std::int64_t from = std::max(it->first, position_), to = std::min(it->second, position_ + n);
+        std::memset(buffer + (from - position_), 0, static_cast<std::size_t>(to - from));
+    }
+}
+
+// A tag's header is 10 bytes: "ID3", a version of 2 to 4, a revision, flags (0x10 in version 4:
+// a 10-byte footer follows) and the size in four 7-bit bytes, which counts an extended header and
+// padding. Only a tag followed by a frame, another tag or the end of the file counts: three such
+// bytes inside a frame's data are not one. The whole tag reads as zeros, which hold no frame
+// sync: a picture in it is full of false ones.
 void SourceView::findTags(std::int64_t to) {
     while (tagsFrom_ < std::min(to, end_)) {
         const std::int64_t at = find("ID3", tagsFrom_, to);
@@ -169,14 +188,12 @@ void SourceView::findTags(std::int64_t to) {
         tagsFrom_ = at + 1;
         unsigned char h[10];
         if (!readAt(at, h, 10) || h[3] < 2 || h[3] > 4 || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) continue;
-        const std::int64_t next = at + 10 + (h[6] << 21 | h[7] << 14 | h[8] << 7 | h[9]) + ((h[5] & 0x10) != 0 ? 10 : 0);
+        const std::int64_t next = at + 10 + (h[6] << 21 | h[7] << 14 | h[8] << 7 | h[9]) + (h[3] == 4 && (h[5] & 0x10) != 0 ? 10 : 0);
         unsigned char f[3];
         const bool followed = next == end_ || (readAt(next, f, 3) && ((f[0] == 0xFF && (f[1] & 0xE0) == 0xE0) ||
                                                                    std::memcmp(f, "ID3", 3) == 0 || std::memcmp(f, "TAG", 3) == 0));
         if (!followed) continue;
-        const std::pair<std::int64_t, std::string> tag{at, "TAG"};
-        renamed_.insert(std::upper_bound(renamed_.begin(), renamed_.end(), tag, [](const auto& a, const auto& b) { return a.first < b.first; }), tag);
-        longestRename_ = std::max<std::size_t>(longestRename_, 3);
+        zeroed_.emplace_back(at, next);
         tagsFrom_ = next;
     }
 }
@@ -190,7 +207,7 @@ void SourceView::swapSamples(std::uint8_t* buffer, std::int64_t n) const {
             continue;
         }
         std::array<std::uint8_t, 8> sample{};
-        if (::pread(fd_, sample.data(), static_cast<std::size_t>(w), s) != w) continue;
+        if (readFile(sample.data(), static_cast<std::size_t>(w), s) != w) continue;
         std::reverse(sample.begin(), sample.begin() + w);
         for (std::int64_t i = std::max(s, position_); i < std::min(s + w, position_ + n); ++i)
             buffer[i - position_] = sample[static_cast<std::size_t>(i - s)];
@@ -207,22 +224,31 @@ std::int64_t SourceView::seek(void* opaque, std::int64_t offset, int whence) {
 bool SourceView::readAt(std::int64_t at, unsigned char* out, std::size_t n) const {
     const auto wanted = static_cast<std::int64_t>(n);
     if (at < 0 || at + wanted > end_) return false;
-    if (at < cacheAt_ || at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) {
-        cache_.resize(kCacheBlock);
-        const ssize_t got = ::pread(fd_, cache_.data(), cache_.size(), at);
-        cache_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
-        cacheAt_ = at;
-        if (at + wanted > cacheAt_ + static_cast<std::int64_t>(cache_.size())) return false;
+    auto holds = [&](const Cache& c) { return at >= c.at && at + wanted <= c.at + static_cast<std::int64_t>(c.bytes.size()); };
+    if (!holds(caches_[lastCache_])) {
+        // Two blocks: a walk that looks ahead (a tag's end, a page's) keeps its own place.
+        lastCache_ = holds(caches_[1 - lastCache_]) ? 1 - lastCache_ : (lastCache_ + 1) % 2;
+        Cache& c = caches_[lastCache_];
+        if (!holds(c)) {
+            c.bytes.resize(kCacheBlock);
+            const ssize_t got = readFile(c.bytes.data(), c.bytes.size(), at);
+            c.bytes.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+            c.at = at;
+            if (!holds(c)) return false;
+        }
     }
-    std::memcpy(out, cache_.data() + (at - cacheAt_), n);
+    const Cache& c = caches_[lastCache_];
+    std::memcpy(out, c.bytes.data() + (at - c.at), n);
     return true;
 }
 
 std::int64_t SourceView::nextNonZero(std::int64_t from, std::int64_t to) const {
     std::vector<unsigned char> block(kZeroBlock);
-    for (std::int64_t at = skipHole(from); at < to; at = skipHole(at + kZeroBlock)) {
-        const auto n = static_cast<std::size_t>(std::min(kZeroBlock, to - at));
-        const ssize_t got = ::pread(fd_, block.data(), n, at);
+    // A few bytes first: data usually follows at once, where a whole block would be read again
+    // and again.
+    for (std::int64_t at = skipHole(from), size = 4096; at < to; at = skipHole(at + size), size = std::min(2 * size, kZeroBlock)) {
+        const auto n = static_cast<std::size_t>(std::min(size, to - at));
+        const ssize_t got = readFile(block.data(), n, at);
         if (got <= 0) return to;
         if (allZero(block.data(), static_cast<std::size_t>(got))) continue;
         const auto nonZero = std::find_if(block.begin(), block.begin() + got, [](unsigned char b) { return b != 0; });
@@ -355,8 +381,12 @@ void SourceView::scanWave64() {
     for (int chunks = 0; chunks < 1024 && readAt(at, h, 24); ++chunks) {
         std::uint64_t size = 0;
         for (int i = 0; i < 8; ++i) size |= std::uint64_t{h[16 + i]} << (8 * i);
-        if (size < 24 || size > static_cast<std::uint64_t>(end_ - at)) return;
-        if (std::memcmp(h, "data", 4) == 0 && std::memcmp(h + 4, kData, 12) == 0) {
+        const bool data = std::memcmp(h, "data", 4) == 0 && std::memcmp(h + 4, kData, 12) == 0;
+        if (size < 24 || size > static_cast<std::uint64_t>(end_ - at)) {
+            cutShort_ = data && size >= 24;
+            return;
+        }
+        if (data) {
             end_ = at + static_cast<std::int64_t>(size);
             return;
         }
@@ -367,15 +397,25 @@ void SourceView::scanWave64() {
 void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
     static constexpr const char* kPath[] = {"moov", "udta", "meta", "ilst"};
     unsigned char h[8];
-    for (int boxes = 0; boxes < 1024 && at < to && readAt(at, h, 8); ++boxes) {
+    std::int64_t freeFrom = -1;  // where the run of free boxes that `at` ends starts (at the top)
+    for (int boxes = 0; (depth == 0 || boxes < 1024) && at < to && readAt(at, h, 8); ++boxes) {
         auto number = [](const unsigned char* b, int bytes) {  // big-endian
             std::uint64_t v = 0;
             for (int i = 0; i < bytes; ++i) v = v << 8 | b[i];
             return v;
         };
         // The walk ends at a 64-bit size (1) or one running to the end of the file (0): an mdat box.
-        const std::uint64_t size = number(h, 4);
-        if (size < 8 || size > static_cast<std::uint64_t>(to - at)) return;
+        std::uint64_t size = number(h, 4);
+        unsigned char wide[8];
+        if (size == 1 && readAt(at + 8, wide, 8)) size = number(wide, 8);
+        if (size < 8 || size > static_cast<std::uint64_t>(to - at)) {
+            // The sound's box runs past the end of the file: a copy cut short.
+            cutShort_ = depth == 0 && size >= 8 && std::memcmp(h + 4, "mdat", 4) == 0;
+            return;
+        }
+        const bool unused = std::memcmp(h + 4, "free", 4) == 0 || std::memcmp(h + 4, "skip", 4) == 0;
+        if (depth == 0 && !unused) freeFrom = -1;
+        if (depth == 0 && unused && freeFrom < 0) freeFrom = at;
         if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
             renamed_.emplace_back(at + 4, "free");
         } else if (depth < 4 && std::memcmp(h + 4, kPath[depth], 4) == 0) {
@@ -384,12 +424,107 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
         }
         at += static_cast<std::int64_t>(size);
     }
+    // Free boxes to the end of the file: the demuxer would step through each, 8 bytes at a time.
+    if (depth == 0 && at == end_ && freeFrom > 0) end_ = freeFrom;
 }
 
+// The Ogg checksum (CRC-32, polynomial 0x04C11DB7, no reflection, initial value 0) of any page
+// in a window of the file, from the checksums of the window's prefixes: a checksum is linear, so
+// that of [a, b) is prefix(b) + prefix(a)·x^(8(b−a)) (mod the polynomial). Each byte is summed
+// once for all the pages that may hold it (capture patterns close together in junk claim up to
+// 64 KB each), and each page costs one multiplication.
+class SourceView::OggChecksums {
+public:
+    explicit OggChecksums(const SourceView& view) : view_(view) {
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t r = i << 24;
+            for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ kPoly : r << 1;
+            table_[i] = r;
+        }
+        shifts_.push_back(1);  // x^0
+        toField_ = multiples(shift(26));
+    }
+
+    // Whether the page of `length` bytes at `at` has the checksum that its bytes 22…25 (`stated`)
+    // hold; those bytes count as zeros.
+    bool holds(std::int64_t at, std::int64_t length, const unsigned char* stated) {
+        if (at < from_ || at + length > from_ + static_cast<std::int64_t>(bytes_.size())) load(at);
+        if (at + length > from_ + static_cast<std::int64_t>(bytes_.size())) return false;
+        const auto a = static_cast<std::size_t>(at - from_), b = a + static_cast<std::size_t>(length);
+        // What precedes the page and its stated checksum, both carried to the page's byte 26.
+        std::uint32_t field = 0;
+        for (int i = 0; i < 4; ++i) field = step(field, stated[i]);
+        const std::uint32_t carried = multiply(prefix_[a], toField_) ^ field;
+        const std::uint32_t sum = prefix_[b] ^ times(carried, shift(b - a - 26));
+        return sum == (std::uint32_t{stated[0]} | std::uint32_t{stated[1]} << 8 | std::uint32_t{stated[2]} << 16 | std::uint32_t{stated[3]} << 24);
+    }
+
+private:
+    static constexpr std::uint32_t kPoly = 0x04C11DB7u;
+    static constexpr std::int64_t kWindow = std::int64_t{1} << 20;
+    static constexpr std::int64_t kLongestPage = 27 + 255 + 255 * 255;
+
+    std::uint32_t step(std::uint32_t crc, unsigned char byte) const { return crc << 8 ^ table_[(crc >> 24) ^ byte]; }
+    // The products of a factor with every 4-bit polynomial.
+    using Multiples = std::array<std::uint32_t, 16>;
+    static Multiples multiples(std::uint32_t b) {
+        Multiples m{};
+        for (std::uint32_t v = 1; v < 16; v <<= 1) {
+            m[v] = b;
+            b = (b & 0x80000000u) != 0 ? (b << 1) ^ kPoly : b << 1;
+        }
+        for (std::uint32_t v = 1; v < 16; ++v) m[v] = m[v & (v - 1)] ^ m[v & (~v + 1)];
+        return m;
+    }
+    // a·b mod the polynomial, for b's multiples, four bits of `a` at a time.
+    std::uint32_t multiply(std::uint32_t a, const Multiples& b) const {
+        std::uint32_t r = 0;
+        for (int i = 28; i >= 0; i -= 4) r = (r << 4 ^ table_[r >> 28]) ^ b[a >> i & 15];
+        return r;
+    }
+    // The same for any b (pages of one length share it).
+    std::uint32_t times(std::uint32_t a, std::uint32_t b) {
+        if (b != factor_ || !factorSet_) {
+            factor_ = b;
+            factorSet_ = true;
+            factorMultiples_ = multiples(b);
+        }
+        return multiply(a, factorMultiples_);
+    }
+    // x^(8n) mod the polynomial.
+    std::uint32_t shift(std::size_t n) {
+        while (shifts_.size() <= n) shifts_.push_back(shifts_.back() << 8 ^ table_[shifts_.back() >> 24]);
+        return shifts_[n];
+    }
+    void load(std::int64_t at) {
+        from_ = at;
+        bytes_.resize(static_cast<std::size_t>(kWindow + kLongestPage));
+        const ssize_t got = view_.readFile(bytes_.data(), bytes_.size(), at);
+        bytes_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
+        prefix_.resize(bytes_.size() + 1);
+        prefix_[0] = 0;
+        for (std::size_t i = 0; i < bytes_.size(); ++i) prefix_[i + 1] = step(prefix_[i], bytes_[i]);
+    }
+
+    const SourceView& view_;
+    std::array<std::uint32_t, 256> table_{};
+    std::vector<std::uint32_t> shifts_;
+    Multiples factorMultiples_{};
+    Multiples toField_{};  // of x^208: what precedes a page, carried past its first 26 bytes
+    std::uint32_t factor_ = 0;
+    bool factorSet_ = false;
+    std::vector<unsigned char> bytes_;
+    std::vector<std::uint32_t> prefix_;
+    std::int64_t from_ = 0;
+};
+
 void SourceView::scanOgg() {
-    std::vector<unsigned char> page(27 + 255 + 255 * 255);
+    std::vector<unsigned char> page(27 + 255);
+    OggChecksums checksums(*this);
     std::map<std::uint32_t, std::uint32_t> next;  // a stream's serial number: its next page's number
+    std::map<std::uint32_t, bool> sounding;       // whether a page of the stream has stated a position
     bool begun = false;                           // a page that begins no stream has been seen
+    std::vector<std::pair<std::int64_t, std::string>> links{{0, {}}};  // where each link starts, its codecs
     std::int64_t at = 0, last = 0;
     auto number = [&](std::size_t i) {
         return std::uint32_t{page[i]} | std::uint32_t{page[i + 1]} << 8 | std::uint32_t{page[i + 2]} << 16 | std::uint32_t{page[i + 3]} << 24;
@@ -405,15 +540,32 @@ void SourceView::scanOgg() {
             // A page of no stream begun is not checked: its checksum would cost its whole length
             // at every such capture pattern.
             if (first || next.count(serial) != 0) {
-                length = 27 + page[26];
-                for (int i = 0; i < page[26]; ++i) length += page[27 + static_cast<std::size_t>(i)];
-                if (!readAt(at, page.data(), length) || !oggChecksumHolds(page.data(), length)) length = 0;
+                const unsigned char* lacing = page.data() + 27;
+                unsigned sum = 0;
+                for (unsigned i = 0, n = page[26]; i < n; ++i) sum += lacing[i];
+                length = 27 + page[26] + sum;
+                if (!checksums.holds(at, static_cast<std::int64_t>(length), page.data() + 22)) length = 0;
             }
         }
         if (length > 0) {
             const std::uint32_t sequence = number(18);
-            if (first && begun) chained_ = true;
-            if (!first && sequence != next[serial]) pagesMissing_ = true;
+            if (first && begun) {
+                chained_ = true;
+                begun = false;
+                links.push_back({at, {}});
+            }
+            // A link's codecs, by the start of each stream's first packet (a skeleton aside).
+            char kind[5] = {};
+            if (first && readAt(at + 27 + page[26], reinterpret_cast<unsigned char*>(kind), std::min<std::size_t>(length - 27 - page[26], 5)) &&
+                std::memcmp(kind, "fishe", 5) != 0)
+                links.back().second.append(kind, 5);
+            // A file cut out of a longer one keeps the pages' numbers: right after its header
+            // pages, the first page of sound jumps in number and in position alike, and follows
+            // the page before it at once (damage leaves bytes that are no page between them).
+            const auto granule = static_cast<std::int64_t>(std::uint64_t{number(6)} | std::uint64_t{number(10)} << 32);
+            const bool cut = !first && !sounding[serial] && granule > 0 && sequence > next[serial] && at == last;
+            if (!first && sequence != next[serial] && !cut) pagesMissing_ = true;
+            if (granule > 0) sounding[serial] = true;
             begun = begun || !first;
             next[serial] = sequence + 1;
             at += static_cast<std::int64_t>(length);
@@ -423,25 +575,14 @@ void SourceView::scanOgg() {
         }
     }
     if (last > 0) end_ = last;
+    for (std::size_t i = 1; i < links.size(); ++i) {
+        if (links[i].second != links[0].second) {
+            for (std::size_t k = 0; k < links.size(); ++k) links_.emplace_back(links[k].first, k + 1 < links.size() ? links[k + 1].first : end_);
+            return;
+        }
+    }
 }
 
-bool SourceView::oggChecksumHolds(unsigned char* page, std::size_t length) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t r = i << 24;
-            for (int k = 0; k < 8; ++k) r = (r & 0x80000000u) != 0 ? (r << 1) ^ 0x04C11DB7u : r << 1;
-            t[i] = r;
-        }
-        return t;
-    }();
-    const std::uint32_t stated = std::uint32_t{page[22]} | std::uint32_t{page[23]} << 8 |
-                                 std::uint32_t{page[24]} << 16 | std::uint32_t{page[25]} << 24;
-    std::fill(page + 22, page + 26, 0);
-    std::uint32_t crc = 0;
-    for (std::size_t i = 0; i < length; ++i) crc = crc << 8 ^ table[(crc >> 24) ^ page[i]];
-    return crc == stated;
-}
 
 std::int64_t SourceView::find(std::string_view pattern, std::int64_t from, std::int64_t until) const {
     until = std::min(until, end_);
@@ -451,7 +592,7 @@ std::int64_t SourceView::find(std::string_view pattern, std::int64_t from, std::
             at = skipHole(at);
             if (at >= until) break;
             found_.resize(kZeroBlock);
-            const ssize_t got = ::pread(fd_, found_.data(), static_cast<std::size_t>(std::min(kZeroBlock, end_ - at)), at);
+            const ssize_t got = readFile(found_.data(), static_cast<std::size_t>(std::min(kZeroBlock, end_ - at)), at);
             found_.resize(static_cast<std::size_t>(std::max<ssize_t>(got, 0)));
             foundAt_ = at;
             if (static_cast<std::int64_t>(found_.size()) < n) break;
@@ -506,7 +647,9 @@ void SourceView::scanMatroska() {
         const auto size = number(at, true);
         if (!id || !size || *size > static_cast<std::uint64_t>(end_ - at)) return;
         if (*id == 0x18538067) {  // the segment
-            std::int64_t child = at;
+            // A cluster of fewer than 8 bytes holds no block, and a Void nothing: a run of them at
+            // the end is not read through (the demuxer takes each one apart).
+            std::int64_t child = at, held = at;
             for (std::int64_t next = child; child < end_; child = next) {
                 const auto childId = number(next, false);
                 const auto childSize = number(next, true);
@@ -514,8 +657,9 @@ void SourceView::scanMatroska() {
                     std::find(std::begin(kInSegment), std::end(kInSegment), *childId) == std::end(kInSegment))
                     break;
                 next += static_cast<std::int64_t>(*childSize);
+                if (*childId != 0xEC && (*childId != 0x1F43B675 || *childSize >= 8)) held = next;
             }
-            end_ = std::max(at + static_cast<std::int64_t>(*size), child);
+            end_ = std::max(at + static_cast<std::int64_t>(*size), held);
             return;
         }
         at += static_cast<std::int64_t>(*size);

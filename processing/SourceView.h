@@ -2,6 +2,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <cstdint>
+#include <sys/types.h>
+#include <array>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -30,7 +33,8 @@ namespace tessoral::AudioIO {
 // little-endian WAV it would be. Every other file is seen as it is.
 class SourceView {
 public:
-    explicit SourceView(const std::filesystem::path& path);
+    // The bytes [from, to) of the file, seen as a file of their own (to beyond the end: up to it).
+    explicit SourceView(const std::filesystem::path& path, std::int64_t from = 0, std::int64_t to = INT64_MAX);
     ~SourceView();
     SourceView(const SourceView&) = delete;
     SourceView& operator=(const SourceView&) = delete;
@@ -57,15 +61,20 @@ public:
     // An Ogg file of several streams one after the other (a chained stream recording): what its
     // demuxer states as the duration is the last link's.
     bool chained() const { return chained_; }
-    // A WAV or CAF file whose sound chunk states more than the file holds: a copy cut short.
+    // For a chained Ogg file whose links differ in codec (Vorbis, then Opus): each link's bytes
+    // [from, to), which no one demuxer reads in one go. Empty for any other file.
+    const std::vector<std::pair<std::int64_t, std::int64_t>>& links() const { return links_; }
+    // A WAV, Wave64, CAF or MP4 file whose sound chunk or box states more than the file holds: a
+    // copy cut short.
     bool cutShort() const { return cutShort_; }
     // Whether the system failed a read of the file (an errno), as opposed to a library's own
     // "I/O error" about what it read.
     bool readFailed() const { return readFailed_; }
 
-    // For a stream of MP3 frames: an ID3v2 tag between frames (joined files, each with its tag)
-    // reads as the ID3v1 tag the decoder steps over ("TAG"), instead of as a damaged frame. Tags
-    // are found as the demuxer reads, so the search never runs ahead of it by more than a block.
+    // For a stream of MP3 frames: an ID3v2 tag between frames (joined files, each with its tag,
+    // a cover among them) reads as zeros, which the parser passes, instead of as damaged frames.
+    // Tags are found as the demuxer reads, so the search never runs ahead of it by more than a
+    // block, and each byte is searched once.
     void passTags() { tagsFrom_ = 1; }
 
     // For a stream of bare codec frames (MP3, AC3, ADTS, FLAC), which no header bounds: a run of
@@ -73,6 +82,9 @@ public:
     // more than any frame's size and the most that the format probe reads, so what the probe saw
     // stays inside the view and a frame that ends in zeros stays whole.
     void dropTrailingZeros();
+
+    // How many bytes of the file the view has read, the scans' included (holes are not read).
+    std::int64_t bytesRead() const { return bytesRead_; }
 
     // The last `n` bytes of the view (fewer in a shorter file).
     std::string lastBytes(std::int64_t n) const;
@@ -84,6 +96,9 @@ public:
 
 private:
     static constexpr std::int64_t kZeroBlock = 1 << 20;
+
+    // pread of the view's bytes [at, at + n), cut at the view's end.
+    ssize_t readFile(void* out, std::size_t n, std::int64_t at) const;
 
     // Holes of a sparse or preallocated file read as zeros; the scans pass them without reading.
     // The first position at or after `at` that may hold data (end_ or beyond when none does).
@@ -101,6 +116,8 @@ private:
     void rename(std::uint8_t* buffer, std::int64_t n) const;
     // Marks the ID3v2 tags that start before `to` (passTags).
     void findTags(std::int64_t to);
+    // Clears the bytes of the marked tags among the `n` bytes read at position_.
+    void zero(std::uint8_t* buffer, std::int64_t n) const;
 
     // Reverses the byte order of the big-endian samples among the `n` bytes read at position_. A
     // sample cut by the edge of the buffer is read whole on its own.
@@ -154,7 +171,9 @@ private:
     // count their headers, each aligned to 8 bytes.
     void scanWave64();
 
-    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them.
+    // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them below the
+    // top; an `mdat` box at the top that the end of the file cuts is a copy cut short, and free
+    // boxes that run to the end of the file are not part of it.
     void scanBoxes(std::int64_t at, std::int64_t to, int depth);
 
     // An Ogg file ends with its last page: the view ends there, so that what follows (zeros or any
@@ -162,7 +181,7 @@ private:
     // every open. Pages are found as the demuxers find them, by their capture pattern and
     // checksum, past damage too: damage inside the stream stays inside the view.
     void scanOgg();
-    static bool oggChecksumHolds(unsigned char* page, std::size_t length);
+    class OggChecksums;
     // The first position in [from, until) where `pattern` starts, or `until`. Each
     // byte is read once over a walk of rising `from`s: the block read last is searched first.
     std::int64_t find(std::string_view pattern, std::int64_t from, std::int64_t until) const;
@@ -178,6 +197,8 @@ private:
     void scanMatroska();
 
     int fd_;
+    std::int64_t base_ = 0;  // where the view starts in the file
+    mutable std::int64_t bytesRead_ = 0;
     std::int64_t end_ = 0;
     std::int64_t position_ = 0;
     std::vector<std::pair<std::int64_t, std::string>> renamed_;  // where bytes read as others, in order
@@ -186,15 +207,21 @@ private:
     bool unsupported_ = false;
     bool pagesMissing_ = false;
     bool chained_ = false;
+    std::vector<std::pair<std::int64_t, std::int64_t>> links_;
     bool readFailed_ = false;
     bool cutShort_ = false;
     std::int64_t tagsFrom_ = 0;  // where the search for ID3v2 tags goes on (0: no search)
+    std::vector<std::pair<std::int64_t, std::int64_t>> zeroed_;  // [from, to) that read as zeros, in order
     int swapWidth_ = 0;  // bytes per sample of a RIFX file's samples in [swapFrom_, swapTo_)
     std::int64_t swapFrom_ = 0;
     std::int64_t swapTo_ = 0;
     static constexpr std::size_t kCacheBlock = 65536;
-    mutable std::vector<unsigned char> cache_;
-    mutable std::int64_t cacheAt_ = 0;
+    struct Cache {
+        std::vector<unsigned char> bytes;
+        std::int64_t at = 0;
+    };
+    mutable std::array<Cache, 2> caches_;
+    mutable int lastCache_ = 0;  // the cache read last
     mutable std::vector<char> found_;  // the block find() read last, at foundAt_
     mutable std::int64_t foundAt_ = -1;
     AVIOContext* io_ = nullptr;

@@ -21,6 +21,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev googletest libbenchmark-dev libebur128-dev
   ffmpeg sox xvfb xauth
+  # Ogg files cut as the standard tool cuts them
+  oggz-tools
   # the real-audio tests: a private sound server with a null sink, reached through ALSA's pulse plugin
   pulseaudio libasound2-plugins
   # scripts/play-latency.py records the sink's monitor
