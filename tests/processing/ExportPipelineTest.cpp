@@ -796,7 +796,7 @@ TEST(ExportPipeline, HitsOverAQuietBedAreAsLoudAsOneEncoderOverTheWholeSignalAll
 // Three stretches, a clipped burst in the last; the first stretch asked for stays under the watch,
 // and the last is asked for once it has: on one thread, the middle one is never encoded.
 // Then a second, milder burst in the first, both stretches hot on two threads: each is encoded to
-// its end and told, the hotter first among where it passed.
+// its end and told, the hotter first among where it passed. Last, a burst just after a join.
 TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     const std::size_t n = 150 * 48000;
     std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
@@ -848,6 +848,15 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
         EXPECT_EQ(hot.passedHottestFirst(), (finishHot ? std::vector<int>{2, 0} : std::vector<int>{0}));
         EXPECT_LT(given.load(), std::int64_t(115 * 48000));
     }
+    // A burst in the second's first two seconds, where the join may stand: the first stretch's
+    // watch reaches there, and the encoding is given up before the others start.
+    bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+    burst(50, 1.0f);
+    given = 0;
+    AacStretches::setThreads(1);
+    const AacStretches early(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {0}});
+    EXPECT_TRUE(early.gaveUp());
+    EXPECT_LT(given.load(), std::int64_t(55 * 48000));
     AacStretches::setThreads(0);
 }
 #endif
