@@ -82,7 +82,7 @@ struct ExportMaterial {
     AudioData ducked = duckedSpeech();
     // Four minutes of a quiet pad with 30 hits clipped at full scale, 40 to 200 ms each, spread
     // over it.
-    AudioData quiet = quietBedHits();
+    AudioData quiet = test::quietBedHits(bench::smoke() ? 1.0 : 240.0, 30, 31);
     bool ready = false;
 
     static AudioData hotDrops(const AudioData& song) {
@@ -121,29 +121,6 @@ struct ExportMaterial {
             }
         }
         return out;
-    }
-
-    static AudioData quietBedHits() {
-        const double seconds = bench::smoke() ? 1.0 : 240.0, tau = 2.0 * std::numbers::pi;
-        const auto n = static_cast<std::size_t>(seconds * 48000.0);
-        SplitMix64 rng(31);
-        std::vector<float> l(n), r(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            const double t = static_cast<double>(i) / 48000.0, pad = 0.01 * (std::sin(tau * 196.0 * t) + std::sin(tau * 294.0 * t));
-            l[i] = static_cast<float>(pad + 0.003 * rng.uniform());
-            r[i] = static_cast<float>(pad + 0.003 * rng.uniform());
-        }
-        for (std::size_t k = 0, every = n / 30; k < 30; ++k) {
-            const std::size_t at = k * every + rng.next() % (every / 2 + 1);
-            const auto length = std::min(n - at, static_cast<std::size_t>(48.0 * (40.0 + 160.0 * std::fabs(rng.uniform()))));
-            const double hz = 150.0 + 600.0 * std::fabs(rng.uniform());
-            for (std::size_t i = 0; i < length; ++i) {
-                const double x = std::clamp(6.0 * std::sin(tau * hz * static_cast<double>(i) / 48000.0) + 0.5 * rng.uniform(), -1.0, 1.0);
-                l[at + i] = static_cast<float>(x);
-                r[at + i] = static_cast<float>(0.9 * x);
-            }
-        }
-        return AudioData(std::move(l), std::move(r));
     }
 
     static AudioData duckedSpeech() {
