@@ -8,9 +8,9 @@
 // stretches side by side ("encodings": those made; "LUFS" and "dBTP" those of the file). A song
 // of 8 minutes as AAC 256 at 44.1 kHz and clipped bursts as AAC 128 (several tries each) with the
 // streaming target stand beside the same peer.
-// A mix with four hot drops, 480 s of 40 clipped stabs spread everywhere and six minutes of speech
-// over a ducked music bed (pre-limited to −0.3 dBFS, as a finished mix is) stand beside the same
-// peer too. The AAC exports with a target run on as many threads as the CPUs the benchmark may use
+// A mix with four hot drops, 480 s of 40 clipped stabs spread everywhere, six minutes of speech
+// over a ducked music bed (pre-limited to −0.3 dBFS, as a finished mix is) and four minutes of a
+// quiet pad with 30 clipped hits stand beside the same peer too. The AAC exports with a target run on as many threads as the CPUs the benchmark may use
 // (the file is the same on any number), each case's peer right after it: the ffmpeg program
 // encoding our own 24-bit WAV export of the same case (what our encoder is given) plus its
 // ebur128 check; "cpu_s" is the CPU time of all threads (of the child processes for the peer).
@@ -25,6 +25,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <map>
 #include <numbers>
 #include <string>
 #include <utility>
@@ -78,6 +80,9 @@ struct ExportMaterial {
     // Six minutes of speech in turns of 8 s over music ducked 12 dB under it and up again in the
     // 3-s breaks, limited to −0.3 dBFS.
     AudioData ducked = duckedSpeech();
+    // Four minutes of a quiet pad with 30 hits clipped at full scale, 40 to 200 ms each, spread
+    // over it.
+    AudioData quiet = test::quietBedHits(bench::smoke() ? 1.0 : 240.0, 30, 31);
     bool ready = false;
 
     static AudioData hotDrops(const AudioData& song) {
@@ -191,6 +196,7 @@ struct ExportMaterial {
             target(drops, "drops-target.wav", LoudnessTarget::streaming);
             target(stabs, "stabs-target.wav", LoudnessTarget::streaming);
             target(ducked, "ducked-target.wav", LoudnessTarget::podcast);
+            target(quiet, "quiet-target.wav", LoudnessTarget::streaming);
             ready = std::system("ffmpeg -version > /dev/null 2>&1") == 0;
         } catch (...) {
             ready = false;
@@ -225,6 +231,47 @@ double cpuSeconds(int who) {
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// What the ffmpeg program decodes `file` to.
+AudioData decodedFile(const std::filesystem::path& file) {
+    const std::string raw = file.string() + ".f32";
+    bench::runQuiet("ffmpeg -nostdin -v error -y -i '" + file.string() + "' -f f32le '" + raw + "'");
+    std::ifstream in(raw, std::ios::binary | std::ios::ate);
+    std::vector<float> samples(static_cast<std::size_t>(std::max<std::streamoff>(in.tellg(), 0)) / sizeof(float));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(float)));
+    std::filesystem::remove(raw);
+    std::vector<float> l(samples.size() / 2), r(l.size());
+    for (std::size_t i = 0; i < l.size(); ++i) l[i] = samples[2 * i], r[i] = samples[2 * i + 1];
+    return AudioData(std::move(l), std::move(r));
+}
+
+// The loudest of the gains a quarter dB apart from 0 dB down (to −6 dB) at which one encoder over
+// the whole of what the export's encoder is given stays under the aim, its peak read as the export
+// reads it; −100 where none does.
+double wholeEncoderStep(const AudioData& audio, const ExportOptions& options, const char* name) {
+    ExportMaterial& m = material();
+    const std::filesystem::path given = m.dir / (std::string(name) + "-given.wav");
+    ExportPipeline::exportMix(audio, given, {ExportFormat::wav32f, options.sampleRate, options.loudness, false});
+    const AudioData signal = decodedFile(given);
+    std::filesystem::remove(given);
+    const double aim = truePeakCeiling(options.loudness).value_or(HUGE_VAL) - ExportPipeline::kCeilingMargin;
+    const int rate = rawValue(options.effectiveSampleRate());
+    for (int from = 0; from < 24; from += 8) {
+        std::vector<std::future<double>> peaks;
+        for (int step = from; step < from + 8; ++step)
+            peaks.push_back(std::async(std::launch::async, [&, step] {
+                const std::filesystem::path file = m.dir / (std::string(name) + "-whole" + std::to_string(step) + ".m4a");
+                ExportPipeline::write(Loudness::scaled(signal, static_cast<float>(std::pow(10.0, -0.25 * step / 20.0))), rate, file, options.format);
+                const double peak = Loudness::decibels(reconstruction_peak::peakLinear(decodedFile(file)));
+                std::filesystem::remove(file);
+                return peak;
+            }));
+        for (int step = from; step < from + 8; ++step)
+            if (peaks[static_cast<std::size_t>(step - from)].get() <= aim) return -0.25 * step;
+    }
+    return -100.0;
+}
+
 // AAC 128 with the podcast target: normalised, limited, encoded, and what the file decodes to
 // measured (and encoded again at lower gains where it overshoots).
 void exportPodcast(benchmark::State& state, const AudioData& audio, const char* name,
@@ -250,6 +297,15 @@ void exportPodcast(benchmark::State& state, const AudioData& audio, const char* 
                          static_cast<double>(tried.frames) / static_cast<double>(audio.frames()), tried.started, tried.file ? ", the file" : "");
     }
     state.counters["encoded"] = given;
+    // With TESSORAL_BENCH_WHOLE set (slow), the file's gain beside the loudest step one encoder
+    // over the whole signal lands at.
+    if (std::getenv("TESSORAL_BENCH_WHOLE")) {
+        for (const ExportPipeline::TriedEncoding& tried : ExportPipeline::lastTriesForTesting())
+            if (tried.file) state.counters["file_dB"] = tried.gainDB;
+        static std::map<std::string, double> wholeSteps;  // once for the repetitions
+        if (!wholeSteps.contains(name)) wholeSteps[name] = wholeEncoderStep(audio, options, name);
+        state.counters["whole_dB"] = wholeSteps[name];
+    }
     state.counters["LUFS"] = result.measurement.lufs.value_or(-HUGE_VAL);
     state.counters["dBTP"] = result.measurement.truePeak;
     state.SetBytesProcessed(state.iterations() * audio.bytes());
@@ -328,6 +384,10 @@ void ExportAacStreamingClippedStabs8Min(benchmark::State& state) { exportPodcast
 void FfmpegAacEncodeAndCheckClippedStabsPeer(benchmark::State& state) {
     ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-stabs.m4a", "stabs-target.wav", ebur128Check("peer-stabs.m4a"));
 }
+void ExportAacStreamingQuietBedHits4Min(benchmark::State& state) { exportPodcast(state, material().quiet, "quiet.m4a", kStreaming48); }
+void FfmpegAacEncodeAndCheckQuietBedHitsPeer(benchmark::State& state) {
+    ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-quiet.m4a", "quiet-target.wav", ebur128Check("peer-quiet.m4a"));
+}
 void ExportAacPodcastDuckedSpeech6Min(benchmark::State& state) { exportPodcast(state, material().ducked, "ducked.m4a"); }
 void FfmpegAacEncodeAndCheckDuckedSpeechPeer(benchmark::State& state) {
     ffmpegPeer(state, "-c:a aac -b:a 128k", "peer-ducked.m4a", "ducked-target.wav", ebur128Check("peer-ducked.m4a"));
@@ -368,18 +428,7 @@ void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
         return;
     }
     ExportPipeline::exportMix(m.ducked, m.dir / "ducked-given.wav", {ExportFormat::wav32f, ExportSampleRate::hz48000, LoudnessTarget::podcast, false});
-    const std::string raw = (m.dir / "ducked-given.f32").string();
-    const auto decoded = [&](const std::string& from) {
-        bench::runQuiet("ffmpeg -nostdin -v error -y -i '" + from + "' -f f32le '" + raw + "'");
-        std::ifstream in(raw, std::ios::binary | std::ios::ate);
-        std::vector<float> samples(static_cast<std::size_t>(in.tellg()) / sizeof(float));
-        in.seekg(0);
-        in.read(reinterpret_cast<char*>(samples.data()), static_cast<std::streamsize>(samples.size() * sizeof(float)));
-        std::vector<float> l(samples.size() / 2), r(l.size());
-        for (std::size_t i = 0; i < l.size(); ++i) l[i] = samples[2 * i], r[i] = samples[2 * i + 1];
-        return AudioData(std::move(l), std::move(r));
-    };
-    const AudioData given = decoded((m.dir / "ducked-given.wav").string());
+    const AudioData given = decodedFile(m.dir / "ducked-given.wav");
     for (auto _ : state) {
         for (int step = 0; step <= 16; ++step) {
             const double gain = -0.25 * step;
@@ -401,7 +450,7 @@ void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
             for (const std::int64_t at : joined.joins())
                 if (const double d = joinedAt - static_cast<double>(at) / 48000.0; std::fabs(d) < std::fabs(fromJoin)) fromJoin = d;
             ExportPipeline::write(scaled, 48000, m.dir / "ducked-whole.m4a", ExportFormat::aac128);
-            const AudioData whole = decoded((m.dir / "ducked-whole.m4a").string());
+            const AudioData whole = decodedFile(m.dir / "ducked-whole.m4a");
             const std::string tag = std::to_string(static_cast<int>(-100.0 * gain));
             state.counters["j" + tag] = Loudness::decibels(joined.peaks().truePeak);
             state.counters["w" + tag] = Loudness::decibels(reconstruction_peak::peakLinear(whole));
@@ -412,9 +461,10 @@ void AacDuckedSpeechTriesJoinedAndWhole(benchmark::State& state) {
     }
 }
 
-// Each AAC case and its peer: the median of three, taken in the same minute.
+// Each AAC case and its peer: the median of three, taken in the same minute (once where the
+// loudness one encoder over the whole signal allows is sought).
 void medianOfThree(benchmark::internal::Benchmark* b) {
-    if (!bench::smoke()) b->Repetitions(3)->ReportAggregatesOnly(true);
+    if (!bench::smoke() && !std::getenv("TESSORAL_BENCH_WHOLE")) b->Repetitions(3)->ReportAggregatesOnly(true);
 }
 
 }  // namespace
@@ -441,4 +491,6 @@ BENCHMARK(ExportAacStreamingClippedStabs8Min)->Unit(benchmark::kMillisecond)->Us
 BENCHMARK(FfmpegAacEncodeAndCheckClippedStabsPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(medianOfThree);
 BENCHMARK(ExportAacPodcastDuckedSpeech6Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(medianOfThree);
 BENCHMARK(FfmpegAacEncodeAndCheckDuckedSpeechPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(medianOfThree);
+BENCHMARK(ExportAacStreamingQuietBedHits4Min)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(medianOfThree);
+BENCHMARK(FfmpegAacEncodeAndCheckQuietBedHitsPeer)->Unit(benchmark::kMillisecond)->UseRealTime()->Apply(medianOfThree);
 BENCHMARK(AacDuckedSpeechTriesJoinedAndWhole)->Unit(benchmark::kMillisecond)->Iterations(1);

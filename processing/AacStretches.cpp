@@ -34,6 +34,13 @@ constexpr double kStretchSeconds = 60.0;
 // started closer to its stretch overshoots the signal's peaks further than one that has run
 // from the start.
 constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stretch
+// Nor does it forget what it met before: after a quiet lead-in, it may code a clipped transient
+// several dB hotter than one that has run from the start (and started a minute before, still a
+// few tenths of a dB away). So where a stretch's own stream passes the watch after a quiet
+// lead-in (its RMS kQuietLead under the watch), the stretch is encoded again from the signal's
+// start, as one encoder over the whole signal codes it, and only that stream's passing counts.
+// Over a louder lead-in the encoder has settled, and its own stream passing counts at once.
+constexpr float kQuietLead = 0.1f;  // 20 dB
 // Frames from a stretch's start on where the join may stand: a fresh encoder may code a transient
 // it meets there far worse than one that has run for a while, and the join then waits until the
 // later encoder is as good as the earlier one.
@@ -160,6 +167,7 @@ struct StretchEncoder {
     TruePeakMeter ownLeft{kAsPlayed}, ownRight{kAsPlayed};
     std::int64_t position = 0;  // of the next frame `own` decodes
     std::size_t watched = 0;    // the packets `own` has decoded
+    double leadEnergy = 0.0;    // of the signal given before the stretch, both channels
 };
 
 // What one encoder made: the packets kept, one frame apart, in order.
@@ -173,6 +181,10 @@ struct Stretch {
     float passedPeak = 0.0f;
     bool told = false;
     bool hot = false;  // encoded in the hot stage
+    // Its stream from kLeadFrames before it passed the watch: it is encoded again from the
+    // signal's start (`again`); `settled` once its stream passing the watch counts.
+    bool again = false;
+    bool settled = false;
 
     // The packet that starts at `pts`, or none.
     const AVPacket* at(std::int64_t pts) const {
@@ -214,6 +226,16 @@ struct AacStretches::Impl {
     // for the last), keeping the packets a join may use. Unless last, its encoder is kept, so that
     // extend() can take it on.
     void encode(Stretch& stretch, bool last, const Source& source) {
+        begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame));
+        if (!stretch.again) return;
+        stretch.again = false;
+        stretch.settled = true;
+        stretch.packets.clear();
+        begin(stretch, last, source, 0);
+    }
+
+    // Starts `stretch`'s encoder at frame `from` of the signal and feeds it.
+    void begin(Stretch& stretch, bool last, const Source& source, std::int64_t from) {
         if (stopped()) return;
         auto encoder = std::make_unique<StretchEncoder>();
         StretchEncoder& e = *encoder;
@@ -226,7 +248,7 @@ struct AacStretches::Impl {
         e.frame->nb_samples = kFrame;
         check(av_channel_layout_copy(&e.frame->ch_layout, &e.codec->ch_layout));
         check(av_frame_get_buffer(e.frame.get(), 0));
-        e.start = e.at = std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame);
+        e.start = e.at = from;
         // Where the encoding may be given up, what its own packets decode to over the stretch is
         // measured as they come: from past the frames where the join before it may stand (up to
         // there the file may hold the earlier encoder's packets, and this one, fresh, codes worse),
@@ -239,6 +261,7 @@ struct AacStretches::Impl {
     // Takes `stretch`'s encoder on through the stretch after it, which it then stands for.
     void extend(Stretch& stretch, const Stretch& next, bool last, const Source& source) {
         stretch.end = next.end;
+        stretch.settled = true;
         if (stretch.encoder) feed(stretch, last, source);
     }
 
@@ -250,6 +273,9 @@ struct AacStretches::Impl {
         const std::int64_t to = last ? frames : std::min(frames, stretch.end + kTailFrames * kFrame);
         const std::int64_t keepFrom = stretch.begin == 0 ? -kAll : stretch.begin - kWarmFrames * kFrame;
         const std::int64_t watchFrom = stretch.begin == 0 ? 0 : stretch.begin + (kJoinChoices + 1) * kFrame;
+        // On to where the next stretch's own watch starts: up to there the file holds this
+        // encoder's packets or the next one's, fresh, which codes no better.
+        const std::int64_t watchTo = last ? stretch.end : stretch.end + (kJoinChoices + 1) * kFrame;
         auto watchPacket = [&](const AVPacket& kept) {
             if (e.own->decoded() == 0) e.position = kept.pts;
             e.own->decode(kept, [&](const float* l, const float* r, std::size_t count) {
@@ -258,7 +284,7 @@ struct AacStretches::Impl {
                     e.ownLeft.follow(l, count);
                     e.ownRight.follow(r, count);
                 }
-                const std::int64_t lo = std::max(e.position, watchFrom), hi = std::min(e.position + n, stretch.end);
+                const std::int64_t lo = std::max(e.position, watchFrom), hi = std::min(e.position + n, watchTo);
                 if (hi > lo) {
                     e.ownLeft.add(l + (lo - e.position), static_cast<std::size_t>(hi - lo));
                     e.ownRight.add(r + (lo - e.position), static_cast<std::size_t>(hi - lo));
@@ -266,7 +292,9 @@ struct AacStretches::Impl {
                 e.position += n;
             });
             const float peak = std::max(e.ownLeft.peak(), e.ownRight.peak());
-            if (peak > watchAbove) {
+            if (peak > watchAbove && !stretch.settled && e.start > 0 && quietLead(e, stretch)) {
+                stretch.again = true;
+            } else if (peak > watchAbove) {
                 if (giveUp) {
                     const Stretch* none = nullptr;
                     if (finishPassed) finishing.compare_exchange_strong(none, &stretch);
@@ -285,10 +313,11 @@ struct AacStretches::Impl {
                 if (tell && passed) passed(static_cast<int>(&stretch - stretches.data()));
             }
         };
-        // In order, the packets kept that start within the stretch (those past it wait for an
+        // In order, the packets kept that start before the watch's end (those past it wait for an
         // extension).
         auto watch = [&] {
-            while (e.own && !halted(stretch) && e.watched < stretch.packets.size() && stretch.packets[e.watched]->pts < stretch.end)
+            while (e.own && !halted(stretch) && !stretch.again && e.watched < stretch.packets.size() &&
+                   stretch.packets[e.watched]->pts < watchTo)
                 watchPacket(*stretch.packets[e.watched++]);
         };
         auto drain = [&] {
@@ -303,17 +332,21 @@ struct AacStretches::Impl {
                 av_packet_unref(e.packet.get());
             }
         };
-        for (; e.at < to && !halted(stretch); e.at += kFrame) {
+        for (; e.at < to && !halted(stretch) && !stretch.again; e.at += kFrame) {
             const std::int64_t n = std::min(kFrame, to - e.at);
             check(av_frame_make_writable(e.frame.get()));
             e.frame->nb_samples = static_cast<int>(n);
             if (pause && (e.at - e.start) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
             source(e.at, static_cast<std::size_t>(n), reinterpret_cast<float*>(e.frame->data[0]), reinterpret_cast<float*>(e.frame->data[1]));
+            if (e.at < stretch.begin)
+                for (int c = 0; c < 2; ++c)
+                    for (const float x : std::span(reinterpret_cast<const float*>(e.frame->data[c]), static_cast<std::size_t>(n)))
+                        e.leadEnergy += static_cast<double>(x) * x;
             e.frame->pts = e.at;
             check(avcodec_send_frame(e.codec.get(), e.frame.get()));
             drain();
         }
-        if (stopped() || !last) return;
+        if (stopped() || stretch.again || !last) return;
         check(avcodec_send_frame(e.codec.get(), nullptr));
         drain();
         stretch.encoder.reset();
@@ -322,6 +355,12 @@ struct AacStretches::Impl {
     void run(std::size_t n, const std::function<void(std::size_t)>& job) const {
         if (runner) runner(n, job);
         else forEach(n, job);
+    }
+
+    // Whether the signal `e` was given before `stretch` is quiet beside the watch.
+    bool quietLead(const StretchEncoder& e, const Stretch& stretch) const {
+        const double frames = static_cast<double>(std::max<std::int64_t>(stretch.begin - e.start, 1));
+        return std::sqrt(e.leadEnergy / (2.0 * frames)) < kQuietLead * watchAbove;
     }
 
     // Given up, or cancelled (which counts as given up once the encoding ends).

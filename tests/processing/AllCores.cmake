@@ -11,6 +11,7 @@ set_tests_properties(
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/clipped_aac256_48000_streaming_joined
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/ducked_aac128_48000_podcast_joined
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/pop_aac256_48000_streaming_joined
+    ExportPipeline.HitsOverAQuietBedAreAsLoudAsOneEncoderOverTheWholeSignalAllows
     AacStretches/JoinedStream.IsOneFileAndItsPeaksAreWhatItDecodesTo/2
     AacStretches/JoinedStream.IsOneFileAndItsPeaksAreWhatItDecodesTo/3
     AacStretches/JoinedStream.IsOneFileAndItsPeaksAreWhatItDecodesTo/4

@@ -585,7 +585,7 @@ TEST_P(LossyExport, LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile) {
             steps.push_back(std::async(std::launch::async, [&, gain, own] {
                 const fs::path stepFile = folder / (name + std::to_string(gain) + (own ? "own.m4a" : ".m4a"));
                 const AudioData scaled = Loudness::scaled(given, static_cast<float>(std::pow(10.0, gain / 20.0)));
-                if (own) ExportPipeline::writeWithinCeiling(scaled, rate, stepFile, format, HUGE_VAL, 1);
+                if (own) ExportPipeline::writeWithinCeiling(scaled, rate, stepFile, format, ceiling, 1);
                 else ExportPipeline::write(scaled, rate, stepFile, format);
                 const std::vector<float> plain = ffmpegDecode<float>(stepFile, "f32le");
                 fs::remove(stepFile);
@@ -747,10 +747,38 @@ TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
 }
 INSTANTIATE_TEST_SUITE_P(ExportPipeline, ALateOvershoot, ::testing::Values(1, 8));  // threads
 
+// Hits clipped at full scale over a quiet pad, one in about every eight seconds, brought to the
+// streaming target. Under a ceiling one encoder over the whole signal first meets 1.5 dB down,
+// an encoder started ten seconds before the second stretch codes a hit there 3 dB hotter, and
+// the steps down to 2.25 dB go over in one of the two. The file is still within a step of the
+// loudest step one encoder over the whole signal meets the ceiling at (ffmpeg decodes it, the
+// peak read as the export reads it), and under the ceiling.
+TEST(ExportPipeline, HitsOverAQuietBedAreAsLoudAsOneEncoderOverTheWholeSignalAllows) {
+    test::TempFolder folder;
+    const AudioData mix = Loudness::normalize(test::quietBedHits(100.0, 12, 7), LoudnessTarget::streaming);
+    const double ceiling = -8.2;
+    ExportPipeline::writeWithinCeiling(mix, 48000, folder / "quiet.m4a", ExportFormat::aac128, ceiling);
+    const auto tries = ExportPipeline::lastTriesForTesting();
+    const auto chosen = std::find_if(tries.begin(), tries.end(), [](const auto& t) { return t.file; });
+    ASSERT_NE(chosen, tries.end());
+    EXPECT_LE(test::ebur128Measure(ffmpegDecode<float>(folder / "quiet.m4a", "f32le"), 48000).truePeakDB, ceiling);
+    std::vector<std::future<std::pair<double, double>>> steps;
+    for (double gain = 0.0; gain > chosen->gainDB + 0.25 + 1e-6; gain -= 0.25)
+        steps.push_back(std::async(std::launch::async, [&, gain] {
+            const fs::path step = folder / ("whole" + std::to_string(gain) + ".m4a");
+            ExportPipeline::write(Loudness::scaled(mix, static_cast<float>(std::pow(10.0, gain / 20.0))), 48000, step, ExportFormat::aac128);
+            return std::pair{gain, ceilingPeakDB(deinterleaved(ffmpegDecode<float>(step, "f32le")))};
+        }));
+    for (auto& step : steps) {
+        const auto [gain, peak] = step.get();
+        EXPECT_GT(peak, ceiling - ExportPipeline::kCeilingMargin) << "one encoder lands at " << gain << ", the file is at " << chosen->gainDB;
+    }
+}
+
 // Three stretches, a clipped burst in the last; the first stretch asked for stays under the watch,
 // and the last is asked for once it has: on one thread, the middle one is never encoded.
 // Then a second, milder burst in the first, both stretches hot on two threads: each is encoded to
-// its end and told, the hotter first among where it passed.
+// its end and told, the hotter first among where it passed. Last, a burst just after a join.
 TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     const std::size_t n = 150 * 48000;
     std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
@@ -802,6 +830,15 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
         EXPECT_EQ(hot.passedHottestFirst(), (finishHot ? std::vector<int>{2, 0} : std::vector<int>{0}));
         EXPECT_LT(given.load(), std::int64_t(115 * 48000));
     }
+    // A burst in the second's first two seconds, where the join may stand: the first stretch's
+    // watch reaches there, and the encoding is given up before the others start.
+    bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+    burst(50, 1.0f);
+    given = 0;
+    AacStretches::setThreads(1);
+    const AacStretches early(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {0}});
+    EXPECT_TRUE(early.gaveUp());
+    EXPECT_LT(given.load(), std::int64_t(55 * 48000));
     AacStretches::setThreads(0);
 }
 #endif

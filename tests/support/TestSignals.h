@@ -103,4 +103,30 @@ inline AudioData clippedBursts(double seconds, std::uint64_t seed) {
     return AudioData(std::move(l), std::move(r));
 }
 
+// A quiet pad (two tones and noise, about −40 dBFS) with `hits` hits spread over it, one in each
+// equal part at a random place in its first half: 40 to 200 ms of a tone (150 to 750 Hz) clipped
+// at full scale, the right channel 0.9 of the left.
+inline AudioData quietBedHits(double seconds, std::size_t hits, std::uint64_t seed) {
+    const auto n = static_cast<std::size_t>(seconds * 48000.0);
+    SplitMix64 rng(seed);
+    std::vector<float> l(n), r(n);
+    const double tau = 2.0 * std::numbers::pi;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = static_cast<double>(i) / 48000.0, pad = 0.01 * (std::sin(tau * 196.0 * t) + std::sin(tau * 294.0 * t));
+        l[i] = static_cast<float>(pad + 0.003 * rng.uniform());
+        r[i] = static_cast<float>(pad + 0.003 * rng.uniform());
+    }
+    for (std::size_t k = 0, every = n / hits; k < hits; ++k) {
+        const std::size_t at = k * every + rng.next() % std::max<std::size_t>(every / 2, 1);
+        const auto length = std::min(n - at, static_cast<std::size_t>(48.0 * (40.0 + 160.0 * std::fabs(rng.uniform()))));
+        const double hz = 150.0 + 600.0 * std::fabs(rng.uniform());
+        for (std::size_t i = 0; i < length; ++i) {
+            const double x = std::clamp(6.0 * std::sin(tau * hz * static_cast<double>(i) / 48000.0) + 0.5 * rng.uniform(), -1.0, 1.0);
+            l[at + i] = static_cast<float>(x);
+            r[at + i] = static_cast<float>(0.9 * x);
+        }
+    }
+    return AudioData(std::move(l), std::move(r));
+}
+
 }  // namespace tessoral::test
