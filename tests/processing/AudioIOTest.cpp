@@ -614,7 +614,7 @@ TEST_P(FilesImport, TheirWholeAudioOrAreRefused) {
         for (const auto& [from, tail] : tails)  // the ffmpeg program refuses the W64 file
             rows.push_back({edited(from, [&](std::string& b) { b += tail; }), from.extension() == ".w64" ? from : fs::path(), ""});
         fs::resize_file(rows[6].file, fs::file_size(rows[6].file) + (std::uintmax_t{4} << 30));
-        // 16 MB of crafted tails: empty MP4 free boxes, Matroska clusters of one byte, ID3 headers
+        // 4 MB of crafted tails: empty MP4 free boxes, Matroska clusters of one byte, ID3 headers
         // each claiming 128 KB. Each byte is read a few times at most (below), never once per box.
         const std::pair<fs::path, std::string> crafted[] = {
             {sine("-c:a alac -movflags +faststart", "alac.m4a"), std::string("\0\0\0\x08free", 8)},
@@ -622,7 +622,7 @@ TEST_P(FilesImport, TheirWholeAudioOrAreRefused) {
             {mp3(), std::string("ID3\x03\0\0\0\x08\0\0\0\0\0\0\0\0", 16)}};
         for (const auto& [from, unit] : crafted) {
             std::string tail;
-            for (std::size_t n = 0; n < (16u << 20); n += unit.size()) tail += unit;
+            for (std::size_t n = 0; n < (4u << 20); n += unit.size()) tail += unit;
             rows.push_back({edited(from, [&](std::string& b) { b += tail; }), {}, ""});
         }
     }
