@@ -339,9 +339,11 @@ def main():
             try:
                 run.xdotool("key", "Cyrillic_softsign")
                 wait_for(lambda: "Маркер: " in text(log), "Ь to add a marker")
+                # From the start, and stopped once it plays: a loaded machine may reach the tone's end
+                # from where it was paused before the key arrives.
+                run.xdotool("key", "Home")
                 run.xdotool("key", "Cyrillic_de")
-                wait_for(lambda: text(log).count("Подготовка воспроизведения…") >= 3, "Д to play")
-                time.sleep(0.5)
+                wait_for(lambda: text(log).count("tessoral.status: Воспроизведение\n") >= 3, "Д to play")
                 run.xdotool("key", "Cyrillic_el")
                 wait_for(lambda: text(log).count("Остановлено") >= 2, "Л to stop")
             finally:
