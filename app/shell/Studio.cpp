@@ -26,6 +26,9 @@ Studio::Studio(StoreServices services, bool demoRequested) {
 }
 
 Studio::~Studio() {
+    // A gesture the window's teardown ends (a held key's burst, a drag) still reaches the project,
+    // but no view is rebuilt from it while the window's children are being destroyed.
+    store_->blockSignals(true);
     window_.reset();
     delegate_.reset();
     transport_.reset();
