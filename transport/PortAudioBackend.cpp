@@ -179,7 +179,10 @@ public:
 
     void start() override {
         if (!stream_ || Pa_IsStreamActive(stream_) == 1) return;
-        const PaError error = Pa_StartStream(stream_);
+        PaError error = Pa_StartStream(stream_);
+        // The library waits a second for its callback thread to start and then gives up on it; on a
+        // loaded machine the thread may start later. The stream is left stopped: once more.
+        if (error == paTimedOut && Pa_IsStreamStopped(stream_) == 1) error = Pa_StartStream(stream_);
         if (error == paNoError) return;
         if (serverRefuses(alsaName(request_.outputChannels > 0 ? &out_ : nullptr), SND_PCM_STREAM_PLAYBACK) ||
             serverRefuses(alsaName(request_.inputChannels > 0 ? &in_ : nullptr), SND_PCM_STREAM_CAPTURE))
