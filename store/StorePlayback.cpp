@@ -5,6 +5,7 @@
 
 #include "model/BeatGrid.h"
 #include "model/Localization.h"
+#include "model/StudioError.h"
 #include "model/VectorOps.h"
 #include "processing/RackRenderer.h"
 #include "store/StudioStore.h"
@@ -155,6 +156,11 @@ void StudioStore::playPause() {
                 transport_->play(std::move(mix->output));
                 if (transport_->playing())
                     setStatus(mix->peak > 1.0f ? L("Пики выше 0 dB: уменьшите громкость микса") : L("Воспроизведение"));
+            } catch (const PlatformError& refused) {
+                // The output did not open or start (a sound server that is not running or does not
+                // answer, a device that refuses): said in the status line, as playback the server
+                // ends is, so that no alert waits for the next Space, which tries again.
+                setStatus(refused.message());
             } catch (...) {
                 reportRecordingFailure(std::current_exception());
             }

@@ -140,6 +140,55 @@ void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const vo
     }
 }
 
+bool StreamStop::done() const {
+    std::lock_guard lock(mutex_);
+    return done_;
+}
+
+bool StreamStop::waitUntil(std::chrono::steady_clock::time_point deadline) const {
+    std::unique_lock lock(mutex_);
+    return finished_.wait_until(lock, deadline, [this] { return done_; });
+}
+
+void StreamStop::finish() noexcept {
+    {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+    }
+    finished_.notify_all();
+}
+
+std::shared_ptr<StreamStop> stopStreamLater(std::unique_ptr<AudioStream> stream,
+                                            std::shared_ptr<const void> callee) noexcept {
+    // Handed to the stopping thread whole: the stream goes there, before what its callback uses.
+    struct Job {
+        std::unique_ptr<AudioStream> stream;
+        std::shared_ptr<const void> callee;
+        std::shared_ptr<StreamStop> stop;
+        void operator()() noexcept {
+            if (stream) stream->stop();
+            stream.reset();
+            callee.reset();
+            stop->finish();
+        }
+    };
+    std::shared_ptr<Job> job;
+    try {
+        job = std::make_shared<Job>(Job{std::move(stream), std::move(callee), std::make_shared<StreamStop>()});
+        std::thread([job] { (*job)(); }).detach();
+        return job->stop;
+    } catch (...) {
+        // No thread (or memory) to spare: stopped here, however long it takes.
+        if (job) {
+            (*job)();
+            return job->stop;
+        }
+        if (stream) stream->stop();
+        stream.reset();
+        return nullptr;
+    }
+}
+
 std::unique_ptr<AudioBackend> AudioBackend::system() {
     auto portAudio = std::make_unique<PortAudioBackend>();
     // No device while a sound server is not running: kept, so that playing says so, and finds

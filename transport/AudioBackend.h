@@ -1,9 +1,11 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -90,6 +92,27 @@ extern const std::chrono::milliseconds kStreamStopLimit;
 // with the same deadline wait no longer together than one of them.
 void stopStreamBy(std::unique_ptr<AudioStream>& stream, std::shared_ptr<const void> callee,
                   std::chrono::steady_clock::time_point deadline) noexcept;
+
+// A stream that stops and closes on a thread of its own (see stopStreamLater).
+class StreamStop {
+public:
+    // Whether the stream is stopped and closed.
+    bool done() const;
+    // Waits until `deadline` at most; true when the stream is stopped and closed.
+    bool waitUntil(std::chrono::steady_clock::time_point deadline) const;
+    // Called by the stopping thread once the stream is closed.
+    void finish() noexcept;
+
+private:
+    mutable std::mutex mutex_;
+    mutable std::condition_variable finished_;
+    bool done_ = false;  // under mutex_
+};
+
+// Stops and closes `stream` on a thread of its own, which then lets go of `callee` (what its
+// callback uses): the caller waits for nothing, however long the device takes to stop.
+std::shared_ptr<StreamStop> stopStreamLater(std::unique_ptr<AudioStream> stream,
+                                            std::shared_ptr<const void> callee) noexcept;
 
 // How long the opening of a stream may keep its caller waiting, on a worker and on the main thread,
 // before the sound server counts as not answering (a stopped one keeps an opening waiting 30 s).

@@ -43,9 +43,14 @@ AudioTransport::AudioTransport(AudioBackend& backend, Scheduler& scheduler, cons
 AudioTransport::~AudioTransport() {
     timer_.reset();
     recorder_.reset();
-    stopStreamBy(stream_, voice_, std::chrono::steady_clock::now() + kStreamStopLimit);
-    stream_.reset();
-    voice_.reset();
+    teardownPlayback();
+    // The program's end: each device is given its time to stop, then left to stop by itself.
+    for (const Stopping& s : stopping_) s.stop->waitUntil(s.deadline);
+}
+
+bool AudioTransport::waitUntilStopped(std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    return std::all_of(stopping_.begin(), stopping_.end(), [&](const Stopping& s) { return s.stop->waitUntil(deadline); });
 }
 
 void AudioTransport::play(const AudioData& audio, double start, bool loop, std::optional<BeatGrid> clicks) {
@@ -151,7 +156,7 @@ void AudioTransport::endRecording(bool serverLost) {
     } catch (...) {
         error = std::current_exception();
     }
-    teardownPlayback(deadline);
+    teardownPlayback();
     // Destroying the timer from inside its own tick is allowed.
     timer_.reset();
     recording_ = false;
@@ -191,10 +196,14 @@ void AudioTransport::stop() {
     notify();
 }
 
-void AudioTransport::teardownPlayback(std::chrono::steady_clock::time_point deadline) {
+void AudioTransport::teardownPlayback() {
     generation_ = Uuid::random();
-    stopStreamBy(stream_, voice_, deadline);
-    stream_.reset();
+    if (voice_) voice_->hush();
+    if (stream_) {
+        std::erase_if(stopping_, [](const Stopping& s) { return s.stop->done(); });
+        if (auto stop = stopStreamLater(std::move(stream_), voice_))
+            stopping_.push_back({std::move(stop), std::chrono::steady_clock::now() + kStreamStopLimit});
+    }
     voice_.reset();
     audio_ = AudioData();
     // While recording, the playback is the overdub.
@@ -234,8 +243,7 @@ bool AudioTransport::silent(std::uint64_t cycles) {
 void AudioTransport::tickPlayback() {
     if (!voice_) return;
     if (silent(voice_->cycles())) {
-        // The sound server stopped or went away: the stream is left to stop by itself.
-        teardownPlayback(std::chrono::steady_clock::now() + kSilentStopLimit);
+        // The sound server stopped or went away.
         stop();
         throw PlaybackLost();
     }

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "model/AudioData.h"
 #include "model/BeatGrid.h"
@@ -105,9 +106,13 @@ public:
                             std::chrono::steady_clock::time_point deadline);
     // Stops whatever played and plays what prepare() opened.
     void play(Prepared prepared);
-    // Ends playback at once; safe at any time. A device that does not stop within
-    // kStreamStopLimit (a sound server that no longer answers) is left to stop by itself.
+    // Ends playback at once; safe at any time. The device falls silent at once and stops on a
+    // thread of its own, which nobody waits for (a sound server that no longer answers keeps it
+    // waiting): only the transport's end waits, kStreamStopLimit after each stop at most.
     void stop();
+    // Waits at most `timeout` until every stopped playback's device has stopped and closed; true
+    // when they have. For tests.
+    bool waitUntilStopped(std::chrono::milliseconds timeout) const;
 
     // Stops playback and starts recording as `setup` says. Does nothing while recording. Throws
     // StudioError with the reason when the capture cannot start (or CancellationError when
@@ -129,7 +134,7 @@ private:
     void tickRecording();
     bool tailHeard();
     void finishNaturally(const Uuid& captured);
-    void teardownPlayback(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() + kStreamStopLimit);
+    void teardownPlayback();
     // Whether the callback counted by `cycles` stood still for kSilentSeconds (see there) since
     // watch() or since the count last moved.
     bool silent(std::uint64_t cycles);
@@ -166,9 +171,16 @@ private:
     std::uint64_t watchedCycles_ = 0;
     double quietSince_ = 0.0;  // on the scheduler's clock
     // The voice outlives the stream that calls it: declared first, destroyed last; shared with
-    // the thread that stops a stream whose device does not stop in time.
+    // the thread that stops the stream.
     std::shared_ptr<PlaybackVoice> voice_;
     std::unique_ptr<AudioStream> stream_;
+    // The devices of stopped playbacks still stopping, each with the time its stop is waited
+    // for until when the transport ends.
+    struct Stopping {
+        std::shared_ptr<StreamStop> stop;
+        std::chrono::steady_clock::time_point deadline;
+    };
+    std::vector<Stopping> stopping_;
     std::unique_ptr<RepeatingTimer> timer_;
     std::unique_ptr<AudioRecorder> recorder_;
 

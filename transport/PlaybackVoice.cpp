@@ -65,7 +65,8 @@ void PlaybackVoice::process(const AudioBlock& block) noexcept {
     float* right = block.outputChannels > 1 ? block.output[1] : nullptr;
     for (int c = 2; c < block.outputChannels; ++c) std::fill(block.output[c], block.output[c] + n, 0.0f);
     std::int64_t o = 0;
-    while (o < n && frames_ > 0 && (loop_ || cursor_ < frames_)) {
+    const bool hushed = hushed_.load(std::memory_order_relaxed);
+    while (!hushed && o < n && frames_ > 0 && (loop_ || cursor_ < frames_)) {
         const std::int64_t pos = loop_ ? cursor_ % frames_ : cursor_;
         const std::int64_t seg = std::min(n - o, frames_ - pos);
         const auto bytes = static_cast<std::size_t>(seg) * sizeof(float);

@@ -63,6 +63,8 @@ public:
     const Uuid& generation() const { return generation_; }
     // Render cycles so far (a device that stopped calling leaves it standing).
     std::uint64_t cycles() const { return cycles_.load(std::memory_order_relaxed); }
+    // From now on every cycle is silence: the stream may go on calling while its device stops.
+    void hush() { hushed_.store(true, std::memory_order_relaxed); }
 
 private:
     void addClicks(std::int64_t from, std::int64_t to, float* left, float* right) const noexcept;
@@ -82,6 +84,7 @@ private:
     std::atomic<double> heardEnd_{0.0};  // NaN when the output time was unknown
     std::atomic<double> cycleEnd_{0.0};
     std::atomic<std::uint64_t> cycles_{0};
+    std::atomic<bool> hushed_{false};
 
     static_assert(std::atomic<std::int64_t>::is_always_lock_free);
     static_assert(std::atomic<bool>::is_always_lock_free);

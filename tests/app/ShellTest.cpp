@@ -453,12 +453,9 @@ TEST(Shell, AQuitSignalWritesTheUnsavedWorkToTheRecoveryCopyWithoutAQuestion) {
             questionWaits ? std::vector<std::string>{"copy, kept", "copy, finish", "copy, end"}
                           : std::vector<std::string>{playing ? "copy, kept playing" : "copy, kept", "copy, terminate"};
         EXPECT_EQ(steps, expected);
-        // Playback stops last: the output that does not stop is waited for 1.5 s; the program then
-        // ends well within three seconds of the signal, loaded machine included.
-        if (playing && times.size() == 2) {
-            EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(1500));
-            EXPECT_LT(times[1] - times[0], std::chrono::milliseconds(2750));
-        }
+        // Playback stops last, and the quit does not wait there for the output that does not stop
+        // (the transport's end gives it 1.5 s): the program ends well within three seconds.
+        if (playing && times.size() == 2) EXPECT_LT(times[1] - times[0], std::chrono::milliseconds(1000));
         EXPECT_EQ(fx.store().session().tracks.size(), playing ? 3u : 4u);
         EXPECT_TRUE(fx.services.prompts.alerts.empty());
         EXPECT_EQ(ProjectIO::encode(ProjectIO::load(*fx.store().recoveryURL())), ProjectIO::encode(fx.store().session()));

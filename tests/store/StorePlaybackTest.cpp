@@ -60,13 +60,24 @@ TEST_F(StorePlayback, BusyWithItsStatusUntilTheRenderRuns) {
     EXPECT_EQ(store->transport().position(), 3.0);
     EXPECT_EQ(store->status(), "Воспроизведение");
 
-    // Pause keeps the playhead as the cursor.
+    // Pause keeps the playhead as the cursor. It answers at once even when the device does not
+    // stop (a sound server that no longer answers), and Space after it plays anew; so does Stop.
     fx.backend.pump(48000);
     fx.scheduler.advance();
+    fx.backend.holdStops(true);
+    for (void (StudioStore::*press)() : {&StudioStore::playPause, &StudioStore::stop}) {
+        const auto pressed = std::chrono::steady_clock::now();
+        (store.get()->*press)();
+        EXPECT_LT(std::chrono::steady_clock::now() - pressed, std::chrono::seconds(1));
+        EXPECT_FALSE(store->transport().playing());
+        EXPECT_NEAR(store->cursor(), 4.0, 0.05);
+        EXPECT_EQ(store->status(), press == &StudioStore::stop ? "Остановлено" : "Пауза");
+        EXPECT_EQ(playStart(), store->cursor());
+    }
     store->playPause();
-    EXPECT_FALSE(store->transport().playing());
-    EXPECT_NEAR(store->cursor(), 4.0, 0.05);
-    EXPECT_EQ(store->status(), "Пауза");
+    fx.backend.holdStops(false);
+    EXPECT_TRUE(store->transport().waitUntilStopped(std::chrono::seconds(60)));
+    EXPECT_EQ(fx.backend.openStreams(), 0);
 
     // A device that stops calling ends playback where it was last heard, not at its start.
     playStart();
@@ -138,15 +149,17 @@ TEST_F(StorePlayback, NothingToPlayOrAFailingStartLeavesTheStoreUsable) {
     EXPECT_FALSE(store->busy());
     EXPECT_EQ(fx.tasks.pending(), 0u);
 
+    // An output that does not open is said in the status line: no alert waits for the next Space,
+    // which tries again.
     store->setSelection(std::nullopt);
     fx.backend.failNextOpen("нет устройства");
     store->playPause();
     fx.tasks.runAll();
     EXPECT_FALSE(store->busy());
     EXPECT_FALSE(store->transport().playing());
-    ASSERT_TRUE(store->error());
-    EXPECT_NE(store->error()->find("нет устройства"), std::string::npos);
-    EXPECT_EQ(store->status(), *store->error());  // no longer "preparing"
+    EXPECT_FALSE(store->error());
+    EXPECT_NE(store->status().find("нет устройства"), std::string::npos);
+    playStart();
 }
 
 TEST_F(StorePlayback, SeekClampsAndRestartsPlayback) {

@@ -275,6 +275,7 @@ TEST(NullAudioBackend, PacedModeKeepsTimeWithTheClock) {
     // One block may be rendered ahead of its time, no more.
     EXPECT_LE(played, elapsed + 2.0 * NullAudioBackend::kBlockFrames / 48000.0);
     transport.stop();
+    EXPECT_TRUE(transport.waitUntilStopped(std::chrono::seconds(60)));
     EXPECT_EQ(backend.openStreams(), 0);
 }
 

@@ -3,6 +3,7 @@
 // stops calling (for a take too).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <numbers>
@@ -66,6 +67,7 @@ TEST(AudioTransport, PlayheadFollowsThePumpedFramesAndEndsOnce) {
     EXPECT_FALSE(rig.transport.playing());
     EXPECT_EQ(rig.transport.leftLevel(), 0.0f);
     EXPECT_EQ(rig.scheduler.activeTimers(), 0);
+    EXPECT_TRUE(rig.transport.waitUntilStopped(60s));
     EXPECT_EQ(rig.backend.openStreams(), 0);
 }
 
@@ -92,6 +94,7 @@ TEST(AudioTransport, NaturalEndWaitsUntilTheDeviceHasPlayedTheTail) {
         ASSERT_EQ(right[1200 + i], audio.right[i]) << i;
     }
     EXPECT_FALSE(rig.transport.playing());
+    EXPECT_TRUE(rig.transport.waitUntilStopped(60s));
     EXPECT_EQ(rig.backend.openStreams(), 0);
 
     // An explicit stop still ends at once, dropping what the device holds.
@@ -99,10 +102,38 @@ TEST(AudioTransport, NaturalEndWaitsUntilTheDeviceHasPlayedTheTail) {
     std::fill(left.begin(), left.end(), 0.0f);
     rig.backend.pump(2048, left.data(), right.data());
     rig.transport.stop();
+    ASSERT_TRUE(rig.transport.waitUntilStopped(60s));
     rig.backend.pump(2048, left.data() + 2048, right.data() + 2048);
     EXPECT_EQ(left[2047], audio.left[2047 - 1200]);
     for (std::size_t i = 2048; i < 4096; ++i) ASSERT_EQ(left[i], 0.0f) << i;
     EXPECT_EQ(rig.finished.size(), 1u);
+}
+
+TEST(AudioTransport, AStopWaitsForNoDeviceButTheTransportsEndDoes) {
+    ManualRig rig;
+    rig.backend.holdStops(true);  // a sound server that no longer answers: its devices do not stop
+    const AudioData audio = ramp(96000);
+    rig.transport.play(audio, 0.0, true, std::nullopt);
+    rig.run(4800);
+    const auto pressed = std::chrono::steady_clock::now();
+    rig.transport.stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 500ms) << "the stop waited for the device";
+    EXPECT_FALSE(rig.transport.playing() || rig.transport.waitUntilStopped(10ms));
+    // The device goes on calling until it stops: silence from the stop on.
+    std::vector<float> left(4800, 0.0f), right(4800, 0.0f);
+    rig.backend.pump(4800, left.data(), right.data());
+    EXPECT_EQ(std::count(left.begin(), left.end(), 0.0f) + std::count(right.begin(), right.end(), 0.0f), 9600);
+
+    // The transport's end gives a stopped device kStreamStopLimit from its stop, then leaves it.
+    std::optional<AudioTransport> other(std::in_place, rig.backend, rig.scheduler, rig.defaults);
+    other->play(audio, 0.0, true, std::nullopt);
+    const auto stopped = std::chrono::steady_clock::now();
+    other->stop();
+    other.reset();
+    EXPECT_GE(std::chrono::steady_clock::now() - stopped, kStreamStopLimit);
+    rig.backend.holdStops(false);
+    EXPECT_TRUE(rig.transport.waitUntilStopped(60s));
+    for (int i = 0; i < 60000 && rig.backend.openStreams() > 0; ++i) std::this_thread::sleep_for(1ms);  // the other's
 }
 
 TEST(AudioTransport, LoopWrapsWithoutReportingAnEnd) {
@@ -135,6 +166,7 @@ TEST(AudioTransport, ReplacedPlaysLateEndIsIgnored) {
     rig.backend.pump(9600);  // the first play has ended on the audio thread, not yet seen
     rig.transport.play(ramp(9600), 5.0, false, std::nullopt);
     EXPECT_NE(rig.transport.generation(), first);
+    EXPECT_TRUE(rig.transport.waitUntilStopped(60s));
     EXPECT_EQ(rig.backend.openStreams(), 1);
     rig.scheduler.advance(3);
     EXPECT_TRUE(rig.finished.empty());
@@ -168,6 +200,7 @@ TEST(AudioTransport, StopClearsTheMetersAndPlayingNothingDoesNothing) {
     rig.transport.play(AudioData(), 3.0, true, std::nullopt);
     EXPECT_FALSE(rig.transport.playing());
     EXPECT_EQ(rig.scheduler.activeTimers(), 0);
+    EXPECT_TRUE(rig.transport.waitUntilStopped(60s));
     EXPECT_EQ(rig.backend.openStreams(), 0);
     rig.run(4800);
     EXPECT_TRUE(rig.finished.empty());
@@ -185,6 +218,7 @@ TEST(AudioTransport, DeviceThatFailsLeavesTheTransportStopped) {
     }
     EXPECT_FALSE(rig.transport.playing());
     EXPECT_EQ(rig.scheduler.activeTimers(), 0);
+    EXPECT_TRUE(rig.transport.waitUntilStopped(60s));
     EXPECT_EQ(rig.backend.openStreams(), 0);
 }
 
