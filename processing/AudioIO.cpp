@@ -753,8 +753,8 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     const AVInputFormat* probed = nullptr;
     int rc = av_probe_input_buffer2(io, &probed, url.c_str(), nullptr, 0, 0);
     if (rc < 0) failOpen(causeOf(rc, source));
-    for (const char* bare : {"mp3", "ac3", "eac3", "aac", "flac"}) {
-        if (std::strcmp(probed->name, bare) == 0) source.dropTrailingZeros();
+    for (const auto& [bare, sync] : {std::pair{"mp3", 0xFF}, {"ac3", 0x0B}, {"eac3", 0x0B}, {"aac", 0xFF}, {"flac", 0xFF}}) {
+        if (std::strcmp(probed->name, bare) == 0) source.dropTail(static_cast<unsigned char>(sync));
     }
     if (std::strcmp(probed->name, "mp3") == 0) {
         source.passTags();
