@@ -580,6 +580,7 @@ void SourceView::scanOgg() {
             if (granule > 0) sounding[serial] = true;
             begun = begun || !first;
             next[serial] = sequence + 1;
+            ended_ = (page[5] & 4) != 0;
             at += static_cast<std::int64_t>(length);
             last = at;
         } else {

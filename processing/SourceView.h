@@ -58,6 +58,9 @@ public:
     // An Ogg file whose pages of a stream are not numbered one after the other: a page is missing
     // or fails its checksum inside the stream (the demuxers resync past it without a word).
     bool pagesMissing() const { return pagesMissing_; }
+    // An Ogg file whose last page ends its stream, as a writer that finished the file leaves it
+    // (a copy cut short has lost that page).
+    bool ended() const { return ended_; }
     // An Ogg file of several streams one after the other (a chained stream recording): what its
     // demuxer states as the duration is the last link's.
     bool chained() const { return chained_; }
@@ -216,6 +219,7 @@ private:
     bool unsupported_ = false;
     bool pagesMissing_ = false;
     bool chained_ = false;
+    bool ended_ = false;
     std::vector<std::pair<std::int64_t, std::int64_t>> links_;
     bool readFailed_ = false;
     bool cutShort_ = false;

@@ -609,6 +609,15 @@ TEST_P(FilesImport, TheirWholeAudioOrAreRefused) {
     const auto wb = test::readFile(wav);
     const std::string w(wb.begin(), wb.end()), fmt = w.substr(12, 24), data = "data" + le32(384003) + w.substr(44) + "abc" + '\0';
     auto bytesOf = [](const fs::path& p) { const auto b = test::readFile(p); return std::string(b.begin(), b.end()); };
+    // FLAC in Ogg whose STREAMINFO states its `frames`, as the flac tool writes it.
+    auto statingLength = [&](const fs::path& from, std::uint32_t frames) {
+        return edited(from, [&](std::string& b) {
+            const std::size_t info = 27 + std::size_t(std::uint8_t(b[26])) + 17;
+            const std::size_t first = info - 17 + std::size_t(std::uint8_t(b[27]));
+            b.replace(info + 13, 5, std::string(1, char(b[info + 13] & 0xF0)) + std::string(1, '\0') + char(frames >> 16) + char(frames >> 8) + char(frames));
+            b.replace(0, first, checked(b.substr(0, first)));
+        });
+    };
     if (group == "tails") {
         const std::pair<fs::path, std::string> tails[] = {
             {mp3(), zeros}, {mp3(), "\r\n"}, {mp3(), "LYRICSBEGININD0000210LYR00005hello000034LYRICS200"}, {sine("-c:a mp2", "s.mp2"), zeros},
@@ -715,12 +724,7 @@ TEST_P(FilesImport, TheirWholeAudioOrAreRefused) {
     if (group == "cut_stated") {
         // Every container that states its length, cut by 300 bytes and to half; a CAF written to a
         // pipe states no data size, and says nothing when cut.
-        const fs::path oga = edited(sine("-c:a flac", "s.oga"), [](std::string& b) {  // STREAMINFO states the length, as the flac tool writes it
-            const std::size_t info = 27 + std::size_t(std::uint8_t(b[26])) + 17;
-            const std::size_t first = info - 17 + std::size_t(std::uint8_t(b[27]));
-            b.replace(info + 13, 5, std::string(1, char(b[info + 13] & 0xF0)) + char(0) + char(1) + char(0x77) + char(0x00));  // 96000
-            b.replace(0, first, checked(b.substr(0, first)));
-        });
+        const fs::path oga = statingLength(sine("-c:a flac", "s.oga"), 96000);
         for (const fs::path& from : {sine("-c:a pcm_s16le", "s.w64"), sine("-c:a pcm_s24be", "s.aiff"), sine("-c:a alac -movflags +faststart", "alac.m4a"),
                                      sine("-c:a aac -movflags +faststart", "aac.m4a"), oga, sine("-c:a pcm_s16le -f caf", "s.caf")})
             for (const bool half : {false, true})
@@ -737,9 +741,11 @@ TEST_P(FilesImport, TheirWholeAudioOrAreRefused) {
                             for (int i = 0; i < 65536; ++i) b += "OggS" + std::string(2, '\0') + noise.substr(0, 1018);
                         }), pages, ""});
         // Files cut out of longer ones by the chopping tool, which keeps the pages' numbers (with
-        // and without a skeleton): they import as they decode.
+        // and without a skeleton): they import as they decode. The FLAC one keeps the longer
+        // one's STREAMINFO, which states its length, and is not cut short.
         for (const char* name : {"long.ogg", "long.oga"}) {
-            const fs::path from = sineFile(48000, 2, 480000, std::string(name).ends_with("ogg") ? "-c:a libvorbis" : "-c:a flac", name);
+            const fs::path from = std::string(name).ends_with("ogg") ? sineFile(48000, 2, 480000, "-c:a libvorbis", name)
+                                                                     : statingLength(sineFile(48000, 2, 480000, "-c:a flac", name), 480000);
             for (const std::string skeleton : {"", "-k "}) {
                 const fs::path to = dir_ / (skeleton + "chopped-" + name);
                 EXPECT_EQ(std::system(("oggz-chop " + skeleton + "-s 3 -e 7 -o '" + to.string() + "' '" + from.string() + "'").c_str()), 0);
