@@ -654,7 +654,8 @@ bool flacCutShort(const SourceView& source, const AVCodecParameters& stream, std
 
 // The frames that FLAC in an Ogg file states in its STREAMINFO block (0: none stated, or not such
 // a stream). The Ogg demuxer states no length of its own before the last page, which a copy cut
-// short has lost.
+// short has lost. A file cut out of a longer one keeps the longer one's STREAMINFO, and ends
+// with a last page of its own.
 std::int64_t flacInOggLength(const std::string& container, const AVCodecParameters& stream) {
     if (stream.codec_id != AV_CODEC_ID_FLAC || container != "ogg" || stream.extradata_size < 18) return 0;
     const std::uint8_t* b = stream.extradata;
@@ -753,8 +754,8 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
     const AVInputFormat* probed = nullptr;
     int rc = av_probe_input_buffer2(io, &probed, url.c_str(), nullptr, 0, 0);
     if (rc < 0) failOpen(causeOf(rc, source));
-    for (const char* bare : {"mp3", "ac3", "eac3", "aac", "flac"}) {
-        if (std::strcmp(probed->name, bare) == 0) source.dropTrailingZeros();
+    for (const auto& [bare, sync] : {std::pair{"mp3", 0xFF}, {"ac3", 0x0B}, {"eac3", 0x0B}, {"aac", 0xFF}, {"flac", 0xFF}}) {
+        if (std::strcmp(probed->name, bare) == 0) source.dropTail(static_cast<unsigned char>(sync));
     }
     if (std::strcmp(probed->name, "mp3") == 0) {
         source.passTags();
@@ -959,7 +960,7 @@ AudioData decode(const std::filesystem::path& path, int decoderThreads, bool own
         // exact (and in PCM, whose frames are single samples) is a frame's shortfall the file's.
         const bool pcm = codec->id >= AV_CODEC_ID_PCM_S16LE && codec->id < AV_CODEC_ID_ADPCM_IMA_QT;
         endedEarly = source.cutShort() || missing > (exactTimes || pcm ? 0 : 2 * std::int64_t{frameSize}) ||
-                     sourceTaken < flacInOggLength(container, *stream.codecpar);
+                     (sourceTaken < flacInOggLength(container, *stream.codecpar) && !source.ended());
     });
 
     return finished(collector, stated);

@@ -67,17 +67,16 @@ void SourceView::endBeforeZeros() {
     else dataAt_ = next;
 }
 
-void SourceView::dropTrailingZeros() {
+void SourceView::dropTail(unsigned char sync) {
     constexpr std::int64_t kKept = 1 << 20;
     std::vector<unsigned char> block(kZeroBlock);
     for (std::int64_t to = dataEnd(); to > 0;) {
         const std::int64_t from = std::max<std::int64_t>(0, to - kZeroBlock);
         const auto n = static_cast<std::size_t>(to - from);
         if (readFile(block.data(), n, from) != static_cast<ssize_t>(n)) return;
-        if (!allZero(block.data(), n)) {
-            std::size_t last = n;
-            while (block[last - 1] == 0) --last;
-            end_ = std::min(end_, from + static_cast<std::int64_t>(last) + kKept);
+        if (const void* last = ::memrchr(block.data(), sync, n)) {
+            droppedFrom_ = end_;
+            end_ = std::min(end_, from + (static_cast<const unsigned char*>(last) - block.data()) + kKept);
             return;
         }
         to = from;
@@ -190,7 +189,7 @@ void SourceView::findTags(std::int64_t to) {
         if (!readAt(at, h, 10) || h[3] < 2 || h[3] > 4 || h[4] == 0xFF || ((h[6] | h[7] | h[8] | h[9]) & 0x80) != 0) continue;
         const std::int64_t next = at + 10 + (h[6] << 21 | h[7] << 14 | h[8] << 7 | h[9]) + (h[3] == 4 && (h[5] & 0x10) != 0 ? 10 : 0);
         unsigned char f[3];
-        const bool followed = next == end_ || (readAt(next, f, 3) && ((f[0] == 0xFF && (f[1] & 0xE0) == 0xE0) ||
+        const bool followed = next == end_ || next == droppedFrom_ || (readAt(next, f, 3) && ((f[0] == 0xFF && (f[1] & 0xE0) == 0xE0) ||
                                                                    std::memcmp(f, "ID3", 3) == 0 || std::memcmp(f, "TAG", 3) == 0));
         if (!followed) continue;
         zeroed_.emplace_back(at, next);
@@ -411,9 +410,11 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
         if (size < 8 || size > static_cast<std::uint64_t>(to - at)) {
             // The sound's box runs past the end of the file: a copy cut short.
             cutShort_ = depth == 0 && size >= 8 && std::memcmp(h + 4, "mdat", 4) == 0;
+            if (depth == 0 && freeFrom >= 0) freeRun(freeFrom, at);
             return;
         }
         const bool unused = std::memcmp(h + 4, "free", 4) == 0 || std::memcmp(h + 4, "skip", 4) == 0;
+        if (depth == 0 && !unused && freeFrom >= 0) freeRun(freeFrom, at);
         if (depth == 0 && !unused) freeFrom = -1;
         if (depth == 0 && unused && freeFrom < 0) freeFrom = at;
         if (depth == 4 && std::memcmp(h + 4, "covr", 4) == 0) {
@@ -426,6 +427,17 @@ void SourceView::scanBoxes(std::int64_t at, std::int64_t to, int depth) {
     }
     // Free boxes to the end of the file: the demuxer would step through each, 8 bytes at a time.
     if (depth == 0 && at == end_ && freeFrom > 0) end_ = freeFrom;
+}
+
+void SourceView::freeRun(std::int64_t at, std::int64_t to) {
+    constexpr std::int64_t kLongest = 0xFFFFFFF0;
+    if (to - at <= 8) return;  // one empty box
+    while (to - at > kLongest) {
+        const std::int64_t piece = std::min(kLongest, to - at - 8);
+        renamed_.emplace_back(at, bigEndian32(static_cast<std::uint32_t>(piece)) + "free");
+        at += piece;
+    }
+    renamed_.emplace_back(at, bigEndian32(static_cast<std::uint32_t>(to - at)) + "free");
 }
 
 // The Ogg checksum (CRC-32, polynomial 0x04C11DB7, no reflection, initial value 0) of any page
@@ -568,6 +580,7 @@ void SourceView::scanOgg() {
             if (granule > 0) sounding[serial] = true;
             begun = begun || !first;
             next[serial] = sequence + 1;
+            ended_ = (page[5] & 4) != 0;
             at += static_cast<std::int64_t>(length);
             last = at;
         } else {
@@ -645,10 +658,13 @@ void SourceView::scanMatroska() {
     for (int element = 0; element < 2; ++element) {
         const auto id = number(at, false);
         const auto size = number(at, true);
-        if (!id || !size || *size > static_cast<std::uint64_t>(end_ - at)) return;
-        if (*id == 0x18538067) {  // the segment
+        const bool fits = size && *size <= static_cast<std::uint64_t>(end_ - at);
+        if (id && *id == 0x18538067) {  // the segment
+            // A size unknown (a stream's) or beyond the end of the file: the segment runs to it.
+            const std::int64_t stated = fits ? at + static_cast<std::int64_t>(*size) : end_;
             // A cluster of fewer than 8 bytes holds no block, and a Void nothing: a run of them at
-            // the end is not read through (the demuxer takes each one apart).
+            // the end, inside the segment or after it, is not read through (the demuxer takes
+            // each one apart).
             std::int64_t child = at, held = at;
             for (std::int64_t next = child; child < end_; child = next) {
                 const auto childId = number(next, false);
@@ -659,9 +675,10 @@ void SourceView::scanMatroska() {
                 next += static_cast<std::int64_t>(*childSize);
                 if (*childId != 0xEC && (*childId != 0x1F43B675 || *childSize >= 8)) held = next;
             }
-            end_ = std::max(at + static_cast<std::int64_t>(*size), held);
+            end_ = child >= stated ? held : std::max(stated, held);
             return;
         }
+        if (!id || !fits) return;
         at += static_cast<std::int64_t>(*size);
     }
 }

@@ -58,6 +58,9 @@ public:
     // An Ogg file whose pages of a stream are not numbered one after the other: a page is missing
     // or fails its checksum inside the stream (the demuxers resync past it without a word).
     bool pagesMissing() const { return pagesMissing_; }
+    // An Ogg file whose last page ends its stream, as a writer that finished the file leaves it
+    // (a copy cut short has lost that page).
+    bool ended() const { return ended_; }
     // An Ogg file of several streams one after the other (a chained stream recording): what its
     // demuxer states as the duration is the last link's.
     bool chained() const { return chained_; }
@@ -77,11 +80,13 @@ public:
     // block, and each byte is searched once.
     void passTags() { tagsFrom_ = 1; }
 
-    // For a stream of bare codec frames (MP3, AC3, ADTS, FLAC), which no header bounds: a run of
-    // zeros at the end of the file (a preallocated file never filled) is seen only up to 1 MB,
-    // more than any frame's size and the most that the format probe reads, so what the probe saw
-    // stays inside the view and a frame that ends in zeros stays whole.
-    void dropTrailingZeros();
+    // For a stream of bare codec frames (MP3, AC3, ADTS, FLAC), which no header bounds and whose
+    // frames each start with the byte `sync`: what follows the last such byte (a preallocated
+    // file's zeros never filled, bytes that hold no frame) is seen only up to 1 MB, more than any
+    // frame's size and the most that the format probe reads, so what the probe saw stays inside
+    // the view and the last frame stays whole. The demuxer would take each byte of it for the
+    // start of a frame, at a cost many times that of reading it.
+    void dropTail(unsigned char sync);
 
     // How many bytes of the file the view has read, the scans' included (holes are not read).
     std::int64_t bytesRead() const { return bytesRead_; }
@@ -172,9 +177,16 @@ private:
     void scanWave64();
 
     // The MP4 boxes in [at, to) at `depth` on the way to the cover, at most 1024 of them below the
-    // top; an `mdat` box at the top that the end of the file cuts is a copy cut short, and free
-    // boxes that run to the end of the file are not part of it.
+    // top; an `mdat` box at the top that the end of the file cuts is a copy cut short, free
+    // boxes that run to the end of the file are not part of it, and a run of them before another
+    // box reads as one.
     void scanBoxes(std::int64_t at, std::int64_t to, int depth);
+    // Rewrites the header of the box at `at` so that it spans the run of free boxes [at, to): the
+    // demuxer steps over the run in one seek, where it took the boxes apart one by one.
+    void freeRun(std::int64_t at, std::int64_t to);
+    static std::string bigEndian32(std::uint32_t v) {
+        return {char(v >> 24), char((v >> 16) & 0xFF), char((v >> 8) & 0xFF), char(v & 0xFF)};
+    }
 
     // An Ogg file ends with its last page: the view ends there, so that what follows (zeros or any
     // bytes) is never searched for pages, which libvorbisfile does from the end of the file at
@@ -207,9 +219,11 @@ private:
     bool unsupported_ = false;
     bool pagesMissing_ = false;
     bool chained_ = false;
+    bool ended_ = false;
     std::vector<std::pair<std::int64_t, std::int64_t>> links_;
     bool readFailed_ = false;
     bool cutShort_ = false;
+    std::int64_t droppedFrom_ = -1;  // where the view ended before dropTail (-1: it did not)
     std::int64_t tagsFrom_ = 0;  // where the search for ID3v2 tags goes on (0: no search)
     std::vector<std::pair<std::int64_t, std::int64_t>> zeroed_;  // [from, to) that read as zeros, in order
     int swapWidth_ = 0;  // bytes per sample of a RIFX file's samples in [swapFrom_, swapTo_)
