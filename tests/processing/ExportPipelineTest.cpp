@@ -839,6 +839,15 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     const AacStretches early(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {0}});
     EXPECT_TRUE(early.gaveUp());
     EXPECT_LT(given.load(), std::int64_t(55 * 48000));
+    // Over a quiet bed the last stretch's own stream passes after a quiet lead-in: it is encoded
+    // again from seventy seconds before the stretch (about 110 s to the burst), not from the start.
+    bed = test::sine(n, 220.0, 0.03);
+    burst(140, 1.0f);
+    given = 0;
+    const AacStretches settled(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {2}});
+    EXPECT_TRUE(settled.gaveUp());
+    EXPECT_GT(given.load(), std::int64_t(150 * 48000));
+    EXPECT_LT(given.load(), std::int64_t(170 * 48000));
     AacStretches::setThreads(0);
 }
 #endif
