@@ -35,11 +35,14 @@ constexpr double kStretchSeconds = 60.0;
 // from the start.
 constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stretch
 // Nor does it forget what it met before: after a quiet lead-in, it may code a clipped transient
-// several dB hotter than one that has run from the start (and started a minute before, still a
-// few tenths of a dB away). So where a stretch's own stream passes the watch after a quiet
-// lead-in (its RMS kQuietLead under the watch), the stretch is encoded again from the signal's
-// start, as one encoder over the whole signal codes it, and only that stream's passing counts.
-// Over a louder lead-in the encoder has settled, and its own stream passing counts at once.
+// several dB hotter than one that has run from the start. So where a stretch's own stream passes
+// the watch after a quiet lead-in (its RMS kQuietLead under the watch), the stretch is encoded
+// again from kSettledLeadFrames before it (from the signal's start where that is closer), and
+// only that stream's passing counts: an encoder that has run that long codes the stretch's peaks
+// within a few tenths of a dB of one over the whole signal, at a cost that does not grow with
+// where the stretch lies. Over a louder lead-in the encoder has settled, and its own stream
+// passing counts at once.
+constexpr std::int64_t kSettledLeadFrames = 3282;  // about seventy seconds
 constexpr float kQuietLead = 0.1f;  // 20 dB
 // Frames from a stretch's start on where the join may stand: a fresh encoder may code a transient
 // it meets there far worse than one that has run for a while, and the join then waits until the
@@ -181,8 +184,8 @@ struct Stretch {
     float passedPeak = 0.0f;
     bool told = false;
     bool hot = false;  // encoded in the hot stage
-    // Its stream from kLeadFrames before it passed the watch: it is encoded again from the
-    // signal's start (`again`); `settled` once its stream passing the watch counts.
+    // Its stream from kLeadFrames before it passed the watch: it is encoded again from
+    // kSettledLeadFrames before it (`again`); `settled` once its stream passing the watch counts.
     bool again = false;
     bool settled = false;
 
@@ -231,7 +234,7 @@ struct AacStretches::Impl {
         stretch.again = false;
         stretch.settled = true;
         stretch.packets.clear();
-        begin(stretch, last, source, 0);
+        begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kSettledLeadFrames * kFrame));
     }
 
     // Starts `stretch`'s encoder at frame `from` of the signal and feeds it.

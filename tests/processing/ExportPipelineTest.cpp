@@ -839,6 +839,12 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     const AacStretches early(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {0}});
     EXPECT_TRUE(early.gaveUp());
     EXPECT_LT(given.load(), std::int64_t(55 * 48000));
+    // Over a quiet bed the last stretch is encoded again from 70 s before it (not from the start).
+    bed = test::sine(n, 220.0, 0.03);
+    burst(140, 1.0f);
+    given = 0;
+    EXPECT_TRUE(AacStretches(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {2}}).gaveUp());
+    EXPECT_NEAR(static_cast<double>(given.load()) / 48000.0, 50.0 + 110.0, 10.0);  // its own run, then the one again
     AacStretches::setThreads(0);
 }
 #endif
