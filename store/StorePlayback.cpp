@@ -146,8 +146,7 @@ void StudioStore::playPause() {
             if (*dropped) {
                 // Stopped before it started: its stream goes, without the window waiting on it.
                 if (result.ok())
-                    stopStreamBy(result.value()->output.stream, result.value()->output.voice,
-                                 std::chrono::steady_clock::now() + kStreamStopLimit);
+                    stopStreamLater(std::move(result.value()->output.stream), result.value()->output.voice);
                 return;
             }
             playbackStart_.reset();
