@@ -230,7 +230,13 @@ StartingAudioBackend::StartingAudioBackend(std::function<std::unique_ptr<AudioBa
     }
 }
 
-StartingAudioBackend::~StartingAudioBackend() = default;
+StartingAudioBackend::~StartingAudioBackend() {
+    // The backend made ends here, on this thread, though a thread that opened a stream may still
+    // hold the state for a moment: a library's end never runs beside whatever comes next.
+    std::shared_ptr<AudioBackend> ending;
+    std::lock_guard lock(state_->mutex);
+    ending = std::move(state_->backend);
+}
 
 std::shared_ptr<AudioBackend> StartingAudioBackend::made() const {
     std::lock_guard lock(state_->mutex);

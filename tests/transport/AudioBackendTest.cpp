@@ -216,6 +216,25 @@ TEST(StartingAudioBackend, DevicesArriveWhenTheStartEndsAndAQuitWaitsForNoOpenin
     later.join();
     EXPECT_TRUE(scanned && backend.soundServerGone());  // as the backend made says
     EXPECT_EQ(recorder.checkInput().inputChannels, 1);
+    // The backend made ends with this, though an opening's thread still holds the state.
+    {
+        bool ended = false;
+        struct Marked final : AudioBackend {
+            bool& ended;
+            explicit Marked(bool& e) : ended(e) {}
+            ~Marked() override { ended = true; }
+            std::vector<BackendDevice> deviceTable() const override { return {}; }
+            bool refreshDevices() override { return true; }
+            std::unique_ptr<AudioStream> openStream(const AudioStreamRequest&, AudioCallback&) override { return nullptr; }
+        };
+        AudioBackend::Opener held;
+        {
+            StartingAudioBackend starting([&ended] { return std::make_unique<Marked>(ended); });
+            starting.scanner()();  // waits for the start
+            held = starting.opener();
+        }
+        EXPECT_TRUE(ended);
+    }
     // The program's end gives up every opening at once, however long its caller would wait.
     const auto givesUpAtOnce = [&](AudioBackend& on) {
         const auto asked = std::chrono::steady_clock::now();
