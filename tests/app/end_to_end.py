@@ -8,13 +8,12 @@
 - Ctrl+Q during their imports asks to save, Escape keeps the program and both become clips;
   Ctrl+Q, "Не сохранять" ends it with 0 and the window geometry is saved;
 - after a SIGKILL the socket left behind is taken over by the next start.
-Then end_to_end_session.py runs a whole editing session (open, drag, effect, undo and redo, FLAC
-export, save, restart, save as) in a fresh program.
+end_to_end_session.py, a test of its own, runs a whole editing session (open, drag, effect, undo
+and redo, FLAC export, save, restart, save as) in a fresh program.
 Exits 77 (skipped) when Xvfb, xdotool or xwininfo is missing.
 """
 import ctypes
 import ctypes.util
-import importlib.util
 import os
 import shutil
 import signal
@@ -407,17 +406,5 @@ def main():
         run.close()
 
 
-def all_runs():
-    result = main()
-    if result != 0:
-        return result
-    # Then a whole editing session in a fresh program (end_to_end_session.py).
-    here = os.path.dirname(os.path.abspath(__file__))
-    found = importlib.util.spec_from_file_location("end_to_end_session", os.path.join(here, "end_to_end_session.py"))
-    session = importlib.util.module_from_spec(found)
-    found.loader.exec_module(session)
-    return session.session(os.path.abspath(sys.argv[1]))
-
-
 if __name__ == "__main__":
-    sys.exit(all_runs())
+    sys.exit(main())
