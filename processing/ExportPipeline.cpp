@@ -439,7 +439,9 @@ FirstStretches firstHotStretches(const AudioData& audio, int rate, double aim) {
 // while earlier ones still run only once each of them is known to pass the aim somewhere or still
 // encodes the stretches it started with (so a file that lands at once is one encoding, however
 // many cores there are), and goes on past those stretches only once every earlier try is known to
-// pass the aim: a try encodes ahead only where it is the file unless it goes over. Beside a try
+// pass the aim, or all but one that still encodes alone a stretch where a try before it went over
+// (mayWiden): a try encodes ahead only where it is the file unless it goes over, or on cores the
+// one before it leaves idle, and then needlessly once at most. Beside a try
 // that stayed under the aim in those stretches, one more at most starts, however many cores there
 // are: a landing makes whatever the others encoded needless. Every try runs at the program's own
 // priority (any of them may become the file), and the jobs of a later try get cores after the
@@ -463,7 +465,8 @@ public:
         bool asked = false;
         bool done = false;
         bool passed = false;      // known to pass the aim somewhere, while it still runs
-        bool leading = false;     // still encoding the stretches it started with
+        bool leading = false;     // encoding stretches where tries before it went over, first
+        std::vector<int> led;     // those it was given so far
         bool waiting = false;     // they stayed under the aim: waiting to go on to the others
         std::atomic<std::int64_t> frames{0};  // of the signal its encoders were given
         bool over = false;        // passed the aim (or was given up)
@@ -629,6 +632,7 @@ private:
         Pass& p = *pass;
         std::vector<int> first = wanted.whole ? std::vector<int>{} : leads();
         p.leading = !first.empty();
+        p.led = first;
         started_.push_back(std::move(pass));
         p.thread = std::thread([this, &p, first = std::move(first)] { encode(p, first); });
         return &p;
@@ -650,10 +654,13 @@ private:
     }
 
     // Whether the pass may go on past the stretches it started with: every earlier try is known
-    // to pass the aim.
+    // to pass the aim, but for one at most that still encodes first where a try before it went
+    // over (where it most likely goes over too). So a try works ahead on the cores an earlier one
+    // leaves idle while that one encodes such a stretch alone, and only once is it needless.
     bool mayWiden(const Pass& pass) const {
+        int leading = 0;
         for (int i = 0; i < pass.urgency; ++i)
-            if (!knownOver(tries_[i])) return false;
+            if (!knownOver(tries_[i]) && (!tries_[i] || !tries_[i]->leading || tries_[i]->waiting || ++leading > 1)) return false;
         return true;
     }
 
@@ -707,11 +714,18 @@ private:
                 pass.waiting = true;
                 ended_.notify_all();
                 ended_.wait(lock, [&] { return pass.cancelled || mayWiden(pass); });
-                pass.leading = pass.waiting = false;
-                ended_.notify_all();
                 // Where tries have gone over since it started (an earlier one it waited for, say)
                 // goes next.
-                return leads();
+                std::vector<int> next = leads();
+                pass.leading = false;
+                for (const int stretch : next)
+                    if (std::find(pass.led.begin(), pass.led.end(), stretch) == pass.led.end()) {
+                        pass.led.push_back(stretch);
+                        pass.leading = true;
+                    }
+                pass.waiting = false;
+                ended_.notify_all();
+                return next;
             };
             options.cancelled = &pass.cancelled;
             options.runner = [this, &pass](std::size_t n, const std::function<void(std::size_t)>& job) {

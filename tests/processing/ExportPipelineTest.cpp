@@ -724,7 +724,8 @@ TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
     const int threads = GetParam();
     // Two stretches, the overshoot a clipped burst late in the second, the hotter: every try given
     // up encodes that stretch (and its lead-in) alone, the first to its end; of the tries after
-    // the first, only the file goes on past it, on one core or eight.
+    // the first, only the file goes on past it, on one core or eight, and at most one more (on
+    // cores the file leaves idle while it encodes that stretch alone).
     const std::size_t n = 100 * 48000;
     std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
     for (std::size_t i = 88 * 48000; i < 89 * 48000; ++i)
@@ -741,7 +742,7 @@ TEST_P(ALateOvershoot, IsEncodedAloneAfterTheFirstTry) {
         if (tries[i].file) EXPECT_EQ(late.passes, int(i + 1));
     }
     EXPECT_GE(given, 2);
-    EXPECT_EQ(wide, 0);
+    EXPECT_LE(wide, 1);
     fs::remove(folder / "late.m4a");
     EXPECT_TRUE(test::folderEntries(folder.path()).empty());
 }
@@ -874,11 +875,12 @@ TEST_P(AnAacFile, AndItsFiguresAreTheSameOnAnyNumberOfCores) {
         ExportPipeline::holdFirstEncodingForTesting(held);
         results.push_back(ExportPipeline::exportMix(hits, folder / "hits.m4a", options(ExportFormat::aac128, ExportSampleRate::hz48000, LoudnessTarget::streaming)));
         files.push_back(test::readFile(folder / "hits.m4a"));
-        // However many cores, no try after the file went on past the stretch it started with.
+        // However many cores, of the tries after the file, one at most went on past the stretch
+        // it started with (while the file still encoded that one).
         const auto tries = ExportPipeline::lastTriesForTesting();
         const auto file = std::find_if(tries.begin(), tries.end(), [](const auto& t) { return t.file; });
         ASSERT_NE(file, tries.end());
-        EXPECT_TRUE(std::all_of(file + 1, tries.end(), [&](const auto& t) { return t.frames < hits.frames() * 4 / 5; })) << threads;
+        EXPECT_LE(std::count_if(file + 1, tries.end(), [&](const auto& t) { return t.frames >= hits.frames() * 4 / 5; }), 1) << threads;
         AacStretches::setThreads(0);
         ExportPipeline::holdFirstEncodingForTesting(false);
         EXPECT_TRUE(files.back() == files.front()) << threads << " threads, held " << held;
