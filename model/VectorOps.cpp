@@ -1,7 +1,10 @@
 #include "model/VectorOps.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -68,6 +71,18 @@ MinMax minMax(const float* x, std::size_t n) {
         hi = std::max(hi, x[i]);
     }
     return {lo, hi};
+}
+
+std::vector<float> zeros(std::size_t n) {
+    constexpr std::uintptr_t kHuge = std::uintptr_t{2} << 20;
+    std::vector<float> out;
+    out.reserve(n);
+    const auto begin = reinterpret_cast<std::uintptr_t>(out.data());
+    const std::uintptr_t from = (begin + kHuge - 1) & ~(kHuge - 1), to = (begin + n * sizeof(float)) & ~(kHuge - 1);
+    // Only whole huge pages inside the block; the system may refuse, and the block is the same.
+    if (to > from) ::madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+    out.resize(n);
+    return out;
 }
 
 }  // namespace tessoral::vec

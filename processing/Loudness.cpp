@@ -124,7 +124,7 @@ std::optional<float> peakNormalizationFactor(float peak) {
 AudioData scaled(const AudioData& audio, float factor) {
     if (factor == 1.0f) return audio;
     auto scale = [factor](const SharedArray<float>& channel) {
-        std::vector<float> out(channel.size());
+        std::vector<float> out = vec::zeros(channel.size());
         const float* in = channel.data();
         for (std::size_t i = 0; i < out.size(); ++i) out[i] = in[i] * factor;
         return SharedArray<float>(std::move(out));

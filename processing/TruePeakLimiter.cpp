@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/Frames.h"
+#include "model/VectorOps.h"
 #include "processing/LoudnessKernels.h"
 #include "processing/ReconstructionPeak.h"
 
@@ -43,7 +44,7 @@ AudioData apply(const AudioData& audio, double ceilingDBTP, double lookahead, do
     // 1. Peak envelope of both channels (single precision); the threshold sits 0.1 dB under the
     // ceiling.
     const float threshold = static_cast<float>(std::pow(10.0, (ceilingDBTP - 0.1) / 20.0));
-    std::vector<float> gain(n, 0.0f);
+    std::vector<float> gain = vec::zeros(n);
     {
         std::vector<float> scratch;
         raiseEnvelope(audio.left.span(), gain, scratch, threshold);
@@ -71,7 +72,7 @@ AudioData apply(const AudioData& audio, double ceilingDBTP, double lookahead, do
 
     // 4. Hold: minimum over the last w frames, from suffix minima of blocks of w frames and a
     // running prefix minimum (constant work per frame). Written over the raw gain in place.
-    std::vector<float> suffix(n);
+    std::vector<float> suffix = vec::zeros(n);
     for (std::size_t blockStart = 0; blockStart < n; blockStart += holdWindow) {
         const std::size_t blockEnd = std::min(n, blockStart + holdWindow);
         float m = gain[blockEnd - 1];
@@ -120,7 +121,7 @@ AudioData apply(const AudioData& audio, double ceilingDBTP, double lookahead, do
 
     // 7. Both channels through the gain.
     auto through = [&](const SharedArray<float>& channel) {
-        std::vector<float> out(n);
+        std::vector<float> out = vec::zeros(n);
         const float* in = channel.data();
         for (std::size_t i = 0; i < n; ++i) out[i] = in[i] * smoothed[i];
         return SharedArray<float>(std::move(out));
