@@ -8,6 +8,7 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <numeric>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -36,7 +37,8 @@ constexpr double kStretchSeconds = 60.0;
 constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stretch
 // Nor does it forget what it met before: after a quiet lead-in, it may code a clipped transient
 // several dB hotter than one that has run from the start. So where a stretch's own stream passes
-// the watch after a quiet lead-in (its RMS kQuietLead under the watch), the stretch is encoded
+// the watch after a quiet lead-in (its RMS kQuietLead under the watch, its loudest frames left
+// out: a few hits over a quiet bed leave the encoder no more settled), the stretch is encoded
 // again from kSettledLeadFrames before it (from the signal's start where that is closer), and
 // only that stream's passing counts: an encoder that has run that long codes the stretch's peaks
 // within a few tenths of a dB of one over the whole signal, at a cost that does not grow with
@@ -44,6 +46,7 @@ constexpr std::int64_t kLeadFrames = 470;  // about ten seconds before the stret
 // passing counts at once.
 constexpr std::int64_t kSettledLeadFrames = 3282;  // about seventy seconds
 constexpr float kQuietLead = 0.1f;  // 20 dB
+constexpr std::size_t kLoudestLeft = 10;  // per cent of the lead-in's frames left out of its level
 // Frames from a stretch's start on where the join may stand: a fresh encoder may code a transient
 // it meets there far worse than one that has run for a while, and the join then waits until the
 // later encoder is as good as the earlier one.
@@ -170,7 +173,7 @@ struct StretchEncoder {
     TruePeakMeter ownLeft{kAsPlayed}, ownRight{kAsPlayed};
     std::int64_t position = 0;  // of the next frame `own` decodes
     std::size_t watched = 0;    // the packets `own` has decoded
-    double leadEnergy = 0.0;    // of the signal given before the stretch, both channels
+    std::vector<double> leadEnergy;  // of each frame given before the stretch, both channels
 };
 
 // What one encoder made: the packets kept, one frame apart, in order.
@@ -295,7 +298,7 @@ struct AacStretches::Impl {
                 e.position += n;
             });
             const float peak = std::max(e.ownLeft.peak(), e.ownRight.peak());
-            if (peak > watchAbove && !stretch.settled && e.start > 0 && quietLead(e, stretch)) {
+            if (peak > watchAbove && !stretch.settled && e.start > 0 && quietLead(e)) {
                 stretch.again = true;
             } else if (peak > watchAbove) {
                 if (giveUp) {
@@ -341,10 +344,13 @@ struct AacStretches::Impl {
             e.frame->nb_samples = static_cast<int>(n);
             if (pause && (e.at - e.start) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
             source(e.at, static_cast<std::size_t>(n), reinterpret_cast<float*>(e.frame->data[0]), reinterpret_cast<float*>(e.frame->data[1]));
-            if (e.at < stretch.begin)
+            if (e.at < stretch.begin) {
+                double energy = 0.0;
                 for (int c = 0; c < 2; ++c)
                     for (const float x : std::span(reinterpret_cast<const float*>(e.frame->data[c]), static_cast<std::size_t>(n)))
-                        e.leadEnergy += static_cast<double>(x) * x;
+                        energy += static_cast<double>(x) * x;
+                e.leadEnergy.push_back(energy / (2.0 * static_cast<double>(n)));
+            }
             e.frame->pts = e.at;
             check(avcodec_send_frame(e.codec.get(), e.frame.get()));
             drain();
@@ -360,10 +366,15 @@ struct AacStretches::Impl {
         else forEach(n, job);
     }
 
-    // Whether the signal `e` was given before `stretch` is quiet beside the watch.
-    bool quietLead(const StretchEncoder& e, const Stretch& stretch) const {
-        const double frames = static_cast<double>(std::max<std::int64_t>(stretch.begin - e.start, 1));
-        return std::sqrt(e.leadEnergy / (2.0 * frames)) < kQuietLead * watchAbove;
+    // Whether the signal `e` was given before its stretch is quiet beside the watch, its loudest
+    // frames left out.
+    bool quietLead(const StretchEncoder& e) const {
+        std::vector<double> frames = e.leadEnergy;
+        if (frames.empty()) return false;
+        const auto kept = frames.begin() + static_cast<std::ptrdiff_t>(frames.size() - frames.size() * kLoudestLeft / 100);
+        std::nth_element(frames.begin(), kept, frames.end());
+        const double energy = std::accumulate(frames.begin(), kept, 0.0) / static_cast<double>(kept - frames.begin());
+        return std::sqrt(energy) < kQuietLead * watchAbove;
     }
 
     // Given up, or cancelled (which counts as given up once the encoding ends).

@@ -11,7 +11,8 @@ set_tests_properties(
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/clipped_aac256_48000_streaming_joined
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/ducked_aac128_48000_podcast_joined
     ExportPipeline/LossyExport.LandsUnderTheCeilingAsLoudAsItAllowsAndReportsTheFile/pop_aac256_48000_streaming_joined
-    ExportPipeline.HitsOverAQuietBedAreAsLoudAsOneEncoderOverTheWholeSignalAllows
+    ExportPipeline/HitsOverAQuietBed.AreAsLoudAsOneEncoderOverTheWholeSignalAllows/100_s
+    ExportPipeline/HitsOverAQuietBed.AreAsLoudAsOneEncoderOverTheWholeSignalAllows/240_s
     AacStretches/JoinedStream.IsOneFileAndItsPeaksAreWhatItDecodesTo/2
     AacStretches/JoinedStream.IsOneFileAndItsPeaksAreWhatItDecodesTo/3
     AacStretches/JoinedStream.IsOneFileAndItsPeaksAreWhatItDecodesTo/4

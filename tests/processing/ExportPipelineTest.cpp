@@ -753,10 +753,20 @@ INSTANTIATE_TEST_SUITE_P(ExportPipeline, ALateOvershoot, ::testing::Values(1, 8)
 // an encoder started ten seconds before the second stretch codes a hit there 3 dB hotter, and
 // the steps down to 2.25 dB go over in one of the two. The file is still within a step of the
 // loudest step one encoder over the whole signal meets the ceiling at (ffmpeg decodes it, the
-// peak read as the export reads it), and under the ceiling.
-TEST(ExportPipeline, HitsOverAQuietBedAreAsLoudAsOneEncoderOverTheWholeSignalAllows) {
+// peak read as the export reads it), and under the ceiling. Then four minutes, where the ten
+// seconds before the second stretch hold a hit of their own: the pad around it still leaves the
+// encoder as unsettled.
+struct QuietBedCase {
+    int seconds;
+    int hits;
+    int seed;
+};
+void PrintTo(const QuietBedCase& c, std::ostream* out) { *out << c.seconds << "_s"; }
+class HitsOverAQuietBed : public ::testing::TestWithParam<QuietBedCase> {};
+TEST_P(HitsOverAQuietBed, AreAsLoudAsOneEncoderOverTheWholeSignalAllows) {
     test::TempFolder folder;
-    const AudioData mix = Loudness::normalize(test::quietBedHits(100.0, 12, 7), LoudnessTarget::streaming);
+    const auto [seconds, hits, seed] = GetParam();
+    const AudioData mix = Loudness::normalize(test::quietBedHits(seconds, hits, seed), LoudnessTarget::streaming);
     const double ceiling = -8.2;
     ExportPipeline::writeWithinCeiling(mix, 48000, folder / "quiet.m4a", ExportFormat::aac128, ceiling);
     const auto tries = ExportPipeline::lastTriesForTesting();
@@ -775,6 +785,7 @@ TEST(ExportPipeline, HitsOverAQuietBedAreAsLoudAsOneEncoderOverTheWholeSignalAll
         EXPECT_GT(peak, ceiling - ExportPipeline::kCeilingMargin) << "one encoder lands at " << gain << ", the file is at " << chosen->gainDB;
     }
 }
+INSTANTIATE_TEST_SUITE_P(ExportPipeline, HitsOverAQuietBed, ::testing::Values(QuietBedCase{100, 12, 7}, QuietBedCase{240, 30, 31}));
 
 // Three stretches, a clipped burst in the last; the first stretch asked for stays under the watch,
 // and the last is asked for once it has: on one thread, the middle one is never encoded.
