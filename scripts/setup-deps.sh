@@ -35,6 +35,8 @@ PACKAGES=(
   dbus-daemon at-spi2-core python3-dbus
   # the fuzz targets: clang with libFuzzer and the sanitizer runtimes
   clang libclang-rt-dev
+  # the stacks of a program that an end-to-end test finds stuck
+  gdb
   # fonts with Cyrillic
   fonts-dejavu-core fonts-noto-core fonts-inter
   # the program natively on a Wayland session (else it runs through XWayland); the time-and-pitch

@@ -229,6 +229,15 @@ def reporting(name, test):
         test.close()
 
 
+def stacks(pid):
+    """Every thread's stack of the process `pid`, for a failure that finds a program stuck."""
+    if not shutil.which("gdb"):
+        return "(no gdb for the stacks)"
+    out = subprocess.run(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt"],
+                         capture_output=True, text=True, timeout=120)
+    return "---- stacks of %d ----\n%s" % (pid, out.stdout[-20000:])
+
+
 def text(log):
     log.flush()
     log.seek(0)

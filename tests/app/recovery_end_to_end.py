@@ -142,7 +142,12 @@ class Program:
         def shown():
             assert process.poll() is None, "the program ended with %s before its window" % process.returncode
             return self.run.xdotool("search", "--onlyvisible", "--pid", str(process.pid), check=False).split()
-        return e2e.wait_for(shown, "the main window")[0]
+        try:
+            return e2e.wait_for(shown, "the main window")[0]
+        except AssertionError:
+            print("its windows, shown or not:", self.run.xdotool("search", "--pid", str(process.pid), check=False))
+            print(e2e.stacks(process.pid))
+            raise
 
     def restore_and_save(self, later, what, project=None):
         """Starts the program, answers its recovery question with "Восстановить" and saves with
