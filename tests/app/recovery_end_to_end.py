@@ -146,6 +146,7 @@ class Program:
             return e2e.wait_for(shown, "the main window")[0]
         except AssertionError:
             print("its windows, shown or not:", self.run.xdotool("search", "--pid", str(process.pid), check=False))
+            print("the display's log:", e2e.text(self.run.xvfb_log)[-2000:] if getattr(self.run, "xvfb_log", None) else "(none)")
             print(e2e.stacks(process.pid))
             raise
 
