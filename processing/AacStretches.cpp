@@ -191,6 +191,15 @@ struct Stretch {
     // kSettledLeadFrames before it (`again`); `settled` once its stream passing the watch counts.
     bool again = false;
     bool settled = false;
+    // Where it is likely to pass the watch, its encoding from kSettledLeadFrames before it runs
+    // beside it from the start (`ahead`, which names it `of`): it counts only once this one's
+    // stream passes the watch after a quiet lead-in (`verdict`), and stops once it is known not
+    // to. Where it passes the watch before that is known, its peak waits (`pending`); unless it
+    // may be encoded on for its peak, it stops there.
+    std::unique_ptr<Stretch> ahead;
+    Stretch* of = nullptr;
+    std::unique_ptr<std::atomic<int>> verdict;
+    float pending = 0.0f;
 
     // The packet that starts at `pts`, or none.
     const AVPacket* at(std::int64_t pts) const {
@@ -201,6 +210,9 @@ struct Stretch {
 };
 
 }  // namespace
+
+// What a stretch's stream from kLeadFrames before it tells of its encoding ahead.
+constexpr int kUnknown = 0, kAgain = 1, kDropped = 2;
 
 struct AacStretches::Impl {
     ExportFormat format;
@@ -217,6 +229,7 @@ struct AacStretches::Impl {
     std::vector<int> firstStretches;
     std::vector<int> hotStretches;
     std::function<std::vector<int>()> widened;
+    std::mutex aheadMutex;  // over a verdict and its ahead's pending peak
     bool finishPassed = false;
     bool finishHot = false;
     std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
@@ -232,8 +245,16 @@ struct AacStretches::Impl {
     // for the last), keeping the packets a join may use. Unless last, its encoder is kept, so that
     // extend() can take it on.
     void encode(Stretch& stretch, bool last, const Source& source) {
+        if (stretch.of) {
+            begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kSettledLeadFrames * kFrame));
+            return;
+        }
         begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame));
-        if (!stretch.again) return;
+        if (stretch.ahead) {
+            std::lock_guard lock(aheadMutex);
+            if (*stretch.verdict == kUnknown) *stretch.verdict = kDropped;
+        }
+        if (!stretch.again || stretch.ahead) return;
         stretch.again = false;
         stretch.settled = true;
         stretch.packets.clear();
@@ -300,23 +321,18 @@ struct AacStretches::Impl {
             const float peak = std::max(e.ownLeft.peak(), e.ownRight.peak());
             if (peak > watchAbove && !stretch.settled && e.start > 0 && quietLead(e)) {
                 stretch.again = true;
+                if (stretch.ahead) {
+                    std::lock_guard lock(aheadMutex);
+                    *stretch.verdict = kAgain;
+                    if (stretch.ahead->pending > 0.0f) over(*stretch.ahead, stretch.ahead->pending);
+                }
+            } else if (peak > watchAbove && stretch.of) {
+                std::lock_guard lock(aheadMutex);
+                if (*stretch.of->verdict == kAgain) over(stretch, peak);
+                else stretch.pending = std::max(stretch.pending, peak);
             } else if (peak > watchAbove) {
-                if (giveUp) {
-                    const Stretch* none = nullptr;
-                    if (finishPassed) finishing.compare_exchange_strong(none, &stretch);
-                    givenUp = true;
-                } else {
-                    e.own.reset();  // told once is enough
-                }
-                // Where the stretch first passed is encoded on, its peak alone: the others go
-                // on only to show where the watch passes most.
-                if (!finishPassed || finishing.load() == &stretch) {
-                    std::lock_guard lock(reachedMutex);
-                    reached = std::max(reached, peak);
-                }
-                stretch.passedPeak = peak;
-                const bool tell = finishHot ? !std::exchange(stretch.told, true) : !passedOnce.exchange(true);
-                if (tell && passed) passed(static_cast<int>(&stretch - stretches.data()));
+                over(stretch, peak);
+                if (!giveUp) e.own.reset();  // told once is enough
             }
         };
         // In order, the packets kept that start before the watch's end (those past it wait for an
@@ -344,6 +360,10 @@ struct AacStretches::Impl {
             e.frame->nb_samples = static_cast<int>(n);
             if (pause && (e.at - e.start) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
             source(e.at, static_cast<std::size_t>(n), reinterpret_cast<float*>(e.frame->data[0]), reinterpret_cast<float*>(e.frame->data[1]));
+            if (e.at == stretch.begin && stretch.ahead && !quietLead(e)) {
+                std::lock_guard lock(aheadMutex);
+                *stretch.verdict = kDropped;
+            }
             if (e.at < stretch.begin) {
                 double energy = 0.0;
                 for (int c = 0; c < 2; ++c)
@@ -359,6 +379,27 @@ struct AacStretches::Impl {
         check(avcodec_send_frame(e.codec.get(), nullptr));
         drain();
         stretch.encoder.reset();
+    }
+
+    // Where the stream of `encoding` (a stretch, or the encoding ahead of one) passed the watch,
+    // to `peak`: with giveUp the encoding stops (but for where it is encoded on for its peak),
+    // and `passed` is told.
+    void over(Stretch& encoding, float peak) {
+        Stretch& stretch = encoding.of ? *encoding.of : encoding;
+        if (giveUp) {
+            const Stretch* none = nullptr;
+            if (finishPassed) finishing.compare_exchange_strong(none, &encoding);
+            givenUp = true;
+        }
+        // Where the stretch first passed is encoded on, its peak alone: the others go on only to
+        // show where the watch passes most.
+        if (!finishPassed || finishing.load() == &encoding) {
+            std::lock_guard lock(reachedMutex);
+            reached = std::max(reached, peak);
+        }
+        stretch.passedPeak = peak;
+        const bool tell = finishHot ? !std::exchange(stretch.told, true) : !passedOnce.exchange(true);
+        if (tell && passed) passed(static_cast<int>(&stretch - stretches.data()));
     }
 
     void run(std::size_t n, const std::function<void(std::size_t)>& job) const {
@@ -377,13 +418,26 @@ struct AacStretches::Impl {
         return std::sqrt(energy) < kQuietLead * watchAbove;
     }
 
+    // Where `stretch`'s stream passed the watch after a quiet lead-in, its encoding ahead stands
+    // for it; else that is dropped.
+    void adopt(Stretch& stretch) {
+        std::unique_ptr<Stretch> ahead = std::move(stretch.ahead);
+        if (!stretch.again || stopped()) return;
+        stretch.again = false;
+        stretch.settled = true;
+        stretch.packets = std::move(ahead->packets);
+        stretch.encoder = std::move(ahead->encoder);
+    }
+
     // Given up, or cancelled (which counts as given up once the encoding ends).
     bool stopped() const {
         return givenUp.load(std::memory_order_relaxed) || (cancelled && cancelled->load(std::memory_order_relaxed));
     }
     // Whether `stretch`'s encoder stops: once stopped, unless it is encoded on for its peak.
     bool halted(const Stretch& stretch) const {
-        const bool finishes = finishing.load() == &stretch || (finishHot && stretch.hot);
+        if (stretch.of && ((stretch.pending > 0.0f && !finishPassed) || stretch.of->verdict->load(std::memory_order_relaxed) == kDropped))
+            return true;
+        const bool finishes = finishing.load() == &stretch || (finishHot && (stretch.of ? stretch.of->hot : stretch.hot));
         return stopped() && (!finishes || (cancelled && cancelled->load(std::memory_order_relaxed)));
     }
 
@@ -481,12 +535,33 @@ struct AacStretches::Impl {
             const auto at = static_cast<std::size_t>(i);
             if (i >= 0 && at < n && std::find(order.begin(), order.end(), at) == order.end()) order.push_back(at);
         };
-        auto encodeFrom = [&](std::size_t from, std::size_t count) {
-            if (count > 0 && !stopped())
-                run(count, [&](std::size_t j) {
-                    const std::size_t i = order[from + j];
-                    encode(stretches[i], i + 1 == n, source);
-                });
+        // Where the watch is `likely` to pass, a stretch whose stream may be encoded again from
+        // further back has that encoding started beside it: the cores otherwise idle while the
+        // first stretches are encoded take it on.
+        auto encodeFrom = [&](std::size_t from, std::size_t count, bool likely = false) {
+            if (count == 0 || stopped()) return;
+            std::vector<Stretch*> jobs;
+            for (std::size_t j = 0; j < count; ++j) {
+                Stretch& stretch = stretches[order[from + j]];
+                jobs.push_back(&stretch);
+                if (likely && giveUp && stretch.begin > kLeadFrames * kFrame) {
+                    stretch.verdict = std::make_unique<std::atomic<int>>(kUnknown);
+                    stretch.ahead = std::make_unique<Stretch>();
+                    stretch.ahead->begin = stretch.begin;
+                    stretch.ahead->end = stretch.end;
+                    stretch.ahead->settled = true;
+                    stretch.ahead->of = &stretch;
+                    jobs.push_back(stretch.ahead.get());
+                }
+            }
+            run(jobs.size(), [&](std::size_t j) {
+                Stretch& stretch = *jobs[j];
+                encode(stretch, (stretch.of ? stretch.of : &stretch) == &stretches.back(), source);
+            });
+            for (std::size_t j = 0; j < count; ++j) {
+                Stretch& stretch = stretches[order[from + j]];
+                if (stretch.ahead) adopt(stretch);
+            }
         };
         for (std::vector<int> asked = firstStretches; giveUp && n > 1 && !stopped();) {
             for (const int a : asked) add(a);
@@ -500,7 +575,8 @@ struct AacStretches::Impl {
         if (giveUp && n > 1) {
             for (const int h : hotStretches) add(h);
             for (std::size_t j = done; j < order.size(); ++j) stretches[order[j]].hot = true;
-            encodeFrom(done, order.size() - done);
+            // Clearly hotter than the rest, these are where the watch likely passes.
+            encodeFrom(done, order.size() - done, finishHot);
             done = order.size();
         }
         for (std::size_t i = 0; i < n; ++i) add(static_cast<int>(i));

@@ -857,6 +857,54 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     given = 0;
     EXPECT_TRUE(AacStretches(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {2}}).gaveUp());
     EXPECT_NEAR(static_cast<double>(given.load()) / 48000.0, 50.0 + 110.0, 10.0);  // its own run, then the one again
+    // A hot last stretch: its encoding from 70 s before runs beside its own. Held so that the one
+    // ahead passes the burst first, its passing waits for the stretch's own, and the peak is that
+    // of one after the other; over a loud lead-in it stops once the stretch's own has read that.
+    const std::int64_t aheadStart = AacStretches::bounds(48000, std::int64_t(n))[2] - 3282 * 1024;
+    std::int64_t ownAt = 0, aheadAt = 0;
+    bool stuck = false;
+    const auto held = [&](bool holdAhead, std::int64_t at, std::int64_t until) {
+        return [&, holdAhead, at, until](std::int64_t from, std::size_t count, float* l, float* r) {
+            static thread_local std::int64_t next = -1;
+            static thread_local bool ahead = false;
+            if (from != next) ahead = from == aheadStart;
+            next = from + static_cast<std::int64_t>(count);
+            std::unique_lock lock(mutex);
+            (ahead ? aheadAt : ownAt) = next;
+            moved.notify_all();
+            if (ahead == holdAhead && from >= at && !stuck)
+                stuck |= !moved.wait_for(lock, std::chrono::seconds(60), [&] { return (ahead ? ownAt : aheadAt) >= until; });
+            lock.unlock();
+            source(from, count, l, r);
+        };
+    };
+    const auto hotLast = [&](const AacStretches::Source& from, std::vector<int>& tells) {
+        const AacStretches hot(ExportFormat::aac128, 48000, std::int64_t(n), from,
+                               {.watchAbove = 0.7f, .giveUp = true, .passed = [&](int stretch) { tells.push_back(stretch); }, .hot = {2},
+                                .finishPassed = true, .finishHot = true});
+        EXPECT_TRUE(hot.gaveUp());
+        return hot.peaks().truePeak;
+    };
+    std::vector<int> alone, beside;
+    const float oneByOne = hotLast(source, alone);
+    AacStretches::setThreads(2);
+    given = 0;
+    EXPECT_EQ(hotLast(held(false, 139 * 48000, 150 * 48000), beside), oneByOne);
+    EXPECT_EQ(alone, std::vector<int>{2});
+    EXPECT_EQ(beside, std::vector<int>{2});
+    EXPECT_LT(given.load(), std::int64_t(175 * 48000));
+    bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+    burst(140, 1.0f);
+    given = ownAt = aheadAt = 0;
+    hotLast(held(true, 40 * 48000, 101 * 48000), beside);
+    EXPECT_LT(given.load(), std::int64_t(75 * 48000));
+    // Nor does its passing count there, even where it passes first.
+    AacStretches::setThreads(1);
+    const float loudAlone = hotLast(source, alone);
+    AacStretches::setThreads(2);
+    ownAt = aheadAt = 0;
+    EXPECT_EQ(hotLast(held(false, 0, 150 * 48000), beside), loudAlone);
+    EXPECT_FALSE(stuck);
     AacStretches::setThreads(0);
 }
 #endif
