@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -192,7 +193,7 @@ struct Stretch {
     bool again = false;
     bool settled = false;
     // Where it is likely to pass the watch, its encoding from kSettledLeadFrames before it runs
-    // beside it from the start (`ahead`, which names it `of`): it counts only once this one's
+    // beside it once its lead-in is found quiet (`ahead`, which names it `of`): it counts only once this one's
     // stream passes the watch after a quiet lead-in (`verdict`), and stops once it is known not
     // to. Where it passes the watch before that is known, its peak waits (`pending`); unless it
     // may be encoded on for its peak, it stops there.
@@ -212,7 +213,8 @@ struct Stretch {
 }  // namespace
 
 // What a stretch's stream from kLeadFrames before it tells of its encoding ahead.
-constexpr int kUnknown = 0, kAgain = 1, kDropped = 2;
+// The one ahead starts once its lead-in is known quiet (kQuiet).
+constexpr int kUnknown = 0, kQuiet = 1, kAgain = 2, kDropped = 3;
 
 struct AacStretches::Impl {
     ExportFormat format;
@@ -230,6 +232,7 @@ struct AacStretches::Impl {
     std::vector<int> hotStretches;
     std::function<std::vector<int>()> widened;
     std::mutex aheadMutex;  // over a verdict and its ahead's pending peak
+    std::condition_variable judged;  // a verdict left kUnknown
     bool finishPassed = false;
     bool finishHot = false;
     std::atomic<const Stretch*> finishing{nullptr};  // the stretch encoded on after the watch passed
@@ -246,13 +249,26 @@ struct AacStretches::Impl {
     // extend() can take it on.
     void encode(Stretch& stretch, bool last, const Source& source) {
         if (stretch.of) {
+            {
+                std::unique_lock lock(aheadMutex);
+                judged.wait(lock, [&] { return *stretch.of->verdict != kUnknown; });
+            }
             begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kSettledLeadFrames * kFrame));
             return;
         }
-        begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame));
-        if (stretch.ahead) {
-            std::lock_guard lock(aheadMutex);
-            if (*stretch.verdict == kUnknown) *stretch.verdict = kDropped;
+        {
+            // However its own encoding ends (a failure too), the one ahead is told.
+            struct Ended {
+                Impl& impl;
+                Stretch& stretch;
+                ~Ended() {
+                    if (!stretch.ahead) return;
+                    std::lock_guard lock(impl.aheadMutex);
+                    if (*stretch.verdict == kUnknown || *stretch.verdict == kQuiet) *stretch.verdict = kDropped;
+                    impl.judged.notify_all();
+                }
+            } ended{*this, stretch};
+            begin(stretch, last, source, std::max<std::int64_t>(0, stretch.begin - kLeadFrames * kFrame));
         }
         if (!stretch.again || stretch.ahead) return;
         stretch.again = false;
@@ -360,9 +376,10 @@ struct AacStretches::Impl {
             e.frame->nb_samples = static_cast<int>(n);
             if (pause && (e.at - e.start) / kFrame % kPauseFrames == kPauseFrames - 1) pause();
             source(e.at, static_cast<std::size_t>(n), reinterpret_cast<float*>(e.frame->data[0]), reinterpret_cast<float*>(e.frame->data[1]));
-            if (e.at == stretch.begin && stretch.ahead && !quietLead(e)) {
+            if (e.at == stretch.begin && stretch.ahead) {
                 std::lock_guard lock(aheadMutex);
-                *stretch.verdict = kDropped;
+                *stretch.verdict = quietLead(e) ? kQuiet : kDropped;
+                judged.notify_all();
             }
             if (e.at < stretch.begin) {
                 double energy = 0.0;
@@ -536,8 +553,8 @@ struct AacStretches::Impl {
             if (i >= 0 && at < n && std::find(order.begin(), order.end(), at) == order.end()) order.push_back(at);
         };
         // Where the watch is `likely` to pass, a stretch whose stream may be encoded again from
-        // further back has that encoding started beside it: the cores otherwise idle while the
-        // first stretches are encoded take it on.
+        // further back has that encoding started beside it once its lead-in is found quiet: the
+        // cores otherwise idle while the first stretches are encoded take it on.
         auto encodeFrom = [&](std::size_t from, std::size_t count, bool likely = false) {
             if (count == 0 || stopped()) return;
             std::vector<Stretch*> jobs;
