@@ -55,8 +55,8 @@ constexpr std::int64_t kJoinChoices = 94;  // about two seconds
 // Frames either side of a join over which the joined stream is held to the earlier encoder's own
 // error (a third of a second at either rate).
 constexpr std::int64_t kJoinWindow = AacStretches::kJoinWindow;
-constexpr std::int64_t kWarmFrames = 3;
-constexpr std::int64_t kPauseFrames = 64;  // frames between the encoders' pauses   // packets decoded before the first frame wanted
+constexpr std::int64_t kWarmFrames = 3;    // packets decoded before the first frame wanted
+constexpr std::int64_t kPauseFrames = 64;  // frames between the encoders' pauses
 // Past the last frame a join's window reaches, the encoder still sees what it looks ahead to.
 constexpr std::int64_t kTailFrames = kJoinChoices + kJoinWindow + kWarmFrames;
 // Samples measured past a stretch's end, so that every value interpolated before it is measured.
@@ -193,10 +193,10 @@ struct Stretch {
     bool again = false;
     bool settled = false;
     // Where it is likely to pass the watch, its encoding from kSettledLeadFrames before it runs
-    // beside it once its lead-in is found quiet (`ahead`, which names it `of`): it counts only once this one's
-    // stream passes the watch after a quiet lead-in (`verdict`), and stops once it is known not
-    // to. Where it passes the watch before that is known, its peak waits (`pending`); unless it
-    // may be encoded on for its peak, it stops there.
+    // beside it once its lead-in is found quiet (`ahead`, which names it `of`): it counts only
+    // once this one's stream passes the watch after a quiet lead-in (`verdict`), and stops once
+    // it is known not to. Where it passes the watch before that is known, its peak waits
+    // (`pending`); unless it may be encoded on for its peak, it stops there.
     std::unique_ptr<Stretch> ahead;
     Stretch* of = nullptr;
     std::unique_ptr<std::atomic<int>> verdict;
