@@ -440,12 +440,13 @@ FirstStretches firstHotStretches(const AudioData& audio, int rate, double aim) {
 // encodes the stretches it started with (so a file that lands at once is one encoding, however
 // many cores there are), and goes on past those stretches only once every earlier try is known to
 // pass the aim, or all but one that still encodes alone a stretch where a try before it went over
-// (mayWiden): a try encodes ahead only where it is the file unless it goes over, or on cores the
-// one before it leaves idle, and then needlessly once at most. Beside a try
-// that stayed under the aim in those stretches, one more at most starts, however many cores there
-// are: a landing makes whatever the others encoded needless. Every try runs at the program's own
-// priority (any of them may become the file), and the jobs of a later try get cores after the
-// earlier tries' and give theirs up where an earlier one waits. Those not needed are dropped.
+// and comes before the step likely to land (mayWiden): a try encodes ahead only where it is the
+// file unless it goes over, or on cores the one before it leaves idle while that one is likely to
+// go over, and then needlessly once at most. Beside a try that stayed under the aim in those
+// stretches, one more at most starts, however many cores there are: a landing makes whatever the
+// others encoded needless. Every try runs at the program's own priority (any of them may become
+// the file), and the jobs of a later try get cores after the earlier tries' and give theirs up
+// where an earlier one waits. Those not needed are dropped.
 class CeilingSearch {
 public:
     CeilingSearch(const AudioData& audio, int rate, ExportFormat format, double aim, int maxPasses)
@@ -655,12 +656,17 @@ private:
 
     // Whether the pass may go on past the stretches it started with: every earlier try is known
     // to pass the aim, but for one at most that still encodes first where a try before it went
-    // over (where it most likely goes over too). So a try works ahead on the cores an earlier one
-    // leaves idle while that one encodes such a stretch alone, and only once is it needless.
+    // over (where it most likely goes over too) and comes before the step likely to land. So a
+    // try works ahead on the cores an earlier one leaves idle while that one encodes such a
+    // stretch alone, and only once is it needless; never beside the step likely to land, nor
+    // before that step is known: the try beside it would be needless but where the likely one
+    // goes over after all.
     bool mayWiden(const Pass& pass) const {
+        const std::optional<int> likely = likelyFile();
         int leading = 0;
         for (int i = 0; i < pass.urgency; ++i)
-            if (!knownOver(tries_[i]) && (!tries_[i] || !tries_[i]->leading || tries_[i]->waiting || ++leading > 1)) return false;
+            if (!knownOver(tries_[i]) && (!tries_[i] || !tries_[i]->leading || tries_[i]->waiting || !likely || i >= *likely || ++leading > 1))
+                return false;
         return true;
     }
 
