@@ -787,24 +787,35 @@ TEST_P(HitsOverAQuietBed, AreAsLoudAsOneEncoderOverTheWholeSignalAllows) {
 }
 INSTANTIATE_TEST_SUITE_P(ExportPipeline, HitsOverAQuietBed, ::testing::Values(QuietBedCase{100, 12, 7}, QuietBedCase{240, 30, 31}));
 
-// Three stretches, a clipped burst in the last; the first stretch asked for stays under the watch,
-// and the last is asked for once it has: on one thread, the middle one is never encoded.
-// Then a second, milder burst in the first, both stretches hot on two threads: each is encoded to
-// its end and told, the hotter first among where it passed. Last, a burst just after a join.
-TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
-    const std::size_t n = 150 * 48000;
-    std::vector<float> bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
-    const auto burst = [&](int second, float clip) {
-        for (auto i = std::size_t(second) * 48000; i < std::size_t(second + 1) * 48000; ++i)
-            bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -clip, clip);
-    };
-    burst(110, 1.0f);
+// Three stretches of a 150 s bed (two tones, or one quiet one) with clipped bursts, a test of
+// its own for each way the stretches are asked for; `given` counts the frames the encoders read.
+class StretchesOverABed : public ::testing::Test {
+protected:
+    static constexpr std::size_t n = 150 * 48000;
+    std::vector<float> bed = loudBed();
     std::atomic<std::int64_t> given{0};
-    const auto source = [&](std::int64_t from, std::size_t count, float* l, float* r) {
+    const AacStretches::Source source = [this](std::int64_t from, std::size_t count, float* l, float* r) {
         given += static_cast<std::int64_t>(count);
         std::copy_n(bed.data() + from, count, l);
         std::copy_n(bed.data() + from, count, r);
     };
+    std::mutex mutex;
+    std::condition_variable moved;
+
+    static std::vector<float> loudBed() { return test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05)); }
+    void burst(int second, float clip) {
+        for (auto i = std::size_t(second) * 48000; i < std::size_t(second + 1) * 48000; ++i)
+            bed[i] = std::clamp(6.0f * std::sin(2.0f * std::numbers::pi_v<float> * 440.0f * static_cast<float>(i) / 48000.0f), -clip, clip);
+    }
+    void TearDown() override { AacStretches::setThreads(0); }
+};
+
+// A clipped burst in the last stretch; the first stretch asked for stays under the watch, and
+// the last is asked for once it has: on one thread, the middle one is never encoded. Then a
+// second, milder burst in the first, both stretches hot on two threads: each is encoded to its
+// end and told, the hotter first among where it passed.
+TEST_F(StretchesOverABed, StretchesAskedForOnceTheFirstStayUnderGoNext) {
+    burst(110, 1.0f);
     int told = -1, asked = 0;
     AacStretches::setThreads(1);
     const AacStretches encoding(ExportFormat::aac128, 48000, std::int64_t(n), source,
@@ -817,8 +828,6 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     EXPECT_LT(given.load(), std::int64_t(85 * 48000));
 
     burst(30, 0.8f);
-    std::mutex mutex;
-    std::condition_variable moved;
     std::int64_t firstAt = 0, lastAt = 0;
     // Side by side whatever the machine's load: the first passes only once the last has started,
     // the last reaches its burst only once the first has passed.
@@ -842,24 +851,34 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
         EXPECT_EQ(hot.passedHottestFirst(), (finishHot ? std::vector<int>{2, 0} : std::vector<int>{0}));
         EXPECT_LT(given.load(), std::int64_t(115 * 48000));
     }
-    // A burst in the second's first two seconds, where the join may stand: the first stretch's
-    // watch reaches there, and the encoding is given up before the others start.
-    bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+}
+
+// A burst in the second's first two seconds, where the join may stand: the first stretch's watch
+// reaches there, and the encoding is given up before the others start.
+TEST_F(StretchesOverABed, ABurstJustAfterAJoinIsWatchedByTheStretchBefore) {
     burst(50, 1.0f);
-    given = 0;
     AacStretches::setThreads(1);
     const AacStretches early(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {0}});
     EXPECT_TRUE(early.gaveUp());
     EXPECT_LT(given.load(), std::int64_t(55 * 48000));
-    // Over a quiet bed the last stretch is encoded again from 70 s before it (not from the start).
+}
+
+// Over a quiet bed the last stretch is encoded again from 70 s before it (not from the start).
+TEST_F(StretchesOverABed, AHotLastStretchOverAQuietBedIsEncodedAgainFromSeventySecondsBefore) {
     bed = test::sine(n, 220.0, 0.03);
     burst(140, 1.0f);
-    given = 0;
+    AacStretches::setThreads(1);
     EXPECT_TRUE(AacStretches(ExportFormat::aac128, 48000, std::int64_t(n), source, {.watchAbove = 0.7f, .giveUp = true, .first = {2}}).gaveUp());
     EXPECT_NEAR(static_cast<double>(given.load()) / 48000.0, 50.0 + 110.0, 10.0);  // its own run, then the one again
-    // A hot last stretch: its encoding from 70 s before runs beside its own. Held so that the one
-    // ahead passes the burst first, its passing waits for the stretch's own, and the peak is that
-    // of one after the other; over a loud lead-in it never starts.
+}
+
+// A hot last stretch: its encoding from 70 s before runs beside its own. Held so that the one
+// ahead passes the burst first, its passing waits for the stretch's own, and the peak is that of
+// one after the other; over a loud lead-in it never starts.
+TEST_F(StretchesOverABed, AHotLastStretchIsEncodedFromSeventySecondsBeforeBesideItsOwn) {
+    bed = test::sine(n, 220.0, 0.03);
+    burst(140, 1.0f);
+    AacStretches::setThreads(1);
     const std::int64_t aheadStart = AacStretches::bounds(48000, std::int64_t(n))[2] - 3282 * 1024;
     std::int64_t ownAt = 0, aheadAt = 0;
     bool stuck = false;
@@ -893,13 +912,12 @@ TEST(AacStretches, StretchesAskedForOnceTheFirstStayUnderGoNext) {
     EXPECT_EQ(alone, std::vector<int>{2});
     EXPECT_EQ(beside, std::vector<int>{2});
     EXPECT_LT(given.load(), std::int64_t(175 * 48000));
-    bed = test::plus(test::sine(n, 220.0, 0.3), test::sine(n, 2750.0, 0.05));
+    bed = loudBed();
     burst(140, 1.0f);
     given = ownAt = aheadAt = 0;
     hotLast(held(true, 40 * 48000, 101 * 48000), beside);
     EXPECT_LT(given.load(), std::int64_t(62 * 48000));  // the stretch's own, to its end
     EXPECT_FALSE(stuck);
-    AacStretches::setThreads(0);
 }
 #endif
 
